@@ -1,0 +1,1 @@
+// The shared library's own translation unit; everything else comes from the archives.

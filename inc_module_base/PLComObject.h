@@ -1,0 +1,235 @@
+// The reference-counted object base, the interface map that gives every class its
+// QueryInterface, AddRef and Release, the smart pointer that owns references inside the library,
+// and the creator template that makes objects for the class-factory map.
+//
+// A concrete class derives from CPLComObject<CPLReleaseModel> first, then from implementation
+// bases, then from its interfaces, and lists its interfaces once:
+//
+//   class CPLThing : public CPLComObject<CPLReleaseModel>, public IPLThing, public IPLOther {
+//       PL_BEGIN_INTERFACE_MAP(CPLThing, IPLThing)   // IUnknown is answered with IPLThing
+//           PL_INTERFACE_ENTRY(IPLThing)
+//           PL_INTERFACE_ENTRY(IPLOther)
+//       PL_END_INTERFACE_MAP()                        // then IPLComObject, IPLSupportRichErrorInfo
+//       ...
+//   };
+#ifndef KD_PLCOMOBJECT_H
+#define KD_PLCOMOBJECT_H
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include <kdtrace/error.h>
+#include <kdtrace/exports.h>
+#include <kdtrace/object.h>
+#include <kdtrace/types.h>
+
+// The release model: atomic changes of the count.
+struct CPLReleaseModel {
+    static ULONG Increment(std::atomic<int32_t>& count) noexcept {
+        return static_cast<ULONG>(count.fetch_add(1, std::memory_order_relaxed) + 1);
+    }
+    // Returns the count before the decrement.
+    static int32_t Decrement(std::atomic<int32_t>& count) noexcept {
+        return count.fetch_sub(1, std::memory_order_acq_rel);
+    }
+};
+
+// Hands out the calling thread's error list.
+class CPLSupportRichErrorInfo : public IPLSupportRichErrorInfo {
+public:
+    HRESULT GetErrorInfo(IPLErrorInfo** errorInfo) override { return PLGetLastError(errorInfo); }
+};
+
+template <class ReleaseModel = CPLReleaseModel>
+class CPLComObject : public IPLComObject, public CPLSupportRichErrorInfo {
+public:
+    using PLComBase = CPLComObject<ReleaseModel>;
+
+    CPLComObject() noexcept = default;
+    CPLComObject(const CPLComObject&) = delete;
+    CPLComObject& operator=(const CPLComObject&) = delete;
+    virtual ~CPLComObject() = default;
+
+    // Concrete classes replace these three through their interface map.
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return InternalAddRef(); }
+    ULONG Release() override { return InternalRelease(); }
+
+    HRESULT InitObject() override { return S_OK; }
+    HRESULT GetObjectText(WCHAR* buffer, LONG size) override {
+        if (buffer == nullptr) return E_POINTER;
+        if (size < 1) return E_INVALIDARG;
+        buffer[0] = 0;
+        return S_OK;
+    }
+    HRESULT GetClassID(GUID* clsid) override {
+        if (clsid == nullptr) return E_POINTER;
+        *clsid = GUID_NULL;
+        return S_FALSE;
+    }
+    void DeleteObject(ULONG flags) override {
+        if (flags & 1)
+            delete this;
+        else
+            this->~CPLComObject();
+    }
+    ULONG InternalAddRef() override { return ReleaseModel::Increment(m_refCount); }
+    ULONG InternalRelease() override {
+        const int32_t before = ReleaseModel::Decrement(m_refCount);
+        if (before == 1) {
+            // Guards against a destructor that takes and drops a reference of its own.
+            m_refCount.store(-100, std::memory_order_relaxed);
+            DeleteObject(1);
+            return 0;
+        }
+        return static_cast<ULONG>(before - 1);
+    }
+
+    int32_t GetRefCountForTesting() const noexcept { return m_refCount.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<int32_t> m_refCount{0};
+};
+
+// ---- the interface map ----
+
+struct PLInterfaceMapEntry {
+    const IID* iid;
+    void* (*cast)(void* self) noexcept;  // the most-derived object to the interface's sub-object
+};
+
+// Finds `iid` in a null-terminated map; adds a reference through the returned pointer. Leaves
+// `object` untouched when nothing matches.
+HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) noexcept;
+
+#define PL_INTERFACE_ENTRY_IID(iid, Interface)                                 \
+    PLInterfaceMapEntry{&(iid), [](void* self) noexcept -> void* {             \
+                            return static_cast<Interface*>(static_cast<PLThisClass*>(self)); \
+                        }},
+#define PL_INTERFACE_ENTRY(Interface) PL_INTERFACE_ENTRY_IID(IID_##Interface, Interface)
+
+#define PL_BEGIN_INTERFACE_MAP(Class, MainInterface)                                          \
+public:                                                                                       \
+    using PLThisClass = Class;                                                                \
+    HRESULT QueryInterface(REFIID iid, void** object) override {                              \
+        return ::PLQueryInterfaceFromMap(static_cast<void*>(this), PLInterfaceMap(), iid, object); \
+    }                                                                                         \
+    ULONG AddRef() override { return this->InternalAddRef(); }                                \
+    ULONG Release() override { return this->InternalRelease(); }                             \
+    static const PLInterfaceMapEntry* PLInterfaceMap() noexcept {                             \
+        static constexpr PLInterfaceMapEntry kMap[] = {PL_INTERFACE_ENTRY_IID(IID_IUnknown, MainInterface)
+
+#define PL_END_INTERFACE_MAP()                                                                         \
+    PLInterfaceMapEntry{&IID_IPLComObject,                                                             \
+                        [](void* self) noexcept -> void* {                                             \
+                            return static_cast<IPLComObject*>(                                         \
+                                static_cast<typename PLThisClass::PLComBase*>(static_cast<PLThisClass*>(self))); \
+                        }},                                                                            \
+        PLInterfaceMapEntry{&IID_IPLSupportRichErrorInfo,                                              \
+                            [](void* self) noexcept -> void* {                                         \
+                                return static_cast<IPLSupportRichErrorInfo*>(static_cast<typename PLThisClass::PLComBase*>( \
+                                    static_cast<PLThisClass*>(self)));                                 \
+                            }},                                                                        \
+        PLInterfaceMapEntry{nullptr, nullptr}};                                                        \
+    return kMap;                                                                                       \
+    }                                                                                                  \
+                                                                                                       \
+private:
+
+// ---- smart pointer ----
+
+template <class T>
+class PLComPtr {
+public:
+    PLComPtr() noexcept = default;
+    PLComPtr(std::nullptr_t) noexcept {}  // NOLINT(google-explicit-constructor)
+    explicit PLComPtr(T* p) noexcept : m_p(p) {
+        if (m_p) m_p->AddRef();
+    }
+    PLComPtr(const PLComPtr& other) noexcept : PLComPtr(other.m_p) {}
+    PLComPtr(PLComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
+    ~PLComPtr() { Reset(); }
+    PLComPtr& operator=(const PLComPtr& other) noexcept {
+        PLComPtr(other).Swap(*this);
+        return *this;
+    }
+    PLComPtr& operator=(PLComPtr&& other) noexcept {
+        PLComPtr(std::move(other)).Swap(*this);
+        return *this;
+    }
+    PLComPtr& operator=(std::nullptr_t) noexcept {
+        Reset();
+        return *this;
+    }
+
+    // Takes over a reference the caller already owns.
+    static PLComPtr Adopt(T* p) noexcept {
+        PLComPtr ptr;
+        ptr.m_p = p;
+        return ptr;
+    }
+    void Attach(T* p) noexcept {
+        Reset();
+        m_p = p;
+    }
+    T* Detach() noexcept { return std::exchange(m_p, nullptr); }
+    void Reset() noexcept {
+        if (T* p = std::exchange(m_p, nullptr)) p->Release();
+    }
+    void Swap(PLComPtr& other) noexcept { std::swap(m_p, other.m_p); }
+
+    T* Get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    explicit operator bool() const noexcept { return m_p != nullptr; }
+    // For out parameters: releases what is held and hands out the slot.
+    T** Put() noexcept {
+        Reset();
+        return &m_p;
+    }
+    void** PutVoid() noexcept { return reinterpret_cast<void**>(Put()); }
+
+    // Hands a new reference to an out parameter.
+    HRESULT CopyTo(T** out) const noexcept {
+        if (out == nullptr) return E_POINTER;
+        *out = m_p;
+        if (m_p) m_p->AddRef();
+        return S_OK;
+    }
+    template <class U>
+    HRESULT As(REFIID iid, PLComPtr<U>& out) const noexcept {
+        if (m_p == nullptr) return E_POINTER;
+        return m_p->QueryInterface(iid, out.PutVoid());
+    }
+
+    friend bool operator==(const PLComPtr& a, const PLComPtr& b) noexcept { return a.m_p == b.m_p; }
+
+private:
+    T* m_p = nullptr;
+};
+
+// ---- creation ----
+
+// The creator every creatable class registers: makes the object (reference count 0) and returns
+// its QueryInterface result, which adds the first reference. An object whose query fails holds
+// no reference and is destroyed at once. The creation argument is not used.
+template <class T>
+HRESULT PLCreateObject(REFIID iid, void* /*argument*/, void** object) noexcept {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    T* instance = nullptr;
+    try {
+        instance = new T();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = instance->QueryInterface(iid, object);
+    if (hr < 0) {
+        *object = nullptr;
+        delete instance;
+    }
+    return hr;
+}
+
+#endif  // KD_PLCOMOBJECT_H

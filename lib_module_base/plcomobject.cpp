@@ -1,0 +1,49 @@
+// The interface map lookup and the event source.
+#include <algorithm>
+#include <cstring>
+
+#include "inc_module_base/PLComObject.h"
+#include "inc_module_base/PLEventSource.h"
+
+HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) noexcept {
+    if (object == nullptr) return E_POINTER;
+    for (const PLInterfaceMapEntry* entry = map; entry->iid != nullptr; ++entry) {
+        if (std::memcmp(entry->iid, &iid, sizeof(GUID)) == 0) {
+            void* found = entry->cast(self);
+            static_cast<IUnknown*>(found)->AddRef();
+            *object = found;
+            return S_OK;
+        }
+    }
+    return E_NOINTERFACE;
+}
+
+HRESULT CPLEventSource::RemoveListener(void* cookie) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = std::find_if(m_listeners.begin(), m_listeners.end(),
+                           [cookie](const ListenerRecord& r) { return r.listener == cookie; });
+    if (it == m_listeners.end()) return E_FAIL;
+    m_listeners.erase(it);
+    return S_OK;
+}
+
+void CPLEventSource::AppendListenerRecord(IUnknown* listener, IUnknown* object, REFIID iid) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_listeners.push_back(ListenerRecord{listener, object, iid});
+}
+
+void CPLEventSource::GetListeners(REFIID iid, Snapshot& snapshot) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    snapshot.m_objects.reserve(m_listeners.size());
+    for (const ListenerRecord& record : m_listeners) {
+        if (record.iid == iid) {
+            record.object->AddRef();
+            snapshot.m_objects.push_back(record.object);
+        }
+    }
+}
+
+std::vector<CPLEventSource::ListenerRecord> CPLEventSource::GetListenerRecords() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_listeners;
+}

@@ -1,0 +1,38 @@
+// UTF-8 / UTF-16 conversion and case mapping of UTF-16 text.
+//
+// Narrow text of the system is UTF-8. Decoding never fails: malformed UTF-8 becomes U+FFFD.
+// Encoding never fails either: an unpaired surrogate becomes "?".
+#ifndef KD_PLATFORM_TEXT_H
+#define KD_PLATFORM_TEXT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kd::platform {
+
+std::u16string Utf8ToUtf16(std::string_view text);
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view text);
+
+// Length of a zero-terminated UTF-16 string, counting at most `limit` units; null counts as 0.
+std::size_t Utf16Length(const char16_t* text, std::size_t limit = SIZE_MAX);
+
+// Simple (one-to-one) case mapping per code point, so the length never changes. Surrogate pairs
+// are mapped as one code point; a mapping that would change the number of units is not applied.
+void ToUpperInPlace(char16_t* text, std::size_t length);
+void ToLowerInPlace(char16_t* text, std::size_t length);
+char16_t ToUpper(char16_t c);
+char16_t ToLower(char16_t c);
+
+// Compares after mapping both sides to lower case, code point by code point: <0, 0 or >0.
+int CompareNoCase(std::u16string_view a, std::u16string_view b);
+
+// True when `c` is white space (as iswspace does for the characters a string trims).
+bool IsSpace(char16_t c);
+
+}  // namespace kd::platform
+
+#endif  // KD_PLATFORM_TEXT_H
