@@ -7,8 +7,7 @@
 #include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::u16string text =
-        kd::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::u16string text = kd::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
     GUID guid{};
     if (kd::platform::GuidFromText(text, &guid)) {
         GUID again{};

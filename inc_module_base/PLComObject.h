@@ -104,38 +104,46 @@ struct PLInterfaceMapEntry {
 // `object` untouched when nothing matches.
 HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) noexcept;
 
-#define PL_INTERFACE_ENTRY_IID(iid, Interface)                                 \
-    PLInterfaceMapEntry{&(iid), [](void* self) noexcept -> void* {             \
+#define PL_INTERFACE_ENTRY_IID(iid, Interface)                                               \
+    PLInterfaceMapEntry{&(iid), [](void* self) noexcept -> void* {                           \
                             return static_cast<Interface*>(static_cast<PLThisClass*>(self)); \
                         }},
 #define PL_INTERFACE_ENTRY(Interface) PL_INTERFACE_ENTRY_IID(IID_##Interface, Interface)
 
-#define PL_BEGIN_INTERFACE_MAP(Class, MainInterface)                                          \
-public:                                                                                       \
-    using PLThisClass = Class;                                                                \
-    HRESULT QueryInterface(REFIID iid, void** object) override {                              \
+#define PL_BEGIN_INTERFACE_MAP(Class, MainInterface)                                               \
+public:                                                                                            \
+    using PLThisClass = Class;                                                                     \
+    HRESULT QueryInterface(REFIID iid, void** object) override {                                   \
         return ::PLQueryInterfaceFromMap(static_cast<void*>(this), PLInterfaceMap(), iid, object); \
-    }                                                                                         \
-    ULONG AddRef() override { return this->InternalAddRef(); }                                \
-    ULONG Release() override { return this->InternalRelease(); }                             \
-    static const PLInterfaceMapEntry* PLInterfaceMap() noexcept {                             \
-        static constexpr PLInterfaceMapEntry kMap[] = {PL_INTERFACE_ENTRY_IID(IID_IUnknown, MainInterface)
+    }                                                                                              \
+    ULONG AddRef() override {                                                                      \
+        return this->InternalAddRef();                                                             \
+    }                                                                                              \
+    ULONG Release() override {                                                                     \
+        return this->InternalRelease();                                                            \
+    }                                                                                              \
+    static const PLInterfaceMapEntry* PLInterfaceMap() noexcept {                                  \
+        static constexpr PLInterfaceMapEntry kMap[] = { PL_INTERFACE_ENTRY_IID(IID_IUnknown, MainInterface)
 
-#define PL_END_INTERFACE_MAP()                                                                         \
-    PLInterfaceMapEntry{&IID_IPLComObject,                                                             \
-                        [](void* self) noexcept -> void* {                                             \
-                            return static_cast<IPLComObject*>(                                         \
-                                static_cast<typename PLThisClass::PLComBase*>(static_cast<PLThisClass*>(self))); \
-                        }},                                                                            \
-        PLInterfaceMapEntry{&IID_IPLSupportRichErrorInfo,                                              \
-                            [](void* self) noexcept -> void* {                                         \
-                                return static_cast<IPLSupportRichErrorInfo*>(static_cast<typename PLThisClass::PLComBase*>( \
-                                    static_cast<PLThisClass*>(self)));                                 \
-                            }},                                                                        \
-        PLInterfaceMapEntry{nullptr, nullptr}};                                                        \
-    return kMap;                                                                                       \
-    }                                                                                                  \
-                                                                                                       \
+#define PL_END_INTERFACE_MAP()                                                                                       \
+    PLInterfaceMapEntry{&IID_IPLComObject,                                                                           \
+                        [](void* self) noexcept -> void* {                                                           \
+                            return static_cast<IPLComObject*>(                                                       \
+                                static_cast<typename PLThisClass::PLComBase*>(static_cast<PLThisClass*>(self)));     \
+                        }},                                                                                          \
+        PLInterfaceMapEntry{&IID_IPLSupportRichErrorInfo,                                                            \
+                            [](void* self) noexcept -> void* {                                                       \
+                                return static_cast<IPLSupportRichErrorInfo*>(                                        \
+                                    static_cast<typename PLThisClass::PLComBase*>(static_cast<PLThisClass*>(self))); \
+                            }},                                                                                      \
+        PLInterfaceMapEntry {                                                                                        \
+        nullptr, nullptr                                                                                             \
+    }                                                                                                                \
+    }                                                                                                                \
+    ;                                                                                                                \
+    return kMap;                                                                                                     \
+    }                                                                                                                \
+                                                                                                                     \
 private:
 
 // ---- smart pointer ----

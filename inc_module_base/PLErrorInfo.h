@@ -24,9 +24,8 @@ public:
     HRESULT GetInterfaceID(GUID* iid) override;
     HRESULT GetClassID(GUID* clsid) override;
 
-    HRESULT AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
-                     LONG messageType, const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile,
-                     ULONG sourceLine) override;
+    HRESULT AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result, LONG messageType,
+                     const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile, ULONG sourceLine) override;
     HRESULT GetCount(LONG* count) override;
     HRESULT GetItem(LONG index, IPLErrorItem** item) override;
     HRESULT Clear() override;
@@ -98,8 +97,7 @@ public:
     ULONG InternalRelease() override { return PLComBase::InternalRelease(); }
 
     HRESULT Initialize(DWORD threadId, HRESULT number, const WCHAR* message, const WCHAR* module,
-                       const WCHAR* className, const WCHAR* member, const WCHAR* sourceFile,
-                       ULONG sourceLine) override;
+                       const WCHAR* className, const WCHAR* member, const WCHAR* sourceFile, ULONG sourceLine) override;
     HRESULT get_ThreadID(DWORD* threadId) override;
     HRESULT get_Message(BSTR* message) override;
     HRESULT get_Number(HRESULT* number) override;

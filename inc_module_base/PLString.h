@@ -96,9 +96,7 @@ public:
     int32_t GetAllocLength() const noexcept { return GetData()->nAllocLength; }
     operator const WCHAR*() const noexcept { return m_pchData; }  // NOLINT
     const WCHAR* c_str() const noexcept { return m_pchData; }
-    std::u16string_view view() const noexcept {
-        return {m_pchData, static_cast<std::size_t>(GetData()->nDataLength)};
-    }
+    std::u16string_view view() const noexcept { return {m_pchData, static_cast<std::size_t>(GetData()->nDataLength)}; }
     WCHAR GetAt(int32_t index) const;
     WCHAR operator[](int32_t index) const;
     void SetAt(int32_t index, WCHAR ch);
@@ -165,9 +163,7 @@ public:
     friend std::strong_ordering operator<=>(const PLString& a, const PLString& b) noexcept {
         return a.CompareView(b.view()) <=> 0;
     }
-    friend std::strong_ordering operator<=>(const PLString& a, const WCHAR* b) noexcept {
-        return a.Compare(b) <=> 0;
-    }
+    friend std::strong_ordering operator<=>(const PLString& a, const WCHAR* b) noexcept { return a.Compare(b) <=> 0; }
 
     // ---- modification ----
     void MakeUpper();
@@ -251,9 +247,7 @@ private:
 };
 
 struct PLStringHash {
-    std::size_t operator()(const PLString& s) const noexcept {
-        return std::hash<std::u16string_view>()(s.view());
-    }
+    std::size_t operator()(const PLString& s) const noexcept { return std::hash<std::u16string_view>()(s.view()); }
 };
 
 // Writes the GUID in its text form "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (upper case, no

@@ -60,8 +60,10 @@ struct PLFactoryRegistrar {
 #define PL_CONCAT_INNER_(a, b) a##b
 #define PL_CONCAT_(a, b) PL_CONCAT_INNER_(a, b)
 // Registers `Class` under `clsid` while the library loads.
-#define PL_REGISTER_CLASS(Class, clsid) \
-    static const PLFactoryRegistrar<Class> PL_CONCAT_(g_plRegistrar_, __COUNTER__){clsid}
+#define PL_REGISTER_CLASS(Class, clsid)                                              \
+    static const PLFactoryRegistrar<Class> PL_CONCAT_(g_plRegistrar_, __COUNTER__) { \
+        clsid                                                                        \
+    }
 
 // The factory loader part of every module object.
 class CPLFactoryLoader : public IPLFactoryLoader {

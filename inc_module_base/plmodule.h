@@ -73,11 +73,9 @@ protected:
 };
 
 // GetPLModule over a module table.
-HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID moduleId,
-                             IPLModule** module) noexcept;
+HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID moduleId, IPLModule** module) noexcept;
 // GetImplementedModules over a module table.
-HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count,
-                                         IPLModuleInfoFactory* factory,
+HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
                                          IPLModuleInfoCollection** collection) noexcept;
 
 #endif  // KD_PLMODULE_H

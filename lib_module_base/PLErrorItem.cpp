@@ -57,8 +57,8 @@ HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, cons
         PLComPtr<IPLErrorItem> item;
         HRESULT hr = PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, item.PutVoid());
         if (hr < 0) return hr;
-        hr = item->Initialize(module, className, method, result, messageType, message,
-                              kd::platform::CurrentThreadId(), sourceFile, sourceLine);
+        hr = item->Initialize(module, className, method, result, messageType, message, kd::platform::CurrentThreadId(),
+                              sourceFile, sourceLine);
         if (hr < 0) return hr;
         m_items.push_back(item.Get());
         item->AddRef();  // the list's reference
@@ -146,11 +146,21 @@ HRESULT CPLErrorItem::Initialize(const WCHAR* module, const WCHAR* className, co
     });
 }
 
-HRESULT CPLErrorItem::GetModuleName(WCHAR* buffer, LONG size) { return CopyText(m_module, buffer, size); }
-HRESULT CPLErrorItem::GetClassName(WCHAR* buffer, LONG size) { return CopyText(m_class, buffer, size); }
-HRESULT CPLErrorItem::GetMethodName(WCHAR* buffer, LONG size) { return CopyText(m_method, buffer, size); }
-HRESULT CPLErrorItem::GetMessage(WCHAR* buffer, LONG size) { return CopyText(m_message, buffer, size); }
-HRESULT CPLErrorItem::GetSourceFile(WCHAR* buffer, LONG size) { return CopyText(m_sourceFile, buffer, size); }
+HRESULT CPLErrorItem::GetModuleName(WCHAR* buffer, LONG size) {
+    return CopyText(m_module, buffer, size);
+}
+HRESULT CPLErrorItem::GetClassName(WCHAR* buffer, LONG size) {
+    return CopyText(m_class, buffer, size);
+}
+HRESULT CPLErrorItem::GetMethodName(WCHAR* buffer, LONG size) {
+    return CopyText(m_method, buffer, size);
+}
+HRESULT CPLErrorItem::GetMessage(WCHAR* buffer, LONG size) {
+    return CopyText(m_message, buffer, size);
+}
+HRESULT CPLErrorItem::GetSourceFile(WCHAR* buffer, LONG size) {
+    return CopyText(m_sourceFile, buffer, size);
+}
 
 HRESULT CPLErrorItem::GetHRESULT(HRESULT* result) {
     if (result == nullptr) return E_POINTER;
@@ -183,8 +193,7 @@ HRESULT CPLErrorItem::GetKDXErrorItemCore(IKDXErrorItemCore** view) {
         PLComPtr<IKDXErrorItemCore> core;
         hr = PLCreateInstance(CLSID_KDXErrorItemCore, IID_IKDXErrorItemCore, core.PutVoid());
         PL_THROW_ERROR(hr, "Failed to create error item core", 1);
-        hr = core->Initialize(m_threadId, m_result, m_message, m_module, m_class, m_method, m_sourceFile,
-                              m_sourceLine);
+        hr = core->Initialize(m_threadId, m_result, m_message, m_module, m_class, m_method, m_sourceFile, m_sourceLine);
         PL_THROW_ERROR(hr, "Failed to initialize error item core", 1);
         *view = core.Detach();
     });
@@ -231,8 +240,18 @@ HRESULT CKDXErrorItemCore::get_SourceLine(ULONG* sourceLine) {
     return S_OK;
 }
 
-HRESULT CKDXErrorItemCore::get_Message(BSTR* message) { return NewBStr(m_message, message); }
-HRESULT CKDXErrorItemCore::get_SourceFile(BSTR* sourceFile) { return NewBStr(m_sourceFile, sourceFile); }
-HRESULT CKDXErrorItemCore::get_Module(BSTR* module) { return NewBStr(m_module, module); }
-HRESULT CKDXErrorItemCore::get_Class(BSTR* className) { return NewBStr(m_class, className); }
-HRESULT CKDXErrorItemCore::get_Member(BSTR* member) { return NewBStr(m_member, member); }
+HRESULT CKDXErrorItemCore::get_Message(BSTR* message) {
+    return NewBStr(m_message, message);
+}
+HRESULT CKDXErrorItemCore::get_SourceFile(BSTR* sourceFile) {
+    return NewBStr(m_sourceFile, sourceFile);
+}
+HRESULT CKDXErrorItemCore::get_Module(BSTR* module) {
+    return NewBStr(m_module, module);
+}
+HRESULT CKDXErrorItemCore::get_Class(BSTR* className) {
+    return NewBStr(m_class, className);
+}
+HRESULT CKDXErrorItemCore::get_Member(BSTR* member) {
+    return NewBStr(m_member, member);
+}

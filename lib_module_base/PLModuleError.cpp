@@ -53,6 +53,11 @@ PLFunctionLabel::PLFunctionLabel(const char* pretty) noexcept {
             if (i >= 8 && std::strncmp(pretty + i - 8, "operator", 8) == 0) continue;
             start = i + 1;
         } else if (depth == 0 && c == '(') {
+            // Clang spells an unnamed namespace "(anonymous namespace)": part of the name.
+            if (std::strncmp(pretty + i, "(anonymous namespace)", 21) == 0) {
+                i += 20;
+                continue;
+            }
             if (i >= 8 && std::strncmp(pretty + i - 8, "operator", 8) == 0 && pretty[i + 1] == ')') {
                 ++i;
                 continue;

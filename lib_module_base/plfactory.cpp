@@ -67,7 +67,9 @@ CPLClassFactoryMap* GetOrCreateMap() {
 
 }  // namespace
 
-CPLClassFactoryMap* PLGetClassFactoryMap() noexcept { return g_factoryMap.load(std::memory_order_acquire); }
+CPLClassFactoryMap* PLGetClassFactoryMap() noexcept {
+    return g_factoryMap.load(std::memory_order_acquire);
+}
 
 PLCreatorFunction PLFindClassFactory(REFCLSID clsid) noexcept {
     CPLClassFactoryMap* map = PLGetClassFactoryMap();
@@ -130,8 +132,7 @@ HRESULT HookClassFactories(const WCHAR* libraryFileName) noexcept {
             reinterpret_cast<PFN_RegisterClassFactories>(kd::platform::FindExport(library, "RegisterClassFactories"));
         if (registerFactories == nullptr) {
             hr = E_FAIL;
-            PL_THROW_ERROR_FORMAT(hr, 1, "Class factory register function not found for library [%s]",
-                                  libraryFileName);
+            PL_THROW_ERROR_FORMAT(hr, 1, "Class factory register function not found for library [%s]", libraryFileName);
         }
         hr = registerFactories(PLGetClassFactoryMap());
     });

@@ -49,9 +49,13 @@ HRESULT CPLModule::ApplyProperties(const PLModuleProperties& properties) noexcep
     return S_OK;
 }
 
-HRESULT CPLModule::InitModule() { return __Init(); }
+HRESULT CPLModule::InitModule() {
+    return __Init();
+}
 
-HRESULT CPLModule::Initialize(void*) { return InitModule(); }
+HRESULT CPLModule::Initialize(void*) {
+    return InitModule();
+}
 
 HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     if (moduleId == nullptr) return E_POINTER;
@@ -62,13 +66,13 @@ HRESULT CPLModule::GetModuleID(GUID* moduleId) {
 
 // Every string getter checks its buffer (the original contract let three of them write through
 // a null pointer), then answers the initialisation status until the module is initialised.
-#define PL_MODULE_STRING_GETTER(Method, field)                  \
-    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {       \
-        if (buffer == nullptr) return E_POINTER;                \
-        if (size < 1) return E_INVALIDARG;                      \
-        if (m_initStatus < 0) return m_initStatus;              \
-        CopyOut(field, buffer, size);                           \
-        return S_OK;                                            \
+#define PL_MODULE_STRING_GETTER(Method, field)            \
+    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) { \
+        if (buffer == nullptr) return E_POINTER;          \
+        if (size < 1) return E_INVALIDARG;                \
+        if (m_initStatus < 0) return m_initStatus;        \
+        CopyOut(field, buffer, size);                     \
+        return S_OK;                                      \
     }
 
 PL_MODULE_STRING_GETTER(GetAPIVersion, m_apiVersion)
@@ -100,14 +104,18 @@ HRESULT CPLModule::GetModuleObject(IUnknown** object) {
     return S_OK;
 }
 
-HRESULT CPLModule::ReservedA(void*, void*) { return m_initStatus < 0 ? m_initStatus : E_NOTIMPL; }
+HRESULT CPLModule::ReservedA(void*, void*) {
+    return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
+}
 
 HRESULT CPLModule::ReservedB(void*, void*, void*, void*, void** out) {
     if (out == nullptr) return E_POINTER;
     return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
 }
 
-HRESULT CPLModule::ReservedC(void*, void*) { return E_NOTIMPL; }
+HRESULT CPLModule::ReservedC(void*, void*) {
+    return E_NOTIMPL;
+}
 
 HRESULT CPLModule::SetMemoryTracking(LONG enable) {
     PLSetMemoryTracking(enable == 1);
@@ -179,8 +187,7 @@ HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int coun
         module->GetAPIVersion(apiVersion, 255);
         module->GetDBVersion(dbVersion, 255);
         module->GetCoreAPIVersion(coreApiVersion, 255);
-        info->SetModuleInfo(moduleName, objectName, friendlyName, moduleIdText, apiVersion, dbVersion,
-                            coreApiVersion);
+        info->SetModuleInfo(moduleName, objectName, friendlyName, moduleIdText, apiVersion, dbVersion, coreApiVersion);
         list->AddModuleInfo(info.Get());
     }
     *collection = list;  // the creation's reference passes to the caller

@@ -41,8 +41,8 @@ void PLStringCheckFailed(const char* function, int line) {
     throw PL_E_VERIFY;
 }
 
-#define PLSTRING_CHECK(cond, function) \
-    do {                               \
+#define PLSTRING_CHECK(cond, function)                        \
+    do {                                                      \
         if (!(cond)) PLStringCheckFailed(function, __LINE__); \
     } while (0)
 
@@ -123,19 +123,20 @@ void PLString::ConcatCopy(int32_t len1, const WCHAR* text1, int32_t len2, const 
 void PLString::ConcatInPlace(int32_t length, const WCHAR* text) {
     if (length <= 0) return;
     PLStringData* data = GetData();
-    if (data->nRefs.load(std::memory_order_relaxed) < 2 &&
-        int64_t{data->nDataLength} + length <= data->nAllocLength) {
+    if (data->nRefs.load(std::memory_order_relaxed) < 2 && int64_t{data->nDataLength} + length <= data->nAllocLength) {
         std::memcpy(m_pchData + data->nDataLength, text, static_cast<std::size_t>(length) * sizeof(WCHAR));
         data->nDataLength += length;
         PLSTRING_CHECK(data->nDataLength <= data->nAllocLength, "PLString::ConcatInPlace");
         m_pchData[data->nDataLength] = 0;
         return;
     }
-    // A new block of max(total, twice the current allocation): amortised linear appends.
+    // A new block with room to grow, for amortised linear appends. Within the size classes
+    // (up to 512 characters) the next class already doubles the block; beyond them the block
+    // grows to max(total, twice the current allocation).
     const int64_t total = int64_t{data->nDataLength} + length;
     PLSTRING_CHECK(total <= kMaxLength, "PLString::ConcatInPlace");
-    const int64_t grown = std::min<int64_t>(int64_t{2} * data->nAllocLength, kMaxLength);
-    const int32_t alloc = static_cast<int32_t>(std::max(total, grown));
+    const int64_t doubled = std::min<int64_t>(int64_t{2} * data->nAllocLength, kMaxLength);
+    const int32_t alloc = static_cast<int32_t>(doubled <= 512 ? total : std::max(total, doubled));
     // `text` may point into this string's own block; keep that block until the copy is done.
     PLString old(std::move(*this));
     AllocBuffer(alloc);
@@ -204,7 +205,9 @@ PLString PLString::FromUtf8(std::string_view text) {
     return PLString(std::u16string_view(kd::platform::Utf8ToUtf16(text)));
 }
 
-std::string PLString::ToUtf8() const { return kd::platform::Utf16ToUtf8(view()); }
+std::string PLString::ToUtf8() const {
+    return kd::platform::Utf16ToUtf8(view());
+}
 
 // ---- access ----
 
@@ -366,7 +369,9 @@ PLString PLString::Mid(int32_t first, int32_t count) const {
     return Extract(first, count);
 }
 
-PLString PLString::Mid(int32_t first) const { return Mid(first, GetLength() - (first < 0 ? 0 : first)); }
+PLString PLString::Mid(int32_t first) const {
+    return Mid(first, GetLength() - (first < 0 ? 0 : first));
+}
 
 PLString PLString::Left(int32_t count) const {
     if (count < 0) count = 0;
@@ -446,16 +451,19 @@ int32_t PLString::FindNoCase(const WCHAR* sub, int32_t start) const {
 // ---- comparison ----
 
 int PLString::Compare(const WCHAR* text) const noexcept {
-    const int c = CompareView(std::u16string_view(text == nullptr ? u"" : text, static_cast<std::size_t>(SafeLength(text))));
+    const int c =
+        CompareView(std::u16string_view(text == nullptr ? u"" : text, static_cast<std::size_t>(SafeLength(text))));
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 int PLString::CompareNoCase(const WCHAR* text) const {
-    return kd::platform::CompareNoCase(view(), std::u16string_view(text == nullptr ? u"" : text,
-                                                                   static_cast<std::size_t>(SafeLength(text))));
+    return kd::platform::CompareNoCase(
+        view(), std::u16string_view(text == nullptr ? u"" : text, static_cast<std::size_t>(SafeLength(text))));
 }
 
-int PLString::CompareNoCase(const PLString& text) const { return kd::platform::CompareNoCase(view(), text.view()); }
+int PLString::CompareNoCase(const PLString& text) const {
+    return kd::platform::CompareNoCase(view(), text.view());
+}
 
 // ---- modification ----
 
@@ -498,13 +506,21 @@ void PLString::TrimRightIf(Pred pred) {
     m_pchData[keep] = 0;
 }
 
-void PLString::TrimLeft() { TrimLeftIf([](WCHAR c) { return kd::platform::IsSpace(c); }); }
-void PLString::TrimLeft(WCHAR target) { TrimLeftIf([target](WCHAR c) { return c == target; }); }
+void PLString::TrimLeft() {
+    TrimLeftIf([](WCHAR c) { return kd::platform::IsSpace(c); });
+}
+void PLString::TrimLeft(WCHAR target) {
+    TrimLeftIf([target](WCHAR c) { return c == target; });
+}
 void PLString::TrimLeft(const WCHAR* targets) {
     if (targets != nullptr) TrimLeftIf([targets](WCHAR c) { return InSet(c, targets); });
 }
-void PLString::TrimRight() { TrimRightIf([](WCHAR c) { return kd::platform::IsSpace(c); }); }
-void PLString::TrimRight(WCHAR target) { TrimRightIf([target](WCHAR c) { return c == target; }); }
+void PLString::TrimRight() {
+    TrimRightIf([](WCHAR c) { return kd::platform::IsSpace(c); });
+}
+void PLString::TrimRight(WCHAR target) {
+    TrimRightIf([target](WCHAR c) { return c == target; });
+}
 void PLString::TrimRight(const WCHAR* targets) {
     if (targets != nullptr) TrimRightIf([targets](WCHAR c) { return InSet(c, targets); });
 }
@@ -538,8 +554,8 @@ int32_t PLString::Replace(const WCHAR* oldText, const WCHAR* newText) {
     PLSTRING_CHECK(newLength >= 0 && newLength <= kMaxLength, "PLString::Replace");
     // Build into a fresh block when shared or too small, else in place (right-shifting as needed).
     PLString result;
-    const bool inPlace = GetData()->nRefs.load(std::memory_order_relaxed) < 2 &&
-                         newLength <= GetAllocLength() && newLen <= oldLen;
+    const bool inPlace =
+        GetData()->nRefs.load(std::memory_order_relaxed) < 2 && newLength <= GetAllocLength() && newLen <= oldLen;
     const std::u16string_view src = view();
     if (inPlace) {
         // The result never outgrows the source, so writing left to right never overtakes reading.
@@ -602,7 +618,9 @@ int32_t PLString::Remove(const WCHAR* set) {
     return length - kept;
 }
 
-int32_t PLString::Insert(int32_t index, WCHAR ch) { return Insert(index, std::u16string(1, ch).c_str()); }
+int32_t PLString::Insert(int32_t index, WCHAR ch) {
+    return Insert(index, std::u16string(1, ch).c_str());
+}
 
 int32_t PLString::Insert(int32_t index, const WCHAR* text) {
     const int32_t insLen = SafeLength(text);
@@ -656,8 +674,7 @@ void PLString::FormatAndAppendV(const WCHAR* format, kd::platform::FormatArgs ar
     PLSTRING_CHECK(format != nullptr, "PLString::FormatAndAppend");
     std::u16string text;
     kd::platform::FormatAppend(text, std::u16string_view(format, static_cast<std::size_t>(SafeLength(format))), args);
-    PLSTRING_CHECK(int64_t{GetLength()} + static_cast<int64_t>(text.size()) <= kMaxLength,
-                   "PLString::FormatAndAppend");
+    PLSTRING_CHECK(int64_t{GetLength()} + static_cast<int64_t>(text.size()) <= kMaxLength, "PLString::FormatAndAppend");
     ConcatInPlace(static_cast<int32_t>(text.size()), text.data());
 }
 
@@ -684,7 +701,8 @@ void PLString::ReleaseBuffer(int32_t newLength) {
     CopyBeforeWrite();
     PLStringData* data = GetData();
     if (newLength == -1)
-        newLength = static_cast<int32_t>(kd::platform::Utf16Length(m_pchData, static_cast<std::size_t>(data->nAllocLength)));
+        newLength =
+            static_cast<int32_t>(kd::platform::Utf16Length(m_pchData, static_cast<std::size_t>(data->nAllocLength)));
     PLSTRING_CHECK(newLength >= 0 && newLength <= data->nAllocLength, "PLString::ReleaseBuffer");
     if (IsEmptyBlock()) return;
     data->nDataLength = newLength;
@@ -726,7 +744,8 @@ void PLString::UnlockBuffer() {
 }
 
 BSTR PLString::AllocSysString() const {
-    BSTR b = SysAllocStringLen(m_pchData, static_cast<uint32_t>(kd::platform::Utf16Length(m_pchData, static_cast<std::size_t>(GetLength()))));
+    BSTR b = SysAllocStringLen(
+        m_pchData, static_cast<uint32_t>(kd::platform::Utf16Length(m_pchData, static_cast<std::size_t>(GetLength()))));
     PLSTRING_CHECK(b != nullptr, "PLString::AllocSysString");
     return b;
 }
@@ -739,4 +758,6 @@ int PLGuidToString(REFGUID guid, WCHAR* buffer, int32_t size) {
     return 0;
 }
 
-PLString PLGuidToString(REFGUID guid) { return PLString(std::u16string_view(kd::platform::GuidToString(guid))); }
+PLString PLGuidToString(REFGUID guid) {
+    return PLString(std::u16string_view(kd::platform::GuidToString(guid)));
+}

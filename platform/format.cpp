@@ -13,9 +13,9 @@ struct Spec {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = 0;
     int precision = -1;
-    int bits = 32;          // integer size the conversion names
-    bool narrow = false;    // h / S / C: narrow text or character
-    bool wide = false;      // l / w: wide text or character
+    int bits = 32;        // integer size the conversion names
+    bool narrow = false;  // h / S / C: narrow text or character
+    bool wide = false;    // l / w: wide text or character
     char16_t conv = 0;
 };
 
@@ -56,19 +56,35 @@ void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) 
     if (isSigned) {
         std::int64_t v;
         switch (spec.bits) {
-            case 8: v = static_cast<std::int8_t>(raw); break;
-            case 16: v = static_cast<std::int16_t>(raw); break;
-            case 32: v = static_cast<std::int32_t>(raw); break;
-            default: v = static_cast<std::int64_t>(raw); break;
+            case 8:
+                v = static_cast<std::int8_t>(raw);
+                break;
+            case 16:
+                v = static_cast<std::int16_t>(raw);
+                break;
+            case 32:
+                v = static_cast<std::int32_t>(raw);
+                break;
+            default:
+                v = static_cast<std::int64_t>(raw);
+                break;
         }
         negative = v < 0;
         magnitude = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
     } else {
         switch (spec.bits) {
-            case 8: magnitude = static_cast<std::uint8_t>(raw); break;
-            case 16: magnitude = static_cast<std::uint16_t>(raw); break;
-            case 32: magnitude = static_cast<std::uint32_t>(raw); break;
-            default: magnitude = raw; break;
+            case 8:
+                magnitude = static_cast<std::uint8_t>(raw);
+                break;
+            case 16:
+                magnitude = static_cast<std::uint16_t>(raw);
+                break;
+            case 32:
+                magnitude = static_cast<std::uint32_t>(raw);
+                break;
+            default:
+                magnitude = raw;
+                break;
         }
     }
     int base = 10;
@@ -86,12 +102,17 @@ void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) 
     }
     std::string_view prefix;
     if (isSigned) {
-        if (negative) prefix = "-";
-        else if (spec.plus) prefix = "+";
-        else if (spec.space) prefix = " ";
+        if (negative)
+            prefix = "-";
+        else if (spec.plus)
+            prefix = "+";
+        else if (spec.space)
+            prefix = " ";
     } else if (spec.alt && magnitude != 0) {
-        if (base == 16) prefix = spec.conv == u'X' ? "0X" : "0x";
-        else if (base == 8 && (spec.precision <= ndigits)) prefix = "0";
+        if (base == 16)
+            prefix = spec.conv == u'X' ? "0X" : "0x";
+        else if (base == 8 && (spec.precision <= ndigits))
+            prefix = "0";
     }
     int zeros = spec.precision > ndigits ? spec.precision - ndigits : 0;
     const int used = static_cast<int>(prefix.size()) + zeros + ndigits;
@@ -107,10 +128,18 @@ void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) 
 void FormatFloat(std::u16string& out, const Spec& spec, const FormatArg& arg) {
     double value;
     switch (arg.kind()) {
-        case FormatArg::Kind::Double: value = arg.AsDouble(); break;
-        case FormatArg::Kind::Signed: value = static_cast<double>(arg.AsSigned()); break;
-        case FormatArg::Kind::Unsigned: value = static_cast<double>(arg.AsUnsigned()); break;
-        default: Placeholder(out, spec.conv, "bad argument"); return;
+        case FormatArg::Kind::Double:
+            value = arg.AsDouble();
+            break;
+        case FormatArg::Kind::Signed:
+            value = static_cast<double>(arg.AsSigned());
+            break;
+        case FormatArg::Kind::Unsigned:
+            value = static_cast<double>(arg.AsUnsigned());
+            break;
+        default:
+            Placeholder(out, spec.conv, "bad argument");
+            return;
     }
     char fmt[32];
     char* p = fmt;
@@ -146,8 +175,7 @@ void FormatFloat(std::u16string& out, const Spec& spec, const FormatArg& arg) {
 void FormatString(std::u16string& out, const Spec& spec, const FormatArg& arg) {
     std::u16string converted;
     std::u16string_view text;
-    const std::size_t limit =
-        spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : SIZE_MAX;
+    const std::size_t limit = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : SIZE_MAX;
     switch (arg.kind()) {
         case FormatArg::Kind::Wide:
             if (arg.AsWide() == nullptr) {
@@ -162,8 +190,8 @@ void FormatString(std::u16string& out, const Spec& spec, const FormatArg& arg) {
             if (arg.AsNarrow() == nullptr) {
                 text = u"(null)";
             } else {
-                const std::size_t n = arg.Length() >= 0 ? static_cast<std::size_t>(arg.Length())
-                                                        : std::strlen(arg.AsNarrow());
+                const std::size_t n =
+                    arg.Length() >= 0 ? static_cast<std::size_t>(arg.Length()) : std::strlen(arg.AsNarrow());
                 AppendUtf8AsUtf16(converted, std::string_view(arg.AsNarrow(), n));
                 text = converted;
             }
@@ -200,12 +228,22 @@ void FormatChar(std::u16string& out, const Spec& spec, const FormatArg& arg) {
 void FormatPointer(std::u16string& out, const Spec& spec, const FormatArg& arg) {
     std::uint64_t v;
     switch (arg.kind()) {
-        case FormatArg::Kind::Pointer: v = reinterpret_cast<std::uintptr_t>(arg.AsPointer()); break;
-        case FormatArg::Kind::Wide: v = reinterpret_cast<std::uintptr_t>(arg.AsWide()); break;
-        case FormatArg::Kind::Narrow: v = reinterpret_cast<std::uintptr_t>(arg.AsNarrow()); break;
+        case FormatArg::Kind::Pointer:
+            v = reinterpret_cast<std::uintptr_t>(arg.AsPointer());
+            break;
+        case FormatArg::Kind::Wide:
+            v = reinterpret_cast<std::uintptr_t>(arg.AsWide());
+            break;
+        case FormatArg::Kind::Narrow:
+            v = reinterpret_cast<std::uintptr_t>(arg.AsNarrow());
+            break;
         case FormatArg::Kind::Signed:
-        case FormatArg::Kind::Unsigned: v = arg.AsUnsigned(); break;
-        default: Placeholder(out, spec.conv, "bad argument"); return;
+        case FormatArg::Kind::Unsigned:
+            v = arg.AsUnsigned();
+            break;
+        default:
+            Placeholder(out, spec.conv, "bad argument");
+            return;
     }
     char16_t buf[16];
     for (int i = 15; i >= 0; --i, v >>= 4) buf[i] = u"0123456789ABCDEF"[v & 0xF];
@@ -251,20 +289,31 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
         Spec spec;
         for (bool more = true; more && i < f.size();) {
             switch (f[i]) {
-                case u'-': spec.left = true, ++i; break;
-                case u'+': spec.plus = true, ++i; break;
-                case u' ': spec.space = true, ++i; break;
-                case u'#': spec.alt = true, ++i; break;
-                case u'0': spec.zero = true, ++i; break;
-                default: more = false; break;
+                case u'-':
+                    spec.left = true, ++i;
+                    break;
+                case u'+':
+                    spec.plus = true, ++i;
+                    break;
+                case u' ':
+                    spec.space = true, ++i;
+                    break;
+                case u'#':
+                    spec.alt = true, ++i;
+                    break;
+                case u'0':
+                    spec.zero = true, ++i;
+                    break;
+                default:
+                    more = false;
+                    break;
             }
         }
         bool missing = false;
         if (i < f.size() && f[i] == u'*') {
             ++i;
             const FormatArg* a = take();
-            if (a == nullptr || (a->kind() != FormatArg::Kind::Signed &&
-                                 a->kind() != FormatArg::Kind::Unsigned)) {
+            if (a == nullptr || (a->kind() != FormatArg::Kind::Signed && a->kind() != FormatArg::Kind::Unsigned)) {
                 missing = true;
             } else {
                 std::int64_t w = static_cast<std::int32_t>(a->AsUnsigned());
@@ -279,8 +328,7 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             if (i < f.size() && f[i] == u'*') {
                 ++i;
                 const FormatArg* a = take();
-                if (a == nullptr || (a->kind() != FormatArg::Kind::Signed &&
-                                     a->kind() != FormatArg::Kind::Unsigned)) {
+                if (a == nullptr || (a->kind() != FormatArg::Kind::Signed && a->kind() != FormatArg::Kind::Unsigned)) {
                     missing = true;
                 } else {
                     const std::int64_t p = static_cast<std::int32_t>(a->AsUnsigned());
@@ -293,14 +341,22 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
         // Size prefixes.
         if (i < f.size()) {
             const std::u16string_view rest = f.substr(i);
-            if (rest.starts_with(u"I64")) spec.bits = 64, i += 3;
-            else if (rest.starts_with(u"I32")) spec.bits = 32, i += 3;
-            else if (rest.starts_with(u"hh")) spec.bits = 8, spec.narrow = true, i += 2;
-            else if (rest.starts_with(u"ll")) spec.bits = 64, i += 2;
-            else if (rest[0] == u'h') spec.bits = 16, spec.narrow = true, ++i;
-            else if (rest[0] == u'l' || rest[0] == u'w') spec.wide = true, ++i;
-            else if (rest[0] == u'L' || rest[0] == u'j') spec.bits = 64, ++i;
-            else if (rest[0] == u'I' || rest[0] == u'z' || rest[0] == u't') spec.bits = 64, ++i;
+            if (rest.starts_with(u"I64"))
+                spec.bits = 64, i += 3;
+            else if (rest.starts_with(u"I32"))
+                spec.bits = 32, i += 3;
+            else if (rest.starts_with(u"hh"))
+                spec.bits = 8, spec.narrow = true, i += 2;
+            else if (rest.starts_with(u"ll"))
+                spec.bits = 64, i += 2;
+            else if (rest[0] == u'h')
+                spec.bits = 16, spec.narrow = true, ++i;
+            else if (rest[0] == u'l' || rest[0] == u'w')
+                spec.wide = true, ++i;
+            else if (rest[0] == u'L' || rest[0] == u'j')
+                spec.bits = 64, ++i;
+            else if (rest[0] == u'I' || rest[0] == u'z' || rest[0] == u't')
+                spec.bits = 64, ++i;
         }
         if (i >= f.size()) {
             Placeholder(out, 0, "incomplete");
@@ -312,40 +368,71 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             continue;
         }
         switch (spec.conv) {
-            case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': {
+            case u'd':
+            case u'i':
+            case u'u':
+            case u'x':
+            case u'X':
+            case u'o': {
                 const FormatArg* a = take();
-                if (a == nullptr) Placeholder(out, spec.conv, "missing");
-                else FormatInteger(out, spec, *a);
+                if (a == nullptr)
+                    Placeholder(out, spec.conv, "missing");
+                else
+                    FormatInteger(out, spec, *a);
                 break;
             }
-            case u'f': case u'F': case u'e': case u'E': case u'g': case u'G': case u'a': case u'A': {
+            case u'f':
+            case u'F':
+            case u'e':
+            case u'E':
+            case u'g':
+            case u'G':
+            case u'a':
+            case u'A': {
                 const FormatArg* a = take();
-                if (a == nullptr) Placeholder(out, spec.conv, "missing");
-                else FormatFloat(out, spec, *a);
+                if (a == nullptr)
+                    Placeholder(out, spec.conv, "missing");
+                else
+                    FormatFloat(out, spec, *a);
                 break;
             }
-            case u'S': spec.narrow = true; [[fallthrough]];
+            case u'S':
+                spec.narrow = true;
+                [[fallthrough]];
             case u's': {
                 const FormatArg* a = take();
-                if (a == nullptr) Placeholder(out, spec.conv, "missing");
-                else FormatString(out, spec, *a);
+                if (a == nullptr)
+                    Placeholder(out, spec.conv, "missing");
+                else
+                    FormatString(out, spec, *a);
                 break;
             }
-            case u'C': spec.narrow = true; [[fallthrough]];
+            case u'C':
+                spec.narrow = true;
+                [[fallthrough]];
             case u'c': {
                 const FormatArg* a = take();
-                if (a == nullptr) Placeholder(out, spec.conv, "missing");
-                else FormatChar(out, spec, *a);
+                if (a == nullptr)
+                    Placeholder(out, spec.conv, "missing");
+                else
+                    FormatChar(out, spec, *a);
                 break;
             }
             case u'p': {
                 const FormatArg* a = take();
-                if (a == nullptr) Placeholder(out, spec.conv, "missing");
-                else FormatPointer(out, spec, *a);
+                if (a == nullptr)
+                    Placeholder(out, spec.conv, "missing");
+                else
+                    FormatPointer(out, spec, *a);
                 break;
             }
-            case u'n': take(); Placeholder(out, spec.conv, "unsupported"); break;
-            default: Placeholder(out, spec.conv, "unknown conversion"); break;
+            case u'n':
+                take();
+                Placeholder(out, spec.conv, "unsupported");
+                break;
+            default:
+                Placeholder(out, spec.conv, "unknown conversion");
+                break;
         }
     }
 }

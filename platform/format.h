@@ -41,8 +41,8 @@ public:
         }
     }
     template <class E>
-        requires std::is_enum_v<E>
-    FormatArg(E v) noexcept : FormatArg(static_cast<std::underlying_type_t<E>>(v)) {}
+    requires std::is_enum_v<E> FormatArg(E v)
+    noexcept : FormatArg(static_cast<std::underlying_type_t<E>>(v)) {}
     FormatArg(double v) noexcept : kind_(Kind::Double), d_(v) {}
     FormatArg(float v) noexcept : kind_(Kind::Double), d_(v) {}
     FormatArg(const char16_t* s) noexcept : kind_(Kind::Wide), ws_(s), len_(-1) {}

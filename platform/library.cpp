@@ -71,8 +71,7 @@ std::string ModulePathOf(const void* address) {
 std::string LibraryPath(LibraryHandle library) {
     if (library == nullptr) return {};
     struct link_map* map = nullptr;
-    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
-        return {};
+    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) return {};
     if (map->l_name[0] == 0) return ModulePathOf(reinterpret_cast<const void*>(map->l_addr));
     return map->l_name;
 }

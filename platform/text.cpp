@@ -7,8 +7,12 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 void AppendCodePoint(std::u16string& out, char32_t cp) {
     if (cp < 0x10000) {

@@ -51,6 +51,8 @@ inline uint32_t SysStringByteLen(BSTR s) {
     return byteLen;
 }
 
-inline uint32_t SysStringLen(BSTR s) { return SysStringByteLen(s) / sizeof(WCHAR); }
+inline uint32_t SysStringLen(BSTR s) {
+    return SysStringByteLen(s) / sizeof(WCHAR);
+}
 
 #endif  // KDTRACE_BSTR_H

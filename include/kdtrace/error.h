@@ -34,42 +34,42 @@ typedef void (*PLErrorEventCallback)(uintptr_t context, IPLErrorItem* item);
 // A thread's error list, newest item last.
 struct IPLErrorInfo : IUnknown {
     // slot 3: a nonzero errorFlag clears the list first (the error starts a new chain).
-    virtual HRESULT AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method,
-                             HRESULT result, LONG messageType, const WCHAR* message,
-                             ULONG errorFlag, const WCHAR* sourceFile, ULONG sourceLine) = 0;
+    virtual HRESULT AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
+                             LONG messageType, const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile,
+                             ULONG sourceLine) = 0;
     virtual HRESULT GetCount(LONG* count) = 0;  // slot 4
     // slot 5: index 0 is the newest item, count - 1 the oldest.
     virtual HRESULT GetItem(LONG index, IPLErrorItem** item) = 0;
-    virtual HRESULT Clear() = 0;  // slot 6
+    virtual HRESULT Clear() = 0;                                                               // slot 6
     virtual HRESULT RegisterErrorEvent(uintptr_t context, PLErrorEventCallback callback) = 0;  // 7
-    virtual HRESULT SaveToXML(IPLVariant** xml) = 0;      // slot 8
-    virtual HRESULT LoadFromXML(const WCHAR* xml) = 0;    // slot 9
+    virtual HRESULT SaveToXML(IPLVariant** xml) = 0;                                           // slot 8
+    virtual HRESULT LoadFromXML(const WCHAR* xml) = 0;                                         // slot 9
 };
 
 // One recorded error. The string getters copy the text cut to size - 1 characters, always
 // terminated, and return S_FALSE when the text did not fit.
 struct IPLErrorItem : IUnknown {
-    virtual HRESULT Initialize(const WCHAR* module, const WCHAR* className, const WCHAR* method,
-                               HRESULT result, LONG messageType, const WCHAR* message,
-                               DWORD threadId, const WCHAR* sourceFile, ULONG sourceLine) = 0;
-    virtual HRESULT GetModuleName(WCHAR* buffer, LONG size) = 0;  // slot 4
-    virtual HRESULT GetClassName(WCHAR* buffer, LONG size) = 0;   // slot 5
-    virtual HRESULT GetMethodName(WCHAR* buffer, LONG size) = 0;  // slot 6
-    virtual HRESULT GetHRESULT(HRESULT* result) = 0;              // slot 7
-    virtual HRESULT GetMessageType(LONG* messageType) = 0;        // slot 8
-    virtual HRESULT GetMessage(WCHAR* buffer, LONG size) = 0;     // slot 9
-    virtual HRESULT GetThreadID(DWORD* threadId) = 0;             // slot 10
-    virtual HRESULT GetSourceFile(WCHAR* buffer, LONG size) = 0;  // slot 11
-    virtual HRESULT GetSourceLine(ULONG* sourceLine) = 0;         // slot 12
+    virtual HRESULT Initialize(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
+                               LONG messageType, const WCHAR* message, DWORD threadId, const WCHAR* sourceFile,
+                               ULONG sourceLine) = 0;
+    virtual HRESULT GetModuleName(WCHAR* buffer, LONG size) = 0;        // slot 4
+    virtual HRESULT GetClassName(WCHAR* buffer, LONG size) = 0;         // slot 5
+    virtual HRESULT GetMethodName(WCHAR* buffer, LONG size) = 0;        // slot 6
+    virtual HRESULT GetHRESULT(HRESULT* result) = 0;                    // slot 7
+    virtual HRESULT GetMessageType(LONG* messageType) = 0;              // slot 8
+    virtual HRESULT GetMessage(WCHAR* buffer, LONG size) = 0;           // slot 9
+    virtual HRESULT GetThreadID(DWORD* threadId) = 0;                   // slot 10
+    virtual HRESULT GetSourceFile(WCHAR* buffer, LONG size) = 0;        // slot 11
+    virtual HRESULT GetSourceLine(ULONG* sourceLine) = 0;               // slot 12
     virtual HRESULT GetKDXErrorItemCore(IKDXErrorItemCore** view) = 0;  // slot 13
 };
 
 // Read-only automation view of an error item. The string getters return a new BSTR that the
 // caller frees with SysFreeString.
 struct IKDXErrorItemCore : IPLComObject {
-    virtual HRESULT Initialize(DWORD threadId, HRESULT number, const WCHAR* message,
-                               const WCHAR* module, const WCHAR* className, const WCHAR* member,
-                               const WCHAR* sourceFile, ULONG sourceLine) = 0;  // slot 10
+    virtual HRESULT Initialize(DWORD threadId, HRESULT number, const WCHAR* message, const WCHAR* module,
+                               const WCHAR* className, const WCHAR* member, const WCHAR* sourceFile,
+                               ULONG sourceLine) = 0;  // slot 10
     virtual HRESULT get_ThreadID(DWORD* threadId) = 0;
     virtual HRESULT get_Message(BSTR* message) = 0;
     virtual HRESULT get_Number(HRESULT* number) = 0;
@@ -84,7 +84,7 @@ struct IKDXErrorItemCore : IPLComObject {
 // process. The module library exports GetPLModule (see exports.h) and answers
 // MODULEID_PLErrorServices with an object that answers this interface.
 struct IPLErrorModule : IUnknown {
-    virtual HRESULT GetThreadError(DWORD threadId, IPLErrorInfo** errorInfo) = 0;   // slot 3
+    virtual HRESULT GetThreadError(DWORD threadId, IPLErrorInfo** errorInfo) = 0;    // slot 3
     virtual HRESULT ClearThreadErrors(DWORD threadId) = 0;                           // slot 4
     virtual HRESULT GetThreadErrorSuspensionState(DWORD threadId, BOOL* state) = 0;  // slot 5
     virtual HRESULT SetThreadErrorSuspensionState(DWORD threadId, BOOL state) = 0;   // slot 6

@@ -16,8 +16,7 @@
 // module. E_FAIL for an identifier the library does not implement.
 KDTRACE_API HRESULT GetPLModule(REFGUID moduleId, IPLModule** module);
 // Describes every module of the library into a new collection made by the host's factory.
-KDTRACE_API HRESULT GetImplementedModules(IPLModuleInfoFactory* factory,
-                                          IPLModuleInfoCollection** collection);
+KDTRACE_API HRESULT GetImplementedModules(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
 // Creates any registered class of the library.
 KDTRACE_API HRESULT PLCreateInstance(REFCLSID clsid, REFIID iid, void** object);
 // Hands over the calling thread's error list and detaches it from the thread.
@@ -31,8 +30,7 @@ KDTRACE_API HRESULT GetThreadErrorSuspensionState(BOOL* suspended);
 KDTRACE_API HRESULT SetThreadErrorSuspensionState(BOOL suspended);
 
 typedef HRESULT (*PFN_GetPLModule)(REFGUID moduleId, IPLModule** module);
-typedef HRESULT (*PFN_GetImplementedModules)(IPLModuleInfoFactory* factory,
-                                             IPLModuleInfoCollection** collection);
+typedef HRESULT (*PFN_GetImplementedModules)(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
 typedef HRESULT (*PFN_PLCreateInstance)(REFCLSID clsid, REFIID iid, void** object);
 typedef HRESULT (*PFN_PLGetLastError)(IPLErrorInfo** errorInfo);
 typedef HRESULT (*PFN_PLClearThreadErrors)();

@@ -24,25 +24,25 @@ typedef HRESULT (*PLCreatorFunction)(REFIID iid, void* argument, void** object);
 // size - 1 characters, always terminated. Until InitModule has run, every getter returns
 // PL_E_MODULE_NOT_INITIALIZED.
 struct IPLModule : IUnknown {
-    virtual HRESULT InitModule() = 0;                                 // slot 3
-    virtual HRESULT GetModuleID(GUID* moduleId) = 0;                  // slot 4
-    virtual HRESULT GetAPIVersion(WCHAR* buffer, LONG size) = 0;      // slot 5
-    virtual HRESULT GetDBVersion(WCHAR* buffer, LONG size) = 0;       // slot 6
-    virtual HRESULT GetModuleObject(IUnknown** object) = 0;           // slot 7
-    virtual HRESULT GetVersion(WCHAR* buffer, LONG size) = 0;         // slot 8
-    virtual HRESULT Initialize(void* unused) = 0;                     // slot 9
-    virtual HRESULT ReservedA(void* unused1, void* unused2) = 0;      // slot 10
-    virtual HRESULT GetModuleName(WCHAR* buffer, LONG size) = 0;      // slot 11
+    virtual HRESULT InitModule() = 0;                             // slot 3
+    virtual HRESULT GetModuleID(GUID* moduleId) = 0;              // slot 4
+    virtual HRESULT GetAPIVersion(WCHAR* buffer, LONG size) = 0;  // slot 5
+    virtual HRESULT GetDBVersion(WCHAR* buffer, LONG size) = 0;   // slot 6
+    virtual HRESULT GetModuleObject(IUnknown** object) = 0;       // slot 7
+    virtual HRESULT GetVersion(WCHAR* buffer, LONG size) = 0;     // slot 8
+    virtual HRESULT Initialize(void* unused) = 0;                 // slot 9
+    virtual HRESULT ReservedA(void* unused1, void* unused2) = 0;  // slot 10
+    virtual HRESULT GetModuleName(WCHAR* buffer, LONG size) = 0;  // slot 11
     // slot 12: the buffer must hold the whole name and its terminator.
     virtual HRESULT GetObjectName(WCHAR* buffer, LONG size) = 0;
     virtual HRESULT GetFriendlyName(WCHAR* buffer, LONG size) = 0;    // slot 13
     virtual HRESULT GetCoreAPIVersion(WCHAR* buffer, LONG size) = 0;  // slot 14
     virtual HRESULT ReservedB(void* unused1, void* unused2, void* unused3, void* unused4,
-                              void** out) = 0;                        // slot 15
-    virtual HRESULT ReservedC(void* unused1, void* unused2) = 0;      // slot 16
+                              void** out) = 0;                    // slot 15
+    virtual HRESULT ReservedC(void* unused1, void* unused2) = 0;  // slot 16
     // slot 17: on when `enable` equals 1, off for any other value.
     virtual HRESULT SetMemoryTracking(LONG enable) = 0;
-    virtual HRESULT SetTwoDigitYearPivot(LONG pivot) = 0;             // slot 18
+    virtual HRESULT SetTwoDigitYearPivot(LONG pivot) = 0;  // slot 18
 };
 
 // Creation of objects by class identifier through the process-wide class-factory map.
@@ -52,7 +52,7 @@ struct IPLFactoryLoader : IUnknown {
     virtual HRESULT GetClassFactory(CLSID clsid, PLCreatorFunction* creator) = 0;      // slot 5
     virtual HRESULT CreateInstance(REFCLSID clsid, REFIID iid, void** object) = 0;     // slot 6
     virtual HRESULT CreateInstanceEx(REFCLSID clsid, REFIID iid, void* argument,
-                                     void** object) = 0;                               // slot 7
+                                     void** object) = 0;  // slot 7
 };
 
 // The class-factory map as handed to another library's RegisterClassFactories (see exports.h).
@@ -70,26 +70,25 @@ struct IPLClassFactoryMap {
 struct IPLModuleInfo : IUnknown {
     // slot 3: module name, object name, friendly name, module identifier text, API version,
     // database version, core API version.
-    virtual HRESULT SetModuleInfo(const WCHAR* moduleName, const WCHAR* objectName,
-                                  const WCHAR* friendlyName, const WCHAR* moduleId,
-                                  const WCHAR* apiVersion, const WCHAR* dbVersion,
+    virtual HRESULT SetModuleInfo(const WCHAR* moduleName, const WCHAR* objectName, const WCHAR* friendlyName,
+                                  const WCHAR* moduleId, const WCHAR* apiVersion, const WCHAR* dbVersion,
                                   const WCHAR* coreApiVersion) = 0;
 };
 
 // The host's list of module descriptions. The module calls only AddModuleInfo; slots 3 to 6 are
 // the host's own and are given here so that hosts share one layout.
 struct IPLModuleInfoCollection : IUnknown {
-    virtual HRESULT GetCount(LONG* count) = 0;                         // slot 3
-    virtual HRESULT GetAt(LONG index, IPLModuleInfo** item) = 0;       // slot 4
-    virtual HRESULT RemoveAll() = 0;                                   // slot 5
-    virtual HRESULT Reserved(void* unused) = 0;                        // slot 6
+    virtual HRESULT GetCount(LONG* count) = 0;                    // slot 3
+    virtual HRESULT GetAt(LONG index, IPLModuleInfo** item) = 0;  // slot 4
+    virtual HRESULT RemoveAll() = 0;                              // slot 5
+    virtual HRESULT Reserved(void* unused) = 0;                   // slot 6
     // slot 7: keeps its own reference to the item.
     virtual HRESULT AddModuleInfo(IPLModuleInfo* item) = 0;
 };
 
 // Makes new, empty descriptions and lists, each with one reference for the caller.
 struct IPLModuleInfoFactory : IUnknown {
-    virtual HRESULT CreateModuleInfo(IPLModuleInfo** item) = 0;                          // slot 3
+    virtual HRESULT CreateModuleInfo(IPLModuleInfo** item) = 0;                            // slot 3
     virtual HRESULT CreateModuleInfoCollection(IPLModuleInfoCollection** collection) = 0;  // 4
 };
 

@@ -45,8 +45,12 @@ inline constexpr bool IsEqualGUID(REFGUID a, REFGUID b) noexcept {
         if (a.Data4[i] != b.Data4[i]) return false;
     return true;
 }
-inline constexpr bool operator==(REFGUID a, REFGUID b) noexcept { return IsEqualGUID(a, b); }
-inline constexpr bool operator!=(REFGUID a, REFGUID b) noexcept { return !IsEqualGUID(a, b); }
+inline constexpr bool operator==(REFGUID a, REFGUID b) noexcept {
+    return IsEqualGUID(a, b);
+}
+inline constexpr bool operator!=(REFGUID a, REFGUID b) noexcept {
+    return !IsEqualGUID(a, b);
+}
 
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr GUID CLSID_NULL = GUID_NULL;

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "inc_module_base/PLError.h"
+#include "inc_module_base/PLThreadErrorStore.h"
+#include "platform/thread.h"
+#include "support/error_list.h"
+
+namespace {
+
+HRESULT FailOnce(const char* message) {
+    return PLGuard("Core", "Test", "FailOnce", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, message, 0); });
+}
+
+LONG Count(IPLErrorInfo* list) {
+    LONG n = -1;
+    list->GetCount(&n);
+    return n;
+}
+
+// Without an external error module the fallback store serves every thread.
+TEST(ThreadErrorsTest, TheThreadKeepsOneListUntilItIsHandedOver) {
+    PLClearThreadErrors();
+    IPLErrorInfo* first = nullptr;
+    IPLErrorInfo* second = nullptr;
+    ASSERT_EQ(GetThreadError(&first), S_OK);
+    ASSERT_EQ(GetThreadError(&second), S_OK);
+    EXPECT_EQ(first, second);
+    FailOnce("one");
+    EXPECT_EQ(Count(first), 1);
+
+    IPLErrorInfo* handed = nullptr;
+    ASSERT_EQ(PLGetLastError(&handed), S_OK);
+    EXPECT_EQ(handed, first);
+    IPLErrorInfo* fresh = nullptr;
+    ASSERT_EQ(GetThreadError(&fresh), S_OK);
+    EXPECT_NE(fresh, first);
+    EXPECT_EQ(Count(fresh), 0);
+    EXPECT_EQ(Count(handed), 1);  // the handed-over list keeps its items
+    for (IPLErrorInfo* l : {first, second, handed, fresh}) l->Release();
+    EXPECT_EQ(GetThreadError(nullptr), E_POINTER);
+    EXPECT_EQ(PLGetLastError(nullptr), E_POINTER);
+}
+
+TEST(ThreadErrorsTest, ClearingEmptiesTheFallbackList) {
+    FailOnce("to clear");
+    EXPECT_EQ(PLClearThreadErrors(), S_OK);
+    IPLErrorInfo* list = nullptr;
+    ASSERT_EQ(GetThreadError(&list), S_OK);
+    EXPECT_EQ(Count(list), 0);
+    list->Release();
+}
+
+TEST(ThreadErrorsTest, SuspensionStateStartsFalseOnANewThread) {
+    std::thread([] {
+        BOOL state = TRUE;
+        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_FALSE);
+        EXPECT_FALSE(state);
+        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_EQ(SetThreadErrorSuspensionState(TRUE), S_OK);
+        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_TRUE(state);
+        EXPECT_EQ(GetThreadErrorSuspensionState(nullptr), E_POINTER);
+    }).join();
+}
+
+TEST(ThreadErrorsTest, EachThreadSeesOnlyItsOwnErrors) {
+    PLClearThreadErrors();
+    FailOnce("main");
+    DWORD workerId = 0;
+    std::thread([&] {
+        workerId = kd::platform::CurrentThreadId();
+        FailOnce("worker 1");
+        FailOnce("worker 2");
+        IPLErrorInfo* list = nullptr;
+        ASSERT_EQ(PLGetLastError(&list), S_OK);
+        const auto errors = kdtest::ReadList(list);
+        ASSERT_EQ(errors.size(), 2u);
+        EXPECT_EQ(errors[1].message, u"worker 2");
+        EXPECT_EQ(errors[1].threadId, workerId);
+        list->Release();
+    }).join();
+    IPLErrorInfo* list = nullptr;
+    ASSERT_EQ(GetThreadError(&list), S_OK);
+    const auto errors = kdtest::ReadList(list);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, u"main");
+    EXPECT_EQ(errors[0].threadId, kd::platform::CurrentThreadId());
+    EXPECT_NE(errors[0].threadId, workerId);
+    list->Release();
+}
+
+TEST(ThreadErrorsTest, AnEndedThreadLeavesNothingBehind) {
+    CPLThreadErrorStore& store = CPLThreadErrorStore::Instance();
+    const std::size_t before = store.ThreadCountForTesting();
+    std::thread([] { FailOnce("gone soon"); }).join();
+    // The thread's identifier may be reused; its list must not be handed to a later thread.
+    EXPECT_EQ(store.ThreadCountForTesting(), before);
+}
+
+TEST(ThreadErrorsTest, StoreCallbackReachesListsCreatedLater) {
+    static int calls = 0;
+    CPLThreadErrorStore& store = CPLThreadErrorStore::Instance();
+    store.SetErrorEventCallback(42, [](uintptr_t context, IPLErrorItem* item) {
+        EXPECT_EQ(context, 42u);
+        EXPECT_NE(item, nullptr);
+        ++calls;
+    });
+    std::thread([] { FailOnce("with callback"); }).join();
+    store.SetErrorEventCallback(0, nullptr);
+    EXPECT_EQ(calls, 1);
+}
+
+}  // namespace

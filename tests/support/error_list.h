@@ -1,0 +1,50 @@
+// Reading the calling thread's error list in tests.
+#ifndef KDTRACE_TESTS_SUPPORT_ERROR_LIST_H
+#define KDTRACE_TESTS_SUPPORT_ERROR_LIST_H
+
+#include <string>
+#include <vector>
+
+#include <kdtrace/kdtrace.h>
+
+namespace kdtest {
+
+struct RecordedError {
+    std::u16string module, className, method, message, sourceFile;
+    HRESULT result = 0;
+    DWORD threadId = 0;
+    ULONG sourceLine = 0;
+};
+
+// The items of a list, oldest first.
+inline std::vector<RecordedError> ReadList(IPLErrorInfo* list) {
+    std::vector<RecordedError> out;
+    LONG count = 0;
+    if (list == nullptr || list->GetCount(&count) < 0) return out;
+    for (LONG i = count - 1; i >= 0; --i) {
+        IPLErrorItem* item = nullptr;
+        if (list->GetItem(i, &item) < 0 || item == nullptr) continue;
+        RecordedError e;
+        WCHAR buffer[1024];
+        auto text = [&](HRESULT (IPLErrorItem::*get)(WCHAR*, LONG)) {
+            buffer[0] = 0;
+            (item->*get)(buffer, 1024);
+            return std::u16string(buffer);
+        };
+        e.module = text(&IPLErrorItem::GetModuleName);
+        e.className = text(&IPLErrorItem::GetClassName);
+        e.method = text(&IPLErrorItem::GetMethodName);
+        e.message = text(&IPLErrorItem::GetMessage);
+        e.sourceFile = text(&IPLErrorItem::GetSourceFile);
+        item->GetHRESULT(&e.result);
+        item->GetThreadID(&e.threadId);
+        item->GetSourceLine(&e.sourceLine);
+        item->Release();
+        out.push_back(e);
+    }
+    return out;
+}
+
+}  // namespace kdtest
+
+#endif  // KDTRACE_TESTS_SUPPORT_ERROR_LIST_H

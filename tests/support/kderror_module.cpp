@@ -1,0 +1,132 @@
+// A stand-in for the external error module: keeps each thread's list itself and counts what
+// the module asks of it, so a test can see that the module is used when present.
+#include <kdtrace/kdtrace.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+template <class Interface>
+struct RefCounted : Interface {
+    std::atomic<ULONG> refs{1};
+    virtual ~RefCounted() = default;
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override {
+        const ULONG n = --refs;
+        if (n == 0) delete this;
+        return n;
+    }
+};
+
+struct Counters {
+    std::atomic<int> getThreadError{0};
+    std::atomic<int> clear{0};
+    std::atomic<int> addError{0};
+    std::atomic<int> getSuspension{0};
+    std::atomic<int> setSuspension{0};
+} g_counters;
+
+// A list that only remembers messages.
+struct TestErrorInfo : RefCounted<IPLErrorInfo> {
+    std::vector<std::u16string> messages;
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid != IID_IUnknown && iid != IID_IPLErrorInfo) return E_NOINTERFACE;
+        *object = static_cast<IPLErrorInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT AddError(const WCHAR*, const WCHAR*, const WCHAR*, HRESULT, LONG, const WCHAR* message, ULONG flag,
+                     const WCHAR*, ULONG) override {
+        ++g_counters.addError;
+        if (flag != 0) messages.clear();
+        messages.emplace_back(message != nullptr ? message : u"");
+        return S_OK;
+    }
+    HRESULT GetCount(LONG* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = static_cast<LONG>(messages.size());
+        return S_OK;
+    }
+    HRESULT GetItem(LONG, IPLErrorItem**) override { return E_NOTIMPL; }
+    HRESULT Clear() override {
+        messages.clear();
+        return S_OK;
+    }
+    HRESULT RegisterErrorEvent(uintptr_t, PLErrorEventCallback) override { return S_OK; }
+    HRESULT SaveToXML(IPLVariant**) override { return E_NOTIMPL; }
+    HRESULT LoadFromXML(const WCHAR*) override { return E_NOTIMPL; }
+};
+
+std::mutex g_lock;
+std::map<DWORD, TestErrorInfo*> g_lists;
+std::map<DWORD, BOOL> g_suspension;
+
+struct TestErrorModule : RefCounted<IPLErrorModule> {
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid != IID_IUnknown && iid != IID_IPLErrorModule) return E_NOINTERFACE;
+        *object = static_cast<IPLErrorModule*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT GetThreadError(DWORD thread, IPLErrorInfo** out) override {
+        ++g_counters.getThreadError;
+        if (out == nullptr) return E_POINTER;
+        std::lock_guard<std::mutex> guard(g_lock);
+        TestErrorInfo*& list = g_lists[thread];
+        if (list == nullptr) list = new TestErrorInfo();
+        list->AddRef();
+        *out = list;
+        return S_OK;
+    }
+    HRESULT ClearThreadErrors(DWORD thread) override {
+        ++g_counters.clear;
+        std::lock_guard<std::mutex> guard(g_lock);
+        auto it = g_lists.find(thread);
+        if (it != g_lists.end()) {
+            it->second->Release();
+            g_lists.erase(it);
+        }
+        return S_OK;
+    }
+    HRESULT GetThreadErrorSuspensionState(DWORD thread, BOOL* state) override {
+        ++g_counters.getSuspension;
+        if (state == nullptr) return E_POINTER;
+        std::lock_guard<std::mutex> guard(g_lock);
+        *state = g_suspension[thread];
+        return S_OK;
+    }
+    HRESULT SetThreadErrorSuspensionState(DWORD thread, BOOL state) override {
+        ++g_counters.setSuspension;
+        std::lock_guard<std::mutex> guard(g_lock);
+        g_suspension[thread] = state;
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+#define KDERROR_EXPORT extern "C" __attribute__((visibility("default")))
+
+KDERROR_EXPORT HRESULT GetPLModule(REFGUID moduleId, IPLModule** module) {
+    if (module == nullptr) return E_POINTER;
+    if (moduleId != MODULEID_PLErrorServices) return E_FAIL;
+    // The error module answers IPLErrorModule; a host asks for it with QueryInterface.
+    *module = reinterpret_cast<IPLModule*>(static_cast<IPLErrorModule*>(new TestErrorModule()));
+    return S_OK;
+}
+
+// Test access: the counters, in the order getThreadError, clear, addError, getSuspension,
+// setSuspension.
+KDERROR_EXPORT void KdErrorTestCounters(int* out) {
+    out[0] = g_counters.getThreadError;
+    out[1] = g_counters.clear;
+    out[2] = g_counters.addError;
+    out[3] = g_counters.getSuspension;
+    out[4] = g_counters.setSuspension;
+}
