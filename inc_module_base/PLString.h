@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/single_threaded.h>
+
 #include <kdtrace/bstr.h>
 #include <kdtrace/types.h>
 
@@ -40,6 +42,26 @@ struct PLStringEmptyBlock {
     WCHAR terminator;
 };
 inline constinit PLStringEmptyBlock g_plStringEmptyBlock{{-1, 0, 0}, 0};
+
+// Reference-count changes. While the process has a single thread (glibc's
+// __libc_single_threaded, which never returns to true once a second thread has started) no
+// other thread can see a count, so plain increments do; otherwise the changes are atomic.
+inline void PLStringAddRef(std::atomic<int32_t>& count) noexcept {
+    if (__libc_single_threaded)
+        count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    else
+        count.fetch_add(1, std::memory_order_relaxed);
+}
+// Returns the count after the decrement.
+inline int32_t PLStringDecRef(std::atomic<int32_t>& count) noexcept {
+    if (__libc_single_threaded) {
+        const int32_t now = count.load(std::memory_order_relaxed) - 1;
+        count.store(now, std::memory_order_relaxed);
+        return now;
+    }
+    return count.fetch_sub(1, std::memory_order_acq_rel) - 1;
+}
+void PLStringFreeData(PLStringData* data) noexcept;
 
 // Throws the string's check failure (code PL_E_VERIFY) naming `function`.
 [[noreturn]] void PLStringCheckFailed(const char* function, int line);
@@ -78,14 +100,25 @@ class PLString {
 public:
     // ---- construction ----
     PLString() noexcept : m_pchData(EmptyData()) {}
-    PLString(const PLString& src);
+    PLString(const PLString& src) {
+        PLStringData* data = src.GetData();
+        if (data->nRefs.load(std::memory_order_relaxed) > 0) [[likely]] {
+            PLStringAddRef(data->nRefs);
+            m_pchData = src.m_pchData;
+        } else {
+            CopyUnshared(src);
+        }
+    }
     PLString(PLString&& src) noexcept : m_pchData(src.m_pchData) { src.m_pchData = EmptyData(); }
     PLString(const WCHAR* text);  // NOLINT(google-explicit-constructor): used as a value type
     PLString(const WCHAR* text, int32_t length);
     PLString(WCHAR ch, int32_t repeat = 1);
     explicit PLString(const PLBStr& bstr);
     explicit PLString(std::u16string_view text);
-    ~PLString() { Release(); }
+    ~PLString() {
+        PLStringData* data = GetData();
+        if (data != &g_plStringEmptyBlock.header && PLStringDecRef(data->nRefs) <= 0) PLStringFreeData(data);
+    }
 
     static PLString FromUtf8(std::string_view text);
     std::string ToUtf8() const;
@@ -115,12 +148,15 @@ public:
     PLString& operator+=(const PLBStr& bstr);
     PLString& operator+=(WCHAR ch) {
         PLStringData* d = GetData();
+        const int32_t length = d->nDataLength;
         // The empty block has no room (allocated length 0), so it never takes this path.
-        if (d->nRefs.load(std::memory_order_relaxed) < 2 && d->nAllocLength > d->nDataLength) {
-            m_pchData[d->nDataLength++] = ch;
-            m_pchData[d->nDataLength] = 0;
+        if (length < d->nAllocLength && d->nRefs.load(std::memory_order_relaxed) < 2) [[likely]] {
+            WCHAR* text = m_pchData;
+            text[length] = ch;
+            text[length + 1] = 0;
+            d->nDataLength = length + 1;
         } else {
-            ConcatInPlace(1, &ch);
+            AppendGrowing(ch);
         }
         return *this;
     }
@@ -232,6 +268,10 @@ private:
     void Init() noexcept { m_pchData = EmptyData(); }
     void AllocBuffer(int32_t length);
     void Release() noexcept;
+    void CopyUnshared(const PLString& src);
+    // The append of one character that needs a new block (kept out of line so the common case
+    // stays small and keeps the character in a register).
+    void AppendGrowing(WCHAR ch);
     void CopyBeforeWrite();
     void AllocBeforeWrite(int32_t length);
     void AssignCopy(int32_t length, const WCHAR* text);

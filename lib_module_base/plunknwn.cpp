@@ -22,10 +22,6 @@ int32_t RoundAlloc(int32_t length) noexcept {
     return length;
 }
 
-void FreeBlock(PLStringData* data) noexcept {
-    data->~PLStringData();
-    ::operator delete(static_cast<void*>(data));
-}
 
 bool InSet(WCHAR c, const WCHAR* set) noexcept {
     for (; *set != 0; ++set)
@@ -34,6 +30,11 @@ bool InSet(WCHAR c, const WCHAR* set) noexcept {
 }
 
 }  // namespace
+
+void PLStringFreeData(PLStringData* data) noexcept {
+    data->~PLStringData();
+    ::operator delete(static_cast<void*>(data));
+}
 
 void PLStringCheckFailed(const char* function, int line) {
     PLThrowIfFailed(PL_E_VERIFY, static_cast<ULONG>(line), function, __FILE__);
@@ -70,7 +71,7 @@ void PLString::AllocBuffer(int32_t length) {
 void PLString::Release() noexcept {
     PLStringData* data = GetData();
     if (data != &g_plStringEmptyBlock.header) {
-        if (data->nRefs.fetch_sub(1, std::memory_order_acq_rel) - 1 <= 0) FreeBlock(data);
+        if (PLStringDecRef(data->nRefs) <= 0) PLStringFreeData(data);
     }
     Init();
 }
@@ -147,22 +148,19 @@ void PLString::ConcatInPlace(int32_t length, const WCHAR* text) {
     m_pchData[total] = 0;
 }
 
+void PLString::AppendGrowing(WCHAR ch) { ConcatInPlace(1, &ch); }
+
 // ---- construction ----
 
-PLString::PLString(const PLString& src) {
+// Copies a string whose block is not shareable: a locked buffer or the empty block (count -1).
+void PLString::CopyUnshared(const PLString& src) {
+    Init();
     PLStringData* data = src.GetData();
     PLSTRING_CHECK(data->nRefs.load(std::memory_order_relaxed) != 0, "PLString::PLString");
-    if (data->nRefs.load(std::memory_order_relaxed) >= 0) {
-        data->nRefs.fetch_add(1, std::memory_order_relaxed);
-        m_pchData = src.m_pchData;
-    } else {
-        // Locked buffers and the empty block are never shared.
-        Init();
-        const int32_t length = data->nDataLength;
-        if (length > 0) {
-            AllocBuffer(length);
-            std::memcpy(m_pchData, src.m_pchData, static_cast<std::size_t>(length) * sizeof(WCHAR));
-        }
+    const int32_t length = data->nDataLength;
+    if (length > 0) {
+        AllocBuffer(length);
+        std::memcpy(m_pchData, src.m_pchData, static_cast<std::size_t>(length) * sizeof(WCHAR));
     }
 }
 
@@ -250,7 +248,7 @@ PLString& PLString::operator=(const PLString& src) {
     } else {
         PLSTRING_CHECK(theirs != &g_plStringEmptyBlock.header, "PLString::operator =");
         Release();
-        theirs->nRefs.fetch_add(1, std::memory_order_relaxed);
+        PLStringAddRef(theirs->nRefs);
         m_pchData = src.m_pchData;
     }
     return *this;
