@@ -9,7 +9,7 @@
 namespace kd::platform {
 namespace {
 
-struct Spec {
+struct Directive {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = 0;
     int precision = -1;
@@ -35,27 +35,27 @@ void Pad(std::u16string& out, int count, char16_t fill) {
     if (count > 0) out.append(static_cast<std::size_t>(count), fill);
 }
 
-// Writes `body` (already converted) with the spec's width and justification.
-void Justify(std::u16string& out, const Spec& spec, std::u16string_view body) {
-    const int pad = spec.width - static_cast<int>(body.size());
-    if (!spec.left) Pad(out, pad, u' ');
+// Writes `body` (already converted) with the directive's width and justification.
+void Justify(std::u16string& out, const Directive& directive, std::u16string_view body) {
+    const int pad = directive.width - static_cast<int>(body.size());
+    if (!directive.left) Pad(out, pad, u' ');
     out.append(body);
-    if (spec.left) Pad(out, pad, u' ');
+    if (directive.left) Pad(out, pad, u' ');
 }
 
-void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) {
+void FormatInteger(std::u16string& out, const Directive& directive, const FormatArg& arg) {
     if (arg.kind() != FormatArg::Kind::Signed && arg.kind() != FormatArg::Kind::Unsigned) {
-        Placeholder(out, spec.conv, "bad argument");
+        Placeholder(out, directive.conv, "bad argument");
         return;
     }
     // Cut or extend the 64-bit value to the size the conversion names, as printf would read it.
     const std::uint64_t raw = arg.AsUnsigned();
-    const bool isSigned = spec.conv == u'd' || spec.conv == u'i';
+    const bool isSigned = directive.conv == u'd' || directive.conv == u'i';
     std::uint64_t magnitude;
     bool negative = false;
     if (isSigned) {
         std::int64_t v;
-        switch (spec.bits) {
+        switch (directive.bits) {
             case 8:
                 v = static_cast<std::int8_t>(raw);
                 break;
@@ -72,7 +72,7 @@ void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) 
         negative = v < 0;
         magnitude = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
     } else {
-        switch (spec.bits) {
+        switch (directive.bits) {
             case 8:
                 magnitude = static_cast<std::uint8_t>(raw);
                 break;
@@ -88,15 +88,15 @@ void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) 
         }
     }
     int base = 10;
-    if (spec.conv == u'x' || spec.conv == u'X') base = 16;
-    if (spec.conv == u'o') base = 8;
+    if (directive.conv == u'x' || directive.conv == u'X') base = 16;
+    if (directive.conv == u'o') base = 8;
 
     char digits[72];
     int ndigits = 0;
-    if (!(spec.precision == 0 && magnitude == 0)) {
+    if (!(directive.precision == 0 && magnitude == 0)) {
         auto res = std::to_chars(digits, digits + sizeof digits, magnitude, base);
         ndigits = static_cast<int>(res.ptr - digits);
-        if (spec.conv == u'X')
+        if (directive.conv == u'X')
             for (int i = 0; i < ndigits; ++i)
                 if (digits[i] >= 'a' && digits[i] <= 'f') digits[i] = static_cast<char>(digits[i] - 32);
     }
@@ -104,28 +104,29 @@ void FormatInteger(std::u16string& out, const Spec& spec, const FormatArg& arg) 
     if (isSigned) {
         if (negative)
             prefix = "-";
-        else if (spec.plus)
+        else if (directive.plus)
             prefix = "+";
-        else if (spec.space)
+        else if (directive.space)
             prefix = " ";
-    } else if (spec.alt && magnitude != 0) {
+    } else if (directive.alt && magnitude != 0) {
         if (base == 16)
-            prefix = spec.conv == u'X' ? "0X" : "0x";
-        else if (base == 8 && (spec.precision <= ndigits))
+            prefix = directive.conv == u'X' ? "0X" : "0x";
+        else if (base == 8 && (directive.precision <= ndigits))
             prefix = "0";
     }
-    int zeros = spec.precision > ndigits ? spec.precision - ndigits : 0;
+    int zeros = directive.precision > ndigits ? directive.precision - ndigits : 0;
     const int used = static_cast<int>(prefix.size()) + zeros + ndigits;
-    if (spec.zero && !spec.left && spec.precision < 0 && spec.width > used) zeros += spec.width - used;
+    if (directive.zero && !directive.left && directive.precision < 0 && directive.width > used)
+        zeros += directive.width - used;
     const int total = static_cast<int>(prefix.size()) + zeros + ndigits;
-    if (!spec.left) Pad(out, spec.width - total, u' ');
+    if (!directive.left) Pad(out, directive.width - total, u' ');
     AppendAscii(out, prefix);
     Pad(out, zeros, u'0');
     AppendAscii(out, std::string_view(digits, static_cast<std::size_t>(ndigits)));
-    if (spec.left) Pad(out, spec.width - total, u' ');
+    if (directive.left) Pad(out, directive.width - total, u' ');
 }
 
-void FormatFloat(std::u16string& out, const Spec& spec, const FormatArg& arg) {
+void FormatFloat(std::u16string& out, const Directive& directive, const FormatArg& arg) {
     double value;
     switch (arg.kind()) {
         case FormatArg::Kind::Double:
@@ -138,28 +139,28 @@ void FormatFloat(std::u16string& out, const Spec& spec, const FormatArg& arg) {
             value = static_cast<double>(arg.AsUnsigned());
             break;
         default:
-            Placeholder(out, spec.conv, "bad argument");
+            Placeholder(out, directive.conv, "bad argument");
             return;
     }
     char fmt[32];
     char* p = fmt;
     *p++ = '%';
-    if (spec.left) *p++ = '-';
-    if (spec.plus) *p++ = '+';
-    if (spec.space) *p++ = ' ';
-    if (spec.alt) *p++ = '#';
-    if (spec.zero) *p++ = '0';
+    if (directive.left) *p++ = '-';
+    if (directive.plus) *p++ = '+';
+    if (directive.space) *p++ = ' ';
+    if (directive.alt) *p++ = '#';
+    if (directive.zero) *p++ = '0';
     *p++ = '*';
     *p++ = '.';
     *p++ = '*';
-    *p++ = static_cast<char>(spec.conv);
+    *p++ = static_cast<char>(directive.conv);
     *p = 0;
-    const int width = spec.width;
-    const int precision = spec.precision < 0 ? 6 : spec.precision;
+    const int width = directive.width;
+    const int precision = directive.precision < 0 ? 6 : directive.precision;
     char stackBuf[512];
     const int n = std::snprintf(stackBuf, sizeof stackBuf, fmt, width, precision, value);
     if (n < 0) {
-        Placeholder(out, spec.conv, "bad argument");
+        Placeholder(out, directive.conv, "bad argument");
         return;
     }
     if (static_cast<std::size_t>(n) < sizeof stackBuf) {
@@ -172,10 +173,10 @@ void FormatFloat(std::u16string& out, const Spec& spec, const FormatArg& arg) {
     AppendAscii(out, big);
 }
 
-void FormatString(std::u16string& out, const Spec& spec, const FormatArg& arg) {
+void FormatString(std::u16string& out, const Directive& directive, const FormatArg& arg) {
     std::u16string converted;
     std::u16string_view text;
-    const std::size_t limit = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : SIZE_MAX;
+    const std::size_t limit = directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : SIZE_MAX;
     switch (arg.kind()) {
         case FormatArg::Kind::Wide:
             if (arg.AsWide() == nullptr) {
@@ -203,29 +204,29 @@ void FormatString(std::u16string& out, const Spec& spec, const FormatArg& arg) {
             }
             [[fallthrough]];
         default:
-            Placeholder(out, spec.conv, "bad argument");
+            Placeholder(out, directive.conv, "bad argument");
             return;
     }
     if (text.size() > limit) text = text.substr(0, limit);
-    Justify(out, spec, text);
+    Justify(out, directive, text);
 }
 
-void FormatChar(std::u16string& out, const Spec& spec, const FormatArg& arg) {
+void FormatChar(std::u16string& out, const Directive& directive, const FormatArg& arg) {
     if (arg.kind() != FormatArg::Kind::Signed && arg.kind() != FormatArg::Kind::Unsigned) {
-        Placeholder(out, spec.conv, "bad argument");
+        Placeholder(out, directive.conv, "bad argument");
         return;
     }
     char16_t c;
-    if (spec.narrow) {
+    if (directive.narrow) {
         const auto b = static_cast<std::uint8_t>(arg.AsUnsigned());
         c = b < 0x80 ? b : char16_t{0xFFFD};
     } else {
         c = static_cast<char16_t>(arg.AsUnsigned());
     }
-    Justify(out, spec, std::u16string_view(&c, 1));
+    Justify(out, directive, std::u16string_view(&c, 1));
 }
 
-void FormatPointer(std::u16string& out, const Spec& spec, const FormatArg& arg) {
+void FormatPointer(std::u16string& out, const Directive& directive, const FormatArg& arg) {
     std::uint64_t v;
     switch (arg.kind()) {
         case FormatArg::Kind::Pointer:
@@ -242,12 +243,12 @@ void FormatPointer(std::u16string& out, const Spec& spec, const FormatArg& arg) 
             v = arg.AsUnsigned();
             break;
         default:
-            Placeholder(out, spec.conv, "bad argument");
+            Placeholder(out, directive.conv, "bad argument");
             return;
     }
     char16_t buf[16];
     for (int i = 15; i >= 0; --i, v >>= 4) buf[i] = u"0123456789ABCDEF"[v & 0xF];
-    Justify(out, spec, std::u16string_view(buf, 16));
+    Justify(out, directive, std::u16string_view(buf, 16));
 }
 
 // Widths and precisions are capped so that a hostile format cannot ask for gigabytes.
@@ -286,23 +287,23 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             ++i;
             continue;
         }
-        Spec spec;
+        Directive directive;
         for (bool more = true; more && i < f.size();) {
             switch (f[i]) {
                 case u'-':
-                    spec.left = true, ++i;
+                    directive.left = true, ++i;
                     break;
                 case u'+':
-                    spec.plus = true, ++i;
+                    directive.plus = true, ++i;
                     break;
                 case u' ':
-                    spec.space = true, ++i;
+                    directive.space = true, ++i;
                     break;
                 case u'#':
-                    spec.alt = true, ++i;
+                    directive.alt = true, ++i;
                     break;
                 case u'0':
-                    spec.zero = true, ++i;
+                    directive.zero = true, ++i;
                     break;
                 default:
                     more = false;
@@ -317,11 +318,11 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
                 missing = true;
             } else {
                 std::int64_t w = static_cast<std::int32_t>(a->AsUnsigned());
-                if (w < 0) spec.left = true, w = -w;
-                spec.width = w > kMaxWidth ? kMaxWidth : static_cast<int>(w);
+                if (w < 0) directive.left = true, w = -w;
+                directive.width = w > kMaxWidth ? kMaxWidth : static_cast<int>(w);
             }
         } else {
-            spec.width = ReadNumber(f, i);
+            directive.width = ReadNumber(f, i);
         }
         if (i < f.size() && f[i] == u'.') {
             ++i;
@@ -332,42 +333,42 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
                     missing = true;
                 } else {
                     const std::int64_t p = static_cast<std::int32_t>(a->AsUnsigned());
-                    spec.precision = p < 0 ? -1 : static_cast<int>(p > kMaxWidth ? kMaxWidth : p);
+                    directive.precision = p < 0 ? -1 : static_cast<int>(p > kMaxWidth ? kMaxWidth : p);
                 }
             } else {
-                spec.precision = ReadNumber(f, i);
+                directive.precision = ReadNumber(f, i);
             }
         }
         // Size prefixes.
         if (i < f.size()) {
             const std::u16string_view rest = f.substr(i);
             if (rest.starts_with(u"I64"))
-                spec.bits = 64, i += 3;
+                directive.bits = 64, i += 3;
             else if (rest.starts_with(u"I32"))
-                spec.bits = 32, i += 3;
+                directive.bits = 32, i += 3;
             else if (rest.starts_with(u"hh"))
-                spec.bits = 8, spec.narrow = true, i += 2;
+                directive.bits = 8, directive.narrow = true, i += 2;
             else if (rest.starts_with(u"ll"))
-                spec.bits = 64, i += 2;
+                directive.bits = 64, i += 2;
             else if (rest[0] == u'h')
-                spec.bits = 16, spec.narrow = true, ++i;
+                directive.bits = 16, directive.narrow = true, ++i;
             else if (rest[0] == u'l' || rest[0] == u'w')
-                spec.wide = true, ++i;
+                directive.wide = true, ++i;
             else if (rest[0] == u'L' || rest[0] == u'j')
-                spec.bits = 64, ++i;
+                directive.bits = 64, ++i;
             else if (rest[0] == u'I' || rest[0] == u'z' || rest[0] == u't')
-                spec.bits = 64, ++i;
+                directive.bits = 64, ++i;
         }
         if (i >= f.size()) {
             Placeholder(out, 0, "incomplete");
             break;
         }
-        spec.conv = f[i++];
+        directive.conv = f[i++];
         if (missing) {
-            Placeholder(out, spec.conv, "missing");
+            Placeholder(out, directive.conv, "missing");
             continue;
         }
-        switch (spec.conv) {
+        switch (directive.conv) {
             case u'd':
             case u'i':
             case u'u':
@@ -376,9 +377,9 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             case u'o': {
                 const FormatArg* a = take();
                 if (a == nullptr)
-                    Placeholder(out, spec.conv, "missing");
+                    Placeholder(out, directive.conv, "missing");
                 else
-                    FormatInteger(out, spec, *a);
+                    FormatInteger(out, directive, *a);
                 break;
             }
             case u'f':
@@ -391,47 +392,47 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             case u'A': {
                 const FormatArg* a = take();
                 if (a == nullptr)
-                    Placeholder(out, spec.conv, "missing");
+                    Placeholder(out, directive.conv, "missing");
                 else
-                    FormatFloat(out, spec, *a);
+                    FormatFloat(out, directive, *a);
                 break;
             }
             case u'S':
-                spec.narrow = true;
+                directive.narrow = true;
                 [[fallthrough]];
             case u's': {
                 const FormatArg* a = take();
                 if (a == nullptr)
-                    Placeholder(out, spec.conv, "missing");
+                    Placeholder(out, directive.conv, "missing");
                 else
-                    FormatString(out, spec, *a);
+                    FormatString(out, directive, *a);
                 break;
             }
             case u'C':
-                spec.narrow = true;
+                directive.narrow = true;
                 [[fallthrough]];
             case u'c': {
                 const FormatArg* a = take();
                 if (a == nullptr)
-                    Placeholder(out, spec.conv, "missing");
+                    Placeholder(out, directive.conv, "missing");
                 else
-                    FormatChar(out, spec, *a);
+                    FormatChar(out, directive, *a);
                 break;
             }
             case u'p': {
                 const FormatArg* a = take();
                 if (a == nullptr)
-                    Placeholder(out, spec.conv, "missing");
+                    Placeholder(out, directive.conv, "missing");
                 else
-                    FormatPointer(out, spec, *a);
+                    FormatPointer(out, directive, *a);
                 break;
             }
             case u'n':
                 take();
-                Placeholder(out, spec.conv, "unsupported");
+                Placeholder(out, directive.conv, "unsupported");
                 break;
             default:
-                Placeholder(out, spec.conv, "unknown conversion");
+                Placeholder(out, directive.conv, "unknown conversion");
                 break;
         }
     }
