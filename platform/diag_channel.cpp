@@ -66,6 +66,8 @@ std::size_t PathFor(uint32_t uid, char* buffer, std::size_t size) noexcept {
     return 0;
 }
 
+constexpr uint32_t kUnknownUid = 0xFFFFFFFFu;  // (uid_t)-1 is never a user
+
 bool UsesUid() noexcept {
     const char* explicitPath = std::getenv("KDTRACE_DIAG_SOCKET");
     if (explicitPath != nullptr && *explicitPath != 0) return false;
@@ -130,7 +132,8 @@ bool DiagChannelTarget::Open() noexcept {
     m_length = 0;
     // A path longer than a socket address can hold is never usable: the buffer is sized so.
     char path[kDiagMaxPathBytes];
-    const uint32_t uid = static_cast<uint32_t>(::geteuid());
+    // The user is asked only when the path needs it, or once a socket is found.
+    const uint32_t uid = UsesUid() ? static_cast<uint32_t>(::geteuid()) : kUnknownUid;
     const std::size_t length = PathFor(uid, path, sizeof path);
     if (length == 0) return false;
     return OpenChecked(path, length, uid);
@@ -141,14 +144,16 @@ bool DiagChannelTarget::Open(const char* path) noexcept {
     if (path == nullptr) return false;
     const std::size_t length = ::strnlen(path, kDiagMaxPathBytes);
     if (length == 0 || length >= kDiagMaxPathBytes) return false;
-    return OpenChecked(path, length, static_cast<uint32_t>(::geteuid()));
+    return OpenChecked(path, length, kUnknownUid);
 }
 
 bool DiagChannelTarget::OpenChecked(const char* path, std::size_t length, uint32_t uid) noexcept {
     // The socket first: when no console listens it is usually absent, and one failed stat is
     // the whole cost of a record.
     struct stat st {};
-    if (::stat(path, &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != uid) return false;
+    if (::stat(path, &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
+    if (uid == kUnknownUid) uid = static_cast<uint32_t>(::geteuid());
+    if (st.st_uid != uid) return false;
 
     // A directory that another user owns could have its socket replaced by that user.
     char dir[kDiagMaxPathBytes];
