@@ -311,7 +311,8 @@ DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char
                                                                 int timeoutMs,
                                                                 const sigset_t* waitMask) {
     if (m_fd < 0) return ReceiveStatus::Failed;
-    if (datagram.size() < kDiagMaxRecordBytes * 4) datagram.resize(kDiagMaxRecordBytes * 4);
+    // Room for the largest datagram the kernel accepts by default (about 208 KB); allocated once.
+    if (m_buffer.empty()) m_buffer.resize(256 * 1024);
     struct timespec deadline {};
     if (timeoutMs >= 0) {
         ::clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -343,7 +344,7 @@ DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char
         }
         if (ready == 0) return ReceiveStatus::Timeout;
 
-        iovec io{datagram.data(), datagram.size()};
+        iovec io{m_buffer.data(), m_buffer.size()};
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
         msghdr message{};
         message.msg_iov = &io;
@@ -365,8 +366,9 @@ DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char
             continue;
         }
         const bool cut =
-            static_cast<std::size_t>(n) > datagram.size() || (message.msg_flags & MSG_TRUNC) != 0;
-        datagram.resize(cut ? datagram.size() : static_cast<std::size_t>(n));
+            static_cast<std::size_t>(n) > m_buffer.size() || (message.msg_flags & MSG_TRUNC) != 0;
+        const std::size_t kept = cut ? m_buffer.size() : static_cast<std::size_t>(n);
+        datagram.assign(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(kept));
         if (truncated != nullptr) *truncated = cut;
         if (sender != nullptr) {
             sender->pid = credentials->pid;

@@ -105,6 +105,7 @@ private:
     uint64_t m_device = 0;
     uint64_t m_inode = 0;
     uint64_t m_foreign = 0;
+    std::vector<char> m_buffer;
 };
 
 }  // namespace kd::platform
