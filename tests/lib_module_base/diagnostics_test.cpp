@@ -76,6 +76,20 @@ std::optional<std::u16string> ColumnValue(std::u16string_view record, std::u16st
     return std::u16string(record.substr(from, end - from));
 }
 
+// "t<thread>" and "t<thread>-<record>". (Built by appending: GCC 12 at -O3 warns wrongly about
+// "literal" + std::string.)
+std::string WorkerLabel(int thread) {
+    std::string label("t");
+    label += std::to_string(thread);
+    return label;
+}
+std::string WorkerMessage(int thread, int record) {
+    std::string message = WorkerLabel(thread);
+    message += '-';
+    message += std::to_string(record);
+    return message;
+}
+
 class DiagnosticsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -511,11 +525,11 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
         writers.emplace_back([&, t] {
             {
                 std::lock_guard<std::mutex> lock(idsLock);
-                threadIds[Wide("t" + std::to_string(t))] = ThisThread();
+                threadIds[Wide(WorkerLabel(t))] = ThisThread();
             }
             for (int i = 0; i < kRecords; ++i) {
                 const std::u16string message =
-                    Wide("t" + std::to_string(t) + "-" + std::to_string(i)) +
+                    Wide(WorkerMessage(t, i)) +
                     std::u16string(static_cast<std::size_t>(50 * t), u'.');
                 const HRESULT hr =
                     PLRecordErrorMessage("Core", "Worker", "Run", E_FAIL, 0, message.c_str(), 1);
@@ -547,11 +561,10 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
         ASSERT_TRUE(t >= 0 && t < kThreads && i >= 0 && i < kRecords);
         EXPECT_TRUE(seen.emplace(t, i).second) << "record delivered twice";
         const std::u16string expectedMessage =
-            Wide("t" + std::to_string(t) + "-" + std::to_string(i)) +
-            std::u16string(static_cast<std::size_t>(50 * t), u'.');
+            Wide(WorkerMessage(t, i)) + std::u16string(static_cast<std::size_t>(50 * t), u'.');
         EXPECT_EQ(text,
                   Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
-                         ErrorColumns(threadIds[Wide("t" + std::to_string(t))], u"0x80004005",
+                         ErrorColumns(threadIds[Wide(WorkerLabel(t))], u"0x80004005",
                                       expectedMessage, u"Core", u"Worker", u"Run", u"", u"0")) +
                       u'\0');
     }
