@@ -1,0 +1,152 @@
+// Test helpers for the diagnostics channel, written with plain system calls so that they do not
+// share code with what they check: a bound receiver socket, a temporary directory, a scoped
+// environment variable, and conversions between record text and datagram bytes.
+#ifndef KDTRACE_TESTS_DIAG_RECEIVER_H
+#define KDTRACE_TESTS_DIAG_RECEIVER_H
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kdtest {
+
+// A fresh directory under the temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = "/tmp/kdtest-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Sets (or, with null, unsets) an environment variable for a scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value != nullptr)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name.c_str(), m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+// A datagram socket bound at a path, as a console binds it.
+class DiagReceiver {
+public:
+    explicit DiagReceiver(std::string path) : m_path(std::move(path)) {
+        ::unlink(m_path.c_str());
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (m_fd < 0 || m_path.size() >= sizeof address.sun_path) return;
+        std::memcpy(address.sun_path, m_path.c_str(), m_path.size() + 1);
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~DiagReceiver() {
+        if (m_fd >= 0) ::close(m_fd);
+        ::unlink(m_path.c_str());
+    }
+    DiagReceiver(const DiagReceiver&) = delete;
+    DiagReceiver& operator=(const DiagReceiver&) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+    const std::string& path() const { return m_path; }
+
+    // One datagram, or nothing when none arrives within `timeoutMs`.
+    std::optional<std::vector<uint8_t>> Receive(int timeoutMs = 5000) {
+        pollfd pfd{m_fd, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0) return std::nullopt;
+        std::vector<uint8_t> buffer(1 << 20);
+        const ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n < 0) return std::nullopt;
+        buffer.resize(static_cast<std::size_t>(n));
+        return buffer;
+    }
+
+    // Every datagram that arrives until none has come for `quietMs`.
+    std::vector<std::vector<uint8_t>> Drain(int quietMs = 200) {
+        std::vector<std::vector<uint8_t>> all;
+        while (auto d = Receive(quietMs)) all.push_back(std::move(*d));
+        return all;
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
+// The units of a datagram read as UTF-16 little-endian (a trailing odd byte is ignored).
+inline std::u16string DatagramText(const std::vector<uint8_t>& bytes) {
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    return text;
+}
+
+// The bytes of a text as UTF-16 little-endian.
+inline std::vector<uint8_t> LittleEndianBytes(std::u16string_view text) {
+    std::vector<uint8_t> bytes;
+    for (const char16_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
+inline std::string Ascii(std::u16string_view text) {
+    std::string out;
+    for (const char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+inline std::u16string Wide(std::string_view ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+inline std::string Hex8(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+}  // namespace kdtest
+
+#endif  // KDTRACE_TESTS_DIAG_RECEIVER_H

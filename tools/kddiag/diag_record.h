@@ -1,0 +1,62 @@
+// Reading a diagInfo record, as the console receives it, and showing it as text or JSON.
+//
+// The record's values are written without escaping, so a value may contain "]]>" and the record
+// is then not well-formed XML. The reader therefore follows the record's fixed frame instead of
+// parsing XML: a value ends where the next column's opening, or the trailer, follows.
+#ifndef KDTRACE_TOOLS_KDDIAG_DIAG_RECORD_H
+#define KDTRACE_TOOLS_KDDIAG_DIAG_RECORD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kddiag {
+
+struct Column {
+    std::string name;   // UTF-8
+    std::string value;  // UTF-8
+};
+
+struct Record {
+    std::string profile;  // "error", "ldap", ...; empty when the record has no profile header
+    std::string time;     // as written, e.g. "3/7/2025 1:07:02 PM"
+    std::vector<Column> columns;
+
+    // The first column of that name, or null.
+    const std::string* Find(std::string_view name) const;
+};
+
+// Who sent it and how it arrived.
+struct Origin {
+    int32_t pid = 0;
+    std::size_t bytes = 0;
+    bool truncated = false;  // longer than the console's buffer
+};
+
+// The datagram's bytes as UTF-16 little-endian text (an odd last byte is dropped).
+std::u16string DatagramText(const char* data, std::size_t size);
+
+// The record's XML text in UTF-8: without the two leading characters and the terminator.
+std::string RecordXml(std::u16string_view text);
+
+// Reads a record; false when the text is not a diagInfo record.
+bool ParseRecord(std::u16string_view text, Record* record);
+
+// One record for a reader: a heading line (time, profile, result, where, thread, process), the
+// message, the source position and any other columns, indented. Ends with a newline.
+std::string FormatReadable(const Record& record, const Origin& origin);
+// One JSON object on one line (no newline):
+//   {"time":"...","profile":"error","pid":1234,"columns":{"ThreadID":"0x...",...}}
+std::string FormatJson(const Record& record, const Origin& origin);
+// What is shown for a datagram that is not a record.
+std::string FormatMalformedReadable(const Origin& origin);
+std::string FormatMalformedJson(const Origin& origin);
+
+// A JSON string literal (with its quotation marks) for UTF-8 text.
+std::string JsonString(std::string_view text);
+
+}  // namespace kddiag
+
+#endif  // KDTRACE_TOOLS_KDDIAG_DIAG_RECORD_H

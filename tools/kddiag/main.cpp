@@ -1,0 +1,216 @@
+// kddiag: the diagnostics console. It binds the diagnostics channel and shows every record that
+// processes of the same user send to it: each error the trace services module records, and any
+// other diagInfo record.
+#include <signal.h>
+
+#include <time.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "diag_record.h"
+#include "platform/diag_channel.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kddiag [--raw | --json] [--count N] [--timeout SECONDS] [--socket PATH]\n"
+    "\n"
+    "Listens on the diagnostics channel and shows each record as it arrives: every error that a\n"
+    "process of this user records through the trace services module, with its time, profile,\n"
+    "result, module/class/method, message, source file and line, and thread.\n"
+    "\n"
+    "options:\n"
+    "  --raw              print each record's XML text, one record per line\n"
+    "  --json             print each record as one JSON object per line:\n"
+    "                       "
+    "{\"time\":...,\"profile\":...,\"pid\":...,\"columns\":{\"Message\":...,...}}\n"
+    "  --count N          stop after N records\n"
+    "  --timeout SECONDS  stop after SECONDS seconds (fractions allowed)\n"
+    "  --socket PATH      the channel to bind (default: $KDTRACE_DIAG_SOCKET, else\n"
+    "                     $XDG_RUNTIME_DIR/kdtrace/diagInfo, else /tmp/kdtrace-<uid>/diagInfo)\n"
+    "  -h, --help         show this text\n"
+    "\n"
+    "The channel's directory is created with mode 0700 when missing. Only one console can listen\n"
+    "on a path; the socket is removed when kddiag ends (also on Ctrl-C or SIGTERM). Records sent\n"
+    "by other users are ignored.\n"
+    "\n"
+    "exit status: 0 when stopped by --count, --timeout or a signal; 1 when --timeout ended the\n"
+    "wait before --count records arrived, or on a receive or output error; 2 for a usage error;\n"
+    "3 when the channel cannot be bound (for example another console listens there).\n";
+
+enum class Mode { Readable, Raw, Json };
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    g_stopSignal = signal;
+}
+
+bool ParseCount(const char* text, long long* count) {
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != 0 || n <= 0) return false;
+    *count = n;
+    return true;
+}
+
+bool ParseSeconds(const char* text, double* seconds) {
+    char* end = nullptr;
+    errno = 0;
+    const double s = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != 0 || !std::isfinite(s) || s < 0 || s > 1e9)
+        return false;
+    *seconds = s;
+    return true;
+}
+
+double MonotonicSeconds() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kddiag: %s\n(see kddiag --help)\n", message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Mode mode = Mode::Readable;
+    long long count = 0;  // 0: no limit
+    double timeout = -1;  // negative: no limit
+    std::string path;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const std::size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.resize(eq);
+                hasValue = true;
+            }
+        }
+        const auto takeValue = [&]() -> bool {
+            if (hasValue) return true;
+            if (i + 1 >= argc) return false;
+            value = argv[++i];
+            return true;
+        };
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--raw" || arg == "--json") {
+            const Mode wanted = arg == "--raw" ? Mode::Raw : Mode::Json;
+            if (mode != Mode::Readable && mode != wanted)
+                return UsageError("--raw and --json exclude each other");
+            mode = wanted;
+        } else if (arg == "--count") {
+            if (!takeValue() || !ParseCount(value.c_str(), &count))
+                return UsageError("--count needs a positive whole number");
+        } else if (arg == "--timeout") {
+            if (!takeValue() || !ParseSeconds(value.c_str(), &timeout))
+                return UsageError("--timeout needs a number of seconds");
+        } else if (arg == "--socket") {
+            if (!takeValue() || value.empty()) return UsageError("--socket needs a path");
+            path = value;
+        } else {
+            return UsageError("unknown argument: " + std::string(argv[i]));
+        }
+    }
+    if (path.empty()) path = kd::platform::DiagChannelPath();
+
+    // The stop signals are blocked except while waiting for a record, so that one arriving
+    // between two waits is not lost.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, s);
+    sigset_t waitMask;
+    ::sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&waitMask, s);
+    struct sigaction action {};
+    action.sa_handler = &OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    kd::platform::DiagChannelListener console;
+    std::string error;
+    if (!console.Open(path, &error)) {
+        std::fprintf(stderr, "kddiag: %s\n", error.c_str());
+        return 3;
+    }
+    std::fprintf(stderr, "kddiag: listening on %s\n", path.c_str());
+
+    const double deadline = timeout >= 0 ? MonotonicSeconds() + timeout : 0;
+    long long shown = 0;
+    int status = 0;
+    std::vector<char> datagram;
+    while (count == 0 || shown < count) {
+        int waitMs = -1;
+        if (timeout >= 0) {
+            const double left = deadline - MonotonicSeconds();
+            if (left <= 0) {
+                if (count != 0) status = 1;
+                break;
+            }
+            waitMs = static_cast<int>(std::ceil(left * 1000));
+        }
+        kd::platform::DiagSender sender;
+        bool truncated = false;
+        const auto received = console.Receive(datagram, &sender, &truncated, waitMs, &waitMask);
+        if (received == kd::platform::DiagChannelListener::ReceiveStatus::Interrupted) {
+            if (g_stopSignal != 0) break;
+            continue;
+        }
+        if (received == kd::platform::DiagChannelListener::ReceiveStatus::Timeout) continue;
+        if (received == kd::platform::DiagChannelListener::ReceiveStatus::Failed) {
+            std::fprintf(stderr, "kddiag: cannot receive: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+
+        kddiag::Origin origin;
+        origin.pid = sender.pid;
+        origin.bytes = datagram.size();
+        origin.truncated = truncated;
+        const std::u16string text = kddiag::DatagramText(datagram.data(), datagram.size());
+        kddiag::Record record;
+        const bool parsed = kddiag::ParseRecord(text, &record);
+        std::string out;
+        switch (mode) {
+            case Mode::Raw:
+                out = kddiag::RecordXml(text) + '\n';
+                break;
+            case Mode::Json:
+                out = (parsed ? kddiag::FormatJson(record, origin)
+                              : kddiag::FormatMalformedJson(origin)) +
+                      '\n';
+                break;
+            case Mode::Readable:
+                out = parsed ? kddiag::FormatReadable(record, origin)
+                             : kddiag::FormatMalformedReadable(origin);
+                break;
+        }
+        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() ||
+            std::fflush(stdout) != 0) {
+            status = 1;  // the reader of our output went away
+            break;
+        }
+        ++shown;
+    }
+    if (timeout >= 0 && count != 0 && shown < count && status == 1)
+        std::fprintf(stderr, "kddiag: timed out after %lld of %lld records\n", shown, count);
+    console.Close();
+    return status;
+}
