@@ -1,6 +1,7 @@
 // Resource strings from the language companion, the default language and the scope timer.
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,18 +132,19 @@ HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
         ArgumentStorage storage;
         const std::vector<PLMessageArgument> messageArguments =
             ToMessageArguments(arguments, storage);
-        std::u16string buffer(kMessageCapacity, u'\0');
+        const std::unique_ptr<WCHAR[]> buffer(new WCHAR[kMessageCapacity]);
+        buffer[0] = 0;
         ULONG length = 0;
         const auto formatIn = [&](LONG lang) -> HRESULT {
             if (format == nullptr) return PL_E_PROC_NOT_FOUND;
             buffer[0] = 0;
             length = 0;
             return format(m_messageId, static_cast<DWORD>(lang), messageArguments.data(),
-                          static_cast<ULONG>(messageArguments.size()), buffer.data(),
+                          static_cast<ULONG>(messageArguments.size()), buffer.get(),
                           kMessageCapacity, &length);
         };
         HRESULT formatted = formatIn(language);
-        if (formatted < 0 || StartsWithPlaceholder(buffer.data())) {
+        if (formatted < 0 || StartsWithPlaceholder(buffer.get())) {
             formatted = formatIn(kEnglish);
             if (formatted < 0) {
                 hr = E_FAIL;
@@ -153,7 +155,7 @@ HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
         }
         if (length > kMessageCapacity - 1) length = kMessageCapacity - 1;
         if (length >= 2 && buffer[length - 2] == u'\r' && buffer[length - 1] == u'\n') length -= 2;
-        text = PLString(buffer.data(), static_cast<int32_t>(length));
+        text = PLString(buffer.get(), static_cast<int32_t>(length));
         hr = S_OK;
     });
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inc_module_base/PLError.h"
@@ -24,9 +25,25 @@ struct CacheEntry {
     int error;
 };
 
+// Ordered as PLString orders; looked up by a plain view of the name, so that a hit does not
+// allocate.
+struct NameLess {
+    using is_transparent = void;
+    bool operator()(std::u16string_view a, std::u16string_view b) const noexcept { return a < b; }
+    bool operator()(const PLString& a, const PLString& b) const noexcept {
+        return a.view() < b.view();
+    }
+    bool operator()(const PLString& a, std::u16string_view b) const noexcept {
+        return a.view() < b;
+    }
+    bool operator()(std::u16string_view a, const PLString& b) const noexcept {
+        return a < b.view();
+    }
+};
+
 struct LibraryCache {
     std::mutex lock;
-    std::map<PLString, CacheEntry> entries;
+    std::map<PLString, CacheEntry, NameLess> entries;
 };
 
 LibraryCache& Cache() {
@@ -84,7 +101,7 @@ CacheEntry AddToCache(const PLString& name, CacheEntry entry) {
     return entry;
 }
 
-bool FindInCache(const PLString& name, CacheEntry& entry) {
+bool FindInCache(std::u16string_view name, CacheEntry& entry) {
     LibraryCache& cache = Cache();
     std::lock_guard<std::mutex> guard(cache.lock);
     const auto it = cache.entries.find(name);
@@ -182,9 +199,9 @@ void* PLLoadLibrary(const WCHAR* name) noexcept {
     PLInstallSEHTranslator();
     if (name == nullptr || name[0] == 0) return nullptr;
     try {
-        const PLString key(name);
         CacheEntry entry{};
-        if (FindInCache(key, entry)) return entry.handle;
+        if (FindInCache(name, entry)) return entry.handle;
+        const PLString key(name);
         entry.error = 0;
         entry.handle = LoadLibraryFile(key, entry.error);
         return AddToCache(key, entry).handle;
@@ -208,7 +225,7 @@ HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
                                        ? PLString(currentModule)
                                        : libraryName);
         CacheEntry cached{};
-        if (FindInCache(libraryName, cached)) {
+        if (FindInCache(libraryName.view(), cached)) {
             if (cached.handle == nullptr) {
                 // A load that failed before is not tried again.
                 hr = E_FAIL;
@@ -280,7 +297,7 @@ bool PLIsLibraryCached(const WCHAR* name) noexcept {
     if (name == nullptr) return false;
     try {
         CacheEntry entry{};
-        return FindInCache(PLString(name), entry);
+        return FindInCache(name, entry);
     } catch (...) {
         return false;
     }
