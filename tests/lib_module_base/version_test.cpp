@@ -239,14 +239,6 @@ TEST_F(VersionTest, ASecondLoadReusesTheCacheAndFreeingTheCacheUnloads) {
     EXPECT_EQ(PLLoadLibrary(std::u16string(260, u'x').c_str()), nullptr);
 }
 
-TEST_F(VersionTest, TheCurrentModuleNameIsKept) {
-    EXPECT_TRUE(GetCurrentModuleName().IsEmpty());
-    SetCurrentModuleName(u"kdtrace");
-    EXPECT_EQ(GetCurrentModuleName(), PLString(u"kdtrace"));
-    SetCurrentModuleName(nullptr);
-    EXPECT_TRUE(GetCurrentModuleName().IsEmpty());
-}
-
 TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
     const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
     for (LONG language : {0x0C04, 0x1404, 0x0404, 0x7C04}) {

@@ -17,14 +17,15 @@ using kd::platform::VersionBlockValue;
 // A minimal 64-bit ELF image: the header, one program header for a note segment, the notes.
 std::vector<std::uint8_t> ElfWithNotes(const std::vector<std::uint8_t>& notes,
                                        bool inSection = false) {
-    std::vector<std::uint8_t> image(sizeof(Elf64_Ehdr) + sizeof(Elf64_Phdr) + sizeof(Elf64_Shdr));
+    constexpr std::size_t kHeaders = sizeof(Elf64_Ehdr) + sizeof(Elf64_Phdr) + sizeof(Elf64_Shdr);
+    std::vector<std::uint8_t> image(kHeaders + notes.size());
     Elf64_Ehdr header{};
     std::memcpy(header.e_ident, ELFMAG, SELFMAG);
     header.e_ident[EI_CLASS] = ELFCLASS64;
     header.e_ident[EI_DATA] = ELFDATA2LSB;
     header.e_ident[EI_VERSION] = EV_CURRENT;
     header.e_type = ET_DYN;
-    const std::uint64_t notesAt = image.size();
+    const std::uint64_t notesAt = kHeaders;
     Elf64_Phdr ph{};
     Elf64_Shdr sh{};
     if (inSection) {
@@ -47,35 +48,44 @@ std::vector<std::uint8_t> ElfWithNotes(const std::vector<std::uint8_t>& notes,
     std::memcpy(image.data(), &header, sizeof header);
     std::memcpy(image.data() + sizeof header, &ph, sizeof ph);
     std::memcpy(image.data() + sizeof header + sizeof ph, &sh, sizeof sh);
-    image.insert(image.end(), notes.begin(), notes.end());
+    if (!notes.empty()) std::memcpy(image.data() + kHeaders, notes.data(), notes.size());
     return image;
 }
 
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
-    out.insert(out.end(), p, p + 4);
+// Notes are built as byte strings (std::string) and turned into images at the end.
+void Put32(std::string& out, std::uint32_t v) {
+    out.append(reinterpret_cast<const char*>(&v), 4);
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& s) {
+    return std::vector<std::uint8_t>(s.begin(), s.end());
 }
 
 std::vector<std::uint8_t> Note(const std::string& name, std::uint32_t type,
                                const std::string& desc) {
-    std::vector<std::uint8_t> out;
+    std::string out;
     Put32(out, static_cast<std::uint32_t>(name.size() + 1));
     Put32(out, static_cast<std::uint32_t>(desc.size()));
     Put32(out, type);
-    out.insert(out.end(), name.begin(), name.end());
-    out.push_back(0);
-    while (out.size() % 4 != 0) out.push_back(0);
-    out.insert(out.end(), desc.begin(), desc.end());
-    while (out.size() % 4 != 0) out.push_back(0);
-    return out;
+    out += name;
+    out.push_back('\0');
+    while (out.size() % 4 != 0) out.push_back('\0');
+    out += desc;
+    while (out.size() % 4 != 0) out.push_back('\0');
+    return Bytes(out);
+}
+
+std::vector<std::uint8_t> Concat(const std::vector<std::uint8_t>& a,
+                                 const std::vector<std::uint8_t>& b) {
+    std::string joined(a.begin(), a.end());
+    joined.append(b.begin(), b.end());
+    return Bytes(joined);
 }
 
 const std::string kBlock("ProductName=kdtrace\0FileVersion=4.0.1.5\0", 40);
 
 TEST(VersionNoteTest, FindsOurNoteAmongOthersInSegmentsAndSections) {
-    std::vector<std::uint8_t> notes = Note("GNU", 3, std::string(20, 'x'));
-    const auto ours = Note("KDTRACE", 1, kBlock);
-    notes.insert(notes.end(), ours.begin(), ours.end());
+    const auto notes = Concat(Note("GNU", 3, std::string(20, 'x')), Note("KDTRACE", 1, kBlock));
     for (bool inSection : {false, true}) {
         const auto block = FindVersionBlock(ElfWithNotes(notes, inSection));
         ASSERT_TRUE(block.has_value());
@@ -83,10 +93,29 @@ TEST(VersionNoteTest, FindsOurNoteAmongOthersInSegmentsAndSections) {
         EXPECT_EQ(VersionBlockValue(*block, "FileVersion"), "4.0.1.5");
     }
     // Same name, other type; other name, same type: not ours.
-    auto others = Note("KDTRACE", 2, kBlock);
-    const auto other = Note("KDTRACX", 1, kBlock);
-    others.insert(others.end(), other.begin(), other.end());
+    const auto others = Concat(Note("KDTRACE", 2, kBlock), Note("KDTRACX", 1, kBlock));
     EXPECT_FALSE(FindVersionBlock(ElfWithNotes(others)).has_value());
+}
+
+TEST(VersionNoteTest, ThirtyTwoBitImagesAreReadToo) {
+    const auto note = Note("KDTRACE", 1, std::string("FileVersion=13.1.2.3\0", 21));
+    constexpr std::size_t kHeaders = sizeof(Elf32_Ehdr) + sizeof(Elf32_Phdr);
+    std::vector<std::uint8_t> image(kHeaders + note.size());
+    Elf32_Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = ELFCLASS32;
+    header.e_ident[EI_DATA] = ELFDATA2LSB;
+    header.e_phoff = sizeof(Elf32_Ehdr);
+    header.e_phentsize = sizeof(Elf32_Phdr);
+    header.e_phnum = 1;
+    Elf32_Phdr ph{};
+    ph.p_type = PT_NOTE;
+    ph.p_offset = static_cast<Elf32_Off>(kHeaders);
+    ph.p_filesz = static_cast<Elf32_Word>(note.size());
+    std::memcpy(image.data(), &header, sizeof header);
+    std::memcpy(image.data() + sizeof header, &ph, sizeof ph);
+    std::memcpy(image.data() + kHeaders, note.data(), note.size());
+    EXPECT_EQ(VersionBlockValue(FindVersionBlock(image).value_or(""), "FileVersion"), "13.1.2.3");
 }
 
 TEST(VersionNoteTest, DamagedImagesGiveNothing) {
