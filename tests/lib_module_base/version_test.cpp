@@ -5,7 +5,9 @@
 #include <locale.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "inc_module_base/PLError.h"
@@ -237,6 +239,36 @@ TEST_F(VersionTest, ASecondLoadReusesTheCacheAndFreeingTheCacheUnloads) {
     EXPECT_EQ(PLLoadLibrary(nullptr), nullptr);
     EXPECT_EQ(PLLoadLibrary(u""), nullptr);
     EXPECT_EQ(PLLoadLibrary(std::u16string(260, u'x').c_str()), nullptr);
+}
+
+TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
+    const std::u16string v4015 = Wide(LibPath("kdver_4_0_1_5"));
+    const std::u16string v4027 = Wide(LibPath("kdver_4_0_2_7"));
+    const std::u16string none = Wide(LibPath("kdver_none"));
+    std::atomic<void*> first{nullptr};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 100; ++i) {
+                void* handle = PLLoadLibrary(none.c_str());
+                void* expected = nullptr;
+                if (handle == nullptr ||
+                    (!first.compare_exchange_strong(expected, handle) && expected != handle))
+                    ++failures;
+                void* versioned = nullptr;
+                if (PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &versioned) != S_OK)
+                    ++failures;
+                if (PLLoadLibrary(u"kd-no-such-library") != nullptr) ++failures;
+                PLInstallSEHTranslator();
+                PLSetDefaultLanguage(i % 2 ? 0x0407 : 9);
+                if (i % 10 == 0) PLRemoveSEHTranslator();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    PLSetDefaultLanguage(9);
 }
 
 TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
