@@ -110,8 +110,9 @@ HRESULT ExpandInserts(std::u16string_view text, const PLMessageArgument* argumen
                 if (close == std::u16string_view::npos) return E_INVALIDARG;
                 const std::u16string_view spec = text.substr(i + 2, close - (i + 2));
                 if (!IsSingleConversion(spec)) return E_INVALIDARG;
-                conversion = u"%";
-                conversion += spec;
+                conversion.clear();
+                conversion.push_back(u'%');
+                conversion.append(spec);
                 i = close;
             }
             const kd::platform::FormatArg arg = ToFormatArg(argument);
