@@ -55,8 +55,10 @@ struct IPLModuleSet : IUnknown {
     virtual HRESULT GetBaseAddress(ULONG index, ULONGLONG* base) = 0;
 };
 
-// Writes a crash report file for the fault. Only async-signal-safe calls: it runs inside the
-// fault handler. S_OK when the report was written.
+// Writes a crash report file for the fault (a text file: signal, fault code and address,
+// registers, stack words, memory map) into $KDTRACE_DUMP_DIR, else $TMPDIR, else /tmp, as read
+// when the library loaded; named kdtrace-crash-<pid>-<tid>-<n>.txt. Only async-signal-safe
+// calls: it runs inside the fault handler. S_OK when the report was written.
 typedef HRESULT (*PFN_PLDBGHLP_CreateMiniDump)(const PLExceptionPointers* pointers);
 // A new module set (one reference for the caller). Not for use inside a signal handler.
 typedef HRESULT (*PFN_PLDBGHLP_GetModuleSet)(IPLModuleSet** set);
