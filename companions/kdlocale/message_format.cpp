@@ -40,23 +40,25 @@ const char16_t* DefaultConversion(const PLMessageArgument& argument) {
 }
 
 // A printf conversion of one argument: flags, width, precision, size, and one conversion letter.
-bool IsSingleConversion(std::u16string_view spec) {
+bool IsSingleConversion(std::u16string_view conversionText) {
     std::size_t i = 0;
-    while (i < spec.size() &&
-           std::u16string_view(u"-+ #0").find(spec[i]) != std::u16string_view::npos)
+    while (i < conversionText.size() &&
+           std::u16string_view(u"-+ #0").find(conversionText[i]) != std::u16string_view::npos)
         ++i;
-    while (i < spec.size() && spec[i] >= u'0' && spec[i] <= u'9') ++i;
-    if (i < spec.size() && spec[i] == u'.') {
+    while (i < conversionText.size() && conversionText[i] >= u'0' && conversionText[i] <= u'9') ++i;
+    if (i < conversionText.size() && conversionText[i] == u'.') {
         ++i;
-        while (i < spec.size() && spec[i] >= u'0' && spec[i] <= u'9') ++i;
+        while (i < conversionText.size() && conversionText[i] >= u'0' && conversionText[i] <= u'9')
+            ++i;
     }
-    while (i < spec.size() &&
-           std::u16string_view(u"hlLjztIw").find(spec[i]) != std::u16string_view::npos) {
-        if (spec[i] == u'I' && spec.substr(i, 3) == u"I64") i += 2;
+    while (i < conversionText.size() &&
+           std::u16string_view(u"hlLjztIw").find(conversionText[i]) != std::u16string_view::npos) {
+        if (conversionText[i] == u'I' && conversionText.substr(i, 3) == u"I64") i += 2;
         ++i;
     }
-    if (i + 1 != spec.size()) return false;
-    return std::u16string_view(u"diuxXoeEfFgGaAcCsS").find(spec[i]) != std::u16string_view::npos;
+    if (i + 1 != conversionText.size()) return false;
+    return std::u16string_view(u"diuxXoeEfFgGaAcCsS").find(conversionText[i]) !=
+           std::u16string_view::npos;
 }
 
 }  // namespace
@@ -108,11 +110,11 @@ HRESULT ExpandInserts(std::u16string_view text, const PLMessageArgument* argumen
             if (i + 1 < text.size() && text[i + 1] == u'!') {
                 const std::size_t close = text.find(u'!', i + 2);
                 if (close == std::u16string_view::npos) return E_INVALIDARG;
-                const std::u16string_view spec = text.substr(i + 2, close - (i + 2));
-                if (!IsSingleConversion(spec)) return E_INVALIDARG;
+                const std::u16string_view conversionText = text.substr(i + 2, close - (i + 2));
+                if (!IsSingleConversion(conversionText)) return E_INVALIDARG;
                 conversion.clear();
                 conversion.push_back(u'%');
-                conversion.append(spec);
+                conversion.append(conversionText);
                 i = close;
             }
             const kd::platform::FormatArg arg = ToFormatArg(argument);
