@@ -23,6 +23,7 @@
 
 #include "inc_module_base/PLSEHException.h"
 #include "inc_module_base/PLString.h"
+#include "platform/fault.h"
 #include "platform/format.h"
 
 // The thrown error record.
@@ -120,8 +121,9 @@ void PLHandleHResultException(HRESULT code, const char* group, const char* class
 // catch (PL_ERROR&): records the record; returns its code.
 HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const char* className,
                                const char* method) noexcept;
-// catch (CSEHExceptionWrapper&): records the fault report and the loaded modules; returns the
-// current result when it is already a failure, else E_UNEXPECTED.
+// catch (CSEHExceptionWrapper&): returns the current result when it is already a failure, else
+// E_UNEXPECTED, and records the fault report and the loaded modules with that code (never with
+// a success code, which would make the recorded failure read as a success).
 HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group,
                              const char* className, const char* method) noexcept;
 // catch (...): records "An unhandled exception occurred." with E_UNEXPECTED; returns it.
@@ -161,10 +163,13 @@ HRESULT PLHandleUnknownExceptionFormat(const char* group, const char* className,
 }
 
 // Runs `body(hr)` as the guarded region of an interface method and ends it with the four catch
-// clauses. `hr` is the method's result variable; the method returns what this returns.
+// clauses. `hr` is the method's result variable; the method returns what this returns. A
+// processor fault inside the region (on a thread with the fault translator) arrives as
+// CSEHExceptionWrapper.
 template <class Body>
 HRESULT PLGuard(const char* group, const char* className, const char* method, Body&& body) noexcept {
     HRESULT hr = S_OK;
+    const kd::platform::FaultGuardScope faultScope;
     try {
         body(hr);
     } catch (HRESULT code) {

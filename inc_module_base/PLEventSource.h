@@ -73,9 +73,13 @@ public:
             void* raw = nullptr;
             status = object->QueryInterface(iid, &raw);
             if (status >= 0 && raw != nullptr) {
-                Listener* listener = static_cast<Listener*>(raw);
-                call(listener);
-                listener->Release();
+                // The queried reference is given back however the call ends: a listener may
+                // throw, or fault (a translated processor fault arrives as an exception).
+                struct Release {
+                    Listener* listener;
+                    ~Release() { listener->Release(); }
+                } const release{static_cast<Listener*>(raw)};
+                call(release.listener);
             }
         }
         return status;

@@ -1,10 +1,24 @@
 // CSEHExceptionWrapper: a processor fault (access violation, division by zero, ...) turned into
-// a C++ exception that the ordinary catch clauses of every method take.
+// a C++ exception that the ordinary catch clauses of every method take, and the per-thread
+// translator that throws it.
+//
+// A thread that called PLInstallSEHTranslator (PLLoadLibrary does so for every caller) has its
+// faults inside guarded regions (PLGuard) translated: the fault handler asks the debugging
+// companion "kddbghlp" for a crash report, captures the call stack while the faulting frames
+// still exist, and throws the wrapper. The method's catch clause then records the report
+// "<NAME> encountered. @CALL_STACK: <stack>" and one "@@MODULE:<path>[<base>]" line per loaded
+// module, and the method returns E_UNEXPECTED. Addresses are written with 16 hex digits
+// ("0x%016llX"), as pointers on this platform have 64 bits.
+//
+// A stack overflow cannot be unwound: it is reported (a diagnostics record and a crash report)
+// from the alternate signal stack, and then the process ends.
 #ifndef KD_PLSEHEXCEPTION_H
 #define KD_PLSEHEXCEPTION_H
 
+#include <cstddef>
 #include <cstdint>
 
+#include <kdtrace/dbghlp.h>
 #include <kdtrace/types.h>
 
 class PLString;
@@ -17,46 +31,69 @@ inline constexpr uint32_t PL_EXCEPTION_FLT_DIVIDE_BY_ZERO = 0xC000008Eu;
 inline constexpr uint32_t PL_EXCEPTION_INT_DIVIDE_BY_ZERO = 0xC0000094u;
 inline constexpr uint32_t PL_EXCEPTION_STACK_OVERFLOW = 0xC00000FDu;
 
-// What the fault handler saw: the fault itself.
-struct PLExceptionRecord {
-    uint32_t ExceptionCode = 0;
-    uint32_t ExceptionFlags = 0;
-    uint64_t ExceptionAddress = 0;   // instruction that faulted
-    uint32_t NumberParameters = 0;
-    uint64_t ExceptionInformation[15] = {};  // [0] read (0) / write (1), [1] faulting data address
-};
-
-// What the fault handler saw: the faulting thread's registers (x86-64 names).
-struct PLThreadContext {
-    uint64_t Rip = 0;
-    uint64_t Rsp = 0;
-    uint64_t Rbp = 0;
-    uint64_t Gregs[23] = {};  // the general registers in the kernel's signal-frame order
+// The return addresses captured when a fault is translated. The walk runs inside the fault
+// handler, where nothing may allocate, so the number of frames kept is bounded.
+struct PLCallStack {
+    static constexpr uint32_t kMaxFrames = 256;
+    uint32_t count = 0;
+    uint64_t frames[kMaxFrames] = {};
 };
 
 class CSEHExceptionWrapper {
 public:
+    // Without a captured stack: GetCallStack walks the frame chain of the context when asked.
     CSEHExceptionWrapper(const PLExceptionRecord& record, const PLThreadContext& context) noexcept
         : m_record(record), m_context(context) {}
+    CSEHExceptionWrapper(const PLExceptionRecord& record, const PLThreadContext& context,
+                         const PLCallStack& stack) noexcept
+        : m_record(record), m_context(context), m_stack(stack) {}
 
     uint32_t GetExceptionCode() const noexcept { return m_record.ExceptionCode; }
     const PLExceptionRecord& GetExceptionRecord() const noexcept { return m_record; }
     const PLThreadContext& GetContextRecord() const noexcept { return m_context; }
+    const PLCallStack& GetCapturedStack() const noexcept { return m_stack; }
 
     // The fault's name from the table of known codes ("ACCESS_VIOLATION", ...); empty if unknown.
     PLString GetExceptionName() const;
     // "0x%016llX~" per address: the faulting instruction, then each return address of the frame
     // chain walked from the saved frame pointer.
     PLString GetCallStack() const;
-    // Records "<name> encountered. @CALL_STACK: <stack>" (error flag 1), then the loaded modules.
+    // Records "<name> encountered. @CALL_STACK: <stack>" (error flag 1), then the loaded modules
+    // (error flag 0, so the list keeps the report followed by the module lines).
     void Report(const char* group, const char* className, const char* method, HRESULT result) const;
 
 private:
     PLExceptionRecord m_record;
     PLThreadContext m_context;
+    PLCallStack m_stack;
 };
 
-// Records one "@@MODULE:<path>[0x<base>]" line per module loaded in the process.
-void PLRecordLoadedModules(const char* group, const char* className, const char* method, HRESULT result);
+// The name of a fault code (ASCII), or null when the code is not in the table.
+const char* PLExceptionNameOf(uint32_t code) noexcept;
+
+// Records one "@@MODULE:<path>[0x<base>]" line per module loaded in the process (error flag 0),
+// as listed by the debugging companion; nothing without it.
+void PLRecordLoadedModules(const char* group, const char* className, const char* method,
+                           HRESULT result);
+
+// The diagnostics record sent for a stack overflow, from the alternate signal stack before the
+// process ends: module, class and method names, result E_UNEXPECTED, the message
+// "STACK_OVERFLOW encountered. @CALL_STACK: 0x...~0x...~", no source file, line 0.
+inline constexpr const char* kPLFatalFaultModule = "Core Services";
+inline constexpr const char* kPLFatalFaultClass = "";
+inline constexpr const char* kPLFatalFaultMethod = "PLSEHTranslator";
+inline constexpr std::size_t kPLFatalFaultMessageCapacity = 64 + PLCallStack::kMaxFrames * 19;
+// Writes "<NAME> encountered. @CALL_STACK: " and "0x%016llX~" per frame into `out` (always
+// terminated; only whole addresses) without allocating. Returns the length.
+std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std::size_t count,
+                                      char* out, std::size_t size) noexcept;
+
+// Installs the fault translator for the calling thread (once: a second call keeps the translator
+// and the previous one stored by the first).
+void PLInstallSEHTranslator() noexcept;
+// Restores the translator the calling thread had before PLInstallSEHTranslator.
+void PLRemoveSEHTranslator() noexcept;
+// Whether the calling thread has the translator installed.
+bool PLIsSEHTranslatorInstalled() noexcept;
 
 #endif  // KD_PLSEHEXCEPTION_H

@@ -257,7 +257,10 @@ public:
 
     static constexpr int32_t kMaxLength = 0x7FFFFFFE;
     // Length of a zero-terminated string, counted up to kMaxLength; longer or null counts as 0.
-    static int32_t SafeLength(const WCHAR* text) noexcept;
+    // Not noexcept: it reads a caller's text, and an unreadable pointer must arrive as a
+    // translated processor fault at the method's edge, which a noexcept frame would turn into
+    // std::terminate.
+    static int32_t SafeLength(const WCHAR* text);
 
 private:
     static WCHAR* EmptyData() noexcept { return g_plStringEmptyBlock.header.data(); }

@@ -1,15 +1,115 @@
-// Companion libraries loaded by name through one process-wide library cache.
+// Module versions, companion libraries loaded by name through one process-wide library cache
+// (with an optional version check), resource strings from the language companion, and a scope
+// timer for debugging.
+//
+// Versions are packed into 32 bits: major (1-255) in bits 31-24, minor (0-12) in bits 23-20;
+// the third and fourth numbers are checked (0-15, 0-65535) but stored as 0, so packed versions
+// compare by major and minor only. 0 means that no version is known.
 #ifndef KD_PLVERSION_H
 #define KD_PLVERSION_H
 
+#include <cstdint>
+
 #include <kdtrace/types.h>
 
-// Loads a library by the system's name ("kderror", "kddbghlp.dll", ...; see
-// platform/library.h for the name rule) through the process-wide cache and returns its handle,
-// or null. Both outcomes are remembered for the process: a library that failed to load is not
-// searched for again.
+#include "inc_module_base/PLString.h"
+#include "platform/format.h"
+
+// ---- versions ----
+
+// The packed version of a text of four numbers separated by full stops, commas or colons
+// ("4.0.0.1", "4, 0, 0, 1"). On failure the error is recorded ("No version string requested",
+// "Incorrect version string format", "Version string out of range") and the result is 0.
+DWORD ConvertVersionToDWORD(const WCHAR* text) noexcept;
+// The packed file version a loaded library carries ("FileVersion" in its version note). A library
+// without version data has version 0 (S_OK); one whose version data lacks the file version
+// fails with E_FAIL.
+HRESULT GetModuleVersionInfo(void* module, DWORD* version) noexcept;
+
+// ---- loading ----
+
+// Loads a library by the system's name ("kderror", "kddbghlp.dll", ...; see platform/library.h
+// for the name rule) through the process-wide cache and returns its handle, or null. Both
+// outcomes are remembered for the process: a library that failed to load is not searched for
+// again (until FreeCachedLibraries). Installs the fault translator for the calling thread.
 void* PLLoadLibrary(const WCHAR* name) noexcept;
 // An export of a loaded library, or null.
 void* PLGetProcAddress(void* library, const char* symbol) noexcept;
+// Loads `library` through the cache, refusing it when its packed version and that of
+// `currentModule` (the library itself when null or empty) are both known and differ. A refused
+// library stays loaded but is not cached.
+HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
+                               void** handle) noexcept;
+// Unloads every cached library, in cache order, and empties the cache.
+void FreeCachedLibraries() noexcept;
+// Whether the cache holds `name` (a loaded library or a remembered failure).
+bool PLIsLibraryCached(const WCHAR* name) noexcept;
+
+// The file name PLVersionedLoadLibrary loads to learn the current module's version (empty
+// until set).
+void SetCurrentModuleName(const WCHAR* name) noexcept;
+PLString GetCurrentModuleName();
+
+// ---- language ----
+
+// Sets the process-wide default language of resource strings (-1: the system's default
+// language; traditional-Chinese identifiers become 0x0404) and makes the language's locale the
+// module's locale. Returns non-zero when the locale was set, 0 when the system has no such
+// locale (the language is stored all the same).
+LONG PLSetDefaultLanguage(LONG language) noexcept;
+LONG PLGetDefaultLanguage() noexcept;
+
+// The language companion ("kdlocale" until changed): the library CResourceString reads.
+PLString PLGetLanguageResourceLibraryName();
+void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept;
+
+// ---- resource strings ----
+
+// One message of the language companion's message table, formatted with its inserts (%1,
+// %2!d!, ...). A text that is missing in the language asked for, or that is only a placeholder
+// beginning with "STR_", is taken in English instead. A trailing line break is cut off.
+class CResourceString {
+public:
+    explicit CResourceString(DWORD messageId) noexcept : m_messageId(messageId) {}
+    DWORD GetMessageId() const noexcept { return m_messageId; }
+
+    HRESULT FormatMessageW(PLString& text, LONG language,
+                           kd::platform::FormatArgs arguments) const noexcept;
+    // In the default language.
+    HRESULT FormatMessageW(PLString& text, kd::platform::FormatArgs arguments) const noexcept;
+
+private:
+    DWORD m_messageId;
+};
+
+// Formats a message directly, in the default language or in a given one.
+template <class... A>
+HRESULT PLFormatResourceString(PLString& text, DWORD messageId, const A&... arguments) noexcept {
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(arguments)...,
+                                            kd::platform::FormatArg(0)};
+    return CResourceString(messageId).FormatMessageW(text, {list, sizeof...(A)});
+}
+template <class... A>
+HRESULT PLFormatResourceStringLang(PLString& text, DWORD messageId, LONG language,
+                                   const A&... arguments) noexcept {
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(arguments)...,
+                                            kd::platform::FormatArg(0)};
+    return CResourceString(messageId).FormatMessageW(text, language, {list, sizeof...(A)});
+}
+
+// ---- scope timer ----
+
+// A debugging aid: "<label>\t<elapsed>ms.\n" goes to the debugger output when the scope ends.
+class CPLScopeTimer {
+public:
+    explicit CPLScopeTimer(const WCHAR* label) noexcept;
+    ~CPLScopeTimer();
+    CPLScopeTimer(const CPLScopeTimer&) = delete;
+    CPLScopeTimer& operator=(const CPLScopeTimer&) = delete;
+
+private:
+    WCHAR m_text[256];
+    uint64_t m_start;
+};
 
 #endif  // KD_PLVERSION_H

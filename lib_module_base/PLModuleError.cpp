@@ -245,11 +245,13 @@ HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const c
 
 HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group,
                              const char* className, const char* method) noexcept {
+    const HRESULT result = current < 0 ? current : E_UNEXPECTED;
     try {
-        wrapper.Report(group, className, method, current);
+        wrapper.Report(group, className, method, result);
     } catch (...) {
+        // A fault while the report was being built ends the report; the method still returns.
     }
-    return current < 0 ? current : E_UNEXPECTED;
+    return result;
 }
 
 HRESULT PLHandleUnknownException(const char* group, const char* className, const char* method) noexcept {

@@ -47,7 +47,7 @@ void PLStringCheckFailed(const char* function, int line) {
         if (!(cond)) PLStringCheckFailed(function, __LINE__); \
     } while (0)
 
-int32_t PLString::SafeLength(const WCHAR* text) noexcept {
+int32_t PLString::SafeLength(const WCHAR* text) {
     if (text == nullptr) return 0;
     const std::size_t n = kd::platform::Utf16Length(text, static_cast<std::size_t>(kMaxLength) + 1);
     return n > static_cast<std::size_t>(kMaxLength) ? 0 : static_cast<int32_t>(n);

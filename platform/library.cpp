@@ -4,6 +4,8 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace kd::platform {
 
 std::string LibraryFileName(std::string_view name) {
@@ -22,28 +24,32 @@ std::string LibraryFileName(std::string_view name) {
     return file;
 }
 
-LibraryHandle OpenLibraryFile(const std::string& file, std::string* error) {
+LibraryHandle OpenLibraryFile(const std::string& file, std::string* error, int* systemError) {
+    errno = 0;
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr && error != nullptr) {
+    if (handle == nullptr) {
+        const int code = errno != 0 ? errno : ENOENT;
         const char* message = ::dlerror();
-        *error = message != nullptr ? message : "cannot load " + file;
+        if (error != nullptr) *error = message != nullptr ? message : "cannot load " + file;
+        if (systemError != nullptr) *systemError = code;
     }
     return handle;
 }
 
-LibraryHandle OpenLibrary(std::string_view name, std::string* error) {
+LibraryHandle OpenLibrary(std::string_view name, std::string* error, int* systemError) {
     if (name.empty()) {
         if (error != nullptr) *error = "empty library name";
+        if (systemError != nullptr) *systemError = EINVAL;
         return nullptr;
     }
     const std::string file = LibraryFileName(name);
     if (file.find('/') == std::string::npos) {
         const std::string beside = OwnModuleDirectory() + "/" + file;
         if (::access(beside.c_str(), F_OK) == 0) {
-            if (void* handle = OpenLibraryFile(beside, error)) return handle;
+            if (void* handle = OpenLibraryFile(beside, error, systemError)) return handle;
         }
     }
-    return OpenLibraryFile(file, error);
+    return OpenLibraryFile(file, error, systemError);
 }
 
 void* FindExport(LibraryHandle library, const char* symbol) noexcept {

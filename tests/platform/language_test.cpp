@@ -1,0 +1,73 @@
+#include "platform/language.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kd::platform;
+
+TEST(LanguageTest, IdentifiersMapToPosixLocaleNames) {
+    EXPECT_EQ(PosixLocaleName(0x0407), "de_DE.UTF-8");
+    EXPECT_EQ(PosixLocaleName(0x0409), "en_US.UTF-8");
+    EXPECT_EQ(PosixLocaleName(0x0809), "en_GB.UTF-8");
+    // A primary language alone gets its most likely region.
+    EXPECT_EQ(PosixLocaleName(9), "en_US.UTF-8");
+    EXPECT_EQ(PosixLocaleName(0x0404), "zh_TW.UTF-8");
+    EXPECT_EQ(PosixLocaleName(0), "");
+}
+
+// Restores the locale variables a test changes.
+class LocaleEnvironment : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            m_saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    void TearDown() override {
+        for (std::size_t i = 0; i < m_saved.size(); ++i) {
+            if (m_saved[i])
+                ::setenv(kNames[i], m_saved[i]->c_str(), 1);
+            else
+                ::unsetenv(kNames[i]);
+        }
+    }
+    static constexpr const char* kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::vector<std::optional<std::string>> m_saved;
+};
+
+TEST_F(LocaleEnvironment, TheSystemLanguageComesFromTheLocaleVariablesInOrder) {
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u);  // nothing set
+    ::setenv("LANG", "C", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u);
+    ::setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x040Cu);
+    ::setenv("LC_MESSAGES", "de_DE@euro", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
+    ::setenv("LC_ALL", "ja_JP.eucJP", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0411u);
+    ::setenv("LC_ALL", "", 1);  // empty counts as unset
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
+}
+
+TEST(ModuleLocaleTest, AnUnknownLocaleKeepsThePreviousOneAndTheHostLocaleIsUntouched) {
+    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
+    ASSERT_TRUE(SetModuleLocale("C.UTF-8"));
+    EXPECT_EQ(ModuleLocaleName(), "C.UTF-8");
+    const locale_t made = ModuleLocale();
+    EXPECT_NE(made, static_cast<locale_t>(nullptr));
+    EXPECT_FALSE(SetModuleLocale("xx_YY.UTF-8"));
+    EXPECT_FALSE(SetModuleLocale(""));
+    EXPECT_EQ(ModuleLocaleName(), "C.UTF-8");
+    EXPECT_EQ(ModuleLocale(), made);
+    EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
+}
+
+}  // namespace

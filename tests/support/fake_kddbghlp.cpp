@@ -1,0 +1,71 @@
+// Stand-ins for the debugging companion (see CMakeLists.txt).
+#include <stdint.h>
+
+#include <kdtrace/dbghlp.h>
+
+#define KD_TEST_EXPORT extern "C" __attribute__((visibility("default")))
+
+#if defined(KD_FAKE_FAULTY_MODULE_SET)
+
+namespace {
+
+// Two modules; asking for the second one's path reads through a bad pointer.
+class FaultyModuleSet final : public IPLModuleSet {
+public:
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!(iid == IID_IUnknown || iid == IID_IPLModuleSet)) return E_NOINTERFACE;
+        *object = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++m_refs; }
+    ULONG Release() override {
+        const ULONG left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT GetCount(ULONG* count) override {
+        *count = 2;
+        return S_OK;
+    }
+    HRESULT GetModulePath(ULONG index, WCHAR* buffer, ULONG size) override {
+        const WCHAR* source = u"/fake/first-module.so";
+        if (index == 1) source = *reinterpret_cast<const WCHAR* volatile*>(m_badAddress);
+        ULONG n = 0;
+        while (source[n] != 0 && n + 1 < size) {
+            buffer[n] = source[n];
+            ++n;
+        }
+        buffer[n] = 0;
+        return S_OK;
+    }
+    HRESULT GetBaseAddress(ULONG, ULONGLONG* base) override {
+        *base = 0x10000;
+        return S_OK;
+    }
+
+private:
+    ULONG m_refs = 1;
+    volatile uintptr_t m_badAddress = 0x18;
+};
+
+}  // namespace
+
+KD_TEST_EXPORT HRESULT PLDBGHLP_GetModuleSet(IPLModuleSet** set) {
+    *set = new FaultyModuleSet();
+    return S_OK;
+}
+
+KD_TEST_EXPORT HRESULT PLDBGHLP_CreateMiniDump(const PLExceptionPointers*) {
+    return S_OK;
+}
+
+#else
+
+KD_TEST_EXPORT int kd_fake_debug_helper_without_exports() {
+    return 0;
+}
+
+#endif
