@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <optional>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@
 #include "platform/fault.h"
 #include "platform/format.h"
 #include "platform/module_list.h"
+#include "support/diag_receiver.h"
 #include "tests/lib_module_base/seh_test_support.h"
 
 namespace {
@@ -102,6 +104,46 @@ TEST_F(SehTest, ANullReadInAGuardedMethodIsRecordedWithItsCallStackAndTheModules
     EXPECT_GE(stack[0], ReadThroughNullAddress());
     EXPECT_LT(stack[0], ReadThroughNullAddress() + 256);
     EXPECT_EQ(Narrow(ThreadErrorsOldestFirst().front().module), "Core");
+}
+
+// The console receives the report and then the module lines: the same records as the list.
+TEST_F(SehTest, TheReportAndTheModuleLinesReachTheDiagnosticsChannel) {
+    kdtest::TempDir dir;
+    kdtest::DiagReceiver receiver(dir / "diagInfo");
+    ASSERT_TRUE(receiver.ok());
+    kdtest::ScopedEnv channel("KDTRACE_DIAG_SOCKET", receiver.path());
+    std::vector<std::string> records;
+    std::atomic<bool> faulted{false};
+    // Drain while the records arrive: the kernel queues only a few datagrams per socket.
+    std::thread reader([&] {
+        while (true) {
+            auto datagram = receiver.Receive(faulted ? 300 : 5000);
+            if (!datagram) break;
+            records.push_back(kdtest::Ascii(kdtest::DatagramText(*datagram)));
+        }
+    });
+    const HRESULT hr = PLGuard("Core", "CTestThing", "Read", [&](HRESULT&) { ReadThroughNull(); });
+    faulted = true;
+    reader.join();
+    EXPECT_EQ(hr, E_UNEXPECTED);
+    ASSERT_FALSE(records.empty());
+    EXPECT_NE(records[0].find("<![CDATA[ACCESS_VIOLATION encountered. @CALL_STACK: 0x"), std::string::npos)
+        << records[0];
+    EXPECT_NE(records[0].find("<column name=\"Result\"><![CDATA[0x8000FFFF]]>"), std::string::npos);
+    const auto modules = kd::platform::ListLoadedModules();
+    std::set<std::string> expected;
+    for (const auto& m : modules) expected.insert("@@MODULE:" + m.path + "[" + Hex16(m.base) + "]");
+    // A burst longer than the console's queue may lose lines (the host never waits); those
+    // that arrive are the process's modules, each once.
+    EXPECT_GE(records.size(), std::min<std::size_t>(modules.size() + 1, 8));
+    std::set<std::string> seen;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const std::size_t start = records[i].find("@@MODULE:");
+        ASSERT_NE(start, std::string::npos) << records[i];
+        const std::string line = records[i].substr(start, records[i].find("]]>", start) - start);
+        EXPECT_TRUE(expected.count(line)) << line;
+        EXPECT_TRUE(seen.insert(line).second) << line;
+    }
 }
 
 TEST_F(SehTest, AnIntegerDivisionByZeroKeepsAFailureTheMethodAlreadyHad) {
@@ -318,6 +360,18 @@ TEST_F(SehDeathTest, ASignalSentByAnotherProcessOrThreadIsNotTranslated) {
 }
 
 TEST_F(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
+    // The child re-runs this test from its start: only the parent binds the receiver, and the
+    // child inherits the channel's path through the environment.
+    const bool inChild = !GTEST_FLAG_GET(internal_run_death_test).empty();
+    std::optional<kdtest::TempDir> dir;
+    std::optional<kdtest::DiagReceiver> receiver;
+    std::optional<kdtest::ScopedEnv> channel;
+    if (!inChild) {
+        dir.emplace();
+        receiver.emplace(*dir / "diagInfo");
+        ASSERT_TRUE(receiver->ok());
+        channel.emplace("KDTRACE_DIAG_SOCKET", receiver->path());
+    }
     const std::size_t before = CountReports(TestDumpDirectory());
     const auto before_files = ReportFiles();
     EXPECT_EXIT(
@@ -338,6 +392,14 @@ TEST_F(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
         EXPECT_NE(report.find("\nstack\n"), std::string::npos);
         EXPECT_NE(report.find("\nmemory map\n"), std::string::npos);
     }
+    // The report went to the diagnostics channel from the alternate signal stack.
+    const auto record = receiver->Receive(2000);
+    ASSERT_TRUE(record.has_value()) << "no diagnostics record from the overflowing process";
+    const std::string text = kdtest::Ascii(kdtest::DatagramText(*record));
+    EXPECT_NE(text.find("<![CDATA[STACK_OVERFLOW encountered. @CALL_STACK: 0x"), std::string::npos) << text;
+    EXPECT_NE(text.find("<column name=\"Method\"><![CDATA[PLSEHTranslator]]>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<column name=\"Module\"><![CDATA[Core Services]]>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<column name=\"Result\"><![CDATA[0x8000FFFF]]>"), std::string::npos) << text;
 }
 
 }  // namespace
