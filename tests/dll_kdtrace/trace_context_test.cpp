@@ -191,6 +191,37 @@ TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
     context->Release();
 }
 
+// Listener queries run under the list's lock: one that comes back to the same context must not
+// deadlock.
+class QueryingListener : public Listener {
+public:
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (onQuery) onQuery();
+        return Listener::QueryInterface(iid, object);
+    }
+    std::function<void()> onQuery;
+};
+
+TEST(TraceContext, AListenerQueryMayComeBackToTheContext) {
+    IPLTraceContextPriv* context = NewContext();
+    QueryingListener listener;
+    void* cookie = nullptr;
+    ASSERT_EQ(context->AddListener(&listener, &cookie), S_OK);
+    void* extra = nullptr;
+    Listener other;
+    listener.onQuery = [&] {
+        EXPECT_EQ(context->RemoveListener(nullptr), E_FAIL);
+        if (extra == nullptr) context->AddListener(&other, &extra);
+    };
+    EXPECT_EQ(context->FireMessage(1, 2), S_OK);
+    EXPECT_EQ(context->FireMessage(1, 2), S_OK);
+    EXPECT_EQ(listener.calls, 2);
+    EXPECT_GE(other.calls, 1);
+    context->RemoveListener(extra);
+    context->RemoveListener(cookie);
+    context->Release();
+}
+
 TEST(TraceContext, AListenerRemovedBeforeFiringIsNeverCalled) {
     // Many threads fire while another adds and removes a listener: after RemoveListener has
     // returned, no FireMessage that starts later may call it.
