@@ -21,8 +21,11 @@ std::string PLTemplateArgumentText(const char* pretty) {
     std::string text(start);
     if (!text.empty() && text.back() == ']') text.pop_back();
     // A pointer argument: GCC writes "(& name)", Clang "&name".
-    if (text.size() > 3 && text.compare(0, 3, "(& ") == 0 && text.back() == ')')
-        text = "&" + text.substr(3, text.size() - 4);
+    if (text.size() > 4 && text.compare(0, 3, "(& ") == 0 && text.back() == ')') {
+        std::string pointer("&");
+        pointer.append(text, 3, text.size() - 4);
+        return pointer;
+    }
     return text;
 }
 
