@@ -1,6 +1,6 @@
-// Host-side fakes shared by the trace tests: a recording listener, a property bag that only
-// counts references, and a reader for the calling thread's error list. They use only the public
-// headers, so both the unit tests and the tests that load the module with dlopen can use them.
+// Host-side fakes for the trace tests (public headers only, so the tests that load the module
+// with dlopen can use them too): a recording listener, a bag that only counts references, and
+// a reader of the calling thread's error list.
 #ifndef KDTRACE_TESTS_TRACE_FAKES_H
 #define KDTRACE_TESTS_TRACE_FAKES_H
 
@@ -14,23 +14,21 @@
 
 namespace kdtest {
 
-// A reference-counted object that answers IUnknown and, while `answers` is set, Interface.
+// Answers IUnknown and, while `answers` is set, its interface. Lives on the test's stack: the
+// count is only watched, never acted on.
 template <class Interface>
 class Fake : public Interface {
 public:
     explicit Fake(const IID& iid) : m_iid(iid) {}
     virtual ~Fake() = default;
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || (iid == m_iid && answers)) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
+        if (iid != IID_IUnknown && (iid != m_iid || !answers)) return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
     }
     ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }  // objects live on the test's stack
+    ULONG Release() override { return --refs; }
     std::atomic<ULONG> refs{1};
     std::atomic<bool> answers{true};
 
@@ -38,24 +36,23 @@ private:
     IID m_iid;
 };
 
-// Records every message as "tag:first,second" into a shared log.
+// Appends "tag:first,second" to a shared log for every message.
 struct Log {
     std::mutex lock;
     std::vector<std::string> lines;
-    void Add(std::string line) {
-        std::lock_guard<std::mutex> guard(lock);
-        lines.push_back(std::move(line));
-    }
 };
 
 class Listener : public Fake<IPLTraceListener> {
 public:
-    Listener(Log* log = nullptr, std::string tag = "")
-        : Fake(IID_IPLTraceListener), m_log(log), m_tag(tag) {}
+    explicit Listener(Log* log = nullptr, std::string tag = "")
+        : Fake(IID_IPLTraceListener), m_log(log), m_tag(std::move(tag)) {}
     HRESULT OnTraceMessage(LONG first, LONG second) override {
         ++calls;
-        if (m_log != nullptr)
-            m_log->Add(m_tag + ":" + std::to_string(first) + "," + std::to_string(second));
+        if (m_log != nullptr) {
+            std::lock_guard<std::mutex> guard(m_log->lock);
+            m_log->lines.push_back(m_tag + ":" + std::to_string(first) + "," +
+                                   std::to_string(second));
+        }
         if (onMessage) onMessage();
         return E_FAIL;  // ignored by the context
     }
@@ -77,15 +74,9 @@ public:
     HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
 };
 
-// One recorded error, as the thread's error list holds it.
-struct ErrorRecord {
-    std::u16string module, className, method, message;
-    HRESULT result = S_OK;
-};
-
-// The calling thread's error list, newest first, through the given GetThreadError.
-inline std::vector<ErrorRecord> ThreadErrors(HRESULT (*getThreadError)(IPLErrorInfo**)) {
-    std::vector<ErrorRecord> records;
+// The calling thread's error list, newest first, as "module|class|method|message".
+inline std::vector<std::u16string> ThreadErrors(HRESULT (*getThreadError)(IPLErrorInfo**)) {
+    std::vector<std::u16string> records;
     IPLErrorInfo* info = nullptr;
     if (getThreadError(&info) < 0 || info == nullptr) return records;
     LONG count = 0;
@@ -93,15 +84,12 @@ inline std::vector<ErrorRecord> ThreadErrors(HRESULT (*getThreadError)(IPLErrorI
     for (LONG i = 0; i < count; ++i) {
         IPLErrorItem* item = nullptr;
         if (info->GetItem(i, &item) < 0) continue;
-        WCHAR buffer[512];
-        ErrorRecord r;
-        item->GetModuleName(buffer, 512), r.module = buffer;
-        item->GetClassName(buffer, 512), r.className = buffer;
-        item->GetMethodName(buffer, 512), r.method = buffer;
-        item->GetMessage(buffer, 512), r.message = buffer;
-        item->GetHRESULT(&r.result);
+        WCHAR module[64], className[64], method[128], message[256];
+        item->GetModuleName(module, 64), item->GetClassName(className, 64);
+        item->GetMethodName(method, 128), item->GetMessage(message, 256);
+        records.push_back(std::u16string(module) + u"|" + className + u"|" + method + u"|" +
+                          message);
         item->Release();
-        records.push_back(r);
     }
     info->Release();
     return records;
