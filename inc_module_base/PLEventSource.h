@@ -2,13 +2,19 @@
 //
 // A registration keeps the pointer the object returned for the listener interface (which is
 // also the cookie), the object itself and the interface identifier; it holds no reference.
-// Firing takes a snapshot of the matching registrations under a short lock (no heap allocation
-// for up to eight listeners), then, outside the lock and in registration order, queries each
-// object for the listener interface and calls it. The snapshot holds a reference on each object
-// for the length of the call, so a listener removed and released by another thread while a
-// message is being delivered stays alive until its call returns; a listener removed before the
-// snapshot is taken is never called. Listeners may add and remove listeners, on this or any
-// other source, from inside a call.
+// Firing takes a snapshot of the matching registrations under a short lock, querying each
+// registered object for the listener interface as it goes (no heap allocation for up to eight
+// listeners), then, outside the lock and in registration order, calls each listener and
+// releases the reference its query added. That reference keeps a listener that another thread
+// removes and releases during the delivery alive until its call returns; a listener removed
+// before the snapshot is taken is never called. Listeners may add and remove listeners, on
+// this or any other source, and fire again from inside a call.
+//
+// The queries run under the list's lock (a recursive one, so a QueryInterface that comes back
+// to this source does not deadlock): querying there gives the snapshot its references for free,
+// where holding a reference of the snapshot's own on each object besides would double the
+// atomic operations of every delivery. A listener's QueryInterface must therefore not wait for
+// another thread, as COM rules already ask of it.
 #ifndef KD_PLEVENTSOURCE_H
 #define KD_PLEVENTSOURCE_H
 
@@ -45,6 +51,25 @@ public:
         PLSmallVector<IUnknown*, 8> m_objects;
     };
 
+    // Listener pointers queried from the registered objects, each holding the reference its
+    // query added until it is released (after its call, or when the snapshot dies).
+    class QueriedSnapshot {
+    public:
+        QueriedSnapshot() = default;
+        QueriedSnapshot(const QueriedSnapshot&) = delete;
+        QueriedSnapshot& operator=(const QueriedSnapshot&) = delete;
+        ~QueriedSnapshot() {
+            for (void* listener : m_listeners)
+                if (listener != nullptr) static_cast<IUnknown*>(listener)->Release();
+        }
+        std::size_t size() const noexcept { return m_listeners.size(); }
+        bool on_heap() const noexcept { return m_listeners.on_heap(); }
+
+    private:
+        friend class CPLEventSource;
+        PLSmallVector<void*, 8> m_listeners;
+    };
+
     CPLEventSource() = default;
     CPLEventSource(const CPLEventSource&) = delete;
     CPLEventSource& operator=(const CPLEventSource&) = delete;
@@ -58,6 +83,10 @@ public:
     void AppendListenerRecord(IUnknown* listener, IUnknown* object, REFIID iid);
     // The snapshot of the objects registered for `iid`, in registration order.
     void GetListeners(REFIID iid, Snapshot& snapshot) const;
+    // Queries each object registered for `iid`, in registration order and under the list's lock,
+    // into the snapshot. Returns the result of the last query (S_OK without listeners); a
+    // failing query leaves no entry.
+    HRESULT QueryListeners(REFIID iid, QueriedSnapshot& snapshot) const;
     // Copies of all registrations (for inspection).
     std::vector<ListenerRecord> GetListenerRecords() const;
 
@@ -66,27 +95,20 @@ public:
     // (S_OK without listeners); a failing query skips its registration.
     template <class Listener, class Call>
     HRESULT FireEvent(REFIID iid, Call&& call) const {
-        Snapshot snapshot;
-        GetListeners(iid, snapshot);
-        HRESULT status = S_OK;
-        for (IUnknown* object : snapshot) {
-            void* raw = nullptr;
-            status = object->QueryInterface(iid, &raw);
-            if (status >= 0 && raw != nullptr) {
-                // The queried reference is given back however the call ends: a listener may
-                // throw, or fault (a translated processor fault arrives as an exception).
-                struct Release {
-                    Listener* listener;
-                    ~Release() { listener->Release(); }
-                } const release{static_cast<Listener*>(raw)};
-                call(release.listener);
-            }
+        QueriedSnapshot snapshot;
+        const HRESULT status = QueryListeners(iid, snapshot);
+        for (void*& entry : snapshot.m_listeners) {
+            Listener* listener = static_cast<Listener*>(entry);
+            call(listener);
+            entry = nullptr;  // (if the call throws, the snapshot releases it)
+            listener->Release();
         }
         return status;
     }
 
 private:
-    mutable std::mutex m_lock;
+    using Lock = std::recursive_mutex;
+    mutable Lock m_lock;
     std::vector<ListenerRecord> m_listeners;
 };
 

@@ -8,6 +8,9 @@
 #include <kdtrace/object.h>
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
+#include <kdtrace/collection.h>
+#include <kdtrace/propertybag.h>
+#include <kdtrace/trace.h>
 #include <kdtrace/exports.h>
 
 #endif  // KDTRACE_KDTRACE_H

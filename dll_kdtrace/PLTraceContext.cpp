@@ -1,0 +1,125 @@
+#include "dll_kdtrace/PLTraceContext.h"
+
+#include <algorithm>
+#include <new>
+
+#include "inc_module_base/PLError.h"
+#include "inc_module_base/plfactory.h"
+
+PL_REGISTER_CLASS(CPLTraceContext, CLSID_PLTraceContext);
+
+namespace {
+constexpr const char* kGroup = "Trace Services";
+constexpr const char* kClass = "CPLTraceContext";
+}  // namespace
+
+CPLTraceContext::~CPLTraceContext() {
+    if (m_properties != nullptr) m_properties->Release();
+}
+
+HRESULT CPLTraceContext::GetInterfaceID(GUID* iid) {
+    if (iid == nullptr) return E_POINTER;
+    *iid = IID_IPLTraceContext;
+    return S_OK;
+}
+
+HRESULT CPLTraceContext::GetClassID(GUID* clsid) {
+    if (clsid == nullptr) return E_POINTER;
+    *clsid = CLSID_PLTraceContext;
+    return S_OK;
+}
+
+HRESULT CPLTraceContext::GetID(ULONG* id) {
+    if (id == nullptr) return E_POINTER;
+    return PLGuard(kGroup, kClass, "GetID",
+                   [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
+}
+
+HRESULT CPLTraceContext::SetID(ULONG id) {
+    m_id.store(id, std::memory_order_relaxed);
+    return S_OK;
+}
+
+HRESULT CPLTraceContext::GetName(WCHAR* buffer, LONG size) {
+    if (buffer == nullptr) return E_POINTER;
+    if (size < 1) return E_INVALIDARG;
+    return PLGuard(kGroup, kClass, "GetName", [&](HRESULT&) {
+        std::lock_guard<std::mutex> guard(m_fieldLock);
+        // The name cut to size - 1 characters; the rest of the buffer, its last character
+        // included, is zero.
+        const int32_t n = std::min<int32_t>(m_name.GetLength(), size - 1);
+        std::copy_n(m_name.c_str(), n, buffer);
+        std::fill(buffer + n, buffer + size, WCHAR(0));
+    });
+}
+
+HRESULT CPLTraceContext::SetName(const WCHAR* name) {
+    if (name == nullptr) return E_POINTER;
+    return PLGuard(kGroup, kClass, "SetName", [&](HRESULT&) {
+        PLString copy(name);  // made outside the lock
+        std::lock_guard<std::mutex> guard(m_fieldLock);
+        m_name = std::move(copy);
+    });
+}
+
+HRESULT CPLTraceContext::GetProperties(IPLPropertyBag** bag) {
+    if (bag == nullptr) return E_POINTER;
+    return PLGuard(kGroup, kClass, "GetProperties", [&](HRESULT&) {
+        std::lock_guard<std::mutex> guard(m_fieldLock);
+        *bag = m_properties;
+        if (m_properties != nullptr) m_properties->AddRef();
+    });
+}
+
+HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
+    if (bag == nullptr) return E_POINTER;
+    return PLGuard(kGroup, kClass, "SetProperties", [&](HRESULT&) {
+        bag->AddRef();
+        IPLPropertyBag* previous = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(m_fieldLock);
+            previous = m_properties;
+            m_properties = bag;
+        }
+        // Released outside the lock: the bag's destructor may call back into this context.
+        if (previous != nullptr) previous->Release();
+    });
+}
+
+HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
+    return PLGuard(kGroup, kClass, "FireMessage", [&](HRESULT& hr) {
+        hr = FireEvent<IPLTraceListener>(IID_IPLTraceListener,
+                                         [first, second](IPLTraceListener* listener) {
+                                             listener->OnTraceMessage(first, second);
+                                         });
+    });
+}
+
+HRESULT CPLTraceContext::AddListener(IUnknown* listener, void** cookie) {
+    return PLGuard(kGroup, kClass, "AddListener",
+                   [&](HRESULT& hr) { hr = AddListener(IID_IPLTraceListener, listener, cookie); });
+}
+
+HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie) {
+    if (iid != IID_IPLTraceListener) return E_NOINTERFACE;
+    if (object == nullptr || cookie == nullptr) return E_POINTER;
+    IUnknown* listener = nullptr;
+    if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) < 0 ||
+        listener == nullptr)
+        return E_INVALIDARG;
+    try {
+        AppendListenerRecord(listener, object, iid);
+    } catch (const std::bad_alloc&) {
+        listener->Release();
+        return E_OUTOFMEMORY;
+    }
+    *cookie = listener;
+    // The list keeps no reference: the caller removes the listener before it goes away.
+    listener->Release();
+    return S_OK;
+}
+
+HRESULT CPLTraceContext::RemoveListener(void* cookie) {
+    return PLGuard(kGroup, kClass, "AddListener",
+                   [&](HRESULT& hr) { hr = CPLEventSource::RemoveListener(cookie); });
+}

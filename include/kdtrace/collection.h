@@ -1,0 +1,52 @@
+// Interfaces and types shared by every typed collection of the module: the listener that hears
+// of added items, the placement codes of InsertAt, and the caller-owned array that duplicate
+// searches fill.
+#ifndef KDTRACE_COLLECTION_H
+#define KDTRACE_COLLECTION_H
+
+#include <stdlib.h>
+
+#include <kdtrace/types.h>
+#include <kdtrace/unknwn.h>
+
+// clang-format off
+inline constexpr GUID IID_IPLCollectionListener = {0x7EDEEE22, 0x56DC, 0x48B8, {0x98, 0x9C, 0x90, 0x88, 0x5C, 0x30, 0x8C, 0x0B}};
+// clang-format on
+
+// Told of every item a collection's Insert or InsertAt adds, before the collection takes its
+// reference on it. The result is ignored.
+struct IPLCollectionListener : IUnknown {
+    virtual HRESULT ItemAdded(IUnknown* item) = 0;  // slot 3
+};
+
+// Placement codes of a collection's InsertAt.
+enum PLInsertPosition : LONG {
+    PL_INSERT_AT_END = 0,    // append
+    PL_INSERT_AT_FRONT = 1,  // insert before the first item
+    PL_INSERT_BEFORE = 2,    // insert before the item at the index (0 <= index < count)
+    PL_INSERT_AFTER = 3,     // insert after the item at the index (0 <= index < count)
+};
+
+// A growable array of item pointers that the caller owns and a collection appends to. Start
+// it empty (`PLItemArray<IPLThing> found = {};`). The block comes from the C heap, shared by
+// host and module; each item in it carries one reference for the caller. PLItemArrayClear
+// releases the items and frees the block.
+template <class Item>
+struct PLItemArray {
+    Item** items;   // null while capacity is 0
+    LONG count;     // items in use
+    LONG capacity;  // items the block can hold
+};
+
+template <class Item>
+inline void PLItemArrayClear(PLItemArray<Item>* array) {
+    if (array == nullptr) return;
+    for (LONG i = 0; i < array->count; ++i)
+        if (array->items[i] != nullptr) array->items[i]->Release();
+    free(array->items);
+    array->items = nullptr;
+    array->count = 0;
+    array->capacity = 0;
+}
+
+#endif  // KDTRACE_COLLECTION_H
