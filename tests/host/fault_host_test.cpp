@@ -149,6 +149,59 @@ TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     item->Release();
 }
 
+// A host listener that faults when told to; the module calls it from FireMessage.
+struct FaultingListener : IPLTraceListener {
+    int refs = 1;
+    int calls = 0;
+    bool fault = false;
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
+        *object = static_cast<IPLTraceListener*>(this);
+        ++refs;
+        return S_OK;
+    }
+    ULONG AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG Release() override { return static_cast<ULONG>(--refs); }
+    HRESULT OnTraceMessage(LONG first, LONG) override {
+        ++calls;
+        if (fault) return *static_cast<volatile LONG*>(nullptr) + first;
+        return S_OK;
+    }
+};
+
+TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithUnexpected) {
+    kdhost::ModuleApi api;
+    std::string error;
+    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+    api.PLClearThreadErrors();
+    IPLModule* module = nullptr;
+    ASSERT_EQ(api.GetPLModule(GUID_NULL, &module), S_OK);
+    IPLTraceModule* trace = nullptr;
+    ASSERT_EQ(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
+    IPLTraceContext* context = nullptr;
+    ASSERT_EQ(trace->GetNamedContext(u"faulting", &context), S_OK);
+    FaultingListener listener;
+    void* cookie = nullptr;
+    ASSERT_EQ(context->AddListener(&listener, &cookie), S_OK);
+
+    listener.fault = true;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(context->FireMessage(1, 2), E_UNEXPECTED);
+    const auto items = ThreadErrors(api);
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(items[0].className, "CPLTraceContext");
+    EXPECT_EQ(items[0].method, "FireMessage");
+    EXPECT_EQ(items[0].message.rfind("ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u) << items[0].message;
+    // The delivery gave its reference back, and the context keeps working.
+    EXPECT_EQ(listener.refs, 1);
+    listener.fault = false;
+    EXPECT_EQ(context->FireMessage(3, 4), S_OK);
+    EXPECT_EQ(listener.calls, 6);
+    EXPECT_EQ(context->RemoveListener(cookie), S_OK);
+    context->Release();
+    trace->Release();
+    module->Release();
+}
+
 // ---- the module copied to a folder of its own, beside a chosen debugging companion ----
 
 // Runs in a child process: loads the copy, faults, and checks what was recorded. Exits 0 when
