@@ -46,8 +46,7 @@ public:
             char buffer[1 << 16];
             while (!m_stop.load(std::memory_order_relaxed)) {
                 pollfd pfd{m_fd, POLLIN, 0};
-                if (::poll(&pfd, 1, 50) > 0 &&
-                    ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0)
+                if (::poll(&pfd, 1, 50) > 0 && ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0)
                     m_received.fetch_add(1, std::memory_order_relaxed);
             }
         });
@@ -111,8 +110,7 @@ void BM_RecordErrorWithConsole(benchmark::State& state) {
     long long sent = 0;
     long long dropped = 0;
     for (auto _ : state) {
-        const HRESULT hr = PLRecordErrorMessage("Core", "CBenchmark", "Run", E_FAIL, 0,
-                                                u"The benchmark failed.", 1);
+        const HRESULT hr = PLRecordErrorMessage("Core", "CBenchmark", "Run", E_FAIL, 0, u"The benchmark failed.", 1);
         CountOutcome(hr, &sent, &dropped);
     }
     state.counters["sent"] = static_cast<double>(sent);
@@ -131,8 +129,8 @@ BENCHMARK(BM_RecordErrorWithConsole);
 void BM_WriteDiagnosticErrorNoConsole(benchmark::State& state) {
     ::setenv("KDTRACE_DIAG_SOCKET", TempPath("nobody").c_str(), 1);
     for (auto _ : state)
-        benchmark::DoNotOptimize(PLWriteDiagnosticError(u"Core", u"CBenchmark", u"Run", E_FAIL, 0,
-                                                        u"message", u"/src/file.cpp", 42));
+        benchmark::DoNotOptimize(
+            PLWriteDiagnosticError(u"Core", u"CBenchmark", u"Run", E_FAIL, 0, u"message", u"/src/file.cpp", 42));
 }
 BENCHMARK(BM_WriteDiagnosticErrorNoConsole);
 
@@ -143,8 +141,8 @@ void BM_WriteDiagnosticErrorWithConsole(benchmark::State& state) {
     long long sent = 0;
     long long dropped = 0;
     for (auto _ : state) {
-        const HRESULT hr = PLWriteDiagnosticError(u"Core", u"CBenchmark", u"Run", E_FAIL, 0,
-                                                  u"message", u"/src/file.cpp", 42);
+        const HRESULT hr =
+            PLWriteDiagnosticError(u"Core", u"CBenchmark", u"Run", E_FAIL, 0, u"message", u"/src/file.cpp", 42);
         CountOutcome(hr, &sent, &dropped);
     }
     state.counters["sent"] = static_cast<double>(sent);

@@ -101,8 +101,7 @@ BENCHMARK(BM_CachedLoadLibraryFloor);
 // ---- resource strings ----
 
 void BM_ResourceString(benchmark::State& state) {
-    PLSetLanguageResourceLibraryName(
-        kd::platform::Utf8ToUtf16(KDTRACE_LIB_DIR "/libkdlocale.so").c_str());
+    PLSetLanguageResourceLibraryName(kd::platform::Utf8ToUtf16(KDTRACE_LIB_DIR "/libkdlocale.so").c_str());
     PLString text;
     if (PLFormatResourceString(text, 1001, 3, 10) != S_OK) {
         state.SkipWithError("the language companion is not available");

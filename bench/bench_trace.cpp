@@ -58,8 +58,8 @@ void BM_FireMessage(benchmark::State& state) {
     }
     const uint64_t before = AllocationCount();
     for (auto _ : state) benchmark::DoNotOptimize(context->FireMessage(1, 2));
-    state.counters["allocs/iter"] = benchmark::Counter(
-        static_cast<double>(AllocationCount() - before) / static_cast<double>(state.iterations()));
+    state.counters["allocs/iter"] =
+        benchmark::Counter(static_cast<double>(AllocationCount() - before) / static_cast<double>(state.iterations()));
     for (void* cookie : cookies) context->RemoveListener(cookie);
     context->Release();
 }
@@ -72,8 +72,7 @@ void BM_FireMessageFloor(benchmark::State& state) {
     for (auto _ : state) {
         for (IUnknown* object : objects) {
             IPLTraceListener* listener = nullptr;
-            if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) >=
-                0) {
+            if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) >= 0) {
                 listener->OnTraceMessage(1, 2);
                 listener->Release();
             }

@@ -31,8 +31,7 @@ HRESULT CPLTraceContext::GetClassID(GUID* clsid) {
 
 HRESULT CPLTraceContext::GetID(ULONG* id) {
     if (id == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetID",
-                   [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
+    return PLGuard(kGroup, kClass, "GetID", [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
 }
 
 HRESULT CPLTraceContext::SetID(ULONG id) {
@@ -88,10 +87,9 @@ HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
 
 HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
     return PLGuard(kGroup, kClass, "FireMessage", [&](HRESULT& hr) {
-        hr = FireEvent<IPLTraceListener>(IID_IPLTraceListener,
-                                         [first, second](IPLTraceListener* listener) {
-                                             listener->OnTraceMessage(first, second);
-                                         });
+        hr = FireEvent<IPLTraceListener>(IID_IPLTraceListener, [first, second](IPLTraceListener* listener) {
+            listener->OnTraceMessage(first, second);
+        });
     });
 }
 
@@ -104,8 +102,7 @@ HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie
     if (iid != IID_IPLTraceListener) return E_NOINTERFACE;
     if (object == nullptr || cookie == nullptr) return E_POINTER;
     IUnknown* listener = nullptr;
-    if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) < 0 ||
-        listener == nullptr)
+    if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) < 0 || listener == nullptr)
         return E_INVALIDARG;
     try {
         AppendListenerRecord(listener, object, iid);
@@ -120,6 +117,5 @@ HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie
 }
 
 HRESULT CPLTraceContext::RemoveListener(void* cookie) {
-    return PLGuard(kGroup, kClass, "AddListener",
-                   [&](HRESULT& hr) { hr = CPLEventSource::RemoveListener(cookie); });
+    return PLGuard(kGroup, kClass, "AddListener", [&](HRESULT& hr) { hr = CPLEventSource::RemoveListener(cookie); });
 }

@@ -18,9 +18,7 @@
 #include "inc_module_base/PLEventSource.h"
 #include "inc_module_base/PLString.h"
 
-class CPLTraceContext : public CPLComObject<CPLReleaseModel>,
-                        public CPLEventSource,
-                        public IPLTraceContextPriv {
+class CPLTraceContext : public CPLComObject<CPLReleaseModel>, public CPLEventSource, public IPLTraceContextPriv {
     PL_BEGIN_INTERFACE_MAP(CPLTraceContext, IPLTraceContextPriv)
     PL_INTERFACE_ENTRY(IPLTraceContextPriv)
     PL_INTERFACE_ENTRY_IID(IID_IPLTraceContext, IPLTraceContextPriv)

@@ -10,11 +10,10 @@
 #include "inc_module_base/PLDataCollection.h"
 
 using CPLTraceContextCollectionBase =
-    CPLDataCollection<IPLTraceContext, IPLTraceContextCollection, &CLSID_PLTraceContext,
-                      PLVectorStorage, StdAccessor<IPLTraceContext>>;
+    CPLDataCollection<IPLTraceContext, IPLTraceContextCollection, &CLSID_PLTraceContext, PLVectorStorage,
+                      StdAccessor<IPLTraceContext>>;
 
-class CPLTraceContextCollection : public CPLComObject<CPLReleaseModel>,
-                                  public CPLTraceContextCollectionBase {
+class CPLTraceContextCollection : public CPLComObject<CPLReleaseModel>, public CPLTraceContextCollectionBase {
     // Collection listeners cannot be registered from outside: IPLEventSource is not answered.
     PL_BEGIN_INTERFACE_MAP(CPLTraceContextCollection, IPLTraceContextCollection)
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)

@@ -74,8 +74,7 @@ PLComPtr<IPLTraceContextPriv> CreateContext() {
 
 }  // namespace
 
-CPLTraceModule::CPLTraceModule() noexcept
-    : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {}
+CPLTraceModule::CPLTraceModule() noexcept : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {}
 
 CPLTraceModule::~CPLTraceModule() {
     for (auto& entry : m_defaultContexts) entry.second->Release();
@@ -154,8 +153,7 @@ HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** con
         IPLTraceContext* found = nullptr;
         for (const NamedEntry& entry : cache.named) {
             if (entry.serial == m_serial && entry.length == length &&
-                std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) ==
-                    0) {
+                std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) == 0) {
                 found = entry.context;
                 break;
             }
@@ -171,8 +169,7 @@ HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** con
     });
 }
 
-IPLTraceContext* CPLTraceModule::NamedContextFromMap(const WCHAR* name, const WCHAR** key,
-                                                     int32_t* keyLength) {
+IPLTraceContext* CPLTraceModule::NamedContextFromMap(const WCHAR* name, const WCHAR** key, int32_t* keyLength) {
     std::lock_guard<std::mutex> guard(m_mapLock);
     auto it = m_namedContexts.find(std::u16string_view(name));
     if (it == m_namedContexts.end()) {

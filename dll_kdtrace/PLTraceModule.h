@@ -24,9 +24,7 @@
 #include "inc_module_base/PLString.h"
 #include "inc_module_base/plmodule.h"
 
-class CPLTraceModule : public CPLComObject<CPLReleaseModel>,
-                       public CPLModule,
-                       public IPLTraceModule {
+class CPLTraceModule : public CPLComObject<CPLReleaseModel>, public CPLModule, public IPLTraceModule {
     PL_BEGIN_INTERFACE_MAP(CPLTraceModule, IPLTraceModule)
     PL_INTERFACE_ENTRY(IPLModule)
     PL_INTERFACE_ENTRY(IPLTraceModule)
@@ -60,15 +58,9 @@ private:
     // while the module object lives, and per-thread caches may point at it.
     struct NameLess {
         using is_transparent = void;
-        bool operator()(const PLString& a, const PLString& b) const noexcept {
-            return a.view() < b.view();
-        }
-        bool operator()(const PLString& a, std::u16string_view b) const noexcept {
-            return a.view() < b;
-        }
-        bool operator()(std::u16string_view a, const PLString& b) const noexcept {
-            return a < b.view();
-        }
+        bool operator()(const PLString& a, const PLString& b) const noexcept { return a.view() < b.view(); }
+        bool operator()(const PLString& a, std::u16string_view b) const noexcept { return a.view() < b; }
+        bool operator()(std::u16string_view a, const PLString& b) const noexcept { return a < b.view(); }
     };
     std::map<PLString, IPLTraceContext*, NameLess> m_namedContexts;
 };

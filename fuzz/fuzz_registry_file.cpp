@@ -7,8 +7,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     uint32_t value = 0;
-    kd::platform::ParseRegistryDword(text, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics",
-                                     u"Log Profile", &value);
+    kd::platform::ParseRegistryDword(text, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics", u"Log Profile",
+                                     &value);
     kd::platform::ParseRegistryDword(text, u"HKLM\\A", u"", &value);
     return 0;
 }

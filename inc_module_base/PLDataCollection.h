@@ -54,9 +54,7 @@ public:
     // The item's identifier.
     virtual HRESULT AccessorGetID(I* /*item*/, ULONG* /*id*/) { return E_NOTIMPL; }
     // The item's name, cut to size - 1 characters.
-    virtual HRESULT AccessorGetName(I* /*item*/, WCHAR* /*buffer*/, LONG /*size*/) {
-        return E_NOTIMPL;
-    }
+    virtual HRESULT AccessorGetName(I* /*item*/, WCHAR* /*buffer*/, LONG /*size*/) { return E_NOTIMPL; }
     // 0 when equal, -1 when a sorts before b, any other value otherwise.
     virtual HRESULT AccessorCompare(I* /*a*/, I* /*b*/, LONG* /*result*/) { return E_NOTIMPL; }
     // Drops a reference on the item.
@@ -97,8 +95,7 @@ const char* PLPrettyGuidFunction() noexcept {
 bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) noexcept;
 // Makes room for `extra` more items in a caller's array (C heap). E_INVALIDARG for an array
 // whose fields do not describe a block, E_OUTOFMEMORY when it cannot grow; nothing changes then.
-HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra,
-                           std::size_t itemSize) noexcept;
+HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra, std::size_t itemSize) noexcept;
 
 template <class ItemI, class CollectionI, const CLSID* ItemClsid, class Storage, class Accessor>
 class CPLDataCollection : public CollectionI, public Accessor, public CPLEventSource {
@@ -121,8 +118,7 @@ public:
             ItemI* found = m_items[static_cast<std::size_t>(index)];
             if (found == nullptr) {
                 hr = E_FAIL;
-                Throw(hr, "Failed to obtain object from collection container", 1, __LINE__,
-                      "GetAt");
+                Throw(hr, "Failed to obtain object from collection container", 1, __LINE__, "GetAt");
             }
             found->AddRef();
             *item = found;
@@ -146,8 +142,7 @@ public:
         return PLGuard("Core", "CPLDataCollection", "Insert", [&](HRESULT& hr) {
             if (m_readOnly) {
                 hr = E_FAIL;
-                Throw(hr, "Cannot insert into collection.  This collection is read only.", 1,
-                      __LINE__, "Insert");
+                Throw(hr, "Cannot insert into collection.  This collection is read only.", 1, __LINE__, "Insert");
             }
             hr = Place(item, m_items.size());
             Throw(hr, "Failed to insert object into collection container", 1, __LINE__, "Insert");
@@ -179,8 +174,7 @@ public:
                     hr = E_INVALIDARG;
                     break;
             }
-            if ((position == PL_INSERT_BEFORE || position == PL_INSERT_AFTER) && !indexValid)
-                hr = E_INVALIDARG;
+            if ((position == PL_INSERT_BEFORE || position == PL_INSERT_AFTER) && !indexValid) hr = E_INVALIDARG;
             if (hr >= 0) hr = Place(item, at);
             Throw(hr, "Failed to insert object into collection container", 1, __LINE__, "InsertAt");
             fireItemAdded(item);
@@ -220,15 +214,13 @@ public:
         return PLGuard("Core", "CPLDataCollection", "Remove", [&](HRESULT& hr) {
             if (m_readOnly) {
                 hr = E_FAIL;
-                Throw(hr, "Cannot remove from collection.  Collection is read only.", 1, __LINE__,
-                      "Remove");
+                Throw(hr, "Cannot remove from collection.  Collection is read only.", 1, __LINE__, "Remove");
             }
             std::size_t i = 0;
             while (i < m_items.size() && m_items[i] != item) ++i;
             if (i == m_items.size()) {
                 hr = E_FAIL;
-                Throw(hr, "Failed to remove object from collection container", 1, __LINE__,
-                      "Remove");
+                Throw(hr, "Failed to remove object from collection container", 1, __LINE__, "Remove");
             }
             m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(i));
             ++m_generation;
@@ -248,8 +240,7 @@ public:
                 ItemI* next = entry.Get();
                 if (next == nullptr) {
                     hr = E_FAIL;
-                    Throw(hr, "Failed to obtain object from collection container", 1, __LINE__,
-                          "Sort");
+                    Throw(hr, "Failed to obtain object from collection container", 1, __LINE__, "Sort");
                 }
                 std::size_t at = placed.size();
                 for (std::size_t k = 0; k < placed.size(); ++k) {
@@ -275,14 +266,12 @@ public:
     }
 
     HRESULT SetReadOnly(BOOL readOnly) override {
-        return PLGuard("Core Services", "CPLDataCollection", "SetReadOnly",
-                       [&](HRESULT&) { m_readOnly = readOnly; });
+        return PLGuard("Core Services", "CPLDataCollection", "SetReadOnly", [&](HRESULT&) { m_readOnly = readOnly; });
     }
 
     HRESULT GetReadOnly(BOOL* readOnly) override {
         if (readOnly == nullptr) return E_POINTER;
-        return PLGuard("Core Services", "CPLDataCollection", "GetReadOnly",
-                       [&](HRESULT&) { *readOnly = m_readOnly; });
+        return PLGuard("Core Services", "CPLDataCollection", "GetReadOnly", [&](HRESULT&) { *readOnly = m_readOnly; });
     }
 
     HRESULT FindDuplicates(ItemI* item, ItemArray* duplicates, LONG start) override {
@@ -323,11 +312,9 @@ public:
                     PLComPtr<ItemI> other(m_items[j]);
                     if (!other) continue;
                     LONG result = 1;
-                    const HRESULT compared =
-                        m_accessor->AccessorCompare(kept.Get(), other.Get(), &result);
+                    const HRESULT compared = m_accessor->AccessorCompare(kept.Get(), other.Get(), &result);
                     if (compared < 0) {
-                        PLRecordErrorMessage("Core", "CompareRelease",
-                                             CompareReleaseLabel().c_str(), compared, 0,
+                        PLRecordErrorMessage("Core", "CompareRelease", CompareReleaseLabel().c_str(), compared, 0,
                                              u"Failed to verify object equality", 0);
                         continue;
                     }
@@ -385,8 +372,7 @@ public:
         if (object == nullptr || cookie == nullptr) return E_POINTER;
         return PLGuard("Core", "CPLDataCollection", "AddListener", [&](HRESULT& hr) {
             IUnknown* listener = nullptr;
-            hr = object->QueryInterface(IID_IPLCollectionListener,
-                                        reinterpret_cast<void**>(&listener));
+            hr = object->QueryInterface(IID_IPLCollectionListener, reinterpret_cast<void**>(&listener));
             if (hr >= 0 && listener == nullptr) hr = E_NOINTERFACE;
             Throw(hr, "Object does not support listener interface", 1, __LINE__, "AddListener");
             AppendListenerRecord(listener, object, iid);
@@ -397,28 +383,25 @@ public:
 
     // Tells every collection listener, in registration order, of an added item.
     void fireItemAdded(ItemI* item) {
-        FireEvent<IPLCollectionListener>(IID_IPLCollectionListener,
-                                         [item](IPLCollectionListener* listener) {
-                                             listener->ItemAdded(static_cast<IUnknown*>(item));
-                                         });
+        FireEvent<IPLCollectionListener>(IID_IPLCollectionListener, [item](IPLCollectionListener* listener) {
+            listener->ItemAdded(static_cast<IUnknown*>(item));
+        });
     }
 
     // "CPLDataCollection<Item, Collection, &ItemClsid, Storage, Accessor>": the location that
     // thrown errors carry, followed by "::" and the operation.
     static const std::string& TemplateLabel() {
-        static const std::string label =
-            "CPLDataCollection<" + PLTemplateArgumentText(PLPrettyTypeFunction<ItemI>()) + ", " +
-            PLTemplateArgumentText(PLPrettyTypeFunction<CollectionI>()) + ", " +
-            PLTemplateArgumentText(PLPrettyGuidFunction<ItemClsid>()) + ", " +
-            PLTemplateArgumentText(PLPrettyTypeFunction<Storage>()) + ", " +
-            PLTemplateArgumentText(PLPrettyTypeFunction<Accessor>()) + ">";
+        static const std::string label = "CPLDataCollection<" + PLTemplateArgumentText(PLPrettyTypeFunction<ItemI>()) +
+                                         ", " + PLTemplateArgumentText(PLPrettyTypeFunction<CollectionI>()) + ", " +
+                                         PLTemplateArgumentText(PLPrettyGuidFunction<ItemClsid>()) + ", " +
+                                         PLTemplateArgumentText(PLPrettyTypeFunction<Storage>()) + ", " +
+                                         PLTemplateArgumentText(PLPrettyTypeFunction<Accessor>()) + ">";
         return label;
     }
     // The method under which PurgeDuplicates records a comparison it could not make.
     static const std::string& CompareReleaseLabel() {
-        static const std::string label = "CompareRelease<struct " +
-                                         PLTemplateArgumentText(PLPrettyTypeFunction<ItemI>()) +
-                                         " *>::operator ()";
+        static const std::string label =
+            "CompareRelease<struct " + PLTemplateArgumentText(PLPrettyTypeFunction<ItemI>()) + " *>::operator ()";
         return label;
     }
 
@@ -501,23 +484,21 @@ protected:
     // nothing.
     static HRESULT Append(ItemArray* array, std::vector<PLComPtr<ItemI>>& items) noexcept {
         void* block = array->items;
-        const HRESULT hr = PLItemArrayReserve(&block, &array->count, &array->capacity, items.size(),
-                                              sizeof(ItemI*));
+        const HRESULT hr = PLItemArrayReserve(&block, &array->count, &array->capacity, items.size(), sizeof(ItemI*));
         if (hr < 0) return hr;
         array->items = static_cast<ItemI**>(block);
         for (PLComPtr<ItemI>& item : items) array->items[array->count++] = item.Detach();
         return S_OK;
     }
 
-    static void Throw(HRESULT hr, const char* message, ULONG flag, ULONG line,
-                      const char* operation) {
+    static void Throw(HRESULT hr, const char* message, ULONG flag, ULONG line, const char* operation) {
         if (hr >= 0) return;
         const std::string where = TemplateLabel() + "::" + operation;
         PLThrowError(hr, message, flag, line, where.c_str(), __FILE__);
     }
     template <class... A>
-    static void ThrowFormat(HRESULT hr, ULONG flag, ULONG line, const char* operation,
-                            const char* format, const A&... args) {
+    static void ThrowFormat(HRESULT hr, ULONG flag, ULONG line, const char* operation, const char* format,
+                            const A&... args) {
         if (hr >= 0) return;
         const std::string where = TemplateLabel() + "::" + operation;
         PLThrowErrorFormat(hr, flag, line, where.c_str(), __FILE__, format, args...);

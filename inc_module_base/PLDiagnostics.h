@@ -94,24 +94,22 @@ private:
 // Writes the error record for one recorded error (the message type is not written). S_OK when
 // a console received it, S_FALSE when none listens (or the profile is refused), E_FAIL when the
 // write failed.
-HRESULT PLWriteDiagnosticError(const WCHAR* module, const WCHAR* className, const WCHAR* method,
-                               HRESULT result, LONG messageType, const WCHAR* message,
-                               const WCHAR* sourceFile, ULONG sourceLine) noexcept;
+HRESULT PLWriteDiagnosticError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
+                               LONG messageType, const WCHAR* message, const WCHAR* sourceFile,
+                               ULONG sourceLine) noexcept;
 
 // Writes a trace record (ldap profile, sent when the profile mask has its bit). The first
 // argument is not used. Results as PLWriteDiagnosticError.
-HRESULT PLWriteDiagnosticTrace(const void* reserved, const WCHAR* module, const WCHAR* className,
-                               const WCHAR* method, const WCHAR* message, const WCHAR* sourceFile,
-                               ULONG sourceLine) noexcept;
+HRESULT PLWriteDiagnosticTrace(const void* reserved, const WCHAR* module, const WCHAR* className, const WCHAR* method,
+                               const WCHAR* message, const WCHAR* sourceFile, ULONG sourceLine) noexcept;
 
 // The error record, from a signal handler: narrow UTF-8 inputs (null is empty), built in a
 // fixed buffer on the stack (about 6 KB of stack in all) with async-signal-safe calls only. The
 // time is local time from the UTC offset seen by the last ordinary record (or at load).
 // Records longer than the buffer (2048 characters) are cut as any long record is. Results as
 // PLWriteDiagnosticError.
-HRESULT PLWriteDiagnosticErrorSignalSafe(const char* module, const char* className,
-                                         const char* method, HRESULT result, const char* message,
-                                         const char* sourceFile, ULONG sourceLine) noexcept;
+HRESULT PLWriteDiagnosticErrorSignalSafe(const char* module, const char* className, const char* method, HRESULT result,
+                                         const char* message, const char* sourceFile, ULONG sourceLine) noexcept;
 
 // The process's profile mask, loading it first if no writer has yet.
 ULONG PLGetDiagnosticsProfileMask();

@@ -48,8 +48,7 @@ PLString PLWiden(const char* text);
 
 // ---- throw functions: each does nothing when the code is not negative ----
 void PLThrowIfFailed(HRESULT hr, ULONG line, const char* function, const char* file);
-void PLThrowError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function,
-                  const char* file);
+void PLThrowError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function, const char* file);
 void PLThrowErrorW(HRESULT hr, const WCHAR* message, ULONG errorFlag, ULONG line, const char* function,
                    const char* file);
 void PLThrowErrorFormatV(HRESULT hr, ULONG errorFlag, ULONG line, const char* function, const char* file,
@@ -87,31 +86,31 @@ private:
 // The throw macros supply the source file, line and function. They evaluate the code once and
 // do nothing more unless it is negative.
 #define PL_FUNCTION_LABEL (::PLFunctionLabel(__PRETTY_FUNCTION__).c_str())
-#define PL_THROW_IF_FAILED(hr)                                                    \
-    do {                                                                          \
-        const HRESULT pl_hr_ = (hr);                                              \
+#define PL_THROW_IF_FAILED(hr)                                                            \
+    do {                                                                                  \
+        const HRESULT pl_hr_ = (hr);                                                      \
         if (pl_hr_ < 0) ::PLThrowIfFailed(pl_hr_, __LINE__, PL_FUNCTION_LABEL, __FILE__); \
     } while (0)
-#define PL_THROW_ERROR(hr, message, flag)                                                         \
-    do {                                                                                          \
-        const HRESULT pl_hr_ = (hr);                                                              \
+#define PL_THROW_ERROR(hr, message, flag)                                                                 \
+    do {                                                                                                  \
+        const HRESULT pl_hr_ = (hr);                                                                      \
         if (pl_hr_ < 0) ::PLThrowError(pl_hr_, (message), (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__); \
     } while (0)
-#define PL_THROW_ERROR_W(hr, message, flag)                                                        \
-    do {                                                                                           \
-        const HRESULT pl_hr_ = (hr);                                                               \
+#define PL_THROW_ERROR_W(hr, message, flag)                                                                \
+    do {                                                                                                   \
+        const HRESULT pl_hr_ = (hr);                                                                       \
         if (pl_hr_ < 0) ::PLThrowErrorW(pl_hr_, (message), (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__); \
     } while (0)
-#define PL_THROW_ERROR_FORMAT(hr, flag, format, ...)                                               \
-    do {                                                                                           \
-        const HRESULT pl_hr_ = (hr);                                                               \
-        if (pl_hr_ < 0)                                                                            \
-            ::PLThrowErrorFormat(pl_hr_, (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__, (format)   \
-                                     __VA_OPT__(, ) __VA_ARGS__);                                  \
-    } while (0)
-#define PL_VERIFY(cond)                                                                 \
+#define PL_THROW_ERROR_FORMAT(hr, flag, format, ...)                                    \
     do {                                                                                \
-        if (!(cond)) ::PLThrowIfFailed(PL_E_VERIFY, __LINE__, "__verify", __FILE__);    \
+        const HRESULT pl_hr_ = (hr);                                                    \
+        if (pl_hr_ < 0)                                                                 \
+            ::PLThrowErrorFormat(pl_hr_, (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__, \
+                                 (format)__VA_OPT__(, ) __VA_ARGS__);                   \
+    } while (0)
+#define PL_VERIFY(cond)                                                              \
+    do {                                                                             \
+        if (!(cond)) ::PLThrowIfFailed(PL_E_VERIFY, __LINE__, "__verify", __FILE__); \
     } while (0)
 
 // ---- the four catch-clause functions (never throw; recording results are ignored) ----
@@ -124,28 +123,27 @@ HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const c
 // catch (CSEHExceptionWrapper&): returns the current result when it is already a failure, else
 // E_UNEXPECTED, and records the fault report and the loaded modules with that code (never with
 // a success code, which would make the recorded failure read as a success).
-HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group,
-                             const char* className, const char* method) noexcept;
+HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group, const char* className,
+                             const char* method) noexcept;
 // catch (...): records "An unhandled exception occurred." with E_UNEXPECTED; returns it.
 HRESULT PLHandleUnknownException(const char* group, const char* className, const char* method) noexcept;
 
 // Variants with wide group and class names.
-void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className,
-                               const char* method) noexcept;
+void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className, const char* method) noexcept;
 HRESULT PLHandleErrorExceptionW(const PL_ERROR& error, const WCHAR* group, const WCHAR* className,
                                 const char* method) noexcept;
 HRESULT PLHandleUnknownExceptionW(const WCHAR* group, const WCHAR* className, const char* method) noexcept;
 
 // Variants that build the method name from a printf format.
-void PLHandleHResultExceptionFormatV(HRESULT code, const char* group, const char* className,
-                                     const char* methodFormat, kd::platform::FormatArgs args) noexcept;
+void PLHandleHResultExceptionFormatV(HRESULT code, const char* group, const char* className, const char* methodFormat,
+                                     kd::platform::FormatArgs args) noexcept;
 HRESULT PLHandleErrorExceptionFormatV(const PL_ERROR& error, const char* group, const char* className,
                                       const char* methodFormat, kd::platform::FormatArgs args) noexcept;
 HRESULT PLHandleUnknownExceptionFormatV(const char* group, const char* className, const char* methodFormat,
                                         kd::platform::FormatArgs args) noexcept;
 template <class... A>
-void PLHandleHResultExceptionFormat(HRESULT code, const char* group, const char* className,
-                                    const char* methodFormat, const A&... args) noexcept {
+void PLHandleHResultExceptionFormat(HRESULT code, const char* group, const char* className, const char* methodFormat,
+                                    const A&... args) noexcept {
     const kd::platform::FormatArg list[] = {kd::platform::FormatArg(args)..., kd::platform::FormatArg(0)};
     PLHandleHResultExceptionFormatV(code, group, className, methodFormat, {list, sizeof...(A)});
 }

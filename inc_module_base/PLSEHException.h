@@ -73,8 +73,7 @@ const char* PLExceptionNameOf(uint32_t code) noexcept;
 
 // Records one "@@MODULE:<path>[0x<base>]" line per module loaded in the process (error flag 0),
 // as listed by the debugging companion; nothing without it.
-void PLRecordLoadedModules(const char* group, const char* className, const char* method,
-                           HRESULT result);
+void PLRecordLoadedModules(const char* group, const char* className, const char* method, HRESULT result);
 
 // The diagnostics record sent for a stack overflow, from the alternate signal stack before the
 // process ends: module, class and method names, result E_UNEXPECTED, the message
@@ -85,8 +84,8 @@ inline constexpr const char* kPLFatalFaultMethod = "PLSEHTranslator";
 inline constexpr std::size_t kPLFatalFaultMessageCapacity = 64 + PLCallStack::kMaxFrames * 19;
 // Writes "<NAME> encountered. @CALL_STACK: " and "0x%016llX~" per frame into `out` (always
 // terminated; only whole addresses) without allocating. Returns the length.
-std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std::size_t count,
-                                      char* out, std::size_t size) noexcept;
+std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std::size_t count, char* out,
+                                      std::size_t size) noexcept;
 
 // Installs the fault translator for the calling thread (once: a second call keeps the translator
 // and the previous one stored by the first).

@@ -38,8 +38,7 @@ void* PLGetProcAddress(void* library, const char* symbol) noexcept;
 // Loads `library` through the cache, refusing it when its packed version and that of
 // `currentModule` (the library itself when null or empty) are both known and differ. A refused
 // library stays loaded but is not cached.
-HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
-                               void** handle) noexcept;
+HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library, void** handle) noexcept;
 // Unloads every cached library, in cache order, and empties the cache.
 void FreeCachedLibraries() noexcept;
 // Whether the cache holds `name` (a loaded library or a remembered failure).
@@ -73,8 +72,7 @@ public:
     explicit CResourceString(DWORD messageId) noexcept : m_messageId(messageId) {}
     DWORD GetMessageId() const noexcept { return m_messageId; }
 
-    HRESULT FormatMessageW(PLString& text, LONG language,
-                           kd::platform::FormatArgs arguments) const noexcept;
+    HRESULT FormatMessageW(PLString& text, LONG language, kd::platform::FormatArgs arguments) const noexcept;
     // In the default language.
     HRESULT FormatMessageW(PLString& text, kd::platform::FormatArgs arguments) const noexcept;
 
@@ -85,15 +83,12 @@ private:
 // Formats a message directly, in the default language or in a given one.
 template <class... A>
 HRESULT PLFormatResourceString(PLString& text, DWORD messageId, const A&... arguments) noexcept {
-    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(arguments)...,
-                                            kd::platform::FormatArg(0)};
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(arguments)..., kd::platform::FormatArg(0)};
     return CResourceString(messageId).FormatMessageW(text, {list, sizeof...(A)});
 }
 template <class... A>
-HRESULT PLFormatResourceStringLang(PLString& text, DWORD messageId, LONG language,
-                                   const A&... arguments) noexcept {
-    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(arguments)...,
-                                            kd::platform::FormatArg(0)};
+HRESULT PLFormatResourceStringLang(PLString& text, DWORD messageId, LONG language, const A&... arguments) noexcept {
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(arguments)..., kd::platform::FormatArg(0)};
     return CResourceString(messageId).FormatMessageW(text, language, {list, sizeof...(A)});
 }
 

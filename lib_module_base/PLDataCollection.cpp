@@ -30,9 +30,7 @@ std::string PLTemplateArgumentText(const char* pretty) {
 }
 
 bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) noexcept {
-    auto fold = [](WCHAR c) -> WCHAR {
-        return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c;
-    };
+    auto fold = [](WCHAR c) -> WCHAR { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c; };
     for (;; ++a, ++b) {
         if (fold(*a) != fold(*b)) return false;
         if (*a == 0) return true;
@@ -41,8 +39,7 @@ bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) noexcept {
 
 HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra,
                            std::size_t itemSize) noexcept {
-    if (*count < 0 || *capacity < *count || (*capacity > 0 && *items == nullptr))
-        return E_INVALIDARG;
+    if (*count < 0 || *capacity < *count || (*capacity > 0 && *items == nullptr)) return E_INVALIDARG;
     const std::size_t needed = static_cast<std::size_t>(*count) + extra;
     if (needed <= static_cast<std::size_t>(*capacity)) return S_OK;
     if (needed > static_cast<std::size_t>(INT32_MAX)) return E_OUTOFMEMORY;

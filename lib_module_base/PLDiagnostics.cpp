@@ -15,8 +15,7 @@
 #include "platform/thread.h"
 
 // Records go on the wire as UTF-16 little-endian: the text is sent as it lies in memory.
-static_assert(std::endian::native == std::endian::little,
-              "records are sent in the host's byte order");
+static_assert(std::endian::native == std::endian::little, "records are sent in the host's byte order");
 
 namespace {
 
@@ -93,9 +92,8 @@ PLString Narrow(const char* text, std::size_t length) {
 }
 
 // The nine columns of an error record, in their order.
-void AddErrorColumns(CDiagnosticsWriter& writer, HRESULT result, const WCHAR* message,
-                     const WCHAR* module, const WCHAR* className, const WCHAR* method,
-                     const WCHAR* sourceFile, ULONG sourceLine) {
+void AddErrorColumns(CDiagnosticsWriter& writer, HRESULT result, const WCHAR* message, const WCHAR* module,
+                     const WCHAR* className, const WCHAR* method, const WCHAR* sourceFile, ULONG sourceLine) {
     char text[16];
     writer.AddColumn(u"ThreadID", Narrow(text, HexText(kd::platform::CurrentThreadId(), text)));
     writer.AddColumn(u"Result", Narrow(text, HexText(static_cast<uint32_t>(result), text)));
@@ -146,9 +144,8 @@ void CDiagnosticsWriter::LoadProfileMask() {
         const ULONG own = m_profile;
         m_profile = PL_DIAG_PROFILE_ERROR;
         if (IsOpen()) {
-            AddErrorColumns(
-                *this, E_FAIL, u"Unable to read Brackwell diagnostics registry key value",
-                u"Core Services", u"CDiagnosticsWriter", u"_init", PLWiden(__FILE__), __LINE__);
+            AddErrorColumns(*this, E_FAIL, u"Unable to read Brackwell diagnostics registry key value", u"Core Services",
+                            u"CDiagnosticsWriter", u"_init", PLWiden(__FILE__), __LINE__);
             Send(true);
         }
         m_profile = own;
@@ -204,8 +201,7 @@ void CDiagnosticsWriter::Clear() {
 }
 
 ULONG PLGetDiagnosticsProfileMask() {
-    if (!g_maskLoaded.load(std::memory_order_acquire))
-        CDiagnosticsWriter loader(PL_DIAG_PROFILE_TCVERBOSE);
+    if (!g_maskLoaded.load(std::memory_order_acquire)) CDiagnosticsWriter loader(PL_DIAG_PROFILE_TCVERBOSE);
     return g_mask.load(std::memory_order_acquire);
 }
 
@@ -217,24 +213,23 @@ void PLResetDiagnosticsProfileMask() noexcept {
 
 // ---- records ----
 
-HRESULT PLWriteDiagnosticError(const WCHAR* module, const WCHAR* className, const WCHAR* method,
-                               HRESULT result, LONG /*messageType*/, const WCHAR* message,
-                               const WCHAR* sourceFile, ULONG sourceLine) noexcept {
+HRESULT PLWriteDiagnosticError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
+                               LONG /*messageType*/, const WCHAR* message, const WCHAR* sourceFile,
+                               ULONG sourceLine) noexcept {
     try {
         CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
         // With no console there is nothing to format.
         if (writer.IsOpen())
-            AddErrorColumns(writer, result, message, module, className, method, sourceFile,
-                            sourceLine);
+            AddErrorColumns(writer, result, message, module, className, method, sourceFile, sourceLine);
         return ToHResult(writer.Send(false));
     } catch (...) {
         return E_FAIL;
     }
 }
 
-HRESULT PLWriteDiagnosticTrace(const void* /*reserved*/, const WCHAR* module,
-                               const WCHAR* className, const WCHAR* method, const WCHAR* message,
-                               const WCHAR* sourceFile, ULONG sourceLine) noexcept {
+HRESULT PLWriteDiagnosticTrace(const void* /*reserved*/, const WCHAR* module, const WCHAR* className,
+                               const WCHAR* method, const WCHAR* message, const WCHAR* sourceFile,
+                               ULONG sourceLine) noexcept {
     try {
         CDiagnosticsWriter writer(PL_DIAG_PROFILE_LDAP);
         if (writer.IsOpen()) {
@@ -242,8 +237,7 @@ HRESULT PLWriteDiagnosticTrace(const void* /*reserved*/, const WCHAR* module,
             writer.AddColumn(u"Module", OrEmpty(module));
             writer.AddColumn(u"Class", OrEmpty(className));
             writer.AddColumn(u"Method", OrEmpty(method));
-            writer.AddColumn(u"ThreadID",
-                             Narrow(text, HexText(kd::platform::CurrentThreadId(), text)));
+            writer.AddColumn(u"ThreadID", Narrow(text, HexText(kd::platform::CurrentThreadId(), text)));
             writer.AddColumn(u"SourceFile", OrEmpty(sourceFile));
             writer.AddColumn(u"SourceLine", Narrow(text, DecimalText(sourceLine, text)));
             writer.AddColumn(u"Message", OrEmpty(message));
@@ -254,9 +248,8 @@ HRESULT PLWriteDiagnosticTrace(const void* /*reserved*/, const WCHAR* module,
     }
 }
 
-HRESULT PLWriteDiagnosticErrorSignalSafe(const char* module, const char* className,
-                                         const char* method, HRESULT result, const char* message,
-                                         const char* sourceFile, ULONG sourceLine) noexcept {
+HRESULT PLWriteDiagnosticErrorSignalSafe(const char* module, const char* className, const char* method, HRESULT result,
+                                         const char* message, const char* sourceFile, ULONG sourceLine) noexcept {
     // A signal handler must leave errno as it found it.
     const int savedErrno = errno;
     HRESULT hr = S_FALSE;
@@ -286,9 +279,8 @@ HRESULT PLWriteDiagnosticErrorSignalSafe(const char* module, const char* classNa
             {PLDiagText::Wide(u"Severity"), PLDiagText::Wide(u"Error")},
         };
         char16_t record[kSignalSafeRecordUnits];
-        const std::size_t units =
-            PLBuildDiagRecord(record, kSignalSafeRecordUnits, PL_DIAG_PROFILE_ERROR,
-                              NowSignalSafe(), columns, sizeof columns / sizeof columns[0]);
+        const std::size_t units = PLBuildDiagRecord(record, kSignalSafeRecordUnits, PL_DIAG_PROFILE_ERROR,
+                                                    NowSignalSafe(), columns, sizeof columns / sizeof columns[0]);
         if (units == 0) {
             hr = E_FAIL;
         } else {

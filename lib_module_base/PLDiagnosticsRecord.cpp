@@ -15,12 +15,9 @@ constexpr std::u16string_view kTrailer = u"</columns></diagInfo>";
 constexpr std::size_t kColumnFixed = kColumnOpen.size() + kColumnValue.size() + kColumnClose.size();
 
 constexpr std::u16string_view kHeaders[] = {
-    u"<diagInfo><type><![CDATA[db-profile]]></type>",
-    u"<diagInfo><type><![CDATA[error-profile]]></type>",
-    u"<diagInfo><type><![CDATA[file-profile]]></type>",
-    u"<diagInfo><type><![CDATA[ldap-profile]]></type>",
-    u"<diagInfo><type><![CDATA[workflow-profile]]></type>",
-    u"<diagInfo><type><![CDATA[vbscript-profile]]></type>",
+    u"<diagInfo><type><![CDATA[db-profile]]></type>",        u"<diagInfo><type><![CDATA[error-profile]]></type>",
+    u"<diagInfo><type><![CDATA[file-profile]]></type>",      u"<diagInfo><type><![CDATA[ldap-profile]]></type>",
+    u"<diagInfo><type><![CDATA[workflow-profile]]></type>",  u"<diagInfo><type><![CDATA[vbscript-profile]]></type>",
     u"<diagInfo><type><![CDATA[tcverbose-profile]]></type>",
 };
 
@@ -73,8 +70,7 @@ char32_t DecodeUtf8(const char* s, std::size_t n, std::size_t* i) noexcept {
 std::size_t Units(const PLDiagText& t) noexcept {
     if (t.narrow == nullptr) return t.size;
     std::size_t units = 0;
-    for (std::size_t i = 0; i < t.size;)
-        units += DecodeUtf8(t.narrow, t.size, &i) >= 0x10000 ? 2 : 1;
+    for (std::size_t i = 0; i < t.size;) units += DecodeUtf8(t.narrow, t.size, &i) >= 0x10000 ? 2 : 1;
     return units;
 }
 
@@ -145,8 +141,7 @@ std::size_t TimeText(const PLDiagnosticsTime& t, char16_t* out) noexcept {
 constexpr std::size_t kTimeTextMax = 6 * 21 + 10;
 
 std::size_t FixedLength(std::u16string_view header, std::size_t timeLength) noexcept {
-    return kLead.size() + header.size() + kTimeOpen.size() + timeLength + kTimeClose.size() +
-           kTrailer.size() + 1;
+    return kLead.size() + header.size() + kTimeOpen.size() + timeLength + kTimeClose.size() + kTrailer.size() + 1;
 }
 
 char16_t* Put(char16_t* out, std::u16string_view s) noexcept {
@@ -177,18 +172,16 @@ std::u16string_view PLDiagProfileHeader(ULONG profile) noexcept {
     }
 }
 
-std::size_t PLDiagRecordLength(ULONG profile, const PLDiagnosticsTime& time,
-                               const PLDiagColumn* columns, std::size_t count) noexcept {
+std::size_t PLDiagRecordLength(ULONG profile, const PLDiagnosticsTime& time, const PLDiagColumn* columns,
+                               std::size_t count) noexcept {
     char16_t timeText[kTimeTextMax];
     std::size_t length = FixedLength(PLDiagProfileHeader(profile), TimeText(time, timeText));
-    for (std::size_t i = 0; i < count; ++i)
-        length += kColumnFixed + Units(columns[i].name) + Units(columns[i].value);
+    for (std::size_t i = 0; i < count; ++i) length += kColumnFixed + Units(columns[i].name) + Units(columns[i].value);
     return length;
 }
 
-std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile,
-                              const PLDiagnosticsTime& time, const PLDiagColumn* columns,
-                              std::size_t count) noexcept {
+std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile, const PLDiagnosticsTime& time,
+                              const PLDiagColumn* columns, std::size_t count) noexcept {
     const std::u16string_view header = PLDiagProfileHeader(profile);
     char16_t timeText[kTimeTextMax];
     const std::size_t timeLength = TimeText(time, timeText);
@@ -211,9 +204,7 @@ std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile
     // every step of the search.)
     constexpr std::size_t kCached = 16;
     std::size_t cached[kCached];
-    const auto valueUnits = [&](std::size_t i) {
-        return i < kCached ? cached[i] : Units(columns[i].value);
-    };
+    const auto valueUnits = [&](std::size_t i) { return i < kCached ? cached[i] : Units(columns[i].value); };
     std::size_t total = 0;
     std::size_t longest = 0;
     for (std::size_t i = 0; i < kept; ++i) {

@@ -29,15 +29,14 @@ std::u16string_view PLDiagProfileHeader(ULONG profile) noexcept;
 
 // The record's length in UTF-16 units, the two leading characters and the terminator included,
 // before any cut.
-std::size_t PLDiagRecordLength(ULONG profile, const PLDiagnosticsTime& time,
-                               const PLDiagColumn* columns, std::size_t count) noexcept;
+std::size_t PLDiagRecordLength(ULONG profile, const PLDiagnosticsTime& time, const PLDiagColumn* columns,
+                               std::size_t count) noexcept;
 
 // Writes the record into `out` and returns the units written, the terminator included. When the
 // record is longer than `capacity`, the longest values are cut (never inside a surrogate pair)
 // until it fits; if the names alone do not fit, columns are left off from the end. Returns 0 when
 // not even a record without columns fits.
-std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile,
-                              const PLDiagnosticsTime& time, const PLDiagColumn* columns,
-                              std::size_t count) noexcept;
+std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile, const PLDiagnosticsTime& time,
+                              const PLDiagColumn* columns, std::size_t count) noexcept;
 
 #endif  // KD_PLDIAGNOSTICSRECORD_H

@@ -140,9 +140,8 @@ private:
     bool m_entered;
 };
 
-HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result,
-                   LONG messageType, const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile,
-                   ULONG sourceLine) noexcept {
+HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result, LONG messageType,
+                   const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile, ULONG sourceLine) noexcept {
     RecordingScope scope;
     if (!scope.Entered()) return S_FALSE;
     try {
@@ -152,18 +151,18 @@ HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* meth
         if (suspended && g_suspensionOverride.load(std::memory_order_relaxed) == 0) return query;
         IPLErrorInfo* list = nullptr;
         if (GetThreadError(&list) >= 0 && list != nullptr) {
-            list->AddError(group, className, method, result, messageType, message, errorFlag, sourceFile,
-                           sourceLine);
+            list->AddError(group, className, method, result, messageType, message, errorFlag, sourceFile, sourceLine);
             list->Release();
         }
-        return PLWriteDiagnosticError(group, className, method, result, messageType, message, sourceFile,
-                                      sourceLine);
+        return PLWriteDiagnosticError(group, className, method, result, messageType, message, sourceFile, sourceLine);
     } catch (...) {
         return E_UNEXPECTED;
     }
 }
 
-const WCHAR* OrEmpty(const WCHAR* s) noexcept { return s == nullptr ? u"" : s; }
+const WCHAR* OrEmpty(const WCHAR* s) noexcept {
+    return s == nullptr ? u"" : s;
+}
 
 }  // namespace
 
@@ -172,7 +171,9 @@ HRESULT PLSetSuspensionOverride(LONG value) noexcept {
     return S_OK;
 }
 
-LONG PLGetSuspensionOverride() noexcept { return g_suspensionOverride.load(std::memory_order_relaxed); }
+LONG PLGetSuspensionOverride() noexcept {
+    return g_suspensionOverride.load(std::memory_order_relaxed);
+}
 
 HRESULT PLRecordError(const WCHAR* group, const WCHAR* className, const WCHAR* method, PL_ERROR error) noexcept {
     return RecordImpl(OrEmpty(group), OrEmpty(className), OrEmpty(method), error.result, 0, error.message,
@@ -196,8 +197,8 @@ HRESULT PLRecordErrorMessage(const WCHAR* group, const WCHAR* className, const W
 HRESULT PLRecordErrorMessage(const char* group, const char* className, const char* method, HRESULT result,
                              LONG messageType, const WCHAR* message, ULONG errorFlag) noexcept {
     try {
-        return PLRecordErrorMessage(PLWiden(group), PLWiden(className), PLWiden(method), result, messageType,
-                                    message, errorFlag);
+        return PLRecordErrorMessage(PLWiden(group), PLWiden(className), PLWiden(method), result, messageType, message,
+                                    errorFlag);
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -243,8 +244,8 @@ HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const c
     return error.result;
 }
 
-HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group,
-                             const char* className, const char* method) noexcept {
+HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group, const char* className,
+                             const char* method) noexcept {
     const HRESULT result = current < 0 ? current : E_UNEXPECTED;
     try {
         wrapper.Report(group, className, method, result);
@@ -286,8 +287,8 @@ HRESULT PLHandleUnknownExceptionW(const WCHAR* group, const WCHAR* className, co
     }
 }
 
-void PLHandleHResultExceptionFormatV(HRESULT code, const char* group, const char* className,
-                                     const char* methodFormat, kd::platform::FormatArgs args) noexcept {
+void PLHandleHResultExceptionFormatV(HRESULT code, const char* group, const char* className, const char* methodFormat,
+                                     kd::platform::FormatArgs args) noexcept {
     try {
         RecordHResult(code, PLWiden(group), PLWiden(className), FormatMethod(methodFormat, args));
     } catch (...) {
@@ -315,8 +316,7 @@ HRESULT PLHandleUnknownExceptionFormatV(const char* group, const char* className
 // ---- suspender ----
 
 CPLThreadErrorSuspender::CPLThreadErrorSuspender() noexcept {
-    if (GetThreadErrorSuspensionState(&m_previous) >= 0 && SetThreadErrorSuspensionState(TRUE) >= 0)
-        m_restore = true;
+    if (GetThreadErrorSuspensionState(&m_previous) >= 0 && SetThreadErrorSuspensionState(TRUE) >= 0) m_restore = true;
 }
 
 CPLThreadErrorSuspender::~CPLThreadErrorSuspender() {
@@ -367,9 +367,8 @@ HRESULT WithErrorModule(const char* wrapperName, Call&& call) noexcept {
 HRESULT GetThreadError(IPLErrorInfo** errorInfo) {
     if (errorInfo == nullptr) return E_POINTER;
     const DWORD thread = kd::platform::CurrentThreadId();
-    const HRESULT hr = WithErrorModule("GetThreadError", [&](IPLErrorModule* m) {
-        return m->GetThreadError(thread, errorInfo);
-    });
+    const HRESULT hr =
+        WithErrorModule("GetThreadError", [&](IPLErrorModule* m) { return m->GetThreadError(thread, errorInfo); });
     if (hr >= 0) return hr;
     return CPLThreadErrorStore::Instance().GetThreadError(thread, errorInfo);
 }

@@ -27,8 +27,7 @@ struct ArgumentStorage {
     std::deque<std::string> narrow;
 };
 
-std::vector<PLMessageArgument> ToMessageArguments(kd::platform::FormatArgs arguments,
-                                                  ArgumentStorage& storage) {
+std::vector<PLMessageArgument> ToMessageArguments(kd::platform::FormatArgs arguments, ArgumentStorage& storage) {
     std::vector<PLMessageArgument> out(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const kd::platform::FormatArg& a = arguments[i];
@@ -50,18 +49,14 @@ std::vector<PLMessageArgument> ToMessageArguments(kd::platform::FormatArgs argum
                 m.kind = PLMSGARG_WIDE;
                 m.value.wide = a.AsWide();
                 if (a.Length() >= 0 && a.AsWide() != nullptr)
-                    m.value.wide =
-                        storage.wide.emplace_back(a.AsWide(), static_cast<std::size_t>(a.Length()))
-                            .c_str();
+                    m.value.wide = storage.wide.emplace_back(a.AsWide(), static_cast<std::size_t>(a.Length())).c_str();
                 break;
             case kd::platform::FormatArg::Kind::Narrow:
                 m.kind = PLMSGARG_NARROW;
                 m.value.narrow = a.AsNarrow();
                 if (a.Length() >= 0 && a.AsNarrow() != nullptr)
                     m.value.narrow =
-                        storage.narrow
-                            .emplace_back(a.AsNarrow(), static_cast<std::size_t>(a.Length()))
-                            .c_str();
+                        storage.narrow.emplace_back(a.AsNarrow(), static_cast<std::size_t>(a.Length())).c_str();
                 break;
             case kd::platform::FormatArg::Kind::Pointer:
                 m.kind = PLMSGARG_UNSIGNED;
@@ -74,8 +69,7 @@ std::vector<PLMessageArgument> ToMessageArguments(kd::platform::FormatArgs argum
 
 // The low word of a Win32-facility result is the system error number.
 LONG SystemErrorOf(HRESULT hr) {
-    if ((static_cast<uint32_t>(hr) & 0xFFFF0000u) == 0x80070000u)
-        return static_cast<LONG>(hr & 0xFFFF);
+    if ((static_cast<uint32_t>(hr) & 0xFFFF0000u) == 0x80070000u) return static_cast<LONG>(hr & 0xFFFF);
     return static_cast<LONG>(hr);
 }
 
@@ -92,8 +86,7 @@ LONG PLSetDefaultLanguage(LONG language) noexcept {
     PLGuard("lib_module_base", "", "PLSetDefaultLanguage", [&](HRESULT&) {
         if (language == -1) {
             const uint32_t system = kd::platform::SystemDefaultLanguageId();
-            if (system != 0)
-                g_defaultLanguage.store(static_cast<LONG>(system), std::memory_order_relaxed);
+            if (system != 0) g_defaultLanguage.store(static_cast<LONG>(system), std::memory_order_relaxed);
         } else {
             g_defaultLanguage.store(language, std::memory_order_relaxed);
         }
@@ -101,8 +94,8 @@ LONG PLSetDefaultLanguage(LONG language) noexcept {
         const LONG current = g_defaultLanguage.load(std::memory_order_relaxed);
         if (current == 0x0C04 || current == 0x1404 || current == 0x0404 || current == 0x7C04)
             g_defaultLanguage.store(0x0404, std::memory_order_relaxed);
-        const std::string name = kd::platform::PosixLocaleName(
-            static_cast<uint32_t>(g_defaultLanguage.load(std::memory_order_relaxed)));
+        const std::string name =
+            kd::platform::PosixLocaleName(static_cast<uint32_t>(g_defaultLanguage.load(std::memory_order_relaxed)));
         if (!name.empty() && kd::platform::SetModuleLocale(name)) result = 1;
     });
     return result;
@@ -114,8 +107,7 @@ LONG PLGetDefaultLanguage() noexcept {
 
 // ---- resource strings ----
 
-HRESULT CResourceString::FormatMessageW(PLString& text,
-                                        kd::platform::FormatArgs arguments) const noexcept {
+HRESULT CResourceString::FormatMessageW(PLString& text, kd::platform::FormatArgs arguments) const noexcept {
     return FormatMessageW(text, PLGetDefaultLanguage(), arguments);
 }
 
@@ -123,15 +115,13 @@ HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
                                         kd::platform::FormatArgs arguments) const noexcept {
     return PLGuard("", "CResourceString", "CResourceString::FormatMessageW", [&](HRESULT& hr) {
         void* library = nullptr;
-        hr = PLVersionedLoadLibrary(GetCurrentModuleName(), PLGetLanguageResourceLibraryName(),
-                                    &library);
+        hr = PLVersionedLoadLibrary(GetCurrentModuleName(), PLGetLanguageResourceLibraryName(), &library);
         PL_THROW_ERROR(hr, "Failed to load language resource module.", 0);
 
-        const auto format = reinterpret_cast<PFN_PLLOCALE_FormatMessage>(
-            PLGetProcAddress(library, "PLLOCALE_FormatMessage"));
+        const auto format =
+            reinterpret_cast<PFN_PLLOCALE_FormatMessage>(PLGetProcAddress(library, "PLLOCALE_FormatMessage"));
         ArgumentStorage storage;
-        const std::vector<PLMessageArgument> messageArguments =
-            ToMessageArguments(arguments, storage);
+        const std::vector<PLMessageArgument> messageArguments = ToMessageArguments(arguments, storage);
         const std::unique_ptr<WCHAR[]> buffer(new WCHAR[kMessageCapacity]);
         buffer[0] = 0;
         ULONG length = 0;
@@ -140,17 +130,15 @@ HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
             buffer[0] = 0;
             length = 0;
             return format(m_messageId, static_cast<DWORD>(lang), messageArguments.data(),
-                          static_cast<ULONG>(messageArguments.size()), buffer.get(),
-                          kMessageCapacity, &length);
+                          static_cast<ULONG>(messageArguments.size()), buffer.get(), kMessageCapacity, &length);
         };
         HRESULT formatted = formatIn(language);
         if (formatted < 0 || StartsWithPlaceholder(buffer.get())) {
             formatted = formatIn(kEnglish);
             if (formatted < 0) {
                 hr = E_FAIL;
-                PL_THROW_ERROR_FORMAT(hr, 1,
-                                      "Failed to format message string for ID=%ld, error = %ld.",
-                                      m_messageId, SystemErrorOf(formatted));
+                PL_THROW_ERROR_FORMAT(hr, 1, "Failed to format message string for ID=%ld, error = %ld.", m_messageId,
+                                      SystemErrorOf(formatted));
             }
         }
         if (length > kMessageCapacity - 1) length = kMessageCapacity - 1;

@@ -71,14 +71,12 @@ void LoadDebugHelper() noexcept {
         std::call_once(helper.loaded, [&helper] {
             helper.library = kd::platform::OpenLibrary("kddbghlp.dll");
             if (helper.library == nullptr) return;
-            helper.createMiniDump.store(
-                reinterpret_cast<PFN_PLDBGHLP_CreateMiniDump>(
-                    kd::platform::FindExport(helper.library, "PLDBGHLP_CreateMiniDump")),
-                std::memory_order_release);
-            helper.getModuleSet.store(
-                reinterpret_cast<PFN_PLDBGHLP_GetModuleSet>(
-                    kd::platform::FindExport(helper.library, "PLDBGHLP_GetModuleSet")),
-                std::memory_order_release);
+            helper.createMiniDump.store(reinterpret_cast<PFN_PLDBGHLP_CreateMiniDump>(
+                                            kd::platform::FindExport(helper.library, "PLDBGHLP_CreateMiniDump")),
+                                        std::memory_order_release);
+            helper.getModuleSet.store(reinterpret_cast<PFN_PLDBGHLP_GetModuleSet>(
+                                          kd::platform::FindExport(helper.library, "PLDBGHLP_GetModuleSet")),
+                                      std::memory_order_release);
         });
     } catch (...) {
         // Without the companion there is no crash report and no module list.
@@ -89,8 +87,7 @@ void LoadDebugHelper() noexcept {
 // itself, or on another thread) does not start another.
 std::atomic<bool> g_dumpInProgress{false};
 
-void FillRecords(const kd::platform::FaultInfo& fault, PLExceptionRecord& record,
-                 PLThreadContext& context) noexcept {
+void FillRecords(const kd::platform::FaultInfo& fault, PLExceptionRecord& record, PLThreadContext& context) noexcept {
     record.ExceptionCode = fault.code;
     record.ExceptionFlags = 1;  // not continuable
     record.ExceptionAddress = fault.ip;
@@ -105,11 +102,9 @@ void FillRecords(const kd::platform::FaultInfo& fault, PLExceptionRecord& record
     for (int i = 0; i < 23; ++i) context.Gregs[i] = fault.gregs[i];
 }
 
-void CallMiniDump(const kd::platform::FaultInfo& fault, PLExceptionRecord& record,
-                  PLThreadContext& context) {
+void CallMiniDump(const kd::platform::FaultInfo& fault, PLExceptionRecord& record, PLThreadContext& context) {
     if (g_dumpInProgress.exchange(true, std::memory_order_acq_rel)) return;
-    const PFN_PLDBGHLP_CreateMiniDump dump =
-        Helper().createMiniDump.load(std::memory_order_acquire);
+    const PFN_PLDBGHLP_CreateMiniDump dump = Helper().createMiniDump.load(std::memory_order_acquire);
     if (dump != nullptr) {
         PLExceptionPointers pointers{&record,          &context,         fault.signal,
                                      fault.signalCode, fault.signalInfo, fault.userContext};
@@ -129,8 +124,8 @@ void PLSEHTranslator(const kd::platform::FaultInfo& fault) {
     FillRecords(fault, record, context);
     CallMiniDump(fault, record, context);
     PLCallStack stack;
-    stack.count = static_cast<uint32_t>(
-        kd::platform::WalkFrameChain(fault.ip, fault.fp, stack.frames, PLCallStack::kMaxFrames));
+    stack.count =
+        static_cast<uint32_t>(kd::platform::WalkFrameChain(fault.ip, fault.fp, stack.frames, PLCallStack::kMaxFrames));
     throw CSEHExceptionWrapper(record, context, stack);
 }
 
@@ -141,17 +136,15 @@ void PLReportFatalFault(const kd::platform::FaultInfo& fault) noexcept {
     static std::atomic<bool> reporting{false};
     if (reporting.exchange(true, std::memory_order_acq_rel)) return;
     uint64_t frames[PLCallStack::kMaxFrames];
-    const std::size_t count =
-        kd::platform::WalkFrameChain(fault.ip, fault.fp, frames, PLCallStack::kMaxFrames);
+    const std::size_t count = kd::platform::WalkFrameChain(fault.ip, fault.fp, frames, PLCallStack::kMaxFrames);
     PLFormatFatalFaultMessage(fault.code, frames, count, message, sizeof message);
-    PLWriteDiagnosticErrorSignalSafe(kPLFatalFaultModule, kPLFatalFaultClass, kPLFatalFaultMethod,
-                                     E_UNEXPECTED, message, "", 0);
+    PLWriteDiagnosticErrorSignalSafe(kPLFatalFaultModule, kPLFatalFaultClass, kPLFatalFaultMethod, E_UNEXPECTED,
+                                     message, "", 0);
     if (!g_dumpInProgress.exchange(true, std::memory_order_acq_rel)) {
         PLExceptionRecord record;
         PLThreadContext context;
         FillRecords(fault, record, context);
-        if (const PFN_PLDBGHLP_CreateMiniDump dump =
-                Helper().createMiniDump.load(std::memory_order_acquire)) {
+        if (const PFN_PLDBGHLP_CreateMiniDump dump = Helper().createMiniDump.load(std::memory_order_acquire)) {
             PLExceptionPointers pointers{&record,          &context,         fault.signal,
                                          fault.signalCode, fault.signalInfo, fault.userContext};
             dump(&pointers);
@@ -208,8 +201,7 @@ PLString CSEHExceptionWrapper::GetCallStack() const {
     const uint64_t* frames = m_stack.frames;
     std::size_t count = m_stack.count;
     if (count == 0) {
-        count = kd::platform::WalkFrameChain(m_context.Rip, m_context.Rbp, walked,
-                                             PLCallStack::kMaxFrames);
+        count = kd::platform::WalkFrameChain(m_context.Rip, m_context.Rbp, walked, PLCallStack::kMaxFrames);
         frames = walked;
     }
     std::u16string text;
@@ -221,19 +213,16 @@ PLString CSEHExceptionWrapper::GetCallStack() const {
     return PLString(std::u16string_view(text));
 }
 
-void CSEHExceptionWrapper::Report(const char* group, const char* className, const char* method,
-                                  HRESULT result) const {
+void CSEHExceptionWrapper::Report(const char* group, const char* className, const char* method, HRESULT result) const {
     PLString text;
     text.Format(u"%s encountered. @CALL_STACK: %s", GetExceptionName(), GetCallStack());
     PLRecordErrorMessage(group, className, method, result, 0, text, 1);
     PLRecordLoadedModules(group, className, method, result);
 }
 
-void PLRecordLoadedModules(const char* group, const char* className, const char* method,
-                           HRESULT result) {
+void PLRecordLoadedModules(const char* group, const char* className, const char* method, HRESULT result) {
     LoadDebugHelper();
-    const PFN_PLDBGHLP_GetModuleSet getModuleSet =
-        Helper().getModuleSet.load(std::memory_order_acquire);
+    const PFN_PLDBGHLP_GetModuleSet getModuleSet = Helper().getModuleSet.load(std::memory_order_acquire);
     if (getModuleSet == nullptr) return;
     PLComPtr<IPLModuleSet> set;
     if (getModuleSet(set.Put()) < 0 || !set) return;
@@ -258,8 +247,8 @@ void PLRecordLoadedModules(const char* group, const char* className, const char*
 
 // ---- the stack-overflow message ----
 
-std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std::size_t count,
-                                      char* out, std::size_t size) noexcept {
+std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std::size_t count, char* out,
+                                      std::size_t size) noexcept {
     if (out == nullptr || size == 0) return 0;
     std::size_t used = 0;
     const auto put = [&](const char* text) {
@@ -300,8 +289,7 @@ void PLInstallSEHTranslator() noexcept {
         TranslatorRegistry& registry = Registry();
         std::lock_guard<std::mutex> guard(registry.lock);
         if (registry.previous.count(thread) != 0) return;
-        const kd::platform::FaultTranslator previous =
-            kd::platform::SetThreadFaultTranslator(&PLSEHTranslator);
+        const kd::platform::FaultTranslator previous = kd::platform::SetThreadFaultTranslator(&PLSEHTranslator);
         registry.previous.emplace(thread, previous);
         t_registryEntry.thread = thread;
         t_registryEntry.armed = true;

@@ -22,7 +22,6 @@ int32_t RoundAlloc(int32_t length) noexcept {
     return length;
 }
 
-
 bool InSet(WCHAR c, const WCHAR* set) noexcept {
     for (; *set != 0; ++set)
         if (*set == c) return true;
@@ -148,7 +147,9 @@ void PLString::ConcatInPlace(int32_t length, const WCHAR* text) {
     m_pchData[total] = 0;
 }
 
-void PLString::AppendGrowing(WCHAR ch) { ConcatInPlace(1, &ch); }
+void PLString::AppendGrowing(WCHAR ch) {
+    ConcatInPlace(1, &ch);
+}
 
 // ---- construction ----
 

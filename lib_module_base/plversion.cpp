@@ -30,15 +30,9 @@ struct CacheEntry {
 struct NameLess {
     using is_transparent = void;
     bool operator()(std::u16string_view a, std::u16string_view b) const noexcept { return a < b; }
-    bool operator()(const PLString& a, const PLString& b) const noexcept {
-        return a.view() < b.view();
-    }
-    bool operator()(const PLString& a, std::u16string_view b) const noexcept {
-        return a.view() < b;
-    }
-    bool operator()(std::u16string_view a, const PLString& b) const noexcept {
-        return a < b.view();
-    }
+    bool operator()(const PLString& a, const PLString& b) const noexcept { return a.view() < b.view(); }
+    bool operator()(const PLString& a, std::u16string_view b) const noexcept { return a.view() < b; }
+    bool operator()(std::u16string_view a, const PLString& b) const noexcept { return a < b.view(); }
 };
 
 struct LibraryCache {
@@ -94,8 +88,7 @@ CacheEntry AddToCache(const PLString& name, CacheEntry entry) {
     if (!inserted.second) {
         const CacheEntry existing = inserted.first->second;
         guard.unlock();
-        if (entry.handle != nullptr && entry.handle != existing.handle)
-            kd::platform::CloseLibrary(entry.handle);
+        if (entry.handle != nullptr && entry.handle != existing.handle) kd::platform::CloseLibrary(entry.handle);
         return existing;
     }
     return entry;
@@ -121,9 +114,7 @@ int ScanVersionNumbers(const PLString& text, int64_t numbers[4]) {
             if (*p != u':') break;
             ++p;
         }
-        while (*p == u' ' || *p == u'\t' || *p == u'\n' || *p == u'\r' || *p == u'\v' ||
-               *p == u'\f')
-            ++p;
+        while (*p == u' ' || *p == u'\t' || *p == u'\n' || *p == u'\r' || *p == u'\v' || *p == u'\f') ++p;
         bool negative = false;
         if (*p == u'+' || *p == u'-') negative = *p++ == u'-';
         if (*p < u'0' || *p > u'9') break;
@@ -173,8 +164,7 @@ HRESULT GetModuleVersionInfo(void* module, DWORD* version) noexcept {
     if (version == nullptr) return E_POINTER;
     *version = 0;
     return PLGuard("", "", "GetModuleVersionInfo", [&](HRESULT& hr) {
-        const std::string path =
-            module != nullptr ? kd::platform::LibraryPath(module) : std::string();
+        const std::string path = module != nullptr ? kd::platform::LibraryPath(module) : std::string();
         if (path.empty()) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Failed to get path to current module.", 1);
@@ -214,24 +204,21 @@ void* PLGetProcAddress(void* library, const char* symbol) noexcept {
     return kd::platform::FindExport(library, symbol);
 }
 
-HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
-                               void** handle) noexcept {
+HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library, void** handle) noexcept {
     if (handle == nullptr) return E_POINTER;
     *handle = nullptr;
     PLInstallSEHTranslator();
     return PLGuard("", "", "PLVersionedLoadLibrary", [&](HRESULT& hr) {
         const PLString libraryName(library != nullptr ? library : u"");
-        const PLString currentName(currentModule != nullptr && currentModule[0] != 0
-                                       ? PLString(currentModule)
-                                       : libraryName);
+        const PLString currentName(currentModule != nullptr && currentModule[0] != 0 ? PLString(currentModule)
+                                                                                     : libraryName);
         CacheEntry cached{};
         if (FindInCache(libraryName.view(), cached)) {
             if (cached.handle == nullptr) {
                 // A load that failed before is not tried again.
                 hr = E_FAIL;
-                PL_THROW_ERROR_FORMAT(
-                    hr, 1, "Failed to load current module handle [%s] GetLastError [%ld]",
-                    libraryName, cached.error);
+                PL_THROW_ERROR_FORMAT(hr, 1, "Failed to load current module handle [%s] GetLastError [%ld]",
+                                      libraryName, cached.error);
             }
             *handle = cached.handle;
             return;
@@ -241,17 +228,15 @@ HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
         if (loaded == nullptr) {
             if (!libraryName.IsEmpty()) AddToCache(libraryName, CacheEntry{nullptr, error});
             hr = E_FAIL;
-            PL_THROW_ERROR_FORMAT(hr, 1,
-                                  "Failed to load current module handle [%s] GetLastError [%ld]",
-                                  libraryName, error);
+            PL_THROW_ERROR_FORMAT(hr, 1, "Failed to load current module handle [%s] GetLastError [%ld]", libraryName,
+                                  error);
         }
         // The current module's reference is kept: it is loaded anyway while its code runs.
         void* current = LoadLibraryFile(currentName, error);
         if (current == nullptr) {
             hr = E_FAIL;
-            PL_THROW_ERROR_FORMAT(hr, 1,
-                                  "Failed to load current module handle [%s] GetLastError [%ld]",
-                                  currentName, error);
+            PL_THROW_ERROR_FORMAT(hr, 1, "Failed to load current module handle [%s] GetLastError [%ld]", currentName,
+                                  error);
         }
         DWORD currentVersion = 0;
         DWORD libraryVersion = 0;
@@ -264,14 +249,13 @@ HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
             const std::string currentPath = kd::platform::LibraryPath(current);
             const std::string libraryPath = kd::platform::LibraryPath(loaded);
             hr = E_FAIL;
-            PL_THROW_ERROR_FORMAT(
-                hr, 1,
-                "Module version mismatch. Version 0x%08X (%ld.%ld.%ld.%ld) for file %s, does not "
-                "match version 0x%08X (%ld.%ld.%ld.%ld) for file %s.",
-                currentVersion, currentVersion >> 24, (currentVersion >> 20) & 0xF,
-                (currentVersion >> 16) & 0xF, currentVersion & 0xFFFF, currentPath, libraryVersion,
-                libraryVersion >> 24, (libraryVersion >> 20) & 0xF, (libraryVersion >> 16) & 0xF,
-                libraryVersion & 0xFFFF, libraryPath);
+            PL_THROW_ERROR_FORMAT(hr, 1,
+                                  "Module version mismatch. Version 0x%08X (%ld.%ld.%ld.%ld) for file %s, does not "
+                                  "match version 0x%08X (%ld.%ld.%ld.%ld) for file %s.",
+                                  currentVersion, currentVersion >> 24, (currentVersion >> 20) & 0xF,
+                                  (currentVersion >> 16) & 0xF, currentVersion & 0xFFFF, currentPath, libraryVersion,
+                                  libraryVersion >> 24, (libraryVersion >> 20) & 0xF, (libraryVersion >> 16) & 0xF,
+                                  libraryVersion & 0xFFFF, libraryPath);
         }
         *handle = AddToCache(libraryName, CacheEntry{loaded, 0}).handle;
         hr = S_OK;
@@ -328,8 +312,7 @@ void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept {
     try {
         CurrentModule& current = Current();
         std::lock_guard<std::mutex> guard(current.lock);
-        current.resourceLibrary =
-            name != nullptr && name[0] != 0 ? PLString(name) : PLString(u"kdlocale");
+        current.resourceLibrary = name != nullptr && name[0] != 0 ? PLString(name) : PLString(u"kdlocale");
     } catch (...) {
     }
 }

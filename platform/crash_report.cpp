@@ -20,9 +20,9 @@ std::atomic<unsigned> g_sequence{0};
 constexpr int kStackWords = 64;
 
 #if defined(__x86_64__)
-constexpr const char* kRegisterNames[23] = {
-    "r8",  "r9",  "r10", "r11", "r12", "r13", "r14",    "r15", "rdi",    "rsi",     "rbp", "rbx",
-    "rdx", "rax", "rcx", "rsp", "rip", "efl", "csgsfs", "err", "trapno", "oldmask", "cr2"};
+constexpr const char* kRegisterNames[23] = {"r8",  "r9",  "r10",    "r11", "r12",    "r13",     "r14", "r15",
+                                            "rdi", "rsi", "rbp",    "rbx", "rdx",    "rax",     "rcx", "rsp",
+                                            "rip", "efl", "csgsfs", "err", "trapno", "oldmask", "cr2"};
 #else
 constexpr const char* kRegisterNames[23] = {"x0",  "x1",  "x2",  "x3",  "x4",  "x5",  "x6",  "x7",
                                             "x8",  "x9",  "x10", "x11", "x12", "x13", "x14", "x15",
@@ -77,8 +77,7 @@ public:
     Writer& Decimal(std::int64_t value) noexcept {
         char text[24];
         int n = 0;
-        std::uint64_t magnitude =
-            value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+        std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
         do {
             text[n++] = static_cast<char>('0' + magnitude % 10);
             magnitude /= 10;
@@ -187,11 +186,7 @@ bool WriteCrashReport(const CrashReportInput& input, char* pathOut, std::size_t 
         Writer out(fd);
         out.Text("kdtrace crash report\nprocess ").Decimal(::getpid());
         out.Text(" thread ").Decimal(static_cast<std::int64_t>(::syscall(SYS_gettid))).Char('\n');
-        out.Text("signal ")
-            .Decimal(input.signal)
-            .Text(" (")
-            .Text(SignalName(input.signal))
-            .Text(") code ");
+        out.Text("signal ").Decimal(input.signal).Text(" (").Text(SignalName(input.signal)).Text(") code ");
         out.Decimal(input.signalCode).Char('\n');
         out.Text("exception code ").Hex(input.code, 8).Char('\n');
         out.Text("fault address ").Hex(input.faultAddress, 16).Char('\n');

@@ -32,8 +32,7 @@ const char* CrashReportDirectory() noexcept;
 
 // Writes one report. On success copies the file's path into `pathOut` (cut to fit, always
 // terminated) when given. Async-signal-safe.
-bool WriteCrashReport(const CrashReportInput& input, char* pathOut = nullptr,
-                      std::size_t pathSize = 0) noexcept;
+bool WriteCrashReport(const CrashReportInput& input, char* pathOut = nullptr, std::size_t pathSize = 0) noexcept;
 
 }  // namespace kd::platform
 

@@ -48,14 +48,11 @@ std::size_t PathFor(uint32_t uid, char* buffer, std::size_t size) noexcept {
     buffer[0] = 0;
     std::size_t pos = 0;
     const char* explicitPath = std::getenv("KDTRACE_DIAG_SOCKET");
-    if (explicitPath != nullptr && *explicitPath != 0)
-        return Append(buffer, size, &pos, explicitPath) ? pos : 0;
+    if (explicitPath != nullptr && *explicitPath != 0) return Append(buffer, size, &pos, explicitPath) ? pos : 0;
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
     // A relative runtime directory is ignored, as the base-directory rules say.
     if (runtimeDir != nullptr && runtimeDir[0] == '/') {
-        if (Append(buffer, size, &pos, runtimeDir) &&
-            Append(buffer, size, &pos, "/kdtrace/diagInfo"))
-            return pos;
+        if (Append(buffer, size, &pos, runtimeDir) && Append(buffer, size, &pos, "/kdtrace/diagInfo")) return pos;
         return 0;
     }
     char uidText[11];
@@ -169,8 +166,7 @@ bool DiagChannelTarget::OpenChecked(const char* path, std::size_t length, uint32
         std::memcpy(dir, path, slash - 1);
         dir[slash - 1] = 0;
     }
-    if (::stat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_uid != uid && st.st_uid != 0))
-        return false;
+    if (::stat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_uid != uid && st.st_uid != 0)) return false;
 
     std::memcpy(m_path, path, length);
     m_path[length] = 0;
@@ -178,26 +174,23 @@ bool DiagChannelTarget::OpenChecked(const char* path, std::size_t length, uint32
     return true;
 }
 
-DiagChannelTarget::SendResult DiagChannelTarget::Send(const void* data,
-                                                      std::size_t bytes) const noexcept {
+DiagChannelTarget::SendResult DiagChannelTarget::Send(const void* data, std::size_t bytes) const noexcept {
     if (m_length == 0) return SendResult::NoListener;
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return SendResult::Dropped;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, m_path, m_length + 1);
-    const socklen_t addressLength =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + m_length + 1);
+    const socklen_t addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + m_length + 1);
     ssize_t sent;
     do {
-        sent = ::sendto(fd, data, bytes, MSG_DONTWAIT | MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&address), addressLength);
+        sent = ::sendto(fd, data, bytes, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
+                        addressLength);
     } while (sent < 0 && errno == EINTR);
     const int error = errno;
     ::close(fd);
     if (sent >= 0 && static_cast<std::size_t>(sent) == bytes) return SendResult::Sent;
-    if (sent < 0 && (error == ENOENT || error == ECONNREFUSED || error == ENOTSOCK))
-        return SendResult::NoListener;
+    if (sent < 0 && (error == ENOENT || error == ECONNREFUSED || error == ENOTSOCK)) return SendResult::NoListener;
     return SendResult::Dropped;
 }
 
@@ -306,9 +299,8 @@ void DiagChannelListener::Close() noexcept {
     }
 }
 
-DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char>& datagram,
-                                                                DiagSender* sender, bool* truncated,
-                                                                int timeoutMs,
+DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char>& datagram, DiagSender* sender,
+                                                                bool* truncated, int timeoutMs,
                                                                 const sigset_t* waitMask) {
     if (m_fd < 0) return ReceiveStatus::Failed;
     // Room for the largest datagram the kernel accepts by default (about 208 KB); allocated once.
@@ -329,8 +321,8 @@ DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char
         if (timeoutMs >= 0) {
             struct timespec now {};
             ::clock_gettime(CLOCK_MONOTONIC, &now);
-            int64_t ns = (static_cast<int64_t>(deadline.tv_sec) - now.tv_sec) * 1000000000 +
-                         (deadline.tv_nsec - now.tv_nsec);
+            int64_t ns =
+                (static_cast<int64_t>(deadline.tv_sec) - now.tv_sec) * 1000000000 + (deadline.tv_nsec - now.tv_nsec);
             if (ns < 0) ns = 0;
             wait.tv_sec = static_cast<time_t>(ns / 1000000000);
             wait.tv_nsec = static_cast<decltype(wait.tv_nsec)>(ns % 1000000000);
@@ -365,8 +357,7 @@ DiagChannelListener::ReceiveStatus DiagChannelListener::Receive(std::vector<char
             ++m_foreign;
             continue;
         }
-        const bool cut =
-            static_cast<std::size_t>(n) > m_buffer.size() || (message.msg_flags & MSG_TRUNC) != 0;
+        const bool cut = static_cast<std::size_t>(n) > m_buffer.size() || (message.msg_flags & MSG_TRUNC) != 0;
         const std::size_t kept = cut ? m_buffer.size() : static_cast<std::size_t>(n);
         datagram.assign(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(kept));
         if (truncated != nullptr) *truncated = cut;

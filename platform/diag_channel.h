@@ -94,8 +94,8 @@ public:
     // the signal mask is `waitMask` when given, so that a caller that blocks its stop signals
     // elsewhere gets Interrupted without a race. `truncated` tells that the datagram was longer
     // than the receive buffer.
-    ReceiveStatus Receive(std::vector<char>& datagram, DiagSender* sender, bool* truncated,
-                          int timeoutMs, const sigset_t* waitMask = nullptr);
+    ReceiveStatus Receive(std::vector<char>& datagram, DiagSender* sender, bool* truncated, int timeoutMs,
+                          const sigset_t* waitMask = nullptr);
     uint64_t ForeignDatagramsDropped() const noexcept { return m_foreign; }
 
 private:

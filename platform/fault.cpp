@@ -55,10 +55,9 @@ bool IsRuntimeLibrary(const char* path) noexcept {
     if (path == nullptr || path[0] == 0) return false;
     const char* base = std::strrchr(path, '/');
     base = base != nullptr ? base + 1 : path;
-    static constexpr const char* kPrefixes[] = {
-        "libc.so",    "libc-",      "libm.so",    "libstdc++.so", "libgcc_s.so",
-        "ld-linux",   "ld64.so",    "libpthread", "libasan.so",   "libubsan.so",
-        "libtsan.so", "liblsan.so", "libdl.so",   "librt.so",     "linux-vdso"};
+    static constexpr const char* kPrefixes[] = {"libc.so",    "libc-",      "libm.so",    "libstdc++.so", "libgcc_s.so",
+                                                "ld-linux",   "ld64.so",    "libpthread", "libasan.so",   "libubsan.so",
+                                                "libtsan.so", "liblsan.so", "libdl.so",   "librt.so",     "linux-vdso"};
     for (const char* prefix : kPrefixes)
         if (std::strncmp(base, prefix, std::strlen(prefix)) == 0) return true;
     return false;
@@ -97,10 +96,9 @@ bool CallPrevious(int signal, siginfo_t* info, void* context) noexcept {
     const int index = SignalIndex(signal);
     if (index < 0) return false;
     const struct sigaction& previous = g_previous[index];
-    const bool hasInfoHandler =
-        (previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr;
-    const bool hasHandler = (previous.sa_flags & SA_SIGINFO) == 0 &&
-                            previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN;
+    const bool hasInfoHandler = (previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr;
+    const bool hasHandler =
+        (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN;
     if (!hasInfoHandler && !hasHandler) return false;
     sigset_t saved;
     ::pthread_sigmask(SIG_BLOCK, &previous.sa_mask, &saved);
@@ -116,8 +114,8 @@ bool CallPrevious(int signal, siginfo_t* info, void* context) noexcept {
 void PassOn(int signal, siginfo_t* info, void* context) noexcept {
     if (CallPrevious(signal, info, context)) return;
     const int index = SignalIndex(signal);
-    const bool ignored = index >= 0 && (g_previous[index].sa_flags & SA_SIGINFO) == 0 &&
-                         g_previous[index].sa_handler == SIG_IGN;
+    const bool ignored =
+        index >= 0 && (g_previous[index].sa_flags & SA_SIGINFO) == 0 && g_previous[index].sa_handler == SIG_IGN;
     if (info != nullptr && info->si_code > 0) {
         // Raised by an instruction: with the default action restored the instruction faults again
         // on return and the process ends with the signal, as it would have without us. (The
@@ -138,8 +136,7 @@ void EndProcess(int signal, siginfo_t* info, void* context) noexcept {
     if (info == nullptr || info->si_code <= 0) ::raise(signal);
 }
 
-void FillFaultInfo(int signal, const siginfo_t* info, const ucontext_t* uc,
-                   FaultInfo& fault) noexcept {
+void FillFaultInfo(int signal, const siginfo_t* info, const ucontext_t* uc, FaultInfo& fault) noexcept {
     fault.signal = signal;
     fault.signalCode = info->si_code;
     fault.signalInfo = info;
@@ -168,8 +165,7 @@ void FillFaultInfo(int signal, const siginfo_t* info, const ucontext_t* uc,
 #else
 #error "processor registers of this architecture are not mapped"
 #endif
-    if (signal == SIGSEGV && IsStackOverflowAddress(fault.faultAddress, fault.sp))
-        fault.code = kFaultStackOverflow;
+    if (signal == SIGSEGV && IsStackOverflowAddress(fault.faultAddress, fault.sp)) fault.code = kFaultStackOverflow;
 }
 
 void FaultHandler(int signal, siginfo_t* info, void* context) {
@@ -180,8 +176,7 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
         FaultInfo fault;
         FillFaultInfo(signal, info, static_cast<const ucontext_t*>(context), fault);
         if (fault.code == kFaultStackOverflow) {
-            if (FatalFaultReporter reporter = g_reporter.load(std::memory_order_acquire))
-                reporter(fault);
+            if (FatalFaultReporter reporter = g_reporter.load(std::memory_order_acquire)) reporter(fault);
             EndProcess(signal, info, context);
             errno = savedErrno;
             return;
@@ -237,10 +232,9 @@ void PrepareThread() noexcept {
     const std::size_t guard = page > 0 ? static_cast<std::size_t>(page) : 4096;
     std::size_t size = kAltStackSize;
     const long minimum = ::sysconf(_SC_SIGSTKSZ);
-    if (minimum > 0 && static_cast<std::size_t>(minimum) * 4 > size)
-        size = static_cast<std::size_t>(minimum) * 4;
-    void* mapping = ::mmap(nullptr, size + guard, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (minimum > 0 && static_cast<std::size_t>(minimum) * 4 > size) size = static_cast<std::size_t>(minimum) * 4;
+    void* mapping =
+        ::mmap(nullptr, size + guard, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (mapping == MAP_FAILED) return;
     // An overflow of the signal stack itself hits this page instead of other memory.
     ::mprotect(mapping, guard, PROT_NONE);
@@ -304,8 +298,7 @@ bool IsStackOverflowAddress(std::uint64_t address, std::uint64_t sp) noexcept {
     if (state.stackLow == 0) return nearStackPointer;
     const std::uint64_t low = state.stackLow;
     // The guard pages below the stack, and the first page of the stack itself.
-    if (address < low + 4096 && low - std::min<std::uint64_t>(low, kGuardArea) <= address)
-        return true;
+    if (address < low + 4096 && low - std::min<std::uint64_t>(low, kGuardArea) <= address) return true;
     return nearStackPointer && address < low + kNearStackPointer;
 }
 
@@ -313,8 +306,7 @@ bool InstallFaultHandlers() noexcept {
     if (g_installed.load(std::memory_order_acquire)) return true;
     std::lock_guard<std::mutex> guard(g_installLock);
     if (g_installed.load(std::memory_order_relaxed)) return true;
-    if (g_runtimeRangeCount.load(std::memory_order_relaxed) == 0)
-        ::dl_iterate_phdr(NoteRuntimeModule, nullptr);
+    if (g_runtimeRangeCount.load(std::memory_order_relaxed) == 0) ::dl_iterate_phdr(NoteRuntimeModule, nullptr);
     struct sigaction action {};
     action.sa_sigaction = FaultHandler;
     action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
@@ -356,16 +348,14 @@ FaultTranslator GetThreadFaultTranslator() noexcept {
     return g_faultThreadState.translator;
 }
 
-std::size_t WalkFrameChain(std::uint64_t ip, std::uint64_t fp, std::uint64_t* out,
-                           std::size_t capacity) noexcept {
+std::size_t WalkFrameChain(std::uint64_t ip, std::uint64_t fp, std::uint64_t* out, std::size_t capacity) noexcept {
     if (out == nullptr || capacity == 0) return 0;
     std::size_t count = 0;
     out[count++] = ip;
     // A frame holds the caller's frame pointer and, just above it, the return address.
     std::uint64_t frame = fp;
     std::uint64_t words[2];
-    if (frame == 0 || !SafeRead(static_cast<std::uintptr_t>(frame), words, sizeof words))
-        return count;
+    if (frame == 0 || !SafeRead(static_cast<std::uintptr_t>(frame), words, sizeof words)) return count;
     while (count < capacity) {
         out[count++] = words[1];
         const std::uint64_t next = words[0];

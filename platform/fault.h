@@ -110,8 +110,7 @@ FaultTranslator GetThreadFaultTranslator() noexcept;
 // frame-pointer chain that starts at `fp`. The walk stops at a null link, a link that does not
 // point above the current frame, a link that is not pointer-aligned, memory that cannot be read,
 // or after `capacity` addresses. Returns the number of addresses written. Async-signal-safe.
-std::size_t WalkFrameChain(std::uint64_t ip, std::uint64_t fp, std::uint64_t* out,
-                           std::size_t capacity) noexcept;
+std::size_t WalkFrameChain(std::uint64_t ip, std::uint64_t fp, std::uint64_t* out, std::size_t capacity) noexcept;
 
 // Whether the handler would treat a fault at `address` with stack pointer `sp` on the calling
 // thread as a stack overflow.

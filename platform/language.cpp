@@ -46,8 +46,7 @@ std::uint32_t SystemDefaultLanguageId() noexcept {
         ++n;
     }
     name[n] = 0;
-    if (n == 0 || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0)
-        return kUnitedStatesEnglish;
+    if (n == 0 || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0) return kUnitedStatesEnglish;
     return uloc_getLCID(name);
 }
 
@@ -81,8 +80,7 @@ std::string PosixLocaleName(std::uint32_t languageId) {
 bool SetModuleLocale(const std::string& name) noexcept {
     if (name.empty()) return false;
     try {
-        const locale_t made =
-            ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+        const locale_t made = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
         if (made == static_cast<locale_t>(nullptr)) return false;
         ModuleLocaleState& state = LocaleState();
         std::lock_guard<std::mutex> guard(state.lock);

@@ -19,11 +19,9 @@ std::string LibraryFileName(std::string_view name);
 
 // Loads a library; null on failure, with the loader's message in `error` and the system error
 // number (errno, ENOENT when the loader left none) in `systemError` when given.
-LibraryHandle OpenLibrary(std::string_view name, std::string* error = nullptr,
-                          int* systemError = nullptr);
+LibraryHandle OpenLibrary(std::string_view name, std::string* error = nullptr, int* systemError = nullptr);
 // Loads a library by exact path or loader name, without the name rule.
-LibraryHandle OpenLibraryFile(const std::string& file, std::string* error = nullptr,
-                              int* systemError = nullptr);
+LibraryHandle OpenLibraryFile(const std::string& file, std::string* error = nullptr, int* systemError = nullptr);
 void* FindExport(LibraryHandle library, const char* symbol) noexcept;
 void CloseLibrary(LibraryHandle library) noexcept;
 

@@ -44,8 +44,7 @@ LocalTimeFields LocalTimeNow() noexcept {
 LocalTimeFields LocalTimeNowSignalSafe() noexcept {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    return CivilTimeFromSeconds(static_cast<int64_t>(now.tv_sec) +
-                                g_utcOffset.load(std::memory_order_relaxed));
+    return CivilTimeFromSeconds(static_cast<int64_t>(now.tv_sec) + g_utcOffset.load(std::memory_order_relaxed));
 }
 
 LocalTimeFields CivilTimeFromSeconds(int64_t secondsSinceEpoch) noexcept {
@@ -60,8 +59,7 @@ LocalTimeFields CivilTimeFromSeconds(int64_t secondsSinceEpoch) noexcept {
     const int64_t z = days + 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const int64_t dayOfEra = z - era * 146097;
-    const int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const int64_t mp = (5 * dayOfYear + 2) / 153;
     const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;

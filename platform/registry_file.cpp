@@ -17,8 +17,7 @@ namespace {
 std::u16string DecodeFile(std::string_view bytes, bool* ok) {
     *ok = true;
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 2 &&
-        ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+    if (bytes.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
         const bool little = byte(0) == 0xFF;
         if (bytes.size() % 2 != 0) {
             *ok = false;
@@ -33,8 +32,7 @@ std::u16string DecodeFile(std::string_view bytes, bool* ok) {
         }
         return text;
     }
-    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
-        bytes.remove_prefix(3);
+    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) bytes.remove_prefix(3);
     return Utf8ToUtf16(bytes);
 }
 
@@ -126,9 +124,7 @@ bool ParseData(std::u16string_view data, ValueKind* kind, uint32_t* dword) {
             if (close == std::u16string_view::npos || close == 1) return false;
             for (std::size_t i = 1; i < close; ++i) {
                 const char16_t c = rest[i];
-                if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') ||
-                      (c >= u'A' && c <= u'F')))
-                    return false;
+                if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) return false;
             }
             rest.remove_prefix(close + 1);
         }
@@ -140,8 +136,7 @@ bool ParseData(std::u16string_view data, ValueKind* kind, uint32_t* dword) {
             if (c == u',' || IsBlank(c)) {
                 if (digits > 2) return false;
                 digits = 0;
-            } else if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') ||
-                       (c >= u'A' && c <= u'F')) {
+            } else if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')) {
                 if (++digits > 2) return false;
             } else {
                 return false;
@@ -185,8 +180,7 @@ RegistryStatus ParseRegistryDword(std::string_view fileBytes, std::u16string_vie
             if (end == std::u16string::npos) end = text.size();
             std::u16string_view physical = Trim(std::u16string_view(text).substr(pos, end - pos));
             pos = end + 1;
-            if (!physical.empty() && physical.back() == u'\\' && pos <= text.size() &&
-                physical.front() != u'[') {
+            if (!physical.empty() && physical.back() == u'\\' && pos <= text.size() && physical.front() != u'[') {
                 physical.remove_suffix(1);
                 logical.append(physical);
                 continue;
@@ -242,12 +236,9 @@ RegistryStatus ParseRegistryDword(std::string_view fileBytes, std::u16string_vie
 RegistryStatus ReadRegistryDword(const std::string& filePath, std::u16string_view keyPath,
                                  std::u16string_view valueName, uint32_t* value) {
     const int fd = ::open(filePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? RegistryStatus::FileMissing
-                                                   : RegistryStatus::Unreadable;
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? RegistryStatus::FileMissing : RegistryStatus::Unreadable;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::size_t>(st.st_size) > kRegistryFileMaxBytes) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > kRegistryFileMaxBytes) {
         ::close(fd);
         return RegistryStatus::Unreadable;
     }

@@ -31,8 +31,7 @@ bool SafeReadThroughPipe(std::uintptr_t address, void* out, std::size_t size) no
     // A pipe holds at least 4 KiB: move the bytes through it in chunks that always fit.
     while (ok && done < size) {
         const std::size_t chunk = size - done < 4096 ? size - done : 4096;
-        const ssize_t written =
-            ::write(fds[1], reinterpret_cast<const void*>(address + done), chunk);
+        const ssize_t written = ::write(fds[1], reinterpret_cast<const void*>(address + done), chunk);
         if (written != static_cast<ssize_t>(chunk)) {
             ok = false;
             break;

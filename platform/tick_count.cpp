@@ -7,8 +7,7 @@ namespace kd::platform {
 std::uint64_t TickCount64() noexcept {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 }  // namespace kd::platform

@@ -34,8 +34,7 @@ public:
         auto* dest = static_cast<unsigned char*>(out);
         std::size_t done = 0;
         while (done < size) {
-            const ssize_t n =
-                ::pread(m_fd, dest + done, size - done, static_cast<off_t>(offset + done));
+            const ssize_t n = ::pread(m_fd, dest + done, size - done, static_cast<off_t>(offset + done));
             if (n <= 0) return false;
             done += static_cast<std::size_t>(n);
         }
@@ -48,8 +47,8 @@ private:
 };
 
 // Looks through one area of notes for ours.
-std::optional<std::string> ScanNotes(const ByteSource& image, std::uint64_t offset,
-                                     std::uint64_t size, std::uint64_t align) {
+std::optional<std::string> ScanNotes(const ByteSource& image, std::uint64_t offset, std::uint64_t size,
+                                     std::uint64_t align) {
     if (align != 8) align = 4;
     if (offset > image.Size()) return std::nullopt;
     if (size > 16 * kMaxVersionBlock) size = 16 * kMaxVersionBlock;
@@ -64,8 +63,7 @@ std::optional<std::string> ScanNotes(const ByteSource& image, std::uint64_t offs
         if (nameSize > size - nameAt) return std::nullopt;
         const std::uint64_t descAt = roundUp(nameAt + nameSize);
         if (descAt > size || descSize > size - descAt) return std::nullopt;
-        if (header[2] == kVersionNoteType && nameSize == sizeof kVersionNoteName &&
-            descSize <= kMaxVersionBlock) {
+        if (header[2] == kVersionNoteType && nameSize == sizeof kVersionNoteName && descSize <= kMaxVersionBlock) {
             char name[sizeof kVersionNoteName];
             if (!image.Read(offset + nameAt, name, sizeof name)) return std::nullopt;
             if (std::memcmp(name, kVersionNoteName, sizeof name) == 0) {
@@ -100,8 +98,7 @@ std::optional<std::string> FindInElf(const ByteSource& image) {
             Shdr sh;
             if (!image.Read(header.e_shoff + i * sizeof(Shdr), &sh, sizeof sh)) break;
             if (sh.sh_type != SHT_NOTE) continue;
-            if (auto block = ScanNotes(image, sh.sh_offset, sh.sh_size, sh.sh_addralign))
-                return block;
+            if (auto block = ScanNotes(image, sh.sh_offset, sh.sh_size, sh.sh_addralign)) return block;
         }
     }
     return std::nullopt;
@@ -143,8 +140,7 @@ std::optional<std::string> VersionBlockValue(std::string_view block, std::string
     while (!block.empty()) {
         const std::size_t end = block.find('\0');
         const std::string_view entry = block.substr(0, end);
-        if (entry.size() > key.size() && entry.substr(0, key.size()) == key &&
-            entry[key.size()] == '=')
+        if (entry.size() > key.size() && entry.substr(0, key.size()) == key && entry[key.size()] == '=')
             return std::string(entry.substr(key.size() + 1));
         if (end == std::string_view::npos) break;
         block.remove_prefix(end + 1);

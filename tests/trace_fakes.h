@@ -50,8 +50,7 @@ public:
         ++calls;
         if (m_log != nullptr) {
             std::lock_guard<std::mutex> guard(m_log->lock);
-            m_log->lines.push_back(m_tag + ":" + std::to_string(first) + "," +
-                                   std::to_string(second));
+            m_log->lines.push_back(m_tag + ":" + std::to_string(first) + "," + std::to_string(second));
         }
         if (onMessage) onMessage();
         return E_FAIL;  // ignored by the context
@@ -87,8 +86,7 @@ inline std::vector<std::u16string> ThreadErrors(HRESULT (*getThreadError)(IPLErr
         WCHAR module[64], className[64], method[128], message[256];
         item->GetModuleName(module, 64), item->GetClassName(className, 64);
         item->GetMethodName(method, 128), item->GetMessage(message, 256);
-        records.push_back(std::u16string(module) + u"|" + className + u"|" + method + u"|" +
-                          message);
+        records.push_back(std::u16string(module) + u"|" + className + u"|" + method + u"|" + message);
         item->Release();
     }
     info->Release();

@@ -93,8 +93,7 @@ KD_COMPANION_API HRESULT PLDBGHLP_GetModuleSet(IPLModuleSet** set) {
 }
 
 KD_COMPANION_API HRESULT PLDBGHLP_CreateMiniDump(const PLExceptionPointers* pointers) {
-    if (pointers == nullptr || pointers->ExceptionRecord == nullptr ||
-        pointers->ContextRecord == nullptr)
+    if (pointers == nullptr || pointers->ExceptionRecord == nullptr || pointers->ContextRecord == nullptr)
         return E_POINTER;
     const PLExceptionRecord& record = *pointers->ExceptionRecord;
     const PLThreadContext& context = *pointers->ContextRecord;
@@ -102,8 +101,7 @@ KD_COMPANION_API HRESULT PLDBGHLP_CreateMiniDump(const PLExceptionPointers* poin
     input.signal = pointers->Signal;
     input.signalCode = pointers->SignalCode;
     input.code = record.ExceptionCode;
-    input.faultAddress =
-        record.NumberParameters >= 2 ? record.ExceptionInformation[1] : record.ExceptionAddress;
+    input.faultAddress = record.NumberParameters >= 2 ? record.ExceptionInformation[1] : record.ExceptionAddress;
     input.ip = context.Rip;
     input.sp = context.Rsp;
     input.fp = context.Rbp;

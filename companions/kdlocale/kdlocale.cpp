@@ -8,18 +8,16 @@
 
 #define KD_COMPANION_API extern "C" __attribute__((visibility("default")))
 
-KD_COMPANION_API HRESULT PLLOCALE_FormatMessage(DWORD messageId, DWORD languageId,
-                                                const PLMessageArgument* arguments,
-                                                ULONG argumentCount, WCHAR* buffer, ULONG size,
-                                                ULONG* length) {
+KD_COMPANION_API HRESULT PLLOCALE_FormatMessage(DWORD messageId, DWORD languageId, const PLMessageArgument* arguments,
+                                                ULONG argumentCount, WCHAR* buffer, ULONG size, ULONG* length) {
     if (length != nullptr) *length = 0;
     if (buffer == nullptr) return E_POINTER;
     if (size == 0) return PL_E_BUFFER_TOO_SMALL;
     buffer[0] = 0;
     if (arguments == nullptr && argumentCount != 0) return E_POINTER;
     HRESULT failure = S_OK;
-    const kdlocale::MessageText* text = kdlocale::FindText(
-        kdlocale::kMessageTexts, kdlocale::kMessageTextCount, messageId, languageId, failure);
+    const kdlocale::MessageText* text =
+        kdlocale::FindText(kdlocale::kMessageTexts, kdlocale::kMessageTextCount, messageId, languageId, failure);
     if (text == nullptr) return failure;
     try {
         std::u16string out;

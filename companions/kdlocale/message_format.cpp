@@ -48,8 +48,7 @@ bool IsSingleConversion(std::u16string_view conversionText) {
     while (i < conversionText.size() && conversionText[i] >= u'0' && conversionText[i] <= u'9') ++i;
     if (i < conversionText.size() && conversionText[i] == u'.') {
         ++i;
-        while (i < conversionText.size() && conversionText[i] >= u'0' && conversionText[i] <= u'9')
-            ++i;
+        while (i < conversionText.size() && conversionText[i] >= u'0' && conversionText[i] <= u'9') ++i;
     }
     while (i < conversionText.size() &&
            std::u16string_view(u"hlLjztIw").find(conversionText[i]) != std::u16string_view::npos) {
@@ -57,14 +56,13 @@ bool IsSingleConversion(std::u16string_view conversionText) {
         ++i;
     }
     if (i + 1 != conversionText.size()) return false;
-    return std::u16string_view(u"diuxXoeEfFgGaAcCsS").find(conversionText[i]) !=
-           std::u16string_view::npos;
+    return std::u16string_view(u"diuxXoeEfFgGaAcCsS").find(conversionText[i]) != std::u16string_view::npos;
 }
 
 }  // namespace
 
-const MessageText* FindText(const MessageText* table, std::size_t count, std::uint32_t id,
-                            std::uint32_t language, HRESULT& failure) noexcept {
+const MessageText* FindText(const MessageText* table, std::size_t count, std::uint32_t id, std::uint32_t language,
+                            HRESULT& failure) noexcept {
     if (language == 0) language = kEnglish;
     // Binary search for the first text of the identifier.
     std::size_t low = 0;
@@ -83,15 +81,14 @@ const MessageText* FindText(const MessageText* table, std::size_t count, std::ui
     const MessageText* primary = nullptr;
     for (std::size_t i = low; i < count && table[i].id == id; ++i) {
         if (table[i].language == language) return &table[i];
-        if (primary == nullptr && (table[i].language & kPrimaryMask) == (language & kPrimaryMask))
-            primary = &table[i];
+        if (primary == nullptr && (table[i].language & kPrimaryMask) == (language & kPrimaryMask)) primary = &table[i];
     }
     if (primary == nullptr) failure = PL_E_LANGUAGE_NOT_FOUND;
     return primary;
 }
 
-HRESULT ExpandInserts(std::u16string_view text, const PLMessageArgument* arguments,
-                      std::size_t count, std::u16string& out) {
+HRESULT ExpandInserts(std::u16string_view text, const PLMessageArgument* arguments, std::size_t count,
+                      std::u16string& out) {
     out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];

@@ -15,13 +15,13 @@ namespace kdlocale {
 // The text of `id` in `language` (exact identifier first, then the primary language; 0 means
 // English) among `table`. Null with PL_E_MESSAGE_NOT_FOUND or PL_E_LANGUAGE_NOT_FOUND in
 // `failure` when there is none.
-const MessageText* FindText(const MessageText* table, std::size_t count, std::uint32_t id,
-                            std::uint32_t language, HRESULT& failure) noexcept;
+const MessageText* FindText(const MessageText* table, std::size_t count, std::uint32_t id, std::uint32_t language,
+                            HRESULT& failure) noexcept;
 
 // Expands the inserts and escapes of a text (see kdtrace/msgtable.h) into `out`. E_INVALIDARG
 // for an insert whose argument is missing or whose conversion is malformed.
-HRESULT ExpandInserts(std::u16string_view text, const PLMessageArgument* arguments,
-                      std::size_t count, std::u16string& out);
+HRESULT ExpandInserts(std::u16string_view text, const PLMessageArgument* arguments, std::size_t count,
+                      std::u16string& out);
 
 }  // namespace kdlocale
 

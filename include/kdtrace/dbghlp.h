@@ -15,8 +15,8 @@ inline constexpr GUID IID_IPLModuleSet = {0xC33F21DC, 0x7C94, 0x4B33, {0x81, 0xA
 
 // A processor fault as the fault handler saw it.
 struct PLExceptionRecord {
-    uint32_t ExceptionCode = 0;   // 0xC0000005 (access violation), 0xC0000094 (integer divide), ...
-    uint32_t ExceptionFlags = 0;  // 1: the fault cannot be continued
+    uint32_t ExceptionCode = 0;     // 0xC0000005 (access violation), 0xC0000094 (integer divide), ...
+    uint32_t ExceptionFlags = 0;    // 1: the fault cannot be continued
     uint64_t ExceptionAddress = 0;  // the instruction that faulted
     uint32_t NumberParameters = 0;
     // Access violations: [0] 0 read, 1 write, 8 instruction fetch; [1] the faulting data address.

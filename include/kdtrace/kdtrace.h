@@ -2,15 +2,15 @@
 #ifndef KDTRACE_KDTRACE_H
 #define KDTRACE_KDTRACE_H
 
-#include <kdtrace/types.h>
-#include <kdtrace/unknwn.h>
 #include <kdtrace/bstr.h>
-#include <kdtrace/object.h>
-#include <kdtrace/error.h>
-#include <kdtrace/module.h>
 #include <kdtrace/collection.h>
+#include <kdtrace/error.h>
+#include <kdtrace/exports.h>
+#include <kdtrace/module.h>
+#include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/trace.h>
-#include <kdtrace/exports.h>
+#include <kdtrace/types.h>
+#include <kdtrace/unknwn.h>
 
 #endif  // KDTRACE_KDTRACE_H

@@ -44,9 +44,7 @@ inline constexpr HRESULT PL_E_PROC_NOT_FOUND = static_cast<HRESULT>(0x8007007Fu)
 // terminator) and stores the length without the terminator in `*length` when given. A language
 // is found by its exact identifier, else by its primary language (the low ten bits: 0x0807 finds
 // German texts at 0x0407); languages 0 and 9 mean English. The buffer is left empty on failure.
-typedef HRESULT (*PFN_PLLOCALE_FormatMessage)(DWORD messageId, DWORD languageId,
-                                              const PLMessageArgument* arguments,
-                                              ULONG argumentCount, WCHAR* buffer, ULONG size,
-                                              ULONG* length);
+typedef HRESULT (*PFN_PLLOCALE_FormatMessage)(DWORD messageId, DWORD languageId, const PLMessageArgument* arguments,
+                                              ULONG argumentCount, WCHAR* buffer, ULONG size, ULONG* length);
 
 #endif  // KDTRACE_MSGTABLE_H

@@ -71,8 +71,7 @@ struct IPLTraceModule : IUnknown {
 
 // Orders two contexts for IPLTraceContextCollection::Sort: a result above 0 puts `first` after
 // `second`.
-typedef HRESULT (*PLTraceContextCompareFunction)(IPLTraceContext* first, IPLTraceContext* second,
-                                                 LONG* result);
+typedef HRESULT (*PLTraceContextCompareFunction)(IPLTraceContext* first, IPLTraceContext* second, LONG* result);
 
 // An ordered list of trace contexts holding one reference per entry; made with PLCreateInstance
 // for CLSID_PLTraceContextCollection. It is not synchronised: use one collection from one thread
@@ -103,8 +102,7 @@ struct IPLTraceContextCollection : IUnknown {
     virtual HRESULT ReservedE(void* unused) = 0;      // slot 19: S_OK
     virtual HRESULT ReservedF(void* unused) = 0;      // slot 20: S_OK
     // slot 21: appends the duplicates of `item` found from position `start` on.
-    virtual HRESULT FindDuplicates(IPLTraceContext* item, PLItemArray<IPLTraceContext>* duplicates,
-                                   LONG start) = 0;
+    virtual HRESULT FindDuplicates(IPLTraceContext* item, PLItemArray<IPLTraceContext>* duplicates, LONG start) = 0;
     virtual HRESULT PurgeDuplicates() = 0;  // slot 22
     // slot 23: appends every entry that duplicates an earlier one.
     virtual HRESULT FindAllDuplicates(PLItemArray<IPLTraceContext>* duplicates, BYTE sorted) = 0;

@@ -34,11 +34,9 @@ PLMessageArgument Real(double v) {
     return a;
 }
 
-std::string Expand(const char16_t* text, std::initializer_list<PLMessageArgument> args,
-                   HRESULT expected = S_OK) {
+std::string Expand(const char16_t* text, std::initializer_list<PLMessageArgument> args, HRESULT expected = S_OK) {
     std::u16string out;
-    EXPECT_EQ(kdlocale::ExpandInserts(text, args.begin(), args.size(), out), expected)
-        << Narrow(text);
+    EXPECT_EQ(kdlocale::ExpandInserts(text, args.begin(), args.size(), out), expected) << Narrow(text);
     return Narrow(out);
 }
 
@@ -47,8 +45,7 @@ TEST(MessageFormatTest, InsertsEscapesAndConversions) {
     EXPECT_EQ(Expand(u"%2%1", {Wide(u"a"), Wide(u"b")}), "ba");
     EXPECT_EQ(Expand(u"[%1!5d!|%1!-5d!|%1!05X!]", {Signed(42)}), "[   42|42   |0002A]");
     // Without a conversion, numbers print whole and text as text.
-    EXPECT_EQ(Expand(u"%1 %2 %3", {Signed(-9000000000LL), Real(2.5), Wide(nullptr)}),
-              "-9000000000 2.5 (null)");
+    EXPECT_EQ(Expand(u"%1 %2 %3", {Signed(-9000000000LL), Real(2.5), Wide(nullptr)}), "-9000000000 2.5 (null)");
     EXPECT_EQ(Expand(u"100%% sure%!%.%t|%r|%n", {}), "100% sure!.\t|\r|\r\n");
     EXPECT_EQ(Expand(u"stop here%0 not this", {}), "stop here");
     EXPECT_EQ(Expand(u"ends in %", {}), "ends in %");
@@ -91,8 +88,7 @@ TEST(MessageTableTest, LanguagesAreFoundExactlyThenByPrimaryLanguage) {
 TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
     void* library = ::dlopen(KDTRACE_LIB_DIR "/libkdlocale.so", RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto format =
-        reinterpret_cast<PFN_PLLOCALE_FormatMessage>(::dlsym(library, "PLLOCALE_FormatMessage"));
+    const auto format = reinterpret_cast<PFN_PLLOCALE_FormatMessage>(::dlsym(library, "PLLOCALE_FormatMessage"));
     ASSERT_NE(format, nullptr);
     WCHAR buffer[64];
     ULONG length = 99;

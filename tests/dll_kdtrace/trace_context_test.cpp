@@ -13,8 +13,7 @@ using kdtest::Log;
 
 IPLTraceContextPriv* NewContext() {
     IPLTraceContextPriv* context = nullptr;
-    EXPECT_EQ(PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv,
-                               reinterpret_cast<void**>(&context)),
+    EXPECT_EQ(PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context)),
               S_OK);
     return context;
 }

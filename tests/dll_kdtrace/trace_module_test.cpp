@@ -127,8 +127,7 @@ TEST_F(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     EXPECT_NE(mine2, mine);
     EXPECT_NE(lower2, lower);
     EXPECT_EQ(IdOf(theirs), otherThread);
-    for (IPLTraceContext* c :
-         {mine, again, theirs, lower, upper, prefix, same, global1, global2, mine2, lower2})
+    for (IPLTraceContext* c : {mine, again, theirs, lower, upper, prefix, same, global1, global2, mine2, lower2})
         c->Release();
 }
 

@@ -38,8 +38,7 @@ kdhost::ModuleApi& Module() {
 }
 
 std::u16string Column(std::u16string_view name, std::u16string_view value) {
-    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) +
-           u"]]></column>";
+    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) + u"]]></column>";
 }
 
 // A child process with its standard output on a pipe.
@@ -47,8 +46,7 @@ struct Child {
     pid_t pid = -1;
     int out = -1;
 
-    static Child Start(const std::vector<std::string>& args,
-                       const std::vector<std::string>& env = {}) {
+    static Child Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return {};
         const pid_t pid = ::fork();
@@ -140,13 +138,11 @@ TEST(DiagHostTest, AFailingMethodOfTheLoadedModuleSendsItsErrorRecord) {
     ASSERT_NE(timeStart, std::u16string::npos);
     ASSERT_NE(timeEnd, std::u16string::npos);
     const std::u16string time = text.substr(timeStart + 15, timeEnd - timeStart - 15);
-    EXPECT_TRUE(std::regex_match(kdtest::Ascii(time),
-                                 std::regex("(1[0-2]|[1-9])/([1-9]|[12][0-9]|3[01])/[0-9]{4} "
-                                            "(1[0-2]|[1-9]):[0-5][0-9]:[0-6][0-9] (AM|PM)")))
+    EXPECT_TRUE(std::regex_match(kdtest::Ascii(time), std::regex("(1[0-2]|[1-9])/([1-9]|[12][0-9]|3[01])/[0-9]{4} "
+                                                                 "(1[0-2]|[1-9]):[0-5][0-9]:[0-6][0-9] (AM|PM)")))
         << kdtest::Ascii(time);
     const std::u16string expected =
-        u"\u00FF\u00FE<diagInfo><type><![CDATA[error-profile]]></type><time><![CDATA[" + time +
-        u"]]></time><columns>" +
+        u"\u00FF\u00FE<diagInfo><type><![CDATA[error-profile]]></type><time><![CDATA[" + time + u"]]></time><columns>" +
         Column(u"ThreadID", Wide(kdtest::Hex8(static_cast<uint32_t>(::syscall(SYS_gettid))))) +
         Column(u"Result", u"0x80004005") + Column(u"Message", u"Could not find class factory.") +
         Column(u"Module", u"") + Column(u"Class", u"") + Column(u"Method", u"PLCreateInstance") +
@@ -160,8 +156,7 @@ TEST(DiagHostTest, AFailingMethodOfTheLoadedModuleSendsItsErrorRecord) {
 TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnce) {
     TempDir dir;
     const std::string socket = dir / "diag/diagInfo";
-    Child console = Child::Start(
-        {KDDIAG_PATH, "--count", "1", "--json", "--timeout", "30", "--socket", socket});
+    Child console = Child::Start({KDDIAG_PATH, "--count", "1", "--json", "--timeout", "30", "--socket", socket});
     ASSERT_TRUE(WaitForSocket(socket));
     struct stat st {};
     ASSERT_EQ(::stat((dir / "diag").c_str(), &st), 0);
@@ -181,8 +176,7 @@ TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnce) {
     ASSERT_FALSE(output.empty());
     EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
     EXPECT_EQ(output.rfind("{\"time\":\"", 0), 0u) << output;
-    EXPECT_NE(output.find("\"profile\":\"error\",\"pid\":" + std::to_string(host.pid) + ","),
-              std::string::npos)
+    EXPECT_NE(output.find("\"profile\":\"error\",\"pid\":" + std::to_string(host.pid) + ","), std::string::npos)
         << output;
     EXPECT_NE(output.find("\"Result\":\"0x80004005\",\"Message\":\"Could not find class "
                           "factory.\",\"Module\":\"\","
@@ -206,8 +200,7 @@ TEST(KddiagTest, EndsCleanlyOnSignalsAndTimeouts) {
         EXPECT_NE(::lstat(socket.c_str(), &st), 0) << "socket left behind after signal " << signal;
     }
     // A timeout before --count records arrived is a failure; without --count it is the end.
-    Child waiting =
-        Child::Start({KDDIAG_PATH, "--socket", socket, "--count", "2", "--timeout", "0.2"});
+    Child waiting = Child::Start({KDDIAG_PATH, "--socket", socket, "--count", "2", "--timeout", "0.2"});
     EXPECT_EQ(waiting.Wait(), 1);
     Child watching = Child::Start({KDDIAG_PATH, "--socket", socket, "--timeout", "0.2"});
     EXPECT_EQ(watching.Wait(), 0);
@@ -215,32 +208,29 @@ TEST(KddiagTest, EndsCleanlyOnSignalsAndTimeouts) {
     Child help = Child::Start({KDDIAG_PATH, "--help"});
     EXPECT_NE(help.ReadAll().find("usage: kddiag"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {KDDIAG_PATH, "--count", "0"}, {KDDIAG_PATH, "--raw", "--json"}}) {
+    for (const auto& bad :
+         std::vector<std::vector<std::string>>{{KDDIAG_PATH, "--count", "0"}, {KDDIAG_PATH, "--raw", "--json"}}) {
         Child c = Child::Start(bad);
         EXPECT_EQ(c.Wait(), 2) << bad.back();
     }
     // A path that cannot be a socket.
-    Child tooLong = Child::Start(
-        {KDDIAG_PATH, "--socket", dir.path() + "/" + std::string(120, 'x'), "--timeout", "1"});
+    Child tooLong = Child::Start({KDDIAG_PATH, "--socket", dir.path() + "/" + std::string(120, 'x'), "--timeout", "1"});
     EXPECT_EQ(tooLong.Wait(), 3);
 }
 
 TEST(KddiagTest, ReadableForm) {
     TempDir dir;
     const std::string socket = dir / "diagInfo";
-    Child readable =
-        Child::Start({KDDIAG_PATH, "--count", "2", "--timeout", "30", "--socket", socket});
+    Child readable = Child::Start({KDDIAG_PATH, "--count", "2", "--timeout", "30", "--socket", socket});
     ASSERT_TRUE(WaitForSocket(socket));
     Child host = Child::Start({KD_DIAG_FAIL_HOST_PATH, "", "2"}, {"KDTRACE_DIAG_SOCKET=" + socket});
     EXPECT_EQ(host.Wait(), 0);
     const std::string text = readable.ReadAll();
     EXPECT_EQ(readable.Wait(), 0);
-    EXPECT_TRUE(std::regex_search(
-        text,
-        std::regex("^[0-9]+/[0-9]+/[0-9]{4} [0-9]+:[0-9]{2}:[0-9]{2} [AP]M  error  0x80004005  "
-                   "PLCreateInstance  \\[thread 0x[0-9A-F]{8}, pid [0-9]+\\]\n"
-                   "    Could not find class factory\\.\n    at .*\\.cpp:[0-9]+\n")))
+    EXPECT_TRUE(
+        std::regex_search(text, std::regex("^[0-9]+/[0-9]+/[0-9]{4} [0-9]+:[0-9]{2}:[0-9]{2} [AP]M  error  0x80004005  "
+                                           "PLCreateInstance  \\[thread 0x[0-9A-F]{8}, pid [0-9]+\\]\n"
+                                           "    Could not find class factory\\.\n    at .*\\.cpp:[0-9]+\n")))
         << text;
 }
 

@@ -67,11 +67,8 @@ const WCHAR* UnreadableText() {
 // Creates an error item and hands it unreadable text inside its guarded Initialize.
 HRESULT InitializeWithBadText(const kdhost::ModuleApi& api) {
     IPLErrorItem* item = nullptr;
-    if (api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)) <
-        0)
-        return E_FAIL;
-    const HRESULT hr =
-        item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, UnreadableText(), 0, u"", 0);
+    if (api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)) < 0) return E_FAIL;
+    const HRESULT hr = item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, UnreadableText(), 0, u"", 0);
     item->Release();
     return hr;
 }
@@ -79,9 +76,8 @@ HRESULT InitializeWithBadText(const kdhost::ModuleApi& api) {
 bool IsFaultReport(const Item& item) {
     return item.result == E_UNEXPECTED && item.className == "CPLErrorItem" &&
            item.method == "CPLErrorItem::Initialize" &&
-           std::regex_match(
-               item.message,
-               std::regex("ACCESS_VIOLATION encountered\\. @CALL_STACK: (0x[0-9A-F]{16}~)+"));
+           std::regex_match(item.message,
+                            std::regex("ACCESS_VIOLATION encountered\\. @CALL_STACK: (0x[0-9A-F]{16}~)+"));
 }
 
 // Crash reports of this program go to a directory of its own (children inherit it).
@@ -89,8 +85,7 @@ struct DumpDirectory {
     std::string path;
     bool owned = false;
     DumpDirectory() {
-        if (const char* inherited = ::getenv("KDTRACE_DUMP_DIR");
-            inherited != nullptr && inherited[0] != 0) {
+        if (const char* inherited = ::getenv("KDTRACE_DUMP_DIR"); inherited != nullptr && inherited[0] != 0) {
             path = inherited;
             return;
         }
@@ -108,8 +103,7 @@ struct DumpDirectory {
 
 std::size_t CrashReportCount() {
     std::size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(g_dumps.path))
-        n += entry.is_regular_file() ? 1 : 0;
+    for (const auto& entry : fs::directory_iterator(g_dumps.path)) n += entry.is_regular_file() ? 1 : 0;
     return n;
 }
 
@@ -129,8 +123,7 @@ TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     EXPECT_TRUE(IsFaultReport(items[0])) << items[0].message;
     bool sawModule = false;
     for (std::size_t i = 1; i < items.size(); ++i) {
-        EXPECT_TRUE(
-            std::regex_match(items[i].message, std::regex("@@MODULE:.+\\[0x[0-9A-F]{16}\\]")))
+        EXPECT_TRUE(std::regex_match(items[i].message, std::regex("@@MODULE:.+\\[0x[0-9A-F]{16}\\]")))
             << items[i].message;
         EXPECT_EQ(items[i].result, E_UNEXPECTED);
         if (items[i].message.find("/libkdtrace.so[") != std::string::npos) sawModule = true;
@@ -141,11 +134,8 @@ TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     // Again and again; the host thread and the module keep working.
     for (int i = 0; i < 20; ++i) ASSERT_EQ(InitializeWithBadText(api), E_UNEXPECTED);
     IPLErrorItem* item = nullptr;
-    ASSERT_EQ(
-        api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)),
-        S_OK);
-    EXPECT_EQ(item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, u"fine", 0, u"", 0),
-              S_OK);
+    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)), S_OK);
+    EXPECT_EQ(item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, u"fine", 0, u"", 0), S_OK);
     item->Release();
 }
 
@@ -206,8 +196,7 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithUnexpected) {
 
 // Runs in a child process: loads the copy, faults, and checks what was recorded. Exits 0 when
 // everything was as `expectedLines` says (the module lines expected after the report).
-[[noreturn]] void FaultInCopy(const std::string& companion,
-                              const std::vector<std::string>& expectedLines,
+[[noreturn]] void FaultInCopy(const std::string& companion, const std::vector<std::string>& expectedLines,
                               bool expectCrashReport) {
     const auto fail = [](const std::string& why) {
         std::fprintf(stderr, "%s\n", why.c_str());
@@ -224,18 +213,14 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithUnexpected) {
     api.PLClearThreadErrors();
     const std::size_t reportsBefore = CrashReportCount();
     for (int round = 0; round < 3; ++round) {
-        if (InitializeWithBadText(api) != E_UNEXPECTED)
-            fail("the method did not return E_UNEXPECTED");
+        if (InitializeWithBadText(api) != E_UNEXPECTED) fail("the method did not return E_UNEXPECTED");
         const auto items = ThreadErrors(api);
         if (items.empty() || !IsFaultReport(items[0])) fail("no fault report");
-        if (items.size() != 1 + expectedLines.size())
-            fail("recorded " + std::to_string(items.size()) + " items");
+        if (items.size() != 1 + expectedLines.size()) fail("recorded " + std::to_string(items.size()) + " items");
         for (std::size_t i = 0; i < expectedLines.size(); ++i)
-            if (items[i + 1].message != expectedLines[i])
-                fail("module line: " + items[i + 1].message);
+            if (items[i + 1].message != expectedLines[i]) fail("module line: " + items[i + 1].message);
     }
-    if ((CrashReportCount() > reportsBefore) != expectCrashReport)
-        fail("crash reports do not match");
+    if ((CrashReportCount() > reportsBefore) != expectCrashReport) fail("crash reports do not match");
     fs::remove_all(dir);
     ::_exit(0);
 }
@@ -250,8 +235,8 @@ TEST_F(CompanionDeathTest, WithoutTheDebuggingCompanionTheReportStandsAlone) {
 }
 
 TEST_F(CompanionDeathTest, ACompanionWithoutItsExportsIsLikeNone) {
-    EXPECT_EXIT(FaultInCopy(KDTRACE_TEST_LIB_DIR "/noexports/libkddbghlp.so", {}, false),
-                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(FaultInCopy(KDTRACE_TEST_LIB_DIR "/noexports/libkddbghlp.so", {}, false), ::testing::ExitedWithCode(0),
+                "");
 }
 
 TEST_F(CompanionDeathTest, AFaultWhileTheReportIsBuiltEndsTheReportNotTheHost) {

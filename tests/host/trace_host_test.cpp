@@ -74,8 +74,7 @@ TEST(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
 
 IPLTraceContext* ContextWithId(ULONG id) {
     IPLTraceContextPriv* context = nullptr;
-    Api().PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv,
-                           reinterpret_cast<void**>(&context));
+    Api().PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context));
     context->SetID(id);
     return context;
 }

@@ -40,15 +40,13 @@ public:
 
 template <class Accessor>
 class Collection : public CPLComObject<CPLReleaseModel>,
-                   public CPLDataCollection<IPLTraceContext, IPLTraceContextCollection,
-                                            &CLSID_PLTraceContext, PLVectorStorage, Accessor> {
+                   public CPLDataCollection<IPLTraceContext, IPLTraceContextCollection, &CLSID_PLTraceContext,
+                                            PLVectorStorage, Accessor> {
     PL_BEGIN_INTERFACE_MAP(Collection, IPLTraceContextCollection)
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)
     PL_END_INTERFACE_MAP()
 public:
-    HRESULT GetInterfaceID(GUID* iid) override {
-        return *iid = IID_IPLTraceContextCollection, S_OK;
-    }
+    HRESULT GetInterfaceID(GUID* iid) override { return *iid = IID_IPLTraceContextCollection, S_OK; }
     std::vector<ULONG> Ids() {
         std::vector<ULONG> ids;
         for (IPLTraceContext* item : this->m_items) ids.push_back(static_cast<Item*>(item)->id);
@@ -80,8 +78,7 @@ TEST(DataCollection, IndexedAccessPlacementAndReadOnly) {
     EXPECT_EQ(c.InsertAt(&a, PL_INSERT_BEFORE, 4), E_INVALIDARG);
     EXPECT_EQ(c.InsertAt(&a, PL_INSERT_AFTER, -1), E_INVALIDARG);
     EXPECT_EQ(c.InsertAt(&a, 4, 0), E_INVALIDARG);
-    EXPECT_EQ(NewestError(),
-              u"Core|CPLDataCollection|InsertAt|Failed to insert object into collection container");
+    EXPECT_EQ(NewestError(), u"Core|CPLDataCollection|InsertAt|Failed to insert object into collection container");
     EXPECT_EQ(c.Insert(nullptr), E_POINTER);
     ASSERT_EQ(c.GetAt(2, &out), S_OK);
     EXPECT_EQ(out, &d);
@@ -94,17 +91,14 @@ TEST(DataCollection, IndexedAccessPlacementAndReadOnly) {
               u"Core|CPLDataCollection|Insert|Cannot insert into collection.  This collection is "
               u"read only.");
     EXPECT_EQ(c.Remove(&a), E_FAIL);
-    EXPECT_EQ(
-        NewestError(),
-        u"Core|CPLDataCollection|Remove|Cannot remove from collection.  Collection is read only.");
+    EXPECT_EQ(NewestError(), u"Core|CPLDataCollection|Remove|Cannot remove from collection.  Collection is read only.");
     EXPECT_EQ(c.InsertAt(&a, PL_INSERT_AT_END, 0), S_OK);  // not guarded by the flag
     c.SetReadOnly(FALSE);
     EXPECT_EQ(c.Remove(&a), S_OK);  // the first entry holding it
     EXPECT_EQ(c.Ids(), (std::vector<ULONG>{2, 3, 4, 1}));
     c.Remove(&a);
     EXPECT_EQ(c.Remove(&a), E_FAIL);
-    EXPECT_EQ(NewestError(),
-              u"Core|CPLDataCollection|Remove|Failed to remove object from collection container");
+    EXPECT_EQ(NewestError(), u"Core|CPLDataCollection|Remove|Failed to remove object from collection container");
     EXPECT_EQ(c.GetCount(), 3);
     EXPECT_EQ(c.RemoveAll(), S_OK);
     for (Item* i : {&a, &b, &d, &e}) EXPECT_EQ(i->refs, 1u);
@@ -225,10 +219,9 @@ TEST(DataCollection, DuplicatesBySameItemAndByComparison) {
                   u"Failed to verify object equality");
     }
     for (Item* i : {&a, &b, &a2, &c3}) EXPECT_EQ(i->refs, 1u);
-    EXPECT_EQ(
-        NoImplCollection::TemplateLabel(),
-        "CPLDataCollection<IPLTraceContext, IPLTraceContextCollection, &CLSID_PLTraceContext, "
-        "PLVectorStorage, NoImplAccessor<IPLTraceContext>>");
+    EXPECT_EQ(NoImplCollection::TemplateLabel(),
+              "CPLDataCollection<IPLTraceContext, IPLTraceContextCollection, &CLSID_PLTraceContext, "
+              "PLVectorStorage, NoImplAccessor<IPLTraceContext>>");
 }
 
 class CollectionListener : public kdtest::Fake<IPLCollectionListener> {
@@ -252,8 +245,7 @@ TEST(DataCollection, ListenersHearOfEachAddedItem) {
     void *cookie = nullptr, *second = nullptr;
     EXPECT_EQ(c.AddListener(IID_IPLTraceListener, &one, &cookie), E_NOINTERFACE);
     EXPECT_EQ(c.AddListener(IID_IPLCollectionListener, &wrong, &cookie), E_NOINTERFACE);
-    EXPECT_EQ(NewestError(),
-              u"Core|CPLDataCollection|AddListener|Object does not support listener interface");
+    EXPECT_EQ(NewestError(), u"Core|CPLDataCollection|AddListener|Object does not support listener interface");
     ASSERT_EQ(c.AddListener(IID_IPLCollectionListener, &one, &cookie), S_OK);
     ASSERT_EQ(c.AddListener(IID_IPLCollectionListener, &two, &second), S_OK);
     c.InsertAt(&b, PL_INSERT_AT_FRONT, 0);

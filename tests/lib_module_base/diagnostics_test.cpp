@@ -38,12 +38,10 @@ void FixedClock(PLDiagnosticsTime* now) {
 }
 
 std::u16string Column(std::u16string_view name, std::u16string_view value) {
-    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) +
-           u"]]></column>";
+    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) + u"]]></column>";
 }
 
-std::u16string Record(std::u16string_view header, std::u16string_view time,
-                      std::u16string_view columns) {
+std::u16string Record(std::u16string_view header, std::u16string_view time, std::u16string_view columns) {
     return u"\u00FF\u00FE" + std::u16string(header) + u"<time><![CDATA[" + std::u16string(time) +
            u"]]></time><columns>" + std::u16string(columns) + u"</columns></diagInfo>";
 }
@@ -54,14 +52,12 @@ std::u16string ThisThread() {
     return Wide(kdtest::Hex8(kd::platform::CurrentThreadId()));
 }
 
-std::u16string ErrorColumns(std::u16string_view thread, std::u16string_view result,
-                            std::u16string_view message, std::u16string_view module,
-                            std::u16string_view className, std::u16string_view method,
+std::u16string ErrorColumns(std::u16string_view thread, std::u16string_view result, std::u16string_view message,
+                            std::u16string_view module, std::u16string_view className, std::u16string_view method,
                             std::u16string_view file, std::u16string_view line) {
     return Column(u"ThreadID", thread) + Column(u"Result", result) + Column(u"Message", message) +
            Column(u"Module", module) + Column(u"Class", className) + Column(u"Method", method) +
-           Column(u"SourceFile", file) + Column(u"SourceLine", line) +
-           Column(u"Severity", u"Error");
+           Column(u"SourceFile", file) + Column(u"SourceLine", line) + Column(u"Severity", u"Error");
 }
 
 // The value of the first column called `name`, or nothing.
@@ -117,9 +113,9 @@ TEST_F(DiagnosticsTest, ErrorRecordHasTheExactBytes) {
     EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"x", u"/src/a.cpp", 7), S_OK);
     const auto datagram = receiver.Receive();
     ASSERT_TRUE(datagram);
-    std::vector<uint8_t> expected = LittleEndianBytes(Record(
-        kErrorHeader, u"3/7/2025 1:07:02 PM",
-        ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B", u"/src/a.cpp", u"7")));
+    std::vector<uint8_t> expected = LittleEndianBytes(
+        Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
+               ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B", u"/src/a.cpp", u"7")));
     expected.insert(expected.end(), {0, 0});
     EXPECT_EQ(*datagram, expected);
     EXPECT_EQ(std::vector<uint8_t>(datagram->begin(), datagram->begin() + 4),
@@ -128,8 +124,7 @@ TEST_F(DiagnosticsTest, ErrorRecordHasTheExactBytes) {
     // "]]>" ends the CDATA section early: the record is then not well-formed XML, and that is
     // what consoles have always received.
     const std::u16string message = u"a]]>b <c attr=\"1\"> & \u00E9\U0001F600\n";
-    EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, message.c_str(), nullptr, 0),
-              S_OK);
+    EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, message.c_str(), nullptr, 0), S_OK);
     const auto odd = receiver.Receive();
     ASSERT_TRUE(odd);
     EXPECT_NE(DatagramText(*odd).find(Column(u"Message", message)), std::u16string::npos);
@@ -148,11 +143,10 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsole) {
               E_FAIL);
     auto datagram = receiver.Receive();
     ASSERT_TRUE(datagram);
-    EXPECT_EQ(DatagramText(*datagram),
-              Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
-                     ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
-                                  PLWiden(__FILE__).view(), Wide(std::to_string(throwLine)))) +
-                  u'\0');
+    EXPECT_EQ(DatagramText(*datagram), Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
+                                              ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
+                                                           PLWiden(__FILE__).view(), Wide(std::to_string(throwLine)))) +
+                                           u'\0');
 
     // A bare negative code caught at the edge: "Error 0x%08x occurred.", no source position.
     PLGuard("Core", "A", "C", [&](HRESULT& hr) {
@@ -161,11 +155,10 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsole) {
     });
     datagram = receiver.Receive();
     ASSERT_TRUE(datagram);
-    EXPECT_EQ(DatagramText(*datagram),
-              Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
-                     ErrorColumns(ThisThread(), u"0x80070057", u"Error 0x80070057 occurred.",
-                                  u"Core", u"A", u"C", u"", u"0")) +
-                  u'\0');
+    EXPECT_EQ(DatagramText(*datagram), Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
+                                              ErrorColumns(ThisThread(), u"0x80070057", u"Error 0x80070057 occurred.",
+                                                           u"Core", u"A", u"C", u"", u"0")) +
+                                           u'\0');
 
     // A suspended thread records nothing, in its list or on the channel.
     {
@@ -185,10 +178,8 @@ TEST_F(DiagnosticsTest, TimeUsesTheTwelveHourClock) {
         PLDiagnosticsTime time;
         std::u16string_view text;
     } cases[] = {
-        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},
-        {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
-        {{2025, 1, 5, 13, 7, 2}, u"1/5/2025 1:07:02 PM"},
-        {{2024, 12, 31, 11, 59, 59}, u"12/31/2024 11:59:59 AM"},
+        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},      {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
+        {{2025, 1, 5, 13, 7, 2}, u"1/5/2025 1:07:02 PM"},      {{2024, 12, 31, 11, 59, 59}, u"12/31/2024 11:59:59 AM"},
         {{1999, 10, 10, 23, 0, 0}, u"10/10/1999 11:00:00 PM"},
     };
     for (const auto& c : cases) {
@@ -218,8 +209,8 @@ TEST_F(DiagnosticsTest, EachSendBuildsTheWholeRecordAnew) {
     writer.Clear();
     EXPECT_TRUE(writer.GetRecordText().empty());
     ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
-    EXPECT_EQ(writer.GetRecordText(), Record(u"<diagInfo><type><![CDATA[workflow-profile]]></type>",
-                                             u"3/7/2025 1:07:02 PM", u""));
+    EXPECT_EQ(writer.GetRecordText(),
+              Record(u"<diagInfo><type><![CDATA[workflow-profile]]></type>", u"3/7/2025 1:07:02 PM", u""));
 }
 
 // ---- profiles and the profile mask ----
@@ -246,8 +237,7 @@ TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
         SCOPED_TRACE(c.profile);
         CDiagnosticsWriter writer(c.profile);
         writer.AddColumn(u"n", u"v");
-        const std::u16string expected =
-            Record(c.header, u"3/7/2025 1:07:02 PM", Column(u"n", u"v")) + u'\0';
+        const std::u16string expected = Record(c.header, u"3/7/2025 1:07:02 PM", Column(u"n", u"v")) + u'\0';
         EXPECT_EQ(writer.Send(false), c.unforced);
         if (c.unforced == PL_DIAG_SENT) {
             EXPECT_EQ(DatagramText(receiver.Receive().value()), expected);
@@ -266,25 +256,21 @@ TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
     PLResetDiagnosticsProfileMask();
     EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
     EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_TCVERBOSE).IsEnabled());
-    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12),
-              S_OK);
-    EXPECT_EQ(
-        DatagramText(receiver.Receive().value()),
-        Record(u"<diagInfo><type><![CDATA[ldap-profile]]></type>", u"3/7/2025 1:07:02 PM",
-               Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
-                   Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
-                   Column(u"SourceLine", u"12") + Column(u"Message", u"hello")) +
-            u'\0');
+    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_OK);
+    EXPECT_EQ(DatagramText(receiver.Receive().value()),
+              Record(u"<diagInfo><type><![CDATA[ldap-profile]]></type>", u"3/7/2025 1:07:02 PM",
+                     Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
+                         Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
+                         Column(u"SourceLine", u"12") + Column(u"Message", u"hello")) +
+                  u'\0');
 
     // The mask is read once per process: a changed file is seen only when it is loaded again.
     WriteLogProfile(0);
     EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled());
     PLResetDiagnosticsProfileMask();
     // With 0 only error and workflow records go out.
-    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12),
-              S_FALSE);
-    for (ULONG profile : {1u, 4u, 8u, 32u, 64u})
-        EXPECT_FALSE(CDiagnosticsWriter(profile).IsEnabled());
+    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_FALSE);
+    for (ULONG profile : {1u, 4u, 8u, 32u, 64u}) EXPECT_FALSE(CDiagnosticsWriter(profile).IsEnabled());
     EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_WORKFLOW).IsEnabled());
     EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, u"x", u"", 0), S_OK);
     EXPECT_TRUE(receiver.Receive());
@@ -316,8 +302,7 @@ TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
         // thread that loaded).
         std::vector<std::thread> threads;
         for (int t = 0; t < 3; ++t)
-            threads.emplace_back(
-                [] { EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled()); });
+            threads.emplace_back([] { EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled()); });
         for (auto& t : threads) t.join();
         CDiagnosticsWriter writer(PL_DIAG_PROFILE_TCVERBOSE);
         EXPECT_EQ(PLGetDiagnosticsProfileMask(), 0u);
@@ -327,19 +312,18 @@ TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
         const std::u16string text = DatagramText(records[0]);
         const std::optional<std::u16string> source = ColumnValue(text, u"SourceFile");
         ASSERT_TRUE(source && source->ends_with(u"PLDiagnostics.cpp"));
-        EXPECT_EQ(text,
-                  Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
-                         ErrorColumns(ColumnValue(text, u"ThreadID").value(), u"0x80004005",
-                                      u"Unable to read Brackwell diagnostics registry key value",
-                                      u"Core Services", u"CDiagnosticsWriter", u"_init", *source,
-                                      ColumnValue(text, u"SourceLine").value())) +
-                      u'\0');
+        EXPECT_EQ(text, Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
+                               ErrorColumns(ColumnValue(text, u"ThreadID").value(), u"0x80004005",
+                                            u"Unable to read Brackwell diagnostics registry key value",
+                                            u"Core Services", u"CDiagnosticsWriter", u"_init", *source,
+                                            ColumnValue(text, u"SourceLine").value())) +
+                            u'\0');
         // The writer that sent it kept none of its columns.
         writer.AddColumn(u"own", u"1");
         EXPECT_EQ(writer.Send(true), PL_DIAG_SENT);
         EXPECT_EQ(DatagramText(receiver.Receive().value()),
-                  Record(u"<diagInfo><type><![CDATA[tcverbose-profile]]></type>",
-                         u"3/7/2025 1:07:02 PM", Column(u"own", u"1")) +
+                  Record(u"<diagInfo><type><![CDATA[tcverbose-profile]]></type>", u"3/7/2025 1:07:02 PM",
+                         Column(u"own", u"1")) +
                       u'\0');
     }
 }
@@ -393,8 +377,7 @@ TEST_F(DiagnosticsTest, ChannelsOfOtherUsersAreRefused) {
     ASSERT_EQ(::chown(socketPath.c_str(), stranger, stranger), 0);
     for (DiagReceiver* receiver : {&inForeignDir, &foreignSocket}) {
         ScopedEnv env("KDTRACE_DIAG_SOCKET", receiver->path());
-        EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, u"secret", u"", 0),
-                  S_FALSE);
+        EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, u"secret", u"", 0), S_FALSE);
         EXPECT_FALSE(receiver->Receive(100));
     }
 }
@@ -445,8 +428,8 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
                 message += '-';
                 message += std::to_string(i);
                 message.append(static_cast<std::size_t>(50 * t), '.');
-                const HRESULT hr = PLRecordErrorMessage("Core", "Worker", "Run", E_FAIL, 0,
-                                                        PLWiden(message.c_str()), 1);
+                const HRESULT hr =
+                    PLRecordErrorMessage("Core", "Worker", "Run", E_FAIL, 0, PLWiden(message.c_str()), 1);
                 if (hr == S_OK)
                     ++sent;
                 else if (hr == E_FAIL)
@@ -468,17 +451,15 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
         const std::u16string text = DatagramText(datagram);
         int t = -1;
         int i = -1;
-        ASSERT_EQ(std::sscanf(kdtest::Ascii(ColumnValue(text, u"Message").value()).c_str(), "%d-%d",
-                              &t, &i),
-                  2);
+        ASSERT_EQ(std::sscanf(kdtest::Ascii(ColumnValue(text, u"Message").value()).c_str(), "%d-%d", &t, &i), 2);
         ASSERT_TRUE(t >= 0 && t < kThreads && i >= 0 && i < kRecords);
         EXPECT_TRUE(seen.emplace(t, i).second);
         const std::u16string message = Wide(std::to_string(t)) + u'-' + Wide(std::to_string(i)) +
                                        std::u16string(static_cast<std::size_t>(50 * t), u'.');
-        EXPECT_EQ(text, Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
-                               ErrorColumns(threadIds[t], u"0x80004005", message, u"Core",
-                                            u"Worker", u"Run", u"", u"0")) +
-                            u'\0');
+        EXPECT_EQ(text,
+                  Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
+                         ErrorColumns(threadIds[t], u"0x80004005", message, u"Core", u"Worker", u"Run", u"", u"0")) +
+                      u'\0');
     }
 }
 
@@ -492,8 +473,7 @@ TEST_F(DiagnosticsTest, LongRecordsAreCutToFitAndKeepTheirShape) {
     std::u16string message;
     for (int i = 0; i < 60000; ++i) message += u"\U0001F600";
     for (const char16_t* file : {u"a.cpp", u"ab.cpp"}) {
-        EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, message.c_str(), file, 9),
-                  S_OK);
+        EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, message.c_str(), file, 9), S_OK);
         const auto datagram = receiver.Receive();
         ASSERT_TRUE(datagram);
         EXPECT_LE(datagram->size(), kd::platform::kDiagMaxRecordBytes);
@@ -504,15 +484,12 @@ TEST_F(DiagnosticsTest, LongRecordsAreCutToFitAndKeepTheirShape) {
         EXPECT_EQ(cut, message.substr(0, cut.size()));
         // The short columns after it are whole, and the trailer ends it.
         EXPECT_TRUE(text.ends_with(Column(u"SourceFile", file) + Column(u"SourceLine", u"9") +
-                                   Column(u"Severity", u"Error") + u"</columns></diagInfo>" +
-                                   u'\0'));
+                                   Column(u"Severity", u"Error") + u"</columns></diagInfo>" + u'\0'));
     }
     // Two long values share the room: each is cut to the same length.
     const std::u16string longFile(40000, u'f');
     const std::u16string longMessage(40000, u'm');
-    EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, longMessage.c_str(),
-                                     longFile.c_str(), 9),
-              S_OK);
+    EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, longMessage.c_str(), longFile.c_str(), 9), S_OK);
     const std::u16string text = DatagramText(receiver.Receive().value());
     EXPECT_EQ(ColumnValue(text, u"Message")->size(), ColumnValue(text, u"SourceFile")->size());
     EXPECT_GT(ColumnValue(text, u"Message")->size(), 16000u);  // half of the 32768 characters
@@ -526,21 +503,16 @@ TEST(DiagnosticsRecordTest, ColumnsThatCannotFitAreLeftOffFromTheEnd) {
         {PLDiagText::Wide(u"three"), PLDiagText::Wide(u"3")},
     };
     // UTF-8 is decoded; a malformed byte becomes U+FFFD.
-    const std::u16string firstTwo =
-        Column(u"one", u"1") + Column(u"two\u00E9", u"\U0001F600 \uFFFD");
+    const std::u16string firstTwo = Column(u"one", u"1") + Column(u"two\u00E9", u"\U0001F600 \uFFFD");
     const std::size_t full = PLDiagRecordLength(PL_DIAG_PROFILE_ERROR, time, columns, 3);
     std::vector<char16_t> buffer(full);
-    ASSERT_EQ(PLBuildDiagRecord(buffer.data(), full, PL_DIAG_PROFILE_ERROR, time, columns, 3),
-              full);
-    EXPECT_EQ(
-        std::u16string(buffer.data(), full),
-        Record(kErrorHeader, u"1/2/2025 3:04:05 AM", firstTwo + Column(u"three", u"3")) + u'\0');
+    ASSERT_EQ(PLBuildDiagRecord(buffer.data(), full, PL_DIAG_PROFILE_ERROR, time, columns, 3), full);
+    EXPECT_EQ(std::u16string(buffer.data(), full),
+              Record(kErrorHeader, u"1/2/2025 3:04:05 AM", firstTwo + Column(u"three", u"3")) + u'\0');
     // Room for two names but not the third: the third column is left off.
     const std::size_t room = full - Column(u"three", u"3").size();
-    const std::size_t n =
-        PLBuildDiagRecord(buffer.data(), room, PL_DIAG_PROFILE_ERROR, time, columns, 3);
-    EXPECT_EQ(std::u16string(buffer.data(), n),
-              Record(kErrorHeader, u"1/2/2025 3:04:05 AM", firstTwo) + u'\0');
+    const std::size_t n = PLBuildDiagRecord(buffer.data(), room, PL_DIAG_PROFILE_ERROR, time, columns, 3);
+    EXPECT_EQ(std::u16string(buffer.data(), n), Record(kErrorHeader, u"1/2/2025 3:04:05 AM", firstTwo) + u'\0');
     // Not even the frame fits.
     EXPECT_EQ(PLBuildDiagRecord(buffer.data(), 40, PL_DIAG_PROFILE_ERROR, time, columns, 3), 0u);
 }
@@ -552,8 +524,7 @@ std::atomic<bool> g_handlerKeptErrno{false};
 
 void RecordingHandler(int) {
     errno = 4321;
-    g_handlerResult =
-        PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "/src/a.cpp", 7);
+    g_handlerResult = PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "/src/a.cpp", 7);
     g_handlerKeptErrno = errno == 4321;
 }
 
@@ -573,8 +544,7 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
         ::raise(SIGUSR1);
         EXPECT_EQ(g_handlerResult.load(), S_OK);
         EXPECT_TRUE(g_handlerKeptErrno.load());
-        ASSERT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, u"x", u"/src/a.cpp", 7),
-                  S_OK);
+        ASSERT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, u"x", u"/src/a.cpp", 7), S_OK);
         const auto fromHandler = receiver.Receive();
         const auto ordinary = receiver.Receive();
         ASSERT_TRUE(fromHandler && ordinary);
@@ -585,24 +555,20 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
 
     // UTF-8 text is decoded; null text is empty.
     PLSetDiagnosticsClock(&FixedClock);
-    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe(nullptr, nullptr, nullptr, PL_E_VERIFY,
-                                               "\xC3\xA9\xF0\x9F\x98\x80", nullptr, 0),
+    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe(nullptr, nullptr, nullptr, PL_E_VERIFY, "\xC3\xA9\xF0\x9F\x98\x80",
+                                               nullptr, 0),
               S_OK);
     EXPECT_EQ(DatagramText(receiver.Receive().value()),
               Record(kErrorHeader, u"3/7/2025 1:07:02 PM",
-                     ErrorColumns(ThisThread(), u"0x80040004", u"\u00E9\U0001F600", u"", u"", u"",
-                                  u"", u"0")) +
+                     ErrorColumns(ThisThread(), u"0x80040004", u"\u00E9\U0001F600", u"", u"", u"", u"", u"0")) +
                   u'\0');
     // Records longer than its stack buffer are cut like any other.
     const std::string longMessage(10000, 'L');
-    EXPECT_EQ(
-        PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, longMessage.c_str(), "f", 1),
-        S_OK);
+    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, longMessage.c_str(), "f", 1), S_OK);
     const auto datagram = receiver.Receive();
     ASSERT_TRUE(datagram);
     EXPECT_LE(datagram->size(), 4096u);
-    EXPECT_TRUE(DatagramText(*datagram).ends_with(Column(u"Severity", u"Error") +
-                                                  u"</columns></diagInfo>" + u'\0'));
+    EXPECT_TRUE(DatagramText(*datagram).ends_with(Column(u"Severity", u"Error") + u"</columns></diagInfo>" + u'\0'));
     // No console: S_FALSE.
     ScopedEnv none("KDTRACE_DIAG_SOCKET", dir / "nobody");
     EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "f", 1), S_FALSE);

@@ -82,26 +82,21 @@ TEST_F(ResourceStringTest, MonthAndWeekdayNamesInEnglishAndGerman) {
 
 TEST_F(ResourceStringTest, InsertsAreFilledAndOnlyTheClosingLineBreakIsCut) {
     EXPECT_EQ(Format(1000, u"a.txt"), "The file \"a.txt\" could not be opened.");
-    EXPECT_EQ(FormatIn(0x0407, 1000, "b.txt"),
-              "Die Datei \"b.txt\" konnte nicht ge\xC3\xB6\x66\x66net werden.");
+    EXPECT_EQ(FormatIn(0x0407, 1000, "b.txt"), "Die Datei \"b.txt\" konnte nicht ge\xC3\xB6\x66\x66net werden.");
     EXPECT_EQ(Format(1001, 3, 10), "3 of 10 pages printed.");
     EXPECT_EQ(FormatIn(0x0407, 1001, 3, 10), "3 von 10 Seiten gedruckt.");
     EXPECT_EQ(Format(1002, 255, u"host"), "Trace level set to 255 (0x000000FF) by host.");
-    EXPECT_EQ(FormatIn(0x0407, 1002, 255, u"host"),
-              "Protokollstufe von host auf 255 (0x000000FF) gesetzt.");
-    EXPECT_EQ(Format(1004, 2u, u"Global"),
-              "2 trace contexts are open.\r\nThe oldest is \"Global\".");
+    EXPECT_EQ(FormatIn(0x0407, 1002, 255, u"host"), "Protokollstufe von host auf 255 (0x000000FF) gesetzt.");
+    EXPECT_EQ(Format(1004, 2u, u"Global"), "2 trace contexts are open.\r\nThe oldest is \"Global\".");
     // A PLString argument, and a counted view that is not terminated where it ends.
     const std::u16string longer = u"abc.txtXYZ";
-    EXPECT_EQ(Format(1000, std::u16string_view(longer).substr(0, 7)),
-              "The file \"abc.txt\" could not be opened.");
+    EXPECT_EQ(Format(1000, std::u16string_view(longer).substr(0, 7)), "The file \"abc.txt\" could not be opened.");
     EXPECT_EQ(Format(1000, PLString(u"p.txt")), "The file \"p.txt\" could not be opened.");
 }
 
 TEST_F(ResourceStringTest, UntranslatedAndMissingTextsAreShownInEnglish) {
     EXPECT_EQ(FormatIn(0x0407, 1003, u"D1"), "Document D1 has no pages.");  // German is "STR_..."
-    EXPECT_EQ(FormatIn(0x0407, 1004, 1u, u"x"),
-              "1 trace contexts are open.\r\nThe oldest is \"x\".");
+    EXPECT_EQ(FormatIn(0x0407, 1004, 1u, u"x"), "1 trace contexts are open.\r\nThe oldest is \"x\".");
     EXPECT_EQ(FormatIn(0x040C, 45), "January");  // no French texts at all
     EXPECT_TRUE(ErrorMessages().empty());
 }
@@ -121,21 +116,16 @@ TEST_F(ResourceStringTest, TheCompanionMustMatchTheCurrentModulesVersion) {
     // Named by path, so that this load is not answered from the cache.
     PLSetLanguageResourceLibraryName(
         kd::platform::Utf8ToUtf16(std::string(KDTRACE_LIB_DIR) + "/libkdlocale.so").c_str());
-    SetCurrentModuleName(
-        kd::platform::Utf8ToUtf16(std::string(KDTRACE_TEST_LIB_DIR) + "/libkdver_4_1.so").c_str());
+    SetCurrentModuleName(kd::platform::Utf8ToUtf16(std::string(KDTRACE_TEST_LIB_DIR) + "/libkdver_4_1.so").c_str());
     PLString text;
     EXPECT_EQ(PLFormatResourceString(text, 45), E_FAIL);
     auto errors = ErrorMessages();
     ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].rfind("Module version mismatch. Version 0x04100000 (4.1.0.0) for file ", 0),
-              0u)
-        << errors[0];
-    EXPECT_NE(errors[0].find("does not match version 0x04000000 (4.0.0.0) for file "),
-              std::string::npos);
+    EXPECT_EQ(errors[0].rfind("Module version mismatch. Version 0x04100000 (4.1.0.0) for file ", 0), 0u) << errors[0];
+    EXPECT_NE(errors[0].find("does not match version 0x04000000 (4.0.0.0) for file "), std::string::npos);
     EXPECT_EQ(errors[1], "Failed to load language resource module.");
     // 4.0.0.0 and the companion's 4.0.0.1 agree in major and minor.
-    SetCurrentModuleName(
-        kd::platform::Utf8ToUtf16(std::string(KDTRACE_TEST_LIB_DIR) + "/libkdver_4_0.so").c_str());
+    SetCurrentModuleName(kd::platform::Utf8ToUtf16(std::string(KDTRACE_TEST_LIB_DIR) + "/libkdver_4_0.so").c_str());
     EXPECT_EQ(Format(45), "January");
 }
 

@@ -28,8 +28,8 @@ HRESULT TestEventSource::AddListener(REFIID iid, IUnknown* object, void** cookie
 
 HRESULT TestEventSource::Fire(LONG kind) {
     return PLGuard("Trace Services", "TestEventSource", "Fire", [&](HRESULT& hr) {
-        hr = FireEvent<ITestFaultListener>(
-            IID_ITestFaultListener, [&](ITestFaultListener* listener) { listener->OnEvent(kind); });
+        hr = FireEvent<ITestFaultListener>(IID_ITestFaultListener,
+                                           [&](ITestFaultListener* listener) { listener->OnEvent(kind); });
     });
 }
 
@@ -73,8 +73,7 @@ struct DumpDirectory {
     std::string path;
     bool owned = false;
     DumpDirectory() {
-        if (const char* inherited = ::getenv("KDTRACE_DUMP_DIR");
-            inherited != nullptr && inherited[0] != 0) {
+        if (const char* inherited = ::getenv("KDTRACE_DUMP_DIR"); inherited != nullptr && inherited[0] != 0) {
             path = inherited;
             return;
         }

@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <optional>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -46,8 +46,8 @@ std::vector<std::uint64_t> StackOf(const std::string& message, const std::string
 
 // The thread's list holds the report (the method's code, flag 1: earlier errors are gone) and
 // then one line per module loaded in the process.
-std::vector<std::uint64_t> ExpectFaultReport(const char* name, const char* className,
-                                             const char* method, HRESULT result = E_UNEXPECTED) {
+std::vector<std::uint64_t> ExpectFaultReport(const char* name, const char* className, const char* method,
+                                             HRESULT result = E_UNEXPECTED) {
     const std::vector<RecordedError> errors = ThreadErrorsOldestFirst();
     const auto modules = kd::platform::ListLoadedModules();
     EXPECT_EQ(errors.size(), 1 + modules.size());
@@ -58,8 +58,7 @@ std::vector<std::uint64_t> ExpectFaultReport(const char* name, const char* class
         EXPECT_EQ(Narrow(e.method), method);
     }
     for (std::size_t i = 0; i < modules.size() && i + 1 < errors.size(); ++i)
-        EXPECT_EQ(Narrow(errors[i + 1].message),
-                  "@@MODULE:" + modules[i].path + "[" + Hex16(modules[i].base) + "]");
+        EXPECT_EQ(Narrow(errors[i + 1].message), "@@MODULE:" + modules[i].path + "[" + Hex16(modules[i].base) + "]");
     return StackOf(Narrow(errors.front().message), name);
 }
 
@@ -95,8 +94,7 @@ protected:
 
 TEST_F(SehTest, ANullReadInAGuardedMethodIsRecordedWithItsCallStackAndTheModules) {
     PLRecordErrorMessage("Core", "Earlier", "Error", E_FAIL, 0, u"an earlier error", 1);
-    const HRESULT hr =
-        PLGuard("Core", "CTestThing", "CTestThing::Read", [&](HRESULT&) { ReadThroughNull(); });
+    const HRESULT hr = PLGuard("Core", "CTestThing", "CTestThing::Read", [&](HRESULT&) { ReadThroughNull(); });
     EXPECT_EQ(hr, E_UNEXPECTED);
     const auto stack = ExpectFaultReport("ACCESS_VIOLATION", "CTestThing", "CTestThing::Read");
     ASSERT_GE(stack.size(), 3u);  // the faulting instruction and the frames above it
@@ -215,14 +213,11 @@ TEST_F(SehTest, ThreadsFaultingAtOnceEachGetTheirOwnReport) {
         threads.emplace_back([t, &failures] {
             PLInstallSEHTranslator();
             for (int i = 0; i < 25; ++i) {
-                const HRESULT hr = PLGuard("Core", "CTestThing", "Worker", [&](HRESULT&) {
-                    t % 2 ? DivideBy(0) : ReadThroughNull();
-                });
+                const HRESULT hr =
+                    PLGuard("Core", "CTestThing", "Worker", [&](HRESULT&) { t % 2 ? DivideBy(0) : ReadThroughNull(); });
                 const auto errors = ThreadErrorsOldestFirst();
-                const char* expected =
-                    t % 2 ? "INT_DIVIDE_BY_ZERO encountered." : "ACCESS_VIOLATION encountered.";
-                if (hr != E_UNEXPECTED || errors.empty() ||
-                    Narrow(errors.front().message).rfind(expected, 0) != 0)
+                const char* expected = t % 2 ? "INT_DIVIDE_BY_ZERO encountered." : "ACCESS_VIOLATION encountered.";
+                if (hr != E_UNEXPECTED || errors.empty() || Narrow(errors.front().message).rfind(expected, 0) != 0)
                     ++failures;
             }
         });
@@ -233,8 +228,7 @@ TEST_F(SehTest, ThreadsFaultingAtOnceEachGetTheirOwnReport) {
 
 TEST_F(SehTest, EachTranslatedFaultLeavesACrashReport) {
     const auto before = ReportFiles();
-    EXPECT_EQ(PLGuard("Core", "CTestThing", "Read", [&](HRESULT&) { ReadThroughNull(); }),
-              E_UNEXPECTED);
+    EXPECT_EQ(PLGuard("Core", "CTestThing", "Read", [&](HRESULT&) { ReadThroughNull(); }), E_UNEXPECTED);
     const auto after = ReportFiles();
     ASSERT_EQ(after.size(), before.size() + 1);
     std::string added;
@@ -296,10 +290,8 @@ TEST(SehWrapperTest, NamesAndCallStacksComeFromTheSavedRecords) {
 TEST(SehWrapperTest, TheStackOverflowMessageIsBuiltWithoutAllocatingAndKeepsWholeAddresses) {
     const std::uint64_t frames[] = {0x401000, 0x7F0000001234u};
     char text[kPLFatalFaultMessageCapacity];
-    const std::size_t n =
-        PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, frames, 2, text, sizeof text);
-    EXPECT_STREQ(text,
-                 "STACK_OVERFLOW encountered. @CALL_STACK: 0x0000000000401000~0x00007F0000001234~");
+    const std::size_t n = PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, frames, 2, text, sizeof text);
+    EXPECT_STREQ(text, "STACK_OVERFLOW encountered. @CALL_STACK: 0x0000000000401000~0x00007F0000001234~");
     EXPECT_EQ(n, std::strlen(text));
     char small[60];
     PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, frames, 2, small, sizeof small);
@@ -331,9 +323,7 @@ TEST_F(SehDeathTest, AThreadWithoutTheTranslatorIsNotAffected) {
     EXPECT_EXIT(
         {
             InstallPreviousHandlerThenOurs();
-            std::thread([] {
-                PLGuard("Core", "CTestThing", "Read", [&](HRESULT&) { ReadThroughNull(); });
-            }).join();
+            std::thread([] { PLGuard("Core", "CTestThing", "Read", [&](HRESULT&) { ReadThroughNull(); }); }).join();
             ::_exit(0);
         },
         ::testing::ExitedWithCode(42), "");

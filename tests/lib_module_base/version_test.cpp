@@ -75,10 +75,9 @@ TEST_F(VersionTest, VersionTextsPackMajorAndMinorOnly) {
         const char16_t* text;
         DWORD packed;
     };
-    for (const Case& c :
-         {Case{u"4.0.0.1", 0x04000000u}, Case{u"4, 0, 0, 1", 0x04000000u},
-          Case{u"4:0:9:77", 0x04000000u}, Case{u"13.1.2.3", 0x0D100000u},
-          Case{u"255.12.15.65535", 0xFFC00000u}, Case{u" 1.\t2. 3. 4 trailing", 0x01200000u}}) {
+    for (const Case& c : {Case{u"4.0.0.1", 0x04000000u}, Case{u"4, 0, 0, 1", 0x04000000u},
+                          Case{u"4:0:9:77", 0x04000000u}, Case{u"13.1.2.3", 0x0D100000u},
+                          Case{u"255.12.15.65535", 0xFFC00000u}, Case{u" 1.\t2. 3. 4 trailing", 0x01200000u}}) {
         PLClearThreadErrors();
         EXPECT_EQ(ConvertVersionToDWORD(c.text), c.packed) << Narrow(c.text);
         EXPECT_TRUE(Errors().empty()) << Narrow(c.text);
@@ -92,16 +91,11 @@ TEST_F(VersionTest, BadVersionTextsGiveZeroAndRecordWhy) {
     };
     for (const Case& c :
          {Case{nullptr, "No version string requested"}, Case{u"", "No version string requested"},
-          Case{u"4.0.0-001", "Incorrect version string format"},
-          Case{u"4 .0.0.0", "Incorrect version string format"},
-          Case{u"4.0.0", "Incorrect version string format"},
-          Case{u"a.b.c.d", "Incorrect version string format"},
-          Case{u"1.13.0.0", "Version string out of range"},
-          Case{u"0.5.0.0", "Version string out of range"},
-          Case{u"-1.0.0.0", "Version string out of range"},
-          Case{u"256.0.0.0", "Version string out of range"},
-          Case{u"4.0.16.0", "Version string out of range"},
-          Case{u"4.0.0.65536", "Version string out of range"},
+          Case{u"4.0.0-001", "Incorrect version string format"}, Case{u"4 .0.0.0", "Incorrect version string format"},
+          Case{u"4.0.0", "Incorrect version string format"}, Case{u"a.b.c.d", "Incorrect version string format"},
+          Case{u"1.13.0.0", "Version string out of range"}, Case{u"0.5.0.0", "Version string out of range"},
+          Case{u"-1.0.0.0", "Version string out of range"}, Case{u"256.0.0.0", "Version string out of range"},
+          Case{u"4.0.16.0", "Version string out of range"}, Case{u"4.0.0.65536", "Version string out of range"},
           Case{u"99999999999999999999.0.0.0", "Version string out of range"}}) {
         PLClearThreadErrors();
         EXPECT_EQ(ConvertVersionToDWORD(c.text), 0u);
@@ -127,11 +121,10 @@ TEST_F(VersionTest, LibrariesReportTheVersionTheyCarry) {
         DWORD version;
         const char* error;  // the last recorded message, or null for none
     };
-    for (const Case& c :
-         {Case{"kdver_4_0_1_5", S_OK, 0x04000000u, nullptr},
-          Case{"kdver_4_1", S_OK, 0x04100000u, nullptr}, Case{"kdver_none", S_OK, 0u, nullptr},
-          Case{"kdver_nofile", E_FAIL, 0u, "Module is missing a required version resource value."},
-          Case{"kdver_badtext", S_OK, 0u, "Incorrect version string format"}}) {
+    for (const Case& c : {Case{"kdver_4_0_1_5", S_OK, 0x04000000u, nullptr},
+                          Case{"kdver_4_1", S_OK, 0x04100000u, nullptr}, Case{"kdver_none", S_OK, 0u, nullptr},
+                          Case{"kdver_nofile", E_FAIL, 0u, "Module is missing a required version resource value."},
+                          Case{"kdver_badtext", S_OK, 0u, "Incorrect version string format"}}) {
         PLClearThreadErrors();
         void* handle = ::dlopen(LibPath(c.name).c_str(), RTLD_NOW);
         ASSERT_NE(handle, nullptr) << c.name;
@@ -170,9 +163,8 @@ TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) 
     const auto errors = Errors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].method, "PLVersionedLoadLibrary");
-    EXPECT_EQ(errors[0].message,
-              "Module version mismatch. Version 0x04000000 (4.0.0.0) for file " + p40 +
-                  ", does not match version 0x04100000 (4.1.0.0) for file " + p41 + ".");
+    EXPECT_EQ(errors[0].message, "Module version mismatch. Version 0x04000000 (4.0.0.0) for file " + p40 +
+                                     ", does not match version 0x04100000 (4.1.0.0) for file " + p41 + ".");
     // Refused: still loaded, but not cached, so the next attempt checks again.
     EXPECT_TRUE(IsLoaded(p41));
     EXPECT_FALSE(PLIsLibraryCached(Wide(p41).c_str()));
@@ -180,9 +172,7 @@ TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) 
 
     // A library without version data is never refused; without a current module the library is
     // compared with itself.
-    EXPECT_EQ(
-        PLVersionedLoadLibrary(Wide(p41).c_str(), Wide(LibPath("kdver_none")).c_str(), &handle),
-        S_OK);
+    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p41).c_str(), Wide(LibPath("kdver_none")).c_str(), &handle), S_OK);
     EXPECT_EQ(PLVersionedLoadLibrary(nullptr, Wide(p41).c_str(), &handle), S_OK);
     EXPECT_EQ(PLVersionedLoadLibrary(nullptr, nullptr, nullptr), E_POINTER);
 }
@@ -194,21 +184,19 @@ TEST_F(VersionTest, MissingLibrariesAndMissingVersionValuesAreRefusedWithTheirNa
         PLClearThreadErrors();
         EXPECT_EQ(PLVersionedLoadLibrary(nullptr, missing.c_str(), &handle), E_FAIL);
         ASSERT_EQ(Errors().size(), 1u);
-        EXPECT_EQ(Errors()[0].message, "Failed to load current module handle [" + Narrow(missing) +
-                                           "] GetLastError [2]");
+        EXPECT_EQ(Errors()[0].message,
+                  "Failed to load current module handle [" + Narrow(missing) + "] GetLastError [2]");
     }
     PLClearThreadErrors();
     const std::u16string v40 = Wide(LibPath("kdver_4_0"));
     ASSERT_FALSE(PLIsLibraryCached(v40.c_str()));
     EXPECT_EQ(PLVersionedLoadLibrary(u"kd-no-current-module", v40.c_str(), &handle), E_FAIL);
     ASSERT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(Errors()[0].message,
-              "Failed to load current module handle [kd-no-current-module] GetLastError [2]");
+    EXPECT_EQ(Errors()[0].message, "Failed to load current module handle [kd-no-current-module] GetLastError [2]");
 
     // Version data without the file version: the version reader's error, then the loader's.
     PLClearThreadErrors();
-    EXPECT_EQ(PLVersionedLoadLibrary(v40.c_str(), Wide(LibPath("kdver_nofile")).c_str(), &handle),
-              E_FAIL);
+    EXPECT_EQ(PLVersionedLoadLibrary(v40.c_str(), Wide(LibPath("kdver_nofile")).c_str(), &handle), E_FAIL);
     const auto errors = Errors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].message, "Module is missing a required version resource value.");
@@ -253,12 +241,10 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
             for (int i = 0; i < 100; ++i) {
                 void* handle = PLLoadLibrary(none.c_str());
                 void* expected = nullptr;
-                if (handle == nullptr ||
-                    (!first.compare_exchange_strong(expected, handle) && expected != handle))
+                if (handle == nullptr || (!first.compare_exchange_strong(expected, handle) && expected != handle))
                     ++failures;
                 void* versioned = nullptr;
-                if (PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &versioned) != S_OK)
-                    ++failures;
+                if (PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &versioned) != S_OK) ++failures;
                 if (PLLoadLibrary(u"kd-no-such-library") != nullptr) ++failures;
                 PLInstallSEHTranslator();
                 PLSetDefaultLanguage(i % 2 ? 0x0407 : 9);
@@ -304,8 +290,7 @@ TEST_F(VersionTest, WithoutTheLanguageCompanionAResourceStringFailsWithTheLoader
     EXPECT_EQ(text, PLString(u"unchanged"));
     const auto errors = Errors();
     ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].message,
-              "Failed to load current module handle [kdlocale] GetLastError [2]");
+    EXPECT_EQ(errors[0].message, "Failed to load current module handle [kdlocale] GetLastError [2]");
     EXPECT_EQ(errors[1].method, "CResourceString::FormatMessageW");
     EXPECT_EQ(errors[1].message, "Failed to load language resource module.");
 }

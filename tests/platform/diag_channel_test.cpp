@@ -26,11 +26,9 @@ TEST(DiagChannelTest, PathComesFromTheEnvironment) {
         ScopedEnv unset("KDTRACE_DIAG_SOCKET", "");
         EXPECT_EQ(kd::platform::DiagChannelPath(), "/run/user/1000/kdtrace/diagInfo");
         ScopedEnv relative("XDG_RUNTIME_DIR", "relative/dir");
-        EXPECT_EQ(kd::platform::DiagChannelPath(),
-                  "/tmp/kdtrace-" + std::to_string(::geteuid()) + "/diagInfo");
+        EXPECT_EQ(kd::platform::DiagChannelPath(), "/tmp/kdtrace-" + std::to_string(::geteuid()) + "/diagInfo");
         ScopedEnv none("XDG_RUNTIME_DIR", nullptr);
-        EXPECT_EQ(kd::platform::DiagChannelPath(),
-                  "/tmp/kdtrace-" + std::to_string(::geteuid()) + "/diagInfo");
+        EXPECT_EQ(kd::platform::DiagChannelPath(), "/tmp/kdtrace-" + std::to_string(::geteuid()) + "/diagInfo");
         // The buffer form refuses what does not fit rather than cutting it.
         char small[20];
         EXPECT_EQ(kd::platform::DiagChannelPath(small, sizeof small), 0u);
@@ -93,21 +91,18 @@ TEST(DiagChannelTest, ListenerOwnsItsPathAndFiltersSenders) {
     std::vector<char> datagram;
     kd::platform::DiagSender sender;
     bool truncated = true;
-    ASSERT_EQ(console.Receive(datagram, &sender, &truncated, 2000),
-              DiagChannelListener::ReceiveStatus::Record);
+    ASSERT_EQ(console.Receive(datagram, &sender, &truncated, 2000), DiagChannelListener::ReceiveStatus::Record);
     EXPECT_EQ(std::string(datagram.begin(), datagram.end()), "hello");
     EXPECT_EQ(sender.pid, ::getpid());
     EXPECT_EQ(sender.uid, ::geteuid());
     EXPECT_FALSE(truncated);
-    EXPECT_EQ(console.Receive(datagram, &sender, nullptr, 50),
-              DiagChannelListener::ReceiveStatus::Timeout);
+    EXPECT_EQ(console.Receive(datagram, &sender, nullptr, 50), DiagChannelListener::ReceiveStatus::Timeout);
 
     // Datagrams of another user are dropped (with the directories opened up, so that the
     // stranger's datagram gets as far as the console).
     if (::geteuid() == 0) {
         int status = 0;
-        for (const std::string& d : {dir.path(), dir / "sub", dir / "sub/deeper"})
-            ::chmod(d.c_str(), 0755);
+        for (const std::string& d : {dir.path(), dir / "sub", dir / "sub/deeper"}) ::chmod(d.c_str(), 0755);
         ::chmod(path.c_str(), 0666);
         const pid_t sender2 = ::fork();
         if (sender2 == 0) {
@@ -116,14 +111,12 @@ TEST(DiagChannelTest, ListenerOwnsItsPathAndFiltersSenders) {
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-            const bool sent = ::sendto(fd, "evil", 4, 0, reinterpret_cast<sockaddr*>(&address),
-                                       sizeof address) == 4;
+            const bool sent = ::sendto(fd, "evil", 4, 0, reinterpret_cast<sockaddr*>(&address), sizeof address) == 4;
             ::_exit(sent ? 0 : 3);
         }
         ::waitpid(sender2, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        EXPECT_EQ(console.Receive(datagram, &sender, nullptr, 300),
-                  DiagChannelListener::ReceiveStatus::Timeout);
+        EXPECT_EQ(console.Receive(datagram, &sender, nullptr, 300), DiagChannelListener::ReceiveStatus::Timeout);
         EXPECT_EQ(console.ForeignDatagramsDropped(), 1u);
     }
 
@@ -173,8 +166,7 @@ TEST(DiagChannelTest, ListenerReplacesStaleSocketsButNothingElse) {
 }
 
 TEST(LocalTimeTest, CivilFieldsAndTheSignalSafeClock) {
-    const auto check = [](int64_t seconds, int32_t y, int32_t mo, int32_t d, int32_t h, int32_t mi,
-                          int32_t s) {
+    const auto check = [](int64_t seconds, int32_t y, int32_t mo, int32_t d, int32_t h, int32_t mi, int32_t s) {
         const auto f = kd::platform::CivilTimeFromSeconds(seconds);
         EXPECT_EQ(f.year, y);
         EXPECT_EQ(f.month, mo);

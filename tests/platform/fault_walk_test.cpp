@@ -18,15 +18,13 @@ class FrameChain : public ::testing::Test {
 protected:
     void SetUp() override {
         m_page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        m_base = static_cast<std::uint64_t*>(::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE,
-                                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        m_base = static_cast<std::uint64_t*>(
+            ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         ASSERT_NE(m_base, MAP_FAILED);
     }
     void TearDown() override { ::munmap(m_base, 2 * m_page); }
 
-    std::uint64_t Frame(std::size_t index) const {
-        return reinterpret_cast<std::uint64_t>(m_base + index * 4);
-    }
+    std::uint64_t Frame(std::size_t index) const { return reinterpret_cast<std::uint64_t>(m_base + index * 4); }
     void Link(std::size_t index, std::uint64_t savedFrame, std::uint64_t returnAddress) {
         m_base[index * 4] = savedFrame;
         m_base[index * 4 + 1] = returnAddress;
@@ -64,8 +62,7 @@ TEST_F(FrameChain, StopsAfterTheCurrentReturnAddressWhenTheChainTurnsBad) {
     EXPECT_EQ(Walk(Frame(0)), (std::vector<std::uint64_t>{0xAAAA, 0x1111, 0x2222}));
     // A frame pointer that is null or unreadable gives the instruction pointer alone.
     EXPECT_EQ(Walk(0), (std::vector<std::uint64_t>{0xAAAA}));
-    EXPECT_EQ(Walk(reinterpret_cast<std::uint64_t>(m_base) + m_page),
-              (std::vector<std::uint64_t>{0xAAAA}));
+    EXPECT_EQ(Walk(reinterpret_cast<std::uint64_t>(m_base) + m_page), (std::vector<std::uint64_t>{0xAAAA}));
 }
 
 TEST(FaultCodeTest, SignalsMapToTheSystemsCodes) {

@@ -43,9 +43,7 @@ TEST(RegistryFileTest, FindsTheDwordInTheForms) {
         std::string text;
         uint32_t value;
     } cases[] = {
-        {"plain",
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n\"Log Profile\"=dword:00000008\n",
-         8},
+        {"plain", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n\"Log Profile\"=dword:00000008\n", 8},
         {"editor header, CRLF, comments, other keys",
          "Windows Registry Editor Version 5.00\r\n\r\n; "
          "settings\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
@@ -102,10 +100,8 @@ TEST(RegistryFileTest, ReportsWhatIsWrong) {
          RegistryStatus::KeyMissing},
         {"no such value", key + "\"Log\"=dword:1\n", RegistryStatus::ValueMissing},
         {"default value is not the named one", key + "@=dword:1\n", RegistryStatus::ValueMissing},
-        {"value deleted", key + "\"Log Profile\"=dword:1\n\"Log Profile\"=-\n",
-         RegistryStatus::ValueMissing},
-        {"key deleted",
-         key + "\"Log Profile\"=dword:1\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n",
+        {"value deleted", key + "\"Log Profile\"=dword:1\n\"Log Profile\"=-\n", RegistryStatus::ValueMissing},
+        {"key deleted", key + "\"Log Profile\"=dword:1\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n",
          RegistryStatus::ValueMissing},
         {"string", key + "\"Log Profile\"=\"8\"\n", RegistryStatus::WrongType},
         {"binary", key + "\"Log Profile\"=hex:08,00,00,00\n", RegistryStatus::WrongType},
@@ -114,13 +110,10 @@ TEST(RegistryFileTest, ReportsWhatIsWrong) {
         {"no equals sign", key + "\"Log Profile\" dword:8\n", RegistryStatus::Malformed},
         {"nine digits", key + "\"Log Profile\"=dword:000000008\n", RegistryStatus::Malformed},
         {"not hex", key + "\"Log Profile\"=dword:0x8\n", RegistryStatus::Malformed},
-        {"bad hex bytes", key + "\"Other\"=hex:080\n\"Log Profile\"=dword:8\n",
+        {"bad hex bytes", key + "\"Other\"=hex:080\n\"Log Profile\"=dword:8\n", RegistryStatus::Malformed},
+        {"malformed line elsewhere", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\ngarbage\n" + key + "\"Log Profile\"=dword:8\n",
          RegistryStatus::Malformed},
-        {"malformed line elsewhere",
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\ngarbage\n" + key + "\"Log Profile\"=dword:8\n",
-         RegistryStatus::Malformed},
-        {"unclosed section",
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics\n\"Log Profile\"=dword:8\n",
+        {"unclosed section", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics\n\"Log Profile\"=dword:8\n",
          RegistryStatus::Malformed},
         {"odd UTF-16 file", "\xFF\xFE[\0H", RegistryStatus::Malformed},
     };
@@ -135,25 +128,19 @@ TEST(RegistryFileTest, ReportsWhatIsWrong) {
 TEST(RegistryFileTest, ReadsFilesAndRefusesWhatIsNotOne) {
     kdtest::TempDir dir;
     uint32_t value = 0;
-    EXPECT_EQ(ReadRegistryDword(dir / "absent.reg", kKey, u"Log Profile", &value),
-              RegistryStatus::FileMissing);
-    EXPECT_EQ(ReadRegistryDword(dir / "absent/deeper.reg", kKey, u"Log Profile", &value),
-              RegistryStatus::FileMissing);
-    EXPECT_EQ(ReadRegistryDword(dir.path(), kKey, u"Log Profile", &value),
-              RegistryStatus::Unreadable);
+    EXPECT_EQ(ReadRegistryDword(dir / "absent.reg", kKey, u"Log Profile", &value), RegistryStatus::FileMissing);
+    EXPECT_EQ(ReadRegistryDword(dir / "absent/deeper.reg", kKey, u"Log Profile", &value), RegistryStatus::FileMissing);
+    EXPECT_EQ(ReadRegistryDword(dir.path(), kKey, u"Log Profile", &value), RegistryStatus::Unreadable);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(ReadRegistryDword(dir / "fifo", kKey, u"Log Profile", &value),
-              RegistryStatus::Unreadable);
+    EXPECT_EQ(ReadRegistryDword(dir / "fifo", kKey, u"Log Profile", &value), RegistryStatus::Unreadable);
     {
         std::ofstream big(dir / "big.reg");
         big << std::string(kd::platform::kRegistryFileMaxBytes + 1, ';');
     }
-    EXPECT_EQ(ReadRegistryDword(dir / "big.reg", kKey, u"Log Profile", &value),
-              RegistryStatus::Unreadable);
+    EXPECT_EQ(ReadRegistryDword(dir / "big.reg", kKey, u"Log Profile", &value), RegistryStatus::Unreadable);
     std::ofstream(dir / "good.reg")
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n\"Log Profile\"=dword:2a\n";
-    EXPECT_EQ(ReadRegistryDword(dir / "good.reg", kKey, u"Log Profile", &value),
-              RegistryStatus::Ok);
+    EXPECT_EQ(ReadRegistryDword(dir / "good.reg", kKey, u"Log Profile", &value), RegistryStatus::Ok);
     EXPECT_EQ(value, 42u);
 
     {

@@ -18,15 +18,13 @@ class TwoPages : public ::testing::Test {
 protected:
     void SetUp() override {
         m_page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        m_base = static_cast<unsigned char*>(::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE,
-                                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        m_base = static_cast<unsigned char*>(
+            ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         ASSERT_NE(m_base, MAP_FAILED);
         for (std::size_t i = 0; i < m_page; ++i) m_base[i] = static_cast<unsigned char>(i * 7);
     }
     void TearDown() override { ::munmap(m_base, 2 * m_page); }
-    std::uintptr_t At(std::size_t offset) const {
-        return reinterpret_cast<std::uintptr_t>(m_base) + offset;
-    }
+    std::uintptr_t At(std::size_t offset) const { return reinterpret_cast<std::uintptr_t>(m_base) + offset; }
 
     std::size_t m_page = 0;
     unsigned char* m_base = nullptr;
@@ -42,8 +40,7 @@ TEST_F(TwoPages, ReadsMappedMemoryAndRefusesUnmappedMemoryWithoutFaulting) {
         EXPECT_FALSE(read(At(m_page), out.data(), 8));
         EXPECT_FALSE(read(At(m_page - 4), out.data(), 8));
         // Mapped again but unreadable.
-        ASSERT_NE(::mmap(m_base + m_page, m_page, PROT_NONE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0),
+        ASSERT_NE(::mmap(m_base + m_page, m_page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0),
                   MAP_FAILED);
         EXPECT_FALSE(read(At(m_page), out.data(), 8));
     }
@@ -59,8 +56,7 @@ TEST(SafeReadTest, RejectsNullAndWrappingRanges) {
     // Larger than a pipe's buffer: the fallback moves it in pieces.
     std::vector<unsigned char> big(256 * 1024), copy(big.size());
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i ^ (i >> 8));
-    ASSERT_TRUE(
-        SafeReadThroughPipe(reinterpret_cast<std::uintptr_t>(big.data()), copy.data(), big.size()));
+    ASSERT_TRUE(SafeReadThroughPipe(reinterpret_cast<std::uintptr_t>(big.data()), copy.data(), big.size()));
     EXPECT_EQ(copy, big);
 }
 

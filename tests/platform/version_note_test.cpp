@@ -15,8 +15,7 @@ using kd::platform::ReadVersionBlock;
 using kd::platform::VersionBlockValue;
 
 // A minimal 64-bit ELF image: the header, one program header for a note segment, the notes.
-std::vector<std::uint8_t> ElfWithNotes(const std::vector<std::uint8_t>& notes,
-                                       bool inSection = false) {
+std::vector<std::uint8_t> ElfWithNotes(const std::vector<std::uint8_t>& notes, bool inSection = false) {
     constexpr std::size_t kHeaders = sizeof(Elf64_Ehdr) + sizeof(Elf64_Phdr) + sizeof(Elf64_Shdr);
     std::vector<std::uint8_t> image(kHeaders + notes.size());
     Elf64_Ehdr header{};
@@ -61,8 +60,7 @@ std::vector<std::uint8_t> Bytes(const std::string& s) {
     return std::vector<std::uint8_t>(s.begin(), s.end());
 }
 
-std::vector<std::uint8_t> Note(const std::string& name, std::uint32_t type,
-                               const std::string& desc) {
+std::vector<std::uint8_t> Note(const std::string& name, std::uint32_t type, const std::string& desc) {
     std::string out;
     Put32(out, static_cast<std::uint32_t>(name.size() + 1));
     Put32(out, static_cast<std::uint32_t>(desc.size()));
@@ -75,8 +73,7 @@ std::vector<std::uint8_t> Note(const std::string& name, std::uint32_t type,
     return Bytes(out);
 }
 
-std::vector<std::uint8_t> Concat(const std::vector<std::uint8_t>& a,
-                                 const std::vector<std::uint8_t>& b) {
+std::vector<std::uint8_t> Concat(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
     std::string joined(a.begin(), a.end());
     joined.append(b.begin(), b.end());
     return Bytes(joined);
@@ -123,8 +120,7 @@ TEST(VersionNoteTest, DamagedImagesGiveNothing) {
     ASSERT_TRUE(FindVersionBlock(good).has_value());
     // Every truncation of the image.
     for (std::size_t n = 0; n < good.size(); ++n)
-        EXPECT_FALSE(FindVersionBlock(std::span<const std::uint8_t>(good.data(), n)).has_value())
-            << n;
+        EXPECT_FALSE(FindVersionBlock(std::span<const std::uint8_t>(good.data(), n)).has_value()) << n;
     // A content size running past the segment, a huge name size, a segment past the file end.
     auto bad = good;
     const std::size_t notesAt = sizeof(Elf64_Ehdr) + sizeof(Elf64_Phdr) + sizeof(Elf64_Shdr);
@@ -151,8 +147,7 @@ TEST(VersionNoteTest, DamagedImagesGiveNothing) {
 TEST(VersionNoteTest, BlockValuesMatchWholeKeys) {
     EXPECT_EQ(VersionBlockValue(kBlock, "ProductName"), "kdtrace");
     EXPECT_FALSE(VersionBlockValue(kBlock, "File").has_value());
-    EXPECT_FALSE(VersionBlockValue(std::string("FileVersionX=1\0FileVersion\0", 27), "FileVersion")
-                     .has_value());
+    EXPECT_FALSE(VersionBlockValue(std::string("FileVersionX=1\0FileVersion\0", 27), "FileVersion").has_value());
     EXPECT_EQ(VersionBlockValue("FileVersion=", "FileVersion"), "");  // present, but empty
     EXPECT_EQ(VersionBlockValue(std::string("FileVersion=4.1.0.0", 19), "FileVersion"), "4.1.0.0");
 }
@@ -162,12 +157,9 @@ TEST(VersionNoteTest, TheBuiltLibrariesCarryTheirVersions) {
     ASSERT_TRUE(module.has_value());
     EXPECT_EQ(VersionBlockValue(*module, "FileVersion"), "4.0.0.1");
     const std::string dir = KDTRACE_TEST_LIB_DIR;
-    EXPECT_EQ(VersionBlockValue(ReadVersionBlock(dir + "/libkdver_4_0_2_7.so").value_or(""),
-                                "FileVersion"),
-              "4.0.2.7");
+    EXPECT_EQ(VersionBlockValue(ReadVersionBlock(dir + "/libkdver_4_0_2_7.so").value_or(""), "FileVersion"), "4.0.2.7");
     EXPECT_FALSE(ReadVersionBlock(dir + "/libkdver_none.so").has_value());
-    EXPECT_FALSE(VersionBlockValue(ReadVersionBlock(dir + "/libkdver_nofile.so").value_or(""),
-                                   "FileVersion"));
+    EXPECT_FALSE(VersionBlockValue(ReadVersionBlock(dir + "/libkdver_nofile.so").value_or(""), "FileVersion"));
     EXPECT_FALSE(ReadVersionBlock(dir + "/no-such-library.so").has_value());
     EXPECT_FALSE(ReadVersionBlock(dir).has_value());  // a directory
 }

@@ -12,8 +12,7 @@ using kddiag::ParseRecord;
 using kddiag::Record;
 
 std::u16string Column(std::u16string_view name, std::u16string_view value) {
-    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) +
-           u"]]></column>";
+    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) + u"]]></column>";
 }
 
 std::u16string ErrorRecord(std::u16string_view columns) {
@@ -25,9 +24,8 @@ std::u16string ErrorRecord(std::u16string_view columns) {
 
 const std::u16string kExample =
     ErrorRecord(Column(u"ThreadID", u"0x00001A2B") + Column(u"Result", u"0x80004005") +
-                Column(u"Message", u"x ]]> y\nsecond line") + Column(u"Module", u"Core") +
-                Column(u"Class", u"A") + Column(u"Method", u"B") +
-                Column(u"SourceFile", u"/src/a.cpp") + Column(u"SourceLine", u"7") +
+                Column(u"Message", u"x ]]> y\nsecond line") + Column(u"Module", u"Core") + Column(u"Class", u"A") +
+                Column(u"Method", u"B") + Column(u"SourceFile", u"/src/a.cpp") + Column(u"SourceLine", u"7") +
                 Column(u"Severity", u"Error") + Column(u"Extra", u"\u00E9\x1B[31m"));
 
 TEST(KddiagRecordTest, ReadsTheRecordFrame) {
@@ -44,16 +42,14 @@ TEST(KddiagRecordTest, ReadsTheRecordFrame) {
 
     // Through the datagram's bytes, little-endian.
     std::string bytes;
-    for (const char16_t c : kExample)
-        bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    for (const char16_t c : kExample) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
     bytes += 'x';  // an odd last byte is dropped
     EXPECT_EQ(kddiag::DatagramText(bytes.data(), bytes.size()), kExample);
     EXPECT_EQ(kddiag::RecordXml(kExample).substr(0, 26), "<diagInfo><type><![CDATA[e");
     EXPECT_TRUE(kddiag::RecordXml(kExample).ends_with("</columns></diagInfo>"));
 
     // A record of no profile has no header; a record may have no columns.
-    const std::u16string bare =
-        u"\u00FF\u00FE<time><![CDATA[t]]></time><columns></columns></diagInfo>";
+    const std::u16string bare = u"\u00FF\u00FE<time><![CDATA[t]]></time><columns></columns></diagInfo>";
     ASSERT_TRUE(ParseRecord(bare, &r));
     EXPECT_EQ(r.profile, "");
     EXPECT_TRUE(r.columns.empty());
@@ -106,8 +102,7 @@ TEST(KddiagRecordTest, ReadableAndJsonForms) {
     bare.time = "t";
     bare.profile = "ldap";
     bare.columns = {{"Method", "PLCreateInstance"}, {"n", "1"}, {"n", "2"}, {"n#2", "3"}};
-    EXPECT_EQ(FormatReadable(bare, {}),
-              "t  ldap  PLCreateInstance\n    n: 1\n    n: 2\n    n#2: 3\n");
+    EXPECT_EQ(FormatReadable(bare, {}), "t  ldap  PLCreateInstance\n    n: 1\n    n: 2\n    n#2: 3\n");
     EXPECT_EQ(FormatJson(bare, {}),
               "{\"time\":\"t\",\"profile\":\"ldap\",\"pid\":0,\"columns\":{\"Method\":"
               "\"PLCreateInstance\","

@@ -113,9 +113,8 @@ bool ParseRecord(std::u16string_view t, Record* record) {
 }
 
 std::string FormatReadable(const Record& record, const Origin& origin) {
-    static constexpr std::string_view kKnown[] = {"ThreadID",   "Result",     "Message",
-                                                  "Module",     "Class",      "Method",
-                                                  "SourceFile", "SourceLine", "Severity"};
+    static constexpr std::string_view kKnown[] = {"ThreadID", "Result",     "Message",    "Module",  "Class",
+                                                  "Method",   "SourceFile", "SourceLine", "Severity"};
     const auto value = [&](std::string_view name) {
         const std::string* v = record.Find(name);
         return v != nullptr ? *v : std::string();
@@ -135,34 +134,28 @@ std::string FormatReadable(const Record& record, const Origin& origin) {
 
     std::string who;
     if (const std::string* thread = record.Find("ThreadID")) who = "thread " + Printable(*thread);
-    if (origin.pid != 0)
-        who += (who.empty() ? "" : ", ") + std::string("pid ") + std::to_string(origin.pid);
+    if (origin.pid != 0) who += (who.empty() ? "" : ", ") + std::string("pid ") + std::to_string(origin.pid);
     if (!who.empty()) out += "  [" + who + "]";
     out += '\n';
 
-    if (const std::string* message = record.Find("Message"))
-        out += "    " + Printable(*message) + '\n';
+    if (const std::string* message = record.Find("Message")) out += "    " + Printable(*message) + '\n';
     const std::string file = value("SourceFile");
     const std::string line = value("SourceLine");
     if (!file.empty())
-        out += "    at " + Printable(file) +
-               (line.empty() || line == "0" ? "" : ":" + Printable(line)) + '\n';
+        out += "    at " + Printable(file) + (line.empty() || line == "0" ? "" : ":" + Printable(line)) + '\n';
     const std::string severity = value("Severity");
-    if (!severity.empty() && severity != "Error")
-        out += "    severity: " + Printable(severity) + '\n';
+    if (!severity.empty() && severity != "Error") out += "    severity: " + Printable(severity) + '\n';
     for (const Column& c : record.columns) {
         bool known = false;
         for (const std::string_view k : kKnown) known = known || c.name == k;
         if (!known) out += "    " + Printable(c.name) + ": " + Printable(c.value) + '\n';
     }
-    if (origin.truncated)
-        out += "    (the record was longer than the console's buffer and is cut)\n";
+    if (origin.truncated) out += "    (the record was longer than the console's buffer and is cut)\n";
     return out;
 }
 
 std::string FormatJson(const Record& record, const Origin& origin) {
-    std::string out = "{\"time\":" + JsonString(record.time) +
-                      ",\"profile\":" + JsonString(record.profile) +
+    std::string out = "{\"time\":" + JsonString(record.time) + ",\"profile\":" + JsonString(record.profile) +
                       ",\"pid\":" + std::to_string(origin.pid);
     if (origin.truncated) out += ",\"truncated\":true";
     out += ",\"columns\":{";
@@ -181,13 +174,13 @@ std::string FormatJson(const Record& record, const Origin& origin) {
 }
 
 std::string FormatMalformedReadable(const Origin& origin) {
-    return "(not a diagInfo record: " + std::to_string(origin.bytes) + " bytes from pid " +
-           std::to_string(origin.pid) + ")\n";
+    return "(not a diagInfo record: " + std::to_string(origin.bytes) + " bytes from pid " + std::to_string(origin.pid) +
+           ")\n";
 }
 
 std::string FormatMalformedJson(const Origin& origin) {
-    return "{\"malformed\":true,\"bytes\":" + std::to_string(origin.bytes) +
-           ",\"pid\":" + std::to_string(origin.pid) + "}";
+    return "{\"malformed\":true,\"bytes\":" + std::to_string(origin.bytes) + ",\"pid\":" + std::to_string(origin.pid) +
+           "}";
 }
 
 std::string JsonString(std::string_view text) {

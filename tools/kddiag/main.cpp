@@ -64,8 +64,7 @@ bool ParseSeconds(const char* text, double* seconds) {
     char* end = nullptr;
     errno = 0;
     const double s = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != 0 || !std::isfinite(s) || s < 0 || s > 1e9)
-        return false;
+    if (errno != 0 || end == text || *end != 0 || !std::isfinite(s) || s < 0 || s > 1e9) return false;
     *seconds = s;
     return true;
 }
@@ -112,8 +111,7 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--raw" || arg == "--json") {
             const Mode wanted = arg == "--raw" ? Mode::Raw : Mode::Json;
-            if (mode != Mode::Readable && mode != wanted)
-                return UsageError("--raw and --json exclude each other");
+            if (mode != Mode::Readable && mode != wanted) return UsageError("--raw and --json exclude each other");
             mode = wanted;
         } else if (arg == "--count") {
             if (!takeValue() || !ParseCount(value.c_str(), &count))
@@ -193,17 +191,13 @@ int main(int argc, char** argv) {
                 out = kddiag::RecordXml(text) + '\n';
                 break;
             case Mode::Json:
-                out = (parsed ? kddiag::FormatJson(record, origin)
-                              : kddiag::FormatMalformedJson(origin)) +
-                      '\n';
+                out = (parsed ? kddiag::FormatJson(record, origin) : kddiag::FormatMalformedJson(origin)) + '\n';
                 break;
             case Mode::Readable:
-                out = parsed ? kddiag::FormatReadable(record, origin)
-                             : kddiag::FormatMalformedReadable(origin);
+                out = parsed ? kddiag::FormatReadable(record, origin) : kddiag::FormatMalformedReadable(origin);
                 break;
         }
-        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() ||
-            std::fflush(stdout) != 0) {
+        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
             status = 1;  // the reader of our output went away
             break;
         }

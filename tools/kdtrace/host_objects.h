@@ -53,9 +53,12 @@ inline std::u16string Widen(const std::string& text) {
         const unsigned char b = static_cast<unsigned char>(text[i]);
         char32_t c = b;
         int extra = 0;
-        if (b >= 0xF0) c = b & 0x07, extra = 3;
-        else if (b >= 0xE0) c = b & 0x0F, extra = 2;
-        else if (b >= 0xC0) c = b & 0x1F, extra = 1;
+        if (b >= 0xF0)
+            c = b & 0x07, extra = 3;
+        else if (b >= 0xE0)
+            c = b & 0x0F, extra = 2;
+        else if (b >= 0xC0)
+            c = b & 0x1F, extra = 1;
         ++i;
         for (int k = 0; k < extra && i < text.size(); ++k, ++i) c = (c << 6) | (text[i] & 0x3F);
         if (c >= 0x10000) {
@@ -116,7 +119,7 @@ public:
     HRESULT SetModuleInfo(const WCHAR* moduleName, const WCHAR* objectName, const WCHAR* friendlyName,
                           const WCHAR* moduleId, const WCHAR* apiVersion, const WCHAR* dbVersion,
                           const WCHAR* coreApiVersion) override {
-        const WCHAR* values[kFields] = {moduleName, objectName, friendlyName, moduleId,
+        const WCHAR* values[kFields] = {moduleName, objectName, friendlyName,  moduleId,
                                         apiVersion, dbVersion,  coreApiVersion};
         for (int i = 0; i < kFields; ++i) fields[i] = values[i] != nullptr ? values[i] : u"";
         ++setCalls;

@@ -72,9 +72,8 @@ int CommandInfo(kdhost::ModuleApi& api) {
     std::printf("GetImplementedModules: %s\n", HResultText(hr).c_str());
     if (collection != nullptr) {
         auto* list = static_cast<kdhost::ModuleInfoCollection*>(collection);
-        static const char* const kLabels[] = {
-            "module name:", "object name:", "friendly name:",   "module id:",
-            "API version:", "DB version:",  "core API version:"};
+        static const char* const kLabels[] = {"module name:", "object name:", "friendly name:",   "module id:",
+                                              "API version:", "DB version:",  "core API version:"};
         for (std::size_t i = 0; i < list->items.size(); ++i) {
             auto* info = static_cast<kdhost::ModuleInfo*>(list->items[i]);
             std::printf("module %zu\n", i);
@@ -92,13 +91,11 @@ int CommandInfo(kdhost::ModuleApi& api) {
     std::printf("\nGetPLModule(null GUID): %s\n", HResultText(hr).c_str());
     if (hr < 0 || module == nullptr) return 1;
     WCHAR probe[8];
-    std::printf("  before InitModule, GetModuleName: %s\n",
-                HResultText(module->GetModuleName(probe, 8)).c_str());
+    std::printf("  before InitModule, GetModuleName: %s\n", HResultText(module->GetModuleName(probe, 8)).c_str());
     hr = module->InitModule();
     std::printf("InitModule: %s\n", HResultText(hr).c_str());
     GUID id{};
-    if (module->GetModuleID(&id) >= 0)
-        std::printf("  %-18s %s\n", "module id:", GuidText(id).c_str());
+    if (module->GetModuleID(&id) >= 0) std::printf("  %-18s %s\n", "module id:", GuidText(id).c_str());
     PrintString("module name:", module, &IPLModule::GetModuleName);
     PrintString("object name:", module, &IPLModule::GetObjectName);
     PrintString("friendly name:", module, &IPLModule::GetFriendlyName);
@@ -138,8 +135,7 @@ public:
         ++received;
         if (quiet) return S_OK;
         std::lock_guard<std::mutex> guard(g_printLock);
-        std::printf("  listener on %-22s got (%d, %d) on thread %lu\n", m_context.c_str(), first,
-                    second, ThreadId());
+        std::printf("  listener on %-22s got (%d, %d) on thread %lu\n", m_context.c_str(), first, second, ThreadId());
         return S_OK;
     }
     std::atomic<int> received{0};
@@ -175,8 +171,7 @@ IPLTraceModule* OpenTraceModule(kdhost::ModuleApi& api) {
     if (hr >= 0) hr = module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace));
     module->Release();
     if (hr < 0) {
-        std::fprintf(stderr, "kdtrace: the module has no trace services: %s\n",
-                     HResultText(hr).c_str());
+        std::fprintf(stderr, "kdtrace: the module has no trace services: %s\n", HResultText(hr).c_str());
         return nullptr;
     }
     return trace;
@@ -200,10 +195,8 @@ int CommandDemo(kdhost::ModuleApi& api) {
         trace->Release();
         return 1;
     }
-    std::printf("global context: id %u, name \"%s\"\n", ContextId(global),
-                ContextName(global).c_str());
-    std::printf("named context:  id %u, name \"%s\"\n\n", ContextId(named),
-                ContextName(named).c_str());
+    std::printf("global context: id %u, name \"%s\"\n", ContextId(global), ContextName(global).c_str());
+    std::printf("named context:  id %u, name \"%s\"\n\n", ContextId(named), ContextName(named).c_str());
 
     PrintingListener globalListener("the global context"), namedListener("\"demo.printing\"");
     void *globalCookie = nullptr, *namedCookie = nullptr;
@@ -267,8 +260,7 @@ int CommandDemo(kdhost::ModuleApi& api) {
     named->Release();
     trace->Release();
     const bool ok = idsMatch && delivered == kThreads * kMessages && level == 3;
-    std::printf("\n%s\n", ok ? "demo finished: every message reached its listeners"
-                             : "demo finished WITH ERRORS");
+    std::printf("\n%s\n", ok ? "demo finished: every message reached its listeners" : "demo finished WITH ERRORS");
     return ok ? 0 : 1;
 }
 
@@ -278,8 +270,7 @@ bool ParseValue(const std::string& text, LONG& value) {
     errno = 0;
     char* end = nullptr;
     const long long parsed = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || end == nullptr || *end != 0 || parsed < INT32_MIN || parsed > INT32_MAX)
-        return false;
+    if (errno != 0 || end == nullptr || *end != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
     value = static_cast<LONG>(parsed);
     return true;
 }
@@ -297,11 +288,10 @@ int CommandFire(kdhost::ModuleApi& api, const std::string& name, LONG first, LON
     void* cookie = nullptr;
     HRESULT hr = context->AddListener(&listener, &cookie);
     if (Check(hr, "AddListener")) {
-        std::printf("firing (%d, %d) on \"%s\" from thread %lu\n", first, second,
-                    ContextName(context).c_str(), ThreadId());
+        std::printf("firing (%d, %d) on \"%s\" from thread %lu\n", first, second, ContextName(context).c_str(),
+                    ThreadId());
         hr = context->FireMessage(first, second);
-        std::printf("FireMessage: %s, %d listener call(s)\n", HResultText(hr).c_str(),
-                    listener.received.load());
+        std::printf("FireMessage: %s, %d listener call(s)\n", HResultText(hr).c_str(), listener.received.load());
         context->RemoveListener(cookie);
     }
     context->Release();
@@ -352,17 +342,14 @@ int main(int argc, char** argv) {
     }
     const std::string& command = args[0];
     LONG first = 0, second = 0;
-    const bool known = (command == "info" && args.size() == 1) ||
-                       (command == "demo" && args.size() == 1) ||
+    const bool known = (command == "info" && args.size() == 1) || (command == "demo" && args.size() == 1) ||
                        (command == "fire" && args.size() == 4);
     if (!known) {
-        std::fprintf(stderr, "kdtrace: unknown command or wrong arguments: %s\n\n%s",
-                     command.c_str(), kUsage);
+        std::fprintf(stderr, "kdtrace: unknown command or wrong arguments: %s\n\n%s", command.c_str(), kUsage);
         return 2;
     }
     if (command == "fire" && (!ParseValue(args[2], first) || !ParseValue(args[3], second))) {
-        std::fprintf(
-            stderr, "kdtrace: A and B must be 32-bit integers (decimal, or hexadecimal with 0x)\n");
+        std::fprintf(stderr, "kdtrace: A and B must be 32-bit integers (decimal, or hexadecimal with 0x)\n");
         return 2;
     }
     if (modulePath.empty()) modulePath = DefaultModulePath();
