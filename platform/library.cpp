@@ -5,8 +5,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 namespace kd::platform {
+namespace {
+
+// Serialises our own loads with our reads of the loader's records. The loader has its own
+// lock, but it is invisible to thread checkers, and a handle that a second thread's dlopen of
+// the same file returns would otherwise be read without a visible order. Recursive, because a
+// library's start-up code may load another library through us.
+std::recursive_mutex& LoaderLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+}  // namespace
 
 std::string LibraryFileName(std::string_view name) {
     const std::size_t slash = name.rfind('/');
@@ -25,6 +38,7 @@ std::string LibraryFileName(std::string_view name) {
 }
 
 LibraryHandle OpenLibraryFile(const std::string& file, std::string* error, int* systemError) {
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
     errno = 0;
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
@@ -76,6 +90,7 @@ std::string ModulePathOf(const void* address) {
 
 std::string LibraryPath(LibraryHandle library) {
     if (library == nullptr) return {};
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
     struct link_map* map = nullptr;
     if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) return {};
     if (map->l_name[0] == 0) return ModulePathOf(reinterpret_cast<const void*>(map->l_addr));
