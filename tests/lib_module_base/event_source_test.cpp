@@ -43,7 +43,7 @@ public:
 };
 
 // A listener that logs what it hears and counts its references.
-struct Listener : ITestListener {
+struct Listener final : ITestListener {
     std::atomic<int> refs{1};
     std::vector<int>* log = nullptr;
     int tag = 0;

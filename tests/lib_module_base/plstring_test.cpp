@@ -64,7 +64,8 @@ TEST(PLStringTest, CopiesShareUntilWritten) {
     PLString c;
     c = a;
     EXPECT_EQ(c.c_str(), a.c_str());
-    c = c;  // NOLINT: self-assignment does nothing
+    const PLString& alias = c;
+    c = alias;  // self-assignment does nothing
     EXPECT_EQ(c, a);
     PLString moved(std::move(c));
     EXPECT_TRUE(c.IsEmpty());  // NOLINT: moved-from strings are empty
