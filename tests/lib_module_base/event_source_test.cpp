@@ -71,14 +71,13 @@ PLComPtr<Source> NewSource() {
 
 TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
     auto source = NewSource();
+    EXPECT_EQ(source->Fire(0), S_OK);  // no listeners
     std::vector<int> log;
     Listener a, b;
     a.log = b.log = &log;
     a.tag = 1;
     b.tag = 2;
-    void* cookieA = nullptr;
-    void* cookieB = nullptr;
-    void* cookieA2 = nullptr;
+    void *cookieA = nullptr, *cookieB = nullptr, *cookieA2 = nullptr;
     ASSERT_EQ(source->AddListener(IID_ITestListener, &a, &cookieA), S_OK);
     ASSERT_EQ(source->AddListener(IID_ITestListener, &b, &cookieB), S_OK);
     ASSERT_EQ(source->AddListener(IID_ITestListener, &a, &cookieA2), S_OK);  // a second record
@@ -92,25 +91,15 @@ TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
     EXPECT_EQ(log, (std::vector<int>{201, 101}));
     EXPECT_EQ(source->RemoveListener(cookieA2), S_OK);
     EXPECT_EQ(source->RemoveListener(cookieA2), E_FAIL);
-    EXPECT_EQ(source->GetListenerRecords().size(), 1u);
-
     void* unused = nullptr;
     EXPECT_EQ(source->AddListener(IID_IPLEventSource, &a, &unused), E_NOINTERFACE);
     EXPECT_EQ(source->GetListenerRecords().size(), 1u);
-}
 
-TEST(EventSourceTest, StatusIsTheLastQueryAndSilentListenersAreSkipped) {
-    auto source = NewSource();
-    EXPECT_EQ(source->Fire(0), S_OK);  // no listeners
-    std::vector<int> log;
-    Listener ok, mute;
-    ok.log = mute.log = &log;
-    void* cookie = nullptr;
-    source->AddListener(IID_ITestListener, &ok, &cookie);
-    source->AddListener(IID_ITestListener, &mute, &cookie);
-    mute.answers = false;  // no longer answers after registering
+    // The status is the last query's; an object that stopped answering is skipped.
+    b.answers = false;
+    log.clear();
     EXPECT_EQ(source->Fire(3), E_NOINTERFACE);
-    EXPECT_EQ(log, (std::vector<int>{3}));
+    EXPECT_TRUE(log.empty());
 }
 
 TEST(EventSourceTest, ListenersMayChangeTheListWhileBeingCalled) {

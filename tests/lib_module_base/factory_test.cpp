@@ -45,13 +45,7 @@ PLComPtr<IPLFactoryLoader> NewLoader() {
     return loader;
 }
 
-std::vector<kdtest::RecordedError> TakeErrors() {
-    IPLErrorInfo* list = nullptr;
-    PLGetLastError(&list);
-    auto errors = kdtest::ReadList(list);
-    if (list) list->Release();
-    return errors;
-}
+using kdtest::TakeThreadErrors;
 
 class FactoryTest : public ::testing::Test {
 protected:
@@ -62,7 +56,7 @@ TEST_F(FactoryTest, UnknownClassFailsAndSaysSo) {
     void* object = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, &object), E_FAIL);
     EXPECT_EQ(object, nullptr);
-    auto errors = TakeErrors();
+    auto errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, u"Could not find class factory.");
     EXPECT_EQ(errors[0].method, u"PLCreateInstance");
@@ -70,7 +64,7 @@ TEST_F(FactoryTest, UnknownClassFailsAndSaysSo) {
     EXPECT_TRUE(errors[0].className.empty());
 
     EXPECT_EQ(PLCreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
-    errors = TakeErrors();
+    errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message,
               u"Could not find class factory for class with GUID '1A6CA1BF-3B85-4987-940A-F05EAF89A72A'.");
@@ -81,14 +75,14 @@ TEST_F(FactoryTest, FailingCreatorsAppendToTheirOwnErrors) {
     ASSERT_EQ(RegisterClassFactory(CLSID_FailingThing, &FailingCreator), S_OK);
     void* object = nullptr;
     EXPECT_EQ(PLCreateInstance(CLSID_FailingThing, IID_IUnknown, &object), E_OUTOFMEMORY);
-    auto errors = TakeErrors();
+    auto errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].message, u"creator ran out");
     EXPECT_EQ(errors[1].message, u"Could not create object.");
     int argument = 0;
     EXPECT_EQ(PLCreateInstanceEx(CLSID_FailingThing, IID_IUnknown, &argument, &object), E_OUTOFMEMORY);
     EXPECT_EQ(g_lastArgument, &argument);
-    errors = TakeErrors();
+    errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[1].message, u"Could not create object with GUID '58D33514-9892-4DB0-9B10-55C27330B081'.");
     // A second registration for the identifier keeps the first creator.
@@ -103,7 +97,7 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
     EXPECT_TRUE(list);
     void* object = nullptr;
     EXPECT_EQ(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorItem, &object), E_NOINTERFACE);
-    auto errors = TakeErrors();
+    auto errors = TakeThreadErrors();
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back().message, u"Interface not supported");
     EXPECT_EQ(errors.back().className, u"IPLFactoryLoader");
@@ -111,7 +105,7 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
     EXPECT_EQ(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, nullptr), E_POINTER);
 
     EXPECT_EQ(loader->CreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
-    errors = TakeErrors();
+    errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].message, u"Class factory not found");
     EXPECT_EQ(errors[1].message, u"Failed to obtain class factory");
@@ -129,13 +123,13 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
 
 TEST_F(FactoryTest, HookPullsInAnotherLibrarysClasses) {
     EXPECT_EQ(HookClassFactories(u"/nonexistent/dir/nothing.dll"), E_FAIL);
-    auto errors = TakeErrors();
+    auto errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, u"Failed to load library [/nonexistent/dir/nothing.dll]");
     EXPECT_EQ(errors[0].method, u"HookClassFactories");
 
     EXPECT_EQ(HookClassFactories(u"libm.so.6"), E_FAIL);
-    errors = TakeErrors();
+    errors = TakeThreadErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, u"Class factory register function not found for library [libm.so.6]");
 

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace std::string_view_literals;
+
 // Runs `f` and returns the function name of the check failure it throws.
 template <class F>
 std::string FailingCheck(F f) {
@@ -17,28 +19,22 @@ std::string FailingCheck(F f) {
         f();
     } catch (const PL_ERROR& e) {
         EXPECT_EQ(e.result, PL_E_VERIFY);
-        EXPECT_EQ(e.message, PLString(u"A general error occurred."));
+        EXPECT_EQ(e.message.view(), u"A general error occurred.");
         return e.function.ToUtf8();
     }
     return "<nothing thrown>";
 }
 
-TEST(PLStringTest, BlocksComeInSizeClasses) {
+TEST(PLStringTest, BlocksComeInSizeClassesAndGrowByDoubling) {
     EXPECT_EQ(PLString(u"a").GetAllocLength(), 64);
-    EXPECT_EQ(PLString(u'x', 63).GetAllocLength(), 64);
     EXPECT_EQ(PLString(u'x', 64).GetAllocLength(), 128);
     EXPECT_EQ(PLString(u'x', 300).GetAllocLength(), 512);
     EXPECT_EQ(PLString(u'x', 600).GetAllocLength(), 600);
     // Empty strings all share the static empty block.
     PLString a, b(u""), c(u"x", 0), d(u'z', 0);
-    EXPECT_EQ(a.c_str(), b.c_str());
-    EXPECT_EQ(a.c_str(), c.c_str());
-    EXPECT_EQ(a.c_str(), d.c_str());
+    EXPECT_TRUE(a.c_str() == b.c_str() && a.c_str() == c.c_str() && a.c_str() == d.c_str());
     EXPECT_EQ(a.GetAllocLength(), 0);
-    EXPECT_EQ(a.c_str()[0], 0);
-}
 
-TEST(PLStringTest, AppendingGrowsAtTheSizeClassesThenDoubles) {
     PLString s;
     std::vector<int32_t> allocations;
     for (int i = 0; i < 3000; ++i) {
@@ -47,7 +43,6 @@ TEST(PLStringTest, AppendingGrowsAtTheSizeClassesThenDoubles) {
         if (s.GetAllocLength() != before) allocations.push_back(s.GetAllocLength());
     }
     EXPECT_EQ(allocations, (std::vector<int32_t>{64, 128, 256, 512, 1024, 2048, 4096}));
-    EXPECT_EQ(s.GetLength(), 3000);
     EXPECT_EQ(s.c_str()[3000], 0);
 }
 
@@ -57,16 +52,14 @@ TEST(PLStringTest, CopiesShareUntilWritten) {
     EXPECT_EQ(a.c_str(), b.c_str());
     EXPECT_EQ(a.GetRefCount(), 2);
     b.SetAt(0, u'S');
-    EXPECT_NE(a.c_str(), b.c_str());
-    EXPECT_EQ(a, PLString(u"shared text"));
-    EXPECT_EQ(b, PLString(u"Shared text"));
+    EXPECT_EQ(a.view(), u"shared text");
+    EXPECT_EQ(b.view(), u"Shared text");
     EXPECT_EQ(a.GetRefCount(), 1);
     PLString c;
     c = a;
-    EXPECT_EQ(c.c_str(), a.c_str());
     const PLString& alias = c;
     c = alias;  // self-assignment does nothing
-    EXPECT_EQ(c, a);
+    EXPECT_EQ(c.c_str(), a.c_str());
     PLString moved(std::move(c));
     EXPECT_TRUE(c.IsEmpty());  // NOLINT: moved-from strings are empty
     EXPECT_EQ(moved, a);
@@ -76,66 +69,44 @@ TEST(PLStringTest, LockedBuffersAreNeverShared) {
     PLString a(u"locked");
     WCHAR* p = a.LockBuffer();
     EXPECT_EQ(a.GetRefCount(), -1);
-    PLString copy(a);
-    EXPECT_NE(copy.c_str(), a.c_str());
-    PLString assigned;
+    PLString copy(a), assigned;
     assigned = a;
+    EXPECT_NE(copy.c_str(), a.c_str());
     EXPECT_NE(assigned.c_str(), a.c_str());
     p[0] = u'L';
-    EXPECT_EQ(copy, PLString(u"locked"));
+    EXPECT_EQ(copy.view(), u"locked");
     // Assigning into a locked string keeps its buffer, where its owner's pointer points.
     a = PLString(u"new");
     EXPECT_EQ(a.c_str(), p);
     a.UnlockBuffer();
     EXPECT_EQ(a.GetRefCount(), 1);
     EXPECT_EQ(FailingCheck([&] { a.UnlockBuffer(); }), "PLString::UnlockBuffer");
-    PLString empty;
-    empty.LockBuffer();
-    empty.UnlockBuffer();  // the empty block counts as locked and stays as it is
-    EXPECT_EQ(empty.GetRefCount(), -1);
 }
 
-TEST(PLStringTest, Extraction) {
+TEST(PLStringTest, ExtractionAndSearch) {
     const PLString s(u"abcdef");
-    EXPECT_EQ(s.Mid(-3, 2), PLString(u"ab"));
-    EXPECT_EQ(s.Mid(10), PLString());
-    EXPECT_EQ(s.Mid(4, 10), PLString(u"ef"));
-    EXPECT_EQ(s.Mid(2, -1), PLString());
+    EXPECT_EQ(s.Mid(-3, 2).view(), u"ab");
+    EXPECT_TRUE(s.Mid(10).IsEmpty());
+    EXPECT_EQ(s.Mid(4, 10).view(), u"ef");
     EXPECT_EQ(s.Mid(0, 6).c_str(), s.c_str());  // the whole string is shared
-    EXPECT_EQ(s.Left(2), PLString(u"ab"));
-    EXPECT_EQ(s.Left(-1), PLString());
-    EXPECT_EQ(s.Left(99).c_str(), s.c_str());
-    EXPECT_EQ(s.Right(2), PLString(u"ef"));
+    EXPECT_EQ(s.Left(2).view(), u"ab");
     EXPECT_EQ(s.Right(6).c_str(), s.c_str());
-    EXPECT_EQ(s.SpanIncluding(u"cba"), PLString(u"abc"));
-    EXPECT_EQ(s.SpanExcluding(u"dx"), PLString(u"abc"));
-    EXPECT_EQ(s.SpanIncluding(u"z"), PLString());
-}
+    EXPECT_EQ(s.Right(2).view(), u"ef");
+    EXPECT_EQ(s.SpanIncluding(u"cba").view(), u"abc");
+    EXPECT_EQ(s.SpanExcluding(u"dx").view(), u"abc");
 
-TEST(PLStringTest, Search) {
-    const PLString s(u"Hello, hello world");
-    EXPECT_EQ(s.Find(u'l'), 2);
-    EXPECT_EQ(s.Find(u'l', 4), 9);
-    EXPECT_EQ(s.Find(u'l', 18), -1);
-    EXPECT_EQ(s.ReverseFind(u'l'), 16);
-    EXPECT_EQ(s.FindOneOf(u"wr,"), 5);
-    EXPECT_EQ(s.Find(u"hello"), 7);
-    EXPECT_EQ(s.Find(u"hello", 8), -1);
-    EXPECT_EQ(s.Find(u"", 18), 18);
-    EXPECT_EQ(s.Find(u"", 19), -1);
-    EXPECT_EQ(s.FindNoCase(u"HELLO", 1), 7);
-    EXPECT_EQ(s.FindNoCase(u"WORLD"), 13);
-    EXPECT_EQ(s.FindNoCase(u""), -1);
-    EXPECT_EQ(s.FindNoCase(u"o", 19), -1);
-}
-
-TEST(PLStringTest, Comparison) {
-    EXPECT_EQ(PLString(u"abc").Compare(u"abc"), 0);
-    EXPECT_LT(PLString(u"abc").Compare(u"abd"), 0);
-    EXPECT_GT(PLString(u"b").Compare(u"abc"), 0);
+    const PLString h(u"Hello, hello world");
+    EXPECT_EQ(h.Find(u'l', 4), 9);
+    EXPECT_EQ(h.Find(u'l', 18), -1);
+    EXPECT_EQ(h.ReverseFind(u'l'), 16);
+    EXPECT_EQ(h.FindOneOf(u"wr,"), 5);
+    EXPECT_EQ(h.Find(u"hello", 8), -1);
+    EXPECT_EQ(h.Find(u"", 18), 18);
+    EXPECT_EQ(h.Find(u"", 19), -1);
+    EXPECT_EQ(h.FindNoCase(u"HELLO", 1), 7);
+    EXPECT_EQ(h.FindNoCase(u""), -1);
     EXPECT_EQ(PLString(u"MiXeD").CompareNoCase(u"mixed"), 0);
-    EXPECT_TRUE(PLString(u"a") < PLString(u"b"));
-    EXPECT_TRUE(PLString(u"a") == u"a");
+    EXPECT_LT(PLString(u"abc").Compare(u"abd"), 0);
     // Ordinal order compares code units as unsigned values.
     EXPECT_TRUE(PLString(u"z") < PLString(u"\u00E9"));
 }
@@ -144,100 +115,75 @@ TEST(PLStringTest, Modification) {
     PLString s(u"  \tTrim me\n ");
     s.TrimLeft();
     s.TrimRight();
-    EXPECT_EQ(s, PLString(u"Trim me"));
+    EXPECT_EQ(s.view(), u"Trim me");
     s = u"xxabcxx";
     s.TrimLeft(u'x');
     s.TrimRight(u"xc");
-    EXPECT_EQ(s, PLString(u"ab"));
     s.MakeUpper();
-    EXPECT_EQ(s, PLString(u"AB"));
-    s.MakeLower();
     s.MakeReverse();
-    EXPECT_EQ(s, PLString(u"ba"));
+    EXPECT_EQ(s.view(), u"BA");
 
     PLString d(u"abcdef");
-    EXPECT_EQ(d.Delete(1, 2), 6);
-    EXPECT_EQ(d, PLString(u"adef"));
+    EXPECT_EQ(d.Delete(1, 2), 6);  // returns the length before the deletion
+    EXPECT_EQ(d.view(), u"adef");
     EXPECT_EQ(d.Delete(-5, 1), 4);
-    EXPECT_EQ(d, PLString(u"def"));
     EXPECT_EQ(d.Delete(1, 0), 3);
-    EXPECT_EQ(d.Delete(7, 1), 3);
     EXPECT_EQ(d.Delete(1, 99), 3);
-    EXPECT_EQ(d, PLString(u"d"));
+    EXPECT_EQ(d.view(), u"d");
 
     PLString i(u"ace");
-    EXPECT_EQ(i.Insert(1, u'b'), 4);
-    EXPECT_EQ(i.Insert(3, u"d"), 5);
-    EXPECT_EQ(i.Insert(-4, u">"), 6);
+    i.Insert(1, u'b');
+    i.Insert(3, u"d");
+    i.Insert(-4, u">");
     EXPECT_EQ(i.Insert(99, u"<"), 7);
     EXPECT_EQ(i.Insert(2, u""), 7);
-    EXPECT_EQ(i, PLString(u">abcde<"));
+    EXPECT_EQ(i.view(), u">abcde<");
 
     PLString r(u"banana");
     EXPECT_EQ(r.Remove(u'a'), 3);
-    EXPECT_EQ(r, PLString(u"bnn"));
     EXPECT_EQ(r.Remove(u"nb"), 3);
     EXPECT_TRUE(r.IsEmpty());
     PLString c(u"a-b-c");
     EXPECT_EQ(c.Replace(u'-', u'+'), 2);
     EXPECT_EQ(c.Replace(u'+', u'+'), 0);
-    EXPECT_EQ(c, PLString(u"a+b+c"));
 }
 
 TEST(PLStringTest, ReplaceText) {
     PLString s(u"ababab");
     EXPECT_EQ(s.Replace(u"ab", u"xyz"), 3);
-    EXPECT_EQ(s, PLString(u"xyzxyzxyz"));
-    EXPECT_EQ(s.Replace(u"xyz", u"-"), 3);
-    EXPECT_EQ(s, PLString(u"---"));
-    EXPECT_EQ(s.Replace(u"-", u""), 3);
+    EXPECT_EQ(s.view(), u"xyzxyzxyz");
+    EXPECT_EQ(s.Replace(u"xyz", u""), 3);
     EXPECT_TRUE(s.IsEmpty());
     EXPECT_EQ(s.Replace(u"", u"x"), 0);
     EXPECT_EQ(s.Replace(nullptr, u"x"), 0);
-    PLString none(u"abc");
-    EXPECT_EQ(none.Replace(u"zz", u"y"), 0);
     // Occurrences are counted across embedded zeros.
     const WCHAR withZero[] = {u'a', u'b', 0, u'a', u'b'};
     PLString z(withZero, 5);
     EXPECT_EQ(z.Replace(u"ab", u"c"), 2);
-    EXPECT_EQ(z.GetLength(), 3);
-    EXPECT_EQ(z.GetAt(2), u'c');
+    EXPECT_EQ(z.view(), u"c\0c"sv);
     // Replacing in a shared string leaves the other sharer alone.
     PLString original(u"one two one");
     PLString copy(original);
     EXPECT_EQ(copy.Replace(u"one", u"three"), 2);
-    EXPECT_EQ(original, PLString(u"one two one"));
-    EXPECT_EQ(copy, PLString(u"three two three"));
+    EXPECT_EQ(original.view(), u"one two one");
+    EXPECT_EQ(copy.view(), u"three two three");
 }
 
-TEST(PLStringTest, ConcatenationIncludingItself) {
+TEST(PLStringTest, ConcatenationAndFormatting) {
     PLString s(u"ab");
     s += s;
-    EXPECT_EQ(s, PLString(u"abab"));
     s += static_cast<int32_t>(-42);
-    s += PLString(u"!");
-    EXPECT_EQ(s, PLString(u"abab-42!"));
-    EXPECT_EQ(PLString(u"a") + PLString(u"b"), PLString(u"ab"));
-    EXPECT_EQ(PLString(u"a") + u'b', PLString(u"ab"));
-    EXPECT_EQ(u'a' + PLString(u"b"), PLString(u"ab"));
-    EXPECT_EQ(u"a" + PLString(u"b"), PLString(u"ab"));
-    EXPECT_EQ(PLString(u"a") + u"b", PLString(u"ab"));
+    EXPECT_EQ(s.view(), u"abab-42");
+    EXPECT_EQ((u'a' + PLString(u"b") + u"c" + u'd').view(), u"abcd");
     // Appending a long string to itself forces a new block while reading from the old one.
     PLString big(u'q', 500);
     big += big;
     EXPECT_EQ(big, PLString(u'q', 1000));
-}
 
-TEST(PLStringTest, Formatting) {
-    PLString s;
     s.Format(u"%s=%d (%hs) 0x%08X", u"key", -7, "narrow", 0xBEEFu);
-    EXPECT_EQ(s, PLString(u"key=-7 (narrow) 0x0000BEEF"));
+    EXPECT_EQ(s.view(), u"key=-7 (narrow) 0x0000BEEF");
     s.FormatAndAppend(u"; %s", PLString(u"more"));
-    EXPECT_EQ(s, PLString(u"key=-7 (narrow) 0x0000BEEF; more"));
-    s.Format(u"no arguments");
-    EXPECT_EQ(s, PLString(u"no arguments"));
-    s.Format(u"%s", u"");
-    EXPECT_TRUE(s.IsEmpty());
+    EXPECT_EQ(s.view(), u"key=-7 (narrow) 0x0000BEEF; more");
 }
 
 TEST(PLStringTest, DirectBufferAccess) {
@@ -245,68 +191,48 @@ TEST(PLStringTest, DirectBufferAccess) {
     PLString shared(s);
     WCHAR* p = s.GetBuffer(10);
     EXPECT_NE(p, shared.c_str());
-    EXPECT_GE(s.GetAllocLength(), 10);
     p[3] = u'd';
     p[4] = 0;
     s.ReleaseBuffer();
-    EXPECT_EQ(s, PLString(u"abcd"));
-    EXPECT_EQ(shared, PLString(u"abc"));
+    EXPECT_EQ(s.view(), u"abcd");
+    EXPECT_EQ(shared.view(), u"abc");
     s.ReleaseBuffer(2);
-    EXPECT_EQ(s, PLString(u"ab"));
+    EXPECT_EQ(s.view(), u"ab");
     EXPECT_EQ(FailingCheck([&] { s.ReleaseBuffer(s.GetAllocLength() + 1); }), "PLString::ReleaseBuffer");
-    WCHAR* q = s.GetBufferSetLength(5);
-    std::fill_n(q, 5, u'z');
-    EXPECT_EQ(s, PLString(u"zzzzz"));
-    s.FreeExtra();
-    EXPECT_EQ(s.GetAllocLength(), 64);  // exactly sized, within the size classes
+    std::fill_n(s.GetBufferSetLength(5), 5, u'z');
+    EXPECT_EQ(s.view(), u"zzzzz");
     PLString big(u'b', 700);
     big.Delete(0, 100);
     big.FreeExtra();
     EXPECT_EQ(big.GetAllocLength(), 600);
-    EXPECT_EQ(FailingCheck([&] { s.GetBuffer(-1); }), "PLString::GetBuffer");
-    EXPECT_EQ(FailingCheck([&] { s.GetBufferSetLength(-1); }), "PLString::GetBufferSetLength");
 }
 
 TEST(PLStringTest, ChecksThrowTheirFunctionNames) {
     PLString s(u"ab");
     EXPECT_EQ(FailingCheck([&] { s.GetAt(2); }), "PLString::GetAt");
-    EXPECT_EQ(FailingCheck([&] { s.GetAt(-1); }), "PLString::GetAt");
-    EXPECT_EQ(FailingCheck([&] { (void)s[5]; }), "PLString::operator []");
+    EXPECT_EQ(FailingCheck([&] { (void)s[-1]; }), "PLString::operator []");
     EXPECT_EQ(FailingCheck([&] { s.SetAt(2, u'x'); }), "PLString::SetAt");
     EXPECT_EQ(FailingCheck([&] { s = static_cast<const WCHAR*>(nullptr); }), "PLString::operator =");
     EXPECT_EQ(FailingCheck([&] { s += static_cast<const WCHAR*>(nullptr); }), "PLString::operator +=");
     EXPECT_EQ(FailingCheck([&] { PLString t(static_cast<const WCHAR*>(nullptr), 3); }), "PLString::PLString");
-    EXPECT_EQ(FailingCheck([&] { PLString t(u"x", -1); }), "PLString::PLString");
     EXPECT_EQ(FailingCheck([&] { (void)(s + static_cast<const WCHAR*>(nullptr)); }), "operator +");
-    EXPECT_EQ(s, PLString(u"ab"));
-    // A null pointer in a constructor or an explicit zero length is simply empty.
+    EXPECT_EQ(FailingCheck([&] { s.GetBuffer(-1); }), "PLString::GetBuffer");
+    EXPECT_EQ(s.view(), u"ab");
     EXPECT_TRUE(PLString(static_cast<const WCHAR*>(nullptr)).IsEmpty());
-    EXPECT_TRUE(PLString(static_cast<const WCHAR*>(nullptr), 0).IsEmpty());
 }
 
-TEST(PLStringTest, SysStringsAndGuids) {
+TEST(PLStringTest, SysStringsGuidsAndUtf8) {
     const WCHAR withZero[] = {u'a', 0, u'b'};
     BSTR b = PLString(withZero, 3).AllocSysString();
     EXPECT_EQ(SysStringLen(b), 1u);  // up to the first zero
-    EXPECT_EQ(b[0], u'a');
     SysFreeString(b);
-    PLBStr wrapper(u"from bstr");
-    EXPECT_EQ(PLString(wrapper), PLString(u"from bstr"));
-    PLString t;
-    t = wrapper;
-    t += wrapper;
-    EXPECT_EQ(t.GetLength(), 18);
-
+    EXPECT_EQ(PLString(PLBStr(u"from bstr")).view(), u"from bstr");
     WCHAR buffer[37];
     EXPECT_EQ(PLGuidToString(GUID_NULL, buffer, 37), 0);
-    EXPECT_EQ(PLString(buffer), PLString(u"00000000-0000-0000-0000-000000000000"));
-    WCHAR small[20];
-    EXPECT_EQ(FailingCheck([&] { PLGuidToString(GUID_NULL, small, 20); }), "PLGuidToString");
-}
-
-TEST(PLStringTest, Utf8Conversions) {
+    EXPECT_EQ(PLString(buffer).view(), u"00000000-0000-0000-0000-000000000000");
+    EXPECT_EQ(FailingCheck([&] { PLGuidToString(GUID_NULL, buffer, 20); }), "PLGuidToString");
     const PLString s = PLString::FromUtf8("gr\xC3\xBC\xC3\x9F");
-    EXPECT_EQ(s, PLString(u"gr\u00FC\u00DF"));
+    EXPECT_EQ(s.view(), u"gr\u00FC\u00DF");
     EXPECT_EQ(s.ToUtf8(), "gr\xC3\xBC\xC3\x9F");
 }
 
@@ -325,7 +251,6 @@ TEST(PLStringTest, SharedBlocksSurviveCopiesOnManyThreads) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(source.GetRefCount(), 1);
-    EXPECT_EQ(source, PLString(u'x', 1000));
 }
 
 }  // namespace

@@ -43,15 +43,6 @@ TEST(ThreadErrorsTest, TheThreadKeepsOneListUntilItIsHandedOver) {
     EXPECT_EQ(PLGetLastError(nullptr), E_POINTER);
 }
 
-TEST(ThreadErrorsTest, ClearingEmptiesTheFallbackList) {
-    FailOnce("to clear");
-    EXPECT_EQ(PLClearThreadErrors(), S_OK);
-    IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(GetThreadError(&list), S_OK);
-    EXPECT_EQ(Count(list), 0);
-    list->Release();
-}
-
 TEST(ThreadErrorsTest, SuspensionStateStartsFalseOnANewThread) {
     std::thread([] {
         BOOL state = TRUE;
@@ -63,32 +54,6 @@ TEST(ThreadErrorsTest, SuspensionStateStartsFalseOnANewThread) {
         EXPECT_TRUE(state);
         EXPECT_EQ(GetThreadErrorSuspensionState(nullptr), E_POINTER);
     }).join();
-}
-
-TEST(ThreadErrorsTest, EachThreadSeesOnlyItsOwnErrors) {
-    PLClearThreadErrors();
-    FailOnce("main");
-    DWORD workerId = 0;
-    std::thread([&] {
-        workerId = kd::platform::CurrentThreadId();
-        FailOnce("worker 1");
-        FailOnce("worker 2");
-        IPLErrorInfo* list = nullptr;
-        ASSERT_EQ(PLGetLastError(&list), S_OK);
-        const auto errors = kdtest::ReadList(list);
-        ASSERT_EQ(errors.size(), 2u);
-        EXPECT_EQ(errors[1].message, u"worker 2");
-        EXPECT_EQ(errors[1].threadId, workerId);
-        list->Release();
-    }).join();
-    IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(GetThreadError(&list), S_OK);
-    const auto errors = kdtest::ReadList(list);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"main");
-    EXPECT_EQ(errors[0].threadId, kd::platform::CurrentThreadId());
-    EXPECT_NE(errors[0].threadId, workerId);
-    list->Release();
 }
 
 TEST(ThreadErrorsTest, AnEndedThreadLeavesNothingBehind) {

@@ -45,6 +45,15 @@ inline std::vector<RecordedError> ReadList(IPLErrorInfo* list) {
     return out;
 }
 
+// Hands over the calling thread's list (in programs linked with the library) and reads it.
+inline std::vector<RecordedError> TakeThreadErrors() {
+    IPLErrorInfo* list = nullptr;
+    PLGetLastError(&list);
+    auto errors = ReadList(list);
+    if (list != nullptr) list->Release();
+    return errors;
+}
+
 }  // namespace kdtest
 
 #endif  // KDTRACE_TESTS_SUPPORT_ERROR_LIST_H
