@@ -11,6 +11,7 @@
 #include "lib_module_base/PLDiagnosticsRecord.h"
 #include "platform/debug_output.h"
 #include "platform/local_time.h"
+#include "platform/number_text.h"
 #include "platform/registry_file.h"
 #include "platform/thread.h"
 
@@ -67,22 +68,15 @@ const WCHAR* OrEmpty(const WCHAR* s) noexcept {
 
 // "0x%08X" into a narrow buffer of at least 11 bytes.
 std::size_t HexText(uint32_t value, char* out) noexcept {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     out[0] = '0';
     out[1] = 'x';
-    for (int i = 0; i < 8; ++i) out[2 + i] = kDigits[(value >> (28 - 4 * i)) & 0xF];
+    kd::platform::HexDigits(value, 8, out + 2);
     out[10] = 0;
     return 10;
 }
 
 std::size_t DecimalText(uint32_t value, char* out) noexcept {
-    char digits[11];
-    std::size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+    const std::size_t n = kd::platform::DecimalDigits(value, out);
     out[n] = 0;
     return n;
 }

@@ -1,6 +1,8 @@
 // The diagInfo record: the exact text a diagnostics console reads.
 #include "lib_module_base/PLDiagnosticsRecord.h"
 
+#include "platform/number_text.h"
+
 #include <cstdint>
 
 namespace {
@@ -100,18 +102,14 @@ std::size_t WriteText(char16_t* out, const PLDiagText& t, std::size_t limit) noe
 
 // Decimal text of a value with at least `minDigits` digits.
 std::size_t IntText(int64_t value, std::size_t minDigits, char16_t* out) noexcept {
-    char16_t digits[24];
-    std::size_t n = 0;
     const bool negative = value < 0;
-    uint64_t v = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-        digits[n++] = static_cast<char16_t>(u'0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    while (n < minDigits) digits[n++] = u'0';
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char16_t digits[20];
+    const std::size_t n = kd::platform::DecimalDigits(magnitude, digits);
     std::size_t pos = 0;
     if (negative) out[pos++] = u'-';
-    while (n > 0) out[pos++] = digits[--n];
+    for (std::size_t pad = n; pad < minDigits; ++pad) out[pos++] = u'0';
+    for (std::size_t i = 0; i < n; ++i) out[pos++] = digits[i];
     return pos;
 }
 

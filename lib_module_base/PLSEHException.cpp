@@ -15,6 +15,7 @@
 #include "inc_module_base/PLString.h"
 #include "platform/fault.h"
 #include "platform/library.h"
+#include "platform/number_text.h"
 #include "platform/thread.h"
 
 namespace {
@@ -261,11 +262,7 @@ std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std
         // Whole addresses only: a cut one would read as a different address.
         if (used + 20 > size) break;
         char address[20] = "0x";
-        uint64_t value = frames[i];
-        for (int d = 17; d >= 2; --d) {
-            address[d] = "0123456789ABCDEF"[value & 0xF];
-            value >>= 4;
-        }
+        kd::platform::HexDigits(frames[i], 16, address + 2);
         address[18] = '~';
         address[19] = 0;
         put(address);

@@ -1,5 +1,7 @@
 #include "platform/crash_report.h"
 
+#include "platform/number_text.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -66,24 +68,18 @@ public:
     }
     Writer& Hex(std::uint64_t value, int digits) noexcept {
         char text[17];
-        for (int i = digits - 1; i >= 0; --i) {
-            text[i] = "0123456789ABCDEF"[value & 0xF];
-            value >>= 4;
-        }
+        HexDigits(value, digits, text);
         text[digits] = 0;
         Text("0x");
         return Text(text);
     }
     Writer& Decimal(std::int64_t value) noexcept {
-        char text[24];
-        int n = 0;
-        std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-        do {
-            text[n++] = static_cast<char>('0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
+        char text[20];
+        const std::uint64_t magnitude =
+            value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+        const std::size_t n = DecimalDigits(magnitude, text);
         if (value < 0) Char('-');
-        while (n > 0) Char(text[--n]);
+        for (std::size_t i = 0; i < n; ++i) Char(text[i]);
         return *this;
     }
     void Raw(const char* data, std::size_t size) noexcept {
@@ -123,16 +119,9 @@ void Append(char* out, std::size_t size, std::size_t& used, const char* text) no
 }
 
 void AppendDecimal(char* out, std::size_t size, std::size_t& used, std::uint64_t value) noexcept {
-    char text[24];
-    int n = 0;
-    do {
-        text[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    char reversed[24];
-    for (int i = 0; i < n; ++i) reversed[i] = text[n - 1 - i];
-    reversed[n] = 0;
-    Append(out, size, used, reversed);
+    char text[21];
+    text[DecimalDigits(value, text)] = 0;
+    Append(out, size, used, text);
 }
 
 int OpenReportFile(char* path, std::size_t pathSize) noexcept {

@@ -1,5 +1,7 @@
 #include "platform/diag_channel.h"
 
+#include "platform/number_text.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -32,14 +34,7 @@ bool Append(char* buffer, std::size_t size, std::size_t* pos, const char* text) 
 
 // Decimal text of `value` into `out` (at least 11 bytes).
 void UnsignedText(uint32_t value, char* out) noexcept {
-    char digits[11];
-    std::size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-    out[n] = 0;
+    out[DecimalDigits(value, out)] = 0;
 }
 
 // The path for a given effective uid, into the buffer; 0 when it does not fit.

@@ -368,6 +368,13 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             Placeholder(out, directive.conv, "missing");
             continue;
         }
+        // Formats the next argument with `format`, or prints the missing placeholder.
+        const auto withArgument = [&](auto format) {
+            if (const FormatArg* a = take())
+                format(out, directive, *a);
+            else
+                Placeholder(out, directive.conv, "missing");
+        };
         switch (directive.conv) {
             case u'd':
             case u'i':
@@ -375,11 +382,7 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             case u'x':
             case u'X':
             case u'o': {
-                const FormatArg* a = take();
-                if (a == nullptr)
-                    Placeholder(out, directive.conv, "missing");
-                else
-                    FormatInteger(out, directive, *a);
+                withArgument(FormatInteger);
                 break;
             }
             case u'f':
@@ -390,41 +393,25 @@ void FormatAppend(std::u16string& out, std::u16string_view f, FormatArgs args) {
             case u'G':
             case u'a':
             case u'A': {
-                const FormatArg* a = take();
-                if (a == nullptr)
-                    Placeholder(out, directive.conv, "missing");
-                else
-                    FormatFloat(out, directive, *a);
+                withArgument(FormatFloat);
                 break;
             }
             case u'S':
                 directive.narrow = true;
                 [[fallthrough]];
             case u's': {
-                const FormatArg* a = take();
-                if (a == nullptr)
-                    Placeholder(out, directive.conv, "missing");
-                else
-                    FormatString(out, directive, *a);
+                withArgument(FormatString);
                 break;
             }
             case u'C':
                 directive.narrow = true;
                 [[fallthrough]];
             case u'c': {
-                const FormatArg* a = take();
-                if (a == nullptr)
-                    Placeholder(out, directive.conv, "missing");
-                else
-                    FormatChar(out, directive, *a);
+                withArgument(FormatChar);
                 break;
             }
             case u'p': {
-                const FormatArg* a = take();
-                if (a == nullptr)
-                    Placeholder(out, directive.conv, "missing");
-                else
-                    FormatPointer(out, directive, *a);
+                withArgument(FormatPointer);
                 break;
             }
             case u'n':
