@@ -191,22 +191,19 @@ TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
 }
 
 TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
-    const struct {
-        const char* what;
-        std::string path;
-        std::optional<std::string> text;
-    } cases[] = {
-        {"no file", registryPath, std::nullopt},
-        {"a directory", dir.path(), std::nullopt},
-        {"no value", registryPath, std::string(kKey) + "\"Other\"=dword:00000008\n"},
-        {"a string, not a dword", registryPath, std::string(kKey) + "\"Log Profile\"=\"8\"\n"},
-        {"malformed", registryPath, std::string(kKey) + "Log Profile = 8\n"},
+    // The registry path, and the file's text (none: no file).
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {registryPath, std::nullopt},
+        {dir.path(), std::nullopt},  // a directory: unreadable
+        {registryPath, std::string(kKey) + "\"Other\"=dword:00000008\n"},
+        {registryPath, std::string(kKey) + "\"Log Profile\"=\"8\"\n"},  // a string, not a dword
+        {registryPath, std::string(kKey) + "Log Profile = 8\n"},        // malformed
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [path, file] : cases) {
+        SCOPED_TRACE(file.value_or(path));
         ::unlink(registryPath.c_str());
-        if (c.text) WriteRegistry(*c.text);
-        ScopedEnv registry("KDTRACE_REGISTRY", c.path);
+        if (file) WriteRegistry(*file);
+        ScopedEnv registry("KDTRACE_REGISTRY", path);
         PLResetDiagnosticsProfileMask();
         // Several writers, from several threads: one load, one failure record (sent by the
         // thread that loaded).
