@@ -1,6 +1,6 @@
 // Test helpers for the diagnostics channel, written with plain system calls so that they do not
 // share code with what they check: a bound receiver socket, a temporary directory, a scoped
-// environment variable, and conversions between record text and datagram bytes.
+// environment variable, and the text of records and their datagram bytes.
 #ifndef KDTRACE_TESTS_DIAG_RECEIVER_H
 #define KDTRACE_TESTS_DIAG_RECEIVER_H
 
@@ -45,18 +45,10 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+        value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
     ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
-    ~ScopedEnv() {
-        if (m_old)
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
+    ~ScopedEnv() { m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str()); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -65,20 +57,27 @@ private:
     std::optional<std::string> m_old;
 };
 
+// A datagram socket bound at `path` (-1 when that fails); with `leave`, closed at once so that
+// only the socket file stays, as a console that died leaves it.
+inline int BindDatagramSocket(const std::string& path, bool leave = false) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || leave)) {
+        ::close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
 // A datagram socket bound at a path, as a console binds it.
 class DiagReceiver {
 public:
     explicit DiagReceiver(std::string path) : m_path(std::move(path)) {
         ::unlink(m_path.c_str());
-        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (m_fd < 0 || m_path.size() >= sizeof address.sun_path) return;
-        std::memcpy(address.sun_path, m_path.c_str(), m_path.size() + 1);
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+        m_fd = BindDatagramSocket(m_path);
     }
     ~DiagReceiver() {
         if (m_fd >= 0) ::close(m_fd);
@@ -124,10 +123,8 @@ inline std::u16string DatagramText(const std::vector<uint8_t>& bytes) {
 // The bytes of a text as UTF-16 little-endian.
 inline std::vector<uint8_t> LittleEndianBytes(std::u16string_view text) {
     std::vector<uint8_t> bytes;
-    for (const char16_t c : text) {
-        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(c >> 8));
-    }
+    for (const char16_t c : text)
+        bytes.insert(bytes.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
     return bytes;
 }
 
@@ -145,6 +142,43 @@ inline std::string Hex8(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
     return text;
+}
+
+// ---- record text, written out by hand ----
+
+inline std::u16string Column(std::u16string_view name, std::u16string_view value) {
+    return u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[" + std::u16string(value) + u"]]></column>";
+}
+
+// A whole record of a profile ("error", "ldap"; empty for no header), with its final U+0000.
+inline std::u16string Record(std::u16string_view profile, std::u16string_view time, std::u16string_view columns) {
+    const std::u16string header =
+        profile.empty() ? u"" : u"<diagInfo><type><![CDATA[" + std::u16string(profile) + u"-profile]]></type>";
+    return u"\u00FF\u00FE" + header + u"<time><![CDATA[" + std::u16string(time) + u"]]></time><columns>" +
+           std::u16string(columns) + u"</columns></diagInfo>" + u'\0';
+}
+
+// The columns of an error record, in the order they are written.
+inline std::u16string ErrorColumns(std::u16string_view thread, std::u16string_view result, std::u16string_view message,
+                                   std::u16string_view module, std::u16string_view className,
+                                   std::u16string_view method, std::u16string_view file, std::u16string_view line) {
+    return Column(u"ThreadID", thread) + Column(u"Result", result) + Column(u"Message", message) +
+           Column(u"Module", module) + Column(u"Class", className) + Column(u"Method", method) +
+           Column(u"SourceFile", file) + Column(u"SourceLine", line) + Column(u"Severity", u"Error");
+}
+
+// The text between the first `open` and the `close` after it, or nothing.
+inline std::optional<std::u16string> Between(std::u16string_view text, std::u16string_view open,
+                                             std::u16string_view close) {
+    const std::size_t start = text.find(open);
+    const std::size_t end = start == text.npos ? text.npos : text.find(close, start + open.size());
+    if (end == text.npos) return std::nullopt;
+    return std::u16string(text.substr(start + open.size(), end - start - open.size()));
+}
+
+// The value of the first column called `name`, or nothing.
+inline std::optional<std::u16string> ColumnValue(std::u16string_view record, std::u16string_view name) {
+    return Between(record, u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[", u"]]></column>");
 }
 
 }  // namespace kdtest
