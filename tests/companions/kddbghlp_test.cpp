@@ -11,25 +11,10 @@
 
 namespace {
 
-class DebugHelperTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_library = ::dlopen(KDTRACE_LIB_DIR "/libkddbghlp.so", RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(s_library, nullptr) << ::dlerror();
-    }
-    static void TearDownTestSuite() {
-        if (s_library != nullptr) ::dlclose(s_library);
-    }
-    template <class F>
-    static F Export(const char* name) {
-        return reinterpret_cast<F>(::dlsym(s_library, name));
-    }
-
-    static inline void* s_library = nullptr;
-};
-
-TEST_F(DebugHelperTest, TheModuleSetListsEveryLoadedModuleByIndex) {
-    const auto getModuleSet = Export<PFN_PLDBGHLP_GetModuleSet>("PLDBGHLP_GetModuleSet");
+TEST(DebugHelperTest, TheModuleSetListsEveryLoadedModuleByIndex) {
+    void* library = ::dlopen(KDTRACE_LIB_DIR "/libkddbghlp.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    const auto getModuleSet = reinterpret_cast<PFN_PLDBGHLP_GetModuleSet>(::dlsym(library, "PLDBGHLP_GetModuleSet"));
     ASSERT_NE(getModuleSet, nullptr);
     EXPECT_EQ(getModuleSet(nullptr), E_POINTER);
     IPLModuleSet* set = nullptr;
@@ -46,7 +31,7 @@ TEST_F(DebugHelperTest, TheModuleSetListsEveryLoadedModuleByIndex) {
         ASSERT_EQ(set->GetBaseAddress(i, &base), S_OK);
         EXPECT_EQ(kd::platform::Utf16ToUtf8(path), modules[i].path);
         EXPECT_EQ(base, modules[i].base);
-        if (kd::platform::Utf16ToUtf8(path).ends_with("/libkddbghlp.so")) sawCompanion = true;
+        sawCompanion = sawCompanion || modules[i].path.ends_with("/libkddbghlp.so");
     }
     EXPECT_TRUE(sawCompanion);
     // A short buffer gets the path cut and S_FALSE; bad indexes and pointers are refused.
@@ -60,6 +45,7 @@ TEST_F(DebugHelperTest, TheModuleSetListsEveryLoadedModuleByIndex) {
     EXPECT_EQ(set->GetModulePath(0, nullptr, 4), E_POINTER);
     EXPECT_EQ(set->GetModulePath(0, small, 0), E_INVALIDARG);
     EXPECT_EQ(set->Release(), 0u);
+    ::dlclose(library);
 }
 
 }  // namespace

@@ -13,36 +13,25 @@ namespace {
 using kd::platform::SafeRead;
 using kd::platform::SafeReadThroughPipe;
 
-// Two pages: the first readable, the second unmapped (or made unreadable).
-class TwoPages : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        m_base = static_cast<unsigned char*>(
-            ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        ASSERT_NE(m_base, MAP_FAILED);
-        for (std::size_t i = 0; i < m_page; ++i) m_base[i] = static_cast<unsigned char>(i * 7);
-    }
-    void TearDown() override { ::munmap(m_base, 2 * m_page); }
-    std::uintptr_t At(std::size_t offset) const { return reinterpret_cast<std::uintptr_t>(m_base) + offset; }
-
-    std::size_t m_page = 0;
-    unsigned char* m_base = nullptr;
-};
-
-TEST_F(TwoPages, ReadsMappedMemoryAndRefusesUnmappedMemoryWithoutFaulting) {
+TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedMemoryWithoutFaulting) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     for (auto read : {&SafeRead, &SafeReadThroughPipe}) {
-        ASSERT_EQ(::munmap(m_base + m_page, m_page), 0);
-        std::vector<unsigned char> out(m_page);
-        ASSERT_TRUE(read(At(0), out.data(), m_page));
-        EXPECT_EQ(std::memcmp(out.data(), m_base, m_page), 0);
+        // Two pages: the first readable, the second unmapped, then mapped again but unreadable.
+        auto* base = static_cast<unsigned char*>(
+            ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ASSERT_NE(base, MAP_FAILED);
+        for (std::size_t i = 0; i < page; ++i) base[i] = static_cast<unsigned char>(i * 7);
+        const auto at = [&](std::size_t offset) { return reinterpret_cast<std::uintptr_t>(base) + offset; };
+        ASSERT_EQ(::munmap(base + page, page), 0);
+        std::vector<unsigned char> out(page);
+        ASSERT_TRUE(read(at(0), out.data(), page));
+        EXPECT_EQ(std::memcmp(out.data(), base, page), 0);
         // Wholly unmapped, and straddling the end of the mapping: nothing is claimed as read.
-        EXPECT_FALSE(read(At(m_page), out.data(), 8));
-        EXPECT_FALSE(read(At(m_page - 4), out.data(), 8));
-        // Mapped again but unreadable.
-        ASSERT_NE(::mmap(m_base + m_page, m_page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0),
-                  MAP_FAILED);
-        EXPECT_FALSE(read(At(m_page), out.data(), 8));
+        EXPECT_FALSE(read(at(page), out.data(), 8));
+        EXPECT_FALSE(read(at(page - 4), out.data(), 8));
+        ASSERT_NE(::mmap(base + page, page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
+        EXPECT_FALSE(read(at(page), out.data(), 8));
+        ::munmap(base, 2 * page);
     }
 }
 

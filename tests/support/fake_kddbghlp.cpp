@@ -12,13 +12,9 @@ namespace {
 // Two modules; asking for the second one's path reads through a bad pointer.
 class FaultyModuleSet final : public IPLModuleSet {
 public:
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
+    HRESULT QueryInterface(REFIID, void** object) override {
         *object = nullptr;
-        if (!(iid == IID_IUnknown || iid == IID_IPLModuleSet)) return E_NOINTERFACE;
-        *object = this;
-        AddRef();
-        return S_OK;
+        return E_NOINTERFACE;
     }
     ULONG AddRef() override { return ++m_refs; }
     ULONG Release() override {
@@ -31,13 +27,10 @@ public:
         return S_OK;
     }
     HRESULT GetModulePath(ULONG index, WCHAR* buffer, ULONG size) override {
-        const WCHAR* source = u"/fake/first-module.so";
-        if (index == 1) source = *reinterpret_cast<const WCHAR* volatile*>(m_badAddress);
+        const WCHAR* source =
+            index == 0 ? u"/fake/first-module.so" : *reinterpret_cast<const WCHAR* volatile*>(m_badAddress);
         ULONG n = 0;
-        while (source[n] != 0 && n + 1 < size) {
-            buffer[n] = source[n];
-            ++n;
-        }
+        for (; source[n] != 0 && n + 1 < size; ++n) buffer[n] = source[n];
         buffer[n] = 0;
         return S_OK;
     }
