@@ -1,8 +1,10 @@
-// Host-side fakes for the trace tests (public headers only, so the tests that load the module
+// Host-side helpers for the trace tests (public headers only, so the tests that load the module
 // with dlopen can use them too): a recording listener, a bag that only counts references, and
-// a reader of the calling thread's error list.
+// short ways to reach the module's objects and the calling thread's errors.
 #ifndef KDTRACE_TESTS_TRACE_FAKES_H
 #define KDTRACE_TESTS_TRACE_FAKES_H
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include <kdtrace/kdtrace.h>
+
+#include "support/error_list.h"
 
 namespace kdtest {
 
@@ -46,6 +50,10 @@ class Listener : public Fake<IPLTraceListener> {
 public:
     explicit Listener(Log* log = nullptr, std::string tag = "")
         : Fake(IID_IPLTraceListener), m_log(log), m_tag(std::move(tag)) {}
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (onQuery) onQuery();
+        return Fake::QueryInterface(iid, object);
+    }
     HRESULT OnTraceMessage(LONG first, LONG second) override {
         ++calls;
         if (m_log != nullptr) {
@@ -56,7 +64,7 @@ public:
         return E_FAIL;  // ignored by the context
     }
     std::atomic<int> calls{0};
-    std::function<void()> onMessage;
+    std::function<void()> onMessage, onQuery;
 
 private:
     Log* m_log;
@@ -73,24 +81,31 @@ public:
     HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
 };
 
-// The calling thread's error list, newest first, as "module|class|method|message".
-inline std::vector<std::u16string> ThreadErrors(HRESULT (*getThreadError)(IPLErrorInfo**)) {
-    std::vector<std::u16string> records;
-    IPLErrorInfo* info = nullptr;
-    if (getThreadError(&info) < 0 || info == nullptr) return records;
-    LONG count = 0;
-    info->GetCount(&count);
-    for (LONG i = 0; i < count; ++i) {
-        IPLErrorItem* item = nullptr;
-        if (info->GetItem(i, &item) < 0) continue;
-        WCHAR module[64], className[64], method[128], message[256];
-        item->GetModuleName(module, 64), item->GetClassName(className, 64);
-        item->GetMethodName(method, 128), item->GetMessage(message, 256);
-        records.push_back(std::u16string(module) + u"|" + className + u"|" + method + u"|" + message);
-        item->Release();
-    }
-    info->Release();
-    return records;
+// A new trace module object from the linked library's or a loaded module's GetPLModule.
+inline IPLTraceModule* NewTraceModule(PFN_GetPLModule getModule) {
+    IPLModule* module = nullptr;
+    IPLTraceModule* trace = nullptr;
+    EXPECT_EQ(getModule(MODULEID_PLTraceServices, &module), S_OK);
+    EXPECT_EQ(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
+    module->Release();
+    return trace;
+}
+
+inline ULONG IdOf(IPLTraceContext* context) {
+    ULONG id = 12345;
+    EXPECT_EQ(context->GetID(&id), S_OK);
+    return id;
+}
+
+// The calling thread's errors, oldest first, as "module|class|method|message".
+inline std::vector<std::u16string> ThreadErrors(PFN_GetThreadError getThreadError) {
+    std::vector<std::u16string> lines;
+    IPLErrorInfo* list = nullptr;
+    if (getThreadError(&list) < 0) return lines;
+    for (const RecordedError& e : ReadList(list))
+        lines.push_back(e.module + u"|" + e.className + u"|" + e.method + u"|" + e.message);
+    if (list != nullptr) list->Release();
+    return lines;
 }
 
 }  // namespace kdtest

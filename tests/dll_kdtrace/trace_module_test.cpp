@@ -12,6 +12,8 @@
 
 namespace {
 
+using kdtest::IdOf;
+
 // Wraps the trace-context creator to count creations and to fail them on demand.
 PLCreatorFunction g_realCreator = nullptr;
 std::atomic<int> g_created{0};
@@ -23,143 +25,102 @@ HRESULT CountingCreator(REFIID iid, void* argument, void** object) {
     return g_realCreator(iid, argument, object);
 }
 
-IPLTraceModule* NewModule() {
-    IPLModule* module = nullptr;
-    EXPECT_EQ(GetPLModule(GUID_NULL, &module), S_OK);
-    IPLTraceModule* trace = nullptr;
-    EXPECT_EQ(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
-    module->Release();
-    return trace;
+void UseCreator(PLCreatorFunction creator) {
+    PLGetClassFactoryMap()->UnregisterClassFactory(CLSID_PLTraceContext);
+    PLGetClassFactoryMap()->RegisterClassFactory(CLSID_PLTraceContext, creator);
 }
 
-ULONG IdOf(IPLTraceContext* context) {
-    ULONG id = 12345;
-    context->GetID(&id);
-    return id;
+ULONG ThreadId() {
+    return static_cast<ULONG>(::syscall(SYS_gettid));
 }
 
-class TraceModule : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CPLClassFactoryMap* map = PLGetClassFactoryMap();
-        g_realCreator = map->FindClassFactory(CLSID_PLTraceContext);
-        map->UnregisterClassFactory(CLSID_PLTraceContext);
-        map->RegisterClassFactory(CLSID_PLTraceContext, &CountingCreator);
-        g_created = 0;
-    }
-    void TearDown() override {
-        trace->Release();
-        PLGetClassFactoryMap()->UnregisterClassFactory(CLSID_PLTraceContext);
-        PLGetClassFactoryMap()->RegisterClassFactory(CLSID_PLTraceContext, g_realCreator);
-        g_failWith = S_OK;
-    }
-    IPLTraceModule* trace = NewModule();
-};
-
-TEST_F(TraceModule, IdentityAndSeverityLevel) {
+TEST(TraceModule, SeverityLevelIsProcessWide) {
+    IPLTraceModule *trace = kdtest::NewTraceModule(&GetPLModule), *second = kdtest::NewTraceModule(&GetPLModule);
     LONG level = 99;
     EXPECT_EQ(trace->GetSeverityLevel(&level), S_OK);
     EXPECT_EQ(level, 0);  // before any SetSeverityLevel in this process
-    trace->SetSeverityLevel(-5);
-    IPLTraceModule* second = NewModule();
+    EXPECT_EQ(trace->SetSeverityLevel(-5), S_OK);
     second->GetSeverityLevel(&level);
     EXPECT_EQ(level, -5);  // process-wide
     second->SetSeverityLevel(0);
     second->Release();
 
     void* p = nullptr;
-    ASSERT_EQ(trace->QueryInterface(IID_IUnknown, &p), S_OK);
-    EXPECT_EQ(p, static_cast<void*>(trace));
-    trace->Release();
     EXPECT_EQ(trace->QueryInterface(IID_IPLFactoryLoader, &p), E_NOINTERFACE);
-    IPLComObject* object = nullptr;
-    ASSERT_EQ(trace->QueryInterface(IID_IPLComObject, reinterpret_cast<void**>(&object)), S_OK);
-    GUID id{};
-    object->GetInterfaceID(&id);
-    EXPECT_EQ(id, IID_IPLTraceModule);
-    object->GetClassID(&id);
-    EXPECT_EQ(id, CLSID_PLTraceModule);
-    object->Release();
-}
-
-TEST_F(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
-    IPLTraceContext *mine = nullptr, *again = nullptr, *theirs = nullptr;
-    trace->GetDefaultContext(&mine);
-    trace->GetDefaultContext(&again);
-    EXPECT_EQ(mine, again);
-    EXPECT_EQ(IdOf(mine), static_cast<ULONG>(::syscall(SYS_gettid)));
-    ULONG otherThread = 0;
-    std::thread([&] {
-        otherThread = static_cast<ULONG>(::syscall(SYS_gettid));
-        trace->GetDefaultContext(&theirs);
-    }).join();
-    EXPECT_NE(theirs, mine);
-    EXPECT_EQ(IdOf(theirs), otherThread);
-
-    IPLTraceContext *lower = nullptr, *upper = nullptr, *prefix = nullptr, *same = nullptr;
-    trace->GetNamedContext(u"Printing", &lower);
-    trace->GetNamedContext(u"PRINTING", &upper);
-    trace->GetNamedContext(u"Print", &prefix);
-    trace->GetNamedContext(u"Printing", &same);
-    EXPECT_EQ(lower, same);
-    EXPECT_NE(lower, upper);
-    EXPECT_NE(lower, prefix);
-    WCHAR name[16];
-    lower->GetName(name, 16);
-    EXPECT_EQ(std::u16string(name), u"Printing");
-    EXPECT_EQ(g_created, 5);
-    IPLTraceContext* untouched = nullptr;
-    EXPECT_EQ(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
-    EXPECT_EQ(trace->GetGlobalContext(nullptr), E_POINTER);
-    EXPECT_EQ(g_created, 5);
-
-    // A later module object (which may even reuse the first one's memory) shares only the
-    // global context; the first one's contexts live on with their callers' references.
-    IPLTraceContext *global1 = nullptr, *global2 = nullptr, *mine2 = nullptr, *lower2 = nullptr;
-    trace->GetGlobalContext(&global1);
     trace->Release();
-    trace = NewModule();
-    trace->GetGlobalContext(&global2);
-    trace->GetDefaultContext(&mine2);
-    trace->GetNamedContext(u"Printing", &lower2);
-    EXPECT_EQ(global1, global2);
-    EXPECT_EQ(IdOf(global1), 0u);
-    EXPECT_NE(mine2, mine);
-    EXPECT_NE(lower2, lower);
-    EXPECT_EQ(IdOf(theirs), otherThread);
-    for (IPLTraceContext* c : {mine, again, theirs, lower, upper, prefix, same, global1, global2, mine2, lower2})
-        c->Release();
 }
 
-TEST_F(TraceModule, AFailedCreationIsReportedAndNothingIsStored) {
+TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
+    g_realCreator = PLGetClassFactoryMap()->FindClassFactory(CLSID_PLTraceContext);
+    UseCreator(&CountingCreator);
+    IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
+    // A failed creation is reported and stores nothing: the next request creates the context.
     g_failWith = E_OUTOFMEMORY;
-    IPLTraceContext* context = nullptr;
-    EXPECT_EQ(trace->GetNamedContext(u"late", &context), E_OUTOFMEMORY);
-    EXPECT_EQ(kdtest::ThreadErrors(&GetThreadError)[0],
+    IPLTraceContext *mine = nullptr, *again = nullptr;
+    EXPECT_EQ(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
+    EXPECT_EQ(kdtest::ThreadErrors(&GetThreadError).back(),
               u"Trace Services|CPLTraceModule|GetNamedContext|Failed to create trace context");
-    EXPECT_EQ(trace->GetDefaultContext(&context), E_OUTOFMEMORY);
+    EXPECT_EQ(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
     g_failWith = S_OK;
-    ASSERT_EQ(trace->GetNamedContext(u"late", &context), S_OK);
-    context->Release();
-    ASSERT_EQ(trace->GetDefaultContext(&context), S_OK);
-    context->Release();
-    EXPECT_EQ(g_created, 2);
-}
 
-TEST_F(TraceModule, ThreadsAskingAtOnceGetOneContext) {
+    // Threads asking at once get one context by name, and each its own default context, which
+    // carries its thread's identifier.
     constexpr int kThreads = 4;
-    IPLTraceContext* named[kThreads] = {};
+    IPLTraceContext *named[kThreads] = {}, *own[kThreads] = {};
+    ULONG tids[kThreads] = {};
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (++ready; ready < kThreads;) std::this_thread::yield();
-            trace->GetNamedContext(u"contended", &named[t]);
+            trace->GetNamedContext(u"Printing", &named[t]);
+            trace->GetDefaultContext(&own[t]);
+            tids[t] = ThreadId();
         });
     for (auto& t : threads) t.join();
-    for (IPLTraceContext* c : named) EXPECT_EQ(c, named[0]);
-    for (IPLTraceContext* c : named) c->Release();
-    EXPECT_EQ(g_created, 1);
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(named[t], named[0]);
+        EXPECT_EQ(IdOf(own[t]), tids[t]);
+        for (int u = 0; u < t; ++u) EXPECT_NE(own[u], own[t]);
+    }
+    trace->GetDefaultContext(&mine);
+    trace->GetDefaultContext(&again);
+    EXPECT_EQ(mine, again);
+    EXPECT_EQ(IdOf(mine), ThreadId());
+
+    // Names are case-sensitive and whole.
+    IPLTraceContext *upper = nullptr, *prefix = nullptr;
+    trace->GetNamedContext(u"PRINTING", &upper);
+    trace->GetNamedContext(u"Print", &prefix);
+    EXPECT_NE(named[0], upper);
+    EXPECT_NE(named[0], prefix);
+    WCHAR name[16];
+    named[0]->GetName(name, 16);
+    EXPECT_EQ(std::u16string(name), u"Printing");
+    EXPECT_EQ(g_created, kThreads + 4);
+    IPLTraceContext* untouched = nullptr;
+    EXPECT_EQ(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
+    EXPECT_EQ(trace->GetGlobalContext(nullptr), E_POINTER);
+    EXPECT_EQ(g_created, kThreads + 4);
+
+    // A later module object (which may even reuse the first one's memory) shares only the
+    // global context; the first one's contexts live on with their callers' references.
+    IPLTraceContext *global1 = nullptr, *global2 = nullptr, *mine2 = nullptr, *named2 = nullptr;
+    trace->GetGlobalContext(&global1);
+    trace->Release();
+    trace = kdtest::NewTraceModule(&GetPLModule);
+    trace->GetGlobalContext(&global2);
+    trace->GetDefaultContext(&mine2);
+    trace->GetNamedContext(u"Printing", &named2);
+    EXPECT_EQ(global1, global2);
+    EXPECT_EQ(IdOf(global1), 0u);
+    EXPECT_NE(mine2, mine);
+    EXPECT_NE(named2, named[0]);
+    EXPECT_EQ(IdOf(own[0]), tids[0]);
+    for (IPLTraceContext* c : {mine, again, upper, prefix, global1, global2, mine2, named2}) c->Release();
+    for (int t = 0; t < kThreads; ++t) named[t]->Release(), own[t]->Release();
+    trace->Release();
+    UseCreator(g_realCreator);
 }
 
 }  // namespace

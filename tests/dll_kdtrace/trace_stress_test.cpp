@@ -13,19 +13,10 @@
 
 namespace {
 
-IPLTraceModule* NewModule() {
-    IPLModule* module = nullptr;
-    GetPLModule(GUID_NULL, &module);
-    IPLTraceModule* trace = nullptr;
-    module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace));
-    module->Release();
-    return trace;
-}
-
 TEST(TraceStress, SharedContextsUnderConcurrentUse) {
     constexpr int kThreads = 4;
     const char16_t* const kNames[] = {u"alpha", u"beta", u"gamma"};
-    IPLTraceModule* trace = NewModule();
+    IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
     std::atomic<int> failures{0};
     std::atomic<bool> stop{false};
     // Listeners and bags outlive the threads: another thread's delivery may still be calling a
@@ -70,7 +61,7 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
         IPLTraceContext* shared = nullptr;
         trace->GetNamedContext(u"alpha", &shared);
         while (!stop) {
-            IPLTraceModule* other = NewModule();
+            IPLTraceModule* other = kdtest::NewTraceModule(&GetPLModule);
             IPLTraceContext* named = nullptr;
             other->GetNamedContext(u"alpha", &named);
             failures += named == shared;
