@@ -8,10 +8,12 @@
 // diagnostics record alone. The "sent" and "dropped" counters tell how many records a console
 // received and how many were dropped because its queue was full (never waiting for it).
 #include <benchmark/benchmark.h>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cstdint>
 
 #include <atomic>
 #include <cstdlib>
@@ -62,7 +64,7 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::atomic<bool> m_stop{false};
-    std::atomic<long long> m_received{0};
+    std::atomic<int64_t> m_received{0};
     std::thread m_thread;
 };
 
@@ -96,7 +98,7 @@ BENCHMARK(BM_RecordErrorNoConsole);
 // --benchmark_filter=Fixed
 BENCHMARK(BM_RecordErrorNoConsole)->Name("BM_RecordErrorNoConsole_Fixed10000")->Iterations(10000);
 
-void CountOutcome(HRESULT hr, long long* sent, long long* dropped) {
+void CountOutcome(HRESULT hr, int64_t* sent, int64_t* dropped) {
     if (hr == S_OK)
         ++*sent;
     else if (hr == E_FAIL)
@@ -107,8 +109,8 @@ void BM_RecordErrorWithConsole(benchmark::State& state) {
     const std::string path = TempPath("console");
     ::setenv("KDTRACE_DIAG_SOCKET", path.c_str(), 1);
     DrainingConsole console(path);
-    long long sent = 0;
-    long long dropped = 0;
+    int64_t sent = 0;
+    int64_t dropped = 0;
     for (auto _ : state) {
         const HRESULT hr = PLRecordErrorMessage("Core", "CBenchmark", "Run", E_FAIL, 0, u"The benchmark failed.", 1);
         CountOutcome(hr, &sent, &dropped);
@@ -138,8 +140,8 @@ void BM_WriteDiagnosticErrorWithConsole(benchmark::State& state) {
     const std::string path = TempPath("console");
     ::setenv("KDTRACE_DIAG_SOCKET", path.c_str(), 1);
     DrainingConsole console(path);
-    long long sent = 0;
-    long long dropped = 0;
+    int64_t sent = 0;
+    int64_t dropped = 0;
     for (auto _ : state) {
         const HRESULT hr =
             PLWriteDiagnosticError(u"Core", u"CBenchmark", u"Run", E_FAIL, 0, u"message", u"/src/file.cpp", 42);

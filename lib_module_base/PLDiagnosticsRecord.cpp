@@ -1,19 +1,15 @@
 // The diagInfo record: the exact text a diagnostics console reads.
 #include "lib_module_base/PLDiagnosticsRecord.h"
 
+#include "platform/diag_wire.h"
 #include "platform/number_text.h"
 
 #include <cstdint>
 
 namespace {
 
-constexpr std::u16string_view kLead = u"\u00FF\u00FE";
-constexpr std::u16string_view kTimeOpen = u"<time><![CDATA[";
-constexpr std::u16string_view kTimeClose = u"]]></time><columns>";
-constexpr std::u16string_view kColumnOpen = u"<column name=\"";
-constexpr std::u16string_view kColumnValue = u"\"><![CDATA[";
-constexpr std::u16string_view kColumnClose = u"]]></column>";
-constexpr std::u16string_view kTrailer = u"</columns></diagInfo>";
+using namespace kd::platform::diagwire;
+
 constexpr std::size_t kColumnFixed = kColumnOpen.size() + kColumnValue.size() + kColumnClose.size();
 
 constexpr std::u16string_view kHeaders[] = {

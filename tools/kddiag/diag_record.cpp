@@ -3,22 +3,16 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/diag_wire.h"
 #include "platform/text.h"
 
 namespace kddiag {
 
 namespace {
 
-constexpr std::u16string_view kLead = u"\u00FF\u00FE";
-constexpr std::u16string_view kTypeOpen = u"<diagInfo><type><![CDATA[";
-constexpr std::u16string_view kTypeClose = u"]]></type>";
-constexpr std::u16string_view kTimeOpen = u"<time><![CDATA[";
-constexpr std::u16string_view kTimeClose = u"]]></time><columns>";
-constexpr std::u16string_view kColumnOpen = u"<column name=\"";
-constexpr std::u16string_view kColumnValue = u"\"><![CDATA[";
-constexpr std::u16string_view kColumnClose = u"]]></column>";
+using namespace kd::platform::diagwire;
+
 constexpr std::u16string_view kNextColumn = u"]]></column><column name=\"";
-constexpr std::u16string_view kTrailer = u"</columns></diagInfo>";
 
 std::string Utf8(std::u16string_view text) {
     return kd::platform::Utf16ToUtf8(text);

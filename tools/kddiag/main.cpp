@@ -6,6 +6,8 @@
 #include <time.h>
 #include <cerrno>
 #include <cmath>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,10 +53,10 @@ void OnStopSignal(int signal) {
     g_stopSignal = signal;
 }
 
-bool ParseCount(const char* text, long long* count) {
+bool ParseCount(const char* text, int64_t* count) {
     char* end = nullptr;
     errno = 0;
-    const long long n = std::strtoll(text, &end, 10);
+    const int64_t n = std::strtoll(text, &end, 10);
     if (errno != 0 || end == text || *end != 0 || n <= 0) return false;
     *count = n;
     return true;
@@ -84,7 +86,7 @@ int UsageError(const std::string& message) {
 
 int main(int argc, char** argv) {
     Mode mode = Mode::Readable;
-    long long count = 0;  // 0: no limit
+    int64_t count = 0;    // 0: no limit
     double timeout = -1;  // negative: no limit
     std::string path;
 
@@ -151,7 +153,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kddiag: listening on %s\n", path.c_str());
 
     const double deadline = timeout >= 0 ? MonotonicSeconds() + timeout : 0;
-    long long shown = 0;
+    int64_t shown = 0;
     int status = 0;
     std::vector<char> datagram;
     while (count == 0 || shown < count) {
@@ -204,7 +206,7 @@ int main(int argc, char** argv) {
         ++shown;
     }
     if (timeout >= 0 && count != 0 && shown < count && status == 1)
-        std::fprintf(stderr, "kddiag: timed out after %lld of %lld records\n", shown, count);
+        std::fprintf(stderr, "kddiag: timed out after %" PRId64 " of %" PRId64 " records\n", shown, count);
     console.Close();
     return status;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -269,7 +270,7 @@ bool ParseValue(const std::string& text, LONG& value) {
     if (text.empty()) return false;
     errno = 0;
     char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    const int64_t parsed = std::strtoll(text.c_str(), &end, 0);
     if (errno != 0 || end == nullptr || *end != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
     value = static_cast<LONG>(parsed);
     return true;
