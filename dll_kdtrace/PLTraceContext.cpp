@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "inc_module_base/PLError.h"
-#include "inc_module_base/plfactory.h"
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLError.h"
 
 PL_REGISTER_CLASS(CPLTraceContext, CLSID_PLTraceContext);
 

@@ -14,9 +14,9 @@
 
 #include <kdtrace/trace.h>
 
-#include "inc_module_base/PLComObject.h"
-#include "inc_module_base/PLEventSource.h"
-#include "inc_module_base/PLString.h"
+#include "module_base/PLComObject.h"
+#include "module_base/PLEventSource.h"
+#include "module_base/PLString.h"
 
 class CPLTraceContext : public CPLComObject<CPLReleaseModel>, public CPLEventSource, public IPLTraceContextPriv {
     PL_BEGIN_INTERFACE_MAP(CPLTraceContext, IPLTraceContextPriv)

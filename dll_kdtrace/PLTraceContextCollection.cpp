@@ -1,6 +1,6 @@
 #include "dll_kdtrace/PLTraceContextCollection.h"
 
-#include "inc_module_base/plfactory.h"
+#include "module_base/PLClassFactoryMap.h"
 
 PL_REGISTER_CLASS(CPLTraceContextCollection, CLSID_PLTraceContextCollection);
 

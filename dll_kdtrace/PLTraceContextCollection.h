@@ -6,8 +6,8 @@
 
 #include <kdtrace/trace.h>
 
-#include "inc_module_base/PLComObject.h"
-#include "inc_module_base/PLDataCollection.h"
+#include "module_base/PLComObject.h"
+#include "module_base/PLDataCollection.h"
 
 using CPLTraceContextCollectionBase =
     CPLDataCollection<IPLTraceContext, IPLTraceContextCollection, &CLSID_PLTraceContext, PLVectorStorage,

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstring>
 
-#include "inc_module_base/PLError.h"
-#include "inc_module_base/plfactory.h"
-#include "platform/thread.h"
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLError.h"
+#include "platform/Thread.h"
 
 PL_REGISTER_CLASS(CPLTraceModule, CLSID_PLTraceModule);
 

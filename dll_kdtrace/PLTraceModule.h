@@ -20,9 +20,9 @@
 #include <kdtrace/module.h>
 #include <kdtrace/trace.h>
 
-#include "inc_module_base/PLComObject.h"
-#include "inc_module_base/PLString.h"
-#include "inc_module_base/plmodule.h"
+#include "module_base/PLComObject.h"
+#include "module_base/PLModule.h"
+#include "module_base/PLString.h"
 
 class CPLTraceModule : public CPLComObject<CPLReleaseModel>, public CPLModule, public IPLTraceModule {
     PL_BEGIN_INTERFACE_MAP(CPLTraceModule, IPLTraceModule)

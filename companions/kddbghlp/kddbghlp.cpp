@@ -6,9 +6,9 @@
 
 #include <kdtrace/dbghlp.h>
 
-#include "platform/crash_report.h"
-#include "platform/module_list.h"
-#include "platform/text.h"
+#include "platform/CrashReport.h"
+#include "platform/ModuleList.h"
+#include "platform/Text.h"
 
 #define KD_COMPANION_API extern "C" __attribute__((visibility("default")))
 

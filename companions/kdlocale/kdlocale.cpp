@@ -3,8 +3,8 @@
 
 #include <kdtrace/msgtable.h>
 
-#include "companions/kdlocale/message_format.h"
-#include "companions/kdlocale/message_table.h"
+#include "companions/kdlocale/MessageFormat.h"
+#include "companions/kdlocale/MessageTable.h"
 
 #define KD_COMPANION_API extern "C" __attribute__((visibility("default")))
 

@@ -5,8 +5,8 @@
 
 #include <time.h>
 #include <cerrno>
-#include <cmath>
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "diag_record.h"
-#include "platform/diag_channel.h"
+#include "DiagRecord.h"
+#include "platform/DiagChannel.h"
 
 namespace {
 

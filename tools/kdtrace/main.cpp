@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "host_objects.h"
+#include "HostObjects.h"
 
 namespace {
 

@@ -1,0 +1,157 @@
+// Trace services against their floors:
+//   FireMessage with 1 and 8 listeners, beside a loop that does the same essential work
+//   directly (for each listener: QueryInterface for the listener interface, the call, Release).
+//   A counting operator new shows the heap allocations per FireMessage.
+//   GetDefaultContext and GetNamedContext on a hit, from 1 and from 2 threads at once, beside a
+//   floor that only hands out and drops a reference on a context. With 2 threads the
+//   items_per_second figure is the sum over both threads.
+//
+//   build/release/bin/bench_trace
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <vector>
+
+#include <kdtrace/kdtrace.h>
+
+#include "CountingAllocator.h"
+
+namespace {
+
+// A listener as a host writes one: atomic reference count, answers IUnknown and the listener.
+class Listener final : public IPLTraceListener {
+public:
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IPLTraceListener || iid == IID_IUnknown) {
+            *object = static_cast<IPLTraceListener*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG Release() override { return m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+    HRESULT OnTraceMessage(LONG first, LONG second) override {
+        m_sum += first + second;
+        return S_OK;
+    }
+
+private:
+    std::atomic<ULONG> m_refs{1};
+    LONG m_sum = 0;
+};
+
+IPLTraceContext* NewContext() {
+    IPLTraceContext* context = nullptr;
+    PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context));
+    return context;
+}
+
+void BM_FireMessage(benchmark::State& state) {
+    std::vector<Listener> listeners(static_cast<std::size_t>(state.range(0)));
+    IPLTraceContext* context = NewContext();
+    std::vector<void*> cookies;
+    for (Listener& l : listeners) {
+        void* cookie = nullptr;
+        context->AddListener(&l, &cookie);
+        cookies.push_back(cookie);
+    }
+    const uint64_t before = AllocationCount();
+    for (auto _ : state) benchmark::DoNotOptimize(context->FireMessage(1, 2));
+    state.counters["allocs/iter"] =
+        benchmark::Counter(static_cast<double>(AllocationCount() - before) / static_cast<double>(state.iterations()));
+    for (void* cookie : cookies) context->RemoveListener(cookie);
+    context->Release();
+}
+
+void BM_FireMessageFloor(benchmark::State& state) {
+    std::vector<Listener> listeners(static_cast<std::size_t>(state.range(0)));
+    std::vector<IUnknown*> objects;
+    for (Listener& l : listeners) objects.push_back(&l);
+    benchmark::DoNotOptimize(objects.data());
+    for (auto _ : state) {
+        for (IUnknown* object : objects) {
+            IPLTraceListener* listener = nullptr;
+            if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) >= 0) {
+                listener->OnTraceMessage(1, 2);
+                listener->Release();
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK(BM_FireMessage)->Arg(1)->Arg(8);
+BENCHMARK(BM_FireMessageFloor)->Arg(1)->Arg(8);
+
+// ---- context lookups on a hit ----
+
+IPLTraceModule* SharedModule() {
+    static IPLTraceModule* trace = [] {
+        IPLModule* module = nullptr;
+        GetPLModule(GUID_NULL, &module);
+        IPLTraceModule* t = nullptr;
+        module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&t));
+        module->Release();
+        return t;
+    }();
+    return trace;
+}
+
+void BM_GetDefaultContext(benchmark::State& state) {
+    IPLTraceModule* trace = SharedModule();
+    IPLTraceContext* warm = nullptr;
+    trace->GetDefaultContext(&warm);
+    warm->Release();
+    for (auto _ : state) {
+        IPLTraceContext* context = nullptr;
+        trace->GetDefaultContext(&context);
+        context->Release();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Each thread asks for its own name, as separate parts of a host would.
+void BM_GetNamedContext(benchmark::State& state) {
+    IPLTraceModule* trace = SharedModule();
+    const WCHAR* name = state.thread_index() == 0 ? u"printing.spooler" : u"printing.renderer";
+    for (auto _ : state) {
+        IPLTraceContext* context = nullptr;
+        trace->GetNamedContext(name, &context);
+        context->Release();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// All threads ask for one name: every call adds and drops a reference on one shared object.
+void BM_GetNamedContextSameName(benchmark::State& state) {
+    IPLTraceModule* trace = SharedModule();
+    for (auto _ : state) {
+        IPLTraceContext* context = nullptr;
+        trace->GetNamedContext(u"printing.spooler", &context);
+        context->Release();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The floor of a lookup on a hit: hand out a reference to a per-thread context and drop it.
+void BM_LookupFloor(benchmark::State& state) {
+    static thread_local IPLTraceContext* own = NewContext();
+    IPLTraceContext* context = own;
+    benchmark::DoNotOptimize(context);
+    for (auto _ : state) {
+        context->AddRef();
+        benchmark::DoNotOptimize(context);
+        context->Release();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_GetDefaultContext)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_GetNamedContext)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_GetNamedContextSameName)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_LookupFloor)->Threads(1)->Threads(2)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,17 @@
+// The console's record reader over any datagram, and the forms it prints.
+#include <cstdint>
+
+#include "DiagRecord.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::u16string text = kddiag::DatagramText(reinterpret_cast<const char*>(data), size);
+    kddiag::Record record;
+    kddiag::Origin origin;
+    origin.bytes = size;
+    if (kddiag::ParseRecord(text, &record)) {
+        kddiag::FormatReadable(record, origin);
+        kddiag::FormatJson(record, origin);
+    }
+    kddiag::RecordXml(text);
+    return 0;
+}

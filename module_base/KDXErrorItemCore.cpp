@@ -1,0 +1,71 @@
+// The automation view of an error item.
+#include "module_base/KDXErrorItemCore.h"
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLError.h"
+
+PL_REGISTER_CLASS(CKDXErrorItemCore, CLSID_KDXErrorItemCore);
+
+namespace {
+
+HRESULT NewBStr(const PLString& text, BSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = SysAllocStringLen(text.c_str(), static_cast<uint32_t>(text.GetLength()));
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HRESULT CKDXErrorItemCore::GetInterfaceID(GUID* iid) {
+    if (iid == nullptr) return E_POINTER;
+    *iid = IID_IKDXErrorItemCore;
+    return S_OK;
+}
+
+HRESULT CKDXErrorItemCore::Initialize(DWORD threadId, HRESULT number, const WCHAR* message, const WCHAR* module,
+                                      const WCHAR* className, const WCHAR* member, const WCHAR* sourceFile,
+                                      ULONG sourceLine) {
+    return PLGuard("Core", "CKDXErrorItemCore", "CKDXErrorItemCore::Initialize", [&](HRESULT&) {
+        m_threadId = threadId;
+        m_number = number;
+        m_message = PLString(message);
+        m_module = PLString(module);
+        m_class = PLString(className);
+        m_member = PLString(member);
+        m_sourceFile = PLString(sourceFile);
+        m_sourceLine = sourceLine;
+    });
+}
+
+HRESULT CKDXErrorItemCore::get_ThreadID(DWORD* threadId) {
+    if (threadId == nullptr) return E_POINTER;
+    *threadId = m_threadId;
+    return S_OK;
+}
+
+HRESULT CKDXErrorItemCore::get_Number(HRESULT* number) {
+    if (number == nullptr) return E_POINTER;
+    *number = m_number;
+    return S_OK;
+}
+
+HRESULT CKDXErrorItemCore::get_SourceLine(ULONG* sourceLine) {
+    if (sourceLine == nullptr) return E_POINTER;
+    *sourceLine = m_sourceLine;
+    return S_OK;
+}
+
+HRESULT CKDXErrorItemCore::get_Message(BSTR* message) {
+    return NewBStr(m_message, message);
+}
+HRESULT CKDXErrorItemCore::get_SourceFile(BSTR* sourceFile) {
+    return NewBStr(m_sourceFile, sourceFile);
+}
+HRESULT CKDXErrorItemCore::get_Module(BSTR* module) {
+    return NewBStr(m_module, module);
+}
+HRESULT CKDXErrorItemCore::get_Class(BSTR* className) {
+    return NewBStr(m_class, className);
+}
+HRESULT CKDXErrorItemCore::get_Member(BSTR* member) {
+    return NewBStr(m_member, member);
+}

@@ -1,0 +1,152 @@
+// The class-factory map and creation by class identifier.
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLGuid.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "module_base/PLError.h"
+#include "platform/Library.h"
+#include "platform/Text.h"
+
+bool PLGuidLess::operator()(const GUID& a, const GUID& b) const noexcept {
+    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
+}
+
+// ---- the map ----
+
+HRESULT CPLClassFactoryMap::RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) {
+    try {
+        std::unique_lock<std::shared_mutex> guard(m_lock);
+        m_map.emplace(clsid, creator);  // an identifier already present keeps its creator
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+PLCreatorFunction CPLClassFactoryMap::FindClassFactory(REFCLSID clsid) {
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    auto it = m_map.find(clsid);
+    return it == m_map.end() ? nullptr : it->second;
+}
+
+bool CPLClassFactoryMap::UnregisterClassFactory(REFCLSID clsid) {
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    return m_map.erase(clsid) != 0;
+}
+
+std::vector<std::pair<GUID, PLCreatorFunction>> CPLClassFactoryMap::Entries() const {
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    return {m_map.begin(), m_map.end()};
+}
+
+std::size_t CPLClassFactoryMap::Size() const {
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    return m_map.size();
+}
+
+namespace {
+
+// Made by the first registration and kept for the life of the process: destroying it at exit
+// would pull it from under threads that are still creating objects.
+std::atomic<CPLClassFactoryMap*> g_factoryMap{nullptr};
+std::mutex g_factoryMapCreation;
+
+CPLClassFactoryMap* GetOrCreateMap() {
+    CPLClassFactoryMap* map = g_factoryMap.load(std::memory_order_acquire);
+    if (map != nullptr) return map;
+    std::lock_guard<std::mutex> guard(g_factoryMapCreation);
+    map = g_factoryMap.load(std::memory_order_relaxed);
+    if (map == nullptr) {
+        map = new CPLClassFactoryMap();
+        g_factoryMap.store(map, std::memory_order_release);
+    }
+    return map;
+}
+
+}  // namespace
+
+CPLClassFactoryMap* PLGetClassFactoryMap() noexcept {
+    return g_factoryMap.load(std::memory_order_acquire);
+}
+
+PLCreatorFunction PLFindClassFactory(REFCLSID clsid) noexcept {
+    CPLClassFactoryMap* map = PLGetClassFactoryMap();
+    if (map == nullptr) {
+        PLRecordErrorMessage("", "", "PLFindClassFactory", E_FAIL, 0, u"Class factory map is NULL", 1);
+        return nullptr;
+    }
+    return map->FindClassFactory(clsid);
+}
+
+HRESULT RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) noexcept {
+    try {
+        return GetOrCreateMap()->RegisterClassFactory(clsid, creator);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT PLCreateInstance(REFCLSID clsid, REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    return PLGuard("", "", "PLCreateInstance", [&](HRESULT& hr) {
+        PLCreatorFunction creator = PLFindClassFactory(clsid);
+        if (creator == nullptr) {
+            hr = E_FAIL;
+            PL_THROW_ERROR(hr, "Could not find class factory.", 1);
+        }
+        hr = creator(iid, nullptr, object);
+        PL_THROW_ERROR(hr, "Could not create object.", 0);
+    });
+}
+
+HRESULT PLCreateInstanceEx(REFCLSID clsid, REFIID iid, void* argument, void** object) noexcept {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    return PLGuard("", "", "PLCreateInstanceEx", [&](HRESULT& hr) {
+        PLCreatorFunction creator = PLFindClassFactory(clsid);
+        if (creator == nullptr) {
+            hr = E_FAIL;
+            PL_THROW_ERROR_FORMAT(hr, 1, "Could not find class factory for class with GUID '%s'.",
+                                  PLGuidToString(clsid));
+        }
+        hr = creator(iid, argument, object);
+        PL_THROW_ERROR_FORMAT(hr, 0, "Could not create object with GUID '%s'.", PLGuidToString(clsid));
+    });
+}
+
+HRESULT HookClassFactories(const WCHAR* libraryFileName) noexcept {
+    return PLGuard("", "", "HookClassFactories", [&](HRESULT& hr) {
+        const std::string name = kd::platform::Utf16ToUtf8(
+            std::u16string_view(libraryFileName == nullptr ? u"" : libraryFileName,
+                                static_cast<std::size_t>(PLString::SafeLength(libraryFileName))));
+        // The library stays loaded: its creators are now in our map.
+        void* library = kd::platform::OpenLibrary(name);
+        if (library == nullptr) {
+            hr = E_FAIL;
+            PL_THROW_ERROR_FORMAT(hr, 1, "Failed to load library [%s]", libraryFileName);
+        }
+        auto registerFactories =
+            reinterpret_cast<PFN_RegisterClassFactories>(kd::platform::FindExport(library, "RegisterClassFactories"));
+        if (registerFactories == nullptr) {
+            hr = E_FAIL;
+            PL_THROW_ERROR_FORMAT(hr, 1, "Class factory register function not found for library [%s]", libraryFileName);
+        }
+        hr = registerFactories(PLGetClassFactoryMap());
+    });
+}
+
+HRESULT CopyClassFactories(IPLClassFactoryMap* source, IPLClassFactoryMap* target) noexcept {
+    if (source == nullptr || target == nullptr) return E_POINTER;
+    auto* ours = dynamic_cast<CPLClassFactoryMap*>(source);
+    if (ours == nullptr) return E_INVALIDARG;
+    try {
+        for (const auto& entry : ours->Entries()) target->RegisterClassFactory(entry.first, entry.second);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}

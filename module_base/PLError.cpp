@@ -1,0 +1,423 @@
+// Error records, the throw functions, the catch clauses, recording, and the thread error
+// functions with their fallback store.
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLDiagnostics.h"
+#include "module_base/PLError.h"
+#include "module_base/PLThreadErrorStore.h"
+#include "module_base/PLVersion.h"
+#include "platform/Text.h"
+#include "platform/Thread.h"
+
+// ---- PL_ERROR ----
+
+PL_ERROR::PL_ERROR(HRESULT hr, ULONG line, const PLString& functionName, const PLString& file)
+    : result(hr),
+      message(PLWiden(kPLGeneralErrorMessage)),
+      errorFlag(0),
+      sourceFile(file),
+      function(functionName),
+      sourceLine(line) {}
+
+PL_ERROR::PL_ERROR(HRESULT hr, const PLString& text, ULONG flag, ULONG line, const PLString& functionName,
+                   const PLString& file)
+    : result(hr), message(text), errorFlag(flag), sourceFile(file), function(functionName), sourceLine(line) {}
+
+PLString PLWiden(const char* text) {
+    if (text == nullptr || *text == 0) return PLString();
+    return PLString::FromUtf8(text);
+}
+
+// ---- function labels ----
+
+PLFunctionLabel::PLFunctionLabel(const char* pretty) noexcept {
+    m_text[0] = 0;
+    if (pretty == nullptr) return;
+    // The name ends at the first "(" outside template brackets; it starts after the last space
+    // before that, outside template brackets (which drops the return type and "virtual").
+    std::size_t end = 0;
+    std::size_t start = 0;
+    int depth = 0;
+    for (std::size_t i = 0; pretty[i] != 0; ++i) {
+        const char c = pretty[i];
+        if (c == '<') {
+            ++depth;
+        } else if (c == '>') {
+            if (depth > 0) --depth;
+        } else if (depth == 0 && c == ' ') {
+            // "operator()" and "operator ==" style names keep their text.
+            if (i >= 8 && std::strncmp(pretty + i - 8, "operator", 8) == 0) continue;
+            start = i + 1;
+        } else if (depth == 0 && c == '(') {
+            // Clang spells an unnamed namespace "(anonymous namespace)": part of the name.
+            if (std::strncmp(pretty + i, "(anonymous namespace)", 21) == 0) {
+                i += 20;
+                continue;
+            }
+            if (i >= 8 && std::strncmp(pretty + i - 8, "operator", 8) == 0 && pretty[i + 1] == ')') {
+                ++i;
+                continue;
+            }
+            end = i;
+            break;
+        }
+    }
+    if (end == 0) end = std::strlen(pretty);
+    if (start > end) start = 0;
+    std::size_t n = end - start;
+    if (n >= sizeof m_text) n = sizeof m_text - 1;
+    std::memcpy(m_text, pretty + start, n);
+    m_text[n] = 0;
+}
+
+// ---- throw functions ----
+
+void PLThrowIfFailed(HRESULT hr, ULONG line, const char* function, const char* file) {
+    if (hr >= 0) return;
+    throw PL_ERROR(hr, line, PLWiden(function), PLWiden(file));
+}
+
+void PLThrowError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function,
+                  const char* file) {
+    if (hr >= 0) return;
+    throw PL_ERROR(hr, PLWiden(message), errorFlag, line, PLWiden(function), PLWiden(file));
+}
+
+void PLThrowErrorW(HRESULT hr, const WCHAR* message, ULONG errorFlag, ULONG line, const char* function,
+                   const char* file) {
+    if (hr >= 0) return;
+    throw PL_ERROR(hr, PLString(message), errorFlag, line, PLWiden(function), PLWiden(file));
+}
+
+void PLThrowErrorFormatV(HRESULT hr, ULONG errorFlag, ULONG line, const char* function, const char* file,
+                         const char* format, kd::platform::FormatArgs args) {
+    if (hr >= 0) return;
+    std::u16string text;
+    if (format != nullptr) kd::platform::FormatAppend(text, std::string_view(format), args);
+    throw PL_ERROR(hr, PLString(std::u16string_view(text)), errorFlag, line, PLWiden(function), PLWiden(file));
+}
+
+void PLThrowHResult(HRESULT hr) {
+    if (hr >= 0) return;
+    throw hr;
+}
+
+void PLThrowRichError(HRESULT hr, IUnknown* object) {
+    if (hr >= 0 || object == nullptr) return;
+    IPLSupportRichErrorInfo* rich = nullptr;
+    if (object->QueryInterface(IID_IPLSupportRichErrorInfo, reinterpret_cast<void**>(&rich)) >= 0 && rich != nullptr)
+        throw rich;
+    throw hr;
+}
+
+void PLVerify(bool condition) {
+    if (!condition) PLThrowIfFailed(PL_E_VERIFY, __LINE__, "__verify", __FILE__);
+}
+
+// ---- recording ----
+
+namespace {
+
+std::atomic<LONG> g_suspensionOverride{0};
+
+// Recording may itself fail in ways that record (creating an error item through a missing
+// factory, say). A nested recording on the same thread is dropped instead of recursing.
+thread_local bool t_recording = false;
+
+class RecordingScope {
+public:
+    RecordingScope() noexcept : m_entered(!t_recording) { t_recording = true; }
+    ~RecordingScope() {
+        if (m_entered) t_recording = false;
+    }
+    bool Entered() const noexcept { return m_entered; }
+
+private:
+    bool m_entered;
+};
+
+HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result, LONG messageType,
+                   const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile, ULONG sourceLine) noexcept {
+    RecordingScope scope;
+    if (!scope.Entered()) return S_FALSE;
+    try {
+        BOOL suspended = FALSE;
+        const HRESULT query = GetThreadErrorSuspensionState(&suspended);
+        if (query < 0) return query;
+        if (suspended && g_suspensionOverride.load(std::memory_order_relaxed) == 0) return query;
+        IPLErrorInfo* list = nullptr;
+        if (GetThreadError(&list) >= 0 && list != nullptr) {
+            list->AddError(group, className, method, result, messageType, message, errorFlag, sourceFile, sourceLine);
+            list->Release();
+        }
+        return PLWriteDiagnosticError(group, className, method, result, messageType, message, sourceFile, sourceLine);
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+const WCHAR* OrEmpty(const WCHAR* s) noexcept {
+    return s == nullptr ? u"" : s;
+}
+
+}  // namespace
+
+HRESULT PLSetSuspensionOverride(LONG value) noexcept {
+    g_suspensionOverride.store(value, std::memory_order_relaxed);
+    return S_OK;
+}
+
+LONG PLGetSuspensionOverride() noexcept {
+    return g_suspensionOverride.load(std::memory_order_relaxed);
+}
+
+HRESULT PLRecordError(const WCHAR* group, const WCHAR* className, const WCHAR* method, PL_ERROR error) noexcept {
+    return RecordImpl(OrEmpty(group), OrEmpty(className), OrEmpty(method), error.result, 0, error.message,
+                      error.errorFlag, error.sourceFile, error.sourceLine);
+}
+
+HRESULT PLRecordError(const char* group, const char* className, const char* method, PL_ERROR error) noexcept {
+    try {
+        return PLRecordError(PLWiden(group), PLWiden(className), PLWiden(method), std::move(error));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT PLRecordErrorMessage(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result,
+                             LONG messageType, const WCHAR* message, ULONG errorFlag) noexcept {
+    return RecordImpl(OrEmpty(group), OrEmpty(className), OrEmpty(method), result, messageType, OrEmpty(message),
+                      errorFlag, u"", 0);
+}
+
+HRESULT PLRecordErrorMessage(const char* group, const char* className, const char* method, HRESULT result,
+                             LONG messageType, const WCHAR* message, ULONG errorFlag) noexcept {
+    try {
+        return PLRecordErrorMessage(PLWiden(group), PLWiden(className), PLWiden(method), result, messageType, message,
+                                    errorFlag);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// ---- catch clauses ----
+
+namespace {
+
+void RecordHResult(HRESULT code, const PLString& group, const PLString& className, const PLString& method) {
+    if (code >= 0) return;
+    PLString message;
+    message.Format(u"Error 0x%08x occurred.", code);
+    PLRecordErrorMessage(group, className, method, code, 0, message, 0);
+}
+
+HRESULT RecordUnknown(const PLString& group, const PLString& className, const PLString& method) {
+    PLRecordErrorMessage(group, className, method, E_UNEXPECTED, 0, u"An unhandled exception occurred.", 1);
+    return E_UNEXPECTED;
+}
+
+PLString FormatMethod(const char* methodFormat, kd::platform::FormatArgs args) {
+    std::u16string text;
+    if (methodFormat != nullptr) kd::platform::FormatAppend(text, std::string_view(methodFormat), args);
+    return PLString(std::u16string_view(text));
+}
+
+}  // namespace
+
+void PLHandleHResultException(HRESULT code, const char* group, const char* className, const char* method) noexcept {
+    try {
+        RecordHResult(code, PLWiden(group), PLWiden(className), PLWiden(method));
+    } catch (...) {
+    }
+}
+
+HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const char* className,
+                               const char* method) noexcept {
+    try {
+        PLRecordError(group, className, method, error);
+    } catch (...) {
+    }
+    return error.result;
+}
+
+HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group, const char* className,
+                             const char* method) noexcept {
+    const HRESULT result = current < 0 ? current : E_UNEXPECTED;
+    try {
+        wrapper.Report(group, className, method, result);
+    } catch (...) {
+        // A fault while the report was being built ends the report; the method still returns.
+    }
+    return result;
+}
+
+HRESULT PLHandleUnknownException(const char* group, const char* className, const char* method) noexcept {
+    try {
+        return RecordUnknown(PLWiden(group), PLWiden(className), PLWiden(method));
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className, const char* method) noexcept {
+    try {
+        RecordHResult(code, PLString(group), PLString(className), PLWiden(method));
+    } catch (...) {
+    }
+}
+
+HRESULT PLHandleErrorExceptionW(const PL_ERROR& error, const WCHAR* group, const WCHAR* className,
+                                const char* method) noexcept {
+    try {
+        PLRecordError(group, className, PLWiden(method), error);
+    } catch (...) {
+    }
+    return error.result;
+}
+
+HRESULT PLHandleUnknownExceptionW(const WCHAR* group, const WCHAR* className, const char* method) noexcept {
+    try {
+        return RecordUnknown(PLString(group), PLString(className), PLWiden(method));
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+void PLHandleHResultExceptionFormatV(HRESULT code, const char* group, const char* className, const char* methodFormat,
+                                     kd::platform::FormatArgs args) noexcept {
+    try {
+        RecordHResult(code, PLWiden(group), PLWiden(className), FormatMethod(methodFormat, args));
+    } catch (...) {
+    }
+}
+
+HRESULT PLHandleErrorExceptionFormatV(const PL_ERROR& error, const char* group, const char* className,
+                                      const char* methodFormat, kd::platform::FormatArgs args) noexcept {
+    try {
+        PLRecordError(PLWiden(group), PLWiden(className), FormatMethod(methodFormat, args), error);
+    } catch (...) {
+    }
+    return error.result;
+}
+
+HRESULT PLHandleUnknownExceptionFormatV(const char* group, const char* className, const char* methodFormat,
+                                        kd::platform::FormatArgs args) noexcept {
+    try {
+        return RecordUnknown(PLWiden(group), PLWiden(className), FormatMethod(methodFormat, args));
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// ---- suspender ----
+
+CPLThreadErrorSuspender::CPLThreadErrorSuspender() noexcept {
+    if (GetThreadErrorSuspensionState(&m_previous) >= 0 && SetThreadErrorSuspensionState(TRUE) >= 0) m_restore = true;
+}
+
+CPLThreadErrorSuspender::~CPLThreadErrorSuspender() {
+    if (m_restore) SetThreadErrorSuspensionState(m_previous);
+}
+
+// ---- the thread error functions ----
+
+namespace {
+
+// The external error module, reached through the library cache on each call (the cache
+// remembers a library that failed to load, so an absent module costs one lookup).
+HRESULT GetErrorModule(const char* wrapperName, IPLErrorModule** errorModule) {
+    *errorModule = nullptr;
+    void* library = PLLoadLibrary(u"kderror");
+    if (library == nullptr) return E_FAIL;
+    auto getModule = reinterpret_cast<PFN_GetPLModule>(PLGetProcAddress(library, "GetPLModule"));
+    if (getModule == nullptr) return E_FAIL;
+    PLComPtr<IPLModule> module;
+    PLThrowIfFailed(getModule(MODULEID_PLErrorServices, module.Put()), __LINE__, wrapperName, __FILE__);
+    PLThrowIfFailed(module->QueryInterface(IID_IPLErrorModule, reinterpret_cast<void**>(errorModule)), __LINE__,
+                    wrapperName, __FILE__);
+    return S_OK;
+}
+
+// Runs `call(errorModule)` against the external error module, turning a thrown code into the
+// result. Returns E_FAIL when the module is not available.
+template <class Call>
+HRESULT WithErrorModule(const char* wrapperName, Call&& call) noexcept {
+    try {
+        PLComPtr<IPLErrorModule> errorModule;
+        HRESULT hr = GetErrorModule(wrapperName, errorModule.Put());
+        if (hr < 0) return hr;
+        hr = call(errorModule.Get());
+        PLThrowIfFailed(hr, __LINE__, wrapperName, __FILE__);
+        return hr;
+    } catch (const PL_ERROR& e) {
+        return e.result;
+    } catch (HRESULT code) {
+        return code;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+}  // namespace
+
+HRESULT GetThreadError(IPLErrorInfo** errorInfo) {
+    if (errorInfo == nullptr) return E_POINTER;
+    const DWORD thread = kd::platform::CurrentThreadId();
+    const HRESULT hr =
+        WithErrorModule("GetThreadError", [&](IPLErrorModule* m) { return m->GetThreadError(thread, errorInfo); });
+    if (hr >= 0) return hr;
+    return CPLThreadErrorStore::Instance().GetThreadError(thread, errorInfo);
+}
+
+HRESULT SetThreadErrorSuspensionState(BOOL suspended) {
+    const DWORD thread = kd::platform::CurrentThreadId();
+    const HRESULT hr = WithErrorModule("SetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
+        return m->SetThreadErrorSuspensionState(thread, suspended);
+    });
+    if (hr >= 0) return hr;
+    return CPLThreadErrorStore::Instance().SetSuspensionState(thread, suspended);
+}
+
+HRESULT GetThreadErrorSuspensionState(BOOL* suspended) {
+    if (suspended == nullptr) return E_POINTER;
+    const DWORD thread = kd::platform::CurrentThreadId();
+    const HRESULT hr = WithErrorModule("GetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
+        return m->GetThreadErrorSuspensionState(thread, suspended);
+    });
+    if (hr >= 0) return hr;
+    return CPLThreadErrorStore::Instance().GetSuspensionState(thread, suspended);
+}
+
+HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
+    if (errorInfo == nullptr) return E_POINTER;
+    *errorInfo = nullptr;
+    const DWORD thread = kd::platform::CurrentThreadId();
+    const HRESULT hr = WithErrorModule("PLGetLastError", [&](IPLErrorModule* m) {
+        HRESULT r = m->GetThreadError(thread, errorInfo);
+        if (r >= 0) r = m->ClearThreadErrors(thread);
+        return r;
+    });
+    if (hr >= 0) return hr;
+    if (*errorInfo != nullptr) {
+        (*errorInfo)->Release();
+        *errorInfo = nullptr;
+    }
+    CPLThreadErrorStore& store = CPLThreadErrorStore::Instance();
+    const HRESULT got = store.GetThreadError(thread, errorInfo);
+    if (got >= 0) store.RemoveThread(thread);
+    return got;
+}
+
+HRESULT PLClearThreadErrors() {
+    const DWORD thread = kd::platform::CurrentThreadId();
+    void* library = PLLoadLibrary(u"kderror");
+    if (library == nullptr || PLGetProcAddress(library, "GetPLModule") == nullptr) {
+        // Without the error module the fallback store keeps the lists: clear this thread's.
+        return CPLThreadErrorStore::Instance().ClearThreadErrors(thread);
+    }
+    return WithErrorModule("PLClearThreadErrors", [&](IPLErrorModule* m) { return m->ClearThreadErrors(thread); });
+}

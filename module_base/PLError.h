@@ -1,0 +1,212 @@
+// The error convention: thrown PL_ERROR records, the throw functions, the four catch clauses
+// that end every interface method, recording into the calling thread's error list, and the
+// thread error functions.
+//
+// Inside an operation each step's HRESULT goes into the result variable and, when negative, is
+// thrown with a message. At the operation's edge PLGuard catches whatever was thrown, records it
+// under the method's module group, class and method names, and returns the HRESULT:
+//
+//   HRESULT CPLThing::DoIt(IPLOther** out) {
+//       return PLGuard("Core", "CPLThing", "DoIt", [&](HRESULT& hr) {
+//           hr = Step();
+//           PL_THROW_ERROR(hr, "Step failed", 1);
+//       });
+//   }
+#ifndef KD_PLERROR_H
+#define KD_PLERROR_H
+
+#include <cstdint>
+
+#include <kdtrace/error.h>
+#include <kdtrace/exports.h>
+#include <kdtrace/types.h>
+
+#include "module_base/PLSEHException.h"
+#include "module_base/PLString.h"
+#include "platform/Fault.h"
+#include "platform/Format.h"
+
+// The thrown error record.
+struct PL_ERROR {
+    HRESULT result;
+    PLString message;
+    ULONG errorFlag;  // 1: starts a new chain (the list is cleared first); 0: appends
+    PLString sourceFile;
+    PLString function;  // Class::Method, or the free function's name
+    ULONG sourceLine;
+
+    // Short form: "A general error occurred.", error flag 0.
+    PL_ERROR(HRESULT hr, ULONG line, const PLString& functionName, const PLString& file);
+    PL_ERROR(HRESULT hr, const PLString& text, ULONG flag, ULONG line, const PLString& functionName,
+             const PLString& file);
+};
+
+inline constexpr const char* kPLGeneralErrorMessage = "A general error occurred.";
+
+// Narrow text (UTF-8) to a PLString; null gives the empty string.
+PLString PLWiden(const char* text);
+
+// ---- throw functions: each does nothing when the code is not negative ----
+void PLThrowIfFailed(HRESULT hr, ULONG line, const char* function, const char* file);
+void PLThrowError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function, const char* file);
+void PLThrowErrorW(HRESULT hr, const WCHAR* message, ULONG errorFlag, ULONG line, const char* function,
+                   const char* file);
+void PLThrowErrorFormatV(HRESULT hr, ULONG errorFlag, ULONG line, const char* function, const char* file,
+                         const char* format, kd::platform::FormatArgs args);
+template <class... A>
+void PLThrowErrorFormat(HRESULT hr, ULONG errorFlag, ULONG line, const char* function, const char* file,
+                        const char* format, const A&... args) {
+    if (hr >= 0) return;
+    if constexpr (sizeof...(A) == 0) {
+        PLThrowErrorFormatV(hr, errorFlag, line, function, file, format, {});
+    } else {
+        const kd::platform::FormatArg list[] = {kd::platform::FormatArg(args)...};
+        PLThrowErrorFormatV(hr, errorFlag, line, function, file, format, list);
+    }
+}
+// Throws the code itself.
+void PLThrowHResult(HRESULT hr);
+// With a non-null object: throws its IPLSupportRichErrorInfo pointer when it answers that
+// interface, else the code.
+void PLThrowRichError(HRESULT hr, IUnknown* object);
+// Throws the short-form record with code PL_E_VERIFY and function "__verify" when false.
+void PLVerify(bool condition);
+
+// "Class::Method" (or the free function's name) cut out of a compiler's __PRETTY_FUNCTION__
+// text, into a fixed buffer so that naming the thrower never allocates.
+class PLFunctionLabel {
+public:
+    explicit PLFunctionLabel(const char* prettyFunction) noexcept;
+    const char* c_str() const noexcept { return m_text; }
+
+private:
+    char m_text[256];
+};
+
+// The throw macros supply the source file, line and function. They evaluate the code once and
+// do nothing more unless it is negative.
+#define PL_FUNCTION_LABEL (::PLFunctionLabel(__PRETTY_FUNCTION__).c_str())
+#define PL_THROW_IF_FAILED(hr)                                                            \
+    do {                                                                                  \
+        const HRESULT pl_hr_ = (hr);                                                      \
+        if (pl_hr_ < 0) ::PLThrowIfFailed(pl_hr_, __LINE__, PL_FUNCTION_LABEL, __FILE__); \
+    } while (0)
+#define PL_THROW_ERROR(hr, message, flag)                                                                 \
+    do {                                                                                                  \
+        const HRESULT pl_hr_ = (hr);                                                                      \
+        if (pl_hr_ < 0) ::PLThrowError(pl_hr_, (message), (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__); \
+    } while (0)
+#define PL_THROW_ERROR_W(hr, message, flag)                                                                \
+    do {                                                                                                   \
+        const HRESULT pl_hr_ = (hr);                                                                       \
+        if (pl_hr_ < 0) ::PLThrowErrorW(pl_hr_, (message), (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__); \
+    } while (0)
+#define PL_THROW_ERROR_FORMAT(hr, flag, format, ...)                                    \
+    do {                                                                                \
+        const HRESULT pl_hr_ = (hr);                                                    \
+        if (pl_hr_ < 0)                                                                 \
+            ::PLThrowErrorFormat(pl_hr_, (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__, \
+                                 (format)__VA_OPT__(, ) __VA_ARGS__);                   \
+    } while (0)
+#define PL_VERIFY(cond)                                                              \
+    do {                                                                             \
+        if (!(cond)) ::PLThrowIfFailed(PL_E_VERIFY, __LINE__, "__verify", __FILE__); \
+    } while (0)
+
+// ---- the four catch-clause functions (never throw; recording results are ignored) ----
+// catch (HRESULT): records "Error 0x%08x occurred." when the code is negative. The method then
+// returns its result variable unchanged.
+void PLHandleHResultException(HRESULT code, const char* group, const char* className, const char* method) noexcept;
+// catch (PL_ERROR&): records the record; returns its code.
+HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const char* className,
+                               const char* method) noexcept;
+// catch (CSEHExceptionWrapper&): returns the current result when it is already a failure, else
+// E_UNEXPECTED, and records the fault report and the loaded modules with that code (never with
+// a success code, which would make the recorded failure read as a success).
+HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group, const char* className,
+                             const char* method) noexcept;
+// catch (...): records "An unhandled exception occurred." with E_UNEXPECTED; returns it.
+HRESULT PLHandleUnknownException(const char* group, const char* className, const char* method) noexcept;
+
+// Variants with wide group and class names.
+void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className, const char* method) noexcept;
+HRESULT PLHandleErrorExceptionW(const PL_ERROR& error, const WCHAR* group, const WCHAR* className,
+                                const char* method) noexcept;
+HRESULT PLHandleUnknownExceptionW(const WCHAR* group, const WCHAR* className, const char* method) noexcept;
+
+// Variants that build the method name from a printf format.
+void PLHandleHResultExceptionFormatV(HRESULT code, const char* group, const char* className, const char* methodFormat,
+                                     kd::platform::FormatArgs args) noexcept;
+HRESULT PLHandleErrorExceptionFormatV(const PL_ERROR& error, const char* group, const char* className,
+                                      const char* methodFormat, kd::platform::FormatArgs args) noexcept;
+HRESULT PLHandleUnknownExceptionFormatV(const char* group, const char* className, const char* methodFormat,
+                                        kd::platform::FormatArgs args) noexcept;
+template <class... A>
+void PLHandleHResultExceptionFormat(HRESULT code, const char* group, const char* className, const char* methodFormat,
+                                    const A&... args) noexcept {
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(args)..., kd::platform::FormatArg(0)};
+    PLHandleHResultExceptionFormatV(code, group, className, methodFormat, {list, sizeof...(A)});
+}
+template <class... A>
+HRESULT PLHandleErrorExceptionFormat(const PL_ERROR& error, const char* group, const char* className,
+                                     const char* methodFormat, const A&... args) noexcept {
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(args)..., kd::platform::FormatArg(0)};
+    return PLHandleErrorExceptionFormatV(error, group, className, methodFormat, {list, sizeof...(A)});
+}
+template <class... A>
+HRESULT PLHandleUnknownExceptionFormat(const char* group, const char* className, const char* methodFormat,
+                                       const A&... args) noexcept {
+    const kd::platform::FormatArg list[] = {kd::platform::FormatArg(args)..., kd::platform::FormatArg(0)};
+    return PLHandleUnknownExceptionFormatV(group, className, methodFormat, {list, sizeof...(A)});
+}
+
+// Runs `body(hr)` as the guarded region of an interface method and ends it with the four catch
+// clauses. `hr` is the method's result variable; the method returns what this returns. A
+// processor fault inside the region (on a thread with the fault translator) arrives as
+// CSEHExceptionWrapper.
+template <class Body>
+HRESULT PLGuard(const char* group, const char* className, const char* method, Body&& body) noexcept {
+    HRESULT hr = S_OK;
+    const kd::platform::FaultGuardScope faultScope;
+    try {
+        body(hr);
+    } catch (HRESULT code) {
+        PLHandleHResultException(code, group, className, method);
+    } catch (PL_ERROR& error) {
+        hr = PLHandleErrorException(error, group, className, method);
+    } catch (CSEHExceptionWrapper& wrapper) {
+        hr = PLHandleSEHException(wrapper, hr, group, className, method);
+    } catch (...) {
+        hr = PLHandleUnknownException(group, className, method);
+    }
+    return hr;
+}
+
+// ---- recording ----
+// Adds the error to the calling thread's list (unless recording is suspended there and the
+// suspension override is off) and writes the diagnostics error record. Never throws.
+HRESULT PLRecordError(const WCHAR* group, const WCHAR* className, const WCHAR* method, PL_ERROR error) noexcept;
+HRESULT PLRecordError(const char* group, const char* className, const char* method, PL_ERROR error) noexcept;
+HRESULT PLRecordErrorMessage(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result,
+                             LONG messageType, const WCHAR* message, ULONG errorFlag) noexcept;
+HRESULT PLRecordErrorMessage(const char* group, const char* className, const char* method, HRESULT result,
+                             LONG messageType, const WCHAR* message, ULONG errorFlag) noexcept;
+
+// While nonzero, errors are recorded even on threads whose recording is suspended. S_OK.
+HRESULT PLSetSuspensionOverride(LONG value) noexcept;
+LONG PLGetSuspensionOverride() noexcept;
+
+// Suspends error recording on the calling thread for its scope, restoring the previous state.
+class CPLThreadErrorSuspender {
+public:
+    CPLThreadErrorSuspender() noexcept;
+    ~CPLThreadErrorSuspender();
+    CPLThreadErrorSuspender(const CPLThreadErrorSuspender&) = delete;
+    CPLThreadErrorSuspender& operator=(const CPLThreadErrorSuspender&) = delete;
+
+private:
+    BOOL m_previous = FALSE;
+    bool m_restore = false;
+};
+
+#endif  // KD_PLERROR_H

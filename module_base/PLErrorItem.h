@@ -1,0 +1,51 @@
+// CPLErrorItem: one recorded error.
+#ifndef KD_PLERRORITEM_H
+#define KD_PLERRORITEM_H
+
+#include <kdtrace/error.h>
+#include <kdtrace/object.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLString.h"
+
+class CPLErrorItem : public CPLComObject<CPLReleaseModel>, public IPLErrorItem {
+    PL_BEGIN_INTERFACE_MAP(CPLErrorItem, IPLErrorItem)
+    PL_INTERFACE_ENTRY(IPLErrorItem)
+    PL_END_INTERFACE_MAP()
+
+public:
+    HRESULT GetInterfaceID(GUID* iid) override;
+    HRESULT GetClassID(GUID* clsid) override;
+
+    HRESULT Initialize(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
+                       LONG messageType, const WCHAR* message, DWORD threadId, const WCHAR* sourceFile,
+                       ULONG sourceLine) override;
+    HRESULT GetModuleName(WCHAR* buffer, LONG size) override;
+    HRESULT GetClassName(WCHAR* buffer, LONG size) override;
+    HRESULT GetMethodName(WCHAR* buffer, LONG size) override;
+    HRESULT GetHRESULT(HRESULT* result) override;
+    HRESULT GetMessageType(LONG* messageType) override;
+    HRESULT GetMessage(WCHAR* buffer, LONG size) override;
+    HRESULT GetThreadID(DWORD* threadId) override;
+    HRESULT GetSourceFile(WCHAR* buffer, LONG size) override;
+    HRESULT GetSourceLine(ULONG* sourceLine) override;
+    HRESULT GetKDXErrorItemCore(IKDXErrorItemCore** view) override;
+
+    // Values that the saved forms of an item carry beside the getters.
+    LONG GetID() const noexcept { return m_id; }
+    void SetID(LONG id) noexcept { m_id = id; }
+
+private:
+    HRESULT m_result = E_FAIL;
+    PLString m_module;
+    PLString m_class;
+    PLString m_method;
+    LONG m_messageType = 0;
+    PLString m_message;
+    LONG m_id = 0;
+    DWORD m_threadId = 0;
+    PLString m_sourceFile;
+    ULONG m_sourceLine = 0;
+};
+
+#endif  // KD_PLERRORITEM_H

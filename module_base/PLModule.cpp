@@ -1,0 +1,196 @@
+// Module objects and the module-table entry points.
+#include "module_base/PLModule.h"
+#include "module_base/PLGuid.h"
+
+#include <algorithm>
+
+#include "module_base/PLError.h"
+#include "module_base/PLProcessSwitches.h"
+
+namespace {
+
+template <std::size_t N>
+void CopyField(WCHAR (&field)[N], const WCHAR* value) noexcept {
+    const int32_t n = std::min<int32_t>(PLString::SafeLength(value), static_cast<int32_t>(N) - 1);
+    if (n > 0) std::copy_n(value, n, field);
+    field[n] = 0;
+}
+
+// Copies a field cut to size - 1 characters, always terminated.
+void CopyOut(const WCHAR* field, WCHAR* buffer, LONG size) noexcept {
+    const int32_t n = std::min<int32_t>(PLString::SafeLength(field), size - 1);
+    std::copy_n(field, n, buffer);
+    buffer[n] = 0;
+}
+
+}  // namespace
+
+CPLModule::CPLModule() noexcept = default;
+
+CPLModule::~CPLModule() {
+    if (m_moduleObject != nullptr) m_moduleObject->Release();
+}
+
+HRESULT CPLModule::__Init() {
+    PLRecordErrorMessage("Core", "CPLModule", "__Init", PL_E_NO_MODULE_PROPERTY_MAP, 0,
+                         u"No module property map defined.", 1);
+    return PL_E_NO_MODULE_PROPERTY_MAP;
+}
+
+HRESULT CPLModule::ApplyProperties(const PLModuleProperties& properties) noexcept {
+    m_initStatus = S_OK;
+    m_moduleId = properties.moduleId != nullptr ? *properties.moduleId : GUID_NULL;
+    CopyField(m_apiVersion, properties.apiVersion);
+    CopyField(m_version, properties.version);
+    CopyField(m_moduleName, properties.moduleName);
+    CopyField(m_objectName, properties.objectName);
+    CopyField(m_friendlyName, properties.friendlyName);
+    CopyField(m_coreApiVersion, properties.coreApiVersion);
+    CopyField(m_dbVersion, properties.dbVersion);
+    return S_OK;
+}
+
+HRESULT CPLModule::InitModule() {
+    return __Init();
+}
+
+HRESULT CPLModule::Initialize(void*) {
+    return InitModule();
+}
+
+HRESULT CPLModule::GetModuleID(GUID* moduleId) {
+    if (moduleId == nullptr) return E_POINTER;
+    if (m_initStatus < 0) return m_initStatus;
+    *moduleId = m_moduleId;
+    return S_OK;
+}
+
+// Every string getter checks its buffer (the original contract let three of them write through
+// a null pointer), then answers the initialisation status until the module is initialised.
+#define PL_MODULE_STRING_GETTER(Method, field)            \
+    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) { \
+        if (buffer == nullptr) return E_POINTER;          \
+        if (size < 1) return E_INVALIDARG;                \
+        if (m_initStatus < 0) return m_initStatus;        \
+        CopyOut(field, buffer, size);                     \
+        return S_OK;                                      \
+    }
+
+PL_MODULE_STRING_GETTER(GetAPIVersion, m_apiVersion)
+PL_MODULE_STRING_GETTER(GetDBVersion, m_dbVersion)
+PL_MODULE_STRING_GETTER(GetVersion, m_version)
+PL_MODULE_STRING_GETTER(GetModuleName, m_moduleName)
+PL_MODULE_STRING_GETTER(GetFriendlyName, m_friendlyName)
+PL_MODULE_STRING_GETTER(GetCoreAPIVersion, m_coreApiVersion)
+
+HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
+    if (buffer == nullptr) return E_POINTER;
+    if (size < 1) return E_INVALIDARG;
+    if (m_initStatus < 0) return m_initStatus;
+    // The object name names a file: a cut name would be a different name, so a buffer that
+    // cannot hold it whole gets an empty string and E_INVALIDARG.
+    if (PLString::SafeLength(m_objectName) >= size) {
+        buffer[0] = 0;
+        return E_INVALIDARG;
+    }
+    CopyOut(m_objectName, buffer, size);
+    return S_OK;
+}
+
+HRESULT CPLModule::GetModuleObject(IUnknown** object) {
+    if (object == nullptr) return E_POINTER;
+    if (m_initStatus < 0) return m_initStatus;
+    *object = m_moduleObject;
+    if (m_moduleObject != nullptr) m_moduleObject->AddRef();
+    return S_OK;
+}
+
+HRESULT CPLModule::ReservedA(void*, void*) {
+    return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
+}
+
+HRESULT CPLModule::ReservedB(void*, void*, void*, void*, void** out) {
+    if (out == nullptr) return E_POINTER;
+    return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
+}
+
+HRESULT CPLModule::ReservedC(void*, void*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CPLModule::SetMemoryTracking(LONG enable) {
+    PLSetMemoryTracking(enable == 1);
+    return S_OK;
+}
+
+HRESULT CPLModule::SetTwoDigitYearPivot(LONG pivot) {
+    PLSetTwoDigitYearPivot(pivot);
+    return S_OK;
+}
+
+// ---- module table entry points ----
+
+HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID moduleId, IPLModule** module) noexcept {
+    if (module == nullptr) return E_POINTER;
+    const PLModuleTableRow* row = nullptr;
+    for (int i = 0; i < count; ++i) {
+        if (*table[i].moduleId == moduleId || moduleId == GUID_NULL) {
+            row = &table[i];
+            break;
+        }
+    }
+    if (row == nullptr) return E_FAIL;
+    if (row->instanceAccessor == nullptr)
+        return PLCreateInstance(*row->clsid, IID_IPLModule, reinterpret_cast<void**>(module));
+    IPLModule** slot = row->instanceAccessor();
+    if (*slot != nullptr) {
+        *module = *slot;
+        (*module)->AddRef();
+        return S_OK;
+    }
+    const HRESULT hr = PLCreateInstance(*row->clsid, IID_IPLModule, reinterpret_cast<void**>(module));
+    if (hr >= 0 && *module != nullptr) {
+        *slot = *module;
+        (*slot)->AddRef();
+    }
+    return hr;
+}
+
+HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
+                                         IPLModuleInfoCollection** collection) noexcept {
+    if (factory == nullptr || collection == nullptr) return E_POINTER;
+    HRESULT status = E_NOTIMPL;
+    IPLModuleInfoCollection* list = nullptr;
+    status = factory->CreateModuleInfoCollection(&list);
+    if (status < 0 || list == nullptr) return status < 0 ? status : E_FAIL;
+    for (int i = 0; i < count; ++i) {
+        PLComPtr<IPLModule> module;
+        status = PLCreateInstance(*table[i].clsid, IID_IPLModule, module.PutVoid());
+        if (status < 0) continue;
+        status = module->InitModule();
+        if (status < 0) continue;
+        PLComPtr<IPLModuleInfo> info;
+        status = factory->CreateModuleInfo(info.Put());
+        if (status < 0 || !info) continue;
+        WCHAR moduleName[255] = {}, objectName[255] = {}, friendlyName[255] = {}, moduleIdText[255] = {},
+              apiVersion[255] = {}, dbVersion[255] = {}, coreApiVersion[255] = {};
+        GUID moduleId{};
+        if (module->GetModuleID(&moduleId) >= 0) {
+            try {
+                PLGuidToString(moduleId, moduleIdText, 255);
+            } catch (...) {
+                moduleIdText[0] = 0;
+            }
+        }
+        module->GetFriendlyName(friendlyName, 255);
+        module->GetObjectName(objectName, 255);
+        module->GetModuleName(moduleName, 255);
+        module->GetAPIVersion(apiVersion, 255);
+        module->GetDBVersion(dbVersion, 255);
+        module->GetCoreAPIVersion(coreApiVersion, 255);
+        info->SetModuleInfo(moduleName, objectName, friendlyName, moduleIdText, apiVersion, dbVersion, coreApiVersion);
+        list->AddModuleInfo(info.Get());
+    }
+    *collection = list;  // the creation's reference passes to the caller
+    return status;
+}

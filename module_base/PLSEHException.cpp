@@ -1,0 +1,314 @@
+// Processor faults: the per-thread translator, the reports of faults caught as
+// CSEHExceptionWrapper, and the stack-overflow report.
+#include "module_base/PLSEHException.h"
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include <kdtrace/dbghlp.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLDiagnostics.h"
+#include "module_base/PLError.h"
+#include "module_base/PLString.h"
+#include "platform/Fault.h"
+#include "platform/Library.h"
+#include "platform/NumberText.h"
+#include "platform/Thread.h"
+
+namespace {
+
+struct ExceptionName {
+    uint32_t code;
+    const char* name;
+};
+
+constexpr ExceptionName kExceptionNames[] = {
+    {0x80000001u, "GUARD_PAGE"},
+    {0x80000002u, "DATATYPE_MISALIGNMENT"},
+    {0x80000003u, "BREAKPOINT"},
+    {0x80000004u, "SINGLE_STEP"},
+    {0xC0000005u, "ACCESS_VIOLATION"},
+    {0xC0000006u, "IN_PAGE_ERROR"},
+    {0xC0000008u, "INVALID_HANDLE"},
+    {0xC000001Du, "ILLEGAL_INSTRUCTION"},
+    {0xC0000025u, "NONCONTINUABLE_EXCEPTION"},
+    {0xC0000026u, "INVALID_DISPOSITION"},
+    {0xC000008Cu, "ARRAY_BOUNDS_EXCEEDED"},
+    {0xC000008Du, "FLT_DENORMAL_OPERAND"},
+    {0xC000008Eu, "FLT_DIVIDE_BY_ZERO"},
+    {0xC000008Fu, "FLT_INEXACT_RESULT"},
+    {0xC0000090u, "FLT_INVALID_OPERATION"},
+    {0xC0000091u, "FLT_OVERFLOW"},
+    {0xC0000092u, "FLT_STACK_CHECK"},
+    {0xC0000093u, "FLT_UNDERFLOW"},
+    {0xC0000094u, "INT_DIVIDE_BY_ZERO"},
+    {0xC0000095u, "INT_OVERFLOW"},
+    {0xC0000096u, "PRIV_INSTRUCTION"},
+    {0xC00000FDu, "STACK_OVERFLOW"},
+};
+
+// ---- the debugging companion ----
+
+// The companion is loaded once, outside any signal handler, and keeps its own reference: the
+// library cache may be emptied (FreeCachedLibraries) while these function pointers live on.
+struct DebugHelper {
+    std::once_flag loaded;
+    void* library = nullptr;
+    std::atomic<PFN_PLDBGHLP_CreateMiniDump> createMiniDump{nullptr};
+    std::atomic<PFN_PLDBGHLP_GetModuleSet> getModuleSet{nullptr};
+};
+
+DebugHelper& Helper() {
+    static DebugHelper* helper = new DebugHelper();
+    return *helper;
+}
+
+void LoadDebugHelper() noexcept {
+    DebugHelper& helper = Helper();
+    try {
+        std::call_once(helper.loaded, [&helper] {
+            helper.library = kd::platform::OpenLibrary("kddbghlp.dll");
+            if (helper.library == nullptr) return;
+            helper.createMiniDump.store(reinterpret_cast<PFN_PLDBGHLP_CreateMiniDump>(
+                                            kd::platform::FindExport(helper.library, "PLDBGHLP_CreateMiniDump")),
+                                        std::memory_order_release);
+            helper.getModuleSet.store(reinterpret_cast<PFN_PLDBGHLP_GetModuleSet>(
+                                          kd::platform::FindExport(helper.library, "PLDBGHLP_GetModuleSet")),
+                                      std::memory_order_release);
+        });
+    } catch (...) {
+        // Without the companion there is no crash report and no module list.
+    }
+}
+
+// Set while a crash report is being written, so that a fault raised meanwhile (in the report
+// itself, or on another thread) does not start another.
+std::atomic<bool> g_dumpInProgress{false};
+
+void FillRecords(const kd::platform::FaultInfo& fault, PLExceptionRecord& record, PLThreadContext& context) noexcept {
+    record.ExceptionCode = fault.code;
+    record.ExceptionFlags = 1;  // not continuable
+    record.ExceptionAddress = fault.ip;
+    if (fault.memoryFault) {
+        record.NumberParameters = 2;
+        record.ExceptionInformation[0] = fault.accessKind;
+        record.ExceptionInformation[1] = fault.faultAddress;
+    }
+    context.Rip = fault.ip;
+    context.Rsp = fault.sp;
+    context.Rbp = fault.fp;
+    for (int i = 0; i < 23; ++i) context.Gregs[i] = fault.gregs[i];
+}
+
+void CallMiniDump(const kd::platform::FaultInfo& fault, PLExceptionRecord& record, PLThreadContext& context) {
+    if (g_dumpInProgress.exchange(true, std::memory_order_acq_rel)) return;
+    const PFN_PLDBGHLP_CreateMiniDump dump = Helper().createMiniDump.load(std::memory_order_acquire);
+    if (dump != nullptr) {
+        PLExceptionPointers pointers{&record,          &context,         fault.signal,
+                                     fault.signalCode, fault.signalInfo, fault.userContext};
+        try {
+            dump(&pointers);
+        } catch (...) {
+            // A fault inside the report was translated too; the report is simply incomplete.
+        }
+    }
+    g_dumpInProgress.store(false, std::memory_order_release);
+}
+
+// The translator: runs inside the fault handler on the faulting thread.
+void PLSEHTranslator(const kd::platform::FaultInfo& fault) {
+    PLExceptionRecord record;
+    PLThreadContext context;
+    FillRecords(fault, record, context);
+    CallMiniDump(fault, record, context);
+    PLCallStack stack;
+    stack.count =
+        static_cast<uint32_t>(kd::platform::WalkFrameChain(fault.ip, fault.fp, stack.frames, PLCallStack::kMaxFrames));
+    throw CSEHExceptionWrapper(record, context, stack);
+}
+
+// A stack overflow on a thread with the translator: report it, the process then ends.
+void PLReportFatalFault(const kd::platform::FaultInfo& fault) noexcept {
+    static char message[kPLFatalFaultMessageCapacity];
+    // One report at a time: a second overflow on another thread meanwhile only ends the process.
+    static std::atomic<bool> reporting{false};
+    if (reporting.exchange(true, std::memory_order_acq_rel)) return;
+    uint64_t frames[PLCallStack::kMaxFrames];
+    const std::size_t count = kd::platform::WalkFrameChain(fault.ip, fault.fp, frames, PLCallStack::kMaxFrames);
+    PLFormatFatalFaultMessage(fault.code, frames, count, message, sizeof message);
+    PLWriteDiagnosticErrorSignalSafe(kPLFatalFaultModule, kPLFatalFaultClass, kPLFatalFaultMethod, E_UNEXPECTED,
+                                     message, "", 0);
+    if (!g_dumpInProgress.exchange(true, std::memory_order_acq_rel)) {
+        PLExceptionRecord record;
+        PLThreadContext context;
+        FillRecords(fault, record, context);
+        if (const PFN_PLDBGHLP_CreateMiniDump dump = Helper().createMiniDump.load(std::memory_order_acquire)) {
+            PLExceptionPointers pointers{&record,          &context,         fault.signal,
+                                         fault.signalCode, fault.signalInfo, fault.userContext};
+            dump(&pointers);
+        }
+    }
+}
+
+// ---- the translator registry ----
+
+// Thread -> the translator that was in force before ours. Threads that end are forgotten, as the
+// system reuses thread identifiers.
+struct TranslatorRegistry {
+    std::mutex lock;
+    std::map<DWORD, kd::platform::FaultTranslator> previous;
+};
+
+TranslatorRegistry& Registry() {
+    static TranslatorRegistry* registry = new TranslatorRegistry();
+    return *registry;
+}
+
+struct RegistryExitWatch {
+    DWORD thread = 0;
+    bool armed = false;
+    ~RegistryExitWatch() {
+        if (!armed) return;
+        try {
+            TranslatorRegistry& registry = Registry();
+            std::lock_guard<std::mutex> guard(registry.lock);
+            registry.previous.erase(thread);
+        } catch (...) {
+        }
+    }
+};
+thread_local RegistryExitWatch t_registryEntry;
+
+}  // namespace
+
+// ---- names and call stacks ----
+
+const char* PLExceptionNameOf(uint32_t code) noexcept {
+    for (const ExceptionName& entry : kExceptionNames)
+        if (entry.code == code) return entry.name;
+    return nullptr;
+}
+
+PLString CSEHExceptionWrapper::GetExceptionName() const {
+    const char* name = PLExceptionNameOf(m_record.ExceptionCode);
+    return name != nullptr ? PLString::FromUtf8(name) : PLString();
+}
+
+PLString CSEHExceptionWrapper::GetCallStack() const {
+    uint64_t walked[PLCallStack::kMaxFrames];
+    const uint64_t* frames = m_stack.frames;
+    std::size_t count = m_stack.count;
+    if (count == 0) {
+        count = kd::platform::WalkFrameChain(m_context.Rip, m_context.Rbp, walked, PLCallStack::kMaxFrames);
+        frames = walked;
+    }
+    std::u16string text;
+    text.reserve(count * 19);
+    for (std::size_t i = 0; i < count; ++i) {
+        const kd::platform::FormatArg arg(frames[i]);
+        kd::platform::FormatAppend(text, std::u16string_view(u"0x%016llX~"), {&arg, 1});
+    }
+    return PLString(std::u16string_view(text));
+}
+
+void CSEHExceptionWrapper::Report(const char* group, const char* className, const char* method, HRESULT result) const {
+    PLString text;
+    text.Format(u"%s encountered. @CALL_STACK: %s", GetExceptionName(), GetCallStack());
+    PLRecordErrorMessage(group, className, method, result, 0, text, 1);
+    PLRecordLoadedModules(group, className, method, result);
+}
+
+void PLRecordLoadedModules(const char* group, const char* className, const char* method, HRESULT result) {
+    LoadDebugHelper();
+    const PFN_PLDBGHLP_GetModuleSet getModuleSet = Helper().getModuleSet.load(std::memory_order_acquire);
+    if (getModuleSet == nullptr) return;
+    PLComPtr<IPLModuleSet> set;
+    if (getModuleSet(set.Put()) < 0 || !set) return;
+    ULONG count = 0;
+    if (set->GetCount(&count) < 0) return;
+    const PLString wideGroup = PLWiden(group);
+    const PLString wideClass = PLWiden(className);
+    const PLString wideMethod = PLWiden(method);
+    // Linux paths may be far longer than the 260 characters of the system's module paths.
+    constexpr ULONG kPathCapacity = 4096;
+    std::u16string path(kPathCapacity, u'\0');
+    for (ULONG i = 0; i < count; ++i) {
+        path[0] = 0;
+        if (set->GetModulePath(i, path.data(), kPathCapacity) < 0) continue;
+        ULONGLONG base = 0;
+        if (set->GetBaseAddress(i, &base) < 0) continue;
+        PLString line;
+        line.Format(u"@@MODULE:%s[0x%016llX]", path.c_str(), base);
+        PLRecordErrorMessage(wideGroup, wideClass, wideMethod, result, 0, line, 0);
+    }
+}
+
+// ---- the stack-overflow message ----
+
+std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std::size_t count, char* out,
+                                      std::size_t size) noexcept {
+    if (out == nullptr || size == 0) return 0;
+    std::size_t used = 0;
+    const auto put = [&](const char* text) {
+        while (*text != 0 && used + 1 < size) out[used++] = *text++;
+    };
+    const char* name = PLExceptionNameOf(code);
+    put(name != nullptr ? name : "");
+    put(" encountered. @CALL_STACK: ");
+    for (std::size_t i = 0; i < count; ++i) {
+        // Whole addresses only: a cut one would read as a different address.
+        if (used + 20 > size) break;
+        char address[20] = "0x";
+        kd::platform::HexDigits(frames[i], 16, address + 2);
+        address[18] = '~';
+        address[19] = 0;
+        put(address);
+    }
+    out[used] = 0;
+    return used;
+}
+
+// ---- install and remove ----
+
+void PLInstallSEHTranslator() noexcept {
+    if (t_registryEntry.armed) return;
+    try {
+        static const bool ready = [] {
+            LoadDebugHelper();
+            kd::platform::SetFatalFaultReporter(&PLReportFatalFault);
+            return kd::platform::InstallFaultHandlers();
+        }();
+        if (!ready) return;
+        const DWORD thread = kd::platform::CurrentThreadId();
+        TranslatorRegistry& registry = Registry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        if (registry.previous.count(thread) != 0) return;
+        const kd::platform::FaultTranslator previous = kd::platform::SetThreadFaultTranslator(&PLSEHTranslator);
+        registry.previous.emplace(thread, previous);
+        t_registryEntry.thread = thread;
+        t_registryEntry.armed = true;
+    } catch (...) {
+        // Without the registry entry the thread simply has no translator.
+    }
+}
+
+void PLRemoveSEHTranslator() noexcept {
+    try {
+        const DWORD thread = kd::platform::CurrentThreadId();
+        TranslatorRegistry& registry = Registry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        auto it = registry.previous.find(thread);
+        if (it == registry.previous.end()) return;
+        kd::platform::SetThreadFaultTranslator(it->second);
+        registry.previous.erase(it);
+        t_registryEntry.armed = false;
+    } catch (...) {
+    }
+}
+
+bool PLIsSEHTranslatorInstalled() noexcept {
+    return kd::platform::GetThreadFaultTranslator() == &PLSEHTranslator;
+}

@@ -1,0 +1,165 @@
+#include "module_base/PLThreadErrorStore.h"
+
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLComObject.h"
+
+#include <kdtrace/error.h>
+
+namespace {
+
+// Empties the store when the library unloads; the store object itself stays, so that a late
+// caller (another static object's destructor) gets E_FAIL instead of touching freed memory.
+struct StoreShutdown {
+    ~StoreShutdown() { CPLThreadErrorStore::Instance().Shutdown(); }
+} g_storeShutdown;
+
+// Forgets the thread's entries when it ends. The operating system reuses thread identifiers, so
+// a list left behind would otherwise be handed to an unrelated later thread.
+struct ThreadExitWatch {
+    DWORD thread = 0;
+    bool armed = false;
+    ~ThreadExitWatch() {
+        if (armed) CPLThreadErrorStore::Instance().ForgetThread(thread);
+    }
+};
+thread_local ThreadExitWatch t_exitWatch;
+
+}  // namespace
+
+CPLThreadErrorStore& CPLThreadErrorStore::Instance() noexcept {
+    static CPLThreadErrorStore* store = new CPLThreadErrorStore();
+    return *store;
+}
+
+void CPLThreadErrorStore::WatchThreadExit(DWORD thread) noexcept {
+    if (!t_exitWatch.armed) {
+        t_exitWatch.thread = thread;
+        t_exitWatch.armed = true;
+    }
+}
+
+HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorInfo) noexcept {
+    if (errorInfo == nullptr) return E_POINTER;
+    *errorInfo = nullptr;
+    try {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_shutDown) return E_FAIL;
+            auto it = m_lists.find(thread);
+            if (it != m_lists.end()) {
+                *errorInfo = it->second;
+                it->second->AddRef();
+                return S_OK;
+            }
+        }
+        // Only this thread adds its own entry, so creating the list outside the lock cannot race
+        // with another creation for the same key. The lookup does not record: the store must
+        // not call back into recording while it is being asked for the list to record into.
+        CPLClassFactoryMap* map = PLGetClassFactoryMap();
+        PLCreatorFunction creator = map != nullptr ? map->FindClassFactory(CLSID_PLErrorInfo) : nullptr;
+        if (creator == nullptr) return E_FAIL;
+        PLComPtr<IPLErrorInfo> list;
+        const HRESULT hr = creator(IID_IPLErrorInfo, nullptr, list.PutVoid());
+        if (hr < 0 || !list) return hr < 0 ? hr : E_FAIL;
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_shutDown) return E_FAIL;
+        auto inserted = m_lists.emplace(thread, list.Get());
+        if (inserted.second) {
+            list->AddRef();  // the map's reference
+            WatchThreadExit(thread);
+            if (m_callback != nullptr) list->RegisterErrorEvent(m_context, m_callback);
+        }
+        IPLErrorInfo* stored = inserted.first->second;
+        stored->AddRef();
+        *errorInfo = stored;
+        return hr;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT CPLThreadErrorStore::GetSuspensionState(DWORD thread, BOOL* state) noexcept {
+    if (state == nullptr) return E_POINTER;
+    try {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_shutDown) return E_FAIL;
+        auto it = m_suspension.find(thread);
+        if (it != m_suspension.end()) {
+            *state = it->second;
+            return S_OK;
+        }
+        m_suspension.emplace(thread, FALSE);
+        WatchThreadExit(thread);
+        *state = FALSE;
+        return S_FALSE;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT CPLThreadErrorStore::SetSuspensionState(DWORD thread, BOOL state) noexcept {
+    try {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_shutDown) return E_FAIL;
+        m_suspension[thread] = state;
+        WatchThreadExit(thread);
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT CPLThreadErrorStore::RemoveThread(DWORD thread) noexcept {
+    IPLErrorInfo* list = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_lists.find(thread);
+        if (it != m_lists.end()) {
+            list = it->second;
+            m_lists.erase(it);
+        }
+    }
+    // Released outside the lock: destroying a list releases items, which may call back in.
+    if (list != nullptr) list->Release();
+    return S_OK;
+}
+
+HRESULT CPLThreadErrorStore::ClearThreadErrors(DWORD thread) noexcept {
+    PLComPtr<IPLErrorInfo> list;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_lists.find(thread);
+        if (it != m_lists.end()) list = PLComPtr<IPLErrorInfo>(it->second);
+    }
+    if (list) list->Clear();
+    return S_OK;
+}
+
+HRESULT CPLThreadErrorStore::SetErrorEventCallback(uintptr_t context, PLErrorEventCallback callback) noexcept {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_context = context;
+    m_callback = callback;
+    return S_OK;
+}
+
+void CPLThreadErrorStore::Shutdown() noexcept {
+    std::map<DWORD, IPLErrorInfo*> lists;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_shutDown = true;
+        lists.swap(m_lists);
+        m_suspension.clear();
+    }
+    for (auto& entry : lists) entry.second->Release();
+}
+
+void CPLThreadErrorStore::ForgetThread(DWORD thread) noexcept {
+    RemoveThread(thread);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_suspension.erase(thread);
+}
+
+std::size_t CPLThreadErrorStore::ThreadCountForTesting() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_lists.size();
+}

@@ -1,0 +1,369 @@
+#include "platform/Fault.h"
+
+#include <link.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/SafeMemory.h"
+
+namespace kd::platform {
+
+__thread FaultThreadState g_faultThreadState __attribute__((tls_model("initial-exec"))) = {};
+
+namespace {
+
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr int kSignalCount = static_cast<int>(sizeof kSignals / sizeof kSignals[0]);
+
+// The alternate stack given to threads that have none: enough for the handler, the unwinder
+// and the throw.
+constexpr std::size_t kAltStackSize = 128 * 1024;
+// A fault this close to the stack pointer, or in the guard area below the stack, is an overflow.
+constexpr std::uint64_t kNearStackPointer = 64 * 1024;
+constexpr std::uint64_t kGuardArea = 2 * 1024 * 1024;
+
+struct sigaction g_previous[kSignalCount];
+std::atomic<bool> g_installed{false};
+std::mutex g_installLock;
+std::atomic<FatalFaultReporter> g_reporter{nullptr};
+
+// Code ranges of the system runtimes, noted once when the handlers are installed.
+struct CodeRange {
+    std::uintptr_t low;
+    std::uintptr_t high;
+};
+constexpr int kMaxRuntimeRanges = 48;
+CodeRange g_runtimeRanges[kMaxRuntimeRanges];
+std::atomic<int> g_runtimeRangeCount{0};
+
+int SignalIndex(int signal) noexcept {
+    for (int i = 0; i < kSignalCount; ++i)
+        if (kSignals[i] == signal) return i;
+    return -1;
+}
+
+bool IsRuntimeLibrary(const char* path) noexcept {
+    if (path == nullptr || path[0] == 0) return false;
+    const char* base = std::strrchr(path, '/');
+    base = base != nullptr ? base + 1 : path;
+    static constexpr const char* kPrefixes[] = {"libc.so",    "libc-",      "libm.so",    "libstdc++.so", "libgcc_s.so",
+                                                "ld-linux",   "ld64.so",    "libpthread", "libasan.so",   "libubsan.so",
+                                                "libtsan.so", "liblsan.so", "libdl.so",   "librt.so",     "linux-vdso"};
+    for (const char* prefix : kPrefixes)
+        if (std::strncmp(base, prefix, std::strlen(prefix)) == 0) return true;
+    return false;
+}
+
+int NoteRuntimeModule(dl_phdr_info* info, std::size_t, void*) {
+    if (!IsRuntimeLibrary(info->dlpi_name)) return 0;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD || (ph.p_flags & PF_X) == 0) continue;
+        const int n = g_runtimeRangeCount.load(std::memory_order_relaxed);
+        if (n == kMaxRuntimeRanges) return 1;
+        const std::uintptr_t low = info->dlpi_addr + ph.p_vaddr;
+        g_runtimeRanges[n] = CodeRange{low, low + ph.p_memsz};
+        g_runtimeRangeCount.store(n + 1, std::memory_order_release);
+    }
+    return 0;
+}
+
+bool InRuntimeCode(std::uintptr_t ip) noexcept {
+    const int n = g_runtimeRangeCount.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i)
+        if (ip >= g_runtimeRanges[i].low && ip < g_runtimeRanges[i].high) return true;
+    return false;
+}
+
+void ResetToDefault(int signal) noexcept {
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(signal, &dfl, nullptr);
+}
+
+// Calls the handler that was installed before ours, as the kernel would have.
+bool CallPrevious(int signal, siginfo_t* info, void* context) noexcept {
+    const int index = SignalIndex(signal);
+    if (index < 0) return false;
+    const struct sigaction& previous = g_previous[index];
+    const bool hasInfoHandler = (previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr;
+    const bool hasHandler =
+        (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN;
+    if (!hasInfoHandler && !hasHandler) return false;
+    sigset_t saved;
+    ::pthread_sigmask(SIG_BLOCK, &previous.sa_mask, &saved);
+    if (hasInfoHandler)
+        previous.sa_sigaction(signal, info, context);
+    else
+        previous.sa_handler(signal);
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return true;
+}
+
+// A fault that is not ours to translate.
+void PassOn(int signal, siginfo_t* info, void* context) noexcept {
+    if (CallPrevious(signal, info, context)) return;
+    const int index = SignalIndex(signal);
+    const bool ignored =
+        index >= 0 && (g_previous[index].sa_flags & SA_SIGINFO) == 0 && g_previous[index].sa_handler == SIG_IGN;
+    if (info != nullptr && info->si_code > 0) {
+        // Raised by an instruction: with the default action restored the instruction faults again
+        // on return and the process ends with the signal, as it would have without us. (The
+        // kernel does not let a process ignore such a fault either.)
+        ResetToDefault(signal);
+        return;
+    }
+    if (ignored) return;
+    ResetToDefault(signal);
+    ::raise(signal);
+}
+
+// After a stack overflow was reported: the previous handler (a host's crash handler, a
+// sanitizer) sees the fault, then the default action ends the process.
+void EndProcess(int signal, siginfo_t* info, void* context) noexcept {
+    CallPrevious(signal, info, context);
+    ResetToDefault(signal);
+    if (info == nullptr || info->si_code <= 0) ::raise(signal);
+}
+
+void FillFaultInfo(int signal, const siginfo_t* info, const ucontext_t* uc, FaultInfo& fault) noexcept {
+    fault.signal = signal;
+    fault.signalCode = info->si_code;
+    fault.signalInfo = info;
+    fault.userContext = uc;
+    fault.code = FaultCodeForSignal(signal, info->si_code);
+    fault.faultAddress = reinterpret_cast<std::uint64_t>(info->si_addr);
+    fault.memoryFault = signal == SIGSEGV || signal == SIGBUS;
+#if defined(__x86_64__)
+    const greg_t* g = uc->uc_mcontext.gregs;
+    for (int i = 0; i < NGREG && i < 23; ++i) fault.gregs[i] = static_cast<std::uint64_t>(g[i]);
+    fault.ip = static_cast<std::uint64_t>(g[REG_RIP]);
+    fault.sp = static_cast<std::uint64_t>(g[REG_RSP]);
+    fault.fp = static_cast<std::uint64_t>(g[REG_RBP]);
+    if ((signal == SIGSEGV || signal == SIGBUS) && g[REG_TRAPNO] == 14) {
+        // The page-fault error code: bit 1 a write, bit 4 an instruction fetch.
+        const std::uint64_t err = static_cast<std::uint64_t>(g[REG_ERR]);
+        fault.accessKind = (err & 0x10) != 0  ? kFaultAccessExecute
+                           : (err & 0x2) != 0 ? kFaultAccessWrite
+                                              : kFaultAccessRead;
+    }
+#elif defined(__aarch64__)
+    for (int i = 0; i < 23; ++i) fault.gregs[i] = uc->uc_mcontext.regs[i];
+    fault.ip = uc->uc_mcontext.pc;
+    fault.sp = uc->uc_mcontext.sp;
+    fault.fp = uc->uc_mcontext.regs[29];
+#else
+#error "processor registers of this architecture are not mapped"
+#endif
+    if (signal == SIGSEGV && IsStackOverflowAddress(fault.faultAddress, fault.sp)) fault.code = kFaultStackOverflow;
+}
+
+void FaultHandler(int signal, siginfo_t* info, void* context) {
+    const int savedErrno = errno;
+    FaultThreadState& state = g_faultThreadState;
+    if (info != nullptr && context != nullptr && info->si_code > 0 && state.translator != nullptr &&
+        state.guardDepth > 0) {
+        FaultInfo fault;
+        FillFaultInfo(signal, info, static_cast<const ucontext_t*>(context), fault);
+        if (fault.code == kFaultStackOverflow) {
+            if (FatalFaultReporter reporter = g_reporter.load(std::memory_order_acquire)) reporter(fault);
+            EndProcess(signal, info, context);
+            errno = savedErrno;
+            return;
+        }
+        if (!InRuntimeCode(static_cast<std::uintptr_t>(fault.ip))) {
+            errno = savedErrno;
+            state.translator(fault);  // throws
+        }
+    }
+    PassOn(signal, info, context);
+    errno = savedErrno;
+}
+
+// Releases the alternate stack this layer gave a thread, when the thread ends.
+struct ThreadAltStack {
+    void* mapping = nullptr;
+    std::size_t mappingSize = 0;
+    std::size_t guardSize = 0;
+    ~ThreadAltStack() {
+        if (mapping == nullptr) return;
+        stack_t current{};
+        if (::sigaltstack(nullptr, &current) == 0) {
+            if ((current.ss_flags & SS_ONSTACK) != 0) return;
+            if (current.ss_sp == static_cast<char*>(mapping) + guardSize) {
+                stack_t off{};
+                off.ss_flags = SS_DISABLE;
+                ::sigaltstack(&off, nullptr);
+            }
+        }
+        ::munmap(mapping, mappingSize);
+        mapping = nullptr;
+    }
+};
+thread_local ThreadAltStack t_altStack;
+
+void PrepareThread() noexcept {
+    FaultThreadState& state = g_faultThreadState;
+    if (state.stackHigh == 0) {
+        pthread_attr_t attr;
+        if (::pthread_getattr_np(::pthread_self(), &attr) == 0) {
+            void* address = nullptr;
+            std::size_t size = 0;
+            if (::pthread_attr_getstack(&attr, &address, &size) == 0 && address != nullptr) {
+                state.stackLow = reinterpret_cast<std::uintptr_t>(address);
+                state.stackHigh = state.stackLow + size;
+            }
+            ::pthread_attr_destroy(&attr);
+        }
+    }
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    const std::size_t guard = page > 0 ? static_cast<std::size_t>(page) : 4096;
+    std::size_t size = kAltStackSize;
+    const long minimum = ::sysconf(_SC_SIGSTKSZ);
+    if (minimum > 0 && static_cast<std::size_t>(minimum) * 4 > size) size = static_cast<std::size_t>(minimum) * 4;
+    void* mapping =
+        ::mmap(nullptr, size + guard, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (mapping == MAP_FAILED) return;
+    // An overflow of the signal stack itself hits this page instead of other memory.
+    ::mprotect(mapping, guard, PROT_NONE);
+    stack_t stack{};
+    stack.ss_sp = static_cast<char*>(mapping) + guard;
+    stack.ss_size = size;
+    stack.ss_flags = 0;
+    if (::sigaltstack(&stack, nullptr) != 0) {
+        ::munmap(mapping, size + guard);
+        return;
+    }
+    t_altStack.mapping = mapping;
+    t_altStack.mappingSize = size + guard;
+    t_altStack.guardSize = guard;
+}
+
+// Puts the previous handlers back when the code that holds ours is unloaded.
+struct HandlerUninstaller {
+    ~HandlerUninstaller() { RemoveFaultHandlers(); }
+} g_handlerUninstaller;
+
+}  // namespace
+
+std::uint32_t FaultCodeForSignal(int signal, int signalCode) noexcept {
+    switch (signal) {
+        case SIGSEGV:
+            return kFaultAccessViolation;
+        case SIGBUS:
+            return signalCode == BUS_ADRALN ? kFaultDatatypeMisalignment : kFaultInPageError;
+        case SIGFPE:
+            switch (signalCode) {
+                case FPE_INTDIV:
+                    return kFaultIntDivideByZero;
+                case FPE_INTOVF:
+                    return kFaultIntOverflow;
+                case FPE_FLTDIV:
+                    return kFaultFltDivideByZero;
+                case FPE_FLTOVF:
+                    return kFaultFltOverflow;
+                case FPE_FLTUND:
+                    return kFaultFltUnderflow;
+                case FPE_FLTRES:
+                    return kFaultFltInexactResult;
+                case FPE_FLTSUB:
+                    return kFaultArrayBoundsExceeded;
+                default:
+                    return kFaultFltInvalidOperation;
+            }
+        case SIGILL:
+            return signalCode == ILL_PRVOPC || signalCode == ILL_PRVREG ? kFaultPrivInstruction
+                                                                        : kFaultIllegalInstruction;
+        default:
+            return 0;
+    }
+}
+
+bool IsStackOverflowAddress(std::uint64_t address, std::uint64_t sp) noexcept {
+    const std::uint64_t distance = address > sp ? address - sp : sp - address;
+    const bool nearStackPointer = distance <= kNearStackPointer;
+    const FaultThreadState& state = g_faultThreadState;
+    if (state.stackLow == 0) return nearStackPointer;
+    const std::uint64_t low = state.stackLow;
+    // The guard pages below the stack, and the first page of the stack itself.
+    if (address < low + 4096 && low - std::min<std::uint64_t>(low, kGuardArea) <= address) return true;
+    return nearStackPointer && address < low + kNearStackPointer;
+}
+
+bool InstallFaultHandlers() noexcept {
+    if (g_installed.load(std::memory_order_acquire)) return true;
+    std::lock_guard<std::mutex> guard(g_installLock);
+    if (g_installed.load(std::memory_order_relaxed)) return true;
+    if (g_runtimeRangeCount.load(std::memory_order_relaxed) == 0) ::dl_iterate_phdr(NoteRuntimeModule, nullptr);
+    struct sigaction action {};
+    action.sa_sigaction = FaultHandler;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (::sigaction(kSignals[i], &action, &g_previous[i]) != 0) {
+            for (int j = 0; j < i; ++j) ::sigaction(kSignals[j], &g_previous[j], nullptr);
+            return false;
+        }
+    }
+    g_installed.store(true, std::memory_order_release);
+    return true;
+}
+
+void RemoveFaultHandlers() noexcept {
+    std::lock_guard<std::mutex> guard(g_installLock);
+    if (!g_installed.load(std::memory_order_relaxed)) return;
+    for (int i = 0; i < kSignalCount; ++i) {
+        struct sigaction current {};
+        if (::sigaction(kSignals[i], nullptr, &current) != 0) continue;
+        if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == FaultHandler)
+            ::sigaction(kSignals[i], &g_previous[i], nullptr);
+    }
+    g_installed.store(false, std::memory_order_release);
+}
+
+void SetFatalFaultReporter(FatalFaultReporter reporter) noexcept {
+    g_reporter.store(reporter, std::memory_order_release);
+}
+
+FaultTranslator SetThreadFaultTranslator(FaultTranslator translator) noexcept {
+    if (translator != nullptr) PrepareThread();
+    const FaultTranslator previous = g_faultThreadState.translator;
+    g_faultThreadState.translator = translator;
+    return previous;
+}
+
+FaultTranslator GetThreadFaultTranslator() noexcept {
+    return g_faultThreadState.translator;
+}
+
+std::size_t WalkFrameChain(std::uint64_t ip, std::uint64_t fp, std::uint64_t* out, std::size_t capacity) noexcept {
+    if (out == nullptr || capacity == 0) return 0;
+    std::size_t count = 0;
+    out[count++] = ip;
+    // A frame holds the caller's frame pointer and, just above it, the return address.
+    std::uint64_t frame = fp;
+    std::uint64_t words[2];
+    if (frame == 0 || !SafeRead(static_cast<std::uintptr_t>(frame), words, sizeof words)) return count;
+    while (count < capacity) {
+        out[count++] = words[1];
+        const std::uint64_t next = words[0];
+        if (next == 0 || next <= frame || next % sizeof(void*) != 0) break;
+        if (!SafeRead(static_cast<std::uintptr_t>(next), words, sizeof words)) break;
+        frame = next;
+    }
+    return count;
+}
+
+}  // namespace kd::platform

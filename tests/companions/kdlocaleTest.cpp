@@ -1,0 +1,89 @@
+// The language companion: its exported function, and the formatting of inserts directly.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <kdtrace/msgtable.h>
+
+#include "companions/kdlocale/MessageFormat.h"
+#include "platform/Text.h"
+
+namespace {
+
+std::string Narrow(const std::u16string& s) {
+    return kd::platform::Utf16ToUtf8(s);
+}
+constexpr auto Wide = [](const char16_t* t) { return PLMessageArgument{PLMSGARG_WIDE, 0, {.wide = t}}; };
+constexpr auto Signed = [](int64_t v) { return PLMessageArgument{PLMSGARG_SIGNED, 0, {.i = v}}; };
+constexpr auto Real = [](double v) { return PLMessageArgument{PLMSGARG_DOUBLE, 0, {.d = v}}; };
+
+std::string Expand(const char16_t* text, std::initializer_list<PLMessageArgument> args, HRESULT expected = S_OK) {
+    std::u16string out;
+    EXPECT_EQ(kdlocale::ExpandInserts(text, args.begin(), args.size(), out), expected) << Narrow(text);
+    return Narrow(out);
+}
+
+TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
+    EXPECT_EQ(Expand(u"%1 and %2", {Wide(u"a"), Wide(u"b")}), "a and b");
+    EXPECT_EQ(Expand(u"%2%1", {Wide(u"a"), Wide(u"b")}), "ba");
+    EXPECT_EQ(Expand(u"[%1!5d!|%1!-5d!|%1!05X!]", {Signed(42)}), "[   42|42   |0002A]");
+    // Without a conversion, numbers print whole and text as text.
+    EXPECT_EQ(Expand(u"%1 %2 %3", {Signed(-9000000000LL), Real(2.5), Wide(nullptr)}), "-9000000000 2.5 (null)");
+    EXPECT_EQ(Expand(u"100%% sure%!%.%t|%r|%n", {}), "100% sure!.\t|\r|\r\n");
+    EXPECT_EQ(Expand(u"stop here%0 not this", {}), "stop here");
+    EXPECT_EQ(Expand(u"ends in %", {}), "ends in %");
+    // Two-digit insert numbers.
+    EXPECT_EQ(Expand(u"%12 %1", {Signed(1), Signed(2), Signed(3), Signed(4), Signed(5), Signed(6), Signed(7), Signed(8),
+                                 Signed(9), Signed(10), Signed(11), Signed(12)}),
+              "12 1");
+    // Malformed inserts are refused.
+    EXPECT_EQ(Expand(u"%2", {Wide(u"a")}, E_INVALIDARG), "");
+    EXPECT_EQ(Expand(u"%1", {}, E_INVALIDARG), "");
+    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");      // no closing mark
+    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");    // a width from the arguments
+    EXPECT_EQ(Expand(u"%1!d %s!", {Signed(1)}, E_INVALIDARG), "");  // two conversions
+    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");     // writes to memory in printf
+    // A conversion that does not fit its argument prints a visible placeholder, never garbage.
+    EXPECT_EQ(Expand(u"%1!d!", {Wide(u"text")}), "%!d(bad argument)");
+}
+
+TEST(MessageTableTest, LanguagesAreFoundExactlyThenByPrimaryLanguage) {
+    const kdlocale::MessageText table[] = {
+        {5, 0x0407, u"de"}, {5, 0x0409, u"en"}, {5, 0x0809, u"gb"}, {7, 0x0409, u"seven"}};
+    HRESULT why = S_OK;
+    EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x0809, why), &table[2]);
+    EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x0C09, why), &table[1]);  // English of Australia
+    EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x040C, why), nullptr);
+    EXPECT_EQ(why, PL_E_LANGUAGE_NOT_FOUND);
+    EXPECT_EQ(kdlocale::FindText(table, 4, 6, 0x0409, why), nullptr);
+    EXPECT_EQ(why, PL_E_MESSAGE_NOT_FOUND);
+    EXPECT_EQ(kdlocale::FindText(table, 4, 8, 0x0409, why), nullptr);
+    EXPECT_EQ(kdlocale::FindText(table, 0, 5, 0x0409, why), nullptr);
+}
+
+TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
+    void* library = ::dlopen(KDTRACE_LIB_DIR "/libkdlocale.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    const auto format = reinterpret_cast<PFN_PLLOCALE_FormatMessage>(::dlsym(library, "PLLOCALE_FormatMessage"));
+    ASSERT_NE(format, nullptr);
+    WCHAR buffer[64];
+    ULONG length = 99;
+    ASSERT_EQ(format(45, 0x0409, nullptr, 0, buffer, 64, &length), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"January\r\n");
+    EXPECT_EQ(length, 9u);
+    // The text and its terminator must fit.
+    EXPECT_EQ(format(45, 0x0409, nullptr, 0, buffer, 9, &length), PL_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
+    EXPECT_EQ(format(45, 0x0409, nullptr, 0, buffer, 0, &length), PL_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(format(45, 0x0409, nullptr, 0, nullptr, 64, &length), E_POINTER);
+    EXPECT_EQ(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
+    EXPECT_EQ(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);
+    EXPECT_EQ(format(45, 0x0411, nullptr, 0, buffer, 64, nullptr), PL_E_LANGUAGE_NOT_FOUND);
+    EXPECT_EQ(format(1000, 0x0409, nullptr, 0, buffer, 64, nullptr), E_INVALIDARG);
+    ::dlclose(library);
+}
+
+}  // namespace

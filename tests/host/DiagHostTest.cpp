@@ -1,0 +1,165 @@
+// The diagnostics channel seen from a host: the loaded module's records, byte for byte, and the
+// kddiag console run against a host that fails.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostObjects.h"
+#include "support/DiagReceiver.h"
+
+namespace {
+
+using namespace kdtest;
+
+// A child process with its standard output on a pipe.
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+
+    static Child Start(const std::vector<std::string>& args, const std::string& env = "") {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            if (!env.empty()) ::putenv(const_cast<char*>(env.c_str()));
+            std::vector<char*> argv;
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        return {pid, fds[0]};
+    }
+
+    // Waits for it to end: its exit status (or 128 + signal), with what it wrote in `output`.
+    int Wait(std::string* output = nullptr) {
+        char buffer[4096];
+        for (ssize_t n; output != nullptr && (n = ::read(out, buffer, sizeof buffer)) > 0;) output->append(buffer, n);
+        ::close(out);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+bool WaitForSocket(const std::string& path) {
+    struct stat st {};
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(DiagHostTest, AFailingMethodOfTheLoadedModuleSendsItsErrorRecord) {
+    kdhost::ModuleApi api;
+    std::string error;
+    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+    TempDir dir;
+    DiagReceiver receiver(dir / "diagInfo");
+    ASSERT_TRUE(receiver.ok());
+    ScopedEnv env("KDTRACE_DIAG_SOCKET", receiver.path());
+
+    constexpr GUID kUnknownClass = {0x0BADC0DE, 0x0000, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
+    void* object = nullptr;
+    ASSERT_EQ(api.PLCreateInstance(kUnknownClass, IID_IUnknown, &object), E_FAIL);
+    const auto datagram = receiver.Receive();
+    ASSERT_TRUE(datagram);
+
+    // The source position comes from the thread's error list, which got the same error.
+    IPLErrorInfo* list = nullptr;
+    ASSERT_GE(api.GetThreadError(&list), 0);
+    IPLErrorItem* item = nullptr;
+    ASSERT_GE(list->GetItem(0, &item), 0);
+    WCHAR file[1024] = {};
+    ULONG line = 0;
+    ASSERT_GE(item->GetSourceFile(file, 1024), 0);
+    ASSERT_GE(item->GetSourceLine(&line), 0);
+    item->Release();
+    list->Release();
+    EXPECT_NE(line, 0u);
+    EXPECT_TRUE(std::u16string_view(file).ends_with(u".cpp"));
+
+    // The time is the host's local time now: check its shape, then every byte.
+    const std::u16string time = Between(DatagramText(*datagram), u"<time><![CDATA[", u"]]></time>").value_or(u"");
+    EXPECT_TRUE(std::regex_match(Ascii(time), std::regex("(1[0-2]|[1-9])/([1-9]|[12][0-9]|3[01])/[0-9]{4} "
+                                                         "(1[0-2]|[1-9]):[0-5][0-9]:[0-6][0-9] (AM|PM)")))
+        << Ascii(time);
+    EXPECT_EQ(*datagram,
+              LittleEndianBytes(Record(u"error", time,
+                                       ErrorColumns(Wide(Hex8(static_cast<uint32_t>(::syscall(SYS_gettid)))),
+                                                    u"0x80004005", u"Could not find class factory.", u"", u"",
+                                                    u"PLCreateInstance", file, Wide(std::to_string(line))))));
+}
+
+TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnce) {
+    TempDir dir;
+    const std::string socket = dir / "diag/diagInfo";
+    Child console = Child::Start({KDDIAG_PATH, "--count", "1", "--json", "--timeout", "30", "--socket", socket});
+    ASSERT_TRUE(WaitForSocket(socket));
+    // A second console on the same path is refused.
+    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--socket", socket, "--timeout", "5"}).Wait(), 3);
+
+    Child host = Child::Start({KD_DIAG_FAIL_HOST_PATH}, "KDTRACE_DIAG_SOCKET=" + socket);
+    std::string output;
+    EXPECT_EQ(host.Wait(&output), 0);
+    EXPECT_EQ(output, "PLCreateInstance: 0x80004005\n");
+    output.clear();
+    EXPECT_EQ(console.Wait(&output), 0);
+    // One JSON object on one line.
+    ASSERT_FALSE(output.empty());
+    EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+    EXPECT_EQ(output.rfind("{\"time\":\"", 0), 0u) << output;
+    EXPECT_NE(output.find("\"profile\":\"error\",\"pid\":" + std::to_string(host.pid) + ","), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\"Result\":\"0x80004005\",\"Message\":\"Could not find class factory.\",\"Module\":\"\","
+                          "\"Class\":\"\",\"Method\":\"PLCreateInstance\",\"SourceFile\":\""),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\"Severity\":\"Error\"}}"), std::string::npos) << output;
+    // The console removed its socket when it ended.
+    struct stat st {};
+    EXPECT_NE(::lstat(socket.c_str(), &st), 0);
+}
+
+TEST(KddiagTest, EndsCleanlyOnSignalsAndTimeouts) {
+    TempDir dir;
+    const std::string socket = dir / "diagInfo";
+    for (const int signal : {SIGINT, SIGTERM}) {
+        Child console = Child::Start({KDDIAG_PATH, "--socket", socket});
+        ASSERT_TRUE(WaitForSocket(socket));
+        ::kill(console.pid, signal);
+        EXPECT_EQ(console.Wait(), 0);
+        struct stat st {};
+        EXPECT_NE(::lstat(socket.c_str(), &st), 0) << "socket left behind after signal " << signal;
+    }
+    // Exit codes: a timeout before --count records arrived is a failure, without --count it is
+    // the end; bad arguments; a path that cannot be a socket.
+    const std::pair<std::vector<std::string>, int> runs[] = {
+        {{"--socket", socket, "--count", "2", "--timeout", "0.2"}, 1},
+        {{"--socket", socket, "--timeout", "0.2"}, 0},
+        {{"--count", "0"}, 2},
+        {{"--raw", "--json"}, 2},
+        {{"--socket", dir.path() + "/" + std::string(120, 'x'), "--timeout", "1"}, 3},
+    };
+    for (const auto& [args, code] : runs) {
+        std::vector<std::string> argv{KDDIAG_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_EQ(Child::Start(argv).Wait(), code) << args[0] << ' ' << args[1];
+    }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// Errors as a host sees them: recorded by failing calls, read back through
+// IPLSupportRichErrorInfo, per thread, and kept by an external error module when one is present.
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include <kdtrace/kdtrace.h>
+
+#include "HostObjects.h"
+#include "support/ErrorList.h"
+
+namespace {
+
+// clang-format off
+constexpr GUID CLSID_Nothing = {0x72750AA5, 0x3A1A, 0x4BE7, {0xA0, 0x0F, 0xE7, 0x19, 0x6B, 0x2C, 0x04, 0x40}};
+// clang-format on
+
+DWORD ThreadId() {
+    return static_cast<DWORD>(::syscall(SYS_gettid));
+}
+
+TEST(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
+    kdhost::ModuleApi api;
+    std::string error;
+    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+    IPLErrorInfo* object = nullptr;
+    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&object)), S_OK);
+    IPLSupportRichErrorInfo* rich = nullptr;
+    ASSERT_EQ(object->QueryInterface(IID_IPLSupportRichErrorInfo, reinterpret_cast<void**>(&rich)), S_OK);
+
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            const DWORD self = ThreadId();
+            for (int round = 0; round < 50; ++round) {
+                void* out = nullptr;
+                // Each failing call starts a new chain of one error on this thread.
+                if (api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out) != E_FAIL) ++failures;
+                if (t % 2 == 1) api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
+                IPLErrorInfo* errors = nullptr;
+                if (rich->GetErrorInfo(&errors) != S_OK) {
+                    ++failures;
+                    continue;
+                }
+                const auto items = kdtest::ReadList(errors);
+                errors->Release();
+                if (items.size() != 1 || items[0].threadId != self || items[0].result != E_FAIL ||
+                    items[0].message != u"Could not find class factory." || items[0].method != u"PLCreateInstance")
+                    ++failures;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, 0);
+    rich->Release();
+    object->Release();
+}
+
+TEST(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
+    kdhost::ModuleApi api;
+    std::string error;
+    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+    void* out = nullptr;
+    api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
+    EXPECT_EQ(api.PLClearThreadErrors(), S_OK);
+    IPLErrorInfo* list = nullptr;
+    ASSERT_EQ(api.GetThreadError(&list), S_OK);
+    LONG count = -1;
+    list->GetCount(&count);
+    EXPECT_EQ(count, 0);  // cleared, even without an external error module
+
+    ASSERT_EQ(api.SetThreadErrorSuspensionState(TRUE), S_OK);
+    EXPECT_EQ(api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+    list->GetCount(&count);
+    EXPECT_EQ(count, 0);  // suspended: nothing recorded
+    api.SetThreadErrorSuspensionState(FALSE);
+    api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
+    list->GetCount(&count);
+    EXPECT_EQ(count, 1);
+    list->Release();
+}
+
+// With "kderror" beside the module, the module's error lists are the error module's.
+TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kdtrace-kderror-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::copy_file(KDTRACE_MODULE_PATH, dir / "libkdtrace.so", fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(KDTRACE_TEST_LIB_DIR) / "libkderror.so", dir / "libkderror.so",
+                  fs::copy_options::overwrite_existing);
+
+    kdhost::ModuleApi api;
+    std::string error;
+    ASSERT_TRUE(api.Load((dir / "libkdtrace.so").string(), error)) << error;
+    void* out = nullptr;
+    EXPECT_EQ(api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+
+    void* kderror = ::dlopen((dir / "libkderror.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(kderror, nullptr) << "the module did not load its error module";
+    auto counters = reinterpret_cast<void (*)(int*)>(::dlsym(kderror, "KdErrorTestCounters"));
+    ASSERT_NE(counters, nullptr);
+    int c[5] = {};
+    counters(c);
+    EXPECT_GE(c[0], 1);  // GetThreadError
+    EXPECT_EQ(c[2], 1);  // one AddError
+    EXPECT_GE(c[3], 1);  // the suspension state was asked
+
+    // The list handed over is the error module's own (it does not hand out items).
+    IPLErrorInfo* list = nullptr;
+    ASSERT_EQ(api.PLGetLastError(&list), S_OK);
+    LONG count = 0;
+    list->GetCount(&count);
+    EXPECT_EQ(count, 1);
+    IPLErrorItem* item = nullptr;
+    EXPECT_EQ(list->GetItem(0, &item), E_NOTIMPL);
+    list->Release();
+    counters(c);
+    EXPECT_EQ(c[1], 1);  // PLGetLastError cleared the thread in the error module
+    EXPECT_EQ(api.PLClearThreadErrors(), S_OK);
+    counters(c);
+    EXPECT_EQ(c[1], 2);
+    ::dlclose(kderror);
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// A host's view: the built module loaded with dlopen, nothing else linked.
+#include <gtest/gtest.h>
+
+#include <kdtrace/kdtrace.h>
+
+#include "HostObjects.h"
+
+namespace {
+
+class ModuleHostTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+    }
+    static kdhost::ModuleApi api;
+};
+kdhost::ModuleApi ModuleHostTest::api;
+
+TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
+    auto* factory = new kdhost::ModuleInfoFactory();
+    IPLModuleInfoCollection* collection = nullptr;
+    ASSERT_EQ(api.GetImplementedModules(factory, &collection), S_OK);
+    EXPECT_EQ(factory->collectionCalls, 1);
+    EXPECT_EQ(factory->infoCalls, 1);
+    auto* list = static_cast<kdhost::ModuleInfoCollection*>(collection);
+    EXPECT_EQ(list->addCalls, 1);
+    ASSERT_EQ(list->items.size(), 1u);
+    auto* info = static_cast<kdhost::ModuleInfo*>(list->items[0]);
+    EXPECT_EQ(info->setCalls, 1);
+    const std::array<std::u16string, 7> expected = {u"Pellum.TraceServices",
+                                                    u"kdtrace",
+                                                    u"Pellum Trace Services Module",
+                                                    u"14499BE2-1A69-4DCE-9F74-1F53B069D50E",
+                                                    u"4.0.0-001",
+                                                    u"",
+                                                    u"0.0.0-100"};
+    EXPECT_EQ(info->fields, expected);
+    // The module kept no reference: releasing ours frees everything (ASan would see a leak).
+    collection->Release();
+    factory->Release();
+}
+
+TEST_F(ModuleHostTest, ModuleObjectsPerRequest) {
+    IPLModule* a = nullptr;
+    IPLModule* b = nullptr;
+    ASSERT_EQ(api.GetPLModule(GUID_NULL, &a), S_OK);
+    ASSERT_EQ(api.GetPLModule(MODULEID_PLTraceServices, &b), S_OK);
+    EXPECT_NE(a, b);
+    IPLModule* none = nullptr;
+    EXPECT_EQ(api.GetPLModule(IID_IPLModule, &none), E_FAIL);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(a->Release(), 0u);
+    EXPECT_EQ(b->Release(), 0u);
+}
+
+TEST_F(ModuleHostTest, GettersBeforeAndAfterInitialisation) {
+    IPLModule* module = nullptr;
+    ASSERT_EQ(api.GetPLModule(GUID_NULL, &module), S_OK);
+    WCHAR buffer[64];
+    EXPECT_EQ(module->GetFriendlyName(buffer, 64), PL_E_MODULE_NOT_INITIALIZED);
+    ASSERT_EQ(module->InitModule(), S_OK);
+    // Sizes 0, 1 and short.
+    EXPECT_EQ(module->GetFriendlyName(buffer, 0), E_INVALIDARG);
+    buffer[0] = u'x';
+    EXPECT_EQ(module->GetFriendlyName(buffer, 1), S_OK);
+    EXPECT_EQ(buffer[0], 0);
+    WCHAR guard[8];
+    for (auto& c : guard) c = u'#';
+    EXPECT_EQ(module->GetFriendlyName(guard, 7), S_OK);
+    EXPECT_EQ(std::u16string(guard), u"Pellum");
+    EXPECT_EQ(guard[7], u'#');  // nothing written past the buffer
+    EXPECT_EQ(module->GetFriendlyName(buffer, 64), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"Pellum Trace Services Module");
+    GUID id{};
+    EXPECT_EQ(module->GetModuleID(&id), S_OK);
+    EXPECT_EQ(id, MODULEID_PLTraceServices);
+    module->Release();
+}
+
+TEST_F(ModuleHostTest, ClassesAreCreatableByIdentifier) {
+    IPLErrorInfo* list = nullptr;
+    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
+    EXPECT_EQ(list->AddError(u"G", u"C", u"M", E_FAIL, 0, u"host made", 0, u"", 0), S_OK);
+    LONG count = 0;
+    list->GetCount(&count);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(list->Release(), 0u);
+}
+
+}  // namespace

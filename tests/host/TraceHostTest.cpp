@@ -1,0 +1,90 @@
+// The trace services as a host sees them: the module loaded with dlopen, only the exported
+// functions and the public interfaces.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "HostObjects.h"
+#include "support/TraceFakes.h"
+
+namespace {
+
+kdhost::ModuleApi& Api() {
+    static kdhost::ModuleApi api;
+    static std::string error;
+    static const bool loaded = api.Load(KDTRACE_MODULE_PATH, error);
+    EXPECT_TRUE(loaded) << error;
+    return api;
+}
+
+// First in this process: the threads race for a global context that does not exist yet.
+TEST(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
+    constexpr int kThreads = 4, kMessages = 250;
+    IPLTraceModule* trace = kdtest::NewTraceModule(Api().GetPLModule);
+    kdtest::Log log;
+    kdtest::Listener listener(&log, "L");
+    IPLTraceContext* shared = nullptr;
+    ASSERT_EQ(trace->GetNamedContext(u"host", &shared), S_OK);
+    void* cookie = nullptr;
+    ASSERT_EQ(shared->AddListener(&listener, &cookie), S_OK);
+
+    IPLTraceContext* globals[kThreads] = {};
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (++ready; ready < kThreads;) std::this_thread::yield();
+            trace->GetGlobalContext(&globals[t]);
+            IPLTraceContext* named = nullptr;
+            trace->GetNamedContext(u"host", &named);
+            for (int m = 0; m < kMessages; ++m) named->FireMessage(t, m);
+            named->Release();
+        });
+    for (auto& t : threads) t.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(globals[t], globals[0]);
+        globals[t]->Release();
+    }
+    // Each thread's messages arrive whole, unchanged and in the order it fired them.
+    ASSERT_EQ(log.lines.size(), static_cast<std::size_t>(kThreads * kMessages));
+    int next[kThreads] = {};
+    for (const std::string& line : log.lines) {
+        int t = -1, m = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "L:%d,%d", &t, &m), 2);
+        ASSERT_TRUE(t >= 0 && t < kThreads);
+        EXPECT_EQ(m, next[t]++);
+    }
+    shared->RemoveListener(cookie);
+    shared->Release();
+    trace->Release();
+}
+
+IPLTraceContext* ContextWithId(ULONG id) {
+    IPLTraceContextPriv* context = nullptr;
+    Api().PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context));
+    context->SetID(id);
+    return context;
+}
+
+TEST(TraceHost, ContextCollectionFindsByIdOnly) {
+    IPLTraceContextCollection* list = nullptr;
+    ASSERT_EQ(Api().PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
+                                     reinterpret_cast<void**>(&list)),
+              S_OK);
+    void* p = nullptr;
+    EXPECT_EQ(list->QueryInterface(IID_IPLEventSource, &p), E_NOINTERFACE);
+    IPLTraceContext *five = ContextWithId(5), *seven = ContextWithId(7), *found = nullptr;
+    list->Insert(five);
+    list->Insert(seven);
+    ASSERT_EQ(list->FindByID(7, &found), S_OK);
+    EXPECT_EQ(found, seven);
+    found->Release();
+    EXPECT_EQ(list->FindByID(9, &found), E_FAIL);
+    EXPECT_EQ(found, nullptr);
+    EXPECT_EQ(list->FindByName(u"", &found), E_FAIL);
+    list->Release();
+    EXPECT_EQ(five->Release(), 0u);
+    EXPECT_EQ(seven->Release(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,439 @@
+// The diagnostics writer, end to end through a socket bound by the test: record bytes, the
+// clock, profiles and the profile mask, channel failures, long records, concurrency and the
+// signal-safe record.
+#include "module_base/PLDiagnostics.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "module_base/PLDiagnosticsRecord.h"
+#include "module_base/PLError.h"
+#include "platform/Thread.h"
+#include "support/DiagReceiver.h"
+
+namespace {
+
+using namespace kdtest;
+
+constexpr std::u16string_view kNow = u"3/7/2025 1:07:02 PM";
+PLDiagnosticsTime g_fixedTime;
+void FixedClock(PLDiagnosticsTime* now) {
+    *now = g_fixedTime;
+}
+
+std::u16string ThisThread() {
+    return Wide(Hex8(kd::platform::CurrentThreadId()));
+}
+
+std::u16string Text(const std::optional<std::vector<uint8_t>>& datagram) {
+    return datagram ? DatagramText(*datagram) : u"(no datagram)";
+}
+
+HRESULT WriteError(const char16_t* message = u"x", const char16_t* file = u"", ULONG line = 0) {
+    return PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 0, message, file, line);
+}
+
+class DiagnosticsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir.path().empty());
+        ASSERT_TRUE(receiver->ok());
+        g_fixedTime = {2025, 3, 7, 13, 7, 2};
+        PLSetDiagnosticsClock(&FixedClock);
+        WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:0000007f\r\n");
+    }
+    void TearDown() override {
+        PLSetDiagnosticsClock(nullptr);
+        PLResetDiagnosticsProfileMask();
+    }
+
+    // Writes the registry file and forgets the loaded mask.
+    void WriteRegistry(const std::string& text) {
+        std::ofstream(registryPath, std::ios::binary | std::ios::trunc) << text;
+        PLResetDiagnosticsProfileMask();
+    }
+
+    static constexpr const char* kKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\r\n";
+    TempDir dir;
+    std::string socketPath = dir / "diagInfo";
+    std::string registryPath = dir / "registry.reg";
+    ScopedEnv socketEnv{"KDTRACE_DIAG_SOCKET", socketPath};
+    ScopedEnv registryEnv{"KDTRACE_REGISTRY", registryPath};
+    std::optional<DiagReceiver> receiver{std::in_place, socketPath};
+};
+
+// ---- the record ----
+
+TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
+    EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"x", u"/src/a.cpp", 7), S_OK);
+    const auto datagram = receiver->Receive();
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(*datagram, LittleEndianBytes(Record(u"error", kNow,
+                                                  ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
+                                                               u"/src/a.cpp", u"7"))));
+
+    // "]]>" ends the CDATA section early: the record is then not well-formed XML, and that is
+    // what consoles have always received.
+    const std::u16string message = u"a]]>b <c attr=\"1\"> & \u00E9\U0001F600\n";
+    EXPECT_EQ(WriteError(message.c_str()), S_OK);
+    EXPECT_NE(Text(receiver->Receive()).find(Column(u"Message", message)), std::u16string::npos);
+
+    // An error thrown in a guarded method, with the position it was thrown at.
+    int throwLine = 0;
+    PLGuard("Core", "A", "B", [&](HRESULT& hr) {
+        throwLine = __LINE__ + 1;
+        PL_THROW_ERROR(hr = E_FAIL, "x", 1);
+    });
+    EXPECT_EQ(Text(receiver->Receive()),
+              Record(u"error", kNow,
+                     ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B", PLWiden(__FILE__).view(),
+                                  Wide(std::to_string(throwLine)))));
+    // A suspended thread records nothing, in its list or on the channel.
+    {
+        CPLThreadErrorSuspender suspend;
+        PLGuard("Core", "A", "D", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "hidden", 1); });
+    }
+    EXPECT_FALSE(receiver->Receive(200));
+}
+
+TEST_F(DiagnosticsTest, TimeUsesTheTwelveHourClock) {
+    const struct {
+        PLDiagnosticsTime time;
+        std::u16string_view text;
+    } cases[] = {
+        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},      {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
+        {{2025, 1, 5, 13, 7, 2}, u"1/5/2025 1:07:02 PM"},      {{2024, 12, 31, 11, 59, 59}, u"12/31/2024 11:59:59 AM"},
+        {{1999, 10, 10, 23, 0, 0}, u"10/10/1999 11:00:00 PM"},
+    };
+    for (const auto& c : cases) {
+        g_fixedTime = c.time;
+        CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
+        ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
+        EXPECT_EQ(writer.GetRecordText() + u'\0', Record(u"error", c.text, u""));
+    }
+}
+
+TEST_F(DiagnosticsTest, EachSendBuildsTheWholeRecordAnew) {
+    CDiagnosticsWriter writer(PL_DIAG_PROFILE_WORKFLOW);
+    writer.AddColumn(u"first", u"1");
+    writer.AddColumn(u"second", u"2");
+    writer.AddColumn(u"first", u"3");
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
+        EXPECT_EQ(Text(receiver->Receive()),
+                  Record(u"workflow", kNow, Column(u"first", u"1") + Column(u"second", u"2") + Column(u"first", u"3")));
+    }
+    writer.Clear();
+    ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
+    EXPECT_EQ(Text(receiver->Receive()), Record(u"workflow", kNow, u""));
+}
+
+// ---- profiles and the profile mask ----
+
+TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
+    const struct {
+        ULONG profile;
+        int32_t unforced;
+        std::u16string_view header;
+    } cases[] = {
+        {1, PL_DIAG_REFUSED, u"db"},      {2, PL_DIAG_SENT, u"error"},     {4, PL_DIAG_REFUSED, u"file"},
+        {8, PL_DIAG_SENT, u"ldap"},       {16, PL_DIAG_SENT, u"workflow"}, {32, PL_DIAG_REFUSED, u"vbscript"},
+        {64, PL_DIAG_SENT, u"tcverbose"}, {3, PL_DIAG_SENT, u""},  // not a profile: no header
+        {0, PL_DIAG_REFUSED, u""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        CDiagnosticsWriter writer(c.profile);
+        writer.AddColumn(u"n", u"v");
+        const std::u16string expected = Record(c.header, kNow, Column(u"n", u"v"));
+        EXPECT_EQ(writer.Send(false), c.unforced);
+        if (c.unforced == PL_DIAG_SENT) {
+            EXPECT_EQ(Text(receiver->Receive()), expected);
+        }
+        // A forced send goes out whatever the profile.
+        EXPECT_EQ(writer.Send(true), PL_DIAG_SENT);
+        EXPECT_EQ(Text(receiver->Receive()), expected);
+    }
+    EXPECT_FALSE(receiver->Receive(100));
+}
+
+TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
+    WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
+    EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
+    EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_TCVERBOSE).IsEnabled());
+    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_OK);
+    EXPECT_EQ(Text(receiver->Receive()),
+              Record(u"ldap", kNow,
+                     Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
+                         Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
+                         Column(u"SourceLine", u"12") + Column(u"Message", u"hello")));
+
+    // The mask is read once per process: a changed file is seen only when it is loaded again.
+    std::ofstream(registryPath, std::ios::trunc) << kKey << "\"Log Profile\"=dword:0\r\n";
+    EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled());
+    PLResetDiagnosticsProfileMask();
+    // With 0 only error and workflow records go out.
+    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_FALSE);
+    for (ULONG profile : {1u, 4u, 8u, 32u, 64u}) EXPECT_FALSE(CDiagnosticsWriter(profile).IsEnabled());
+    EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_WORKFLOW).IsEnabled());
+    EXPECT_EQ(WriteError(), S_OK);
+    EXPECT_TRUE(receiver->Receive());
+}
+
+TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
+    // The registry path, and the file's text (none: no file).
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {registryPath, std::nullopt},
+        {dir.path(), std::nullopt},  // a directory: unreadable
+        {registryPath, std::string(kKey) + "\"Other\"=dword:00000008\n"},
+        {registryPath, std::string(kKey) + "\"Log Profile\"=\"8\"\n"},  // a string, not a dword
+        {registryPath, std::string(kKey) + "Log Profile = 8\n"},        // malformed
+    };
+    for (const auto& [path, file] : cases) {
+        SCOPED_TRACE(file.value_or(path));
+        ::unlink(registryPath.c_str());
+        if (file) WriteRegistry(*file);
+        ScopedEnv registry("KDTRACE_REGISTRY", path);
+        PLResetDiagnosticsProfileMask();
+        // Several writers, from several threads: one load, one failure record (sent by the
+        // thread that loaded).
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([] { EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled()); });
+        for (auto& t : threads) t.join();
+        CDiagnosticsWriter writer(PL_DIAG_PROFILE_TCVERBOSE);
+        EXPECT_EQ(PLGetDiagnosticsProfileMask(), 0u);
+
+        const auto records = receiver->Drain(150);
+        ASSERT_EQ(records.size(), 1u);
+        const std::u16string text = DatagramText(records[0]);
+        const std::u16string source = ColumnValue(text, u"SourceFile").value_or(u"");
+        EXPECT_TRUE(source.ends_with(u"PLDiagnostics.cpp"));
+        EXPECT_EQ(text, Record(u"error", kNow,
+                               ErrorColumns(ColumnValue(text, u"ThreadID").value_or(u""), u"0x80004005",
+                                            u"Unable to read Brackwell diagnostics registry key value",
+                                            u"Core Services", u"CDiagnosticsWriter", u"_init", source,
+                                            ColumnValue(text, u"SourceLine").value_or(u""))));
+        // The writer that sent it kept none of its columns.
+        writer.AddColumn(u"own", u"1");
+        EXPECT_EQ(writer.Send(true), PL_DIAG_SENT);
+        EXPECT_EQ(Text(receiver->Receive()), Record(u"tcverbose", kNow, Column(u"own", u"1")));
+    }
+}
+
+// ---- the channel ----
+
+TEST_F(DiagnosticsTest, WithoutAUsableConsoleRecordsAreDroppedAtOnce) {
+    receiver.reset();
+    // Nothing at the path: columns are not even kept.
+    EXPECT_EQ(WriteError(), S_FALSE);
+    CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
+    EXPECT_FALSE(writer.IsOpen());
+    writer.AddColumn(u"ignored", u"1");
+    EXPECT_EQ(writer.Send(false), PL_DIAG_NOT_OPEN);
+    EXPECT_EQ(writer.Send(true), PL_DIAG_WRITE_FAILED);
+    EXPECT_EQ(writer.GetRecordText().find(u"ignored"), std::u16string::npos);
+    EXPECT_EQ(PLRecordErrorMessage("Core", "A", "B", E_FAIL, 0, u"x", 1), S_FALSE);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(WriteError(), S_FALSE);
+    // A guard against waiting, not a speed target (the benchmark measures that).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+    // A socket file left behind by a console that died: nothing is bound there.
+    ASSERT_EQ(BindDatagramSocket(socketPath, true), -1);
+    ASSERT_EQ(::access(socketPath.c_str(), F_OK), 0);
+    EXPECT_EQ(WriteError(), S_FALSE);
+    ::unlink(socketPath.c_str());
+
+    // Paths that cannot be a console's: too long for a socket address, a regular file.
+    std::ofstream(dir / "file") << "not a socket";
+    for (const std::string& path : {dir.path() + "/" + std::string(120, 'p'), dir / "file"}) {
+        ScopedEnv env("KDTRACE_DIAG_SOCKET", path);
+        EXPECT_EQ(WriteError(), S_FALSE) << path;
+    }
+}
+
+TEST_F(DiagnosticsTest, ChannelsOfOtherUsersAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    const uid_t stranger = 54321;
+    const std::string foreignDir = dir / "foreign";
+    ASSERT_EQ(::mkdir(foreignDir.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(foreignDir.c_str(), stranger, stranger), 0);
+    // A directory that another user owns, then a socket that another user owns.
+    DiagReceiver inForeignDir(foreignDir + "/diagInfo");
+    ASSERT_TRUE(inForeignDir.ok());
+    ASSERT_EQ(::chown(socketPath.c_str(), stranger, stranger), 0);
+    for (DiagReceiver* r : {&inForeignDir, &*receiver}) {
+        ScopedEnv env("KDTRACE_DIAG_SOCKET", r->path());
+        EXPECT_EQ(WriteError(u"secret"), S_FALSE);
+        EXPECT_FALSE(r->Receive(100));
+    }
+}
+
+TEST_F(DiagnosticsTest, AConsoleThatNeverReadsDoesNotBlockTheHost) {
+    const std::u16string big(20000, u'b');  // 40 KB records fill any queue quickly
+    std::map<HRESULT, int> results;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300; ++i) ++results[WriteError(big.c_str())];
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_GT(results[S_OK], 0);
+    EXPECT_GT(results[E_FAIL], 0) << "the queue never filled";
+    EXPECT_EQ(results[S_OK] + results[E_FAIL], 300);
+    // Every record reported as sent is there, whole.
+    const auto records = receiver->Drain(100);
+    EXPECT_EQ(static_cast<int>(records.size()), results[S_OK]);
+    for (const auto& r : records) EXPECT_EQ(ColumnValue(DatagramText(r), u"Message"), big);
+}
+
+TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
+    constexpr int kThreads = 4;
+    constexpr int kRecords = 150;
+    std::atomic<bool> sending{true};
+    std::vector<std::vector<uint8_t>> received;
+    std::thread reader([&] {
+        for (;;) {
+            if (auto d = receiver->Receive(200))
+                received.push_back(std::move(*d));
+            else if (!sending.load())
+                break;
+        }
+    });
+    // Each writer keeps the records it was told were sent (E_FAIL: the reader's queue was full).
+    std::vector<std::u16string> sent[kThreads];
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < kRecords; ++i) {
+                // Messages of different lengths per thread.
+                const std::u16string message =
+                    Wide(std::to_string(t) + '-' + std::to_string(i) + std::string(50u * t, '.'));
+                const HRESULT hr = PLRecordErrorMessage("Core", "Worker", "Run", E_FAIL, 0, message.c_str(), 1);
+                if (hr == S_OK)
+                    sent[t].push_back(Record(
+                        u"error", kNow,
+                        ErrorColumns(ThisThread(), u"0x80004005", message, u"Core", u"Worker", u"Run", u"", u"0")));
+                else if (hr != E_FAIL)
+                    ADD_FAILURE() << "unexpected result " << hr;
+            }
+        });
+    }
+    for (auto& w : writers) w.join();
+    sending = false;
+    reader.join();
+
+    // Exactly the records reported as sent arrived, each one whole and once.
+    std::set<std::u16string> expected;
+    for (const auto& records : sent) expected.insert(records.begin(), records.end());
+    EXPECT_EQ(received.size(), expected.size());
+    for (const auto& d : received) EXPECT_EQ(expected.erase(DatagramText(d)), 1u) << Ascii(DatagramText(d));
+}
+
+// ---- long records ----
+
+TEST_F(DiagnosticsTest, LongRecordsAreCutToFitAndKeepTheirShape) {
+    // A message of surrogate pairs, sent with file names of both parities, so that one of the
+    // cuts would fall inside a pair.
+    std::u16string message;
+    for (int i = 0; i < 60000; ++i) message += u"\U0001F600";
+    for (const char16_t* file : {u"a.cpp", u"ab.cpp"}) {
+        EXPECT_EQ(WriteError(message.c_str(), file, 9), S_OK);
+        const auto datagram = receiver->Receive();
+        ASSERT_TRUE(datagram);
+        EXPECT_LE(datagram->size(), kd::platform::kDiagMaxRecordBytes);
+        EXPECT_GE(datagram->size(), kd::platform::kDiagMaxRecordBytes - 8);
+        const std::u16string text = DatagramText(*datagram);
+        const std::u16string cut = ColumnValue(text, u"Message").value_or(u"");
+        EXPECT_EQ(cut.size() % 2, 0u) << "a surrogate pair was split";
+        EXPECT_EQ(cut, message.substr(0, cut.size()));
+        // The short columns after it are whole, and the trailer ends it.
+        EXPECT_TRUE(text.ends_with(Column(u"SourceFile", file) + Column(u"SourceLine", u"9") +
+                                   Column(u"Severity", u"Error") + u"</columns></diagInfo>" + u'\0'));
+    }
+    // Two long values share the room: each is cut to the same length.
+    const std::u16string longFile(40000, u'f');
+    EXPECT_EQ(WriteError(std::u16string(40000, u'm').c_str(), longFile.c_str(), 9), S_OK);
+    const std::u16string text = Text(receiver->Receive());
+    EXPECT_EQ(ColumnValue(text, u"Message").value_or(u"").size(),
+              ColumnValue(text, u"SourceFile").value_or(u"").size());
+    EXPECT_GT(ColumnValue(text, u"Message").value_or(u"").size(), 16000u);  // half of the 32768 characters
+}
+
+TEST(DiagnosticsRecordTest, ColumnsThatCannotFitAreLeftOffFromTheEnd) {
+    const PLDiagnosticsTime time{2025, 1, 2, 3, 4, 5};
+    const PLDiagColumn columns[] = {{PLDiagText::Wide(u"one"), PLDiagText::Narrow("1")},
+                                    {PLDiagText::Wide(u"three"), PLDiagText::Wide(u"3")}};
+    const std::size_t full = PLDiagRecordLength(PL_DIAG_PROFILE_ERROR, time, columns, 2);
+    std::vector<char16_t> buffer(full);
+    // Room for the first column but not the second's name: the second is left off.
+    const std::size_t room = full - Column(u"three", u"3").size();
+    const std::size_t n = PLBuildDiagRecord(buffer.data(), room, PL_DIAG_PROFILE_ERROR, time, columns, 2);
+    EXPECT_EQ(std::u16string(buffer.data(), n), Record(u"error", u"1/2/2025 3:04:05 AM", Column(u"one", u"1")));
+    // Not even the frame fits.
+    EXPECT_EQ(PLBuildDiagRecord(buffer.data(), 40, PL_DIAG_PROFILE_ERROR, time, columns, 2), 0u);
+}
+
+// ---- the signal-safe record ----
+
+std::atomic<HRESULT> g_handlerResult{E_UNEXPECTED};
+std::atomic<bool> g_handlerKeptErrno{false};
+
+void RecordingHandler(int) {
+    errno = 4321;
+    g_handlerResult = PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "/src/a.cpp", 7);
+    g_handlerKeptErrno = errno == 4321;
+}
+
+TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
+    // From a signal handler, with the system's clock: the same bytes as an ordinary record
+    // (retrying when a second boundary falls between the two).
+    PLSetDiagnosticsClock(nullptr);
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = &RecordingHandler;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    bool same = false;
+    for (int attempt = 0; attempt < 5 && !same; ++attempt) {
+        ::raise(SIGUSR1);
+        EXPECT_EQ(g_handlerResult.load(), S_OK);
+        EXPECT_TRUE(g_handlerKeptErrno.load());
+        ASSERT_EQ(WriteError(u"x", u"/src/a.cpp", 7), S_OK);
+        const auto fromHandler = receiver->Receive();
+        const auto ordinary = receiver->Receive();
+        ASSERT_TRUE(fromHandler && ordinary);
+        same = *fromHandler == *ordinary;
+    }
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_TRUE(same);
+
+    // UTF-8 text is decoded (a malformed byte becomes U+FFFD); null text is empty.
+    PLSetDiagnosticsClock(&FixedClock);
+    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe(nullptr, nullptr, nullptr, PL_E_VERIFY, "\xC3\xA9\xF0\x9F\x98\x80 \xFF",
+                                               nullptr, 0),
+              S_OK);
+    EXPECT_EQ(Text(receiver->Receive()),
+              Record(u"error", kNow,
+                     ErrorColumns(ThisThread(), u"0x80040004", u"\u00E9\U0001F600 \uFFFD", u"", u"", u"", u"", u"0")));
+    // Records longer than its stack buffer are cut like any other.
+    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, std::string(10000, 'L').c_str(), "f", 1),
+              S_OK);
+    const auto datagram = receiver->Receive();
+    ASSERT_TRUE(datagram);
+    EXPECT_LE(datagram->size(), 4096u);
+    EXPECT_TRUE(DatagramText(*datagram).ends_with(Column(u"Severity", u"Error") + u"</columns></diagInfo>" + u'\0'));
+    // No console: S_FALSE.
+    ScopedEnv none("KDTRACE_DIAG_SOCKET", dir / "nobody");
+    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "f", 1), S_FALSE);
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "module_base/PLError.h"
+#include "module_base/PLSEHException.h"
+#include "support/ErrorList.h"
+
+namespace {
+
+class ErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PLClearThreadErrors();
+        SetThreadErrorSuspensionState(FALSE);
+    }
+    void TearDown() override { PLSetSuspensionOverride(0); }
+
+    static std::vector<kdtest::RecordedError> Errors() {
+        IPLErrorInfo* list = nullptr;
+        EXPECT_EQ(GetThreadError(&list), S_OK);
+        auto errors = kdtest::ReadList(list);
+        list->Release();
+        return errors;
+    }
+    static HRESULT Fail(const char* message, ULONG flag) {
+        return PLGuard("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
+    }
+};
+
+TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
+    EXPECT_NO_THROW(PLThrowIfFailed(S_OK, 1, "f", "file"));
+    EXPECT_NO_THROW(PLThrowError(S_FALSE, "m", 1, 1, "f", "file"));
+    EXPECT_NO_THROW(PLThrowHResult(S_OK));
+    EXPECT_NO_THROW(PLThrowRichError(E_FAIL, nullptr));
+    const PL_ERROR shortForm(E_FAIL, 12, PLString(u"A::B"), PLString(u"/src/a.cpp"));
+    EXPECT_EQ(shortForm.message.view(), u"A general error occurred.");
+    EXPECT_EQ(shortForm.errorFlag, 0u);
+    try {
+        PLThrowErrorFormat(E_INVALIDARG, 1, 77, "Cls::Fn", "/x.cpp", "name %s count %d narrow %hs", u"w\u00E9", 3, "n");
+        FAIL();
+    } catch (const PL_ERROR& e) {
+        EXPECT_EQ(e.result, E_INVALIDARG);
+        EXPECT_EQ(e.message.view(), u"name w\u00E9 count 3 narrow n");
+        EXPECT_EQ(e.errorFlag, 1u);
+        EXPECT_EQ(e.sourceLine, 77u);
+        EXPECT_EQ(e.function.view(), u"Cls::Fn");
+    }
+    try {
+        PLVerify(false);
+        FAIL();
+    } catch (const PL_ERROR& e) {
+        EXPECT_EQ(e.result, PL_E_VERIFY);
+        EXPECT_EQ(e.function.view(), u"__verify");
+    }
+    EXPECT_THROW(PLThrowHResult(E_FAIL), HRESULT);
+    try {
+        PL_THROW_ERROR(E_FAIL, "from the macro", 0);
+    } catch (const PL_ERROR& e) {
+        EXPECT_TRUE(
+            e.function.view().ends_with(u"::ErrorTest_ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess_Test::TestBody"))
+            << e.function.ToUtf8();
+        EXPECT_NE(e.sourceFile.Find(u"tests/module_base/PLErrorTest.cpp"), -1);
+    }
+}
+
+TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"virtual HRESULT CPLThing::DoIt(int, char*)", "CPLThing::DoIt"},
+        {"CPLThing::DoIt(const WCHAR*)::<lambda(HRESULT&)>", "CPLThing::DoIt"},
+        {"auto CPLThing::DoIt(int)::(anonymous class)::operator()(HRESULT &) const", "CPLThing::DoIt"},
+        {"HRESULT Coll<A, B>::Insert(A*) [with A = X]", "Coll<A, B>::Insert"},
+        {"PLString& PLString::operator+=(WCHAR)", "PLString::operator+="},
+        {"void Free()", "Free"},
+        {"virtual void (anonymous namespace)::T::Body()", "(anonymous namespace)::T::Body"},
+    };
+    for (const auto& [pretty, label] : cases) EXPECT_STREQ(PLFunctionLabel(pretty).c_str(), label) << pretty;
+}
+
+TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
+    // A record: its code, one item appended (flag 0), three items after three failures.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Fail("step failed", 0), E_FAIL);
+    auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0].module, u"Core");
+    EXPECT_EQ(errors[0].className, u"C");
+    EXPECT_EQ(errors[0].method, u"M");
+    EXPECT_EQ(errors[0].message, u"step failed");
+    EXPECT_NE(errors[0].sourceFile.find(u"tests/module_base/PLErrorTest.cpp"), std::u16string::npos);
+    // Error flag 1 starts a new chain.
+    Fail("new chain", 1);
+    ASSERT_EQ(Errors().size(), 1u);
+
+    // A bare code: recorded as "Error 0x%08x occurred."; the method returns its result variable.
+    HRESULT hr = PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); });
+    EXPECT_EQ(hr, E_INVALIDARG);
+    errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1].message, u"Error 0x80070057 occurred.");
+    // A non-negative bare code records nothing.
+    hr = PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; });
+    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_EQ(Errors().size(), 2u);
+
+    // Anything else: E_UNEXPECTED, a new chain.
+    hr = PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); });
+    EXPECT_EQ(hr, E_UNEXPECTED);
+    errors = Errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, u"An unhandled exception occurred.");
+
+    // A processor fault: E_UNEXPECTED unless the result already failed.
+    PLExceptionRecord record;
+    record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
+    const CSEHExceptionWrapper fault(record, PLThreadContext{});
+    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
+    EXPECT_EQ(Errors()[0].message.rfind(u"ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u);
+    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
+}
+
+TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
+    {
+        CPLThreadErrorSuspender suspend;
+        EXPECT_EQ(Fail("hidden", 0), E_FAIL);
+        EXPECT_TRUE(Errors().empty());
+        PLSetSuspensionOverride(1);
+        Fail("seen", 0);
+        PLSetSuspensionOverride(0);
+        ASSERT_EQ(Errors().size(), 1u);
+        { CPLThreadErrorSuspender nested; }
+        BOOL state = FALSE;
+        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_TRUE(state);  // the nested guard restored the outer suspension
+    }
+    BOOL state = TRUE;
+    GetThreadErrorSuspensionState(&state);
+    EXPECT_FALSE(state);
+}
+
+TEST_F(ErrorTest, RichErrorObjectsAreThrownWhenTheyAnswer) {
+    struct Rich : IPLSupportRichErrorInfo {
+        int refs = 1;
+        bool answers = true;
+        HRESULT QueryInterface(REFIID, void** out) override {
+            if (!answers) return E_NOINTERFACE;
+            *out = this;
+            ++refs;
+            return S_OK;
+        }
+        ULONG AddRef() override { return ++refs; }
+        ULONG Release() override { return --refs; }
+        HRESULT GetErrorInfo(IPLErrorInfo**) override { return E_NOTIMPL; }
+    } rich;
+    EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), IPLSupportRichErrorInfo*);
+    // Nothing in the library catches the rich object: the last clause takes it.
+    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
+    rich.answers = false;
+    EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), HRESULT);
+}
+
+TEST_F(ErrorTest, WideAndFormattedCatchClauseVariants) {
+    const PL_ERROR e(E_FAIL, PLString(u"wide"), 1, 5, PLString(u"f"), PLString(u"file"));
+    EXPECT_EQ(PLHandleErrorExceptionW(e, u"Gr\u00FCppe", u"Kl", "m"), E_FAIL);
+    EXPECT_EQ(Errors()[0].module, u"Gr\u00FCppe");
+    EXPECT_EQ(PLHandleErrorExceptionFormat(e, "G", "C", "Method%d<%s>", 7, u"T"), E_FAIL);
+    EXPECT_EQ(Errors()[0].method, u"Method7<T>");
+    PLHandleHResultExceptionW(E_POINTER, u"G", u"C", "m");
+    EXPECT_EQ(Errors().back().message, u"Error 0x80004003 occurred.");
+    PLHandleHResultExceptionFormat(E_POINTER, "G", "C", "m%d", 2);
+    EXPECT_EQ(Errors().back().method, u"m2");
+    EXPECT_EQ(PLHandleUnknownExceptionFormat("G", "C", "m%s", u"x"), E_UNEXPECTED);
+    EXPECT_EQ(Errors().back().method, u"mx");
+    // A message recorded directly carries no source; null names are recorded as empty.
+    PLRecordErrorMessage(static_cast<const WCHAR*>(nullptr), nullptr, nullptr, E_FAIL, 0, nullptr, 0);
+    EXPECT_TRUE(Errors().back().sourceFile.empty());
+    EXPECT_EQ(Errors().back().sourceLine, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// Processor faults inside guarded methods become recorded errors with a call stack and the list of
+// loaded modules; everything else about the process stays as it was.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_base/PLError.h"
+#include "module_base/PLSEHException.h"
+#include "module_base/PLVersion.h"
+#include "platform/Fault.h"
+#include "platform/ModuleList.h"
+#include "platform/Text.h"
+#include "support/DiagReceiver.h"
+#include "support/DumpDir.h"
+#include "support/ErrorList.h"
+
+// Code that faults on purpose (tests/support/FaultingCode.cpp).
+int ReadThroughNull();
+int DivideBy(int divisor);
+int OverflowStack(int depth);
+
+namespace {
+
+kdtest::DumpDirectory g_dumps;
+
+constexpr auto npos = std::string::npos;
+
+std::string Narrow(const std::u16string& text) {
+    return kd::platform::Utf16ToUtf8(text);
+}
+
+std::vector<kdtest::RecordedError> Errors() {
+    IPLErrorInfo* list = nullptr;
+    if (GetThreadError(&list) < 0 || list == nullptr) return {};
+    auto errors = kdtest::ReadList(list);
+    list->Release();
+    return errors;
+}
+
+std::string ModuleLine(const kd::platform::LoadedModule& module) {
+    char base[24];
+    std::snprintf(base, sizeof base, "0x%016llX", static_cast<unsigned long long>(module.base));
+    return "@@MODULE:" + module.path + "[" + base + "]";
+}
+
+// Checks the thread's list: the report (flag 1: earlier errors are gone), then one line per
+// loaded module (flag 0), all with the method's code. Returns the report's message.
+std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED) {
+    const auto errors = Errors();
+    const auto modules = kd::platform::ListLoadedModules();
+    EXPECT_EQ(errors.size(), 1 + modules.size());
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        EXPECT_EQ(errors[i].result, result);
+        EXPECT_EQ(Narrow(errors[i].module + u"/" + errors[i].className + u"/" + errors[i].method),
+                  std::string("Core/CTestThing/") + method);
+        if (i > 0 && i <= modules.size()) {
+            EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
+        }
+    }
+    return errors.empty() ? "" : Narrow(errors[0].message);
+}
+
+HRESULT Fault(bool divide) {
+    return PLGuard("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
+}
+
+class SehTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PLInstallSEHTranslator();
+        ASSERT_TRUE(PLIsSEHTranslatorInstalled());
+        PLClearThreadErrors();
+    }
+};
+
+TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashReport) {
+    struct Case {
+        bool divide;
+        const char* name;
+        const char* code;
+        std::uint64_t start;  // the faulting function
+    };
+    for (const Case& c :
+         {Case{false, "ACCESS_VIOLATION", "0xC0000005", reinterpret_cast<std::uint64_t>(&ReadThroughNull)},
+          Case{true, "INT_DIVIDE_BY_ZERO", "0xC0000094", reinterpret_cast<std::uint64_t>(&DivideBy)}}) {
+        PLRecordErrorMessage("Core", "Earlier", "Error", E_FAIL, 0, u"an earlier error", 1);
+        const auto before = g_dumps.Reports();
+        EXPECT_EQ(Fault(c.divide), E_UNEXPECTED);
+        // The faulting instruction, then the frames above it.
+        const std::string message = ExpectFaultReport("Fault");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(
+            message, match,
+            std::regex(std::string(c.name) + " encountered\\. @CALL_STACK: 0x([0-9A-F]{16})~(0x[0-9A-F]{16}~){2,}")))
+            << message;
+        const std::uint64_t faultAt = std::stoull(match[1].str(), nullptr, 16);
+        EXPECT_GE(faultAt, c.start);
+        EXPECT_LT(faultAt, c.start + 256);
+        const auto added = g_dumps.ReportsSince(before);
+        ASSERT_EQ(added.size(), 1u);
+        const std::string report = kdtest::ReadText(added[0]);
+        EXPECT_NE(report.find(std::string("exception code ") + c.code + "\n"), npos) << report;
+    }
+    // A failure the method already had is kept, in the report and in every module line.
+    EXPECT_EQ(PLGuard("Core", "CTestThing", "Fault",
+                      [](HRESULT& result) {
+                          result = E_INVALIDARG;
+                          DivideBy(0);
+                      }),
+              E_INVALIDARG);
+    EXPECT_EQ(ExpectFaultReport("Fault", E_INVALIDARG).rfind("INT_DIVIDE_BY_ZERO encountered. @CALL_STACK: 0x", 0), 0u);
+}
+
+// The console receives the report and then the module lines: the same records as the list.
+TEST_F(SehTest, TheReportAndTheModuleLinesReachTheDiagnosticsChannel) {
+    kdtest::TempDir dir;
+    kdtest::DiagReceiver receiver(dir / "diagInfo");
+    ASSERT_TRUE(receiver.ok());
+    kdtest::ScopedEnv channel("KDTRACE_DIAG_SOCKET", receiver.path());
+    std::vector<std::string> records;
+    std::atomic<bool> faulted{false};
+    // Drain while the records arrive: the kernel queues only a few datagrams per socket.
+    std::thread reader([&] {
+        while (auto datagram = receiver.Receive(faulted ? 300 : 5000))
+            records.push_back(kdtest::Ascii(kdtest::DatagramText(*datagram)));
+    });
+    EXPECT_EQ(Fault(false), E_UNEXPECTED);
+    faulted = true;
+    reader.join();
+    ASSERT_FALSE(records.empty());
+    EXPECT_NE(records[0].find("<![CDATA[ACCESS_VIOLATION encountered. @CALL_STACK: 0x"), npos) << records[0];
+    EXPECT_NE(records[0].find("<column name=\"Result\"><![CDATA[0x8000FFFF]]>"), npos);
+    const auto modules = kd::platform::ListLoadedModules();
+    std::set<std::string> expected, seen;
+    for (const auto& m : modules) expected.insert(ModuleLine(m));
+    // A burst longer than the console's queue may lose lines (the host never waits); those
+    // that arrive are the process's modules, each once.
+    EXPECT_GE(records.size(), std::min<std::size_t>(modules.size() + 1, 8));
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const std::size_t start = records[i].find("@@MODULE:");
+        ASSERT_NE(start, npos) << records[i];
+        const std::string line = records[i].substr(start, records[i].find("]]>", start) - start);
+        EXPECT_TRUE(expected.count(line)) << line;
+        EXPECT_TRUE(seen.insert(line).second) << line;
+    }
+}
+
+TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&failures] {
+            PLInstallSEHTranslator();
+            for (int i = 0; i < 100; ++i) {
+                const bool divide = i % 2 == 1;
+                const HRESULT hr = Fault(divide);
+                const auto errors = Errors();
+                const char* name = divide ? "INT_DIVIDE_BY_ZERO encountered." : "ACCESS_VIOLATION encountered.";
+                if (hr != E_UNEXPECTED || errors.empty() || Narrow(errors[0].message).rfind(name, 0) != 0) ++failures;
+            }
+            // Ordinary errors still travel as before.
+            const HRESULT hr = PLGuard("Core", "CTestThing", "Plain", [](HRESULT& result) {
+                result = E_FAIL;
+                PL_THROW_ERROR(result, "plain failure", 1);
+            });
+            const auto errors = Errors();
+            if (hr != E_FAIL || errors.size() != 1 || errors[0].message != u"plain failure") ++failures;
+            if (PLGuard("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+void SomeOtherTranslator(const kd::platform::FaultInfo&) {}
+
+TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndInstallingTwiceKeepsTheFirstPrevious) {
+    std::thread([] {
+        EXPECT_FALSE(PLIsSEHTranslatorInstalled());
+        PLLoadLibrary(u"kd-no-such-library");
+        EXPECT_TRUE(PLIsSEHTranslatorInstalled());
+        PLRemoveSEHTranslator();
+        EXPECT_EQ(kd::platform::GetThreadFaultTranslator(), nullptr);
+
+        kd::platform::SetThreadFaultTranslator(&SomeOtherTranslator);
+        PLInstallSEHTranslator();
+        PLInstallSEHTranslator();
+        EXPECT_TRUE(PLIsSEHTranslatorInstalled());
+        PLRemoveSEHTranslator();
+        EXPECT_EQ(kd::platform::GetThreadFaultTranslator(), &SomeOtherTranslator);
+        PLRemoveSEHTranslator();  // nothing left to remove
+        EXPECT_EQ(kd::platform::GetThreadFaultTranslator(), &SomeOtherTranslator);
+        kd::platform::SetThreadFaultTranslator(nullptr);
+    }).join();
+}
+
+TEST(SehWrapperTest, CallStacksWalkedFromTheSavedRecordsAndTheAllocationFreeOverflowMessage) {
+    // A frame chain of two frames: [saved frame pointer, return address]. (The translator hands
+    // over the stack it captured; walking the saved records is for wrappers made elsewhere.)
+    std::uint64_t frames[4] = {0, 0x5678, 0, 0x9ABC};
+    frames[0] = reinterpret_cast<std::uint64_t>(&frames[2]);
+    PLExceptionRecord record;
+    record.ExceptionCode = 0xE0000001u;  // not a processor fault the table knows
+    PLThreadContext context;
+    context.Rip = 0x1234;
+    context.Rbp = reinterpret_cast<std::uint64_t>(&frames[0]);
+    const CSEHExceptionWrapper walked(record, context);
+    EXPECT_TRUE(walked.GetExceptionName().IsEmpty());
+    EXPECT_EQ(walked.GetCallStack(), PLString(u"0x0000000000001234~0x0000000000005678~0x0000000000009ABC~"));
+
+    // The stack overflow's message: whole addresses only, never a cut one.
+    const std::uint64_t stack[] = {0x401000, 0x7F0000001234u};
+    char text[kPLFatalFaultMessageCapacity], small[60];
+    const std::size_t n = PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, stack, 2, text, sizeof text);
+    EXPECT_EQ(n, std::strlen(text));
+    EXPECT_STREQ(text, "STACK_OVERFLOW encountered. @CALL_STACK: 0x0000000000401000~0x00007F0000001234~");
+    PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, stack, 2, small, sizeof small);
+    EXPECT_STREQ(small, "STACK_OVERFLOW encountered. @CALL_STACK: ");
+    EXPECT_EQ(PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, stack, 2, nullptr, 0), 0u);
+}
+
+// ---- what is not ours stays with the previous handler (each in a child process) ----
+
+void ExitWith42(int) {
+    ::_exit(42);
+}
+
+class SehDeathTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
+    using Body = void (*)();
+    for (Body body : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
+                      +[] { PLGuard("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
+        EXPECT_EXIT(
+            {
+                struct sigaction action {};
+                action.sa_handler = ExitWith42;
+                ::sigaction(SIGSEGV, &action, nullptr);
+                ::sigaction(SIGFPE, &action, nullptr);
+                PLInstallSEHTranslator();
+                body();
+                ::_exit(0);
+            },
+            ::testing::ExitedWithCode(42), "");
+    }
+}
+
+TEST_F(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
+    // The child re-runs this test from its start: only the parent binds the receiver, and the
+    // child inherits the channel's path through the environment.
+    const bool inChild = !GTEST_FLAG_GET(internal_run_death_test).empty();
+    std::optional<kdtest::TempDir> dir;
+    std::optional<kdtest::DiagReceiver> receiver;
+    std::optional<kdtest::ScopedEnv> channel;
+    if (!inChild) {
+        dir.emplace();
+        receiver.emplace(*dir / "diagInfo");
+        ASSERT_TRUE(receiver->ok());
+        channel.emplace("KDTRACE_DIAG_SOCKET", receiver->path());
+    }
+    const auto before = g_dumps.Reports();
+    EXPECT_EXIT(
+        {
+            std::thread([] {
+                PLInstallSEHTranslator();
+                PLGuard("Core", "CTestThing", "Recurse", [](HRESULT&) { OverflowStack(0); });
+            }).join();
+            ::_exit(0);
+        },
+        [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, "");
+    const auto added = g_dumps.ReportsSince(before);
+    ASSERT_EQ(added.size(), 1u);
+    const std::string report = kdtest::ReadText(added[0]);
+    for (const char* part : {"signal 11 (SIGSEGV)", "exception code 0xC00000FD\n", "\nstack\n", "\nmemory map\n"})
+        EXPECT_NE(report.find(part), npos) << report;
+    // The report went to the diagnostics channel from the alternate signal stack.
+    const auto record = receiver->Receive(2000);
+    ASSERT_TRUE(record.has_value()) << "no diagnostics record from the overflowing process";
+    const std::string text = kdtest::Ascii(kdtest::DatagramText(*record));
+    for (const char* part :
+         {"<![CDATA[STACK_OVERFLOW encountered. @CALL_STACK: 0x", "<column name=\"Method\"><![CDATA[PLSEHTranslator]]>",
+          "<column name=\"Module\"><![CDATA[Core Services]]>", "<column name=\"Result\"><![CDATA[0x8000FFFF]]>"})
+        EXPECT_NE(text.find(part), npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+#include "module_base/PLGuid.h"
+#include "module_base/PLString.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_base/PLError.h"
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// Runs `f` and returns the function name of the check failure it throws.
+template <class F>
+std::string FailingCheck(F f) {
+    try {
+        f();
+    } catch (const PL_ERROR& e) {
+        EXPECT_EQ(e.result, PL_E_VERIFY);
+        EXPECT_EQ(e.message.view(), u"A general error occurred.");
+        return e.function.ToUtf8();
+    }
+    return "<nothing thrown>";
+}
+
+TEST(PLStringTest, BlocksComeInSizeClassesAndGrowByDoubling) {
+    EXPECT_EQ(PLString(u"a").GetAllocLength(), 64);
+    EXPECT_EQ(PLString(u'x', 64).GetAllocLength(), 128);
+    EXPECT_EQ(PLString(u'x', 300).GetAllocLength(), 512);
+    EXPECT_EQ(PLString(u'x', 600).GetAllocLength(), 600);
+    // Empty strings all share the static empty block.
+    PLString a, b(u""), c(u"x", 0), d(u'z', 0);
+    EXPECT_TRUE(a.c_str() == b.c_str() && a.c_str() == c.c_str() && a.c_str() == d.c_str());
+    EXPECT_EQ(a.GetAllocLength(), 0);
+
+    PLString s;
+    std::vector<int32_t> allocations;
+    for (int i = 0; i < 3000; ++i) {
+        const int32_t before = s.GetAllocLength();
+        s += u'x';
+        if (s.GetAllocLength() != before) allocations.push_back(s.GetAllocLength());
+    }
+    EXPECT_EQ(allocations, (std::vector<int32_t>{64, 128, 256, 512, 1024, 2048, 4096}));
+    EXPECT_EQ(s.c_str()[3000], 0);
+}
+
+TEST(PLStringTest, CopiesShareUntilWritten) {
+    PLString a(u"shared text");
+    PLString b(a);
+    EXPECT_EQ(a.c_str(), b.c_str());
+    EXPECT_EQ(a.GetRefCount(), 2);
+    b.SetAt(0, u'S');
+    EXPECT_EQ(a.view(), u"shared text");
+    EXPECT_EQ(b.view(), u"Shared text");
+    EXPECT_EQ(a.GetRefCount(), 1);
+    PLString c;
+    c = a;
+    const PLString& alias = c;
+    c = alias;  // self-assignment does nothing
+    EXPECT_EQ(c.c_str(), a.c_str());
+    PLString moved(std::move(c));
+    EXPECT_TRUE(c.IsEmpty());  // NOLINT: moved-from strings are empty
+    EXPECT_EQ(moved, a);
+}
+
+TEST(PLStringTest, LockedBuffersAreNeverShared) {
+    PLString a(u"locked");
+    WCHAR* p = a.LockBuffer();
+    EXPECT_EQ(a.GetRefCount(), -1);
+    PLString copy(a), assigned;
+    assigned = a;
+    EXPECT_NE(copy.c_str(), a.c_str());
+    EXPECT_NE(assigned.c_str(), a.c_str());
+    p[0] = u'L';
+    EXPECT_EQ(copy.view(), u"locked");
+    // Assigning into a locked string keeps its buffer, where its owner's pointer points.
+    a = PLString(u"new");
+    EXPECT_EQ(a.c_str(), p);
+    a.UnlockBuffer();
+    EXPECT_EQ(a.GetRefCount(), 1);
+    EXPECT_EQ(FailingCheck([&] { a.UnlockBuffer(); }), "PLString::UnlockBuffer");
+}
+
+TEST(PLStringTest, ExtractionAndSearch) {
+    const PLString s(u"abcdef");
+    EXPECT_EQ(s.Mid(-3, 2).view(), u"ab");
+    EXPECT_TRUE(s.Mid(10).IsEmpty());
+    EXPECT_EQ(s.Mid(4, 10).view(), u"ef");
+    EXPECT_EQ(s.Mid(0, 6).c_str(), s.c_str());  // the whole string is shared
+    EXPECT_EQ(s.Left(2).view(), u"ab");
+    EXPECT_EQ(s.Right(6).c_str(), s.c_str());
+    EXPECT_EQ(s.Right(2).view(), u"ef");
+    EXPECT_EQ(s.SpanIncluding(u"cba").view(), u"abc");
+    EXPECT_EQ(s.SpanExcluding(u"dx").view(), u"abc");
+
+    const PLString h(u"Hello, hello world");
+    EXPECT_EQ(h.Find(u'l', 4), 9);
+    EXPECT_EQ(h.Find(u'l', 18), -1);
+    EXPECT_EQ(h.ReverseFind(u'l'), 16);
+    EXPECT_EQ(h.FindOneOf(u"wr,"), 5);
+    EXPECT_EQ(h.Find(u"hello", 8), -1);
+    EXPECT_EQ(h.Find(u"", 18), 18);
+    EXPECT_EQ(h.Find(u"", 19), -1);
+    EXPECT_EQ(h.FindNoCase(u"HELLO", 1), 7);
+    EXPECT_EQ(h.FindNoCase(u""), -1);
+    EXPECT_EQ(PLString(u"MiXeD").CompareNoCase(u"mixed"), 0);
+    EXPECT_LT(PLString(u"abc").Compare(u"abd"), 0);
+    // Ordinal order compares code units as unsigned values.
+    EXPECT_TRUE(PLString(u"z") < PLString(u"\u00E9"));
+}
+
+TEST(PLStringTest, Modification) {
+    PLString s(u"  \tTrim me\n ");
+    s.TrimLeft();
+    s.TrimRight();
+    EXPECT_EQ(s.view(), u"Trim me");
+    s = u"xxabcxx";
+    s.TrimLeft(u'x');
+    s.TrimRight(u"xc");
+    s.MakeUpper();
+    s.MakeReverse();
+    EXPECT_EQ(s.view(), u"BA");
+
+    PLString d(u"abcdef");
+    EXPECT_EQ(d.Delete(1, 2), 6);  // returns the length before the deletion
+    EXPECT_EQ(d.view(), u"adef");
+    EXPECT_EQ(d.Delete(-5, 1), 4);
+    EXPECT_EQ(d.Delete(1, 0), 3);
+    EXPECT_EQ(d.Delete(1, 99), 3);
+    EXPECT_EQ(d.view(), u"d");
+
+    PLString i(u"ace");
+    i.Insert(1, u'b');
+    i.Insert(3, u"d");
+    i.Insert(-4, u">");
+    EXPECT_EQ(i.Insert(99, u"<"), 7);
+    EXPECT_EQ(i.Insert(2, u""), 7);
+    EXPECT_EQ(i.view(), u">abcde<");
+
+    PLString r(u"banana");
+    EXPECT_EQ(r.Remove(u'a'), 3);
+    EXPECT_EQ(r.Remove(u"nb"), 3);
+    EXPECT_TRUE(r.IsEmpty());
+    PLString c(u"a-b-c");
+    EXPECT_EQ(c.Replace(u'-', u'+'), 2);
+    EXPECT_EQ(c.Replace(u'+', u'+'), 0);
+}
+
+TEST(PLStringTest, ReplaceText) {
+    PLString s(u"ababab");
+    EXPECT_EQ(s.Replace(u"ab", u"xyz"), 3);
+    EXPECT_EQ(s.view(), u"xyzxyzxyz");
+    EXPECT_EQ(s.Replace(u"xyz", u""), 3);
+    EXPECT_TRUE(s.IsEmpty());
+    EXPECT_EQ(s.Replace(u"", u"x"), 0);
+    EXPECT_EQ(s.Replace(nullptr, u"x"), 0);
+    // Occurrences are counted across embedded zeros.
+    const WCHAR withZero[] = {u'a', u'b', 0, u'a', u'b'};
+    PLString z(withZero, 5);
+    EXPECT_EQ(z.Replace(u"ab", u"c"), 2);
+    EXPECT_EQ(z.view(), u"c\0c"sv);
+    // Replacing in a shared string leaves the other sharer alone.
+    PLString original(u"one two one");
+    PLString copy(original);
+    EXPECT_EQ(copy.Replace(u"one", u"three"), 2);
+    EXPECT_EQ(original.view(), u"one two one");
+    EXPECT_EQ(copy.view(), u"three two three");
+}
+
+TEST(PLStringTest, ConcatenationAndFormatting) {
+    PLString s(u"ab");
+    s += s;
+    s += static_cast<int32_t>(-42);
+    EXPECT_EQ(s.view(), u"abab-42");
+    EXPECT_EQ((u'a' + PLString(u"b") + u"c" + u'd').view(), u"abcd");
+    // Appending a long string to itself forces a new block while reading from the old one.
+    PLString big(u'q', 500);
+    big += big;
+    EXPECT_EQ(big, PLString(u'q', 1000));
+
+    s.Format(u"%s=%d (%hs) 0x%08X", u"key", -7, "narrow", 0xBEEFu);
+    EXPECT_EQ(s.view(), u"key=-7 (narrow) 0x0000BEEF");
+    s.FormatAndAppend(u"; %s", PLString(u"more"));
+    EXPECT_EQ(s.view(), u"key=-7 (narrow) 0x0000BEEF; more");
+}
+
+TEST(PLStringTest, DirectBufferAccess) {
+    PLString s(u"abc");
+    PLString shared(s);
+    WCHAR* p = s.GetBuffer(10);
+    EXPECT_NE(p, shared.c_str());
+    p[3] = u'd';
+    p[4] = 0;
+    s.ReleaseBuffer();
+    EXPECT_EQ(s.view(), u"abcd");
+    EXPECT_EQ(shared.view(), u"abc");
+    s.ReleaseBuffer(2);
+    EXPECT_EQ(s.view(), u"ab");
+    EXPECT_EQ(FailingCheck([&] { s.ReleaseBuffer(s.GetAllocLength() + 1); }), "PLString::ReleaseBuffer");
+    std::fill_n(s.GetBufferSetLength(5), 5, u'z');
+    EXPECT_EQ(s.view(), u"zzzzz");
+    PLString big(u'b', 700);
+    big.Delete(0, 100);
+    big.FreeExtra();
+    EXPECT_EQ(big.GetAllocLength(), 600);
+}
+
+TEST(PLStringTest, ChecksThrowTheirFunctionNames) {
+    PLString s(u"ab");
+    EXPECT_EQ(FailingCheck([&] { s.GetAt(2); }), "PLString::GetAt");
+    EXPECT_EQ(FailingCheck([&] { (void)s[-1]; }), "PLString::operator []");
+    EXPECT_EQ(FailingCheck([&] { s.SetAt(2, u'x'); }), "PLString::SetAt");
+    EXPECT_EQ(FailingCheck([&] { s = static_cast<const WCHAR*>(nullptr); }), "PLString::operator =");
+    EXPECT_EQ(FailingCheck([&] { s += static_cast<const WCHAR*>(nullptr); }), "PLString::operator +=");
+    EXPECT_EQ(FailingCheck([&] { PLString t(static_cast<const WCHAR*>(nullptr), 3); }), "PLString::PLString");
+    EXPECT_EQ(FailingCheck([&] { (void)(s + static_cast<const WCHAR*>(nullptr)); }), "operator +");
+    EXPECT_EQ(FailingCheck([&] { s.GetBuffer(-1); }), "PLString::GetBuffer");
+    EXPECT_EQ(s.view(), u"ab");
+    EXPECT_TRUE(PLString(static_cast<const WCHAR*>(nullptr)).IsEmpty());
+}
+
+TEST(PLStringTest, SysStringsGuidsAndUtf8) {
+    const WCHAR withZero[] = {u'a', 0, u'b'};
+    BSTR b = PLString(withZero, 3).AllocSysString();
+    EXPECT_EQ(SysStringLen(b), 1u);  // up to the first zero
+    SysFreeString(b);
+    EXPECT_EQ(PLString(PLBStr(u"from bstr")).view(), u"from bstr");
+    WCHAR buffer[37];
+    EXPECT_EQ(PLGuidToString(GUID_NULL, buffer, 37), 0);
+    EXPECT_EQ(PLString(buffer).view(), u"00000000-0000-0000-0000-000000000000");
+    EXPECT_EQ(FailingCheck([&] { PLGuidToString(GUID_NULL, buffer, 20); }), "PLGuidToString");
+    const PLString s = PLString::FromUtf8("gr\xC3\xBC\xC3\x9F");
+    EXPECT_EQ(s.view(), u"gr\u00FC\u00DF");
+    EXPECT_EQ(s.ToUtf8(), "gr\xC3\xBC\xC3\x9F");
+}
+
+TEST(PLStringTest, SharedBlocksSurviveCopiesOnManyThreads) {
+    const PLString source(u'x', 1000);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&source] {
+            for (int i = 0; i < 2000; ++i) {
+                PLString copy(source);
+                PLString second;
+                second = copy;
+                if (i % 100 == 0) second.SetAt(0, u'y');
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(source.GetRefCount(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+// Packed versions, version data of our libraries, the library cache and the versioned loader,
+// the default language, and resource strings without the language companion.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <locale.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_base/PLError.h"
+#include "module_base/PLResourceString.h"
+#include "module_base/PLScopeTimer.h"
+#include "module_base/PLVersion.h"
+#include "platform/Text.h"
+#include "support/ErrorList.h"
+
+namespace {
+
+std::string LibPath(const char* name) {
+    return std::string(KDTRACE_TEST_LIB_DIR) + "/lib" + name + ".so";
+}
+std::u16string Wide(const std::string& s) {
+    return kd::platform::Utf8ToUtf16(s);
+}
+std::string Narrow(std::u16string_view s) {
+    return kd::platform::Utf16ToUtf8(s);
+}
+
+// The calling thread's errors, oldest first, as "method: message".
+std::vector<std::string> Errors() {
+    IPLErrorInfo* list = nullptr;
+    if (GetThreadError(&list) < 0 || list == nullptr) return {};
+    std::vector<std::string> out;
+    for (const auto& e : kdtest::ReadList(list)) out.push_back(Narrow(e.method + u": " + e.message));
+    list->Release();
+    return out;
+}
+
+bool IsLoaded(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) ::dlclose(handle);
+    return handle != nullptr;
+}
+
+class VersionTest : public ::testing::Test {
+protected:
+    void SetUp() override { PLClearThreadErrors(); }
+};
+
+TEST_F(VersionTest, VersionTextsPackMajorAndMinorOrGiveZeroAndRecordWhy) {
+    struct Case {
+        const char16_t* text;
+        DWORD packed;
+        const char* error;
+    };
+    const char* kFormat = "ConvertVersionToDWORD: Incorrect version string format";
+    const char* kRange = "ConvertVersionToDWORD: Version string out of range";
+    for (const Case& c : {Case{u"4.0.0.1", 0x04000000u, nullptr}, Case{u"4, 0, 0, 1", 0x04000000u, nullptr},
+                          Case{u"4:0:9:77", 0x04000000u, nullptr}, Case{u"255.12.15.65535", 0xFFC00000u, nullptr},
+                          Case{u" 1.\t2. 3. 4 trailing", 0x01200000u, nullptr},
+                          Case{nullptr, 0, "ConvertVersionToDWORD: No version string requested"},
+                          Case{u"", 0, "ConvertVersionToDWORD: No version string requested"},
+                          Case{u"4.0.0-001", 0, kFormat}, Case{u"4 .0.0.0", 0, kFormat}, Case{u"4.0.0", 0, kFormat},
+                          Case{u"a.b.c.d", 0, kFormat}, Case{u"1.13.0.0", 0, kRange}, Case{u"0.5.0.0", 0, kRange},
+                          Case{u"-1.0.0.0", 0, kRange}, Case{u"256.0.0.0", 0, kRange}, Case{u"4.0.16.0", 0, kRange},
+                          Case{u"4.0.0.65536", 0, kRange}, Case{u"99999999999999999999.0.0.0", 0, kRange}}) {
+        PLClearThreadErrors();
+        const std::string text = c.text ? Narrow(c.text) : "(null)";
+        EXPECT_EQ(ConvertVersionToDWORD(c.text), c.packed) << text;
+        EXPECT_EQ(Errors(), c.error ? std::vector<std::string>{c.error} : std::vector<std::string>{}) << text;
+    }
+}
+
+// (The loader's tests below read the other test libraries' versions.)
+TEST_F(VersionTest, AModuleWithoutAPathOrWithABadVersionTextHasVersionZero) {
+    DWORD version = 1;
+    EXPECT_EQ(GetModuleVersionInfo(nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(GetModuleVersionInfo(nullptr, &version), E_FAIL);
+    EXPECT_EQ(version, 0u);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"GetModuleVersionInfo: Failed to get path to current module."});
+    PLClearThreadErrors();
+    void* handle = ::dlopen(LibPath("kdver_badtext").c_str(), RTLD_NOW);
+    ASSERT_NE(handle, nullptr);
+    version = 1;
+    EXPECT_EQ(GetModuleVersionInfo(handle, &version), S_OK);
+    EXPECT_EQ(version, 0u);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"ConvertVersionToDWORD: Incorrect version string format"});
+    ::dlclose(handle);
+}
+
+TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) {
+    const std::u16string v4015 = Wide(LibPath("kdver_4_0_1_5")), v4027 = Wide(LibPath("kdver_4_0_2_7"));
+    void* handle = nullptr;
+    ASSERT_EQ(PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &handle), S_OK);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_TRUE(PLIsLibraryCached(v4027.c_str()));
+    EXPECT_TRUE(Errors().empty());
+    // From the cache: the same handle without a second check.
+    void* again = nullptr;
+    EXPECT_EQ(PLVersionedLoadLibrary(u"no-such-current-module", v4027.c_str(), &again), S_OK);
+    EXPECT_EQ(again, handle);
+
+    const std::string p40 = LibPath("kdver_4_0"), p41 = LibPath("kdver_4_1");
+    handle = reinterpret_cast<void*>(1);
+    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(Errors(),
+              std::vector<std::string>{"PLVersionedLoadLibrary: Module version mismatch. Version 0x04000000 "
+                                       "(4.0.0.0) for file " +
+                                       p40 + ", does not match version 0x04100000 (4.1.0.0) for file " + p41 + "."});
+    // Refused: still loaded, but not cached, so the next attempt checks again.
+    EXPECT_TRUE(IsLoaded(p41));
+    EXPECT_FALSE(PLIsLibraryCached(Wide(p41).c_str()));
+    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
+
+    // A library without version data is never refused; without a current module the library is
+    // compared with itself.
+    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p41).c_str(), Wide(LibPath("kdver_none")).c_str(), &handle), S_OK);
+    EXPECT_EQ(PLVersionedLoadLibrary(nullptr, Wide(p41).c_str(), &handle), S_OK);
+    EXPECT_EQ(PLVersionedLoadLibrary(nullptr, nullptr, nullptr), E_POINTER);
+}
+
+TEST_F(VersionTest, MissingLibrariesAndMissingVersionValuesAreRefusedWithTheirNames) {
+    void* handle = nullptr;
+    const std::string missing = LibPath("kd-not-there");
+    for (int attempt = 0; attempt < 2; ++attempt) {  // the second time from the remembered failure
+        PLClearThreadErrors();
+        EXPECT_EQ(PLVersionedLoadLibrary(nullptr, Wide(missing).c_str(), &handle), E_FAIL);
+        EXPECT_EQ(Errors(), std::vector<std::string>{"PLVersionedLoadLibrary: Failed to load current module handle [" +
+                                                     missing + "] GetLastError [2]"});
+    }
+    PLClearThreadErrors();
+    const std::u16string v40 = Wide(LibPath("kdver_4_0"));
+    ASSERT_FALSE(PLIsLibraryCached(v40.c_str()));
+    EXPECT_EQ(PLVersionedLoadLibrary(u"kd-no-current-module", v40.c_str(), &handle), E_FAIL);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"PLVersionedLoadLibrary: Failed to load current module handle "
+                                                 "[kd-no-current-module] GetLastError [2]"});
+    // Version data without the file version: the version reader's error, then the loader's.
+    PLClearThreadErrors();
+    EXPECT_EQ(PLVersionedLoadLibrary(v40.c_str(), Wide(LibPath("kdver_nofile")).c_str(), &handle), E_FAIL);
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].substr(errors[0].find(": ")), ": Module is missing a required version resource value.");
+    EXPECT_EQ(errors[1], "PLVersionedLoadLibrary: A general error occurred.");
+}
+
+TEST_F(VersionTest, ASecondLoadReusesTheCacheAndFreeingTheCacheUnloads) {
+    const std::string path = LibPath("kdver_4_0_2_7");
+    FreeCachedLibraries();
+    ASSERT_FALSE(IsLoaded(path));
+    void* first = PLLoadLibrary(Wide(path).c_str());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(PLLoadLibrary(Wide(path).c_str()), first);
+    EXPECT_TRUE(PLIsLibraryCached(Wide(path).c_str()));
+    // One reference only: emptying the cache unloads the library.
+    FreeCachedLibraries();
+    EXPECT_FALSE(IsLoaded(path));
+    EXPECT_FALSE(PLIsLibraryCached(Wide(path).c_str()));
+    // Failures are remembered too, until the cache is emptied.
+    EXPECT_EQ(PLLoadLibrary(u"kd-no-such-library"), nullptr);
+    EXPECT_TRUE(PLIsLibraryCached(u"kd-no-such-library"));
+    EXPECT_EQ(PLLoadLibrary(u"kd-no-such-library"), nullptr);
+    FreeCachedLibraries();
+    EXPECT_FALSE(PLIsLibraryCached(u"kd-no-such-library"));
+    // Names that cannot name a file.
+    EXPECT_EQ(PLLoadLibrary(nullptr), nullptr);
+    EXPECT_EQ(PLLoadLibrary(u""), nullptr);
+    EXPECT_EQ(PLLoadLibrary(std::u16string(260, u'x').c_str()), nullptr);
+}
+
+// Under ThreadSanitizer too: the library cache, the translator registry (threads that end with
+// the translator installed) and the default language, shared by threads.
+TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
+    const std::u16string v4015 = Wide(LibPath("kdver_4_0_1_5")), v4027 = Wide(LibPath("kdver_4_0_2_7"));
+    const std::u16string none = Wide(LibPath("kdver_none"));
+    std::atomic<void*> first{nullptr};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 100; ++i) {
+                void* handle = PLLoadLibrary(none.c_str());
+                void* expected = nullptr;
+                if (handle == nullptr || (!first.compare_exchange_strong(expected, handle) && expected != handle))
+                    ++failures;
+                void* versioned = nullptr;
+                if (PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &versioned) != S_OK) ++failures;
+                if (PLLoadLibrary(u"kd-no-such-library") != nullptr) ++failures;
+                PLInstallSEHTranslator();
+                PLSetDefaultLanguage(i % 2 ? 0x0407 : 9);
+                if (i % 10 == 0) PLRemoveSEHTranslator();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    PLSetDefaultLanguage(9);
+}
+
+TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
+    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
+    for (LONG language : {0x0C04, 0x1404, 0x0404, 0x7C04}) {
+        PLSetDefaultLanguage(language);
+        EXPECT_EQ(PLGetDefaultLanguage(), 0x0404) << language;
+    }
+    // The result tells whether the system has the language's locale.
+    const LONG result = PLSetDefaultLanguage(0x0407);
+    EXPECT_EQ(PLGetDefaultLanguage(), 0x0407);
+    locale_t probe = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
+    EXPECT_EQ(result != 0, probe != static_cast<locale_t>(nullptr));
+    if (probe != static_cast<locale_t>(nullptr)) ::freelocale(probe);
+    // The host's own locale is never changed.
+    EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
+    // -1: the system's language, unless it cannot be told.
+    ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
+    PLSetDefaultLanguage(-1);
+    EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
+    ::setenv("LC_ALL", "xx_QQ", 1);
+    PLSetDefaultLanguage(-1);
+    EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
+    ::unsetenv("LC_ALL");
+    PLSetDefaultLanguage(9);
+}
+
+TEST_F(VersionTest, WithoutTheLanguageCompanionAResourceStringFailsWithTheLoadersReason) {
+    PLString text(u"unchanged");
+    EXPECT_EQ(PLFormatResourceString(text, 45), E_FAIL);
+    EXPECT_EQ(text, PLString(u"unchanged"));
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].substr(errors[0].find(": ")),
+              ": Failed to load current module handle [kdlocale] GetLastError [2]");
+    EXPECT_EQ(errors[1], "CResourceString::FormatMessageW: Failed to load language resource module.");
+}
+
+TEST(ScopeTimerDeathTest, WritesTheLabelAndTheElapsedTimeToTheDebugOutput) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::setenv("KDTRACE_DEBUG_OUTPUT", "1", 1);
+            { CPLScopeTimer timer(u"loading the table"); }
+            { CPLScopeTimer timer(std::u16string(1000, u'x').c_str()); }  // a long label is cut
+            ::_exit(0);
+        },
+        ::testing::ExitedWithCode(0), "loading the table\t[0-9]+ms\\.\n(x)+\t[0-9]+ms\\.\n");
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+#include "platform/Language.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/DiagReceiver.h"
+
+namespace {
+
+using namespace kd::platform;
+
+TEST(LanguageTest, IdentifiersMapToPosixLocaleNames) {
+    EXPECT_EQ(PosixLocaleName(0x0809), "en_GB.UTF-8");
+    // A primary language alone gets its most likely region.
+    EXPECT_EQ(PosixLocaleName(9), "en_US.UTF-8");
+    EXPECT_EQ(PosixLocaleName(0x0404), "zh_TW.UTF-8");
+    EXPECT_EQ(PosixLocaleName(0), "");
+}
+
+TEST(LanguageTest, TheSystemLanguageComesFromTheLocaleVariablesInOrder) {
+    kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u);  // nothing set
+    ::setenv("LANG", "C", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u);
+    ::setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x040Cu);
+    ::setenv("LC_MESSAGES", "de_DE@euro", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
+    ::setenv("LC_ALL", "ja_JP.eucJP", 1);
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0411u);
+    ::setenv("LC_ALL", "", 1);  // empty counts as unset
+    EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
+}
+
+TEST(ModuleLocaleTest, AnUnknownLocaleKeepsThePreviousOneAndTheHostLocaleIsUntouched) {
+    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
+    ASSERT_TRUE(SetModuleLocale("C.UTF-8"));
+    EXPECT_EQ(ModuleLocaleName(), "C.UTF-8");
+    const locale_t made = ModuleLocale();
+    EXPECT_NE(made, static_cast<locale_t>(nullptr));
+    EXPECT_FALSE(SetModuleLocale("xx_YY.UTF-8"));
+    EXPECT_FALSE(SetModuleLocale(""));
+    EXPECT_EQ(ModuleLocaleName(), "C.UTF-8");
+    EXPECT_EQ(ModuleLocale(), made);
+    EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+#include "platform/RegistryFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "support/DiagReceiver.h"
+
+namespace {
+
+using kd::platform::RegistryStatus;
+
+constexpr std::u16string_view kKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics";
+const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n";
+
+std::pair<RegistryStatus, uint32_t> Parse(std::string_view text) {
+    uint32_t value = 0xDEADBEEF;
+    const RegistryStatus status = kd::platform::ParseRegistryDword(text, kKey, u"Log Profile", &value);
+    return {status, value};
+}
+
+TEST(RegistryFileTest, FindsTheDwordInTheForms) {
+    const std::pair<std::string, uint32_t> cases[] = {
+        // The editor's header, CRLF, comments, other keys and other kinds of value.
+        {"Windows Registry Editor Version 5.00\r\n\r\n; settings\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
+         "\"Log Profile\"=dword:00000001\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\r\n"
+         "@=\"default\"\r\n\"Other\"=hex:01,02,\\\r\n  03\r\n\"Log Profile\"=dword:0000007f\r\n",
+         0x7F},
+        // Letter case of key, name and digits, HKLM, blanks.
+        {"REGEDIT4\n[hklm\\software\\BRACKWELL\\diagnostics]\n  \"log profile\" = dword:FFFFFFFF  \n", 0xFFFFFFFF},
+        // A UTF-8 byte-order mark, short digits, no final newline.
+        {"\xEF\xBB\xBF" + kSection + "\"Log Profile\"=dword:8", 8},
+        // The last assignment wins, across repeated sections.
+        {kSection + "\"Log Profile\"=dword:00000001\n" + kSection + "\"Log Profile\"=dword:00000002\n", 2},
+        {kSection + "\"a \\\"quoted\\\" \\\\ name\"=\"x\"\n\"Log Profile\"=dword:00000040\n", 0x40},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(Parse(text), std::make_pair(RegistryStatus::Ok, value)) << text;
+    // As the registry editor exports it: UTF-16 with a byte-order mark, either byte order.
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n";
+    for (const bool little : {true, false}) {
+        std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (const char c : text) bytes += little ? std::string{c, '\0'} : std::string{'\0', c};
+        EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u));
+    }
+}
+
+TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
+    const std::pair<std::string, RegistryStatus> cases[] = {
+        {"", RegistryStatus::KeyMissing},
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell]\n\"Log Profile\"=dword:1\n", RegistryStatus::KeyMissing},
+        {kSection + "\"Log\"=dword:1\n", RegistryStatus::ValueMissing},
+        {kSection + "@=dword:1\n", RegistryStatus::ValueMissing},
+        {kSection + "\"Log Profile\"=dword:1\n\"Log Profile\"=-\n", RegistryStatus::ValueMissing},
+        {kSection + "\"Log Profile\"=dword:1\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\n",
+         RegistryStatus::ValueMissing},
+        {kSection + "\"Log Profile\"=\"8\"\n", RegistryStatus::WrongType},
+        {kSection + "\"Log Profile\"=hex:08,00,00,00\n", RegistryStatus::WrongType},
+        {kSection + "\"Log Profile\"=hex(4):08,00,00,00\n", RegistryStatus::WrongType},
+        {kSection + "Log Profile=8\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\" dword:8\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=dword:000000008\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=dword:0x8\n", RegistryStatus::Malformed},
+        {kSection + "\"Other\"=hex:080\n\"Log Profile\"=dword:8\n", RegistryStatus::Malformed},
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\ngarbage\n" + kSection + "\"Log Profile\"=dword:8\n",
+         RegistryStatus::Malformed},
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics\n\"Log Profile\"=dword:8\n", RegistryStatus::Malformed},
+        {std::string("\xFF\xFE[\0H", 5), RegistryStatus::Malformed},  // an odd number of UTF-16 bytes
+    };
+    for (const auto& [text, status] : cases) EXPECT_EQ(Parse(text), std::make_pair(status, 0xDEADBEEFu)) << text;
+}
+
+TEST(RegistryFileTest, ReadsFilesAndRefusesWhatIsNotOne) {
+    kdtest::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::ofstream(dir / "big.reg") << std::string(kd::platform::kRegistryFileMaxBytes + 1, ';');
+    std::ofstream(dir / "good.reg") << kSection << "\"Log Profile\"=dword:2a\n";
+    const std::pair<std::string, RegistryStatus> cases[] = {
+        {dir / "absent.reg", RegistryStatus::FileMissing}, {dir / "absent/deeper.reg", RegistryStatus::FileMissing},
+        {dir.path(), RegistryStatus::Unreadable},          {dir / "fifo", RegistryStatus::Unreadable},
+        {dir / "big.reg", RegistryStatus::Unreadable},     {dir / "good.reg", RegistryStatus::Ok},
+    };
+    for (const auto& [path, status] : cases) {
+        uint32_t value = 0;
+        EXPECT_EQ(kd::platform::ReadRegistryDword(path, kKey, u"Log Profile", &value), status) << path;
+        EXPECT_EQ(value, status == RegistryStatus::Ok ? 42u : 0u) << path;
+    }
+    kdtest::ScopedEnv env("KDTRACE_REGISTRY", dir / "good.reg");
+    EXPECT_EQ(kd::platform::RegistryFilePath(), dir / "good.reg");
+    kdtest::ScopedEnv unset("KDTRACE_REGISTRY", nullptr);
+    EXPECT_EQ(kd::platform::RegistryFilePath(), "/etc/kdtrace/registry.reg");
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kd::platform;
+
+TEST(TextTest, Utf8RoundTripsEveryPlane) {
+    const std::u16string wide = u"A\u00E9\u20AC\U0001F600z";
+    const std::string narrow = Utf16ToUtf8(wide);
+    EXPECT_EQ(narrow, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+    EXPECT_EQ(Utf8ToUtf16(narrow), wide);
+}
+
+TEST(TextTest, MalformedInputIsReplacedNeverRejected) {
+    // Unpaired surrogates become "?" when narrowed.
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(u"a") + char16_t(0xD800) + u"b" + char16_t(0xDC00)), "a?b?");
+    // Invalid UTF-8: a stray continuation byte, a truncated sequence, an over-long form and an
+    // encoded surrogate each become U+FFFD, and decoding resumes at the next byte.
+    EXPECT_EQ(Utf8ToUtf16("a\x80"
+                          "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("a\xE2\x82"), u"a\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xE2\x82z"), u"\uFFFDz");
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80!"), u"\uFFFD!");
+    EXPECT_EQ(Utf8ToUtf16("\xFF"), u"\uFFFD");
+}
+
+TEST(TextTest, CaseMappingKeepsTheLength) {
+    std::u16string s = u"stra\u00DFe \u00E9t\u00E9 \U00010428";  // Deseret small letter
+    ToUpperInPlace(s.data(), s.size());
+    // Sharp s has no one-to-one upper case and stays; the supplementary letter maps as a pair.
+    EXPECT_EQ(s, u"STRA\u00DFE \u00C9T\u00C9 \U00010400");
+    ToLowerInPlace(s.data(), s.size());
+    EXPECT_EQ(s, u"stra\u00DFe \u00E9t\u00E9 \U00010428");
+    EXPECT_EQ(ToUpper(u'q'), u'Q');
+    EXPECT_EQ(ToLower(u'\u0130'), u'i');
+}
+
+TEST(TextTest, CompareNoCaseAndSpaces) {
+    EXPECT_EQ(CompareNoCase(u"Hello", u"hELLO"), 0);
+    EXPECT_LT(CompareNoCase(u"abc", u"ABD"), 0);
+    EXPECT_GT(CompareNoCase(u"abcd", u"ABC"), 0);
+    EXPECT_EQ(CompareNoCase(u"\u00C9", u"\u00E9"), 0);
+    EXPECT_TRUE(IsSpace(u' ') && IsSpace(u'\t') && IsSpace(u'\n') && IsSpace(0x3000));
+    EXPECT_FALSE(IsSpace(u'x') || IsSpace(0));
+    EXPECT_EQ(Utf16Length(nullptr), 0u);
+    EXPECT_EQ(Utf16Length(u"abcdef", 4), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include "platform/VersionNote.h"
+
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kd::platform::FindVersionBlock;
+using kd::platform::ReadVersionBlock;
+using kd::platform::VersionBlockValue;
+using Image = std::vector<std::uint8_t>;
+
+template <class T>
+std::string BytesOf(const T& value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// A minimal ELF image: the header, a program header and a section header (one of them describing
+// the notes), then the notes.
+template <class Ehdr, class Phdr, class Shdr>
+Image Elf(const std::string& notes, unsigned char elfClass, bool inSection) {
+    Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = elfClass;
+    header.e_ident[EI_DATA] = ELFDATA2LSB;
+    header.e_ident[EI_VERSION] = EV_CURRENT;
+    header.e_type = ET_DYN;
+    Phdr ph{};
+    Shdr sh{};
+    const std::size_t notesAt = sizeof header + sizeof ph + sizeof sh;
+    if (inSection) {
+        header.e_shoff = sizeof header + sizeof ph;
+        header.e_shentsize = sizeof sh;
+        header.e_shnum = 1;
+        sh.sh_type = SHT_NOTE;
+        sh.sh_offset = notesAt;
+        sh.sh_size = notes.size();
+    } else {
+        header.e_phoff = sizeof header;
+        header.e_phentsize = sizeof ph;
+        header.e_phnum = 1;
+        ph.p_type = PT_NOTE;
+        ph.p_offset = notesAt;
+        ph.p_filesz = notes.size();
+    }
+    const std::string image = BytesOf(header) + BytesOf(ph) + BytesOf(sh) + notes;
+    return Image(image.begin(), image.end());
+}
+Image Elf64(const std::string& notes, bool inSection = false) {
+    return Elf<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(notes, ELFCLASS64, inSection);
+}
+
+std::string Note(const std::string& name, std::uint32_t type, const std::string& desc) {
+    const auto padded = [](std::string s) { return s.append((4 - s.size() % 4) % 4, '\0'); };
+    return BytesOf(static_cast<std::uint32_t>(name.size() + 1)) + BytesOf(static_cast<std::uint32_t>(desc.size())) +
+           BytesOf(type) + padded(name + '\0') + padded(desc);
+}
+
+const std::string kBlock("ProductName=kdtrace\0FileVersion=4.0.1.5\0", 40);
+
+TEST(VersionNoteTest, FindsOurNoteAmongOthersInSegmentsAndSectionsOf64And32BitImages) {
+    const std::string notes = Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock);
+    for (const Image& image :
+         {Elf64(notes), Elf64(notes, true), Elf<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(notes, ELFCLASS32, false),
+          Elf<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(notes, ELFCLASS32, true)}) {
+        const auto block = FindVersionBlock(image);
+        ASSERT_TRUE(block.has_value());
+        EXPECT_EQ(*block, kBlock);
+    }
+    // Same name, other type; other name, same type: not ours.
+    EXPECT_FALSE(FindVersionBlock(Elf64(Note("KDTRACE", 2, kBlock) + Note("KDTRACX", 1, kBlock))).has_value());
+}
+
+TEST(VersionNoteTest, DamagedImagesGiveNothing) {
+    const Image good = Elf64(Note("KDTRACE", 1, kBlock));
+    ASSERT_TRUE(FindVersionBlock(good).has_value());
+    // Every truncation of the image.
+    for (std::size_t n = 0; n < good.size(); ++n)
+        EXPECT_FALSE(FindVersionBlock(std::span<const std::uint8_t>(good.data(), n)).has_value()) << n;
+    // A content size running past the segment, a huge name size, a segment past the file end, not
+    // ELF, the other byte order.
+    const std::size_t notesAt = sizeof(Elf64_Ehdr) + sizeof(Elf64_Phdr) + sizeof(Elf64_Shdr);
+    const auto found = [&](std::size_t at, const std::string& bytes) {
+        Image bad = good;
+        std::memcpy(bad.data() + at, bytes.data(), bytes.size());
+        return FindVersionBlock(bad).has_value();
+    };
+    EXPECT_FALSE(found(notesAt + 4, "\xFF"));
+    EXPECT_FALSE(found(notesAt + 3, "\xFF"));
+    EXPECT_FALSE(found(sizeof(Elf64_Ehdr) + offsetof(Elf64_Phdr, p_offset), BytesOf(UINT64_MAX - 4)));
+    EXPECT_FALSE(found(0, "X"));
+    EXPECT_FALSE(found(EI_DATA, BytesOf(std::uint8_t{ELFDATA2MSB})));
+}
+
+TEST(VersionNoteTest, BlockValuesMatchWholeKeysAndTheBuiltLibrariesCarryTheirVersions) {
+    EXPECT_EQ(VersionBlockValue(kBlock, "ProductName"), "kdtrace");
+    EXPECT_EQ(VersionBlockValue(kBlock, "FileVersion"), "4.0.1.5");
+    EXPECT_FALSE(VersionBlockValue(kBlock, "File").has_value());
+    EXPECT_FALSE(VersionBlockValue(std::string("FileVersionX=1\0FileVersion\0", 27), "FileVersion").has_value());
+    EXPECT_EQ(VersionBlockValue("FileVersion=", "FileVersion"), "");  // present, but empty
+    EXPECT_EQ(VersionBlockValue(std::string("FileVersion=4.1.0.0", 19), "FileVersion"), "4.1.0.0");
+
+    EXPECT_EQ(VersionBlockValue(ReadVersionBlock(KDTRACE_MODULE_PATH).value_or(""), "FileVersion"), "4.0.0.1");
+    const std::string dir = KDTRACE_TEST_LIB_DIR;
+    EXPECT_EQ(VersionBlockValue(ReadVersionBlock(dir + "/libkdver_4_0_2_7.so").value_or(""), "FileVersion"), "4.0.2.7");
+    EXPECT_FALSE(ReadVersionBlock(dir + "/libkdver_none.so").has_value());
+    EXPECT_FALSE(ReadVersionBlock(dir + "/no-such-library.so").has_value());
+    EXPECT_FALSE(ReadVersionBlock(dir).has_value());  // a directory
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// Host-side helpers for the trace tests (public headers only, so the tests that load the module
+// with dlopen can use them too): a recording listener, a bag that only counts references, and
+// short ways to reach the module's objects and the calling thread's errors.
+#ifndef KDTRACE_TESTS_TRACE_FAKES_H
+#define KDTRACE_TESTS_TRACE_FAKES_H
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <kdtrace/kdtrace.h>
+
+#include "support/ErrorList.h"
+
+namespace kdtest {
+
+// Answers IUnknown and, while `answers` is set, its interface. Lives on the test's stack: the
+// count is only watched, never acted on.
+template <class Interface>
+class Fake : public Interface {
+public:
+    explicit Fake(const IID& iid) : m_iid(iid) {}
+    virtual ~Fake() = default;
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid != IID_IUnknown && (iid != m_iid || !answers)) return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }
+    std::atomic<ULONG> refs{1};
+    std::atomic<bool> answers{true};
+
+private:
+    IID m_iid;
+};
+
+// Appends "tag:first,second" to a shared log for every message.
+struct Log {
+    std::mutex lock;
+    std::vector<std::string> lines;
+};
+
+class Listener : public Fake<IPLTraceListener> {
+public:
+    explicit Listener(Log* log = nullptr, std::string tag = "")
+        : Fake(IID_IPLTraceListener), m_log(log), m_tag(std::move(tag)) {}
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (onQuery) onQuery();
+        return Fake::QueryInterface(iid, object);
+    }
+    HRESULT OnTraceMessage(LONG first, LONG second) override {
+        ++calls;
+        if (m_log != nullptr) {
+            std::lock_guard<std::mutex> guard(m_log->lock);
+            m_log->lines.push_back(m_tag + ":" + std::to_string(first) + "," + std::to_string(second));
+        }
+        if (onMessage) onMessage();
+        return E_FAIL;  // ignored by the context
+    }
+    std::atomic<int> calls{0};
+    std::function<void()> onMessage, onQuery;
+
+private:
+    Log* m_log;
+    std::string m_tag;
+};
+
+class PropertyBag : public Fake<IPLPropertyBag> {
+public:
+    PropertyBag() : Fake(IID_IPLPropertyBag) {}
+    HRESULT SetProperty(const WCHAR*, IPLVariant*) override { return E_NOTIMPL; }
+    HRESULT GetProperty(const WCHAR*, IPLVariant**) override { return E_NOTIMPL; }
+    HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
+    HRESULT ContainsKey(const WCHAR*, BOOL*) override { return E_NOTIMPL; }
+    HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
+};
+
+// A new trace module object from the linked library's or a loaded module's GetPLModule.
+inline IPLTraceModule* NewTraceModule(PFN_GetPLModule getModule) {
+    IPLModule* module = nullptr;
+    IPLTraceModule* trace = nullptr;
+    EXPECT_EQ(getModule(MODULEID_PLTraceServices, &module), S_OK);
+    EXPECT_EQ(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
+    module->Release();
+    return trace;
+}
+
+inline ULONG IdOf(IPLTraceContext* context) {
+    ULONG id = 12345;
+    EXPECT_EQ(context->GetID(&id), S_OK);
+    return id;
+}
+
+// The calling thread's errors, oldest first, as "module|class|method|message".
+inline std::vector<std::u16string> ThreadErrors(PFN_GetThreadError getThreadError) {
+    std::vector<std::u16string> lines;
+    IPLErrorInfo* list = nullptr;
+    if (getThreadError(&list) < 0) return lines;
+    for (const RecordedError& e : ReadList(list))
+        lines.push_back(e.module + u"|" + e.className + u"|" + e.method + u"|" + e.message);
+    if (list != nullptr) list->Release();
+    return lines;
+}
+
+}  // namespace kdtest
+
+#endif  // KDTRACE_TESTS_TRACE_FAKES_H

@@ -1,0 +1,93 @@
+#include "DiagRecord.h"
+
+#include <gtest/gtest.h>
+
+#include "support/DiagReceiver.h"
+
+namespace {
+
+using kddiag::FormatJson;
+using kddiag::FormatReadable;
+using kddiag::ParseRecord;
+using kdtest::Column;
+using namespace std::string_literals;
+
+const std::u16string kExample = kdtest::Record(
+    u"error", u"3/7/2025 1:07:02 PM",
+    Column(u"ThreadID", u"0x00001A2B") + Column(u"Result", u"0x80004005") +
+        Column(u"Message", u"x ]]> y\nsecond line") + Column(u"Module", u"Core") + Column(u"Class", u"A") +
+        Column(u"Method", u"B") + Column(u"SourceFile", u"/src/a.cpp") + Column(u"SourceLine", u"7") +
+        Column(u"Severity", u"Error") + Column(u"Extra", u"\u00E9\x1B[31m"));
+
+TEST(KddiagRecordTest, ReadsTheRecordFrame) {
+    // Through the datagram's bytes, little-endian; an odd last byte is dropped.
+    const std::vector<uint8_t> bytes = kdtest::LittleEndianBytes(kExample + u'x');
+    const std::u16string text = kddiag::DatagramText(reinterpret_cast<const char*>(bytes.data()), bytes.size() - 1);
+    EXPECT_EQ(text, kExample);
+    kddiag::Record r;
+    ASSERT_TRUE(ParseRecord(kExample, &r));
+    EXPECT_EQ(r.profile, "error");
+    EXPECT_EQ(r.time, "3/7/2025 1:07:02 PM");
+    ASSERT_EQ(r.columns.size(), 10u);
+    EXPECT_EQ(r.columns[0].name, "ThreadID");
+    // "]]>" inside a value does not end it.
+    EXPECT_EQ(*r.Find("Message"), "x ]]> y\nsecond line");
+    EXPECT_EQ(*r.Find("Extra"), "\xC3\xA9\x1B[31m");
+    EXPECT_EQ(r.Find("Nothing"), nullptr);
+    EXPECT_EQ(kddiag::RecordXml(kExample).substr(0, 26), "<diagInfo><type><![CDATA[e");
+
+    // A record of no profile has no header; a record may have no columns.
+    ASSERT_TRUE(ParseRecord(kdtest::Record(u"", u"t", u""), &r));
+    EXPECT_EQ(r.profile, "");
+    EXPECT_TRUE(r.columns.empty());
+}
+
+TEST(KddiagRecordTest, RefusesWhatIsNotARecord) {
+    const std::u16string cases[] = {
+        u"",
+        u"<diagInfo>",
+        kExample.substr(2),                                     // no leading characters
+        kExample.substr(0, kExample.size() - 10),               // trailer cut off
+        u"\u00FF\u00FE<diagInfo><type><![CDATA[error-profile",  // header never closed
+        kdtest::Record(u"", u"t", u"<column name=\"a\">"),
+        kdtest::Record(u"", u"t", u"junk"),
+        kdtest::Record(u"", u"t", u"<column name=\"a\"><![CDATA[v"),
+        u"\u00FF\u00FE<time>t</time><columns></columns></diagInfo>",
+    };
+    for (const auto& text : cases) {
+        kddiag::Record r;
+        EXPECT_FALSE(ParseRecord(text, &r)) << kdtest::Ascii(text);
+    }
+}
+
+TEST(KddiagRecordTest, ReadableAndJsonForms) {
+    kddiag::Record r;
+    ASSERT_TRUE(ParseRecord(kExample, &r));
+    kddiag::Origin origin;
+    origin.pid = 4242;
+    EXPECT_EQ(FormatReadable(r, origin),
+              "3/7/2025 1:07:02 PM  error  0x80004005  Core | A::B  [thread 0x00001A2B, pid 4242]\n"
+              "    x ]]> y\n    second line\n    at /src/a.cpp:7\n    Extra: \xC3\xA9\\x1B[31m\n");
+    EXPECT_EQ(FormatJson(r, origin),
+              "{\"time\":\"3/7/2025 1:07:02 PM\",\"profile\":\"error\",\"pid\":4242,\"columns\":{"
+              "\"ThreadID\":\"0x00001A2B\",\"Result\":\"0x80004005\",\"Message\":\"x ]]> y\\nsecond line\","
+              "\"Module\":\"Core\",\"Class\":\"A\",\"Method\":\"B\",\"SourceFile\":\"/src/a.cpp\",\"SourceLine\":\"7\","
+              "\"Severity\":\"Error\",\"Extra\":\"\xC3\xA9\\u001B[31m\"}}");
+
+    // A method without module or class; repeated names stay apart in JSON.
+    kddiag::Record bare{"ldap", "t", {{"Method", "PLCreateInstance"}, {"n", "1"}, {"n", "2"}, {"n#2", "3"}}};
+    EXPECT_EQ(FormatReadable(bare, {}), "t  ldap  PLCreateInstance\n    n: 1\n    n: 2\n    n#2: 3\n");
+    EXPECT_EQ(FormatJson(bare, {}),
+              "{\"time\":\"t\",\"profile\":\"ldap\",\"pid\":0,\"columns\":{\"Method\":\"PLCreateInstance\","
+              "\"n\":\"1\",\"n#2\":\"2\",\"n#2#2\":\"3\"}}");
+    origin.bytes = 3;
+    origin.truncated = true;
+    EXPECT_EQ(kddiag::FormatMalformedJson(origin), "{\"malformed\":true,\"bytes\":3,\"pid\":4242}");
+    EXPECT_NE(FormatJson(bare, origin).find("\"truncated\":true"), std::string::npos);
+
+    // Strings escape what JSON requires and nothing else.
+    EXPECT_EQ(kddiag::JsonString("a\"b\\c/d\n\r\t\b\f\x01\x1F\0 \xE2\x82\xAC"s),
+              "\"a\\\"b\\\\c/d\\n\\r\\t\\b\\f\\u0001\\u001F\\u0000 \xE2\x82\xAC\"");
+}
+
+}  // namespace

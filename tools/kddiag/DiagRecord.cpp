@@ -1,0 +1,220 @@
+#include "DiagRecord.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/DiagWire.h"
+#include "platform/Text.h"
+
+namespace kddiag {
+
+namespace {
+
+using namespace kd::platform::diagwire;
+
+constexpr std::u16string_view kNextColumn = u"]]></column><column name=\"";
+
+std::string Utf8(std::u16string_view text) {
+    return kd::platform::Utf16ToUtf8(text);
+}
+
+// Text for a terminal: control characters other than tab and line feed are shown as \xNN, so a
+// record cannot move the cursor or change colours.
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t' && c != '\n') || u == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            out += escaped;
+        } else if (c == '\n') {
+            out += "\n    ";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::string* Record::Find(std::string_view name) const {
+    for (const Column& c : columns)
+        if (c.name == name) return &c.value;
+    return nullptr;
+}
+
+std::u16string DatagramText(const char* data, std::size_t size) {
+    std::u16string text;
+    text.reserve(size / 2);
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                             (static_cast<unsigned char>(data[i + 1]) << 8)));
+    return text;
+}
+
+std::string RecordXml(std::u16string_view text) {
+    if (text.starts_with(kLead)) text.remove_prefix(kLead.size());
+    while (!text.empty() && text.back() == 0) text.remove_suffix(1);
+    return Utf8(text);
+}
+
+bool ParseRecord(std::u16string_view t, Record* record) {
+    *record = Record{};
+    if (!t.starts_with(kLead)) return false;
+    t.remove_prefix(kLead.size());
+    while (!t.empty() && t.back() == 0) t.remove_suffix(1);
+
+    // A record of a value that is not a profile has no header at all.
+    if (t.starts_with(kTypeOpen)) {
+        const std::size_t end = t.find(kTypeClose, kTypeOpen.size());
+        if (end == std::u16string_view::npos) return false;
+        std::u16string_view type = t.substr(kTypeOpen.size(), end - kTypeOpen.size());
+        if (type.ends_with(u"-profile")) type.remove_suffix(8);
+        record->profile = Utf8(type);
+        t.remove_prefix(end + kTypeClose.size());
+    }
+    if (!t.starts_with(kTimeOpen)) return false;
+    const std::size_t timeEnd = t.find(kTimeClose, kTimeOpen.size());
+    if (timeEnd == std::u16string_view::npos) return false;
+    record->time = Utf8(t.substr(kTimeOpen.size(), timeEnd - kTimeOpen.size()));
+    t.remove_prefix(timeEnd + kTimeClose.size());
+    if (!t.ends_with(kTrailer)) return false;
+    t.remove_suffix(kTrailer.size());
+
+    while (!t.empty()) {
+        if (!t.starts_with(kColumnOpen)) return false;
+        t.remove_prefix(kColumnOpen.size());
+        const std::size_t nameEnd = t.find(kColumnValue);
+        if (nameEnd == std::u16string_view::npos) return false;
+        Column column;
+        column.name = Utf8(t.substr(0, nameEnd));
+        t.remove_prefix(nameEnd + kColumnValue.size());
+        const std::size_t next = t.find(kNextColumn);
+        if (next == std::u16string_view::npos) {
+            if (!t.ends_with(kColumnClose)) return false;
+            column.value = Utf8(t.substr(0, t.size() - kColumnClose.size()));
+            t = {};
+        } else {
+            column.value = Utf8(t.substr(0, next));
+            t.remove_prefix(next + kColumnClose.size());
+        }
+        record->columns.push_back(std::move(column));
+    }
+    return true;
+}
+
+std::string FormatReadable(const Record& record, const Origin& origin) {
+    static constexpr std::string_view kKnown[] = {"ThreadID", "Result",     "Message",    "Module",  "Class",
+                                                  "Method",   "SourceFile", "SourceLine", "Severity"};
+    const auto value = [&](std::string_view name) {
+        const std::string* v = record.Find(name);
+        return v != nullptr ? *v : std::string();
+    };
+    std::string out = Printable(record.time);
+    out += "  ";
+    out += record.profile.empty() ? "(no profile)" : Printable(record.profile);
+    if (const std::string* result = record.Find("Result")) out += "  " + Printable(*result);
+
+    // Where: "Module | Class::Method", leaving out what is empty.
+    std::string where = value("Class");
+    const std::string method = value("Method");
+    if (!method.empty()) where = where.empty() ? method : where + "::" + method;
+    const std::string module = value("Module");
+    if (!module.empty()) where = where.empty() ? module : module + " | " + where;
+    if (!where.empty()) out += "  " + Printable(where);
+
+    std::string who;
+    if (const std::string* thread = record.Find("ThreadID")) who = "thread " + Printable(*thread);
+    if (origin.pid != 0) who += (who.empty() ? "" : ", ") + std::string("pid ") + std::to_string(origin.pid);
+    if (!who.empty()) out += "  [" + who + "]";
+    out += '\n';
+
+    if (const std::string* message = record.Find("Message")) out += "    " + Printable(*message) + '\n';
+    const std::string file = value("SourceFile");
+    const std::string line = value("SourceLine");
+    if (!file.empty())
+        out += "    at " + Printable(file) + (line.empty() || line == "0" ? "" : ":" + Printable(line)) + '\n';
+    const std::string severity = value("Severity");
+    if (!severity.empty() && severity != "Error") out += "    severity: " + Printable(severity) + '\n';
+    for (const Column& c : record.columns) {
+        bool known = false;
+        for (const std::string_view k : kKnown) known = known || c.name == k;
+        if (!known) out += "    " + Printable(c.name) + ": " + Printable(c.value) + '\n';
+    }
+    if (origin.truncated) out += "    (the record was longer than the console's buffer and is cut)\n";
+    return out;
+}
+
+std::string FormatJson(const Record& record, const Origin& origin) {
+    std::string out = "{\"time\":" + JsonString(record.time) + ",\"profile\":" + JsonString(record.profile) +
+                      ",\"pid\":" + std::to_string(origin.pid);
+    if (origin.truncated) out += ",\"truncated\":true";
+    out += ",\"columns\":{";
+    // Names repeat rarely; a repeated one is told apart as "name#2", "name#3", ...
+    std::vector<std::string> used;
+    for (std::size_t i = 0; i < record.columns.size(); ++i) {
+        std::string key = record.columns[i].name;
+        for (int n = 2; std::find(used.begin(), used.end(), key) != used.end(); ++n)
+            key = record.columns[i].name + "#" + std::to_string(n);
+        used.push_back(key);
+        if (i > 0) out += ',';
+        out += JsonString(key) + ':' + JsonString(record.columns[i].value);
+    }
+    out += "}}";
+    return out;
+}
+
+std::string FormatMalformedReadable(const Origin& origin) {
+    return "(not a diagInfo record: " + std::to_string(origin.bytes) + " bytes from pid " + std::to_string(origin.pid) +
+           ")\n";
+}
+
+std::string FormatMalformedJson(const Origin& origin) {
+    return "{\"malformed\":true,\"bytes\":" + std::to_string(origin.bytes) + ",\"pid\":" + std::to_string(origin.pid) +
+           "}";
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            default:
+                if (u < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace kddiag
