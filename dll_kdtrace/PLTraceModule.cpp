@@ -55,17 +55,19 @@ struct DefaultEntry {
 };
 struct NamedEntry {
     uint64_t serial;
-    std::size_t hash;
     const WCHAR* name;  // the module map's key text
-    int32_t length;
     IPLTraceContext* context;
+    int32_t length;
+    uint32_t hash;  // the low half of the name's hash
 };
 // Trivial, so that it needs no construction or destruction per thread. Default entries are
 // replaced round robin; named entries are direct-mapped by the name's hash and the module's
 // serial number, so a hit costs one probe however many names a host uses (a miss still finds
 // the name in the module's map under its shared lock).
 constexpr unsigned kDefaultSlots = 4;
-constexpr unsigned kNamedSlots = 64;
+// The cache lives in the library's static thread-local block, which the system keeps small for
+// libraries loaded at run time: 16 slots of 32 bytes.
+constexpr unsigned kNamedSlots = 16;
 struct ThreadCache {
     DefaultEntry defaults[kDefaultSlots];
     NamedEntry named[kNamedSlots];
@@ -218,13 +220,13 @@ HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** con
         const std::size_t hash = std::hash<std::u16string_view>{}(text);
         NamedEntry& entry = NamedSlot(t_cache, m_serial, hash);
         IPLTraceContext* found = nullptr;
-        if (entry.serial == m_serial && entry.hash == hash && entry.length == length &&
+        if (entry.serial == m_serial && entry.hash == static_cast<uint32_t>(hash) && entry.length == length &&
             std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) == 0) {
             found = entry.context;
         } else {
             const WCHAR* key = nullptr;
             found = NamedContextFromMap(text, hash, &key);
-            entry = NamedEntry{m_serial, hash, key, length, found};
+            entry = NamedEntry{m_serial, key, found, length, static_cast<uint32_t>(hash)};
         }
         found->AddRef();
         *context = found;

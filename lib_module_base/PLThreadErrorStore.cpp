@@ -170,8 +170,3 @@ void CPLThreadErrorStore::ForgetThread(DWORD thread) noexcept {
     std::lock_guard<std::mutex> guard(m_lock);
     m_suspension.erase(thread);
 }
-
-std::size_t CPLThreadErrorStore::ThreadCountForTesting() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_lists.size();
-}

@@ -26,6 +26,7 @@
 #ifdef KDTEST_ASAN
 // The sanitizer's count of the bytes in use (its header is not installed with every compiler).
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+extern "C" int __lsan_do_recoverable_leak_check();
 #endif
 
 namespace kdtest {
@@ -42,6 +43,15 @@ inline std::size_t HeapInUse() {
     return __sanitizer_get_current_allocated_bytes();
 #else
     return mallinfo2().uordblks;
+#endif
+}
+
+// Whether the leak checker finds heap blocks nothing points at any more (false without it).
+inline bool LeakCheckerFindsLeaks() {
+#ifdef KDTEST_ASAN
+    return __lsan_do_recoverable_leak_check() != 0;
+#else
+    return false;
 #endif
 }
 
