@@ -68,6 +68,14 @@ std::mutex g_lock;
 std::map<DWORD, TestErrorInfo*> g_lists;
 std::map<DWORD, BOOL> g_suspension;
 
+// The lists are the module's until it goes.
+struct ListsRelease {
+    ~ListsRelease() {
+        for (auto& entry : g_lists) entry.second->Release();
+        g_lists.clear();
+    }
+} g_listsRelease;
+
 struct TestErrorModule : RefCounted<IPLErrorModule> {
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
