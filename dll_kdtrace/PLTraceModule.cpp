@@ -2,10 +2,14 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <vector>
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
 #include "platform/Thread.h"
+#include "platform/Unload.h"
 
 PL_REGISTER_CLASS(CPLTraceModule, CLSID_PLTraceModule);
 
@@ -27,12 +31,20 @@ constexpr PLModuleProperties kTraceModuleProperties = {
 
 // ---- process-wide state, shared by every module object ----
 
-// The global context: made once, never released.
+// The global context: made once, released only when the library is unloaded.
 std::atomic<IPLTraceContext*> g_globalContext{nullptr};
 std::mutex g_globalLock;
 std::atomic<LONG> g_severityLevel{0};
 // Serial numbers of module objects; 0 marks an empty cache entry.
 std::atomic<uint64_t> g_nextSerial{1};
+
+void ReleaseGlobalContext() noexcept {
+    if (IPLTraceContext* global = g_globalContext.exchange(nullptr)) global->Release();
+}
+
+// The live module objects, for forgetting an ended thread's default contexts.
+std::mutex g_liveLock;
+CPLTraceModule* g_firstLive = nullptr;
 
 // ---- the per-thread cache of contexts already handed to this thread ----
 
@@ -44,18 +56,36 @@ struct DefaultEntry {
 struct NamedEntry {
     uint64_t serial;
     const WCHAR* name;  // the module map's key text
-    int32_t length;
     IPLTraceContext* context;
+    int32_t length;
+    uint32_t hash;  // the low half of the name's hash
 };
-// Trivial, so that it needs no construction or destruction per thread. Replacement is round
-// robin; a thread that uses more names than the cache holds still finds them all in the map.
+// Trivial, so that it needs no construction or destruction per thread. Default entries are
+// replaced round robin; named entries are direct-mapped by the name's hash and the module's
+// serial number, so a hit costs one probe however many names a host uses (a miss still finds
+// the name in the module's map under its shared lock).
+constexpr unsigned kDefaultSlots = 4;
+// The cache lives in the library's static thread-local block, which the system keeps small for
+// libraries loaded at run time: 16 slots of 32 bytes.
+constexpr unsigned kNamedSlots = 16;
 struct ThreadCache {
-    DefaultEntry defaults[4];
-    NamedEntry named[16];
+    DefaultEntry defaults[kDefaultSlots];
+    NamedEntry named[kNamedSlots];
     unsigned nextDefault;
-    unsigned nextNamed;
 };
 thread_local ThreadCache t_cache;
+
+NamedEntry& NamedSlot(ThreadCache& cache, uint64_t serial, std::size_t hash) noexcept {
+    const std::size_t mixed = hash ^ (hash >> 17) ^ static_cast<std::size_t>(serial * 0x9E3779B97F4A7C15ull);
+    return cache.named[mixed % kNamedSlots];
+}
+
+// Runs on the ending thread: its cached default contexts go with the module objects' entries.
+void ForgetEndedThread(std::uint32_t thread) noexcept {
+    for (DefaultEntry& entry : t_cache.defaults) entry = DefaultEntry{};
+    CPLTraceModule::ForgetThread(thread);
+}
+kd::platform::ThreadExitWatch g_defaultContextWatch(&ForgetEndedThread);
 
 int32_t TextLength(const WCHAR* text) noexcept {
     int32_t n = 0;
@@ -74,11 +104,46 @@ PLComPtr<IPLTraceContextPriv> CreateContext() {
 
 }  // namespace
 
-CPLTraceModule::CPLTraceModule() noexcept : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {}
+CPLTraceModule::CPLTraceModule() noexcept : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {
+    std::lock_guard<std::mutex> guard(g_liveLock);
+    m_nextLive = g_firstLive;
+    if (g_firstLive != nullptr) g_firstLive->m_prevLive = this;
+    g_firstLive = this;
+}
 
 CPLTraceModule::~CPLTraceModule() {
+    {
+        std::lock_guard<std::mutex> guard(g_liveLock);
+        if (m_prevLive != nullptr)
+            m_prevLive->m_nextLive = m_nextLive;
+        else
+            g_firstLive = m_nextLive;
+        if (m_nextLive != nullptr) m_nextLive->m_prevLive = m_prevLive;
+    }
     for (auto& entry : m_defaultContexts) entry.second->Release();
     for (auto& entry : m_namedContexts) entry.second->Release();
+}
+
+void CPLTraceModule::ForgetThread(DWORD thread) noexcept {
+    std::vector<IPLTraceContext*> ended;
+    try {
+        std::lock_guard<std::mutex> guard(g_liveLock);
+        for (CPLTraceModule* module = g_firstLive; module != nullptr; module = module->m_nextLive) {
+            std::unique_lock<std::shared_mutex> mapGuard(module->m_mapLock);
+            auto it = module->m_defaultContexts.find(thread);
+            if (it == module->m_defaultContexts.end()) continue;
+            ended.push_back(it->second);
+            module->m_defaultContexts.erase(it);
+        }
+    } catch (...) {
+        // Out of memory: the contexts not yet collected stay until their module object goes.
+    }
+    // Released outside the locks: a context's end releases its property bag, which is host code.
+    for (IPLTraceContext* context : ended) context->Release();
+}
+
+std::size_t CPLTraceModule::NameHash::operator()(const PLString& name) const noexcept {
+    return std::hash<std::u16string_view>{}(name.view());
 }
 
 HRESULT CPLTraceModule::GetInterfaceID(GUID* iid) {
@@ -107,6 +172,7 @@ HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
             if (global == nullptr) {
                 global = CreateContext().Detach();
                 g_globalContext.store(global, std::memory_order_release);
+                kd::platform::ReleaseAtUnload(&ReleaseGlobalContext);
             }
         }
         global->AddRef();
@@ -128,7 +194,7 @@ HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
         }
         if (found == nullptr) {
             found = DefaultContextFromMap(thread);
-            cache.defaults[cache.nextDefault++ % 4] = DefaultEntry{m_serial, thread, found};
+            cache.defaults[cache.nextDefault++ % kDefaultSlots] = DefaultEntry{m_serial, thread, found};
         }
         found->AddRef();
         *context = found;
@@ -136,12 +202,13 @@ HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
 }
 
 IPLTraceContext* CPLTraceModule::DefaultContextFromMap(DWORD thread) {
-    std::lock_guard<std::mutex> guard(m_mapLock);
+    std::unique_lock<std::shared_mutex> guard(m_mapLock);
     auto it = m_defaultContexts.find(thread);
     if (it != m_defaultContexts.end()) return it->second;
     PLComPtr<IPLTraceContextPriv> made = CreateContext();
     PL_THROW_ERROR(made->SetID(thread), "Failed to set ID on trace context", 0);
     m_defaultContexts.emplace(thread, made.Get());
+    g_defaultContextWatch.Watch();
     return made.Detach();
 }
 
@@ -149,37 +216,42 @@ HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** con
     if (name == nullptr || context == nullptr) return E_POINTER;
     return PLGuard(kGroup, kClass, "GetNamedContext", [&](HRESULT&) {
         const int32_t length = TextLength(name);
-        ThreadCache& cache = t_cache;
+        const std::u16string_view text(name, static_cast<std::size_t>(length));
+        const std::size_t hash = std::hash<std::u16string_view>{}(text);
+        NamedEntry& entry = NamedSlot(t_cache, m_serial, hash);
         IPLTraceContext* found = nullptr;
-        for (const NamedEntry& entry : cache.named) {
-            if (entry.serial == m_serial && entry.length == length &&
-                std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) == 0) {
-                found = entry.context;
-                break;
-            }
-        }
-        if (found == nullptr) {
+        if (entry.serial == m_serial && entry.hash == static_cast<uint32_t>(hash) && entry.length == length &&
+            std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) == 0) {
+            found = entry.context;
+        } else {
             const WCHAR* key = nullptr;
-            int32_t keyLength = 0;
-            found = NamedContextFromMap(name, &key, &keyLength);
-            cache.named[cache.nextNamed++ % 16] = NamedEntry{m_serial, key, keyLength, found};
+            found = NamedContextFromMap(text, hash, &key);
+            entry = NamedEntry{m_serial, key, found, length, static_cast<uint32_t>(hash)};
         }
         found->AddRef();
         *context = found;
     });
 }
 
-IPLTraceContext* CPLTraceModule::NamedContextFromMap(const WCHAR* name, const WCHAR** key, int32_t* keyLength) {
-    std::lock_guard<std::mutex> guard(m_mapLock);
-    auto it = m_namedContexts.find(std::u16string_view(name));
+IPLTraceContext* CPLTraceModule::NamedContextFromMap(std::u16string_view name, std::size_t hash, const WCHAR** key) {
+    const HashedName hashed{name, hash};
+    {
+        std::shared_lock<std::shared_mutex> guard(m_mapLock);
+        auto it = m_namedContexts.find(hashed);
+        if (it != m_namedContexts.end()) {
+            *key = it->first.c_str();
+            return it->second;
+        }
+    }
+    std::unique_lock<std::shared_mutex> guard(m_mapLock);
+    auto it = m_namedContexts.find(hashed);
     if (it == m_namedContexts.end()) {
         PLComPtr<IPLTraceContextPriv> made = CreateContext();
-        PL_THROW_ERROR(made->SetName(name), "Failed to set name on trace context", 0);
+        PL_THROW_ERROR(made->SetName(name.data()), "Failed to set name on trace context", 0);
         it = m_namedContexts.emplace(PLString(name), made.Get()).first;
         made.Detach();
     }
     *key = it->first.c_str();
-    *keyLength = it->first.GetLength();
     return it->second;
 }
 

@@ -9,6 +9,7 @@
 #include "module_base/PLError.h"
 #include "platform/Library.h"
 #include "platform/Text.h"
+#include "platform/Unload.h"
 
 bool PLGuidLess::operator()(const GUID& a, const GUID& b) const noexcept {
     return std::memcmp(&a, &b, sizeof(GUID)) < 0;
@@ -49,10 +50,15 @@ std::size_t CPLClassFactoryMap::Size() const {
 
 namespace {
 
-// Made by the first registration and kept for the life of the process: destroying it at exit
-// would pull it from under threads that are still creating objects.
+// Made by the first registration. It is not destroyed at process exit, which would pull it from
+// under threads that are still creating objects, but only when the library is unloaded with
+// dlclose: no thread may be inside the library then.
 std::atomic<CPLClassFactoryMap*> g_factoryMap{nullptr};
 std::mutex g_factoryMapCreation;
+
+void ReleaseMap() noexcept {
+    delete g_factoryMap.exchange(nullptr, std::memory_order_acq_rel);
+}
 
 CPLClassFactoryMap* GetOrCreateMap() {
     CPLClassFactoryMap* map = g_factoryMap.load(std::memory_order_acquire);
@@ -62,6 +68,7 @@ CPLClassFactoryMap* GetOrCreateMap() {
     if (map == nullptr) {
         map = new CPLClassFactoryMap();
         g_factoryMap.store(map, std::memory_order_release);
+        kd::platform::ReleaseAtUnload(&ReleaseMap);
     }
     return map;
 }

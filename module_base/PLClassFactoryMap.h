@@ -21,7 +21,7 @@ struct PLGuidLess {
 // keeps the existing creator. Registration normally happens while the library loads; the map
 // is nevertheless guarded by a reader-writer lock so that hooking or unregistering at run time
 // cannot corrupt a concurrent lookup.
-class CPLClassFactoryMap : public IPLClassFactoryMap {
+class CPLClassFactoryMap final : public IPLClassFactoryMap {
 public:
     HRESULT RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) override;
     PLCreatorFunction FindClassFactory(REFCLSID clsid) override;

@@ -414,10 +414,10 @@ HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
 
 HRESULT PLClearThreadErrors() {
     const DWORD thread = kd::platform::CurrentThreadId();
-    void* library = PLLoadLibrary(u"kderror");
-    if (library == nullptr || PLGetProcAddress(library, "GetPLModule") == nullptr) {
-        // Without the error module the fallback store keeps the lists: clear this thread's.
-        return CPLThreadErrorStore::Instance().ClearThreadErrors(thread);
-    }
-    return WithErrorModule("PLClearThreadErrors", [&](IPLErrorModule* m) { return m->ClearThreadErrors(thread); });
+    const HRESULT hr =
+        WithErrorModule("PLClearThreadErrors", [&](IPLErrorModule* m) { return m->ClearThreadErrors(thread); });
+    if (hr >= 0) return hr;
+    // Without a working error module the fallback store keeps the lists (the recording functions
+    // fall back to it too): clear this thread's there.
+    return CPLThreadErrorStore::Instance().ClearThreadErrors(thread);
 }

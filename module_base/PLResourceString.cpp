@@ -14,6 +14,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/Language.h"
 #include "platform/TickCount.h"
+#include "platform/Unload.h"
 
 namespace {
 
@@ -28,8 +29,19 @@ struct ResourceLibrary {
     PLString name{u"kdlocale"};
 };
 
+ResourceLibrary* g_resourceLibrary = nullptr;
+
+void ReleaseResourceLibrary() noexcept {
+    delete g_resourceLibrary;
+    g_resourceLibrary = nullptr;
+}
+
 ResourceLibrary& TheResourceLibrary() {
-    static ResourceLibrary* library = new ResourceLibrary();
+    static ResourceLibrary* library = [] {
+        g_resourceLibrary = new ResourceLibrary();
+        kd::platform::ReleaseAtUnload(&ReleaseResourceLibrary);
+        return g_resourceLibrary;
+    }();
     return *library;
 }
 

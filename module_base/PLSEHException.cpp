@@ -17,6 +17,7 @@
 #include "platform/Library.h"
 #include "platform/NumberText.h"
 #include "platform/Thread.h"
+#include "platform/Unload.h"
 
 namespace {
 
@@ -61,8 +62,22 @@ struct DebugHelper {
     std::atomic<PFN_PLDBGHLP_GetModuleSet> getModuleSet{nullptr};
 };
 
+DebugHelper* g_helper = nullptr;
+
+// At unload the companion is closed with the helper; no fault can be translated by then, as the
+// handlers went with the library's static objects.
+void ReleaseHelper() noexcept {
+    if (g_helper->library != nullptr) kd::platform::CloseLibrary(g_helper->library);
+    delete g_helper;
+    g_helper = nullptr;
+}
+
 DebugHelper& Helper() {
-    static DebugHelper* helper = new DebugHelper();
+    static DebugHelper* helper = [] {
+        g_helper = new DebugHelper();
+        kd::platform::ReleaseAtUnload(&ReleaseHelper);
+        return g_helper;
+    }();
     return *helper;
 }
 
@@ -162,8 +177,19 @@ struct TranslatorRegistry {
     std::map<DWORD, kd::platform::FaultTranslator> previous;
 };
 
+TranslatorRegistry* g_registry = nullptr;
+
+void ReleaseRegistry() noexcept {
+    delete g_registry;
+    g_registry = nullptr;
+}
+
 TranslatorRegistry& Registry() {
-    static TranslatorRegistry* registry = new TranslatorRegistry();
+    static TranslatorRegistry* registry = [] {
+        g_registry = new TranslatorRegistry();
+        kd::platform::ReleaseAtUnload(&ReleaseRegistry);
+        return g_registry;
+    }();
     return *registry;
 }
 

@@ -5,37 +5,49 @@
 
 #include <kdtrace/error.h>
 
+#include "platform/Thread.h"
+#include "platform/Unload.h"
+
 namespace {
 
-// Empties the store when the library unloads; the store object itself stays, so that a late
-// caller (another static object's destructor) gets E_FAIL instead of touching freed memory.
+CPLThreadErrorStore* g_store = nullptr;
+
+// Empties the store when the library unloads or the process exits; the store object itself
+// stays until the library is unloaded, so that a late caller (another static object's
+// destructor) gets E_FAIL instead of touching freed memory.
 struct StoreShutdown {
-    ~StoreShutdown() { CPLThreadErrorStore::Instance().Shutdown(); }
+    ~StoreShutdown() {
+        if (g_store != nullptr) g_store->Shutdown();
+    }
 } g_storeShutdown;
 
+void ReleaseStore() noexcept {
+    delete g_store;
+    g_store = nullptr;
+}
+
 // Forgets the thread's entries when it ends. The operating system reuses thread identifiers, so
-// a list left behind would otherwise be handed to an unrelated later thread.
-struct ThreadExitWatch {
-    DWORD thread = 0;
-    bool armed = false;
-    ~ThreadExitWatch() {
-        if (armed) CPLThreadErrorStore::Instance().ForgetThread(thread);
-    }
-};
-thread_local ThreadExitWatch t_exitWatch;
+// a list left behind would otherwise be handed to an unrelated later thread. The watch is armed
+// again by every entry made, so an error recorded late in a thread's end (by a thread_local
+// object's destructor) is forgotten too.
+void ForgetEndedThread(std::uint32_t thread) noexcept {
+    if (g_store != nullptr) g_store->ForgetThread(thread);
+}
+kd::platform::ThreadExitWatch g_exitWatch(&ForgetEndedThread);
 
 }  // namespace
 
 CPLThreadErrorStore& CPLThreadErrorStore::Instance() noexcept {
-    static CPLThreadErrorStore* store = new CPLThreadErrorStore();
+    static CPLThreadErrorStore* store = [] {
+        g_store = new CPLThreadErrorStore();
+        kd::platform::ReleaseAtUnload(&ReleaseStore);
+        return g_store;
+    }();
     return *store;
 }
 
-void CPLThreadErrorStore::WatchThreadExit(DWORD thread) noexcept {
-    if (!t_exitWatch.armed) {
-        t_exitWatch.thread = thread;
-        t_exitWatch.armed = true;
-    }
+void CPLThreadErrorStore::WatchThreadExit(DWORD) noexcept {
+    g_exitWatch.Watch();
 }
 
 HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorInfo) noexcept {
@@ -157,9 +169,4 @@ void CPLThreadErrorStore::ForgetThread(DWORD thread) noexcept {
     RemoveThread(thread);
     std::lock_guard<std::mutex> guard(m_lock);
     m_suspension.erase(thread);
-}
-
-std::size_t CPLThreadErrorStore::ThreadCountForTesting() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_lists.size();
 }

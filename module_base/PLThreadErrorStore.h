@@ -31,8 +31,6 @@ public:
     // Forgets a thread that has ended (its list and its suspension state).
     void ForgetThread(DWORD thread) noexcept;
 
-    std::size_t ThreadCountForTesting() const;
-
 private:
     CPLThreadErrorStore() = default;
     void WatchThreadExit(DWORD thread) noexcept;

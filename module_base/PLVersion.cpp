@@ -13,6 +13,7 @@
 #include "module_base/PLSEHException.h"
 #include "platform/DebugOutput.h"
 #include "platform/Library.h"
+#include "platform/Unload.h"
 #include "platform/VersionNote.h"
 
 namespace {
@@ -40,8 +41,22 @@ struct LibraryCache {
     std::map<PLString, CacheEntry, NameLess> entries;
 };
 
+LibraryCache* g_cache = nullptr;
+
+// At unload the cached libraries are closed and the cache freed.
+void ReleaseCache() noexcept {
+    for (const auto& [name, entry] : g_cache->entries)
+        if (entry.handle != nullptr) kd::platform::CloseLibrary(entry.handle);
+    delete g_cache;
+    g_cache = nullptr;
+}
+
 LibraryCache& Cache() {
-    static LibraryCache* cache = new LibraryCache();
+    static LibraryCache* cache = [] {
+        g_cache = new LibraryCache();
+        kd::platform::ReleaseAtUnload(&ReleaseCache);
+        return g_cache;
+    }();
     return *cache;
 }
 
@@ -50,8 +65,19 @@ struct CurrentModule {
     PLString name;
 };
 
+CurrentModule* g_current = nullptr;
+
+void ReleaseCurrent() noexcept {
+    delete g_current;
+    g_current = nullptr;
+}
+
 CurrentModule& Current() {
-    static CurrentModule* current = new CurrentModule();
+    static CurrentModule* current = [] {
+        g_current = new CurrentModule();
+        kd::platform::ReleaseAtUnload(&ReleaseCurrent);
+        return g_current;
+    }();
     return *current;
 }
 

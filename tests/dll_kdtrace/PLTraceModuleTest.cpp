@@ -8,6 +8,9 @@
 #include <kdtrace/kdtrace.h>
 
 #include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLError.h"
+#include "support/DiagReceiver.h"
+#include "support/Process.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -121,6 +124,110 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     for (int t = 0; t < kThreads; ++t) named[t]->Release(), own[t]->Release();
     trace->Release();
     UseCreator(g_realCreator);
+}
+
+// ---- thread and process life ----
+
+TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
+    IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
+    IPLTraceContext* parent = nullptr;
+    ASSERT_EQ(trace->GetDefaultContext(&parent), S_OK);
+    kdtest::TempDir dir;
+    kdtest::ScopedEnv socket("KDTRACE_DIAG_SOCKET", dir / "diagInfo");
+    kdtest::DiagReceiver receiver(dir / "diagInfo");
+    ASSERT_TRUE(receiver.ok());
+    // Each wrong answer in the child sets a bit: 1 default context, 2 error item, 4 record.
+    const int wrong = kdtest::InChild([&] {
+        const DWORD self = kdtest::Gettid();
+        int bits = 0;
+        IPLTraceContext* own = nullptr;
+        ULONG id = 0;
+        if (trace->GetDefaultContext(&own) != S_OK || own == parent || own->GetID(&id) != S_OK || id != self) bits |= 1;
+        PLGuard("Core", "Child", "Fail", [](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "in the child", 1); });
+        const auto errors = kdtest::TakeThreadErrors();
+        if (errors.size() != 1 || errors[0].threadId != self) bits |= 2;
+        const auto datagram = receiver.Receive(2000);
+        if (!datagram ||
+            kdtest::ColumnValue(kdtest::DatagramText(*datagram), u"ThreadID") != kdtest::Wide(kdtest::Hex8(self)))
+            bits |= 4;
+        return bits;
+    });
+    EXPECT_EQ(wrong, 0);
+    parent->Release();
+    trace->Release();
+}
+
+TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {
+    IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
+    const auto churn = [trace](int threads) {
+        for (int i = 0; i < threads; ++i)
+            std::thread([trace] {
+                IPLTraceContext* context = nullptr;
+                trace->GetDefaultContext(&context);
+                context->Release();
+            }).join();
+    };
+    churn(100);
+    const std::size_t before = kdtest::HeapInUse();
+    churn(2000);  // kept contexts would take about 400 KB
+    EXPECT_LT(static_cast<long long>(kdtest::HeapInUse()) - static_cast<long long>(before), 32 * 1024);
+
+    // A reference held past its thread's end stays usable, listeners and all.
+    std::atomic<int> calls{0};
+    auto* listener = new kdtest::HeapListener(&calls);
+    IPLTraceContext* kept = nullptr;
+    void* cookie = nullptr;
+    DWORD tid = 0;
+    std::thread([&] {
+        tid = kdtest::Gettid();
+        trace->GetDefaultContext(&kept);
+        kept->AddListener(listener, &cookie);
+    }).join();
+    EXPECT_EQ(IdOf(kept), tid);
+    EXPECT_EQ(kept->FireMessage(1, 2), S_OK);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(kept->RemoveListener(cookie), S_OK);
+    EXPECT_EQ(kept->Release(), 0u);
+    listener->Release();
+    trace->Release();
+}
+
+// The system hands an ended thread's identifier to a later thread: in a namespace of its own
+// the test chooses the later thread's identifier.
+TEST(TraceModuleLife, AThreadGivenAnEndedThreadsIdentifierGetsAFreshContext) {
+    const int result = kdtest::InOwnPidNamespace([] {
+        IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
+        std::atomic<int> calls{0};
+        auto* listener = new kdtest::HeapListener(&calls);
+        DWORD first = 0;
+        std::thread([&] {
+            first = kdtest::Gettid();
+            IPLTraceContext* context = nullptr;
+            void* cookie = nullptr;
+            trace->GetDefaultContext(&context);
+            context->AddListener(listener, &cookie);
+            context->Release();
+        }).join();
+        if (!kdtest::SetNextThreadId(first)) return kdtest::kUnsupported;
+        int wrong = 0;
+        std::thread([&] {
+            if (kdtest::Gettid() != first) {
+                wrong = kdtest::kUnsupported;
+                return;
+            }
+            IPLTraceContext* context = nullptr;
+            ULONG id = 0;
+            trace->GetDefaultContext(&context);
+            context->FireMessage(1, 2);
+            wrong = calls != 0 || context->GetID(&id) != S_OK || id != first;
+            context->Release();
+        }).join();
+        listener->Release();
+        trace->Release();
+        return wrong;
+    });
+    if (result == kdtest::kUnsupported) GTEST_SKIP() << "no process-identifier namespace for this user";
+    EXPECT_EQ(result, 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "HostObjects.h"
+#include "support/DiagReceiver.h"
 #include "support/ErrorList.h"
 
 namespace {
@@ -86,22 +87,35 @@ TEST(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
     list->Release();
 }
 
+// A copy of the module with the error-module double beside it, in a folder of its own.
+struct ModuleWithErrorModule {
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kdtrace-kderror-" + std::to_string(::getpid()));
+    kdhost::ModuleApi api;
+    ModuleWithErrorModule() {
+        namespace fs = std::filesystem;
+        fs::create_directories(dir);
+        fs::copy_file(KDTRACE_MODULE_PATH, dir / "libkdtrace.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(fs::path(KDTRACE_TEST_LIB_DIR) / "libkderror.so", dir / "libkderror.so",
+                      fs::copy_options::overwrite_existing);
+        std::string error;
+        EXPECT_TRUE(api.Load((dir / "libkdtrace.so").string(), error)) << error;
+    }
+    ~ModuleWithErrorModule() { std::filesystem::remove_all(dir); }
+    LONG CountOf(IPLErrorInfo* list) {
+        LONG count = -1;
+        list->GetCount(&count);
+        return count;
+    }
+};
+
 // With "kderror" beside the module, the module's error lists are the error module's.
 TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("kdtrace-kderror-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    fs::copy_file(KDTRACE_MODULE_PATH, dir / "libkdtrace.so", fs::copy_options::overwrite_existing);
-    fs::copy_file(fs::path(KDTRACE_TEST_LIB_DIR) / "libkderror.so", dir / "libkderror.so",
-                  fs::copy_options::overwrite_existing);
-
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load((dir / "libkdtrace.so").string(), error)) << error;
+    ModuleWithErrorModule m;
     void* out = nullptr;
-    EXPECT_EQ(api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+    EXPECT_EQ(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
 
-    void* kderror = ::dlopen((dir / "libkderror.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* kderror = ::dlopen((m.dir / "libkderror.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(kderror, nullptr) << "the module did not load its error module";
     auto counters = reinterpret_cast<void (*)(int*)>(::dlsym(kderror, "KdErrorTestCounters"));
     ASSERT_NE(counters, nullptr);
@@ -111,22 +125,37 @@ TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
     EXPECT_EQ(c[2], 1);  // one AddError
     EXPECT_GE(c[3], 1);  // the suspension state was asked
 
-    // The list handed over is the error module's own (it does not hand out items).
+    // The list is the error module's own (it does not hand out items); clearing empties it.
     IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(api.PLGetLastError(&list), S_OK);
-    LONG count = 0;
-    list->GetCount(&count);
-    EXPECT_EQ(count, 1);
+    ASSERT_EQ(m.api.GetThreadError(&list), S_OK);
+    EXPECT_EQ(m.CountOf(list), 1);
     IPLErrorItem* item = nullptr;
     EXPECT_EQ(list->GetItem(0, &item), E_NOTIMPL);
+    EXPECT_EQ(m.api.PLClearThreadErrors(), S_OK);
+    EXPECT_EQ(m.CountOf(list), 0);
     list->Release();
     counters(c);
-    EXPECT_EQ(c[1], 1);  // PLGetLastError cleared the thread in the error module
-    EXPECT_EQ(api.PLClearThreadErrors(), S_OK);
+    EXPECT_EQ(c[1], 1);
+    ASSERT_EQ(m.api.PLGetLastError(&list), S_OK);
+    list->Release();
     counters(c);
-    EXPECT_EQ(c[1], 2);
+    EXPECT_EQ(c[1], 2);  // PLGetLastError cleared the thread in the error module
     ::dlclose(kderror);
-    fs::remove_all(dir);
+}
+
+// An error module that is present but fails: recording and clearing both fall back to the
+// module's own store.
+TEST(ErrorsHostTest, AFailingErrorModuleLeavesRecordingAndClearingToTheStore) {
+    kdtest::ScopedEnv failing("KDERROR_TEST_FAIL", "1");
+    ModuleWithErrorModule m;
+    void* out = nullptr;
+    EXPECT_EQ(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+    IPLErrorInfo* list = nullptr;
+    ASSERT_EQ(m.api.GetThreadError(&list), S_OK);
+    EXPECT_EQ(m.CountOf(list), 1);
+    EXPECT_EQ(m.api.PLClearThreadErrors(), S_OK);
+    EXPECT_EQ(m.CountOf(list), 0);
+    list->Release();
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // A stand-in for the external error module: keeps each thread's list itself and counts what
-// the module asks of it, so a test can see that the module is used when present.
+// the module asks of it, so a test can see that the module is used when present. With
+// KDERROR_TEST_FAIL set in the environment its GetPLModule fails.
 #include <kdtrace/kdtrace.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -66,6 +68,14 @@ std::mutex g_lock;
 std::map<DWORD, TestErrorInfo*> g_lists;
 std::map<DWORD, BOOL> g_suspension;
 
+// The lists are the module's until it goes.
+struct ListsRelease {
+    ~ListsRelease() {
+        for (auto& entry : g_lists) entry.second->Release();
+        g_lists.clear();
+    }
+} g_listsRelease;
+
 struct TestErrorModule : RefCounted<IPLErrorModule> {
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -88,10 +98,7 @@ struct TestErrorModule : RefCounted<IPLErrorModule> {
         ++g_counters.clear;
         std::lock_guard<std::mutex> guard(g_lock);
         auto it = g_lists.find(thread);
-        if (it != g_lists.end()) {
-            it->second->Release();
-            g_lists.erase(it);
-        }
+        if (it != g_lists.end()) it->second->Clear();  // the thread keeps its (now empty) list
         return S_OK;
     }
     HRESULT GetThreadErrorSuspensionState(DWORD thread, BOOL* state) override {
@@ -116,6 +123,8 @@ struct TestErrorModule : RefCounted<IPLErrorModule> {
 KDERROR_EXPORT HRESULT GetPLModule(REFGUID moduleId, IPLModule** module) {
     if (module == nullptr) return E_POINTER;
     if (moduleId != MODULEID_PLErrorServices) return E_FAIL;
+    // A present but broken error module, for the fallback paths.
+    if (std::getenv("KDERROR_TEST_FAIL") != nullptr) return E_FAIL;
     // The error module answers IPLErrorModule; a host asks for it with QueryInterface.
     *module = reinterpret_cast<IPLModule*>(static_cast<IPLErrorModule*>(new TestErrorModule()));
     return S_OK;

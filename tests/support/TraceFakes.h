@@ -81,6 +81,34 @@ public:
     HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
 };
 
+// A listener as hosts write them: on the heap, deleted when its count reaches zero, so that a
+// call after its last reference is a use after free that AddressSanitizer reports.
+class HeapListener final : public IPLTraceListener {
+public:
+    explicit HeapListener(std::atomic<int>* calls) : m_calls(calls) {}
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
+        *object = static_cast<IPLTraceListener*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG Release() override {
+        const ULONG n = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT OnTraceMessage(LONG, LONG) override {
+        m_calls->fetch_add(1, std::memory_order_relaxed);
+        return S_OK;
+    }
+
+private:
+    ~HeapListener() = default;
+    std::atomic<ULONG> m_refs{1};
+    std::atomic<int>* m_calls;
+};
+
 // A new trace module object from the linked library's or a loaded module's GetPLModule.
 inline IPLTraceModule* NewTraceModule(PFN_GetPLModule getModule) {
     IPLModule* module = nullptr;

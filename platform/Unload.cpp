@@ -1,0 +1,45 @@
+#include "platform/Unload.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace kd::platform {
+namespace {
+
+constexpr int kSlots = 16;
+std::mutex g_lock;
+void (*g_releases[kSlots])() noexcept = {};
+int g_count = 0;
+bool g_unloading = false;
+
+// The system finalises a library in two steps: the library's own finalisers (this function
+// among them), then the exit handlers registered with its handle, static objects' destructors
+// included. dlclose runs them in that order; exit runs the handlers first, with every other
+// exit handler of the process, and the finalisers last. Only dlclose therefore reaches
+// RunReleases with this flag set.
+__attribute__((destructor)) void MarkUnloading() {
+    g_unloading = true;
+}
+
+void RunReleases() {
+    if (!g_unloading) return;
+    for (int i = g_count - 1; i >= 0; --i) g_releases[i]();
+    g_count = 0;
+}
+
+// Registered before any static object of the library is constructed, so that its handler runs
+// after all of their destructors.
+__attribute__((constructor(101))) void RegisterRunReleases() {
+    std::atexit(&RunReleases);
+}
+
+}  // namespace
+
+bool ReleaseAtUnload(void (*release)() noexcept) noexcept {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_count == kSlots) return false;
+    g_releases[g_count++] = release;
+    return true;
+}
+
+}  // namespace kd::platform

@@ -1,0 +1,89 @@
+// Test helpers for process and thread life: running code in a forked child, in a child that
+// can choose the identifier of its next thread, and the heap in use.
+#ifndef KDTRACE_TESTS_SUPPORT_PROCESS_H
+#define KDTRACE_TESTS_SUPPORT_PROCESS_H
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KDTEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define KDTEST_ASAN 1
+#endif
+#ifdef KDTEST_ASAN
+// The sanitizer's count of the bytes in use (its header is not installed with every compiler).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+extern "C" int __lsan_do_recoverable_leak_check();
+#endif
+
+namespace kdtest {
+
+constexpr int kUnsupported = 77;
+
+inline std::uint32_t Gettid() {
+    return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
+
+// Bytes the program has allocated and not yet freed.
+inline std::size_t HeapInUse() {
+#ifdef KDTEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+// Whether the leak checker finds heap blocks nothing points at any more (false without it).
+inline bool LeakCheckerFindsLeaks() {
+#ifdef KDTEST_ASAN
+    return __lsan_do_recoverable_leak_check() != 0;
+#else
+    return false;
+#endif
+}
+
+// Runs `body` in a forked child and returns its result (the child's exit status), -1 when the
+// child did not exit normally.
+inline int InChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// Runs `body` as the first process of a new process-identifier namespace, where SetNextThreadId
+// works; kUnsupported when the system does not let this user make one.
+inline int InOwnPidNamespace(const std::function<int()>& body) {
+    return InChild([&] {
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) return kUnsupported;
+        return InChild(body);
+    });
+}
+
+// Makes the next thread (or process) of this namespace get `tid`, if it is free.
+inline bool SetNextThreadId(std::uint32_t tid) {
+    const int fd = ::open("/proc/sys/kernel/ns_last_pid", O_WRONLY);
+    if (fd < 0) return false;
+    const std::string text = std::to_string(tid - 1);
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace kdtest
+
+#endif  // KDTRACE_TESTS_SUPPORT_PROCESS_H
