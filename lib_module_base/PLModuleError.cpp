@@ -98,7 +98,10 @@ void PLThrowErrorFormatV(HRESULT hr, ULONG errorFlag, ULONG line, const char* fu
     if (hr >= 0) return;
     std::u16string text;
     if (format != nullptr) kd::platform::FormatAppend(text, std::string_view(format), args);
-    throw PL_ERROR(hr, PLString(std::u16string_view(text)), errorFlag, line, PLWiden(function), PLWiden(file));
+    // The formatted text goes through narrow text like every other message (what narrow text
+    // cannot hold, an unpaired surrogate, becomes "?"), then is widened again.
+    const std::string narrow = kd::platform::Utf16ToUtf8(text);
+    PLThrowError(hr, narrow.c_str(), errorFlag, line, function, file);
 }
 
 void PLThrowHResult(HRESULT hr) {
