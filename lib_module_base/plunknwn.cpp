@@ -202,7 +202,17 @@ PLString::PLString(std::u16string_view text) {
 }
 
 PLString PLString::FromUtf8(std::string_view text) {
-    return PLString(std::u16string_view(kd::platform::Utf8ToUtf16(text)));
+    // Most narrow text (names, source paths, messages) is ASCII: widen it straight into the block.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    if (ascii < text.size()) return PLString(std::u16string_view(kd::platform::Utf8ToUtf16(text)));
+    PLSTRING_CHECK(text.size() <= static_cast<std::size_t>(kMaxLength), "PLString::PLString");
+    PLString s;
+    if (!text.empty()) {
+        s.AllocBuffer(static_cast<int32_t>(text.size()));
+        std::copy(text.begin(), text.end(), s.m_pchData);
+    }
+    return s;
 }
 
 std::string PLString::ToUtf8() const {

@@ -304,6 +304,33 @@ TEST_F(DiagnosticsTest, WithoutAUsableConsoleRecordsAreDroppedAtOnce) {
     }
 }
 
+TEST_F(DiagnosticsTest, AConsoleStartedLaterReceivesRecords) {
+    // A writer trusts the channel's absence for a short while; a console that binds meanwhile
+    // gets the records from then on, and a console at another path at once.
+    const std::string otherPath = dir / "other";
+    DiagReceiver other(otherPath);
+    ASSERT_TRUE(other.ok());
+    {
+        ScopedEnv elsewhere("KDTRACE_DIAG_SOCKET", dir / "nobody");
+        EXPECT_EQ(WriteError(), S_FALSE);
+        ::setenv("KDTRACE_DIAG_SOCKET", otherPath.c_str(), 1);
+        EXPECT_EQ(WriteError(), S_OK);
+        EXPECT_TRUE(other.Receive());
+    }
+    receiver.reset();
+    EXPECT_EQ(WriteError(), S_FALSE);
+    receiver.emplace(socketPath);
+    ASSERT_TRUE(receiver->ok());
+    HRESULT hr = S_FALSE;
+    const auto start = std::chrono::steady_clock::now();
+    while (hr == S_FALSE && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        hr = WriteError();
+        if (hr == S_FALSE) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(receiver->Receive());
+}
+
 TEST_F(DiagnosticsTest, ChannelsOfOtherUsersAreRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
     const uid_t stranger = 54321;
