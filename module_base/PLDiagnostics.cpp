@@ -109,7 +109,9 @@ void PLSetDiagnosticsClock(PLDiagnosticsClock clock) noexcept {
 // ---- the writer ----
 
 CDiagnosticsWriter::CDiagnosticsWriter(ULONG profile) : m_profile(profile) {
-    m_channel.Open();
+    // With no console a record costs no file-system lookup: the channel's absence is trusted for
+    // a short time.
+    m_channel.OpenUnlessRecentlyAbsent();
     if (profile == PL_DIAG_PROFILE_ERROR || profile == PL_DIAG_PROFILE_WORKFLOW) {
         m_enabled = true;
         return;

@@ -64,35 +64,115 @@ char32_t DecodeUtf8(const char* s, std::size_t n, std::size_t* i) noexcept {
     return c;
 }
 
+bool IsLowSurrogate(char16_t c) noexcept {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Calls visit(code point) for each code point of a text that fits in `limit` UTF-16 units,
+// never splitting a surrogate pair; returns the units consumed. An unpaired surrogate is passed
+// on as itself (a value in D800-DFFF).
+template <class Visit>
+std::size_t ForEachCodePoint(const PLDiagText& t, std::size_t limit, Visit&& visit) noexcept {
+    std::size_t consumed = 0;
+    if (t.narrow == nullptr) {
+        for (std::size_t i = 0; i < t.size;) {
+            const char16_t c = t.wide[i];
+            const bool pair = IsHighSurrogate(c) && i + 1 < t.size && IsLowSurrogate(t.wide[i + 1]);
+            const std::size_t units = pair ? 2 : 1;
+            if (consumed + units > limit) break;
+            visit(pair ? 0x10000 + ((char32_t{c} - 0xD800) << 10) + (t.wide[i + 1] - 0xDC00) : char32_t{c});
+            consumed += units;
+            i += units;
+        }
+        return consumed;
+    }
+    for (std::size_t i = 0; i < t.size;) {
+        const char32_t c = DecodeUtf8(t.narrow, t.size, &i);
+        const std::size_t units = c >= 0x10000 ? 2 : 1;
+        if (consumed + units > limit) break;
+        visit(c);
+        consumed += units;
+    }
+    return consumed;
+}
+
 // Length of a text in UTF-16 units.
 std::size_t Units(const PLDiagText& t) noexcept {
     if (t.narrow == nullptr) return t.size;
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < t.size;) units += DecodeUtf8(t.narrow, t.size, &i) >= 0x10000 ? 2 : 1;
-    return units;
+    return ForEachCodePoint(t, static_cast<std::size_t>(-1), [](char32_t) {});
 }
 
-// Writes at most `limit` units of a text, never splitting a surrogate pair; returns the units
-// written.
-std::size_t WriteText(char16_t* out, const PLDiagText& t, std::size_t limit) noexcept {
-    if (t.narrow == nullptr) {
-        std::size_t n = t.size < limit ? t.size : limit;
-        if (n > 0 && n < t.size && IsHighSurrogate(t.wide[n - 1])) --n;
-        for (std::size_t k = 0; k < n; ++k) out[k] = t.wide[k];
-        return n;
-    }
-    std::size_t written = 0;
-    for (std::size_t i = 0; i < t.size;) {
-        const char32_t c = DecodeUtf8(t.narrow, t.size, &i);
+// Characters an XML 1.0 document may hold.
+bool IsXmlChar(char32_t c) noexcept {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Writes a value for its CDATA section (or, with a null `out`, only counts): "]]>" in the value
+// becomes "]]]]><![CDATA[>" (the section is split between the brackets and ">"), a carriage
+// return leaves the section as the reference "&#13;" (a parser would turn it into a line feed
+// inside the section), and characters XML cannot hold become U+FFFD. A parser then reads the
+// value back exactly, save for those characters.
+class ValueWriter {
+public:
+    explicit ValueWriter(char16_t* out) noexcept : m_out(out) {}
+    void operator()(char32_t c) noexcept {
+        if (c == u'\r') {
+            Put(kCarriageReturn);
+            m_brackets = 0;
+            return;
+        }
+        if (!IsXmlChar(c)) c = 0xFFFD;
+        if (c == u'>' && m_brackets >= 2) Put(kSectionSplit);
+        m_brackets = c == u']' ? m_brackets + 1 : 0;
         if (c >= 0x10000) {
-            if (written + 2 > limit) break;
+            Put(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            Put(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            Put(static_cast<char16_t>(c));
+        }
+    }
+    std::size_t written() const noexcept { return m_written; }
+
+private:
+    void Put(char16_t c) noexcept {
+        if (m_out != nullptr) m_out[m_written] = c;
+        ++m_written;
+    }
+    void Put(std::u16string_view s) noexcept {
+        for (const char16_t c : s) Put(c);
+    }
+
+    char16_t* m_out;
+    std::size_t m_written = 0;
+    std::size_t m_brackets = 0;  // "]" just before, in the value
+};
+
+// The written length of the first `limit` units of a value.
+std::size_t ValueLength(const PLDiagText& t, std::size_t limit) noexcept {
+    ValueWriter counter(nullptr);
+    ForEachCodePoint(t, limit, counter);
+    return counter.written();
+}
+
+// Writes the first `limit` units of a value; returns the units written.
+std::size_t WriteValue(char16_t* out, const PLDiagText& t, std::size_t limit) noexcept {
+    ValueWriter writer(out);
+    ForEachCodePoint(t, limit, writer);
+    return writer.written();
+}
+
+// Writes a name as it is.
+std::size_t WriteText(char16_t* out, const PLDiagText& t) noexcept {
+    std::size_t written = 0;
+    ForEachCodePoint(t, static_cast<std::size_t>(-1), [&](char32_t c) {
+        if (c >= 0x10000) {
             out[written++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
             out[written++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
         } else {
-            if (written + 1 > limit) break;
             out[written++] = static_cast<char16_t>(c);
         }
-    }
+    });
     return written;
 }
 
@@ -170,7 +250,8 @@ std::size_t PLDiagRecordLength(ULONG profile, const PLDiagnosticsTime& time, con
                                std::size_t count) noexcept {
     char16_t timeText[kTimeTextMax];
     std::size_t length = FixedLength(PLDiagProfileHeader(profile), TimeText(time, timeText));
-    for (std::size_t i = 0; i < count; ++i) length += kColumnFixed + Units(columns[i].name) + Units(columns[i].value);
+    for (std::size_t i = 0; i < count; ++i)
+        length += kColumnFixed + Units(columns[i].name) + ValueLength(columns[i].value, static_cast<std::size_t>(-1));
     return length;
 }
 
@@ -192,21 +273,26 @@ std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile
     }
     const std::size_t budget = capacity - fixed - namesLength;
 
-    // Values share the budget: the largest cap that lets every value up to it fit, so short
-    // values stay whole and only the longest are shortened.
-    // (Lengths of the first columns are kept, so that narrow values are not decoded again for
-    // every step of the search.)
+    // Values share the budget: the largest cap (in units of the value itself) that lets every
+    // value, cut to it and written, fit, so short values stay whole and only the longest are
+    // shortened. (Lengths of the first columns are kept, so that values are not walked again for
+    // every step of the search when they are not cut.)
     constexpr std::size_t kCached = 16;
-    std::size_t cached[kCached];
-    const auto valueUnits = [&](std::size_t i) { return i < kCached ? cached[i] : Units(columns[i].value); };
+    std::size_t cachedUnits[kCached];
+    std::size_t cachedWritten[kCached];
     std::size_t total = 0;
     std::size_t longest = 0;
     for (std::size_t i = 0; i < kept; ++i) {
-        if (i < kCached) cached[i] = Units(columns[i].value);
-        const std::size_t n = valueUnits(i);
-        total += n;
+        const std::size_t n = Units(columns[i].value);
+        const std::size_t written = ValueLength(columns[i].value, n);
+        if (i < kCached) cachedUnits[i] = n, cachedWritten[i] = written;
+        total += written;
         if (n > longest) longest = n;
     }
+    const auto writtenAt = [&](std::size_t i, std::size_t cap) {
+        if (i < kCached && cap >= cachedUnits[i]) return cachedWritten[i];
+        return ValueLength(columns[i].value, cap);
+    };
     std::size_t cap = longest;
     if (total > budget) {
         std::size_t lo = 0;
@@ -214,10 +300,7 @@ std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile
         while (lo < hi) {
             const std::size_t mid = lo + (hi - lo + 1) / 2;
             std::size_t sum = 0;
-            for (std::size_t i = 0; i < kept && sum <= budget; ++i) {
-                const std::size_t n = valueUnits(i);
-                sum += n < mid ? n : mid;
-            }
+            for (std::size_t i = 0; i < kept && sum <= budget; ++i) sum += writtenAt(i, mid);
             if (sum <= budget)
                 lo = mid;
             else
@@ -234,9 +317,9 @@ std::size_t PLBuildDiagRecord(char16_t* out, std::size_t capacity, ULONG profile
     p = Put(p, kTimeClose);
     for (std::size_t i = 0; i < kept; ++i) {
         p = Put(p, kColumnOpen);
-        p += WriteText(p, columns[i].name, static_cast<std::size_t>(-1));
+        p += WriteText(p, columns[i].name);
         p = Put(p, kColumnValue);
-        p += WriteText(p, columns[i].value, cap);
+        p += WriteValue(p, columns[i].value, cap);
         p = Put(p, kColumnClose);
     }
     p = Put(p, kTrailer);

@@ -32,7 +32,11 @@ std::u16string_view PLDiagProfileHeader(ULONG profile) noexcept;
 std::size_t PLDiagRecordLength(ULONG profile, const PLDiagnosticsTime& time, const PLDiagColumn* columns,
                                std::size_t count) noexcept;
 
-// Writes the record into `out` and returns the units written, the terminator included. When the
+// Writes the record into `out` and returns the units written, the terminator included. Values
+// are written so that an XML parser reads them back (see platform/DiagWire.h): "]]>" splits the
+// CDATA section, a carriage return becomes "&#13;" between sections, and characters XML cannot
+// hold (U+0000-U+001F but tab and line feed, U+FFFE, U+FFFF, unpaired surrogates) become U+FFFD.
+// Cuts count units of the value itself. When the
 // record is longer than `capacity`, the longest values are cut (never inside a surrogate pair)
 // until it fits; if the names alone do not fit, columns are left off from the end. Returns 0 when
 // not even a record without columns fits.

@@ -8,6 +8,7 @@
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLDiagnostics.h"
 #include "module_base/PLError.h"
+#include "module_base/PLSEHException.h"
 #include "module_base/PLThreadErrorStore.h"
 #include "module_base/PLVersion.h"
 #include "platform/Text.h"
@@ -81,10 +82,15 @@ void PLThrowIfFailed(HRESULT hr, ULONG line, const char* function, const char* f
     throw PL_ERROR(hr, line, PLWiden(function), PLWiden(file));
 }
 
+PL_ERROR PLMakeError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function,
+                     const char* file) {
+    return PL_ERROR(hr, PLWiden(message), errorFlag, line, PLWiden(function), PLWiden(file));
+}
+
 void PLThrowError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function,
                   const char* file) {
     if (hr >= 0) return;
-    throw PL_ERROR(hr, PLWiden(message), errorFlag, line, PLWiden(function), PLWiden(file));
+    throw PLMakeError(hr, message, errorFlag, line, function, file);
 }
 
 void PLThrowErrorW(HRESULT hr, const WCHAR* message, ULONG errorFlag, ULONG line, const char* function,
@@ -98,7 +104,10 @@ void PLThrowErrorFormatV(HRESULT hr, ULONG errorFlag, ULONG line, const char* fu
     if (hr >= 0) return;
     std::u16string text;
     if (format != nullptr) kd::platform::FormatAppend(text, std::string_view(format), args);
-    throw PL_ERROR(hr, PLString(std::u16string_view(text)), errorFlag, line, PLWiden(function), PLWiden(file));
+    // The formatted text goes through narrow text like every other message (what narrow text
+    // cannot hold, an unpaired surrogate, becomes "?"), then is widened again.
+    const std::string narrow = kd::platform::Utf16ToUtf8(text);
+    PLThrowError(hr, narrow.c_str(), errorFlag, line, function, file);
 }
 
 void PLThrowHResult(HRESULT hr) {
@@ -164,6 +173,28 @@ const WCHAR* OrEmpty(const WCHAR* s) noexcept {
     return s == nullptr ? u"" : s;
 }
 
+// A narrow name (module group, class, method) as wide text for the length of a call: short ASCII
+// names, which is what they nearly always are, are widened on the stack without allocating.
+class NarrowName {
+public:
+    explicit NarrowName(const char* text) {
+        std::size_t n = 0;
+        if (text != nullptr)
+            while (n < kInline && text[n] != 0 && static_cast<unsigned char>(text[n]) < 0x80) {
+                m_inline[n] = static_cast<WCHAR>(text[n]);
+                ++n;
+            }
+        m_inline[n] = 0;
+        if (text != nullptr && text[n] != 0) m_long = PLWiden(text);
+    }
+    operator const WCHAR*() const noexcept { return m_long.IsEmpty() ? m_inline : m_long.c_str(); }  // NOLINT
+
+private:
+    static constexpr std::size_t kInline = 127;
+    WCHAR m_inline[kInline + 1];
+    PLString m_long;
+};
+
 }  // namespace
 
 HRESULT PLSetSuspensionOverride(LONG value) noexcept {
@@ -182,7 +213,8 @@ HRESULT PLRecordError(const WCHAR* group, const WCHAR* className, const WCHAR* m
 
 HRESULT PLRecordError(const char* group, const char* className, const char* method, PL_ERROR error) noexcept {
     try {
-        return PLRecordError(PLWiden(group), PLWiden(className), PLWiden(method), std::move(error));
+        const NarrowName groupText(group), classText(className), methodText(method);
+        return PLRecordError(groupText, classText, methodText, std::move(error));
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -197,8 +229,8 @@ HRESULT PLRecordErrorMessage(const WCHAR* group, const WCHAR* className, const W
 HRESULT PLRecordErrorMessage(const char* group, const char* className, const char* method, HRESULT result,
                              LONG messageType, const WCHAR* message, ULONG errorFlag) noexcept {
     try {
-        return PLRecordErrorMessage(PLWiden(group), PLWiden(className), PLWiden(method), result, messageType, message,
-                                    errorFlag);
+        const NarrowName groupText(group), classText(className), methodText(method);
+        return PLRecordErrorMessage(groupText, classText, methodText, result, messageType, message, errorFlag);
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -329,11 +361,23 @@ namespace {
 
 // The external error module, reached through the library cache on each call (the cache
 // remembers a library that failed to load, so an absent module costs one lookup).
+// The error module's entry point, or null. Looked up once: the library cache keeps a library it
+// loaded for the process and remembers one that failed to load, so the answer cannot change.
+PFN_GetPLModule ErrorModuleEntry() noexcept {
+    static const PFN_GetPLModule entry = [] {
+        void* library = PLLoadLibrary(u"kderror");
+        return library == nullptr ? nullptr
+                                  : reinterpret_cast<PFN_GetPLModule>(PLGetProcAddress(library, "GetPLModule"));
+    }();
+    return entry;
+}
+
 HRESULT GetErrorModule(const char* wrapperName, IPLErrorModule** errorModule) {
     *errorModule = nullptr;
-    void* library = PLLoadLibrary(u"kderror");
-    if (library == nullptr) return E_FAIL;
-    auto getModule = reinterpret_cast<PFN_GetPLModule>(PLGetProcAddress(library, "GetPLModule"));
+    // Loading a library installs the fault translator on the calling thread; so does asking
+    // for the error module, whose library is loaded once.
+    PLInstallSEHTranslator();
+    const PFN_GetPLModule getModule = ErrorModuleEntry();
     if (getModule == nullptr) return E_FAIL;
     PLComPtr<IPLModule> module;
     PLThrowIfFailed(getModule(MODULEID_PLErrorServices, module.Put()), __LINE__, wrapperName, __FILE__);

@@ -49,6 +49,10 @@ PLString PLWiden(const char* text);
 // ---- throw functions: each does nothing when the code is not negative ----
 void PLThrowIfFailed(HRESULT hr, ULONG line, const char* function, const char* file);
 void PLThrowError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function, const char* file);
+// The record PLThrowError throws, for the throw macros: they throw it where they are written,
+// so the exception leaves one frame fewer to unwind.
+PL_ERROR PLMakeError(HRESULT hr, const char* message, ULONG errorFlag, ULONG line, const char* function,
+                     const char* file);
 void PLThrowErrorW(HRESULT hr, const WCHAR* message, ULONG errorFlag, ULONG line, const char* function,
                    const char* file);
 void PLThrowErrorFormatV(HRESULT hr, ULONG errorFlag, ULONG line, const char* function, const char* file,
@@ -91,10 +95,10 @@ private:
         const HRESULT pl_hr_ = (hr);                                                      \
         if (pl_hr_ < 0) ::PLThrowIfFailed(pl_hr_, __LINE__, PL_FUNCTION_LABEL, __FILE__); \
     } while (0)
-#define PL_THROW_ERROR(hr, message, flag)                                                                 \
-    do {                                                                                                  \
-        const HRESULT pl_hr_ = (hr);                                                                      \
-        if (pl_hr_ < 0) ::PLThrowError(pl_hr_, (message), (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__); \
+#define PL_THROW_ERROR(hr, message, flag)                                                                      \
+    do {                                                                                                       \
+        const HRESULT pl_hr_ = (hr);                                                                           \
+        if (pl_hr_ < 0) throw ::PLMakeError(pl_hr_, (message), (flag), __LINE__, PL_FUNCTION_LABEL, __FILE__); \
     } while (0)
 #define PL_THROW_ERROR_W(hr, message, flag)                                                                \
     do {                                                                                                   \

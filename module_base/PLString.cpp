@@ -77,34 +77,35 @@ void PLString::Release() noexcept {
 void PLString::CopyBeforeWrite() {
     PLStringData* data = GetData();
     if (data->nRefs.load(std::memory_order_acquire) > 1) {
-        WCHAR* old = m_pchData;
+        // Copy first, then let go of the shared block: until our reference is dropped the other
+        // sharers cannot free it, whatever they do on other threads meanwhile.
         const int32_t length = data->nDataLength;
+        PLString copy;
+        copy.AllocBuffer(length);
+        std::memcpy(copy.m_pchData, m_pchData, static_cast<std::size_t>(length) * sizeof(WCHAR));
         Release();
-        // The old block stays alive: another string still shares it.
-        AllocBuffer(length);
-        std::memcpy(m_pchData, old, static_cast<std::size_t>(length) * sizeof(WCHAR));
+        m_pchData = copy.m_pchData;
+        copy.Init();
     }
     PLSTRING_CHECK(GetData()->nRefs.load(std::memory_order_relaxed) <= 1, "PLString::CopyBeforeWrite");
 }
 
-void PLString::AllocBeforeWrite(int32_t length) {
-    PLStringData* data = GetData();
-    if (data->nRefs.load(std::memory_order_acquire) > 1 || length > data->nAllocLength) {
-        Release();
-        AllocBuffer(length);
-    }
-    PLSTRING_CHECK(GetData()->nRefs.load(std::memory_order_relaxed) <= 1, "PLString::AllocBeforeWrite");
-}
-
 void PLString::AssignCopy(int32_t length, const WCHAR* text) {
     if (length == 0) {
-        Release();
+        Empty();  // a locked buffer keeps its block
         return;
     }
-    AllocBeforeWrite(length);
-    std::memmove(m_pchData, text, static_cast<std::size_t>(length) * sizeof(WCHAR));
-    GetData()->nDataLength = length;
-    m_pchData[length] = 0;
+    PLStringData* data = GetData();
+    if (data->nRefs.load(std::memory_order_acquire) > 1 || length > data->nAllocLength) {
+        // `text` may point into the old block: hold it until the text is copied out.
+        PLString old(std::move(*this));
+        AllocBuffer(length);
+        std::memcpy(m_pchData, text, static_cast<std::size_t>(length) * sizeof(WCHAR));
+    } else {
+        std::memmove(m_pchData, text, static_cast<std::size_t>(length) * sizeof(WCHAR));
+        data->nDataLength = length;
+        m_pchData[length] = 0;
+    }
 }
 
 void PLString::ConcatCopy(int32_t len1, const WCHAR* text1, int32_t len2, const WCHAR* text2) {
@@ -200,7 +201,17 @@ PLString::PLString(std::u16string_view text) {
 }
 
 PLString PLString::FromUtf8(std::string_view text) {
-    return PLString(std::u16string_view(kd::platform::Utf8ToUtf16(text)));
+    // Most narrow text (names, source paths, messages) is ASCII: widen it straight into the block.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    if (ascii < text.size()) return PLString(std::u16string_view(kd::platform::Utf8ToUtf16(text)));
+    PLSTRING_CHECK(text.size() <= static_cast<std::size_t>(kMaxLength), "PLString::PLString");
+    PLString s;
+    if (!text.empty()) {
+        s.AllocBuffer(static_cast<int32_t>(text.size()));
+        std::copy(text.begin(), text.end(), s.m_pchData);
+    }
+    return s;
 }
 
 std::string PLString::ToUtf8() const {
@@ -617,11 +628,14 @@ int32_t PLString::Remove(const WCHAR* set) {
 }
 
 int32_t PLString::Insert(int32_t index, WCHAR ch) {
-    return Insert(index, std::u16string(1, ch).c_str());
+    return InsertText(index, &ch, 1);
 }
 
 int32_t PLString::Insert(int32_t index, const WCHAR* text) {
-    const int32_t insLen = SafeLength(text);
+    return InsertText(index, text, SafeLength(text));
+}
+
+int32_t PLString::InsertText(int32_t index, const WCHAR* text, int32_t insLen) {
     const int32_t length = GetLength();
     if (insLen == 0) return length;
     if (index < 0) index = 0;

@@ -276,10 +276,10 @@ private:
     // stays small and keeps the character in a register).
     void AppendGrowing(WCHAR ch);
     void CopyBeforeWrite();
-    void AllocBeforeWrite(int32_t length);
     void AssignCopy(int32_t length, const WCHAR* text);
     void ConcatCopy(int32_t len1, const WCHAR* text1, int32_t len2, const WCHAR* text2);
     void ConcatInPlace(int32_t length, const WCHAR* text);
+    int32_t InsertText(int32_t index, const WCHAR* text, int32_t length);
     PLString Extract(int32_t first, int32_t count) const;
     template <class Pred>
     void TrimLeftIf(Pred pred);

@@ -37,17 +37,35 @@ void UnsignedText(uint32_t value, char* out) noexcept {
     out[DecimalDigits(value, out)] = 0;
 }
 
+// The environment variables that place the channel, read once per use.
+struct ChannelEnvironment {
+    const char* explicitPath = nullptr;  // $KDTRACE_DIAG_SOCKET, when set and not empty
+    const char* runtimeDir = nullptr;    // $XDG_RUNTIME_DIR, when absolute (and no explicit path)
+
+    static ChannelEnvironment Read() noexcept {
+        ChannelEnvironment env;
+        const char* explicitPath = std::getenv("KDTRACE_DIAG_SOCKET");
+        if (explicitPath != nullptr && *explicitPath != 0) {
+            env.explicitPath = explicitPath;
+            return env;
+        }
+        // A relative runtime directory is ignored, as the base-directory rules say.
+        const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+        if (runtimeDir != nullptr && runtimeDir[0] == '/') env.runtimeDir = runtimeDir;
+        return env;
+    }
+    // Whether the path names the user.
+    bool UsesUid() const noexcept { return explicitPath == nullptr && runtimeDir == nullptr; }
+};
+
 // The path for a given effective uid, into the buffer; 0 when it does not fit.
-std::size_t PathFor(uint32_t uid, char* buffer, std::size_t size) noexcept {
+std::size_t PathFor(const ChannelEnvironment& env, uint32_t uid, char* buffer, std::size_t size) noexcept {
     if (size == 0) return 0;
     buffer[0] = 0;
     std::size_t pos = 0;
-    const char* explicitPath = std::getenv("KDTRACE_DIAG_SOCKET");
-    if (explicitPath != nullptr && *explicitPath != 0) return Append(buffer, size, &pos, explicitPath) ? pos : 0;
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    // A relative runtime directory is ignored, as the base-directory rules say.
-    if (runtimeDir != nullptr && runtimeDir[0] == '/') {
-        if (Append(buffer, size, &pos, runtimeDir) && Append(buffer, size, &pos, "/kdtrace/diagInfo")) return pos;
+    if (env.explicitPath != nullptr) return Append(buffer, size, &pos, env.explicitPath) ? pos : 0;
+    if (env.runtimeDir != nullptr) {
+        if (Append(buffer, size, &pos, env.runtimeDir) && Append(buffer, size, &pos, "/kdtrace/diagInfo")) return pos;
         return 0;
     }
     char uidText[11];
@@ -59,13 +77,6 @@ std::size_t PathFor(uint32_t uid, char* buffer, std::size_t size) noexcept {
 }
 
 constexpr uint32_t kUnknownUid = 0xFFFFFFFFu;  // (uid_t)-1 is never a user
-
-bool UsesUid() noexcept {
-    const char* explicitPath = std::getenv("KDTRACE_DIAG_SOCKET");
-    if (explicitPath != nullptr && *explicitPath != 0) return false;
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    return runtimeDir == nullptr || runtimeDir[0] != '/';
-}
 
 // The directory part of a path: "." for a bare name, "/" for a file in the root.
 std::string DirectoryOf(const std::string& path) {
@@ -103,7 +114,8 @@ bool MakeDirectories(const std::string& dir, std::string* error) {
 }  // namespace
 
 std::size_t DiagChannelPath(char* buffer, std::size_t size) noexcept {
-    return PathFor(UsesUid() ? static_cast<uint32_t>(::geteuid()) : 0, buffer, size);
+    const ChannelEnvironment env = ChannelEnvironment::Read();
+    return PathFor(env, env.UsesUid() ? static_cast<uint32_t>(::geteuid()) : 0, buffer, size);
 }
 
 std::string DiagChannelPath() {
@@ -125,10 +137,57 @@ bool DiagChannelTarget::Open() noexcept {
     // A path longer than a socket address can hold is never usable: the buffer is sized so.
     char path[kDiagMaxPathBytes];
     // The user is asked only when the path needs it, or once a socket is found.
-    const uint32_t uid = UsesUid() ? static_cast<uint32_t>(::geteuid()) : kUnknownUid;
-    const std::size_t length = PathFor(uid, path, sizeof path);
+    const ChannelEnvironment env = ChannelEnvironment::Read();
+    const uint32_t uid = env.UsesUid() ? static_cast<uint32_t>(::geteuid()) : kUnknownUid;
+    const std::size_t length = PathFor(env, uid, path, sizeof path);
     if (length == 0) return false;
     return OpenChecked(path, length, uid);
+}
+
+namespace {
+
+// The channel this thread last found absent: its path, the user the path was built for, and
+// when (monotonic, coarse: read without a system call).
+struct AbsentChannel {
+    char path[kDiagMaxPathBytes];
+    std::size_t length = 0;
+    uint32_t uid = kUnknownUid;
+    int64_t sinceNs = 0;
+};
+thread_local AbsentChannel t_absent;
+
+int64_t CoarseNowNs() noexcept {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace
+
+bool DiagChannelTarget::OpenUnlessRecentlyAbsent() noexcept {
+    m_length = 0;
+    AbsentChannel& absent = t_absent;
+    const int64_t now = CoarseNowNs();
+    const bool recent = absent.length != 0 && now - absent.sinceNs < kDiagAbsentRecheckMs * 1000000;
+    const ChannelEnvironment env = ChannelEnvironment::Read();
+    const bool usesUid = env.UsesUid();
+    // Within the interval the user the path was built for is taken again (asking is a system
+    // call); a path built for another user cannot match the one remembered.
+    const uint32_t uid =
+        usesUid ? (recent && absent.uid != kUnknownUid ? absent.uid : static_cast<uint32_t>(::geteuid())) : kUnknownUid;
+    char path[kDiagMaxPathBytes];
+    const std::size_t length = PathFor(env, uid, path, sizeof path);
+    if (length == 0) return false;
+    if (recent && length == absent.length && std::memcmp(path, absent.path, length) == 0) return false;
+    if (OpenChecked(path, length, uid)) {
+        absent.length = 0;
+        return true;
+    }
+    std::memcpy(absent.path, path, length);
+    absent.length = length;
+    absent.uid = uid;
+    absent.sinceNs = now;
+    return false;
 }
 
 bool DiagChannelTarget::Open(const char* path) noexcept {

@@ -39,6 +39,9 @@ std::string DiagChannelPath();
 // where thread-local storage of a loaded module is not).
 uint32_t SignalSafeThreadId() noexcept;
 
+// How long a writer trusts that the channel is absent (see OpenUnlessRecentlyAbsent).
+inline constexpr int64_t kDiagAbsentRecheckMs = 100;
+
 // A writer's handle on the channel. Opening checks that a console's socket is there (the path
 // fits, names a socket of this user, in a directory of this user or root); every step is
 // async-signal-safe and allocates nothing.
@@ -48,6 +51,12 @@ public:
 
     // Opens the channel at DiagChannelPath().
     bool Open() noexcept;
+    // Opens the channel at DiagChannelPath() as Open() does, except that a channel this thread
+    // found absent less than kDiagAbsentRecheckMs ago, at the same path, is taken to be still
+    // absent without asking the file system. A console started meanwhile receives the records
+    // written once that time has passed; a changed path is looked at at once. Not for signal
+    // handlers (it keeps thread-local state).
+    bool OpenUnlessRecentlyAbsent() noexcept;
     // Opens the channel at `path`.
     bool Open(const char* path) noexcept;
     bool IsOpen() const noexcept { return m_length != 0; }

@@ -123,6 +123,10 @@ TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnce) {
     ASSERT_FALSE(output.empty());
     EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
     EXPECT_EQ(output.rfind("{\"time\":\"", 0), 0u) << output;
+    // The time of receipt: RFC 3339 with milliseconds and the UTC offset.
+    EXPECT_TRUE(std::regex_search(
+        output, std::regex(R"("received":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","profile":)")))
+        << output;
     EXPECT_NE(output.find("\"profile\":\"error\",\"pid\":" + std::to_string(host.pid) + ","), std::string::npos)
         << output;
     EXPECT_NE(output.find("\"Result\":\"0x80004005\",\"Message\":\"Could not find class factory.\",\"Module\":\"\","

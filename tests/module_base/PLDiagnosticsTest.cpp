@@ -16,8 +16,13 @@
 #include <set>
 #include <thread>
 
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include "DiagRecord.h"
 #include "module_base/PLDiagnosticsRecord.h"
 #include "module_base/PLError.h"
+#include "platform/Text.h"
 #include "platform/Thread.h"
 #include "support/DiagReceiver.h"
 
@@ -33,6 +38,38 @@ void FixedClock(PLDiagnosticsTime* now) {
 
 std::u16string ThisThread() {
     return Wide(Hex8(kd::platform::CurrentThreadId()));
+}
+
+std::string Utf8(std::u16string_view text) {
+    return kd::platform::Utf16ToUtf8(text);
+}
+
+// The value of the first column called `name`, as libxml2 reads the record (its UTF-16 bytes
+// without the two leading characters and the terminator); nothing when the record is not
+// well-formed XML or has no such column.
+std::optional<std::string> XmlValue(std::u16string_view record, const char* name) {
+    if (record.starts_with(u"\u00FF\u00FE")) record.remove_prefix(2);
+    if (record.ends_with(u'\0')) record.remove_suffix(1);
+    const std::vector<uint8_t> bytes = LittleEndianBytes(std::u16string(record));
+    xmlDocPtr doc = xmlReadMemory(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr,
+                                  "UTF-16LE", XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc == nullptr) return std::nullopt;
+    std::optional<std::string> value;
+    const xmlNode* root = xmlDocGetRootElement(doc);
+    for (const xmlNode* columns = root ? root->children : nullptr; columns != nullptr; columns = columns->next) {
+        for (const xmlNode* c = columns->children; c != nullptr && !value; c = c->next) {
+            if (c->type != XML_ELEMENT_NODE) continue;
+            xmlChar* attribute = xmlGetProp(c, BAD_CAST "name");
+            if (attribute != nullptr && std::string(reinterpret_cast<const char*>(attribute)) == name) {
+                xmlChar* content = xmlNodeGetContent(c);
+                value = std::string(reinterpret_cast<const char*>(content));
+                xmlFree(content);
+            }
+            xmlFree(attribute);
+        }
+    }
+    xmlFreeDoc(doc);
+    return value;
 }
 
 std::u16string Text(const std::optional<std::vector<uint8_t>>& datagram) {
@@ -82,11 +119,15 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
                                                   ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
                                                                u"/src/a.cpp", u"7"))));
 
-    // "]]>" ends the CDATA section early: the record is then not well-formed XML, and that is
-    // what consoles have always received.
-    const std::u16string message = u"a]]>b <c attr=\"1\"> & \u00E9\U0001F600\n";
+    // "]]>" splits the CDATA section, a carriage return goes between sections as a reference:
+    // the record stays well-formed and the value reads back exactly.
+    const std::u16string message = u"a]]>b <c attr=\"1\"> & \u00E9\U0001F600\r\n";
     EXPECT_EQ(WriteError(message.c_str()), S_OK);
-    EXPECT_NE(Text(receiver->Receive()).find(Column(u"Message", message)), std::u16string::npos);
+    const std::u16string hostile = Text(receiver->Receive());
+    EXPECT_NE(
+        hostile.find(Column(u"Message", u"a]]]]><![CDATA[>b <c attr=\"1\"> & \u00E9\U0001F600]]>&#13;<![CDATA[\n")),
+        std::u16string::npos);
+    EXPECT_EQ(XmlValue(hostile, "Message"), Utf8(message));
 
     // An error thrown in a guarded method, with the position it was thrown at.
     int throwLine = 0;
@@ -263,6 +304,33 @@ TEST_F(DiagnosticsTest, WithoutAUsableConsoleRecordsAreDroppedAtOnce) {
     }
 }
 
+TEST_F(DiagnosticsTest, AConsoleStartedLaterReceivesRecords) {
+    // A writer trusts the channel's absence for a short while; a console that binds meanwhile
+    // gets the records from then on, and a console at another path at once.
+    const std::string otherPath = dir / "other";
+    DiagReceiver other(otherPath);
+    ASSERT_TRUE(other.ok());
+    {
+        ScopedEnv elsewhere("KDTRACE_DIAG_SOCKET", dir / "nobody");
+        EXPECT_EQ(WriteError(), S_FALSE);
+        ::setenv("KDTRACE_DIAG_SOCKET", otherPath.c_str(), 1);
+        EXPECT_EQ(WriteError(), S_OK);
+        EXPECT_TRUE(other.Receive());
+    }
+    receiver.reset();
+    EXPECT_EQ(WriteError(), S_FALSE);
+    receiver.emplace(socketPath);
+    ASSERT_TRUE(receiver->ok());
+    HRESULT hr = S_FALSE;
+    const auto start = std::chrono::steady_clock::now();
+    while (hr == S_FALSE && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        hr = WriteError();
+        if (hr == S_FALSE) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(receiver->Receive());
+}
+
 TEST_F(DiagnosticsTest, ChannelsOfOtherUsersAreRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
     const uid_t stranger = 54321;
@@ -368,6 +436,63 @@ TEST_F(DiagnosticsTest, LongRecordsAreCutToFitAndKeepTheirShape) {
     EXPECT_GT(ColumnValue(text, u"Message").value_or(u"").size(), 16000u);  // half of the 32768 characters
 }
 
+// Values no XML reader could take, built as wide and as narrow text, whole and cut: a parser
+// that is not ours reads every record, and each value comes back exactly (characters XML cannot
+// hold as U+FFFD), through the parser and through the console's reader alike.
+TEST(DiagnosticsRecordTest, HostileValuesReadBackThroughAnXmlParser) {
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0xDBFF};
+    const struct {
+        std::u16string value;
+        std::u16string expected;
+    } cases[] = {
+        {u"x]]>y", u"x]]>y"},
+        {u"]]]]>>]]", u"]]]]>>]]"},
+        {u"]]", u"]]"},
+        {u"]]\r>", u"]]\r>"},
+        {u"\r\n\r\rend\r", u"\r\n\r\rend\r"},
+        {u"<a b=\"&amp;\">&#1;</a> \t\n\U0001F600", u"<a b=\"&amp;\">&#1;</a> \t\n\U0001F600"},
+        {std::u16string(u"\x01\x08\x0B\x1F\uFFFE\uFFFF\0z", 8), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz"},
+        {std::u16string(lone, 5), u"a\uFFFDb\uFFFD\uFFFD"},
+    };
+    const PLDiagnosticsTime time{2025, 1, 2, 3, 4, 5};
+    for (const auto& c : cases) {
+        const std::string narrow = Utf8(c.value);  // unpaired surrogates cannot be narrow text
+        for (const bool wide : {true, false}) {
+            if (!wide && c.value == std::u16string(lone, 5)) continue;
+            const PLDiagColumn columns[] = {
+                {PLDiagText::Wide(u"V"), wide ? PLDiagText::Wide(c.value) : PLDiagText::Narrow(narrow)},
+                {PLDiagText::Wide(u"Next"), PLDiagText::Wide(u"]]>")}};
+            std::vector<char16_t> buffer(PLDiagRecordLength(PL_DIAG_PROFILE_ERROR, time, columns, 2));
+            const std::size_t n =
+                PLBuildDiagRecord(buffer.data(), buffer.size(), PL_DIAG_PROFILE_ERROR, time, columns, 2);
+            ASSERT_EQ(n, buffer.size()) << Utf8(c.value);
+            const std::u16string record(buffer.data(), n);
+            EXPECT_EQ(XmlValue(record, "V"), Utf8(c.expected)) << Utf8(c.value);
+            EXPECT_EQ(XmlValue(record, "Next"), "]]>");
+            kddiag::Record read;
+            ASSERT_TRUE(kddiag::ParseRecord(record, &read));
+            EXPECT_EQ(*read.Find("V"), Utf8(c.expected));
+        }
+    }
+    // Cut anywhere in a value full of what must be rewritten, the record stays well-formed and
+    // the value is a beginning of the whole one.
+    std::u16string value;
+    for (int i = 0; i < 200; ++i) value += u"]]>\r\x01]\U0001F600";
+    std::u16string expected;
+    for (int i = 0; i < 200; ++i) expected += u"]]>\r\uFFFD]\U0001F600";
+    const PLDiagColumn columns[] = {{PLDiagText::Wide(u"V"), PLDiagText::Wide(value)}};
+    const std::size_t full = PLDiagRecordLength(PL_DIAG_PROFILE_ERROR, time, columns, 1);
+    for (std::size_t room = full; room + 3000 > full; room -= 29) {
+        std::vector<char16_t> buffer(room);
+        const std::size_t n = PLBuildDiagRecord(buffer.data(), room, PL_DIAG_PROFILE_ERROR, time, columns, 1);
+        ASSERT_GT(n, 0u);
+        ASSERT_LE(n, room);
+        const std::optional<std::string> read = XmlValue(std::u16string(buffer.data(), n), "V");
+        ASSERT_TRUE(read) << "room " << room;
+        EXPECT_EQ(Utf8(expected).compare(0, read->size(), *read), 0) << "room " << room;
+    }
+}
+
 TEST(DiagnosticsRecordTest, ColumnsThatCannotFitAreLeftOffFromTheEnd) {
     const PLDiagnosticsTime time{2025, 1, 2, 3, 4, 5};
     const PLDiagColumn columns[] = {{PLDiagText::Wide(u"one"), PLDiagText::Narrow("1")},
@@ -424,6 +549,9 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
     EXPECT_EQ(Text(receiver->Receive()),
               Record(u"error", kNow,
                      ErrorColumns(ThisThread(), u"0x80040004", u"\u00E9\U0001F600 \uFFFD", u"", u"", u"", u"", u"0")));
+    // Hostile text is rewritten there too.
+    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "a]]>b\x01\r", "f", 1), S_OK);
+    EXPECT_EQ(XmlValue(Text(receiver->Receive()), "Message"), "a]]>b\xEF\xBF\xBD\r");
     // Records longer than its stack buffer are cut like any other.
     EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, std::string(10000, 'L').c_str(), "f", 1),
               S_OK);

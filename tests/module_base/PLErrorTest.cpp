@@ -46,6 +46,14 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
         EXPECT_EQ(e.sourceLine, 77u);
         EXPECT_EQ(e.function.view(), u"Cls::Fn");
     }
+    // Formatted text takes the narrow round trip of all error text: an unpaired surrogate comes
+    // out as "?", in the thrown record and so in the recorded item.
+    const WCHAR lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
+    EXPECT_EQ(PLGuard("Core", "C", "M",
+                      [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
+              E_FAIL);
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
     try {
         PLVerify(false);
         FAIL();

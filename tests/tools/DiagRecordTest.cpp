@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "support/DiagReceiver.h"
 
 namespace {
@@ -85,9 +88,32 @@ TEST(KddiagRecordTest, ReadableAndJsonForms) {
     EXPECT_EQ(kddiag::FormatMalformedJson(origin), "{\"malformed\":true,\"bytes\":3,\"pid\":4242}");
     EXPECT_NE(FormatJson(bare, origin).find("\"truncated\":true"), std::string::npos);
 
+    // The time of receipt, when known, follows the record's own time.
+    origin.truncated = false;
+    origin.received = "2026-12-06T11:29:14.123+00:00";
+    EXPECT_TRUE(FormatJson(bare, origin)
+                    .starts_with("{\"time\":\"t\",\"received\":\"2026-12-06T11:29:14.123+00:00\",\"profile\":"));
+
     // Strings escape what JSON requires and nothing else.
     EXPECT_EQ(kddiag::JsonString("a\"b\\c/d\n\r\t\b\f\x01\x1F\0 \xE2\x82\xAC"s),
               "\"a\\\"b\\\\c/d\\n\\r\\t\\b\\f\\u0001\\u001F\\u0000 \xE2\x82\xAC\"");
+}
+
+TEST(KddiagRecordTest, ReceivedTimeIsRfc3339WithTheLocalOffset) {
+    const char* const saved = std::getenv("TZ");
+    const std::string previous = saved != nullptr ? saved : "";
+    const std::pair<const char*, const char*> zones[] = {
+        {"UTC0", "2026-12-06T11:29:14.123+00:00"},
+        {"<+0530>-5:30", "2026-12-06T16:59:14.123+05:30"},
+        {"<-03>3", "2026-12-06T08:29:14.123-03:00"},
+    };
+    for (const auto& [zone, expected] : zones) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(kddiag::ReceivedTime(1796556554, 123999999), expected) << zone;
+    }
+    saved != nullptr ? ::setenv("TZ", previous.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

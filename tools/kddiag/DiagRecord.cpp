@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/DiagWire.h"
 #include "platform/Text.h"
@@ -36,6 +37,25 @@ std::string Printable(std::string_view text) {
         }
     }
     return out;
+}
+
+// A value as it was sent: its CDATA sections joined again. Records of older writers, whose values
+// were written unchanged, contain neither joint and read as they are.
+std::string Value(std::u16string_view raw) {
+    std::u16string value;
+    value.reserve(raw.size());
+    while (!raw.empty()) {
+        if (raw.starts_with(kSectionSplit)) {
+            raw.remove_prefix(kSectionSplit.size());
+        } else if (raw.starts_with(kCarriageReturn)) {
+            value += u'\r';
+            raw.remove_prefix(kCarriageReturn.size());
+        } else {
+            value += raw.front();
+            raw.remove_prefix(1);
+        }
+    }
+    return Utf8(value);
 }
 
 }  // namespace
@@ -95,10 +115,10 @@ bool ParseRecord(std::u16string_view t, Record* record) {
         const std::size_t next = t.find(kNextColumn);
         if (next == std::u16string_view::npos) {
             if (!t.ends_with(kColumnClose)) return false;
-            column.value = Utf8(t.substr(0, t.size() - kColumnClose.size()));
+            column.value = Value(t.substr(0, t.size() - kColumnClose.size()));
             t = {};
         } else {
-            column.value = Utf8(t.substr(0, next));
+            column.value = Value(t.substr(0, next));
             t.remove_prefix(next + kColumnClose.size());
         }
         record->columns.push_back(std::move(column));
@@ -149,8 +169,9 @@ std::string FormatReadable(const Record& record, const Origin& origin) {
 }
 
 std::string FormatJson(const Record& record, const Origin& origin) {
-    std::string out = "{\"time\":" + JsonString(record.time) + ",\"profile\":" + JsonString(record.profile) +
-                      ",\"pid\":" + std::to_string(origin.pid);
+    std::string out = "{\"time\":" + JsonString(record.time);
+    if (!origin.received.empty()) out += ",\"received\":" + JsonString(origin.received);
+    out += ",\"profile\":" + JsonString(record.profile) + ",\"pid\":" + std::to_string(origin.pid);
     if (origin.truncated) out += ",\"truncated\":true";
     out += ",\"columns\":{";
     // Names repeat rarely; a repeated one is told apart as "name#2", "name#3", ...
@@ -165,6 +186,19 @@ std::string FormatJson(const Record& record, const Origin& origin) {
     }
     out += "}}";
     return out;
+}
+
+std::string ReceivedTime(int64_t seconds, int32_t nanoseconds) {
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm local {};
+    if (::localtime_r(&t, &local) == nullptr) return {};
+    const int32_t offset = static_cast<int32_t>(local.tm_gmtoff / 60);  // minutes east of UTC
+    const int32_t magnitude = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(nanoseconds / 1000000), offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+    return text;
 }
 
 std::string FormatMalformedReadable(const Origin& origin) {

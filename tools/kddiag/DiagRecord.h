@@ -1,8 +1,9 @@
 // Reading a diagInfo record, as the console receives it, and showing it as text or JSON.
 //
-// The record's values are written without escaping, so a value may contain "]]>" and the record
-// is then not well-formed XML. The reader therefore follows the record's fixed frame instead of
-// parsing XML: a value ends where the next column's opening, or the trailer, follows.
+// Older writers put values into the record unchanged, so a value may contain "]]>" and such a
+// record is not well-formed XML. The reader therefore follows the record's fixed frame instead of
+// parsing XML: a value ends where the next column's opening, or the trailer, follows; its CDATA
+// sections, split by newer writers, are joined again.
 #ifndef KDTRACE_TOOLS_KDDIAG_DIAG_RECORD_H
 #define KDTRACE_TOOLS_KDDIAG_DIAG_RECORD_H
 
@@ -33,7 +34,12 @@ struct Origin {
     int32_t pid = 0;
     std::size_t bytes = 0;
     bool truncated = false;  // longer than the console's buffer
+    std::string received;    // when the console received it (ReceivedTime), or empty
 };
+
+// A time of receipt in RFC 3339 form, local time with its UTC offset and milliseconds:
+// "2026-12-06T11:29:14.123+00:00".
+std::string ReceivedTime(int64_t seconds, int32_t nanoseconds);
 
 // The datagram's bytes as UTF-16 little-endian text (an odd last byte is dropped).
 std::u16string DatagramText(const char* data, std::size_t size);
@@ -48,7 +54,8 @@ bool ParseRecord(std::u16string_view text, Record* record);
 // message, the source position and any other columns, indented. Ends with a newline.
 std::string FormatReadable(const Record& record, const Origin& origin);
 // One JSON object on one line (no newline):
-//   {"time":"...","profile":"error","pid":1234,"columns":{"ThreadID":"0x...",...}}
+//   {"time":"...","received":"...","profile":"error","pid":1234,"columns":{"ThreadID":"0x...",...}}
+// ("received" only when the origin has it).
 std::string FormatJson(const Record& record, const Origin& origin);
 // What is shown for a datagram that is not a record.
 std::string FormatMalformedReadable(const Origin& origin);

@@ -30,7 +30,8 @@ constexpr const char* kUsage =
     "  --raw              print each record's XML text, one record per line\n"
     "  --json             print each record as one JSON object per line:\n"
     "                       "
-    "{\"time\":...,\"profile\":...,\"pid\":...,\"columns\":{\"Message\":...,...}}\n"
+    "{\"time\":...,\"received\":...,\"profile\":...,\"pid\":...,\"columns\":{...}}\n"
+    "                     (\"received\": when the console received it, RFC 3339 with UTC offset)\n"
     "  --count N          stop after N records\n"
     "  --timeout SECONDS  stop after SECONDS seconds (fractions allowed)\n"
     "  --socket PATH      the channel to bind (default: $KDTRACE_DIAG_SOCKET, else\n"
@@ -181,6 +182,9 @@ int main(int argc, char** argv) {
         }
 
         kddiag::Origin origin;
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        origin.received = kddiag::ReceivedTime(now.tv_sec, static_cast<int32_t>(now.tv_nsec));
         origin.pid = sender.pid;
         origin.bytes = datagram.size();
         origin.truncated = truncated;
