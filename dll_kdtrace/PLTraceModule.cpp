@@ -57,7 +57,9 @@ struct ThreadCache {
 };
 thread_local ThreadCache t_cache;
 
-int32_t TextLength(const WCHAR* text) noexcept {
+// Not noexcept: the text is the caller's, and an unreadable one must reach the method's edge
+// as a translated fault.
+int32_t TextLength(const WCHAR* text) {
     int32_t n = 0;
     while (text[n] != 0) ++n;
     return n;

@@ -24,6 +24,7 @@
 #include <kdtrace/object.h>
 #include <kdtrace/types.h>
 
+#include "inc_module_base/PLSEHException.h"
 #include "inc_module_base/pl_small_vector.h"
 
 class CPLEventSource : public IPLEventSource {
@@ -93,16 +94,21 @@ public:
     // Calls `call(listener)` for each registration for `iid`, with the listener interface queried
     // from the registered object and released afterwards. Returns the result of the last query
     // (S_OK without listeners); a failing query skips its registration.
+    // The listeners' code runs under one recovery point (PLCallOut): a processor fault in it
+    // ends the delivery as a translated fault, whether or not the host can unwind it.
     template <class Listener, class Call>
     HRESULT FireEvent(REFIID iid, Call&& call) const {
         QueriedSnapshot snapshot;
-        const HRESULT status = QueryListeners(iid, snapshot);
-        for (void*& entry : snapshot.m_listeners) {
-            Listener* listener = static_cast<Listener*>(entry);
-            call(listener);
-            entry = nullptr;  // (if the call throws, the snapshot releases it)
-            listener->Release();
-        }
+        HRESULT status = S_OK;
+        PLCallOut([&] {
+            status = QueryListeners(iid, snapshot);
+            for (void*& entry : snapshot.m_listeners) {
+                Listener* listener = static_cast<Listener*>(entry);
+                call(listener);
+                entry = nullptr;  // (if the call throws or faults, the snapshot releases it)
+                listener->Release();
+            }
+        });
         return status;
     }
 

@@ -12,21 +12,38 @@ PL_REGISTER_CLASS(CKDXErrorItemCore, CLSID_KDXErrorItemCore);
 
 namespace {
 
+// The getters write into the caller's memory inside a guarded region, so that an unwritable
+// pointer ends the call with the translated fault.
+
 // Copies `text` cut to size - 1 characters, always terminated: S_FALSE when it did not fit.
-HRESULT CopyText(const PLString& text, WCHAR* buffer, LONG size) {
+HRESULT CopyText(const char* className, const char* method, const PLString& text, WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    const int32_t length = text.GetLength();
-    const int32_t n = std::min(length, size - 1);
-    std::copy_n(text.c_str(), n, buffer);
-    buffer[n] = 0;
-    return length >= size ? S_FALSE : S_OK;
+    return PLGuard("Core", className, method, [&](HRESULT& hr) {
+        const int32_t length = text.GetLength();
+        PLCopyTextOut(buffer, text.c_str(), std::min(length, size - 1));
+        hr = length >= size ? S_FALSE : S_OK;
+    });
 }
 
-HRESULT NewBStr(const PLString& text, BSTR* out) {
+HRESULT NewBStr(const char* method, const PLString& text, BSTR* out) {
     if (out == nullptr) return E_POINTER;
-    *out = SysAllocStringLen(text.c_str(), static_cast<uint32_t>(text.GetLength()));
-    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    return PLGuard("Core", "CKDXErrorItemCore", method, [&](HRESULT& hr) {
+        BSTR made = SysAllocStringLen(text.c_str(), static_cast<uint32_t>(text.GetLength()));
+        try {
+            *out = made;
+        } catch (...) {
+            SysFreeString(made);
+            throw;
+        }
+        hr = made != nullptr ? S_OK : E_OUTOFMEMORY;
+    });
+}
+
+template <class T>
+HRESULT StoreOut(const char* className, const char* method, T* out, T value) {
+    if (out == nullptr) return E_POINTER;
+    return PLGuard("Core", className, method, [&](HRESULT&) { *out = value; });
 }
 
 }  // namespace
@@ -52,6 +69,9 @@ HRESULT CPLErrorInfo::GetClassID(GUID* clsid) {
 HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
                                LONG messageType, const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile,
                                ULONG sourceLine) {
+    // Its own guarded region: this is what recording calls, so its failures are returned, not
+    // recorded (a fault in the caller's text or in the host's callback among them).
+    const kd::platform::FaultGuardScope faultScope;
     try {
         if (errorFlag != 0) Clear();
         PLComPtr<IPLErrorItem> item;
@@ -62,17 +82,23 @@ HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, cons
         if (hr < 0) return hr;
         m_items.push_back(item.Get());
         item->AddRef();  // the list's reference
-        if (m_callback != nullptr) m_callback(m_context, item.Get());
+        if (m_callback != nullptr) {
+            // The callback is a host's: a fault in it ends this call, never the recording thread.
+            const PLErrorEventCallback callback = m_callback;
+            const uintptr_t context = m_context;
+            IPLErrorItem* added = item.Get();
+            PLCallOut([callback, context, added] { callback(context, added); });
+        }
         return S_OK;
+    } catch (const CSEHExceptionWrapper&) {
+        return E_UNEXPECTED;
     } catch (...) {
         return E_OUTOFMEMORY;
     }
 }
 
 HRESULT CPLErrorInfo::GetCount(LONG* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = static_cast<LONG>(m_items.size());
-    return S_OK;
+    return StoreOut("CPLErrorInfo", "CPLErrorInfo::GetCount", count, static_cast<LONG>(m_items.size()));
 }
 
 HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
@@ -81,9 +107,10 @@ HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
     if (index < 0 || index >= count) return E_INVALIDARG;
     // Index 0 is the newest item.
     IPLErrorItem* found = m_items[static_cast<std::size_t>(count - 1 - index)];
-    found->AddRef();
-    *item = found;
-    return S_OK;
+    return PLGuard("Core", "CPLErrorInfo", "CPLErrorInfo::GetItem", [&](HRESULT&) {
+        *item = found;
+        found->AddRef();
+    });
 }
 
 HRESULT CPLErrorInfo::Clear() {
@@ -100,9 +127,8 @@ HRESULT CPLErrorInfo::RegisterErrorEvent(uintptr_t context, PLErrorEventCallback
 }
 
 HRESULT CPLErrorInfo::SaveToXML(IPLVariant** xml) {
-    if (xml == nullptr) return E_POINTER;
-    *xml = nullptr;
-    return E_NOTIMPL;
+    const HRESULT hr = StoreOut<IPLVariant*>("CPLErrorInfo", "CPLErrorInfo::SaveToXML", xml, nullptr);
+    return hr < 0 ? hr : E_NOTIMPL;
 }
 
 HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
@@ -112,7 +138,9 @@ HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
 
 HRESULT CPLErrorInfo::Clone(REFIID iid, void** object) {
     // The clone is a new, empty list without callback.
-    return PLCreateObject<CPLErrorInfo>(iid, nullptr, object);
+    if (object == nullptr) return E_POINTER;
+    return PLGuard("Core", "CPLErrorInfo", "CPLErrorInfo::Clone",
+                   [&](HRESULT& hr) { hr = PLCreateObject<CPLErrorInfo>(iid, nullptr, object); });
 }
 
 // ---- CPLErrorItem ----
@@ -147,55 +175,48 @@ HRESULT CPLErrorItem::Initialize(const WCHAR* module, const WCHAR* className, co
 }
 
 HRESULT CPLErrorItem::GetModuleName(WCHAR* buffer, LONG size) {
-    return CopyText(m_module, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetModuleName", m_module, buffer, size);
 }
 HRESULT CPLErrorItem::GetClassName(WCHAR* buffer, LONG size) {
-    return CopyText(m_class, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetClassName", m_class, buffer, size);
 }
 HRESULT CPLErrorItem::GetMethodName(WCHAR* buffer, LONG size) {
-    return CopyText(m_method, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetMethodName", m_method, buffer, size);
 }
 HRESULT CPLErrorItem::GetMessage(WCHAR* buffer, LONG size) {
-    return CopyText(m_message, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetMessage", m_message, buffer, size);
 }
 HRESULT CPLErrorItem::GetSourceFile(WCHAR* buffer, LONG size) {
-    return CopyText(m_sourceFile, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetSourceFile", m_sourceFile, buffer, size);
 }
 
 HRESULT CPLErrorItem::GetHRESULT(HRESULT* result) {
-    if (result == nullptr) return E_POINTER;
-    *result = m_result;
-    return S_OK;
+    return StoreOut("CPLErrorItem", "CPLErrorItem::GetHRESULT", result, m_result);
 }
 
 HRESULT CPLErrorItem::GetMessageType(LONG* messageType) {
-    if (messageType == nullptr) return E_POINTER;
-    *messageType = m_messageType;
-    return S_OK;
+    return StoreOut("CPLErrorItem", "CPLErrorItem::GetMessageType", messageType, m_messageType);
 }
 
 HRESULT CPLErrorItem::GetThreadID(DWORD* threadId) {
-    if (threadId == nullptr) return E_POINTER;
-    *threadId = m_threadId;
-    return S_OK;
+    return StoreOut("CPLErrorItem", "CPLErrorItem::GetThreadID", threadId, m_threadId);
 }
 
 HRESULT CPLErrorItem::GetSourceLine(ULONG* sourceLine) {
-    if (sourceLine == nullptr) return E_POINTER;
-    *sourceLine = m_sourceLine;
-    return S_OK;
+    return StoreOut("CPLErrorItem", "CPLErrorItem::GetSourceLine", sourceLine, m_sourceLine);
 }
 
 HRESULT CPLErrorItem::GetKDXErrorItemCore(IKDXErrorItemCore** view) {
     if (view == nullptr) return E_POINTER;
-    *view = nullptr;
     return PLGuard("Core", "CPLErrorItem", "CPLErrorItem::GetKDXErrorItemCore", [&](HRESULT& hr) {
+        *view = nullptr;
         PLComPtr<IKDXErrorItemCore> core;
         hr = PLCreateInstance(CLSID_KDXErrorItemCore, IID_IKDXErrorItemCore, core.PutVoid());
         PL_THROW_ERROR(hr, "Failed to create error item core", 1);
         hr = core->Initialize(m_threadId, m_result, m_message, m_module, m_class, m_method, m_sourceFile, m_sourceLine);
         PL_THROW_ERROR(hr, "Failed to initialize error item core", 1);
-        *view = core.Detach();
+        *view = core.Get();
+        core.Detach();
     });
 }
 
@@ -223,35 +244,29 @@ HRESULT CKDXErrorItemCore::Initialize(DWORD threadId, HRESULT number, const WCHA
 }
 
 HRESULT CKDXErrorItemCore::get_ThreadID(DWORD* threadId) {
-    if (threadId == nullptr) return E_POINTER;
-    *threadId = m_threadId;
-    return S_OK;
+    return StoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_ThreadID", threadId, m_threadId);
 }
 
 HRESULT CKDXErrorItemCore::get_Number(HRESULT* number) {
-    if (number == nullptr) return E_POINTER;
-    *number = m_number;
-    return S_OK;
+    return StoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_Number", number, m_number);
 }
 
 HRESULT CKDXErrorItemCore::get_SourceLine(ULONG* sourceLine) {
-    if (sourceLine == nullptr) return E_POINTER;
-    *sourceLine = m_sourceLine;
-    return S_OK;
+    return StoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_SourceLine", sourceLine, m_sourceLine);
 }
 
 HRESULT CKDXErrorItemCore::get_Message(BSTR* message) {
-    return NewBStr(m_message, message);
+    return NewBStr("CKDXErrorItemCore::get_Message", m_message, message);
 }
 HRESULT CKDXErrorItemCore::get_SourceFile(BSTR* sourceFile) {
-    return NewBStr(m_sourceFile, sourceFile);
+    return NewBStr("CKDXErrorItemCore::get_SourceFile", m_sourceFile, sourceFile);
 }
 HRESULT CKDXErrorItemCore::get_Module(BSTR* module) {
-    return NewBStr(m_module, module);
+    return NewBStr("CKDXErrorItemCore::get_Module", m_module, module);
 }
 HRESULT CKDXErrorItemCore::get_Class(BSTR* className) {
-    return NewBStr(m_class, className);
+    return NewBStr("CKDXErrorItemCore::get_Class", m_class, className);
 }
 HRESULT CKDXErrorItemCore::get_Member(BSTR* member) {
-    return NewBStr(m_member, member);
+    return NewBStr("CKDXErrorItemCore::get_Member", m_member, member);
 }

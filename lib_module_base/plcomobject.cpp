@@ -5,13 +5,16 @@
 #include "inc_module_base/PLComObject.h"
 #include "inc_module_base/PLEventSource.h"
 
-HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) noexcept {
+HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
+    // The caller's identifier is read once, by the library's own loads (a C runtime compare
+    // that faulted could not be translated).
+    const GUID wanted = iid;
     for (const PLInterfaceMapEntry* entry = map; entry->iid != nullptr; ++entry) {
-        if (std::memcmp(entry->iid, &iid, sizeof(GUID)) == 0) {
+        if (*entry->iid == wanted) {
             void* found = entry->cast(self);
+            *object = found;  // before the reference: an unwritable `object` leaves none behind
             static_cast<IUnknown*>(found)->AddRef();
-            *object = found;
             return S_OK;
         }
     }
@@ -45,6 +48,10 @@ void CPLEventSource::GetListeners(REFIID iid, Snapshot& snapshot) const {
 
 HRESULT CPLEventSource::QueryListeners(REFIID iid, QueriedSnapshot& snapshot) const {
     std::lock_guard<Lock> guard(m_lock);
+    // A listener's QueryInterface that faults where it cannot be unwound leaves this frame
+    // without its destructors: the lock is given back on the way to the recovery point.
+    const kd::platform::FaultRecoveryCleanup unlockOnFault([](void* lock) { static_cast<Lock*>(lock)->unlock(); },
+                                                           &m_lock);
     snapshot.m_listeners.reserve(m_listeners.size());
     HRESULT status = S_OK;
     // By index, with a copy of each record: a query that comes back to this source may change
