@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cfenv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <regex>
@@ -106,19 +107,27 @@ struct Counted {
     std::string text = "abandoned";
     ~Counted() { ++g_destroyed; }
 };
+[[gnu::noinline]] void Keep(Counted& local) {
+    asm volatile("" : : "r"(local.text.data()) : "memory");
+}
 
-// A host listener: faults in OnTraceMessage (1: a null read, 2: a division by zero) or in its
-// QueryInterface (3), with a local that has a destructor in the faulting frame. Heap-allocated,
-// freed at count zero.
+const char* volatile g_nullText = nullptr;
+
+// A host listener that faults when told to: in OnTraceMessage (1: a null read, 2: a division by
+// zero, 3: inside the C runtime, strlen of a null text) or in its QueryInterface, which the
+// module calls with the listener list locked (4: strlen of a null text), each with a local that
+// has a destructor live across the fault. Heap-allocated, freed at count zero.
 struct FaultingListener final : IPLTraceListener {
     std::atomic<int> refs{1};
     int calls = 0, fault = 0;
-    static int Read(volatile const LONG* p) { return *p; }
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
-        if (fault == 3) {
+        if (fault == 4) {
             Counted local;
-            return Read(static_cast<volatile LONG*>(nullptr)) + static_cast<int>(local.text.size());
+            Keep(local);
+            const std::size_t n = std::strlen(g_nullText);
+            Keep(local);
+            return n > 0 ? E_FAIL : E_NOINTERFACE;
         }
         *object = static_cast<IPLTraceListener*>(this);
         ++refs;
@@ -133,10 +142,14 @@ struct FaultingListener final : IPLTraceListener {
     HRESULT OnTraceMessage(LONG first, LONG) override {
         ++calls;
         Counted local;
+        Keep(local);  // live across the fault: its destructor is due when the frame unwinds
         volatile LONG zero = 0;
-        if (fault == 1) return *static_cast<volatile LONG*>(nullptr) + first + static_cast<LONG>(local.text.size());
-        if (fault == 2) return first / zero + static_cast<LONG>(local.text.size());
-        return S_OK;
+        LONG value = 0;
+        if (fault == 1) value = *static_cast<volatile LONG*>(nullptr);
+        if (fault == 2) value = first / zero;
+        if (fault == 3) value = static_cast<LONG>(std::strlen(g_nullText));
+        Keep(local);
+        return value > 0 ? S_FALSE : S_OK;
     }
 };
 
@@ -320,10 +333,11 @@ TEST(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHos
     o.module->Release();
 }
 
-// Faults in the host's frames abandon them (this program is built without
-// -fnon-call-exceptions): FireMessage ends with the fault, the delivery stops at the faulting
-// listener, references come back, the listener list's lock is free for other threads, the
-// floating-point control state is the host's, and the context keeps working.
+// Faults in the host's code: FireMessage ends with the fault, the host's frames between the fault
+// and the module are left without their destructors (this program is built without
+// -fnon-call-exceptions; a fault in the C runtime cannot be unwound at all), the delivery stops
+// at the faulting listener, references come back, the listener list's lock is free for other
+// threads, the floating-point control state is the host's, and the context keeps working.
 TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     kdhost::ModuleApi api;
     std::string error;
@@ -339,7 +353,7 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     ASSERT_EQ(context->AddListener(second, &secondCookie), S_OK);
     ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
 
-    for (int fault : {1, 2, 3, 1}) {
+    for (int fault : {1, 2, 3, 4, 1}) {
         first->fault = fault;
         const int destroyedBefore = g_destroyed;
         const HRESULT hr = context->FireMessage(1, 2);
@@ -373,12 +387,16 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
 // The other calls into host code: a collection's sort function and an error list's callback.
 HRESULT FaultingCompare(IPLTraceContext*, IPLTraceContext*, LONG* result) {
     Counted local;
-    *result = *static_cast<volatile LONG*>(nullptr) + static_cast<LONG>(local.text.size());
+    Keep(local);
+    *result = *static_cast<volatile LONG*>(nullptr);
+    Keep(local);
     return S_OK;
 }
 void FaultingCallback(uintptr_t, IPLErrorItem*) {
     Counted local;
-    *static_cast<volatile LONG*>(nullptr) = static_cast<LONG>(local.text.size());
+    Keep(local);
+    *static_cast<volatile LONG*>(nullptr) = 1;
+    Keep(local);
 }
 
 TEST(FaultHostTest, AFaultInASortFunctionOrAnErrorCallbackEndsThatCall) {
