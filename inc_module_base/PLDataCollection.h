@@ -248,7 +248,7 @@ public:
                 std::size_t at = placed.size();
                 for (std::size_t k = 0; k < placed.size(); ++k) {
                     LONG result = 0;
-                    hr = compare(placed[k], next, &result);
+                    PLCallOut([&] { hr = compare(placed[k], next, &result); });
                     Throw(hr, "Failed to execute sort function", 0, __LINE__, "Sort");
                     if (result > 0) {
                         at = k;
@@ -458,13 +458,21 @@ protected:
 
     // The first item whose identifier equals `id`; a failing accessor ends the walk.
     PLComPtr<ItemI> WalkByID(ULONG id) {
-        for (const PLComPtr<ItemI>& entry : Snapshot()) {
-            if (!entry) continue;
-            ULONG itemId = 0;
-            if (m_accessor->AccessorGetID(entry.Get(), &itemId) < 0) break;
-            if (itemId == id) return entry;
-        }
-        return nullptr;
+        const std::vector<PLComPtr<ItemI>> held = Snapshot();
+        ItemI* found = nullptr;
+        // The items may be the caller's objects: their code runs under a recovery point.
+        PLCallOut([&] {
+            for (const PLComPtr<ItemI>& entry : held) {
+                if (!entry) continue;
+                ULONG itemId = 0;
+                if (m_accessor->AccessorGetID(entry.Get(), &itemId) < 0) break;
+                if (itemId == id) {
+                    found = entry.Get();
+                    break;
+                }
+            }
+        });
+        return PLComPtr<ItemI>(found);
     }
 
     // The first item whose name equals `name` but for the case of A to Z; a failing accessor

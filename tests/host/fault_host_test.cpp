@@ -388,14 +388,14 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
 HRESULT FaultingCompare(IPLTraceContext*, IPLTraceContext*, LONG* result) {
     Counted local;
     Keep(local);
-    *result = *static_cast<volatile LONG*>(nullptr);
+    *result = static_cast<LONG>(std::strlen(g_nullText));
     Keep(local);
     return S_OK;
 }
 void FaultingCallback(uintptr_t, IPLErrorItem*) {
     Counted local;
     Keep(local);
-    *static_cast<volatile LONG*>(nullptr) = 1;
+    *static_cast<volatile LONG*>(nullptr) = static_cast<LONG>(std::strlen(g_nullText));
     Keep(local);
 }
 
