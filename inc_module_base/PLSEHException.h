@@ -113,7 +113,7 @@ void PLCopyTextOut(WCHAR* buffer, const WCHAR* text, int32_t length);
 template <class Call>
 __attribute__((noinline)) void PLCallOut(Call&& call) {
     kd::platform::FaultRecoveryPoint point;
-    if (sigsetjmp(point.env, 0) != 0) PLThrowRecoveredFault();
+    if (__builtin_setjmp(point.env) != 0) PLThrowRecoveredFault();
     kd::platform::ArmFaultRecovery(point);
     struct Disarm {
         kd::platform::FaultRecoveryPoint& point;

@@ -16,6 +16,17 @@
 
 #include "platform/safe_memory.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KD_FAULT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KD_FAULT_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if KD_FAULT_ADDRESS_SANITIZER
+extern "C" void __asan_handle_no_return();
+#endif
+
 namespace kd::platform {
 
 __thread FaultThreadState g_faultThreadState __attribute__((tls_model("initial-exec"))) = {};
@@ -430,14 +441,18 @@ void RestoreFloatingPointControl(const ucontext_t* uc) noexcept {
 #endif
 }
 
-[[noreturn]] void ReturnToRecoveryPoint(FaultThreadState& state, FaultRecoveryPoint* point, const ucontext_t* uc,
-                                        int savedErrno) {
+[[noreturn]] __attribute__((noinline)) void ReturnToRecoveryPoint(FaultThreadState& state, FaultRecoveryPoint* point,
+                                                                  const ucontext_t* uc, int savedErrno) {
     state.recovery = point->previous;
     state.guardDepth = point->guardDepth;
     if (void (*cleanup)(void*) = point->cleanup) cleanup(point->cleanupArgument);
     RestoreFloatingPointControl(uc);
     errno = savedErrno;
-    ::siglongjmp(point->env, 1);
+#if KD_FAULT_ADDRESS_SANITIZER
+    // The stack below the recovery point is left for good: forget the sanitizer's marks on it.
+    __asan_handle_no_return();
+#endif
+    __builtin_longjmp(point->env, 1);
 }
 
 void FaultHandler(int signal, siginfo_t* info, void* context) {

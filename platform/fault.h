@@ -26,8 +26,6 @@
 #ifndef KD_PLATFORM_FAULT_H
 #define KD_PLATFORM_FAULT_H
 
-#include <setjmp.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -108,13 +106,14 @@ public:
 };
 
 // Where a fault in code that cannot be unwound returns to. The frame that holds it calls
-// sigsetjmp(point.env, 0) (the signal mask is not saved: the handler leaves it as it was) and,
-// when that returned 0, ArmFaultRecovery; it disarms before it returns. sigsetjmp returns
-// nonzero after a fault: the point is already disarmed, the thread's guard depth is as it was
-// when the point was armed, and the frame must not return normally to the abandoned code.
+// __builtin_setjmp(point.env) (frame and stack pointer and the resume address: nothing else is
+// saved, the signal mask included, which the handler leaves as it was) and, when that returned
+// 0, ArmFaultRecovery; it disarms before it returns. __builtin_setjmp returns nonzero after a
+// fault: the point is already disarmed, the thread's guard depth is as it was when the point
+// was armed, and the frame must not return normally to the abandoned code.
 // Deliberately without constructor: arming costs a few stores, not a clearing of the buffer.
 struct FaultRecoveryPoint {
-    sigjmp_buf env;
+    void* env[5];  // the buffer of __builtin_setjmp
     FaultRecoveryPoint* previous;
     std::int32_t guardDepth;
     // Run before the jump lands, for state that code inside the point holds across calls out
