@@ -189,6 +189,7 @@ void OtherTranslator(const kd::platform::FaultInfo&) {
 
 TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndRemovingItRestoresTheOneBefore) {
     std::thread([] {
+        ASSERT_TRUE(kd::platform::InstallFaultHandlers());
         kd::platform::SetThreadFaultTranslator(&OtherTranslator);
         EXPECT_EQ(Fault(false), E_NOTIMPL);
         PLLoadLibrary(u"kd-no-such-library");  // installs ours
