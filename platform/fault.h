@@ -127,6 +127,7 @@ inline void ArmFaultRecovery(FaultRecoveryPoint& point) noexcept {
     point.previous = state.recovery;
     point.guardDepth = state.guardDepth;
     point.cleanup = nullptr;
+    point.cleanupArgument = nullptr;
     state.recovery = &point;
 }
 inline void DisarmFaultRecovery(FaultRecoveryPoint& point) noexcept {
