@@ -43,12 +43,18 @@ HRESULT CPLTraceContext::GetName(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
     return PLGuard(kGroup, kClass, "GetName", [&](HRESULT&) {
-        std::lock_guard<std::mutex> guard(m_fieldLock);
+        // A copy taken under the lock: the caller's buffer is written outside it.
+        PLString name;
+        {
+            std::lock_guard<std::mutex> guard(m_fieldLock);
+            name = m_name;
+        }
         // The name cut to size - 1 characters; the rest of the buffer, its last character
-        // included, is zero.
-        const int32_t n = std::min<int32_t>(m_name.GetLength(), size - 1);
-        std::copy_n(m_name.c_str(), n, buffer);
-        std::fill(buffer + n, buffer + size, WCHAR(0));
+        // included, is zero (written with the library's own stores).
+        const int32_t n = std::min<int32_t>(name.GetLength(), size - 1);
+        PLCopyTextOut(buffer, name.c_str(), n);
+        volatile WCHAR* rest = buffer;
+        for (int32_t i = n + 1; i < size; ++i) rest[i] = 0;
     });
 }
 
@@ -104,13 +110,19 @@ HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie
     IUnknown* listener = nullptr;
     if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&listener)) < 0 || listener == nullptr)
         return E_INVALIDARG;
+    // The cookie is the caller's memory: written before the registration exists, so that a fault
+    // there leaves none behind.
     try {
+        *cookie = listener;
         AppendListenerRecord(listener, object, iid);
     } catch (const std::bad_alloc&) {
         listener->Release();
+        *cookie = nullptr;
         return E_OUTOFMEMORY;
+    } catch (...) {
+        listener->Release();
+        throw;
     }
-    *cookie = listener;
     // The list keeps no reference: the caller removes the listener before it goes away.
     listener->Release();
     return S_OK;

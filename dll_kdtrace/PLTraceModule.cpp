@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "module_base/PLClassFactoryMap.h"
@@ -60,20 +61,39 @@ struct NamedEntry {
     int32_t length;
     uint32_t hash;  // the low half of the name's hash
 };
-// Trivial, so that it needs no construction or destruction per thread. Default entries are
-// replaced round robin; named entries are direct-mapped by the name's hash and the module's
-// serial number, so a hit costs one probe however many names a host uses (a miss still finds
-// the name in the module's map under its shared lock).
+// Default entries are replaced round robin; named entries are direct-mapped by the name's hash
+// and the module's serial number, so a hit costs one probe however many names a host uses (a
+// miss still finds the name in the module's map under its shared lock).
 constexpr unsigned kDefaultSlots = 4;
-// The cache lives in the library's static thread-local block, which the system keeps small for
-// libraries loaded at run time: 16 slots of 32 bytes.
 constexpr unsigned kNamedSlots = 16;
 struct ThreadCache {
     DefaultEntry defaults[kDefaultSlots];
     NamedEntry named[kNamedSlots];
     unsigned nextDefault;
 };
-thread_local ThreadCache t_cache;
+// The cache itself is on the heap: the library's thread-local block must stay small, because
+// the fault state in it makes the system place the whole block in the static TLS area, of which
+// a library loaded at run time (two copies of it, even) gets only a few hundred bytes.
+thread_local ThreadCache* t_cache = nullptr;
+
+void ForgetEndedThread(std::uint32_t thread) noexcept;
+kd::platform::ThreadExitWatch g_defaultContextWatch(&ForgetEndedThread);
+
+// The unloading thread's cache goes with the library (other threads' caches are freed as they
+// end; those of threads still running at unload stay behind, a few hundred bytes each).
+void ReleaseCallingThreadCache() noexcept {
+    delete std::exchange(t_cache, nullptr);
+}
+const bool g_cacheReleaseRegistered = kd::platform::ReleaseAtUnload(&ReleaseCallingThreadCache);
+
+// The calling thread's cache, made on first use; freed when the thread ends.
+ThreadCache& TheThreadCache() {
+    if (t_cache == nullptr) {
+        t_cache = new ThreadCache{};
+        g_defaultContextWatch.Watch();
+    }
+    return *t_cache;
+}
 
 NamedEntry& NamedSlot(ThreadCache& cache, uint64_t serial, std::size_t hash) noexcept {
     const std::size_t mixed = hash ^ (hash >> 17) ^ static_cast<std::size_t>(serial * 0x9E3779B97F4A7C15ull);
@@ -82,12 +102,13 @@ NamedEntry& NamedSlot(ThreadCache& cache, uint64_t serial, std::size_t hash) noe
 
 // Runs on the ending thread: its cached default contexts go with the module objects' entries.
 void ForgetEndedThread(std::uint32_t thread) noexcept {
-    for (DefaultEntry& entry : t_cache.defaults) entry = DefaultEntry{};
+    delete std::exchange(t_cache, nullptr);
     CPLTraceModule::ForgetThread(thread);
 }
-kd::platform::ThreadExitWatch g_defaultContextWatch(&ForgetEndedThread);
 
-int32_t TextLength(const WCHAR* text) noexcept {
+// Not noexcept: the text is the caller's, and an unreadable one must reach the method's edge
+// as a translated fault.
+int32_t TextLength(const WCHAR* text) {
     int32_t n = 0;
     while (text[n] != 0) ++n;
     return n;
@@ -184,7 +205,7 @@ HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
     if (context == nullptr) return E_POINTER;
     return PLGuard(kGroup, kClass, "GetDefaultContext", [&](HRESULT&) {
         const DWORD thread = kd::platform::CurrentThreadId();
-        ThreadCache& cache = t_cache;
+        ThreadCache& cache = TheThreadCache();
         IPLTraceContext* found = nullptr;
         for (const DefaultEntry& entry : cache.defaults) {
             if (entry.serial == m_serial && entry.thread == thread) {
@@ -218,7 +239,7 @@ HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** con
         const int32_t length = TextLength(name);
         const std::u16string_view text(name, static_cast<std::size_t>(length));
         const std::size_t hash = std::hash<std::u16string_view>{}(text);
-        NamedEntry& entry = NamedSlot(t_cache, m_serial, hash);
+        NamedEntry& entry = NamedSlot(TheThreadCache(), m_serial, hash);
         IPLTraceContext* found = nullptr;
         if (entry.serial == m_serial && entry.hash == static_cast<uint32_t>(hash) && entry.length == length &&
             std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) == 0) {

@@ -7,10 +7,18 @@ PL_REGISTER_CLASS(CKDXErrorItemCore, CLSID_KDXErrorItemCore);
 
 namespace {
 
-HRESULT NewBStr(const PLString& text, BSTR* out) {
+HRESULT NewBStr(const char* method, const PLString& text, BSTR* out) {
     if (out == nullptr) return E_POINTER;
-    *out = SysAllocStringLen(text.c_str(), static_cast<uint32_t>(text.GetLength()));
-    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    return PLGuard("Core", "CKDXErrorItemCore", method, [&](HRESULT& hr) {
+        BSTR made = SysAllocStringLen(text.c_str(), static_cast<uint32_t>(text.GetLength()));
+        try {
+            *out = made;
+        } catch (...) {
+            SysFreeString(made);
+            throw;
+        }
+        hr = made != nullptr ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 }  // namespace
@@ -37,35 +45,29 @@ HRESULT CKDXErrorItemCore::Initialize(DWORD threadId, HRESULT number, const WCHA
 }
 
 HRESULT CKDXErrorItemCore::get_ThreadID(DWORD* threadId) {
-    if (threadId == nullptr) return E_POINTER;
-    *threadId = m_threadId;
-    return S_OK;
+    return PLStoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_ThreadID", threadId, m_threadId);
 }
 
 HRESULT CKDXErrorItemCore::get_Number(HRESULT* number) {
-    if (number == nullptr) return E_POINTER;
-    *number = m_number;
-    return S_OK;
+    return PLStoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_Number", number, m_number);
 }
 
 HRESULT CKDXErrorItemCore::get_SourceLine(ULONG* sourceLine) {
-    if (sourceLine == nullptr) return E_POINTER;
-    *sourceLine = m_sourceLine;
-    return S_OK;
+    return PLStoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_SourceLine", sourceLine, m_sourceLine);
 }
 
 HRESULT CKDXErrorItemCore::get_Message(BSTR* message) {
-    return NewBStr(m_message, message);
+    return NewBStr("CKDXErrorItemCore::get_Message", m_message, message);
 }
 HRESULT CKDXErrorItemCore::get_SourceFile(BSTR* sourceFile) {
-    return NewBStr(m_sourceFile, sourceFile);
+    return NewBStr("CKDXErrorItemCore::get_SourceFile", m_sourceFile, sourceFile);
 }
 HRESULT CKDXErrorItemCore::get_Module(BSTR* module) {
-    return NewBStr(m_module, module);
+    return NewBStr("CKDXErrorItemCore::get_Module", m_module, module);
 }
 HRESULT CKDXErrorItemCore::get_Class(BSTR* className) {
-    return NewBStr(m_class, className);
+    return NewBStr("CKDXErrorItemCore::get_Class", m_class, className);
 }
 HRESULT CKDXErrorItemCore::get_Member(BSTR* member) {
-    return NewBStr(m_member, member);
+    return NewBStr("CKDXErrorItemCore::get_Member", m_member, member);
 }

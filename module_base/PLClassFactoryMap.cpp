@@ -98,9 +98,10 @@ HRESULT RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) noexcept
 
 HRESULT PLCreateInstance(REFCLSID clsid, REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    *object = nullptr;
     return PLGuard("", "", "PLCreateInstance", [&](HRESULT& hr) {
-        PLCreatorFunction creator = PLFindClassFactory(clsid);
+        *object = nullptr;
+        const GUID wanted = clsid;  // the caller's, read once inside the guarded region
+        PLCreatorFunction creator = PLFindClassFactory(wanted);
         if (creator == nullptr) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Could not find class factory.", 1);

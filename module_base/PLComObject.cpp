@@ -1,15 +1,16 @@
 // The interface map lookup behind every QueryInterface.
-#include <cstring>
-
 #include "module_base/PLComObject.h"
 
-HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) noexcept {
+HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
+    // The caller's identifier is read once, by the library's own loads (a C runtime compare
+    // that faulted could not be translated).
+    const GUID wanted = iid;
     for (const PLInterfaceMapEntry* entry = map; entry->iid != nullptr; ++entry) {
-        if (std::memcmp(entry->iid, &iid, sizeof(GUID)) == 0) {
+        if (*entry->iid == wanted) {
             void* found = entry->cast(self);
+            *object = found;  // before the reference: an unwritable `object` leaves none behind
             static_cast<IUnknown*>(found)->AddRef();
-            *object = found;
             return S_OK;
         }
     }

@@ -101,8 +101,9 @@ struct PLInterfaceMapEntry {
 };
 
 // Finds `iid` in a null-terminated map; adds a reference through the returned pointer. Leaves
-// `object` untouched when nothing matches.
-HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object) noexcept;
+// `object` untouched when nothing matches. Not noexcept: `iid` and `object` are the caller's,
+// and inside a guarded method an unreadable one must arrive at its edge as a translated fault.
+HRESULT PLQueryInterfaceFromMap(void* self, const PLInterfaceMapEntry* map, REFIID iid, void** object);
 
 #define PL_INTERFACE_ENTRY_IID(iid, Interface)                                               \
     PLInterfaceMapEntry{&(iid), [](void* self) noexcept -> void* {                           \
@@ -222,8 +223,9 @@ private:
 // The creator every creatable class registers: makes the object (reference count 0) and returns
 // its QueryInterface result, which adds the first reference. An object whose query fails holds
 // no reference and is destroyed at once. The creation argument is not used.
+// (Not noexcept, for the same reason as PLQueryInterfaceFromMap.)
 template <class T>
-HRESULT PLCreateObject(REFIID iid, void* /*argument*/, void** object) noexcept {
+HRESULT PLCreateObject(REFIID iid, void* /*argument*/, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     T* instance = nullptr;
@@ -232,7 +234,13 @@ HRESULT PLCreateObject(REFIID iid, void* /*argument*/, void** object) noexcept {
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = instance->QueryInterface(iid, object);
+    HRESULT hr = E_NOINTERFACE;
+    try {
+        hr = instance->QueryInterface(iid, object);
+    } catch (...) {
+        delete instance;
+        throw;
+    }
     if (hr < 0) {
         *object = nullptr;
         delete instance;

@@ -29,7 +29,7 @@ std::string PLTemplateArgumentText(const char* pretty) {
     return text;
 }
 
-bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) noexcept {
+bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) {
     auto fold = [](WCHAR c) -> WCHAR { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c; };
     for (;; ++a, ++b) {
         if (fold(*a) != fold(*b)) return false;
@@ -37,8 +37,7 @@ bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) noexcept {
     }
 }
 
-HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra,
-                           std::size_t itemSize) noexcept {
+HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra, std::size_t itemSize) {
     if (*count < 0 || *capacity < *count || (*capacity > 0 && *items == nullptr)) return E_INVALIDARG;
     const std::size_t needed = static_cast<std::size_t>(*count) + extra;
     if (needed <= static_cast<std::size_t>(*capacity)) return S_OK;

@@ -92,10 +92,13 @@ const char* PLPrettyGuidFunction() noexcept {
     return __PRETTY_FUNCTION__;
 }
 // Equal when the texts differ at most in the case of the letters A to Z.
-bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) noexcept;
+//
+// Helpers that read or write a caller's memory (texts, arrays) are not noexcept: an unreadable
+// pointer must reach the method's edge as a translated fault, not end the process.
+bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b);
 // Makes room for `extra` more items in a caller's array (C heap). E_INVALIDARG for an array
 // whose fields do not describe a block, E_OUTOFMEMORY when it cannot grow; nothing changes then.
-HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra, std::size_t itemSize) noexcept;
+HRESULT PLItemArrayReserve(void** items, LONG* count, LONG* capacity, std::size_t extra, std::size_t itemSize);
 
 template <class ItemI, class CollectionI, const CLSID* ItemClsid, class Storage, class Accessor>
 class CPLDataCollection : public CollectionI, public Accessor, public CPLEventSource {
@@ -245,7 +248,7 @@ public:
                 std::size_t at = placed.size();
                 for (std::size_t k = 0; k < placed.size(); ++k) {
                     LONG result = 0;
-                    hr = compare(placed[k], next, &result);
+                    PLCallOut([&] { hr = compare(placed[k], next, &result); });
                     Throw(hr, "Failed to execute sort function", 0, __LINE__, "Sort");
                     if (result > 0) {
                         at = k;
@@ -276,9 +279,12 @@ public:
 
     HRESULT FindDuplicates(ItemI* item, ItemArray* duplicates, LONG start) override {
         if (item == nullptr || duplicates == nullptr) return E_POINTER;
-        if (!IsValidArray(duplicates)) return E_INVALIDARG;
         if (start < 0 || static_cast<std::size_t>(start) > m_items.size()) return E_INVALIDARG;
         return PLGuard("Core", "CPLDataCollection", "FindDuplicates", [&](HRESULT& hr) {
+            if (!IsValidArray(duplicates)) {
+                hr = E_INVALIDARG;
+                return;
+            }
             std::vector<PLComPtr<ItemI>> held = Snapshot();
             std::vector<PLComPtr<ItemI>> found;
             bool seenItself = false;
@@ -333,8 +339,11 @@ public:
 
     HRESULT FindAllDuplicates(ItemArray* duplicates, BYTE sorted) override {
         if (duplicates == nullptr) return E_POINTER;
-        if (!IsValidArray(duplicates)) return E_INVALIDARG;
         return PLGuard("Core", "CPLDataCollection", "FindAllDuplicates", [&](HRESULT& hr) {
+            if (!IsValidArray(duplicates)) {
+                hr = E_INVALIDARG;
+                return;
+            }
             std::vector<PLComPtr<ItemI>> held = Snapshot();
             std::vector<bool> marked(held.size(), false);
             std::vector<PLComPtr<ItemI>> found;
@@ -375,9 +384,12 @@ public:
             hr = object->QueryInterface(IID_IPLCollectionListener, reinterpret_cast<void**>(&listener));
             if (hr >= 0 && listener == nullptr) hr = E_NOINTERFACE;
             Throw(hr, "Object does not support listener interface", 1, __LINE__, "AddListener");
+            struct Release {
+                IUnknown* listener;
+                ~Release() { listener->Release(); }
+            } release{listener};
+            *cookie = listener;  // before the registration: a fault here leaves none behind
             AppendListenerRecord(listener, object, iid);
-            *cookie = listener;
-            listener->Release();
         });
     }
 
@@ -408,14 +420,21 @@ public:
 protected:
     // Inserts at a position with the collection's reference. The reference is taken before the
     // listeners hear of the item, so that a listener that removes it again cannot release a
-    // reference the collection never took.
-    HRESULT Place(ItemI* item, std::size_t at) noexcept {
+    // reference the collection never took. The item is the caller's: a fault in reaching it
+    // leaves the collection as it was and travels on to the method's edge.
+    HRESULT Place(ItemI* item, std::size_t at) {
+        const auto where = m_items.begin() + static_cast<std::ptrdiff_t>(at);
         try {
-            m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(at), item);
-        } catch (...) {
+            m_items.insert(where, item);
+        } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
-        item->AddRef();
+        try {
+            PLCallOut([item] { item->AddRef(); });
+        } catch (...) {
+            m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(at));
+            throw;
+        }
         ++m_generation;
         return S_OK;
     }
@@ -439,13 +458,21 @@ protected:
 
     // The first item whose identifier equals `id`; a failing accessor ends the walk.
     PLComPtr<ItemI> WalkByID(ULONG id) {
-        for (const PLComPtr<ItemI>& entry : Snapshot()) {
-            if (!entry) continue;
-            ULONG itemId = 0;
-            if (m_accessor->AccessorGetID(entry.Get(), &itemId) < 0) break;
-            if (itemId == id) return entry;
-        }
-        return nullptr;
+        const std::vector<PLComPtr<ItemI>> held = Snapshot();
+        ItemI* found = nullptr;
+        // The items may be the caller's objects: their code runs under a recovery point.
+        PLCallOut([&] {
+            for (const PLComPtr<ItemI>& entry : held) {
+                if (!entry) continue;
+                ULONG itemId = 0;
+                if (m_accessor->AccessorGetID(entry.Get(), &itemId) < 0) break;
+                if (itemId == id) {
+                    found = entry.Get();
+                    break;
+                }
+            }
+        });
+        return PLComPtr<ItemI>(found);
     }
 
     // The first item whose name equals `name` but for the case of A to Z; a failing accessor
@@ -475,14 +502,14 @@ protected:
         return E_FAIL;
     }
 
-    static bool IsValidArray(const ItemArray* array) noexcept {
+    static bool IsValidArray(const ItemArray* array) {
         return array->count >= 0 && array->capacity >= array->count &&
                (array->capacity == 0 || array->items != nullptr);
     }
 
     // Appends the items to the caller's array, each with a reference for the caller; all or
     // nothing.
-    static HRESULT Append(ItemArray* array, std::vector<PLComPtr<ItemI>>& items) noexcept {
+    static HRESULT Append(ItemArray* array, std::vector<PLComPtr<ItemI>>& items) {
         void* block = array->items;
         const HRESULT hr = PLItemArrayReserve(&block, &array->count, &array->capacity, items.size(), sizeof(ItemI*));
         if (hr < 0) return hr;

@@ -408,36 +408,12 @@ HRESULT WithErrorModule(const char* wrapperName, Call&& call) noexcept {
 
 }  // namespace
 
-HRESULT GetThreadError(IPLErrorInfo** errorInfo) {
-    if (errorInfo == nullptr) return E_POINTER;
-    const DWORD thread = kd::platform::CurrentThreadId();
-    const HRESULT hr =
-        WithErrorModule("GetThreadError", [&](IPLErrorModule* m) { return m->GetThreadError(thread, errorInfo); });
-    if (hr >= 0) return hr;
-    return CPLThreadErrorStore::Instance().GetThreadError(thread, errorInfo);
-}
+// The exported functions fill the caller's out pointer inside a guarded region, from a local
+// that the functions below them fill: an unwritable pointer ends the call with the translated
+// fault, and leaves no reference behind.
+namespace {
 
-HRESULT SetThreadErrorSuspensionState(BOOL suspended) {
-    const DWORD thread = kd::platform::CurrentThreadId();
-    const HRESULT hr = WithErrorModule("SetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
-        return m->SetThreadErrorSuspensionState(thread, suspended);
-    });
-    if (hr >= 0) return hr;
-    return CPLThreadErrorStore::Instance().SetSuspensionState(thread, suspended);
-}
-
-HRESULT GetThreadErrorSuspensionState(BOOL* suspended) {
-    if (suspended == nullptr) return E_POINTER;
-    const DWORD thread = kd::platform::CurrentThreadId();
-    const HRESULT hr = WithErrorModule("GetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
-        return m->GetThreadErrorSuspensionState(thread, suspended);
-    });
-    if (hr >= 0) return hr;
-    return CPLThreadErrorStore::Instance().GetSuspensionState(thread, suspended);
-}
-
-HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
-    if (errorInfo == nullptr) return E_POINTER;
+HRESULT LastErrorInto(IPLErrorInfo** errorInfo) {
     *errorInfo = nullptr;
     const DWORD thread = kd::platform::CurrentThreadId();
     const HRESULT hr = WithErrorModule("PLGetLastError", [&](IPLErrorModule* m) {
@@ -454,6 +430,74 @@ HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
     const HRESULT got = store.GetThreadError(thread, errorInfo);
     if (got >= 0) store.RemoveThread(thread);
     return got;
+}
+
+HRESULT ThreadErrorInto(IPLErrorInfo** errorInfo) {
+    const DWORD thread = kd::platform::CurrentThreadId();
+    const HRESULT hr =
+        WithErrorModule("GetThreadError", [&](IPLErrorModule* m) { return m->GetThreadError(thread, errorInfo); });
+    if (hr >= 0) return hr;
+    return CPLThreadErrorStore::Instance().GetThreadError(thread, errorInfo);
+}
+
+template <class T, class Fill>
+HRESULT FillOut(const char* function, T* out, Fill&& fill) {
+    if (out == nullptr) return E_POINTER;
+    HRESULT result = S_OK;
+    const HRESULT guarded = PLGuard("Core Services", "", function, [&](HRESULT&) {
+        T value{};
+        result = fill(&value);
+        *out = value;
+    });
+    return guarded < 0 ? guarded : result;
+}
+
+}  // namespace
+
+HRESULT GetThreadError(IPLErrorInfo** errorInfo) {
+    if (errorInfo == nullptr) return E_POINTER;
+    PLComPtr<IPLErrorInfo> list;
+    HRESULT result = S_OK;
+    const HRESULT guarded = PLGuard("Core Services", "", "GetThreadError", [&](HRESULT&) {
+        *errorInfo = nullptr;
+        result = ThreadErrorInto(list.Put());
+        *errorInfo = list.Get();
+        list.Detach();
+    });
+    return guarded < 0 ? guarded : result;
+}
+
+HRESULT SetThreadErrorSuspensionState(BOOL suspended) {
+    const DWORD thread = kd::platform::CurrentThreadId();
+    const HRESULT hr = WithErrorModule("SetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
+        return m->SetThreadErrorSuspensionState(thread, suspended);
+    });
+    if (hr >= 0) return hr;
+    return CPLThreadErrorStore::Instance().SetSuspensionState(thread, suspended);
+}
+
+HRESULT GetThreadErrorSuspensionState(BOOL* suspended) {
+    return FillOut("GetThreadErrorSuspensionState", suspended, [](BOOL* state) {
+        const DWORD thread = kd::platform::CurrentThreadId();
+        const HRESULT hr = WithErrorModule("GetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
+            return m->GetThreadErrorSuspensionState(thread, state);
+        });
+        if (hr >= 0) return hr;
+        return CPLThreadErrorStore::Instance().GetSuspensionState(thread, state);
+    });
+}
+
+HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
+    if (errorInfo == nullptr) return E_POINTER;
+    PLComPtr<IPLErrorInfo> list;
+    HRESULT result = S_OK;
+    const HRESULT guarded = PLGuard("Core Services", "", "PLGetLastError", [&](HRESULT&) {
+        *errorInfo = nullptr;
+        result = LastErrorInto(list.Put());
+        *errorInfo = list.Get();
+        list.Detach();
+    });
+    return guarded < 0 ? guarded : result;
 }
 
 HRESULT PLClearThreadErrors() {

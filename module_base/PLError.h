@@ -186,6 +186,14 @@ HRESULT PLGuard(const char* group, const char* className, const char* method, Bo
     return hr;
 }
 
+// Writes `value` to a caller's out pointer inside a guarded region, so that an unwritable pointer
+// ends the call with the translated fault; E_POINTER for a null one.
+template <class T>
+HRESULT PLStoreOut(const char* className, const char* method, T* out, T value) {
+    if (out == nullptr) return E_POINTER;
+    return PLGuard("Core", className, method, [&](HRESULT&) { *out = value; });
+}
+
 // ---- recording ----
 // Adds the error to the calling thread's list (unless recording is suspended there and the
 // suspension override is off) and writes the diagnostics error record. Never throws.

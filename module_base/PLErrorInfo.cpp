@@ -26,6 +26,9 @@ HRESULT CPLErrorInfo::GetClassID(GUID* clsid) {
 HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
                                LONG messageType, const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile,
                                ULONG sourceLine) {
+    // Its own guarded region: this is what recording calls, so its failures are returned, not
+    // recorded (a fault in the caller's text or in the host's callback among them).
+    const kd::platform::FaultGuardScope faultScope;
     try {
         if (errorFlag != 0) Clear();
         PLComPtr<IPLErrorItem> item;
@@ -36,17 +39,23 @@ HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, cons
         if (hr < 0) return hr;
         m_items.push_back(item.Get());
         item->AddRef();  // the list's reference
-        if (m_callback != nullptr) m_callback(m_context, item.Get());
+        if (m_callback != nullptr) {
+            // The callback is a host's: a fault in it ends this call, never the recording thread.
+            const PLErrorEventCallback callback = m_callback;
+            const uintptr_t context = m_context;
+            IPLErrorItem* added = item.Get();
+            PLCallOut([callback, context, added] { callback(context, added); });
+        }
         return S_OK;
+    } catch (const CSEHExceptionWrapper&) {
+        return E_UNEXPECTED;
     } catch (...) {
         return E_OUTOFMEMORY;
     }
 }
 
 HRESULT CPLErrorInfo::GetCount(LONG* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = static_cast<LONG>(m_items.size());
-    return S_OK;
+    return PLStoreOut("CPLErrorInfo", "CPLErrorInfo::GetCount", count, static_cast<LONG>(m_items.size()));
 }
 
 HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
@@ -55,9 +64,10 @@ HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
     if (index < 0 || index >= count) return E_INVALIDARG;
     // Index 0 is the newest item.
     IPLErrorItem* found = m_items[static_cast<std::size_t>(count - 1 - index)];
-    found->AddRef();
-    *item = found;
-    return S_OK;
+    return PLGuard("Core", "CPLErrorInfo", "CPLErrorInfo::GetItem", [&](HRESULT&) {
+        *item = found;
+        found->AddRef();
+    });
 }
 
 HRESULT CPLErrorInfo::Clear() {
@@ -74,9 +84,8 @@ HRESULT CPLErrorInfo::RegisterErrorEvent(uintptr_t context, PLErrorEventCallback
 }
 
 HRESULT CPLErrorInfo::SaveToXML(IPLVariant** xml) {
-    if (xml == nullptr) return E_POINTER;
-    *xml = nullptr;
-    return E_NOTIMPL;
+    const HRESULT hr = PLStoreOut<IPLVariant*>("CPLErrorInfo", "CPLErrorInfo::SaveToXML", xml, nullptr);
+    return hr < 0 ? hr : E_NOTIMPL;
 }
 
 HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
@@ -86,5 +95,7 @@ HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
 
 HRESULT CPLErrorInfo::Clone(REFIID iid, void** object) {
     // The clone is a new, empty list without callback.
-    return PLCreateObject<CPLErrorInfo>(iid, nullptr, object);
+    if (object == nullptr) return E_POINTER;
+    return PLGuard("Core", "CPLErrorInfo", "CPLErrorInfo::Clone",
+                   [&](HRESULT& hr) { hr = PLCreateObject<CPLErrorInfo>(iid, nullptr, object); });
 }

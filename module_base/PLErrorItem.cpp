@@ -10,15 +10,18 @@ PL_REGISTER_CLASS(CPLErrorItem, CLSID_PLErrorItem);
 
 namespace {
 
+// The getters write into the caller's memory inside a guarded region, so that an unwritable
+// pointer ends the call with the translated fault.
+
 // Copies `text` cut to size - 1 characters, always terminated: S_FALSE when it did not fit.
-HRESULT CopyText(const PLString& text, WCHAR* buffer, LONG size) {
+HRESULT CopyText(const char* className, const char* method, const PLString& text, WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    const int32_t length = text.GetLength();
-    const int32_t n = std::min(length, size - 1);
-    std::copy_n(text.c_str(), n, buffer);
-    buffer[n] = 0;
-    return length >= size ? S_FALSE : S_OK;
+    return PLGuard("Core", className, method, [&](HRESULT& hr) {
+        const int32_t length = text.GetLength();
+        PLCopyTextOut(buffer, text.c_str(), std::min(length, size - 1));
+        hr = length >= size ? S_FALSE : S_OK;
+    });
 }
 
 }  // namespace
@@ -53,54 +56,47 @@ HRESULT CPLErrorItem::Initialize(const WCHAR* module, const WCHAR* className, co
 }
 
 HRESULT CPLErrorItem::GetModuleName(WCHAR* buffer, LONG size) {
-    return CopyText(m_module, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetModuleName", m_module, buffer, size);
 }
 HRESULT CPLErrorItem::GetClassName(WCHAR* buffer, LONG size) {
-    return CopyText(m_class, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetClassName", m_class, buffer, size);
 }
 HRESULT CPLErrorItem::GetMethodName(WCHAR* buffer, LONG size) {
-    return CopyText(m_method, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetMethodName", m_method, buffer, size);
 }
 HRESULT CPLErrorItem::GetMessage(WCHAR* buffer, LONG size) {
-    return CopyText(m_message, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetMessage", m_message, buffer, size);
 }
 HRESULT CPLErrorItem::GetSourceFile(WCHAR* buffer, LONG size) {
-    return CopyText(m_sourceFile, buffer, size);
+    return CopyText("CPLErrorItem", "CPLErrorItem::GetSourceFile", m_sourceFile, buffer, size);
 }
 
 HRESULT CPLErrorItem::GetHRESULT(HRESULT* result) {
-    if (result == nullptr) return E_POINTER;
-    *result = m_result;
-    return S_OK;
+    return PLStoreOut("CPLErrorItem", "CPLErrorItem::GetHRESULT", result, m_result);
 }
 
 HRESULT CPLErrorItem::GetMessageType(LONG* messageType) {
-    if (messageType == nullptr) return E_POINTER;
-    *messageType = m_messageType;
-    return S_OK;
+    return PLStoreOut("CPLErrorItem", "CPLErrorItem::GetMessageType", messageType, m_messageType);
 }
 
 HRESULT CPLErrorItem::GetThreadID(DWORD* threadId) {
-    if (threadId == nullptr) return E_POINTER;
-    *threadId = m_threadId;
-    return S_OK;
+    return PLStoreOut("CPLErrorItem", "CPLErrorItem::GetThreadID", threadId, m_threadId);
 }
 
 HRESULT CPLErrorItem::GetSourceLine(ULONG* sourceLine) {
-    if (sourceLine == nullptr) return E_POINTER;
-    *sourceLine = m_sourceLine;
-    return S_OK;
+    return PLStoreOut("CPLErrorItem", "CPLErrorItem::GetSourceLine", sourceLine, m_sourceLine);
 }
 
 HRESULT CPLErrorItem::GetKDXErrorItemCore(IKDXErrorItemCore** view) {
     if (view == nullptr) return E_POINTER;
-    *view = nullptr;
     return PLGuard("Core", "CPLErrorItem", "CPLErrorItem::GetKDXErrorItemCore", [&](HRESULT& hr) {
+        *view = nullptr;
         PLComPtr<IKDXErrorItemCore> core;
         hr = PLCreateInstance(CLSID_KDXErrorItemCore, IID_IKDXErrorItemCore, core.PutVoid());
         PL_THROW_ERROR(hr, "Failed to create error item core", 1);
         hr = core->Initialize(m_threadId, m_result, m_message, m_module, m_class, m_method, m_sourceFile, m_sourceLine);
         PL_THROW_ERROR(hr, "Failed to initialize error item core", 1);
-        *view = core.Detach();
+        *view = core.Get();
+        core.Detach();
     });
 }

@@ -31,15 +31,26 @@ void CPLEventSource::GetListeners(REFIID iid, Snapshot& snapshot) const {
 
 HRESULT CPLEventSource::QueryListeners(REFIID iid, QueriedSnapshot& snapshot) const {
     std::lock_guard<Lock> guard(m_lock);
+    // A listener's QueryInterface that faults where it cannot be unwound leaves this frame
+    // without its destructors: the lock is given back on the way to the recovery point.
+    const kd::platform::FaultRecoveryCleanup unlockOnFault([](void* lock) { static_cast<Lock*>(lock)->unlock(); },
+                                                           &m_lock);
     snapshot.m_listeners.reserve(m_listeners.size());
     HRESULT status = S_OK;
-    // By index, with a copy of each record: a query that comes back to this source may change
-    // the list.
+    // The identifier as two words, compared with each record's (this loop is the hot part of
+    // every delivery).
+    std::uint64_t wanted[2];
+    std::memcpy(wanted, &iid, sizeof wanted);
+    // By index, reading the record before the query: a query that comes back to this source
+    // may change the list.
     for (std::size_t i = 0; i < m_listeners.size(); ++i) {
-        const ListenerRecord record = m_listeners[i];
-        if (record.iid != iid) continue;
+        const ListenerRecord& record = m_listeners[i];
+        std::uint64_t recorded[2];
+        std::memcpy(recorded, &record.iid, sizeof recorded);
+        if (((recorded[0] ^ wanted[0]) | (recorded[1] ^ wanted[1])) != 0) continue;
+        IUnknown* const object = record.object;
         void* listener = nullptr;
-        status = record.object->QueryInterface(iid, &listener);
+        status = object->QueryInterface(iid, &listener);
         if (status < 0 || listener == nullptr) continue;
         try {
             snapshot.m_listeners.push_back(listener);

@@ -24,6 +24,7 @@
 #include <kdtrace/object.h>
 #include <kdtrace/types.h>
 
+#include "module_base/PLSEHException.h"
 #include "module_base/PLSmallVector.h"
 
 class CPLEventSource : public IPLEventSource {
@@ -59,8 +60,9 @@ public:
         QueriedSnapshot(const QueriedSnapshot&) = delete;
         QueriedSnapshot& operator=(const QueriedSnapshot&) = delete;
         ~QueriedSnapshot() {
-            for (void* listener : m_listeners)
-                if (listener != nullptr) static_cast<IUnknown*>(listener)->Release();
+            // Those not yet delivered, when a delivery ended early.
+            for (std::size_t i = m_delivered; i < m_listeners.size(); ++i)
+                static_cast<IUnknown*>(m_listeners[i])->Release();
         }
         std::size_t size() const noexcept { return m_listeners.size(); }
         bool on_heap() const noexcept { return m_listeners.on_heap(); }
@@ -68,6 +70,7 @@ public:
     private:
         friend class CPLEventSource;
         PLSmallVector<void*, 8> m_listeners;
+        std::size_t m_delivered = 0;  // entries whose reference is already given back
     };
 
     CPLEventSource() = default;
@@ -93,16 +96,25 @@ public:
     // Calls `call(listener)` for each registration for `iid`, with the listener interface queried
     // from the registered object and released afterwards. Returns the result of the last query
     // (S_OK without listeners); a failing query skips its registration.
+    // The listeners' code runs under one recovery point (PLCallOut): a processor fault in it
+    // ends the delivery as a translated fault, whether or not the host can unwind it.
     template <class Listener, class Call>
     HRESULT FireEvent(REFIID iid, Call&& call) const {
         QueriedSnapshot snapshot;
-        const HRESULT status = QueryListeners(iid, snapshot);
-        for (void*& entry : snapshot.m_listeners) {
-            Listener* listener = static_cast<Listener*>(entry);
-            call(listener);
-            entry = nullptr;  // (if the call throws, the snapshot releases it)
-            listener->Release();
-        }
+        HRESULT status = S_OK;
+        PLCallOut([&] {
+            status = QueryListeners(iid, snapshot);
+            void* const* entries = snapshot.m_listeners.data();
+            const std::size_t count = snapshot.m_listeners.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                Listener* listener = static_cast<Listener*>(entries[i]);
+                call(listener);
+                // Counted before the release: if the call throws or faults, the snapshot gives
+                // back this reference and the rest.
+                snapshot.m_delivered = i + 1;
+                listener->Release();
+            }
+        });
         return status;
     }
 

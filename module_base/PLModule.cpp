@@ -16,11 +16,9 @@ void CopyField(WCHAR (&field)[N], const WCHAR* value) noexcept {
     field[n] = 0;
 }
 
-// Copies a field cut to size - 1 characters, always terminated.
-void CopyOut(const WCHAR* field, WCHAR* buffer, LONG size) noexcept {
-    const int32_t n = std::min<int32_t>(PLString::SafeLength(field), size - 1);
-    std::copy_n(field, n, buffer);
-    buffer[n] = 0;
+// Copies a field cut to size - 1 characters, always terminated, into a caller's buffer.
+void CopyOut(const WCHAR* field, WCHAR* buffer, LONG size) {
+    PLCopyTextOut(buffer, field, std::min<int32_t>(PLString::SafeLength(field), size - 1));
 }
 
 }  // namespace
@@ -61,19 +59,17 @@ HRESULT CPLModule::Initialize(void*) {
 HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     if (moduleId == nullptr) return E_POINTER;
     if (m_initStatus < 0) return m_initStatus;
-    *moduleId = m_moduleId;
-    return S_OK;
+    return PLGuard("Core", "CPLModule", "GetModuleID", [&](HRESULT&) { *moduleId = m_moduleId; });
 }
 
 // Every string getter checks its buffer (the original contract let three of them write through
 // a null pointer), then answers the initialisation status until the module is initialised.
-#define PL_MODULE_STRING_GETTER(Method, field)            \
-    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) { \
-        if (buffer == nullptr) return E_POINTER;          \
-        if (size < 1) return E_INVALIDARG;                \
-        if (m_initStatus < 0) return m_initStatus;        \
-        CopyOut(field, buffer, size);                     \
-        return S_OK;                                      \
+#define PL_MODULE_STRING_GETTER(Method, field)                                                         \
+    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                                              \
+        if (buffer == nullptr) return E_POINTER;                                                       \
+        if (size < 1) return E_INVALIDARG;                                                             \
+        if (m_initStatus < 0) return m_initStatus;                                                     \
+        return PLGuard("Core", "CPLModule", #Method, [&](HRESULT&) { CopyOut(field, buffer, size); }); \
     }
 
 PL_MODULE_STRING_GETTER(GetAPIVersion, m_apiVersion)
@@ -89,20 +85,23 @@ HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
     if (m_initStatus < 0) return m_initStatus;
     // The object name names a file: a cut name would be a different name, so a buffer that
     // cannot hold it whole gets an empty string and E_INVALIDARG.
-    if (PLString::SafeLength(m_objectName) >= size) {
-        buffer[0] = 0;
-        return E_INVALIDARG;
-    }
-    CopyOut(m_objectName, buffer, size);
-    return S_OK;
+    return PLGuard("Core", "CPLModule", "GetObjectName", [&](HRESULT& hr) {
+        if (PLString::SafeLength(m_objectName) >= size) {
+            PLCopyTextOut(buffer, m_objectName, 0);
+            hr = E_INVALIDARG;
+            return;
+        }
+        CopyOut(m_objectName, buffer, size);
+    });
 }
 
 HRESULT CPLModule::GetModuleObject(IUnknown** object) {
     if (object == nullptr) return E_POINTER;
     if (m_initStatus < 0) return m_initStatus;
-    *object = m_moduleObject;
-    if (m_moduleObject != nullptr) m_moduleObject->AddRef();
-    return S_OK;
+    return PLGuard("Core", "CPLModule", "GetModuleObject", [&](HRESULT&) {
+        *object = m_moduleObject;
+        if (m_moduleObject != nullptr) m_moduleObject->AddRef();
+    });
 }
 
 HRESULT CPLModule::ReservedA(void*, void*) {
@@ -110,7 +109,7 @@ HRESULT CPLModule::ReservedA(void*, void*) {
 }
 
 HRESULT CPLModule::ReservedB(void*, void*, void*, void*, void** out) {
-    if (out == nullptr) return E_POINTER;
+    if (out == nullptr) return E_POINTER;  // (nothing is written through it)
     return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
 }
 
@@ -132,37 +131,45 @@ HRESULT CPLModule::SetTwoDigitYearPivot(LONG pivot) {
 
 HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID moduleId, IPLModule** module) noexcept {
     if (module == nullptr) return E_POINTER;
-    const PLModuleTableRow* row = nullptr;
-    for (int i = 0; i < count; ++i) {
-        if (*table[i].moduleId == moduleId || moduleId == GUID_NULL) {
-            row = &table[i];
-            break;
+    return PLGuard("", "", "GetPLModule", [&](HRESULT& hr) {
+        const GUID wanted = moduleId;  // the caller's, read once inside the guarded region
+        const PLModuleTableRow* row = nullptr;
+        for (int i = 0; i < count; ++i) {
+            if (*table[i].moduleId == wanted || wanted == GUID_NULL) {
+                row = &table[i];
+                break;
+            }
         }
-    }
-    if (row == nullptr) return E_FAIL;
-    if (row->instanceAccessor == nullptr)
-        return PLCreateInstance(*row->clsid, IID_IPLModule, reinterpret_cast<void**>(module));
-    IPLModule** slot = row->instanceAccessor();
-    if (*slot != nullptr) {
-        *module = *slot;
-        (*module)->AddRef();
-        return S_OK;
-    }
-    const HRESULT hr = PLCreateInstance(*row->clsid, IID_IPLModule, reinterpret_cast<void**>(module));
-    if (hr >= 0 && *module != nullptr) {
-        *slot = *module;
-        (*slot)->AddRef();
-    }
-    return hr;
+        if (row == nullptr) {
+            hr = E_FAIL;
+            return;
+        }
+        IPLModule** slot = row->instanceAccessor != nullptr ? row->instanceAccessor() : nullptr;
+        PLComPtr<IPLModule> made;
+        if (slot != nullptr && *slot != nullptr) {
+            made = PLComPtr<IPLModule>(*slot);
+        } else {
+            hr = PLCreateInstance(*row->clsid, IID_IPLModule, made.PutVoid());
+            if (hr < 0) return;
+            if (slot != nullptr && made) {
+                *slot = made.Get();
+                (*slot)->AddRef();
+            }
+        }
+        *module = made.Get();  // stored before the reference passes: an unwritable `module` leaks none
+        made.Detach();
+    });
 }
 
-HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
-                                         IPLModuleInfoCollection** collection) noexcept {
-    if (factory == nullptr || collection == nullptr) return E_POINTER;
+namespace {
+
+// The host's factory, list and descriptions are called under recovery points (PLCallOut).
+HRESULT ImplementedModules(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
+                           IPLModuleInfoCollection** collection) {
     HRESULT status = E_NOTIMPL;
-    IPLModuleInfoCollection* list = nullptr;
-    status = factory->CreateModuleInfoCollection(&list);
-    if (status < 0 || list == nullptr) return status < 0 ? status : E_FAIL;
+    PLComPtr<IPLModuleInfoCollection> list;
+    PLCallOut([&] { status = factory->CreateModuleInfoCollection(list.Put()); });
+    if (status < 0 || !list) return status < 0 ? status : E_FAIL;
     for (int i = 0; i < count; ++i) {
         PLComPtr<IPLModule> module;
         status = PLCreateInstance(*table[i].clsid, IID_IPLModule, module.PutVoid());
@@ -170,7 +177,7 @@ HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int coun
         status = module->InitModule();
         if (status < 0) continue;
         PLComPtr<IPLModuleInfo> info;
-        status = factory->CreateModuleInfo(info.Put());
+        PLCallOut([&] { status = factory->CreateModuleInfo(info.Put()); });
         if (status < 0 || !info) continue;
         WCHAR moduleName[255] = {}, objectName[255] = {}, friendlyName[255] = {}, moduleIdText[255] = {},
               apiVersion[255] = {}, dbVersion[255] = {}, coreApiVersion[255] = {};
@@ -188,9 +195,24 @@ HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int coun
         module->GetAPIVersion(apiVersion, 255);
         module->GetDBVersion(dbVersion, 255);
         module->GetCoreAPIVersion(coreApiVersion, 255);
-        info->SetModuleInfo(moduleName, objectName, friendlyName, moduleIdText, apiVersion, dbVersion, coreApiVersion);
-        list->AddModuleInfo(info.Get());
+        PLCallOut([&] {
+            info->SetModuleInfo(moduleName, objectName, friendlyName, moduleIdText, apiVersion, dbVersion,
+                                coreApiVersion);
+            list->AddModuleInfo(info.Get());
+        });
     }
-    *collection = list;  // the creation's reference passes to the caller
+    *collection = list.Get();  // the creation's reference passes to the caller
+    list.Detach();
     return status;
+}
+
+}  // namespace
+
+HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
+                                         IPLModuleInfoCollection** collection) noexcept {
+    if (factory == nullptr || collection == nullptr) return E_POINTER;
+    HRESULT result = S_OK;
+    const HRESULT guarded = PLGuard("", "", "GetImplementedModules",
+                                    [&](HRESULT&) { result = ImplementedModules(table, count, factory, collection); });
+    return guarded < 0 ? guarded : result;
 }

@@ -133,8 +133,30 @@ void CallMiniDump(const kd::platform::FaultInfo& fault, PLExceptionRecord& recor
     g_dumpInProgress.store(false, std::memory_order_release);
 }
 
+// A fault taken to a recovery point: what the translator captured in the handler, thrown from
+// the recovery point's frame (PLThrowRecoveredFault). Made when the translator is installed on
+// the thread (the handler allocates nothing) and kept on the heap: the module's thread-local
+// block must stay small, as a module loaded with dlopen finds little room for it.
+struct RecoveredFault {
+    PLExceptionRecord record;
+    PLThreadContext context;
+    PLCallStack stack;
+};
+thread_local RecoveredFault* t_recoveredFault = nullptr;
+
 // The translator: runs inside the fault handler on the faulting thread.
 void PLSEHTranslator(const kd::platform::FaultInfo& fault) {
+    if (fault.deferred) {
+        if (t_recoveredFault == nullptr) return;  // (not reached: made at installation)
+        RecoveredFault& saved = *t_recoveredFault;
+        saved.record = PLExceptionRecord();
+        saved.context = PLThreadContext();
+        FillRecords(fault, saved.record, saved.context);
+        CallMiniDump(fault, saved.record, saved.context);
+        saved.stack.count = static_cast<uint32_t>(
+            kd::platform::WalkFrameChain(fault.ip, fault.fp, saved.stack.frames, PLCallStack::kMaxFrames));
+        return;
+    }
     PLExceptionRecord record;
     PLThreadContext context;
     FillRecords(fault, record, context);
@@ -198,6 +220,8 @@ struct RegistryExitWatch {
     bool armed = false;
     ~RegistryExitWatch() {
         if (!armed) return;
+        delete t_recoveredFault;
+        t_recoveredFault = nullptr;
         try {
             TranslatorRegistry& registry = Registry();
             std::lock_guard<std::mutex> guard(registry.lock);
@@ -299,6 +323,19 @@ std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std
 
 // ---- install and remove ----
 
+void PLCopyTextOut(WCHAR* buffer, const WCHAR* text, int32_t length) {
+    // Volatile stores: the compiler may not turn the loop into a call of memcpy.
+    volatile WCHAR* out = buffer;
+    for (int32_t i = 0; i < length; ++i) out[i] = text[i];
+    out[length > 0 ? length : 0] = 0;
+}
+
+void PLThrowRecoveredFault() {
+    if (t_recoveredFault == nullptr) throw CSEHExceptionWrapper(PLExceptionRecord(), PLThreadContext());
+    const RecoveredFault& saved = *t_recoveredFault;
+    throw CSEHExceptionWrapper(saved.record, saved.context, saved.stack);
+}
+
 void PLInstallSEHTranslator() noexcept {
     if (t_registryEntry.armed) return;
     try {
@@ -312,6 +349,7 @@ void PLInstallSEHTranslator() noexcept {
         TranslatorRegistry& registry = Registry();
         std::lock_guard<std::mutex> guard(registry.lock);
         if (registry.previous.count(thread) != 0) return;
+        if (t_recoveredFault == nullptr) t_recoveredFault = new RecoveredFault();
         const kd::platform::FaultTranslator previous = kd::platform::SetThreadFaultTranslator(&PLSEHTranslator);
         registry.previous.emplace(thread, previous);
         t_registryEntry.thread = thread;
@@ -333,8 +371,4 @@ void PLRemoveSEHTranslator() noexcept {
         t_registryEntry.armed = false;
     } catch (...) {
     }
-}
-
-bool PLIsSEHTranslatorInstalled() noexcept {
-    return kd::platform::GetThreadFaultTranslator() == &PLSEHTranslator;
 }

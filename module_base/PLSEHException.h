@@ -21,6 +21,8 @@
 #include <kdtrace/dbghlp.h>
 #include <kdtrace/types.h>
 
+#include "platform/Fault.h"
+
 class PLString;
 
 // Fault codes, as the system names them.
@@ -92,7 +94,32 @@ std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std
 void PLInstallSEHTranslator() noexcept;
 // Restores the translator the calling thread had before PLInstallSEHTranslator.
 void PLRemoveSEHTranslator() noexcept;
-// Whether the calling thread has the translator installed.
-bool PLIsSEHTranslatorInstalled() noexcept;
+
+// Copies `length` characters and a terminator into a caller's buffer with the library's own
+// stores (never a C runtime copy, in which a fault could not be translated), so that an
+// unwritable buffer arrives at the method's edge as a translated fault.
+void PLCopyTextOut(WCHAR* buffer, const WCHAR* text, int32_t length);
+
+// Throws the fault the translator took to the calling thread's recovery point.
+[[noreturn]] void PLThrowRecoveredFault();
+
+// Runs `call`, which calls code that is not the library's own (a host's listener, callback or
+// object), under a recovery point: a processor fault there that cannot be unwound (a host built
+// without -fnon-call-exceptions) ends the call as the translated fault, thrown from this frame.
+// The frames of that code between the fault and here are abandoned without running their
+// destructors; nothing of the library's own may live in them (a lock held across the call
+// registers a FaultRecoveryCleanup instead). Setting the point saves no signal mask: a few
+// stores per call.
+template <class Call>
+__attribute__((noinline)) void PLCallOut(Call&& call) {
+    kd::platform::FaultRecoveryPoint point;
+    if (__builtin_setjmp(point.env) != 0) PLThrowRecoveredFault();
+    kd::platform::ArmFaultRecovery(point);
+    struct Disarm {
+        kd::platform::FaultRecoveryPoint& point;
+        ~Disarm() { kd::platform::DisarmFaultRecovery(point); }
+    } disarm{point};
+    call();
+}
 
 #endif  // KD_PLSEHEXCEPTION_H

@@ -1,5 +1,6 @@
 #include "platform/Fault.h"
 
+#include <dlfcn.h>
 #include <link.h>
 #include <pthread.h>
 #include <signal.h>
@@ -14,6 +15,17 @@
 #include <mutex>
 
 #include "platform/SafeMemory.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KD_FAULT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KD_FAULT_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if KD_FAULT_ADDRESS_SANITIZER
+extern "C" void __asan_handle_no_return();
+#endif
 
 namespace kd::platform {
 
@@ -36,7 +48,8 @@ std::atomic<bool> g_installed{false};
 std::mutex g_installLock;
 std::atomic<FatalFaultReporter> g_reporter{nullptr};
 
-// Code ranges of the system runtimes, noted once when the handlers are installed.
+// Code ranges of the system runtimes and of the object that holds this code, noted once when
+// the handlers are installed.
 struct CodeRange {
     std::uintptr_t low;
     std::uintptr_t high;
@@ -44,6 +57,9 @@ struct CodeRange {
 constexpr int kMaxRuntimeRanges = 48;
 CodeRange g_runtimeRanges[kMaxRuntimeRanges];
 std::atomic<int> g_runtimeRangeCount{0};
+constexpr int kMaxOwnRanges = 8;
+CodeRange g_ownRanges[kMaxOwnRanges];
+std::atomic<int> g_ownRangeCount{0};
 
 int SignalIndex(int signal) noexcept {
     for (int i = 0; i < kSignalCount; ++i)
@@ -84,6 +100,245 @@ bool InRuntimeCode(std::uintptr_t ip) noexcept {
     return false;
 }
 
+void FaultHandler(int signal, siginfo_t* info, void* context);
+
+int NoteOwnModule(dl_phdr_info* info, std::size_t, void* data) {
+    const auto base = reinterpret_cast<std::uintptr_t>(data);
+    if (info->dlpi_addr != base) return 0;
+    int n = 0;
+    for (int i = 0; i < info->dlpi_phnum && n < kMaxOwnRanges; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD || (ph.p_flags & PF_X) == 0) continue;
+        const std::uintptr_t low = info->dlpi_addr + ph.p_vaddr;
+        g_ownRanges[n++] = CodeRange{low, low + ph.p_memsz};
+    }
+    g_ownRangeCount.store(n, std::memory_order_release);
+    return 1;
+}
+
+void NoteOwnCode() noexcept {
+    Dl_info where{};
+    void* self = reinterpret_cast<void*>(&FaultHandler);
+    if (::dladdr(self, &where) == 0 || where.dli_fbase == nullptr) return;
+    // dladdr gives the load address of the first segment; dl_iterate_phdr names objects by
+    // their load bias. Find ours by the segment that holds the handler.
+    struct Search {
+        std::uintptr_t address;
+        std::uintptr_t bias;
+    } search{reinterpret_cast<std::uintptr_t>(self), 0};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            Search& s = *static_cast<Search*>(data);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+                const std::uintptr_t low = info->dlpi_addr + ph.p_vaddr;
+                if (ph.p_type == PT_LOAD && s.address >= low && s.address < low + ph.p_memsz) {
+                    s.bias = info->dlpi_addr;
+                    return 1;
+                }
+            }
+            return 0;
+        },
+        &search);
+    ::dl_iterate_phdr(NoteOwnModule, reinterpret_cast<void*>(search.bias));
+}
+
+bool InOwnCode(std::uintptr_t ip) noexcept {
+    const int n = g_ownRangeCount.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i)
+        if (ip >= g_ownRanges[i].low && ip < g_ownRanges[i].high) return true;
+    return false;
+}
+
+// ---- whether an exception can be thrown from a faulting instruction of other code ----
+//
+// The unwinder enters the faulting frame at the faulting instruction itself. It can do so when
+// the frame has unwind information and either no exception table (no cleanups, no handlers:
+// nothing of the frame needs the instruction to be listed) or a table whose call-site ranges
+// list the instruction (code built with -fnon-call-exceptions). An instruction missing from a
+// frame's table ends the unwinding in std::terminate.
+
+struct EhBases {
+    void* tbase;
+    void* dbase;
+    void* func;
+};
+extern "C" const void* _Unwind_Find_FDE(void* pc, EhBases* bases);
+
+constexpr std::uint8_t kEncOmit = 0xFF;
+
+std::uint64_t ReadUleb(const std::uint8_t*& p) noexcept {
+    std::uint64_t value = 0;
+    unsigned shift = 0;
+    std::uint8_t byte = 0;
+    do {
+        byte = *p++;
+        if (shift < 64) value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        shift += 7;
+    } while ((byte & 0x80) != 0);
+    return value;
+}
+
+std::int64_t ReadSleb(const std::uint8_t*& p) noexcept {
+    std::int64_t value = 0;
+    unsigned shift = 0;
+    std::uint8_t byte = 0;
+    do {
+        byte = *p++;
+        if (shift < 64) value |= static_cast<std::int64_t>(byte & 0x7F) << shift;
+        shift += 7;
+    } while ((byte & 0x80) != 0);
+    if (shift < 64 && (byte & 0x40) != 0) value |= -(static_cast<std::int64_t>(1) << shift);
+    return value;
+}
+
+template <class T>
+T ReadRaw(const std::uint8_t*& p) noexcept {
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    p += sizeof value;
+    return value;
+}
+
+// Reads a pointer in one of the DWARF exception-header encodings; false for one not handled.
+bool ReadEncoded(const std::uint8_t*& p, std::uint8_t encoding, const EhBases& bases, std::uintptr_t& out) noexcept {
+    if (encoding == kEncOmit) return false;
+    const std::uint8_t* start = p;
+    std::uintptr_t value = 0;
+    switch (encoding & 0x0F) {
+        case 0x00:
+            value = ReadRaw<std::uintptr_t>(p);
+            break;
+        case 0x01:
+            value = static_cast<std::uintptr_t>(ReadUleb(p));
+            break;
+        case 0x02:
+            value = ReadRaw<std::uint16_t>(p);
+            break;
+        case 0x03:
+            value = ReadRaw<std::uint32_t>(p);
+            break;
+        case 0x04:
+            value = static_cast<std::uintptr_t>(ReadRaw<std::uint64_t>(p));
+            break;
+        case 0x09:
+            value = static_cast<std::uintptr_t>(ReadSleb(p));
+            break;
+        case 0x0A:
+            value = static_cast<std::uintptr_t>(static_cast<std::intptr_t>(ReadRaw<std::int16_t>(p)));
+            break;
+        case 0x0B:
+            value = static_cast<std::uintptr_t>(static_cast<std::intptr_t>(ReadRaw<std::int32_t>(p)));
+            break;
+        case 0x0C:
+            value = static_cast<std::uintptr_t>(ReadRaw<std::int64_t>(p));
+            break;
+        default:
+            return false;
+    }
+    if (value != 0) {
+        switch (encoding & 0x70) {
+            case 0x00:
+                break;
+            case 0x10:
+                value += reinterpret_cast<std::uintptr_t>(start);
+                break;
+            case 0x20:
+                value += reinterpret_cast<std::uintptr_t>(bases.tbase);
+                break;
+            case 0x30:
+                value += reinterpret_cast<std::uintptr_t>(bases.dbase);
+                break;
+            case 0x40:
+                value += reinterpret_cast<std::uintptr_t>(bases.func);
+                break;
+            default:
+                return false;
+        }
+        if ((encoding & 0x80) != 0) value = *reinterpret_cast<const std::uintptr_t*>(value);
+    }
+    out = value;
+    return true;
+}
+
+// Only the size part of an encoding (for the range of an FDE, which has no base).
+bool ReadEncodedSize(const std::uint8_t*& p, std::uint8_t encoding, std::uintptr_t& out) noexcept {
+    const EhBases none{nullptr, nullptr, nullptr};
+    return ReadEncoded(p, static_cast<std::uint8_t>(encoding & 0x0F), none, out);
+}
+
+bool CanThrowFrom(std::uintptr_t ip) noexcept {
+    EhBases bases{};
+    const auto* fde = static_cast<const std::uint8_t*>(_Unwind_Find_FDE(reinterpret_cast<void*>(ip), &bases));
+    if (fde == nullptr) return false;
+    // The CIE pointer counts back from its own field, which follows the FDE's length.
+    const std::uint8_t* p = fde + 4;
+    const std::uint8_t* cie = (fde + 4) - ReadRaw<std::int32_t>(p);
+    // CIE: length, identifier, version, augmentation, alignment factors, return register.
+    const std::uint8_t* c = cie + 8;
+    const std::uint8_t version = *c++;
+    const char* augmentation = reinterpret_cast<const char*>(c);
+    c += std::strlen(augmentation) + 1;
+    if (augmentation[0] != 'z') return augmentation[0] == 0;  // no exception table possible
+    ReadUleb(c);
+    ReadSleb(c);
+    if (version == 1)
+        ++c;
+    else
+        ReadUleb(c);
+    ReadUleb(c);  // augmentation data length
+    std::uint8_t lsdaEncoding = kEncOmit, fdeEncoding = 0;
+    for (const char* a = augmentation + 1; *a != 0; ++a) {
+        switch (*a) {
+            case 'L':
+                lsdaEncoding = *c++;
+                break;
+            case 'R':
+                fdeEncoding = *c++;
+                break;
+            case 'P': {
+                const std::uint8_t encoding = *c++;
+                std::uintptr_t personality = 0;
+                if (!ReadEncoded(c, static_cast<std::uint8_t>(encoding & 0x7F), bases, personality)) return false;
+                break;
+            }
+            case 'S':
+            case 'B':
+                break;
+            default:
+                return false;
+        }
+    }
+    if (lsdaEncoding == kEncOmit) return true;
+    // FDE: the function's start and size, then the augmentation data with the table's address.
+    p = fde + 8;
+    std::uintptr_t functionStart = 0, functionSize = 0, lsda = 0;
+    if (!ReadEncoded(p, fdeEncoding, bases, functionStart) || !ReadEncodedSize(p, fdeEncoding, functionSize))
+        return false;
+    ReadUleb(p);
+    if (!ReadEncoded(p, lsdaEncoding, bases, lsda)) return false;
+    if (lsda == 0) return true;
+    // The exception table: landing-pad base, type table, call-site table.
+    const auto* t = reinterpret_cast<const std::uint8_t*>(lsda);
+    std::uintptr_t landingBase = functionStart;
+    const std::uint8_t lpStartEncoding = *t++;
+    if (lpStartEncoding != kEncOmit && !ReadEncoded(t, lpStartEncoding, bases, landingBase)) return false;
+    if (*t++ != kEncOmit) ReadUleb(t);
+    const std::uint8_t callSiteEncoding = *t++;
+    const std::uint64_t tableLength = ReadUleb(t);
+    const std::uint8_t* end = t + tableLength;
+    while (t < end) {
+        std::uintptr_t start = 0, length = 0, pad = 0;
+        if (!ReadEncodedSize(t, callSiteEncoding, start) || !ReadEncodedSize(t, callSiteEncoding, length) ||
+            !ReadEncodedSize(t, callSiteEncoding, pad))
+            return false;
+        ReadUleb(t);
+        if (ip < landingBase + start) return false;
+        if (ip < landingBase + start + length) return true;
+    }
+    return false;
+}
+
 void ResetToDefault(int signal) noexcept {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -91,8 +346,9 @@ void ResetToDefault(int signal) noexcept {
     ::sigaction(signal, &dfl, nullptr);
 }
 
-// Calls the handler that was installed before ours, as the kernel would have.
-bool CallPrevious(int signal, siginfo_t* info, void* context) noexcept {
+// Calls the handler that was installed before ours, as the kernel would have. Not noexcept: the
+// previous handler may be another module's translator, which leaves by throwing through here.
+bool CallPrevious(int signal, siginfo_t* info, void* context) {
     const int index = SignalIndex(signal);
     if (index < 0) return false;
     const struct sigaction& previous = g_previous[index];
@@ -100,18 +356,21 @@ bool CallPrevious(int signal, siginfo_t* info, void* context) noexcept {
     const bool hasHandler =
         (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN;
     if (!hasInfoHandler && !hasHandler) return false;
-    sigset_t saved;
-    ::pthread_sigmask(SIG_BLOCK, &previous.sa_mask, &saved);
+    // The mask the previous handler asked for, put back however it leaves.
+    struct MaskRestorer {
+        sigset_t saved;
+        ~MaskRestorer() { ::pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
+    } restorer;
+    ::pthread_sigmask(SIG_BLOCK, &previous.sa_mask, &restorer.saved);
     if (hasInfoHandler)
         previous.sa_sigaction(signal, info, context);
     else
         previous.sa_handler(signal);
-    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     return true;
 }
 
 // A fault that is not ours to translate.
-void PassOn(int signal, siginfo_t* info, void* context) noexcept {
+void PassOn(int signal, siginfo_t* info, void* context) {
     if (CallPrevious(signal, info, context)) return;
     const int index = SignalIndex(signal);
     const bool ignored =
@@ -130,7 +389,7 @@ void PassOn(int signal, siginfo_t* info, void* context) noexcept {
 
 // After a stack overflow was reported: the previous handler (a host's crash handler, a
 // sanitizer) sees the fault, then the default action ends the process.
-void EndProcess(int signal, siginfo_t* info, void* context) noexcept {
+void EndProcess(int signal, siginfo_t* info, void* context) {
     CallPrevious(signal, info, context);
     ResetToDefault(signal);
     if (info == nullptr || info->si_code <= 0) ::raise(signal);
@@ -168,22 +427,58 @@ void FillFaultInfo(int signal, const siginfo_t* info, const ucontext_t* uc, Faul
     if (signal == SIGSEGV && IsStackOverflowAddress(fault.faultAddress, fault.sp)) fault.code = kFaultStackOverflow;
 }
 
+// Puts back the floating-point control state the interrupted code had: the kernel starts a
+// handler with the default state, and a jump out of the handler does not restore it.
+void RestoreFloatingPointControl(const ucontext_t* uc) noexcept {
+#if defined(__x86_64__)
+    if (uc->uc_mcontext.fpregs == nullptr) return;
+    const std::uint32_t mxcsr = uc->uc_mcontext.fpregs->mxcsr;
+    const std::uint16_t cwd = uc->uc_mcontext.fpregs->cwd;
+    asm volatile("ldmxcsr %0" : : "m"(mxcsr));
+    asm volatile("fldcw %0" : : "m"(cwd));
+#else
+    (void)uc;
+#endif
+}
+
+[[noreturn]] __attribute__((noinline)) void ReturnToRecoveryPoint(FaultThreadState& state, FaultRecoveryPoint* point,
+                                                                  const ucontext_t* uc, int savedErrno) {
+    state.recovery = point->previous;
+    state.guardDepth = point->guardDepth;
+    if (void (*cleanup)(void*) = point->cleanup) cleanup(point->cleanupArgument);
+    RestoreFloatingPointControl(uc);
+    errno = savedErrno;
+#if KD_FAULT_ADDRESS_SANITIZER
+    // The stack below the recovery point is left for good: forget the sanitizer's marks on it.
+    __asan_handle_no_return();
+#endif
+    __builtin_longjmp(point->env, 1);
+}
+
 void FaultHandler(int signal, siginfo_t* info, void* context) {
     const int savedErrno = errno;
     FaultThreadState& state = g_faultThreadState;
     if (info != nullptr && context != nullptr && info->si_code > 0 && state.translator != nullptr &&
         state.guardDepth > 0) {
+        const auto* uc = static_cast<const ucontext_t*>(context);
         FaultInfo fault;
-        FillFaultInfo(signal, info, static_cast<const ucontext_t*>(context), fault);
+        FillFaultInfo(signal, info, uc, fault);
         if (fault.code == kFaultStackOverflow) {
             if (FatalFaultReporter reporter = g_reporter.load(std::memory_order_acquire)) reporter(fault);
             EndProcess(signal, info, context);
             errno = savedErrno;
             return;
         }
-        if (!InRuntimeCode(static_cast<std::uintptr_t>(fault.ip))) {
+        const auto ip = static_cast<std::uintptr_t>(fault.ip);
+        if (InOwnCode(ip) || (!InRuntimeCode(ip) && CanThrowFrom(ip))) {
+            // Leaving by a throw skips the kernel's restoring of the interrupted state too.
+            RestoreFloatingPointControl(uc);
             errno = savedErrno;
             state.translator(fault);  // throws
+        } else if (FaultRecoveryPoint* point = state.recovery) {
+            fault.deferred = true;
+            state.translator(fault);  // takes the report while the faulting frames exist
+            ReturnToRecoveryPoint(state, point, uc, savedErrno);
         }
     }
     PassOn(signal, info, context);
@@ -307,6 +602,7 @@ bool InstallFaultHandlers() noexcept {
     std::lock_guard<std::mutex> guard(g_installLock);
     if (g_installed.load(std::memory_order_relaxed)) return true;
     if (g_runtimeRangeCount.load(std::memory_order_relaxed) == 0) ::dl_iterate_phdr(NoteRuntimeModule, nullptr);
+    if (g_ownRangeCount.load(std::memory_order_relaxed) == 0) NoteOwnCode();
     struct sigaction action {};
     action.sa_sigaction = FaultHandler;
     action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
@@ -342,10 +638,6 @@ FaultTranslator SetThreadFaultTranslator(FaultTranslator translator) noexcept {
     const FaultTranslator previous = g_faultThreadState.translator;
     g_faultThreadState.translator = translator;
     return previous;
-}
-
-FaultTranslator GetThreadFaultTranslator() noexcept {
-    return g_faultThreadState.translator;
 }
 
 std::size_t WalkFrameChain(std::uint64_t ip, std::uint64_t fp, std::uint64_t* out, std::size_t capacity) noexcept {

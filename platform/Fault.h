@@ -1,18 +1,24 @@
 // Processor faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL) turned into C++ exceptions on the threads
 // that ask for it.
 //
-// One process-wide signal handler serves every thread. It hands a fault to the thread's
-// translator when all of these hold:
-//   - the thread has a translator (SetThreadFaultTranslator);
-//   - the thread is inside a guarded region (FaultGuardScope), i.e. there is a catch clause of
-//     the module above the faulting frame to take the exception;
-//   - the kernel raised the signal for an instruction (not kill() or sigqueue());
-//   - the faulting instruction is not inside the C or C++ runtime, the dynamic loader or a
-//     sanitizer runtime: their functions are declared not to throw, so an exception could not
-//     pass through them.
-// The translator throws; the code must be built with -fnon-call-exceptions so that the faulting
-// instruction can be unwound. Every other fault goes to the handler that was installed before
-// ours, or, when that was the default action, ends the process with the signal as before.
+// One process-wide signal handler serves every thread. It takes a fault when the thread has a
+// translator (SetThreadFaultTranslator), is inside a guarded region (FaultGuardScope: a catch
+// clause of the module is above the faulting frame) and the kernel raised the signal for an
+// instruction (not kill() or sigqueue()). Then:
+//   - a fault in this library's own code (built with -fnon-call-exceptions, so every
+//     instruction that may fault can be unwound) is handed to the translator, which throws;
+//   - a fault in other code whose unwind tables cover the faulting instruction (a host built
+//     with -fnon-call-exceptions, or a frame without cleanups) is thrown the same way, so the
+//     destructors of the frames in between run;
+//   - any other fault (a host built the ordinary way, whose tables end the unwinding with
+//     std::terminate at such an instruction; the C runtime, whose functions are declared not to
+//     throw) returns to the thread's innermost recovery point (FaultRecoveryPoint), which the
+//     library sets around every call into code that is not its own. The frames in between are
+//     abandoned without their destructors; the library then throws from its own frame.
+//   - without a recovery point such a fault is not translated.
+// Every fault not taken goes to the handler that was installed before ours (which may be the
+// handler of another module built on this library, and may throw), or, when that was the
+// default action, ends the process with the signal as before.
 //
 // A stack overflow cannot be unwound: the handler runs on the thread's alternate signal stack,
 // calls the fatal-fault reporter (which may use async-signal-safe calls only) and then ends the
@@ -64,22 +70,29 @@ struct FaultInfo {
     std::uint64_t gregs[23] = {};
     const void* signalInfo = nullptr;   // siginfo_t
     const void* userContext = nullptr;  // ucontext_t
+    // Set when the fault goes to a recovery point: the translator takes what it needs while the
+    // faulting frames still exist and returns; the library throws later from the recovery point.
+    bool deferred = false;
 };
 
-// Called on the faulting thread inside the signal handler; must throw (returning hands the
-// fault on as if no translator were installed).
+// Called on the faulting thread inside the signal handler; must throw, except for a deferred
+// fault (returning from a fault that is not deferred hands it on as if no translator were
+// installed).
 using FaultTranslator = void (*)(const FaultInfo& fault);
 // Called for a stack overflow on a thread with a translator, on the alternate signal stack,
 // before the process ends. Async-signal-safe calls only.
 using FatalFaultReporter = void (*)(const FaultInfo& fault) noexcept;
+
+struct FaultRecoveryPoint;
 
 // Per-thread state, readable from the signal handler without allocating (initial-exec TLS).
 struct FaultThreadState {
     FaultTranslator translator;
     std::int32_t guardDepth;
     std::int32_t reserved;
-    std::uintptr_t stackLow;   // lowest usable address of the thread's stack, 0 if unknown
-    std::uintptr_t stackHigh;  // one past the highest
+    std::uintptr_t stackLow;       // lowest usable address of the thread's stack, 0 if unknown
+    std::uintptr_t stackHigh;      // one past the highest
+    FaultRecoveryPoint* recovery;  // the innermost armed recovery point, or null
 };
 extern __thread FaultThreadState g_faultThreadState __attribute__((tls_model("initial-exec")));
 
@@ -90,6 +103,61 @@ public:
     ~FaultGuardScope() { --g_faultThreadState.guardDepth; }
     FaultGuardScope(const FaultGuardScope&) = delete;
     FaultGuardScope& operator=(const FaultGuardScope&) = delete;
+};
+
+// Where a fault in code that cannot be unwound returns to. The frame that holds it calls
+// __builtin_setjmp(point.env) (frame and stack pointer and the resume address: nothing else is
+// saved, the signal mask included, which the handler leaves as it was) and, when that returned
+// 0, ArmFaultRecovery; it disarms before it returns. __builtin_setjmp returns nonzero after a
+// fault: the point is already disarmed, the thread's guard depth is as it was when the point
+// was armed, and the frame must not return normally to the abandoned code.
+// Deliberately without constructor: arming costs a few stores, not a clearing of the buffer.
+struct FaultRecoveryPoint {
+    void* env[5];  // the buffer of __builtin_setjmp
+    FaultRecoveryPoint* previous;
+    std::int32_t guardDepth;
+    // Run before the jump lands, for state that code inside the point holds across calls out
+    // (a lock): the frames that would release it are abandoned. Null when none.
+    void (*volatile cleanup)(void*);
+    void* volatile cleanupArgument;
+};
+
+inline void ArmFaultRecovery(FaultRecoveryPoint& point) noexcept {
+    FaultThreadState& state = g_faultThreadState;
+    point.previous = state.recovery;
+    point.guardDepth = state.guardDepth;
+    point.cleanup = nullptr;
+    point.cleanupArgument = nullptr;
+    state.recovery = &point;
+}
+inline void DisarmFaultRecovery(FaultRecoveryPoint& point) noexcept {
+    FaultThreadState& state = g_faultThreadState;
+    if (state.recovery == &point) state.recovery = point.previous;
+}
+
+// Registers a cleanup with the thread's innermost recovery point for its scope (nothing when
+// the thread has none).
+class FaultRecoveryCleanup {
+public:
+    FaultRecoveryCleanup(void (*cleanup)(void*), void* argument) noexcept : m_point(g_faultThreadState.recovery) {
+        if (m_point == nullptr) return;
+        m_previous = m_point->cleanup;
+        m_previousArgument = m_point->cleanupArgument;
+        m_point->cleanupArgument = argument;
+        m_point->cleanup = cleanup;
+    }
+    ~FaultRecoveryCleanup() {
+        if (m_point == nullptr) return;
+        m_point->cleanup = m_previous;
+        m_point->cleanupArgument = m_previousArgument;
+    }
+    FaultRecoveryCleanup(const FaultRecoveryCleanup&) = delete;
+    FaultRecoveryCleanup& operator=(const FaultRecoveryCleanup&) = delete;
+
+private:
+    FaultRecoveryPoint* m_point;
+    void (*m_previous)(void*) = nullptr;
+    void* m_previousArgument = nullptr;
 };
 
 // Installs the process-wide handler (once; later calls do nothing) and notes where the system
@@ -104,7 +172,6 @@ void SetFatalFaultReporter(FatalFaultReporter reporter) noexcept;
 // also gives the thread an alternate signal stack if it has none (so that a stack overflow can
 // still be reported) and notes the thread's stack bounds; both are released when the thread ends.
 FaultTranslator SetThreadFaultTranslator(FaultTranslator translator) noexcept;
-FaultTranslator GetThreadFaultTranslator() noexcept;
 
 // The call stack from saved registers: `ip` first, then the return address of each frame of the
 // frame-pointer chain that starts at `fp`. The walk stops at a null link, a link that does not

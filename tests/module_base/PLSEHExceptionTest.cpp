@@ -79,7 +79,6 @@ class SehTest : public ::testing::Test {
 protected:
     void SetUp() override {
         PLInstallSEHTranslator();
-        ASSERT_TRUE(PLIsSEHTranslatorInstalled());
         PLClearThreadErrors();
     }
 };
@@ -183,24 +182,23 @@ TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
     EXPECT_EQ(failures.load(), 0);
 }
 
-void SomeOtherTranslator(const kd::platform::FaultInfo&) {}
+// A translator of the thread's own, in force before ours.
+void OtherTranslator(const kd::platform::FaultInfo&) {
+    throw PL_ERROR(E_NOTIMPL, 0, PLString(), PLString());
+}
 
-TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndInstallingTwiceKeepsTheFirstPrevious) {
+TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndRemovingItRestoresTheOneBefore) {
     std::thread([] {
-        EXPECT_FALSE(PLIsSEHTranslatorInstalled());
-        PLLoadLibrary(u"kd-no-such-library");
-        EXPECT_TRUE(PLIsSEHTranslatorInstalled());
+        ASSERT_TRUE(kd::platform::InstallFaultHandlers());
+        kd::platform::SetThreadFaultTranslator(&OtherTranslator);
+        EXPECT_EQ(Fault(false), E_NOTIMPL);
+        PLLoadLibrary(u"kd-no-such-library");  // installs ours
+        EXPECT_EQ(Fault(false), E_UNEXPECTED);
+        PLInstallSEHTranslator();  // again: the translator before ours stays the one to restore
         PLRemoveSEHTranslator();
-        EXPECT_EQ(kd::platform::GetThreadFaultTranslator(), nullptr);
-
-        kd::platform::SetThreadFaultTranslator(&SomeOtherTranslator);
-        PLInstallSEHTranslator();
-        PLInstallSEHTranslator();
-        EXPECT_TRUE(PLIsSEHTranslatorInstalled());
-        PLRemoveSEHTranslator();
-        EXPECT_EQ(kd::platform::GetThreadFaultTranslator(), &SomeOtherTranslator);
+        EXPECT_EQ(Fault(true), E_NOTIMPL);
         PLRemoveSEHTranslator();  // nothing left to remove
-        EXPECT_EQ(kd::platform::GetThreadFaultTranslator(), &SomeOtherTranslator);
+        EXPECT_EQ(Fault(false), E_NOTIMPL);
         kd::platform::SetThreadFaultTranslator(nullptr);
     }).join();
 }
