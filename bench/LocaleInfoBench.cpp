@@ -49,7 +49,7 @@ BENCHMARK(BM_Floor_IcuSymbolFromOpenFormatter);
 // What a lookup would cost without the cache: one identifier's settings computed afresh. Every
 // iteration asks for a locale not seen before by varying the sort bits, which the settings ignore.
 void BM_LocaleFirstLookup(benchmark::State& state) {
-    std::uint32_t sort = 0x100;
+    static std::uint32_t sort = 0x100;  // new identifiers in every repetition too
     for (auto _ : state) {
         std::optional<std::u16string> text = LocaleText((sort++ << 16) | 0x0407, LocaleItem::DecimalSeparator);
         benchmark::DoNotOptimize(text);
