@@ -1,0 +1,192 @@
+#include "platform/CurrencyFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Text.h"
+
+namespace {
+
+using namespace kd::platform;
+
+std::string Formatted(std::u16string_view number, const CurrencyFormat& format) {
+    std::u16string out = u"stale";
+    const CurrencyFormatStatus status = FormatCurrency(number, format, out);
+    if (status != CurrencyFormatStatus::kOk) {
+        EXPECT_TRUE(out.empty());
+        return status == CurrencyFormatStatus::kInvalidNumber ? "<number>" : "<format>";
+    }
+    return Utf16ToUtf8(out);
+}
+
+CurrencyFormat Dollars(std::uint32_t positive, std::uint32_t negative) {
+    CurrencyFormat format;
+    format.digits = 1;
+    format.positiveOrder = positive;
+    format.negativeOrder = negative;
+    return format;
+}
+
+TEST(CurrencyFormatTest, EveryOrder) {
+    const char* positive[] = {"$1.1", "1.1$", "$ 1.1", "1.1 $"};
+    for (std::uint32_t order = 0; order < 4; ++order) {
+        EXPECT_EQ(Formatted(u"1.1", Dollars(order, 0)), positive[order]) << order;
+    }
+    const char* negative[] = {"($1.1)", "-$1.1",  "$-1.1",  "$1.1-",  "(1.1$)", "-1.1$",  "1.1-$",   "1.1$-",
+                              "-1.1 $", "-$ 1.1", "1.1 $-", "$ 1.1-", "$ -1.1", "1.1- $", "($ 1.1)", "(1.1 $)"};
+    for (std::uint32_t order = 0; order < 16; ++order) {
+        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), negative[order]) << order;
+    }
+    // The symbol, separators and minus sign are text of any length; an empty symbol leaves the
+    // order's blanks, as Windows does.
+    CurrencyFormat wide = Dollars(3, 12);
+    wide.currencySymbol = u"CHF";
+    wide.decimalSeparator = u"<.>";
+    wide.negativeSign = u"\u2212";
+    EXPECT_EQ(Formatted(u"-1.1", wide), "CHF \u22121<.>1");
+    EXPECT_EQ(Formatted(u"1.1", wide), "1<.>1 CHF");
+    wide.currencySymbol.clear();
+    EXPECT_EQ(Formatted(u"1.1", wide), "1<.>1 ");
+    EXPECT_EQ(Formatted(u"-1.1", wide), " \u22121<.>1");
+}
+
+TEST(CurrencyFormatTest, Grouping) {
+    struct Case {
+        std::uint32_t grouping;
+        const char16_t* number;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, u"1234567", "1234567"},
+        {3, u"123", "123"},
+        {3, u"1234", "1'234"},
+        {3, u"1234567890", "1'234'567'890"},
+        {32, u"1234567890", "1'23'45'67'890"},
+        {30, u"1234567890", "1234567'890"},
+        {320, u"1234567890", "12345'67'890"},
+        {2, u"1234567", "1'23'45'67"},
+        {1, u"12345", "1'2'3'4'5"},
+        {302, u"1234567890", "1234567'890"},  // a 0 ends grouping
+        {3, u"0001234", "1'234"},
+        {3, u"-999999.999", "-1'000'000"},  // after rounding
+    };
+    for (const Case& c : cases) {
+        CurrencyFormat format = Dollars(1, 5);
+        format.digits = 0;
+        format.currencySymbol.clear();
+        format.grouping = c.grouping;
+        format.thousandSeparator = u"'";
+        EXPECT_EQ(Formatted(c.number, format), c.expected) << c.grouping << " " << Utf16ToUtf8(c.number);
+    }
+    CurrencyFormat format;
+    format.thousandSeparator = u"\u202F";
+    EXPECT_EQ(Formatted(u"1234567", format), "$1\u202F234\u202F567.00");
+}
+
+TEST(CurrencyFormatTest, DigitsRoundingAndLeadingZero) {
+    struct Case {
+        std::uint32_t digits;
+        std::uint32_t leadingZero;
+        const char16_t* number;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {2, 1, u"1.005", "$1.01"},  // half away from zero, on the digits (no binary rounding)
+        {2, 1, u"-1.005", "($1.01)"},
+        {2, 1, u"1.0049999", "$1.00"},
+        {2, 1, u"9.995", "$10.00"},  // the carry reaches the whole part
+        {0, 1, u"999.5", "$1,000"},
+        {0, 1, u"-2.5", "($3)"},
+        {0, 1, u"1234.4", "$1,234"},
+        {3, 1, u"1.5", "$1.500"},
+        {9, 1, u"1", "$1.000000000"},
+        {2, 1, u"7.", "$7.00"},
+        {2, 1, u".5", "$0.50"},
+        {2, 0, u".5", "$.50"},
+        {2, 0, u"0", "$.00"},
+        {0, 0, u"0.2", "$0"},        // no fraction: the whole part is written even without leading zero
+        {2, 1, u"-0.004", "$0.00"},  // rounds to zero: no sign
+        {2, 1, u"-0", "$0.00"},
+        {2, 1, u"000.10", "$0.10"},
+        {2, 1, u"12345678901234567890123.456", "$12,345,678,901,234,567,890,123.46"},
+    };
+    for (const Case& c : cases) {
+        CurrencyFormat format;
+        format.digits = c.digits;
+        format.leadingZero = c.leadingZero;
+        EXPECT_EQ(Formatted(c.number, format), c.expected) << Utf16ToUtf8(c.number);
+    }
+    // The plain form of an amount: no symbol, no grouping, orders 0.
+    CurrencyFormat plain;
+    plain.grouping = 0;
+    plain.thousandSeparator.clear();
+    plain.currencySymbol.clear();
+    EXPECT_EQ(Formatted(u"1234.5", plain), "1234.50");
+    EXPECT_EQ(Formatted(u"-1234.5", plain), "(1234.50)");
+}
+
+TEST(CurrencyFormatTest, MalformedInputIsRefused) {
+    for (const char16_t* number : {u"", u"-", u".", u"-.", u"1.2.3", u"+1", u" 1", u"1 ", u"1-", u"--1", u"1e5",
+                                   u"1,000", u"\u0661", u"\uFF11", u"0x10"}) {
+        EXPECT_EQ(Formatted(number, CurrencyFormat()), "<number>") << Utf16ToUtf8(number);
+    }
+    EXPECT_EQ(Formatted(std::u16string_view(u"1\0"
+                                            "2",
+                                            3),
+                        CurrencyFormat()),
+              "<number>");
+    CurrencyFormat format;
+    format.digits = 10;
+    EXPECT_EQ(Formatted(u"1", format), "<format>");
+    format = CurrencyFormat();
+    format.leadingZero = 2;
+    EXPECT_EQ(Formatted(u"1", format), "<format>");
+    format = CurrencyFormat();
+    format.positiveOrder = 4;
+    EXPECT_EQ(Formatted(u"1", format), "<format>");
+    format = CurrencyFormat();
+    format.negativeOrder = 16;
+    EXPECT_EQ(Formatted(u"1", format), "<format>");
+}
+
+TEST(CurrencyFormatTest, GroupingText) {
+    EXPECT_EQ(GroupingFromText(u"3;0"), 3u);
+    EXPECT_EQ(GroupingFromText(u"3;2;0"), 32u);
+    EXPECT_EQ(GroupingFromText(u"3"), 30u);
+    EXPECT_EQ(GroupingFromText(u"3;2"), 320u);
+    EXPECT_EQ(GroupingFromText(u"0"), 0u);
+    EXPECT_EQ(GroupingFromText(u"0;0"), 0u);
+    EXPECT_EQ(GroupingFromText(u""), 0u);
+}
+
+TEST(CurrencyFormatTest, LocaleFormats) {
+    struct Case {
+        std::uint32_t id;
+        const char* positive;
+        const char* negative;
+    };
+    const Case cases[] = {
+        {0x0409, "$1,234.56", "($1,234.56)"},
+        {0x0407, "1.234,56 \u20AC", "-1.234,56 \u20AC"},
+        {0x040C, "1\u202F234,56 \u20AC", "-1\u202F234,56 \u20AC"},
+        {0x0416, "R$ 1.234,56", "-R$ 1.234,56"},
+        {0x0411, "\uFFE51,235", "-\uFFE51,235"},  // Windows: U+00A5
+        {0x041E, "\u0E3F1,234.56", "-\u0E3F1,234.56"},
+        {0x4009, "\u20B91,234.56", "-\u20B91,234.56"},
+        {0x0807, "CHF 1\u2019234.56", "CHF-1\u2019234.56"},  // Windows: U+0027 as group separator
+        {0x0413, "\u20AC 1.234,56", "\u20AC -1.234,56"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<CurrencyFormat> format = LocaleCurrencyFormat(c.id);
+        ASSERT_TRUE(format.has_value()) << c.id;
+        EXPECT_EQ(Formatted(u"1234.555", *format), c.positive) << std::hex << c.id;
+        EXPECT_EQ(Formatted(u"-1234.555", *format), c.negative) << std::hex << c.id;
+    }
+    const std::optional<CurrencyFormat> indian = LocaleCurrencyFormat(0x4009);
+    ASSERT_TRUE(indian.has_value());
+    EXPECT_EQ(Formatted(u"1234567", *indian), "\u20B912,34,567.00");
+    EXPECT_FALSE(LocaleCurrencyFormat(0x9999).has_value());
+}
+
+}  // namespace

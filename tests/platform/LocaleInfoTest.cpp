@@ -1,0 +1,171 @@
+#include "platform/LocaleInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Text.h"
+#include "support/DiagReceiver.h"
+
+namespace {
+
+using namespace kd::platform;
+
+constexpr std::array<std::uint32_t, 6> kLocales = {0x0409, 0x0407, 0x040C, 0x0416, 0x0411, 0x041E};
+
+// Every setting the library reads, for en-US, de-DE, fr-FR, pt-BR, ja-JP and th-TH, as this
+// system's ICU data gives them. Where Windows gives something else, the comment says so.
+struct ItemRow {
+    LocaleItem item;
+    std::array<const char16_t*, 6> values;
+};
+const ItemRow kTable[] = {
+    // en-US  de-DE  fr-FR  pt-BR  ja-JP  th-TH
+    {LocaleItem::DecimalSeparator, {u".", u",", u",", u",", u".", u"."}},
+    // fr-FR: U+202F, as Windows since 2019 (U+00A0 before).
+    {LocaleItem::ThousandSeparator, {u",", u".", u"\u202F", u".", u",", u","}},
+    {LocaleItem::Grouping, {u"3;0", u"3;0", u"3;0", u"3;0", u"3;0", u"3;0"}},
+    {LocaleItem::LeadingZero, {u"1", u"1", u"1", u"1", u"1", u"1"}},
+    // ja-JP: the fullwidth yen sign U+FFE5; Windows has U+00A5.
+    {LocaleItem::CurrencySymbol, {u"$", u"\u20AC", u"\u20AC", u"R$", u"\uFFE5", u"\u0E3F"}},
+    {LocaleItem::MonetaryDecimalSeparator, {u".", u",", u",", u",", u".", u"."}},
+    {LocaleItem::MonetaryThousandSeparator, {u",", u".", u"\u202F", u".", u",", u","}},
+    {LocaleItem::MonetaryGrouping, {u"3;0", u"3;0", u"3;0", u"3;0", u"3;0", u"3;0"}},
+    {LocaleItem::CurrencyDigits, {u"2", u"2", u"2", u"2", u"0", u"2"}},
+    {LocaleItem::PositiveCurrencyOrder, {u"0", u"3", u"3", u"2", u"0", u"0"}},
+    // en-US "0" is Windows' parentheses from the override table (CLDR: a leading minus, 1).
+    {LocaleItem::NegativeCurrencyOrder, {u"0", u"8", u"8", u"9", u"1", u"1"}},
+    {LocaleItem::DateSeparator, {u"/", u".", u"/", u"/", u"/", u"/"}},
+    {LocaleItem::TimeSeparator, {u":", u":", u":", u":", u":", u":"}},
+    // CLDR's "M/d/yy", "dd.MM.yy" and "d/M/yy" widened to four-digit years, as Windows has them.
+    {LocaleItem::ShortDatePattern,
+     {u"M/d/yyyy", u"dd.MM.yyyy", u"dd/MM/yyyy", u"dd/MM/yyyy", u"yyyy/MM/dd", u"d/M/yyyy"}},
+    {LocaleItem::DateOrder, {u"0", u"1", u"1", u"1", u"2", u"1"}},
+    {LocaleItem::FourDigitYear, {u"1", u"1", u"1", u"1", u"1", u"1"}},
+    {LocaleItem::DayLeadingZero, {u"0", u"1", u"1", u"1", u"1", u"0"}},
+    {LocaleItem::MonthLeadingZero, {u"0", u"1", u"1", u"1", u"1", u"0"}},
+    // th-TH: Windows writes "H:mm:ss" (no leading zero) where CLDR has "HH:mm:ss".
+    {LocaleItem::TimePattern, {u"h:mm:ss tt", u"HH:mm:ss", u"HH:mm:ss", u"HH:mm:ss", u"H:mm:ss", u"HH:mm:ss"}},
+    {LocaleItem::TwentyFourHourClock, {u"0", u"1", u"1", u"1", u"1", u"1"}},
+    {LocaleItem::HourLeadingZero, {u"0", u"1", u"1", u"1", u"0", u"1"}},
+    {LocaleItem::TimeMarkerFirst, {u"0", u"0", u"0", u"0", u"0", u"0"}},
+    // 24-hour locales: Windows leaves the designators empty for some (de-DE); CLDR always has them.
+    {LocaleItem::AmDesignator,
+     {u"AM", u"AM", u"AM", u"AM", u"\u5348\u524D", u"\u0E01\u0E48\u0E2D\u0E19\u0E40\u0E17\u0E35\u0E48\u0E22\u0E07"}},
+    {LocaleItem::PmDesignator,
+     {u"PM", u"PM", u"PM", u"PM", u"\u5348\u5F8C", u"\u0E2B\u0E25\u0E31\u0E07\u0E40\u0E17\u0E35\u0E48\u0E22\u0E07"}},
+    {LocaleItem::NegativeSign, {u"-", u"-", u"-", u"-", u"-", u"-"}},
+    {LocaleItem::EnglishLanguageName, {u"English", u"German", u"French", u"Portuguese", u"Japanese", u"Thai"}},
+    // Thai: the Buddhist calendar (7), as Windows' default for th-TH.
+    {LocaleItem::CalendarType, {u"1", u"1", u"1", u"1", u"1", u"7"}},
+};
+
+bool IsNumeric(std::u16string_view text) {
+    return !text.empty() && text.find_first_not_of(u"0123456789") == std::u16string_view::npos;
+}
+
+TEST(LocaleInfoTest, EverySettingOfTheTableLocales) {
+    for (const ItemRow& row : kTable) {
+        for (std::size_t i = 0; i < kLocales.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << std::hex << "locale 0x" << kLocales[i] << " item 0x"
+                                            << static_cast<std::uint32_t>(row.item));
+            const std::optional<std::u16string> text = LocaleText(kLocales[i], row.item);
+            ASSERT_TRUE(text.has_value());
+            EXPECT_EQ(Utf16ToUtf8(*text), Utf16ToUtf8(row.values[i]));
+            // The numeric items read as numbers too, and only those.
+            const std::optional<std::int32_t> number = LocaleNumber(kLocales[i], row.item);
+            if (IsNumeric(row.values[i]) && row.item != LocaleItem::Grouping) {
+                ASSERT_TRUE(number.has_value());
+                EXPECT_EQ(std::to_string(*number), Utf16ToUtf8(row.values[i]));
+            } else {
+                EXPECT_FALSE(number.has_value());
+            }
+        }
+    }
+}
+
+TEST(LocaleInfoTest, OtherLocalesShapesAndOverrides) {
+    struct Case {
+        std::uint32_t id;
+        LocaleItem item;
+        const char16_t* value;
+    };
+    const Case cases[] = {
+        {0x4009, LocaleItem::MonetaryGrouping, u"3;2;0"},       // en-IN: 12,34,567
+        {0x0807, LocaleItem::NegativeCurrencyOrder, u"2"},      // de-CH "¤-#,##0.00": CHF-1.1
+        {0x0413, LocaleItem::NegativeCurrencyOrder, u"12"},     // nl-NL "¤ -#,##0.00"
+        {0x040D, LocaleItem::NegativeCurrencyOrder, u"8"},      // he-IL, direction marks dropped
+        {0x040D, LocaleItem::NegativeSign, u"-"},               // CLDR: U+200E before the minus
+        {0x0404, LocaleItem::TimeMarkerFirst, u"1"},            // zh-TW "Bh:mm:ss"
+        {0x0404, LocaleItem::TimePattern, u"tth:mm:ss"},        //
+        {0x0412, LocaleItem::ShortDatePattern, u"yyyy-MM-dd"},  // override; CLDR "yy. M. d."
+        {0x0412, LocaleItem::DateSeparator, u"-"},              //
+        {0x0C0A, LocaleItem::ShortDatePattern, u"dd/MM/yyyy"},  // override; CLDR "d/M/yy"
+        {0x0413, LocaleItem::ShortDatePattern, u"d-M-yyyy"},    // override; CLDR "dd-MM-y"
+        {0x0007, LocaleItem::CurrencySymbol, u"\u20AC"},        // a language alone: its likely region
+        {0x10407, LocaleItem::DateSeparator, u"."},             // sort bits are ignored
+        {0x0401, LocaleItem::CalendarType, u"23"},              // ar-SA: Umm al-Qura
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << "locale 0x" << c.id << " item 0x"
+                                        << static_cast<std::uint32_t>(c.item));
+        EXPECT_EQ(Utf16ToUtf8(LocaleText(c.id, c.item).value_or(u"<none>")), Utf16ToUtf8(c.value));
+    }
+}
+
+TEST(LocaleInfoTest, DefaultLocalesFollowTheProcessLocale) {
+    kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+    for (const std::uint32_t id : {0x0000u, 0x0400u, 0x0800u}) {
+        ::unsetenv("LC_ALL");
+        ::unsetenv("LANG");
+        EXPECT_EQ(LocaleText(id, LocaleItem::CurrencySymbol), u"$");  // nothing set: en-US
+        ::setenv("LANG", "de_DE.UTF-8", 1);
+        EXPECT_EQ(LocaleText(id, LocaleItem::DecimalSeparator), u",");
+        EXPECT_EQ(LocaleIcuName(id), "de_Latn_DE");
+        ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // LC_ALL wins, and the change is seen at once
+        EXPECT_EQ(LocaleNumber(id, LocaleItem::CurrencyDigits), 0);
+        ::setenv("LC_ALL", "xx_YY", 1);  // unknown name: en-US
+        EXPECT_EQ(ResolveLocaleId(id), 0x0409u);
+        EXPECT_EQ(LocaleText(id, LocaleItem::ShortDatePattern), u"M/d/yyyy");
+    }
+}
+
+TEST(LocaleInfoTest, UnknownLocalesAndItemsFailClearly) {
+    for (const std::uint32_t id : {0x9999u, 0x0C00u, 0xFFFFFFFFu}) {
+        EXPECT_FALSE(IsKnownLocale(id)) << id;
+        EXPECT_FALSE(LocaleText(id, LocaleItem::DecimalSeparator).has_value()) << id;
+        EXPECT_FALSE(LocaleNumber(id, LocaleItem::CurrencyDigits).has_value()) << id;
+        EXPECT_EQ(LocaleIcuName(id), "") << id;
+    }
+    EXPECT_TRUE(IsKnownLocale(0x0409));
+    EXPECT_FALSE(LocaleText(0x0409, static_cast<LocaleItem>(0x1234)).has_value());
+    EXPECT_FALSE(LocaleNumber(0x0409, static_cast<LocaleItem>(0x1234)).has_value());
+}
+
+// Threads race to compute locales not yet cached, and read ones that are: every reader must see
+// the complete settings.
+TEST(LocaleInfoTest, ConcurrentFirstLookupsAgree) {
+    const std::uint32_t ids[] = {0x0410, 0x0419, 0x0415, 0x0405, 0x0409};
+    std::vector<std::thread> threads;
+    std::vector<std::u16string> seen(8 * std::size(ids));
+    for (std::size_t t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (std::size_t k = 0; k < std::size(ids); ++k) {
+                const std::uint32_t id = ids[(k + t) % std::size(ids)];
+                seen[t * std::size(ids) + (k + t) % std::size(ids)] =
+                    LocaleText(id, LocaleItem::ShortDatePattern).value_or(u"") +
+                    LocaleText(id, LocaleItem::CurrencySymbol).value_or(u"");
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i], seen[i % std::size(ids)]) << i;
+        EXPECT_FALSE(seen[i].empty());
+    }
+}
+
+}  // namespace
