@@ -10,6 +10,7 @@
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
 #include "support/DiagReceiver.h"
+#include "support/HResult.h"
 #include "support/Process.h"
 #include "support/TraceFakes.h"
 
@@ -40,16 +41,16 @@ ULONG ThreadId() {
 TEST(TraceModule, SeverityLevelIsProcessWide) {
     IPLTraceModule *trace = kdtest::NewTraceModule(&GetPLModule), *second = kdtest::NewTraceModule(&GetPLModule);
     LONG level = 99;
-    EXPECT_EQ(trace->GetSeverityLevel(&level), S_OK);
+    EXPECT_HR(trace->GetSeverityLevel(&level), S_OK);
     EXPECT_EQ(level, 0);  // before any SetSeverityLevel in this process
-    EXPECT_EQ(trace->SetSeverityLevel(-5), S_OK);
+    EXPECT_HR(trace->SetSeverityLevel(-5), S_OK);
     second->GetSeverityLevel(&level);
     EXPECT_EQ(level, -5);  // process-wide
     second->SetSeverityLevel(0);
     second->Release();
 
     void* p = nullptr;
-    EXPECT_EQ(trace->QueryInterface(IID_IPLFactoryLoader, &p), E_NOINTERFACE);
+    EXPECT_HR(trace->QueryInterface(IID_IPLFactoryLoader, &p), E_NOINTERFACE);
     trace->Release();
 }
 
@@ -60,10 +61,10 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     // A failed creation is reported and stores nothing: the next request creates the context.
     g_failWith = E_OUTOFMEMORY;
     IPLTraceContext *mine = nullptr, *again = nullptr;
-    EXPECT_EQ(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
+    EXPECT_HR(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
     EXPECT_EQ(kdtest::ThreadErrors(&GetThreadError).back(),
               u"Trace Services|CPLTraceModule|GetNamedContext|Failed to create trace context");
-    EXPECT_EQ(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
+    EXPECT_HR(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
     g_failWith = S_OK;
 
     // Threads asking at once get one context by name, and each its own default context, which
@@ -102,8 +103,8 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     EXPECT_EQ(std::u16string(name), u"Printing");
     EXPECT_EQ(g_created, kThreads + 4);
     IPLTraceContext* untouched = nullptr;
-    EXPECT_EQ(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
-    EXPECT_EQ(trace->GetGlobalContext(nullptr), E_POINTER);
+    EXPECT_HR(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
+    EXPECT_HR(trace->GetGlobalContext(nullptr), E_POINTER);
     EXPECT_EQ(g_created, kThreads + 4);
 
     // A later module object (which may even reuse the first one's memory) shares only the
@@ -131,7 +132,7 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
 TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
     IPLTraceContext* parent = nullptr;
-    ASSERT_EQ(trace->GetDefaultContext(&parent), S_OK);
+    ASSERT_HR(trace->GetDefaultContext(&parent), S_OK);
     kdtest::TempDir dir;
     kdtest::ScopedEnv socket("KDTRACE_DIAG_SOCKET", dir / "diagInfo");
     kdtest::DiagReceiver receiver(dir / "diagInfo");
@@ -184,9 +185,9 @@ TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {
         kept->AddListener(listener, &cookie);
     }).join();
     EXPECT_EQ(IdOf(kept), tid);
-    EXPECT_EQ(kept->FireMessage(1, 2), S_OK);
+    EXPECT_HR(kept->FireMessage(1, 2), S_OK);
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(kept->RemoveListener(cookie), S_OK);
+    EXPECT_HR(kept->RemoveListener(cookie), S_OK);
     EXPECT_EQ(kept->Release(), 0u);
     listener->Release();
     trace->Release();

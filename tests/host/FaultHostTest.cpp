@@ -24,6 +24,7 @@
 #include "HostObjects.h"
 #include "support/DumpDir.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -64,10 +65,10 @@ TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     kdhost::ModuleApi api;
     std::string error;
     ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    ASSERT_EQ(api.PLClearThreadErrors(), S_OK);  // reaching the error functions installs the translator
+    ASSERT_HR(api.PLClearThreadErrors(), S_OK);  // reaching the error functions installs the translator
 
     const std::size_t reportsBefore = g_dumps.Reports().size();
-    ASSERT_EQ(InitializeWithBadText(api), E_UNEXPECTED);
+    ASSERT_HR(InitializeWithBadText(api), E_UNEXPECTED);
     // The same modules the debugging companion lists: named ones, and the main program.
     int modules = 0;
     ::dl_iterate_phdr(
@@ -84,17 +85,17 @@ TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     for (std::size_t i = 1; i < items.size(); ++i) {
         const std::string line = Narrow(items[i].message.c_str());
         EXPECT_TRUE(std::regex_match(line, std::regex("@@MODULE:.+\\[0x[0-9A-F]{16}\\]"))) << line;
-        EXPECT_EQ(items[i].result, E_UNEXPECTED);
+        EXPECT_HR(items[i].result, E_UNEXPECTED);
         sawModule = sawModule || line.find("/libkdtrace.so[") != std::string::npos;
     }
     EXPECT_TRUE(sawModule);
     EXPECT_EQ(g_dumps.Reports().size(), reportsBefore + 1);
 
     // Again and again; the host thread and the module keep working.
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(InitializeWithBadText(api), E_UNEXPECTED);
+    for (int i = 0; i < 20; ++i) ASSERT_HR(InitializeWithBadText(api), E_UNEXPECTED);
     IPLErrorItem* item = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)), S_OK);
-    EXPECT_EQ(item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, u"fine", 0, u"", 0), S_OK);
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)), S_OK);
+    EXPECT_HR(item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, u"fine", 0, u"", 0), S_OK);
     item->Release();
 }
 
@@ -292,21 +293,21 @@ TEST(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHos
     kdhost::ModuleApi api;
     std::string error;
     ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    ASSERT_EQ(api.PLClearThreadErrors(), S_OK);  // installs the translator on this thread
+    ASSERT_HR(api.PLClearThreadErrors(), S_OK);  // installs the translator on this thread
     Objects o{api};
-    ASSERT_EQ(api.GetPLModule(GUID_NULL, &o.module), S_OK);
-    ASSERT_EQ(o.module->InitModule(), S_OK);
-    ASSERT_EQ(o.module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&o.trace)), S_OK);
+    ASSERT_HR(api.GetPLModule(GUID_NULL, &o.module), S_OK);
+    ASSERT_HR(o.module->InitModule(), S_OK);
+    ASSERT_HR(o.module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&o.trace)), S_OK);
     const auto create = [&](const GUID& clsid, const GUID& iid, auto** out) {
         return api.PLCreateInstance(clsid, iid, reinterpret_cast<void**>(out));
     };
-    ASSERT_EQ(create(CLSID_PLTraceContext, IID_IPLTraceContextPriv, &o.context), S_OK);
-    ASSERT_EQ(create(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection, &o.collection), S_OK);
-    ASSERT_EQ(o.collection->Insert(o.context), S_OK);
-    ASSERT_EQ(create(CLSID_PLErrorInfo, IID_IPLErrorInfo, &o.list), S_OK);
-    ASSERT_EQ(o.list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), S_OK);
-    ASSERT_EQ(create(CLSID_PLErrorItem, IID_IPLErrorItem, &o.item), S_OK);
-    ASSERT_EQ(o.item->GetKDXErrorItemCore(&o.view), S_OK);
+    ASSERT_HR(create(CLSID_PLTraceContext, IID_IPLTraceContextPriv, &o.context), S_OK);
+    ASSERT_HR(create(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection, &o.collection), S_OK);
+    ASSERT_HR(o.collection->Insert(o.context), S_OK);
+    ASSERT_HR(create(CLSID_PLErrorInfo, IID_IPLErrorInfo, &o.list), S_OK);
+    ASSERT_HR(o.list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), S_OK);
+    ASSERT_HR(create(CLSID_PLErrorItem, IID_IPLErrorItem, &o.item), S_OK);
+    ASSERT_HR(o.item->GetKDXErrorItemCore(&o.view), S_OK);
     void* bad = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(bad, MAP_FAILED);
 
@@ -344,13 +345,13 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
     api.PLClearThreadErrors();
     IPLTraceContext* context = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
               S_OK);
     auto* first = new FaultingListener();
     auto* second = new FaultingListener();
     void *firstCookie = nullptr, *secondCookie = nullptr;
-    ASSERT_EQ(context->AddListener(first, &firstCookie), S_OK);
-    ASSERT_EQ(context->AddListener(second, &secondCookie), S_OK);
+    ASSERT_HR(context->AddListener(first, &firstCookie), S_OK);
+    ASSERT_HR(context->AddListener(second, &secondCookie), S_OK);
     ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
 
     for (int fault : {1, 2, 3, 4, 1}) {
@@ -365,8 +366,8 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
         std::thread([&] {
             auto* third = new FaultingListener();
             void* cookie = nullptr;
-            EXPECT_EQ(context->AddListener(third, &cookie), S_OK);
-            EXPECT_EQ(context->RemoveListener(cookie), S_OK);
+            EXPECT_HR(context->AddListener(third, &cookie), S_OK);
+            EXPECT_HR(context->RemoveListener(cookie), S_OK);
             third->Release();
         }).join();
     }
@@ -375,10 +376,10 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     EXPECT_EQ(first->refs, 1);
     EXPECT_EQ(second->refs, 1);
     first->fault = 0;
-    EXPECT_EQ(context->FireMessage(3, 4), S_OK);
+    EXPECT_HR(context->FireMessage(3, 4), S_OK);
     EXPECT_EQ(second->calls, 1);
-    EXPECT_EQ(context->RemoveListener(firstCookie), S_OK);
-    EXPECT_EQ(context->RemoveListener(secondCookie), S_OK);
+    EXPECT_HR(context->RemoveListener(firstCookie), S_OK);
+    EXPECT_HR(context->RemoveListener(secondCookie), S_OK);
     first->Release();
     second->Release();
     context->Release();
@@ -406,23 +407,23 @@ TEST(FaultHostTest, AFaultInASortFunctionOrAnErrorCallbackEndsThatCall) {
     api.PLClearThreadErrors();
     IPLTraceContextCollection* collection = nullptr;
     IPLTraceContext* context = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
                                    reinterpret_cast<void**>(&collection)),
               S_OK);
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
               S_OK);
-    ASSERT_EQ(collection->Insert(context), S_OK);
-    ASSERT_EQ(collection->Insert(context), S_OK);
+    ASSERT_HR(collection->Insert(context), S_OK);
+    ASSERT_HR(collection->Insert(context), S_OK);
     EXPECT_EQ(CheckFaultReport(api, collection->Sort(&FaultingCompare)), "");
     EXPECT_EQ(collection->GetCount(), 2);
 
     IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
-    ASSERT_EQ(list->RegisterErrorEvent(0, &FaultingCallback), S_OK);
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
+    ASSERT_HR(list->RegisterErrorEvent(0, &FaultingCallback), S_OK);
     // Called from a guarded method of the module, as the store's callback would be.
-    EXPECT_EQ(list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), E_UNEXPECTED);
+    EXPECT_HR(list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), E_UNEXPECTED);
     LONG count = 0;
-    EXPECT_EQ(list->GetCount(&count), S_OK);
+    EXPECT_HR(list->GetCount(&count), S_OK);
     EXPECT_EQ(count, 1);
     list->Release();
     context->Release();

@@ -8,6 +8,7 @@
 
 #include "HostObjects.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -43,16 +44,16 @@ TEST(FaultUnwindHostTest, AFaultInAListenerRunsItsDestructorsAndEndsFireMessageW
     ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
     api.PLClearThreadErrors();
     IPLTraceContext* context = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
               S_OK);
     auto* listener = new Listener();
     void* cookie = nullptr;
-    ASSERT_EQ(context->AddListener(listener, &cookie), S_OK);
+    ASSERT_HR(context->AddListener(listener, &cookie), S_OK);
     for (int round = 1; round <= 3; ++round) {
-        EXPECT_EQ(context->FireMessage(1, 2), E_UNEXPECTED);
+        EXPECT_HR(context->FireMessage(1, 2), E_UNEXPECTED);
         EXPECT_EQ(g_destroyed, round);
         IPLErrorInfo* list = nullptr;
-        ASSERT_EQ(api.GetThreadError(&list), S_OK);
+        ASSERT_HR(api.GetThreadError(&list), S_OK);
         const auto items = kdtest::ReadList(list);
         list->Release();
         ASSERT_FALSE(items.empty());
@@ -61,7 +62,7 @@ TEST(FaultUnwindHostTest, AFaultInAListenerRunsItsDestructorsAndEndsFireMessageW
                   0u);
     }
     EXPECT_EQ(listener->refs, 1);
-    EXPECT_EQ(context->RemoveListener(cookie), S_OK);
+    EXPECT_HR(context->RemoveListener(cookie), S_OK);
     listener->Release();
     context->Release();
 }

@@ -5,6 +5,7 @@
 #include "module_base/PLError.h"
 #include "module_base/PLSEHException.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ protected:
 
     static std::vector<kdtest::RecordedError> Errors() {
         IPLErrorInfo* list = nullptr;
-        EXPECT_EQ(GetThreadError(&list), S_OK);
+        EXPECT_HR(GetThreadError(&list), S_OK);
         auto errors = kdtest::ReadList(list);
         list->Release();
         return errors;
@@ -40,7 +41,7 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
         PLThrowErrorFormat(E_INVALIDARG, 1, 77, "Cls::Fn", "/x.cpp", "name %s count %d narrow %hs", u"w\u00E9", 3, "n");
         FAIL();
     } catch (const PL_ERROR& e) {
-        EXPECT_EQ(e.result, E_INVALIDARG);
+        EXPECT_HR(e.result, E_INVALIDARG);
         EXPECT_EQ(e.message.view(), u"name w\u00E9 count 3 narrow n");
         EXPECT_EQ(e.errorFlag, 1u);
         EXPECT_EQ(e.sourceLine, 77u);
@@ -49,7 +50,7 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
     // Formatted text takes the narrow round trip of all error text: an unpaired surrogate comes
     // out as "?", in the thrown record and so in the recorded item.
     const WCHAR lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_EQ(PLGuard("Core", "C", "M",
+    EXPECT_HR(PLGuard("Core", "C", "M",
                       [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
               E_FAIL);
     ASSERT_EQ(Errors().size(), 1u);
@@ -58,7 +59,7 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
         PLVerify(false);
         FAIL();
     } catch (const PL_ERROR& e) {
-        EXPECT_EQ(e.result, PL_E_VERIFY);
+        EXPECT_HR(e.result, PL_E_VERIFY);
         EXPECT_EQ(e.function.view(), u"__verify");
     }
     EXPECT_THROW(PLThrowHResult(E_FAIL), HRESULT);
@@ -87,7 +88,7 @@ TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
 
 TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
     // A record: its code, one item appended (flag 0), three items after three failures.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Fail("step failed", 0), E_FAIL);
+    for (int i = 0; i < 3; ++i) EXPECT_HR(Fail("step failed", 0), E_FAIL);
     auto errors = Errors();
     ASSERT_EQ(errors.size(), 3u);
     EXPECT_EQ(errors[0].module, u"Core");
@@ -101,18 +102,18 @@ TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
 
     // A bare code: recorded as "Error 0x%08x occurred."; the method returns its result variable.
     HRESULT hr = PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); });
-    EXPECT_EQ(hr, E_INVALIDARG);
+    EXPECT_HR(hr, E_INVALIDARG);
     errors = Errors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[1].message, u"Error 0x80070057 occurred.");
     // A non-negative bare code records nothing.
     hr = PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; });
-    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_HR(hr, S_FALSE);
     EXPECT_EQ(Errors().size(), 2u);
 
     // Anything else: E_UNEXPECTED, a new chain.
     hr = PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); });
-    EXPECT_EQ(hr, E_UNEXPECTED);
+    EXPECT_HR(hr, E_UNEXPECTED);
     errors = Errors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, u"An unhandled exception occurred.");
@@ -121,15 +122,15 @@ TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
     PLExceptionRecord record;
     record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
     const CSEHExceptionWrapper fault(record, PLThreadContext{});
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
+    EXPECT_HR(PLGuard("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
     EXPECT_EQ(Errors()[0].message.rfind(u"ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u);
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
+    EXPECT_HR(PLGuard("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
 }
 
 TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
     {
         CPLThreadErrorSuspender suspend;
-        EXPECT_EQ(Fail("hidden", 0), E_FAIL);
+        EXPECT_HR(Fail("hidden", 0), E_FAIL);
         EXPECT_TRUE(Errors().empty());
         PLSetSuspensionOverride(1);
         Fail("seen", 0);
@@ -137,7 +138,7 @@ TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
         ASSERT_EQ(Errors().size(), 1u);
         { CPLThreadErrorSuspender nested; }
         BOOL state = FALSE;
-        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
         EXPECT_TRUE(state);  // the nested guard restored the outer suspension
     }
     BOOL state = TRUE;
@@ -161,22 +162,22 @@ TEST_F(ErrorTest, RichErrorObjectsAreThrownWhenTheyAnswer) {
     } rich;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), IPLSupportRichErrorInfo*);
     // Nothing in the library catches the rich object: the last clause takes it.
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
+    EXPECT_HR(PLGuard("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
     rich.answers = false;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), HRESULT);
 }
 
 TEST_F(ErrorTest, WideAndFormattedCatchClauseVariants) {
     const PL_ERROR e(E_FAIL, PLString(u"wide"), 1, 5, PLString(u"f"), PLString(u"file"));
-    EXPECT_EQ(PLHandleErrorExceptionW(e, u"Gr\u00FCppe", u"Kl", "m"), E_FAIL);
+    EXPECT_HR(PLHandleErrorExceptionW(e, u"Gr\u00FCppe", u"Kl", "m"), E_FAIL);
     EXPECT_EQ(Errors()[0].module, u"Gr\u00FCppe");
-    EXPECT_EQ(PLHandleErrorExceptionFormat(e, "G", "C", "Method%d<%s>", 7, u"T"), E_FAIL);
+    EXPECT_HR(PLHandleErrorExceptionFormat(e, "G", "C", "Method%d<%s>", 7, u"T"), E_FAIL);
     EXPECT_EQ(Errors()[0].method, u"Method7<T>");
     PLHandleHResultExceptionW(E_POINTER, u"G", u"C", "m");
     EXPECT_EQ(Errors().back().message, u"Error 0x80004003 occurred.");
     PLHandleHResultExceptionFormat(E_POINTER, "G", "C", "m%d", 2);
     EXPECT_EQ(Errors().back().method, u"m2");
-    EXPECT_EQ(PLHandleUnknownExceptionFormat("G", "C", "m%s", u"x"), E_UNEXPECTED);
+    EXPECT_HR(PLHandleUnknownExceptionFormat("G", "C", "m%s", u"x"), E_UNEXPECTED);
     EXPECT_EQ(Errors().back().method, u"mx");
     // A message recorded directly carries no source; null names are recorded as empty.
     PLRecordErrorMessage(static_cast<const WCHAR*>(nullptr), nullptr, nullptr, E_FAIL, 0, nullptr, 0);

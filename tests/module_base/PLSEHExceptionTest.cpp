@@ -24,6 +24,7 @@
 #include "support/DiagReceiver.h"
 #include "support/DumpDir.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 // Code that faults on purpose (tests/support/FaultingCode.cpp).
 int ReadThroughNull();
@@ -61,7 +62,7 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
     const auto modules = kd::platform::ListLoadedModules();
     EXPECT_EQ(errors.size(), 1 + modules.size());
     for (std::size_t i = 0; i < errors.size(); ++i) {
-        EXPECT_EQ(errors[i].result, result);
+        EXPECT_HR(errors[i].result, result);
         EXPECT_EQ(Narrow(errors[i].module + u"/" + errors[i].className + u"/" + errors[i].method),
                   std::string("Core/CTestThing/") + method);
         if (i > 0 && i <= modules.size()) {
@@ -95,7 +96,7 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
           Case{true, "INT_DIVIDE_BY_ZERO", "0xC0000094", reinterpret_cast<std::uint64_t>(&DivideBy)}}) {
         PLRecordErrorMessage("Core", "Earlier", "Error", E_FAIL, 0, u"an earlier error", 1);
         const auto before = g_dumps.Reports();
-        EXPECT_EQ(Fault(c.divide), E_UNEXPECTED);
+        EXPECT_HR(Fault(c.divide), E_UNEXPECTED);
         // The faulting instruction, then the frames above it.
         const std::string message = ExpectFaultReport("Fault");
         std::smatch match;
@@ -112,7 +113,7 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
         EXPECT_NE(report.find(std::string("exception code ") + c.code + "\n"), npos) << report;
     }
     // A failure the method already had is kept, in the report and in every module line.
-    EXPECT_EQ(PLGuard("Core", "CTestThing", "Fault",
+    EXPECT_HR(PLGuard("Core", "CTestThing", "Fault",
                       [](HRESULT& result) {
                           result = E_INVALIDARG;
                           DivideBy(0);
@@ -134,7 +135,7 @@ TEST_F(SehTest, TheReportAndTheModuleLinesReachTheDiagnosticsChannel) {
         while (auto datagram = receiver.Receive(faulted ? 300 : 5000))
             records.push_back(kdtest::Ascii(kdtest::DatagramText(*datagram)));
     });
-    EXPECT_EQ(Fault(false), E_UNEXPECTED);
+    EXPECT_HR(Fault(false), E_UNEXPECTED);
     faulted = true;
     reader.join();
     ASSERT_FALSE(records.empty());
@@ -191,14 +192,14 @@ TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndRemovingItRestoresTh
     std::thread([] {
         ASSERT_TRUE(kd::platform::InstallFaultHandlers());
         kd::platform::SetThreadFaultTranslator(&OtherTranslator);
-        EXPECT_EQ(Fault(false), E_NOTIMPL);
+        EXPECT_HR(Fault(false), E_NOTIMPL);
         PLLoadLibrary(u"kd-no-such-library");  // installs ours
-        EXPECT_EQ(Fault(false), E_UNEXPECTED);
+        EXPECT_HR(Fault(false), E_UNEXPECTED);
         PLInstallSEHTranslator();  // again: the translator before ours stays the one to restore
         PLRemoveSEHTranslator();
-        EXPECT_EQ(Fault(true), E_NOTIMPL);
+        EXPECT_HR(Fault(true), E_NOTIMPL);
         PLRemoveSEHTranslator();  // nothing left to remove
-        EXPECT_EQ(Fault(false), E_NOTIMPL);
+        EXPECT_HR(Fault(false), E_NOTIMPL);
         kd::platform::SetThreadFaultTranslator(nullptr);
     }).join();
 }

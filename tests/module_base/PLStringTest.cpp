@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "module_base/PLError.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::string FailingCheck(F f) {
     try {
         f();
     } catch (const PL_ERROR& e) {
-        EXPECT_EQ(e.result, PL_E_VERIFY);
+        EXPECT_HR(e.result, PL_E_VERIFY);
         EXPECT_EQ(e.message.view(), u"A general error occurred.");
         return e.function.ToUtf8();
     }

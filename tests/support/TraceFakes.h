@@ -15,6 +15,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace kdtest {
 
@@ -113,15 +114,15 @@ private:
 inline IPLTraceModule* NewTraceModule(PFN_GetPLModule getModule) {
     IPLModule* module = nullptr;
     IPLTraceModule* trace = nullptr;
-    EXPECT_EQ(getModule(MODULEID_PLTraceServices, &module), S_OK);
-    EXPECT_EQ(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
+    EXPECT_HR(getModule(MODULEID_PLTraceServices, &module), S_OK);
+    EXPECT_HR(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
     module->Release();
     return trace;
 }
 
 inline ULONG IdOf(IPLTraceContext* context) {
     ULONG id = 12345;
-    EXPECT_EQ(context->GetID(&id), S_OK);
+    EXPECT_HR(context->GetID(&id), S_OK);
     return id;
 }
 
