@@ -54,18 +54,38 @@ TEST(TraceModule, SeverityLevelIsProcessWide) {
     trace->Release();
 }
 
-TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
-    g_realCreator = PLGetClassFactoryMap()->FindClassFactory(CLSID_PLTraceContext);
-    UseCreator(&CountingCreator);
+// The trace context's creator replaced by the counting one for the test's length.
+class TraceModuleCreation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_realCreator = PLGetClassFactoryMap()->FindClassFactory(CLSID_PLTraceContext);
+        UseCreator(&CountingCreator);
+        g_created = 0;
+    }
+    void TearDown() override {
+        g_failWith = S_OK;
+        trace->Release();
+        UseCreator(g_realCreator);
+    }
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
-    // A failed creation is reported and stores nothing: the next request creates the context.
+};
+
+// A failed creation is reported and stores nothing: the next request creates the context.
+TEST_F(TraceModuleCreation, AFailedCreationIsReportedAndStoresNothing) {
     g_failWith = E_OUTOFMEMORY;
-    IPLTraceContext *mine = nullptr, *again = nullptr;
+    IPLTraceContext* mine = nullptr;
     EXPECT_HR(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
     EXPECT_EQ(kdtest::ThreadErrors(&GetThreadError).back(),
               u"Trace Services|CPLTraceModule|GetNamedContext|Failed to create trace context");
     EXPECT_HR(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
     g_failWith = S_OK;
+    ASSERT_HR(trace->GetNamedContext(u"Printing", &mine), S_OK);
+    EXPECT_EQ(g_created, 1);
+    mine->Release();
+}
+
+TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
+    IPLTraceContext *mine = nullptr, *again = nullptr;
 
     // Threads asking at once get one context by name, and each its own default context, which
     // carries its thread's identifier.
@@ -123,8 +143,6 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     EXPECT_EQ(IdOf(own[0]), tids[0]);
     for (IPLTraceContext* c : {mine, again, upper, prefix, global1, global2, mine2, named2}) c->Release();
     for (int t = 0; t < kThreads; ++t) named[t]->Release(), own[t]->Release();
-    trace->Release();
-    UseCreator(g_realCreator);
 }
 
 // ---- thread and process life ----

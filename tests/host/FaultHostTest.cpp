@@ -35,11 +35,7 @@ using kdhost::Narrow;
 
 // The calling thread's errors, oldest first, through the module's exported functions.
 std::vector<kdtest::RecordedError> ThreadErrors(const kdhost::ModuleApi& api) {
-    IPLErrorInfo* list = nullptr;
-    if (api.GetThreadError(&list) < 0 || list == nullptr) return {};
-    auto errors = kdtest::ReadList(list);
-    list->Release();
-    return errors;
+    return kdtest::ReadThreadErrors(api.GetThreadError);
 }
 
 // Creates an error item and hands it unreadable text (the "bad pointer" a host might pass) inside

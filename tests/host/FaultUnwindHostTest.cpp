@@ -52,10 +52,7 @@ TEST(FaultUnwindHostTest, AFaultInAListenerRunsItsDestructorsAndEndsFireMessageW
     for (int round = 1; round <= 3; ++round) {
         EXPECT_HR(context->FireMessage(1, 2), E_UNEXPECTED);
         EXPECT_EQ(g_destroyed, round);
-        IPLErrorInfo* list = nullptr;
-        ASSERT_HR(api.GetThreadError(&list), S_OK);
-        const auto items = kdtest::ReadList(list);
-        list->Release();
+        const auto items = kdtest::ReadThreadErrors(api.GetThreadError);
         ASSERT_FALSE(items.empty());
         EXPECT_EQ(items[0].method, u"FireMessage");
         EXPECT_EQ(kdhost::Narrow(items[0].message.c_str()).rfind("ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0),

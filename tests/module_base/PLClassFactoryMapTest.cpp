@@ -47,7 +47,17 @@ PLComPtr<IPLFactoryLoader> NewLoader() {
     return loader;
 }
 
-using kdtest::TakeThreadErrors;
+using kdtest::ErrorLines;
+// The thread's errors, handed over, as "module|class|method|message" lines.
+ErrorLines TakeErrors() {
+    return kdtest::LinesOf(kdtest::TakeThreadErrors());
+}
+// Their messages only.
+ErrorLines TakeMessages() {
+    ErrorLines messages;
+    for (const auto& e : kdtest::TakeThreadErrors()) messages.push_back(e.message);
+    return messages;
+}
 
 class FactoryTest : public ::testing::Test {
 protected:
@@ -58,18 +68,10 @@ TEST_F(FactoryTest, UnknownClassFailsAndSaysSo) {
     void* object = reinterpret_cast<void*>(0x1);
     EXPECT_HR(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, &object), E_FAIL);
     EXPECT_EQ(object, nullptr);
-    auto errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Could not find class factory.");
-    EXPECT_EQ(errors[0].method, u"PLCreateInstance");
-    EXPECT_TRUE(errors[0].module.empty());
-    EXPECT_TRUE(errors[0].className.empty());
-
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"||PLCreateInstance|Could not find class factory."});
     EXPECT_HR(PLCreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message,
-              u"Could not find class factory for class with GUID '1A6CA1BF-3B85-4987-940A-F05EAF89A72A'.");
+    EXPECT_EQ(TakeMessages(),
+              ErrorLines{u"Could not find class factory for class with GUID '1A6CA1BF-3B85-4987-940A-F05EAF89A72A'."});
     EXPECT_HR(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, nullptr), E_POINTER);
 }
 
@@ -77,16 +79,13 @@ TEST_F(FactoryTest, FailingCreatorsAppendToTheirOwnErrors) {
     ASSERT_HR(RegisterClassFactory(CLSID_FailingThing, &FailingCreator), S_OK);
     void* object = nullptr;
     EXPECT_HR(PLCreateInstance(CLSID_FailingThing, IID_IUnknown, &object), E_OUTOFMEMORY);
-    auto errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].message, u"creator ran out");
-    EXPECT_EQ(errors[1].message, u"Could not create object.");
+    EXPECT_EQ(TakeMessages(), (ErrorLines{u"creator ran out", u"Could not create object."}));
     int argument = 0;
     EXPECT_HR(PLCreateInstanceEx(CLSID_FailingThing, IID_IUnknown, &argument, &object), E_OUTOFMEMORY);
     EXPECT_EQ(g_lastArgument, &argument);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1].message, u"Could not create object with GUID '58D33514-9892-4DB0-9B10-55C27330B081'.");
+    EXPECT_EQ(TakeMessages(), (ErrorLines{u"creator ran out",
+                                          u"Could not create object with GUID "
+                                          u"'58D33514-9892-4DB0-9B10-55C27330B081'."}));
     // A second registration for the identifier keeps the first creator.
     EXPECT_HR(RegisterClassFactory(CLSID_FailingThing, &OtherCreator), S_OK);
     EXPECT_EQ(PLFindClassFactory(CLSID_FailingThing), &FailingCreator);
@@ -99,18 +98,14 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
     EXPECT_TRUE(list);
     void* object = nullptr;
     EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorItem, &object), E_NOINTERFACE);
-    auto errors = TakeThreadErrors();
+    const ErrorLines errors = TakeErrors();
     ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().message, u"Interface not supported");
-    EXPECT_EQ(errors.back().className, u"IPLFactoryLoader");
-    EXPECT_EQ(errors.back().method, u"CreateInstance");
+    EXPECT_EQ(errors.back().substr(errors.back().find(u'|')),
+              u"|IPLFactoryLoader|CreateInstance|Interface not supported");
     EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, nullptr), E_POINTER);
 
     EXPECT_HR(loader->CreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].message, u"Class factory not found");
-    EXPECT_EQ(errors[1].message, u"Failed to obtain class factory");
+    EXPECT_EQ(TakeMessages(), (ErrorLines{u"Class factory not found", u"Failed to obtain class factory"}));
 
     PLCreatorFunction creator = nullptr;
     EXPECT_HR(loader->GetClassFactory(CLSID_PLErrorInfo, nullptr), E_POINTER);
@@ -125,15 +120,10 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
 
 TEST_F(FactoryTest, HookPullsInAnotherLibrarysClasses) {
     EXPECT_HR(HookClassFactories(u"/nonexistent/dir/nothing.dll"), E_FAIL);
-    auto errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Failed to load library [/nonexistent/dir/nothing.dll]");
-    EXPECT_EQ(errors[0].method, u"HookClassFactories");
-
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"||HookClassFactories|Failed to load library [/nonexistent/dir/nothing.dll]"});
     EXPECT_HR(HookClassFactories(u"libm.so.6"), E_FAIL);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Class factory register function not found for library [libm.so.6]");
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"||HookClassFactories|Class factory register function not found for "
+                                       u"library [libm.so.6]"});
 
     const PLCreatorFunction ownCreator = PLFindClassFactory(CLSID_PLErrorInfo);
     const std::u16string path = KDTRACE_TEST_LIB_DIR_U "/libkdtesthook.so";

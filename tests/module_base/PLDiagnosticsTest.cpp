@@ -119,7 +119,9 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
     EXPECT_EQ(*datagram, LittleEndianBytes(Record(u"error", kNow,
                                                   ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
                                                                u"/src/a.cpp", u"7"))));
+}
 
+TEST_F(DiagnosticsTest, HostileMessageTextStaysWellFormedAndReadsBackExactly) {
     // "]]>" splits the CDATA section, a carriage return goes between sections as a reference:
     // the record stays well-formed and the value reads back exactly.
     const std::u16string message = u"a]]>b <c attr=\"1\"> & \u00E9\U0001F600\r\n";
@@ -129,8 +131,9 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
         hostile.find(Column(u"Message", u"a]]]]><![CDATA[>b <c attr=\"1\"> & \u00E9\U0001F600]]>&#13;<![CDATA[\n")),
         std::u16string::npos);
     EXPECT_EQ(XmlValue(hostile, "Message"), Utf8(message));
+}
 
-    // An error thrown in a guarded method, with the position it was thrown at.
+TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPositionUnlessTheThreadIsSuspended) {
     int throwLine = 0;
     PLGuard("Core", "A", "B", [&](HRESULT& hr) {
         throwLine = __LINE__ + 1;
@@ -219,8 +222,12 @@ TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
                      Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
                          Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
                          Column(u"SourceLine", u"12") + Column(u"Message", u"hello")));
+}
 
+TEST_F(DiagnosticsTest, TheMaskIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
     // The mask is read once per process: a changed file is seen only when it is loaded again.
+    WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
+    EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
     std::ofstream(registryPath, std::ios::trunc) << kKey << "\"Log Profile\"=dword:0\r\n";
     EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled());
     PLResetDiagnosticsProfileMask();
@@ -541,9 +548,10 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
     }
     ::sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_TRUE(same);
+}
 
+TEST_F(DiagnosticsTest, SignalSafeRecordDecodesRewritesAndCutsItsText) {
     // UTF-8 text is decoded (a malformed byte becomes U+FFFD); null text is empty.
-    PLSetDiagnosticsClock(&FixedClock);
     EXPECT_HR(PLWriteDiagnosticErrorSignalSafe(nullptr, nullptr, nullptr, PL_E_VERIFY, "\xC3\xA9\xF0\x9F\x98\x80 \xFF",
                                                nullptr, 0),
               S_OK);

@@ -17,13 +17,7 @@ protected:
     }
     void TearDown() override { PLSetSuspensionOverride(0); }
 
-    static std::vector<kdtest::RecordedError> Errors() {
-        IPLErrorInfo* list = nullptr;
-        EXPECT_HR(GetThreadError(&list), S_OK);
-        auto errors = kdtest::ReadList(list);
-        list->Release();
-        return errors;
-    }
+    static std::vector<kdtest::RecordedError> Errors() { return kdtest::ReadThreadErrors(&GetThreadError); }
     static HRESULT Fail(const char* message, ULONG flag) {
         return PLGuard("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
     }

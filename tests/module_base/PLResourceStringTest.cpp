@@ -18,11 +18,8 @@ using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
 
 std::vector<std::string> ErrorMessages() {
-    IPLErrorInfo* list = nullptr;
-    if (GetThreadError(&list) < 0 || list == nullptr) return {};
     std::vector<std::string> out;
-    for (const auto& e : kdtest::ReadList(list)) out.push_back(Utf16ToUtf8(e.message));
-    list->Release();
+    for (const auto& e : kdtest::ReadThreadErrors(&GetThreadError)) out.push_back(Utf16ToUtf8(e.message));
     return out;
 }
 

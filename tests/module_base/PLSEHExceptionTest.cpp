@@ -42,11 +42,7 @@ std::string Narrow(const std::u16string& text) {
 }
 
 std::vector<kdtest::RecordedError> Errors() {
-    IPLErrorInfo* list = nullptr;
-    if (GetThreadError(&list) < 0 || list == nullptr) return {};
-    auto errors = kdtest::ReadList(list);
-    list->Release();
-    return errors;
+    return kdtest::ReadThreadErrors(&GetThreadError);
 }
 
 std::string ModuleLine(const kd::platform::LoadedModule& module) {

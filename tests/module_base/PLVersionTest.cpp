@@ -31,11 +31,8 @@ std::string Narrow(std::u16string_view s) {
 
 // The calling thread's errors, oldest first, as "method: message".
 std::vector<std::string> Errors() {
-    IPLErrorInfo* list = nullptr;
-    if (GetThreadError(&list) < 0 || list == nullptr) return {};
     std::vector<std::string> out;
-    for (const auto& e : kdtest::ReadList(list)) out.push_back(Narrow(e.method + u": " + e.message));
-    list->Release();
+    for (const auto& e : kdtest::ReadThreadErrors(&GetThreadError)) out.push_back(Narrow(e.method + u": " + e.message));
     return out;
 }
 

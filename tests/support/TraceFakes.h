@@ -127,14 +127,8 @@ inline ULONG IdOf(IPLTraceContext* context) {
 }
 
 // The calling thread's errors, oldest first, as "module|class|method|message".
-inline std::vector<std::u16string> ThreadErrors(PFN_GetThreadError getThreadError) {
-    std::vector<std::u16string> lines;
-    IPLErrorInfo* list = nullptr;
-    if (getThreadError(&list) < 0) return lines;
-    for (const RecordedError& e : ReadList(list))
-        lines.push_back(e.module + u"|" + e.className + u"|" + e.method + u"|" + e.message);
-    if (list != nullptr) list->Release();
-    return lines;
+inline ErrorLines ThreadErrors(PFN_GetThreadError getThreadError) {
+    return LinesOf(ReadThreadErrors(getThreadError));
 }
 
 }  // namespace kdtest
