@@ -24,14 +24,25 @@ std::u16string Text(IPLModule* module, HRESULT (IPLModule::*getter)(WCHAR*, LONG
     return (module->*getter)(buffer, size) < 0 ? u"<failed>" : std::u16string(buffer);
 }
 
-TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
+// An initialised module object.
+PLComPtr<IPLModule> InitialisedModule() {
+    auto module = GetModule();
+    EXPECT_HR(module->Initialize(nullptr), S_OK);
+    return module;
+}
+
+TEST(ModuleObjectTest, ReservedMethodsBeforeInitialisation) {
     auto module = GetModule();
     void* out = nullptr;
     EXPECT_HR(module->ReservedA(nullptr, nullptr), PL_E_MODULE_NOT_INITIALIZED);
     EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), PL_E_MODULE_NOT_INITIALIZED);
     EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, nullptr), E_POINTER);  // checks first
     EXPECT_HR(module->ReservedC(nullptr, nullptr), E_NOTIMPL);
-    ASSERT_HR(module->Initialize(nullptr), S_OK);
+}
+
+TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
+    auto module = InitialisedModule();
+    void* out = nullptr;
     ASSERT_HR(module->InitModule(), S_OK);  // runs again, same values
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetObjectName), u"kdtrace");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetVersion), u"4.0.0-001");
@@ -43,7 +54,16 @@ TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
     EXPECT_EQ(object, nullptr);
     EXPECT_HR(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
     EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), E_NOTIMPL);
+    PLComPtr<IPLComObject> base;
+    ASSERT_HR(module->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
+    GUID clsid{};
+    EXPECT_HR(base->GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_PLTraceModule);
+    EXPECT_HR(module->QueryInterface(IID_IPLFactoryLoader, &out), E_NOINTERFACE);
+}
 
+TEST(ModuleObjectTest, GettersCheckTheirBuffers) {
+    auto module = InitialisedModule();
     // The object name is given whole or not at all.
     WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
     EXPECT_HR(module->GetObjectName(buffer, 7), E_INVALIDARG);
@@ -53,14 +73,6 @@ TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
     EXPECT_HR(module->GetAPIVersion(nullptr, 5), E_POINTER);
     EXPECT_HR(module->GetDBVersion(buffer, 0), E_INVALIDARG);
     EXPECT_HR(module->GetVersion(buffer, -3), E_INVALIDARG);
-
-    PLComPtr<IPLComObject> base;
-    ASSERT_HR(module->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
-    GUID clsid{};
-    EXPECT_HR(base->GetClassID(&clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_PLTraceModule);
-    void* loader = nullptr;
-    EXPECT_HR(module->QueryInterface(IID_IPLFactoryLoader, &loader), E_NOINTERFACE);
 }
 
 TEST(ModuleObjectTest, SwitchesAreProcessWide) {
