@@ -200,7 +200,7 @@ TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndRemovingItRestoresTh
     }).join();
 }
 
-TEST(SehWrapperTest, CallStacksWalkedFromTheSavedRecordsAndTheAllocationFreeOverflowMessage) {
+TEST(SehWrapperTest, CallStacksAreWalkedFromTheSavedFrameRecords) {
     // A frame chain of two frames: [saved frame pointer, return address]. (The translator hands
     // over the stack it captured; walking the saved records is for wrappers made elsewhere.)
     std::uint64_t frames[4] = {0, 0x5678, 0, 0x9ABC};
@@ -213,8 +213,9 @@ TEST(SehWrapperTest, CallStacksWalkedFromTheSavedRecordsAndTheAllocationFreeOver
     const CSEHExceptionWrapper walked(record, context);
     EXPECT_TRUE(walked.GetExceptionName().IsEmpty());
     EXPECT_EQ(walked.GetCallStack(), PLString(u"0x0000000000001234~0x0000000000005678~0x0000000000009ABC~"));
+}
 
-    // The stack overflow's message: whole addresses only, never a cut one.
+TEST(SehWrapperTest, TheStackOverflowMessageHoldsWholeAddressesOnly) {
     const std::uint64_t stack[] = {0x401000, 0x7F0000001234u};
     char text[kPLFatalFaultMessageCapacity], small[60];
     const std::size_t n = PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, stack, 2, text, sizeof text);

@@ -198,11 +198,15 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
 }
 
 TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
-    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
     for (LONG language : {0x0C04, 0x1404, 0x0404, 0x7C04}) {
         PLSetDefaultLanguage(language);
         EXPECT_EQ(PLGetDefaultLanguage(), 0x0404) << language;
     }
+    PLSetDefaultLanguage(9);
+}
+
+TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasItAndLeavesTheHostsLocale) {
+    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
     // The result tells whether the system has the language's locale.
     const LONG result = PLSetDefaultLanguage(0x0407);
     EXPECT_EQ(PLGetDefaultLanguage(), 0x0407);
@@ -211,7 +215,10 @@ TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
     if (probe != static_cast<locale_t>(nullptr)) ::freelocale(probe);
     // The host's own locale is never changed.
     EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
-    // -1: the system's language, unless it cannot be told.
+    PLSetDefaultLanguage(9);
+}
+
+TEST_F(VersionTest, MinusOneTakesTheSystemsLanguageUnlessItCannotBeTold) {
     ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
     PLSetDefaultLanguage(-1);
     EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
