@@ -23,11 +23,14 @@ protected:
     }
 };
 
-TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
+TEST_F(ErrorTest, ThrowFunctionsIgnoreSuccess) {
     EXPECT_NO_THROW(PLThrowIfFailed(S_OK, 1, "f", "file"));
     EXPECT_NO_THROW(PLThrowError(S_FALSE, "m", 1, 1, "f", "file"));
     EXPECT_NO_THROW(PLThrowHResult(S_OK));
     EXPECT_NO_THROW(PLThrowRichError(E_FAIL, nullptr));
+}
+
+TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecords) {
     const PL_ERROR shortForm(E_FAIL, 12, PLString(u"A::B"), PLString(u"/src/a.cpp"));
     EXPECT_EQ(shortForm.message.view(), u"A general error occurred.");
     EXPECT_EQ(shortForm.errorFlag, 0u);
@@ -49,6 +52,9 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
               E_FAIL);
     ASSERT_EQ(Errors().size(), 1u);
     EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
+}
+
+TEST_F(ErrorTest, VerifyAndTheThrowMacroNameTheirFunction) {
     try {
         PLVerify(false);
         FAIL();
@@ -59,9 +65,9 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
     EXPECT_THROW(PLThrowHResult(E_FAIL), HRESULT);
     try {
         PL_THROW_ERROR(E_FAIL, "from the macro", 0);
+        FAIL();
     } catch (const PL_ERROR& e) {
-        EXPECT_TRUE(
-            e.function.view().ends_with(u"::ErrorTest_ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess_Test::TestBody"))
+        EXPECT_TRUE(e.function.view().ends_with(u"::ErrorTest_VerifyAndTheThrowMacroNameTheirFunction_Test::TestBody"))
             << e.function.ToUtf8();
         EXPECT_NE(e.sourceFile.Find(u"tests/module_base/PLErrorTest.cpp"), -1);
     }
@@ -80,39 +86,37 @@ TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
     for (const auto& [pretty, label] : cases) EXPECT_STREQ(PLFunctionLabel(pretty).c_str(), label) << pretty;
 }
 
-TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
-    // A record: its code, one item appended (flag 0), three items after three failures.
+// A record: its code, one item appended (flag 0), three items after three failures; flag 1
+// starts a new chain.
+TEST_F(ErrorTest, GuardRecordsAThrownRecord) {
     for (int i = 0; i < 3; ++i) EXPECT_HR(Fail("step failed", 0), E_FAIL);
-    auto errors = Errors();
-    ASSERT_EQ(errors.size(), 3u);
-    EXPECT_EQ(errors[0].module, u"Core");
-    EXPECT_EQ(errors[0].className, u"C");
-    EXPECT_EQ(errors[0].method, u"M");
-    EXPECT_EQ(errors[0].message, u"step failed");
-    EXPECT_NE(errors[0].sourceFile.find(u"tests/module_base/PLErrorTest.cpp"), std::u16string::npos);
-    // Error flag 1 starts a new chain.
+    const auto errors = Errors();
+    EXPECT_EQ(kdtest::LinesOf(errors), kdtest::ErrorLines(3, u"Core|C|M|step failed"));
+    EXPECT_NE(errors.at(0).sourceFile.find(u"tests/module_base/PLErrorTest.cpp"), std::u16string::npos);
     Fail("new chain", 1);
-    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|new chain"});
+}
 
-    // A bare code: recorded as "Error 0x%08x occurred."; the method returns its result variable.
-    HRESULT hr = PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); });
-    EXPECT_HR(hr, E_INVALIDARG);
-    errors = Errors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1].message, u"Error 0x80070057 occurred.");
-    // A non-negative bare code records nothing.
-    hr = PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; });
-    EXPECT_HR(hr, S_FALSE);
-    EXPECT_EQ(Errors().size(), 2u);
+// A bare code: recorded as "Error 0x%08x occurred." after what was there; the method returns its
+// result variable. A non-negative bare code records nothing.
+TEST_F(ErrorTest, GuardRecordsAThrownFailureCode) {
+    Fail("before", 1);
+    EXPECT_HR(PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); }), E_INVALIDARG);
+    const kdtest::ErrorLines expected{u"Core|C|M|before", u"Core|C|M|Error 0x80070057 occurred."};
+    EXPECT_EQ(kdtest::LinesOf(Errors()), expected);
+    EXPECT_HR(PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; }), S_FALSE);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), expected);
+}
 
-    // Anything else: E_UNEXPECTED, a new chain.
-    hr = PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); });
-    EXPECT_HR(hr, E_UNEXPECTED);
-    errors = Errors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"An unhandled exception occurred.");
+// Anything else: E_UNEXPECTED, a new chain.
+TEST_F(ErrorTest, GuardTurnsAnythingElseIntoUnexpected) {
+    Fail("before", 1);
+    EXPECT_HR(PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); }), E_UNEXPECTED);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|An unhandled exception occurred."});
+}
 
-    // A processor fault: E_UNEXPECTED unless the result already failed.
+// A processor fault: E_UNEXPECTED unless the result already failed.
+TEST_F(ErrorTest, GuardTurnsAFaultIntoUnexpectedUnlessTheResultFailed) {
     PLExceptionRecord record;
     record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
     const CSEHExceptionWrapper fault(record, PLThreadContext{});
