@@ -227,20 +227,15 @@ TEST(TraceModuleLife, AThreadGivenAnEndedThreadsIdentifierGetsAFreshContext) {
             context->AddListener(listener, &cookie);
             context->Release();
         }).join();
-        if (!kdtest::SetNextThreadId(first)) return kdtest::kUnsupported;
-        int wrong = 0;
-        std::thread([&] {
-            if (kdtest::Gettid() != first) {
-                wrong = kdtest::kUnsupported;
-                return;
-            }
+        const int wrong = kdtest::OnThreadWithId(first, [&] {
             IPLTraceContext* context = nullptr;
             ULONG id = 0;
             trace->GetDefaultContext(&context);
             context->FireMessage(1, 2);
-            wrong = calls != 0 || context->GetID(&id) != S_OK || id != first;
+            const bool fresh = calls == 0 && context->GetID(&id) == S_OK && id == first;
             context->Release();
-        }).join();
+            return fresh ? 0 : 1;
+        });
         listener->Release();
         trace->Release();
         return wrong;

@@ -15,6 +15,7 @@
 #include "support/DiagReceiver.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "support/HostModule.h"
 
 namespace {
 
@@ -26,12 +27,11 @@ DWORD ThreadId() {
     return static_cast<DWORD>(::syscall(SYS_gettid));
 }
 
-TEST(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    IPLErrorInfo* object = nullptr;
-    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&object)), S_OK);
+using ErrorsHostTest = kdtest::HostModuleTest;
+
+TEST_F(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
+    auto* object = Create<IPLErrorInfo>(CLSID_PLErrorInfo, IID_IPLErrorInfo);
+    ASSERT_NE(object, nullptr);
     IPLSupportRichErrorInfo* rich = nullptr;
     ASSERT_HR(object->QueryInterface(IID_IPLSupportRichErrorInfo, reinterpret_cast<void**>(&rich)), S_OK);
 
@@ -64,10 +64,7 @@ TEST(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
     object->Release();
 }
 
-TEST(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+TEST_F(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
     void* out = nullptr;
     api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
     EXPECT_HR(api.PLClearThreadErrors(), S_OK);
@@ -111,7 +108,7 @@ struct ModuleWithErrorModule {
 };
 
 // With "kderror" beside the module, the module's error lists are the error module's.
-TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
+TEST(ErrorModuleHostTest, TheErrorModuleIsUsedWhenPresent) {
     ModuleWithErrorModule m;
     void* out = nullptr;
     EXPECT_HR(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
@@ -146,7 +143,7 @@ TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
 
 // An error module that is present but fails: recording and clearing both fall back to the
 // module's own store.
-TEST(ErrorsHostTest, AFailingErrorModuleLeavesRecordingAndClearingToTheStore) {
+TEST(ErrorModuleHostTest, AFailingErrorModuleLeavesRecordingAndClearingToTheStore) {
     kdtest::ScopedEnv failing("KDERROR_TEST_FAIL", "1");
     ModuleWithErrorModule m;
     void* out = nullptr;

@@ -25,6 +25,8 @@
 #include "support/DumpDir.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "support/HostModule.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
@@ -50,6 +52,8 @@ HRESULT InitializeWithBadText(const kdhost::ModuleApi& api) {
     return hr;
 }
 
+using FaultHostTest = kdtest::HostModuleTest;
+
 bool IsFaultReport(const kdtest::RecordedError& item) {
     return item.result == E_UNEXPECTED && item.className == u"CPLErrorItem" &&
            item.method == u"CPLErrorItem::Initialize" &&
@@ -57,12 +61,7 @@ bool IsFaultReport(const kdtest::RecordedError& item) {
                             std::regex("ACCESS_VIOLATION encountered\\. @CALL_STACK: (0x[0-9A-F]{16}~)+"));
 }
 
-TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    ASSERT_HR(api.PLClearThreadErrors(), S_OK);  // reaching the error functions installs the translator
-
+TEST_F(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     const std::size_t reportsBefore = g_dumps.Reports().size();
     ASSERT_HR(InitializeWithBadText(api), E_UNEXPECTED);
     // The same modules the debugging companion lists: named ones, and the main program.
@@ -114,27 +113,17 @@ const char* volatile g_nullText = nullptr;
 // zero, 3: inside the C runtime, strlen of a null text) or in its QueryInterface, which the
 // module calls with the listener list locked (4: strlen of a null text), each with a local that
 // has a destructor live across the fault. Heap-allocated, freed at count zero.
-struct FaultingListener final : IPLTraceListener {
-    std::atomic<int> refs{1};
+struct FaultingListener final : kdtest::HeapTraceListener {
     int calls = 0, fault = 0;
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
-        if (fault == 4) {
+        if (fault == 4 && (iid == IID_IUnknown || iid == IID_IPLTraceListener)) {
             Counted local;
             Keep(local);
             const std::size_t n = std::strlen(g_nullText);
             Keep(local);
             return n > 0 ? E_FAIL : E_NOINTERFACE;
         }
-        *object = static_cast<IPLTraceListener*>(this);
-        ++refs;
-        return S_OK;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG Release() override {
-        const int n = --refs;
-        if (n == 0) delete this;
-        return static_cast<ULONG>(n);
+        return HeapObject::QueryInterface(iid, object);
     }
     HRESULT OnTraceMessage(LONG first, LONG) override {
         ++calls;
@@ -285,11 +274,7 @@ std::string CheckFaultReport(const kdhost::ModuleApi& api, HRESULT hr, const cha
     return "";
 }
 
-TEST(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHostLivesOn) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    ASSERT_HR(api.PLClearThreadErrors(), S_OK);  // installs the translator on this thread
+TEST_F(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHostLivesOn) {
     Objects o{api};
     ASSERT_HR(api.GetPLModule(GUID_NULL, &o.module), S_OK);
     ASSERT_HR(o.module->InitModule(), S_OK);
@@ -335,14 +320,9 @@ TEST(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHos
 // -fnon-call-exceptions; a fault in the C runtime cannot be unwound at all), the delivery stops
 // at the faulting listener, references come back, the listener list's lock is free for other
 // threads, the floating-point control state is the host's, and the context keeps working.
-TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    api.PLClearThreadErrors();
-    IPLTraceContext* context = nullptr;
-    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
-              S_OK);
+TEST_F(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
+    auto* context = Create<IPLTraceContext>(CLSID_PLTraceContext, IID_IPLTraceContext);
+    ASSERT_NE(context, nullptr);
     auto* first = new FaultingListener();
     auto* second = new FaultingListener();
     void *firstCookie = nullptr, *secondCookie = nullptr;
@@ -369,8 +349,8 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     }
     std::fesetround(FE_TONEAREST);
     EXPECT_EQ(second->calls, 0);
-    EXPECT_EQ(first->refs, 1);
-    EXPECT_EQ(second->refs, 1);
+    EXPECT_EQ(first->refs, 1u);
+    EXPECT_EQ(second->refs, 1u);
     first->fault = 0;
     EXPECT_HR(context->FireMessage(3, 4), S_OK);
     EXPECT_EQ(second->calls, 1);
@@ -396,18 +376,10 @@ void FaultingCallback(uintptr_t, IPLErrorItem*) {
     Keep(local);
 }
 
-TEST(FaultHostTest, AFaultInASortFunctionEndsSort) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    api.PLClearThreadErrors();
-    IPLTraceContextCollection* collection = nullptr;
-    IPLTraceContext* context = nullptr;
-    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
-                                   reinterpret_cast<void**>(&collection)),
-              S_OK);
-    ASSERT_HR(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
-              S_OK);
+TEST_F(FaultHostTest, AFaultInASortFunctionEndsSort) {
+    auto* collection = Create<IPLTraceContextCollection>(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection);
+    auto* context = Create<IPLTraceContext>(CLSID_PLTraceContext, IID_IPLTraceContext);
+    ASSERT_TRUE(collection && context);
     ASSERT_HR(collection->Insert(context), S_OK);
     ASSERT_HR(collection->Insert(context), S_OK);
     EXPECT_EQ(CheckFaultReport(api, collection->Sort(&FaultingCompare)), "");
@@ -416,13 +388,9 @@ TEST(FaultHostTest, AFaultInASortFunctionEndsSort) {
     collection->Release();
 }
 
-TEST(FaultHostTest, AFaultInAnErrorCallbackEndsAddError) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    api.PLClearThreadErrors();
-    IPLErrorInfo* list = nullptr;
-    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
+TEST_F(FaultHostTest, AFaultInAnErrorCallbackEndsAddError) {
+    auto* list = Create<IPLErrorInfo>(CLSID_PLErrorInfo, IID_IPLErrorInfo);
+    ASSERT_NE(list, nullptr);
     ASSERT_HR(list->RegisterErrorEvent(0, &FaultingCallback), S_OK);
     // Called from a guarded method of the module, as the store's callback would be.
     EXPECT_HR(list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), E_UNEXPECTED);
@@ -435,7 +403,7 @@ TEST(FaultHostTest, AFaultInAnErrorCallbackEndsAddError) {
 // Two copies of a library built on the module base in one process (each with its own fault
 // handler, the later one chained to the earlier): each translates the faults of its own
 // threads, whichever handler the kernel calls first.
-TEST(FaultHostTest, TwoModulesInOneProcessEachTranslateTheirFaults) {
+TEST(TwoModulesHostTest, EachModuleTranslatesTheFaultsOfItsThreads) {
     EXPECT_EQ(InChild([]() -> std::string {
                   char dirTemplate[] = "/tmp/kd-second-module-XXXXXX";
                   if (::mkdtemp(dirTemplate) == nullptr) return "no temporary folder";

@@ -77,18 +77,12 @@ TEST(ThreadErrorsTest, ErrorsRecordedAsAThreadEndsDoNotReachALaterThread) {
             t_lateFailure.armed = true;
             FailOnce("early");
         }).join();
-        if (!kdtest::SetNextThreadId(first)) return kdtest::kUnsupported;
-        int wrong = 0;
-        std::thread([&] {
-            if (kdtest::Gettid() != first) {
-                wrong = kdtest::kUnsupported;
-                return;
-            }
+        return kdtest::OnThreadWithId(first, [] {
             IPLErrorInfo* list = nullptr;
-            wrong = GetThreadError(&list) != S_OK || Count(list) != 0;
+            const int wrong = GetThreadError(&list) != S_OK || Count(list) != 0;
             if (list != nullptr) list->Release();
-        }).join();
-        return wrong;
+            return wrong;
+        });
     });
     if (result == kdtest::kUnsupported) GTEST_SKIP() << "no process-identifier namespace for this user";
     EXPECT_EQ(result, 0);
