@@ -9,12 +9,13 @@
 #include "module_base/PLModule.h"
 #include "module_base/PLProcessSwitches.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
 PLComPtr<IPLModule> GetModule(const GUID& id = GUID_NULL) {
     PLComPtr<IPLModule> module;
-    EXPECT_EQ(GetPLModule(id, module.Put()), S_OK);
+    EXPECT_HR(GetPLModule(id, module.Put()), S_OK);
     return module;
 }
 
@@ -23,52 +24,64 @@ std::u16string Text(IPLModule* module, HRESULT (IPLModule::*getter)(WCHAR*, LONG
     return (module->*getter)(buffer, size) < 0 ? u"<failed>" : std::u16string(buffer);
 }
 
-TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
+// An initialised module object.
+PLComPtr<IPLModule> InitialisedModule() {
+    auto module = GetModule();
+    EXPECT_HR(module->Initialize(nullptr), S_OK);
+    return module;
+}
+
+TEST(ModuleObjectTest, ReservedMethodsBeforeInitialisation) {
     auto module = GetModule();
     void* out = nullptr;
-    EXPECT_EQ(module->ReservedA(nullptr, nullptr), PL_E_MODULE_NOT_INITIALIZED);
-    EXPECT_EQ(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), PL_E_MODULE_NOT_INITIALIZED);
-    EXPECT_EQ(module->ReservedB(nullptr, nullptr, nullptr, nullptr, nullptr), E_POINTER);  // checks first
-    EXPECT_EQ(module->ReservedC(nullptr, nullptr), E_NOTIMPL);
-    ASSERT_EQ(module->Initialize(nullptr), S_OK);
-    ASSERT_EQ(module->InitModule(), S_OK);  // runs again, same values
+    EXPECT_HR(module->ReservedA(nullptr, nullptr), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, nullptr), E_POINTER);  // checks first
+    EXPECT_HR(module->ReservedC(nullptr, nullptr), E_NOTIMPL);
+}
+
+TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
+    auto module = InitialisedModule();
+    void* out = nullptr;
+    ASSERT_HR(module->InitModule(), S_OK);  // runs again, same values
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetObjectName), u"kdtrace");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetVersion), u"4.0.0-001");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetCoreAPIVersion), u"0.0.0-100");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetDBVersion), u"");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetAPIVersion, 5), u"4.0.");
     IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
-    EXPECT_EQ(module->GetModuleObject(&object), S_OK);
+    EXPECT_HR(module->GetModuleObject(&object), S_OK);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
-    EXPECT_EQ(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), E_NOTIMPL);
+    EXPECT_HR(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
+    EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), E_NOTIMPL);
+    PLComPtr<IPLComObject> base;
+    ASSERT_HR(module->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
+    GUID clsid{};
+    EXPECT_HR(base->GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_PLTraceModule);
+    EXPECT_HR(module->QueryInterface(IID_IPLFactoryLoader, &out), E_NOINTERFACE);
+}
 
+TEST(ModuleObjectTest, GettersCheckTheirBuffers) {
+    auto module = InitialisedModule();
     // The object name is given whole or not at all.
     WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
-    EXPECT_EQ(module->GetObjectName(buffer, 7), E_INVALIDARG);
+    EXPECT_HR(module->GetObjectName(buffer, 7), E_INVALIDARG);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(buffer[1], u'x');
     // The three getters the original contract left unchecked check their buffer too.
-    EXPECT_EQ(module->GetAPIVersion(nullptr, 5), E_POINTER);
-    EXPECT_EQ(module->GetDBVersion(buffer, 0), E_INVALIDARG);
-    EXPECT_EQ(module->GetVersion(buffer, -3), E_INVALIDARG);
-
-    PLComPtr<IPLComObject> base;
-    ASSERT_EQ(module->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
-    GUID clsid{};
-    EXPECT_EQ(base->GetClassID(&clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_PLTraceModule);
-    void* loader = nullptr;
-    EXPECT_EQ(module->QueryInterface(IID_IPLFactoryLoader, &loader), E_NOINTERFACE);
+    EXPECT_HR(module->GetAPIVersion(nullptr, 5), E_POINTER);
+    EXPECT_HR(module->GetDBVersion(buffer, 0), E_INVALIDARG);
+    EXPECT_HR(module->GetVersion(buffer, -3), E_INVALIDARG);
 }
 
 TEST(ModuleObjectTest, SwitchesAreProcessWide) {
     auto module = GetModule();
-    EXPECT_EQ(module->SetMemoryTracking(1), S_OK);
+    EXPECT_HR(module->SetMemoryTracking(1), S_OK);
     EXPECT_TRUE(PLGetMemoryTracking());
-    EXPECT_EQ(module->SetMemoryTracking(2), S_OK);  // only 1 turns it on
+    EXPECT_HR(module->SetMemoryTracking(2), S_OK);  // only 1 turns it on
     EXPECT_FALSE(PLGetMemoryTracking());
-    EXPECT_EQ(module->SetTwoDigitYearPivot(25), S_OK);
+    EXPECT_HR(module->SetTwoDigitYearPivot(25), S_OK);
     EXPECT_EQ(PLGetTwoDigitYearPivot(), 25);
     module->SetTwoDigitYearPivot(10);
 }
@@ -88,10 +101,10 @@ public:
 TEST(ModuleObjectTest, AModuleWithoutPropertiesSaysSo) {
     PLClearThreadErrors();
     PLComPtr<IPLModule> bare;
-    ASSERT_EQ(PLCreateObject<BareModule>(IID_IPLModule, nullptr, bare.PutVoid()), S_OK);
-    EXPECT_EQ(bare->InitModule(), PL_E_NO_MODULE_PROPERTY_MAP);
+    ASSERT_HR(PLCreateObject<BareModule>(IID_IPLModule, nullptr, bare.PutVoid()), S_OK);
+    EXPECT_HR(bare->InitModule(), PL_E_NO_MODULE_PROPERTY_MAP);
     WCHAR buffer[8];
-    EXPECT_EQ(bare->GetModuleName(buffer, 8), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(bare->GetModuleName(buffer, 8), PL_E_MODULE_NOT_INITIALIZED);
     const auto errors = kdtest::TakeThreadErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, u"No module property map defined.");
@@ -112,11 +125,11 @@ TEST(ModuleObjectTest, InstanceAccessorSharesOneModuleObject) {
         {&MODULEID_Shared, &CLSID_PLTraceModule, &SharedSlot},
     };
     PLComPtr<IPLModule> first, second, plain;
-    ASSERT_EQ(PLGetModuleFromTable(table, 2, MODULEID_Shared, first.Put()), S_OK);
-    ASSERT_EQ(PLGetModuleFromTable(table, 2, MODULEID_Shared, second.Put()), S_OK);
+    ASSERT_HR(PLGetModuleFromTable(table, 2, MODULEID_Shared, first.Put()), S_OK);
+    ASSERT_HR(PLGetModuleFromTable(table, 2, MODULEID_Shared, second.Put()), S_OK);
     EXPECT_EQ(first.Get(), second.Get());
     EXPECT_EQ(first.Get(), g_sharedSlot);
-    ASSERT_EQ(PLGetModuleFromTable(table, 2, GUID_NULL, plain.Put()), S_OK);  // the first row
+    ASSERT_HR(PLGetModuleFromTable(table, 2, GUID_NULL, plain.Put()), S_OK);  // the first row
     EXPECT_NE(plain.Get(), first.Get());
     g_sharedSlot->Release();
     g_sharedSlot = nullptr;
@@ -127,16 +140,16 @@ TEST(ModuleObjectTest, ImplementedModulesReportTheHostsFailures) {
     // A host that cannot make a collection gets its status back and nothing written.
     factory->failCollection = true;
     IPLModuleInfoCollection* collection = reinterpret_cast<IPLModuleInfoCollection*>(0x1);
-    EXPECT_EQ(GetImplementedModules(factory, &collection), E_OUTOFMEMORY);
+    EXPECT_HR(GetImplementedModules(factory, &collection), E_OUTOFMEMORY);
     EXPECT_EQ(collection, reinterpret_cast<IPLModuleInfoCollection*>(0x1));
     // A host that cannot make items gets an empty collection and that status.
     factory->failCollection = false;
     factory->failInfo = true;
-    ASSERT_EQ(GetImplementedModules(factory, &collection), E_OUTOFMEMORY);
+    ASSERT_HR(GetImplementedModules(factory, &collection), E_OUTOFMEMORY);
     EXPECT_TRUE(static_cast<kdhost::ModuleInfoCollection*>(collection)->items.empty());
     collection->Release();
     factory->Release();
-    EXPECT_EQ(GetImplementedModules(nullptr, &collection), E_POINTER);
+    EXPECT_HR(GetImplementedModules(nullptr, &collection), E_POINTER);
 }
 
 }  // namespace
