@@ -24,7 +24,7 @@ protected:
         return errors;
     }
     static HRESULT Fail(const char* message, ULONG flag) {
-        return PLGuard("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
+        return PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
     }
 };
 
@@ -49,8 +49,8 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
     // Formatted text takes the narrow round trip of all error text: an unpaired surrogate comes
     // out as "?", in the thrown record and so in the recorded item.
     const WCHAR lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_EQ(PLGuard("Core", "C", "M",
-                      [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
+    EXPECT_EQ(PLGuardNamed("Core", "C", "M",
+                           [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
               E_FAIL);
     ASSERT_EQ(Errors().size(), 1u);
     EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
@@ -100,18 +100,18 @@ TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
     ASSERT_EQ(Errors().size(), 1u);
 
     // A bare code: recorded as "Error 0x%08x occurred."; the method returns its result variable.
-    HRESULT hr = PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); });
+    HRESULT hr = PLGuardNamed("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); });
     EXPECT_EQ(hr, E_INVALIDARG);
     errors = Errors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[1].message, u"Error 0x80070057 occurred.");
     // A non-negative bare code records nothing.
-    hr = PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; });
+    hr = PLGuardNamed("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; });
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_EQ(Errors().size(), 2u);
 
     // Anything else: E_UNEXPECTED, a new chain.
-    hr = PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); });
+    hr = PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); });
     EXPECT_EQ(hr, E_UNEXPECTED);
     errors = Errors();
     ASSERT_EQ(errors.size(), 1u);
@@ -121,9 +121,9 @@ TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
     PLExceptionRecord record;
     record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
     const CSEHExceptionWrapper fault(record, PLThreadContext{});
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
+    EXPECT_EQ(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
     EXPECT_EQ(Errors()[0].message.rfind(u"ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u);
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
+    EXPECT_EQ(PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
 }
 
 TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
@@ -161,7 +161,7 @@ TEST_F(ErrorTest, RichErrorObjectsAreThrownWhenTheyAnswer) {
     } rich;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), IPLSupportRichErrorInfo*);
     // Nothing in the library catches the rich object: the last clause takes it.
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
+    EXPECT_EQ(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
     rich.answers = false;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), HRESULT);
 }
