@@ -205,10 +205,11 @@ TEST(GuardedNamesTest, EachClassRecordsItsFailuresUnderItsGroupClassAndMethod) {
     void* bad = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(bad, MAP_FAILED);
     for (const GuardedNameCase& c : kGuardedNameCases) {
+        const std::string row(c.method.begin(), c.method.end());  // (the names are ASCII)
         PLClearThreadErrors();
-        EXPECT_EQ(c.fail(o, bad), E_UNEXPECTED) << c.method;
+        EXPECT_EQ(c.fail(o, bad), E_UNEXPECTED) << row;
         const auto errors = kdtest::TakeThreadErrors();
-        ASSERT_FALSE(errors.empty()) << c.method;
+        ASSERT_FALSE(errors.empty()) << row;
         EXPECT_EQ(errors.back().module + u"|" + errors.back().className + u"|" + errors.back().method,
                   c.group + u"|" + c.className + u"|" + c.method);
     }
