@@ -61,7 +61,10 @@ HRESULT CPLTraceContext::GetProperties(IPLPropertyBag** bag) {
 HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT&) {
-        PLComPtr<IPLPropertyBag> held(bag);
+        // The caller's object is touched outside PLComPtr's noexcept members, so that an
+        // unreadable one arrives at the edge as a translated fault.
+        bag->AddRef();
+        PLComPtr<IPLPropertyBag> held = PLComPtr<IPLPropertyBag>::Adopt(bag);
         {
             std::lock_guard<std::mutex> guard(m_fieldLock);
             held.Swap(m_properties);
