@@ -9,8 +9,11 @@
 std::string PLTemplateArgumentText(const char* pretty) {
     const std::string_view argument = PLTemplateArgument(pretty);
     // A pointer argument: GCC writes "(& name)", Clang "&name".
-    if (argument.size() > 4 && argument.substr(0, 3) == "(& " && argument.back() == ')')
-        return "&" + std::string(argument.substr(3, argument.size() - 4));
+    if (argument.size() > 4 && argument.substr(0, 3) == "(& " && argument.back() == ')') {
+        std::string pointer("&");
+        pointer.append(argument.data() + 3, argument.size() - 4);
+        return pointer;
+    }
     return std::string(argument);
 }
 
