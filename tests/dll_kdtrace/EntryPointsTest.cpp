@@ -190,6 +190,10 @@ protected:
 PL_UNREGISTERED_CLASS(LoaderModule)
 
 TEST(GuardedNamesTest, EachClassRecordsItsFailuresUnderItsGroupClassAndMethod) {
+#if defined(__clang__)
+    GTEST_SKIP() << "faults in the library's own frames are translated only where it is built with "
+                    "-fnon-call-exceptions, which Clang does not implement";
+#endif
     PLInstallSEHTranslator();
     GuardedObjects o;
     o.module = GetModule();
