@@ -1,6 +1,7 @@
 // The module object and the module-table entry points, linked directly. (The host's view through
 // dlopen is in tests/host/ModuleHostTest.cpp.)
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <kdtrace/kdtrace.h>
 
@@ -91,12 +92,10 @@ class BareModule : public CPLComObject<CPLReleaseModel>, public CPLModule {
     PL_BEGIN_INTERFACE_MAP(BareModule, IPLModule)
     PL_INTERFACE_ENTRY(IPLModule)
     PL_END_INTERFACE_MAP()
-public:
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_IPLModule;
-        return S_OK;
-    }
+protected:
+    ~BareModule() override = default;
 };
+PL_UNREGISTERED_CLASS(BareModule)
 
 TEST(ModuleObjectTest, AModuleWithoutPropertiesSaysSo) {
     PLClearThreadErrors();
@@ -125,11 +124,11 @@ TEST(ModuleObjectTest, InstanceAccessorSharesOneModuleObject) {
         {&MODULEID_Shared, &CLSID_PLTraceModule, &SharedSlot},
     };
     PLComPtr<IPLModule> first, second, plain;
-    ASSERT_HR(PLGetModuleFromTable(table, 2, MODULEID_Shared, first.Put()), S_OK);
-    ASSERT_HR(PLGetModuleFromTable(table, 2, MODULEID_Shared, second.Put()), S_OK);
+    ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, MODULEID_Shared, first.Put()), S_OK);
+    ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, MODULEID_Shared, second.Put()), S_OK);
     EXPECT_EQ(first.Get(), second.Get());
     EXPECT_EQ(first.Get(), g_sharedSlot);
-    ASSERT_HR(PLGetModuleFromTable(table, 2, GUID_NULL, plain.Put()), S_OK);  // the first row
+    ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, GUID_NULL, plain.Put()), S_OK);  // the first row
     EXPECT_NE(plain.Get(), first.Get());
     g_sharedSlot->Release();
     g_sharedSlot = nullptr;
@@ -150,6 +149,90 @@ TEST(ModuleObjectTest, ImplementedModulesReportTheHostsFailures) {
     collection->Release();
     factory->Release();
     EXPECT_HR(GetImplementedModules(nullptr, &collection), E_POINTER);
+}
+
+// ---- the names a guarded method records ----
+
+// One guarded method of each class, failed through its public interface by an unwritable or
+// unreadable pointer, with the group, class and method its failure must be recorded under.
+struct GuardedObjects {
+    PLComPtr<IPLModule> module;
+    PLComPtr<IPLTraceModule> trace;
+    PLComPtr<IPLTraceContext> context;
+    PLComPtr<IPLTraceContextCollection> collection;
+    PLComPtr<IPLErrorInfo> list;
+    PLComPtr<IPLErrorItem> item;
+    PLComPtr<IKDXErrorItemCore> view;
+    PLComPtr<IPLFactoryLoader> loader;
+};
+struct GuardedNameCase {
+    std::u16string group, className, method;
+    HRESULT (*fail)(GuardedObjects& o, void* bad);
+};
+template <class T>
+T* Bad(void* bad) {
+    return static_cast<T*>(bad);
+}
+
+// clang-format off
+const GuardedNameCase kGuardedNameCases[] = {
+    {u"Trace Services", u"CPLTraceContext", u"GetName", [](GuardedObjects& o, void* bad) { return o.context->GetName(Bad<WCHAR>(bad), 8); }},
+    {u"Trace Services", u"CPLTraceModule", u"GetNamedContext", [](GuardedObjects& o, void* bad) { return o.trace->GetNamedContext(u"n", Bad<IPLTraceContext*>(bad)); }},
+    {u"Core", u"CPLModule", u"GetModuleID", [](GuardedObjects& o, void* bad) { return o.module->GetModuleID(Bad<GUID>(bad)); }},
+    {u"Core", u"CPLModule", u"GetFriendlyName", [](GuardedObjects& o, void* bad) { return o.module->GetFriendlyName(Bad<WCHAR>(bad), 8); }},
+    {u"Core", u"CPLDataCollection", u"CheckExistsByName", [](GuardedObjects& o, void* bad) { return o.collection->CheckExistsByName(u"x", Bad<BOOL>(bad)); }},
+    {u"Core Services", u"CPLDataCollection", u"GetReadOnly", [](GuardedObjects& o, void* bad) { return o.collection->GetReadOnly(Bad<BOOL>(bad)); }},
+    {u"Core", u"CPLErrorInfo", u"CPLErrorInfo::GetItem", [](GuardedObjects& o, void* bad) { return o.list->GetItem(0, Bad<IPLErrorItem*>(bad)); }},
+    {u"Core", u"CPLErrorItem", u"CPLErrorItem::GetMessage", [](GuardedObjects& o, void* bad) { return o.item->GetMessage(Bad<WCHAR>(bad), 8); }},
+    {u"Core", u"CKDXErrorItemCore", u"CKDXErrorItemCore::get_Member", [](GuardedObjects& o, void* bad) { return o.view->get_Member(Bad<BSTR>(bad)); }},
+    {u"Core", u"IPLFactoryLoader", u"CreateInstance", [](GuardedObjects& o, void* bad) { return o.loader->CreateInstance(CLSID_PLTraceContext, IID_IUnknown, Bad<void*>(bad)); }},
+    {u"", u"", u"PLCreateInstance", [](GuardedObjects&, void* bad) { return PLCreateInstance(CLSID_PLTraceContext, IID_IUnknown, Bad<void*>(bad)); }},
+    {u"", u"", u"GetPLModule", [](GuardedObjects&, void* bad) { return GetPLModule(GUID_NULL, Bad<IPLModule*>(bad)); }},
+    {u"Core Services", u"", u"GetThreadErrorSuspensionState", [](GuardedObjects&, void* bad) { return GetThreadErrorSuspensionState(Bad<BOOL>(bad)); }},
+};
+// clang-format on
+
+// A module object that answers its factory loader.
+class LoaderModule : public CPLComObject<CPLReleaseModel>, public CPLModule {
+    PL_BEGIN_INTERFACE_MAP(LoaderModule, IPLModule)
+    PL_INTERFACE_ENTRY(IPLFactoryLoader)
+    PL_END_INTERFACE_MAP()
+protected:
+    ~LoaderModule() override = default;
+};
+PL_UNREGISTERED_CLASS(LoaderModule)
+
+TEST(GuardedNamesTest, EachClassRecordsItsFailuresUnderItsGroupClassAndMethod) {
+#if defined(__clang__)
+    GTEST_SKIP() << "faults in the library's own frames are translated only where it is built with "
+                    "-fnon-call-exceptions, which Clang does not implement";
+#elif defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not let a fault handler throw";
+#endif
+    PLInstallSEHTranslator();
+    GuardedObjects o;
+    o.module = GetModule();
+    ASSERT_HR(o.module->InitModule(), S_OK);
+    ASSERT_HR(PLComPtr<IPLModule>(o.module).As(o.trace), S_OK);
+    ASSERT_HR(o.trace->GetGlobalContext(o.context.Put()), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLTraceContextCollection, o.collection), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLErrorInfo, o.list), S_OK);
+    ASSERT_HR(o.list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, o.item), S_OK);
+    ASSERT_HR(o.item->GetKDXErrorItemCore(o.view.Put()), S_OK);
+    ASSERT_HR(PLCreateObject<LoaderModule>(IID_IPLFactoryLoader, nullptr, o.loader.PutVoid()), S_OK);
+    void* bad = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(bad, MAP_FAILED);
+    for (const GuardedNameCase& c : kGuardedNameCases) {
+        const std::string row(c.method.begin(), c.method.end());  // (the names are ASCII)
+        PLClearThreadErrors();
+        EXPECT_EQ(c.fail(o, bad), E_UNEXPECTED) << row;
+        const auto errors = kdtest::TakeThreadErrors();
+        ASSERT_FALSE(errors.empty()) << row;
+        EXPECT_EQ(errors.back().module + u"|" + errors.back().className + u"|" + errors.back().method,
+                  c.group + u"|" + c.className + u"|" + c.method);
+    }
+    ::munmap(bad, 4096);
 }
 
 }  // namespace

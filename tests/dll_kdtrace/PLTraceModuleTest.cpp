@@ -162,7 +162,7 @@ TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
         IPLTraceContext* own = nullptr;
         ULONG id = 0;
         if (trace->GetDefaultContext(&own) != S_OK || own == parent || own->GetID(&id) != S_OK || id != self) bits |= 1;
-        PLGuard("Core", "Child", "Fail", [](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "in the child", 1); });
+        PLGuardNamed("Core", "Child", "Fail", [](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "in the child", 1); });
         const auto errors = kdtest::TakeThreadErrors();
         if (errors.size() != 1 || errors[0].threadId != self) bits |= 2;
         const auto datagram = receiver.Receive(2000);

@@ -34,12 +34,10 @@ class LoaderObject : public CPLComObject<CPLReleaseModel>, public CPLFactoryLoad
     PL_BEGIN_INTERFACE_MAP(LoaderObject, IPLFactoryLoader)
     PL_INTERFACE_ENTRY(IPLFactoryLoader)
     PL_END_INTERFACE_MAP()
-public:
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_IPLFactoryLoader;
-        return S_OK;
-    }
+protected:
+    ~LoaderObject() override = default;
 };
+PL_UNREGISTERED_CLASS(LoaderObject)
 
 PLComPtr<IPLFactoryLoader> NewLoader() {
     PLComPtr<IPLFactoryLoader> loader;

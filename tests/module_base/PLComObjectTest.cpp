@@ -15,6 +15,8 @@ struct ITestFirst : IUnknown {
 struct ITestSecond : IUnknown {
     virtual int Second() = 0;
 };
+PL_DECLARE_INTERFACE_ID(ITestFirst, IID_ITestFirst);
+PL_DECLARE_INTERFACE_ID(ITestSecond, IID_ITestSecond);
 
 namespace {
 
@@ -26,14 +28,13 @@ class TwoFaced : public CPLComObject<CPLReleaseModel>, public ITestFirst, public
     PL_INTERFACE_ENTRY(ITestSecond)
     PL_END_INTERFACE_MAP()
 public:
-    ~TwoFaced() override { ++g_destroyed; }
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_ITestFirst;
-        return S_OK;
-    }
     int First() override { return 1; }
     int Second() override { return 2; }
+
+protected:
+    ~TwoFaced() override { ++g_destroyed; }
 };
+PL_UNREGISTERED_CLASS(TwoFaced)
 
 TEST(ComObjectTest, CreationGivesOneReferenceAndTheLastReleaseDestroys) {
     g_destroyed = 0;
@@ -113,7 +114,7 @@ TEST(ComObjectTest, SmartPointerOwnsExactlyOneReference) {
         PLComPtr<ITestFirst> c(std::move(b));
         EXPECT_FALSE(b);  // NOLINT: moved from
         PLComPtr<ITestSecond> second;
-        EXPECT_HR(c.As(IID_ITestSecond, second), S_OK);
+        EXPECT_HR(c.As(second), S_OK);
         EXPECT_EQ(second->AddRef(), 4u);  // a, c, second and this one
         second->Release();
     }
@@ -121,3 +122,13 @@ TEST(ComObjectTest, SmartPointerOwnsExactlyOneReference) {
 }
 
 }  // namespace
+
+TEST(ComObjectDeathTest, ReleasingAnUnreferencedObjectAssertsInDebugBuilds) {
+    // A release without a reference would destroy an object someone still uses.
+    EXPECT_DEBUG_DEATH(
+        {
+            auto* object = new TwoFaced();
+            static_cast<ITestFirst*>(object)->Release();
+        },
+        "released more often than referenced");
+}

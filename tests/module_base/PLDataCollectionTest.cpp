@@ -52,9 +52,12 @@ class Collection : public CPLComObject<CPLReleaseModel>,
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)
     PL_END_INTERFACE_MAP()
 public:
-    HRESULT GetInterfaceID(GUID* iid) override { return *iid = IID_IPLTraceContextCollection, S_OK; }
     Items Contents() const { return Items(this->m_items.begin(), this->m_items.end()); }
 };
+template <class Accessor>
+const CLSID& Collection<Accessor>::PLClassID() noexcept {
+    return GUID_NULL;
+}
 using StdCollection = Collection<StdAccessor<IPLTraceContext>>;
 using NoImplCollection = Collection<NoImplAccessor<IPLTraceContext>>;
 using ValueCollection = Collection<ValueAccessor>;

@@ -135,7 +135,7 @@ TEST_F(DiagnosticsTest, HostileMessageTextStaysWellFormedAndReadsBackExactly) {
 
 TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPositionUnlessTheThreadIsSuspended) {
     int throwLine = 0;
-    PLGuard("Core", "A", "B", [&](HRESULT& hr) {
+    PLGuardNamed("Core", "A", "B", [&](HRESULT& hr) {
         throwLine = __LINE__ + 1;
         PL_THROW_ERROR(hr = E_FAIL, "x", 1);
     });
@@ -146,7 +146,7 @@ TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPositionUnlessTheThreadIsS
     // A suspended thread records nothing, in its list or on the channel.
     {
         CPLThreadErrorSuspender suspend;
-        PLGuard("Core", "A", "D", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "hidden", 1); });
+        PLGuardNamed("Core", "A", "D", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "hidden", 1); });
     }
     EXPECT_FALSE(receiver->Receive(200));
 }

@@ -19,7 +19,7 @@ protected:
 
     static std::vector<kdtest::RecordedError> Errors() { return kdtest::ReadThreadErrors(&GetThreadError); }
     static HRESULT Fail(const char* message, ULONG flag) {
-        return PLGuard("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
+        return PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
     }
 };
 
@@ -47,8 +47,8 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecords) {
     // Formatted text takes the narrow round trip of all error text: an unpaired surrogate comes
     // out as "?", in the thrown record and so in the recorded item.
     const WCHAR lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_HR(PLGuard("Core", "C", "M",
-                      [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
+    EXPECT_HR(PLGuardNamed("Core", "C", "M",
+                           [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
               E_FAIL);
     ASSERT_EQ(Errors().size(), 1u);
     EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
@@ -101,17 +101,17 @@ TEST_F(ErrorTest, GuardRecordsAThrownRecord) {
 // result variable. A non-negative bare code records nothing.
 TEST_F(ErrorTest, GuardRecordsAThrownFailureCode) {
     Fail("before", 1);
-    EXPECT_HR(PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); }), E_INVALIDARG);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); }), E_INVALIDARG);
     const kdtest::ErrorLines expected{u"Core|C|M|before", u"Core|C|M|Error 0x80070057 occurred."};
     EXPECT_EQ(kdtest::LinesOf(Errors()), expected);
-    EXPECT_HR(PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; }), S_FALSE);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; }), S_FALSE);
     EXPECT_EQ(kdtest::LinesOf(Errors()), expected);
 }
 
 // Anything else: E_UNEXPECTED, a new chain.
 TEST_F(ErrorTest, GuardTurnsAnythingElseIntoUnexpected) {
     Fail("before", 1);
-    EXPECT_HR(PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); }), E_UNEXPECTED);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); }), E_UNEXPECTED);
     EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|An unhandled exception occurred."});
 }
 
@@ -120,9 +120,9 @@ TEST_F(ErrorTest, GuardTurnsAFaultIntoUnexpectedUnlessTheResultFailed) {
     PLExceptionRecord record;
     record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
     const CSEHExceptionWrapper fault(record, PLThreadContext{});
-    EXPECT_HR(PLGuard("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
     EXPECT_EQ(Errors()[0].message.rfind(u"ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u);
-    EXPECT_HR(PLGuard("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
 }
 
 TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
@@ -160,7 +160,7 @@ TEST_F(ErrorTest, RichErrorObjectsAreThrownWhenTheyAnswer) {
     } rich;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), IPLSupportRichErrorInfo*);
     // Nothing in the library catches the rich object: the last clause takes it.
-    EXPECT_HR(PLGuard("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
     rich.answers = false;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), HRESULT);
 }

@@ -25,10 +25,6 @@ class Source : public CPLComObject<CPLReleaseModel>, public CPLEventSource {
     PL_INTERFACE_ENTRY(IPLEventSource)
     PL_END_INTERFACE_MAP()
 public:
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_IPLEventSource;
-        return S_OK;
-    }
     HRESULT AddListener(REFIID iid, IUnknown* object, void** cookie) override {
         if (iid != IID_ITestListener) return E_NOINTERFACE;
         IUnknown* listener = nullptr;
@@ -41,7 +37,11 @@ public:
     HRESULT Fire(int value) {
         return FireEvent<ITestListener>(IID_ITestListener, [value](ITestListener* l) { l->OnEvent(value); });
     }
+
+protected:
+    ~Source() override = default;
 };
+PL_UNREGISTERED_CLASS(Source)
 
 // A listener that logs what it hears and counts its references.
 struct Listener final : ITestListener {

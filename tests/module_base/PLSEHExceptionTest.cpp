@@ -69,7 +69,7 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
 }
 
 HRESULT Fault(bool divide) {
-    return PLGuard("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
+    return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
 }
 
 class SehTest : public ::testing::Test {
@@ -109,11 +109,11 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
         EXPECT_NE(report.find(std::string("exception code ") + c.code + "\n"), npos) << report;
     }
     // A failure the method already had is kept, in the report and in every module line.
-    EXPECT_HR(PLGuard("Core", "CTestThing", "Fault",
-                      [](HRESULT& result) {
-                          result = E_INVALIDARG;
-                          DivideBy(0);
-                      }),
+    EXPECT_HR(PLGuardNamed("Core", "CTestThing", "Fault",
+                           [](HRESULT& result) {
+                               result = E_INVALIDARG;
+                               DivideBy(0);
+                           }),
               E_INVALIDARG);
     EXPECT_EQ(ExpectFaultReport("Fault", E_INVALIDARG).rfind("INT_DIVIDE_BY_ZERO encountered. @CALL_STACK: 0x", 0), 0u);
 }
@@ -166,13 +166,13 @@ TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
                 if (hr != E_UNEXPECTED || errors.empty() || Narrow(errors[0].message).rfind(name, 0) != 0) ++failures;
             }
             // Ordinary errors still travel as before.
-            const HRESULT hr = PLGuard("Core", "CTestThing", "Plain", [](HRESULT& result) {
+            const HRESULT hr = PLGuardNamed("Core", "CTestThing", "Plain", [](HRESULT& result) {
                 result = E_FAIL;
                 PL_THROW_ERROR(result, "plain failure", 1);
             });
             const auto errors = Errors();
             if (hr != E_FAIL || errors.size() != 1 || errors[0].message != u"plain failure") ++failures;
-            if (PLGuard("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
+            if (PLGuardNamed("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
         });
     }
     for (auto& thread : threads) thread.join();
@@ -240,7 +240,7 @@ protected:
 TEST_F(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
     using Body = void (*)();
     for (Body body : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
-                      +[] { PLGuard("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
+                      +[] { PLGuardNamed("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
         EXPECT_EXIT(
             {
                 struct sigaction action {};
@@ -273,7 +273,7 @@ TEST_F(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
         {
             std::thread([] {
                 PLInstallSEHTranslator();
-                PLGuard("Core", "CTestThing", "Recurse", [](HRESULT&) { OverflowStack(0); });
+                PLGuardNamed("Core", "CTestThing", "Recurse", [](HRESULT&) { OverflowStack(0); });
             }).join();
             ::_exit(0);
         },

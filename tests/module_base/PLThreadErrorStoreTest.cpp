@@ -12,7 +12,7 @@
 namespace {
 
 HRESULT FailOnce(const char* message) {
-    return PLGuard("Core", "Test", "FailOnce", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, message, 0); });
+    return PLGuardNamed("Core", "Test", "FailOnce", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, message, 0); });
 }
 
 LONG Count(IPLErrorInfo* list) {
