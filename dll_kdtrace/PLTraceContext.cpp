@@ -5,6 +5,7 @@
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
+#include "platform/Mutex.h"
 
 PL_REGISTER_CLASS(CPLTraceContext, CLSID_PLTraceContext);
 
@@ -29,7 +30,7 @@ HRESULT CPLTraceContext::GetName(WCHAR* buffer, LONG size) {
         // A copy taken under the lock: the caller's buffer is written outside it.
         PLString name;
         {
-            std::lock_guard<std::mutex> guard(m_fieldLock);
+            kd::platform::LockGuard guard(m_fieldLock);
             name = m_name;
         }
         PLCopyTextToBuffer(buffer, size, name.c_str(), name.GetLength(), PLTruncation::ZeroFill);
@@ -40,7 +41,7 @@ HRESULT CPLTraceContext::SetName(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT&) {
         PLString copy(name);  // made outside the lock
-        std::lock_guard<std::mutex> guard(m_fieldLock);
+        kd::platform::LockGuard guard(m_fieldLock);
         m_name = std::move(copy);
     });
 }
@@ -50,7 +51,7 @@ HRESULT CPLTraceContext::GetProperties(IPLPropertyBag** bag) {
     return PL_GUARD(kGroup, [&](HRESULT&) {
         PLComPtr<IPLPropertyBag> held;
         {
-            std::lock_guard<std::mutex> guard(m_fieldLock);
+            kd::platform::LockGuard guard(m_fieldLock);
             held = m_properties;
         }
         *bag = held.Get();  // stored before the reference passes: an unwritable `bag` leaks none
@@ -66,7 +67,7 @@ HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
         bag->AddRef();
         PLComPtr<IPLPropertyBag> held = PLComPtr<IPLPropertyBag>::Adopt(bag);
         {
-            std::lock_guard<std::mutex> guard(m_fieldLock);
+            kd::platform::LockGuard guard(m_fieldLock);
             held.Swap(m_properties);
         }
         // The previous bag goes with `held`, outside the lock: its end may call back into this

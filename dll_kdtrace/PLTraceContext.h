@@ -10,13 +10,13 @@
 #define KD_PLTRACECONTEXT_H
 
 #include <atomic>
-#include <mutex>
 
 #include <kdtrace/trace.h>
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLEventSource.h"
 #include "module_base/PLString.h"
+#include "platform/Mutex.h"
 
 class CPLTraceContext : public CPLComObject<CPLReleaseModel>, public CPLEventSource, public IPLTraceContextPriv {
     PL_BEGIN_INTERFACE_MAP(CPLTraceContext, IPLTraceContext)
@@ -50,9 +50,9 @@ protected:
 
 private:
     std::atomic<ULONG> m_id{0};
-    std::mutex m_fieldLock;  // guards m_name and m_properties
-    PLString m_name;
-    PLComPtr<IPLPropertyBag> m_properties;
+    kd::platform::Mutex m_fieldLock;
+    PLString m_name GUARDED_BY(m_fieldLock);
+    PLComPtr<IPLPropertyBag> m_properties GUARDED_BY(m_fieldLock);
 };
 
 #endif  // KD_PLTRACECONTEXT_H

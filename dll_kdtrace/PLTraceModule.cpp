@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
+#include "platform/Mutex.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 #include "platform/Unload.h"
@@ -34,7 +34,7 @@ constexpr PLModuleProperties kTraceModuleProperties = {
 
 // The global context: made once, released only when the library is unloaded.
 std::atomic<IPLTraceContext*> g_globalContext{nullptr};
-std::mutex g_globalLock;
+kd::platform::Mutex g_globalLock;
 std::atomic<LONG> g_severityLevel{0};
 // Serial numbers of module objects; 0 marks an empty cache entry.
 std::atomic<uint64_t> g_nextSerial{1};
@@ -44,8 +44,8 @@ void ReleaseGlobalContext() noexcept {
 }
 
 // The live module objects, for forgetting an ended thread's default contexts.
-std::mutex g_liveLock;
-CPLTraceModule* g_firstLive = nullptr;
+kd::platform::Mutex g_liveLock;
+CPLTraceModule* g_firstLive GUARDED_BY(g_liveLock) = nullptr;
 
 // ---- the per-thread cache of contexts already handed to this thread ----
 
@@ -128,7 +128,7 @@ PLComPtr<IPLTraceContextPriv> CreateContext() {
 }  // namespace
 
 CPLTraceModule::CPLTraceModule() noexcept : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {
-    std::lock_guard<std::mutex> guard(g_liveLock);
+    kd::platform::LockGuard guard(g_liveLock);
     m_nextLive = g_firstLive;
     if (g_firstLive != nullptr) g_firstLive->m_prevLive = this;
     g_firstLive = this;
@@ -136,7 +136,7 @@ CPLTraceModule::CPLTraceModule() noexcept : m_serial(g_nextSerial.fetch_add(1, s
 
 CPLTraceModule::~CPLTraceModule() {
     {
-        std::lock_guard<std::mutex> guard(g_liveLock);
+        kd::platform::LockGuard guard(g_liveLock);
         if (m_prevLive != nullptr)
             m_prevLive->m_nextLive = m_nextLive;
         else
@@ -148,9 +148,9 @@ CPLTraceModule::~CPLTraceModule() {
 void CPLTraceModule::ForgetThread(DWORD thread) noexcept {
     std::vector<PLComPtr<IPLTraceContext>> ended;
     try {
-        std::lock_guard<std::mutex> guard(g_liveLock);
+        kd::platform::LockGuard guard(g_liveLock);
         for (CPLTraceModule* module = g_firstLive; module != nullptr; module = module->m_nextLive) {
-            std::unique_lock<std::shared_mutex> mapGuard(module->m_mapLock);
+            kd::platform::LockGuard mapGuard(module->m_mapLock);
             auto it = module->m_defaultContexts.find(thread);
             if (it == module->m_defaultContexts.end()) continue;
             ended.push_back(std::move(it->second));
@@ -176,7 +176,7 @@ HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
     return PL_GUARD(kGroup, [&](HRESULT&) {
         IPLTraceContext* global = g_globalContext.load(std::memory_order_acquire);
         if (global == nullptr) {
-            std::lock_guard<std::mutex> guard(g_globalLock);
+            kd::platform::LockGuard guard(g_globalLock);
             global = g_globalContext.load(std::memory_order_relaxed);
             if (global == nullptr) {
                 global = CreateContext().Detach();
@@ -211,7 +211,7 @@ HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
 }
 
 IPLTraceContext* CPLTraceModule::DefaultContextFromMap(DWORD thread) {
-    std::unique_lock<std::shared_mutex> guard(m_mapLock);
+    kd::platform::LockGuard guard(m_mapLock);
     auto it = m_defaultContexts.find(thread);
     if (it != m_defaultContexts.end()) return it->second.Get();
     PLComPtr<IPLTraceContextPriv> made = CreateContext();
@@ -246,14 +246,14 @@ HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** con
 IPLTraceContext* CPLTraceModule::NamedContextFromMap(std::u16string_view name, std::size_t hash, const WCHAR** key) {
     const HashedName hashed{name, hash};
     {
-        std::shared_lock<std::shared_mutex> guard(m_mapLock);
+        kd::platform::SharedLockGuard guard(m_mapLock);
         auto it = m_namedContexts.find(hashed);
         if (it != m_namedContexts.end()) {
             *key = it->first.c_str();
             return it->second.Get();
         }
     }
-    std::unique_lock<std::shared_mutex> guard(m_mapLock);
+    kd::platform::LockGuard guard(m_mapLock);
     auto it = m_namedContexts.find(hashed);
     if (it == m_namedContexts.end()) {
         PLComPtr<IPLTraceContextPriv> made = CreateContext();

@@ -19,7 +19,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <shared_mutex>
 #include <string_view>
 #include <unordered_map>
 
@@ -29,6 +28,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLModule.h"
 #include "module_base/PLString.h"
+#include "platform/Mutex.h"
 
 class CPLTraceModule : public CPLComObject<CPLReleaseModel>, public CPLModule, public IPLTraceModule {
     PL_BEGIN_INTERFACE_MAP(CPLTraceModule, IPLTraceModule)
@@ -82,11 +82,11 @@ private:
     // The live module objects, linked through these, under a process-wide lock.
     CPLTraceModule* m_prevLive = nullptr;
     CPLTraceModule* m_nextLive = nullptr;
-    std::shared_mutex m_mapLock;
-    std::map<DWORD, PLComPtr<IPLTraceContext>> m_defaultContexts;
+    kd::platform::SharedMutex m_mapLock;
+    std::map<DWORD, PLComPtr<IPLTraceContext>> m_defaultContexts GUARDED_BY(m_mapLock);
     // Keys compare code unit by code unit. Nodes never move, so the key text stays put while the
     // module object lives, and per-thread caches may point at it.
-    std::unordered_map<PLString, PLComPtr<IPLTraceContext>, NameHash, NameEqual> m_namedContexts;
+    std::unordered_map<PLString, PLComPtr<IPLTraceContext>, NameHash, NameEqual> m_namedContexts GUARDED_BY(m_mapLock);
 };
 
 #endif  // KD_PLTRACEMODULE_H

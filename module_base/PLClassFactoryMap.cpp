@@ -3,11 +3,11 @@
 #include "module_base/PLGuid.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "module_base/PLError.h"
 #include "platform/Library.h"
+#include "platform/Mutex.h"
 #include "platform/Text.h"
 #include "platform/Unload.h"
 
@@ -19,7 +19,7 @@ bool PLGuidLess::operator()(const GUID& a, const GUID& b) const noexcept {
 
 HRESULT CPLClassFactoryMap::RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) {
     try {
-        std::unique_lock<std::shared_mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         m_map.emplace(clsid, creator);  // an identifier already present keeps its creator
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -28,23 +28,23 @@ HRESULT CPLClassFactoryMap::RegisterClassFactory(REFCLSID clsid, PLCreatorFuncti
 }
 
 PLCreatorFunction CPLClassFactoryMap::FindClassFactory(REFCLSID clsid) {
-    std::shared_lock<std::shared_mutex> guard(m_lock);
+    kd::platform::SharedLockGuard guard(m_lock);
     auto it = m_map.find(clsid);
     return it == m_map.end() ? nullptr : it->second;
 }
 
 bool CPLClassFactoryMap::UnregisterClassFactory(REFCLSID clsid) {
-    std::unique_lock<std::shared_mutex> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     return m_map.erase(clsid) != 0;
 }
 
 std::vector<std::pair<GUID, PLCreatorFunction>> CPLClassFactoryMap::Entries() const {
-    std::shared_lock<std::shared_mutex> guard(m_lock);
+    kd::platform::SharedLockGuard guard(m_lock);
     return {m_map.begin(), m_map.end()};
 }
 
 std::size_t CPLClassFactoryMap::Size() const {
-    std::shared_lock<std::shared_mutex> guard(m_lock);
+    kd::platform::SharedLockGuard guard(m_lock);
     return m_map.size();
 }
 
@@ -54,7 +54,7 @@ namespace {
 // under threads that are still creating objects, but only when the library is unloaded with
 // dlclose: no thread may be inside the library then.
 std::atomic<CPLClassFactoryMap*> g_factoryMap{nullptr};
-std::mutex g_factoryMapCreation;
+kd::platform::Mutex g_factoryMapCreation;
 
 void ReleaseMap() noexcept {
     delete g_factoryMap.exchange(nullptr, std::memory_order_acq_rel);
@@ -63,7 +63,7 @@ void ReleaseMap() noexcept {
 CPLClassFactoryMap* GetOrCreateMap() {
     CPLClassFactoryMap* map = g_factoryMap.load(std::memory_order_acquire);
     if (map != nullptr) return map;
-    std::lock_guard<std::mutex> guard(g_factoryMapCreation);
+    kd::platform::LockGuard guard(g_factoryMapCreation);
     map = g_factoryMap.load(std::memory_order_relaxed);
     if (map == nullptr) {
         map = new CPLClassFactoryMap();

@@ -3,7 +3,6 @@
 #define KD_PLCLASSFACTORYMAP_H
 
 #include <map>
-#include <shared_mutex>
 #include <utility>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include <kdtrace/types.h>
 
 #include "module_base/PLComObject.h"
+#include "platform/Mutex.h"
 
 struct PLGuidLess {
     bool operator()(const GUID& a, const GUID& b) const noexcept;
@@ -31,8 +31,8 @@ public:
     std::size_t Size() const;
 
 private:
-    mutable std::shared_mutex m_lock;
-    std::map<GUID, PLCreatorFunction, PLGuidLess> m_map;
+    mutable kd::platform::SharedMutex m_lock;
+    std::map<GUID, PLCreatorFunction, PLGuidLess> m_map GUARDED_BY(m_lock);
 };
 
 // The library's map, or null before the first registration.

@@ -5,12 +5,12 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
-#include <mutex>
 
 #include "module_base/PLDiagnosticsRecord.h"
 #include "module_base/PLError.h"
 #include "platform/DebugOutput.h"
 #include "platform/LocalTime.h"
+#include "platform/Mutex.h"
 #include "platform/NumberText.h"
 #include "platform/RegistryFile.h"
 #include "platform/Thread.h"
@@ -30,7 +30,7 @@ constexpr const WCHAR* kRegistryValue = u"Log Profile";
 std::atomic<PLDiagnosticsClock> g_clock{nullptr};
 
 // The profile mask, loaded once per process by the first writer that needs it.
-std::mutex g_maskLock;
+kd::platform::Mutex g_maskLock;
 std::atomic<bool> g_maskLoaded{false};
 std::atomic<ULONG> g_mask{0};
 
@@ -126,7 +126,7 @@ CDiagnosticsWriter::~CDiagnosticsWriter() {
 
 void CDiagnosticsWriter::LoadProfileMask() {
     if (g_maskLoaded.load(std::memory_order_acquire)) return;
-    std::lock_guard<std::mutex> lock(g_maskLock);
+    kd::platform::LockGuard lock(g_maskLock);
     if (g_maskLoaded.load(std::memory_order_relaxed)) return;
     const std::string path = kd::platform::RegistryFilePath();
     uint32_t mask = 0;
@@ -202,7 +202,7 @@ ULONG PLGetDiagnosticsProfileMask() {
 }
 
 void PLResetDiagnosticsProfileMask() noexcept {
-    std::lock_guard<std::mutex> lock(g_maskLock);
+    kd::platform::LockGuard lock(g_maskLock);
     g_mask.store(0, std::memory_order_release);
     g_maskLoaded.store(false, std::memory_order_release);
 }

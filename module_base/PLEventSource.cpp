@@ -3,9 +3,10 @@
 #include <cstring>
 
 #include "module_base/PLEventSource.h"
+#include "platform/Mutex.h"
 
 HRESULT CPLEventSource::RemoveListener(void* cookie) {
-    std::lock_guard<Lock> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     auto it = std::find_if(m_listeners.begin(), m_listeners.end(),
                            [cookie](const ListenerRecord& r) { return r.listener == cookie; });
     if (it == m_listeners.end()) return E_FAIL;
@@ -14,12 +15,12 @@ HRESULT CPLEventSource::RemoveListener(void* cookie) {
 }
 
 void CPLEventSource::AppendListenerRecord(IUnknown* listener, IUnknown* object, REFIID iid) {
-    std::lock_guard<Lock> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     m_listeners.push_back(ListenerRecord{listener, object, iid});
 }
 
 void CPLEventSource::GetListeners(REFIID iid, Snapshot& snapshot) const {
-    std::lock_guard<Lock> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     snapshot.m_objects.reserve(m_listeners.size());
     for (const ListenerRecord& record : m_listeners) {
         if (record.iid == iid) {
@@ -29,12 +30,21 @@ void CPLEventSource::GetListeners(REFIID iid, Snapshot& snapshot) const {
     }
 }
 
+namespace {
+
+// Gives the list's lock back on the way to a recovery point: the frame that holds it is
+// abandoned there, so the compiler cannot see the lock held here.
+void UnlockAfterFault(void* lock) NO_THREAD_SAFETY_ANALYSIS {
+    static_cast<kd::platform::RecursiveMutex*>(lock)->unlock();
+}
+
+}  // namespace
+
 HRESULT CPLEventSource::QueryListeners(REFIID iid, QueriedSnapshot& snapshot) const {
-    std::lock_guard<Lock> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     // A listener's QueryInterface that faults where it cannot be unwound leaves this frame
     // without its destructors: the lock is given back on the way to the recovery point.
-    const kd::platform::FaultRecoveryCleanup unlockOnFault([](void* lock) { static_cast<Lock*>(lock)->unlock(); },
-                                                           &m_lock);
+    const kd::platform::FaultRecoveryCleanup unlockOnFault(&UnlockAfterFault, &m_lock);
     snapshot.m_listeners.reserve(m_listeners.size());
     HRESULT status = S_OK;
     // The identifier as two words, compared with each record's (this loop is the hot part of
@@ -63,6 +73,6 @@ HRESULT CPLEventSource::QueryListeners(REFIID iid, QueriedSnapshot& snapshot) co
 }
 
 std::vector<CPLEventSource::ListenerRecord> CPLEventSource::GetListenerRecords() const {
-    std::lock_guard<Lock> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     return m_listeners;
 }

@@ -18,7 +18,6 @@
 #ifndef KD_PLEVENTSOURCE_H
 #define KD_PLEVENTSOURCE_H
 
-#include <mutex>
 #include <vector>
 
 #include <kdtrace/object.h>
@@ -26,6 +25,7 @@
 
 #include "module_base/PLSEHException.h"
 #include "module_base/PLSmallVector.h"
+#include "platform/Mutex.h"
 
 class CPLEventSource : public IPLEventSource {
 public:
@@ -119,9 +119,9 @@ public:
     }
 
 private:
-    using Lock = std::recursive_mutex;
+    using Lock = kd::platform::RecursiveMutex;
     mutable Lock m_lock;
-    std::vector<ListenerRecord> m_listeners;
+    std::vector<ListenerRecord> m_listeners GUARDED_BY(m_lock);
 };
 
 #endif  // KD_PLEVENTSOURCE_H

@@ -2,7 +2,6 @@
 #include <atomic>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "module_base/PLVersion.h"
 #include "platform/DebugOutput.h"
 #include "platform/Language.h"
+#include "platform/Mutex.h"
 #include "platform/TickCount.h"
 #include "platform/Unload.h"
 
@@ -25,8 +25,8 @@ std::atomic<LONG> g_defaultLanguage{kEnglish};
 
 // The name of the language companion.
 struct ResourceLibrary {
-    std::mutex lock;
-    PLString name{u"kdlocale"};
+    kd::platform::Mutex lock;
+    PLString name GUARDED_BY(lock){u"kdlocale"};
 };
 
 ResourceLibrary* g_resourceLibrary = nullptr;
@@ -177,14 +177,14 @@ HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
 
 PLString PLGetLanguageResourceLibraryName() {
     ResourceLibrary& current = TheResourceLibrary();
-    std::lock_guard<std::mutex> guard(current.lock);
+    kd::platform::LockGuard guard(current.lock);
     return current.name;
 }
 
 void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept {
     try {
         ResourceLibrary& current = TheResourceLibrary();
-        std::lock_guard<std::mutex> guard(current.lock);
+        kd::platform::LockGuard guard(current.lock);
         current.name = name != nullptr && name[0] != 0 ? PLString(name) : PLString(u"kdlocale");
     } catch (...) {
     }

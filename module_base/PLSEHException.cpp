@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include <kdtrace/dbghlp.h>
 
@@ -15,6 +14,7 @@
 #include "module_base/PLString.h"
 #include "platform/Fault.h"
 #include "platform/Library.h"
+#include "platform/Mutex.h"
 #include "platform/NumberText.h"
 #include "platform/Thread.h"
 #include "platform/Unload.h"
@@ -195,8 +195,8 @@ void PLReportFatalFault(const kd::platform::FaultInfo& fault) noexcept {
 // Thread -> the translator that was in force before ours. Threads that end are forgotten, as the
 // system reuses thread identifiers.
 struct TranslatorRegistry {
-    std::mutex lock;
-    std::map<DWORD, kd::platform::FaultTranslator> previous;
+    kd::platform::Mutex lock;
+    std::map<DWORD, kd::platform::FaultTranslator> previous GUARDED_BY(lock);
 };
 
 TranslatorRegistry* g_registry = nullptr;
@@ -224,7 +224,7 @@ struct RegistryExitWatch {
         t_recoveredFault = nullptr;
         try {
             TranslatorRegistry& registry = Registry();
-            std::lock_guard<std::mutex> guard(registry.lock);
+            kd::platform::LockGuard guard(registry.lock);
             registry.previous.erase(thread);
         } catch (...) {
         }
@@ -362,7 +362,7 @@ void PLInstallSEHTranslator() noexcept {
         if (!ready) return;
         const DWORD thread = kd::platform::CurrentThreadId();
         TranslatorRegistry& registry = Registry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        kd::platform::LockGuard guard(registry.lock);
         if (registry.previous.count(thread) != 0) return;
         if (t_recoveredFault == nullptr) t_recoveredFault = new RecoveredFault();
         const kd::platform::FaultTranslator previous = kd::platform::SetThreadFaultTranslator(&PLSEHTranslator);
@@ -378,7 +378,7 @@ void PLRemoveSEHTranslator() noexcept {
     try {
         const DWORD thread = kd::platform::CurrentThreadId();
         TranslatorRegistry& registry = Registry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        kd::platform::LockGuard guard(registry.lock);
         auto it = registry.previous.find(thread);
         if (it == registry.previous.end()) return;
         kd::platform::SetThreadFaultTranslator(it->second);

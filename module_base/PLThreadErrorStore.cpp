@@ -5,6 +5,7 @@
 
 #include <kdtrace/error.h>
 
+#include "platform/Mutex.h"
 #include "platform/Thread.h"
 #include "platform/Unload.h"
 
@@ -55,7 +56,7 @@ HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorIn
     *errorInfo = nullptr;
     try {
         {
-            std::lock_guard<std::mutex> guard(m_lock);
+            kd::platform::LockGuard guard(m_lock);
             if (m_shutDown) return E_FAIL;
             auto it = m_lists.find(thread);
             if (it != m_lists.end()) {
@@ -71,7 +72,7 @@ HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorIn
         PLComPtr<IPLErrorInfo> list;
         const HRESULT hr = creator(IID_IPLErrorInfo, nullptr, list.PutVoid());
         if (hr < 0 || !list) return hr < 0 ? hr : E_FAIL;
-        std::lock_guard<std::mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         if (m_shutDown) return E_FAIL;
         auto inserted = m_lists.emplace(thread, list);  // the map's reference
         if (inserted.second) {
@@ -88,7 +89,7 @@ HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorIn
 HRESULT CPLThreadErrorStore::GetSuspensionState(DWORD thread, BOOL* state) noexcept {
     if (state == nullptr) return E_POINTER;
     try {
-        std::lock_guard<std::mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         if (m_shutDown) return E_FAIL;
         auto it = m_suspension.find(thread);
         if (it != m_suspension.end()) {
@@ -106,7 +107,7 @@ HRESULT CPLThreadErrorStore::GetSuspensionState(DWORD thread, BOOL* state) noexc
 
 HRESULT CPLThreadErrorStore::SetSuspensionState(DWORD thread, BOOL state) noexcept {
     try {
-        std::lock_guard<std::mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         if (m_shutDown) return E_FAIL;
         m_suspension[thread] = state;
         WatchThreadExit(thread);
@@ -119,7 +120,7 @@ HRESULT CPLThreadErrorStore::SetSuspensionState(DWORD thread, BOOL state) noexce
 HRESULT CPLThreadErrorStore::RemoveThread(DWORD thread) noexcept {
     PLComPtr<IPLErrorInfo> list;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         auto it = m_lists.find(thread);
         if (it != m_lists.end()) {
             list = std::move(it->second);
@@ -134,7 +135,7 @@ HRESULT CPLThreadErrorStore::RemoveThread(DWORD thread) noexcept {
 HRESULT CPLThreadErrorStore::ClearThreadErrors(DWORD thread) noexcept {
     PLComPtr<IPLErrorInfo> list;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         auto it = m_lists.find(thread);
         if (it != m_lists.end()) list = it->second;
     }
@@ -143,7 +144,7 @@ HRESULT CPLThreadErrorStore::ClearThreadErrors(DWORD thread) noexcept {
 }
 
 HRESULT CPLThreadErrorStore::SetErrorEventCallback(uintptr_t context, PLErrorEventCallback callback) noexcept {
-    std::lock_guard<std::mutex> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     m_context = context;
     m_callback = callback;
     return S_OK;
@@ -152,7 +153,7 @@ HRESULT CPLThreadErrorStore::SetErrorEventCallback(uintptr_t context, PLErrorEve
 void CPLThreadErrorStore::Shutdown() noexcept {
     std::map<DWORD, PLComPtr<IPLErrorInfo>> lists;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        kd::platform::LockGuard guard(m_lock);
         m_shutDown = true;
         lists.swap(m_lists);
         m_suspension.clear();
@@ -162,6 +163,6 @@ void CPLThreadErrorStore::Shutdown() noexcept {
 
 void CPLThreadErrorStore::ForgetThread(DWORD thread) noexcept {
     RemoveThread(thread);
-    std::lock_guard<std::mutex> guard(m_lock);
+    kd::platform::LockGuard guard(m_lock);
     m_suspension.erase(thread);
 }

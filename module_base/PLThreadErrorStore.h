@@ -4,12 +4,12 @@
 #define KD_PLTHREADERRORSTORE_H
 
 #include <map>
-#include <mutex>
 
 #include <kdtrace/error.h>
 #include <kdtrace/types.h>
 
 #include "module_base/PLComObject.h"
+#include "platform/Mutex.h"
 
 class CPLThreadErrorStore {
 public:
@@ -37,12 +37,12 @@ private:
     CPLThreadErrorStore() = default;
     void WatchThreadExit(DWORD thread) noexcept;
 
-    PLErrorEventCallback m_callback = nullptr;
-    uintptr_t m_context = 0;
-    std::map<DWORD, PLComPtr<IPLErrorInfo>> m_lists;
-    std::map<DWORD, BOOL> m_suspension;
-    mutable std::mutex m_lock;
-    bool m_shutDown = false;
+    mutable kd::platform::Mutex m_lock;
+    PLErrorEventCallback m_callback GUARDED_BY(m_lock) = nullptr;
+    uintptr_t m_context GUARDED_BY(m_lock) = 0;
+    std::map<DWORD, PLComPtr<IPLErrorInfo>> m_lists GUARDED_BY(m_lock);
+    std::map<DWORD, BOOL> m_suspension GUARDED_BY(m_lock);
+    bool m_shutDown GUARDED_BY(m_lock) = false;
 };
 
 #endif  // KD_PLTHREADERRORSTORE_H

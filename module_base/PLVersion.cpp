@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <climits>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "module_base/PLSEHException.h"
 #include "platform/DebugOutput.h"
 #include "platform/Library.h"
+#include "platform/Mutex.h"
 #include "platform/Unload.h"
 #include "platform/VersionNote.h"
 
@@ -37,16 +37,19 @@ struct NameLess {
 };
 
 struct LibraryCache {
-    std::mutex lock;
-    std::map<PLString, CacheEntry, NameLess> entries;
+    kd::platform::Mutex lock;
+    std::map<PLString, CacheEntry, NameLess> entries GUARDED_BY(lock);
 };
 
 LibraryCache* g_cache = nullptr;
 
 // At unload the cached libraries are closed and the cache freed.
 void ReleaseCache() noexcept {
-    for (const auto& [name, entry] : g_cache->entries)
-        if (entry.handle != nullptr) kd::platform::CloseLibrary(entry.handle);
+    {
+        kd::platform::LockGuard guard(g_cache->lock);
+        for (const auto& [name, entry] : g_cache->entries)
+            if (entry.handle != nullptr) kd::platform::CloseLibrary(entry.handle);
+    }
     delete g_cache;
     g_cache = nullptr;
 }
@@ -61,8 +64,8 @@ LibraryCache& Cache() {
 }
 
 struct CurrentModule {
-    std::mutex lock;
-    PLString name;
+    kd::platform::Mutex lock;
+    PLString name GUARDED_BY(lock);
 };
 
 CurrentModule* g_current = nullptr;
@@ -108,20 +111,20 @@ void* LoadLibraryFile(const PLString& name, int& error) {
 // and error. A second handle of the same library is given back to the loader.
 CacheEntry AddToCache(const PLString& name, CacheEntry entry) {
     LibraryCache& cache = Cache();
-    std::unique_lock<std::mutex> guard(cache.lock);
-    const auto inserted = cache.entries.emplace(name, entry);
-    if (!inserted.second) {
-        const CacheEntry existing = inserted.first->second;
-        guard.unlock();
-        if (entry.handle != nullptr && entry.handle != existing.handle) kd::platform::CloseLibrary(entry.handle);
-        return existing;
+    CacheEntry existing{};
+    {
+        kd::platform::LockGuard guard(cache.lock);
+        const auto inserted = cache.entries.emplace(name, entry);
+        if (inserted.second) return entry;
+        existing = inserted.first->second;
     }
-    return entry;
+    if (entry.handle != nullptr && entry.handle != existing.handle) kd::platform::CloseLibrary(entry.handle);
+    return existing;
 }
 
 bool FindInCache(std::u16string_view name, CacheEntry& entry) {
     LibraryCache& cache = Cache();
-    std::lock_guard<std::mutex> guard(cache.lock);
+    kd::platform::LockGuard guard(cache.lock);
     const auto it = cache.entries.find(name);
     if (it == cache.entries.end()) return false;
     entry = it->second;
@@ -291,7 +294,7 @@ void FreeCachedLibraries() noexcept {
     std::vector<void*> handles;
     try {
         LibraryCache& cache = Cache();
-        std::lock_guard<std::mutex> guard(cache.lock);
+        kd::platform::LockGuard guard(cache.lock);
         handles.reserve(cache.entries.size());
         for (const auto& [name, entry] : cache.entries)
             if (entry.handle != nullptr) handles.push_back(entry.handle);
@@ -315,7 +318,7 @@ bool PLIsLibraryCached(const WCHAR* name) noexcept {
 void SetCurrentModuleName(const WCHAR* name) noexcept {
     try {
         CurrentModule& current = Current();
-        std::lock_guard<std::mutex> guard(current.lock);
+        kd::platform::LockGuard guard(current.lock);
         current.name = name != nullptr ? PLString(name) : PLString();
     } catch (...) {
     }
@@ -323,6 +326,6 @@ void SetCurrentModuleName(const WCHAR* name) noexcept {
 
 PLString GetCurrentModuleName() {
     CurrentModule& current = Current();
-    std::lock_guard<std::mutex> guard(current.lock);
+    kd::platform::LockGuard guard(current.lock);
     return current.name;
 }

@@ -12,8 +12,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "platform/SafeMemory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -45,7 +45,7 @@ constexpr std::uint64_t kGuardArea = 2 * 1024 * 1024;
 
 struct sigaction g_previous[kSignalCount];
 std::atomic<bool> g_installed{false};
-std::mutex g_installLock;
+kd::platform::Mutex g_installLock;
 std::atomic<FatalFaultReporter> g_reporter{nullptr};
 
 // Code ranges of the system runtimes and of the object that holds this code, noted once when
@@ -599,7 +599,7 @@ bool IsStackOverflowAddress(std::uint64_t address, std::uint64_t sp) noexcept {
 
 bool InstallFaultHandlers() noexcept {
     if (g_installed.load(std::memory_order_acquire)) return true;
-    std::lock_guard<std::mutex> guard(g_installLock);
+    kd::platform::LockGuard guard(g_installLock);
     if (g_installed.load(std::memory_order_relaxed)) return true;
     if (g_runtimeRangeCount.load(std::memory_order_relaxed) == 0) ::dl_iterate_phdr(NoteRuntimeModule, nullptr);
     if (g_ownRangeCount.load(std::memory_order_relaxed) == 0) NoteOwnCode();
@@ -618,7 +618,7 @@ bool InstallFaultHandlers() noexcept {
 }
 
 void RemoveFaultHandlers() noexcept {
-    std::lock_guard<std::mutex> guard(g_installLock);
+    kd::platform::LockGuard guard(g_installLock);
     if (!g_installed.load(std::memory_order_relaxed)) return;
     for (int i = 0; i < kSignalCount; ++i) {
         struct sigaction current {};

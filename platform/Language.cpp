@@ -1,11 +1,11 @@
 #include "platform/Language.h"
+#include "platform/Mutex.h"
 
 #include <unicode/uloc.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace kd::platform {
@@ -16,9 +16,9 @@ constexpr std::uint32_t kUnitedStatesEnglish = 0x0409;
 // Locale objects once made are kept for the process: another thread may still be using one
 // through uselocale() when a new one is set.
 struct ModuleLocaleState {
-    std::mutex lock;
-    std::vector<locale_t> retired;
-    std::string name;
+    kd::platform::Mutex lock;
+    std::vector<locale_t> retired GUARDED_BY(lock);
+    std::string name GUARDED_BY(lock);
     std::atomic<locale_t> current{static_cast<locale_t>(nullptr)};
 };
 
@@ -83,7 +83,7 @@ bool SetModuleLocale(const std::string& name) noexcept {
         const locale_t made = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
         if (made == static_cast<locale_t>(nullptr)) return false;
         ModuleLocaleState& state = LocaleState();
-        std::lock_guard<std::mutex> guard(state.lock);
+        kd::platform::LockGuard guard(state.lock);
         const locale_t old = state.current.exchange(made, std::memory_order_acq_rel);
         if (old != static_cast<locale_t>(nullptr)) state.retired.push_back(old);
         state.name = name;
@@ -99,7 +99,7 @@ locale_t ModuleLocale() noexcept {
 
 std::string ModuleLocaleName() {
     ModuleLocaleState& state = LocaleState();
-    std::lock_guard<std::mutex> guard(state.lock);
+    kd::platform::LockGuard guard(state.lock);
     return state.name;
 }
 

@@ -1,11 +1,11 @@
 #include "platform/Library.h"
+#include "platform/Mutex.h"
 
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 namespace kd::platform {
 namespace {
@@ -14,8 +14,8 @@ namespace {
 // lock, but it is invisible to thread checkers, and a handle that a second thread's dlopen of
 // the same file returns would otherwise be read without a visible order. Recursive, because a
 // library's start-up code may load another library through us.
-std::recursive_mutex& LoaderLock() {
-    static std::recursive_mutex lock;
+kd::platform::RecursiveMutex& LoaderLock() {
+    static kd::platform::RecursiveMutex lock;
     return lock;
 }
 
@@ -38,7 +38,7 @@ std::string LibraryFileName(std::string_view name) {
 }
 
 LibraryHandle OpenLibraryFile(const std::string& file, std::string* error, int* systemError) {
-    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
+    kd::platform::LockGuard guard(LoaderLock());
     errno = 0;
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
@@ -90,7 +90,7 @@ std::string ModulePathOf(const void* address) {
 
 std::string LibraryPath(LibraryHandle library) {
     if (library == nullptr) return {};
-    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
+    kd::platform::LockGuard guard(LoaderLock());
     struct link_map* map = nullptr;
     if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) return {};
     if (map->l_name[0] == 0) return ModulePathOf(reinterpret_cast<const void*>(map->l_addr));

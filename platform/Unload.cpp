@@ -1,15 +1,15 @@
 #include "platform/Unload.h"
+#include "platform/Mutex.h"
 
 #include <cstdlib>
-#include <mutex>
 
 namespace kd::platform {
 namespace {
 
 constexpr int kSlots = 16;
-std::mutex g_lock;
-void (*g_releases[kSlots])() noexcept = {};
-int g_count = 0;
+kd::platform::Mutex g_lock;
+void (*g_releases[kSlots])() noexcept GUARDED_BY(g_lock) = {};
+int g_count GUARDED_BY(g_lock) = 0;
 bool g_unloading = false;
 
 // The system finalises a library in two steps: the library's own finalisers (this function
@@ -23,6 +23,7 @@ __attribute__((destructor)) void MarkUnloading() {
 
 void RunReleases() {
     if (!g_unloading) return;
+    kd::platform::LockGuard guard(g_lock);
     for (int i = g_count - 1; i >= 0; --i) g_releases[i]();
     g_count = 0;
 }
@@ -36,7 +37,7 @@ __attribute__((constructor(101))) void RegisterRunReleases() {
 }  // namespace
 
 bool ReleaseAtUnload(void (*release)() noexcept) noexcept {
-    std::lock_guard<std::mutex> guard(g_lock);
+    kd::platform::LockGuard guard(g_lock);
     if (g_count == kSlots) return false;
     g_releases[g_count++] = release;
     return true;
