@@ -127,6 +127,9 @@ HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const c
 // catch (CSEHExceptionWrapper&): returns the current result when it is already a failure, else
 // E_UNEXPECTED, and records the fault report and the loaded modules with that code (never with
 // a success code, which would make the recorded failure read as a success).
+// Handles the fault taken to the calling thread's recovery point (PLThrowRecoveredFault) as
+// PLHandleSEHException does; E_UNEXPECTED.
+HRESULT PLHandleRecoveredFault(const char* group, const char* className, const char* method) noexcept;
 HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const char* group, const char* className,
                              const char* method) noexcept;
 // catch (...): records "An unhandled exception occurred." with E_UNEXPECTED; returns it.
@@ -181,6 +184,38 @@ HRESULT PLGuard(const char* group, const char* className, const char* method, Bo
     } catch (CSEHExceptionWrapper& wrapper) {
         hr = PLHandleSEHException(wrapper, hr, group, className, method);
     } catch (...) {
+        hr = PLHandleUnknownException(group, className, method);
+    }
+    return hr;
+}
+
+// PLGuard and PLCallOut in one frame, for methods whose body calls code that is not the
+// library's own (a host's listeners) on a hot path: one set of bookkeeping instead of two. A
+// processor fault in that code that cannot be unwound ends the method as the translated fault;
+// the frames between are abandoned, so what the body holds across its calls out lives outside
+// this frame or registers a FaultRecoveryCleanup.
+template <class Body>
+__attribute__((noinline)) HRESULT PLGuardCallOut(const char* group, const char* className, const char* method,
+                                                 Body&& body) noexcept {
+    const kd::platform::FaultGuardScope faultScope;
+    kd::platform::FaultRecoveryPoint point;
+    if (__builtin_setjmp(point.env) != 0) return PLHandleRecoveredFault(group, className, method);
+    kd::platform::ArmFaultRecovery(point);
+    HRESULT hr = S_OK;
+    try {
+        body(hr);
+        kd::platform::DisarmFaultRecovery(point);
+    } catch (HRESULT code) {
+        kd::platform::DisarmFaultRecovery(point);
+        PLHandleHResultException(code, group, className, method);
+    } catch (PL_ERROR& error) {
+        kd::platform::DisarmFaultRecovery(point);
+        hr = PLHandleErrorException(error, group, className, method);
+    } catch (CSEHExceptionWrapper& wrapper) {
+        kd::platform::DisarmFaultRecovery(point);
+        hr = PLHandleSEHException(wrapper, hr, group, className, method);
+    } catch (...) {
+        kd::platform::DisarmFaultRecovery(point);
         hr = PLHandleUnknownException(group, className, method);
     }
     return hr;
