@@ -26,9 +26,12 @@
 namespace {
 
 // A listener as a host writes one: atomic reference count, answers IUnknown and the listener.
+// Its methods are called, never inlined into the caller's loop: the compiler would otherwise
+// devirtualise and inline them into the floor (the class is final and local), which the library,
+// calling the host's code through its table, can never do.
 class Listener final : public IPLTraceListener {
 public:
-    HRESULT QueryInterface(REFIID iid, void** object) override {
+    __attribute__((noinline)) HRESULT QueryInterface(REFIID iid, void** object) override {
         if (iid == IID_IPLTraceListener || iid == IID_IUnknown) {
             *object = static_cast<IPLTraceListener*>(this);
             AddRef();
@@ -37,8 +40,8 @@ public:
         return E_NOINTERFACE;
     }
     ULONG AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG Release() override { return m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1; }
-    HRESULT OnTraceMessage(LONG first, LONG second) override {
+    __attribute__((noinline)) ULONG Release() override { return m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+    __attribute__((noinline)) HRESULT OnTraceMessage(LONG first, LONG second) override {
         m_sum += first + second;
         return S_OK;
     }

@@ -76,10 +76,13 @@ HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
 }
 
 HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
-        hr = FireEvent<IPLTraceListener>(IID_IPLTraceListener, [first, second](IPLTraceListener* listener) {
-            listener->OnTraceMessage(first, second);
-        });
+    // The snapshot outlives the recovery point: after a fault in a listener it gives back the
+    // references not yet released.
+    QueriedSnapshot snapshot;
+    return PL_GUARD_CALLOUT(kGroup, [&](HRESULT& hr) {
+        hr = DeliverEvent<IPLTraceListener>(
+            IID_IPLTraceListener, snapshot,
+            [first, second](IPLTraceListener* listener) { listener->OnTraceMessage(first, second); });
     });
 }
 

@@ -245,6 +245,16 @@ HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, con
     return result;
 }
 
+HRESULT PLHandleRecoveredFault(const char* group, const char* className, const char* method) noexcept {
+    try {
+        PLThrowRecoveredFault();
+    } catch (CSEHExceptionWrapper& wrapper) {
+        return PLHandleSEHException(wrapper, S_OK, group, className, method);
+    } catch (...) {
+    }
+    return E_UNEXPECTED;
+}
+
 HRESULT PLHandleUnknownException(const char* group, const char* className, const char* method) noexcept {
     try {
         return RecordUnknown(PLWiden(group), PLWiden(className), PLWiden(method));
@@ -366,6 +376,11 @@ HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, con
 HRESULT PLHandleUnknownException(const PLGuardSite& site) noexcept {
     const SiteNames names(site);
     return PLHandleUnknownException(names.Group(), names.Class(), names.Method());
+}
+
+HRESULT PLHandleRecoveredFault(const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    return PLHandleRecoveredFault(names.Group(), names.Class(), names.Method());
 }
 
 // ---- suspender ----

@@ -4,20 +4,28 @@
 // also the cookie), the object itself and the interface identifier; it holds no reference.
 // Firing takes a snapshot of the matching registrations under a short lock, querying each
 // registered object for the listener interface as it goes (no heap allocation for up to eight
-// listeners), then, outside the lock and in registration order, calls each listener and
-// releases the reference its query added. That reference keeps a listener that another thread
+// listeners), then, outside the lock and in registration order, calls each listener, and at the
+// end releases the references the queries added. Those keep a listener that another thread
 // removes and releases during the delivery alive until its call returns; a listener removed
 // before the snapshot is taken is never called. Listeners may add and remove listeners, on
 // this or any other source, and fire again from inside a call.
 //
-// The queries run under the list's lock (a recursive one, so a QueryInterface that comes back
-// to this source does not deadlock): querying there gives the snapshot its references for free,
+// The queries run under the list's lock, a recursive one (a QueryInterface that comes back to
+// this source does not deadlock): querying there gives the snapshot its references for free,
 // where holding a reference of the snapshot's own on each object besides would double the
-// atomic operations of every delivery. A listener's QueryInterface must therefore not wait for
-// another thread, as COM rules already ask of it.
+// atomic operations of every delivery. The lock costs one atomic operation per acquisition and
+// its waiters yield rather than sleep, as it is only ever held for list edits and queries; a
+// listener's QueryInterface must therefore not wait for another thread, as COM rules already
+// ask of it.
 #ifndef KD_PLEVENTSOURCE_H
 #define KD_PLEVENTSOURCE_H
 
+#include <sched.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
 #include <vector>
 
 #include <kdtrace/object.h>
@@ -26,6 +34,36 @@
 #include "module_base/PLSEHException.h"
 #include "module_base/PLSmallVector.h"
 #include "platform/Mutex.h"
+
+// The listener list's lock: recursive, one atomic operation to take it and a plain store to give
+// it back. The owner is named by an address that is unique to each thread (its fault state).
+class CAPABILITY("mutex") CPLListenerLock {
+public:
+    CPLListenerLock() = default;
+    CPLListenerLock(const CPLListenerLock&) = delete;
+    CPLListenerLock& operator=(const CPLListenerLock&) = delete;
+
+    void lock() noexcept ACQUIRE() {
+        const void* self = &kd::platform::g_faultThreadState;
+        if (m_owner.load(std::memory_order_relaxed) == self) {
+            ++m_depth;
+            return;
+        }
+        const void* expected = nullptr;
+        while (!m_owner.compare_exchange_weak(expected, self, std::memory_order_acquire, std::memory_order_relaxed)) {
+            expected = nullptr;
+            ::sched_yield();
+        }
+        m_depth = 1;
+    }
+    void unlock() noexcept RELEASE() {
+        if (--m_depth == 0) m_owner.store(nullptr, std::memory_order_release);
+    }
+
+private:
+    std::atomic<const void*> m_owner{nullptr};
+    std::uint32_t m_depth = 0;  // touched by the owner only
+};
 
 class CPLEventSource : public IPLEventSource {
 public:
@@ -102,24 +140,68 @@ public:
     HRESULT FireEvent(REFIID iid, Call&& call) const {
         QueriedSnapshot snapshot;
         HRESULT status = S_OK;
-        PLCallOut([&] {
-            status = QueryListeners(iid, snapshot);
-            void* const* entries = snapshot.m_listeners.data();
-            const std::size_t count = snapshot.m_listeners.size();
-            for (std::size_t i = 0; i < count; ++i) {
-                Listener* listener = static_cast<Listener*>(entries[i]);
-                call(listener);
-                // Counted before the release: if the call throws or faults, the snapshot gives
-                // back this reference and the rest.
-                snapshot.m_delivered = i + 1;
-                listener->Release();
-            }
-        });
+        PLCallOut([&] { status = DeliverEvent<Listener>(iid, snapshot, call); });
+        return status;
+    }
+
+    // FireEvent for a caller that sets the recovery point itself (PLGuardCallOut) and keeps the
+    // snapshot outside it, so that a fault gives back the references not yet released.
+    template <class Listener, class Call>
+    HRESULT DeliverEvent(REFIID iid, QueriedSnapshot& snapshot, Call&& call) const {
+        const HRESULT status = QueryListenersInline(iid, snapshot);
+        void* const* entries = snapshot.m_listeners.data();
+        const std::size_t count = snapshot.m_listeners.size();
+        for (std::size_t i = 0; i < count; ++i) call(static_cast<Listener*>(entries[i]));
+        snapshot.m_delivered = count;
+        for (std::size_t i = 0; i < count; ++i) static_cast<Listener*>(entries[i])->Release();
         return status;
     }
 
 private:
-    using Lock = kd::platform::RecursiveMutex;
+    using Lock = CPLListenerLock;
+
+    // QueryListeners, inline for the deliveries.
+    HRESULT QueryListenersInline(REFIID iid, QueriedSnapshot& snapshot) const {
+        LockGuardWithRecovery guard(m_lock);
+        HRESULT status = S_OK;
+        // The identifier as two words, compared with each record's.
+        std::uint64_t wanted[2];
+        std::memcpy(wanted, &iid, sizeof wanted);
+        // By index, reading the record before the query: a query that comes back to this source
+        // may change the list.
+        for (std::size_t i = 0; i < m_listeners.size(); ++i) {
+            const ListenerRecord& record = m_listeners[i];
+            std::uint64_t recorded[2];
+            std::memcpy(recorded, &record.iid, sizeof recorded);
+            if (((recorded[0] ^ wanted[0]) | (recorded[1] ^ wanted[1])) != 0) continue;
+            void* listener = nullptr;
+            status = record.object->QueryInterface(iid, &listener);
+            if (status < 0 || listener == nullptr) continue;
+            if (snapshot.m_listeners.size() == snapshot.m_listeners.capacity()) GrowSnapshot(snapshot, listener);
+            snapshot.m_listeners.push_back(listener);
+        }
+        return status;
+    }
+    // Makes room for one more entry; releases `listener` and rethrows when there is none.
+    static void GrowSnapshot(QueriedSnapshot& snapshot, void* listener);
+
+    // Holds the list's lock for its scope, and gives it back also when a listener's
+    // QueryInterface faults where it cannot be unwound (its frame is then left without its
+    // destructors, on the way to the recovery point).
+    class SCOPED_CAPABILITY LockGuardWithRecovery {
+    public:
+        explicit LockGuardWithRecovery(Lock& lock) ACQUIRE(lock)
+            : m_lock(lock), m_cleanup((lock.lock(), &Unlock), &lock) {}
+        ~LockGuardWithRecovery() RELEASE() { m_lock.unlock(); }
+        LockGuardWithRecovery(const LockGuardWithRecovery&) = delete;
+        LockGuardWithRecovery& operator=(const LockGuardWithRecovery&) = delete;
+
+    private:
+        static void Unlock(void* lock) NO_THREAD_SAFETY_ANALYSIS { static_cast<Lock*>(lock)->unlock(); }
+        Lock& m_lock;
+        const kd::platform::FaultRecoveryCleanup m_cleanup;
+    };
+
     mutable Lock m_lock;
     std::vector<ListenerRecord> m_listeners GUARDED_BY(m_lock);
 };

@@ -215,22 +215,27 @@ TranslatorRegistry& Registry() {
     return *registry;
 }
 
-struct RegistryExitWatch {
-    DWORD thread = 0;
-    bool armed = false;
-    ~RegistryExitWatch() {
-        if (!armed) return;
-        delete t_recoveredFault;
-        t_recoveredFault = nullptr;
-        try {
-            TranslatorRegistry& registry = Registry();
-            kd::platform::LockGuard guard(registry.lock);
-            registry.previous.erase(thread);
-        } catch (...) {
-        }
+// Whether the calling thread has an entry in the registry (without destructor: it stays valid
+// through the thread's whole exit).
+thread_local bool t_installed = false;
+
+// A thread that ends with an entry gives it up, and the saved fault with it. The watch calls
+// after the thread's thread_local objects are destroyed, so an entry that a host's object makes
+// from its destructor is still given up, rather than inherited by a later thread that the
+// system gives the same identifier.
+void ForgetEndedThread(std::uint32_t thread) noexcept {
+    delete t_recoveredFault;
+    t_recoveredFault = nullptr;
+    if (!t_installed) return;
+    t_installed = false;
+    try {
+        TranslatorRegistry& registry = Registry();
+        kd::platform::LockGuard guard(registry.lock);
+        registry.previous.erase(thread);
+    } catch (...) {
     }
-};
-thread_local RegistryExitWatch t_registryEntry;
+}
+kd::platform::ThreadExitWatch g_translatorExitWatch(&ForgetEndedThread);
 
 }  // namespace
 
@@ -352,7 +357,7 @@ void PLThrowRecoveredFault() {
 }
 
 void PLInstallSEHTranslator() noexcept {
-    if (t_registryEntry.armed) return;
+    if (t_installed) return;
     try {
         static const bool ready = [] {
             LoadDebugHelper();
@@ -367,8 +372,8 @@ void PLInstallSEHTranslator() noexcept {
         if (t_recoveredFault == nullptr) t_recoveredFault = new RecoveredFault();
         const kd::platform::FaultTranslator previous = kd::platform::SetThreadFaultTranslator(&PLSEHTranslator);
         registry.previous.emplace(thread, previous);
-        t_registryEntry.thread = thread;
-        t_registryEntry.armed = true;
+        t_installed = true;
+        g_translatorExitWatch.Watch();
     } catch (...) {
         // Without the registry entry the thread simply has no translator.
     }
@@ -383,7 +388,7 @@ void PLRemoveSEHTranslator() noexcept {
         if (it == registry.previous.end()) return;
         kd::platform::SetThreadFaultTranslator(it->second);
         registry.previous.erase(it);
-        t_registryEntry.armed = false;
+        t_installed = false;
     } catch (...) {
     }
 }

@@ -26,6 +26,7 @@ public:
     }
     void clear() noexcept { m_size = 0; }
     std::size_t size() const noexcept { return m_size; }
+    std::size_t capacity() const noexcept { return m_capacity; }
     bool empty() const noexcept { return m_size == 0; }
     bool on_heap() const noexcept { return m_heap != nullptr; }
     T* data() noexcept { return m_heap ? m_heap.get() : m_inline; }

@@ -29,6 +29,17 @@ extern "C" void __asan_handle_no_return();
 
 namespace kd::platform {
 
+namespace detail {
+// What another copy of this code needs of this one to unchain it (see HandOnPrevious).
+struct HandlerLink {
+    std::uint64_t magic;
+    void (*handler)(int, siginfo_t*, void*);
+    struct sigaction previous[4];  // per kSignals: the handlers in force before ours
+};
+// Names the layout; a copy with another layout is left alone.
+inline constexpr std::uint64_t kHandlerLinkMagic = 0x4B44464C4E4B0001ull;
+}  // namespace detail
+
 __thread FaultThreadState g_faultThreadState __attribute__((tls_model("initial-exec"))) = {};
 
 namespace {
@@ -43,7 +54,32 @@ constexpr std::size_t kAltStackSize = 128 * 1024;
 constexpr std::uint64_t kNearStackPointer = 64 * 1024;
 constexpr std::uint64_t kGuardArea = 2 * 1024 * 1024;
 
-struct sigaction g_previous[kSignalCount];
+void FaultHandler(int signal, siginfo_t* info, void* context);
+
+}  // namespace
+}  // namespace kd::platform
+
+// This copy's link, found by other copies through the note below (name "KDTRACE", type 2, whose
+// content is the distance from the content to the link).
+extern "C" {
+__attribute__((visibility("hidden"))) kd::platform::detail::HandlerLink kd_fault_handler_link = {
+    kd::platform::detail::kHandlerLinkMagic, &kd::platform::FaultHandler, {}};
+}
+asm(".pushsection .note.kdtrace.fault,\"a\",@note\n"
+    "\t.balign 4\n"
+    "\t.long 8\n"
+    "\t.long 8\n"
+    "\t.long 2\n"
+    "\t.asciz \"KDTRACE\"\n"
+    "\t.balign 4\n"
+    "1:\t.quad kd_fault_handler_link - 1b\n"
+    "\t.popsection\n");
+
+namespace kd::platform {
+namespace {
+
+static_assert(sizeof kd_fault_handler_link.previous / sizeof kd_fault_handler_link.previous[0] == kSignalCount);
+struct sigaction (&g_previous)[kSignalCount] = kd_fault_handler_link.previous;
 std::atomic<bool> g_installed{false};
 kd::platform::Mutex g_installLock;
 std::atomic<FatalFaultReporter> g_reporter{nullptr};
@@ -551,6 +587,73 @@ struct HandlerUninstaller {
     ~HandlerUninstaller() { RemoveFaultHandlers(); }
 } g_handlerUninstaller;
 
+// The link of the copy of this code whose handler is `handler`, or null when the object holding
+// `handler` is not such a copy.
+detail::HandlerLink* FindHandlerLink(void (*handler)(int, siginfo_t*, void*)) noexcept {
+    struct Search {
+        std::uintptr_t address;
+        detail::HandlerLink* link;
+    } search{reinterpret_cast<std::uintptr_t>(handler), nullptr};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            Search& s = *static_cast<Search*>(data);
+            bool holds = false;
+            for (int i = 0; i < info->dlpi_phnum && !holds; ++i) {
+                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+                const std::uintptr_t low = info->dlpi_addr + ph.p_vaddr;
+                holds = ph.p_type == PT_LOAD && s.address >= low && s.address < low + ph.p_memsz;
+            }
+            if (!holds) return 0;
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+                if (ph.p_type != PT_NOTE) continue;
+                const std::size_t align = ph.p_align == 8 ? 8 : 4;
+                const auto round = [align](std::size_t n) { return (n + align - 1) & ~(align - 1); };
+                const auto* notes = reinterpret_cast<const std::uint8_t*>(info->dlpi_addr + ph.p_vaddr);
+                for (std::size_t at = 0; at + 12 <= ph.p_memsz;) {
+                    std::uint32_t header[3];
+                    std::memcpy(header, notes + at, sizeof header);
+                    const std::size_t name = at + 12;
+                    const std::size_t content = name + round(header[0]);
+                    if (content + round(header[1]) > ph.p_memsz) break;
+                    if (header[0] == 8 && header[1] == 8 && header[2] == 2 &&
+                        std::memcmp(notes + name, "KDTRACE", 8) == 0) {
+                        std::int64_t distance = 0;
+                        std::memcpy(&distance, notes + content, sizeof distance);
+                        auto* link = reinterpret_cast<detail::HandlerLink*>(
+                            reinterpret_cast<std::uintptr_t>(notes + content) + static_cast<std::uintptr_t>(distance));
+                        if (link->magic == detail::kHandlerLinkMagic &&
+                            reinterpret_cast<std::uintptr_t>(link->handler) == s.address)
+                            s.link = link;
+                        return 1;
+                    }
+                    at = content + round(header[1]);
+                }
+            }
+            return 1;
+        },
+        &search);
+    return search.link;
+}
+
+// Our handler is being removed while another is in force for the signal: a later copy of this
+// code may be chained to ours (directly or through further copies). It is given our previous
+// handler in place of ours, so that nothing calls into this copy once it is unloaded. A handler
+// of other code chained to ours cannot be reached and keeps calling ours.
+void HandOnPrevious(int index, const struct sigaction& current) noexcept {
+    void (*handler)(int, siginfo_t*, void*) = (current.sa_flags & SA_SIGINFO) != 0 ? current.sa_sigaction : nullptr;
+    for (int hops = 0; handler != nullptr && handler != FaultHandler && hops < 64; ++hops) {
+        detail::HandlerLink* link = FindHandlerLink(handler);
+        if (link == nullptr || link == &kd_fault_handler_link) return;
+        struct sigaction& previous = link->previous[index];
+        if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction == FaultHandler) {
+            previous = g_previous[index];
+            return;
+        }
+        handler = (previous.sa_flags & SA_SIGINFO) != 0 ? previous.sa_sigaction : nullptr;
+    }
+}
+
 }  // namespace
 
 std::uint32_t FaultCodeForSignal(int signal, int signalCode) noexcept {
@@ -625,6 +728,8 @@ void RemoveFaultHandlers() noexcept {
         if (::sigaction(kSignals[i], nullptr, &current) != 0) continue;
         if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == FaultHandler)
             ::sigaction(kSignals[i], &g_previous[i], nullptr);
+        else
+            HandOnPrevious(i, current);
     }
     g_installed.store(false, std::memory_order_release);
 }

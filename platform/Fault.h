@@ -163,8 +163,11 @@ private:
 // Installs the process-wide handler (once; later calls do nothing) and notes where the system
 // runtimes lie. False when the handler could not be installed.
 bool InstallFaultHandlers() noexcept;
-// Puts back the handlers that were in force before ours, if ours are still installed. Done
-// automatically when the code that holds the handler is unloaded.
+// Puts back the handlers that were in force before ours, if ours are still installed; where a
+// later copy of this code (another library built on it) has chained its handler to ours, that
+// copy is given our previous handler instead. Done automatically when the code that holds the
+// handler is unloaded, so that, in whatever order copies are unloaded, no handler is left
+// calling into unmapped code.
 void RemoveFaultHandlers() noexcept;
 void SetFatalFaultReporter(FatalFaultReporter reporter) noexcept;
 

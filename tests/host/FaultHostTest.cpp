@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cfenv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -428,6 +429,51 @@ TEST(TwoModulesHostTest, EachModuleTranslatesTheFaultsOfItsThreads) {
                   return why;
               }),
               "");
+}
+
+// Two copies unloaded in either order (the later copy's handler chained to the earlier's): the one
+// left still translates its threads' faults, and once both are gone the handler in force before
+// them (here the default action) ends the process on a fault. A handler left chained to an
+// unloaded copy would end it by a fault in unmapped code instead (SIGSEGV, not SIGFPE).
+// The modules run on threads that end before the unloading, which their thread-local objects
+// would otherwise hold back.
+TEST(TwoModulesHostTest, UnloadedInEitherOrderLeaveNoHandlerInUnloadedCode) {
+    for (const bool earlierFirst : {true, false}) {
+        EXPECT_EQ(
+            InChild([earlierFirst]() -> std::string {
+                ::signal(SIGFPE, SIG_DFL);
+                char dirTemplate[] = "/tmp/kd-unload-XXXXXX";
+                if (::mkdtemp(dirTemplate) == nullptr) return "no temporary folder";
+                // Copies of their own: the original may be loaded already, by earlier tests.
+                const std::string paths[2] = {(fs::path(dirTemplate) / "libkdtrace-first.so").string(),
+                                              (fs::path(dirTemplate) / "libkdtrace-second.so").string()};
+                for (const std::string& path : paths) fs::copy_file(KDTRACE_MODULE_PATH, path);
+                kdhost::ModuleApi apis[2];
+                std::string error;
+                for (int i = 0; i < 2; ++i) {
+                    if (!apis[i].Load(paths[i], error)) return error;
+                    std::thread([&] { apis[i].PLClearThreadErrors(); }).join();  // installs its handler
+                }
+                fs::remove_all(dirTemplate);
+                const int gone = earlierFirst ? 0 : 1;
+                const int kept = 1 - gone;
+                for (const int i : {gone, kept}) {
+                    if (::dlclose(apis[i].handle) != 0 || ::dlopen(paths[i].c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr)
+                        return "a module stayed loaded";
+                    if (i == kept) break;
+                    std::string why;
+                    std::thread([&] {
+                        apis[kept].PLClearThreadErrors();
+                        why = CheckFaultReport(apis[kept], InitializeWithBadText(apis[kept]));
+                    }).join();
+                    if (!why.empty()) return why;
+                }
+                volatile int dividend = 1000, zero = 0;
+                return std::to_string(dividend / zero);
+            }),
+            "ended by signal " + std::to_string(SIGFPE) + " ")
+            << (earlierFirst ? "the earlier copy unloaded first" : "the later copy unloaded first");
+    }
 }
 
 // ---- the module copied to a folder of its own, beside a chosen debugging companion ----

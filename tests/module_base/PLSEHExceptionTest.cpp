@@ -25,6 +25,7 @@
 #include "support/DumpDir.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "support/Process.h"
 
 // Code that faults on purpose (tests/support/FaultingCode.cpp).
 int ReadThroughNull();
@@ -198,6 +199,43 @@ TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndRemovingItRestoresTh
         EXPECT_HR(Fault(false), E_NOTIMPL);
         kd::platform::SetThreadFaultTranslator(nullptr);
     }).join();
+}
+
+// A host's thread_local object made before the thread first installed the translator is
+// destroyed after the library's own thread-end work; a translator it installs then must be
+// forgotten with the thread, or a later thread that the system gives the same identifier (chosen
+// here in a namespace of the test's own) finds it registered and is left without one.
+struct LateInstall {
+    bool armed = false;
+    ~LateInstall() {
+        if (armed) PLInstallSEHTranslator();
+    }
+};
+thread_local LateInstall t_lateInstall;
+
+TEST(SehInstallTest, ATranslatorInstalledAsAThreadEndsIsNotInheritedByALaterThread) {
+    const int result = kdtest::InOwnPidNamespace([] {
+        DWORD first = 0;
+        std::thread([&] {
+            first = kdtest::Gettid();
+            t_lateInstall.armed = true;
+            PLInstallSEHTranslator();
+            PLRemoveSEHTranslator();
+        }).join();
+        if (!kdtest::SetNextThreadId(first)) return kdtest::kUnsupported;
+        int wrong = 0;
+        std::thread([&] {
+            if (kdtest::Gettid() != first) {
+                wrong = kdtest::kUnsupported;
+                return;
+            }
+            PLInstallSEHTranslator();
+            wrong = Fault(false) != E_UNEXPECTED;  // without a translator the child dies here
+        }).join();
+        return wrong;
+    });
+    if (result == kdtest::kUnsupported) GTEST_SKIP() << "no process-identifier namespace for this user";
+    EXPECT_EQ(result, 0);
 }
 
 TEST(SehWrapperTest, CallStacksAreWalkedFromTheSavedFrameRecords) {
