@@ -590,13 +590,12 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
     PL_THROW_ERROR(Initialize(f.month, f.day, f.year, f.hour, f.minute, f.second), "Failed to initialize", 0);
 }
 
-PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) const {
+PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) {
     const bool date = IsKeyword(mask, u"SYSTEMDATE");
     if (!date && !IsKeyword(mask, u"SYSTEMDATETIME")) return PLString();
     WCHAR buffer[kKeywordMaskSize];
-    PL_THROW_ERROR(
-        const_cast<CPLDateTime*>(this)->GetLocaleDateTimeFormatString(date ? TRUE : FALSE, buffer, kKeywordMaskSize),
-        "Failed to get locale format string.", 0);
+    PL_THROW_ERROR(GetLocaleDateTimeFormatString(date ? TRUE : FALSE, buffer, kKeywordMaskSize),
+                   "Failed to get locale format string.", 0);
     return PLString(buffer);
 }
 

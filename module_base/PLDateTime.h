@@ -100,7 +100,7 @@ private:
     void DoInitializeFromString(const WCHAR* text, const WCHAR* mask);
     void DoFormat(const WCHAR* mask, PLString& out, int32_t limit);
     PLString LocaleMask(bool dateOnly) const;
-    PLString ExpandMaskKeyword(const WCHAR* mask) const;
+    PLString ExpandMaskKeyword(const WCHAR* mask);
     int32_t CompareDates(IPLDateTime* other) const;
     int32_t CompareTimes(IPLDateTime* other) const;
     void ClearFields() noexcept;
