@@ -28,7 +28,7 @@ constexpr int32_t kThaiYearOffset = 543;
 // "%!" renders.
 constexpr LONG kKeywordMaskSize = 256;
 constexpr LONG kLocaleDatePieceMaskSize = 51;
-constexpr int32_t kLocaleDatePieceLimit = 255;
+constexpr std::size_t kLocaleDatePieceLimit = 255;
 // Beyond this a Julian day number gives a year outside 32 bits.
 constexpr double kJulianLimit = 4.0e8;
 // Day 0 of OLE automation dates, 30 December 1899, and their range (1 January 100 to
@@ -109,7 +109,8 @@ bool IsDigit(char16_t c) noexcept {
     return c >= u'0' && c <= u'9';
 }
 
-void AppendNumber(std::u16string& out, int64_t value, int width) {
+template <class Out>
+void AppendNumber(Out& out, int64_t value, int width) {
     char16_t digits[24];
     int n = 0;
     const bool negative = value < 0;
@@ -138,6 +139,7 @@ bool EqualNoCase(const char16_t* text, const std::u16string& name, std::size_t c
 }
 
 bool IsKeyword(const WCHAR* mask, const char16_t* keyword) noexcept {
+    if (mask[0] != keyword[0] && mask[0] != keyword[0] + (u'a' - u'A')) return false;
     std::size_t i = 0;
     for (; keyword[i] != 0; ++i)
         if (mask[i] == 0 || kd::platform::ToUpper(mask[i]) != keyword[i]) return false;
@@ -158,29 +160,55 @@ void CopyOut(WCHAR* buffer, LONG size, const std::u16string& text) {
 
 }  // namespace
 
+// Text written straight into a buffer of `room` characters (and a terminator after them);
+// what does not fit is dropped.
+struct CPLDateTime::TextOut {
+    WCHAR* data;
+    std::size_t room;
+    std::size_t length = 0;
+
+    bool Full() const noexcept { return length >= room; }
+    TextOut& operator+=(char16_t c) {
+        if (length < room) data[length++] = c;
+        return *this;
+    }
+    TextOut& operator+=(const char16_t* text) {
+        while (*text != 0 && length < room) data[length++] = *text++;
+        return *this;
+    }
+    TextOut& operator+=(const std::u16string& text) { return *this += text.c_str(); }
+    void Terminate() { data[length] = 0; }
+};
+
 // ---- Julian day numbers and OLE dates ----
 
+// The classic floating-point algorithm in exact integer arithmetic: each truncated product or
+// quotient by 365.25, 30.6001, 36524.25 or 122.1 is the same fraction of integers (365.25 =
+// 1461/4, 30.6001 = 306001/10000, ...), and C++ integer division truncates as the algorithm's
+// truncation does. None of those quotients falls so near an integer that rounding in floating
+// point could move it across one, so both forms give the same days.
 double PLJulianFromDate(int32_t month, int32_t day, int32_t year) noexcept {
-    double y = year, m = month;
+    int64_t y = year, m = month;
     if (month < 3) {
         y -= 1;
         m += 12;
     }
-    const double a = std::trunc(y / 100);
-    const double b = 2 - a + std::trunc(a / 4);
-    return std::trunc((y + 4716) * 365.25) + std::trunc((m + 1) * 30.6001) + day + b - 1524.5;
+    const int64_t a = y / 100;
+    const int64_t b = 2 - a + a / 4;
+    const int64_t days = (y + 4716) * 1461 / 4 + (m + 1) * 306001 / 10000 + day + b - 1525;
+    return static_cast<double>(days) + 0.5;
 }
 
 bool PLDateFromJulian(double julian, int32_t& month, int32_t& day, int32_t& year) noexcept {
     if (!std::isfinite(julian) || std::fabs(julian) > kJulianLimit) return false;
-    const int64_t z = static_cast<int64_t>(std::trunc(julian + 0.5));
-    const int64_t alpha = static_cast<int64_t>(std::trunc((static_cast<double>(z) - 1867216.25) / 36524.25));
+    const int64_t z = static_cast<int64_t>(julian + 0.5);  // truncates, as the algorithm does
+    const int64_t alpha = (4 * z - 7468865) / 146097;
     const int64_t a = z + 1 + alpha - alpha / 4;
     const int64_t b = a + 1524;
-    const int64_t c = static_cast<int64_t>(std::trunc((static_cast<double>(b) - 122.1) / 365.25));
-    const int64_t d = static_cast<int64_t>(std::trunc(static_cast<double>(c) * 365.25));
-    const int64_t e = static_cast<int64_t>(std::trunc(static_cast<double>(b - d) / 30.6001));
-    day = static_cast<int32_t>(b - d - static_cast<int64_t>(std::trunc(static_cast<double>(e) * 30.6001)));
+    const int64_t c = (20 * b - 2442) / 7305;
+    const int64_t d = c * 1461 / 4;
+    const int64_t e = (b - d) * 10000 / 306001;
+    day = static_cast<int32_t>(b - d - e * 306001 / 10000);
     month = static_cast<int32_t>(e - 1 > 12 ? e - 13 : e - 1);
     year = static_cast<int32_t>(month < 3 ? c - 4715 : c - 4716);
     return true;
@@ -333,14 +361,23 @@ HRESULT CPLDateTime::Clone(REFIID iid, void** object) {
 
 void CPLDateTime::DoInitializeDate(int32_t month, int32_t day, int32_t year) {
     if (year >= 0 && year < 100) year += year < PLGetTwoDigitYearPivot() ? 2000 : 1900;
-    const double julian = PLJulianFromDate(month, day, year);
-    Fields back = m_f;
-    if (!PLDateFromJulian(julian, back.month, back.day, back.year) || back.month != month || back.day != day ||
-        back.year != year) {
+    // A date is valid when the Julian conversion gives it back. From year 400 to 9999 that is
+    // exactly the calendar's rule, checked directly; elsewhere the conversion decides (it
+    // differs from the rule once, taking 29 February 300 for a date and 1 March 300 not).
+    bool valid = false;
+    if (year >= 400 && year <= 9999) {
+        valid = month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(month, year);
+    } else {
+        int32_t m = 0, d = 0, y = 0;
+        valid = PLDateFromJulian(PLJulianFromDate(month, day, year), m, d, y) && m == month && d == day && y == year;
+    }
+    if (!valid) {
         ClearFields();
         PL_THROW_ERROR(E_FAIL, "Invalid date", 1);
     }
-    m_f = back;
+    m_f.month = month;
+    m_f.day = day;
+    m_f.year = year;
     ApplyNullDateGuard();
 }
 
@@ -354,8 +391,20 @@ void CPLDateTime::DoInitializeTime(int32_t hour, int32_t minute, int32_t second)
 }
 
 void CPLDateTime::DoInitialize(int32_t month, int32_t day, int32_t year, int32_t hour, int32_t minute, int32_t second) {
-    PL_THROW_ERROR(InitializeDate(month, day, year), "Failed to initialize date", 0);
-    PL_THROW_ERROR(InitializeTime(hour, minute, second), "Failed to initialize time", 0);
+    // Each step's failure is recorded under the step's own method, as if called through the
+    // interface, and this one's message follows it.
+    try {
+        DoInitializeDate(month, day, year);
+    } catch (PL_ERROR& error) {
+        PLHandleErrorException(error, kGroup, kClass, "InitializeDate");
+        PL_THROW_ERROR(error.result, "Failed to initialize date", 0);
+    }
+    try {
+        DoInitializeTime(hour, minute, second);
+    } catch (PL_ERROR& error) {
+        PLHandleErrorException(error, kGroup, kClass, "InitializeTime");
+        PL_THROW_ERROR(error.result, "Failed to initialize time", 0);
+    }
 }
 
 void CPLDateTime::DoInitializeFromJulian(double julian) {
@@ -586,8 +635,12 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
     if (marker == kPM && f.hour < 12) f.hour += 12;
     if (marker == kAM && f.hour == 12) f.hour = 0;
     if (m_calendar == kThaiCalendar) f.year -= kThaiYearOffset;
-    m_f = f;
-    PL_THROW_ERROR(Initialize(f.month, f.day, f.year, f.hour, f.minute, f.second), "Failed to initialize", 0);
+    try {
+        DoInitialize(f.month, f.day, f.year, f.hour, f.minute, f.second);
+    } catch (PL_ERROR& error) {
+        PLHandleErrorException(error, kGroup, kClass, "Initialize");
+        PL_THROW_ERROR(error.result, "Failed to initialize", 0);
+    }
 }
 
 PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) {
@@ -616,14 +669,11 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
 
 // ---- formatting ----
 
-void CPLDateTime::DoFormat(const WCHAR* maskIn, PLString& result, int32_t limit) {
+void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
     const PLString expanded = ExpandMaskKeyword(maskIn);
     const WCHAR* mask = expanded.GetLength() > 0 ? expanded.c_str() : maskIn;
     const int32_t displayYear = m_calendar == kThaiCalendar && m_f.year < 2100 ? m_f.year + kThaiYearOffset : m_f.year;
-    const std::size_t room = static_cast<std::size_t>(limit);
-
-    std::u16string out;
-    for (std::size_t i = 0; mask[i] != 0 && out.size() < room;) {
+    for (std::size_t i = 0; mask[i] != 0 && !out.Full();) {
         if (mask[i] != u'%') {
             out += mask[i++];
             continue;
@@ -681,9 +731,11 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, PLString& result, int32_t limit)
                 WCHAR localeMask[kLocaleDatePieceMaskSize];
                 PL_THROW_ERROR(GetLocaleDateTimeFormatString(TRUE, localeMask, kLocaleDatePieceMaskSize),
                                "Failed to obtain locale formatting string", 0);
-                PLString piece;
-                DoFormat(localeMask, piece, kLocaleDatePieceLimit);
-                out.append(piece.c_str(), static_cast<std::size_t>(piece.GetLength()));
+                WCHAR pieceText[kLocaleDatePieceLimit + 1];
+                TextOut piece{pieceText, kLocaleDatePieceLimit};
+                DoFormat(localeMask, piece);
+                piece.Terminate();
+                out += pieceText;
                 break;
             }
             case u'2': {
@@ -711,8 +763,6 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, PLString& result, int32_t limit)
                 break;
         }
     }
-    if (out.size() > room) out.resize(room);
-    result = PLString(out.c_str(), static_cast<int32_t>(out.size()));
 }
 
 HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
@@ -720,9 +770,14 @@ HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     if (size < 1) return E_INVALIDARG;
     return PLGuard(kGroup, kClass, "Format", [&](HRESULT&) {
         buffer[0] = 0;
-        PLString text;
-        DoFormat(mask, text, size - 1);
-        PLCopyTextOut(buffer, text.c_str(), std::min<int32_t>(text.GetLength(), size - 1));
+        TextOut out{buffer, static_cast<std::size_t>(size) - 1};
+        try {
+            DoFormat(mask, out);
+        } catch (...) {
+            buffer[0] = 0;  // a failure leaves no partial text
+            throw;
+        }
+        out.Terminate();
     });
 }
 

@@ -98,7 +98,8 @@ private:
     void DoInitialize(int32_t month, int32_t day, int32_t year, int32_t hour, int32_t minute, int32_t second);
     void DoInitializeFromJulian(double julian);
     void DoInitializeFromString(const WCHAR* text, const WCHAR* mask);
-    void DoFormat(const WCHAR* mask, PLString& out, int32_t limit);
+    struct TextOut;
+    void DoFormat(const WCHAR* mask, TextOut& out);
     PLString LocaleMask(bool dateOnly) const;
     PLString ExpandMaskKeyword(const WCHAR* mask);
     int32_t CompareDates(IPLDateTime* other) const;
