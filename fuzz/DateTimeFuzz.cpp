@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (PLCreateDateTime(kLocales[settings & 7], &created) < 0) std::abort();
     PLComPtr<IPLDateTime> dt = PLComPtr<IPLDateTime>::Adopt(created);
     PLComPtr<IPLDateTimePriv> priv;
-    if (dt.As(IID_IPLDateTimePriv, priv) < 0) std::abort();
+    if (dt.As(priv) < 0) std::abort();
     if (settings & 0x08) priv->SetCheckForPellumNullDate(FALSE);
 
     BOOL ok = FALSE;

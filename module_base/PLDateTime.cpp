@@ -17,7 +17,6 @@ PL_REGISTER_CLASS(CPLDateTime, CLSID_PLDateTime);
 namespace {
 
 constexpr const char* kGroup = "Core Services";
-constexpr const char* kClass = "CPLDateTime";
 
 // The null date: 1 January 1964.
 constexpr int32_t kNullMonth = 1, kNullDay = 1, kNullYear = 1964;
@@ -146,13 +145,6 @@ bool IsKeyword(const WCHAR* mask, const char16_t* keyword) noexcept {
     return mask[i] == 0;
 }
 
-// Writes a value to a caller's out pointer inside a guarded region.
-template <class T, class V>
-HRESULT StoreOut(const char* method, T* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, method, [&](HRESULT&) { *out = static_cast<T>(value); });
-}
-
 void CopyOut(WCHAR* buffer, LONG size, const std::u16string& text) {
     const int32_t n = static_cast<int32_t>(std::min<std::size_t>(text.size(), static_cast<std::size_t>(size - 1)));
     PLCopyTextOut(buffer, text.c_str(), n);
@@ -265,14 +257,6 @@ CPLDateTime::CPLDateTime() noexcept {
     ClearFields();
 }
 
-HRESULT CPLDateTime::GetInterfaceID(GUID* iid) {
-    return StoreOut("GetInterfaceID", iid, IID_IPLDateTime);
-}
-
-HRESULT CPLDateTime::GetClassID(GUID* clsid) {
-    return StoreOut("GetClassID", clsid, CLSID_PLDateTime);
-}
-
 void CPLDateTime::ClearFields() noexcept {
     if (m_checkNullDate)
         m_f = {kNullMonth, kNullDay, kNullYear, 0, 0, 0};
@@ -302,19 +286,19 @@ PLComPtr<CPLDateTime> CPLDateTime::MakeSibling() const {
 }
 
 HRESULT CPLDateTime::Clear() {
-    return PLGuard(kGroup, kClass, "Clear", [&](HRESULT&) { ClearFields(); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { ClearFields(); });
 }
 
 HRESULT CPLDateTime::IsEmpty(BOOL* empty) {
-    return StoreOut("IsEmpty", empty, IsEmptyValue() ? TRUE : FALSE);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), empty, IsEmptyValue() ? TRUE : FALSE);
 }
 
 HRESULT CPLDateTime::GetCheckForPellumNullDate(BOOL* check) {
-    return StoreOut("GetCheckForPellumNullDate", check, m_checkNullDate);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), check, m_checkNullDate);
 }
 
 HRESULT CPLDateTime::SetCheckForPellumNullDate(BOOL check) {
-    return PLGuard(kGroup, kClass, "SetCheckForPellumNullDate", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const BOOL value = check ? TRUE : FALSE;
         if (value == m_checkNullDate) return;
         const bool wasEmpty = IsEmptyValue();
@@ -324,7 +308,7 @@ HRESULT CPLDateTime::SetCheckForPellumNullDate(BOOL check) {
 }
 
 HRESULT CPLDateTime::GetLocale(LCID* locale) {
-    return StoreOut("GetLocale", locale, m_locale);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), locale, m_locale);
 }
 
 HRESULT CPLDateTime::SetLocale(LCID locale) {
@@ -338,7 +322,7 @@ HRESULT CPLDateTime::SetTwoDigitYearPivot(LONG pivot) {
 }
 
 HRESULT CPLDateTime::SetCalendarToCurrentDefault() {
-    return PLGuard(kGroup, kClass, "SetCalendarToCurrentDefault", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const auto calendar =
             kd::platform::LocaleNumber(kd::platform::kUserDefaultLocale, kd::platform::LocaleItem::CalendarType);
         if (!calendar) PL_THROW_ERROR(E_FAIL, "Failed to get user calendar type.", 1);
@@ -348,7 +332,7 @@ HRESULT CPLDateTime::SetCalendarToCurrentDefault() {
 
 HRESULT CPLDateTime::Clone(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "Clone", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         *object = nullptr;
         PLComPtr<CPLDateTime> copy = MakeSibling();
         copy->m_f = m_f;
@@ -391,19 +375,20 @@ void CPLDateTime::DoInitializeTime(int32_t hour, int32_t minute, int32_t second)
 }
 
 void CPLDateTime::DoInitialize(int32_t month, int32_t day, int32_t year, int32_t hour, int32_t minute, int32_t second) {
-    // Each step's failure is recorded under the step's own method, as if called through the
-    // interface, and this one's message follows it.
+    // The steps run directly. A failing step runs again through its interface method, which
+    // fails the same way and records the failure under its own name; this call's message
+    // follows it.
     try {
         DoInitializeDate(month, day, year);
-    } catch (PL_ERROR& error) {
-        PLHandleErrorException(error, kGroup, kClass, "InitializeDate");
-        PL_THROW_ERROR(error.result, "Failed to initialize date", 0);
+    } catch (const PL_ERROR&) {
+        PL_THROW_ERROR(InitializeDate(month, day, year), "Failed to initialize date", 0);
+        throw;
     }
     try {
         DoInitializeTime(hour, minute, second);
-    } catch (PL_ERROR& error) {
-        PLHandleErrorException(error, kGroup, kClass, "InitializeTime");
-        PL_THROW_ERROR(error.result, "Failed to initialize time", 0);
+    } catch (const PL_ERROR&) {
+        PL_THROW_ERROR(InitializeTime(hour, minute, second), "Failed to initialize time", 0);
+        throw;
     }
 }
 
@@ -415,32 +400,31 @@ void CPLDateTime::DoInitializeFromJulian(double julian) {
 }
 
 HRESULT CPLDateTime::InitializeCurrentTime() {
-    return PLGuard(kGroup, kClass, "InitializeCurrentTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const kd::platform::LocalTimeFields now = kd::platform::LocalTimeNow();
         m_f = {now.month, now.day, now.year, now.hour, now.minute, std::min(now.second, 59)};
     });
 }
 
 HRESULT CPLDateTime::Initialize(LONG month, LONG day, LONG year, LONG hour, LONG minute, LONG second) {
-    return PLGuard(kGroup, kClass, "Initialize",
-                   [&](HRESULT&) { DoInitialize(month, day, year, hour, minute, second); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitialize(month, day, year, hour, minute, second); });
 }
 
 HRESULT CPLDateTime::InitializeDate(LONG month, LONG day, LONG year) {
-    return PLGuard(kGroup, kClass, "InitializeDate", [&](HRESULT&) { DoInitializeDate(month, day, year); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeDate(month, day, year); });
 }
 
 HRESULT CPLDateTime::InitializeTime(LONG hour, LONG minute, LONG second) {
-    return PLGuard(kGroup, kClass, "InitializeTime", [&](HRESULT&) { DoInitializeTime(hour, minute, second); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeTime(hour, minute, second); });
 }
 
 HRESULT CPLDateTime::InitializeFromJulian(double julian) {
-    return PLGuard(kGroup, kClass, "InitializeFromJulian", [&](HRESULT&) { DoInitializeFromJulian(julian); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeFromJulian(julian); });
 }
 
 HRESULT CPLDateTime::InitializeFromDateTime(IPLDateTime* other) {
     if (other == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "InitializeFromDateTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         LONG month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
         PL_THROW_ERROR(other->GetMonth(&month), "Failed to obtain month from date time object", 0);
         PL_THROW_ERROR(other->GetDay(&day), "Failed to obtain day from date time object", 0);
@@ -456,7 +440,7 @@ HRESULT CPLDateTime::InitializeFromDateTime(IPLDateTime* other) {
 
 HRESULT CPLDateTime::InitializeFromSystemTime(const SYSTEMTIME* time) {
     if (time == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "InitializeFromSystemTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const SYSTEMTIME t = *time;
         PL_THROW_ERROR(Initialize(t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute, t.wSecond),
                        "Failed to initialize date from system time.", 0);
@@ -464,7 +448,7 @@ HRESULT CPLDateTime::InitializeFromSystemTime(const SYSTEMTIME* time) {
 }
 
 HRESULT CPLDateTime::InitializeFromOleDateTime(DATE date) {
-    return PLGuard(kGroup, kClass, "InitializeFromOleDateTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         SYSTEMTIME time{};
         if (!PLVariantTimeToSystemTime(date, time))
             PL_THROW_ERROR(E_INVALIDARG, "Failed to convert variant time to system time.", 1);
@@ -474,7 +458,7 @@ HRESULT CPLDateTime::InitializeFromOleDateTime(DATE date) {
 
 HRESULT CPLDateTime::InitializeFromTimeStampStruct(const TIMESTAMP_STRUCT* stamp) {
     if (stamp == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "InitializeFromTimeStampStruct", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const TIMESTAMP_STRUCT s = *stamp;
         PL_THROW_ERROR(Initialize(s.month, s.day, s.year, s.hour, s.minute, s.second), "Failed to initialize date", 0);
         if (m_checkNullDate) m_f.hour = s.hour, m_f.minute = s.minute, m_f.second = s.second;
@@ -637,9 +621,10 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
     if (m_calendar == kThaiCalendar) f.year -= kThaiYearOffset;
     try {
         DoInitialize(f.month, f.day, f.year, f.hour, f.minute, f.second);
-    } catch (PL_ERROR& error) {
-        PLHandleErrorException(error, kGroup, kClass, "Initialize");
-        PL_THROW_ERROR(error.result, "Failed to initialize", 0);
+    } catch (const PL_ERROR&) {
+        // Again through the interface, to record the failure under Initialize (see DoInitialize).
+        PL_THROW_ERROR(Initialize(f.month, f.day, f.year, f.hour, f.minute, f.second), "Failed to initialize", 0);
+        throw;
     }
 }
 
@@ -654,7 +639,7 @@ PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) {
 
 HRESULT CPLDateTime::InitializeFromString(const WCHAR* text, const WCHAR* mask) {
     if (text == nullptr || mask == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "InitializeFromString", [&](HRESULT&) { DoInitializeFromString(text, mask); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeFromString(text, mask); });
 }
 
 HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask, BOOL* success) {
@@ -664,7 +649,7 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
         const CPLThreadErrorSuspender suspend;
         hr = InitializeFromString(text, mask);
     }
-    return StoreOut("InitializeFromStringEx", success, hr >= 0 ? TRUE : FALSE);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), success, hr >= 0 ? TRUE : FALSE);
 }
 
 // ---- formatting ----
@@ -768,7 +753,7 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
 HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     if (mask == nullptr || buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "Format", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         buffer[0] = 0;
         TextOut out{buffer, static_cast<std::size_t>(size) - 1};
         try {
@@ -833,7 +818,7 @@ PLString CPLDateTime::LocaleMask(bool dateOnly) const {
 HRESULT CPLDateTime::GetLocaleDateTimeFormatString(BOOL dateOnly, WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "GetLocaleDateTimeFormatString", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const PLString mask = LocaleMask(dateOnly != FALSE);
         PLCopyTextOut(buffer, mask.c_str(), std::min<int32_t>(mask.GetLength(), size - 1));
     });
@@ -843,7 +828,7 @@ HRESULT CPLDateTime::GetDateFormatFromFormatMask(LONG flags, WCHAR separator, WC
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
     if (flags == 0) return S_OK;
-    return PLGuard(kGroup, kClass, "GetDateFormatFromFormatMask", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const std::u16string month = (flags & 0x80) ? u"%b" : (flags & 0x20) ? u"%2m" : (flags & 0x100) ? u"%B" : u"%m";
         const std::u16string day = (flags & 0x10) ? u"%2d" : u"%d";
         const std::u16string year = (flags & 0x40) ? u"%y" : u"%2y";
@@ -866,14 +851,14 @@ HRESULT CPLDateTime::GetDateFormatFromFormatMask(LONG flags, WCHAR separator, WC
 // ---- getters ----
 
 HRESULT CPLDateTime::GetJulianValue(double* julian) {
-    return StoreOut("GetJulianValue", julian, PLJulianFromDate(m_f.month, m_f.day, m_f.year));
+    return PLStoreOut(PL_GUARD_SITE(kGroup), julian, PLJulianFromDate(m_f.month, m_f.day, m_f.year));
 }
 
 HRESULT CPLDateTime::GetDateTime(LONG* month, LONG* day, LONG* year, LONG* hour, LONG* minute, LONG* second) {
     if (month == nullptr || day == nullptr || year == nullptr || hour == nullptr || minute == nullptr ||
         second == nullptr)
         return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetDateTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         *month = m_f.month;
         *day = m_f.day;
         *year = m_f.year;
@@ -884,36 +869,36 @@ HRESULT CPLDateTime::GetDateTime(LONG* month, LONG* day, LONG* year, LONG* hour,
 }
 
 HRESULT CPLDateTime::GetMonth(LONG* month) {
-    return StoreOut("GetMonth", month, m_f.month);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), month, m_f.month);
 }
 HRESULT CPLDateTime::GetDay(LONG* day) {
-    return StoreOut("GetDay", day, m_f.day);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), day, m_f.day);
 }
 HRESULT CPLDateTime::GetYear(LONG* year) {
-    return StoreOut("GetYear", year, m_f.year);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), year, m_f.year);
 }
 HRESULT CPLDateTime::GetHour(LONG* hour) {
-    return StoreOut("GetHour", hour, m_f.hour);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), hour, m_f.hour);
 }
 HRESULT CPLDateTime::GetMinute(LONG* minute) {
-    return StoreOut("GetMinute", minute, m_f.minute);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), minute, m_f.minute);
 }
 HRESULT CPLDateTime::GetSecond(LONG* second) {
-    return StoreOut("GetSecond", second, m_f.second);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), second, m_f.second);
 }
 
 HRESULT CPLDateTime::GetDayOfWeek(LONG* day) {
-    return StoreOut("GetDayOfWeek", day, WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)) + 1);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), day, WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)) + 1);
 }
 
 HRESULT CPLDateTime::GetDayOfYear(LONG* day) {
     const double value = PLJulianFromDate(m_f.month, m_f.day, m_f.year) - PLJulianFromDate(1, 1, m_f.year) + 1;
-    return StoreOut("GetDayOfYear", day, static_cast<LONG>(value));
+    return PLStoreOut(PL_GUARD_SITE(kGroup), day, static_cast<LONG>(value));
 }
 
 HRESULT CPLDateTime::GetSystemTime(SYSTEMTIME* time) {
     if (time == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetSystemTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         SYSTEMTIME t{};
         t.wYear = static_cast<WORD>(m_f.year);
         t.wMonth = static_cast<WORD>(m_f.month);
@@ -927,7 +912,7 @@ HRESULT CPLDateTime::GetSystemTime(SYSTEMTIME* time) {
 
 HRESULT CPLDateTime::GetOleDateTime(DATE* date) {
     if (date == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetOleDateTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         SYSTEMTIME time{};
         PL_THROW_ERROR(GetSystemTime(&time), "Failed to obtain system time.", 0);
         DATE value = 0;
@@ -939,7 +924,7 @@ HRESULT CPLDateTime::GetOleDateTime(DATE* date) {
 
 HRESULT CPLDateTime::FillTimeStampStruct(TIMESTAMP_STRUCT* stamp) {
     if (stamp == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "FillTimeStampStruct", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         TIMESTAMP_STRUCT s{};
         s.year = static_cast<int16_t>(m_f.year);
         s.month = static_cast<uint16_t>(m_f.month);
@@ -955,7 +940,7 @@ HRESULT CPLDateTime::FillTimeStampStruct(TIMESTAMP_STRUCT* stamp) {
 // ---- arithmetic ----
 
 HRESULT CPLDateTime::Adjust(LONG days, LONG hours, LONG minutes, LONG seconds) {
-    return PLGuard(kGroup, kClass, "Adjust", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const bool wasEmpty = IsEmptyValue();
         // Everything in seconds, then split with floor division, so that every field stays in
         // its range whatever the signs and sizes of the four amounts.
@@ -978,7 +963,7 @@ HRESULT CPLDateTime::Adjust(LONG days, LONG hours, LONG minutes, LONG seconds) {
 }
 
 HRESULT CPLDateTime::SetToFirstOfMonth() {
-    return PLGuard(kGroup, kClass, "SetToFirstOfMonth", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const bool wasEmpty = IsEmptyValue();
         m_f.day = 1;
         if (!wasEmpty) ApplyNullDateGuard();
@@ -986,7 +971,7 @@ HRESULT CPLDateTime::SetToFirstOfMonth() {
 }
 
 HRESULT CPLDateTime::SetToLastOfMonth() {
-    return PLGuard(kGroup, kClass, "SetToLastOfMonth", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         if (m_f.month < 1 || m_f.month > 12) PL_THROW_ERROR(E_FAIL, "Invalid date", 1);
         m_f.day = DaysInMonth(m_f.month, m_f.year);
     });
@@ -1002,7 +987,7 @@ double LastBusinessDay(double julian) noexcept {
 }  // namespace
 
 HRESULT CPLDateTime::SetToLastBusinessDay() {
-    return PLGuard(kGroup, kClass, "SetToLastBusinessDay", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const double julian = LastBusinessDay(PLJulianFromDate(m_f.month, m_f.day, m_f.year));
         PL_THROW_ERROR(InitializeFromJulian(julian), "Failed to initialize from Julian", 0);
     });
@@ -1010,7 +995,7 @@ HRESULT CPLDateTime::SetToLastBusinessDay() {
 
 HRESULT CPLDateTime::GetLastBusinessDay(IPLDateTime** result) {
     if (result == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetLastBusinessDay", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         *result = nullptr;
         PLComPtr<CPLDateTime> other = MakeSibling();
         const double julian = LastBusinessDay(PLJulianFromDate(m_f.month, m_f.day, m_f.year));
@@ -1022,7 +1007,7 @@ HRESULT CPLDateTime::GetLastBusinessDay(IPLDateTime** result) {
 
 HRESULT CPLDateTime::GetFirstOfMonth(IPLDateTime** result) {
     if (result == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetFirstOfMonth", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         *result = nullptr;
         PLComPtr<CPLDateTime> other = MakeSibling();
         PL_THROW_ERROR(other->Initialize(m_f.month, 1, m_f.year, m_f.hour, m_f.minute, m_f.second),
@@ -1034,7 +1019,7 @@ HRESULT CPLDateTime::GetFirstOfMonth(IPLDateTime** result) {
 
 HRESULT CPLDateTime::GetLastOfMonth(IPLDateTime** result) {
     if (result == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetLastOfMonth", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         *result = nullptr;
         if (m_f.month < 1 || m_f.month > 12) PL_THROW_ERROR(E_FAIL, "Invalid date", 1);
         PLComPtr<CPLDateTime> other = MakeSibling();
@@ -1067,7 +1052,7 @@ int32_t CPLDateTime::CompareTimes(IPLDateTime* other) const {
 
 HRESULT CPLDateTime::CompareDate(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "CompareDate", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         CheckOperator(op);
         *result = EvaluateOperator(op, CompareDates(other)) ? TRUE : FALSE;
     });
@@ -1075,7 +1060,7 @@ HRESULT CPLDateTime::CompareDate(IPLDateTime* other, LONG op, BOOL* result) {
 
 HRESULT CPLDateTime::CompareTime(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "CompareTime", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         CheckOperator(op);
         *result = EvaluateOperator(op, CompareTimes(other)) ? TRUE : FALSE;
     });
@@ -1083,7 +1068,7 @@ HRESULT CPLDateTime::CompareTime(IPLDateTime* other, LONG op, BOOL* result) {
 
 HRESULT CPLDateTime::Compare(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "Compare", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         CheckOperator(op);
         // The date decides; the time only between equal dates.
         BOOL sameDate = FALSE;

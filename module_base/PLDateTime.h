@@ -14,17 +14,14 @@
 #include "module_base/PLString.h"
 
 class CPLDateTime : public CPLComObject<CPLReleaseModel>, public IPLDateTimePriv, public IPLCloneable {
-    PL_BEGIN_INTERFACE_MAP(CPLDateTime, IPLDateTimePriv)
+    PL_BEGIN_INTERFACE_MAP(CPLDateTime, IPLDateTime)
+    PL_INTERFACE_ENTRY(IPLDateTime)
     PL_INTERFACE_ENTRY(IPLDateTimePriv)
-    PL_INTERFACE_ENTRY_IID(IID_IPLDateTime, IPLDateTimePriv)
     PL_INTERFACE_ENTRY(IPLCloneable)
     PL_END_INTERFACE_MAP()
 
 public:
     CPLDateTime() noexcept;
-
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
 
     // IPLDateTime
     HRESULT InitializeCurrentTime() override;
@@ -85,8 +82,6 @@ public:
 
 protected:
     ~CPLDateTime() override = default;
-    template <class T>
-    friend HRESULT PLCreateObject(REFIID, void*, void**);
 
 private:
     struct Fields {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <kdtrace/datetime.h>
 
@@ -146,6 +147,19 @@ TEST(DateTimeTest, InvalidDatesAndTimesAreRefusedAndAnInvalidDateEmptiesTheObjec
         EXPECT_EQ(dt->InitializeTime(t.hour, t.minute, t.second), E_FAIL);
         EXPECT_TRUE(Recorded(u"Invalid time"));
     }
+}
+
+TEST(DateTimeTest, AFailedStepIsRecordedUnderItsMethodThenUnderEachCaller) {
+    auto dt = New();
+    EXPECT_EQ(dt->InitializeFromString(u"2-30-2024", u"%m-%d-%y"), E_FAIL);
+    std::vector<std::u16string> chain;
+    for (const auto& e : kdtest::TakeThreadErrors()) {
+        EXPECT_EQ(e.module + u"/" + e.className, u"Core Services/CPLDateTime");
+        chain.push_back(e.method + u": " + e.message);
+    }
+    EXPECT_EQ(chain,
+              (std::vector<std::u16string>{u"InitializeDate: Invalid date", u"Initialize: Failed to initialize date",
+                                           u"InitializeFromString: Failed to initialize"}));
 }
 
 TEST(DateTimeTest, TwoDigitYearsFollowTheProcessWidePivot) {
