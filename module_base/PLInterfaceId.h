@@ -5,6 +5,7 @@
 #define KD_PLINTERFACEID_H
 
 #include <kdtrace/collection.h>
+#include <kdtrace/datetime.h>
 #include <kdtrace/dbghlp.h>
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
@@ -45,6 +46,8 @@ PL_DECLARE_INTERFACE_ID(IPLModuleInfoFactory, IID_IPLModuleInfoFactory);
 PL_DECLARE_INTERFACE_ID(IPLModuleInfo, IID_IPLModuleInfo);
 PL_DECLARE_INTERFACE_ID(IPLModuleInfoCollection, IID_IPLModuleInfoCollection);
 PL_DECLARE_INTERFACE_ID(IPLPropertyBag, IID_IPLPropertyBag);
+PL_DECLARE_INTERFACE_ID(IPLDateTime, IID_IPLDateTime);
+PL_DECLARE_INTERFACE_ID(IPLDateTimePriv, IID_IPLDateTimePriv);
 PL_DECLARE_INTERFACE_ID(IPLTraceModule, IID_IPLTraceModule);
 PL_DECLARE_INTERFACE_ID(IPLTraceContext, IID_IPLTraceContext);
 PL_DECLARE_INTERFACE_ID(IPLTraceContextPriv, IID_IPLTraceContextPriv);
