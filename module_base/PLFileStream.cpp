@@ -51,8 +51,10 @@ void CPLFileStream::RequireOpen() const {
 }
 
 void CPLFileStream::OpenSegment(LONG start, LONG size) {
+    // The reference file may be a caller's object: called under a recovery point.
     WCHAR path[kPathCapacity];
-    HRESULT hr = m_refFile->GetLocalPath(path, kPathCapacity);
+    HRESULT hr = S_OK;
+    PLCallOut([&] { hr = m_refFile->GetLocalPath(path, kPathCapacity); });
     PL_THROW_ERROR(hr, "Failed to get local path from file ref", 0);
 
     kd::platform::FileOpenOptions options;
@@ -271,7 +273,7 @@ HRESULT CPLFileStream::InitializeFromRefFile(IUnknown* refFile, LONG start, LONG
         PLCallOut([&] { hr = refFile->QueryInterface(IID_IPLRefFilePriv, priv.PutVoid()); });
         PL_THROW_IF_FAILED(hr);
         LONG translated = 0;
-        hr = priv->TranslateOffset(start, &translated);
+        PLCallOut([&] { hr = priv->TranslateOffset(start, &translated); });
         if (hr < 0) PL_THROW_ERROR(PL_E_INVALID_START_OFFSET, "Invalid start offset", 0);
         CloseDescriptor();
         m_refFile = std::move(priv);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "module_base/PLComObject.h"
@@ -457,6 +458,41 @@ TEST_F(FileStreamTest, DeleteOnReleaseWhenTheLastReferenceGoes) {
         sub = nullptr;
         EXPECT_EQ(std::filesystem::exists(native), deleteOnRelease == FALSE);
     }
+}
+
+// Threads share one reference file: each opens streams, sub-streams, clones and handles on it
+// and drops them, and the main thread drops its own reference while they run; the last release,
+// on whichever thread, deletes the file.
+TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
+    const auto path = MakeFile("shared", 4096);
+    auto ref = RefFile(path, TRUE);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&failures, shared = ref, t] {
+            for (int i = 0; i < 50; ++i) {
+                const LONG start = (t * 50 + i) % 4000;
+                PLComPtr<IPLStream> stream;
+                PLComPtr<IPLStream> sub;
+                PLComPtr<IPLStream> clone;
+                PLComPtr<IPLCloneable> cloneable;
+                PLFileHandle handle = PL_INVALID_FILE_HANDLE;
+                BYTE bytes[8];
+                LONG read = 0;
+                if (PLCreateStreamOnRefFile(shared.Get(), start, 64, stream.Put()) < 0 ||
+                    stream->GetSubstream(8, 8, sub.Put()) < 0 || stream.As(IID_IPLCloneable, cloneable) < 0 ||
+                    cloneable->Clone(IID_IPLStream, clone.PutVoid()) < 0 || sub->Read(bytes, 8, &read) < 0 ||
+                    read != 8 || bytes[0] != Pattern(start + 8) ||
+                    shared->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle) < 0 ||
+                    shared->CloseHandle(handle) < 0)
+                    ++failures;
+            }
+        });
+    }
+    ref = nullptr;
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_FALSE(std::filesystem::exists(kd::platform::Utf16ToUtf8(path)));
 }
 
 }  // namespace
