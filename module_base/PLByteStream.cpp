@@ -117,7 +117,7 @@ HRESULT CPLByteStream::Seek(LONG offset, LONG flag) {
                 try {
                     SkipBy(offset);
                 } catch (PL_ERROR& error) {
-                    PL_THROW_ERROR(error.result, "Failed to seek relative to position.", 0);
+                    PL_THROW_ERROR(error.result, "Failed to seek relative to position.", 1);
                 }
                 break;
             default:

@@ -239,7 +239,7 @@ HRESULT CPLFileStream::GetSubstream(LONG offset, LONG length, IPLStream** stream
         try {
             sub->OpenSegment(m_start + offset, length < m_size - offset ? length : m_size - offset);
         } catch (PL_ERROR& error) {
-            PL_THROW_ERROR(error.result, "Failed to open stream", 0);
+            PL_THROW_ERROR(error.result, "Failed to open stream", 1);
         }
         *stream = created.Detach();
     });
