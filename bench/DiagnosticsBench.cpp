@@ -69,7 +69,7 @@ private:
 };
 
 void FailOnce() {
-    const HRESULT hr = PLGuard("Core", "CBenchmark", "Run", [&](HRESULT& result) {
+    const HRESULT hr = PLGuardNamed("Core", "CBenchmark", "Run", [&](HRESULT& result) {
         result = E_FAIL;
         PL_THROW_ERROR(result, "The benchmark failed on purpose.", 1);
     });

@@ -23,7 +23,7 @@ extern "C" void* dlopen(const char* file, int mode) {
 namespace {
 
 __attribute__((noinline)) HRESULT FailingMethod() {
-    return PLGuard("Core", "CBench", "FailingMethod", [](HRESULT& hr) {
+    return PLGuardNamed("Core", "CBench", "FailingMethod", [](HRESULT& hr) {
         hr = E_FAIL;
         PL_THROW_ERROR(hr, "Benchmark failure", 1);
     });

@@ -35,7 +35,7 @@ __attribute__((noinline, no_sanitize("address", "undefined"))) void ReadThroughN
 
 void BM_GuardedCall(benchmark::State& state) {
     for (auto _ : state) {
-        const HRESULT hr = PLGuard("Core", "CBench", "Call", [](HRESULT&) { Work(); });
+        const HRESULT hr = PL_GUARD("Core", [](HRESULT&) { Work(); });
         benchmark::DoNotOptimize(hr);
     }
 }

@@ -14,9 +14,9 @@ constexpr int kModuleCount = static_cast<int>(sizeof kModuleTable / sizeof kModu
 }  // namespace
 
 HRESULT GetPLModule(REFGUID moduleId, IPLModule** module) {
-    return PLGetModuleFromTable(kModuleTable, kModuleCount, moduleId, module);
+    return PLGetModuleFromTable(PL_GUARD_SITE(""), kModuleTable, kModuleCount, moduleId, module);
 }
 
 HRESULT GetImplementedModules(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) {
-    return PLGetImplementedModulesFromTable(kModuleTable, kModuleCount, factory, collection);
+    return PLGetImplementedModulesFromTable(PL_GUARD_SITE(""), kModuleTable, kModuleCount, factory, collection);
 }

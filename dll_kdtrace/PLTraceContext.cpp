@@ -10,28 +10,11 @@ PL_REGISTER_CLASS(CPLTraceContext, CLSID_PLTraceContext);
 
 namespace {
 constexpr const char* kGroup = "Trace Services";
-constexpr const char* kClass = "CPLTraceContext";
 }  // namespace
-
-CPLTraceContext::~CPLTraceContext() {
-    if (m_properties != nullptr) m_properties->Release();
-}
-
-HRESULT CPLTraceContext::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IPLTraceContext;
-    return S_OK;
-}
-
-HRESULT CPLTraceContext::GetClassID(GUID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
-    *clsid = CLSID_PLTraceContext;
-    return S_OK;
-}
 
 HRESULT CPLTraceContext::GetID(ULONG* id) {
     if (id == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetID", [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
 }
 
 HRESULT CPLTraceContext::SetID(ULONG id) {
@@ -42,25 +25,20 @@ HRESULT CPLTraceContext::SetID(ULONG id) {
 HRESULT CPLTraceContext::GetName(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "GetName", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         // A copy taken under the lock: the caller's buffer is written outside it.
         PLString name;
         {
             std::lock_guard<std::mutex> guard(m_fieldLock);
             name = m_name;
         }
-        // The name cut to size - 1 characters; the rest of the buffer, its last character
-        // included, is zero (written with the library's own stores).
-        const int32_t n = std::min<int32_t>(name.GetLength(), size - 1);
-        PLCopyTextOut(buffer, name.c_str(), n);
-        volatile WCHAR* rest = buffer;
-        for (int32_t i = n + 1; i < size; ++i) rest[i] = 0;
+        PLCopyTextToBuffer(buffer, size, name.c_str(), name.GetLength(), PLTruncation::ZeroFill);
     });
 }
 
 HRESULT CPLTraceContext::SetName(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "SetName", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         PLString copy(name);  // made outside the lock
         std::lock_guard<std::mutex> guard(m_fieldLock);
         m_name = std::move(copy);
@@ -69,30 +47,35 @@ HRESULT CPLTraceContext::SetName(const WCHAR* name) {
 
 HRESULT CPLTraceContext::GetProperties(IPLPropertyBag** bag) {
     if (bag == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetProperties", [&](HRESULT&) {
-        std::lock_guard<std::mutex> guard(m_fieldLock);
-        *bag = m_properties;
-        if (m_properties != nullptr) m_properties->AddRef();
+    return PL_GUARD(kGroup, [&](HRESULT&) {
+        PLComPtr<IPLPropertyBag> held;
+        {
+            std::lock_guard<std::mutex> guard(m_fieldLock);
+            held = m_properties;
+        }
+        *bag = held.Get();  // stored before the reference passes: an unwritable `bag` leaks none
+        held.Detach();
     });
 }
 
 HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "SetProperties", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
+        // The caller's object is touched outside PLComPtr's noexcept members, so that an
+        // unreadable one arrives at the edge as a translated fault.
         bag->AddRef();
-        IPLPropertyBag* previous = nullptr;
+        PLComPtr<IPLPropertyBag> held = PLComPtr<IPLPropertyBag>::Adopt(bag);
         {
             std::lock_guard<std::mutex> guard(m_fieldLock);
-            previous = m_properties;
-            m_properties = bag;
+            held.Swap(m_properties);
         }
-        // Released outside the lock: the bag's destructor may call back into this context.
-        if (previous != nullptr) previous->Release();
+        // The previous bag goes with `held`, outside the lock: its end may call back into this
+        // context.
     });
 }
 
 HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
-    return PLGuard(kGroup, kClass, "FireMessage", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         hr = FireEvent<IPLTraceListener>(IID_IPLTraceListener, [first, second](IPLTraceListener* listener) {
             listener->OnTraceMessage(first, second);
         });
@@ -100,8 +83,7 @@ HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
 }
 
 HRESULT CPLTraceContext::AddListener(IUnknown* listener, void** cookie) {
-    return PLGuard(kGroup, kClass, "AddListener",
-                   [&](HRESULT& hr) { hr = AddListener(IID_IPLTraceListener, listener, cookie); });
+    return PL_GUARD(kGroup, [&](HRESULT& hr) { hr = AddListener(IID_IPLTraceListener, listener, cookie); });
 }
 
 HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie) {
@@ -129,5 +111,5 @@ HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie
 }
 
 HRESULT CPLTraceContext::RemoveListener(void* cookie) {
-    return PLGuard(kGroup, kClass, "AddListener", [&](HRESULT& hr) { hr = CPLEventSource::RemoveListener(cookie); });
+    return PL_GUARD(kGroup, [&](HRESULT& hr) { hr = CPLEventSource::RemoveListener(cookie); });
 }

@@ -19,7 +19,7 @@
 #include "module_base/PLString.h"
 
 class CPLTraceContext : public CPLComObject<CPLReleaseModel>, public CPLEventSource, public IPLTraceContextPriv {
-    PL_BEGIN_INTERFACE_MAP(CPLTraceContext, IPLTraceContextPriv)
+    PL_BEGIN_INTERFACE_MAP(CPLTraceContext, IPLTraceContext)
     PL_INTERFACE_ENTRY(IPLTraceContextPriv)
     PL_INTERFACE_ENTRY_IID(IID_IPLTraceContext, IPLTraceContextPriv)
     PL_INTERFACE_ENTRY(IPLEventSource)
@@ -27,10 +27,6 @@ class CPLTraceContext : public CPLComObject<CPLReleaseModel>, public CPLEventSou
 
 public:
     CPLTraceContext() noexcept = default;
-    ~CPLTraceContext() override;
-
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
 
     // IPLTraceContext
     HRESULT GetID(ULONG* id) override;
@@ -49,11 +45,14 @@ public:
     // IPLEventSource: accepts only IPLTraceListener.
     HRESULT AddListener(REFIID iid, IUnknown* object, void** cookie) override;
 
+protected:
+    ~CPLTraceContext() override = default;
+
 private:
     std::atomic<ULONG> m_id{0};
     std::mutex m_fieldLock;  // guards m_name and m_properties
     PLString m_name;
-    IPLPropertyBag* m_properties = nullptr;  // one reference held
+    PLComPtr<IPLPropertyBag> m_properties;
 };
 
 #endif  // KD_PLTRACECONTEXT_H

@@ -19,9 +19,8 @@ class CPLTraceContextCollection : public CPLComObject<CPLReleaseModel>, public C
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)
     PL_END_INTERFACE_MAP()
 
-public:
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
+protected:
+    ~CPLTraceContextCollection() override = default;
 };
 
 #endif  // KD_PLTRACECONTEXTCOLLECTION_H

@@ -9,6 +9,7 @@
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
+#include "platform/Text.h"
 #include "platform/Thread.h"
 #include "platform/Unload.h"
 
@@ -17,7 +18,6 @@ PL_REGISTER_CLASS(CPLTraceModule, CLSID_PLTraceModule);
 namespace {
 
 constexpr const char* kGroup = "Trace Services";
-constexpr const char* kClass = "CPLTraceModule";
 
 constexpr PLModuleProperties kTraceModuleProperties = {
     &MODULEID_PLTraceServices,
@@ -106,18 +106,20 @@ void ForgetEndedThread(std::uint32_t thread) noexcept {
     CPLTraceModule::ForgetThread(thread);
 }
 
-// Not noexcept: the text is the caller's, and an unreadable one must reach the method's edge
-// as a translated fault.
-int32_t TextLength(const WCHAR* text) {
-    int32_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
+// Compares the caller's text with a cached key using the library's own loads (never the C
+// runtime's memcmp, in which a fault could not be translated). Not noexcept: an unreadable
+// text must reach the method's edge as a translated fault.
+bool SameText(const WCHAR* key, const WCHAR* text, int32_t length) {
+    const volatile WCHAR* in = text;
+    for (int32_t i = 0; i < length; ++i)
+        if (key[i] != in[i]) return false;
+    return true;
 }
 
 // Makes a context with the module's reference.
 PLComPtr<IPLTraceContextPriv> CreateContext() {
     PLComPtr<IPLTraceContextPriv> context;
-    HRESULT hr = PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, context.PutVoid());
+    HRESULT hr = PLCreateInstance(CLSID_PLTraceContext, context);
     if (hr >= 0 && !context) hr = E_NOINTERFACE;
     PL_THROW_ERROR(hr, "Failed to create trace context", 1);
     return context;
@@ -141,42 +143,28 @@ CPLTraceModule::~CPLTraceModule() {
             g_firstLive = m_nextLive;
         if (m_nextLive != nullptr) m_nextLive->m_prevLive = m_prevLive;
     }
-    for (auto& entry : m_defaultContexts) entry.second->Release();
-    for (auto& entry : m_namedContexts) entry.second->Release();
 }
 
 void CPLTraceModule::ForgetThread(DWORD thread) noexcept {
-    std::vector<IPLTraceContext*> ended;
+    std::vector<PLComPtr<IPLTraceContext>> ended;
     try {
         std::lock_guard<std::mutex> guard(g_liveLock);
         for (CPLTraceModule* module = g_firstLive; module != nullptr; module = module->m_nextLive) {
             std::unique_lock<std::shared_mutex> mapGuard(module->m_mapLock);
             auto it = module->m_defaultContexts.find(thread);
             if (it == module->m_defaultContexts.end()) continue;
-            ended.push_back(it->second);
+            ended.push_back(std::move(it->second));
             module->m_defaultContexts.erase(it);
         }
     } catch (...) {
         // Out of memory: the contexts not yet collected stay until their module object goes.
     }
-    // Released outside the locks: a context's end releases its property bag, which is host code.
-    for (IPLTraceContext* context : ended) context->Release();
+    // Released outside the locks (with `ended`): a context's end releases its property bag,
+    // which is host code.
 }
 
 std::size_t CPLTraceModule::NameHash::operator()(const PLString& name) const noexcept {
     return std::hash<std::u16string_view>{}(name.view());
-}
-
-HRESULT CPLTraceModule::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IPLTraceModule;
-    return S_OK;
-}
-
-HRESULT CPLTraceModule::GetClassID(GUID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
-    *clsid = CLSID_PLTraceModule;
-    return S_OK;
 }
 
 HRESULT CPLTraceModule::__Init() {
@@ -185,7 +173,7 @@ HRESULT CPLTraceModule::__Init() {
 
 HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
     if (context == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetGlobalContext", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         IPLTraceContext* global = g_globalContext.load(std::memory_order_acquire);
         if (global == nullptr) {
             std::lock_guard<std::mutex> guard(g_globalLock);
@@ -203,7 +191,7 @@ HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
 
 HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
     if (context == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetDefaultContext", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         const DWORD thread = kd::platform::CurrentThreadId();
         ThreadCache& cache = TheThreadCache();
         IPLTraceContext* found = nullptr;
@@ -225,24 +213,25 @@ HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
 IPLTraceContext* CPLTraceModule::DefaultContextFromMap(DWORD thread) {
     std::unique_lock<std::shared_mutex> guard(m_mapLock);
     auto it = m_defaultContexts.find(thread);
-    if (it != m_defaultContexts.end()) return it->second;
+    if (it != m_defaultContexts.end()) return it->second.Get();
     PLComPtr<IPLTraceContextPriv> made = CreateContext();
     PL_THROW_ERROR(made->SetID(thread), "Failed to set ID on trace context", 0);
-    m_defaultContexts.emplace(thread, made.Get());
+    IPLTraceContext* context = made.Get();
+    m_defaultContexts.emplace(thread, std::move(made));
     g_defaultContextWatch.Watch();
-    return made.Detach();
+    return context;
 }
 
 HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** context) {
     if (name == nullptr || context == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetNamedContext", [&](HRESULT&) {
-        const int32_t length = TextLength(name);
+    return PL_GUARD(kGroup, [&](HRESULT&) {
+        const auto length = static_cast<int32_t>(kd::platform::Utf16Length(name));
         const std::u16string_view text(name, static_cast<std::size_t>(length));
         const std::size_t hash = std::hash<std::u16string_view>{}(text);
         NamedEntry& entry = NamedSlot(TheThreadCache(), m_serial, hash);
         IPLTraceContext* found = nullptr;
         if (entry.serial == m_serial && entry.hash == static_cast<uint32_t>(hash) && entry.length == length &&
-            std::memcmp(entry.name, name, static_cast<std::size_t>(length) * sizeof(WCHAR)) == 0) {
+            SameText(entry.name, name, length)) {
             found = entry.context;
         } else {
             const WCHAR* key = nullptr;
@@ -261,7 +250,7 @@ IPLTraceContext* CPLTraceModule::NamedContextFromMap(std::u16string_view name, s
         auto it = m_namedContexts.find(hashed);
         if (it != m_namedContexts.end()) {
             *key = it->first.c_str();
-            return it->second;
+            return it->second.Get();
         }
     }
     std::unique_lock<std::shared_mutex> guard(m_mapLock);
@@ -269,20 +258,17 @@ IPLTraceContext* CPLTraceModule::NamedContextFromMap(std::u16string_view name, s
     if (it == m_namedContexts.end()) {
         PLComPtr<IPLTraceContextPriv> made = CreateContext();
         PL_THROW_ERROR(made->SetName(name.data()), "Failed to set name on trace context", 0);
-        it = m_namedContexts.emplace(PLString(name), made.Get()).first;
-        made.Detach();
+        it = m_namedContexts.emplace(PLString(name), std::move(made)).first;
     }
     *key = it->first.c_str();
-    return it->second;
+    return it->second.Get();
 }
 
 HRESULT CPLTraceModule::SetSeverityLevel(LONG level) {
-    return PLGuard(kGroup, kClass, "SetSeverityLevel",
-                   [&](HRESULT&) { g_severityLevel.store(level, std::memory_order_relaxed); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { g_severityLevel.store(level, std::memory_order_relaxed); });
 }
 
 HRESULT CPLTraceModule::GetSeverityLevel(LONG* level) {
     if (level == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetSeverityLevel",
-                   [&](HRESULT&) { *level = g_severityLevel.load(std::memory_order_relaxed); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { *level = g_severityLevel.load(std::memory_order_relaxed); });
 }

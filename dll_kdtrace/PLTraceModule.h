@@ -38,10 +38,7 @@ class CPLTraceModule : public CPLComObject<CPLReleaseModel>, public CPLModule, p
 
 public:
     CPLTraceModule() noexcept;
-    ~CPLTraceModule() override;
 
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
     HRESULT __Init() override;
 
     // IPLTraceModule
@@ -53,6 +50,9 @@ public:
 
     // Forgets the default context of an ended thread in every module object.
     static void ForgetThread(DWORD thread) noexcept;
+
+protected:
+    ~CPLTraceModule() override;
 
 private:
     // The context of the calling thread or of a name, from the maps (made when absent). Returns
@@ -83,10 +83,10 @@ private:
     CPLTraceModule* m_prevLive = nullptr;
     CPLTraceModule* m_nextLive = nullptr;
     std::shared_mutex m_mapLock;
-    std::map<DWORD, IPLTraceContext*> m_defaultContexts;
+    std::map<DWORD, PLComPtr<IPLTraceContext>> m_defaultContexts;
     // Keys compare code unit by code unit. Nodes never move, so the key text stays put while the
     // module object lives, and per-thread caches may point at it.
-    std::unordered_map<PLString, IPLTraceContext*, NameHash, NameEqual> m_namedContexts;
+    std::unordered_map<PLString, PLComPtr<IPLTraceContext>, NameHash, NameEqual> m_namedContexts;
 };
 
 #endif  // KD_PLTRACEMODULE_H

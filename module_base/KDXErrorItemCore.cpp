@@ -7,9 +7,9 @@ PL_REGISTER_CLASS(CKDXErrorItemCore, CLSID_KDXErrorItemCore);
 
 namespace {
 
-HRESULT NewBStr(const char* method, const PLString& text, BSTR* out) {
+HRESULT NewBStr(const PLGuardSite& site, const PLString& text, BSTR* out) {
     if (out == nullptr) return E_POINTER;
-    return PLGuard("Core", "CKDXErrorItemCore", method, [&](HRESULT& hr) {
+    return PLGuard(site, [&](HRESULT& hr) {
         BSTR made = SysAllocStringLen(text.c_str(), static_cast<uint32_t>(text.GetLength()));
         try {
             *out = made;
@@ -23,16 +23,10 @@ HRESULT NewBStr(const char* method, const PLString& text, BSTR* out) {
 
 }  // namespace
 
-HRESULT CKDXErrorItemCore::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IKDXErrorItemCore;
-    return S_OK;
-}
-
 HRESULT CKDXErrorItemCore::Initialize(DWORD threadId, HRESULT number, const WCHAR* message, const WCHAR* module,
                                       const WCHAR* className, const WCHAR* member, const WCHAR* sourceFile,
                                       ULONG sourceLine) {
-    return PLGuard("Core", "CKDXErrorItemCore", "CKDXErrorItemCore::Initialize", [&](HRESULT&) {
+    return PL_GUARD_QUALIFIED("Core", [&](HRESULT&) {
         m_threadId = threadId;
         m_number = number;
         m_message = PLString(message);
@@ -45,29 +39,29 @@ HRESULT CKDXErrorItemCore::Initialize(DWORD threadId, HRESULT number, const WCHA
 }
 
 HRESULT CKDXErrorItemCore::get_ThreadID(DWORD* threadId) {
-    return PLStoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_ThreadID", threadId, m_threadId);
+    return PLStoreOut(PL_GUARD_SITE_QUALIFIED("Core"), threadId, m_threadId);
 }
 
 HRESULT CKDXErrorItemCore::get_Number(HRESULT* number) {
-    return PLStoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_Number", number, m_number);
+    return PLStoreOut(PL_GUARD_SITE_QUALIFIED("Core"), number, m_number);
 }
 
 HRESULT CKDXErrorItemCore::get_SourceLine(ULONG* sourceLine) {
-    return PLStoreOut("CKDXErrorItemCore", "CKDXErrorItemCore::get_SourceLine", sourceLine, m_sourceLine);
+    return PLStoreOut(PL_GUARD_SITE_QUALIFIED("Core"), sourceLine, m_sourceLine);
 }
 
 HRESULT CKDXErrorItemCore::get_Message(BSTR* message) {
-    return NewBStr("CKDXErrorItemCore::get_Message", m_message, message);
+    return NewBStr(PL_GUARD_SITE_QUALIFIED("Core"), m_message, message);
 }
 HRESULT CKDXErrorItemCore::get_SourceFile(BSTR* sourceFile) {
-    return NewBStr("CKDXErrorItemCore::get_SourceFile", m_sourceFile, sourceFile);
+    return NewBStr(PL_GUARD_SITE_QUALIFIED("Core"), m_sourceFile, sourceFile);
 }
 HRESULT CKDXErrorItemCore::get_Module(BSTR* module) {
-    return NewBStr("CKDXErrorItemCore::get_Module", m_module, module);
+    return NewBStr(PL_GUARD_SITE_QUALIFIED("Core"), m_module, module);
 }
 HRESULT CKDXErrorItemCore::get_Class(BSTR* className) {
-    return NewBStr("CKDXErrorItemCore::get_Class", m_class, className);
+    return NewBStr(PL_GUARD_SITE_QUALIFIED("Core"), m_class, className);
 }
 HRESULT CKDXErrorItemCore::get_Member(BSTR* member) {
-    return NewBStr("CKDXErrorItemCore::get_Member", m_member, member);
+    return NewBStr(PL_GUARD_SITE_QUALIFIED("Core"), m_member, member);
 }

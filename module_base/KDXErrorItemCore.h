@@ -16,9 +16,7 @@ class CKDXErrorItemCore : public CPLComObject<CPLReleaseModel>, public IKDXError
 public:
     // The object base's slots, answered for both of the object's IPLComObject tables.
     HRESULT InitObject() override { return S_OK; }
-    HRESULT GetInterfaceID(GUID* iid) override;
     HRESULT GetObjectText(WCHAR* buffer, LONG size) override { return PLComBase::GetObjectText(buffer, size); }
-    HRESULT GetClassID(GUID* clsid) override { return PLComBase::GetClassID(clsid); }
     void DeleteObject(ULONG flags) override { PLComBase::DeleteObject(flags); }
     ULONG InternalAddRef() override { return PLComBase::InternalAddRef(); }
     ULONG InternalRelease() override { return PLComBase::InternalRelease(); }
@@ -33,6 +31,9 @@ public:
     HRESULT get_Module(BSTR* module) override;
     HRESULT get_Class(BSTR* className) override;
     HRESULT get_Member(BSTR* member) override;
+
+protected:
+    ~CKDXErrorItemCore() override = default;
 
 private:
     DWORD m_threadId = 0;

@@ -58,10 +58,12 @@ struct PLFactoryRegistrar {
 
 #define PL_CONCAT_INNER_(a, b) a##b
 #define PL_CONCAT_(a, b) PL_CONCAT_INNER_(a, b)
-// Registers `Class` under `clsid` while the library loads.
+// Registers `Class` under `clsid` while the library loads; `clsid` is what its GetClassID answers.
 #define PL_REGISTER_CLASS(Class, clsid)                                              \
+    const CLSID& Class::PLClassID() noexcept {                                       \
+        return clsid;                                                                \
+    }                                                                                \
     static const PLFactoryRegistrar<Class> PL_CONCAT_(g_plRegistrar_, __COUNTER__) { \
-        clsid                                                                        \
+        Class::PLClassID()                                                           \
     }
-
 #endif  // KD_PLCLASSFACTORYMAP_H

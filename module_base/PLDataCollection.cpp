@@ -4,29 +4,17 @@
 #include <cstdint>
 #include <cstring>
 
+#include "module_base/PLFunctionLabel.h"
+
 std::string PLTemplateArgumentText(const char* pretty) {
-    if (pretty == nullptr) return std::string();
-    // GCC: "... [with T = X]"  Clang: "... [T = X]". The argument runs from the first " = "
-    // after the opening bracket to the closing bracket.
-    const char* open = std::strrchr(pretty, '[');
-    // A type such as "int[4]" holds brackets too: take the bracket that starts the list.
-    if (const char* with = std::strstr(pretty, "[with "))
-        open = with;
-    else if (const char* clang = std::strstr(pretty, "() ["))
-        open = clang + 3;
-    if (open == nullptr) return std::string();
-    const char* start = std::strstr(open, " = ");
-    if (start == nullptr) return std::string();
-    start += 3;
-    std::string text(start);
-    if (!text.empty() && text.back() == ']') text.pop_back();
+    const std::string_view argument = PLTemplateArgument(pretty);
     // A pointer argument: GCC writes "(& name)", Clang "&name".
-    if (text.size() > 4 && text.compare(0, 3, "(& ") == 0 && text.back() == ')') {
+    if (argument.size() > 4 && argument.substr(0, 3) == "(& " && argument.back() == ')') {
         std::string pointer("&");
-        pointer.append(text, 3, text.size() - 4);
+        pointer.append(argument.data() + 3, argument.size() - 4);
         return pointer;
     }
-    return text;
+    return std::string(argument);
 }
 
 bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) {

@@ -33,48 +33,6 @@ PLString PLWiden(const char* text) {
     return PLString::FromUtf8(text);
 }
 
-// ---- function labels ----
-
-PLFunctionLabel::PLFunctionLabel(const char* pretty) noexcept {
-    m_text[0] = 0;
-    if (pretty == nullptr) return;
-    // The name ends at the first "(" outside template brackets; it starts after the last space
-    // before that, outside template brackets (which drops the return type and "virtual").
-    std::size_t end = 0;
-    std::size_t start = 0;
-    int depth = 0;
-    for (std::size_t i = 0; pretty[i] != 0; ++i) {
-        const char c = pretty[i];
-        if (c == '<') {
-            ++depth;
-        } else if (c == '>') {
-            if (depth > 0) --depth;
-        } else if (depth == 0 && c == ' ') {
-            // "operator()" and "operator ==" style names keep their text.
-            if (i >= 8 && std::strncmp(pretty + i - 8, "operator", 8) == 0) continue;
-            start = i + 1;
-        } else if (depth == 0 && c == '(') {
-            // Clang spells an unnamed namespace "(anonymous namespace)": part of the name.
-            if (std::strncmp(pretty + i, "(anonymous namespace)", 21) == 0) {
-                i += 20;
-                continue;
-            }
-            if (i >= 8 && std::strncmp(pretty + i - 8, "operator", 8) == 0 && pretty[i + 1] == ')') {
-                ++i;
-                continue;
-            }
-            end = i;
-            break;
-        }
-    }
-    if (end == 0) end = std::strlen(pretty);
-    if (start > end) start = 0;
-    std::size_t n = end - start;
-    if (n >= sizeof m_text) n = sizeof m_text - 1;
-    std::memcpy(m_text, pretty + start, n);
-    m_text[n] = 0;
-}
-
 // ---- throw functions ----
 
 void PLThrowIfFailed(HRESULT hr, ULONG line, const char* function, const char* file) {
@@ -345,6 +303,71 @@ HRESULT PLHandleUnknownExceptionFormatV(const char* group, const char* className
     }
 }
 
+// ---- guarded sites ----
+
+namespace {
+
+// The group, class and method a site records, resolved from its label.
+class SiteNames {
+public:
+    explicit SiteNames(const PLGuardSite& site) noexcept : m_group(site.group) {
+        if (site.naming == PLGuardNaming::AsWritten) {
+            m_class = site.className;
+            m_method = site.function;
+            return;
+        }
+        const std::string_view name = PLFunctionName(site.function);
+        const PLMethodName parts = PLSplitFunctionName(name);
+        if (site.className != nullptr) {
+            m_class = site.className;
+        } else {
+            PLCopyLabelText(parts.className, m_classText, sizeof m_classText);
+            m_class = m_classText;
+        }
+        if (site.naming == PLGuardNaming::QualifiedMethod && !parts.className.empty()) {
+            PLCopyLabelText(parts.className, m_methodText, sizeof m_methodText);
+            const std::size_t used = std::strlen(m_methodText);
+            PLCopyLabelText("::", m_methodText + used, sizeof m_methodText - used);
+            PLCopyLabelText(parts.method, m_methodText + used + 2, sizeof m_methodText - used - 2);
+        } else {
+            PLCopyLabelText(parts.method, m_methodText, sizeof m_methodText);
+        }
+        m_method = m_methodText;
+    }
+    const char* Group() const noexcept { return m_group; }
+    const char* Class() const noexcept { return m_class; }
+    const char* Method() const noexcept { return m_method; }
+
+private:
+    const char* m_group;
+    const char* m_class = "";
+    const char* m_method = "";
+    char m_classText[128] = {};
+    char m_methodText[256] = {};
+};
+
+}  // namespace
+
+void PLHandleHResultException(HRESULT code, const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    PLHandleHResultException(code, names.Group(), names.Class(), names.Method());
+}
+
+HRESULT PLHandleErrorException(const PL_ERROR& error, const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    return PLHandleErrorException(error, names.Group(), names.Class(), names.Method());
+}
+
+HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    return PLHandleSEHException(wrapper, current, names.Group(), names.Class(), names.Method());
+}
+
+HRESULT PLHandleUnknownException(const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    return PLHandleUnknownException(names.Group(), names.Class(), names.Method());
+}
+
 // ---- suspender ----
 
 CPLThreadErrorSuspender::CPLThreadErrorSuspender() noexcept {
@@ -441,10 +464,10 @@ HRESULT ThreadErrorInto(IPLErrorInfo** errorInfo) {
 }
 
 template <class T, class Fill>
-HRESULT FillOut(const char* function, T* out, Fill&& fill) {
+HRESULT FillOut(const PLGuardSite& site, T* out, Fill&& fill) {
     if (out == nullptr) return E_POINTER;
     HRESULT result = S_OK;
-    const HRESULT guarded = PLGuard("Core Services", "", function, [&](HRESULT&) {
+    const HRESULT guarded = PLGuard(site, [&](HRESULT&) {
         T value{};
         result = fill(&value);
         *out = value;
@@ -458,7 +481,7 @@ HRESULT GetThreadError(IPLErrorInfo** errorInfo) {
     if (errorInfo == nullptr) return E_POINTER;
     PLComPtr<IPLErrorInfo> list;
     HRESULT result = S_OK;
-    const HRESULT guarded = PLGuard("Core Services", "", "GetThreadError", [&](HRESULT&) {
+    const HRESULT guarded = PL_GUARD("Core Services", [&](HRESULT&) {
         *errorInfo = nullptr;
         result = ThreadErrorInto(list.Put());
         *errorInfo = list.Get();
@@ -477,7 +500,7 @@ HRESULT SetThreadErrorSuspensionState(BOOL suspended) {
 }
 
 HRESULT GetThreadErrorSuspensionState(BOOL* suspended) {
-    return FillOut("GetThreadErrorSuspensionState", suspended, [](BOOL* state) {
+    return FillOut(PL_GUARD_SITE("Core Services"), suspended, [](BOOL* state) {
         const DWORD thread = kd::platform::CurrentThreadId();
         const HRESULT hr = WithErrorModule("GetThreadErrorSuspensionState", [&](IPLErrorModule* m) {
             return m->GetThreadErrorSuspensionState(thread, state);
@@ -491,7 +514,7 @@ HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
     if (errorInfo == nullptr) return E_POINTER;
     PLComPtr<IPLErrorInfo> list;
     HRESULT result = S_OK;
-    const HRESULT guarded = PLGuard("Core Services", "", "PLGetLastError", [&](HRESULT&) {
+    const HRESULT guarded = PL_GUARD("Core Services", [&](HRESULT&) {
         *errorInfo = nullptr;
         result = LastErrorInto(list.Put());
         *errorInfo = list.Get();

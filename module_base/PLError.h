@@ -3,15 +3,19 @@
 // thread error functions.
 //
 // Inside an operation each step's HRESULT goes into the result variable and, when negative, is
-// thrown with a message. At the operation's edge PLGuard catches whatever was thrown, records it
-// under the method's module group, class and method names, and returns the HRESULT:
+// thrown with a message. At the operation's edge PL_GUARD catches whatever was thrown, records it
+// under the method's module group and the class and method it is written in, and returns the
+// HRESULT:
 //
 //   HRESULT CPLThing::DoIt(IPLOther** out) {
-//       return PLGuard("Core", "CPLThing", "DoIt", [&](HRESULT& hr) {
+//       return PL_GUARD("Core", [&](HRESULT& hr) {   // recorded as "CPLThing", "DoIt"
 //           hr = Step();
 //           PL_THROW_ERROR(hr, "Step failed", 1);
 //       });
 //   }
+//
+// Where the recorded names are not the C++ ones, PL_GUARD_AS records another class name and
+// PL_GUARD_QUALIFIED records the method as "Class::Method".
 #ifndef KD_PLERROR_H
 #define KD_PLERROR_H
 
@@ -21,6 +25,7 @@
 #include <kdtrace/exports.h>
 #include <kdtrace/types.h>
 
+#include "module_base/PLFunctionLabel.h"
 #include "module_base/PLSEHException.h"
 #include "module_base/PLString.h"
 #include "platform/Fault.h"
@@ -75,17 +80,6 @@ void PLThrowHResult(HRESULT hr);
 void PLThrowRichError(HRESULT hr, IUnknown* object);
 // Throws the short-form record with code PL_E_VERIFY and function "__verify" when false.
 void PLVerify(bool condition);
-
-// "Class::Method" (or the free function's name) cut out of a compiler's __PRETTY_FUNCTION__
-// text, into a fixed buffer so that naming the thrower never allocates.
-class PLFunctionLabel {
-public:
-    explicit PLFunctionLabel(const char* prettyFunction) noexcept;
-    const char* c_str() const noexcept { return m_text; }
-
-private:
-    char m_text[256];
-};
 
 // The throw macros supply the source file, line and function. They evaluate the code once and
 // do nothing more unless it is negative.
@@ -164,34 +158,75 @@ HRESULT PLHandleUnknownExceptionFormat(const char* group, const char* className,
     return PLHandleUnknownExceptionFormatV(group, className, methodFormat, {list, sizeof...(A)});
 }
 
+// ---- guarded regions ----
+
+// How a guarded region's class and method are recorded.
+enum class PLGuardNaming : unsigned char {
+    Method,           // the class and the method of the enclosing function's label
+    QualifiedMethod,  // the method as "Class::Method"
+    AsWritten,        // `function` is the method name itself
+};
+
+// Where a guarded region is written. The names are derived from the label only when something
+// is recorded, so a region that succeeds costs nothing for them.
+struct PLGuardSite {
+    const char* group;
+    const char* function;   // the enclosing function's __PRETTY_FUNCTION__ (or, AsWritten, the method)
+    const char* className;  // null: the class named in the label
+    PLGuardNaming naming;
+};
+
+#define PL_GUARD_SITE(group) (::PLGuardSite{(group), __PRETTY_FUNCTION__, nullptr, ::PLGuardNaming::Method})
+#define PL_GUARD_SITE_AS(group, className) \
+    (::PLGuardSite{(group), __PRETTY_FUNCTION__, (className), ::PLGuardNaming::Method})
+#define PL_GUARD_SITE_QUALIFIED(group) \
+    (::PLGuardSite{(group), __PRETTY_FUNCTION__, nullptr, ::PLGuardNaming::QualifiedMethod})
+// The guarded region of the enclosing method: PL_GUARD(group, [&](HRESULT& hr) { ... }).
+#define PL_GUARD(group, ...) ::PLGuard(PL_GUARD_SITE(group), __VA_ARGS__)
+#define PL_GUARD_AS(group, className, ...) ::PLGuard(PL_GUARD_SITE_AS(group, className), __VA_ARGS__)
+#define PL_GUARD_QUALIFIED(group, ...) ::PLGuard(PL_GUARD_SITE_QUALIFIED(group), __VA_ARGS__)
+
+// The four catch clauses for a guarded site (never throw).
+void PLHandleHResultException(HRESULT code, const PLGuardSite& site) noexcept;
+HRESULT PLHandleErrorException(const PL_ERROR& error, const PLGuardSite& site) noexcept;
+HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const PLGuardSite& site) noexcept;
+HRESULT PLHandleUnknownException(const PLGuardSite& site) noexcept;
+
 // Runs `body(hr)` as the guarded region of an interface method and ends it with the four catch
 // clauses. `hr` is the method's result variable; the method returns what this returns. A
 // processor fault inside the region (on a thread with the fault translator) arrives as
 // CSEHExceptionWrapper.
 template <class Body>
-HRESULT PLGuard(const char* group, const char* className, const char* method, Body&& body) noexcept {
+HRESULT PLGuard(const PLGuardSite& site, Body&& body) noexcept {
     HRESULT hr = S_OK;
     const kd::platform::FaultGuardScope faultScope;
     try {
         body(hr);
     } catch (HRESULT code) {
-        PLHandleHResultException(code, group, className, method);
+        PLHandleHResultException(code, site);
     } catch (PL_ERROR& error) {
-        hr = PLHandleErrorException(error, group, className, method);
+        hr = PLHandleErrorException(error, site);
     } catch (CSEHExceptionWrapper& wrapper) {
-        hr = PLHandleSEHException(wrapper, hr, group, className, method);
+        hr = PLHandleSEHException(wrapper, hr, site);
     } catch (...) {
-        hr = PLHandleUnknownException(group, className, method);
+        hr = PLHandleUnknownException(site);
     }
     return hr;
 }
 
-// Writes `value` to a caller's out pointer inside a guarded region, so that an unwritable pointer
-// ends the call with the translated fault; E_POINTER for a null one.
+// A region recorded under names chosen by the caller rather than where it is written: for
+// tests and benchmarks that stand in for a method of their own naming.
+template <class Body>
+HRESULT PLGuardNamed(const char* group, const char* className, const char* method, Body&& body) noexcept {
+    return PLGuard(PLGuardSite{group, method, className, PLGuardNaming::AsWritten}, static_cast<Body&&>(body));
+}
+
+// Writes `value` to a caller's out pointer inside a guarded region of `site`, so that an
+// unwritable pointer ends the call with the translated fault; E_POINTER for a null one.
 template <class T>
-HRESULT PLStoreOut(const char* className, const char* method, T* out, T value) {
+HRESULT PLStoreOut(const PLGuardSite& site, T* out, T value) {
     if (out == nullptr) return E_POINTER;
-    return PLGuard("Core", className, method, [&](HRESULT&) { *out = value; });
+    return PLGuard(site, [&](HRESULT&) { *out = value; });
 }
 
 // ---- recording ----

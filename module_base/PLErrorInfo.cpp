@@ -7,22 +7,6 @@
 
 PL_REGISTER_CLASS(CPLErrorInfo, CLSID_PLErrorInfo);
 
-CPLErrorInfo::~CPLErrorInfo() {
-    for (IPLErrorItem* item : m_items) item->Release();
-}
-
-HRESULT CPLErrorInfo::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IPLErrorInfo;
-    return S_OK;
-}
-
-HRESULT CPLErrorInfo::GetClassID(GUID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
-    *clsid = CLSID_PLErrorInfo;
-    return S_OK;
-}
-
 HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
                                LONG messageType, const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile,
                                ULONG sourceLine) {
@@ -32,13 +16,12 @@ HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, cons
     try {
         if (errorFlag != 0) Clear();
         PLComPtr<IPLErrorItem> item;
-        HRESULT hr = PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, item.PutVoid());
+        HRESULT hr = PLCreateInstance(CLSID_PLErrorItem, item);
         if (hr < 0) return hr;
         hr = item->Initialize(module, className, method, result, messageType, message, kd::platform::CurrentThreadId(),
                               sourceFile, sourceLine);
         if (hr < 0) return hr;
-        m_items.push_back(item.Get());
-        item->AddRef();  // the list's reference
+        m_items.push_back(item);  // the list's reference
         if (m_callback != nullptr) {
             // The callback is a host's: a fault in it ends this call, never the recording thread.
             const PLErrorEventCallback callback = m_callback;
@@ -55,7 +38,7 @@ HRESULT CPLErrorInfo::AddError(const WCHAR* module, const WCHAR* className, cons
 }
 
 HRESULT CPLErrorInfo::GetCount(LONG* count) {
-    return PLStoreOut("CPLErrorInfo", "CPLErrorInfo::GetCount", count, static_cast<LONG>(m_items.size()));
+    return PLStoreOut(PL_GUARD_SITE_QUALIFIED("Core"), count, static_cast<LONG>(m_items.size()));
 }
 
 HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
@@ -63,17 +46,18 @@ HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
     const LONG count = static_cast<LONG>(m_items.size());
     if (index < 0 || index >= count) return E_INVALIDARG;
     // Index 0 is the newest item.
-    IPLErrorItem* found = m_items[static_cast<std::size_t>(count - 1 - index)];
-    return PLGuard("Core", "CPLErrorInfo", "CPLErrorInfo::GetItem", [&](HRESULT&) {
+    IPLErrorItem* found = m_items[static_cast<std::size_t>(count - 1 - index)].Get();
+    return PL_GUARD_QUALIFIED("Core", [&](HRESULT&) {
         *item = found;
         found->AddRef();
     });
 }
 
 HRESULT CPLErrorInfo::Clear() {
-    std::vector<IPLErrorItem*> items;
+    // Released after the list is empty: an item's end may record, and so call back in.
+    std::vector<PLComPtr<IPLErrorItem>> items;
     items.swap(m_items);
-    for (IPLErrorItem* item : items) item->Release();
+    items.clear();
     return S_OK;
 }
 
@@ -84,7 +68,7 @@ HRESULT CPLErrorInfo::RegisterErrorEvent(uintptr_t context, PLErrorEventCallback
 }
 
 HRESULT CPLErrorInfo::SaveToXML(IPLVariant** xml) {
-    const HRESULT hr = PLStoreOut<IPLVariant*>("CPLErrorInfo", "CPLErrorInfo::SaveToXML", xml, nullptr);
+    const HRESULT hr = PLStoreOut<IPLVariant*>(PL_GUARD_SITE_QUALIFIED("Core"), xml, nullptr);
     return hr < 0 ? hr : E_NOTIMPL;
 }
 
@@ -96,6 +80,5 @@ HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
 HRESULT CPLErrorInfo::Clone(REFIID iid, void** object) {
     // The clone is a new, empty list without callback.
     if (object == nullptr) return E_POINTER;
-    return PLGuard("Core", "CPLErrorInfo", "CPLErrorInfo::Clone",
-                   [&](HRESULT& hr) { hr = PLCreateObject<CPLErrorInfo>(iid, nullptr, object); });
+    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) { hr = PLCreateObject<CPLErrorInfo>(iid, nullptr, object); });
 }

@@ -18,10 +18,6 @@ class CPLErrorInfo : public CPLComObject<CPLReleaseModel>, public IPLErrorInfo, 
 
 public:
     CPLErrorInfo() = default;
-    ~CPLErrorInfo() override;
-
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
 
     HRESULT AddError(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result, LONG messageType,
                      const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile, ULONG sourceLine) override;
@@ -34,8 +30,11 @@ public:
 
     HRESULT Clone(REFIID iid, void** object) override;
 
+protected:
+    ~CPLErrorInfo() override = default;
+
 private:
-    std::vector<IPLErrorItem*> m_items;
+    std::vector<PLComPtr<IPLErrorItem>> m_items;
     PLErrorEventCallback m_callback = nullptr;
     uintptr_t m_context = 0;
 };

@@ -14,9 +14,6 @@ class CPLErrorItem : public CPLComObject<CPLReleaseModel>, public IPLErrorItem {
     PL_END_INTERFACE_MAP()
 
 public:
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
-
     HRESULT Initialize(const WCHAR* module, const WCHAR* className, const WCHAR* method, HRESULT result,
                        LONG messageType, const WCHAR* message, DWORD threadId, const WCHAR* sourceFile,
                        ULONG sourceLine) override;
@@ -34,6 +31,9 @@ public:
     // Values that the saved forms of an item carry beside the getters.
     LONG GetID() const noexcept { return m_id; }
     void SetID(LONG id) noexcept { m_id = id; }
+
+protected:
+    ~CPLErrorItem() override = default;
 
 private:
     HRESULT m_result = E_FAIL;

@@ -16,7 +16,7 @@ HRESULT CPLFactoryLoader::UnregisterClassFactory(CLSID clsid) {
 
 HRESULT CPLFactoryLoader::GetClassFactory(CLSID clsid, PLCreatorFunction* creator) {
     if (creator == nullptr) return E_POINTER;
-    return PLGuard("Core", "IPLFactoryLoader", "GetClassFactory", [&](HRESULT& hr) {
+    return PL_GUARD_AS("Core", "IPLFactoryLoader", [&](HRESULT& hr) {
         PLCreatorFunction found = PLFindClassFactory(clsid);
         if (found == nullptr) {
             hr = E_FAIL;
@@ -28,10 +28,10 @@ HRESULT CPLFactoryLoader::GetClassFactory(CLSID clsid, PLCreatorFunction* creato
 
 namespace {
 
-HRESULT LoaderCreate(CPLFactoryLoader* loader, const char* method, REFCLSID clsid, REFIID iid, void* argument,
+HRESULT LoaderCreate(const PLGuardSite& site, CPLFactoryLoader* loader, REFCLSID clsid, REFIID iid, void* argument,
                      void** object) {
     if (object == nullptr) return E_POINTER;
-    return PLGuard("Core", "IPLFactoryLoader", method, [&](HRESULT& hr) {
+    return PLGuard(site, [&](HRESULT& hr) {
         PLCreatorFunction creator = nullptr;
         hr = loader->GetClassFactory(clsid, &creator);
         PL_THROW_ERROR(hr, "Failed to obtain class factory", 0);
@@ -44,9 +44,9 @@ HRESULT LoaderCreate(CPLFactoryLoader* loader, const char* method, REFCLSID clsi
 }  // namespace
 
 HRESULT CPLFactoryLoader::CreateInstance(REFCLSID clsid, REFIID iid, void** object) {
-    return LoaderCreate(this, "CreateInstance", clsid, iid, nullptr, object);
+    return LoaderCreate(PL_GUARD_SITE_AS("Core", "IPLFactoryLoader"), this, clsid, iid, nullptr, object);
 }
 
 HRESULT CPLFactoryLoader::CreateInstanceEx(REFCLSID clsid, REFIID iid, void* argument, void** object) {
-    return LoaderCreate(this, "CreateInstanceEx", clsid, iid, argument, object);
+    return LoaderCreate(PL_GUARD_SITE_AS("Core", "IPLFactoryLoader"), this, clsid, iid, argument, object);
 }

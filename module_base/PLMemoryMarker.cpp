@@ -1,5 +1,6 @@
 // The memory marker.
 #include "module_base/PLMemoryMarker.h"
+#include "module_base/PLFunctionLabel.h"
 
 #include <execinfo.h>
 
@@ -7,17 +8,7 @@
 #include <ctime>
 
 PLTypeNameBuffer::PLTypeNameBuffer(const char* pretty) noexcept : text{} {
-    // GCC writes "... [with T = Name]", Clang "... [T = Name]".
-    const char* start = nullptr;
-    for (const char* p = pretty; *p != 0; ++p)
-        if (std::strncmp(p, "T = ", 4) == 0) start = p + 4;
-    if (start == nullptr) return;
-    std::size_t n = 0;
-    while (start[n] != 0 && start[n] != ';' && start[n] != ']' && n < sizeof text - 1) {
-        text[n] = start[n];
-        ++n;
-    }
-    text[n] = 0;
+    PLCopyLabelText(PLTemplateArgument(pretty), text, sizeof text);
 }
 
 void PLFillMemoryMarker(PLMemoryMarkerBlock& block, const void* owner, std::size_t objectSize,

@@ -2,32 +2,27 @@
 #include "module_base/PLModule.h"
 #include "module_base/PLGuid.h"
 
-#include <algorithm>
-
 #include "module_base/PLError.h"
 #include "module_base/PLProcessSwitches.h"
 
 namespace {
 
+// The property values are the library's own: cut to fit the field.
 template <std::size_t N>
 void CopyField(WCHAR (&field)[N], const WCHAR* value) noexcept {
-    const int32_t n = std::min<int32_t>(PLString::SafeLength(value), static_cast<int32_t>(N) - 1);
-    if (n > 0) std::copy_n(value, n, field);
-    field[n] = 0;
+    PLCopyTextToBuffer(field, static_cast<LONG>(N), value, PLString::SafeLength(value), PLTruncation::Silent);
 }
 
-// Copies a field cut to size - 1 characters, always terminated, into a caller's buffer.
-void CopyOut(const WCHAR* field, WCHAR* buffer, LONG size) {
-    PLCopyTextOut(buffer, field, std::min<int32_t>(PLString::SafeLength(field), size - 1));
+// Copies a field into a caller's buffer under `policy`.
+HRESULT CopyOut(const WCHAR* field, WCHAR* buffer, LONG size, PLTruncation policy = PLTruncation::Silent) {
+    return PLCopyTextToBuffer(buffer, size, field, PLString::SafeLength(field), policy);
 }
 
 }  // namespace
 
 CPLModule::CPLModule() noexcept = default;
 
-CPLModule::~CPLModule() {
-    if (m_moduleObject != nullptr) m_moduleObject->Release();
-}
+CPLModule::~CPLModule() = default;
 
 HRESULT CPLModule::__Init() {
     PLRecordErrorMessage("Core", "CPLModule", "__Init", PL_E_NO_MODULE_PROPERTY_MAP, 0,
@@ -59,17 +54,17 @@ HRESULT CPLModule::Initialize(void*) {
 HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     if (moduleId == nullptr) return E_POINTER;
     if (m_initStatus < 0) return m_initStatus;
-    return PLGuard("Core", "CPLModule", "GetModuleID", [&](HRESULT&) { *moduleId = m_moduleId; });
+    return PL_GUARD("Core", [&](HRESULT&) { *moduleId = m_moduleId; });
 }
 
 // Every string getter checks its buffer (the original contract let three of them write through
 // a null pointer), then answers the initialisation status until the module is initialised.
-#define PL_MODULE_STRING_GETTER(Method, field)                                                         \
-    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                                              \
-        if (buffer == nullptr) return E_POINTER;                                                       \
-        if (size < 1) return E_INVALIDARG;                                                             \
-        if (m_initStatus < 0) return m_initStatus;                                                     \
-        return PLGuard("Core", "CPLModule", #Method, [&](HRESULT&) { CopyOut(field, buffer, size); }); \
+#define PL_MODULE_STRING_GETTER(Method, field)                                    \
+    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                         \
+        if (buffer == nullptr) return E_POINTER;                                  \
+        if (size < 1) return E_INVALIDARG;                                        \
+        if (m_initStatus < 0) return m_initStatus;                                \
+        return PL_GUARD("Core", [&](HRESULT&) { CopyOut(field, buffer, size); }); \
     }
 
 PL_MODULE_STRING_GETTER(GetAPIVersion, m_apiVersion)
@@ -85,22 +80,15 @@ HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
     if (m_initStatus < 0) return m_initStatus;
     // The object name names a file: a cut name would be a different name, so a buffer that
     // cannot hold it whole gets an empty string and E_INVALIDARG.
-    return PLGuard("Core", "CPLModule", "GetObjectName", [&](HRESULT& hr) {
-        if (PLString::SafeLength(m_objectName) >= size) {
-            PLCopyTextOut(buffer, m_objectName, 0);
-            hr = E_INVALIDARG;
-            return;
-        }
-        CopyOut(m_objectName, buffer, size);
-    });
+    return PL_GUARD("Core", [&](HRESULT& hr) { hr = CopyOut(m_objectName, buffer, size, PLTruncation::WholeOrEmpty); });
 }
 
 HRESULT CPLModule::GetModuleObject(IUnknown** object) {
     if (object == nullptr) return E_POINTER;
     if (m_initStatus < 0) return m_initStatus;
-    return PLGuard("Core", "CPLModule", "GetModuleObject", [&](HRESULT&) {
-        *object = m_moduleObject;
-        if (m_moduleObject != nullptr) m_moduleObject->AddRef();
+    return PL_GUARD("Core", [&](HRESULT&) {
+        *object = m_moduleObject.Get();
+        if (m_moduleObject) m_moduleObject->AddRef();
     });
 }
 
@@ -129,9 +117,10 @@ HRESULT CPLModule::SetTwoDigitYearPivot(LONG pivot) {
 
 // ---- module table entry points ----
 
-HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID moduleId, IPLModule** module) noexcept {
+HRESULT PLGetModuleFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count, REFGUID moduleId,
+                             IPLModule** module) noexcept {
     if (module == nullptr) return E_POINTER;
-    return PLGuard("", "", "GetPLModule", [&](HRESULT& hr) {
+    return PLGuard(site, [&](HRESULT& hr) {
         const GUID wanted = moduleId;  // the caller's, read once inside the guarded region
         const PLModuleTableRow* row = nullptr;
         for (int i = 0; i < count; ++i) {
@@ -149,7 +138,7 @@ HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID m
         if (slot != nullptr && *slot != nullptr) {
             made = PLComPtr<IPLModule>(*slot);
         } else {
-            hr = PLCreateInstance(*row->clsid, IID_IPLModule, made.PutVoid());
+            hr = PLCreateInstance(*row->clsid, made);
             if (hr < 0) return;
             if (slot != nullptr && made) {
                 *slot = made.Get();
@@ -172,7 +161,7 @@ HRESULT ImplementedModules(const PLModuleTableRow* table, int count, IPLModuleIn
     if (status < 0 || !list) return status < 0 ? status : E_FAIL;
     for (int i = 0; i < count; ++i) {
         PLComPtr<IPLModule> module;
-        status = PLCreateInstance(*table[i].clsid, IID_IPLModule, module.PutVoid());
+        status = PLCreateInstance(*table[i].clsid, module);
         if (status < 0) continue;
         status = module->InitModule();
         if (status < 0) continue;
@@ -208,11 +197,11 @@ HRESULT ImplementedModules(const PLModuleTableRow* table, int count, IPLModuleIn
 
 }  // namespace
 
-HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
-                                         IPLModuleInfoCollection** collection) noexcept {
+HRESULT PLGetImplementedModulesFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count,
+                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) noexcept {
     if (factory == nullptr || collection == nullptr) return E_POINTER;
     HRESULT result = S_OK;
-    const HRESULT guarded = PLGuard("", "", "GetImplementedModules",
-                                    [&](HRESULT&) { result = ImplementedModules(table, count, factory, collection); });
+    const HRESULT guarded =
+        PLGuard(site, [&](HRESULT&) { result = ImplementedModules(table, count, factory, collection); });
     return guarded < 0 ? guarded : result;
 }

@@ -7,6 +7,7 @@
 #include <kdtrace/types.h>
 
 #include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLError.h"
 #include "module_base/PLFactoryLoader.h"
 
 // One row of a library's module table.
@@ -68,15 +69,16 @@ protected:
     WCHAR m_friendlyName[255] = {};
     WCHAR m_moduleName[255] = {};
     WCHAR m_coreApiVersion[10] = {};
-    IUnknown* m_moduleObject = nullptr;
+    PLComPtr<IUnknown> m_moduleObject;
     WCHAR m_version[255] = {};
     HRESULT m_initStatus = PL_E_MODULE_NOT_INITIALIZED;
 };
 
-// GetPLModule over a module table.
-HRESULT PLGetModuleFromTable(const PLModuleTableRow* table, int count, REFGUID moduleId, IPLModule** module) noexcept;
-// GetImplementedModules over a module table.
-HRESULT PLGetImplementedModulesFromTable(const PLModuleTableRow* table, int count, IPLModuleInfoFactory* factory,
-                                         IPLModuleInfoCollection** collection) noexcept;
+// GetPLModule over a module table, its failures recorded under the entry point's `site`.
+HRESULT PLGetModuleFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count, REFGUID moduleId,
+                             IPLModule** module) noexcept;
+// GetImplementedModules over a module table, likewise.
+HRESULT PLGetImplementedModulesFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count,
+                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) noexcept;
 
 #endif  // KD_PLMODULE_H

@@ -108,7 +108,7 @@ bool StartsWithPlaceholder(const WCHAR* text) {
 
 LONG PLSetDefaultLanguage(LONG language) noexcept {
     LONG result = 0;
-    PLGuard("lib_module_base", "", "PLSetDefaultLanguage", [&](HRESULT&) {
+    PL_GUARD("lib_module_base", [&](HRESULT&) {
         if (language == -1) {
             const uint32_t system = kd::platform::SystemDefaultLanguageId();
             if (system != 0) g_defaultLanguage.store(static_cast<LONG>(system), std::memory_order_relaxed);
@@ -138,7 +138,7 @@ HRESULT CResourceString::FormatMessageW(PLString& text, kd::platform::FormatArgs
 
 HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
                                         kd::platform::FormatArgs arguments) const noexcept {
-    return PLGuard("", "CResourceString", "CResourceString::FormatMessageW", [&](HRESULT& hr) {
+    return PL_GUARD_QUALIFIED("", [&](HRESULT& hr) {
         void* library = nullptr;
         hr = PLVersionedLoadLibrary(GetCurrentModuleName(), PLGetLanguageResourceLibraryName(), &library);
         PL_THROW_ERROR(hr, "Failed to load language resource module.", 0);

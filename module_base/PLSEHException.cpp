@@ -330,6 +330,21 @@ void PLCopyTextOut(WCHAR* buffer, const WCHAR* text, int32_t length) {
     out[length > 0 ? length : 0] = 0;
 }
 
+HRESULT PLCopyTextToBuffer(WCHAR* buffer, LONG size, const WCHAR* text, int32_t length, PLTruncation policy) {
+    const bool fits = length < size;
+    if (!fits && policy == PLTruncation::WholeOrEmpty) {
+        PLCopyTextOut(buffer, text, 0);
+        return E_INVALIDARG;
+    }
+    const int32_t n = fits ? length : size - 1;
+    PLCopyTextOut(buffer, text, n);
+    if (policy == PLTruncation::ZeroFill) {
+        volatile WCHAR* rest = buffer;
+        for (int32_t i = n + 1; i < size; ++i) rest[i] = 0;
+    }
+    return !fits && policy == PLTruncation::Report ? S_FALSE : S_OK;
+}
+
 void PLThrowRecoveredFault() {
     if (t_recoveredFault == nullptr) throw CSEHExceptionWrapper(PLExceptionRecord(), PLThreadContext());
     const RecoveredFault& saved = *t_recoveredFault;

@@ -100,6 +100,19 @@ void PLRemoveSEHTranslator() noexcept;
 // unwritable buffer arrives at the method's edge as a translated fault.
 void PLCopyTextOut(WCHAR* buffer, const WCHAR* text, int32_t length);
 
+// What a text getter does with text that its caller's buffer cannot hold whole.
+enum class PLTruncation {
+    Report,        // cut to size - 1 characters, terminated; S_FALSE when cut, else S_OK
+    Silent,        // cut to size - 1 characters, terminated; S_OK
+    ZeroFill,      // cut to size - 1 characters; the rest of the buffer, its last character
+                   // included, zero; S_OK
+    WholeOrEmpty,  // text that does not fit whole gives the empty string and E_INVALIDARG
+};
+
+// Copies `length` characters of `text` into a caller's buffer of `size` characters (at least 1)
+// with PLCopyTextOut's stores, under `policy`.
+HRESULT PLCopyTextToBuffer(WCHAR* buffer, LONG size, const WCHAR* text, int32_t length, PLTruncation policy);
+
 // Throws the fault the translator took to the calling thread's recovery point.
 [[noreturn]] void PLThrowRecoveredFault();
 

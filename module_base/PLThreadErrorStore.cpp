@@ -59,9 +59,7 @@ HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorIn
             if (m_shutDown) return E_FAIL;
             auto it = m_lists.find(thread);
             if (it != m_lists.end()) {
-                *errorInfo = it->second;
-                it->second->AddRef();
-                return S_OK;
+                return it->second.CopyTo(errorInfo);
             }
         }
         // Only this thread adds its own entry, so creating the list outside the lock cannot race
@@ -75,15 +73,12 @@ HRESULT CPLThreadErrorStore::GetThreadError(DWORD thread, IPLErrorInfo** errorIn
         if (hr < 0 || !list) return hr < 0 ? hr : E_FAIL;
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_shutDown) return E_FAIL;
-        auto inserted = m_lists.emplace(thread, list.Get());
+        auto inserted = m_lists.emplace(thread, list);  // the map's reference
         if (inserted.second) {
-            list->AddRef();  // the map's reference
             WatchThreadExit(thread);
             if (m_callback != nullptr) list->RegisterErrorEvent(m_context, m_callback);
         }
-        IPLErrorInfo* stored = inserted.first->second;
-        stored->AddRef();
-        *errorInfo = stored;
+        inserted.first->second.CopyTo(errorInfo);
         return hr;
     } catch (...) {
         return E_FAIL;
@@ -122,17 +117,17 @@ HRESULT CPLThreadErrorStore::SetSuspensionState(DWORD thread, BOOL state) noexce
 }
 
 HRESULT CPLThreadErrorStore::RemoveThread(DWORD thread) noexcept {
-    IPLErrorInfo* list = nullptr;
+    PLComPtr<IPLErrorInfo> list;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_lists.find(thread);
         if (it != m_lists.end()) {
-            list = it->second;
+            list = std::move(it->second);
             m_lists.erase(it);
         }
     }
-    // Released outside the lock: destroying a list releases items, which may call back in.
-    if (list != nullptr) list->Release();
+    // Released outside the lock (with `list`): destroying a list releases items, which may call
+    // back in.
     return S_OK;
 }
 
@@ -141,7 +136,7 @@ HRESULT CPLThreadErrorStore::ClearThreadErrors(DWORD thread) noexcept {
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_lists.find(thread);
-        if (it != m_lists.end()) list = PLComPtr<IPLErrorInfo>(it->second);
+        if (it != m_lists.end()) list = it->second;
     }
     if (list) list->Clear();
     return S_OK;
@@ -155,14 +150,14 @@ HRESULT CPLThreadErrorStore::SetErrorEventCallback(uintptr_t context, PLErrorEve
 }
 
 void CPLThreadErrorStore::Shutdown() noexcept {
-    std::map<DWORD, IPLErrorInfo*> lists;
+    std::map<DWORD, PLComPtr<IPLErrorInfo>> lists;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_shutDown = true;
         lists.swap(m_lists);
         m_suspension.clear();
     }
-    for (auto& entry : lists) entry.second->Release();
+    // Released outside the lock, with `lists`.
 }
 
 void CPLThreadErrorStore::ForgetThread(DWORD thread) noexcept {

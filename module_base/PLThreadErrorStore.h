@@ -9,6 +9,8 @@
 #include <kdtrace/error.h>
 #include <kdtrace/types.h>
 
+#include "module_base/PLComObject.h"
+
 class CPLThreadErrorStore {
 public:
     // The process-wide store (made on first use, emptied when the library unloads).
@@ -37,7 +39,7 @@ private:
 
     PLErrorEventCallback m_callback = nullptr;
     uintptr_t m_context = 0;
-    std::map<DWORD, IPLErrorInfo*> m_lists;
+    std::map<DWORD, PLComPtr<IPLErrorInfo>> m_lists;
     std::map<DWORD, BOOL> m_suspension;
     mutable std::mutex m_lock;
     bool m_shutDown = false;

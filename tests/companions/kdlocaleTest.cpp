@@ -8,6 +8,7 @@
 
 #include "companions/kdlocale/MessageFormat.h"
 #include "platform/Text.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -55,9 +56,9 @@ TEST(MessageTableTest, LanguagesAreFoundExactlyThenByPrimaryLanguage) {
     EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x0809, why), &table[2]);
     EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x0C09, why), &table[1]);  // English of Australia
     EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x040C, why), nullptr);
-    EXPECT_EQ(why, PL_E_LANGUAGE_NOT_FOUND);
+    EXPECT_HR(why, PL_E_LANGUAGE_NOT_FOUND);
     EXPECT_EQ(kdlocale::FindText(table, 4, 6, 0x0409, why), nullptr);
-    EXPECT_EQ(why, PL_E_MESSAGE_NOT_FOUND);
+    EXPECT_HR(why, PL_E_MESSAGE_NOT_FOUND);
     EXPECT_EQ(kdlocale::FindText(table, 4, 8, 0x0409, why), nullptr);
     EXPECT_EQ(kdlocale::FindText(table, 0, 5, 0x0409, why), nullptr);
 }
@@ -69,20 +70,20 @@ TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
     ASSERT_NE(format, nullptr);
     WCHAR buffer[64];
     ULONG length = 99;
-    ASSERT_EQ(format(45, 0x0409, nullptr, 0, buffer, 64, &length), S_OK);
+    ASSERT_HR(format(45, 0x0409, nullptr, 0, buffer, 64, &length), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"January\r\n");
     EXPECT_EQ(length, 9u);
     // The text and its terminator must fit.
-    EXPECT_EQ(format(45, 0x0409, nullptr, 0, buffer, 9, &length), PL_E_BUFFER_TOO_SMALL);
+    EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 9, &length), PL_E_BUFFER_TOO_SMALL);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(length, 0u);
-    EXPECT_EQ(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
-    EXPECT_EQ(format(45, 0x0409, nullptr, 0, buffer, 0, &length), PL_E_BUFFER_TOO_SMALL);
-    EXPECT_EQ(format(45, 0x0409, nullptr, 0, nullptr, 64, &length), E_POINTER);
-    EXPECT_EQ(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
-    EXPECT_EQ(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);
-    EXPECT_EQ(format(45, 0x0411, nullptr, 0, buffer, 64, nullptr), PL_E_LANGUAGE_NOT_FOUND);
-    EXPECT_EQ(format(1000, 0x0409, nullptr, 0, buffer, 64, nullptr), E_INVALIDARG);
+    EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
+    EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 0, &length), PL_E_BUFFER_TOO_SMALL);
+    EXPECT_HR(format(45, 0x0409, nullptr, 0, nullptr, 64, &length), E_POINTER);
+    EXPECT_HR(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
+    EXPECT_HR(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);
+    EXPECT_HR(format(45, 0x0411, nullptr, 0, buffer, 64, nullptr), PL_E_LANGUAGE_NOT_FOUND);
+    EXPECT_HR(format(1000, 0x0409, nullptr, 0, buffer, 64, nullptr), E_INVALIDARG);
     ::dlclose(library);
 }
 

@@ -4,6 +4,7 @@
 
 #include <kdtrace/kdtrace.h>
 
+#include "support/HResult.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -14,45 +15,49 @@ using Lines = std::vector<std::string>;
 
 IPLTraceContextPriv* NewContext() {
     IPLTraceContextPriv* context = nullptr;
-    EXPECT_EQ(PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context)),
+    EXPECT_HR(PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context)),
               S_OK);
     return context;
 }
 
 std::u16string NameOf(IPLTraceContext* context, LONG size = 16) {
     WCHAR name[16] = {u'x'};
-    EXPECT_EQ(context->GetName(name, size), S_OK);
+    EXPECT_HR(context->GetName(name, size), S_OK);
     return name;
 }
 
-TEST(TraceContext, KeepsIdNameAndBag) {
+TEST(TraceContext, KeepsIdAndName) {
     IPLTraceContextPriv* context = NewContext();
-    IPLPropertyBag* bag = nullptr;
     EXPECT_EQ(kdtest::IdOf(context), 0u);
     EXPECT_EQ(NameOf(context), u"");
-    EXPECT_EQ(context->GetProperties(&bag), S_OK);
-    EXPECT_EQ(bag, nullptr);
 
     context->SetID(4711);
-    EXPECT_EQ(context->SetName(u"abcde"), S_OK);
+    EXPECT_HR(context->SetName(u"abcde"), S_OK);
     EXPECT_EQ(kdtest::IdOf(context), 4711u);
     EXPECT_EQ(NameOf(context, 4), u"abc");  // cut to size - 1 and terminated
     EXPECT_EQ(NameOf(context, 1), u"");
     // Bad arguments change nothing.
     WCHAR name[4] = {u'x', 0};
-    EXPECT_EQ(context->GetName(name, 0), E_INVALIDARG);
+    EXPECT_HR(context->GetName(name, 0), E_INVALIDARG);
     EXPECT_EQ(name[0], u'x');
-    EXPECT_EQ(context->SetName(nullptr), E_POINTER);
-    EXPECT_EQ(context->SetProperties(nullptr), E_POINTER);
+    EXPECT_HR(context->SetName(nullptr), E_POINTER);
     EXPECT_EQ(NameOf(context), u"abcde");
+    context->Release();
+}
 
-    // One reference on the bag, also when given the same bag twice; dropped for a new bag and
-    // at destruction.
+// One reference on the bag, also when given the same bag twice; dropped for a new bag and at
+// destruction.
+TEST(TraceContext, KeepsOneReferenceOnItsBag) {
+    IPLTraceContextPriv* context = NewContext();
+    IPLPropertyBag* bag = nullptr;
+    EXPECT_HR(context->GetProperties(&bag), S_OK);
+    EXPECT_EQ(bag, nullptr);
+    EXPECT_HR(context->SetProperties(nullptr), E_POINTER);
     kdtest::PropertyBag first, second;
     context->SetProperties(&first);
     context->SetProperties(&first);
     EXPECT_EQ(first.refs, 2u);
-    EXPECT_EQ(context->GetProperties(&bag), S_OK);
+    EXPECT_HR(context->GetProperties(&bag), S_OK);
     EXPECT_EQ(bag, &first);
     bag->Release();
     context->SetProperties(&second);
@@ -64,33 +69,33 @@ TEST(TraceContext, KeepsIdNameAndBag) {
 
 TEST(TraceContext, FiresInOrderAndReportsTheLastQuery) {
     IPLTraceContextPriv* context = NewContext();
-    EXPECT_EQ(context->FireMessage(1, 2), S_OK);  // nobody listens
+    EXPECT_HR(context->FireMessage(1, 2), S_OK);  // nobody listens
     Log log;
     Listener a(&log, "A"), b(&log, "B"), mute;
     void *cookieA = nullptr, *cookieB = nullptr, *cookie = nullptr;
     mute.answers = false;
-    EXPECT_EQ(context->AddListener(&mute, &cookie), E_INVALIDARG);
-    EXPECT_EQ(context->AddListener(nullptr, &cookie), E_POINTER);
-    ASSERT_EQ(context->AddListener(&a, &cookieA), S_OK);
+    EXPECT_HR(context->AddListener(&mute, &cookie), E_INVALIDARG);
+    EXPECT_HR(context->AddListener(nullptr, &cookie), E_POINTER);
+    ASSERT_HR(context->AddListener(&a, &cookieA), S_OK);
     // Through the event-source interface only the trace listener identifier is accepted.
     IPLEventSource* source = nullptr;
-    ASSERT_EQ(context->QueryInterface(IID_IPLEventSource, reinterpret_cast<void**>(&source)), S_OK);
-    EXPECT_EQ(source->AddListener(IID_IPLCollectionListener, &b, &cookieB), E_NOINTERFACE);
-    ASSERT_EQ(source->AddListener(IID_IPLTraceListener, &b, &cookieB), S_OK);
+    ASSERT_HR(context->QueryInterface(IID_IPLEventSource, reinterpret_cast<void**>(&source)), S_OK);
+    EXPECT_HR(source->AddListener(IID_IPLCollectionListener, &b, &cookieB), E_NOINTERFACE);
+    ASSERT_HR(source->AddListener(IID_IPLTraceListener, &b, &cookieB), S_OK);
     source->Release();
     EXPECT_EQ(a.refs, 1u);  // the list keeps no reference
-    EXPECT_EQ(context->FireMessage(-7, 0x7FFFFFFF), S_OK);
+    EXPECT_HR(context->FireMessage(-7, 0x7FFFFFFF), S_OK);
     EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "B:-7,2147483647"}));
 
     // A listener that no longer answers is skipped; only the last query's result is returned.
     b.answers = false;
-    EXPECT_EQ(context->FireMessage(5, 6), E_NOINTERFACE);
+    EXPECT_HR(context->FireMessage(5, 6), E_NOINTERFACE);
     b.answers = true;
     a.answers = false;
-    EXPECT_EQ(context->FireMessage(5, 6), S_OK);
+    EXPECT_HR(context->FireMessage(5, 6), S_OK);
     a.answers = true;
-    EXPECT_EQ(context->RemoveListener(cookieA), S_OK);
-    EXPECT_EQ(context->RemoveListener(cookieA), E_FAIL);
+    EXPECT_HR(context->RemoveListener(cookieA), S_OK);
+    EXPECT_HR(context->RemoveListener(cookieA), E_FAIL);
     context->FireMessage(7, 8);
     EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "B:-7,2147483647", "A:5,6", "B:5,6", "B:7,8"}));
     EXPECT_EQ(mute.calls, 0);
@@ -108,7 +113,7 @@ TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
     void *firstCookie = nullptr, *lateCookie = nullptr, *innerCookie = nullptr;
     other->AddListener(&inner, &innerCookie);
     context->AddListener(&first, &firstCookie);
-    first.onQuery = [&] { EXPECT_EQ(context->RemoveListener(nullptr), E_FAIL); };
+    first.onQuery = [&] { EXPECT_HR(context->RemoveListener(nullptr), E_FAIL); };
     bool once = false;
     first.onMessage = [&] {
         // Fire another context and this one again, add a listener and remove itself; the
@@ -119,7 +124,7 @@ TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
         context->RemoveListener(firstCookie);
         context->FireMessage(30, 40);
     };
-    EXPECT_EQ(context->FireMessage(1, 2), S_OK);
+    EXPECT_HR(context->FireMessage(1, 2), S_OK);
     EXPECT_EQ(log.lines, (Lines{"first:1,2", "inner:10,20", "late:30,40"}));
     context->RemoveListener(lateCookie);
     other->RemoveListener(innerCookie);

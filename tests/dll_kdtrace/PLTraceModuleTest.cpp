@@ -10,6 +10,7 @@
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
 #include "support/DiagReceiver.h"
+#include "support/HResult.h"
 #include "support/Process.h"
 #include "support/TraceFakes.h"
 
@@ -40,31 +41,51 @@ ULONG ThreadId() {
 TEST(TraceModule, SeverityLevelIsProcessWide) {
     IPLTraceModule *trace = kdtest::NewTraceModule(&GetPLModule), *second = kdtest::NewTraceModule(&GetPLModule);
     LONG level = 99;
-    EXPECT_EQ(trace->GetSeverityLevel(&level), S_OK);
+    EXPECT_HR(trace->GetSeverityLevel(&level), S_OK);
     EXPECT_EQ(level, 0);  // before any SetSeverityLevel in this process
-    EXPECT_EQ(trace->SetSeverityLevel(-5), S_OK);
+    EXPECT_HR(trace->SetSeverityLevel(-5), S_OK);
     second->GetSeverityLevel(&level);
     EXPECT_EQ(level, -5);  // process-wide
     second->SetSeverityLevel(0);
     second->Release();
 
     void* p = nullptr;
-    EXPECT_EQ(trace->QueryInterface(IID_IPLFactoryLoader, &p), E_NOINTERFACE);
+    EXPECT_HR(trace->QueryInterface(IID_IPLFactoryLoader, &p), E_NOINTERFACE);
     trace->Release();
 }
 
-TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
-    g_realCreator = PLGetClassFactoryMap()->FindClassFactory(CLSID_PLTraceContext);
-    UseCreator(&CountingCreator);
+// The trace context's creator replaced by the counting one for the test's length.
+class TraceModuleCreation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_realCreator = PLGetClassFactoryMap()->FindClassFactory(CLSID_PLTraceContext);
+        UseCreator(&CountingCreator);
+        g_created = 0;
+    }
+    void TearDown() override {
+        g_failWith = S_OK;
+        trace->Release();
+        UseCreator(g_realCreator);
+    }
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
-    // A failed creation is reported and stores nothing: the next request creates the context.
+};
+
+// A failed creation is reported and stores nothing: the next request creates the context.
+TEST_F(TraceModuleCreation, AFailedCreationIsReportedAndStoresNothing) {
     g_failWith = E_OUTOFMEMORY;
-    IPLTraceContext *mine = nullptr, *again = nullptr;
-    EXPECT_EQ(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
+    IPLTraceContext* mine = nullptr;
+    EXPECT_HR(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
     EXPECT_EQ(kdtest::ThreadErrors(&GetThreadError).back(),
               u"Trace Services|CPLTraceModule|GetNamedContext|Failed to create trace context");
-    EXPECT_EQ(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
+    EXPECT_HR(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
     g_failWith = S_OK;
+    ASSERT_HR(trace->GetNamedContext(u"Printing", &mine), S_OK);
+    EXPECT_EQ(g_created, 1);
+    mine->Release();
+}
+
+TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
+    IPLTraceContext *mine = nullptr, *again = nullptr;
 
     // Threads asking at once get one context by name, and each its own default context, which
     // carries its thread's identifier.
@@ -102,8 +123,8 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     EXPECT_EQ(std::u16string(name), u"Printing");
     EXPECT_EQ(g_created, kThreads + 4);
     IPLTraceContext* untouched = nullptr;
-    EXPECT_EQ(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
-    EXPECT_EQ(trace->GetGlobalContext(nullptr), E_POINTER);
+    EXPECT_HR(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
+    EXPECT_HR(trace->GetGlobalContext(nullptr), E_POINTER);
     EXPECT_EQ(g_created, kThreads + 4);
 
     // A later module object (which may even reuse the first one's memory) shares only the
@@ -122,8 +143,6 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
     EXPECT_EQ(IdOf(own[0]), tids[0]);
     for (IPLTraceContext* c : {mine, again, upper, prefix, global1, global2, mine2, named2}) c->Release();
     for (int t = 0; t < kThreads; ++t) named[t]->Release(), own[t]->Release();
-    trace->Release();
-    UseCreator(g_realCreator);
 }
 
 // ---- thread and process life ----
@@ -131,7 +150,7 @@ TEST(TraceModule, ContextsPerThreadPerNameAndPerModuleObject) {
 TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
     IPLTraceContext* parent = nullptr;
-    ASSERT_EQ(trace->GetDefaultContext(&parent), S_OK);
+    ASSERT_HR(trace->GetDefaultContext(&parent), S_OK);
     kdtest::TempDir dir;
     kdtest::ScopedEnv socket("KDTRACE_DIAG_SOCKET", dir / "diagInfo");
     kdtest::DiagReceiver receiver(dir / "diagInfo");
@@ -143,7 +162,7 @@ TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
         IPLTraceContext* own = nullptr;
         ULONG id = 0;
         if (trace->GetDefaultContext(&own) != S_OK || own == parent || own->GetID(&id) != S_OK || id != self) bits |= 1;
-        PLGuard("Core", "Child", "Fail", [](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "in the child", 1); });
+        PLGuardNamed("Core", "Child", "Fail", [](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "in the child", 1); });
         const auto errors = kdtest::TakeThreadErrors();
         if (errors.size() != 1 || errors[0].threadId != self) bits |= 2;
         const auto datagram = receiver.Receive(2000);
@@ -184,9 +203,9 @@ TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {
         kept->AddListener(listener, &cookie);
     }).join();
     EXPECT_EQ(IdOf(kept), tid);
-    EXPECT_EQ(kept->FireMessage(1, 2), S_OK);
+    EXPECT_HR(kept->FireMessage(1, 2), S_OK);
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(kept->RemoveListener(cookie), S_OK);
+    EXPECT_HR(kept->RemoveListener(cookie), S_OK);
     EXPECT_EQ(kept->Release(), 0u);
     listener->Release();
     trace->Release();
@@ -208,20 +227,15 @@ TEST(TraceModuleLife, AThreadGivenAnEndedThreadsIdentifierGetsAFreshContext) {
             context->AddListener(listener, &cookie);
             context->Release();
         }).join();
-        if (!kdtest::SetNextThreadId(first)) return kdtest::kUnsupported;
-        int wrong = 0;
-        std::thread([&] {
-            if (kdtest::Gettid() != first) {
-                wrong = kdtest::kUnsupported;
-                return;
-            }
+        const int wrong = kdtest::OnThreadWithId(first, [&] {
             IPLTraceContext* context = nullptr;
             ULONG id = 0;
             trace->GetDefaultContext(&context);
             context->FireMessage(1, 2);
-            wrong = calls != 0 || context->GetID(&id) != S_OK || id != first;
+            const bool fresh = calls == 0 && context->GetID(&id) == S_OK && id == first;
             context->Release();
-        }).join();
+            return fresh ? 0 : 1;
+        });
         listener->Release();
         trace->Release();
         return wrong;

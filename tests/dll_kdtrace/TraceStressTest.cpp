@@ -9,6 +9,7 @@
 
 #include <kdtrace/kdtrace.h>
 
+#include "support/HResult.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -90,7 +91,7 @@ TEST(TraceStress, HeapListenersComeAndGoWhileOthersFire) {
     constexpr int kThreads = 4, kRounds = 400;
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
     IPLTraceContext* shared = nullptr;
-    ASSERT_EQ(trace->GetNamedContext(u"churn", &shared), S_OK);
+    ASSERT_HR(trace->GetNamedContext(u"churn", &shared), S_OK);
     std::atomic<int> calls{0};
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;

@@ -17,6 +17,7 @@
 
 #include "HostObjects.h"
 #include "support/DiagReceiver.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ TEST(DiagHostTest, AFailingMethodOfTheLoadedModuleSendsItsErrorRecord) {
 
     constexpr GUID kUnknownClass = {0x0BADC0DE, 0x0000, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
     void* object = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(kUnknownClass, IID_IUnknown, &object), E_FAIL);
+    ASSERT_HR(api.PLCreateInstance(kUnknownClass, IID_IUnknown, &object), E_FAIL);
     const auto datagram = receiver.Receive();
     ASSERT_TRUE(datagram);
 

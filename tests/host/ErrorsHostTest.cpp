@@ -14,6 +14,8 @@
 #include "HostObjects.h"
 #include "support/DiagReceiver.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
+#include "support/HostModule.h"
 
 namespace {
 
@@ -25,14 +27,13 @@ DWORD ThreadId() {
     return static_cast<DWORD>(::syscall(SYS_gettid));
 }
 
-TEST(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    IPLErrorInfo* object = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&object)), S_OK);
+using ErrorsHostTest = kdtest::HostModuleTest;
+
+TEST_F(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
+    auto* object = Create<IPLErrorInfo>(CLSID_PLErrorInfo, IID_IPLErrorInfo);
+    ASSERT_NE(object, nullptr);
     IPLSupportRichErrorInfo* rich = nullptr;
-    ASSERT_EQ(object->QueryInterface(IID_IPLSupportRichErrorInfo, reinterpret_cast<void**>(&rich)), S_OK);
+    ASSERT_HR(object->QueryInterface(IID_IPLSupportRichErrorInfo, reinterpret_cast<void**>(&rich)), S_OK);
 
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
@@ -63,21 +64,18 @@ TEST(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
     object->Release();
 }
 
-TEST(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
+TEST_F(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
     void* out = nullptr;
     api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
-    EXPECT_EQ(api.PLClearThreadErrors(), S_OK);
+    EXPECT_HR(api.PLClearThreadErrors(), S_OK);
     IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(api.GetThreadError(&list), S_OK);
+    ASSERT_HR(api.GetThreadError(&list), S_OK);
     LONG count = -1;
     list->GetCount(&count);
     EXPECT_EQ(count, 0);  // cleared, even without an external error module
 
-    ASSERT_EQ(api.SetThreadErrorSuspensionState(TRUE), S_OK);
-    EXPECT_EQ(api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+    ASSERT_HR(api.SetThreadErrorSuspensionState(TRUE), S_OK);
+    EXPECT_HR(api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
     list->GetCount(&count);
     EXPECT_EQ(count, 0);  // suspended: nothing recorded
     api.SetThreadErrorSuspensionState(FALSE);
@@ -110,10 +108,10 @@ struct ModuleWithErrorModule {
 };
 
 // With "kderror" beside the module, the module's error lists are the error module's.
-TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
+TEST(ErrorModuleHostTest, TheErrorModuleIsUsedWhenPresent) {
     ModuleWithErrorModule m;
     void* out = nullptr;
-    EXPECT_EQ(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+    EXPECT_HR(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
 
     void* kderror = ::dlopen((m.dir / "libkderror.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(kderror, nullptr) << "the module did not load its error module";
@@ -127,16 +125,16 @@ TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
 
     // The list is the error module's own (it does not hand out items); clearing empties it.
     IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(m.api.GetThreadError(&list), S_OK);
+    ASSERT_HR(m.api.GetThreadError(&list), S_OK);
     EXPECT_EQ(m.CountOf(list), 1);
     IPLErrorItem* item = nullptr;
-    EXPECT_EQ(list->GetItem(0, &item), E_NOTIMPL);
-    EXPECT_EQ(m.api.PLClearThreadErrors(), S_OK);
+    EXPECT_HR(list->GetItem(0, &item), E_NOTIMPL);
+    EXPECT_HR(m.api.PLClearThreadErrors(), S_OK);
     EXPECT_EQ(m.CountOf(list), 0);
     list->Release();
     counters(c);
     EXPECT_EQ(c[1], 1);
-    ASSERT_EQ(m.api.PLGetLastError(&list), S_OK);
+    ASSERT_HR(m.api.PLGetLastError(&list), S_OK);
     list->Release();
     counters(c);
     EXPECT_EQ(c[1], 2);  // PLGetLastError cleared the thread in the error module
@@ -145,15 +143,15 @@ TEST(ErrorsHostTest, TheErrorModuleIsUsedWhenPresent) {
 
 // An error module that is present but fails: recording and clearing both fall back to the
 // module's own store.
-TEST(ErrorsHostTest, AFailingErrorModuleLeavesRecordingAndClearingToTheStore) {
+TEST(ErrorModuleHostTest, AFailingErrorModuleLeavesRecordingAndClearingToTheStore) {
     kdtest::ScopedEnv failing("KDERROR_TEST_FAIL", "1");
     ModuleWithErrorModule m;
     void* out = nullptr;
-    EXPECT_EQ(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
+    EXPECT_HR(m.api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
     IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(m.api.GetThreadError(&list), S_OK);
+    ASSERT_HR(m.api.GetThreadError(&list), S_OK);
     EXPECT_EQ(m.CountOf(list), 1);
-    EXPECT_EQ(m.api.PLClearThreadErrors(), S_OK);
+    EXPECT_HR(m.api.PLClearThreadErrors(), S_OK);
     EXPECT_EQ(m.CountOf(list), 0);
     list->Release();
 }

@@ -24,6 +24,9 @@
 #include "HostObjects.h"
 #include "support/DumpDir.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
+#include "support/HostModule.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
@@ -34,11 +37,7 @@ using kdhost::Narrow;
 
 // The calling thread's errors, oldest first, through the module's exported functions.
 std::vector<kdtest::RecordedError> ThreadErrors(const kdhost::ModuleApi& api) {
-    IPLErrorInfo* list = nullptr;
-    if (api.GetThreadError(&list) < 0 || list == nullptr) return {};
-    auto errors = kdtest::ReadList(list);
-    list->Release();
-    return errors;
+    return kdtest::ReadThreadErrors(api.GetThreadError);
 }
 
 // Creates an error item and hands it unreadable text (the "bad pointer" a host might pass) inside
@@ -53,6 +52,8 @@ HRESULT InitializeWithBadText(const kdhost::ModuleApi& api) {
     return hr;
 }
 
+using FaultHostTest = kdtest::HostModuleTest;
+
 bool IsFaultReport(const kdtest::RecordedError& item) {
     return item.result == E_UNEXPECTED && item.className == u"CPLErrorItem" &&
            item.method == u"CPLErrorItem::Initialize" &&
@@ -60,14 +61,9 @@ bool IsFaultReport(const kdtest::RecordedError& item) {
                             std::regex("ACCESS_VIOLATION encountered\\. @CALL_STACK: (0x[0-9A-F]{16}~)+"));
 }
 
-TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    ASSERT_EQ(api.PLClearThreadErrors(), S_OK);  // reaching the error functions installs the translator
-
+TEST_F(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     const std::size_t reportsBefore = g_dumps.Reports().size();
-    ASSERT_EQ(InitializeWithBadText(api), E_UNEXPECTED);
+    ASSERT_HR(InitializeWithBadText(api), E_UNEXPECTED);
     // The same modules the debugging companion lists: named ones, and the main program.
     int modules = 0;
     ::dl_iterate_phdr(
@@ -84,17 +80,17 @@ TEST(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
     for (std::size_t i = 1; i < items.size(); ++i) {
         const std::string line = Narrow(items[i].message.c_str());
         EXPECT_TRUE(std::regex_match(line, std::regex("@@MODULE:.+\\[0x[0-9A-F]{16}\\]"))) << line;
-        EXPECT_EQ(items[i].result, E_UNEXPECTED);
+        EXPECT_HR(items[i].result, E_UNEXPECTED);
         sawModule = sawModule || line.find("/libkdtrace.so[") != std::string::npos;
     }
     EXPECT_TRUE(sawModule);
     EXPECT_EQ(g_dumps.Reports().size(), reportsBefore + 1);
 
     // Again and again; the host thread and the module keep working.
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(InitializeWithBadText(api), E_UNEXPECTED);
+    for (int i = 0; i < 20; ++i) ASSERT_HR(InitializeWithBadText(api), E_UNEXPECTED);
     IPLErrorItem* item = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)), S_OK);
-    EXPECT_EQ(item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, u"fine", 0, u"", 0), S_OK);
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, reinterpret_cast<void**>(&item)), S_OK);
+    EXPECT_HR(item->Initialize(u"Module", u"Class", u"Method", E_FAIL, 0, u"fine", 0, u"", 0), S_OK);
     item->Release();
 }
 
@@ -117,27 +113,17 @@ const char* volatile g_nullText = nullptr;
 // zero, 3: inside the C runtime, strlen of a null text) or in its QueryInterface, which the
 // module calls with the listener list locked (4: strlen of a null text), each with a local that
 // has a destructor live across the fault. Heap-allocated, freed at count zero.
-struct FaultingListener final : IPLTraceListener {
-    std::atomic<int> refs{1};
+struct FaultingListener final : kdtest::HeapTraceListener {
     int calls = 0, fault = 0;
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
-        if (fault == 4) {
+        if (fault == 4 && (iid == IID_IUnknown || iid == IID_IPLTraceListener)) {
             Counted local;
             Keep(local);
             const std::size_t n = std::strlen(g_nullText);
             Keep(local);
             return n > 0 ? E_FAIL : E_NOINTERFACE;
         }
-        *object = static_cast<IPLTraceListener*>(this);
-        ++refs;
-        return S_OK;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG Release() override {
-        const int n = --refs;
-        if (n == 0) delete this;
-        return static_cast<ULONG>(n);
+        return HeapObject::QueryInterface(iid, object);
     }
     HRESULT OnTraceMessage(LONG first, LONG) override {
         ++calls;
@@ -288,25 +274,21 @@ std::string CheckFaultReport(const kdhost::ModuleApi& api, HRESULT hr, const cha
     return "";
 }
 
-TEST(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHostLivesOn) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    ASSERT_EQ(api.PLClearThreadErrors(), S_OK);  // installs the translator on this thread
+TEST_F(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHostLivesOn) {
     Objects o{api};
-    ASSERT_EQ(api.GetPLModule(GUID_NULL, &o.module), S_OK);
-    ASSERT_EQ(o.module->InitModule(), S_OK);
-    ASSERT_EQ(o.module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&o.trace)), S_OK);
+    ASSERT_HR(api.GetPLModule(GUID_NULL, &o.module), S_OK);
+    ASSERT_HR(o.module->InitModule(), S_OK);
+    ASSERT_HR(o.module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&o.trace)), S_OK);
     const auto create = [&](const GUID& clsid, const GUID& iid, auto** out) {
         return api.PLCreateInstance(clsid, iid, reinterpret_cast<void**>(out));
     };
-    ASSERT_EQ(create(CLSID_PLTraceContext, IID_IPLTraceContextPriv, &o.context), S_OK);
-    ASSERT_EQ(create(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection, &o.collection), S_OK);
-    ASSERT_EQ(o.collection->Insert(o.context), S_OK);
-    ASSERT_EQ(create(CLSID_PLErrorInfo, IID_IPLErrorInfo, &o.list), S_OK);
-    ASSERT_EQ(o.list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), S_OK);
-    ASSERT_EQ(create(CLSID_PLErrorItem, IID_IPLErrorItem, &o.item), S_OK);
-    ASSERT_EQ(o.item->GetKDXErrorItemCore(&o.view), S_OK);
+    ASSERT_HR(create(CLSID_PLTraceContext, IID_IPLTraceContextPriv, &o.context), S_OK);
+    ASSERT_HR(create(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection, &o.collection), S_OK);
+    ASSERT_HR(o.collection->Insert(o.context), S_OK);
+    ASSERT_HR(create(CLSID_PLErrorInfo, IID_IPLErrorInfo, &o.list), S_OK);
+    ASSERT_HR(o.list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), S_OK);
+    ASSERT_HR(create(CLSID_PLErrorItem, IID_IPLErrorItem, &o.item), S_OK);
+    ASSERT_HR(o.item->GetKDXErrorItemCore(&o.view), S_OK);
     void* bad = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(bad, MAP_FAILED);
 
@@ -338,19 +320,14 @@ TEST(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHos
 // -fnon-call-exceptions; a fault in the C runtime cannot be unwound at all), the delivery stops
 // at the faulting listener, references come back, the listener list's lock is free for other
 // threads, the floating-point control state is the host's, and the context keeps working.
-TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    api.PLClearThreadErrors();
-    IPLTraceContext* context = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
-              S_OK);
+TEST_F(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
+    auto* context = Create<IPLTraceContext>(CLSID_PLTraceContext, IID_IPLTraceContext);
+    ASSERT_NE(context, nullptr);
     auto* first = new FaultingListener();
     auto* second = new FaultingListener();
     void *firstCookie = nullptr, *secondCookie = nullptr;
-    ASSERT_EQ(context->AddListener(first, &firstCookie), S_OK);
-    ASSERT_EQ(context->AddListener(second, &secondCookie), S_OK);
+    ASSERT_HR(context->AddListener(first, &firstCookie), S_OK);
+    ASSERT_HR(context->AddListener(second, &secondCookie), S_OK);
     ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
 
     for (int fault : {1, 2, 3, 4, 1}) {
@@ -365,20 +342,20 @@ TEST(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
         std::thread([&] {
             auto* third = new FaultingListener();
             void* cookie = nullptr;
-            EXPECT_EQ(context->AddListener(third, &cookie), S_OK);
-            EXPECT_EQ(context->RemoveListener(cookie), S_OK);
+            EXPECT_HR(context->AddListener(third, &cookie), S_OK);
+            EXPECT_HR(context->RemoveListener(cookie), S_OK);
             third->Release();
         }).join();
     }
     std::fesetround(FE_TONEAREST);
     EXPECT_EQ(second->calls, 0);
-    EXPECT_EQ(first->refs, 1);
-    EXPECT_EQ(second->refs, 1);
+    EXPECT_EQ(first->refs, 1u);
+    EXPECT_EQ(second->refs, 1u);
     first->fault = 0;
-    EXPECT_EQ(context->FireMessage(3, 4), S_OK);
+    EXPECT_HR(context->FireMessage(3, 4), S_OK);
     EXPECT_EQ(second->calls, 1);
-    EXPECT_EQ(context->RemoveListener(firstCookie), S_OK);
-    EXPECT_EQ(context->RemoveListener(secondCookie), S_OK);
+    EXPECT_HR(context->RemoveListener(firstCookie), S_OK);
+    EXPECT_HR(context->RemoveListener(secondCookie), S_OK);
     first->Release();
     second->Release();
     context->Release();
@@ -399,40 +376,34 @@ void FaultingCallback(uintptr_t, IPLErrorItem*) {
     Keep(local);
 }
 
-TEST(FaultHostTest, AFaultInASortFunctionOrAnErrorCallbackEndsThatCall) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    api.PLClearThreadErrors();
-    IPLTraceContextCollection* collection = nullptr;
-    IPLTraceContext* context = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
-                                   reinterpret_cast<void**>(&collection)),
-              S_OK);
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
-              S_OK);
-    ASSERT_EQ(collection->Insert(context), S_OK);
-    ASSERT_EQ(collection->Insert(context), S_OK);
+TEST_F(FaultHostTest, AFaultInASortFunctionEndsSort) {
+    auto* collection = Create<IPLTraceContextCollection>(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection);
+    auto* context = Create<IPLTraceContext>(CLSID_PLTraceContext, IID_IPLTraceContext);
+    ASSERT_TRUE(collection && context);
+    ASSERT_HR(collection->Insert(context), S_OK);
+    ASSERT_HR(collection->Insert(context), S_OK);
     EXPECT_EQ(CheckFaultReport(api, collection->Sort(&FaultingCompare)), "");
     EXPECT_EQ(collection->GetCount(), 2);
-
-    IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
-    ASSERT_EQ(list->RegisterErrorEvent(0, &FaultingCallback), S_OK);
-    // Called from a guarded method of the module, as the store's callback would be.
-    EXPECT_EQ(list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), E_UNEXPECTED);
-    LONG count = 0;
-    EXPECT_EQ(list->GetCount(&count), S_OK);
-    EXPECT_EQ(count, 1);
-    list->Release();
     context->Release();
     collection->Release();
+}
+
+TEST_F(FaultHostTest, AFaultInAnErrorCallbackEndsAddError) {
+    auto* list = Create<IPLErrorInfo>(CLSID_PLErrorInfo, IID_IPLErrorInfo);
+    ASSERT_NE(list, nullptr);
+    ASSERT_HR(list->RegisterErrorEvent(0, &FaultingCallback), S_OK);
+    // Called from a guarded method of the module, as the store's callback would be.
+    EXPECT_HR(list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), E_UNEXPECTED);
+    LONG count = 0;
+    EXPECT_HR(list->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 1);
+    list->Release();
 }
 
 // Two copies of a library built on the module base in one process (each with its own fault
 // handler, the later one chained to the earlier): each translates the faults of its own
 // threads, whichever handler the kernel calls first.
-TEST(FaultHostTest, TwoModulesInOneProcessEachTranslateTheirFaults) {
+TEST(TwoModulesHostTest, EachModuleTranslatesTheFaultsOfItsThreads) {
     EXPECT_EQ(InChild([]() -> std::string {
                   char dirTemplate[] = "/tmp/kd-second-module-XXXXXX";
                   if (::mkdtemp(dirTemplate) == nullptr) return "no temporary folder";

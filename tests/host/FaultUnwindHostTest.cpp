@@ -8,6 +8,9 @@
 
 #include "HostObjects.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
+#include "support/HostModule.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
@@ -17,51 +20,32 @@ struct Counted {
     ~Counted() { ++g_destroyed; }
 };
 
-struct Listener final : IPLTraceListener {
-    std::atomic<int> refs{1};
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
-        *object = static_cast<IPLTraceListener*>(this);
-        ++refs;
-        return S_OK;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG Release() override {
-        const int n = --refs;
-        if (n == 0) delete this;
-        return static_cast<ULONG>(n);
-    }
+struct Listener final : kdtest::HeapTraceListener {
     HRESULT OnTraceMessage(LONG first, LONG) override {
         Counted local;
         return *static_cast<volatile LONG*>(nullptr) + first + static_cast<LONG>(local.text.size());
     }
 };
 
-TEST(FaultUnwindHostTest, AFaultInAListenerRunsItsDestructorsAndEndsFireMessageWithTheFault) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    api.PLClearThreadErrors();
-    IPLTraceContext* context = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context)),
-              S_OK);
+using FaultUnwindHostTest = kdtest::HostModuleTest;
+
+TEST_F(FaultUnwindHostTest, AFaultInAListenerRunsItsDestructorsAndEndsFireMessageWithTheFault) {
+    auto* context = Create<IPLTraceContext>(CLSID_PLTraceContext, IID_IPLTraceContext);
+    ASSERT_NE(context, nullptr);
     auto* listener = new Listener();
     void* cookie = nullptr;
-    ASSERT_EQ(context->AddListener(listener, &cookie), S_OK);
+    ASSERT_HR(context->AddListener(listener, &cookie), S_OK);
     for (int round = 1; round <= 3; ++round) {
-        EXPECT_EQ(context->FireMessage(1, 2), E_UNEXPECTED);
+        EXPECT_HR(context->FireMessage(1, 2), E_UNEXPECTED);
         EXPECT_EQ(g_destroyed, round);
-        IPLErrorInfo* list = nullptr;
-        ASSERT_EQ(api.GetThreadError(&list), S_OK);
-        const auto items = kdtest::ReadList(list);
-        list->Release();
+        const auto items = kdtest::ReadThreadErrors(api.GetThreadError);
         ASSERT_FALSE(items.empty());
         EXPECT_EQ(items[0].method, u"FireMessage");
         EXPECT_EQ(kdhost::Narrow(items[0].message.c_str()).rfind("ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0),
                   0u);
     }
-    EXPECT_EQ(listener->refs, 1);
-    EXPECT_EQ(context->RemoveListener(cookie), S_OK);
+    EXPECT_EQ(listener->refs, 1u);
+    EXPECT_HR(context->RemoveListener(cookie), S_OK);
     listener->Release();
     context->Release();
 }

@@ -6,6 +6,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "HostObjects.h"
+#include "support/HResult.h"
 #include "support/Process.h"
 
 namespace {
@@ -23,7 +24,7 @@ kdhost::ModuleApi ModuleHostTest::api;
 TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
     auto* factory = new kdhost::ModuleInfoFactory();
     IPLModuleInfoCollection* collection = nullptr;
-    ASSERT_EQ(api.GetImplementedModules(factory, &collection), S_OK);
+    ASSERT_HR(api.GetImplementedModules(factory, &collection), S_OK);
     EXPECT_EQ(factory->collectionCalls, 1);
     EXPECT_EQ(factory->infoCalls, 1);
     auto* list = static_cast<kdhost::ModuleInfoCollection*>(collection);
@@ -47,11 +48,11 @@ TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
 TEST_F(ModuleHostTest, ModuleObjectsPerRequest) {
     IPLModule* a = nullptr;
     IPLModule* b = nullptr;
-    ASSERT_EQ(api.GetPLModule(GUID_NULL, &a), S_OK);
-    ASSERT_EQ(api.GetPLModule(MODULEID_PLTraceServices, &b), S_OK);
+    ASSERT_HR(api.GetPLModule(GUID_NULL, &a), S_OK);
+    ASSERT_HR(api.GetPLModule(MODULEID_PLTraceServices, &b), S_OK);
     EXPECT_NE(a, b);
     IPLModule* none = nullptr;
-    EXPECT_EQ(api.GetPLModule(IID_IPLModule, &none), E_FAIL);
+    EXPECT_HR(api.GetPLModule(IID_IPLModule, &none), E_FAIL);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(a->Release(), 0u);
     EXPECT_EQ(b->Release(), 0u);
@@ -59,32 +60,32 @@ TEST_F(ModuleHostTest, ModuleObjectsPerRequest) {
 
 TEST_F(ModuleHostTest, GettersBeforeAndAfterInitialisation) {
     IPLModule* module = nullptr;
-    ASSERT_EQ(api.GetPLModule(GUID_NULL, &module), S_OK);
+    ASSERT_HR(api.GetPLModule(GUID_NULL, &module), S_OK);
     WCHAR buffer[64];
-    EXPECT_EQ(module->GetFriendlyName(buffer, 64), PL_E_MODULE_NOT_INITIALIZED);
-    ASSERT_EQ(module->InitModule(), S_OK);
+    EXPECT_HR(module->GetFriendlyName(buffer, 64), PL_E_MODULE_NOT_INITIALIZED);
+    ASSERT_HR(module->InitModule(), S_OK);
     // Sizes 0, 1 and short.
-    EXPECT_EQ(module->GetFriendlyName(buffer, 0), E_INVALIDARG);
+    EXPECT_HR(module->GetFriendlyName(buffer, 0), E_INVALIDARG);
     buffer[0] = u'x';
-    EXPECT_EQ(module->GetFriendlyName(buffer, 1), S_OK);
+    EXPECT_HR(module->GetFriendlyName(buffer, 1), S_OK);
     EXPECT_EQ(buffer[0], 0);
     WCHAR guard[8];
     for (auto& c : guard) c = u'#';
-    EXPECT_EQ(module->GetFriendlyName(guard, 7), S_OK);
+    EXPECT_HR(module->GetFriendlyName(guard, 7), S_OK);
     EXPECT_EQ(std::u16string(guard), u"Pellum");
     EXPECT_EQ(guard[7], u'#');  // nothing written past the buffer
-    EXPECT_EQ(module->GetFriendlyName(buffer, 64), S_OK);
+    EXPECT_HR(module->GetFriendlyName(buffer, 64), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"Pellum Trace Services Module");
     GUID id{};
-    EXPECT_EQ(module->GetModuleID(&id), S_OK);
+    EXPECT_HR(module->GetModuleID(&id), S_OK);
     EXPECT_EQ(id, MODULEID_PLTraceServices);
     module->Release();
 }
 
 TEST_F(ModuleHostTest, ClassesAreCreatableByIdentifier) {
     IPLErrorInfo* list = nullptr;
-    ASSERT_EQ(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
-    EXPECT_EQ(list->AddError(u"G", u"C", u"M", E_FAIL, 0, u"host made", 0, u"", 0), S_OK);
+    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
+    EXPECT_HR(list->AddError(u"G", u"C", u"M", E_FAIL, 0, u"host made", 0, u"", 0), S_OK);
     LONG count = 0;
     list->GetCount(&count);
     EXPECT_EQ(count, 1);
@@ -104,7 +105,7 @@ TEST(ModuleUnloadTest, LoadingAndUnloadingLeavesNothingBehind) {
         ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
         std::thread([&] {
             IPLModule* module = nullptr;
-            ASSERT_EQ(api.GetPLModule(MODULEID_PLTraceServices, &module), S_OK);
+            ASSERT_HR(api.GetPLModule(MODULEID_PLTraceServices, &module), S_OK);
             IPLTraceModule* trace = nullptr;
             module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace));
             IPLTraceContext *global = nullptr, *own = nullptr, *named = nullptr;
@@ -116,7 +117,7 @@ TEST(ModuleUnloadTest, LoadingAndUnloadingLeavesNothingBehind) {
                   static_cast<IUnknown*>(trace), static_cast<IUnknown*>(module)})
                 object->Release();
             void* out = nullptr;
-            EXPECT_EQ(api.PLCreateInstance(kNothing, IID_IUnknown, &out), E_FAIL);  // records an error
+            EXPECT_HR(api.PLCreateInstance(kNothing, IID_IUnknown, &out), E_FAIL);  // records an error
             api.PLClearThreadErrors();                                              // looks for the error module
         }).join();
         ASSERT_EQ(::dlclose(api.handle), 0);

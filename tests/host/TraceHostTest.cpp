@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "HostObjects.h"
+#include "support/HResult.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -24,9 +25,9 @@ TEST(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
     kdtest::Log log;
     kdtest::Listener listener(&log, "L");
     IPLTraceContext* shared = nullptr;
-    ASSERT_EQ(trace->GetNamedContext(u"host", &shared), S_OK);
+    ASSERT_HR(trace->GetNamedContext(u"host", &shared), S_OK);
     void* cookie = nullptr;
-    ASSERT_EQ(shared->AddListener(&listener, &cookie), S_OK);
+    ASSERT_HR(shared->AddListener(&listener, &cookie), S_OK);
 
     IPLTraceContext* globals[kThreads] = {};
     std::atomic<int> ready{0};
@@ -68,20 +69,20 @@ IPLTraceContext* ContextWithId(ULONG id) {
 
 TEST(TraceHost, ContextCollectionFindsByIdOnly) {
     IPLTraceContextCollection* list = nullptr;
-    ASSERT_EQ(Api().PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
+    ASSERT_HR(Api().PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
                                      reinterpret_cast<void**>(&list)),
               S_OK);
     void* p = nullptr;
-    EXPECT_EQ(list->QueryInterface(IID_IPLEventSource, &p), E_NOINTERFACE);
+    EXPECT_HR(list->QueryInterface(IID_IPLEventSource, &p), E_NOINTERFACE);
     IPLTraceContext *five = ContextWithId(5), *seven = ContextWithId(7), *found = nullptr;
     list->Insert(five);
     list->Insert(seven);
-    ASSERT_EQ(list->FindByID(7, &found), S_OK);
+    ASSERT_HR(list->FindByID(7, &found), S_OK);
     EXPECT_EQ(found, seven);
     found->Release();
-    EXPECT_EQ(list->FindByID(9, &found), E_FAIL);
+    EXPECT_HR(list->FindByID(9, &found), E_FAIL);
     EXPECT_EQ(found, nullptr);
-    EXPECT_EQ(list->FindByName(u"", &found), E_FAIL);
+    EXPECT_HR(list->FindByName(u"", &found), E_FAIL);
     list->Release();
     EXPECT_EQ(five->Release(), 0u);
     EXPECT_EQ(seven->Release(), 0u);

@@ -4,6 +4,7 @@
 #include "module_base/PLError.h"
 #include "module_base/PLFactoryLoader.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -33,20 +34,28 @@ class LoaderObject : public CPLComObject<CPLReleaseModel>, public CPLFactoryLoad
     PL_BEGIN_INTERFACE_MAP(LoaderObject, IPLFactoryLoader)
     PL_INTERFACE_ENTRY(IPLFactoryLoader)
     PL_END_INTERFACE_MAP()
-public:
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_IPLFactoryLoader;
-        return S_OK;
-    }
+protected:
+    ~LoaderObject() override = default;
 };
+PL_UNREGISTERED_CLASS(LoaderObject)
 
 PLComPtr<IPLFactoryLoader> NewLoader() {
     PLComPtr<IPLFactoryLoader> loader;
-    EXPECT_EQ(PLCreateObject<LoaderObject>(IID_IPLFactoryLoader, nullptr, loader.PutVoid()), S_OK);
+    EXPECT_HR(PLCreateObject<LoaderObject>(IID_IPLFactoryLoader, nullptr, loader.PutVoid()), S_OK);
     return loader;
 }
 
-using kdtest::TakeThreadErrors;
+using kdtest::ErrorLines;
+// The thread's errors, handed over, as "module|class|method|message" lines.
+ErrorLines TakeErrors() {
+    return kdtest::LinesOf(kdtest::TakeThreadErrors());
+}
+// Their messages only.
+ErrorLines TakeMessages() {
+    ErrorLines messages;
+    for (const auto& e : kdtest::TakeThreadErrors()) messages.push_back(e.message);
+    return messages;
+}
 
 class FactoryTest : public ::testing::Test {
 protected:
@@ -55,90 +64,70 @@ protected:
 
 TEST_F(FactoryTest, UnknownClassFailsAndSaysSo) {
     void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, &object), E_FAIL);
+    EXPECT_HR(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, &object), E_FAIL);
     EXPECT_EQ(object, nullptr);
-    auto errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Could not find class factory.");
-    EXPECT_EQ(errors[0].method, u"PLCreateInstance");
-    EXPECT_TRUE(errors[0].module.empty());
-    EXPECT_TRUE(errors[0].className.empty());
-
-    EXPECT_EQ(PLCreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message,
-              u"Could not find class factory for class with GUID '1A6CA1BF-3B85-4987-940A-F05EAF89A72A'.");
-    EXPECT_EQ(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"||PLCreateInstance|Could not find class factory."});
+    EXPECT_HR(PLCreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
+    EXPECT_EQ(TakeMessages(),
+              ErrorLines{u"Could not find class factory for class with GUID '1A6CA1BF-3B85-4987-940A-F05EAF89A72A'."});
+    EXPECT_HR(PLCreateInstance(CLSID_Unregistered, IID_IUnknown, nullptr), E_POINTER);
 }
 
 TEST_F(FactoryTest, FailingCreatorsAppendToTheirOwnErrors) {
-    ASSERT_EQ(RegisterClassFactory(CLSID_FailingThing, &FailingCreator), S_OK);
+    ASSERT_HR(RegisterClassFactory(CLSID_FailingThing, &FailingCreator), S_OK);
     void* object = nullptr;
-    EXPECT_EQ(PLCreateInstance(CLSID_FailingThing, IID_IUnknown, &object), E_OUTOFMEMORY);
-    auto errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].message, u"creator ran out");
-    EXPECT_EQ(errors[1].message, u"Could not create object.");
+    EXPECT_HR(PLCreateInstance(CLSID_FailingThing, IID_IUnknown, &object), E_OUTOFMEMORY);
+    EXPECT_EQ(TakeMessages(), (ErrorLines{u"creator ran out", u"Could not create object."}));
     int argument = 0;
-    EXPECT_EQ(PLCreateInstanceEx(CLSID_FailingThing, IID_IUnknown, &argument, &object), E_OUTOFMEMORY);
+    EXPECT_HR(PLCreateInstanceEx(CLSID_FailingThing, IID_IUnknown, &argument, &object), E_OUTOFMEMORY);
     EXPECT_EQ(g_lastArgument, &argument);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1].message, u"Could not create object with GUID '58D33514-9892-4DB0-9B10-55C27330B081'.");
+    EXPECT_EQ(TakeMessages(), (ErrorLines{u"creator ran out",
+                                          u"Could not create object with GUID "
+                                          u"'58D33514-9892-4DB0-9B10-55C27330B081'."}));
     // A second registration for the identifier keeps the first creator.
-    EXPECT_EQ(RegisterClassFactory(CLSID_FailingThing, &OtherCreator), S_OK);
+    EXPECT_HR(RegisterClassFactory(CLSID_FailingThing, &OtherCreator), S_OK);
     EXPECT_EQ(PLFindClassFactory(CLSID_FailingThing), &FailingCreator);
 }
 
 TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
     auto loader = NewLoader();
     PLComPtr<IPLErrorInfo> list;
-    EXPECT_EQ(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
+    EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
     EXPECT_TRUE(list);
     void* object = nullptr;
-    EXPECT_EQ(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorItem, &object), E_NOINTERFACE);
-    auto errors = TakeThreadErrors();
+    EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorItem, &object), E_NOINTERFACE);
+    const ErrorLines errors = TakeErrors();
     ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().message, u"Interface not supported");
-    EXPECT_EQ(errors.back().className, u"IPLFactoryLoader");
-    EXPECT_EQ(errors.back().method, u"CreateInstance");
-    EXPECT_EQ(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, nullptr), E_POINTER);
+    EXPECT_EQ(errors.back().substr(errors.back().find(u'|')),
+              u"|IPLFactoryLoader|CreateInstance|Interface not supported");
+    EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, nullptr), E_POINTER);
 
-    EXPECT_EQ(loader->CreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].message, u"Class factory not found");
-    EXPECT_EQ(errors[1].message, u"Failed to obtain class factory");
+    EXPECT_HR(loader->CreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
+    EXPECT_EQ(TakeMessages(), (ErrorLines{u"Class factory not found", u"Failed to obtain class factory"}));
 
     PLCreatorFunction creator = nullptr;
-    EXPECT_EQ(loader->GetClassFactory(CLSID_PLErrorInfo, nullptr), E_POINTER);
-    EXPECT_EQ(loader->GetClassFactory(CLSID_PLErrorInfo, &creator), S_OK);
+    EXPECT_HR(loader->GetClassFactory(CLSID_PLErrorInfo, nullptr), E_POINTER);
+    EXPECT_HR(loader->GetClassFactory(CLSID_PLErrorInfo, &creator), S_OK);
     EXPECT_NE(creator, nullptr);
 
-    EXPECT_EQ(loader->RegisterClassFactory(CLSID_Temporary, &OtherCreator), S_OK);
-    EXPECT_EQ(loader->UnregisterClassFactory(CLSID_Temporary), S_OK);
-    EXPECT_EQ(loader->UnregisterClassFactory(CLSID_Temporary), E_FAIL);
+    EXPECT_HR(loader->RegisterClassFactory(CLSID_Temporary, &OtherCreator), S_OK);
+    EXPECT_HR(loader->UnregisterClassFactory(CLSID_Temporary), S_OK);
+    EXPECT_HR(loader->UnregisterClassFactory(CLSID_Temporary), E_FAIL);
     EXPECT_EQ(PLFindClassFactory(CLSID_Temporary), nullptr);
 }
 
 TEST_F(FactoryTest, HookPullsInAnotherLibrarysClasses) {
-    EXPECT_EQ(HookClassFactories(u"/nonexistent/dir/nothing.dll"), E_FAIL);
-    auto errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Failed to load library [/nonexistent/dir/nothing.dll]");
-    EXPECT_EQ(errors[0].method, u"HookClassFactories");
-
-    EXPECT_EQ(HookClassFactories(u"libm.so.6"), E_FAIL);
-    errors = TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Class factory register function not found for library [libm.so.6]");
+    EXPECT_HR(HookClassFactories(u"/nonexistent/dir/nothing.dll"), E_FAIL);
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"||HookClassFactories|Failed to load library [/nonexistent/dir/nothing.dll]"});
+    EXPECT_HR(HookClassFactories(u"libm.so.6"), E_FAIL);
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"||HookClassFactories|Class factory register function not found for "
+                                       u"library [libm.so.6]"});
 
     const PLCreatorFunction ownCreator = PLFindClassFactory(CLSID_PLErrorInfo);
     const std::u16string path = KDTRACE_TEST_LIB_DIR_U "/libkdtesthook.so";
-    ASSERT_EQ(HookClassFactories(path.c_str()), S_OK);
+    ASSERT_HR(HookClassFactories(path.c_str()), S_OK);
     PLComPtr<IUnknown> hooked;
-    EXPECT_EQ(PLCreateInstance(CLSID_TestHooked, IID_IUnknown, hooked.PutVoid()), S_OK);
+    EXPECT_HR(PLCreateInstance(CLSID_TestHooked, IID_IUnknown, hooked.PutVoid()), S_OK);
     EXPECT_TRUE(hooked);
     EXPECT_EQ(PLFindClassFactory(CLSID_PLErrorInfo), ownCreator);
 }
@@ -148,11 +137,11 @@ TEST_F(FactoryTest, CopyKeepsTheTargetsEntries) {
     source.RegisterClassFactory(CLSID_Temporary, &OtherCreator);
     source.RegisterClassFactory(CLSID_FailingThing, &OtherCreator);
     target.RegisterClassFactory(CLSID_FailingThing, &FailingCreator);
-    EXPECT_EQ(CopyClassFactories(&source, &target), S_OK);
+    EXPECT_HR(CopyClassFactories(&source, &target), S_OK);
     EXPECT_EQ(target.Size(), 2u);
     EXPECT_EQ(target.FindClassFactory(CLSID_FailingThing), &FailingCreator);
     EXPECT_EQ(target.FindClassFactory(CLSID_Temporary), &OtherCreator);
-    EXPECT_EQ(CopyClassFactories(nullptr, &target), E_POINTER);
+    EXPECT_HR(CopyClassFactories(nullptr, &target), E_POINTER);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
+#include "support/HResult.h"
 
 // clang-format off
 constexpr GUID IID_ITestFirst = {0x1D7C3FCB, 0x9582, 0x46A9, {0x88, 0x0D, 0xF5, 0x8D, 0xC1, 0xD1, 0x69, 0x34}};
@@ -14,6 +15,8 @@ struct ITestFirst : IUnknown {
 struct ITestSecond : IUnknown {
     virtual int Second() = 0;
 };
+PL_DECLARE_INTERFACE_ID(ITestFirst, IID_ITestFirst);
+PL_DECLARE_INTERFACE_ID(ITestSecond, IID_ITestSecond);
 
 namespace {
 
@@ -25,22 +28,21 @@ class TwoFaced : public CPLComObject<CPLReleaseModel>, public ITestFirst, public
     PL_INTERFACE_ENTRY(ITestSecond)
     PL_END_INTERFACE_MAP()
 public:
-    ~TwoFaced() override { ++g_destroyed; }
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_ITestFirst;
-        return S_OK;
-    }
     int First() override { return 1; }
     int Second() override { return 2; }
+
+protected:
+    ~TwoFaced() override { ++g_destroyed; }
 };
+PL_UNREGISTERED_CLASS(TwoFaced)
 
 TEST(ComObjectTest, CreationGivesOneReferenceAndTheLastReleaseDestroys) {
     g_destroyed = 0;
     ITestFirst* first = nullptr;
-    ASSERT_EQ(PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, reinterpret_cast<void**>(&first)), S_OK);
+    ASSERT_HR(PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, reinterpret_cast<void**>(&first)), S_OK);
     EXPECT_EQ(first->AddRef(), 2u);
     ITestSecond* second = nullptr;
-    ASSERT_EQ(first->QueryInterface(IID_ITestSecond, reinterpret_cast<void**>(&second)), S_OK);
+    ASSERT_HR(first->QueryInterface(IID_ITestSecond, reinterpret_cast<void**>(&second)), S_OK);
     EXPECT_EQ(second->Second(), 2);
     // Every sub-object shares one count.
     EXPECT_EQ(second->Release(), 2u);
@@ -52,35 +54,35 @@ TEST(ComObjectTest, CreationGivesOneReferenceAndTheLastReleaseDestroys) {
 
 TEST(ComObjectTest, QueryInterfaceFollowsTheMap) {
     PLComPtr<ITestFirst> first;
-    ASSERT_EQ(PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, first.PutVoid()), S_OK);
+    ASSERT_HR(PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, first.PutVoid()), S_OK);
     PLComPtr<IUnknown> unknown;
-    ASSERT_EQ(first->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
+    ASSERT_HR(first->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
     // IUnknown is the main interface, never IPLComObject.
     EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(first.Get()));
     PLComPtr<IPLComObject> object;
-    ASSERT_EQ(first->QueryInterface(IID_IPLComObject, object.PutVoid()), S_OK);
+    ASSERT_HR(first->QueryInterface(IID_IPLComObject, object.PutVoid()), S_OK);
     EXPECT_NE(static_cast<void*>(object.Get()), static_cast<void*>(first.Get()));
     PLComPtr<IPLSupportRichErrorInfo> rich;
-    ASSERT_EQ(first->QueryInterface(IID_IPLSupportRichErrorInfo, rich.PutVoid()), S_OK);
+    ASSERT_HR(first->QueryInterface(IID_IPLSupportRichErrorInfo, rich.PutVoid()), S_OK);
     void* untouched = reinterpret_cast<void*>(0x5);
-    EXPECT_EQ(first->QueryInterface(IID_IPLEventSource, &untouched), E_NOINTERFACE);
+    EXPECT_HR(first->QueryInterface(IID_IPLEventSource, &untouched), E_NOINTERFACE);
     EXPECT_EQ(untouched, reinterpret_cast<void*>(0x5));
-    EXPECT_EQ(first->QueryInterface(IID_ITestSecond, nullptr), E_POINTER);
+    EXPECT_HR(first->QueryInterface(IID_ITestSecond, nullptr), E_POINTER);
     // A creator whose query fails destroys the object at once.
     g_destroyed = 0;
     void* none = nullptr;
-    EXPECT_EQ(PLCreateObject<TwoFaced>(IID_IPLEventSource, nullptr, &none), E_NOINTERFACE);
+    EXPECT_HR(PLCreateObject<TwoFaced>(IID_IPLEventSource, nullptr, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(g_destroyed, 1);
 
     // The object base's defaults.
     GUID clsid = IID_ITestFirst;
-    EXPECT_EQ(object->GetClassID(&clsid), S_FALSE);
+    EXPECT_HR(object->GetClassID(&clsid), S_FALSE);
     EXPECT_EQ(clsid, GUID_NULL);
     WCHAR text[4] = {u'x', u'x', u'x', u'x'};
-    EXPECT_EQ(object->GetObjectText(text, 0), E_INVALIDARG);
-    EXPECT_EQ(object->GetObjectText(nullptr, 4), E_POINTER);
-    EXPECT_EQ(object->GetObjectText(text, 1), S_OK);
+    EXPECT_HR(object->GetObjectText(text, 0), E_INVALIDARG);
+    EXPECT_HR(object->GetObjectText(nullptr, 4), E_POINTER);
+    EXPECT_HR(object->GetObjectText(text, 1), S_OK);
     EXPECT_EQ(text[0], 0);
     EXPECT_EQ(object->InternalAddRef(), 5u);  // first, unknown, object, rich and this one
     EXPECT_EQ(object->InternalRelease(), 4u);
@@ -90,15 +92,15 @@ TEST(ComObjectTest, RichErrorInfoHandsOverTheThreadsErrors) {
     PLClearThreadErrors();
     PLRecordErrorMessage("G", "C", "M", E_FAIL, 0, u"for the caller", 1);
     PLComPtr<IPLSupportRichErrorInfo> rich;
-    ASSERT_EQ(PLCreateObject<TwoFaced>(IID_IPLSupportRichErrorInfo, nullptr, rich.PutVoid()), S_OK);
+    ASSERT_HR(PLCreateObject<TwoFaced>(IID_IPLSupportRichErrorInfo, nullptr, rich.PutVoid()), S_OK);
     PLComPtr<IPLErrorInfo> errors;
-    ASSERT_EQ(rich->GetErrorInfo(errors.Put()), S_OK);
+    ASSERT_HR(rich->GetErrorInfo(errors.Put()), S_OK);
     LONG count = 0;
     errors->GetCount(&count);
     EXPECT_EQ(count, 1);
     // Handed over: the thread starts a new list.
     PLComPtr<IPLErrorInfo> next;
-    ASSERT_EQ(rich->GetErrorInfo(next.Put()), S_OK);
+    ASSERT_HR(rich->GetErrorInfo(next.Put()), S_OK);
     next->GetCount(&count);
     EXPECT_EQ(count, 0);
 }
@@ -107,12 +109,12 @@ TEST(ComObjectTest, SmartPointerOwnsExactlyOneReference) {
     g_destroyed = 0;
     {
         PLComPtr<ITestFirst> a;
-        ASSERT_EQ(PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, a.PutVoid()), S_OK);
+        ASSERT_HR(PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, a.PutVoid()), S_OK);
         PLComPtr<ITestFirst> b(a);
         PLComPtr<ITestFirst> c(std::move(b));
         EXPECT_FALSE(b);  // NOLINT: moved from
         PLComPtr<ITestSecond> second;
-        EXPECT_EQ(c.As(IID_ITestSecond, second), S_OK);
+        EXPECT_HR(c.As(second), S_OK);
         EXPECT_EQ(second->AddRef(), 4u);  // a, c, second and this one
         second->Release();
     }
@@ -120,3 +122,13 @@ TEST(ComObjectTest, SmartPointerOwnsExactlyOneReference) {
 }
 
 }  // namespace
+
+TEST(ComObjectDeathTest, ReleasingAnUnreferencedObjectAssertsInDebugBuilds) {
+    // A release without a reference would destroy an object someone still uses.
+    EXPECT_DEBUG_DEATH(
+        {
+            auto* object = new TwoFaced();
+            static_cast<ITestFirst*>(object)->Release();
+        },
+        "released more often than referenced");
+}

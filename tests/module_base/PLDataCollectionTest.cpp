@@ -4,6 +4,7 @@
 
 #include <kdtrace/kdtrace.h>
 
+#include "support/HResult.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -51,9 +52,12 @@ class Collection : public CPLComObject<CPLReleaseModel>,
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)
     PL_END_INTERFACE_MAP()
 public:
-    HRESULT GetInterfaceID(GUID* iid) override { return *iid = IID_IPLTraceContextCollection, S_OK; }
     Items Contents() const { return Items(this->m_items.begin(), this->m_items.end()); }
 };
+template <class Accessor>
+const CLSID& Collection<Accessor>::PLClassID() noexcept {
+    return GUID_NULL;
+}
 using StdCollection = Collection<StdAccessor<IPLTraceContext>>;
 using NoImplCollection = Collection<NoImplAccessor<IPLTraceContext>>;
 using ValueCollection = Collection<ValueAccessor>;
@@ -70,37 +74,37 @@ TEST(DataCollection, IndexedAccessPlacementAndReadOnly) {
     Item a(1), b(2), d(3), e(4);
     StdCollection c;
     IPLTraceContext* out = &a;
-    EXPECT_EQ(c.GetAt(0, &out), E_INVALIDARG);
+    EXPECT_HR(c.GetAt(0, &out), E_INVALIDARG);
     EXPECT_EQ(out, &a);
     EXPECT_EQ(NewestError(), u"GetAt|Invalid index specified (0)");
 
-    EXPECT_EQ(c.InsertAt(&b, PL_INSERT_AT_FRONT, 0), S_OK);  // into an empty collection
-    EXPECT_EQ(c.InsertAt(&d, PL_INSERT_AFTER, 0), S_OK);     // after the last: appended
-    EXPECT_EQ(c.InsertAt(&a, PL_INSERT_BEFORE, 0), S_OK);
-    EXPECT_EQ(c.InsertAt(&e, PL_INSERT_AT_END, 77), S_OK);
+    EXPECT_HR(c.InsertAt(&b, PL_INSERT_AT_FRONT, 0), S_OK);  // into an empty collection
+    EXPECT_HR(c.InsertAt(&d, PL_INSERT_AFTER, 0), S_OK);     // after the last: appended
+    EXPECT_HR(c.InsertAt(&a, PL_INSERT_BEFORE, 0), S_OK);
+    EXPECT_HR(c.InsertAt(&e, PL_INSERT_AT_END, 77), S_OK);
     EXPECT_EQ(c.Contents(), (Items{&a, &b, &d, &e}));
     for (auto [position, index] : {std::pair<LONG, LONG>{PL_INSERT_BEFORE, 4}, {PL_INSERT_AFTER, -1}, {4, 0}})
-        EXPECT_EQ(c.InsertAt(&a, position, index), E_INVALIDARG) << position << " " << index;
+        EXPECT_HR(c.InsertAt(&a, position, index), E_INVALIDARG) << position << " " << index;
     EXPECT_EQ(NewestError(), u"InsertAt|Failed to insert object into collection container");
-    EXPECT_EQ(c.Insert(nullptr), E_POINTER);
-    ASSERT_EQ(c.GetAt(2, &out), S_OK);
+    EXPECT_HR(c.Insert(nullptr), E_POINTER);
+    ASSERT_HR(c.GetAt(2, &out), S_OK);
     EXPECT_EQ(out, &d);
     EXPECT_EQ(d.refs, 3u);  // the caller's, the collection's, the one handed out
     out->Release();
 
-    EXPECT_EQ(c.SetReadOnly(TRUE), S_OK);
-    EXPECT_EQ(c.Insert(&a), E_FAIL);
+    EXPECT_HR(c.SetReadOnly(TRUE), S_OK);
+    EXPECT_HR(c.Insert(&a), E_FAIL);
     EXPECT_EQ(NewestError(), u"Insert|Cannot insert into collection.  This collection is read only.");
-    EXPECT_EQ(c.Remove(&a), E_FAIL);
+    EXPECT_HR(c.Remove(&a), E_FAIL);
     EXPECT_EQ(NewestError(), u"Remove|Cannot remove from collection.  Collection is read only.");
-    EXPECT_EQ(c.InsertAt(&a, PL_INSERT_AT_END, 0), S_OK);  // not guarded by the flag
+    EXPECT_HR(c.InsertAt(&a, PL_INSERT_AT_END, 0), S_OK);  // not guarded by the flag
     c.SetReadOnly(FALSE);
-    EXPECT_EQ(c.Remove(&a), S_OK);  // the first entry holding it
+    EXPECT_HR(c.Remove(&a), S_OK);  // the first entry holding it
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &e, &a}));
     c.Remove(&a);
-    EXPECT_EQ(c.Remove(&a), E_FAIL);
+    EXPECT_HR(c.Remove(&a), E_FAIL);
     EXPECT_EQ(NewestError(), u"Remove|Failed to remove object from collection container");
-    EXPECT_EQ(c.RemoveAll(), S_OK);
+    EXPECT_HR(c.RemoveAll(), S_OK);
     EXPECT_EQ(c.GetCount(), 0);
     for (Item* i : {&a, &b, &d, &e}) EXPECT_EQ(i->refs, 1u);
 }
@@ -113,26 +117,26 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     for (Item* i : {&a, &b, &b2, &accented}) plain.Insert(i), named.Insert(i), none.Insert(i);
     IPLTraceContext* out = nullptr;
     BOOL exists = 9;
-    ASSERT_EQ(plain.FindByID(7, &out), S_OK);
+    ASSERT_HR(plain.FindByID(7, &out), S_OK);
     EXPECT_EQ(out, &b);
     out->Release();
     plain.GetAt(9, &out);  // leaves an error behind; a miss clears it
-    EXPECT_EQ(plain.FindByID(9, &out), E_FAIL);
+    EXPECT_HR(plain.FindByID(9, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
     EXPECT_TRUE(kdtest::ThreadErrors(&GetThreadError).empty());
-    EXPECT_EQ(plain.CheckExistsByID(9, &exists), S_OK);
+    EXPECT_HR(plain.CheckExistsByID(9, &exists), S_OK);
     EXPECT_EQ(exists, FALSE);
-    EXPECT_EQ(none.FindByID(5, &out), E_FAIL);            // no identifiers without an accessor
-    EXPECT_EQ(plain.FindByName(u"Alpha", &out), E_FAIL);  // no names with the standard one
+    EXPECT_HR(none.FindByID(5, &out), E_FAIL);            // no identifiers without an accessor
+    EXPECT_HR(plain.FindByName(u"Alpha", &out), E_FAIL);  // no names with the standard one
     // Names compare without regard to the case of A to Z only.
-    ASSERT_EQ(named.FindByName(u"BETA", &out), S_OK);
+    ASSERT_HR(named.FindByName(u"BETA", &out), S_OK);
     EXPECT_EQ(out, &b);
     out->Release();
-    EXPECT_EQ(named.FindByName(u"Bet", &out), E_FAIL);
-    EXPECT_EQ(named.FindByName(u"\u00E9t\u00E9", &out), E_FAIL);
-    EXPECT_EQ(named.CheckExistsByName(u"alpha", &exists), S_OK);
+    EXPECT_HR(named.FindByName(u"Bet", &out), E_FAIL);
+    EXPECT_HR(named.FindByName(u"\u00E9t\u00E9", &out), E_FAIL);
+    EXPECT_HR(named.CheckExistsByName(u"alpha", &exists), S_OK);
     EXPECT_EQ(exists, TRUE);
-    EXPECT_EQ(named.FindByName(nullptr, &out), E_POINTER);
+    EXPECT_HR(named.FindByName(nullptr, &out), E_POINTER);
 }
 
 StdCollection* g_sorted = nullptr;
@@ -148,14 +152,14 @@ TEST(DataCollection, SortIsStableAndAllOrNothing) {
     Item a(3), b(1), c2(3), d(2);
     StdCollection c;
     for (Item* i : {&a, &b, &c2, &d}) c.Insert(i);
-    EXPECT_EQ(c.Sort(Ordered), S_OK);
+    EXPECT_HR(c.Sort(Ordered), S_OK);
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &a, &c2}));  // equal items keep their order
-    EXPECT_EQ(c.Sort([](IPLTraceContext*, IPLTraceContext*, LONG*) { return E_UNEXPECTED; }), E_UNEXPECTED);
+    EXPECT_HR(c.Sort([](IPLTraceContext*, IPLTraceContext*, LONG*) { return E_UNEXPECTED; }), E_UNEXPECTED);
     EXPECT_EQ(NewestError(), u"Sort|Failed to execute sort function");
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &a, &c2}));
     // A comparison that removes an item must not leave the released item in the collection.
     g_sorted = &c;
-    EXPECT_EQ(c.Sort(Meddling), E_FAIL);
+    EXPECT_HR(c.Sort(Meddling), E_FAIL);
     EXPECT_EQ(c.GetCount(), 3);
     c.RemoveAll();
     for (Item* i : {&a, &b, &c2, &d}) EXPECT_EQ(i->refs, 1u);
@@ -167,36 +171,36 @@ TEST(DataCollection, DuplicatesBySameItemAndByComparison) {
     {
         StdCollection c;
         for (Item* i : {&a, &a, &a}) c.Insert(i);
-        EXPECT_EQ(c.FindDuplicates(&a, &found, 0), S_OK);  // the first entry is the item itself
+        EXPECT_HR(c.FindDuplicates(&a, &found, 0), S_OK);  // the first entry is the item itself
         EXPECT_EQ(found.count, 2);
         c.Insert(&b);  // comparing a with b is not possible with this accessor
-        EXPECT_EQ(c.FindDuplicates(&a, &found, 0), E_FAIL);
-        EXPECT_EQ(c.FindAllDuplicates(&found, 0), E_FAIL);
+        EXPECT_HR(c.FindDuplicates(&a, &found, 0), E_FAIL);
+        EXPECT_HR(c.FindAllDuplicates(&found, 0), E_FAIL);
         EXPECT_EQ(found.count, 2);  // nothing appended on failure
         PLItemArray<IPLTraceContext> broken = {nullptr, 0, 4};
-        EXPECT_EQ(c.FindDuplicates(&a, &broken, 0), E_INVALIDARG);
-        EXPECT_EQ(c.FindDuplicates(&a, &found, 5), E_INVALIDARG);
+        EXPECT_HR(c.FindDuplicates(&a, &broken, 0), E_INVALIDARG);
+        EXPECT_HR(c.FindDuplicates(&a, &found, 5), E_INVALIDARG);
         EXPECT_EQ(a.refs, 1u + 3u + 2u);  // caller, collection, array
         PLItemArrayClear(&found);
 
         ValueCollection v;
         for (Item* i : {&a, &b, &a2, &c3, &a}) v.Insert(i);
-        EXPECT_EQ(v.FindDuplicates(&a2, &found, 0), S_OK);
+        EXPECT_HR(v.FindDuplicates(&a2, &found, 0), S_OK);
         EXPECT_EQ(Items(found.items, found.items + found.count), (Items{&a, &a}));  // a2's own entry is skipped
         PLItemArrayClear(&found);
-        EXPECT_EQ(v.FindAllDuplicates(&found, 0), S_OK);
+        EXPECT_HR(v.FindAllDuplicates(&found, 0), S_OK);
         EXPECT_EQ(Items(found.items, found.items + found.count), (Items{&a2, &a}));
         PLItemArrayClear(&found);
-        EXPECT_EQ(v.FindAllDuplicates(&found, 1), S_OK);  // sorted hint: stops at a greater one
+        EXPECT_HR(v.FindAllDuplicates(&found, 1), S_OK);  // sorted hint: stops at a greater one
         EXPECT_EQ(found.count, 0);
-        EXPECT_EQ(v.PurgeDuplicates(), S_OK);
+        EXPECT_HR(v.PurgeDuplicates(), S_OK);
         EXPECT_EQ(v.Contents(), (Items{&a, &b, &c3}));
 
         // Without comparison nothing is purged: one error per attempted comparison.
         PLClearThreadErrors();
         NoImplCollection none;
         for (Item* i : {&a, &a2, &a}) none.Insert(i);
-        EXPECT_EQ(none.PurgeDuplicates(), S_OK);
+        EXPECT_HR(none.PurgeDuplicates(), S_OK);
         EXPECT_EQ(none.GetCount(), 3);
         EXPECT_EQ(kdtest::ThreadErrors(&GetThreadError),
                   std::vector<std::u16string>(3,
@@ -225,17 +229,17 @@ TEST(DataCollection, ListenersHearOfEachAddedItem) {
     CollectionListener one, two;
     kdtest::Listener wrong;
     void *cookie = nullptr, *second = nullptr;
-    EXPECT_EQ(c.AddListener(IID_IPLTraceListener, &one, &cookie), E_NOINTERFACE);
-    EXPECT_EQ(c.AddListener(IID_IPLCollectionListener, &wrong, &cookie), E_NOINTERFACE);
+    EXPECT_HR(c.AddListener(IID_IPLTraceListener, &one, &cookie), E_NOINTERFACE);
+    EXPECT_HR(c.AddListener(IID_IPLCollectionListener, &wrong, &cookie), E_NOINTERFACE);
     EXPECT_EQ(NewestError(), u"AddListener|Object does not support listener interface");
-    ASSERT_EQ(c.AddListener(IID_IPLCollectionListener, &one, &cookie), S_OK);
-    ASSERT_EQ(c.AddListener(IID_IPLCollectionListener, &two, &second), S_OK);
+    ASSERT_HR(c.AddListener(IID_IPLCollectionListener, &one, &cookie), S_OK);
+    ASSERT_HR(c.AddListener(IID_IPLCollectionListener, &two, &second), S_OK);
     c.InsertAt(&b, PL_INSERT_AT_FRONT, 0);
     c.RemoveListener(second);
     // A listener that removes the item it is told of leaves every count balanced: the
     // collection's reference is taken before the listeners hear of the item.
     one.onAdded = [&](Item* item) { c.Remove(item); };
-    EXPECT_EQ(c.Insert(&a), S_OK);
+    EXPECT_HR(c.Insert(&a), S_OK);
     EXPECT_EQ(one.seen, (std::vector<std::pair<ULONG, ULONG>>{{2, 2}, {1, 2}}));
     EXPECT_EQ(two.seen.size(), 1u);
     EXPECT_EQ(c.Contents(), (Items{&b}));

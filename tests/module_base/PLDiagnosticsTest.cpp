@@ -25,6 +25,7 @@
 #include "platform/Text.h"
 #include "platform/Thread.h"
 #include "support/DiagReceiver.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -112,26 +113,29 @@ protected:
 // ---- the record ----
 
 TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
-    EXPECT_EQ(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"x", u"/src/a.cpp", 7), S_OK);
+    EXPECT_HR(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"x", u"/src/a.cpp", 7), S_OK);
     const auto datagram = receiver->Receive();
     ASSERT_TRUE(datagram);
     EXPECT_EQ(*datagram, LittleEndianBytes(Record(u"error", kNow,
                                                   ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
                                                                u"/src/a.cpp", u"7"))));
+}
 
+TEST_F(DiagnosticsTest, HostileMessageTextStaysWellFormedAndReadsBackExactly) {
     // "]]>" splits the CDATA section, a carriage return goes between sections as a reference:
     // the record stays well-formed and the value reads back exactly.
     const std::u16string message = u"a]]>b <c attr=\"1\"> & \u00E9\U0001F600\r\n";
-    EXPECT_EQ(WriteError(message.c_str()), S_OK);
+    EXPECT_HR(WriteError(message.c_str()), S_OK);
     const std::u16string hostile = Text(receiver->Receive());
     EXPECT_NE(
         hostile.find(Column(u"Message", u"a]]]]><![CDATA[>b <c attr=\"1\"> & \u00E9\U0001F600]]>&#13;<![CDATA[\n")),
         std::u16string::npos);
     EXPECT_EQ(XmlValue(hostile, "Message"), Utf8(message));
+}
 
-    // An error thrown in a guarded method, with the position it was thrown at.
+TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPositionUnlessTheThreadIsSuspended) {
     int throwLine = 0;
-    PLGuard("Core", "A", "B", [&](HRESULT& hr) {
+    PLGuardNamed("Core", "A", "B", [&](HRESULT& hr) {
         throwLine = __LINE__ + 1;
         PL_THROW_ERROR(hr = E_FAIL, "x", 1);
     });
@@ -142,7 +146,7 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
     // A suspended thread records nothing, in its list or on the channel.
     {
         CPLThreadErrorSuspender suspend;
-        PLGuard("Core", "A", "D", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "hidden", 1); });
+        PLGuardNamed("Core", "A", "D", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, "hidden", 1); });
     }
     EXPECT_FALSE(receiver->Receive(200));
 }
@@ -212,22 +216,26 @@ TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
     WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
     EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
     EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_TCVERBOSE).IsEnabled());
-    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_OK);
+    EXPECT_HR(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_OK);
     EXPECT_EQ(Text(receiver->Receive()),
               Record(u"ldap", kNow,
                      Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
                          Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
                          Column(u"SourceLine", u"12") + Column(u"Message", u"hello")));
+}
 
+TEST_F(DiagnosticsTest, TheMaskIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
     // The mask is read once per process: a changed file is seen only when it is loaded again.
+    WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
+    EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
     std::ofstream(registryPath, std::ios::trunc) << kKey << "\"Log Profile\"=dword:0\r\n";
     EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled());
     PLResetDiagnosticsProfileMask();
     // With 0 only error and workflow records go out.
-    EXPECT_EQ(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_FALSE);
+    EXPECT_HR(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_FALSE);
     for (ULONG profile : {1u, 4u, 8u, 32u, 64u}) EXPECT_FALSE(CDiagnosticsWriter(profile).IsEnabled());
     EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_WORKFLOW).IsEnabled());
-    EXPECT_EQ(WriteError(), S_OK);
+    EXPECT_HR(WriteError(), S_OK);
     EXPECT_TRUE(receiver->Receive());
 }
 
@@ -277,30 +285,30 @@ TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
 TEST_F(DiagnosticsTest, WithoutAUsableConsoleRecordsAreDroppedAtOnce) {
     receiver.reset();
     // Nothing at the path: columns are not even kept.
-    EXPECT_EQ(WriteError(), S_FALSE);
+    EXPECT_HR(WriteError(), S_FALSE);
     CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
     EXPECT_FALSE(writer.IsOpen());
     writer.AddColumn(u"ignored", u"1");
     EXPECT_EQ(writer.Send(false), PL_DIAG_NOT_OPEN);
     EXPECT_EQ(writer.Send(true), PL_DIAG_WRITE_FAILED);
     EXPECT_EQ(writer.GetRecordText().find(u"ignored"), std::u16string::npos);
-    EXPECT_EQ(PLRecordErrorMessage("Core", "A", "B", E_FAIL, 0, u"x", 1), S_FALSE);
+    EXPECT_HR(PLRecordErrorMessage("Core", "A", "B", E_FAIL, 0, u"x", 1), S_FALSE);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 2000; ++i) ASSERT_EQ(WriteError(), S_FALSE);
+    for (int i = 0; i < 2000; ++i) ASSERT_HR(WriteError(), S_FALSE);
     // A guard against waiting, not a speed target (the benchmark measures that).
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 
     // A socket file left behind by a console that died: nothing is bound there.
     ASSERT_EQ(BindDatagramSocket(socketPath, true), -1);
     ASSERT_EQ(::access(socketPath.c_str(), F_OK), 0);
-    EXPECT_EQ(WriteError(), S_FALSE);
+    EXPECT_HR(WriteError(), S_FALSE);
     ::unlink(socketPath.c_str());
 
     // Paths that cannot be a console's: too long for a socket address, a regular file.
     std::ofstream(dir / "file") << "not a socket";
     for (const std::string& path : {dir.path() + "/" + std::string(120, 'p'), dir / "file"}) {
         ScopedEnv env("KDTRACE_DIAG_SOCKET", path);
-        EXPECT_EQ(WriteError(), S_FALSE) << path;
+        EXPECT_HR(WriteError(), S_FALSE) << path;
     }
 }
 
@@ -312,13 +320,13 @@ TEST_F(DiagnosticsTest, AConsoleStartedLaterReceivesRecords) {
     ASSERT_TRUE(other.ok());
     {
         ScopedEnv elsewhere("KDTRACE_DIAG_SOCKET", dir / "nobody");
-        EXPECT_EQ(WriteError(), S_FALSE);
+        EXPECT_HR(WriteError(), S_FALSE);
         ::setenv("KDTRACE_DIAG_SOCKET", otherPath.c_str(), 1);
-        EXPECT_EQ(WriteError(), S_OK);
+        EXPECT_HR(WriteError(), S_OK);
         EXPECT_TRUE(other.Receive());
     }
     receiver.reset();
-    EXPECT_EQ(WriteError(), S_FALSE);
+    EXPECT_HR(WriteError(), S_FALSE);
     receiver.emplace(socketPath);
     ASSERT_TRUE(receiver->ok());
     HRESULT hr = S_FALSE;
@@ -327,7 +335,7 @@ TEST_F(DiagnosticsTest, AConsoleStartedLaterReceivesRecords) {
         hr = WriteError();
         if (hr == S_FALSE) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_EQ(hr, S_OK);
+    EXPECT_HR(hr, S_OK);
     EXPECT_TRUE(receiver->Receive());
 }
 
@@ -343,7 +351,7 @@ TEST_F(DiagnosticsTest, ChannelsOfOtherUsersAreRefused) {
     ASSERT_EQ(::chown(socketPath.c_str(), stranger, stranger), 0);
     for (DiagReceiver* r : {&inForeignDir, &*receiver}) {
         ScopedEnv env("KDTRACE_DIAG_SOCKET", r->path());
-        EXPECT_EQ(WriteError(u"secret"), S_FALSE);
+        EXPECT_HR(WriteError(u"secret"), S_FALSE);
         EXPECT_FALSE(r->Receive(100));
     }
 }
@@ -414,7 +422,7 @@ TEST_F(DiagnosticsTest, LongRecordsAreCutToFitAndKeepTheirShape) {
     std::u16string message;
     for (int i = 0; i < 60000; ++i) message += u"\U0001F600";
     for (const char16_t* file : {u"a.cpp", u"ab.cpp"}) {
-        EXPECT_EQ(WriteError(message.c_str(), file, 9), S_OK);
+        EXPECT_HR(WriteError(message.c_str(), file, 9), S_OK);
         const auto datagram = receiver->Receive();
         ASSERT_TRUE(datagram);
         EXPECT_LE(datagram->size(), kd::platform::kDiagMaxRecordBytes);
@@ -429,7 +437,7 @@ TEST_F(DiagnosticsTest, LongRecordsAreCutToFitAndKeepTheirShape) {
     }
     // Two long values share the room: each is cut to the same length.
     const std::u16string longFile(40000, u'f');
-    EXPECT_EQ(WriteError(std::u16string(40000, u'm').c_str(), longFile.c_str(), 9), S_OK);
+    EXPECT_HR(WriteError(std::u16string(40000, u'm').c_str(), longFile.c_str(), 9), S_OK);
     const std::u16string text = Text(receiver->Receive());
     EXPECT_EQ(ColumnValue(text, u"Message").value_or(u"").size(),
               ColumnValue(text, u"SourceFile").value_or(u"").size());
@@ -530,9 +538,9 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
     bool same = false;
     for (int attempt = 0; attempt < 5 && !same; ++attempt) {
         ::raise(SIGUSR1);
-        EXPECT_EQ(g_handlerResult.load(), S_OK);
+        EXPECT_HR(g_handlerResult.load(), S_OK);
         EXPECT_TRUE(g_handlerKeptErrno.load());
-        ASSERT_EQ(WriteError(u"x", u"/src/a.cpp", 7), S_OK);
+        ASSERT_HR(WriteError(u"x", u"/src/a.cpp", 7), S_OK);
         const auto fromHandler = receiver->Receive();
         const auto ordinary = receiver->Receive();
         ASSERT_TRUE(fromHandler && ordinary);
@@ -540,20 +548,21 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
     }
     ::sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_TRUE(same);
+}
 
+TEST_F(DiagnosticsTest, SignalSafeRecordDecodesRewritesAndCutsItsText) {
     // UTF-8 text is decoded (a malformed byte becomes U+FFFD); null text is empty.
-    PLSetDiagnosticsClock(&FixedClock);
-    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe(nullptr, nullptr, nullptr, PL_E_VERIFY, "\xC3\xA9\xF0\x9F\x98\x80 \xFF",
+    EXPECT_HR(PLWriteDiagnosticErrorSignalSafe(nullptr, nullptr, nullptr, PL_E_VERIFY, "\xC3\xA9\xF0\x9F\x98\x80 \xFF",
                                                nullptr, 0),
               S_OK);
     EXPECT_EQ(Text(receiver->Receive()),
               Record(u"error", kNow,
                      ErrorColumns(ThisThread(), u"0x80040004", u"\u00E9\U0001F600 \uFFFD", u"", u"", u"", u"", u"0")));
     // Hostile text is rewritten there too.
-    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "a]]>b\x01\r", "f", 1), S_OK);
+    EXPECT_HR(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "a]]>b\x01\r", "f", 1), S_OK);
     EXPECT_EQ(XmlValue(Text(receiver->Receive()), "Message"), "a]]>b\xEF\xBF\xBD\r");
     // Records longer than its stack buffer are cut like any other.
-    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, std::string(10000, 'L').c_str(), "f", 1),
+    EXPECT_HR(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, std::string(10000, 'L').c_str(), "f", 1),
               S_OK);
     const auto datagram = receiver->Receive();
     ASSERT_TRUE(datagram);
@@ -561,7 +570,7 @@ TEST_F(DiagnosticsTest, SignalSafeRecordMatchesTheOrdinaryOne) {
     EXPECT_TRUE(DatagramText(*datagram).ends_with(Column(u"Severity", u"Error") + u"</columns></diagInfo>" + u'\0'));
     // No console: S_FALSE.
     ScopedEnv none("KDTRACE_DIAG_SOCKET", dir / "nobody");
-    EXPECT_EQ(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "f", 1), S_FALSE);
+    EXPECT_HR(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "x", "f", 1), S_FALSE);
 }
 
 }  // namespace

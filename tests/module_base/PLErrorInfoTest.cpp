@@ -7,12 +7,13 @@
 #include "module_base/PLString.h"
 #include "platform/Thread.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
 PLComPtr<IPLErrorInfo> NewList() {
     PLComPtr<IPLErrorInfo> list;
-    EXPECT_EQ(PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
+    EXPECT_HR(PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
     return list;
 }
 
@@ -26,17 +27,17 @@ TEST(ErrorInfoTest, NewestItemComesFirstAndFlagOneStartsAgain) {
     const auto items = kdtest::ReadList(list.Get());  // oldest first
     ASSERT_EQ(items.size(), 3u);
     PLComPtr<IPLErrorItem> newest;
-    ASSERT_EQ(list->GetItem(0, newest.Put()), S_OK);
+    ASSERT_HR(list->GetItem(0, newest.Put()), S_OK);
     WCHAR text[16];
     newest->GetMessage(text, 16);
     EXPECT_EQ(std::u16string(text), u"third");
     EXPECT_EQ(items[0].message, u"first");
     EXPECT_EQ(items[0].threadId, kd::platform::CurrentThreadId());
     EXPECT_EQ(items[0].sourceLine, 9u);
-    EXPECT_EQ(list->GetItem(3, newest.Put()), E_INVALIDARG);
-    EXPECT_EQ(list->GetItem(-1, newest.Put()), E_INVALIDARG);
-    EXPECT_EQ(list->GetItem(0, nullptr), E_POINTER);
-    EXPECT_EQ(list->GetCount(nullptr), E_POINTER);
+    EXPECT_HR(list->GetItem(3, newest.Put()), E_INVALIDARG);
+    EXPECT_HR(list->GetItem(-1, newest.Put()), E_INVALIDARG);
+    EXPECT_HR(list->GetItem(0, nullptr), E_POINTER);
+    EXPECT_HR(list->GetCount(nullptr), E_POINTER);
     Add(list.Get(), u"chain", 1);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     list->Clear();
@@ -47,45 +48,45 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     auto list = NewList();
     Add(list.Get(), u"message", 0);
     PLComPtr<IPLErrorItem> item;
-    ASSERT_EQ(list->GetItem(0, item.Put()), S_OK);
+    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
     WCHAR buffer[4];
-    EXPECT_EQ(item->GetModuleName(buffer, 4), S_FALSE);
+    EXPECT_HR(item->GetModuleName(buffer, 4), S_FALSE);
     EXPECT_EQ(std::u16string(buffer), u"Cor");
     WCHAR exact[14];
-    EXPECT_EQ(item->GetModuleName(exact, 14), S_OK);
-    EXPECT_EQ(item->GetModuleName(buffer, 0), E_INVALIDARG);
-    EXPECT_EQ(item->GetClassName(nullptr, 4), E_POINTER);
-    EXPECT_EQ(item->GetHRESULT(nullptr), E_POINTER);
+    EXPECT_HR(item->GetModuleName(exact, 14), S_OK);
+    EXPECT_HR(item->GetModuleName(buffer, 0), E_INVALIDARG);
+    EXPECT_HR(item->GetClassName(nullptr, 4), E_POINTER);
+    EXPECT_HR(item->GetHRESULT(nullptr), E_POINTER);
 
     PLComPtr<IKDXErrorItemCore> core;
-    ASSERT_EQ(item->GetKDXErrorItemCore(core.Put()), S_OK);
+    ASSERT_HR(item->GetKDXErrorItemCore(core.Put()), S_OK);
     BSTR member = nullptr;
-    ASSERT_EQ(core->get_Member(&member), S_OK);
+    ASSERT_HR(core->get_Member(&member), S_OK);
     EXPECT_EQ(std::u16string(member), u"Meth");
     SysFreeString(member);
     HRESULT number = 0;
     ULONG line = 0;
     core->get_Number(&number);
     core->get_SourceLine(&line);
-    EXPECT_EQ(number, E_FAIL);
+    EXPECT_HR(number, E_FAIL);
     EXPECT_EQ(line, 9u);
-    EXPECT_EQ(core->get_Message(nullptr), E_POINTER);
+    EXPECT_HR(core->get_Message(nullptr), E_POINTER);
     // The view answers its own interface and the object base's.
     PLComPtr<IPLComObject> base;
-    EXPECT_EQ(core->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
+    EXPECT_HR(core->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
     GUID iid{};
-    EXPECT_EQ(base->GetInterfaceID(&iid), S_OK);
+    EXPECT_HR(base->GetInterfaceID(&iid), S_OK);
     EXPECT_EQ(iid, IID_IKDXErrorItemCore);
 }
 
 TEST(ErrorInfoTest, InitializeRejectsMissingNamesAndTheListAddsNothing) {
     PLComPtr<IPLErrorItem> item;
-    ASSERT_EQ(PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, item.PutVoid()), S_OK);
-    EXPECT_EQ(item->Initialize(nullptr, u"c", u"m", S_OK, 0, u"x", 1, nullptr, 0), E_POINTER);
-    EXPECT_EQ(item->Initialize(u"g", u"c", u"m", S_OK, 0, nullptr, 1, nullptr, 0), E_POINTER);
-    EXPECT_EQ(item->Initialize(u"g", u"c", u"m", S_OK, 2, u"x", 1, nullptr, 0), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, item.PutVoid()), S_OK);
+    EXPECT_HR(item->Initialize(nullptr, u"c", u"m", S_OK, 0, u"x", 1, nullptr, 0), E_POINTER);
+    EXPECT_HR(item->Initialize(u"g", u"c", u"m", S_OK, 0, nullptr, 1, nullptr, 0), E_POINTER);
+    EXPECT_HR(item->Initialize(u"g", u"c", u"m", S_OK, 2, u"x", 1, nullptr, 0), S_OK);
     auto list = NewList();
-    EXPECT_EQ(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
+    EXPECT_HR(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
     EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
 }
 
@@ -101,21 +102,21 @@ TEST(ErrorInfoTest, CallbackClonesAndInterfaces) {
     EXPECT_EQ(seen, (std::vector<uintptr_t>{7, 7}));
 
     PLComPtr<IPLCloneable> cloneable;
-    ASSERT_EQ(list->QueryInterface(IID_IPLCloneable, cloneable.PutVoid()), S_OK);
+    ASSERT_HR(list->QueryInterface(IID_IPLCloneable, cloneable.PutVoid()), S_OK);
     PLComPtr<IPLErrorInfo> clone;
-    ASSERT_EQ(cloneable->Clone(IID_IPLErrorInfo, clone.PutVoid()), S_OK);
+    ASSERT_HR(cloneable->Clone(IID_IPLErrorInfo, clone.PutVoid()), S_OK);
     EXPECT_TRUE(kdtest::ReadList(clone.Get()).empty());  // no items, no callback
     Add(clone.Get(), u"c", 0);
     EXPECT_EQ(seen.size(), 2u);
 
     PLComPtr<IUnknown> unknown;
-    ASSERT_EQ(list->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
+    ASSERT_HR(list->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
     EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(list.Get()));
     void* out = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(list->QueryInterface(IID_IPLErrorItem, &out), E_NOINTERFACE);
+    EXPECT_HR(list->QueryInterface(IID_IPLErrorItem, &out), E_NOINTERFACE);
     EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
     // XML forms come with the property bags: until then they say so.
-    EXPECT_EQ(list->LoadFromXML(u"<ErrorInfo/>"), E_NOTIMPL);
+    EXPECT_HR(list->LoadFromXML(u"<ErrorInfo/>"), E_NOTIMPL);
 }
 
 }  // namespace

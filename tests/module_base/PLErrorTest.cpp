@@ -5,6 +5,7 @@
 #include "module_base/PLError.h"
 #include "module_base/PLSEHException.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -16,23 +17,20 @@ protected:
     }
     void TearDown() override { PLSetSuspensionOverride(0); }
 
-    static std::vector<kdtest::RecordedError> Errors() {
-        IPLErrorInfo* list = nullptr;
-        EXPECT_EQ(GetThreadError(&list), S_OK);
-        auto errors = kdtest::ReadList(list);
-        list->Release();
-        return errors;
-    }
+    static std::vector<kdtest::RecordedError> Errors() { return kdtest::ReadThreadErrors(&GetThreadError); }
     static HRESULT Fail(const char* message, ULONG flag) {
-        return PLGuard("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
+        return PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { PL_THROW_ERROR(r = E_FAIL, message, flag); });
     }
 };
 
-TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
+TEST_F(ErrorTest, ThrowFunctionsIgnoreSuccess) {
     EXPECT_NO_THROW(PLThrowIfFailed(S_OK, 1, "f", "file"));
     EXPECT_NO_THROW(PLThrowError(S_FALSE, "m", 1, 1, "f", "file"));
     EXPECT_NO_THROW(PLThrowHResult(S_OK));
     EXPECT_NO_THROW(PLThrowRichError(E_FAIL, nullptr));
+}
+
+TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecords) {
     const PL_ERROR shortForm(E_FAIL, 12, PLString(u"A::B"), PLString(u"/src/a.cpp"));
     EXPECT_EQ(shortForm.message.view(), u"A general error occurred.");
     EXPECT_EQ(shortForm.errorFlag, 0u);
@@ -40,7 +38,7 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
         PLThrowErrorFormat(E_INVALIDARG, 1, 77, "Cls::Fn", "/x.cpp", "name %s count %d narrow %hs", u"w\u00E9", 3, "n");
         FAIL();
     } catch (const PL_ERROR& e) {
-        EXPECT_EQ(e.result, E_INVALIDARG);
+        EXPECT_HR(e.result, E_INVALIDARG);
         EXPECT_EQ(e.message.view(), u"name w\u00E9 count 3 narrow n");
         EXPECT_EQ(e.errorFlag, 1u);
         EXPECT_EQ(e.sourceLine, 77u);
@@ -49,24 +47,27 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess) {
     // Formatted text takes the narrow round trip of all error text: an unpaired surrogate comes
     // out as "?", in the thrown record and so in the recorded item.
     const WCHAR lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_EQ(PLGuard("Core", "C", "M",
-                      [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
+    EXPECT_HR(PLGuardNamed("Core", "C", "M",
+                           [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
               E_FAIL);
     ASSERT_EQ(Errors().size(), 1u);
     EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
+}
+
+TEST_F(ErrorTest, VerifyAndTheThrowMacroNameTheirFunction) {
     try {
         PLVerify(false);
         FAIL();
     } catch (const PL_ERROR& e) {
-        EXPECT_EQ(e.result, PL_E_VERIFY);
+        EXPECT_HR(e.result, PL_E_VERIFY);
         EXPECT_EQ(e.function.view(), u"__verify");
     }
     EXPECT_THROW(PLThrowHResult(E_FAIL), HRESULT);
     try {
         PL_THROW_ERROR(E_FAIL, "from the macro", 0);
+        FAIL();
     } catch (const PL_ERROR& e) {
-        EXPECT_TRUE(
-            e.function.view().ends_with(u"::ErrorTest_ThrowFunctionsBuildTheirRecordsAndIgnoreSuccess_Test::TestBody"))
+        EXPECT_TRUE(e.function.view().ends_with(u"::ErrorTest_VerifyAndTheThrowMacroNameTheirFunction_Test::TestBody"))
             << e.function.ToUtf8();
         EXPECT_NE(e.sourceFile.Find(u"tests/module_base/PLErrorTest.cpp"), -1);
     }
@@ -85,51 +86,49 @@ TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
     for (const auto& [pretty, label] : cases) EXPECT_STREQ(PLFunctionLabel(pretty).c_str(), label) << pretty;
 }
 
-TEST_F(ErrorTest, GuardTurnsEachKindOfThrowIntoItsResult) {
-    // A record: its code, one item appended (flag 0), three items after three failures.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Fail("step failed", 0), E_FAIL);
-    auto errors = Errors();
-    ASSERT_EQ(errors.size(), 3u);
-    EXPECT_EQ(errors[0].module, u"Core");
-    EXPECT_EQ(errors[0].className, u"C");
-    EXPECT_EQ(errors[0].method, u"M");
-    EXPECT_EQ(errors[0].message, u"step failed");
-    EXPECT_NE(errors[0].sourceFile.find(u"tests/module_base/PLErrorTest.cpp"), std::u16string::npos);
-    // Error flag 1 starts a new chain.
+// A record: its code, one item appended (flag 0), three items after three failures; flag 1
+// starts a new chain.
+TEST_F(ErrorTest, GuardRecordsAThrownRecord) {
+    for (int i = 0; i < 3; ++i) EXPECT_HR(Fail("step failed", 0), E_FAIL);
+    const auto errors = Errors();
+    EXPECT_EQ(kdtest::LinesOf(errors), kdtest::ErrorLines(3, u"Core|C|M|step failed"));
+    EXPECT_NE(errors.at(0).sourceFile.find(u"tests/module_base/PLErrorTest.cpp"), std::u16string::npos);
     Fail("new chain", 1);
-    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|new chain"});
+}
 
-    // A bare code: recorded as "Error 0x%08x occurred."; the method returns its result variable.
-    HRESULT hr = PLGuard("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); });
-    EXPECT_EQ(hr, E_INVALIDARG);
-    errors = Errors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1].message, u"Error 0x80070057 occurred.");
-    // A non-negative bare code records nothing.
-    hr = PLGuard("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; });
-    EXPECT_EQ(hr, S_FALSE);
-    EXPECT_EQ(Errors().size(), 2u);
+// A bare code: recorded as "Error 0x%08x occurred." after what was there; the method returns its
+// result variable. A non-negative bare code records nothing.
+TEST_F(ErrorTest, GuardRecordsAThrownFailureCode) {
+    Fail("before", 1);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); }), E_INVALIDARG);
+    const kdtest::ErrorLines expected{u"Core|C|M|before", u"Core|C|M|Error 0x80070057 occurred."};
+    EXPECT_EQ(kdtest::LinesOf(Errors()), expected);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; }), S_FALSE);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), expected);
+}
 
-    // Anything else: E_UNEXPECTED, a new chain.
-    hr = PLGuard("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); });
-    EXPECT_EQ(hr, E_UNEXPECTED);
-    errors = Errors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"An unhandled exception occurred.");
+// Anything else: E_UNEXPECTED, a new chain.
+TEST_F(ErrorTest, GuardTurnsAnythingElseIntoUnexpected) {
+    Fail("before", 1);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); }), E_UNEXPECTED);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|An unhandled exception occurred."});
+}
 
-    // A processor fault: E_UNEXPECTED unless the result already failed.
+// A processor fault: E_UNEXPECTED unless the result already failed.
+TEST_F(ErrorTest, GuardTurnsAFaultIntoUnexpectedUnlessTheResultFailed) {
     PLExceptionRecord record;
     record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
     const CSEHExceptionWrapper fault(record, PLThreadContext{});
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
     EXPECT_EQ(Errors()[0].message.rfind(u"ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u);
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
 }
 
 TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
     {
         CPLThreadErrorSuspender suspend;
-        EXPECT_EQ(Fail("hidden", 0), E_FAIL);
+        EXPECT_HR(Fail("hidden", 0), E_FAIL);
         EXPECT_TRUE(Errors().empty());
         PLSetSuspensionOverride(1);
         Fail("seen", 0);
@@ -137,7 +136,7 @@ TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
         ASSERT_EQ(Errors().size(), 1u);
         { CPLThreadErrorSuspender nested; }
         BOOL state = FALSE;
-        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
         EXPECT_TRUE(state);  // the nested guard restored the outer suspension
     }
     BOOL state = TRUE;
@@ -161,22 +160,22 @@ TEST_F(ErrorTest, RichErrorObjectsAreThrownWhenTheyAnswer) {
     } rich;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), IPLSupportRichErrorInfo*);
     // Nothing in the library catches the rich object: the last clause takes it.
-    EXPECT_EQ(PLGuard("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { PLThrowRichError(E_FAIL, &rich); }), E_UNEXPECTED);
     rich.answers = false;
     EXPECT_THROW(PLThrowRichError(E_FAIL, &rich), HRESULT);
 }
 
 TEST_F(ErrorTest, WideAndFormattedCatchClauseVariants) {
     const PL_ERROR e(E_FAIL, PLString(u"wide"), 1, 5, PLString(u"f"), PLString(u"file"));
-    EXPECT_EQ(PLHandleErrorExceptionW(e, u"Gr\u00FCppe", u"Kl", "m"), E_FAIL);
+    EXPECT_HR(PLHandleErrorExceptionW(e, u"Gr\u00FCppe", u"Kl", "m"), E_FAIL);
     EXPECT_EQ(Errors()[0].module, u"Gr\u00FCppe");
-    EXPECT_EQ(PLHandleErrorExceptionFormat(e, "G", "C", "Method%d<%s>", 7, u"T"), E_FAIL);
+    EXPECT_HR(PLHandleErrorExceptionFormat(e, "G", "C", "Method%d<%s>", 7, u"T"), E_FAIL);
     EXPECT_EQ(Errors()[0].method, u"Method7<T>");
     PLHandleHResultExceptionW(E_POINTER, u"G", u"C", "m");
     EXPECT_EQ(Errors().back().message, u"Error 0x80004003 occurred.");
     PLHandleHResultExceptionFormat(E_POINTER, "G", "C", "m%d", 2);
     EXPECT_EQ(Errors().back().method, u"m2");
-    EXPECT_EQ(PLHandleUnknownExceptionFormat("G", "C", "m%s", u"x"), E_UNEXPECTED);
+    EXPECT_HR(PLHandleUnknownExceptionFormat("G", "C", "m%s", u"x"), E_UNEXPECTED);
     EXPECT_EQ(Errors().back().method, u"mx");
     // A message recorded directly carries no source; null names are recorded as empty.
     PLRecordErrorMessage(static_cast<const WCHAR*>(nullptr), nullptr, nullptr, E_FAIL, 0, nullptr, 0);

@@ -7,6 +7,7 @@
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLEventSource.h"
+#include "support/HResult.h"
 
 // clang-format off
 constexpr GUID IID_ITestListener = {0x1F757290, 0xED5A, 0x4786, {0x84, 0x91, 0xAF, 0x01, 0x1C, 0x4B, 0xC7, 0xED}};
@@ -24,10 +25,6 @@ class Source : public CPLComObject<CPLReleaseModel>, public CPLEventSource {
     PL_INTERFACE_ENTRY(IPLEventSource)
     PL_END_INTERFACE_MAP()
 public:
-    HRESULT GetInterfaceID(GUID* iid) override {
-        *iid = IID_IPLEventSource;
-        return S_OK;
-    }
     HRESULT AddListener(REFIID iid, IUnknown* object, void** cookie) override {
         if (iid != IID_ITestListener) return E_NOINTERFACE;
         IUnknown* listener = nullptr;
@@ -40,7 +37,11 @@ public:
     HRESULT Fire(int value) {
         return FireEvent<ITestListener>(IID_ITestListener, [value](ITestListener* l) { l->OnEvent(value); });
     }
+
+protected:
+    ~Source() override = default;
 };
+PL_UNREGISTERED_CLASS(Source)
 
 // A listener that logs what it hears and counts its references.
 struct Listener final : ITestListener {
@@ -65,40 +66,40 @@ struct Listener final : ITestListener {
 
 PLComPtr<Source> NewSource() {
     IPLEventSource* raw = nullptr;
-    EXPECT_EQ(PLCreateObject<Source>(IID_IPLEventSource, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
+    EXPECT_HR(PLCreateObject<Source>(IID_IPLEventSource, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
     return PLComPtr<Source>::Adopt(static_cast<Source*>(raw));
 }
 
 TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
     auto source = NewSource();
-    EXPECT_EQ(source->Fire(0), S_OK);  // no listeners
+    EXPECT_HR(source->Fire(0), S_OK);  // no listeners
     std::vector<int> log;
     Listener a, b;
     a.log = b.log = &log;
     a.tag = 1;
     b.tag = 2;
     void *cookieA = nullptr, *cookieB = nullptr, *cookieA2 = nullptr;
-    ASSERT_EQ(source->AddListener(IID_ITestListener, &a, &cookieA), S_OK);
-    ASSERT_EQ(source->AddListener(IID_ITestListener, &b, &cookieB), S_OK);
-    ASSERT_EQ(source->AddListener(IID_ITestListener, &a, &cookieA2), S_OK);  // a second record
-    EXPECT_EQ(source->Fire(7), S_OK);
+    ASSERT_HR(source->AddListener(IID_ITestListener, &a, &cookieA), S_OK);
+    ASSERT_HR(source->AddListener(IID_ITestListener, &b, &cookieB), S_OK);
+    ASSERT_HR(source->AddListener(IID_ITestListener, &a, &cookieA2), S_OK);  // a second record
+    EXPECT_HR(source->Fire(7), S_OK);
     EXPECT_EQ(log, (std::vector<int>{107, 207, 107}));
     EXPECT_EQ(a.refs, 1);  // the list keeps no reference, the delivery took and gave back its own
 
-    EXPECT_EQ(source->RemoveListener(cookieA), S_OK);  // the first record of a only
+    EXPECT_HR(source->RemoveListener(cookieA), S_OK);  // the first record of a only
     log.clear();
     source->Fire(1);
     EXPECT_EQ(log, (std::vector<int>{201, 101}));
-    EXPECT_EQ(source->RemoveListener(cookieA2), S_OK);
-    EXPECT_EQ(source->RemoveListener(cookieA2), E_FAIL);
+    EXPECT_HR(source->RemoveListener(cookieA2), S_OK);
+    EXPECT_HR(source->RemoveListener(cookieA2), E_FAIL);
     void* unused = nullptr;
-    EXPECT_EQ(source->AddListener(IID_IPLEventSource, &a, &unused), E_NOINTERFACE);
+    EXPECT_HR(source->AddListener(IID_IPLEventSource, &a, &unused), E_NOINTERFACE);
     EXPECT_EQ(source->GetListenerRecords().size(), 1u);
 
     // The status is the last query's; an object that stopped answering is skipped.
     b.answers = false;
     log.clear();
-    EXPECT_EQ(source->Fire(3), E_NOINTERFACE);
+    EXPECT_HR(source->Fire(3), E_NOINTERFACE);
     EXPECT_TRUE(log.empty());
 }
 

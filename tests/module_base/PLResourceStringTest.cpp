@@ -10,6 +10,7 @@
 #include "module_base/PLVersion.h"
 #include "platform/Text.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -17,11 +18,8 @@ using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
 
 std::vector<std::string> ErrorMessages() {
-    IPLErrorInfo* list = nullptr;
-    if (GetThreadError(&list) < 0 || list == nullptr) return {};
     std::vector<std::string> out;
-    for (const auto& e : kdtest::ReadList(list)) out.push_back(Utf16ToUtf8(e.message));
-    list->Release();
+    for (const auto& e : kdtest::ReadThreadErrors(&GetThreadError)) out.push_back(Utf16ToUtf8(e.message));
     return out;
 }
 
@@ -31,7 +29,7 @@ std::string FormatIn(LONG language, DWORD id, const A&... args) {
     PLString text;
     const HRESULT hr = language == 0 ? PLFormatResourceString(text, id, args...)
                                      : PLFormatResourceStringLang(text, id, language, args...);
-    EXPECT_EQ(hr, S_OK) << id;
+    EXPECT_HR(hr, S_OK) << id;
     return Utf16ToUtf8(text.view());
 }
 
@@ -76,7 +74,7 @@ TEST_F(ResourceStringTest, TextsInEnglishAndGermanWithTheirInsertsAndTheEnglishF
 TEST_F(ResourceStringTest, AMessageThatCannotBeFormattedFailsWithTheSystemError) {
     const auto fails = [](DWORD id, const char* why) {
         PLString text(u"unchanged");
-        EXPECT_EQ(PLFormatResourceString(text, id), E_FAIL);
+        EXPECT_HR(PLFormatResourceString(text, id), E_FAIL);
         EXPECT_EQ(text, PLString(u"unchanged"));
         EXPECT_EQ(ErrorMessages(), std::vector<std::string>{why});
     };
@@ -92,7 +90,7 @@ TEST_F(ResourceStringTest, TheCompanionMustMatchTheCurrentModulesVersion) {
     PLSetLanguageResourceLibraryName(Utf8ToUtf16(KDTRACE_LIB_DIR "/libkdlocale.so").c_str());
     SetCurrentModuleName(Utf8ToUtf16(KDTRACE_TEST_LIB_DIR "/libkdver_4_1.so").c_str());
     PLString text;
-    EXPECT_EQ(PLFormatResourceString(text, 45), E_FAIL);
+    EXPECT_HR(PLFormatResourceString(text, 45), E_FAIL);
     const auto errors = ErrorMessages();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].rfind("Module version mismatch. Version 0x04100000 (4.1.0.0) for file ", 0), 0u) << errors[0];

@@ -24,6 +24,7 @@
 #include "support/DiagReceiver.h"
 #include "support/DumpDir.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 // Code that faults on purpose (tests/support/FaultingCode.cpp).
 int ReadThroughNull();
@@ -41,11 +42,7 @@ std::string Narrow(const std::u16string& text) {
 }
 
 std::vector<kdtest::RecordedError> Errors() {
-    IPLErrorInfo* list = nullptr;
-    if (GetThreadError(&list) < 0 || list == nullptr) return {};
-    auto errors = kdtest::ReadList(list);
-    list->Release();
-    return errors;
+    return kdtest::ReadThreadErrors(&GetThreadError);
 }
 
 std::string ModuleLine(const kd::platform::LoadedModule& module) {
@@ -61,7 +58,7 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
     const auto modules = kd::platform::ListLoadedModules();
     EXPECT_EQ(errors.size(), 1 + modules.size());
     for (std::size_t i = 0; i < errors.size(); ++i) {
-        EXPECT_EQ(errors[i].result, result);
+        EXPECT_HR(errors[i].result, result);
         EXPECT_EQ(Narrow(errors[i].module + u"/" + errors[i].className + u"/" + errors[i].method),
                   std::string("Core/CTestThing/") + method);
         if (i > 0 && i <= modules.size()) {
@@ -72,7 +69,7 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
 }
 
 HRESULT Fault(bool divide) {
-    return PLGuard("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
+    return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
 }
 
 class SehTest : public ::testing::Test {
@@ -95,7 +92,7 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
           Case{true, "INT_DIVIDE_BY_ZERO", "0xC0000094", reinterpret_cast<std::uint64_t>(&DivideBy)}}) {
         PLRecordErrorMessage("Core", "Earlier", "Error", E_FAIL, 0, u"an earlier error", 1);
         const auto before = g_dumps.Reports();
-        EXPECT_EQ(Fault(c.divide), E_UNEXPECTED);
+        EXPECT_HR(Fault(c.divide), E_UNEXPECTED);
         // The faulting instruction, then the frames above it.
         const std::string message = ExpectFaultReport("Fault");
         std::smatch match;
@@ -112,11 +109,11 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
         EXPECT_NE(report.find(std::string("exception code ") + c.code + "\n"), npos) << report;
     }
     // A failure the method already had is kept, in the report and in every module line.
-    EXPECT_EQ(PLGuard("Core", "CTestThing", "Fault",
-                      [](HRESULT& result) {
-                          result = E_INVALIDARG;
-                          DivideBy(0);
-                      }),
+    EXPECT_HR(PLGuardNamed("Core", "CTestThing", "Fault",
+                           [](HRESULT& result) {
+                               result = E_INVALIDARG;
+                               DivideBy(0);
+                           }),
               E_INVALIDARG);
     EXPECT_EQ(ExpectFaultReport("Fault", E_INVALIDARG).rfind("INT_DIVIDE_BY_ZERO encountered. @CALL_STACK: 0x", 0), 0u);
 }
@@ -134,7 +131,7 @@ TEST_F(SehTest, TheReportAndTheModuleLinesReachTheDiagnosticsChannel) {
         while (auto datagram = receiver.Receive(faulted ? 300 : 5000))
             records.push_back(kdtest::Ascii(kdtest::DatagramText(*datagram)));
     });
-    EXPECT_EQ(Fault(false), E_UNEXPECTED);
+    EXPECT_HR(Fault(false), E_UNEXPECTED);
     faulted = true;
     reader.join();
     ASSERT_FALSE(records.empty());
@@ -169,13 +166,13 @@ TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
                 if (hr != E_UNEXPECTED || errors.empty() || Narrow(errors[0].message).rfind(name, 0) != 0) ++failures;
             }
             // Ordinary errors still travel as before.
-            const HRESULT hr = PLGuard("Core", "CTestThing", "Plain", [](HRESULT& result) {
+            const HRESULT hr = PLGuardNamed("Core", "CTestThing", "Plain", [](HRESULT& result) {
                 result = E_FAIL;
                 PL_THROW_ERROR(result, "plain failure", 1);
             });
             const auto errors = Errors();
             if (hr != E_FAIL || errors.size() != 1 || errors[0].message != u"plain failure") ++failures;
-            if (PLGuard("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
+            if (PLGuardNamed("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
         });
     }
     for (auto& thread : threads) thread.join();
@@ -191,19 +188,19 @@ TEST(SehInstallTest, LoadingALibraryInstallsTheTranslatorAndRemovingItRestoresTh
     std::thread([] {
         ASSERT_TRUE(kd::platform::InstallFaultHandlers());
         kd::platform::SetThreadFaultTranslator(&OtherTranslator);
-        EXPECT_EQ(Fault(false), E_NOTIMPL);
+        EXPECT_HR(Fault(false), E_NOTIMPL);
         PLLoadLibrary(u"kd-no-such-library");  // installs ours
-        EXPECT_EQ(Fault(false), E_UNEXPECTED);
+        EXPECT_HR(Fault(false), E_UNEXPECTED);
         PLInstallSEHTranslator();  // again: the translator before ours stays the one to restore
         PLRemoveSEHTranslator();
-        EXPECT_EQ(Fault(true), E_NOTIMPL);
+        EXPECT_HR(Fault(true), E_NOTIMPL);
         PLRemoveSEHTranslator();  // nothing left to remove
-        EXPECT_EQ(Fault(false), E_NOTIMPL);
+        EXPECT_HR(Fault(false), E_NOTIMPL);
         kd::platform::SetThreadFaultTranslator(nullptr);
     }).join();
 }
 
-TEST(SehWrapperTest, CallStacksWalkedFromTheSavedRecordsAndTheAllocationFreeOverflowMessage) {
+TEST(SehWrapperTest, CallStacksAreWalkedFromTheSavedFrameRecords) {
     // A frame chain of two frames: [saved frame pointer, return address]. (The translator hands
     // over the stack it captured; walking the saved records is for wrappers made elsewhere.)
     std::uint64_t frames[4] = {0, 0x5678, 0, 0x9ABC};
@@ -216,8 +213,9 @@ TEST(SehWrapperTest, CallStacksWalkedFromTheSavedRecordsAndTheAllocationFreeOver
     const CSEHExceptionWrapper walked(record, context);
     EXPECT_TRUE(walked.GetExceptionName().IsEmpty());
     EXPECT_EQ(walked.GetCallStack(), PLString(u"0x0000000000001234~0x0000000000005678~0x0000000000009ABC~"));
+}
 
-    // The stack overflow's message: whole addresses only, never a cut one.
+TEST(SehWrapperTest, TheStackOverflowMessageHoldsWholeAddressesOnly) {
     const std::uint64_t stack[] = {0x401000, 0x7F0000001234u};
     char text[kPLFatalFaultMessageCapacity], small[60];
     const std::size_t n = PLFormatFatalFaultMessage(PL_EXCEPTION_STACK_OVERFLOW, stack, 2, text, sizeof text);
@@ -242,7 +240,7 @@ protected:
 TEST_F(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
     using Body = void (*)();
     for (Body body : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
-                      +[] { PLGuard("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
+                      +[] { PLGuardNamed("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
         EXPECT_EXIT(
             {
                 struct sigaction action {};
@@ -275,7 +273,7 @@ TEST_F(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
         {
             std::thread([] {
                 PLInstallSEHTranslator();
-                PLGuard("Core", "CTestThing", "Recurse", [](HRESULT&) { OverflowStack(0); });
+                PLGuardNamed("Core", "CTestThing", "Recurse", [](HRESULT&) { OverflowStack(0); });
             }).join();
             ::_exit(0);
         },

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "module_base/PLError.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::string FailingCheck(F f) {
     try {
         f();
     } catch (const PL_ERROR& e) {
-        EXPECT_EQ(e.result, PL_E_VERIFY);
+        EXPECT_HR(e.result, PL_E_VERIFY);
         EXPECT_EQ(e.message.view(), u"A general error occurred.");
         return e.function.ToUtf8();
     }
@@ -248,16 +249,22 @@ TEST(PLStringTest, ChecksThrowTheirFunctionNames) {
     EXPECT_TRUE(PLString(static_cast<const WCHAR*>(nullptr)).IsEmpty());
 }
 
-TEST(PLStringTest, SysStringsGuidsAndUtf8) {
+TEST(PLStringTest, SysStringsStopAtTheFirstZero) {
     const WCHAR withZero[] = {u'a', 0, u'b'};
     BSTR b = PLString(withZero, 3).AllocSysString();
     EXPECT_EQ(SysStringLen(b), 1u);  // up to the first zero
     SysFreeString(b);
     EXPECT_EQ(PLString(PLBStr(u"from bstr")).view(), u"from bstr");
+}
+
+TEST(PLStringTest, GuidTextNeedsRoomForAllOfIt) {
     WCHAR buffer[37];
     EXPECT_EQ(PLGuidToString(GUID_NULL, buffer, 37), 0);
     EXPECT_EQ(PLString(buffer).view(), u"00000000-0000-0000-0000-000000000000");
     EXPECT_EQ(FailingCheck([&] { PLGuidToString(GUID_NULL, buffer, 20); }), "PLGuidToString");
+}
+
+TEST(PLStringTest, Utf8RoundTrip) {
     const PLString s = PLString::FromUtf8("gr\xC3\xBC\xC3\x9F");
     EXPECT_EQ(s.view(), u"gr\u00FC\u00DF");
     EXPECT_EQ(s.ToUtf8(), "gr\xC3\xBC\xC3\x9F");

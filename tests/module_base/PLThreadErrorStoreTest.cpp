@@ -6,12 +6,13 @@
 #include "module_base/PLThreadErrorStore.h"
 #include "platform/Thread.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 #include "support/Process.h"
 
 namespace {
 
 HRESULT FailOnce(const char* message) {
-    return PLGuard("Core", "Test", "FailOnce", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, message, 0); });
+    return PLGuardNamed("Core", "Test", "FailOnce", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, message, 0); });
 }
 
 LONG Count(IPLErrorInfo* list) {
@@ -25,35 +26,35 @@ TEST(ThreadErrorsTest, TheThreadKeepsOneListUntilItIsHandedOver) {
     PLClearThreadErrors();
     IPLErrorInfo* first = nullptr;
     IPLErrorInfo* second = nullptr;
-    ASSERT_EQ(GetThreadError(&first), S_OK);
-    ASSERT_EQ(GetThreadError(&second), S_OK);
+    ASSERT_HR(GetThreadError(&first), S_OK);
+    ASSERT_HR(GetThreadError(&second), S_OK);
     EXPECT_EQ(first, second);
     FailOnce("one");
     EXPECT_EQ(Count(first), 1);
 
     IPLErrorInfo* handed = nullptr;
-    ASSERT_EQ(PLGetLastError(&handed), S_OK);
+    ASSERT_HR(PLGetLastError(&handed), S_OK);
     EXPECT_EQ(handed, first);
     IPLErrorInfo* fresh = nullptr;
-    ASSERT_EQ(GetThreadError(&fresh), S_OK);
+    ASSERT_HR(GetThreadError(&fresh), S_OK);
     EXPECT_NE(fresh, first);
     EXPECT_EQ(Count(fresh), 0);
     EXPECT_EQ(Count(handed), 1);  // the handed-over list keeps its items
     for (IPLErrorInfo* l : {first, second, handed, fresh}) l->Release();
-    EXPECT_EQ(GetThreadError(nullptr), E_POINTER);
-    EXPECT_EQ(PLGetLastError(nullptr), E_POINTER);
+    EXPECT_HR(GetThreadError(nullptr), E_POINTER);
+    EXPECT_HR(PLGetLastError(nullptr), E_POINTER);
 }
 
 TEST(ThreadErrorsTest, SuspensionStateStartsFalseOnANewThread) {
     std::thread([] {
         BOOL state = TRUE;
-        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_FALSE);
+        EXPECT_HR(GetThreadErrorSuspensionState(&state), S_FALSE);
         EXPECT_FALSE(state);
-        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
-        EXPECT_EQ(SetThreadErrorSuspensionState(TRUE), S_OK);
-        EXPECT_EQ(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
+        EXPECT_HR(SetThreadErrorSuspensionState(TRUE), S_OK);
+        EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
         EXPECT_TRUE(state);
-        EXPECT_EQ(GetThreadErrorSuspensionState(nullptr), E_POINTER);
+        EXPECT_HR(GetThreadErrorSuspensionState(nullptr), E_POINTER);
     }).join();
 }
 
@@ -76,18 +77,12 @@ TEST(ThreadErrorsTest, ErrorsRecordedAsAThreadEndsDoNotReachALaterThread) {
             t_lateFailure.armed = true;
             FailOnce("early");
         }).join();
-        if (!kdtest::SetNextThreadId(first)) return kdtest::kUnsupported;
-        int wrong = 0;
-        std::thread([&] {
-            if (kdtest::Gettid() != first) {
-                wrong = kdtest::kUnsupported;
-                return;
-            }
+        return kdtest::OnThreadWithId(first, [] {
             IPLErrorInfo* list = nullptr;
-            wrong = GetThreadError(&list) != S_OK || Count(list) != 0;
+            const int wrong = GetThreadError(&list) != S_OK || Count(list) != 0;
             if (list != nullptr) list->Release();
-        }).join();
-        return wrong;
+            return wrong;
+        });
     });
     if (result == kdtest::kUnsupported) GTEST_SKIP() << "no process-identifier namespace for this user";
     EXPECT_EQ(result, 0);

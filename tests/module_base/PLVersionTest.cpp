@@ -15,6 +15,7 @@
 #include "module_base/PLVersion.h"
 #include "platform/Text.h"
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -30,11 +31,8 @@ std::string Narrow(std::u16string_view s) {
 
 // The calling thread's errors, oldest first, as "method: message".
 std::vector<std::string> Errors() {
-    IPLErrorInfo* list = nullptr;
-    if (GetThreadError(&list) < 0 || list == nullptr) return {};
     std::vector<std::string> out;
-    for (const auto& e : kdtest::ReadList(list)) out.push_back(Narrow(e.method + u": " + e.message));
-    list->Release();
+    for (const auto& e : kdtest::ReadThreadErrors(&GetThreadError)) out.push_back(Narrow(e.method + u": " + e.message));
     return out;
 }
 
@@ -76,15 +74,15 @@ TEST_F(VersionTest, VersionTextsPackMajorAndMinorOrGiveZeroAndRecordWhy) {
 // (The loader's tests below read the other test libraries' versions.)
 TEST_F(VersionTest, AModuleWithoutAPathOrWithABadVersionTextHasVersionZero) {
     DWORD version = 1;
-    EXPECT_EQ(GetModuleVersionInfo(nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(GetModuleVersionInfo(nullptr, &version), E_FAIL);
+    EXPECT_HR(GetModuleVersionInfo(nullptr, nullptr), E_POINTER);
+    EXPECT_HR(GetModuleVersionInfo(nullptr, &version), E_FAIL);
     EXPECT_EQ(version, 0u);
     EXPECT_EQ(Errors(), std::vector<std::string>{"GetModuleVersionInfo: Failed to get path to current module."});
     PLClearThreadErrors();
     void* handle = ::dlopen(LibPath("kdver_badtext").c_str(), RTLD_NOW);
     ASSERT_NE(handle, nullptr);
     version = 1;
-    EXPECT_EQ(GetModuleVersionInfo(handle, &version), S_OK);
+    EXPECT_HR(GetModuleVersionInfo(handle, &version), S_OK);
     EXPECT_EQ(version, 0u);
     EXPECT_EQ(Errors(), std::vector<std::string>{"ConvertVersionToDWORD: Incorrect version string format"});
     ::dlclose(handle);
@@ -93,18 +91,18 @@ TEST_F(VersionTest, AModuleWithoutAPathOrWithABadVersionTextHasVersionZero) {
 TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) {
     const std::u16string v4015 = Wide(LibPath("kdver_4_0_1_5")), v4027 = Wide(LibPath("kdver_4_0_2_7"));
     void* handle = nullptr;
-    ASSERT_EQ(PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &handle), S_OK);
+    ASSERT_HR(PLVersionedLoadLibrary(v4015.c_str(), v4027.c_str(), &handle), S_OK);
     ASSERT_NE(handle, nullptr);
     EXPECT_TRUE(PLIsLibraryCached(v4027.c_str()));
     EXPECT_TRUE(Errors().empty());
     // From the cache: the same handle without a second check.
     void* again = nullptr;
-    EXPECT_EQ(PLVersionedLoadLibrary(u"no-such-current-module", v4027.c_str(), &again), S_OK);
+    EXPECT_HR(PLVersionedLoadLibrary(u"no-such-current-module", v4027.c_str(), &again), S_OK);
     EXPECT_EQ(again, handle);
 
     const std::string p40 = LibPath("kdver_4_0"), p41 = LibPath("kdver_4_1");
     handle = reinterpret_cast<void*>(1);
-    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
+    EXPECT_HR(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(Errors(),
               std::vector<std::string>{"PLVersionedLoadLibrary: Module version mismatch. Version 0x04000000 "
@@ -113,13 +111,13 @@ TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) 
     // Refused: still loaded, but not cached, so the next attempt checks again.
     EXPECT_TRUE(IsLoaded(p41));
     EXPECT_FALSE(PLIsLibraryCached(Wide(p41).c_str()));
-    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
+    EXPECT_HR(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
 
     // A library without version data is never refused; without a current module the library is
     // compared with itself.
-    EXPECT_EQ(PLVersionedLoadLibrary(Wide(p41).c_str(), Wide(LibPath("kdver_none")).c_str(), &handle), S_OK);
-    EXPECT_EQ(PLVersionedLoadLibrary(nullptr, Wide(p41).c_str(), &handle), S_OK);
-    EXPECT_EQ(PLVersionedLoadLibrary(nullptr, nullptr, nullptr), E_POINTER);
+    EXPECT_HR(PLVersionedLoadLibrary(Wide(p41).c_str(), Wide(LibPath("kdver_none")).c_str(), &handle), S_OK);
+    EXPECT_HR(PLVersionedLoadLibrary(nullptr, Wide(p41).c_str(), &handle), S_OK);
+    EXPECT_HR(PLVersionedLoadLibrary(nullptr, nullptr, nullptr), E_POINTER);
 }
 
 TEST_F(VersionTest, MissingLibrariesAndMissingVersionValuesAreRefusedWithTheirNames) {
@@ -127,19 +125,19 @@ TEST_F(VersionTest, MissingLibrariesAndMissingVersionValuesAreRefusedWithTheirNa
     const std::string missing = LibPath("kd-not-there");
     for (int attempt = 0; attempt < 2; ++attempt) {  // the second time from the remembered failure
         PLClearThreadErrors();
-        EXPECT_EQ(PLVersionedLoadLibrary(nullptr, Wide(missing).c_str(), &handle), E_FAIL);
+        EXPECT_HR(PLVersionedLoadLibrary(nullptr, Wide(missing).c_str(), &handle), E_FAIL);
         EXPECT_EQ(Errors(), std::vector<std::string>{"PLVersionedLoadLibrary: Failed to load current module handle [" +
                                                      missing + "] GetLastError [2]"});
     }
     PLClearThreadErrors();
     const std::u16string v40 = Wide(LibPath("kdver_4_0"));
     ASSERT_FALSE(PLIsLibraryCached(v40.c_str()));
-    EXPECT_EQ(PLVersionedLoadLibrary(u"kd-no-current-module", v40.c_str(), &handle), E_FAIL);
+    EXPECT_HR(PLVersionedLoadLibrary(u"kd-no-current-module", v40.c_str(), &handle), E_FAIL);
     EXPECT_EQ(Errors(), std::vector<std::string>{"PLVersionedLoadLibrary: Failed to load current module handle "
                                                  "[kd-no-current-module] GetLastError [2]"});
     // Version data without the file version: the version reader's error, then the loader's.
     PLClearThreadErrors();
-    EXPECT_EQ(PLVersionedLoadLibrary(v40.c_str(), Wide(LibPath("kdver_nofile")).c_str(), &handle), E_FAIL);
+    EXPECT_HR(PLVersionedLoadLibrary(v40.c_str(), Wide(LibPath("kdver_nofile")).c_str(), &handle), E_FAIL);
     const auto errors = Errors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].substr(errors[0].find(": ")), ": Module is missing a required version resource value.");
@@ -200,11 +198,15 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
 }
 
 TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
-    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
     for (LONG language : {0x0C04, 0x1404, 0x0404, 0x7C04}) {
         PLSetDefaultLanguage(language);
         EXPECT_EQ(PLGetDefaultLanguage(), 0x0404) << language;
     }
+    PLSetDefaultLanguage(9);
+}
+
+TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasItAndLeavesTheHostsLocale) {
+    const std::string hostLocale = ::setlocale(LC_ALL, nullptr);
     // The result tells whether the system has the language's locale.
     const LONG result = PLSetDefaultLanguage(0x0407);
     EXPECT_EQ(PLGetDefaultLanguage(), 0x0407);
@@ -213,7 +215,10 @@ TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
     if (probe != static_cast<locale_t>(nullptr)) ::freelocale(probe);
     // The host's own locale is never changed.
     EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
-    // -1: the system's language, unless it cannot be told.
+    PLSetDefaultLanguage(9);
+}
+
+TEST_F(VersionTest, MinusOneTakesTheSystemsLanguageUnlessItCannotBeTold) {
     ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
     PLSetDefaultLanguage(-1);
     EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
@@ -226,7 +231,7 @@ TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
 
 TEST_F(VersionTest, WithoutTheLanguageCompanionAResourceStringFailsWithTheLoadersReason) {
     PLString text(u"unchanged");
-    EXPECT_EQ(PLFormatResourceString(text, 45), E_FAIL);
+    EXPECT_HR(PLFormatResourceString(text, 45), E_FAIL);
     EXPECT_EQ(text, PLString(u"unchanged"));
     const auto errors = Errors();
     ASSERT_EQ(errors.size(), 2u);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "module_base/PLWaitObject.h"
+#include "support/HResult.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ TEST(WaitObjectTest, LocksOnceAndReleasesOnce) {
     {
         CWaitObject wait(&object);
         EXPECT_EQ(wait.GetLockCount(), 1);
-        EXPECT_EQ(wait.Lock(), S_OK);
+        EXPECT_HR(wait.Lock(), S_OK);
         EXPECT_EQ(wait.GetLockCount(), 2);
         EXPECT_EQ(object.locks, 1);
     }
@@ -49,14 +50,14 @@ TEST(WaitObjectTest, FailuresLeaveNothingToRelease) {
     {
         CWaitObject wait(&failing);
         EXPECT_EQ(wait.GetLockCount(), 0);
-        EXPECT_EQ(wait.Lock(), E_FAIL);
+        EXPECT_HR(wait.Lock(), E_FAIL);
     }
     EXPECT_EQ(failing.unlocks, 0);
     NotLockable plain;
     CWaitObject none(&plain);
-    EXPECT_EQ(none.Lock(), E_FAIL);
+    EXPECT_HR(none.Lock(), E_FAIL);
     CWaitObject null(nullptr);
-    EXPECT_EQ(null.Lock(), E_FAIL);
+    EXPECT_HR(null.Lock(), E_FAIL);
 }
 
 }  // namespace

@@ -45,13 +45,26 @@ inline std::vector<RecordedError> ReadList(IPLErrorInfo* list) {
     return out;
 }
 
-// Hands over the calling thread's list (in programs linked with the library) and reads it.
-inline std::vector<RecordedError> TakeThreadErrors() {
+// The calling thread's list, oldest first, read through `getList` (GetThreadError leaves it with
+// the thread, PLGetLastError hands it over).
+inline std::vector<RecordedError> ReadThreadErrors(HRESULT (*getList)(IPLErrorInfo**)) {
     IPLErrorInfo* list = nullptr;
-    PLGetLastError(&list);
+    if (getList(&list) < 0 || list == nullptr) return {};
     auto errors = ReadList(list);
-    if (list != nullptr) list->Release();
+    list->Release();
     return errors;
+}
+inline std::vector<RecordedError> TakeThreadErrors() {
+    return ReadThreadErrors(&PLGetLastError);
+}
+
+// Errors as "module|class|method|message" lines, to compare a whole list at once.
+using ErrorLines = std::vector<std::u16string>;
+inline ErrorLines LinesOf(const std::vector<RecordedError>& errors) {
+    ErrorLines lines;
+    for (const RecordedError& e : errors)
+        lines.push_back(e.module + u"|" + e.className + u"|" + e.method + u"|" + e.message);
+    return lines;
 }
 
 }  // namespace kdtest

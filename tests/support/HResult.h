@@ -46,8 +46,8 @@ inline std::string HResultName(HRESULT hr) {
 inline ::testing::AssertionResult HResultEq(const char* actualText, const char* expectedText, HRESULT actual,
                                             HRESULT expected) {
     if (actual == expected) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << actualText << " is " << HResultName(actual) << ", expected "
-                                         << expectedText << " = " << HResultName(expected);
+    return ::testing::AssertionFailure() << actualText << " is " << HResultName(actual) << ", expected " << expectedText
+                                         << " = " << HResultName(expected);
 }
 
 }  // namespace kdtest

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -82,6 +83,17 @@ inline bool SetNextThreadId(std::uint32_t tid) {
     const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
     return ok;
+}
+
+// Runs `body` on a new thread given the identifier `tid` of a thread that has ended (inside
+// InOwnPidNamespace) and returns its result; kUnsupported when the thread got another one.
+inline int OnThreadWithId(std::uint32_t tid, const std::function<int()>& body) {
+    int result = kUnsupported;
+    if (SetNextThreadId(tid))
+        std::thread([&] {
+            if (Gettid() == tid) result = body();
+        }).join();
+    return result;
 }
 
 }  // namespace kdtest

@@ -15,6 +15,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "support/ErrorList.h"
+#include "support/HResult.h"
 
 namespace kdtest {
 
@@ -81,31 +82,42 @@ public:
     HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
 };
 
-// A listener as hosts write them: on the heap, deleted when its count reaches zero, so that a
-// call after its last reference is a use after free that AddressSanitizer reports.
-class HeapListener final : public IPLTraceListener {
+// An object as hosts write them: on the heap, deleted when its count reaches zero, so that a
+// call after its last reference is a use after free that AddressSanitizer reports. Answers
+// IUnknown and `kIid`.
+template <class Interface, const IID& kIid>
+class HeapObject : public Interface {
 public:
-    explicit HeapListener(std::atomic<int>* calls) : m_calls(calls) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != IID_IPLTraceListener) return E_NOINTERFACE;
-        *object = static_cast<IPLTraceListener*>(this);
+        if (iid != IID_IUnknown && iid != kIid) return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
         AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG AddRef() override { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG Release() override {
-        const ULONG n = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        const ULONG n = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (n == 0) delete this;
         return n;
     }
+    std::atomic<ULONG> refs{1};
+
+protected:
+    virtual ~HeapObject() = default;
+};
+using HeapTraceListener = HeapObject<IPLTraceListener, IID_IPLTraceListener>;
+
+// A heap listener that counts its calls.
+class HeapListener final : public HeapTraceListener {
+public:
+    explicit HeapListener(std::atomic<int>* calls) : m_calls(calls) {}
     HRESULT OnTraceMessage(LONG, LONG) override {
         m_calls->fetch_add(1, std::memory_order_relaxed);
         return S_OK;
     }
 
 private:
-    ~HeapListener() = default;
-    std::atomic<ULONG> m_refs{1};
+    ~HeapListener() override = default;
     std::atomic<int>* m_calls;
 };
 
@@ -113,27 +125,21 @@ private:
 inline IPLTraceModule* NewTraceModule(PFN_GetPLModule getModule) {
     IPLModule* module = nullptr;
     IPLTraceModule* trace = nullptr;
-    EXPECT_EQ(getModule(MODULEID_PLTraceServices, &module), S_OK);
-    EXPECT_EQ(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
+    EXPECT_HR(getModule(MODULEID_PLTraceServices, &module), S_OK);
+    EXPECT_HR(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
     module->Release();
     return trace;
 }
 
 inline ULONG IdOf(IPLTraceContext* context) {
     ULONG id = 12345;
-    EXPECT_EQ(context->GetID(&id), S_OK);
+    EXPECT_HR(context->GetID(&id), S_OK);
     return id;
 }
 
 // The calling thread's errors, oldest first, as "module|class|method|message".
-inline std::vector<std::u16string> ThreadErrors(PFN_GetThreadError getThreadError) {
-    std::vector<std::u16string> lines;
-    IPLErrorInfo* list = nullptr;
-    if (getThreadError(&list) < 0) return lines;
-    for (const RecordedError& e : ReadList(list))
-        lines.push_back(e.module + u"|" + e.className + u"|" + e.method + u"|" + e.message);
-    if (list != nullptr) list->Release();
-    return lines;
+inline ErrorLines ThreadErrors(PFN_GetThreadError getThreadError) {
+    return LinesOf(ReadThreadErrors(getThreadError));
 }
 
 }  // namespace kdtest

@@ -1,0 +1,54 @@
+// The interface-identifier trait: ties each interface type to its identifier, so that code that
+// queries or creates into a typed pointer names the type only and cannot pair it with another
+// interface's identifier. Every interface is declared here once.
+#ifndef KD_PLINTERFACEID_H
+#define KD_PLINTERFACEID_H
+
+#include <kdtrace/collection.h>
+#include <kdtrace/dbghlp.h>
+#include <kdtrace/error.h>
+#include <kdtrace/module.h>
+#include <kdtrace/object.h>
+#include <kdtrace/propertybag.h>
+#include <kdtrace/trace.h>
+#include <kdtrace/types.h>
+
+// Left undefined: an interface without a declaration below does not compile where its
+// identifier is needed.
+template <class Interface>
+struct PLInterfaceId;
+
+// Declares `iid` as the identifier of `Interface` (at namespace scope).
+#define PL_DECLARE_INTERFACE_ID(Interface, iid)     \
+    template <>                                     \
+    struct PLInterfaceId<Interface> {               \
+        static constexpr const GUID& value = (iid); \
+    }
+
+template <class Interface>
+inline constexpr const GUID& PLIidOf = PLInterfaceId<Interface>::value;
+
+PL_DECLARE_INTERFACE_ID(IUnknown, IID_IUnknown);
+PL_DECLARE_INTERFACE_ID(IPLComObject, IID_IPLComObject);
+PL_DECLARE_INTERFACE_ID(IPLSupportRichErrorInfo, IID_IPLSupportRichErrorInfo);
+PL_DECLARE_INTERFACE_ID(IPLEventSource, IID_IPLEventSource);
+PL_DECLARE_INTERFACE_ID(IPLCloneable, IID_IPLCloneable);
+PL_DECLARE_INTERFACE_ID(IPLCollectionListener, IID_IPLCollectionListener);
+PL_DECLARE_INTERFACE_ID(IPLModuleSet, IID_IPLModuleSet);
+PL_DECLARE_INTERFACE_ID(IPLErrorInfo, IID_IPLErrorInfo);
+PL_DECLARE_INTERFACE_ID(IPLErrorItem, IID_IPLErrorItem);
+PL_DECLARE_INTERFACE_ID(IKDXErrorItemCore, IID_IKDXErrorItemCore);
+PL_DECLARE_INTERFACE_ID(IPLErrorModule, IID_IPLErrorModule);
+PL_DECLARE_INTERFACE_ID(IPLModule, IID_IPLModule);
+PL_DECLARE_INTERFACE_ID(IPLFactoryLoader, IID_IPLFactoryLoader);
+PL_DECLARE_INTERFACE_ID(IPLModuleInfoFactory, IID_IPLModuleInfoFactory);
+PL_DECLARE_INTERFACE_ID(IPLModuleInfo, IID_IPLModuleInfo);
+PL_DECLARE_INTERFACE_ID(IPLModuleInfoCollection, IID_IPLModuleInfoCollection);
+PL_DECLARE_INTERFACE_ID(IPLPropertyBag, IID_IPLPropertyBag);
+PL_DECLARE_INTERFACE_ID(IPLTraceModule, IID_IPLTraceModule);
+PL_DECLARE_INTERFACE_ID(IPLTraceContext, IID_IPLTraceContext);
+PL_DECLARE_INTERFACE_ID(IPLTraceContextPriv, IID_IPLTraceContextPriv);
+PL_DECLARE_INTERFACE_ID(IPLTraceListener, IID_IPLTraceListener);
+PL_DECLARE_INTERFACE_ID(IPLTraceContextCollection, IID_IPLTraceContextCollection);
+
+#endif  // KD_PLINTERFACEID_H
