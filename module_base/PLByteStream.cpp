@@ -11,7 +11,6 @@ PL_REGISTER_CLASS(CPLByteStream, CLSID_PLByteStream);
 
 namespace {
 constexpr const char* kGroup = "Core";
-constexpr const char* kClass = "CPLByteStream";
 
 // Bytes from the C runtime heap, freed with it.
 std::shared_ptr<const BYTE> TakeOver(const BYTE* bytes) {
@@ -25,24 +24,12 @@ void CopyBytes(void* to, const void* from, std::size_t count) {
 }
 }  // namespace
 
-HRESULT CPLByteStream::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IPLByteStream;
-    return S_OK;
-}
-
-HRESULT CPLByteStream::GetClassID(GUID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
-    *clsid = CLSID_PLByteStream;
-    return S_OK;
-}
-
 HRESULT CPLByteStream::GetSize(LONG* size) {
-    return PLStoreOut(kClass, "GetSize", size, m_size);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), size, m_size);
 }
 
 HRESULT CPLByteStream::GetPosition(LONG* position) {
-    return PLStoreOut(kClass, "GetPosition", position, m_position);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), position, m_position);
 }
 
 HRESULT CPLByteStream::Write(const BYTE*, LONG, LONG*) {
@@ -65,11 +52,11 @@ void CPLByteStream::OpenStream() {
 }
 
 HRESULT CPLByteStream::Open() {
-    return PLGuard(kGroup, kClass, "Open", [&](HRESULT&) { OpenStream(); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { OpenStream(); });
 }
 
 HRESULT CPLByteStream::Close() {
-    return PLGuard(kGroup, kClass, "Close", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         if (m_state != kOpen) PL_THROW_ERROR(E_FAIL, "Invalid state.  Stream already closed.", 1);
         m_state = kClosed;
         m_position = 0;
@@ -79,7 +66,7 @@ HRESULT CPLByteStream::Close() {
 HRESULT CPLByteStream::Read(BYTE* buffer, LONG count, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (count < 0) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "Read", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         // Not tied to the state: a closed stream reads from where Close left it (the start).
         const LONG n = count < m_size - m_position ? count : m_size - m_position;
         CopyBytes(buffer, m_data + m_position, static_cast<std::size_t>(n));
@@ -97,11 +84,11 @@ void CPLByteStream::SkipBy(LONG count) {
 }
 
 HRESULT CPLByteStream::Skip(LONG count) {
-    return PLGuard(kGroup, kClass, "Skip", [&](HRESULT&) { SkipBy(count); });
+    return PL_GUARD(kGroup, [&](HRESULT&) { SkipBy(count); });
 }
 
 HRESULT CPLByteStream::Seek(LONG offset, LONG flag) {
-    return PLGuard(kGroup, kClass, "Seek", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         if (m_state != kOpen) PL_THROW_ERROR(E_FAIL, "Invalid state.  Stream is not open.", 1);
         switch (flag) {
             case PLStreamSeekFromStart:
@@ -128,7 +115,7 @@ HRESULT CPLByteStream::Seek(LONG offset, LONG flag) {
 
 HRESULT CPLByteStream::GetSubstream(LONG offset, LONG length, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetSubstream", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         *stream = nullptr;
         if (offset < 0 || length < 0 || offset > m_size) {
             hr = E_INVALIDARG;
@@ -152,7 +139,7 @@ HRESULT CPLByteStream::GetSubstream(LONG offset, LONG length, IPLStream** stream
 HRESULT CPLByteStream::Initialize(const BYTE* bytes, LONG size) {
     if (bytes == nullptr) return E_POINTER;
     if (size < 0) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "Initialize", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         m_owner = nullptr;
         m_position = 0;
         if (size == 0) {
@@ -185,7 +172,7 @@ HRESULT CPLByteStream::Initialize(const BYTE* bytes, LONG size) {
 HRESULT CPLByteStream::InitializeWithOwner(const BYTE* bytes, LONG size, IUnknown* owner) {
     if (bytes == nullptr) return E_POINTER;
     if (size < 0) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "InitializeWithOwner", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         // The new holder is made first: a failure leaves the stream as it was.
         std::shared_ptr<const BYTE> block = owner == nullptr ? TakeOver(bytes) : nullptr;
         m_owner = PLComPtr<IUnknown>(owner);
@@ -200,30 +187,30 @@ HRESULT CPLByteStream::InitializeWithOwner(const BYTE* bytes, LONG size, IUnknow
 }
 
 namespace {
-constexpr const char* kFunctionGroup = "Core Services";
-constexpr const char* kFunctionClass = "Utility Functions";
-
+// Makes a byte stream, initializes it with `init` and hands it out (inside the caller's region).
 template <class Init>
-HRESULT CreateByteStream(const char* name, IPLStream** stream, Init&& init) {
-    if (stream == nullptr) return E_POINTER;
-    return PLGuard(kFunctionGroup, kFunctionClass, name, [&](HRESULT& hr) {
-        *stream = nullptr;
-        PLComPtr<IPLByteStream> created;
-        hr = PLCreateObject<CPLByteStream>(IID_IPLByteStream, nullptr, created.PutVoid());
-        PL_THROW_ERROR(hr, "Failed to create stream", 1);
-        hr = init(static_cast<CPLByteStream*>(created.Get()));
-        PL_THROW_ERROR(hr, "Failed to initialize stream", 0);
-        *stream = created.Detach();
-    });
+void CreateByteStream(HRESULT& hr, IPLStream** stream, Init&& init) {
+    *stream = nullptr;
+    PLComPtr<IPLByteStream> created;
+    hr = PLCreateObject<CPLByteStream>(IID_IPLByteStream, nullptr, created.PutVoid());
+    PL_THROW_ERROR(hr, "Failed to create stream", 1);
+    hr = init(static_cast<CPLByteStream*>(created.Get()));
+    PL_THROW_ERROR(hr, "Failed to initialize stream", 0);
+    *stream = created.Detach();
 }
 }  // namespace
 
 HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStream** stream) {
-    return CreateByteStream("PLCreateStreamOnBytes", stream,
-                            [&](CPLByteStream* created) { return created->Initialize(bytes, size); });
+    if (stream == nullptr) return E_POINTER;
+    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
+        CreateByteStream(hr, stream, [&](CPLByteStream* created) { return created->Initialize(bytes, size); });
+    });
 }
 
 HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream) {
-    return CreateByteStream("PLCreateStreamOnOwnedBytes", stream,
-                            [&](CPLByteStream* created) { return created->InitializeWithOwner(bytes, size, owner); });
+    if (stream == nullptr) return E_POINTER;
+    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
+        CreateByteStream(hr, stream,
+                         [&](CPLByteStream* created) { return created->InitializeWithOwner(bytes, size, owner); });
+    });
 }

@@ -13,6 +13,7 @@
 #include <kdtrace/stream.h>
 
 #include "module_base/PLComObject.h"
+#include "module_base/PLStreamInterfaceId.h"
 
 class CPLByteStream : public CPLComObject<CPLReleaseModel>, public IPLByteStream {
     PL_BEGIN_INTERFACE_MAP(CPLByteStream, IPLByteStream)
@@ -28,9 +29,6 @@ public:
     static constexpr LONG kClosed = 3;
 
     CPLByteStream() noexcept = default;
-
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
 
     // IPLStream
     HRESULT GetSize(LONG* size) override;
@@ -59,9 +57,6 @@ protected:
     ~CPLByteStream() override = default;
 
 private:
-    template <class T>
-    friend HRESULT PLCreateObject(REFIID iid, void* argument, void** object);
-
     void OpenStream();
     void SkipBy(LONG count);
 

@@ -14,7 +14,6 @@ PL_REGISTER_CLASS(CPLFileStream, CLSID_PLFileStream);
 
 namespace {
 constexpr const char* kGroup = "Core";
-constexpr const char* kClass = "CPLFileStream";
 // Room for any Linux path.
 constexpr LONG kPathCapacity = 4096;
 // ReadString reads a line in blocks of this many bytes at most.
@@ -27,18 +26,6 @@ bool IsStreamOffset(int64_t offset) noexcept {
 
 CPLFileStream::~CPLFileStream() {
     CloseDescriptor();
-}
-
-HRESULT CPLFileStream::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IPLFileStreamPriv;
-    return S_OK;
-}
-
-HRESULT CPLFileStream::GetClassID(GUID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
-    *clsid = CLSID_PLFileStream;
-    return S_OK;
 }
 
 void CPLFileStream::CloseDescriptor() noexcept {
@@ -85,7 +72,7 @@ void CPLFileStream::OpenSegment(LONG start, LONG size) {
 }
 
 HRESULT CPLFileStream::GetSize(LONG* size) {
-    return PLStoreOut(kClass, "GetSize", size, m_size);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), size, m_size);
 }
 
 HRESULT CPLFileStream::Close() {
@@ -102,7 +89,7 @@ HRESULT CPLFileStream::GetMode(LONG*) {
 }
 
 HRESULT CPLFileStream::Open() {
-    return PLGuard(kGroup, kClass, "Open", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (m_fd >= 0) {
             hr = PL_E_STREAM_ALREADY_OPEN;
             PL_THROW_ERROR(hr, "Stream alread open", 1);
@@ -118,7 +105,7 @@ HRESULT CPLFileStream::Open() {
 HRESULT CPLFileStream::Read(BYTE* buffer, LONG count, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (count < 1) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "Read", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (m_fd < 0) {
             hr = Open();
             PL_THROW_ERROR(hr, "Failed to open stream", 0);
@@ -141,7 +128,7 @@ HRESULT CPLFileStream::Read(BYTE* buffer, LONG count, LONG* read) {
 HRESULT CPLFileStream::ReadString(char* buffer, LONG size, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "ReadString", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (m_fd < 0) {
             hr = PL_E_FILE_NOT_OPEN;
             PL_THROW_ERROR(hr, "File not open", 1);
@@ -174,7 +161,7 @@ HRESULT CPLFileStream::ReadString(char* buffer, LONG size, LONG* read) {
 }
 
 HRESULT CPLFileStream::Skip(LONG count) {
-    return PLGuard(kGroup, kClass, "Skip", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         RequireOpen();
         const int64_t target = int64_t{m_position} + count;
         if (!IsStreamOffset(target)) {
@@ -186,7 +173,7 @@ HRESULT CPLFileStream::Skip(LONG count) {
 }
 
 HRESULT CPLFileStream::Seek(LONG offset, LONG flag) {
-    return PLGuard(kGroup, kClass, "Seek", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         RequireOpen();
         int64_t target = 0;
         switch (flag) {
@@ -213,7 +200,7 @@ HRESULT CPLFileStream::Seek(LONG offset, LONG flag) {
 
 HRESULT CPLFileStream::GetPosition(LONG* position) {
     if (position == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetPosition", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         RequireOpen();
         *position = m_position;
     });
@@ -221,7 +208,7 @@ HRESULT CPLFileStream::GetPosition(LONG* position) {
 
 HRESULT CPLFileStream::GetSubstream(LONG offset, LONG length, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetSubstream", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         *stream = nullptr;
         if (offset < 0 || length < 0 || offset > m_size) {
             hr = E_INVALIDARG;
@@ -257,7 +244,7 @@ HRESULT CPLFileStream::ResetSize(LONG size) {
 
 HRESULT CPLFileStream::Initialize(const WCHAR* path, BOOL deleteOnRelease, LONG start, LONG size) {
     if (path == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "Initialize", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         PLComPtr<IPLRefFilePriv> refFile;
         hr = PLCreateRefFile(path, deleteOnRelease, refFile.Put());
         PL_THROW_ERROR(hr, "Error creating ref file.", 0);
@@ -268,7 +255,7 @@ HRESULT CPLFileStream::Initialize(const WCHAR* path, BOOL deleteOnRelease, LONG 
 
 HRESULT CPLFileStream::InitializeFromRefFile(IUnknown* refFile, LONG start, LONG size) {
     if (refFile == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "InitializeFromRefFile", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         PLComPtr<IPLRefFilePriv> priv;
         PLCallOut([&] { hr = refFile->QueryInterface(IID_IPLRefFilePriv, priv.PutVoid()); });
         PL_THROW_IF_FAILED(hr);
@@ -283,7 +270,7 @@ HRESULT CPLFileStream::InitializeFromRefFile(IUnknown* refFile, LONG start, LONG
 
 HRESULT CPLFileStream::Clone(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "Clone", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         *object = nullptr;
         PLComPtr<IPLFileStreamPriv> created;
         hr = PLCreateObject<CPLFileStream>(IID_IPLFileStreamPriv, nullptr, created.PutVoid());
@@ -301,7 +288,7 @@ HRESULT CPLFileStream::Clone(REFIID iid, void** object) {
 
 HRESULT PLCreateStreamOnRefFile(IUnknown* refFile, LONG start, LONG size, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PLGuard("Core Services", "Utility Functions", "PLCreateStreamOnRefFile", [&](HRESULT& hr) {
+    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
         *stream = nullptr;
         PLComPtr<IPLFileStreamPriv> created;
         hr = PLCreateObject<CPLFileStream>(IID_IPLFileStreamPriv, nullptr, created.PutVoid());

@@ -13,9 +13,10 @@
 #include <kdtrace/stream.h>
 
 #include "module_base/PLComObject.h"
+#include "module_base/PLStreamInterfaceId.h"
 
 class CPLFileStream : public CPLComObject<CPLReleaseModel>, public IPLFileStreamPriv, public IPLCloneable {
-    PL_BEGIN_INTERFACE_MAP(CPLFileStream, IPLFileStreamPriv)
+    PL_BEGIN_INTERFACE_MAP(CPLFileStream, IPLStream)
     PL_INTERFACE_ENTRY(IPLFileStreamPriv)
     PL_INTERFACE_ENTRY_IID(IID_IPLStream, IPLFileStreamPriv)
     PL_INTERFACE_ENTRY(IPLCloneable)
@@ -23,9 +24,6 @@ class CPLFileStream : public CPLComObject<CPLReleaseModel>, public IPLFileStream
 
 public:
     CPLFileStream() noexcept = default;
-
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
 
     // IPLStream
     HRESULT GetSize(LONG* size) override;
@@ -54,9 +52,6 @@ protected:
     ~CPLFileStream() override;
 
 private:
-    template <class T>
-    friend HRESULT PLCreateObject(REFIID iid, void* argument, void** object);
-
     // Opens the file for the segment from the (translated) `start`; a negative size is the rest of
     // the file. Throws on failure and leaves the stream closed.
     void OpenSegment(LONG start, LONG size);

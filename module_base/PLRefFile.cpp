@@ -13,7 +13,6 @@ PL_REGISTER_CLASS(CPLRefFile, CLSID_PLRefFile);
 
 namespace {
 constexpr const char* kGroup = "Core";
-constexpr const char* kClass = "CPLRefFile";
 
 std::string NarrowText(const WCHAR* text) {
     return kd::platform::NativePath(std::u16string_view(text, static_cast<std::size_t>(PLString::SafeLength(text))));
@@ -29,34 +28,19 @@ CPLRefFile::~CPLRefFile() {
     }
 }
 
-HRESULT CPLRefFile::GetInterfaceID(GUID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = IID_IPLRefFile;
-    return S_OK;
-}
-
-HRESULT CPLRefFile::GetClassID(GUID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
-    *clsid = CLSID_PLRefFile;
-    return S_OK;
-}
-
 HRESULT CPLRefFile::GetLocalPath(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "GetLocalPath", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         // The whole path or nothing: a cut path would name another file.
-        if (m_path.GetLength() >= size) {
-            hr = PL_E_INSUFFICIENT_BUFFER;
-            PL_THROW_ERROR(hr, "Buffer too small for the path", 1);
-        }
-        PLCopyTextOut(buffer, m_path.c_str(), m_path.GetLength());
+        hr = PLCopyTextToBuffer(buffer, size, m_path.c_str(), m_path.GetLength(), PLTruncation::WholeOrEmpty);
+        PL_THROW_ERROR(hr, "Buffer too small for the path", 1);
     });
 }
 
 HRESULT CPLRefFile::Initialize(const WCHAR* path, BOOL deleteOnRelease) {
     if (path == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "Initialize", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (!m_path.IsEmpty()) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "PLRefFile already initialzed.", 1);
@@ -68,7 +52,7 @@ HRESULT CPLRefFile::Initialize(const WCHAR* path, BOOL deleteOnRelease) {
 
 HRESULT CPLRefFile::OpenStdHandle(const WCHAR* mode, FILE** file) {
     if (mode == nullptr || file == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "OpenStdHandle", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         *file = nullptr;
         FILE* opened = nullptr;
         if (m_path.IsEmpty() || kd::platform::OpenStdFile(NarrowText(m_path.c_str()), NarrowText(mode), &opened) != 0) {
@@ -83,7 +67,7 @@ HRESULT CPLRefFile::OpenStdHandle(const WCHAR* mode, FILE** file) {
 HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL inheritable, DWORD creationDisposition,
                                DWORD /*flagsAndAttributes*/, PLFileHandle* handle) {
     if (handle == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "OpenHandle", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         *handle = PL_INVALID_FILE_HANDLE;
         kd::platform::FileOpenOptions options;
         options.read = (access & PL_GENERIC_READ) != 0;
@@ -124,7 +108,7 @@ HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL inheritab
 
 HRESULT CPLRefFile::CloseStdHandle(FILE* file) {
     if (file == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "CloseStdHandle", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         kd::platform::CloseStdFile(file);
         m_openCount.fetch_sub(1, std::memory_order_relaxed);
     });
@@ -132,7 +116,7 @@ HRESULT CPLRefFile::CloseStdHandle(FILE* file) {
 
 HRESULT CPLRefFile::CloseHandle(PLFileHandle handle) {
     if (handle < 0) return E_INVALIDARG;
-    return PLGuard(kGroup, kClass, "CloseHandle", [&](HRESULT&) {
+    return PL_GUARD(kGroup, [&](HRESULT&) {
         kd::platform::CloseFile(handle);
         m_openCount.fetch_sub(1, std::memory_order_relaxed);
     });
@@ -145,7 +129,7 @@ HRESULT CPLRefFile::SetBaseOffset(LONG offset) {
 
 HRESULT CPLRefFile::GetPageOffset(IPLFilePage* page, LONG* offset) {
     if (page == nullptr || offset == nullptr) return E_POINTER;
-    return PLGuard(kGroup, kClass, "GetPageOffset", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         LONG fileOffset = 0;
         PLCallOut([&] { hr = page->GetFileOffset(&fileOffset); });
         PL_THROW_ERROR(hr, "Failed to obtain offset from page", 0);
@@ -156,7 +140,7 @@ HRESULT CPLRefFile::GetPageOffset(IPLFilePage* page, LONG* offset) {
 
 HRESULT CPLRefFile::TranslateOffset(LONG offset, LONG* result) {
     if (result == nullptr) return S_OK;
-    return PLGuard(kGroup, kClass, "TranslateOffset", [&](HRESULT& hr) {
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
         const int64_t translated = int64_t{offset} - m_baseOffset.load(std::memory_order_relaxed);
         if (translated < INT32_MIN || translated > INT32_MAX) {
             hr = E_INVALIDARG;
@@ -168,7 +152,7 @@ HRESULT CPLRefFile::TranslateOffset(LONG offset, LONG* result) {
 
 HRESULT PLCreateRefFile(const WCHAR* path, BOOL deleteOnRelease, IPLRefFilePriv** refFile) {
     if (refFile == nullptr) return E_POINTER;
-    return PLGuard("Core Services", "Utility Functions", "PLCreateRefFile", [&](HRESULT& hr) {
+    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
         *refFile = nullptr;
         PLComPtr<IPLRefFilePriv> created;
         hr = PLCreateObject<CPLRefFile>(IID_IPLRefFilePriv, nullptr, created.PutVoid());

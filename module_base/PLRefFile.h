@@ -12,19 +12,17 @@
 #include <kdtrace/stream.h>
 
 #include "module_base/PLComObject.h"
+#include "module_base/PLStreamInterfaceId.h"
 #include "module_base/PLString.h"
 
 class CPLRefFile : public CPLComObject<CPLReleaseModel>, public IPLRefFilePriv {
-    PL_BEGIN_INTERFACE_MAP(CPLRefFile, IPLRefFilePriv)
+    PL_BEGIN_INTERFACE_MAP(CPLRefFile, IPLRefFile)
     PL_INTERFACE_ENTRY(IPLRefFilePriv)
     PL_INTERFACE_ENTRY_IID(IID_IPLRefFile, IPLRefFilePriv)
     PL_END_INTERFACE_MAP()
 
 public:
     CPLRefFile() noexcept = default;
-
-    HRESULT GetInterfaceID(GUID* iid) override;
-    HRESULT GetClassID(GUID* clsid) override;
 
     // IPLRefFile
     HRESULT GetLocalPath(WCHAR* buffer, LONG size) override;
@@ -44,9 +42,6 @@ protected:
     ~CPLRefFile() override;
 
 private:
-    template <class T>
-    friend HRESULT PLCreateObject(REFIID iid, void* argument, void** object);
-
     PLString m_path;
     BOOL m_deleteOnRelease = FALSE;
     std::atomic<int32_t> m_openCount{0};

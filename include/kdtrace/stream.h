@@ -30,8 +30,6 @@ inline constexpr GUID CLSID_PLRefFile = {0x9E087140, 0x1481, 0x4E14, {0x8B, 0x18
 inline constexpr HRESULT PL_E_INVALID_START_OFFSET = static_cast<HRESULT>(0x80040042u);
 inline constexpr HRESULT PL_E_STREAM_ALREADY_OPEN = static_cast<HRESULT>(0x80040043u);
 inline constexpr HRESULT PL_E_FILE_NOT_OPEN = static_cast<HRESULT>(0x80040044u);
-// A caller's buffer cannot hold the whole text (nothing is cut).
-inline constexpr HRESULT PL_E_INSUFFICIENT_BUFFER = static_cast<HRESULT>(0x8007007Au);
 
 // Seek origins.
 enum PLStreamSeekFlag : LONG {
@@ -85,7 +83,7 @@ struct IPLFilePage : IUnknown {
 };
 
 // A file on disk. The path is copied whole into the caller's buffer of `size` characters
-// (terminated); a buffer too small for it gives PL_E_INSUFFICIENT_BUFFER.
+// (terminated); a buffer too small for it gives E_INVALIDARG and the empty string.
 struct IPLRefFile : IUnknown {
     virtual HRESULT GetLocalPath(WCHAR* buffer, LONG size) = 0;  // slot 3
 };

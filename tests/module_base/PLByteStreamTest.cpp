@@ -145,7 +145,7 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
 
     // Re-initializing with a copy drops the owner.
     PLComPtr<IPLByteStream> byteStream;
-    ASSERT_HR(shared.As(IID_IPLByteStream, byteStream), S_OK);
+    ASSERT_HR(shared.As(byteStream), S_OK);
     ASSERT_HR(byteStream->Initialize(kTen, 3), S_OK);
     EXPECT_TRUE(ownerGone);
     EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{0, 1, 2}));
@@ -197,7 +197,7 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
     PLComPtr<IPLStream> sub;
     ASSERT_HR(parent->GetSubstream(4, 4, sub.Put()), S_OK);
     PLComPtr<IPLByteStream> byteParent;
-    ASSERT_HR(parent.As(IID_IPLByteStream, byteParent), S_OK);
+    ASSERT_HR(parent.As(byteParent), S_OK);
     ASSERT_HR(byteParent->Initialize(kTen, 2), S_OK);
     parent = nullptr;
     byteParent = nullptr;
@@ -222,9 +222,12 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
 
 TEST(PLByteStreamTest, CreatableByClassButNotOpenUntilInitialized) {
     PLComPtr<IPLByteStream> stream;
-    ASSERT_HR(PLCreateInstance(CLSID_PLByteStream, IID_IPLByteStream, stream.PutVoid()), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLByteStream, stream), S_OK);
     EXPECT_HR(stream->Open(), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Invalid state.  Stream cannot be opened."));
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].module + u"/" + errors[0].className + u"/" + errors[0].method + u"/" + errors[0].message,
+              u"Core/CPLByteStream/Open/Invalid state.  Stream cannot be opened.");
 }
 
 TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
@@ -242,7 +245,7 @@ TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
     }
     auto stream = MakeStream(kTen, 10);
     PLComPtr<IPLByteStream> byteStream;
-    ASSERT_HR(stream.As(IID_IPLByteStream, byteStream), S_OK);
+    ASSERT_HR(stream.As(byteStream), S_OK);
     kdtest::TakeThreadErrors();
     EXPECT_HR(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
     EXPECT_TRUE(Recorded(u"Memory allocation failed"));
