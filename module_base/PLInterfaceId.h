@@ -11,6 +11,7 @@
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
+#include <kdtrace/stream.h>
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 
@@ -53,5 +54,11 @@ PL_DECLARE_INTERFACE_ID(IPLTraceContext, IID_IPLTraceContext);
 PL_DECLARE_INTERFACE_ID(IPLTraceContextPriv, IID_IPLTraceContextPriv);
 PL_DECLARE_INTERFACE_ID(IPLTraceListener, IID_IPLTraceListener);
 PL_DECLARE_INTERFACE_ID(IPLTraceContextCollection, IID_IPLTraceContextCollection);
+PL_DECLARE_INTERFACE_ID(IPLStream, IID_IPLStream);
+PL_DECLARE_INTERFACE_ID(IPLByteStream, IID_IPLByteStream);
+PL_DECLARE_INTERFACE_ID(IPLRefFile, IID_IPLRefFile);
+PL_DECLARE_INTERFACE_ID(IPLRefFilePriv, IID_IPLRefFilePriv);
+PL_DECLARE_INTERFACE_ID(IPLFileStreamPriv, IID_IPLFileStreamPriv);
+PL_DECLARE_INTERFACE_ID(IPLFilePage, IID_IPLFilePage);
 
 #endif  // KD_PLINTERFACEID_H

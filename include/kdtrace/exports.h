@@ -4,6 +4,7 @@
 
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
+#include <kdtrace/stream.h>
 #include <kdtrace/types.h>
 
 #if defined(KDTRACE_BUILDING_MODULE)
@@ -28,6 +29,11 @@ KDTRACE_API HRESULT GetThreadError(IPLErrorInfo** errorInfo);
 // Whether error recording is suspended on the calling thread (S_FALSE on first query).
 KDTRACE_API HRESULT GetThreadErrorSuspensionState(BOOL* suspended);
 KDTRACE_API HRESULT SetThreadErrorSuspensionState(BOOL suspended);
+// A byte stream over a copy of `size` bytes, open.
+KDTRACE_API HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStream** stream);
+// A byte stream over `bytes` in place, open; `owner` keeps them alive and is held for the
+// stream's life (without an owner the stream takes over bytes that came from malloc).
+KDTRACE_API HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
 
 typedef HRESULT (*PFN_GetPLModule)(REFGUID moduleId, IPLModule** module);
 typedef HRESULT (*PFN_GetImplementedModules)(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
@@ -37,6 +43,8 @@ typedef HRESULT (*PFN_PLClearThreadErrors)();
 typedef HRESULT (*PFN_GetThreadError)(IPLErrorInfo** errorInfo);
 typedef HRESULT (*PFN_GetThreadErrorSuspensionState)(BOOL* suspended);
 typedef HRESULT (*PFN_SetThreadErrorSuspensionState)(BOOL suspended);
+typedef HRESULT (*PFN_PLCreateStreamOnBytes)(const BYTE* bytes, LONG size, IPLStream** stream);
+typedef HRESULT (*PFN_PLCreateStreamOnOwnedBytes)(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
 
 // Exported by a library whose classes another library pulls in with HookClassFactories: adds
 // the library's creators to the map it is given (null when the caller has none yet).

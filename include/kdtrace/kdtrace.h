@@ -10,6 +10,7 @@
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
+#include <kdtrace/stream.h>
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>

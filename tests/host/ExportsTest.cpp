@@ -23,9 +23,11 @@ TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
         symbols.insert(text.substr(space + 1));
     }
     ASSERT_EQ(::pclose(pipe), 0) << "nm failed";
-    const std::set<std::string> expected = {
-        "GetImplementedModules", "GetPLModule",      "GetThreadError", "GetThreadErrorSuspensionState",
-        "PLClearThreadErrors",   "PLCreateInstance", "PLGetLastError", "SetThreadErrorSuspensionState"};
+    const std::set<std::string> expected = {"GetImplementedModules", "GetPLModule",
+                                            "GetThreadError",        "GetThreadErrorSuspensionState",
+                                            "PLClearThreadErrors",   "PLCreateInstance",
+                                            "PLGetLastError",        "SetThreadErrorSuspensionState",
+                                            "PLCreateStreamOnBytes", "PLCreateStreamOnOwnedBytes"};
     EXPECT_EQ(symbols, expected);
 }
 

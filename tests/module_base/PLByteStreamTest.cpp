@@ -1,0 +1,259 @@
+// The byte stream: reading, seeking and states over memory, owners, sub-streams, the creators.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "module_base/PLByteStream.h"
+#include "module_base/PLComObject.h"
+#include "tests/module_base/StreamTestSupport.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KD_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KD_TEST_ASAN 1
+#endif
+#endif
+
+#ifdef KD_TEST_ASAN
+// Requests above 1 GiB fail instead of ending the program, so a failed allocation can be seen.
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
+    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+}
+#endif
+
+namespace {
+
+using kdtest::Recorded;
+
+const BYTE kTen[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+
+PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
+    PLComPtr<IPLStream> stream;
+    EXPECT_HR(PLCreateStreamOnBytes(bytes, size, stream.Put()), S_OK);
+    return stream;
+}
+
+std::vector<BYTE> ReadAll(IPLStream* stream) {
+    std::vector<BYTE> out(64);
+    LONG read = 0;
+    EXPECT_HR(stream->Read(out.data(), static_cast<LONG>(out.size()), &read), S_OK);
+    out.resize(static_cast<std::size_t>(read));
+    return out;
+}
+
+LONG Position(IPLStream* stream) {
+    LONG position = -1;
+    EXPECT_HR(stream->GetPosition(&position), S_OK);
+    return position;
+}
+
+// One step on a stream: the operation, its result, the position afterwards and the message
+// recorded (empty: none).
+struct Step {
+    enum Op { Read, Skip, Seek, Open, Close } op;
+    LONG a, b;
+    HRESULT hr;
+    LONG position;
+    const char16_t* message;
+};
+
+void RunSteps(IPLStream* stream, const std::vector<Step>& steps) {
+    kdtest::TakeThreadErrors();
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& s = steps[i];
+        SCOPED_TRACE("step " + std::to_string(i));
+        HRESULT hr = S_OK;
+        BYTE buffer[100];
+        LONG read = -1;
+        switch (s.op) {
+            case Step::Read:
+                hr = stream->Read(buffer, s.a, &read);
+                EXPECT_EQ(read, s.b);
+                if (read > 0) {
+                    EXPECT_EQ(buffer[0], Position(stream) - read);
+                }
+                break;
+            case Step::Skip:
+                hr = stream->Skip(s.a);
+                break;
+            case Step::Seek:
+                hr = stream->Seek(s.a, s.b);
+                break;
+            case Step::Open:
+                hr = stream->Open();
+                break;
+            case Step::Close:
+                hr = stream->Close();
+                break;
+        }
+        EXPECT_HR(hr, s.hr);
+        EXPECT_EQ(Position(stream), s.position);
+        EXPECT_TRUE(Recorded(s.message));
+    }
+}
+
+TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
+    auto stream = MakeStream(kTen, 10);
+    RunSteps(stream.Get(), {
+                               {Step::Read, 4, 4, S_OK, 4, u""},
+                               {Step::Read, 100, 6, S_OK, 10, u""},
+                               {Step::Read, 5, 0, S_OK, 10, u""},
+                               {Step::Read, -1, -1, E_INVALIDARG, 10, u""},
+                               {Step::Seek, 10, 0, S_OK, 10, u""},
+                               {Step::Seek, 11, 0, E_FAIL, 10, u"Cannot seek past end of stream."},
+                               {Step::Seek, -1, 0, E_FAIL, 10, u"Cannot seek before beginning of stream."},
+                               {Step::Seek, -3, 1, S_OK, 7, u""},
+                               {Step::Seek, 5, 1, S_OK, 10, u""},
+                               {Step::Seek, -11, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
+                               {Step::Seek, 3, 7, E_FAIL, 10, u"Invalid seek flag"},
+                               {Step::Seek, -10, 2, S_OK, 0, u""},
+                               {Step::Seek, -1, 2, E_FAIL, 0, u"Failed to seek relative to position."},
+                               {Step::Skip, -1, 0, E_FAIL, 0, u"Cannot skip before beginning of stream."},
+                               {Step::Skip, 11, 0, E_FAIL, 0, u"Cannot skip past end of stream."},
+                               {Step::Skip, 10, 0, S_OK, 10, u""},
+                               // Extremes must not wrap in the position arithmetic.
+                               {Step::Skip, INT32_MAX, 0, E_FAIL, 10, u"Cannot skip past end of stream."},
+                               {Step::Seek, INT32_MIN, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
+                               {Step::Open, 0, 0, E_FAIL, 10, u"Invalid state.  Stream cannot be opened."},
+                               {Step::Close, 0, 0, S_OK, 0, u""},
+                               {Step::Close, 0, 0, E_FAIL, 0, u"Invalid state.  Stream already closed."},
+                               {Step::Skip, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
+                               {Step::Seek, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
+                               // A closed stream still reads, from the start.
+                               {Step::Read, 3, 3, S_OK, 3, u""},
+                               {Step::Open, 0, 0, S_OK, 0, u""},
+                               {Step::Read, 2, 2, S_OK, 2, u""},
+                           });
+}
+
+TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
+    BYTE bytes[4] = {1, 2, 3, 4};
+    auto copy = MakeStream(bytes, 4);
+    bool ownerGone = false;
+    auto* owner = new kdtest::CountingOwner(&ownerGone);
+    PLComPtr<IPLStream> shared;
+    ASSERT_HR(PLCreateStreamOnOwnedBytes(bytes, 4, owner, shared.Put()), S_OK);
+    owner->Release();
+    EXPECT_FALSE(ownerGone) << "the stream holds its owner";
+    bytes[0] = 9;
+    EXPECT_EQ(ReadAll(copy.Get()), (std::vector<BYTE>{1, 2, 3, 4}));
+    EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{9, 2, 3, 4}));
+
+    // Re-initializing with a copy drops the owner.
+    PLComPtr<IPLByteStream> byteStream;
+    ASSERT_HR(shared.As(byteStream), S_OK);
+    ASSERT_HR(byteStream->Initialize(kTen, 3), S_OK);
+    EXPECT_TRUE(ownerGone);
+    EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{0, 1, 2}));
+
+    // Size 0: open and empty. Negative sizes and missing bytes are refused.
+    ASSERT_HR(byteStream->Initialize(kTen, 0), S_OK);
+    LONG size = -1;
+    EXPECT_HR(shared->GetSize(&size), S_OK);
+    EXPECT_EQ(size, 0);
+    EXPECT_HR(shared->Seek(0, 0), S_OK) << "open after Initialize";
+    EXPECT_HR(byteStream->Initialize(kTen, -1), E_INVALIDARG);
+    EXPECT_HR(byteStream->Initialize(nullptr, 1), E_POINTER);
+    PLComPtr<IPLStream> none;
+    EXPECT_HR(PLCreateStreamOnOwnedBytes(kTen, -5, owner, none.Put()), E_INVALIDARG);
+    EXPECT_HR(PLCreateStreamOnBytes(kTen, 1, nullptr), E_POINTER);
+
+    // Without an owner the stream takes over malloc'd bytes (AddressSanitizer checks the free).
+    auto* heap = static_cast<BYTE*>(std::malloc(3));
+    std::memcpy(heap, kTen, 3);
+    PLComPtr<IPLStream> taken;
+    ASSERT_HR(PLCreateStreamOnOwnedBytes(heap, 3, nullptr, taken.Put()), S_OK);
+    EXPECT_EQ(ReadAll(taken.Get()), (std::vector<BYTE>{0, 1, 2}));
+}
+
+TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
+    struct Case {
+        LONG offset, length;
+        HRESULT hr;
+        std::vector<BYTE> bytes;
+    } cases[] = {
+        {2, 3, S_OK, {2, 3, 4}},   {8, 50, S_OK, {8, 9}},     {10, 5, S_OK, {}},
+        {11, 1, E_INVALIDARG, {}}, {-1, 2, E_INVALIDARG, {}}, {0, -1, E_INVALIDARG, {}},
+    };
+    auto parent = MakeStream(kTen, 10);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        PLComPtr<IPLStream> sub;
+        EXPECT_HR(parent->GetSubstream(c.offset, c.length, sub.Put()), c.hr);
+        if (c.hr < 0) {
+            EXPECT_FALSE(sub);
+            continue;
+        }
+        EXPECT_EQ(ReadAll(sub.Get()), c.bytes);
+        EXPECT_HR(sub->Seek(0, 1), S_OK) << "sub-streams are open";
+    }
+    kdtest::TakeThreadErrors();
+
+    // A sub-stream keeps reading its bytes after the parent is re-initialized and released.
+    PLComPtr<IPLStream> sub;
+    ASSERT_HR(parent->GetSubstream(4, 4, sub.Put()), S_OK);
+    PLComPtr<IPLByteStream> byteParent;
+    ASSERT_HR(parent.As(byteParent), S_OK);
+    ASSERT_HR(byteParent->Initialize(kTen, 2), S_OK);
+    parent = nullptr;
+    byteParent = nullptr;
+    PLComPtr<IPLStream> subSub;
+    ASSERT_HR(sub->GetSubstream(1, 2, subSub.Put()), S_OK);
+    sub = nullptr;
+    EXPECT_EQ(ReadAll(subSub.Get()), (std::vector<BYTE>{5, 6}));
+
+    // Over owned bytes the owner stays alive as long as any sub-stream.
+    bool ownerGone = false;
+    auto* owner = new kdtest::CountingOwner(&ownerGone);
+    PLComPtr<IPLStream> owned;
+    ASSERT_HR(PLCreateStreamOnOwnedBytes(kTen, 10, owner, owned.Put()), S_OK);
+    owner->Release();
+    ASSERT_HR(owned->GetSubstream(9, 1, sub.Put()), S_OK);
+    owned = nullptr;
+    EXPECT_FALSE(ownerGone);
+    EXPECT_EQ(ReadAll(sub.Get()), (std::vector<BYTE>{9}));
+    sub = nullptr;
+    EXPECT_TRUE(ownerGone);
+}
+
+TEST(PLByteStreamTest, CreatableByClassButNotOpenUntilInitialized) {
+    PLComPtr<IPLByteStream> stream;
+    ASSERT_HR(PLCreateInstance(CLSID_PLByteStream, stream), S_OK);
+    EXPECT_HR(stream->Open(), E_FAIL);
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].module + u"/" + errors[0].className + u"/" + errors[0].method + u"/" + errors[0].message,
+              u"Core/CPLByteStream/Open/Invalid state.  Stream cannot be opened.");
+}
+
+TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
+#ifndef KD_TEST_ASAN
+    GTEST_SKIP() << "needs the allocator limit of the sanitizer build";
+#else
+    // A readable source larger than the allocator allows: never touched, as the copy is refused.
+    constexpr LONG kSize = 1536 << 20;
+    void* source = ::mmap(nullptr, kSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(source, MAP_FAILED);
+    if (void* probe = std::malloc(kSize); probe != nullptr) {
+        std::free(probe);
+        ::munmap(source, kSize);
+        GTEST_SKIP() << "the allocator limit is not in effect";
+    }
+    auto stream = MakeStream(kTen, 10);
+    PLComPtr<IPLByteStream> byteStream;
+    ASSERT_HR(stream.As(byteStream), S_OK);
+    kdtest::TakeThreadErrors();
+    EXPECT_HR(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Memory allocation failed"));
+    LONG size = -1;
+    EXPECT_HR(stream->GetSize(&size), S_OK);
+    EXPECT_EQ(size, 0);
+    ::munmap(source, kSize);
+#endif
+}
+
+}  // namespace
