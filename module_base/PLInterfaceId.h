@@ -14,6 +14,7 @@
 #include <kdtrace/stream.h>
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
+#include <kdtrace/variant.h>
 
 // Left undefined: an interface without a declaration below does not compile where its
 // identifier is needed.
@@ -48,6 +49,10 @@ PL_DECLARE_INTERFACE_ID(IPLModuleInfo, IID_IPLModuleInfo);
 PL_DECLARE_INTERFACE_ID(IPLModuleInfoCollection, IID_IPLModuleInfoCollection);
 PL_DECLARE_INTERFACE_ID(IPLPropertyBag, IID_IPLPropertyBag);
 PL_DECLARE_INTERFACE_ID(IPLDateTime, IID_IPLDateTime);
+PL_DECLARE_INTERFACE_ID(IPLVariant, IID_IPLVariant);
+PL_DECLARE_INTERFACE_ID(IPLVariantPriv, IID_IPLVariantPriv);
+PL_DECLARE_INTERFACE_ID(IPLVariantCollection, IID_IPLVariantCollection);
+PL_DECLARE_INTERFACE_ID(IPLEnumVariant, IID_IPLEnumVariant);
 PL_DECLARE_INTERFACE_ID(IPLDateTimePriv, IID_IPLDateTimePriv);
 PL_DECLARE_INTERFACE_ID(IPLTraceModule, IID_IPLTraceModule);
 PL_DECLARE_INTERFACE_ID(IPLTraceContext, IID_IPLTraceContext);

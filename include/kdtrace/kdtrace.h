@@ -14,5 +14,6 @@
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
+#include <kdtrace/variant.h>
 
 #endif  // KDTRACE_KDTRACE_H
