@@ -50,6 +50,19 @@ TEST(ExportsTest, PLCreatePropertyBagHandsOutAnEmptyBag) {
     BOOL contains = TRUE;
     EXPECT_HR(bag->ContainsKey(u"Width", &contains), S_FALSE);
     EXPECT_EQ(contains, FALSE);
+    // Values go in and come back as copies, by any case of the name's letters.
+    auto createInstance = reinterpret_cast<PFN_PLCreateInstance>(::dlsym(library, "PLCreateInstance"));
+    IPLVariant* value = nullptr;
+    ASSERT_HR(createInstance(CLSID_PLVariant, IID_IPLVariant, reinterpret_cast<void**>(&value)), S_OK);
+    value->SetValueLong(5);
+    EXPECT_HR(bag->SetProperty(u"Width", value), S_OK);
+    value->Release();
+    IPLVariant* out = nullptr;
+    ASSERT_HR(bag->GetProperty(u"WIDTH", &out), S_OK);
+    LONG width = 0;
+    EXPECT_HR(out->GetValueLong(&width), S_OK);
+    EXPECT_EQ(width, 5);
+    out->Release();
     IPLPersistPropertyBag* persist = nullptr;
     EXPECT_HR(bag->QueryInterface(IID_IPLPersistPropertyBag, reinterpret_cast<void**>(&persist)), S_OK);
     EXPECT_HR(persist->Load(bag), E_NOTIMPL);

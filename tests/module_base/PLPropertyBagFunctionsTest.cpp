@@ -2,14 +2,12 @@
 
 #include <string>
 
+#include "module_base/PLDateTime.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "support/ErrorList.h"
-#include "support/FakeVariant.h"
 #include "support/HResult.h"
 
 namespace {
-
-const bool g_fakeVariant = kdtest::RegisterFakeVariant();
 
 PLComPtr<IPLPropertyBag> NewBag() {
     PLComPtr<IPLPropertyBag> bag;
@@ -139,7 +137,48 @@ TEST(PropertyBagFunctions, PageSectionExtentsNeedAllFourNames) {
     EXPECT_EQ(extents.x * 1000 + extents.y * 100 + extents.width * 10 + extents.height, 1234);
 }
 
-TEST(PropertyBagFunctions, ScalarsRoundTripThroughAutomationValues) {
+void SetDate(IPLVariant* v, bool withTime) {
+    PLComPtr<IPLDateTime> date;
+    PLCreateDateTime(0x0409, date.Put());
+    date->Initialize(12, 6, 2026, withTime ? 13 : 0, withTime ? 7 : 0, withTime ? 9 : 0);
+    if (withTime)
+        v->SetValueDateTimeOfDay(date.Get());
+    else
+        v->SetValueDateTime(date.Get());
+}
+
+void SetCollection(IPLVariant* v) {
+    PLComPtr<IPLVariantCollection> inner, outer;
+    PLCreateInstance(CLSID_PLVariantCollection, inner);
+    PLCreateInstance(CLSID_PLVariantCollection, outer);
+    const LONG one = 1;
+    inner->AppendValue(PLVariantString, u"x");
+    outer->AppendValue(PLVariantLong, &one);
+    outer->AppendValue(PLVariantCollection, inner.Get());
+    v->SetValueCollection(outer.Get());
+}
+
+// The text of every leaf, depth first, so that two values can be compared whatever their kind.
+std::u16string Describe(IPLVariant* v) {
+    LONG type = 0;
+    v->GetType(&type);
+    std::u16string text = u"<" + std::u16string(1, static_cast<char16_t>(u'0' + type + 1)) + u">";
+    if (type == PLVariantCollection) {
+        PLComPtr<IPLVariantCollection> items;
+        v->GetValueCollection(items.Put());
+        for (LONG i = 0; i < items->GetCount(); ++i) {
+            PLComPtr<IPLVariant> item;
+            items->GetAt(i, item.Put());
+            text += Describe(item.Get());
+        }
+        return text + u"</>";
+    }
+    WCHAR buffer[64] = {};
+    v->GetValueString(buffer, 64);
+    return text + buffer;
+}
+
+TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
     using namespace kd::platform;
     struct Case {
         const char* what;
@@ -154,6 +193,9 @@ TEST(PropertyBagFunctions, ScalarsRoundTripThroughAutomationValues) {
         {"string", [](IPLVariant* v) { v->SetValueString(u"a\u00E9b"); }, kVarBstr},
         {"empty", [](IPLVariant* v) { v->SetEmpty(); }, kVarEmpty},
         {"undefined", [](IPLVariant*) {}, kVarNull},
+        {"date", [](IPLVariant* v) { SetDate(v, false); }, kVarDate},
+        {"date and time", [](IPLVariant* v) { SetDate(v, true); }, kVarDate},
+        {"collection", SetCollection, kVarArray | kVarVariant},
     };
     for (const Case& c : cases) {
         PLComPtr<IPLVariant> in, out;
@@ -166,12 +208,6 @@ TEST(PropertyBagFunctions, ScalarsRoundTripThroughAutomationValues) {
         EXPECT_EQ(ole.vt, c.vt) << c.what;
         ASSERT_HR(OleVariantToKDVariant(&ole, out.Get()), S_OK) << c.what;
         ClearVariant(ole);
-        LONG inType = 0, outType = 1;
-        in->GetType(&inType);
-        out->GetType(&outType);
-        EXPECT_EQ(outType, inType) << c.what;
-        WCHAR a[64] = {}, b[64] = {};
-        EXPECT_EQ(in->GetValueString(a, 64), out->GetValueString(b, 64)) << c.what;
-        EXPECT_EQ(std::u16string(a), std::u16string(b)) << c.what;
+        EXPECT_EQ(Describe(out.Get()), Describe(in.Get())) << c.what;
     }
 }

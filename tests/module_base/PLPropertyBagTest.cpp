@@ -14,12 +14,9 @@
 #include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "platform/Text.h"
 #include "support/ErrorList.h"
-#include "support/FakeVariant.h"
 #include "support/HResult.h"
 
 namespace {
-
-const bool g_fakeVariant = kdtest::RegisterFakeVariant();
 
 PLComPtr<IPLVariant> Long(LONG value) {
     PLComPtr<IPLVariant> v;
