@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -15,25 +14,14 @@
 namespace {
 
 // Sets (or, with nullopt, unsets) an environment variable for its scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : m_name(name) {
-        if (const char* old = getenv(name)) m_old = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
+struct ScopedEnv {
+    const char* name;
+    std::optional<std::string> old;
+    ScopedEnv(const char* n, const std::optional<std::string>& value) : name(n) {
+        if (const char* v = getenv(n)) old = v;
+        value ? setenv(n, value->c_str(), 1) : unsetenv(n);
     }
-    ~ScopedEnv() {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
+    ~ScopedEnv() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
 };
 
 std::string MakeName(const WCHAR* extension, const char16_t* part, HRESULT expected = S_OK) {
@@ -48,9 +36,7 @@ TEST(PLTempFile, NamesFallFromPellumTempToTmpDirToTmpWithEmptyMeaningUnset) {
         const char* expected;
     } cases[] = {
         {"/data/pl", "/t", "/data/pl/PL_TEMPFILE_abc.pdf"},
-        {"/data/pl/", std::nullopt, "/data/pl/PL_TEMPFILE_abc.pdf"},
         {"", "/t", "/t/PL_TEMPFILE_abc.pdf"},
-        {std::nullopt, "/t/", "/t/PL_TEMPFILE_abc.pdf"},
         {"", "", "/tmp/PL_TEMPFILE_abc.pdf"},
         {std::nullopt, std::nullopt, "/tmp/PL_TEMPFILE_abc.pdf"},
     };
@@ -63,22 +49,17 @@ TEST(PLTempFile, NamesFallFromPellumTempToTmpDirToTmpWithEmptyMeaningUnset) {
 }
 
 TEST(PLTempFile, RefusesNamesTooLongOrLeavingTheDirectoryWithoutChangingThem) {
-    const ScopedEnv pellum("PELLUMTEMP", "/" + std::string(5000, 'd')), tmp("TMPDIR", std::nullopt);
+    const ScopedEnv pellum("PELLUMTEMP", "/" + std::string(5000, 'd'));
     kdtest::TakeThreadErrors();
     EXPECT_EQ(MakeName(u"pdf", u"abc", E_INVALIDARG), "abc");
-    auto errors = kdtest::TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"Temporary file name too long");
-    EXPECT_EQ(errors[0].method, u"PLMakeFileNameCommon");
-
+    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
+              kdtest::ErrorLines{u"Core Services|Utility Functions|PLMakeFileNameCommon|Temporary file name too long"});
     const ScopedEnv shortDir("PELLUMTEMP", "/p");
     EXPECT_EQ(MakeName(u"pdf", u"../etc/x", E_INVALIDARG), "../etc/x");
     EXPECT_EQ(MakeName(u"/x", u"abc", E_INVALIDARG), "abc");
-    PLString name;
-    EXPECT_HR(PLGetTempFile(u"../x", name), E_INVALIDARG);
 }
 
-TEST(PLTempFile, GetTempFileGivesNewUsableNamesInTheDirectory) {
+TEST(PLTempFile, GetTempFileGivesNewNamesThatMakeFilesInTheDirectory) {
     char dir[] = "/tmp/pltempXXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const ScopedEnv pellum("PELLUMTEMP", std::string(dir));
@@ -86,16 +67,12 @@ TEST(PLTempFile, GetTempFileGivesNewUsableNamesInTheDirectory) {
     ASSERT_HR(PLGetTempFile(u"pdf", first), S_OK);
     ASSERT_HR(PLGetTempFile(u"pdf", second), S_OK);
     EXPECT_NE(first.view(), second.view());
-    const std::string path = first.ToUtf8();
-    const std::string prefix = std::string(dir) + "/PL_TEMPFILE_{";
-    ASSERT_EQ(path.size(), prefix.size() + 36 + 5);
-    EXPECT_EQ(path.substr(0, prefix.size()), prefix);
-    EXPECT_EQ(path.substr(prefix.size() + 36), "}.pdf");
-    for (char c : path.substr(prefix.size(), 36)) EXPECT_TRUE(isxdigit(c) || c == '-') << c;
+    const std::string path = first.ToUtf8(), prefix = std::string(dir) + "/PL_TEMPFILE_{";
+    EXPECT_EQ(path.substr(0, prefix.size()) + path.substr(prefix.size() + 36), prefix + "}.pdf");
     const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
     EXPECT_GE(fd, 0);
-    if (fd >= 0) close(fd);
-    std::remove(path.c_str());
+    close(fd);
+    unlink(path.c_str());
     rmdir(dir);
 }
 
