@@ -12,6 +12,7 @@
 #include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
+#include <kdtrace/timespan.h>
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 #include <kdtrace/variant.h>
@@ -62,6 +63,7 @@ PL_DECLARE_INTERFACE_ID(IPLVariantPriv, IID_IPLVariantPriv);
 PL_DECLARE_INTERFACE_ID(IPLVariantCollection, IID_IPLVariantCollection);
 PL_DECLARE_INTERFACE_ID(IPLEnumVariant, IID_IPLEnumVariant);
 PL_DECLARE_INTERFACE_ID(IPLDateTimePriv, IID_IPLDateTimePriv);
+PL_DECLARE_INTERFACE_ID(IPLTimeSpan, IID_IPLTimeSpan);
 PL_DECLARE_INTERFACE_ID(IPLTraceModule, IID_IPLTraceModule);
 PL_DECLARE_INTERFACE_ID(IPLTraceContext, IID_IPLTraceContext);
 PL_DECLARE_INTERFACE_ID(IPLTraceContextPriv, IID_IPLTraceContextPriv);

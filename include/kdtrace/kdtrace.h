@@ -11,6 +11,7 @@
 #include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
+#include <kdtrace/timespan.h>
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>

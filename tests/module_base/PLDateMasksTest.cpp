@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLDateMasks.h"
+#include "module_base/PLDateTime.h"
+#include "support/ErrorList.h"
+#include "support/HResult.h"
+
+namespace {
+
+// Format, 24-hour format, static mask, edit mask.
+using Masks = std::array<std::u16string, 4>;
+
+Masks Make(BOOL includeTime, LCID locale) {
+    PLString format(u"x"), format24(u"x"), staticMask(u"x"), editMask(u"x");
+    EXPECT_HR(PLCreateDateMasks(format, format24, staticMask, editMask, includeTime, locale), S_OK);
+    return {std::u16string(format.view()), std::u16string(format24.view()), std::u16string(staticMask.view()),
+            std::u16string(editMask.view())};
+}
+
+TEST(PLDateMasks, FollowTheLocaleOrderSeparatorsAndClock) {
+    const struct {
+        LCID locale;
+        BOOL includeTime;
+        Masks expected;
+    } cases[] = {
+        {0x0409, FALSE, {u"%2m/%2d/%y", u"", u"00S00S0000", u"  /  /    "}},
+        {0x0409,
+         TRUE,
+         {u"%2m/%2d/%y %h:%M:%S %p", u"%2m/%2d/%y %H:%M:%S", u"00S00S0000S00S00S00SAA", u"  /  /       :  :     "}},
+        {0x0407, FALSE, {u"%2d.%2m.%y", u"", u"00S00S0000", u"  .  .    "}},
+        {0x0411,
+         TRUE,
+         {u"%y/%2m/%2d %H:%M:%S", u"%y/%2m/%2d %H:%M:%S", u"0000S00S00S00S00S00", u"    /  /     :  :  "}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Make(c.includeTime, c.locale), c.expected) << std::hex << c.locale;
+}
+
+TEST(PLDateMasks, AnUnreadableLocaleGivesTheDefaultsAndRecordsWhy) {
+    kdtest::TakeThreadErrors();
+    EXPECT_EQ(Make(TRUE, 0x9999), (Masks{u"%2m/%2d/%y %h:%M:%S %p", u"%2m/%2d/%y %H:%M:%S", u"00S00S0000S00S00S00SAA",
+                                         u"  /  /       :  :     "}));
+    auto errors = kdtest::TakeThreadErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, u"Failed to retrieve century format");
+    EXPECT_EQ(errors[0].method, u"PLCreateDateMasks");
+}
+
+// Every position of a written date-time lines up with the masks: a digit under "0", the
+// separator under "S" (and in the edit mask), the marker under "A"; and the text reads back.
+TEST(PLDateMasks, TextWrittenThroughTheFormatFitsTheMasksAndReadsBack) {
+    for (const LCID locale : {0x0409u, 0x0407u, 0x040Cu, 0x0416u, 0x0411u, 0x041Eu}) {
+        SCOPED_TRACE(locale);
+        const Masks m = Make(TRUE, locale);
+        PLComPtr<IPLDateTime> dt;
+        ASSERT_HR(PLCreateDateTime(0x0409, dt.Put()), S_OK);
+        ASSERT_HR(dt->Initialize(12, 25, 2021, 23, 45, 30), S_OK);
+        WCHAR text[64];
+        ASSERT_HR(dt->Format(m[0].c_str(), text, 64), S_OK);
+        const std::u16string written(text);
+        ASSERT_EQ(written.size(), m[2].size());
+        ASSERT_EQ(m[3].size(), m[2].size());
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            const char16_t kind = m[2][i];
+            const bool digit = written[i] >= u'0' && written[i] <= u'9';
+            EXPECT_EQ(kind == u'0', digit) << i;
+            EXPECT_EQ(kind == u'S', m[3][i] != u' ' || written[i] == u' ') << i;
+            EXPECT_EQ(kind == u'A', written[i] == u'P' || written[i] == u'M') << i;
+            if (m[3][i] != u' ') {
+                EXPECT_EQ(written[i], m[3][i]) << i;
+            }
+        }
+        PLComPtr<IPLDateTime> back;
+        ASSERT_HR(PLCreateDateTime(0x0409, back.Put()), S_OK);
+        ASSERT_HR(back->InitializeFromString(text, m[0].c_str()), S_OK);
+        BOOL same = FALSE;
+        EXPECT_HR(back->Compare(dt.Get(), PLCompareEqual, &same), S_OK);
+        EXPECT_TRUE(same);
+    }
+}
+
+}  // namespace
