@@ -33,6 +33,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLMemoryMarker.h"
+#include "module_base/PLVariant.h"
 #include "platform/Mutex.h"
 
 // <0, 0, >0 as `a` sorts before, with or after `b` under the bag's name comparison.
@@ -246,7 +247,7 @@ protected:
     // thrown with `message`, after the variant's own record.
     static PLComPtr<IPLVariant> CopyValue(IPLVariant* value, std::u16string_view name, const char* message) {
         PLComPtr<IPLVariant> copy;
-        HRESULT hr = ::PLCreateInstance(CLSID_PLVariant, copy);
+        HRESULT hr = ::PLCreateVariant(copy.Put());
         PL_THROW_ERROR(hr, "Failed to create variant", 1);
         hr = copy->SetValueVariant(value);
         PL_THROW_ERROR_FORMAT(hr, 0, message, name);

@@ -9,6 +9,7 @@
 #include "module_base/PLError.h"
 #include "module_base/PLPropertyBag.h"
 #include "module_base/PLPropertyNames.h"
+#include "module_base/PLVariant.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using kd::platform::Variant;
 
 PLComPtr<IPLVariant> NewVariant() {
     PLComPtr<IPLVariant> variant;
-    const HRESULT hr = ::PLCreateInstance(CLSID_PLVariant, variant);
+    const HRESULT hr = ::PLCreateVariant(variant.Put());
     PL_THROW_ERROR(hr, "Failed to create variant", 1);
     return variant;
 }
