@@ -15,6 +15,7 @@
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 #include <kdtrace/variant.h>
+#include <kdtrace/xmlwriter.h>
 
 // Left undefined: an interface without a declaration below does not compile where its
 // identifier is needed.
@@ -65,5 +66,6 @@ PL_DECLARE_INTERFACE_ID(IPLRefFile, IID_IPLRefFile);
 PL_DECLARE_INTERFACE_ID(IPLRefFilePriv, IID_IPLRefFilePriv);
 PL_DECLARE_INTERFACE_ID(IPLFileStreamPriv, IID_IPLFileStreamPriv);
 PL_DECLARE_INTERFACE_ID(IPLFilePage, IID_IPLFilePage);
+PL_DECLARE_INTERFACE_ID(IPLXMLWriter, IID_IPLXMLWriter);
 
 #endif  // KD_PLINTERFACEID_H
