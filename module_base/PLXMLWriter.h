@@ -24,6 +24,10 @@ public:
     HRESULT GetBuffer(const WCHAR** buffer) override;
     HRESULT GetXML(BSTR* text) override;
 
+    // How deep bags may nest in one writer: a bag that holds itself (directly or through a
+    // collection) is refused at this depth instead of recursing without end.
+    static constexpr int kMaxBagNesting = 64;
+
     // The text written so far (for the library's own callers).
     const PLString& Text() const noexcept { return m_text; }
 
@@ -32,6 +36,7 @@ protected:
 
 private:
     PLString m_text;
+    int m_bagNesting = 0;  // "<PropertyBag>" elements open
 };
 
 // Whether `name` may name an element or attribute.

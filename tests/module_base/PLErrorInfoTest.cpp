@@ -115,8 +115,60 @@ TEST(ErrorInfoTest, CallbackClonesAndInterfaces) {
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_HR(list->QueryInterface(IID_IPLErrorItem, &out), E_NOINTERFACE);
     EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
-    // XML forms come with the property bags: until then they say so.
-    EXPECT_HR(list->LoadFromXML(u"<ErrorInfo/>"), E_NOTIMPL);
 }
 
 }  // namespace
+
+namespace {
+// A saved list as written by SaveToXML, with one item whose message is `message`.
+std::u16string OneItemXML(const std::u16string& message, const char16_t* info = u"ErrorInfo",
+                          const char16_t* item = u"ErrorItem") {
+    return std::u16string(u"<") + info + u">\n  <!-- saved -->\n  <" + item +
+           u">\n    <PROPERTY DATATYPE=\"String\" NAME=\"Class\">C</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"Long\" NAME=\"ID\">7</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"String\" NAME=\"Message\">" +
+           message +
+           u"</PROPERTY><PROPERTY D=\"S\" N=\"Method\">M</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"String\" NAME=\"Module\"/>"
+           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Result\">-2147024809</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Type\">3</PROPERTY></" +
+           item + u"></" + info + u">";
+}
+}  // namespace
+
+TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
+    auto list = NewList();
+    const std::u16string longMessage(3000, u'm');
+    ASSERT_HR(list->LoadFromXML((OneItemXML(longMessage, u"errorinfo", u"ERRORITEM")).c_str()), S_OK);
+    auto items = kdtest::ReadList(list.Get());
+    ASSERT_EQ(items.size(), 1u);
+    PLComPtr<IPLErrorItem> item;
+    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
+    std::u16string message(4000, u'\0');
+    EXPECT_HR(item->GetMessage(message.data(), 4000), S_OK);
+    EXPECT_EQ(message.c_str(), longMessage);  // not cut to a fixed buffer
+    EXPECT_EQ(items[0].className, u"C");
+    EXPECT_EQ(items[0].method, u"M");
+    EXPECT_EQ(items[0].module, u"");
+    EXPECT_EQ(items[0].result, E_INVALIDARG);
+    EXPECT_EQ(items[0].threadId, 0u);  // thread, file and line are not restored
+    EXPECT_EQ(items[0].sourceFile, u"");
+    LONG type = 0;
+    item->GetMessageType(&type);
+    EXPECT_EQ(type, 3);
+    EXPECT_EQ(dynamic_cast<CPLErrorItem*>(item.Get())->GetID(), 7);
+
+    // A text that fails, at the parser or at a later item, leaves the items as they were.
+    for (const std::u16string& bad :
+         {std::u16string(u"<ErrorInfo><ErrorItem>"), OneItemXML(u"x") + u"<more/>",
+          u"<ErrorInfo>" + OneItemXML(u"ok").substr(11, OneItemXML(u"ok").size() - 23) +
+              u"<ErrorItem><PROPERTY NAME='Result'>12x</PROPERTY></ErrorItem></ErrorInfo>",
+          std::u16string(u"<ErrorInfo><ErrorItem><PROPERTY>1</PROPERTY></ErrorItem></ErrorInfo>")}) {
+        EXPECT_HR(list->LoadFromXML(bad.c_str()), E_FAIL);
+        EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
+    }
+    EXPECT_HR(list->LoadFromXML(nullptr), E_POINTER);
+    // Other elements are skipped; an empty list element empties the list.
+    ASSERT_HR(list->LoadFromXML(u"<Other/>"), S_OK);
+    EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 0u);
+}

@@ -83,3 +83,17 @@ TEST(PLXMLWriter, CDataSectionsReadBackExactly) {
     EXPECT_FALSE(PLIsXMLName(u""));
     EXPECT_FALSE(PLIsXMLName(nullptr));
 }
+
+TEST(PLXMLWriter, RefusesBagsNestedBeyondTheLimit) {
+    // What a bag holding itself writes: one opening element per level, and never a closing one.
+    PLComPtr<IPLXMLWriter> writer = NewWriter();
+    int depth = 0;
+    while (depth < 1000 && writer->Write(u"<PropertyBag>") == S_OK) ++depth;
+    EXPECT_EQ(depth, CPLXMLWriter::kMaxBagNesting);
+    // Siblings at any number are fine: closing elements make room again.
+    PLComPtr<IPLXMLWriter> flat = NewWriter();
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_HR(flat->Write(u"<PropertyBag>"), S_OK);
+        ASSERT_HR(flat->Write(u"</PropertyBag>"), S_OK);
+    }
+}
