@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
+#include <map>
+#include <vector>
+
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
+#include "module_base/PLString.h"
 #include "tests/support/ErrorList.h"
 #include "tests/support/HResult.h"
 
@@ -59,4 +63,219 @@ TEST(PLXMLFunctions, ParseErrorsNameReasonLineAndText) {
     EXPECT_EQ(errors.front().className, u"CoreXMLFunctions");
     EXPECT_EQ(errors.front().method, u"LoadDOMFromXMLBSTR");
     EXPECT_HR(LoadDOMFromXMLString(nullptr, document), E_POINTER);
+}
+
+namespace {
+
+// A bag of names and copied values, to read into until the library's own bags are at hand.
+class FakeBag final : public IPLPropertyBag {
+public:
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override {
+        PLComPtr<IPLVariant> copy;
+        HRESULT hr = PLCreateInstance(CLSID_PLVariant, copy);
+        if (hr >= 0) hr = copy->SetValueVariant(value);
+        if (hr < 0) return hr;
+        entries[name] = copy;
+        return S_OK;
+    }
+    HRESULT GetProperty(const WCHAR* name, IPLVariant** value) override {
+        auto found = entries.find(name);
+        if (found == entries.end()) return S_FALSE;
+        return found->second->GetValueVariant(value);
+    }
+    HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
+    HRESULT ContainsKey(const WCHAR* name, BOOL* contains) override {
+        *contains = entries.count(name) != 0;
+        return *contains ? S_OK : S_FALSE;
+    }
+    HRESULT DeleteProperty(const WCHAR*) override { return S_FALSE; }
+
+    std::map<std::u16string, PLComPtr<IPLVariant>> entries;
+};
+
+PLComPtr<IPLVariant> Variant() {
+    PLComPtr<IPLVariant> v;
+    EXPECT_HR(PLCreateInstance(CLSID_PLVariant, v), S_OK);
+    return v;
+}
+
+LONG TypeOf(IPLVariant* v) {
+    LONG type = -2;
+    v->GetType(&type);
+    return type;
+}
+
+std::u16string TextOf(IPLVariant* v) {
+    WCHAR buffer[512] = {};
+    v->GetValueString(buffer, 512);
+    return buffer;
+}
+
+std::u16string MaskOf(IPLVariant* v) {
+    WCHAR buffer[256] = {};
+    v->GetDateTimeFormatString(buffer, 256);
+    return buffer;
+}
+
+// Writes `values` as properties under a root, checks the text with libxml2 and reads it back.
+std::string WriteAndReadBack(const std::vector<std::pair<std::u16string, PLComPtr<IPLVariant>>>& values, FakeBag& bag) {
+    XmlDocument document;
+    XmlNode root = document.CreateElement(u"Root");
+    document.SetRoot(root);
+    for (const auto& [name, value] : values)
+        EXPECT_HR(AppendPropertyToXMLDOM(document, root, name.c_str(), value.Get(), nullptr), S_OK);
+    const std::string utf8 = document.SerializeUtf8();
+    xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    EXPECT_NE(other, nullptr) << utf8;
+    xmlFreeDoc(other);
+    XmlDocument again;
+    EXPECT_HR(LoadDOMFromXMLString(PLString::FromUtf8(utf8).c_str(), again), S_OK);
+    EXPECT_HR(GetPropertyBagValuesFromXMLDOM(again.Root(), &bag, nullptr), S_OK);
+    return utf8;
+}
+
+}  // namespace
+
+TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
+    PLComPtr<IPLVariant> text = Variant(), number = Variant(), wide = Variant(), real = Variant(), flag = Variant(),
+                         date = Variant(), stamp = Variant(), empty = Variant();
+    text->SetValueString(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n");
+    number->SetValueLong(-5);
+    wide->SetValueLongLong(-9007199254740993LL);
+    real->SetValueDouble(0.1);
+    flag->SetValueBoolean(true);
+    date->SetValueString(u"02-29-2024");
+    date->Convert(PLVariantDateTime);
+    date->SetDateTimeFormatString(u"%y-%2m-%2d");
+    stamp->SetValueString(u"07-04-2021 11:30:15 PM");
+    stamp->Convert(PLVariantDateTimeOfDay);
+    empty->SetValueString(u"");
+    FakeBag bag;
+    const std::string xml = WriteAndReadBack({{u"Title <&> \u00E9", text},
+                                              {u"Size", number},
+                                              {u"Wide", wide},
+                                              {u"Ratio", real},
+                                              {u"On", flag},
+                                              {u"Day", date},
+                                              {u"Stamp", stamp},
+                                              {u"Empty", empty}},
+                                             bag);
+    EXPECT_NE(xml.find("<PROPERTY DATATYPE=\"Long\" NAME=\"Size\">-5</PROPERTY>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<PROPERTY DATATYPE=\"String\" NAME=\"Empty\"/>"), std::string::npos) << xml;
+    ASSERT_EQ(bag.entries.size(), 8u);
+    EXPECT_EQ(TextOf(bag.entries[u"Title <&> \u00E9"].Get()), u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n");
+    for (const char16_t* name : {u"Size", u"Wide"}) EXPECT_EQ(TypeOf(bag.entries[name].Get()), PLVariantLongLong);
+    EXPECT_EQ(TextOf(bag.entries[u"Wide"].Get()), u"-9007199254740993");
+    double ratio = 0;
+    bag.entries[u"Ratio"]->GetValueDouble(&ratio);
+    EXPECT_EQ(ratio, 0.1);
+    bool on = false;
+    bag.entries[u"On"]->GetValueBoolean(&on);
+    EXPECT_TRUE(on);
+    EXPECT_EQ(TypeOf(bag.entries[u"Day"].Get()), PLVariantDateTime);
+    EXPECT_EQ(MaskOf(bag.entries[u"Day"].Get()), u"%y-%2m-%2d");
+    EXPECT_EQ(TextOf(bag.entries[u"Day"].Get()), TextOf(date.Get()));
+    EXPECT_EQ(TypeOf(bag.entries[u"Stamp"].Get()), PLVariantDateTimeOfDay);
+    EXPECT_EQ(TextOf(bag.entries[u"Stamp"].Get()), TextOf(stamp.Get()));
+    EXPECT_EQ(TextOf(bag.entries[u"Empty"].Get()), u"");
+}
+
+TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
+    PLComPtr<IPLVariantCollection> items;
+    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
+    PLComPtr<IPLVariant> wide = Variant(), small = Variant(), empty = Variant(), date = Variant(), holder = Variant();
+    wide->SetValueLongLong(1LL << 40);
+    small->SetValueLongLong(7);
+    empty->SetValueString(u"");
+    date->SetValueString(u"12-31-1999");
+    date->Convert(PLVariantDateTime);  // the default mask
+    for (IPLVariant* v : {wide.Get(), small.Get(), empty.Get(), date.Get()}) items->Insert(v);
+    ASSERT_HR(holder->SetValueCollection(items.Get()), S_OK);
+
+    XmlDocument document;
+    XmlNode root = document.CreateElement(u"Root");
+    document.SetRoot(root);
+    ASSERT_HR(GenerateVariantCollectionXML(items.Get(), document, root, u"List"), S_OK);
+    const std::string xml = document.SerializeUtf8();
+    EXPECT_NE(xml.find("<ITEM DATATYPE=\"Long\" NAME=\"VariantCollectionItem\">1099511627776</ITEM>"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<ITEM DATATYPE=\"String\" NAME=\"VariantCollectionItem\"/>"), std::string::npos);
+    EXPECT_NE(xml.find("DATATYPE=\"DateTime\" FORMAT=\"" + PLString(MaskOf(date.Get()).c_str()).ToUtf8() + "\""),
+              std::string::npos)
+        << xml;
+    // Writing changed nothing it wrote.
+    EXPECT_EQ(TypeOf(wide.Get()), PLVariantLongLong);
+    EXPECT_EQ(TypeOf(date.Get()), PLVariantDateTime);
+
+    // Read back through the property reader, indented and with a comment between items.
+    PLString text = PLString::FromUtf8(xml);
+    text.Replace(u"<ITEM", u"\n   <!-- item -->\n   <ITEM");
+    XmlDocument again;
+    ASSERT_HR(LoadDOMFromXMLString(text.c_str(), again), S_OK);
+    FakeBag bag;
+    ASSERT_HR(GetPropertyBagValuesFromXMLDOM(again.Root(), &bag, nullptr), S_OK);
+    PLComPtr<IPLVariantCollection> back;
+    ASSERT_HR(bag.entries[u"List"]->GetValueCollection(back.Put()), S_OK);
+    ASSERT_EQ(back->GetCount(), 4);
+    const LONG kinds[] = {PLVariantLongLong, PLVariantLong, PLVariantString, PLVariantDateTime};
+    const std::u16string texts[] = {u"1099511627776", u"7", u"", TextOf(date.Get())};
+    for (LONG i = 0; i < 4; ++i) {
+        PLComPtr<IPLVariant> item;
+        ASSERT_HR(back->GetAt(i, item.Put()), S_OK);
+        EXPECT_EQ(TypeOf(item.Get()), kinds[i]) << i;
+        EXPECT_EQ(TextOf(item.Get()), texts[i]) << i;
+    }
+}
+
+TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
+    struct Case {
+        const char16_t* xml;
+        HRESULT expected;
+        const char16_t* message;  // recorded first, or null
+    };
+    const Case cases[] = {
+        {u"<R><P N='x' D='B'>T</P><P N='y' D='b'>yes</P><P name='z'/></R>", S_OK, nullptr},
+        {u"<R><P D='S'>no name</P></R>", E_FAIL, u"Failed to get 'NAME' attribute from element."},
+        {u"<R><P N='x'>no type</P></R>", E_FAIL, u"Failed to retrieve named item"},
+        {u"<R><P N='x' D='Nope'>1</P></R>", E_FAIL, u"Failed to set variant value"},
+        {u"<R><P N='x' D='L'>99999999999999999999</P></R>", E_FAIL, u"Failed to set variant value"},
+        {u"<R><P N='x' D='VariantCollection'><ITEM>1</ITEM></P></R>", E_FAIL, u"Failed to retrieve named item"},
+        {u"<R><P N='x' D='DT'>not a date</P></R>", E_FAIL, nullptr},
+    };
+    for (const Case& c : cases) {
+        XmlDocument document;
+        ASSERT_HR(LoadDOMFromXMLString(c.xml, document), S_OK);
+        FakeBag bag;
+        PLClearThreadErrors();
+        EXPECT_HR(GetPropertyBagValuesFromXMLDOM(document.Root(), &bag, nullptr), c.expected);
+        const auto errors = kdtest::TakeThreadErrors();
+        if (c.message != nullptr) {
+            ASSERT_FALSE(errors.empty());
+            EXPECT_EQ(errors.front().message, c.message);
+        }
+        if (c.expected == S_OK) {
+            bool value = false;
+            bag.entries[u"x"]->GetValueBoolean(&value);
+            EXPECT_TRUE(value);
+            bag.entries[u"y"]->GetValueBoolean(&value);
+            EXPECT_FALSE(value);
+            EXPECT_EQ(TextOf(bag.entries[u"z"].Get()), u"");
+        }
+    }
+    // A query that selects nothing fails with the message, never with a crash.
+    XmlDocument document;
+    ASSERT_HR(LoadDOMFromXMLString(u"<R><A n='1'>one</A></R>", document), S_OK);
+    PLComPtr<IPLVariant> value = Variant();
+    ASSERT_HR(GetPropertyFromXMLNode(document.Root(), u"A[@n='1']", value.Get()), S_OK);
+    EXPECT_EQ(TextOf(value.Get()), u"one");
+    PLClearThreadErrors();
+    EXPECT_HR(GetPropertyFromXMLNode(document.Root(), u"B", value.Get()), E_FAIL);
+    EXPECT_HR(GetPropertyFromXMLNode(document.Root(), u"A[", value.Get()), E_FAIL);
+    const auto errors = kdtest::LinesOf(kdtest::TakeThreadErrors());
+    ASSERT_EQ(errors.size(), 1u);  // flag 1 starts each chain afresh
+    EXPECT_EQ(errors[0], u"Library Functions|XML Functions|GetPropertyFromXMLNode|Failed to retrieve node");
 }
