@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include "module_base/KDXErrorItemCore.h"
 #include "module_base/PLComObject.h"
@@ -171,4 +172,38 @@ TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     // Other elements are skipped; an empty list element empties the list.
     ASSERT_HR(list->LoadFromXML(u"<Other/>"), S_OK);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 0u);
+}
+
+TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
+    auto list = NewList();
+    const std::u16string longMessage = u"Parsing error <&> \"]]>\" \u00E9" + std::u16string(600, u'x');
+    list->AddError(u"Core Services", u"C1", u"M1", E_POINTER, 2, longMessage.c_str(), 0, u"/a.cpp", 1);
+    list->AddError(u"Mod", u"C2", u"M2", E_FAIL, 0, u"", 0, u"/b.cpp", 2);
+    PLComPtr<IPLVariant> xml;
+    ASSERT_HR(list->SaveToXML(xml.Put()), S_OK);
+    BSTR text = nullptr;
+    ASSERT_HR(xml->AllocSysString(&text), S_OK);
+    const PLString saved(std::u16string_view(text, SysStringLen(text)));
+    SysFreeString(text);
+    const std::string utf8 = saved.ToUtf8();
+    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr) << utf8;
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    EXPECT_STREQ(reinterpret_cast<const char*>(root->name), "ErrorInfo");
+    EXPECT_EQ(xmlChildElementCount(root), 2u);
+    xmlFreeDoc(doc);
+
+    auto loaded = NewList();
+    ASSERT_HR(loaded->LoadFromXML(saved.c_str()), S_OK);
+    const auto before = kdtest::ReadList(list.Get()), after = kdtest::ReadList(loaded.Get());
+    ASSERT_EQ(after.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(kdtest::LinesOf({after[i]}), kdtest::LinesOf({before[i]}));
+        EXPECT_EQ(after[i].result, before[i].result);
+    }
+    // An empty list saves as an empty list element.
+    ASSERT_HR(NewList()->SaveToXML(xml.Put()), S_OK);
+    WCHAR empty[32] = {};
+    xml->GetValueString(empty, 32);
+    EXPECT_EQ(std::u16string(empty), u"<ErrorInfo/>");
 }
