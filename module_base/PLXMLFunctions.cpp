@@ -367,7 +367,6 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
             PLComPtr<IUnknown> object;
             hr = value->GetValueIUnknown(object.Put());
             PL_THROW_ERROR(hr, "Failed to obtain IUnknown value from variant", 0);
-            const NestingScope nesting;
             hr = handler(object.Get(), document, parent, PLString(name));
             PL_THROW_ERROR(hr, "Failed to handle IUnknown node from property bag", 0);
             return;
@@ -376,6 +375,29 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
         const PLString text = TextOf(value, "Failed to obtain value from variant");
         Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr,
                                     std::u16string_view(name, kd::platform::Utf16Length(name)), text));
+    });
+}
+
+HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, IPLPropertyCollection* properties,
+                                         PLXMLUnknownWriter handler) {
+    if (properties == nullptr) return E_POINTER;
+    return PL_XML_GUARD([&](HRESULT& hr) {
+        const NestingScope nesting;
+        const LONG count = properties->GetCount();
+        for (LONG i = 0; i < count; ++i) {
+            PLComPtr<IPLProperty> property;
+            hr = properties->GetAt(i, property.Put());
+            PL_THROW_ERROR(hr, "Failed to obtain name from property", 0);
+            WCHAR name[256] = {};
+            hr = property->GetName(name, 256);
+            PL_THROW_ERROR(hr, "Failed to obtain name from property", 0);
+            PLComPtr<IPLVariant> value;
+            hr = property->GetValue(value.Put());
+            if (hr >= 0 && !value) hr = E_POINTER;
+            PL_THROW_ERROR(hr, "Failed to obtain value from variant", 0);
+            hr = AppendPropertyToXMLDOM(document, parent, name, value.Get(), handler);
+            PL_THROW_ERROR(hr, "Failed to append property to DOM", 0);
+        }
     });
 }
 
@@ -473,5 +495,53 @@ HRESULT GetPropertyFromXMLNode(XmlNode node, const WCHAR* query, IPLVariant* val
         if (failed || !found) PL_THROW_ERROR(E_FAIL, "Failed to retrieve node", 1);
         hr = value->SetValueString(PLString(std::u16string_view(found.Value())).c_str());
         PL_THROW_ERROR(hr, "Failed to set value on variant", 0);
+    });
+}
+
+// ---- the round trip, exported ----
+
+HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const WCHAR* rootName) {
+    if (bag == nullptr || result == nullptr || rootName == nullptr) return E_POINTER;
+    return PL_XML_GUARD([&](HRESULT& hr) {
+        *result = nullptr;
+        const std::u16string_view root(rootName, kd::platform::Utf16Length(rootName));
+        if (!kd::platform::IsXmlName(root)) {
+            hr = E_INVALIDARG;
+            PL_THROW_ERROR_FORMAT(hr, 1, "'%s' is not a valid XML element name", rootName);
+        }
+        XmlDocument document;
+        if (!document.IsValid()) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to load MSXMLDOM.", 1);
+        XmlNode element = NewElement(document, root.data());
+        if (!document.SetRoot(element)) PL_THROW_ERROR(E_FAIL, "Failed to append child node to root node", 1);
+        PLComPtr<IPLPropertyCollection> properties;
+        hr = bag->GetProperties(properties.Put());
+        if (hr >= 0 && !properties) hr = E_POINTER;
+        PL_THROW_ERROR(hr, "Failed to get property collection from property bag.", 0);
+        hr = AppendPropertyCollectionToXMLDOM(document, element, properties.Get(), nullptr);
+        PL_THROW_ERROR(hr, "Failed to append property collection to DOM.", 0);
+        const std::u16string text = document.Serialize();
+        PLComPtr<IPLVariant> value = NewVariant();
+        hr = value->SetValueString(reinterpret_cast<const WCHAR*>(text.c_str()));
+        PL_THROW_ERROR(hr, "Failed to get xml from root node", 0);
+        *result = value.Detach();
+    });
+}
+
+HRESULT RestorePropertyBagFromXML(const WCHAR* text, IPLPropertyBag** result) {
+    if (text == nullptr || result == nullptr) return E_POINTER;
+    return PL_XML_GUARD([&](HRESULT& hr) {
+        *result = nullptr;
+        PLComPtr<IPLPropertyBag> bag;
+        hr = PLCreateInstance(CLSID_PLPropertyBag, bag);
+        PL_THROW_ERROR(hr, "Failed to create property bag", 1);
+        XmlDocument document;
+        hr = LoadDOMFromXMLString(text, document);
+        PL_THROW_ERROR(hr, "Failed to parse XML", 0);
+        // The first element holds the properties; a document without one gives an empty bag.
+        if (const XmlNode root = document.Root()) {
+            hr = GetPropertyBagValuesFromXMLDOM(root, bag.Get(), nullptr);
+            PL_THROW_ERROR(hr, "Failed to fill property bag from DOM", 0);
+        }
+        *result = bag.Detach();
     });
 }

@@ -2,12 +2,16 @@
 // (dates) and NAME attributes and the value's text form as content; variant collections as
 // ITEM elements. Writing builds a DOM document; reading walks one.
 //
+// CreateXMLFromPropertyBag and RestorePropertyBagFromXML, the whole round trip, are exported
+// (<kdtrace/exports.h>).
+//
 // Limits: documents nest at most kd::platform::XmlDocument::kMaxDepth elements; writing through
 // IUnknown handlers nests at most kPLXMLMaxNesting property collections.
 #ifndef KD_PLXMLFUNCTIONS_H
 #define KD_PLXMLFUNCTIONS_H
 
 #include <kdtrace/bstr.h>
+#include <kdtrace/exports.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/variant.h>
 
@@ -35,6 +39,9 @@ PLString PLRemoveForbiddenCharacterReferences(const PLString& text);
 // element; IUnknown and unnamed kinds through `handler`, or not at all).
 HRESULT AppendPropertyToXMLDOM(kd::platform::XmlDocument& document, kd::platform::XmlNode parent, const WCHAR* name,
                                IPLVariant* value, PLXMLUnknownWriter handler);
+// Appends one property element per property of `properties` under `parent`.
+HRESULT AppendPropertyCollectionToXMLDOM(kd::platform::XmlDocument& document, kd::platform::XmlNode parent,
+                                         IPLPropertyCollection* properties, PLXMLUnknownWriter handler);
 HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, kd::platform::XmlDocument& document,
                                      kd::platform::XmlNode parent, const WCHAR* name);
 

@@ -67,34 +67,25 @@ TEST(PLXMLFunctions, ParseErrorsNameReasonLineAndText) {
 
 namespace {
 
-// A bag of names and copied values, to read into until the library's own bags are at hand.
-class FakeBag final : public IPLPropertyBag {
-public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override {
-        PLComPtr<IPLVariant> copy;
-        HRESULT hr = PLCreateInstance(CLSID_PLVariant, copy);
-        if (hr >= 0) hr = copy->SetValueVariant(value);
-        if (hr < 0) return hr;
-        entries[name] = copy;
-        return S_OK;
-    }
-    HRESULT GetProperty(const WCHAR* name, IPLVariant** value) override {
-        auto found = entries.find(name);
-        if (found == entries.end()) return S_FALSE;
-        return found->second->GetValueVariant(value);
-    }
-    HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
-    HRESULT ContainsKey(const WCHAR* name, BOOL* contains) override {
-        *contains = entries.count(name) != 0;
-        return *contains ? S_OK : S_FALSE;
-    }
-    HRESULT DeleteProperty(const WCHAR*) override { return S_FALSE; }
+PLComPtr<IPLPropertyBag> NewBag() {
+    PLComPtr<IPLPropertyBag> bag;
+    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
+    return bag;
+}
 
-    std::map<std::u16string, PLComPtr<IPLVariant>> entries;
-};
+PLComPtr<IPLVariant> Get(IPLPropertyBag* bag, const char16_t* name) {
+    PLComPtr<IPLVariant> value;
+    EXPECT_HR(bag->GetProperty(name, value.Put()), S_OK) << PLString(name).ToUtf8();
+    return value;
+}
+
+std::string Utf8Of(IPLVariant* text) {
+    BSTR bstr = nullptr;
+    text->AllocSysString(&bstr);
+    std::string out = PLString(std::u16string_view(bstr, SysStringLen(bstr))).ToUtf8();
+    SysFreeString(bstr);
+    return out;
+}
 
 PLComPtr<IPLVariant> Variant() {
     PLComPtr<IPLVariant> v;
@@ -120,20 +111,21 @@ std::u16string MaskOf(IPLVariant* v) {
     return buffer;
 }
 
-// Writes `values` as properties under a root, checks the text with libxml2 and reads it back.
-std::string WriteAndReadBack(const std::vector<std::pair<std::u16string, PLComPtr<IPLVariant>>>& values, FakeBag& bag) {
-    XmlDocument document;
-    XmlNode root = document.CreateElement(u"Root");
-    document.SetRoot(root);
-    for (const auto& [name, value] : values)
-        EXPECT_HR(AppendPropertyToXMLDOM(document, root, name.c_str(), value.Get(), nullptr), S_OK);
-    const std::string utf8 = document.SerializeUtf8();
+// Sets `values` in a bag, writes it, checks the text with libxml2 and reads it back.
+std::string WriteAndReadBack(const std::vector<std::pair<std::u16string, PLComPtr<IPLVariant>>>& values,
+                             PLComPtr<IPLPropertyBag>& back) {
+    PLComPtr<IPLPropertyBag> bag = NewBag();
+    for (const auto& [name, value] : values) EXPECT_HR(bag->SetProperty(name.c_str(), value.Get()), S_OK);
+    PLComPtr<IPLVariant> xml;
+    EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
+    const std::string utf8 = Utf8Of(xml.Get());
     xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
     EXPECT_NE(other, nullptr) << utf8;
+    if (other != nullptr) {
+        EXPECT_EQ(xmlChildElementCount(xmlDocGetRootElement(other)), values.size());
+    }
     xmlFreeDoc(other);
-    XmlDocument again;
-    EXPECT_HR(LoadDOMFromXMLString(PLString::FromUtf8(utf8).c_str(), again), S_OK);
-    EXPECT_HR(GetPropertyBagValuesFromXMLDOM(again.Root(), &bag, nullptr), S_OK);
+    EXPECT_HR(RestorePropertyBagFromXML(PLString::FromUtf8(utf8).c_str(), back.Put()), S_OK);
     return utf8;
 }
 
@@ -153,7 +145,7 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     stamp->SetValueString(u"07-04-2021 11:30:15 PM");
     stamp->Convert(PLVariantDateTimeOfDay);
     empty->SetValueString(u"");
-    FakeBag bag;
+    PLComPtr<IPLPropertyBag> bag;
     const std::string xml = WriteAndReadBack({{u"Title <&> \u00E9", text},
                                               {u"Size", number},
                                               {u"Wide", wide},
@@ -165,22 +157,21 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
                                              bag);
     EXPECT_NE(xml.find("<PROPERTY DATATYPE=\"Long\" NAME=\"Size\">-5</PROPERTY>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<PROPERTY DATATYPE=\"String\" NAME=\"Empty\"/>"), std::string::npos) << xml;
-    ASSERT_EQ(bag.entries.size(), 8u);
-    EXPECT_EQ(TextOf(bag.entries[u"Title <&> \u00E9"].Get()), u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n");
-    for (const char16_t* name : {u"Size", u"Wide"}) EXPECT_EQ(TypeOf(bag.entries[name].Get()), PLVariantLongLong);
-    EXPECT_EQ(TextOf(bag.entries[u"Wide"].Get()), u"-9007199254740993");
+    EXPECT_EQ(TextOf(Get(bag.Get(), u"Title <&> \u00E9").Get()), u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n");
+    for (const char16_t* name : {u"Size", u"Wide"}) EXPECT_EQ(TypeOf(Get(bag.Get(), name).Get()), PLVariantLongLong);
+    EXPECT_EQ(TextOf(Get(bag.Get(), u"Wide").Get()), u"-9007199254740993");
     double ratio = 0;
-    bag.entries[u"Ratio"]->GetValueDouble(&ratio);
+    Get(bag.Get(), u"Ratio")->GetValueDouble(&ratio);
     EXPECT_EQ(ratio, 0.1);
     bool on = false;
-    bag.entries[u"On"]->GetValueBoolean(&on);
+    Get(bag.Get(), u"On")->GetValueBoolean(&on);
     EXPECT_TRUE(on);
-    EXPECT_EQ(TypeOf(bag.entries[u"Day"].Get()), PLVariantDateTime);
-    EXPECT_EQ(MaskOf(bag.entries[u"Day"].Get()), u"%y-%2m-%2d");
-    EXPECT_EQ(TextOf(bag.entries[u"Day"].Get()), TextOf(date.Get()));
-    EXPECT_EQ(TypeOf(bag.entries[u"Stamp"].Get()), PLVariantDateTimeOfDay);
-    EXPECT_EQ(TextOf(bag.entries[u"Stamp"].Get()), TextOf(stamp.Get()));
-    EXPECT_EQ(TextOf(bag.entries[u"Empty"].Get()), u"");
+    EXPECT_EQ(TypeOf(Get(bag.Get(), u"Day").Get()), PLVariantDateTime);
+    EXPECT_EQ(MaskOf(Get(bag.Get(), u"Day").Get()), u"%y-%2m-%2d");
+    EXPECT_EQ(TextOf(Get(bag.Get(), u"Day").Get()), TextOf(date.Get()));
+    EXPECT_EQ(TypeOf(Get(bag.Get(), u"Stamp").Get()), PLVariantDateTimeOfDay);
+    EXPECT_EQ(TextOf(Get(bag.Get(), u"Stamp").Get()), TextOf(stamp.Get()));
+    EXPECT_EQ(TextOf(Get(bag.Get(), u"Empty").Get()), u"");
 }
 
 TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
@@ -216,10 +207,10 @@ TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     text.Replace(u"<ITEM", u"\n   <!-- item -->\n   <ITEM");
     XmlDocument again;
     ASSERT_HR(LoadDOMFromXMLString(text.c_str(), again), S_OK);
-    FakeBag bag;
-    ASSERT_HR(GetPropertyBagValuesFromXMLDOM(again.Root(), &bag, nullptr), S_OK);
+    PLComPtr<IPLPropertyBag> bag = NewBag();
+    ASSERT_HR(GetPropertyBagValuesFromXMLDOM(again.Root(), bag.Get(), nullptr), S_OK);
     PLComPtr<IPLVariantCollection> back;
-    ASSERT_HR(bag.entries[u"List"]->GetValueCollection(back.Put()), S_OK);
+    ASSERT_HR(Get(bag.Get(), u"List")->GetValueCollection(back.Put()), S_OK);
     ASSERT_EQ(back->GetCount(), 4);
     const LONG kinds[] = {PLVariantLongLong, PLVariantLong, PLVariantString, PLVariantDateTime};
     const std::u16string texts[] = {u"1099511627776", u"7", u"", TextOf(date.Get())};
@@ -249,9 +240,9 @@ TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
     for (const Case& c : cases) {
         XmlDocument document;
         ASSERT_HR(LoadDOMFromXMLString(c.xml, document), S_OK);
-        FakeBag bag;
+        PLComPtr<IPLPropertyBag> bag = NewBag();
         PLClearThreadErrors();
-        EXPECT_HR(GetPropertyBagValuesFromXMLDOM(document.Root(), &bag, nullptr), c.expected);
+        EXPECT_HR(GetPropertyBagValuesFromXMLDOM(document.Root(), bag.Get(), nullptr), c.expected);
         const auto errors = kdtest::TakeThreadErrors();
         if (c.message != nullptr) {
             ASSERT_FALSE(errors.empty());
@@ -259,11 +250,11 @@ TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
         }
         if (c.expected == S_OK) {
             bool value = false;
-            bag.entries[u"x"]->GetValueBoolean(&value);
+            Get(bag.Get(), u"x")->GetValueBoolean(&value);
             EXPECT_TRUE(value);
-            bag.entries[u"y"]->GetValueBoolean(&value);
+            Get(bag.Get(), u"y")->GetValueBoolean(&value);
             EXPECT_FALSE(value);
-            EXPECT_EQ(TextOf(bag.entries[u"z"].Get()), u"");
+            EXPECT_EQ(TextOf(Get(bag.Get(), u"z").Get()), u"");
         }
     }
     // A query that selects nothing fails with the message, never with a crash.
@@ -278,4 +269,64 @@ TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
     const auto errors = kdtest::LinesOf(kdtest::TakeThreadErrors());
     ASSERT_EQ(errors.size(), 1u);  // flag 1 starts each chain afresh
     EXPECT_EQ(errors[0], u"Library Functions|XML Functions|GetPropertyFromXMLNode|Failed to retrieve node");
+}
+
+namespace {
+// Writes a bag held as a property value as its own nested properties.
+HRESULT WriteNestedBag(IUnknown* value, XmlDocument& document, XmlNode parent, PLString) {
+    PLComPtr<IPLPropertyBag> bag;
+    PLComPtr<IPLPropertyCollection> properties;
+    HRESULT hr = value->QueryInterface(IID_IPLPropertyBag, bag.PutVoid());
+    if (hr >= 0) hr = bag->GetProperties(properties.Put());
+    return hr < 0 ? hr : AppendPropertyCollectionToXMLDOM(document, parent, properties.Get(), WriteNestedBag);
+}
+}  // namespace
+
+TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
+    PLComPtr<IPLPropertyBag> bag = NewBag();
+    PLComPtr<IPLVariant> title = Variant(), size = Variant();
+    title->SetValueString(u"a<b");
+    size->SetValueLong(5);
+    bag->SetProperty(u"Title", title.Get());
+    bag->SetProperty(u"Size", size.Get());
+    PLComPtr<IPLVariant> xml;
+    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
+    EXPECT_EQ(Utf8Of(xml.Get()),
+              "<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
+              "<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
+    // An empty bag, and a document without elements, read back as empty bags.
+    PLComPtr<IPLPropertyBag> back;
+    ASSERT_HR(CreateXMLFromPropertyBag(NewBag().Get(), xml.Put(), u"Empty"), S_OK);
+    EXPECT_EQ(Utf8Of(xml.Get()), "<Empty/>");
+    ASSERT_HR(RestorePropertyBagFromXML(u"<Empty/>", back.Put()), S_OK);
+    PLComPtr<IPLPropertyCollection> properties;
+    ASSERT_HR(back->GetProperties(properties.Put()), S_OK);
+    EXPECT_EQ(properties->GetCount(), 0);
+
+    // Root names are checked before anything is written; failures hand out nothing.
+    for (const char16_t* root : {u"a b", u"", u"1x", u"x>"}) {
+        IPLVariant* out = reinterpret_cast<IPLVariant*>(0x1);
+        EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), &out, root), E_INVALIDARG);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr), E_POINTER);
+    IPLPropertyBag* none = reinterpret_cast<IPLPropertyBag*>(0x1);
+    EXPECT_HR(RestorePropertyBagFromXML(u"<R><P N='x'>1</P></R>", &none), E_FAIL);
+    EXPECT_EQ(none, nullptr);
+
+    // A bag that holds itself ends in an error record, not in unbounded recursion.
+    PLComPtr<IPLVariant> self = Variant();
+    self->SetValueIUnknown(bag.Get());
+    bag->SetProperty(u"Self", self.Get());
+    self = nullptr;
+    ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
+    XmlDocument document;
+    XmlNode root = document.CreateElement(u"Root");
+    document.SetRoot(root);
+    PLClearThreadErrors();
+    EXPECT_HR(AppendPropertyCollectionToXMLDOM(document, root, properties.Get(), WriteNestedBag), E_FAIL);
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.front().message, u"Property bags nested more than 64 levels deep cannot be written");
+    bag->DeleteProperty(u"Self");  // breaks the cycle
 }
