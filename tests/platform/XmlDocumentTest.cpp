@@ -1,7 +1,7 @@
+// The DOM's own guarantees: bounded depth, no entity fetching, XPath misses told from bad queries, names.
 #include "platform/XmlDocument.h"
 
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
 
 #include <string>
 
@@ -16,22 +16,6 @@ std::u16string Nested(int depth) {
 }
 }  // namespace
 
-TEST(XmlDocument, ParseErrorsCarryLineColumnAndTheSourceLine) {
-    XmlDocument doc;
-    XmlParseError error;
-    ASSERT_FALSE(doc.Parse(u"<r>\n  <a></b>\n</r>", error));
-    EXPECT_NE(error.code, 0);
-    EXPECT_EQ(error.line, 2);
-    EXPECT_EQ(error.sourceLine, u"  <a></b>");
-    EXPECT_GT(error.position, 4);
-    EXPECT_FALSE(error.reason.empty());
-    EXPECT_NE(error.reason.back(), u'\n');
-    EXPECT_FALSE(doc.Root());
-    // Invalid characters, even as references, are refused, never recovered.
-    EXPECT_FALSE(doc.Parse(u"<r>&#1;</r>", error));
-    EXPECT_FALSE(doc.Parse(u"", error));
-}
-
 TEST(XmlDocument, DepthIsLimitedAndEntitiesAreNotExpanded) {
     XmlDocument doc;
     XmlParseError error;
@@ -41,37 +25,6 @@ TEST(XmlDocument, DepthIsLimitedAndEntitiesAreNotExpanded) {
     ASSERT_TRUE(doc.Parse(u"<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><r>&e;</r>", error));
     EXPECT_EQ(doc.Root().FirstChild().Kind(), XmlNodeKind::Other);
     EXPECT_EQ(doc.Root().Value().find(u"root:"), std::u16string::npos);
-}
-
-TEST(XmlDocument, BuiltDocumentsSerialiseToWhatAnotherParserReadsBack) {
-    XmlDocument doc;
-    XmlNode root = doc.CreateElement(u"Root");
-    ASSERT_TRUE(doc.SetRoot(root));
-    XmlNode item = doc.CreateElement(u"\u00C9l\u00E9ment");
-    ASSERT_TRUE(item.SetAttribute(u"NAME", u"a\"b<&>\t\r\n\u4E2D\U0001F600"));
-    ASSERT_TRUE(item.SetText(u"x<y]]>&z\r\n\u4E2D"));
-    ASSERT_TRUE(root.AppendChild(item));
-    const std::string utf8 = doc.SerializeUtf8();
-    xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
-    ASSERT_NE(other, nullptr) << utf8;
-    xmlNodePtr element = xmlDocGetRootElement(other)->children;
-    xmlChar* name = xmlGetProp(element, reinterpret_cast<const xmlChar*>("NAME"));
-    xmlChar* text = xmlNodeGetContent(element);
-    EXPECT_STREQ(reinterpret_cast<char*>(name), "a\"b<&>\t\r\n\xE4\xB8\xAD\xF0\x9F\x98\x80");
-    EXPECT_STREQ(reinterpret_cast<char*>(text), "x<y]]>&z\r\n\xE4\xB8\xAD");
-    EXPECT_STREQ(reinterpret_cast<const char*>(element->name), "\xC3\x89l\xC3\xA9ment");
-    xmlFree(name);
-    xmlFree(text);
-    xmlFreeDoc(other);
-    // And ours reads it back the same.
-    XmlDocument again;
-    XmlParseError error;
-    ASSERT_TRUE(again.Parse(doc.Serialize(), error));
-    std::u16string value;
-    ASSERT_TRUE(again.Root().FirstChild().GetAttribute(u"NAME", value));
-    EXPECT_EQ(value, u"a\"b<&>\t\r\n\u4E2D\U0001F600");
-    EXPECT_EQ(again.Root().FirstChild().FirstChild().Value(), u"x<y]]>&z\r\n\u4E2D");
-    EXPECT_FALSE(again.Root().FirstChild().GetAttribute(u"MISSING", value));
 }
 
 TEST(XmlDocument, SelectSingleTellsAMissFromAMalformedQuery) {
