@@ -90,6 +90,7 @@ void BM_BagToXMLAndBackFloor(benchmark::State& state) {
             xmlAddChild(root, node);
         }
         xmlBufferPtr buffer = xmlBufferCreate();
+        xmlBufferSetAllocationScheme(buffer, XML_BUFFER_ALLOC_DOUBLEIT);
         xmlNodeDump(buffer, doc, root, 0, 0);
         xmlFreeDoc(doc);
         xmlDocPtr parsed = xmlReadMemory(reinterpret_cast<const char*>(xmlBufferContent(buffer)),

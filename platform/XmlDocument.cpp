@@ -246,6 +246,8 @@ std::string XmlDocument::SerializeUtf8() const {
     if (!root) return {};
     std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
     if (buffer == nullptr) return {};
+    // Grown by doubling: the exact-size default makes large documents quadratic.
+    xmlBufferSetAllocationScheme(buffer.get(), XML_BUFFER_ALLOC_DOUBLEIT);
     if (xmlNodeDump(buffer.get(), static_cast<xmlDocPtr>(m_doc), AsNode(root.Raw()), 0, 0) < 0) return {};
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
                        static_cast<std::size_t>(xmlBufferLength(buffer.get())));
