@@ -37,6 +37,11 @@ KDTRACE_API HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStrea
 KDTRACE_API HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
 // A new, empty general-purpose property bag.
 KDTRACE_API HRESULT PLCreatePropertyBag(IPLPropertyBag** bag);
+// A new string variant holding the bag's properties as XML: an element named `rootName` with one
+// PROPERTY element per property.
+KDTRACE_API HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const WCHAR* rootName);
+// A new general-purpose bag holding the properties that the first element of `text` describes.
+KDTRACE_API HRESULT RestorePropertyBagFromXML(const WCHAR* text, IPLPropertyBag** result);
 
 typedef HRESULT (*PFN_GetPLModule)(REFGUID moduleId, IPLModule** module);
 typedef HRESULT (*PFN_GetImplementedModules)(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
@@ -49,6 +54,8 @@ typedef HRESULT (*PFN_SetThreadErrorSuspensionState)(BOOL suspended);
 typedef HRESULT (*PFN_PLCreateStreamOnBytes)(const BYTE* bytes, LONG size, IPLStream** stream);
 typedef HRESULT (*PFN_PLCreateStreamOnOwnedBytes)(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
 typedef HRESULT (*PFN_PLCreatePropertyBag)(IPLPropertyBag** bag);
+typedef HRESULT (*PFN_CreateXMLFromPropertyBag)(IPLPropertyBag* bag, IPLVariant** result, const WCHAR* rootName);
+typedef HRESULT (*PFN_RestorePropertyBagFromXML)(const WCHAR* text, IPLPropertyBag** result);
 
 // Exported by a library whose classes another library pulls in with HookClassFactories: adds
 // the library's creators to the map it is given (null when the caller has none yet).

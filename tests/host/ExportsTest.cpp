@@ -30,12 +30,13 @@ TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
         symbols.insert(text.substr(space + 1));
     }
     ASSERT_EQ(::pclose(pipe), 0) << "nm failed";
-    const std::set<std::string> expected = {"GetImplementedModules", "GetPLModule",
-                                            "GetThreadError",        "GetThreadErrorSuspensionState",
-                                            "PLClearThreadErrors",   "PLCreateInstance",
-                                            "PLGetLastError",        "SetThreadErrorSuspensionState",
-                                            "PLCreateStreamOnBytes", "PLCreateStreamOnOwnedBytes",
-                                            "PLCreatePropertyBag"};
+    const std::set<std::string> expected = {"GetImplementedModules",    "GetPLModule",
+                                            "GetThreadError",           "GetThreadErrorSuspensionState",
+                                            "PLClearThreadErrors",      "PLCreateInstance",
+                                            "PLGetLastError",           "SetThreadErrorSuspensionState",
+                                            "PLCreateStreamOnBytes",    "PLCreateStreamOnOwnedBytes",
+                                            "PLCreatePropertyBag",      "CreateXMLFromPropertyBag",
+                                            "RestorePropertyBagFromXML"};
     EXPECT_EQ(symbols, expected);
 }
 
@@ -71,6 +72,36 @@ TEST(ExportsTest, PLCreatePropertyBagHandsOutAnEmptyBag) {
         persist->Release();
         EXPECT_EQ(bag->Release(), 0u);
     }).join();
+    ::dlclose(library);
+}
+
+// A host turns a bag into XML and back through the two exports.
+TEST(ExportsTest, BagsGoToXMLAndBack) {
+    void* library = ::dlopen(KDTRACE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    auto createBag = reinterpret_cast<PFN_PLCreatePropertyBag>(::dlsym(library, "PLCreatePropertyBag"));
+    auto toXML = reinterpret_cast<PFN_CreateXMLFromPropertyBag>(::dlsym(library, "CreateXMLFromPropertyBag"));
+    auto fromXML = reinterpret_cast<PFN_RestorePropertyBagFromXML>(::dlsym(library, "RestorePropertyBagFromXML"));
+    ASSERT_TRUE(createBag != nullptr && toXML != nullptr && fromXML != nullptr);
+    IPLPropertyBag* bag = nullptr;
+    ASSERT_HR(createBag(&bag), S_OK);
+    IPLVariant* xml = nullptr;
+    ASSERT_HR(toXML(bag, &xml, u"Settings"), S_OK);
+    WCHAR text[64] = {};
+    EXPECT_HR(xml->GetValueString(text, 64), S_OK);
+    EXPECT_EQ(std::u16string(text), u"<Settings/>");
+    xml->Release();
+    EXPECT_HR(toXML(bag, nullptr, u"Settings"), E_POINTER);
+    IPLPropertyBag* back = nullptr;
+    ASSERT_HR(fromXML(u"<S><PROPERTY DATATYPE='Long' NAME='Width'>5</PROPERTY></S>", &back), S_OK);
+    IPLVariant* width = nullptr;
+    ASSERT_HR(back->GetProperty(u"width", &width), S_OK);
+    LONGLONG value = 0;
+    EXPECT_HR(width->GetValueLongLong(&value), S_OK);
+    EXPECT_EQ(value, 5);
+    width->Release();
+    EXPECT_EQ(back->Release(), 0u);
+    EXPECT_EQ(bag->Release(), 0u);
     ::dlclose(library);
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include "module_base/KDXErrorItemCore.h"
 #include "module_base/PLComObject.h"
@@ -115,8 +116,94 @@ TEST(ErrorInfoTest, CallbackClonesAndInterfaces) {
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_HR(list->QueryInterface(IID_IPLErrorItem, &out), E_NOINTERFACE);
     EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
-    // XML forms come with the property bags: until then they say so.
-    EXPECT_HR(list->LoadFromXML(u"<ErrorInfo/>"), E_NOTIMPL);
 }
 
 }  // namespace
+
+namespace {
+// A saved list as written by SaveToXML, with one item whose message is `message`.
+std::u16string OneItemXML(const std::u16string& message, const char16_t* info = u"ErrorInfo",
+                          const char16_t* item = u"ErrorItem") {
+    return std::u16string(u"<") + info + u">\n  <!-- saved -->\n  <" + item +
+           u">\n    <PROPERTY DATATYPE=\"String\" NAME=\"Class\">C</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"Long\" NAME=\"ID\">7</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"String\" NAME=\"Message\">" +
+           message +
+           u"</PROPERTY><PROPERTY D=\"S\" N=\"Method\">M</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"String\" NAME=\"Module\"/>"
+           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Result\">-2147024809</PROPERTY>"
+           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Type\">3</PROPERTY></" +
+           item + u"></" + info + u">";
+}
+}  // namespace
+
+TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
+    auto list = NewList();
+    const std::u16string longMessage(3000, u'm');
+    ASSERT_HR(list->LoadFromXML((OneItemXML(longMessage, u"errorinfo", u"ERRORITEM")).c_str()), S_OK);
+    auto items = kdtest::ReadList(list.Get());
+    ASSERT_EQ(items.size(), 1u);
+    PLComPtr<IPLErrorItem> item;
+    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
+    std::u16string message(4000, u'\0');
+    EXPECT_HR(item->GetMessage(message.data(), 4000), S_OK);
+    EXPECT_EQ(message.c_str(), longMessage);  // not cut to a fixed buffer
+    EXPECT_EQ(items[0].className, u"C");
+    EXPECT_EQ(items[0].method, u"M");
+    EXPECT_EQ(items[0].module, u"");
+    EXPECT_EQ(items[0].result, E_INVALIDARG);
+    EXPECT_EQ(items[0].threadId, 0u);  // thread, file and line are not restored
+    EXPECT_EQ(items[0].sourceFile, u"");
+    LONG type = 0;
+    item->GetMessageType(&type);
+    EXPECT_EQ(type, 3);
+    EXPECT_EQ(dynamic_cast<CPLErrorItem*>(item.Get())->GetID(), 7);
+
+    // A text that fails, at the parser or at a later item, leaves the items as they were.
+    for (const std::u16string& bad :
+         {std::u16string(u"<ErrorInfo><ErrorItem>"), OneItemXML(u"x") + u"<more/>",
+          u"<ErrorInfo>" + OneItemXML(u"ok").substr(11, OneItemXML(u"ok").size() - 23) +
+              u"<ErrorItem><PROPERTY NAME='Result'>12x</PROPERTY></ErrorItem></ErrorInfo>",
+          std::u16string(u"<ErrorInfo><ErrorItem><PROPERTY>1</PROPERTY></ErrorItem></ErrorInfo>")}) {
+        EXPECT_HR(list->LoadFromXML(bad.c_str()), E_FAIL);
+        EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
+    }
+    EXPECT_HR(list->LoadFromXML(nullptr), E_POINTER);
+    // Other elements are skipped; an empty list element empties the list.
+    ASSERT_HR(list->LoadFromXML(u"<Other/>"), S_OK);
+    EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 0u);
+}
+
+TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
+    auto list = NewList();
+    const std::u16string longMessage = u"Parsing error <&> \"]]>\" \u00E9" + std::u16string(600, u'x');
+    list->AddError(u"Core Services", u"C1", u"M1", E_POINTER, 2, longMessage.c_str(), 0, u"/a.cpp", 1);
+    list->AddError(u"Mod", u"C2", u"M2", E_FAIL, 0, u"", 0, u"/b.cpp", 2);
+    PLComPtr<IPLVariant> xml;
+    ASSERT_HR(list->SaveToXML(xml.Put()), S_OK);
+    BSTR text = nullptr;
+    ASSERT_HR(xml->AllocSysString(&text), S_OK);
+    const PLString saved(std::u16string_view(text, SysStringLen(text)));
+    SysFreeString(text);
+    const std::string utf8 = saved.ToUtf8();
+    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr) << utf8;
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    EXPECT_STREQ(reinterpret_cast<const char*>(root->name), "ErrorInfo");
+    EXPECT_EQ(xmlChildElementCount(root), 2u);
+    xmlFreeDoc(doc);
+
+    auto loaded = NewList();
+    ASSERT_HR(loaded->LoadFromXML(saved.c_str()), S_OK);
+    const auto before = kdtest::ReadList(list.Get()), after = kdtest::ReadList(loaded.Get());
+    ASSERT_EQ(after.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(kdtest::LinesOf({after[i]}), kdtest::LinesOf({before[i]}));
+        EXPECT_EQ(after[i].result, before[i].result);
+    }
+    // An empty list saves as an empty list element.
+    ASSERT_HR(NewList()->SaveToXML(xml.Put()), S_OK);
+    WCHAR empty[32] = {};
+    xml->GetValueString(empty, 32);
+    EXPECT_EQ(std::u16string(empty), u"<ErrorInfo/>");
+}
