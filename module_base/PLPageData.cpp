@@ -189,6 +189,15 @@ std::basic_string_view<BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scrat
     return {};
 }
 
+HRESULT CPLPageData::SetOriginalFilePath(const PLString& path) {
+    PLComPtr<IPLVariant> value;
+    HRESULT hr = CreateStringValue(path, value);
+    // A library built without variants records no path.
+    if (hr == E_NOTIMPL) return S_FALSE;
+    if (hr < 0) return hr;
+    return Properties()->SetProperty(kOriginalFilePath, value.Get());
+}
+
 IPLPropertyBag* CPLPageData::Properties() {
     if (!m_properties) {
         const HRESULT hr = CreatePropertyBag(m_properties);
@@ -317,11 +326,9 @@ HRESULT CPLPageData::LoadFromFile(const WCHAR* path) {
                                       static_cast<LONG>(error));
             }
         }
-        PLComPtr<IPLVariant> value;
-        hr = CreateStringValue(name, value);
+        hr = SetOriginalFilePath(name);
         PL_THROW_ERROR(hr, "Failed to set the original file path", 0);
-        hr = Properties()->SetProperty(kOriginalFilePath, value.Get());
-        PL_THROW_ERROR(hr, "Failed to set the original file path", 0);
+        hr = S_OK;
     });
 }
 

@@ -95,6 +95,7 @@ private:
     void ReadStreamInto(BYTE* out, LONG size);
     void WriteAll(FILE* file, const BYTE* bytes, std::size_t count, const char* format);
     IPLPropertyBag* Properties();
+    HRESULT SetOriginalFilePath(const PLString& path);
 
     std::shared_ptr<BYTE> m_buffer;  // from the C runtime heap; shared with GetStream's streams
     LONG m_length = 0;
