@@ -52,8 +52,7 @@ std::shared_ptr<BYTE> AllocateBuffer(int64_t capacity) {
     try {
         return std::shared_ptr<BYTE>(bytes, [](BYTE* p) { std::free(p); });
     } catch (...) {
-        std::free(bytes);
-        return nullptr;
+        return nullptr;  // the deleter has freed the bytes
     }
 }
 
@@ -65,9 +64,9 @@ HRESULT CreatePropertyBag(PLComPtr<IPLPropertyBag>& bag) {
 
 // A new variant holding `text`.
 HRESULT CreateStringValue(const PLString& text, PLComPtr<IPLVariant>& value) {
-    (void)text;
-    value = nullptr;
-    return E_NOTIMPL;
+    HRESULT hr = PLCreateInstance(CLSID_PLVariant, value);
+    if (hr >= 0) hr = value->SetValueString(text.c_str());
+    return hr;
 }
 
 std::string ErrnoText(int error) {
@@ -190,10 +189,11 @@ std::basic_string_view<BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scrat
 }
 
 HRESULT CPLPageData::SetOriginalFilePath(const PLString& path) {
+    // A library built without variants or bags has nowhere to record the path.
+    if (PLFindClassFactory(CLSID_PLVariant) == nullptr) return S_FALSE;
+    if (!m_properties && CreatePropertyBag(m_properties) == E_NOTIMPL) return S_FALSE;
     PLComPtr<IPLVariant> value;
-    HRESULT hr = CreateStringValue(path, value);
-    // A library built without variants records no path.
-    if (hr == E_NOTIMPL) return S_FALSE;
+    const HRESULT hr = CreateStringValue(path, value);
     if (hr < 0) return hr;
     return Properties()->SetProperty(kOriginalFilePath, value.Get());
 }

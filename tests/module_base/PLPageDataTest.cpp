@@ -8,12 +8,13 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "module_base/PLByteStream.h"
+#include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLPageData.h"
 #include "module_base/PLPageDataCollection.h"
 #include "platform/GlobalMemory.h"
@@ -43,8 +44,10 @@ protected:
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     static Bytes Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        Bytes bytes(in ? static_cast<std::size_t>(in.tellg()) : 0);
+        in.seekg(0).read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return bytes;
     }
     template <class I>
     PLComPtr<I> As() const {
@@ -161,6 +164,121 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     EXPECT_EQ(held, nullptr);
 }
 
+// Stand-ins for the library's variant and bag, while those classes are not built in: a value
+// that is a string or a Boolean, and a name-to-value map that copies values in and out.
+class FakeVariant final : public IPLVariant {
+public:
+    std::u16string text;
+    int flag = -1;  // -1: not a Boolean
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        if (iid != IID_IUnknown && iid != IID_IPLVariant) return E_NOINTERFACE;
+        *out = static_cast<IPLVariant*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++m_refs; }
+    ULONG Release() override {
+        const ULONG left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT SetValueString(const WCHAR* t) override { return text = t, S_OK; }
+    HRESULT SetValueBoolean(bool v) override { return flag = v, S_OK; }
+    HRESULT GetValueBoolean(bool* v) override { return flag < 0 ? E_FAIL : (*v = flag == 1, S_OK); }
+    // clang-format off
+    HRESULT GetValueString(WCHAR*, LONG) override { return E_NOTIMPL; }
+    HRESULT GetValueStringLength(LONG*) override { return E_NOTIMPL; }
+    HRESULT AllocSysString(BSTR*) override { return E_NOTIMPL; }
+    HRESULT SetValueLong(LONG) override { return E_NOTIMPL; }
+    HRESULT GetValueLong(LONG*) override { return E_NOTIMPL; }
+    HRESULT SetValueLongLong(LONGLONG) override { return E_NOTIMPL; }
+    HRESULT GetValueLongLong(LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT SetValueDouble(double) override { return E_NOTIMPL; }
+    HRESULT GetValueDouble(double*) override { return E_NOTIMPL; }
+    HRESULT SetValueVariant(IPLVariant*) override { return E_NOTIMPL; }
+    HRESULT GetValueVariant(IPLVariant**) override { return E_NOTIMPL; }
+    HRESULT SetValueDateTime(IPLDateTime*) override { return E_NOTIMPL; }
+    HRESULT SetValueDateTimeOfDay(IPLDateTime*) override { return E_NOTIMPL; }
+    HRESULT GetValueDateTime(IPLDateTime**) override { return E_NOTIMPL; }
+    HRESULT GetValueDateTimeOfDay(IPLDateTime**) override { return E_NOTIMPL; }
+    HRESULT SetDateTimeFormatString(const WCHAR*) override { return E_NOTIMPL; }
+    HRESULT GetDateTimeFormatString(WCHAR*, LONG) override { return E_NOTIMPL; }
+    HRESULT SetValueIUnknown(IUnknown*) override { return E_NOTIMPL; }
+    HRESULT GetValueIUnknown(IUnknown**) override { return E_NOTIMPL; }
+    HRESULT SetValueCollection(IPLVariantCollection*) override { return E_NOTIMPL; }
+    HRESULT GetValueCollection(IPLVariantCollection**) override { return E_NOTIMPL; }
+    HRESULT GetType(LONG*) override { return E_NOTIMPL; }
+    HRESULT CompareEx(IPLVariant*, bool, LONG*) override { return E_NOTIMPL; }
+    HRESULT Convert(LONG) override { return E_NOTIMPL; }
+    HRESULT SetEmpty() override { return E_NOTIMPL; }
+    // clang-format on
+
+private:
+    ULONG m_refs = 0;
+};
+
+HRESULT CreateFakeVariant(REFIID iid, void*, void** out) {
+    return (new FakeVariant)->QueryInterface(iid, out);
+}
+
+class FakeBag final : public IPLPropertyBag {
+public:
+    std::map<std::u16string, FakeVariant> values;
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }  // lives on the test's stack
+    ULONG Release() override { return 1; }
+    HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override {
+        FakeVariant& stored = values[name];
+        stored.text = static_cast<FakeVariant*>(value)->text;
+        stored.flag = static_cast<FakeVariant*>(value)->flag;
+        return S_OK;
+    }
+    HRESULT GetProperty(const WCHAR* name, IPLVariant** value) override {
+        const auto found = values.find(name);
+        if (found == values.end()) return S_FALSE;
+        auto* copy = new FakeVariant;
+        copy->text = found->second.text;
+        copy->flag = found->second.flag;
+        return copy->QueryInterface(IID_IPLVariant, reinterpret_cast<void**>(value));
+    }
+    HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
+    HRESULT ContainsKey(const WCHAR*, BOOL*) override { return E_NOTIMPL; }
+    HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
+};
+
+FakeBag WithFlag(int flag) {
+    FakeBag bag;
+    if (flag >= 0) bag.values[u"qualityReduced"].flag = flag;
+    return bag;
+}
+
+TEST_F(PageDataTest, PropertiesCarryTheQualityFlagAndTheFilePath) {
+    // The quality flag moves to a new bag only when the old one has it.
+    FakeBag without = WithFlag(-1), setTrue = WithFlag(1), empty = WithFlag(-1), last = WithFlag(1);
+    ASSERT_HR(m_page->SetProperties(&without), S_OK);
+    ASSERT_HR(m_page->SetProperties(&setTrue), S_OK);
+    EXPECT_EQ(setTrue.values[u"qualityReduced"].flag, 1);
+    ASSERT_HR(m_page->SetProperties(&empty), S_OK);
+    EXPECT_EQ(empty.values[u"qualityReduced"].flag, 1);
+    empty.values[u"qualityReduced"].flag = 0;
+    ASSERT_HR(m_page->SetProperties(&last), S_OK);
+    EXPECT_EQ(last.values[u"qualityReduced"].flag, 0);
+    PLComPtr<IPLPropertyBag> held;
+    ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);
+    EXPECT_EQ(held.Get(), &last);
+    // Loading a file records its path in the bag.
+    const bool fake = PLFindClassFactory(CLSID_PLVariant) == nullptr;
+    if (fake) RegisterClassFactory(CLSID_PLVariant, &CreateFakeVariant);
+    Write(Path("f"), {1, 2});
+    EXPECT_HR(m_page->LoadFromFile(Wide(Path("f")).c_str()), S_OK);
+    if (fake) {
+        EXPECT_EQ(last.values[u"originalFilePath"].text, Wide(Path("f")));
+        PLGetClassFactoryMap()->UnregisterClassFactory(CLSID_PLVariant);
+    }
+    held = nullptr;
+    m_page = nullptr;  // before the bags go
+}
+
 // Content held as a stream (open from its creation) saves to files, bytes and blocks, more than
 // once, and loads into another page.
 TEST_F(PageDataTest, ContentHeldAsAStreamSavesRepeatedly) {
@@ -212,6 +330,11 @@ TEST_F(PageDataTest, FileFailuresAreReported) {
     EXPECT_HR(m_page->LoadFromFile(missing.c_str()), E_FAIL);
     EXPECT_TRUE(Recorded(u"Failed to open image file (erc=2)."));
     EXPECT_HR(m_page->LoadFromFile(dir.c_str()), E_FAIL);
+    // A file of 2 GiB (sparse) is refused, not read with a negative size.
+    ASSERT_EQ(::truncate((Write(Path("huge"), {}), Path("huge")).c_str(), int64_t{1} << 31), 0);
+    EXPECT_HR(m_page->LoadFromFile(Wide(Path("huge")).c_str()), E_FAIL);
+    EXPECT_HR(As<IPLPersistFile>()->Load(Wide(Path("huge")).c_str(), 0), E_FAIL);
+    EXPECT_TRUE(Recorded(u"File too large for page data: 2 GiB or more"));
     EXPECT_HR(m_page->SaveToFile(dir.c_str()), E_FAIL);
     EXPECT_TRUE(Recorded(u"Failed to open file for writing."));
     EXPECT_HR(As<IPLPersistFile>()->Load(missing.c_str(), 0), E_FAIL);
