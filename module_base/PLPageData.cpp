@@ -189,8 +189,7 @@ std::basic_string_view<BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scrat
 }
 
 HRESULT CPLPageData::SetOriginalFilePath(const PLString& path) {
-    // A library built without variants or bags has nowhere to record the path.
-    if (PLFindClassFactory(CLSID_PLVariant) == nullptr) return S_FALSE;
+    // A library built without bags has nowhere to record the path.
     if (!m_properties && CreatePropertyBag(m_properties) == E_NOTIMPL) return S_FALSE;
     PLComPtr<IPLVariant> value;
     const HRESULT hr = CreateStringValue(path, value);

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "module_base/PLByteStream.h"
-#include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLPageData.h"
 #include "module_base/PLPageDataCollection.h"
 #include "platform/GlobalMemory.h"
@@ -164,117 +163,76 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     EXPECT_EQ(held, nullptr);
 }
 
-// Stand-ins for the library's variant and bag, while those classes are not built in: a value
-// that is a string or a Boolean, and a name-to-value map that copies values in and out.
-class FakeVariant final : public IPLVariant {
-public:
-    std::u16string text;
-    int flag = -1;  // -1: not a Boolean
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (iid != IID_IUnknown && iid != IID_IPLVariant) return E_NOINTERFACE;
-        *out = static_cast<IPLVariant*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT SetValueString(const WCHAR* t) override { return text = t, S_OK; }
-    HRESULT SetValueBoolean(bool v) override { return flag = v, S_OK; }
-    HRESULT GetValueBoolean(bool* v) override { return flag < 0 ? E_FAIL : (*v = flag == 1, S_OK); }
-    // clang-format off
-    HRESULT GetValueString(WCHAR*, LONG) override { return E_NOTIMPL; }
-    HRESULT GetValueStringLength(LONG*) override { return E_NOTIMPL; }
-    HRESULT AllocSysString(BSTR*) override { return E_NOTIMPL; }
-    HRESULT SetValueLong(LONG) override { return E_NOTIMPL; }
-    HRESULT GetValueLong(LONG*) override { return E_NOTIMPL; }
-    HRESULT SetValueLongLong(LONGLONG) override { return E_NOTIMPL; }
-    HRESULT GetValueLongLong(LONGLONG*) override { return E_NOTIMPL; }
-    HRESULT SetValueDouble(double) override { return E_NOTIMPL; }
-    HRESULT GetValueDouble(double*) override { return E_NOTIMPL; }
-    HRESULT SetValueVariant(IPLVariant*) override { return E_NOTIMPL; }
-    HRESULT GetValueVariant(IPLVariant**) override { return E_NOTIMPL; }
-    HRESULT SetValueDateTime(IPLDateTime*) override { return E_NOTIMPL; }
-    HRESULT SetValueDateTimeOfDay(IPLDateTime*) override { return E_NOTIMPL; }
-    HRESULT GetValueDateTime(IPLDateTime**) override { return E_NOTIMPL; }
-    HRESULT GetValueDateTimeOfDay(IPLDateTime**) override { return E_NOTIMPL; }
-    HRESULT SetDateTimeFormatString(const WCHAR*) override { return E_NOTIMPL; }
-    HRESULT GetDateTimeFormatString(WCHAR*, LONG) override { return E_NOTIMPL; }
-    HRESULT SetValueIUnknown(IUnknown*) override { return E_NOTIMPL; }
-    HRESULT GetValueIUnknown(IUnknown**) override { return E_NOTIMPL; }
-    HRESULT SetValueCollection(IPLVariantCollection*) override { return E_NOTIMPL; }
-    HRESULT GetValueCollection(IPLVariantCollection**) override { return E_NOTIMPL; }
-    HRESULT GetType(LONG*) override { return E_NOTIMPL; }
-    HRESULT CompareEx(IPLVariant*, bool, LONG*) override { return E_NOTIMPL; }
-    HRESULT Convert(LONG) override { return E_NOTIMPL; }
-    HRESULT SetEmpty() override { return E_NOTIMPL; }
-    // clang-format on
-
-private:
-    ULONG m_refs = 0;
-};
-
-HRESULT CreateFakeVariant(REFIID iid, void*, void** out) {
-    return (new FakeVariant)->QueryInterface(iid, out);
-}
-
+// A stand-in for the library's bag while that class is not built in: a name-to-value map that
+// copies values in and out.
 class FakeBag final : public IPLPropertyBag {
 public:
-    std::map<std::u16string, FakeVariant> values;
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }  // lives on the test's stack
     ULONG Release() override { return 1; }
-    HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override {
-        FakeVariant& stored = values[name];
-        stored.text = static_cast<FakeVariant*>(value)->text;
-        stored.flag = static_cast<FakeVariant*>(value)->flag;
-        return S_OK;
-    }
+    HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override { return Copy(value, m_values[name].Put()); }
     HRESULT GetProperty(const WCHAR* name, IPLVariant** value) override {
-        const auto found = values.find(name);
-        if (found == values.end()) return S_FALSE;
-        auto* copy = new FakeVariant;
-        copy->text = found->second.text;
-        copy->flag = found->second.flag;
-        return copy->QueryInterface(IID_IPLVariant, reinterpret_cast<void**>(value));
+        const auto found = m_values.find(name);
+        return found == m_values.end() ? S_FALSE : Copy(found->second.Get(), value);
     }
     HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
     HRESULT ContainsKey(const WCHAR*, BOOL*) override { return E_NOTIMPL; }
     HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
-};
 
-FakeBag WithFlag(int flag) {
-    FakeBag bag;
-    if (flag >= 0) bag.values[u"qualityReduced"].flag = flag;
-    return bag;
-}
+    // The stored flag: -1 when absent.
+    int Flag() {
+        bool flag = false;
+        const auto found = m_values.find(u"qualityReduced");
+        if (found == m_values.end()) return -1;
+        EXPECT_HR(found->second->GetValueBoolean(&flag), S_OK);
+        return flag;
+    }
+    void SetFlag(bool flag) {
+        PLComPtr<IPLVariant> value;
+        ASSERT_HR(PLCreateInstance(CLSID_PLVariant, value), S_OK);
+        ASSERT_HR(value->SetValueBoolean(flag), S_OK);
+        ASSERT_HR(SetProperty(u"qualityReduced", value.Get()), S_OK);
+    }
+    std::u16string Text(const WCHAR* name) {
+        WCHAR buffer[512] = {};
+        const auto found = m_values.find(name);
+        if (found != m_values.end()) {
+            EXPECT_HR(found->second->GetValueString(buffer, 512), S_OK);
+        }
+        return buffer;
+    }
+
+private:
+    static HRESULT Copy(IPLVariant* from, IPLVariant** to) {
+        PLComPtr<IPLVariant> copy;
+        HRESULT hr = PLCreateInstance(CLSID_PLVariant, copy);
+        if (hr >= 0) hr = copy->SetValueVariant(from);
+        *to = copy.Detach();
+        return hr;
+    }
+    std::map<std::u16string, PLComPtr<IPLVariant>> m_values;
+};
 
 TEST_F(PageDataTest, PropertiesCarryTheQualityFlagAndTheFilePath) {
     // The quality flag moves to a new bag only when the old one has it.
-    FakeBag without = WithFlag(-1), setTrue = WithFlag(1), empty = WithFlag(-1), last = WithFlag(1);
+    FakeBag without, setTrue, empty, last;
+    setTrue.SetFlag(true);
+    last.SetFlag(true);
     ASSERT_HR(m_page->SetProperties(&without), S_OK);
     ASSERT_HR(m_page->SetProperties(&setTrue), S_OK);
-    EXPECT_EQ(setTrue.values[u"qualityReduced"].flag, 1);
+    EXPECT_EQ(setTrue.Flag(), 1);
     ASSERT_HR(m_page->SetProperties(&empty), S_OK);
-    EXPECT_EQ(empty.values[u"qualityReduced"].flag, 1);
-    empty.values[u"qualityReduced"].flag = 0;
+    EXPECT_EQ(empty.Flag(), 1);
+    empty.SetFlag(false);
     ASSERT_HR(m_page->SetProperties(&last), S_OK);
-    EXPECT_EQ(last.values[u"qualityReduced"].flag, 0);
+    EXPECT_EQ(last.Flag(), 0);
     PLComPtr<IPLPropertyBag> held;
     ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);
     EXPECT_EQ(held.Get(), &last);
     // Loading a file records its path in the bag.
-    const bool fake = PLFindClassFactory(CLSID_PLVariant) == nullptr;
-    if (fake) RegisterClassFactory(CLSID_PLVariant, &CreateFakeVariant);
     Write(Path("f"), {1, 2});
     EXPECT_HR(m_page->LoadFromFile(Wide(Path("f")).c_str()), S_OK);
-    if (fake) {
-        EXPECT_EQ(last.values[u"originalFilePath"].text, Wide(Path("f")));
-        PLGetClassFactoryMap()->UnregisterClassFactory(CLSID_PLVariant);
-    }
+    EXPECT_EQ(last.Text(u"originalFilePath"), Wide(Path("f")));
     held = nullptr;
     m_page = nullptr;  // before the bags go
 }
