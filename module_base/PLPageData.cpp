@@ -17,7 +17,6 @@
 #include "platform/File.h"
 #include "platform/FileReplacement.h"
 #include "platform/GlobalMemory.h"
-#include "platform/Text.h"
 
 PL_REGISTER_CLASS(CPLPageData, CLSID_PLPageData);
 
@@ -38,7 +37,7 @@ constexpr int64_t kMaxContent = INT32_MAX;
 constexpr const char16_t* kQualityReduced = u"qualityReduced";
 constexpr const char16_t* kOriginalFilePath = u"originalFilePath";
 
-const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+const char kUtf8Mark[] = {'\xEF', '\xBB', '\xBF'};
 
 // Copies to or from a caller's memory under a recovery point, so that an unreadable or
 // unwritable block ends the call as a translated fault.
@@ -377,42 +376,33 @@ HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
             PL_THROW_ERROR(error.result, "Failed to save to bytes.", 0);
         }
         const PLTextEncoding mark = PLDetectByteOrderMark(content.data(), content.size());
+        const std::string_view bytes(reinterpret_cast<const char*>(content.data()), content.size());
         const char* failure = "Failed to write UTF-8 temp file from ANSI source";
         std::string text;
-        bool withMark = true;
-        if (encoding == PLTextEncodingUtf8) {
-            if (mark != PLTextEncodingNone) {
-                // Marked content goes out as it is.
-                failure = "Failed to write unmodified UTF-8 temp file";
-                withMark = false;
-                text.assign(reinterpret_cast<const char*>(content.data()), content.size());
-            } else {
-                failure = "Failed to write UTF-8 temp file";
-                const std::string_view bytes(reinterpret_cast<const char*>(content.data()), content.size());
-                text = kd::platform::Utf16ToUtf8(kd::platform::Utf8ToUtf16(bytes));
-            }
+        int converted = 0;
+        if (encoding == PLTextEncodingUtf8 && mark != PLTextEncodingNone) {
+            // Marked content goes out as it is.
+            failure = "Failed to write unmodified UTF-8 temp file";
+            text.assign(bytes);
         } else if (encoding == PLTextEncodingUtf16LE) {
             // The whole content, zero characters included; a mark in it becomes the UTF-8 mark.
             failure = "Failed to write UTF-8 temp file from UTF-16 source";
-            withMark = mark == PLTextEncodingNone;
+            if (mark == PLTextEncodingNone) text.assign(kUtf8Mark, kUtf8Mark + sizeof kUtf8Mark);
             std::u16string units(content.size() / 2, u'\0');
             std::memcpy(units.data(), content.data(), units.size() * 2);
             if constexpr (std::endian::native == std::endian::big)
                 for (char16_t& unit : units) unit = static_cast<char16_t>((unit >> 8) | (unit << 8));
-            text = kd::platform::Utf16ToUtf8(units);
+            converted = kd::platform::AppendUtf16AsUtf8Bulk(text, units);
         } else {
+            // Decoded (UTF-8 too, so that invalid sequences are replaced), then encoded as UTF-8.
+            if (encoding == PLTextEncodingUtf8) failure = "Failed to write UTF-8 temp file";
             std::u16string units;
-            const std::string_view bytes(reinterpret_cast<const char*>(content.data()), content.size());
-            if (kd::platform::AppendCodePageAsUtf16(units, codePage, bytes) != 0) {
-                hr = E_FAIL;
-                PL_THROW_ERROR(hr, failure, 1);
-            }
-            text = kd::platform::Utf16ToUtf8(units);
+            text.assign(kUtf8Mark, kUtf8Mark + sizeof kUtf8Mark);
+            converted = kd::platform::AppendCodePageAsUtf16(units, codePage, bytes);
+            if (converted == 0) converted = kd::platform::AppendUtf16AsUtf8Bulk(text, units);
         }
-        FILE* file = target.File();
-        const bool written = (!withMark || std::fwrite(kUtf8Mark, 1, sizeof kUtf8Mark, file) == sizeof kUtf8Mark) &&
-                             std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        if (!written || target.Commit() != 0) {
+        if (converted != 0 || std::fwrite(text.data(), 1, text.size(), target.File()) != text.size() ||
+            target.Commit() != 0) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, failure, 1);
         }

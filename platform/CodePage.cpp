@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <iterator>
@@ -123,6 +124,32 @@ int AppendCodePageAsUtf16(std::u16string& out, uint32_t codePage, std::string_vi
     ucnv_toUnicode(converter.get(), &target, targetEnd, &source, bytes.data() + bytes.size(), nullptr, true, &status);
     out.resize(static_cast<std::size_t>(target - reinterpret_cast<UChar*>(out.data())));
     if (U_FAILURE(status)) return status == U_MEMORY_ALLOCATION_ERROR ? ENOMEM : EINVAL;
+    return 0;
+}
+
+int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text) {
+    // At most three bytes a unit (a surrogate pair: four bytes for two units). ICU takes 32-bit
+    // lengths: convert in slices.
+    constexpr std::size_t kSlice = std::size_t{1} << 28;
+    for (std::size_t done = 0; done < text.size();) {
+        std::size_t n = std::min(kSlice, text.size() - done);
+        // A slice never ends between the units of a pair.
+        if (done + n < text.size() && text[done + n - 1] >= 0xD800 && text[done + n - 1] <= 0xDBFF) --n;
+        const std::size_t start = out.size();
+        try {
+            out.resize(start + n * 3);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8WithSub(out.data() + start, static_cast<int32_t>(n * 3), &length,
+                           reinterpret_cast<const UChar*>(text.data() + done), static_cast<int32_t>(n), u'?', nullptr,
+                           &status);
+        if (U_FAILURE(status)) return ENOMEM;
+        out.resize(start + static_cast<std::size_t>(length));
+        done += n;
+    }
     return 0;
 }
 

@@ -22,6 +22,10 @@ bool IsDecodableCodePage(uint32_t codePage) noexcept;
 // code page, or ENOMEM.
 int AppendCodePageAsUtf16(std::u16string& out, uint32_t codePage, std::string_view bytes);
 
+// Appends `text` as UTF-8 to `out`, as the system narrows text: an unpaired surrogate becomes
+// "?". Returns 0 or ENOMEM.
+int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text);
+
 }  // namespace kd::platform
 
 #endif  // KD_PLATFORM_CODEPAGE_H
