@@ -167,7 +167,7 @@ void CPLPageData::ReadStreamInto(BYTE* out, LONG size) {
     if (total != size) PL_THROW_ERROR(E_FAIL, "Failed to read entire stream", 1);
 }
 
-std::basic_string_view<BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scratch) {
+std::span<const BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scratch) {
     if (m_buffer) return {m_buffer.get(), static_cast<std::size_t>(m_length)};
     if (m_stream) {
         LONG size = 0;
@@ -369,7 +369,7 @@ HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
             PL_THROW_ERROR(hr, "Failed to open file for writing.", 1);
         }
         std::unique_ptr<BYTE[]> scratch;
-        std::basic_string_view<BYTE> content;
+        std::span<const BYTE> content;
         try {
             content = Content(scratch);
         } catch (PL_ERROR& error) {
@@ -504,7 +504,7 @@ HRESULT CPLPageData::Save(DWORD allocationFlags, HGLOBAL* block) {
         }
         // Always a new block, also for content held in a global block: the caller frees it.
         std::unique_ptr<BYTE[]> scratch;
-        const std::basic_string_view<BYTE> content = Content(scratch);
+        const std::span<const BYTE> content = Content(scratch);
         HGLOBAL made = kd::platform::AllocGlobalBlock(allocationFlags, content.size());
         if (made == nullptr) {
             hr = E_OUTOFMEMORY;
@@ -533,7 +533,7 @@ HRESULT CPLPageData::SaveToBytes(BYTE* buffer, LONG* size) {
             PL_THROW_ERROR(hr, "Negative buffer size", 1);
         }
         std::unique_ptr<BYTE[]> scratch;
-        const std::basic_string_view<BYTE> content = Content(scratch);
+        const std::span<const BYTE> content = Content(scratch);
         const std::size_t n =
             content.size() < static_cast<std::size_t>(room) ? content.size() : static_cast<std::size_t>(room);
         CopyBytes(buffer, content.data(), n);
@@ -615,7 +615,7 @@ HRESULT CPLPageData::SaveToFile(FILE* file) {
             m_stream->Close();
         } else if (m_global != nullptr) {
             std::unique_ptr<BYTE[]> scratch;
-            const std::basic_string_view<BYTE> content = Content(scratch);
+            const std::span<const BYTE> content = Content(scratch);
             kd::platform::LockGlobalBlock(m_global);
             struct Unlock {
                 HGLOBAL block;

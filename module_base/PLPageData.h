@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <string_view>
+#include <span>
 
 #include <kdtrace/pagedata.h>
 #include <kdtrace/propertybag.h>
@@ -91,7 +91,7 @@ private:
     void RestartStream();
     // The content as one block of bytes: the buffer itself, or the held stream read into
     // `scratch`.
-    std::basic_string_view<BYTE> Content(std::unique_ptr<BYTE[]>& scratch);
+    std::span<const BYTE> Content(std::unique_ptr<BYTE[]>& scratch);
     void ReadStreamInto(BYTE* out, LONG size);
     void WriteAll(FILE* file, const BYTE* bytes, std::size_t count, const char* format);
     IPLPropertyBag* Properties();
