@@ -12,6 +12,7 @@
 #include "module_base/PLByteStream.h"
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
+#include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLSEHException.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -57,15 +58,7 @@ std::shared_ptr<BYTE> AllocateBuffer(int64_t capacity) {
 
 // A new, empty general-purpose bag for a page's properties.
 HRESULT CreatePropertyBag(PLComPtr<IPLPropertyBag>& bag) {
-    bag = nullptr;
-    return E_NOTIMPL;
-}
-
-// A new variant holding `text`.
-HRESULT CreateStringValue(const PLString& text, PLComPtr<IPLVariant>& value) {
-    HRESULT hr = PLCreateInstance(CLSID_PLVariant, value);
-    if (hr >= 0) hr = value->SetValueString(text.c_str());
-    return hr;
+    return PLCreateInstance(CLSID_PLPropertyBag, bag);
 }
 
 std::string ErrnoText(int error) {
@@ -89,7 +82,7 @@ protected:
 PL_UNREGISTERED_CLASS(CPLPageData::Bytes)
 
 CPLPageData::CPLPageData() noexcept {
-    // Without a bag class, GetProperties tries again and reports the failure.
+    // Should the bag not be made now, GetProperties tries again and reports the failure.
     try {
         CreatePropertyBag(m_properties);
     } catch (...) {
@@ -188,12 +181,7 @@ std::span<const BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scratch) {
 }
 
 HRESULT CPLPageData::SetOriginalFilePath(const PLString& path) {
-    // A library built without bags has nowhere to record the path.
-    if (!m_properties && CreatePropertyBag(m_properties) == E_NOTIMPL) return S_FALSE;
-    PLComPtr<IPLVariant> value;
-    const HRESULT hr = CreateStringValue(path, value);
-    if (hr < 0) return hr;
-    return Properties()->SetProperty(kOriginalFilePath, value.Get());
+    return AddStringToPropertyBag(Properties(), kOriginalFilePath, path.c_str());
 }
 
 IPLPropertyBag* CPLPageData::Properties() {
@@ -422,16 +410,14 @@ HRESULT CPLPageData::SetProperties(IPLPropertyBag* bag) {
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (m_properties) {
             // The quality-reduced flag survives a new bag, when the old bag has one.
-            PLComPtr<IPLVariant> value;
-            hr = m_properties->GetProperty(kQualityReduced, value.Put());
+            BOOL present = FALSE;
+            hr = m_properties->ContainsKey(kQualityReduced, &present);
             PL_THROW_ERROR(hr, "Failed to read qualityReduced", 0);
-            if (hr == S_OK && value) {
+            if (present) {
                 bool flag = false;
-                hr = value->GetValueBoolean(&flag);
+                hr = GetBoolFromPropertyBag(m_properties.Get(), kQualityReduced, &flag);
                 PL_THROW_ERROR(hr, "Failed to read qualityReduced", 0);
-                hr = value->SetValueBoolean(flag);
-                PL_THROW_ERROR(hr, "Failed to copy qualityReduced", 0);
-                hr = bag->SetProperty(kQualityReduced, value.Get());
+                hr = AddBoolToPropertyBag(bag, kQualityReduced, flag);
                 PL_THROW_ERROR(hr, "Failed to copy qualityReduced", 0);
             }
             hr = S_OK;

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "module_base/PLByteStream.h"
 #include "module_base/PLPageData.h"
 #include "module_base/PLPageDataCollection.h"
+#include "module_base/PLPropertyBagFunctions.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Text.h"
 #include "tests/module_base/StreamTestSupport.h"
@@ -163,78 +163,47 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     EXPECT_EQ(held, nullptr);
 }
 
-// A stand-in for the library's bag while that class is not built in: a name-to-value map that
-// copies values in and out.
-class FakeBag final : public IPLPropertyBag {
-public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }  // lives on the test's stack
-    ULONG Release() override { return 1; }
-    HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override { return Copy(value, m_values[name].Put()); }
-    HRESULT GetProperty(const WCHAR* name, IPLVariant** value) override {
-        const auto found = m_values.find(name);
-        return found == m_values.end() ? S_FALSE : Copy(found->second.Get(), value);
+PLComPtr<IPLPropertyBag> Bag(int flag) {
+    PLComPtr<IPLPropertyBag> bag;
+    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
+    if (flag >= 0) {
+        EXPECT_HR(AddBoolToPropertyBag(bag.Get(), u"qualityReduced", flag == 1), S_OK);
     }
-    HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
-    HRESULT ContainsKey(const WCHAR*, BOOL*) override { return E_NOTIMPL; }
-    HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
+    return bag;
+}
 
-    // The stored flag: -1 when absent.
-    int Flag() {
-        bool flag = false;
-        const auto found = m_values.find(u"qualityReduced");
-        if (found == m_values.end()) return -1;
-        EXPECT_HR(found->second->GetValueBoolean(&flag), S_OK);
-        return flag;
-    }
-    void SetFlag(bool flag) {
-        PLComPtr<IPLVariant> value;
-        ASSERT_HR(PLCreateInstance(CLSID_PLVariant, value), S_OK);
-        ASSERT_HR(value->SetValueBoolean(flag), S_OK);
-        ASSERT_HR(SetProperty(u"qualityReduced", value.Get()), S_OK);
-    }
-    std::u16string Text(const WCHAR* name) {
-        WCHAR buffer[512] = {};
-        const auto found = m_values.find(name);
-        if (found != m_values.end()) {
-            EXPECT_HR(found->second->GetValueString(buffer, 512), S_OK);
-        }
-        return buffer;
-    }
-
-private:
-    static HRESULT Copy(IPLVariant* from, IPLVariant** to) {
-        PLComPtr<IPLVariant> copy;
-        HRESULT hr = PLCreateInstance(CLSID_PLVariant, copy);
-        if (hr >= 0) hr = copy->SetValueVariant(from);
-        *to = copy.Detach();
-        return hr;
-    }
-    std::map<std::u16string, PLComPtr<IPLVariant>> m_values;
-};
+// The stored flag: -1 when absent.
+int Flag(IPLPropertyBag* bag) {
+    BOOL present = FALSE;
+    bool flag = false;
+    bag->ContainsKey(u"qualityReduced", &present);
+    EXPECT_HR(GetBoolFromPropertyBag(bag, u"qualityReduced", &flag), S_OK);
+    return present ? flag : -1;
+}
 
 TEST_F(PageDataTest, PropertiesCarryTheQualityFlagAndTheFilePath) {
     // The quality flag moves to a new bag only when the old one has it.
-    FakeBag without, setTrue, empty, last;
-    setTrue.SetFlag(true);
-    last.SetFlag(true);
-    ASSERT_HR(m_page->SetProperties(&without), S_OK);
-    ASSERT_HR(m_page->SetProperties(&setTrue), S_OK);
-    EXPECT_EQ(setTrue.Flag(), 1);
-    ASSERT_HR(m_page->SetProperties(&empty), S_OK);
-    EXPECT_EQ(empty.Flag(), 1);
-    empty.SetFlag(false);
-    ASSERT_HR(m_page->SetProperties(&last), S_OK);
-    EXPECT_EQ(last.Flag(), 0);
+    const PLComPtr<IPLPropertyBag> without = Bag(-1), setTrue = Bag(1), empty = Bag(-1), last = Bag(1);
     PLComPtr<IPLPropertyBag> held;
+    ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);  // a bag of its own, the same each time
     ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);
-    EXPECT_EQ(held.Get(), &last);
+    EXPECT_EQ(Flag(held.Get()), -1);
+    ASSERT_HR(m_page->SetProperties(without.Get()), S_OK);
+    ASSERT_HR(m_page->SetProperties(setTrue.Get()), S_OK);
+    EXPECT_EQ(Flag(setTrue.Get()), 1);
+    ASSERT_HR(m_page->SetProperties(empty.Get()), S_OK);
+    EXPECT_EQ(Flag(empty.Get()), 1);
+    ASSERT_HR(AddBoolToPropertyBag(empty.Get(), u"qualityReduced", false), S_OK);
+    ASSERT_HR(m_page->SetProperties(last.Get()), S_OK);
+    EXPECT_EQ(Flag(last.Get()), 0);
+    ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);
+    EXPECT_EQ(held.Get(), last.Get());
     // Loading a file records its path in the bag.
     Write(Path("f"), {1, 2});
-    EXPECT_HR(m_page->LoadFromFile(Wide(Path("f")).c_str()), S_OK);
-    EXPECT_EQ(last.Text(u"originalFilePath"), Wide(Path("f")));
-    held = nullptr;
-    m_page = nullptr;  // before the bags go
+    ASSERT_HR(m_page->LoadFromFile(Wide(Path("f")).c_str()), S_OK);
+    PLString path;
+    ASSERT_HR(GetPLStringFromPropertyBag(last.Get(), u"originalFilePath", &path), S_OK);
+    EXPECT_EQ(std::u16string(path.c_str()), Wide(Path("f")));
 }
 
 // Content held as a stream (open from its creation) saves to files, bytes and blocks, more than
