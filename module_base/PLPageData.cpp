@@ -464,19 +464,29 @@ HRESULT CPLPageData::SetHGLOBAL(HGLOBAL* block, LONG length) {
 
 HRESULT CPLPageData::Load(HGLOBAL block) {
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
-        Clear();
         if (block == nullptr) {
+            Clear();
             hr = S_FALSE;
             return;
         }
         const std::size_t size = kd::platform::GlobalBlockSize(block);
         if (size > static_cast<std::size_t>(kMaxContent)) {
+            Clear();
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Global block too large for page data: 2 GiB or more", 1);
         }
-        Reallocate(static_cast<int64_t>(size), 0);
-        if (size > 0) std::memcpy(m_buffer.get(), block->bytes, size);
-        m_length = static_cast<LONG>(size);
+        // Copied before clearing: the block may be the page's own, which clearing frees.
+        std::shared_ptr<BYTE> buffer = AllocateBuffer(static_cast<int64_t>(size));
+        if (!buffer) {
+            Clear();
+            PL_THROW_ERROR_FORMAT(E_OUTOFMEMORY, 1,
+                                  "Failed to allocate (%ld) bytes of memory. Current allocated bytes: %ld",
+                                  static_cast<LONG>(size), LONG{0});
+        }
+        if (size > 0) std::memcpy(buffer.get(), block->bytes, size);
+        Clear();
+        m_buffer = std::move(buffer);
+        m_length = m_capacity = static_cast<LONG>(size);
     });
 }
 

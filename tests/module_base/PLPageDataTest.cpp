@@ -154,7 +154,12 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     ASSERT_NE(copy, block);
     EXPECT_EQ(Bytes(copy->bytes, copy->bytes + copy->size), expected);
     kd::platform::FreeGlobalBlock(copy);
-    // Loading a block copies its whole size; the caller keeps it.
+    // Loading a block copies its whole size; the caller keeps it. The page's own block is copied
+    // before the page lets it go.
+    ASSERT_HR(As<IPLPersistMemory>()->Load(block), S_OK);
+    Bytes whole(100, 0);
+    whole[0] = 42;
+    EXPECT_EQ(Content(), whole);
     HGLOBAL loaded = kd::platform::AllocGlobalBlock(kd::platform::kGlobalZeroInit, 3);
     ASSERT_HR(As<IPLPersistMemory>()->Load(loaded), S_OK);
     kd::platform::FreeGlobalBlock(loaded);
