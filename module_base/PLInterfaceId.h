@@ -10,6 +10,7 @@
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
+#include <kdtrace/pagedata.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
 #include <kdtrace/timespan.h>
@@ -75,5 +76,11 @@ PL_DECLARE_INTERFACE_ID(IPLRefFile, IID_IPLRefFile);
 PL_DECLARE_INTERFACE_ID(IPLRefFilePriv, IID_IPLRefFilePriv);
 PL_DECLARE_INTERFACE_ID(IPLFileStreamPriv, IID_IPLFileStreamPriv);
 PL_DECLARE_INTERFACE_ID(IPLFilePage, IID_IPLFilePage);
+PL_DECLARE_INTERFACE_ID(IPLPersistFile, IID_IPLPersistFile);
+PL_DECLARE_INTERFACE_ID(IPLPersistMemory, IID_IPLPersistMemory);
+PL_DECLARE_INTERFACE_ID(IPLPersistStream, IID_IPLPersistStream);
+PL_DECLARE_INTERFACE_ID(IPLPageData, IID_IPLPageData);
+PL_DECLARE_INTERFACE_ID(IPLPageDataPriv, IID_IPLPageDataPriv);
+PL_DECLARE_INTERFACE_ID(IPLPageDataCollection, IID_IPLPageDataCollection);
 
 #endif  // KD_PLINTERFACEID_H

@@ -9,6 +9,7 @@
 #include <kdtrace/exports.h>
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
+#include <kdtrace/pagedata.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
 #include <kdtrace/timespan.h>

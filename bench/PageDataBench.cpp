@@ -1,0 +1,135 @@
+// Page data against its floors, in the same run:
+//   LoadFromFile of a 64 MB file        vs  open(), fstat(), one buffer, read() and close()
+//   SaveToFile of 64 MB of content      vs  open(O_CREAT|O_TRUNC), write() and close()
+//   SaveToFileAsUTF8 of 16 MB of UTF-16 vs  ICU's u_strToUTF8 into a buffer, then the write floor
+// The files live in the temporary directory and stay in the page cache.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unicode/ustring.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "module_base/PLPageData.h"
+#include "platform/Text.h"
+
+namespace {
+
+constexpr std::size_t kFileSize = 64 << 20;
+constexpr std::size_t kTextUnits = 8 << 20;  // 16 MB of UTF-16
+
+std::string TempPath(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/kd-pagedatabench-" + std::to_string(::getpid()) + name;
+}
+
+struct Files {
+    std::string in = TempPath("-in"), out = TempPath("-out"), floor = TempPath("-floor");
+    std::vector<BYTE> bytes = std::vector<BYTE>(kFileSize);
+    std::u16string text;
+    Files() {
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(i * 31);
+        const int fd = ::open(in.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+        ::close(fd);
+        // Mixed text: ASCII, two- and three-byte UTF-8, and surrogate pairs.
+        const std::u16string sample = u"Page text, caf\u00E9 \u0420\u0443\u0441 \u65E5\u672C \U0001F600\n";
+        while (text.size() < kTextUnits) text += sample;
+        text.resize(kTextUnits);
+    }
+    ~Files() {
+        for (const std::string* path : {&in, &out, &floor}) ::unlink(path->c_str());
+    }
+};
+
+Files& TheFiles() {
+    static Files files;
+    return files;
+}
+
+PLComPtr<IPLPageDataPriv> NewPage() {
+    PLComPtr<IPLPageDataPriv> page;
+    if (PLCreateInstance(CLSID_PLPageData, page) < 0) std::abort();
+    return page;
+}
+
+void WritePlain(const std::string& path, const void* bytes, std::size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::write(fd, bytes, size) != static_cast<ssize_t>(size)) std::abort();
+    ::close(fd);
+}
+
+void BM_LoadFromFile(benchmark::State& state) {
+    const std::u16string path = kd::platform::Utf8ToUtf16(TheFiles().in);
+    PLComPtr<IPLPageDataPriv> page = NewPage();
+    for (auto _ : state)
+        if (page->LoadFromFile(path.c_str()) < 0) std::abort();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void BM_ReadFloor(benchmark::State& state) {
+    for (auto _ : state) {
+        const int fd = ::open(TheFiles().in.c_str(), O_RDONLY);
+        struct stat info {};
+        ::fstat(fd, &info);
+        std::unique_ptr<BYTE[]> buffer(new BYTE[static_cast<std::size_t>(info.st_size) + 2]);
+        if (::read(fd, buffer.get(), static_cast<std::size_t>(info.st_size)) != info.st_size) std::abort();
+        ::close(fd);
+        benchmark::DoNotOptimize(buffer.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void BM_SaveToFile(benchmark::State& state) {
+    const std::u16string path = kd::platform::Utf8ToUtf16(TheFiles().out);
+    PLComPtr<IPLPageDataPriv> page = NewPage();
+    if (page->LoadFromBytes(TheFiles().bytes.data(), static_cast<LONG>(kFileSize)) < 0) std::abort();
+    for (auto _ : state)
+        if (page->SaveToFile(path.c_str()) < 0) std::abort();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void BM_WriteFloor(benchmark::State& state) {
+    for (auto _ : state) WritePlain(TheFiles().floor, TheFiles().bytes.data(), kFileSize);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void BM_SaveToFileAsUTF8(benchmark::State& state) {
+    const std::u16string path = kd::platform::Utf8ToUtf16(TheFiles().out);
+    PLComPtr<IPLPageDataPriv> page = NewPage();
+    const std::u16string& text = TheFiles().text;
+    if (page->LoadFromBytes(reinterpret_cast<const BYTE*>(text.data()), static_cast<LONG>(text.size() * 2)) < 0)
+        std::abort();
+    for (auto _ : state)
+        if (page->SaveToFileAsUTF8(path.c_str(), PLTextEncodingUtf16LE) < 0) std::abort();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
+}
+
+void BM_Utf16ToUtf8Floor(benchmark::State& state) {
+    const std::u16string& text = TheFiles().text;
+    std::string out(text.size() * 3 + 3, '\0');
+    for (auto _ : state) {
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8(out.data() + 3, static_cast<int32_t>(out.size() - 3), &length, text.data(),
+                    static_cast<int32_t>(text.size()), &status);
+        if (U_FAILURE(status)) std::abort();
+        WritePlain(TheFiles().floor, out.data(), static_cast<std::size_t>(length) + 3);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
+}
+
+}  // namespace
+
+BENCHMARK(BM_LoadFromFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveToFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveToFileAsUTF8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf16ToUtf8Floor)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
