@@ -1,0 +1,25 @@
+// Style strings: name/value pairs as text, "name:value" pairs separated by ";".
+//
+// Runs of ";" count as one. In a pair, the name ends at the first ":" and the value at the next
+// (the rest is ignored); both are trimmed of white space; a pair without a name is skipped and a
+// pair without ":" has the empty value.
+#ifndef KD_PLSTYLESTRING_H
+#define KD_PLSTYLESTRING_H
+
+#include <string_view>
+#include <vector>
+
+#include <kdtrace/datetime.h>
+#include <kdtrace/propertybag.h>
+
+#include "module_base/PLString.h"
+
+struct PLStyleProperty {
+    PLString name;
+    PLString value;
+};
+
+// The pairs of a style string, in order.
+std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text);
+
+#endif  // KD_PLSTYLESTRING_H
