@@ -89,10 +89,17 @@ HRESULT ReadDatabasePassword(LONG user, std::u16string& password) {
         Wipe(text);
         std::vector<uint8_t> sealed, plain;
         const bool unsealed = PLBytesFromHex(record, sealed) &&
-                              PasswordKey().Decrypt(sealed.data(), sealed.size(), plain) && plain.size() % 2 == 0;
+                              PasswordKey().Decrypt(sealed.data(), sealed.size(), plain) &&
+                              plain.size() >= kd::platform::kSha1Size && plain.size() % 2 == 0;
         Wipe(record);
-        if (!unsealed) PL_THROW_ERROR_FORMAT(E_FAIL, 1, "The stored password of user %d does not unseal.", user);
-        password.resize(plain.size() / 2);
+        const std::size_t textBytes = unsealed ? plain.size() - kd::platform::kSha1Size : 0;
+        const bool intact = unsealed && std::memcmp(kd::platform::Sha1(plain.data(), textBytes).data(),
+                                                    plain.data() + textBytes, kd::platform::kSha1Size) == 0;
+        if (!intact) {
+            Wipe(plain);
+            PL_THROW_ERROR_FORMAT(E_FAIL, 1, "The stored password of user %d does not unseal.", user);
+        }
+        password.resize(textBytes / 2);
         for (std::size_t i = 0; i < password.size(); ++i)
             password[i] = static_cast<char16_t>(plain[2 * i] | plain[2 * i + 1] << 8);
         Wipe(plain);
@@ -113,6 +120,8 @@ PLString PLSealDatabasePassword(std::u16string_view password) {
         bytes[2 * i] = static_cast<uint8_t>(password[i]);
         bytes[2 * i + 1] = static_cast<uint8_t>(password[i] >> 8);
     }
+    const kd::platform::Sha1Digest check = kd::platform::Sha1(bytes.data(), bytes.size());
+    bytes.insert(bytes.end(), check.begin(), check.end());
     const std::vector<uint8_t> sealed = PasswordKey().Encrypt(bytes.data(), bytes.size());
     Wipe(bytes);
     return PLHexFromBytes(sealed.data(), sealed.size());

@@ -25,7 +25,8 @@ HRESULT GetDatabasePassword(LONG user, WCHAR* buffer, LONG size);
 std::string PLDatabasePasswordFilePath();
 
 // The sealed form of a password, as its record in the file holds it: the hex text of its
-// UTF-16LE bytes encrypted with the library's password key.
+// UTF-16LE bytes followed by their SHA-1 digest, encrypted with the library's password key. The
+// digest tells a damaged record from a password.
 PLString PLSealDatabasePassword(std::u16string_view password);
 
 #endif  // KD_PLDATABASEPASSWORD_H

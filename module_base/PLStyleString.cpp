@@ -1,8 +1,16 @@
 #include "module_base/PLStyleString.h"
 
+#include <kdtrace/variant.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLError.h"
+#include "module_base/PLSignedPropertyString.h"
 #include "platform/Text.h"
 
 namespace {
+
+constexpr const char* kGroup = "Core Services";
+constexpr const char* kClass = "Utility Functions";
 
 std::u16string_view Trimmed(std::u16string_view text) {
     while (!text.empty() && kd::platform::IsSpace(text.front())) text.remove_prefix(1);
@@ -31,4 +39,23 @@ std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text) {
         pairs.push_back({PLString(name), PLString(value)});
     }
     return pairs;
+}
+
+HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDateTime* verifyAt) {
+    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+        PL_THROW_IF_FAILED(text == nullptr || bag == nullptr ? E_POINTER : S_OK);
+        const PLString copy(text);
+        if (verifyAt != nullptr) {
+            hr = VerifySignedPropertyString(copy.c_str(), verifyAt);
+            PL_THROW_ERROR(hr, "Failed to Verify SignedPropertyString", 0);
+        }
+        for (const PLStyleProperty& pair : PLParseStyleString(copy.view())) {
+            PLComPtr<IPLVariant> value;
+            hr = PLCreateInstance(CLSID_PLVariant, value);
+            if (hr >= 0) hr = value->SetValueString(pair.value.c_str());
+            if (hr >= 0) hr = bag->SetProperty(pair.name.c_str(), value.Get());
+            PL_THROW_ERROR_FORMAT(hr, 0, "Failed to add property:value %s:%s to property bag", pair.name.c_str(),
+                                  pair.value.c_str());
+        }
+    });
 }

@@ -22,4 +22,11 @@ struct PLStyleProperty {
 // The pairs of a style string, in order.
 std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text);
 
+// Sets each pair of `text` in `bag` as a string property (a later pair of the same name wins).
+// With `verifyAt`, the text must first verify as a signed property string at that time
+// ("Failed to Verify SignedPropertyString" with the verification's code); its "securityKey" and
+// "timeStamp" pairs are set too. E_POINTER for a null text or bag. Records under "Core Services",
+// "Utility Functions".
+HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDateTime* verifyAt);
+
 #endif  // KD_PLSTYLESTRING_H
