@@ -81,16 +81,4 @@ TEST(PLHexTest, HexToDataDecodesEitherCaseAndRefusesBadTextWithoutWriting) {
     EXPECT_HR(PLConvertHexToData(u"00", &b, nullptr), E_POINTER);
 }
 
-TEST(PLHexTest, LibraryFormsRoundTrip) {
-    const uint8_t bytes[] = {0x00, 0x10, 0x9F, 0xFF};
-    const PLString hex = PLHexFromBytes(bytes, sizeof bytes);
-    EXPECT_EQ(hex, u"00109FFF");
-    std::vector<uint8_t> back;
-    ASSERT_TRUE(PLBytesFromHex(hex.view(), back));
-    EXPECT_EQ(back, std::vector<uint8_t>(bytes, bytes + 4));
-    EXPECT_FALSE(PLBytesFromHex(u"0", back));
-    EXPECT_FALSE(PLBytesFromHex(u"0x", back));
-    EXPECT_TRUE(back.empty());
-}
-
 }  // namespace
