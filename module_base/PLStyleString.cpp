@@ -5,6 +5,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLSignedPropertyString.h"
+#include "module_base/PLVariant.h"
 #include "platform/Text.h"
 
 namespace {
@@ -51,7 +52,7 @@ HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDa
         }
         for (const PLStyleProperty& pair : PLParseStyleString(copy.view())) {
             PLComPtr<IPLVariant> value;
-            hr = PLCreateInstance(CLSID_PLVariant, value);
+            hr = PLCreateVariant(value.Put());
             if (hr >= 0) hr = value->SetValueString(pair.value.c_str());
             if (hr >= 0) hr = bag->SetProperty(pair.name.c_str(), value.Get());
             PL_THROW_ERROR_FORMAT(hr, 0, "Failed to add property:value %s:%s to property bag", pair.name.c_str(),
