@@ -21,10 +21,10 @@ std::u16string_view Trimmed(std::u16string_view text) {
 
 }  // namespace
 
-std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text) {
+std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text, std::size_t limit) {
     std::vector<PLStyleProperty> pairs;
     std::size_t start = 0;
-    while (start < text.size()) {
+    while (start < text.size() && pairs.size() < limit) {
         std::size_t end = text.find(u';', start);
         if (end == std::u16string_view::npos) end = text.size();
         const std::u16string_view pair = text.substr(start, end - start);

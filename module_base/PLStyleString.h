@@ -6,6 +6,7 @@
 #ifndef KD_PLSTYLESTRING_H
 #define KD_PLSTYLESTRING_H
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -19,8 +20,8 @@ struct PLStyleProperty {
     PLString value;
 };
 
-// The pairs of a style string, in order.
-std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text);
+// The pairs of a style string, in order; at most the first `limit`.
+std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text, std::size_t limit = SIZE_MAX);
 
 // Sets each pair of `text` in `bag` as a string property (a later pair of the same name wins).
 // With `verifyAt`, the text must first verify as a signed property string at that time

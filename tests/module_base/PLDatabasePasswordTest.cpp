@@ -59,6 +59,8 @@ TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
     EXPECT_HR(GetDatabasePassword(1, nullptr, 4), E_POINTER);
     EXPECT_HR(GetDatabasePassword(1, buffer, 0), E_INVALIDARG);
     kdtest::TakeThreadErrors();
+    ::setenv("KDTRACE_DATABASE_PASSWORDS", "", 1);
+    EXPECT_EQ(PLDatabasePasswordFilePath(), "/etc/kdtrace/database-passwords");
 }
 
 TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords) {
@@ -66,12 +68,10 @@ TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords)
     const std::u16string path(PLString::FromUtf8(m_path).view());
     const std::u16string refused = u"The database password file '" + path +
                                    u"' must belong to its user or to root and be closed to others.|Encryption Error";
-    Write(good, 0604);
-    EXPECT_EQ(Get(1), refused);
-    Write(good, 0602);
-    EXPECT_EQ(Get(1), refused);
-    Write(good, 0640);  // the group may read it
-    EXPECT_EQ(Get(1), u"alpha");
+    for (const mode_t mode : {0604, 0602, 0640}) {  // the group may read it
+        Write(good, mode);
+        EXPECT_EQ(Get(1), mode == 0640 ? u"alpha" : refused);
+    }
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
         EXPECT_EQ(Get(1), refused);
@@ -101,11 +101,6 @@ TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords)
     }
     ::unlink(m_path.c_str());
     EXPECT_EQ(Get(1), u"Cannot read the database password file '" + path + u"' (error 2).|Encryption Error");
-}
-
-TEST_F(PLDatabasePasswordTest, AnEmptyVariableMeansTheDefaultFile) {
-    ::setenv("KDTRACE_DATABASE_PASSWORDS", "", 1);
-    EXPECT_EQ(PLDatabasePasswordFilePath(), "/etc/kdtrace/database-passwords");
 }
 
 }  // namespace
