@@ -6,6 +6,7 @@
 #include <kdtrace/datetime.h>
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
+#include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
 #include <kdtrace/types.h>
 
@@ -47,6 +48,8 @@ KDTRACE_API HRESULT PLConvertDataToHex(const BYTE* bytes, LONG count, WCHAR* buf
 // Hex text (an even number of hex digits) into `bytes`, which holds *count bytes; *count becomes
 // the number written.
 KDTRACE_API HRESULT PLConvertHexToData(const WCHAR* hex, BYTE* bytes, LONG* count);
+// A new, empty general-purpose property bag.
+KDTRACE_API HRESULT PLCreatePropertyBag(IPLPropertyBag** bag);
 
 typedef HRESULT (*PFN_GetPLModule)(REFGUID moduleId, IPLModule** module);
 typedef HRESULT (*PFN_GetImplementedModules)(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
@@ -62,6 +65,7 @@ typedef HRESULT (*PFN_PLSignPropertyString)(const WCHAR* properties, IPLDateTime
 typedef HRESULT (*PFN_PLVerifySignedPropertyString)(const WCHAR* signedText, IPLDateTime* now);
 typedef HRESULT (*PFN_PLConvertDataToHex)(const BYTE* bytes, LONG count, WCHAR* buffer, LONG size);
 typedef HRESULT (*PFN_PLConvertHexToData)(const WCHAR* hex, BYTE* bytes, LONG* count);
+typedef HRESULT (*PFN_PLCreatePropertyBag)(IPLPropertyBag** bag);
 
 // Exported by a library whose classes another library pulls in with HookClassFactories: adds
 // the library's creators to the map it is given (null when the caller has none yet).
