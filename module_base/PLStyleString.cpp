@@ -51,12 +51,41 @@ HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDa
             PL_THROW_ERROR(hr, "Failed to Verify SignedPropertyString", 0);
         }
         for (const PLStyleProperty& pair : PLParseStyleString(copy.view())) {
-            PLComPtr<IPLVariant> value;
-            hr = PLCreateVariant(value.Put());
-            if (hr >= 0) hr = value->SetValueString(pair.value.c_str());
-            if (hr >= 0) hr = bag->SetProperty(pair.name.c_str(), value.Get());
+            hr = AddStringToPropertyBag(bag, pair.name.c_str(), pair.value.c_str());
             PL_THROW_ERROR_FORMAT(hr, 0, "Failed to add property:value %s:%s to property bag", pair.name.c_str(),
                                   pair.value.c_str());
         }
+    });
+}
+
+HRESULT PLStyleStringToPropertyCollection(const WCHAR* text, IPLPropertyCollection* collection) {
+    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+        PL_THROW_IF_FAILED(text == nullptr || collection == nullptr ? E_POINTER : S_OK);
+        const PLString copy(text);
+        for (const PLStyleProperty& pair : PLParseStyleString(copy.view())) {
+            PLComPtr<IPLVariant> value = PLNewVariant();
+            hr = value->SetValueString(pair.value.c_str());
+            PL_THROW_IF_FAILED(hr);
+            PLComPtr<IPLProperty> property;
+            hr = PLCreateInstance(CLSID_PLProperty, property);
+            PL_THROW_IF_FAILED(hr);
+            hr = property->Initialize(pair.name.c_str(), value.Get());
+            PL_THROW_IF_FAILED(hr);
+            hr = collection->Insert(property.Get());
+            PL_THROW_IF_FAILED(hr);
+        }
+    });
+}
+
+HRESULT GetPageSectionExtentsFromStyleString(const WCHAR* text, PLPageSectionExtents* extents) {
+    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+        PL_THROW_IF_FAILED(text == nullptr || extents == nullptr ? E_POINTER : S_OK);
+        PLComPtr<IPLPropertyBag> bag;
+        hr = PLCreateInstance(CLSID_PLPropertyBag, bag);
+        PL_THROW_ERROR(hr, "Failed to create property bag", 0);
+        hr = PLStyleStringToPropertyBag(text, bag.Get(), nullptr);
+        PL_THROW_ERROR(hr, "Failed to convert style string to property bag.", 0);
+        hr = GetPageSectionExtentsFromPropertyBag(bag.Get(), extents);
+        PL_THROW_ERROR(hr, "Failed to get page section extents from property bag.", 0);
     });
 }

@@ -13,6 +13,7 @@
 #include <kdtrace/datetime.h>
 #include <kdtrace/propertybag.h>
 
+#include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
 
 struct PLStyleProperty {
@@ -29,5 +30,12 @@ std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text, std::s
 // "timeStamp" pairs are set too. E_POINTER for a null text or bag. Records under "Core Services",
 // "Utility Functions".
 HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDateTime* verifyAt);
+
+// Adds one property per pair to `collection`, each holding the value as a string variant.
+HRESULT PLStyleStringToPropertyCollection(const WCHAR* text, IPLPropertyCollection* collection);
+
+// The page-section extents ("xPos", "yPos", "width", "height") of a style string, read through a
+// general property bag.
+HRESULT GetPageSectionExtentsFromStyleString(const WCHAR* text, PLPageSectionExtents* extents);
 
 #endif  // KD_PLSTYLESTRING_H

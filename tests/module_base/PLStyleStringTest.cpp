@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include <kdtrace/variant.h>
 
@@ -85,6 +86,27 @@ TEST(PLStyleStringTest, SetsEachPairInABagAfterVerifyingWhenAsked) {
     EXPECT_HR(PLStyleStringToPropertyBag(nullptr, &bag, nullptr), E_POINTER);
     EXPECT_HR(PLStyleStringToPropertyBag(u"a:1", nullptr, nullptr), E_POINTER);
     kdtest::TakeThreadErrors();
+}
+
+TEST(PLStyleStringTest, PageSectionExtentsAndPropertyCollections) {
+    PLPageSectionExtents extents{};
+    ASSERT_HR(GetPageSectionExtentsFromStyleString(u"xPos:1; yPos: 2;width:3;height:4;other:x", &extents), S_OK);
+    EXPECT_EQ((std::vector<LONG>{extents.x, extents.y, extents.width, extents.height}),
+              (std::vector<LONG>{1, 2, 3, 4}));
+    EXPECT_LT(GetPageSectionExtentsFromStyleString(u"xPos:1;yPos:2;width:3", &extents), 0);
+    EXPECT_EQ(kdtest::TakeThreadErrors().back().message, u"Failed to get page section extents from property bag.");
+
+    PLComPtr<IPLPropertyBag> bag;
+    ASSERT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
+    PLComPtr<IPLPropertyCollection> properties;
+    ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
+    ASSERT_HR(PLStyleStringToPropertyCollection(u"a : 1;;b:2:3", properties.Get()), S_OK);
+    ASSERT_EQ(properties->GetCount(), 2);
+    PLComPtr<IPLProperty> second;
+    ASSERT_HR(properties->GetAt(1, second.Put()), S_OK);
+    WCHAR name[8];
+    ASSERT_HR(second->GetName(name, 8), S_OK);
+    EXPECT_EQ(std::u16string(name), u"b");
 }
 
 }  // namespace
