@@ -2,6 +2,8 @@
 #ifndef KDTRACE_EXPORTS_H
 #define KDTRACE_EXPORTS_H
 
+#include <kdtrace/bstr.h>
+#include <kdtrace/datetime.h>
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
 #include <kdtrace/propertybag.h>
@@ -35,6 +37,17 @@ KDTRACE_API HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStrea
 // A byte stream over `bytes` in place, open; `owner` keeps them alive and is held for the
 // stream's life (without an owner the stream takes over bytes that came from malloc).
 KDTRACE_API HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
+// Signs a style string ("name:value;name:value"): *signedText (a new BSTR the caller frees) is
+// "securityKey:<signature>;timeStamp:<signingTime>;" followed by the properties.
+KDTRACE_API HRESULT PLSignPropertyString(const WCHAR* properties, IPLDateTime* signingTime, BSTR* signedText);
+// S_OK when the signature matches and the time stamp lies within two minutes of `now`; E_FAIL
+// with the reason in the thread's error list otherwise.
+KDTRACE_API HRESULT PLVerifySignedPropertyString(const WCHAR* signedText, IPLDateTime* now);
+// `count` bytes as upper-case hex into `buffer` of `size` characters (more than 2 * count).
+KDTRACE_API HRESULT PLConvertDataToHex(const BYTE* bytes, LONG count, WCHAR* buffer, LONG size);
+// Hex text (an even number of hex digits) into `bytes`, which holds *count bytes; *count becomes
+// the number written.
+KDTRACE_API HRESULT PLConvertHexToData(const WCHAR* hex, BYTE* bytes, LONG* count);
 // A new, empty general-purpose property bag.
 KDTRACE_API HRESULT PLCreatePropertyBag(IPLPropertyBag** bag);
 // A new string variant holding the bag's properties as XML: an element named `rootName` with one
@@ -53,6 +66,10 @@ typedef HRESULT (*PFN_GetThreadErrorSuspensionState)(BOOL* suspended);
 typedef HRESULT (*PFN_SetThreadErrorSuspensionState)(BOOL suspended);
 typedef HRESULT (*PFN_PLCreateStreamOnBytes)(const BYTE* bytes, LONG size, IPLStream** stream);
 typedef HRESULT (*PFN_PLCreateStreamOnOwnedBytes)(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
+typedef HRESULT (*PFN_PLSignPropertyString)(const WCHAR* properties, IPLDateTime* signingTime, BSTR* signedText);
+typedef HRESULT (*PFN_PLVerifySignedPropertyString)(const WCHAR* signedText, IPLDateTime* now);
+typedef HRESULT (*PFN_PLConvertDataToHex)(const BYTE* bytes, LONG count, WCHAR* buffer, LONG size);
+typedef HRESULT (*PFN_PLConvertHexToData)(const WCHAR* hex, BYTE* bytes, LONG* count);
 typedef HRESULT (*PFN_PLCreatePropertyBag)(IPLPropertyBag** bag);
 typedef HRESULT (*PFN_CreateXMLFromPropertyBag)(IPLPropertyBag* bag, IPLVariant** result, const WCHAR* rootName);
 typedef HRESULT (*PFN_RestorePropertyBagFromXML)(const WCHAR* text, IPLPropertyBag** result);

@@ -1,0 +1,106 @@
+// Database passwords from the protected configuration file: user numbers, the file's owner and
+// mode, malformed and corrupt records, buffers.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "module_base/PLDatabasePassword.h"
+#include "support/ErrorList.h"
+#include "support/HResult.h"
+
+namespace {
+
+class PLDatabasePasswordTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kd-passwords-XXXXXX";
+        const int fd = ::mkstemp(pattern);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        m_path = pattern;
+        ::setenv("KDTRACE_DATABASE_PASSWORDS", m_path.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("KDTRACE_DATABASE_PASSWORDS");
+        ::unlink(m_path.c_str());
+    }
+    void Write(const std::string& text, mode_t mode = 0600) {
+        std::ofstream(m_path, std::ios::trunc) << text;
+        ASSERT_EQ(::chmod(m_path.c_str(), mode), 0);
+    }
+    static std::string Record(int user, const char16_t* password) {
+        return std::to_string(user) + "=" + PLSealDatabasePassword(password).ToUtf8() + "\n";
+    }
+    // The password of `user`, or the recorded messages joined with "|".
+    static std::u16string Get(LONG user, LONG size = 64) {
+        WCHAR buffer[64] = {};
+        if (GetDatabasePassword(user, buffer, size) == S_OK) return buffer;
+        std::u16string messages;
+        for (const auto& e : kdtest::TakeThreadErrors()) messages += (messages.empty() ? u"" : u"|") + e.message;
+        return messages;
+    }
+    std::string m_path;
+};
+
+TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
+    Write("# database passwords\n\n" + Record(1, u"alpha") + "  " + Record(3, u"g\u00e4mma \U0001F511") +
+          Record(9, u""));
+    EXPECT_EQ(Get(1), u"alpha");
+    EXPECT_EQ(Get(3), u"g\u00e4mma \U0001F511");
+    EXPECT_EQ(Get(9), u"");
+    EXPECT_EQ(Get(1, 3), u"al");
+    for (LONG user : {0, -1, 10, 0x7FFFFFFF}) EXPECT_EQ(Get(user), u"Invalid User");
+    WCHAR buffer[4];
+    EXPECT_HR(GetDatabasePassword(1, nullptr, 4), E_POINTER);
+    EXPECT_HR(GetDatabasePassword(1, buffer, 0), E_INVALIDARG);
+    kdtest::TakeThreadErrors();
+    ::setenv("KDTRACE_DATABASE_PASSWORDS", "", 1);
+    EXPECT_EQ(PLDatabasePasswordFilePath(), "/etc/kdtrace/database-passwords");
+}
+
+TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords) {
+    const std::string good = Record(1, u"alpha");
+    const std::u16string path(PLString::FromUtf8(m_path).view());
+    const std::u16string refused = u"The database password file '" + path +
+                                   u"' must belong to its user or to root and be closed to others.|Encryption Error";
+    for (const mode_t mode : {0604, 0602, 0640}) {  // the group may read it
+        Write(good, mode);
+        EXPECT_EQ(Get(1), mode == 0640 ? u"alpha" : refused);
+    }
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(Get(1), refused);
+        ASSERT_EQ(::chown(m_path.c_str(), 0, 0), 0);
+    }
+
+    std::string corrupt = good;
+    corrupt[3] = corrupt[3] == 'A' ? 'B' : 'A';
+    struct Case {
+        std::string text;
+        std::u16string cause;
+    };
+    const Case cases[] = {
+        {good + "0=00\n", u"' is malformed at line 2."},
+        {good + Record(1, u"again"), u"' is malformed at line 2."},
+        {"1:" + good.substr(2), u"' is malformed at line 1."},
+        {Record(2, u"beta"), u"' holds no password for user 1."},
+        {"1=\n", u"' is malformed at line 1."},
+    };
+    for (const Case& c : cases) {
+        Write(c.text);
+        EXPECT_EQ(Get(1), u"The database password file '" + path + c.cause + u"|Encryption Error");
+    }
+    for (const std::string& record : {corrupt, std::string("1=0011\n"), std::string("1=zz\n")}) {
+        Write(record);
+        EXPECT_EQ(Get(1), u"The stored password of user 1 does not unseal.|Encryption Error");
+    }
+    ::unlink(m_path.c_str());
+    EXPECT_EQ(Get(1), u"Cannot read the database password file '" + path + u"' (error 2).|Encryption Error");
+}
+
+}  // namespace
