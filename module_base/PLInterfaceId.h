@@ -5,6 +5,7 @@
 #define KD_PLINTERFACEID_H
 
 #include <kdtrace/collection.h>
+#include <kdtrace/currency.h>
 #include <kdtrace/datetime.h>
 #include <kdtrace/dbghlp.h>
 #include <kdtrace/error.h>
@@ -65,5 +66,6 @@ PL_DECLARE_INTERFACE_ID(IPLRefFile, IID_IPLRefFile);
 PL_DECLARE_INTERFACE_ID(IPLRefFilePriv, IID_IPLRefFilePriv);
 PL_DECLARE_INTERFACE_ID(IPLFileStreamPriv, IID_IPLFileStreamPriv);
 PL_DECLARE_INTERFACE_ID(IPLFilePage, IID_IPLFilePage);
+PL_DECLARE_INTERFACE_ID(IPLCurrency, IID_IPLCurrency);
 
 #endif  // KD_PLINTERFACEID_H

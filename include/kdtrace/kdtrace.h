@@ -4,6 +4,7 @@
 
 #include <kdtrace/bstr.h>
 #include <kdtrace/collection.h>
+#include <kdtrace/currency.h>
 #include <kdtrace/datetime.h>
 #include <kdtrace/error.h>
 #include <kdtrace/exports.h>
