@@ -9,6 +9,7 @@
 #include <kdtrace/datetime.h>
 #include <kdtrace/dbghlp.h>
 #include <kdtrace/error.h>
+#include <kdtrace/maskedstring.h>
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
@@ -67,5 +68,7 @@ PL_DECLARE_INTERFACE_ID(IPLRefFilePriv, IID_IPLRefFilePriv);
 PL_DECLARE_INTERFACE_ID(IPLFileStreamPriv, IID_IPLFileStreamPriv);
 PL_DECLARE_INTERFACE_ID(IPLFilePage, IID_IPLFilePage);
 PL_DECLARE_INTERFACE_ID(IPLCurrency, IID_IPLCurrency);
+PL_DECLARE_INTERFACE_ID(IPLMaskedString, IID_IPLMaskedString);
+PL_DECLARE_INTERFACE_ID(IPLMaskedStringPriv, IID_IPLMaskedStringPriv);
 
 #endif  // KD_PLINTERFACEID_H

@@ -8,6 +8,7 @@
 #include <kdtrace/datetime.h>
 #include <kdtrace/error.h>
 #include <kdtrace/exports.h>
+#include <kdtrace/maskedstring.h>
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
 #include <kdtrace/propertybag.h>
