@@ -1,5 +1,6 @@
 #include "module_base/PLCurrencyText.h"
 
+#include <array>
 #include <locale>
 #include <memory>
 #include <regex>
@@ -63,7 +64,7 @@ std::wregex Compile(const std::wstring& pattern, bool icase) {
 }
 
 // The expressions for one set of settings. Compiling them costs far more than matching, so each
-// thread keeps those of the settings it used last.
+// thread keeps those of the few settings it used last.
 struct Grammar {
     PLCurrencyTextSettings settings;
     bool removeGroup = false;
@@ -105,12 +106,17 @@ std::unique_ptr<Grammar> MakeGrammar(const PLCurrencyTextSettings& settings) {
 }
 
 const Grammar& GrammarFor(const PLCurrencyTextSettings& settings) {
-    thread_local std::unique_ptr<Grammar> last;
-    if (!last || !SameSettings(last->settings, settings)) {
-        last.reset();
-        last = MakeGrammar(settings);
+    // A few settings at a time: a thread that reads amounts of several locales in turn does not
+    // compile on every call.
+    thread_local std::array<std::unique_ptr<Grammar>, 4> recent;
+    thread_local std::size_t next = 0;
+    for (const auto& grammar : recent) {
+        if (grammar && SameSettings(grammar->settings, settings)) return *grammar;
     }
-    return *last;
+    std::unique_ptr<Grammar>& slot = recent[next++ % recent.size()];
+    slot.reset();
+    slot = MakeGrammar(settings);
+    return *slot;
 }
 
 // Parentheses around the amount, a minus before the first digit, or a minus after a digit.

@@ -363,11 +363,14 @@ void CPLMaskedString::PutAt(std::size_t inputIndex, WCHAR c) {
         m_value[inputIndex] = c;
         return;
     }
-    while (m_value.size() < inputIndex) m_value += FillAt(InputPosition(m_value.size()));
-    if (inputIndex < m_value.size())
-        m_value[inputIndex] = c;
+    // Built aside, so that a mask character that fails to fill leaves the value as it was.
+    std::u16string value = m_value;
+    while (value.size() < inputIndex) value += FillAt(InputPosition(value.size()));
+    if (inputIndex < value.size())
+        value[inputIndex] = c;
     else
-        m_value += c;
+        value += c;
+    m_value = std::move(value);
 }
 
 HRESULT CPLMaskedString::SetAtNormal(LONG index, WCHAR character) {

@@ -189,6 +189,10 @@ TEST(PLMaskedStringTest, SettingValues) {
     EXPECT_HR(s->SetAt(10, u'4', PLMaskedFormNormal), E_INVALIDARG);
     EXPECT_HR(s->SetAt(12, u'4', PLMaskedFormMasked), E_INVALIDARG);
     EXPECT_EQ(Get(s.Get(), PLMaskedFormNormal), u"455    7");
+    // Filling up to the index stops at a mask character outside the language: nothing changes.
+    auto unknown = New(u"0B0");
+    EXPECT_HR(unknown->SetAt(2, u'2', PLMaskedFormMasked), E_FAIL);
+    EXPECT_EQ(Get(unknown.Get(), PLMaskedFormNormal), u"");
     auto plain = New(nullptr, u"ab");
     ASSERT_HR(plain->SetFillCharacter(u'.'), S_OK);
     EXPECT_HR(plain->SetAt(4, u'z', PLMaskedFormNormal), S_OK);
