@@ -441,14 +441,10 @@ HRESULT CPLCurrency::GetUnformattedString(WCHAR* buffer, LONG size) {
         buffer[0] = 0;
         m_positiveOrder = 0;
         m_negativeOrder = 0;
+        // Two places, leading zero, "." and both orders 0 are the record's defaults.
         kd::platform::CurrencyFormat format;
-        format.digits = 2;
-        format.leadingZero = 1;
         format.grouping = 0;
-        format.decimalSeparator = u".";
         format.thousandSeparator.clear();
-        format.positiveOrder = 0;
-        format.negativeOrder = 0;
         format.currencySymbol.clear();
         CopyFormatted(FormatOrThrow(NumberText(), format), buffer, size);
     });
