@@ -20,3 +20,8 @@ HRESULT GetPLModule(REFGUID moduleId, IPLModule** module) {
 HRESULT GetImplementedModules(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) {
     return PLGetImplementedModulesFromTable(PL_GUARD_SITE(""), kModuleTable, kModuleCount, factory, collection);
 }
+
+HRESULT PLCreatePropertyBag(IPLPropertyBag** bag) {
+    if (bag == nullptr) return E_POINTER;
+    return PLCreateInstance(CLSID_PLPropertyBag, IID_IPLPropertyBag, reinterpret_cast<void**>(bag));
+}

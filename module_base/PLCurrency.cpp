@@ -8,7 +8,7 @@
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLCurrencyText.h"
 #include "module_base/PLError.h"
-#include "module_base/PLPropertyBagRead.h"
+#include "module_base/PLPropertyBagFunctions.h"
 #include "platform/CurrencyFormat.h"
 #include "platform/LocaleInfo.h"
 
@@ -459,24 +459,23 @@ HRESULT CPLCurrency::SetCurrencyFormatProperties(IPLPropertyBag* bag) {
         LONG mask = m_currencyMask;
         LONG positiveOrder = m_positiveOrder;
         LONG negativeOrder = m_negativeOrder;
-        bool present = false;
-        PL_THROW_IF_FAILED(PLReadBagLong(bag, u"GroupDigits", groupDigits, present));
-        PL_THROW_IF_FAILED(PLReadBagLong(bag, u"DecimalPlaces", decimalPlaces, present));
-        PL_THROW_IF_FAILED(PLReadBagLong(bag, u"CurrencyMask", mask, present));
+        PL_THROW_IF_FAILED(GetLongFromPropertyBag(bag, u"GroupDigits", &groupDigits));
+        PL_THROW_IF_FAILED(GetLongFromPropertyBag(bag, u"DecimalPlaces", &decimalPlaces));
+        PL_THROW_IF_FAILED(GetLongFromPropertyBag(bag, u"CurrencyMask", &mask));
         if (mask <= 0) {
-            PL_THROW_IF_FAILED(PLReadBagLong(bag, u"PositiveOrder", positiveOrder, present));
-            PL_THROW_IF_FAILED(PLReadBagLong(bag, u"NegativeOrder", negativeOrder, present));
+            PL_THROW_IF_FAILED(GetLongFromPropertyBag(bag, u"PositiveOrder", &positiveOrder));
+            PL_THROW_IF_FAILED(GetLongFromPropertyBag(bag, u"NegativeOrder", &negativeOrder));
         } else {
             HRESULT hr = GetOrderFromFormat(mask, &positiveOrder);
             if (hr >= 0) hr = GetNegativeOrderFromFormat(mask, &negativeOrder);
             PL_THROW_ERROR(hr, "Failed to validate mask", 0);
         }
+        // Read into buffers of the longest symbol and a terminator: a longer one fails.
         auto readSymbol = [&](const WCHAR* name, const std::u16string& current, std::size_t limit) {
-            PLString value(std::u16string_view{current});
-            PL_THROW_IF_FAILED(PLReadBagString(bag, name, value, present));
-            if (present && static_cast<std::size_t>(value.GetLength()) > limit)
-                PL_THROW_ERROR(E_INVALIDARG, "Failed to obtain string value from variant", 1);
-            return std::u16string(value.view());
+            WCHAR buffer[kMaxCurrencySymbol + 1] = {};
+            current.copy(buffer, limit);
+            PL_THROW_IF_FAILED(GetStringFromPropertyBag(bag, name, buffer, static_cast<LONG>(limit + 1)));
+            return std::u16string(buffer);
         };
         std::u16string currencySymbol = readSymbol(u"CurrencySymbol", m_currencySymbol, kMaxCurrencySymbol);
         std::u16string decimalSymbol = readSymbol(u"DecimalSymbol", m_decimalSymbol, kMaxSeparator);

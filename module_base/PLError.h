@@ -230,6 +230,13 @@ HRESULT PLGuardNamed(const char* group, const char* className, const char* metho
 // processor fault in that code that cannot be unwound ends the method as the translated fault;
 // the frames between are abandoned, so what the body holds across its calls out lives outside
 // this frame or registers a FaultRecoveryCleanup.
+//
+// The body runs in a frame of its own: a function that calls __builtin_setjmp keeps every value
+// that lives across a call in memory, which would slow the body's loops.
+template <class Body>
+__attribute__((noinline)) void PLRunGuardedBody(Body& body, HRESULT& hr) {
+    body(hr);
+}
 template <class Body>
 __attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&& body) noexcept {
     const kd::platform::FaultGuardScope faultScope;
@@ -238,7 +245,7 @@ __attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&&
     kd::platform::ArmFaultRecovery(point);
     HRESULT hr = S_OK;
     try {
-        body(hr);
+        PLRunGuardedBody(body, hr);
         kd::platform::DisarmFaultRecovery(point);
     } catch (HRESULT code) {
         kd::platform::DisarmFaultRecovery(point);

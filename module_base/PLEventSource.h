@@ -4,8 +4,8 @@
 // also the cookie), the object itself and the interface identifier; it holds no reference.
 // Firing takes a snapshot of the matching registrations under a short lock, querying each
 // registered object for the listener interface as it goes (no heap allocation for up to eight
-// listeners), then, outside the lock and in registration order, calls each listener, and at the
-// end releases the references the queries added. Those keep a listener that another thread
+// listeners), then, outside the lock and in registration order, calls each listener and gives
+// back the reference its query added. Those references keep a listener that another thread
 // removes and releases during the delivery alive until its call returns; a listener removed
 // before the snapshot is taken is never called. Listeners may add and remove listeners, on
 // this or any other source, and fire again from inside a call.
@@ -13,16 +13,13 @@
 // The queries run under the list's lock, a recursive one (a QueryInterface that comes back to
 // this source does not deadlock): querying there gives the snapshot its references for free,
 // where holding a reference of the snapshot's own on each object besides would double the
-// atomic operations of every delivery. The lock costs one atomic operation per acquisition and
-// its waiters yield rather than sleep, as it is only ever held for list edits and queries; a
-// listener's QueryInterface must therefore not wait for another thread, as COM rules already
-// ask of it.
+// atomic operations of every delivery. The lock (CPLListenerLock) costs no atomic operation
+// while one thread uses the list and one per acquisition once several do; its waiters yield
+// rather than sleep, so a listener's QueryInterface must not wait for another thread, as COM
+// rules already ask of it.
 #ifndef KD_PLEVENTSOURCE_H
 #define KD_PLEVENTSOURCE_H
 
-#include <sched.h>
-
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -31,39 +28,10 @@
 #include <kdtrace/object.h>
 #include <kdtrace/types.h>
 
+#include "module_base/PLListenerLock.h"
 #include "module_base/PLSEHException.h"
 #include "module_base/PLSmallVector.h"
 #include "platform/Mutex.h"
-
-// The listener list's lock: recursive, one atomic operation to take it and a plain store to give
-// it back. The owner is named by an address that is unique to each thread (its fault state).
-class CAPABILITY("mutex") CPLListenerLock {
-public:
-    CPLListenerLock() = default;
-    CPLListenerLock(const CPLListenerLock&) = delete;
-    CPLListenerLock& operator=(const CPLListenerLock&) = delete;
-
-    void lock() noexcept ACQUIRE() {
-        const void* self = &kd::platform::g_faultThreadState;
-        if (m_owner.load(std::memory_order_relaxed) == self) {
-            ++m_depth;
-            return;
-        }
-        const void* expected = nullptr;
-        while (!m_owner.compare_exchange_weak(expected, self, std::memory_order_acquire, std::memory_order_relaxed)) {
-            expected = nullptr;
-            ::sched_yield();
-        }
-        m_depth = 1;
-    }
-    void unlock() noexcept RELEASE() {
-        if (--m_depth == 0) m_owner.store(nullptr, std::memory_order_release);
-    }
-
-private:
-    std::atomic<const void*> m_owner{nullptr};
-    std::uint32_t m_depth = 0;  // touched by the owner only
-};
 
 class CPLEventSource : public IPLEventSource {
 public:
@@ -151,9 +119,14 @@ public:
         const HRESULT status = QueryListenersInline(iid, snapshot);
         void* const* entries = snapshot.m_listeners.data();
         const std::size_t count = snapshot.m_listeners.size();
-        for (std::size_t i = 0; i < count; ++i) call(static_cast<Listener*>(entries[i]));
-        snapshot.m_delivered = count;
-        for (std::size_t i = 0; i < count; ++i) static_cast<Listener*>(entries[i])->Release();
+        // Each listener's reference goes back as soon as its call returns, as a caller holding
+        // the listener itself would do it.
+        for (std::size_t i = 0; i < count; ++i) {
+            Listener* listener = static_cast<Listener*>(entries[i]);
+            call(listener);
+            snapshot.m_delivered = i + 1;
+            listener->Release();
+        }
         return status;
     }
 

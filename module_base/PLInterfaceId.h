@@ -17,6 +17,7 @@
 #include <kdtrace/trace.h>
 #include <kdtrace/types.h>
 #include <kdtrace/variant.h>
+#include <kdtrace/xmlwriter.h>
 
 // Left undefined: an interface without a declaration below does not compile where its
 // identifier is needed.
@@ -50,6 +51,13 @@ PL_DECLARE_INTERFACE_ID(IPLModuleInfoFactory, IID_IPLModuleInfoFactory);
 PL_DECLARE_INTERFACE_ID(IPLModuleInfo, IID_IPLModuleInfo);
 PL_DECLARE_INTERFACE_ID(IPLModuleInfoCollection, IID_IPLModuleInfoCollection);
 PL_DECLARE_INTERFACE_ID(IPLPropertyBag, IID_IPLPropertyBag);
+PL_DECLARE_INTERFACE_ID(IPLPersistPropertyBag, IID_IPLPersistPropertyBag);
+PL_DECLARE_INTERFACE_ID(IPLSerializeXML, IID_IPLSerializeXML);
+PL_DECLARE_INTERFACE_ID(IPLPropertyBagListener, IID_IPLPropertyBagListener);
+PL_DECLARE_INTERFACE_ID(IPLProperty, IID_IPLProperty);
+PL_DECLARE_INTERFACE_ID(IPLPropertyCollection, IID_IPLPropertyCollection);
+PL_DECLARE_INTERFACE_ID(IPLPropertyBagCollection, IID_IPLPropertyBagCollection);
+PL_DECLARE_INTERFACE_ID(IPLXMLWriter, IID_IPLXMLWriter);
 PL_DECLARE_INTERFACE_ID(IPLDateTime, IID_IPLDateTime);
 PL_DECLARE_INTERFACE_ID(IPLVariant, IID_IPLVariant);
 PL_DECLARE_INTERFACE_ID(IPLVariantPriv, IID_IPLVariantPriv);

@@ -4,7 +4,7 @@
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
-#include "module_base/PLPropertyBagRead.h"
+#include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
 #include "platform/Text.h"
 
@@ -32,11 +32,15 @@ std::u16string Upper(std::u16string text) {
     return text;
 }
 
-// A required name the bag lacks starts an error of its own (the reads succeed without it); a
-// failed read adds the message to the reader's error.
-void RequireRead(HRESULT hr, bool present, const char* message) {
-    const bool missing = hr >= 0 && !present;
-    PL_THROW_ERROR(missing ? E_FAIL : hr, message, missing ? 1 : 0);
+// A required name: one the bag lacks is an error of its own (the getters succeed without it); a
+// failed read adds the message to the getter's error.
+template <class Read>
+void ReadRequired(IPLPropertyBag* bag, const WCHAR* name, const char* message, Read&& read) {
+    BOOL contains = FALSE;
+    HRESULT hr = bag->ContainsKey(name, &contains);
+    if (hr >= 0 && contains == FALSE) PL_THROW_ERROR(E_FAIL, message, 1);
+    if (hr >= 0) hr = read();
+    PL_THROW_ERROR(hr, message, 0);
 }
 
 HRESULT CopyOut(WCHAR* buffer, LONG size, const std::u16string& text) {
@@ -484,8 +488,10 @@ HRESULT CPLMaskedString::DeleteSubstringMasked(LONG start, LONG end, LONG shiftM
                 while (acrossStatic && position < text.size() && IsStatic(position)) ++position;
             };
             skipStatic(source);
+            // A static position never takes a moved character: its own comes back at the end.
             if (source < text.size()) {
-                while (destination < source && !Accepts(destination, text[source])) ++destination;
+                while (destination < source && (IsStatic(destination) || !Accepts(destination, text[source])))
+                    ++destination;
             }
             // The destination stays behind the source: a character copied onto itself and then
             // cleared would be lost.
@@ -574,20 +580,19 @@ HRESULT CPLMaskedString::SetMaskEx(IPLPropertyBag* bag) {
         PLString mask;
         PLString staticText;
         LONG style = 0;
-        bool present = false;
-        hr = PLReadBagString(bag, u"mask", mask, present);
-        RequireRead(hr, present, "'Mask' property not set");
-        hr = PLReadBagString(bag, u"static", staticText, present);
-        RequireRead(hr, present, "'Static' property not set");
-        hr = PLReadBagLong(bag, u"style", style, present);
-        RequireRead(hr, present, "'Style' property not set");
+        ReadRequired(bag, u"mask", "'Mask' property not set",
+                     [&] { return GetPLStringFromPropertyBag(bag, u"mask", &mask); });
+        ReadRequired(bag, u"static", "'Static' property not set",
+                     [&] { return GetPLStringFromPropertyBag(bag, u"static", &staticText); });
+        ReadRequired(bag, u"style", "'Style' property not set",
+                     [&] { return GetLongFromPropertyBag(bag, u"style", &style); });
         hr = SetMask(mask.c_str(), staticText.c_str(), style);
         PL_THROW_ERROR(hr, "SetMask failed", 0);
-        bool fullField = false;
-        hr = PLReadBagBool(bag, u"fullField", fullField, present);
-        if (hr >= 0 && present) m_fullField = fullField ? TRUE : FALSE;
-        LONG fill = 0;
-        hr = PLReadBagLong(bag, u"fillChar", fill, present);
-        if (hr >= 0 && present) m_fill = static_cast<WCHAR>(fill & 0xFFFF);
+        // Optional: a name the bag lacks keeps the setting; the call returns the last read's result.
+        bool fullField = m_fullField != FALSE;
+        if (GetBoolFromPropertyBag(bag, u"fullField", &fullField) >= 0) m_fullField = fullField ? TRUE : FALSE;
+        LONG fill = m_fill;
+        hr = GetLongFromPropertyBag(bag, u"fillChar", &fill);
+        if (hr >= 0) m_fill = static_cast<WCHAR>(fill & 0xFFFF);
     });
 }

@@ -4,6 +4,7 @@
 
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
+#include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
 #include <kdtrace/types.h>
 
@@ -34,6 +35,8 @@ KDTRACE_API HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStrea
 // A byte stream over `bytes` in place, open; `owner` keeps them alive and is held for the
 // stream's life (without an owner the stream takes over bytes that came from malloc).
 KDTRACE_API HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
+// A new, empty general-purpose property bag.
+KDTRACE_API HRESULT PLCreatePropertyBag(IPLPropertyBag** bag);
 
 typedef HRESULT (*PFN_GetPLModule)(REFGUID moduleId, IPLModule** module);
 typedef HRESULT (*PFN_GetImplementedModules)(IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
@@ -45,6 +48,7 @@ typedef HRESULT (*PFN_GetThreadErrorSuspensionState)(BOOL* suspended);
 typedef HRESULT (*PFN_SetThreadErrorSuspensionState)(BOOL suspended);
 typedef HRESULT (*PFN_PLCreateStreamOnBytes)(const BYTE* bytes, LONG size, IPLStream** stream);
 typedef HRESULT (*PFN_PLCreateStreamOnOwnedBytes)(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
+typedef HRESULT (*PFN_PLCreatePropertyBag)(IPLPropertyBag** bag);
 
 // Exported by a library whose classes another library pulls in with HookClassFactories: adds
 // the library's creators to the map it is given (null when the caller has none yet).

@@ -17,5 +17,6 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 #include <kdtrace/variant.h>
+#include <kdtrace/xmlwriter.h>
 
 #endif  // KDTRACE_KDTRACE_H

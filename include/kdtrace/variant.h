@@ -94,10 +94,11 @@ struct IPLVariantCollection : IUnknown {
     virtual HRESULT ReservedB(void* unused) = 0;  // slot 8: S_OK
     // slot 9: places the item by a PLInsertPosition code (whatever the read-only flag).
     virtual HRESULT InsertAt(IPLVariant* item, LONG position, LONG index) = 0;
-    virtual HRESULT FindByID(ULONG id, IPLVariant** item) = 0;             // slot 10: S_OK, no item
-    virtual HRESULT FindByName(const WCHAR* name, IPLVariant** item) = 0;  // slot 11: S_OK, no item
-    virtual HRESULT Remove(IPLVariant* item) = 0;                          // slot 12
-    virtual HRESULT ReservedC(void* unused) = 0;                           // slot 13: S_OK
+    // slots 10 and 11: variants have neither identifier nor name: E_FAIL, no item, no record.
+    virtual HRESULT FindByID(ULONG id, IPLVariant** item) = 0;
+    virtual HRESULT FindByName(const WCHAR* name, IPLVariant** item) = 0;
+    virtual HRESULT Remove(IPLVariant* item) = 0;  // slot 12
+    virtual HRESULT ReservedC(void* unused) = 0;   // slot 13: S_OK
     // slot 14: appends a new variant of kind `type` made from the value `value` points to.
     virtual HRESULT AppendValue(LONG type, const void* value) = 0;
     virtual HRESULT ReservedD(void* unused) = 0;                 // slot 15: S_OK

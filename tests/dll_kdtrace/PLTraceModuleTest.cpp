@@ -1,6 +1,3 @@
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -32,10 +29,6 @@ HRESULT CountingCreator(REFIID iid, void* argument, void** object) {
 void UseCreator(PLCreatorFunction creator) {
     PLGetClassFactoryMap()->UnregisterClassFactory(CLSID_PLTraceContext);
     PLGetClassFactoryMap()->RegisterClassFactory(CLSID_PLTraceContext, creator);
-}
-
-ULONG ThreadId() {
-    return static_cast<ULONG>(::syscall(SYS_gettid));
 }
 
 TEST(TraceModule, SeverityLevelIsProcessWide) {
@@ -99,7 +92,7 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
             for (++ready; ready < kThreads;) std::this_thread::yield();
             trace->GetNamedContext(u"Printing", &named[t]);
             trace->GetDefaultContext(&own[t]);
-            tids[t] = ThreadId();
+            tids[t] = kdtest::Gettid();
         });
     for (auto& t : threads) t.join();
     for (int t = 0; t < kThreads; ++t) {
@@ -110,7 +103,7 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
     trace->GetDefaultContext(&mine);
     trace->GetDefaultContext(&again);
     EXPECT_EQ(mine, again);
-    EXPECT_EQ(IdOf(mine), ThreadId());
+    EXPECT_EQ(IdOf(mine), kdtest::Gettid());
 
     // Names are case-sensitive and whole.
     IPLTraceContext *upper = nullptr, *prefix = nullptr;

@@ -1,11 +1,10 @@
-// The diagnostics channel seen from a host: the loaded module's records, byte for byte, and the
-// kddiag console run against a host that fails.
+// The diagnostics channel seen from a host: the kddiag console run against a host whose loaded
+// module fails. (The records' bytes are checked where they are written.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "HostObjects.h"
 #include "support/DiagReceiver.h"
-#include "support/HResult.h"
 
 namespace {
 
@@ -63,47 +60,6 @@ bool WaitForSocket(const std::string& path) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
-}
-
-TEST(DiagHostTest, AFailingMethodOfTheLoadedModuleSendsItsErrorRecord) {
-    kdhost::ModuleApi api;
-    std::string error;
-    ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    TempDir dir;
-    DiagReceiver receiver(dir / "diagInfo");
-    ASSERT_TRUE(receiver.ok());
-    ScopedEnv env("KDTRACE_DIAG_SOCKET", receiver.path());
-
-    constexpr GUID kUnknownClass = {0x0BADC0DE, 0x0000, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
-    void* object = nullptr;
-    ASSERT_HR(api.PLCreateInstance(kUnknownClass, IID_IUnknown, &object), E_FAIL);
-    const auto datagram = receiver.Receive();
-    ASSERT_TRUE(datagram);
-
-    // The source position comes from the thread's error list, which got the same error.
-    IPLErrorInfo* list = nullptr;
-    ASSERT_GE(api.GetThreadError(&list), 0);
-    IPLErrorItem* item = nullptr;
-    ASSERT_GE(list->GetItem(0, &item), 0);
-    WCHAR file[1024] = {};
-    ULONG line = 0;
-    ASSERT_GE(item->GetSourceFile(file, 1024), 0);
-    ASSERT_GE(item->GetSourceLine(&line), 0);
-    item->Release();
-    list->Release();
-    EXPECT_NE(line, 0u);
-    EXPECT_TRUE(std::u16string_view(file).ends_with(u".cpp"));
-
-    // The time is the host's local time now: check its shape, then every byte.
-    const std::u16string time = Between(DatagramText(*datagram), u"<time><![CDATA[", u"]]></time>").value_or(u"");
-    EXPECT_TRUE(std::regex_match(Ascii(time), std::regex("(1[0-2]|[1-9])/([1-9]|[12][0-9]|3[01])/[0-9]{4} "
-                                                         "(1[0-2]|[1-9]):[0-5][0-9]:[0-6][0-9] (AM|PM)")))
-        << Ascii(time);
-    EXPECT_EQ(*datagram,
-              LittleEndianBytes(Record(u"error", time,
-                                       ErrorColumns(Wide(Hex8(static_cast<uint32_t>(::syscall(SYS_gettid)))),
-                                                    u"0x80004005", u"Could not find class factory.", u"", u"",
-                                                    u"PLCreateInstance", file, Wide(std::to_string(line))))));
 }
 
 TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnce) {

@@ -1,7 +1,6 @@
 // Errors as a host sees them: recorded by failing calls, read back through
 // IPLSupportRichErrorInfo, per thread, and kept by an external error module when one is present.
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,16 +15,13 @@
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/HostModule.h"
+#include "support/Process.h"
 
 namespace {
 
 // clang-format off
 constexpr GUID CLSID_Nothing = {0x72750AA5, 0x3A1A, 0x4BE7, {0xA0, 0x0F, 0xE7, 0x19, 0x6B, 0x2C, 0x04, 0x40}};
 // clang-format on
-
-DWORD ThreadId() {
-    return static_cast<DWORD>(::syscall(SYS_gettid));
-}
 
 using ErrorsHostTest = kdtest::HostModuleTest;
 
@@ -39,7 +35,7 @@ TEST_F(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            const DWORD self = ThreadId();
+            const DWORD self = kdtest::Gettid();
             for (int round = 0; round < 50; ++round) {
                 void* out = nullptr;
                 // Each failing call starts a new chain of one error on this thread.
@@ -62,27 +58,6 @@ TEST_F(ErrorsHostTest, EachThreadReadsBackItsOwnErrors) {
     EXPECT_EQ(failures, 0);
     rich->Release();
     object->Release();
-}
-
-TEST_F(ErrorsHostTest, SuspensionAndClearingThroughTheExports) {
-    void* out = nullptr;
-    api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
-    EXPECT_HR(api.PLClearThreadErrors(), S_OK);
-    IPLErrorInfo* list = nullptr;
-    ASSERT_HR(api.GetThreadError(&list), S_OK);
-    LONG count = -1;
-    list->GetCount(&count);
-    EXPECT_EQ(count, 0);  // cleared, even without an external error module
-
-    ASSERT_HR(api.SetThreadErrorSuspensionState(TRUE), S_OK);
-    EXPECT_HR(api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out), E_FAIL);
-    list->GetCount(&count);
-    EXPECT_EQ(count, 0);  // suspended: nothing recorded
-    api.SetThreadErrorSuspensionState(FALSE);
-    api.PLCreateInstance(CLSID_Nothing, IID_IUnknown, &out);
-    list->GetCount(&count);
-    EXPECT_EQ(count, 1);
-    list->Release();
 }
 
 // A copy of the module with the error-module double beside it, in a folder of its own.

@@ -58,40 +58,6 @@ TEST_F(ModuleHostTest, ModuleObjectsPerRequest) {
     EXPECT_EQ(b->Release(), 0u);
 }
 
-TEST_F(ModuleHostTest, GettersBeforeAndAfterInitialisation) {
-    IPLModule* module = nullptr;
-    ASSERT_HR(api.GetPLModule(GUID_NULL, &module), S_OK);
-    WCHAR buffer[64];
-    EXPECT_HR(module->GetFriendlyName(buffer, 64), PL_E_MODULE_NOT_INITIALIZED);
-    ASSERT_HR(module->InitModule(), S_OK);
-    // Sizes 0, 1 and short.
-    EXPECT_HR(module->GetFriendlyName(buffer, 0), E_INVALIDARG);
-    buffer[0] = u'x';
-    EXPECT_HR(module->GetFriendlyName(buffer, 1), S_OK);
-    EXPECT_EQ(buffer[0], 0);
-    WCHAR guard[8];
-    for (auto& c : guard) c = u'#';
-    EXPECT_HR(module->GetFriendlyName(guard, 7), S_OK);
-    EXPECT_EQ(std::u16string(guard), u"Pellum");
-    EXPECT_EQ(guard[7], u'#');  // nothing written past the buffer
-    EXPECT_HR(module->GetFriendlyName(buffer, 64), S_OK);
-    EXPECT_EQ(std::u16string(buffer), u"Pellum Trace Services Module");
-    GUID id{};
-    EXPECT_HR(module->GetModuleID(&id), S_OK);
-    EXPECT_EQ(id, MODULEID_PLTraceServices);
-    module->Release();
-}
-
-TEST_F(ModuleHostTest, ClassesAreCreatableByIdentifier) {
-    IPLErrorInfo* list = nullptr;
-    ASSERT_HR(api.PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, reinterpret_cast<void**>(&list)), S_OK);
-    EXPECT_HR(list->AddError(u"G", u"C", u"M", E_FAIL, 0, u"host made", 0, u"", 0), S_OK);
-    LONG count = 0;
-    list->GetCount(&count);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(list->Release(), 0u);
-}
-
 // A host that loads the module, uses what it keeps for the process (library cache, fault
 // translator, error store, class factories, contexts) on a thread, and unloads it again, many
 // times: every cycle must give back what it took.

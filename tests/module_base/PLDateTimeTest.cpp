@@ -54,12 +54,7 @@ bool IsEmpty(IPLDateTime* dt) {
     return empty != FALSE;
 }
 
-// True when the calling thread's error list holds `message` (the list is emptied).
-bool Recorded(const char16_t* message) {
-    for (const auto& e : kdtest::TakeThreadErrors())
-        if (e.message == message) return true;
-    return false;
-}
+using kdtest::Recorded;
 
 struct PivotRestorer {
     ~PivotRestorer() { PLSetTwoDigitYearPivot(10); }

@@ -212,7 +212,7 @@ TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
     EXPECT_FALSE(receiver->Receive(100));
 }
 
-TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
+TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfilesIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
     WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
     EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
     EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_TCVERBOSE).IsEnabled());
@@ -222,12 +222,7 @@ TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfiles) {
                      Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
                          Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
                          Column(u"SourceLine", u"12") + Column(u"Message", u"hello")));
-}
-
-TEST_F(DiagnosticsTest, TheMaskIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
     // The mask is read once per process: a changed file is seen only when it is loaded again.
-    WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
-    EXPECT_EQ(PLGetDiagnosticsProfileMask(), 8u);
     std::ofstream(registryPath, std::ios::trunc) << kKey << "\"Log Profile\"=dword:0\r\n";
     EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled());
     PLResetDiagnosticsProfileMask();

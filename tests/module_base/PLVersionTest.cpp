@@ -45,6 +45,7 @@ bool IsLoaded(const std::string& path) {
 class VersionTest : public ::testing::Test {
 protected:
     void SetUp() override { PLClearThreadErrors(); }
+    void TearDown() override { PLSetDefaultLanguage(9); }
 };
 
 TEST_F(VersionTest, VersionTextsPackMajorAndMinorOrGiveZeroAndRecordWhy) {
@@ -194,7 +195,6 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
-    PLSetDefaultLanguage(9);
 }
 
 TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
@@ -202,7 +202,6 @@ TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
         PLSetDefaultLanguage(language);
         EXPECT_EQ(PLGetDefaultLanguage(), 0x0404) << language;
     }
-    PLSetDefaultLanguage(9);
 }
 
 TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasItAndLeavesTheHostsLocale) {
@@ -215,7 +214,6 @@ TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasItAndLeavesTheHostsLo
     if (probe != static_cast<locale_t>(nullptr)) ::freelocale(probe);
     // The host's own locale is never changed.
     EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
-    PLSetDefaultLanguage(9);
 }
 
 TEST_F(VersionTest, MinusOneTakesTheSystemsLanguageUnlessItCannotBeTold) {
@@ -226,7 +224,6 @@ TEST_F(VersionTest, MinusOneTakesTheSystemsLanguageUnlessItCannotBeTold) {
     PLSetDefaultLanguage(-1);
     EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
     ::unsetenv("LC_ALL");
-    PLSetDefaultLanguage(9);
 }
 
 TEST_F(VersionTest, WithoutTheLanguageCompanionAResourceStringFailsWithTheLoadersReason) {

@@ -1,4 +1,4 @@
-// Shared by the stream tests: the calling thread's recorded messages, and a counting owner.
+// Shared by the stream tests: an owner that counts its references.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
@@ -11,16 +11,6 @@
 #include "support/HResult.h"
 
 namespace kdtest {
-
-// True when the thread's error list (taken and so emptied) holds `message`; an empty `message`
-// asks for an empty list.
-inline bool Recorded(const std::u16string& message) {
-    const auto errors = TakeThreadErrors();
-    if (message.empty()) return errors.empty();
-    for (const auto& error : errors)
-        if (error.message == message) return true;
-    return false;
-}
 
 // An IUnknown that counts its references and says when it is gone.
 class CountingOwner final : public IUnknown {

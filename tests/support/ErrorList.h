@@ -58,6 +58,16 @@ inline std::vector<RecordedError> TakeThreadErrors() {
     return ReadThreadErrors(&PLGetLastError);
 }
 
+// True when the thread's error list (taken and so emptied) holds `message`; an empty `message`
+// asks for an empty list.
+inline bool Recorded(const std::u16string& message) {
+    const auto errors = TakeThreadErrors();
+    if (message.empty()) return errors.empty();
+    for (const auto& error : errors)
+        if (error.message == message) return true;
+    return false;
+}
+
 // Errors as "module|class|method|message" lines, to compare a whole list at once.
 using ErrorLines = std::vector<std::u16string>;
 inline ErrorLines LinesOf(const std::vector<RecordedError>& errors) {

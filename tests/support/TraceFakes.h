@@ -1,6 +1,6 @@
 // Host-side helpers for the trace tests (public headers only, so the tests that load the module
-// with dlopen can use them too): a recording listener, a bag that only counts references, and
-// short ways to reach the module's objects and the calling thread's errors.
+// with dlopen can use them too): a recording listener and short ways to reach the module's
+// objects and the calling thread's errors.
 #ifndef KDTRACE_TESTS_TRACE_FAKES_H
 #define KDTRACE_TESTS_TRACE_FAKES_H
 
@@ -70,16 +70,6 @@ public:
 private:
     Log* m_log;
     std::string m_tag;
-};
-
-class PropertyBag : public Fake<IPLPropertyBag> {
-public:
-    PropertyBag() : Fake(IID_IPLPropertyBag) {}
-    HRESULT SetProperty(const WCHAR*, IPLVariant*) override { return E_NOTIMPL; }
-    HRESULT GetProperty(const WCHAR*, IPLVariant**) override { return E_NOTIMPL; }
-    HRESULT GetProperties(IPLPropertyCollection**) override { return E_NOTIMPL; }
-    HRESULT ContainsKey(const WCHAR*, BOOL*) override { return E_NOTIMPL; }
-    HRESULT DeleteProperty(const WCHAR*) override { return E_NOTIMPL; }
 };
 
 // An object as hosts write them: on the heap, deleted when its count reaches zero, so that a

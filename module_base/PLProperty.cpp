@@ -1,0 +1,160 @@
+#include "module_base/PLProperty.h"
+
+#include <string>
+
+#include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLError.h"
+
+PL_REGISTER_CLASS(CPLProperty, CLSID_PLProperty);
+
+namespace {
+
+constexpr const char* kGroup = "Core Services";
+// Room for a value's text form, terminator included.
+constexpr LONG kValueTextSize = 255;
+// Objects written inside objects: a bag that holds itself, directly or through others, stops
+// here instead of recursing without end.
+constexpr int kMaxNesting = 64;
+thread_local int t_nesting = 0;
+
+struct NestingScope {
+    NestingScope() noexcept { ++t_nesting; }
+    ~NestingScope() { --t_nesting; }
+    NestingScope(const NestingScope&) = delete;
+    NestingScope& operator=(const NestingScope&) = delete;
+};
+
+bool IsNameStart(char16_t c) noexcept {
+    if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c == u':') return true;
+    if (c < 0x80) return false;
+    // The ranges XML 1.0 (fifth edition) allows to start a name; surrogates stand for the
+    // supplementary planes, which it allows too.
+    return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
+           (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xDFFF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD);
+}
+
+bool IsNameChar(char16_t c) noexcept {
+    return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+std::u16string_view NameView(const WCHAR* name) {
+    std::size_t length = 0;
+    while (name[length] != 0) ++length;
+    return {name, length};
+}
+
+}  // namespace
+
+bool PLIsXMLName(const WCHAR* name) {
+    if (name == nullptr || !IsNameStart(name[0])) return false;
+    for (const WCHAR* p = name + 1; *p != 0; ++p)
+        if (!IsNameChar(*p)) return false;
+    return true;
+}
+
+void PLAppendCData(std::u16string& out, std::u16string_view text) {
+    out += u"<![CDATA[";
+    // "]]>" cannot stand inside a section: end the section after "]]" and start a new one for
+    // the ">".
+    std::size_t from = 0;
+    for (std::size_t at = text.find(u"]]>"); at != std::u16string_view::npos; at = text.find(u"]]>", from)) {
+        out.append(text.substr(from, at + 2 - from));
+        out += u"]]><![CDATA[";
+        from = at + 2;
+    }
+    out.append(text.substr(from));
+    out += u"]]>";
+}
+
+HRESULT CPLProperty::Initialize(const WCHAR* name, IPLVariant* value) {
+    if (name == nullptr) return E_POINTER;
+    return PL_GUARD(kGroup, [&](HRESULT&) {
+        PLCopyTextToBuffer(m_name, kNameSize - 1, name, static_cast<int32_t>(NameView(name).size()),
+                           PLTruncation::Silent);
+        m_name[kNameSize - 1] = 0;
+        m_value = PLComPtr<IPLVariant>(value);
+    });
+}
+
+HRESULT CPLProperty::GetName(WCHAR* buffer, LONG size) {
+    if (buffer == nullptr) return E_POINTER;
+    if (size < 1) return E_INVALIDARG;
+    return PL_GUARD(kGroup, [&](HRESULT&) {
+        PLCopyTextToBuffer(buffer, size, m_name, static_cast<int32_t>(NameView(m_name).size()), PLTruncation::Silent);
+    });
+}
+
+HRESULT CPLProperty::GetValue(IPLVariant** value) {
+    if (value == nullptr) return E_POINTER;
+    return PL_GUARD(kGroup, [&](HRESULT&) {
+        *value = m_value.Get();
+        if (m_value) m_value->AddRef();
+    });
+}
+
+HRESULT CPLProperty::WriteXML(IPLXMLWriter* writer, LONG /*flags*/) {
+    if (writer == nullptr) return E_POINTER;
+    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+        if (!PLIsXMLName(m_name)) {
+            hr = E_INVALIDARG;
+            PL_THROW_ERROR_FORMAT(hr, 1, "Property name '%s' is not a valid XML name.", m_name);
+        }
+        const std::u16string_view name = NameView(m_name);
+        std::u16string text;
+        text.reserve(2 * name.size() + 32);
+        text += u'<';
+        text += name;
+        text += u'>';
+
+        LONG type = PLVariantUndefined;
+        hr = m_value ? m_value->GetType(&type) : E_FAIL;
+        PL_THROW_ERROR(hr, "Failed to get variant type.", 1);
+        switch (type) {
+            case PLVariantString:
+            case PLVariantLong:
+            case PLVariantDouble:
+            case PLVariantBoolean:
+            case PLVariantDateTime:
+            case PLVariantDateTimeOfDay: {
+                WCHAR value[kValueTextSize] = {};
+                hr = m_value->GetValueString(value, kValueTextSize);
+                PL_THROW_ERROR(hr, "Failed to get string value.", 0);
+                value[kValueTextSize - 1] = 0;
+                PLAppendCData(text, NameView(value));
+                break;
+            }
+            case PLVariantIUnknown: {
+                hr = writer->Write(text.c_str());
+                PL_THROW_ERROR(hr, "Failed to write xml to xml writer.", 0);
+                text.clear();
+                PLComPtr<IUnknown> object;
+                hr = m_value->GetValueIUnknown(object.Put());
+                if (hr >= 0 && !object) hr = E_POINTER;
+                PL_THROW_ERROR(hr, "Failed to get IUnknown value.", 0);
+                PLComPtr<IPLSerializeXML> serialize;
+                hr = object.As(serialize);
+                PL_THROW_ERROR(hr, "Interface does not support serialization.", 1);
+                if (t_nesting >= kMaxNesting) {
+                    hr = E_FAIL;
+                    PL_THROW_ERROR_FORMAT(hr, 1, "Objects are nested more than %d levels deep.", kMaxNesting);
+                }
+                {
+                    const NestingScope scope;
+                    hr = serialize->WriteXML(writer, 1);
+                }
+                PL_THROW_ERROR(hr, "Failed to write xml.", 0);
+                break;
+            }
+            default:
+                break;  // no text form: an empty element
+        }
+        text += u"</";
+        text += name;
+        text += u'>';
+        hr = writer->Write(text.c_str());
+        PL_THROW_ERROR(hr, "Failed to write xml to xml writer.", 0);
+    });
+}

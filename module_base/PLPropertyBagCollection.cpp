@@ -1,0 +1,5 @@
+#include "module_base/PLPropertyBagCollection.h"
+
+#include "module_base/PLClassFactoryMap.h"
+
+PL_REGISTER_CLASS(CPLPropertyBagCollection, CLSID_PLPropertyBagCollection);

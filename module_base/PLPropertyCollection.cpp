@@ -1,0 +1,5 @@
+#include "module_base/PLPropertyCollection.h"
+
+#include "module_base/PLClassFactoryMap.h"
+
+PL_REGISTER_CLASS(CPLPropertyCollection, CLSID_PLPropertyCollection);

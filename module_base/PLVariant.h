@@ -1,0 +1,115 @@
+// CPLVariant: the library's tagged value. One object holds one value of one kind (text, 32- and
+// 64-bit integers, double, boolean, date, date with time of day, a shared foreign object, a
+// collection of variants, or empty), with a canonical text form of every scalar kind, conversion
+// between kinds through that text, a three-way comparison, and a date format mask that travels
+// with date values (it survives changes of kind).
+//
+// Ownership by kind: a String owns its text, the date kinds own a date-time object of their own,
+// IUnknown and Collection hold a counted reference (a collection set or got is a deep copy). Every
+// setter builds the new value completely before it lets go of the old one, so a failed setter
+// leaves the variant as it was and a variant may be set from itself.
+//
+// A variant has no lock: use one from one thread at a time.
+#ifndef KD_PLVARIANT_H
+#define KD_PLVARIANT_H
+
+#include <cstdint>
+
+#include <kdtrace/variant.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLString.h"
+
+class CPLVariant : public CPLComObject<CPLReleaseModel>, public IPLVariant, public IPLVariantPriv {
+    PL_BEGIN_INTERFACE_MAP(CPLVariant, IPLVariant)
+    PL_INTERFACE_ENTRY(IPLVariant)
+    PL_INTERFACE_ENTRY(IPLVariantPriv)
+    PL_END_INTERFACE_MAP()
+
+public:
+    CPLVariant() noexcept = default;
+
+    // IPLVariant
+    HRESULT SetValueString(const WCHAR* text) override;
+    HRESULT GetValueString(WCHAR* buffer, LONG size) override;
+    HRESULT GetValueStringLength(LONG* length) override;
+    HRESULT AllocSysString(BSTR* text) override;
+    HRESULT SetValueLong(LONG value) override;
+    HRESULT GetValueLong(LONG* value) override;
+    HRESULT SetValueLongLong(LONGLONG value) override;
+    HRESULT GetValueLongLong(LONGLONG* value) override;
+    HRESULT SetValueDouble(double value) override;
+    HRESULT GetValueDouble(double* value) override;
+    HRESULT SetValueBoolean(bool value) override;
+    HRESULT GetValueBoolean(bool* value) override;
+    HRESULT SetValueVariant(IPLVariant* source) override;
+    HRESULT GetValueVariant(IPLVariant** copy) override;
+    HRESULT SetValueDateTime(IPLDateTime* date) override;
+    HRESULT SetValueDateTimeOfDay(IPLDateTime* date) override;
+    HRESULT GetValueDateTime(IPLDateTime** date) override;
+    HRESULT GetValueDateTimeOfDay(IPLDateTime** date) override;
+    HRESULT SetDateTimeFormatString(const WCHAR* mask) override;
+    HRESULT GetDateTimeFormatString(WCHAR* buffer, LONG size) override;
+    HRESULT SetValueIUnknown(IUnknown* object) override;
+    HRESULT GetValueIUnknown(IUnknown** object) override;
+    HRESULT SetValueCollection(IPLVariantCollection* items) override;
+    HRESULT GetValueCollection(IPLVariantCollection** items) override;
+    HRESULT GetType(LONG* type) override;
+    HRESULT CompareEx(IPLVariant* other, bool ignoreCase, LONG* result) override;
+    HRESULT Convert(LONG type) override;
+    HRESULT SetEmpty() override;
+
+    // IPLVariantPriv
+    HRESULT GetDataPointer(void** word) override;
+    HRESULT GetDataPointerPointer(void** slot) override;
+
+protected:
+    ~CPLVariant() override;
+
+private:
+    // The value slot: one machine word, read by kind.
+    union Value {
+        WCHAR* text;  // String: owned, from NewText
+        int32_t number;
+        int64_t bigNumber;
+        double real;
+        bool flag;
+        IUnknown* object;                  // IUnknown: counted
+        IPLDateTime* date;                 // DateTime, DateTimeOfDay: counted, our own copy
+        IPLVariantCollection* collection;  // Collection: counted, our own copy
+        void* word;
+    };
+    static_assert(sizeof(Value) == 8, "the value slot is one 8-byte word");
+
+    // Installs a value that is already complete (its ownership passes to the variant), then
+    // releases the old one. Never fails.
+    void Assign(LONG type, Value value) noexcept;
+    static void ReleaseValue(LONG type, Value& value) noexcept;
+
+    // The text form of every kind but String (whose text is its own); throws for kinds without
+    // one.
+    PLString TextForm() const;
+    PLString DateText(const WCHAR* defaultMask) const;
+    const WCHAR* EffectiveMask(const WCHAR* defaultMask) const noexcept;
+
+    LONG m_type = PLVariantUndefined;
+    Value m_value{nullptr};
+    PLString m_mask;  // empty: none, the default mask of the kind applies
+};
+
+// Makes a new, undefined variant (for library code that needs one without a class lookup).
+HRESULT PLCreateVariant(IPLVariant** variant);
+// The same inside a guarded region: throws "Failed to create variant" on failure.
+PLComPtr<IPLVariant> PLNewVariant();
+
+// Builds a deep copy of a variant collection: a new collection with a new variant per item, each
+// a copy of the item (nested collections copied the same way). Throws with the messages of the
+// variant's collection copy.
+PLComPtr<IPLVariantCollection> PLCopyVariantCollection(IPLVariantCollection* source);
+
+// The double text form: six fraction digits rounded half up on the seventh, "." as separator,
+// at most 18 characters with only fraction digits cut, whole numbers from 10^14 and values
+// outside the 64-bit range written without fraction. False for NaN and infinities.
+bool PLDoubleToVariantText(double value, PLString& text);
+
+#endif  // KD_PLVARIANT_H

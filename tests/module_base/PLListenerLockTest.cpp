@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "module_base/PLListenerLock.h"
+
+namespace {
+
+// Two threads count under one lock: the first takes it through its bias, the second arrives
+// at a varying moment and must revoke the bias while the first may be inside. A lock that
+// lets both in loses increments (and ThreadSanitizer sees the race).
+TEST(PLListenerLockTest, ExcludesTheBiasedThreadAndTheRevoker) {
+    constexpr int kRounds = 300;
+    constexpr int kCount = 2000;
+    for (int round = 0; round < kRounds; ++round) {
+        auto lock = std::make_unique<CPLListenerLock>();
+        std::int64_t counter = 0;
+        std::atomic<bool> biased{false};
+        auto count = [&](bool first) {
+            for (int i = 0; i < kCount; ++i) {
+                lock->lock();
+                if (first) biased.store(true, std::memory_order_relaxed);
+                const std::int64_t seen = counter;
+                for (int spin = round % 7; spin > 0; --spin) std::atomic_signal_fence(std::memory_order_seq_cst);
+                counter = seen + 1;
+                lock->unlock();
+            }
+        };
+        std::thread first(count, true);
+        while (!biased.load(std::memory_order_relaxed)) std::this_thread::yield();
+        std::thread second(count, false);
+        first.join();
+        second.join();
+        ASSERT_EQ(counter, std::int64_t{2} * kCount) << "round " << round;
+    }
+}
+
+// Recursion through the bias and through the exchange, and a second thread kept out of both.
+TEST(PLListenerLockTest, IsRecursiveOnBothPathsAndKeepsOthersOut) {
+    CPLListenerLock lock;
+    for (int path = 0; path < 2; ++path) {
+        // Path 0: this thread holds the bias. Path 1: the bias is gone (the other thread revoked
+        // it on path 0), so this thread takes the lock by exchange.
+        lock.lock();
+        lock.lock();
+        lock.lock();
+        std::atomic<bool> entered{false};
+        std::thread other([&] {
+            lock.lock();
+            entered = true;
+            lock.unlock();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_FALSE(entered) << "path " << path;
+        lock.unlock();
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_FALSE(entered) << "path " << path;
+        lock.unlock();
+        other.join();
+        EXPECT_TRUE(entered);
+    }
+}
+
+}  // namespace

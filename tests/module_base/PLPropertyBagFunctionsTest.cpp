@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "module_base/PLDateTime.h"
+#include "module_base/PLPropertyBagFunctions.h"
+#include "support/ErrorList.h"
+#include "support/HResult.h"
+
+namespace {
+
+PLComPtr<IPLPropertyBag> NewBag() {
+    PLComPtr<IPLPropertyBag> bag;
+    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
+    return bag;
+}
+std::u16string LastMessage() {
+    const auto errors = kdtest::TakeThreadErrors();
+    return errors.empty() ? u"<none>" : errors.back().message;
+}
+
+}  // namespace
+
+TEST(PropertyBagFunctions, TypedValuesGoInAndComeBack) {
+    auto bag = NewBag();
+    ASSERT_HR(AddLongToPropertyBag(bag.Get(), u"l", -5), S_OK);
+    ASSERT_HR(AddPLLongToPropertyBag(bag.Get(), u"ll", 1LL << 40), S_OK);
+    ASSERT_HR(AddBoolToPropertyBag(bag.Get(), u"b", true), S_OK);
+    const std::u16string longText(3000, u'q');  // read whole, not cut
+    ASSERT_HR(AddStringToPropertyBag(bag.Get(), u"s", longText.c_str()), S_OK);
+    EXPECT_HR(AddLongToPropertyBag(nullptr, u"l", 1), E_POINTER);
+
+    LONG l = 0;
+    LONGLONG ll = 0;
+    bool b = false;
+    PLString s;
+    EXPECT_HR(GetLongFromPropertyBag(bag.Get(), u"L", &l), S_OK);
+    EXPECT_HR(GetPLLongFromPropertyBag(bag.Get(), u"ll", &ll), S_OK);
+    EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"b", &b), S_OK);
+    EXPECT_HR(GetPLStringFromPropertyBag(bag.Get(), u"s", &s), S_OK);
+    EXPECT_EQ(l, -5);
+    EXPECT_EQ(ll, 1LL << 40);
+    EXPECT_TRUE(b);
+    EXPECT_EQ(std::u16string(s.view()), longText);
+
+    // A missing name leaves the caller's value as it was.
+    l = 77;
+    EXPECT_HR(GetLongFromPropertyBag(bag.Get(), u"missing", &l), S_OK);
+    EXPECT_EQ(l, 77);
+    // A value of another kind, and a buffer too small for the text, fail with their messages.
+    PLClearThreadErrors();
+    EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"s", &b), E_FAIL);
+    EXPECT_EQ(LastMessage(), u"Failed to obtain boolean value from variant");
+    WCHAR small[4];
+    EXPECT_HR(GetStringFromPropertyBag(bag.Get(), u"s", small, 4), E_FAIL);
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().message, u"Failed to obtain string value from variant");
+    EXPECT_EQ(errors.back().className, u"Utility Functions");
+    EXPECT_EQ(errors.back().method, u"GetStringFromPropertyBag");
+}
+
+TEST(PropertyBagFunctions, CopiesBetweenBagsAndChecksRequiredNames) {
+    auto from = NewBag();
+    auto to = NewBag();
+    AddLongToPropertyBag(from.Get(), u"width", 3);
+    ASSERT_HR(CopyVariantBetweenPropertyBags(to.Get(), u"Width", from.Get(), nullptr), S_OK);
+    ASSERT_HR(CopyVariantBetweenPropertyBags(to.Get(), u"w2", from.Get(), u"WIDTH"), S_OK);
+    ASSERT_HR(CopyVariantBetweenPropertyBags(to.Get(), u"none", from.Get(), u"absent"), S_OK);
+    LONG w = 0, w2 = 0;
+    GetLongFromPropertyBag(to.Get(), u"width", &w);
+    GetLongFromPropertyBag(to.Get(), u"w2", &w2);
+    EXPECT_EQ(w + w2, 6);
+    BOOL contains = TRUE;
+    EXPECT_HR(to->ContainsKey(u"none", &contains), S_FALSE);
+
+    const HRESULT hr = PLGuardNamed("Core Services", "Utility Functions", "Check", [](HRESULT&) {
+        PL_CHECK_REQUIRED_PROPERTY(FALSE, "present");
+        PL_CHECK_REQUIRED_PROPERTY(TRUE, u"documentID");
+    });
+    EXPECT_HR(hr, E_FAIL);
+    EXPECT_EQ(LastMessage(), u"Failed to find the required property 'documentID'.");
+}
+
+// Exactly an array of bytes is accepted: not wider integers, not one by reference.
+TEST(PropertyBagFunctions, ByteArrayFromSafeArrayTakesOnlyBytes) {
+    using namespace kd::platform;
+    Variant v;
+    InitVariant(v);
+    v.vt = kVarArray | kVarUI1;
+    v.parray = CreateVector(kVarUI1, 3);
+    static_cast<BYTE*>(v.parray->data)[2] = 42;
+    BYTE* bytes = nullptr;
+    LONG count = 0;
+    ASSERT_HR(ByteArrayFromSafeArray(&v, &bytes, &count), S_OK);
+    ASSERT_EQ(count, 3);
+    EXPECT_EQ(bytes[2], 42);
+    TaskMemFree(bytes);
+    EXPECT_TRUE(DestroyArray(v.parray));  // no access left held
+
+    struct Case {
+        uint16_t vt;
+        uint16_t element;
+    };
+    for (const Case c : {Case{kVarArray | kVarI4, kVarI4}, Case{kVarArray | kVarI8, kVarI8},
+                         Case{kVarArray | kVarUI1 | kVarByRef, kVarUI1}, Case{kVarI4, 0}}) {
+        SafeArray* array = c.element ? CreateVector(c.element, 2) : nullptr;
+        InitVariant(v);
+        v.vt = c.vt;
+        if (c.vt & kVarByRef)
+            v.byref = &array;
+        else if (array)
+            v.parray = array;
+        else
+            v.lVal = 7;
+        bytes = nullptr;
+        PLClearThreadErrors();
+        EXPECT_HR(ByteArrayFromSafeArray(&v, &bytes, &count), E_FAIL) << c.vt;
+        EXPECT_EQ(LastMessage(), u"Variant does not contain byte array.");
+        EXPECT_EQ(bytes, nullptr);
+        DestroyArray(array);
+    }
+}
+
+TEST(PropertyBagFunctions, PageSectionExtentsNeedAllFourNames) {
+    auto bag = NewBag();
+    AddLongToPropertyBag(bag.Get(), u"xPos", 1);
+    AddStringToPropertyBag(bag.Get(), u"yPos", u"2");
+    AddLongToPropertyBag(bag.Get(), u"width", 3);
+    PLPageSectionExtents extents{9, 9, 9, 9};
+    PLClearThreadErrors();
+    EXPECT_HR(GetPageSectionExtentsFromPropertyBag(bag.Get(), &extents), E_FAIL);
+    EXPECT_EQ(LastMessage(), u"Failed to get 'height' property from property bag.");
+    EXPECT_EQ(extents.x + extents.height, 18);  // unchanged
+    AddLongToPropertyBag(bag.Get(), u"height", 4);
+    ASSERT_HR(GetPageSectionExtentsFromPropertyBag(bag.Get(), &extents), S_OK);
+    EXPECT_EQ(extents.x * 1000 + extents.y * 100 + extents.width * 10 + extents.height, 1234);
+}
+
+void SetDate(IPLVariant* v, bool withTime) {
+    PLComPtr<IPLDateTime> date;
+    PLCreateDateTime(0x0409, date.Put());
+    date->Initialize(12, 6, 2026, withTime ? 13 : 0, withTime ? 7 : 0, withTime ? 9 : 0);
+    if (withTime)
+        v->SetValueDateTimeOfDay(date.Get());
+    else
+        v->SetValueDateTime(date.Get());
+}
+
+void SetCollection(IPLVariant* v) {
+    PLComPtr<IPLVariantCollection> inner, outer;
+    PLCreateInstance(CLSID_PLVariantCollection, inner);
+    PLCreateInstance(CLSID_PLVariantCollection, outer);
+    const LONG one = 1;
+    inner->AppendValue(PLVariantString, u"x");
+    outer->AppendValue(PLVariantLong, &one);
+    outer->AppendValue(PLVariantCollection, inner.Get());
+    v->SetValueCollection(outer.Get());
+}
+
+// The text of every leaf, depth first, so that two values can be compared whatever their kind.
+std::u16string Describe(IPLVariant* v) {
+    LONG type = 0;
+    v->GetType(&type);
+    std::u16string text = u"<" + std::u16string(1, static_cast<char16_t>(u'0' + type + 1)) + u">";
+    if (type == PLVariantCollection) {
+        PLComPtr<IPLVariantCollection> items;
+        v->GetValueCollection(items.Put());
+        for (LONG i = 0; i < items->GetCount(); ++i) {
+            PLComPtr<IPLVariant> item;
+            items->GetAt(i, item.Put());
+            text += Describe(item.Get());
+        }
+        return text + u"</>";
+    }
+    WCHAR buffer[64] = {};
+    v->GetValueString(buffer, 64);
+    return text + buffer;
+}
+
+TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
+    using namespace kd::platform;
+    struct Case {
+        const char* what;
+        void (*set)(IPLVariant*);
+        uint16_t vt;
+    };
+    const Case cases[] = {
+        {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},
+        {"long long", [](IPLVariant* v) { v->SetValueLongLong(-(1LL << 40)); }, kVarI8},
+        {"double", [](IPLVariant* v) { v->SetValueDouble(2.5); }, kVarR8},
+        {"boolean", [](IPLVariant* v) { v->SetValueBoolean(true); }, kVarBool},
+        {"string", [](IPLVariant* v) { v->SetValueString(u"a\u00E9b"); }, kVarBstr},
+        {"empty", [](IPLVariant* v) { v->SetEmpty(); }, kVarEmpty},
+        {"undefined", [](IPLVariant*) {}, kVarNull},
+        {"date", [](IPLVariant* v) { SetDate(v, false); }, kVarDate},
+        {"date and time", [](IPLVariant* v) { SetDate(v, true); }, kVarDate},
+        {"collection", SetCollection, kVarArray | kVarVariant},
+    };
+    for (const Case& c : cases) {
+        PLComPtr<IPLVariant> in, out;
+        PLCreateInstance(CLSID_PLVariant, in);
+        PLCreateInstance(CLSID_PLVariant, out);
+        c.set(in.Get());
+        Variant ole;
+        InitVariant(ole);
+        ASSERT_HR(KDVariantToOleVariant(in.Get(), &ole), S_OK) << c.what;
+        EXPECT_EQ(ole.vt, c.vt) << c.what;
+        ASSERT_HR(OleVariantToKDVariant(&ole, out.Get()), S_OK) << c.what;
+        ClearVariant(ole);
+        EXPECT_EQ(Describe(out.Get()), Describe(in.Get())) << c.what;
+    }
+}

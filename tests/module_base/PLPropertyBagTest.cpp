@@ -1,0 +1,405 @@
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_base/PLProperty.h"
+#include "module_base/PLPropertyBag.h"
+#include "module_base/PLPropertyNames.h"
+#include "module_base/PLUnconstrainedPropertyBagImpl.h"
+#include "platform/Text.h"
+#include "support/ErrorList.h"
+#include "support/HResult.h"
+
+namespace {
+
+PLComPtr<IPLVariant> Long(LONG value) {
+    PLComPtr<IPLVariant> v;
+    EXPECT_HR(PLCreateInstance(CLSID_PLVariant, v), S_OK);
+    v->SetValueLong(value);
+    return v;
+}
+PLComPtr<IPLVariant> Text(const WCHAR* value) {
+    PLComPtr<IPLVariant> v;
+    EXPECT_HR(PLCreateInstance(CLSID_PLVariant, v), S_OK);
+    v->SetValueString(value);
+    return v;
+}
+PLComPtr<IPLPropertyBag> NewBag() {
+    PLComPtr<IPLPropertyBag> bag;
+    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
+    return bag;
+}
+// The long stored under `name`, or -1 when absent.
+LONG LongOf(IPLPropertyBag* bag, const WCHAR* name) {
+    PLComPtr<IPLVariant> v;
+    if (bag->GetProperty(name, v.Put()) != S_OK) return -1;
+    LONG value = -1;
+    v->GetValueLong(&value);
+    return value;
+}
+std::vector<std::u16string> NamesOf(IPLPropertyBag* bag) {
+    PLComPtr<IPLPropertyCollection> all;
+    EXPECT_HR(bag->GetProperties(all.Put()), S_OK);
+    std::vector<std::u16string> names;
+    for (LONG i = 0; i < all->GetCount(); ++i) {
+        PLComPtr<IPLProperty> p;
+        all->GetAt(i, p.Put());
+        WCHAR name[256];
+        p->GetName(name, 256);
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+// Collects what is written to it.
+class Writer final : public IPLXMLWriter {
+public:
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT Write(const WCHAR* text) override {
+        text_ += text;
+        ++writes;
+        return S_OK;
+    }
+    HRESULT GetStream(IPLStream**) override { return E_NOTIMPL; }
+    HRESULT GetSize(LONG*) override { return E_NOTIMPL; }
+    HRESULT GetBuffer(const WCHAR**) override { return E_NOTIMPL; }
+    HRESULT GetXML(BSTR*) override { return E_NOTIMPL; }
+    std::u16string text_;
+    int writes = 0;
+};
+
+// A constrained bag allowing Module and Class; its first-use step can be made to fail or wait.
+class Constrained : public CPLComObject<CPLReleaseModel>, public CPLConstrainedPropertyBagBase {
+    PL_BEGIN_INTERFACE_MAP(Constrained, IPLPropertyBag)
+    PL_INTERFACE_ENTRY(IPLPropertyBag)
+    PL_INTERFACE_ENTRY(IPLPersistPropertyBag)
+    PL_END_INTERFACE_MAP()
+public:
+    std::atomic<int> inits{0};
+    HRESULT initResult = S_OK;
+    std::chrono::milliseconds initDelay{0};
+
+protected:
+    ~Constrained() override = default;
+    HRESULT InitPropertyBag() override {
+        ++inits;
+        std::this_thread::sleep_for(initDelay);
+        GetConstraint().AddAllowedProperty(u"Module");
+        GetConstraint().AddAllowedProperty(u"Class");
+        return initResult;
+    }
+};
+PL_UNREGISTERED_CLASS(Constrained)
+
+PLComPtr<Constrained> NewConstrained() {
+    IPLPropertyBag* raw = nullptr;
+    EXPECT_HR(PLCreateObject<Constrained>(IID_IPLPropertyBag, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
+    return PLComPtr<Constrained>::Adopt(static_cast<Constrained*>(raw));
+}
+
+}  // namespace
+
+// Letters A-Z fold, nothing else does, and a name never equals a longer name it begins.
+TEST(PropertyBag, NamesFoldAsciiLettersOnlyAndPrefixesStayDistinct) {
+    auto bag = NewBag();
+    ASSERT_HR(bag->SetProperty(u"Width", Long(5).Get()), S_OK);
+    EXPECT_EQ(LongOf(bag.Get(), u"WIDTH"), 5);
+    BOOL contains = FALSE;
+    EXPECT_HR(bag->ContainsKey(u"width", &contains), S_OK);
+    EXPECT_EQ(contains, TRUE);
+
+    ASSERT_HR(bag->SetProperty(u"Widths", Long(6).Get()), S_OK);
+    ASSERT_HR(bag->SetProperty(u"Wid", Long(4).Get()), S_OK);
+    EXPECT_EQ(LongOf(bag.Get(), u"width"), 5);
+    EXPECT_EQ(LongOf(bag.Get(), u"WIDTHS"), 6);
+    EXPECT_EQ(LongOf(bag.Get(), u"wid"), 4);
+    EXPECT_HR(bag->ContainsKey(u"Widt", &contains), S_FALSE);
+    EXPECT_EQ(contains, FALSE);
+
+    // É (U+00C9) and é (U+00E9) are two names; so are the brackets beside Z and z.
+    ASSERT_HR(bag->SetProperty(u"\u00C9t\u00E9", Long(1).Get()), S_OK);
+    EXPECT_EQ(LongOf(bag.Get(), u"\u00E9t\u00E9"), -1);
+    ASSERT_HR(bag->SetProperty(u"[", Long(2).Get()), S_OK);
+    EXPECT_EQ(LongOf(bag.Get(), u"{"), -1);
+
+    // A replaced value keeps the key as first written; the order is the folded one.
+    ASSERT_HR(bag->SetProperty(u"WIDTH", Long(7).Get()), S_OK);
+    EXPECT_EQ(LongOf(bag.Get(), u"Width"), 7);
+    EXPECT_EQ(NamesOf(bag.Get()), (std::vector<std::u16string>{u"[", u"Wid", u"Width", u"Widths", u"\u00C9t\u00E9"}));
+
+    EXPECT_HR(bag->DeleteProperty(u"WIDTH"), S_OK);
+    EXPECT_HR(bag->DeleteProperty(u"Width"), S_FALSE);
+    EXPECT_EQ(LongOf(bag.Get(), u"Widths"), 6);
+}
+
+// Values go in and out as copies; GetProperties shares the stored objects.
+TEST(PropertyBag, CopiesValuesInAndOut) {
+    auto bag = NewBag();
+    auto value = Long(1);
+    ASSERT_HR(bag->SetProperty(u"n", value.Get()), S_OK);
+    value->SetValueLong(2);
+    EXPECT_EQ(LongOf(bag.Get(), u"n"), 1);
+
+    PLComPtr<IPLVariant> out;
+    ASSERT_HR(bag->GetProperty(u"n", out.Put()), S_OK);
+    out->SetValueLong(3);
+    EXPECT_EQ(LongOf(bag.Get(), u"n"), 1);
+
+    PLComPtr<IPLPropertyCollection> all;
+    ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
+    PLComPtr<IPLProperty> property;
+    ASSERT_HR(all->GetAt(0, property.Put()), S_OK);
+    PLComPtr<IPLVariant> shared;
+    ASSERT_HR(property->GetValue(shared.Put()), S_OK);
+    shared->SetValueLong(4);
+    EXPECT_EQ(LongOf(bag.Get(), u"n"), 4);
+
+    // A missing name: S_FALSE, the out parameter untouched.
+    IPLVariant* untouched = reinterpret_cast<IPLVariant*>(0x1234);
+    EXPECT_HR(bag->GetProperty(u"missing", &untouched), S_FALSE);
+    EXPECT_EQ(untouched, reinterpret_cast<IPLVariant*>(0x1234));
+    EXPECT_HR(bag->SetProperty(nullptr, value.Get()), E_POINTER);
+    EXPECT_HR(bag->SetProperty(u"n", nullptr), E_POINTER);
+}
+
+// A value that cannot be copied is refused and leaves the entry as it was, new or existing.
+TEST(PropertyBag, RefusesAValueItCannotCopy) {
+    auto bag = NewBag();
+    ASSERT_HR(bag->SetProperty(u"kept", Long(9).Get()), S_OK);
+    PLComPtr<IPLVariant> undefined;
+    ASSERT_HR(PLCreateInstance(CLSID_PLVariant, undefined), S_OK);
+    PLClearThreadErrors();
+    EXPECT_HR(bag->SetProperty(u"kept", undefined.Get()), E_FAIL);
+    EXPECT_HR(bag->SetProperty(u"new", undefined.Get()), E_FAIL);
+    EXPECT_EQ(LongOf(bag.Get(), u"kept"), 9);
+    BOOL contains = TRUE;
+    EXPECT_HR(bag->ContainsKey(u"new", &contains), S_FALSE);
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().className, u"CPLPropertyBag");
+    EXPECT_EQ(errors.back().method, u"SetProperty");
+    EXPECT_EQ(errors.back().message, u"Failed to set property 'new' on property bag");
+}
+
+namespace {
+// A heap listener that frees itself at count zero and logs what it hears.
+class BagListener final : public IPLPropertyBagListener {
+public:
+    explicit BagListener(std::vector<std::u16string>* log, std::atomic<int>* alive) : m_log(log), m_alive(alive) {
+        ++*m_alive;
+    }
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        if (iid != IID_IUnknown && iid != IID_IPLPropertyBagListener) return E_NOINTERFACE;
+        *out = static_cast<IPLPropertyBagListener*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++m_refs; }
+    ULONG Release() override {
+        const ULONG left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT PropertySet(const WCHAR* name, IPLVariant* value) override {
+        lastValue = value;
+        m_log->push_back(name);
+        return E_FAIL;  // ignored
+    }
+    IPLVariant* lastValue = nullptr;
+
+private:
+    ~BagListener() { --*m_alive; }
+    std::atomic<ULONG> m_refs{1};
+    std::vector<std::u16string>* m_log;
+    std::atomic<int>* m_alive;
+};
+}  // namespace
+
+TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
+    std::vector<std::u16string> log;
+    std::atomic<int> alive{0};
+    {
+        auto bag = NewBag();
+        PLComPtr<IPLEventSource> source;
+        ASSERT_HR(bag.As(source), S_OK);
+        auto* first = new BagListener(&log, &alive);
+        auto* second = new BagListener(&log, &alive);
+        void* cookie1 = nullptr;
+        void* cookie2 = nullptr;
+        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, first, &cookie1), S_OK);
+        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, second, &cookie2), S_OK);
+        void* cookie = nullptr;
+        EXPECT_HR(source->AddListener(IID_IPLCollectionListener, first, &cookie), E_NOINTERFACE);
+        EXPECT_HR(source->AddListener(IID_IPLPropertyBagListener, bag.Get(), &cookie), E_INVALIDARG);
+
+        auto value = Long(1);
+        ASSERT_HR(bag->SetProperty(u"a", value.Get()), S_OK);
+        EXPECT_EQ(first->lastValue, value.Get());  // the caller's object, not the stored copy
+        PLComPtr<IPLVariant> undefined;
+        PLCreateInstance(CLSID_PLVariant, undefined);
+        EXPECT_HR(bag->SetProperty(u"b", undefined.Get()), E_FAIL);  // not told
+        ASSERT_HR(source->RemoveListener(cookie1), S_OK);
+        ASSERT_HR(bag->SetProperty(u"c", value.Get()), S_OK);
+        EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c"}));
+
+        first->Release();
+        EXPECT_EQ(alive.load(), 1);
+        ASSERT_HR(source->RemoveListener(cookie2), S_OK);
+        second->Release();
+    }
+    EXPECT_EQ(alive.load(), 0);
+}
+
+TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
+    auto bag = NewBag();
+    bag->SetProperty(u"a", Long(1).Get());
+    bag->SetProperty(u"b", Text(u"x").Get());
+    auto target = NewBag();
+    PLComPtr<IPLPersistPropertyBag> persist;
+    ASSERT_HR(bag.As(persist), S_OK);
+    ASSERT_HR(persist->Save(target.Get()), S_OK);
+    EXPECT_EQ(NamesOf(target.Get()), (std::vector<std::u16string>{u"a", u"b"}));
+    EXPECT_HR(persist->Save(bag.Get()), S_OK);  // into itself
+    EXPECT_EQ(LongOf(bag.Get(), u"a"), 1);
+    EXPECT_HR(persist->Load(target.Get()), E_NOTIMPL);
+}
+
+TEST(PropertyBag, ConstrainedBagAcceptsOnlyItsNames) {
+    auto bag = NewConstrained();
+    ASSERT_TRUE(bag);
+    EXPECT_HR(bag->SetProperty(u"module", Long(1).Get()), S_OK);
+    PLClearThreadErrors();
+    EXPECT_HR(bag->SetProperty(u"Other", Long(2).Get()), E_FAIL);
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].className, u"CPLConstrainedPropertyBag");
+    EXPECT_EQ(errors[0].message, u"Property 'Other' is not allowed in this constrained property bag");
+    EXPECT_EQ(errors[1].className, u"CPLPropertyBag");
+
+    PLComPtr<IPLVariant> out;
+    EXPECT_HR(bag->GetProperty(u"Other", out.Put()), E_FAIL);
+    BOOL contains = TRUE;
+    EXPECT_HR(bag->ContainsKey(u"Other", &contains), S_FALSE);
+    EXPECT_HR(bag->DeleteProperty(u"Module"), S_FALSE);
+    EXPECT_EQ(LongOf(bag.Get(), u"MODULE"), 1);
+    EXPECT_HR(bag->Load(bag.Get()), S_OK);
+    EXPECT_EQ(bag->inits.load(), 1);
+}
+
+// The first-use step runs once, and only its own call reports its failure.
+TEST(PropertyBag, FirstUseInitialisationRunsOnceAcrossThreads) {
+    for (int round = 0; round < 20; ++round) {
+        auto bag = NewConstrained();
+        bag->initDelay = std::chrono::milliseconds(2);
+        std::atomic<int> ready{0};
+        std::atomic<int> allowed{0};
+        auto ask = [&] {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            PLComPtr<IPLVariant> out;
+            if (bag->GetProperty(u"Class", out.Put()) == S_FALSE) ++allowed;
+        };
+        std::thread a(ask), b(ask);
+        a.join();
+        b.join();
+        EXPECT_EQ(bag->inits.load(), 1);
+        EXPECT_EQ(allowed.load(), 2);  // neither saw the allowed set half made
+    }
+    auto failing = NewConstrained();
+    failing->initResult = E_UNEXPECTED;
+    BOOL contains = FALSE;
+    EXPECT_HR(failing->ContainsKey(u"Module", &contains), E_UNEXPECTED);
+    EXPECT_HR(failing->ContainsKey(u"Module", &contains), S_FALSE);
+    EXPECT_EQ(failing->inits.load(), 1);
+}
+
+namespace {
+std::u16string WriteOf(IUnknown* object, LONG flags, HRESULT expected = S_OK) {
+    PLComPtr<IPLSerializeXML> serialize;
+    EXPECT_HR(object->QueryInterface(IID_IPLSerializeXML, serialize.PutVoid()), S_OK);
+    Writer writer;
+    EXPECT_HR(serialize->WriteXML(&writer, flags), expected);
+    return writer.text_;
+}
+// The text of the root's child elements, read back by libxml2.
+std::vector<std::string> ParsedValues(const std::u16string& xml) {
+    const std::string utf8 = kd::platform::Utf16ToUtf8(u"<r>" + xml + u"</r>");
+    std::vector<std::string> values;
+    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    if (doc == nullptr) return {"<not well-formed>"};
+    for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
+        xmlChar* text = xmlNodeGetContent(n);
+        values.emplace_back(reinterpret_cast<const char*>(n->name) + std::string("=") +
+                            reinterpret_cast<const char*>(text));
+        xmlFree(text);
+    }
+    xmlFreeDoc(doc);
+    return values;
+}
+}  // namespace
+
+TEST(PropertyBag, WritesTheCompactElementForm) {
+    auto bag = NewBag();
+    EXPECT_EQ(WriteOf(bag.Get(), 1), u"<PropertyBag></PropertyBag>");
+    EXPECT_EQ(WriteOf(bag.Get(), 0), u"");
+    bag->SetProperty(u"Size", Long(5).Get());
+    bag->SetProperty(u"Name", Text(u"a]]>b]]]>c").Get());
+    PLComPtr<IPLVariant> empty;
+    PLCreateInstance(CLSID_PLVariant, empty);
+    empty->SetEmpty();
+    bag->SetProperty(u"None", empty.Get());
+    const std::u16string xml = WriteOf(bag.Get(), 1);
+    EXPECT_EQ(xml.substr(0, 13), u"<PropertyBag>");
+    EXPECT_EQ(ParsedValues(xml), (std::vector<std::string>{"PropertyBag=a]]>b]]]>c5"}));
+    EXPECT_EQ(ParsedValues(WriteOf(bag.Get(), 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
+
+    // A name that is no XML name is refused, not written.
+    auto bad = NewBag();
+    bad->SetProperty(u"a b", Long(1).Get());
+    PLClearThreadErrors();
+    EXPECT_EQ(WriteOf(bad.Get(), 0, E_INVALIDARG), u"");
+    EXPECT_EQ(kdtest::TakeThreadErrors().front().message, u"Property name 'a b' is not a valid XML name.");
+}
+
+TEST(PropertyBag, RefusesToWriteABagThatHoldsItself) {
+    auto bag = NewBag();
+    PLComPtr<IPLVariant> self;
+    PLCreateInstance(CLSID_PLVariant, self);
+    self->SetValueIUnknown(bag.Get());
+    ASSERT_HR(bag->SetProperty(u"Self", self.Get()), S_OK);
+    PLClearThreadErrors();
+    WriteOf(bag.Get(), 1, E_FAIL);
+    bool saidWhy = false;
+    for (const auto& e : kdtest::TakeThreadErrors())
+        saidWhy |= e.message == u"Objects are nested more than 64 levels deep.";
+    EXPECT_TRUE(saidWhy);
+    bag->DeleteProperty(u"Self");  // breaks the cycle
+}
+
+TEST(Property, CutsLongNamesAndSharesItsValue) {
+    PLComPtr<IPLProperty> property;
+    ASSERT_HR(PLCreateInstance(CLSID_PLProperty, property), S_OK);
+    const std::u16string longName(300, u'n');
+    auto value = Long(1);
+    ASSERT_HR(property->Initialize(longName.c_str(), value.Get()), S_OK);
+    WCHAR name[256];
+    ASSERT_HR(property->GetName(name, 256), S_OK);
+    EXPECT_EQ(std::u16string(name), longName.substr(0, 254));
+    ASSERT_HR(property->GetName(name, 10), S_OK);
+    EXPECT_EQ(std::u16string(name), longName.substr(0, 9));
+    PLComPtr<IPLVariant> held;
+    ASSERT_HR(property->GetValue(held.Put()), S_OK);
+    EXPECT_EQ(held.Get(), value.Get());
+    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLPropertyXPos]), u"xPos");
+    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLPropertyHeight]), u"height");
+    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLWellKnownPropertyNameCount - 1]), u"qualityReduced");
+}

@@ -1,0 +1,126 @@
+// The variant collection's AppendValue and the enumerator's walk.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include <kdtrace/variant.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLDateTime.h"
+#include "module_base/PLVariantCollectionEnumerator.h"
+#include "tests/module_base/StreamTestSupport.h"
+
+namespace {
+
+using kdtest::Recorded;
+
+PLComPtr<IPLVariantCollection> NewCollection() {
+    PLComPtr<IPLVariantCollection> c;
+    EXPECT_HR(PLCreateInstance(CLSID_PLVariantCollection, c), S_OK);
+    return c;
+}
+
+LONG TypeAt(IPLVariantCollection* c, LONG i) {
+    PLComPtr<IPLVariant> v;
+    LONG type = 99;
+    if (c->GetAt(i, v.Put()) == S_OK) v->GetType(&type);
+    return type;
+}
+
+LONG LongAt(IPLVariantCollection* c, LONG i) {
+    PLComPtr<IPLVariant> v;
+    LONG value = -1;
+    if (c->GetAt(i, v.Put()) == S_OK) v->GetValueLong(&value);
+    return value;
+}
+
+TEST(PLVariantCollectionTest, AppendValueByKind) {
+    auto c = NewCollection();
+    const LONG number = 7;
+    const double real = 2.5;
+    const unsigned char flag = 2;  // any non-zero byte is true
+    PLComPtr<IPLDateTime> date;
+    ASSERT_HR(PLCreateDateTime(0x0409, date.Put()), S_OK);
+    auto inner = NewCollection();
+    const struct {
+        LONG type;
+        const void* value;
+    } cases[] = {
+        {PLVariantEmpty, &number},        {PLVariantString, u"text"},         {PLVariantLong, &number},
+        {PLVariantDouble, &real},         {PLVariantBoolean, &flag},          {PLVariantDateTime, date.Get()},
+        {PLVariantIUnknown, inner.Get()}, {PLVariantCollection, inner.Get()}, {PLVariantDateTimeOfDay, date.Get()},
+    };
+    for (const auto& k : cases) ASSERT_HR(c->AppendValue(k.type, k.value), S_OK) << k.type;
+    ASSERT_EQ(c->GetCount(), 9);
+    for (LONG i = 0; i < 9; ++i) EXPECT_EQ(TypeAt(c.Get(), i), cases[i].type);
+    EXPECT_EQ(LongAt(c.Get(), 2), 7);
+    PLComPtr<IPLVariant> v;
+    bool b = false;
+    ASSERT_HR(c->GetAt(4, v.Put()), S_OK);
+    ASSERT_HR(v->GetValueBoolean(&b), S_OK);
+    EXPECT_TRUE(b);
+
+    for (LONG bad : {LONG{PLVariantUndefined}, LONG{5}, LONG{PLVariantLongLong}}) {
+        EXPECT_HR(c->AppendValue(bad, &number), E_FAIL);
+        EXPECT_TRUE(Recorded(u"Invalid type"));
+    }
+    EXPECT_HR(c->AppendValue(PLVariantEmpty, nullptr), E_POINTER);
+    ASSERT_HR(c->SetReadOnly(TRUE), S_OK);
+    EXPECT_HR(c->AppendValue(PLVariantLong, &number), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Failed to insert variant into collection"));
+    EXPECT_EQ(c->GetCount(), 9);
+}
+
+TEST(PLVariantCollectionTest, EnumeratorWalk) {
+    auto c = NewCollection();
+    for (LONG i = 0; i < 5; ++i) ASSERT_HR(c->AppendValue(PLVariantLong, &i), S_OK);
+    PLComPtr<IPLEnumVariant> e;
+    ASSERT_HR(PLCreateVariantCollectionEnumerator(c.Get(), e.Put()), S_OK);
+
+    PLComPtr<IPLVariantCollection> batch;
+    LONG fetched = -1;
+    ASSERT_HR(e->Next(2, batch.Put(), &fetched), S_OK);
+    EXPECT_EQ(fetched, 2);
+    EXPECT_EQ(LongAt(batch.Get(), 1), 1);
+    // The batch holds the walked collection's own variants.
+    PLComPtr<IPLVariant> item;
+    ASSERT_HR(batch->GetAt(0, item.Put()), S_OK);
+    ASSERT_HR(item->SetValueLong(100), S_OK);
+    EXPECT_EQ(LongAt(c.Get(), 0), 100);
+
+    EXPECT_HR(e->Skip(4), S_FALSE);  // 2 + 4 passes the end: stays at 2
+    EXPECT_HR(e->Skip(-3), S_FALSE);
+    ASSERT_HR(e->Next(1, batch.Put(), &fetched), S_OK);
+    EXPECT_EQ(LongAt(batch.Get(), 0), 2);
+    EXPECT_HR(e->Skip(2), S_OK);  // exactly the end
+    ASSERT_HR(e->Next(3, batch.Put(), &fetched), S_OK);
+    EXPECT_EQ(fetched, 0);
+    // Items appended during the walk are reached.
+    const LONG six = 6;
+    ASSERT_HR(c->AppendValue(PLVariantLong, &six), S_OK);
+    ASSERT_HR(e->Next(INT_MAX, batch.Put(), &fetched), S_OK);
+    EXPECT_EQ(fetched, 1);
+    EXPECT_EQ(LongAt(batch.Get(), 0), 6);
+
+    // Reset goes back to the first item.
+    ASSERT_HR(e->Reset(), S_OK);
+    ASSERT_HR(e->Next(INT_MAX, batch.Put(), &fetched), S_OK);  // the end does not wrap
+    EXPECT_EQ(fetched, 6);
+    EXPECT_EQ(LongAt(batch.Get(), 0), 100);
+    PLComPtr<IPLEnumVariant> clone;
+    EXPECT_HR(e->Clone(clone.Put()), E_NOTIMPL);
+}
+
+TEST(PLVariantCollectionTest, EnumeratorWithoutCollection) {
+    PLComPtr<IPLEnumVariant> e;
+    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollectionEnumerator, e), S_OK);
+    PLComPtr<IPLVariantCollection> batch;
+    LONG fetched = 0;
+    EXPECT_HR(e->Next(1, batch.Put(), &fetched), E_UNEXPECTED);
+    EXPECT_HR(e->Skip(1), E_UNEXPECTED);
+    EXPECT_HR(e->Reset(), S_OK);
+    EXPECT_HR(PLCreateVariantCollectionEnumerator(nullptr, e.Put()), E_POINTER);
+}
+
+}  // namespace

@@ -1,0 +1,385 @@
+// The variant: text forms, getters, conversions, comparison, copies and the date mask.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include <kdtrace/variant.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLDateTime.h"
+#include "module_base/PLVariant.h"
+#include "tests/module_base/StreamTestSupport.h"
+
+namespace {
+
+using kdtest::Recorded;
+using Set = std::function<HRESULT(IPLVariant*)>;
+
+PLComPtr<IPLVariant> Make(const Set& set = nullptr) {
+    PLComPtr<IPLVariant> v;
+    EXPECT_HR(PLCreateInstance(CLSID_PLVariant, v), S_OK);
+    if (set) {
+        EXPECT_HR(set(v.Get()), S_OK);
+    }
+    return v;
+}
+// Setters of each scalar kind, by the C++ type of the value.
+#define KD_SETTER(Name, Type, Call)                    \
+    Set Name(Type x) {                                 \
+        return [x](IPLVariant* v) { return v->Call; }; \
+    }
+KD_SETTER(Long, LONG, SetValueLong(x))
+KD_SETTER(Big, LONGLONG, SetValueLongLong(x))
+KD_SETTER(Real, double, SetValueDouble(x))
+KD_SETTER(Flag, bool, SetValueBoolean(x))
+KD_SETTER(Str, std::u16string, SetValueString(x.c_str()))
+const Set Empty = [](IPLVariant* v) { return v->SetEmpty(); };
+
+LONG TypeOf(IPLVariant* v) {
+    LONG type = 99;
+    EXPECT_HR(v->GetType(&type), S_OK);
+    return type;
+}
+
+// The text form through GetValueStringLength and a buffer of exactly that size.
+std::u16string Text(IPLVariant* v) {
+    LONG length = 0;
+    if (v->GetValueStringLength(&length) != S_OK) return u"<no length>";
+    std::u16string buffer(static_cast<std::size_t>(length), u'#');
+    if (v->GetValueString(buffer.data(), length) != S_OK) return u"<no text>";
+    buffer.resize(buffer.find(u'\0'));
+    return buffer;
+}
+
+std::string Narrow(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+
+PLComPtr<IPLDateTime> Date(LONG month, LONG day, LONG year, LONG hour = 0, LONG minute = 0, LONG second = 0) {
+    PLComPtr<IPLDateTime> dt;
+    EXPECT_HR(PLCreateDateTime(0x0409, dt.Put()), S_OK);
+    EXPECT_HR(dt->Initialize(month, day, year, hour, minute, second), S_OK);
+    return dt;
+}
+
+TEST(PLVariantTest, NewVariantIsUndefinedAndHasNoText) {
+    auto v = Make();
+    EXPECT_EQ(TypeOf(v.Get()), PLVariantUndefined);
+    WCHAR buffer[8];
+    EXPECT_HR(v->GetValueString(buffer, 8), E_FAIL);
+    EXPECT_EQ(
+        kdtest::LinesOf(kdtest::TakeThreadErrors()),
+        kdtest::ErrorLines{u"Core|CPLVariant|CPLVariant::GetValueString|Variant value cannot be converted to string"});
+    PLComPtr<IPLVariant> copy;
+    EXPECT_HR(v->GetValueVariant(copy.Put()), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Variant is undefined"));
+    EXPECT_HR(v->GetValueString(nullptr, 8), E_POINTER);
+    EXPECT_HR(v->GetValueString(buffer, 0), E_INVALIDARG);
+}
+
+TEST(PLVariantTest, TextForms) {
+    const struct {
+        Set set;
+        std::u16string text;
+    } cases[] = {
+        {Empty, u""},
+        {Long(-42), u"-42"},
+        {Big(-5000000000), u"-5000000000"},
+        {Flag(true), u"true"},
+        {Flag(false), u"false"},
+        {Real(3.5), u"3.500000"},
+        {Real(0.0000004), u"0.000000"},
+        {Real(2.9999996), u"3.000000"},
+        {Real(-1.25), u"-1.250000"},
+        {Real(-0.5), u"-0.500000"},
+        {Real(-0.9999996), u"-1.000000"},
+        {Real(123456789012.5), u"123456789012.50000"},
+        {Real(99999999999999.5), u"99999999999999.500"},
+        {Real(1e15), u"1000000000000000"},
+        // Whole parts are never cut: these read 1e17 and 1e16 when the text is cut to 18.
+        {Real(1e18), u"1000000000000000000"},
+        {Real(-1e17), u"-100000000000000000"},
+        {Real(-12345678901234567.0), u"-12345678901234568"},
+        // Beyond the 64-bit range: the whole value, no fraction.
+        {Real(1e19), u"10000000000000000000"},
+        {Real(-3e20), u"-300000000000000000000"},
+    };
+    for (const auto& c : cases) {
+        auto v = Make(c.set);
+        EXPECT_EQ(Text(v.Get()), c.text);
+    }
+    EXPECT_EQ(Text(Make(Real(1e300)).Get()).size(), 301u);
+    // NaN and infinities have no text form, so no conversion either.
+    for (double x : {NAN, INFINITY, -INFINITY}) {
+        auto v = Make(Real(x));
+        EXPECT_HR(v->Convert(PLVariantString), E_FAIL);
+        EXPECT_TRUE(Recorded(u"Variant value cannot be converted to string"));
+        EXPECT_EQ(TypeOf(v.Get()), PLVariantDouble);
+    }
+}
+
+TEST(PLVariantTest, LongStringsTravelWhole) {
+    std::u16string text(1000, u'x');
+    text[999] = u'z';
+    auto v = Make(Str(text));
+    LONG length = 0;
+    EXPECT_HR(v->GetValueStringLength(&length), S_OK);
+    EXPECT_EQ(length, 1001);
+    EXPECT_EQ(Text(v.Get()), text);
+    // One character short of the terminator fails and writes nothing past the buffer.
+    std::u16string small(1001, u'#');
+    EXPECT_HR(v->GetValueString(small.data(), 1000), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Buffer size (1000) is too small"));
+    EXPECT_EQ(small[1000], u'#');
+    PLComPtr<IPLVariant> copy;
+    ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
+    EXPECT_EQ(Text(copy.Get()), text);
+    auto other = Make(Long(1));
+    ASSERT_HR(other->SetValueVariant(v.Get()), S_OK);
+    EXPECT_EQ(Text(other.Get()), text);
+    ASSERT_HR(v->Convert(PLVariantDateTime), E_FAIL);
+    EXPECT_EQ(Text(v.Get()), text);
+    BSTR b = nullptr;
+    ASSERT_HR(v->AllocSysString(&b), S_OK);
+    EXPECT_EQ(std::u16string(b), text);
+    SysFreeString(b);
+    auto d = Make([](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); });
+    EXPECT_HR(d->GetValueString(small.data(), 8), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Buffer (8) is too small"));
+}
+
+TEST(PLVariantTest, Getters) {
+    // Text reads as the C runtime reads it; a value beyond the target's range is refused rather
+    // than cut to its low half.
+    const struct {
+        Set set;
+        HRESULT asLong, asLongLong;
+        int64_t value;
+    } numbers[] = {
+        {Str(u" 12abc"), S_OK, S_OK, 12},
+        {Str(u"abc"), S_OK, S_OK, 0},
+        {Long(-5), S_OK, S_OK, -5},
+        {Big(INT32_MIN), S_OK, S_OK, INT32_MIN},
+        {Big(5000000000LL), E_FAIL, S_OK, 5000000000LL},
+        {Str(u"4294967297"), E_FAIL, S_OK, 4294967297LL},
+        {Str(u"-9223372036854775808"), E_FAIL, S_OK, INT64_MIN},
+        {Str(u"9223372036854775808"), E_FAIL, E_FAIL, 0},
+        {Real(1.0), E_FAIL, E_FAIL, 0},
+        {Flag(true), E_FAIL, E_FAIL, 0},
+    };
+    for (const auto& c : numbers) {
+        auto v = Make(c.set);
+        LONG narrow = 0;
+        LONGLONG wide = 0;
+        EXPECT_HR(v->GetValueLong(&narrow), c.asLong) << c.value;
+        EXPECT_EQ(Recorded(u"Variant does not contain value in long format"), c.asLong < 0);
+        EXPECT_HR(v->GetValueLongLong(&wide), c.asLongLong) << c.value;
+        EXPECT_EQ(narrow, c.asLong == S_OK ? c.value : 0);
+        EXPECT_EQ(wide, c.asLongLong == S_OK ? c.value : 0);
+    }
+    for (const auto& [text, expected] : {std::pair{u"TRUE", 1}, {u"1", 1}, {u"fAlSe", 0}, {u"0", 0}, {u"yes", -1}}) {
+        bool value = expected != 1;
+        EXPECT_HR(Make(Str(text))->GetValueBoolean(&value), expected < 0 ? E_FAIL : S_OK);
+        EXPECT_EQ(value, expected != 0);  // a failure leaves it as it was
+    }
+    EXPECT_TRUE(Recorded(u"Variant does not contain string value in boolean format"));
+    double real = 0;
+    EXPECT_HR(Make(Long(1))->GetValueDouble(&real), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Variant does not contain value in double format"));
+    // Getters without a message fail quietly.
+    PLComPtr<IUnknown> object;
+    PLComPtr<IPLVariantCollection> items;
+    EXPECT_HR(Make(Long(1))->GetValueIUnknown(object.Put()), E_FAIL);
+    EXPECT_HR(Make(Long(1))->GetValueCollection(items.Put()), E_FAIL);
+    EXPECT_TRUE(Recorded(u""));
+}
+
+TEST(PLVariantTest, Conversions) {
+    const std::u16string kEmptyMsg = u"Cannot convert to or from variants of 'Empty' type";
+    const struct {
+        Set set;
+        LONG target;
+        HRESULT hr;
+        std::u16string textAfter;  // the text form after a success
+        std::u16string message;    // recorded after a failure
+    } cases[] = {
+        {Long(42), PLVariantDouble, S_OK, u"42.000000", u""},
+        {Long(42), PLVariantBoolean, E_FAIL, u"", u"Failed to convert string to boolean"},
+        {Flag(true), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
+        {Flag(true), PLVariantString, S_OK, u"true", u""},
+        {Str(u"TRUE"), PLVariantBoolean, S_OK, u"true", u""},
+        {Str(u"1"), PLVariantBoolean, E_FAIL, u"", u"Failed to convert string to boolean"},
+        {Str(u" 12abc"), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
+        {Str(u"+17"), PLVariantLong, S_OK, u"17", u""},
+        {Str(u"-"), PLVariantLong, S_OK, u"0", u""},
+        {Str(u"-2147483648"), PLVariantLong, S_OK, u"-2147483648", u""},
+        {Str(u"2147483648"), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
+        {Big(5000000000LL), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
+        {Str(u"-1,234.5"), PLVariantDouble, S_OK, u"-1234.500000", u""},
+        {Str(u"1.2.3"), PLVariantDouble, E_FAIL, u"", u"Failed to convert string to double"},
+        {Real(-2.5), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
+        {Str(u"-9000000000"), PLVariantLongLong, S_OK, u"-9000000000", u""},
+        {Str(u"12x"), PLVariantLongLong, E_FAIL, u"", u"Failed to convert string to long long"},
+        {Empty, PLVariantString, S_OK, u"", u""},
+        {Empty, PLVariantLong, E_FAIL, u"", kEmptyMsg},
+        {Long(1), PLVariantEmpty, E_FAIL, u"", kEmptyMsg},
+        {Long(1), PLVariantIUnknown, E_FAIL, u"", u"Cannot convert to or from variants of 'Interface' type"},
+        {Long(1), PLVariantCollection, E_FAIL, u"", u"Cannot convert to or from variants of 'Collection' type"},
+        {Long(7), PLVariantUndefined, S_OK, u"7", u""},
+        {Str(u"03-15-2024"), PLVariantDateTime, S_OK, u"3-15-2024", u""},
+        {Str(u"03-15-2024 01:07:09 PM"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM", u""},
+        {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM", u""},
+        {Str(u"03-15-2024"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 12:00:00 AM", u""},
+        {Str(u"someday"), PLVariantDateTime, E_FAIL, u"", u"Failed to initialize date"},
+    };
+    for (const auto& c : cases) {
+        auto v = Make(c.set);
+        const LONG before = TypeOf(v.Get());
+        const std::u16string textBefore = before == PLVariantUndefined ? u"" : Text(v.Get());
+        kdtest::TakeThreadErrors();
+        EXPECT_HR(v->Convert(c.target), c.hr) << "to " << c.target;
+        if (c.hr == S_OK) {
+            EXPECT_EQ(TypeOf(v.Get()), c.target == PLVariantUndefined ? before : c.target);
+            EXPECT_EQ(Text(v.Get()), c.textAfter);
+        } else {
+            EXPECT_TRUE(Recorded(c.message)) << "to " << c.target;
+            EXPECT_EQ(TypeOf(v.Get()), before);
+            EXPECT_EQ(Text(v.Get()), textBefore);
+        }
+    }
+}
+
+TEST(PLVariantTest, Comparisons) {
+    const struct {
+        Set a, b;
+        bool ignoreCase;
+        int sign;
+    } cases[] = {
+        {Long(2147483647), Long(-1), false, 1},  // a 32-bit difference would wrap to "less"
+        {Long(-2147483647 - 1), Long(1), false, -1},
+        {Long(5), Long(5), false, 0},
+        {Empty, Long(-1), false, -1},
+        {Long(-1), Empty, false, 1},
+        {Empty, Empty, false, 0},
+        {Str(u"abc"), Str(u"ABD"), true, -1},
+        {Str(u"abc"), Str(u"ABC"), true, 0},
+        {Str(u"a"), Str(u"B"), false, 1},
+        {Str(u"ab"), Str(u"abc"), false, -1},
+        {Real(1.5), Real(-1e300), false, 1},
+        {Flag(false), Flag(true), false, -1},
+        {[](IPLVariant* x) { return x->SetValueDateTime(Date(1, 2, 2024).Get()); },
+         [](IPLVariant* x) { return x->SetValueDateTime(Date(1, 1, 2024, 23).Get()); }, false, 1},
+    };
+    for (const auto& c : cases) {
+        auto a = Make(c.a);
+        auto b = Make(c.b);
+        LONG result = 99;
+        ASSERT_HR(a->CompareEx(b.Get(), c.ignoreCase, &result), S_OK);
+        EXPECT_EQ((result > 0) - (result < 0), c.sign) << Narrow(Text(a.Get())) << " vs " << Narrow(Text(b.Get()));
+    }
+    LONG result = 0;
+    EXPECT_HR(Make(Big(1))->CompareEx(Make(Big(2)).Get(), false, &result), E_NOTIMPL);
+    EXPECT_TRUE(Recorded(u"Variants are of a non-comparable type type (10)."));
+    EXPECT_HR(Make(Long(1))->CompareEx(Make(Real(1)).Get(), false, &result), E_NOTIMPL);
+    EXPECT_TRUE(Recorded(u"Variants to compare are not of the same type."));
+}
+
+TEST(PLVariantTest, FailedOrSelfAssignmentKeepsTheValue) {
+    auto v = Make(Str(u"kept text"));
+    ASSERT_HR(v->SetValueVariant(v.Get()), S_OK);
+    EXPECT_EQ(Text(v.Get()), u"kept text");
+    // A source that cannot be read leaves the old value whole.
+    EXPECT_HR(v->SetValueVariant(Make().Get()), E_FAIL);
+    EXPECT_TRUE(Recorded(u"Source variant is of undefined type"));
+    EXPECT_EQ(TypeOf(v.Get()), PLVariantString);
+    EXPECT_EQ(Text(v.Get()), u"kept text");
+
+    auto d = Make([](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); });
+    ASSERT_HR(d->SetDateTimeFormatString(u"%y/%2m/%2d"), S_OK);
+    ASSERT_HR(d->SetValueVariant(d.Get()), S_OK);
+    EXPECT_EQ(Text(d.Get()), u"2024/03/05");
+    PLComPtr<IPLDateTime> held;
+    ASSERT_HR(d->GetValueDateTime(held.Put()), S_OK);
+    ASSERT_HR(d->SetValueDateTime(held.Get()), S_OK);
+    EXPECT_EQ(TypeOf(d.Get()), PLVariantDateTime);
+    EXPECT_EQ(Text(d.Get()), u"2024/03/05");
+}
+
+TEST(PLVariantTest, CopiesAreIndependent) {
+    // Dates are copied in.
+    auto date = Date(3, 5, 2024);
+    auto v = Make([&](IPLVariant* x) { return x->SetValueDateTime(date.Get()); });
+    ASSERT_HR(date->Initialize(1, 1, 2000, 0, 0, 0), S_OK);
+    EXPECT_EQ(Text(v.Get()), u"3-5-2024");
+
+    // Collections are copied deeply, nested ones too, on the way in and out.
+    PLComPtr<IPLVariantCollection> inner, outer;
+    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, inner), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, outer), S_OK);
+    const LONG one = 1;
+    ASSERT_HR(inner->AppendValue(PLVariantLong, &one), S_OK);
+    ASSERT_HR(outer->AppendValue(PLVariantCollection, inner.Get()), S_OK);
+    ASSERT_HR(outer->AppendValue(PLVariantString, u"two"), S_OK);
+    auto holder = Make([&](IPLVariant* x) { return x->SetValueCollection(outer.Get()); });
+    PLComPtr<IPLVariant> item;
+    ASSERT_HR(outer->GetAt(1, item.Put()), S_OK);
+    ASSERT_HR(item->SetValueString(u"changed"), S_OK);
+    ASSERT_HR(inner->RemoveAll(), S_OK);
+
+    PLComPtr<IPLVariantCollection> first, second;
+    for (auto* copy : {&first, &second}) {
+        ASSERT_HR(holder->GetValueCollection(copy->Put()), S_OK);
+        ASSERT_EQ((*copy)->GetCount(), 2);
+        ASSERT_HR((*copy)->GetAt(1, item.Put()), S_OK);
+        EXPECT_EQ(Text(item.Get()), u"two");
+        ASSERT_HR(item->SetValueString(u"again"), S_OK);  // must not reach the second copy
+    }
+    ASSERT_HR(first->GetAt(0, item.Put()), S_OK);
+    PLComPtr<IPLVariantCollection> nested;
+    ASSERT_HR(item->GetValueCollection(nested.Put()), S_OK);
+    EXPECT_EQ(nested->GetCount(), 1);
+
+    // Shared objects are shared, and released with the variant.
+    bool gone = false;
+    auto* owner = new kdtest::CountingOwner(&gone);
+    {
+        auto u = Make([&](IPLVariant* x) { return x->SetValueIUnknown(owner); });
+        PLComPtr<IPLVariant> copy;
+        ASSERT_HR(u->GetValueVariant(copy.Put()), S_OK);
+        PLComPtr<IUnknown> back;
+        ASSERT_HR(copy->GetValueIUnknown(back.Put()), S_OK);
+        EXPECT_EQ(back.Get(), owner);
+        owner->Release();
+    }
+    EXPECT_TRUE(gone);
+}
+
+TEST(PLVariantTest, DateMask) {
+    auto v = Make([](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); });
+    WCHAR buffer[64] = {};
+    ASSERT_HR(v->SetDateTimeFormatString(u"%m-%d-%y"), S_OK);
+    ASSERT_HR(v->GetDateTimeFormatString(buffer, 64), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"%m-%d-%y %h:%M:%S %p");
+    ASSERT_HR(v->GetDateTimeFormatString(buffer, 4), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"%m-");
+
+    // A mask survives a trip through text, so the date reads back with it.
+    ASSERT_HR(v->SetDateTimeFormatString(u"%2d.%2m.%y %H:%M"), S_OK);
+    ASSERT_HR(v->Convert(PLVariantString), S_OK);
+    EXPECT_EQ(Text(v.Get()), u"05.03.2024 13:07");
+    ASSERT_HR(v->Convert(PLVariantDateTimeOfDay), S_OK);
+    // The copy through GetValueVariant does not take the mask; SetValueVariant does.
+    PLComPtr<IPLVariant> copy;
+    ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
+    EXPECT_EQ(Text(copy.Get()), u"3-5-2024 01:07:00 PM");
+    ASSERT_HR(copy->SetValueVariant(v.Get()), S_OK);
+    EXPECT_EQ(Text(copy.Get()), u"05.03.2024 13:07");
+    // A kind without a date leaves the buffer alone.
+    buffer[0] = u'@';
+    ASSERT_HR(Make(Long(1))->GetDateTimeFormatString(buffer, 64), S_OK);
+    EXPECT_EQ(buffer[0], u'@');
+}
+
+}  // namespace
