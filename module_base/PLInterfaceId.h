@@ -5,9 +5,11 @@
 #define KD_PLINTERFACEID_H
 
 #include <kdtrace/collection.h>
+#include <kdtrace/currency.h>
 #include <kdtrace/datetime.h>
 #include <kdtrace/dbghlp.h>
 #include <kdtrace/error.h>
+#include <kdtrace/maskedstring.h>
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
 #include <kdtrace/pagedata.h>
@@ -82,5 +84,8 @@ PL_DECLARE_INTERFACE_ID(IPLPersistStream, IID_IPLPersistStream);
 PL_DECLARE_INTERFACE_ID(IPLPageData, IID_IPLPageData);
 PL_DECLARE_INTERFACE_ID(IPLPageDataPriv, IID_IPLPageDataPriv);
 PL_DECLARE_INTERFACE_ID(IPLPageDataCollection, IID_IPLPageDataCollection);
+PL_DECLARE_INTERFACE_ID(IPLCurrency, IID_IPLCurrency);
+PL_DECLARE_INTERFACE_ID(IPLMaskedString, IID_IPLMaskedString);
+PL_DECLARE_INTERFACE_ID(IPLMaskedStringPriv, IID_IPLMaskedStringPriv);
 
 #endif  // KD_PLINTERFACEID_H

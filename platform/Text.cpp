@@ -178,4 +178,9 @@ bool IsSpace(char16_t c) {
     return c >= 0x80 && u_isUWhiteSpace(c);
 }
 
+bool IsAlpha(char16_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return u_isalpha(c) != 0;
+}
+
 }  // namespace kd::platform

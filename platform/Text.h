@@ -33,6 +33,9 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b);
 // True when `c` is white space (as iswspace does for the characters a string trims).
 bool IsSpace(char16_t c);
 
+// True when `c` is a letter of any script (as iswalpha classifies wide characters).
+bool IsAlpha(char16_t c);
+
 }  // namespace kd::platform
 
 #endif  // KD_PLATFORM_TEXT_H

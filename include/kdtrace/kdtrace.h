@@ -4,9 +4,11 @@
 
 #include <kdtrace/bstr.h>
 #include <kdtrace/collection.h>
+#include <kdtrace/currency.h>
 #include <kdtrace/datetime.h>
 #include <kdtrace/error.h>
 #include <kdtrace/exports.h>
+#include <kdtrace/maskedstring.h>
 #include <kdtrace/module.h>
 #include <kdtrace/object.h>
 #include <kdtrace/pagedata.h>

@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <kdtrace/currency.h>
+
+#include "module_base/PLComObject.h"
+#include "module_base/PLCurrency.h"
+#include "platform/LocaleInfo.h"
+#include "platform/Text.h"
+#include "support/ErrorList.h"
+#include "support/HResult.h"
+#include "support/PropertyBagOf.h"
+
+namespace {
+
+struct Amount {
+    bool negative = false;
+    uint64_t units = 0;
+    LONG fraction = 0;
+    bool operator==(const Amount&) const = default;
+};
+void PrintTo(const Amount& a, std::ostream* os) {
+    *os << (a.negative ? "-" : "+") << a.units << "." << a.fraction;
+}
+
+PLComPtr<IPLCurrency> New(LCID locale = 0x0409) {
+    PLComPtr<IPLCurrency> currency;
+    EXPECT_HR(PLCreateCurrency(locale, currency.Put()), S_OK);
+    return currency;
+}
+
+Amount Read(IPLCurrency* c) {
+    LONGLONG units = 0;
+    LONG fraction = 0, negative = 0;
+    EXPECT_HR(c->GetUnits64(&units), S_OK);
+    EXPECT_HR(c->GetFractionAsLong(&fraction), S_OK);
+    EXPECT_HR(c->IsNegative(&negative), S_OK);
+    return {negative != 0, static_cast<uint64_t>(units < 0 ? -units : units), fraction};
+}
+
+std::u16string Text(IPLCurrency* c) {
+    WCHAR buffer[128];
+    return c->GetString(buffer, 128) < 0 ? u"<failed>" : std::u16string(buffer);
+}
+
+// The last message recorded on this thread (the list is emptied), or "" when none.
+std::u16string LastMessage() {
+    const auto errors = kdtest::TakeThreadErrors();
+    return errors.empty() ? u"" : errors.back().message;
+}
+
+const Amount kBefore{false, 77, 77};
+
+TEST(PLCurrencyTest, ParsesFreeTextAndChangesNothingOnFailure) {
+    struct Row {
+        std::u16string text;
+        Amount expected;
+        const char16_t* error;  // null: success
+    };
+    const std::u16string longest = std::u16string(254, u' ') + u"5";
+    const Row rows[] = {
+        {u"$1,234.56", {false, 1234, 56}, nullptr},
+        {u"(1,234.5)", {true, 1234, 50}, nullptr},
+        {u"-.5", {true, 0, 50}, nullptr},
+        {u"12-", {true, 12, 0}, nullptr},
+        {u"  -$ 0007.1 ", {true, 7, 10}, nullptr},
+        {u"", {false, 0, 0}, nullptr},
+        // Locale data writes U+00A0 and U+202F where a blank stands.
+        {u"\u00A0$5\u202F", {false, 5, 0}, nullptr},
+        {u"999,999,999,999,999,999.99", {false, 999999999999999999ULL, 99}, nullptr},
+        {longest, {false, 5, 0}, nullptr},
+        {u"1.234", {}, u"Failed to parse currency value"},
+        {u"1,000,000,000,000,000,000", {}, u"Failed to parse currency value"},
+        {u"1$2", {}, u"Failed to parse currency value"},
+        {u"-1.234", {}, u"Failed to parse currency value"},
+        {u"1,2)3(", {}, u"Invalid negative symbol"},
+        {u"(5", {}, u"Invalid negative symbol"},
+        {u"5)", {}, u"Invalid negative symbol"},
+        {longest + u" ", {}, u"Failed to parse currency value"},
+        // Long enough to exhaust the stack of a backtracking matcher: refused unread.
+        {std::u16string(40000, u'1'), {}, u"Failed to parse currency value"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(kd::platform::Utf16ToUtf8(row.text.substr(0, 30)));
+        auto c = New();
+        ASSERT_HR(c->SetValueFromString(u"77.77"), S_OK);
+        const HRESULT hr = c->SetValueFromString(row.text.c_str());
+        if (row.error == nullptr) {
+            EXPECT_HR(hr, S_OK);
+            EXPECT_EQ(Read(c.Get()), row.expected);
+        } else {
+            EXPECT_HR(hr, E_FAIL);
+            EXPECT_EQ(LastMessage(), row.error);
+            EXPECT_EQ(Read(c.Get()), kBefore);  // the sign included
+        }
+    }
+}
+
+TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
+    auto c = New();
+    auto bag = kdtest::BagOf({{u"GroupDigits", 3},
+                              {u"DecimalPlaces", 2},
+                              {u"CurrencyMask", 0},
+                              {u"PositiveOrder", 3},
+                              {u"NegativeOrder", 8},
+                              {u"CurrencySymbol", u"EUR"},
+                              {u"DecimalSymbol", u""},
+                              {u"GroupSymbol", u""}});
+    ASSERT_HR(c->SetCurrencyFormatProperties(bag.Get()), S_OK);
+    // Without a decimal symbol the last places are the fraction; empty symbols add no
+    // alternatives that would keep the leading blanks.
+    const std::pair<const char16_t*, Amount> parsed[] = {
+        {u"12345", {false, 123, 45}}, {u"5", {false, 0, 5}}, {u"  EUR 12 ", {false, 0, 12}}, {u"-700", {true, 7, 0}}};
+    for (const auto& [text, expected] : parsed) {
+        EXPECT_HR(c->SetValueFromString(text), S_OK) << std::string(text, text + 3);
+        EXPECT_EQ(Read(c.Get()), expected);
+    }
+    // Orders given with mask 0 are the ones written; the empty decimal symbol is the locale's.
+    ASSERT_HR(c->SetValue(-1234.5), S_OK);
+    EXPECT_EQ(Text(c.Get()), u"-1234.50 EUR");
+    ASSERT_HR(c->SetValue(1234.5), S_OK);
+    EXPECT_EQ(Text(c.Get()), u"1234.50 EUR");
+
+    // A symbol too long fails and keeps the whole configuration.
+    auto tooLong = kdtest::BagOf({{u"DecimalPlaces", 0}, {u"CurrencySymbol", u"ABCDEF"}});
+    EXPECT_HR(c->SetCurrencyFormatProperties(tooLong.Get()), E_FAIL);
+    EXPECT_EQ(kdtest::TakeThreadErrors().at(1).message, u"Failed to obtain string value from variant");
+    EXPECT_EQ(Text(c.Get()), u"1234.50 EUR");
+    // A mask gives both orders.
+    auto masked = kdtest::BagOf(
+        {{u"CurrencyMask", 0x2 | 0x8 | 0x10 | 0x20 | 0x100 | 0x200}, {u"DecimalSymbol", u","}, {u"GroupSymbol", u"."}});
+    ASSERT_HR(c->SetCurrencyFormatProperties(masked.Get()), S_OK);
+    ASSERT_HR(c->SetValueFromString(u"1.234,5 EUR-"), S_OK);
+    EXPECT_EQ(Read(c.Get()), (Amount{true, 1234, 50}));
+    EXPECT_EQ(Text(c.Get()), u"1.234,50 EUR-");
+}
+
+TEST(PLCurrencyTest, SetValueRoundsToTheNearestHundredthIn64Bits) {
+    struct Row {
+        double value;
+        Amount expected;
+    };
+    const Row rows[] = {{0.29, {false, 0, 29}},
+                        {-5.25, {true, 5, 25}},
+                        {1.005, {false, 1, 0}},  // 1.00499999... below the half
+                        {2.999, {false, 3, 0}},
+                        {5e9, {false, 5000000000ULL, 0}},
+                        {-999999999999999872.0, {true, 999999999999999872ULL, 0}}};
+    for (const Row& row : rows) {
+        auto c = New();
+        EXPECT_HR(c->SetValue(row.value), S_OK) << row.value;
+        EXPECT_EQ(Read(c.Get()), row.expected) << row.value;
+    }
+    const double refused[] = {std::nan(""), std::numeric_limits<double>::infinity(), -1e18, 1e19};
+    for (const double value : refused) {
+        auto c = New();
+        ASSERT_HR(c->SetValue(77.77), S_OK);
+        EXPECT_HR(c->SetValue(value), E_INVALIDARG) << value;
+        EXPECT_EQ(Read(c.Get()), kBefore);
+    }
+    auto c = New();
+    ASSERT_HR(c->SetValue(-5.25), S_OK);
+    LONG units = 0, fraction = 0;
+    double value = 0;
+    EXPECT_HR(c->GetValue(&units, &fraction), S_OK);
+    EXPECT_EQ(units, -5);
+    EXPECT_EQ(fraction, 25);
+    EXPECT_HR(c->GetValue(&value), S_OK);
+    EXPECT_DOUBLE_EQ(value, -5.25001);
+    ASSERT_HR(c->SetValue(5e9), S_OK);
+    EXPECT_HR(c->GetUnits(&units), E_FAIL);
+    EXPECT_EQ(LastMessage(), u"Units too large to fit into 4-byte integer");
+    ASSERT_HR(c->SetFraction(0.29f), S_OK);
+    EXPECT_EQ(Read(c.Get()), (Amount{false, 5000000000ULL, 29}));
+    ASSERT_HR(c->SetFraction(0.999f), S_OK);
+    EXPECT_EQ(Read(c.Get()), (Amount{false, 5000000001ULL, 0}));
+}
+
+TEST(PLCurrencyTest, FormattedStringScanHasADigitLimit) {
+    auto c = New();
+    ASSERT_HR(c->SetValueFromFormattedString(u"USD 1,234.567", 0, 0, nullptr, u"."), S_OK);
+    EXPECT_EQ(Read(c.Get()), (Amount{false, 1234, 56}));
+    ASSERT_HR(c->SetValueFromFormattedString(u"(12<>3)", 0, 0, nullptr, u"<>"), S_OK);
+    EXPECT_EQ(Read(c.Get()), (Amount{true, 12, 30}));
+    ASSERT_HR(c->SetValueFromFormattedString(u"999999999999999999", 0, 0, nullptr, u"."), S_OK);
+    EXPECT_EQ(Read(c.Get()), (Amount{false, 999999999999999999ULL, 0}));
+    ASSERT_HR(c->SetValue(77.77), S_OK);
+    EXPECT_HR(c->SetValueFromFormattedString(u"-1234567890123456789012345.00", 0, 0, nullptr, u"."), E_FAIL);
+    EXPECT_EQ(LastMessage(), u"Failed to parse currency value");
+    EXPECT_EQ(Read(c.Get()), kBefore);
+}
+
+TEST(PLCurrencyTest, OrdersFromMasks) {
+    auto* c = new CPLCurrency();
+    PLComPtr<CPLCurrency> hold(c);
+    const std::pair<LONG, LONG> positive[] = {{0, 0}, {0x2, 1}, {0x4, 2}, {0x6, 3}};
+    for (const auto& [mask, order] : positive) {
+        LONG got = -1;
+        EXPECT_HR(c->GetOrderFromFormat(mask, &got), S_OK);
+        EXPECT_EQ(got, order) << mask;
+    }
+    // Mask bits 0x8, 0x10, 0x20, 0x100, 0x200 and the order they stand for.
+    const std::pair<LONG, LONG> negative[] = {
+        {0x000, 0},  {0x200, 14}, {0x100, 4},  {0x300, 15}, {0x008, 2}, {0x208, 12}, {0x108, 5},
+        {0x308, 8},  {0x028, 1},  {0x128, 1},  {0x228, 9},  {0x018, 3}, {0x218, 11}, {0x118, 6},
+        {0x318, 13}, {0x138, 7},  {0x338, 10}, {0x030, 0},  {0x130, 4},
+    };
+    for (const auto& [mask, order] : negative) {
+        LONG got = -1;
+        EXPECT_HR(c->GetNegativeOrderFromFormat(mask, &got), S_OK);
+        EXPECT_EQ(got, order) << std::hex << mask;
+    }
+    LONG got = -1;
+    for (const LONG mask : {0x38, 0x238}) {
+        EXPECT_HR(c->GetNegativeOrderFromFormat(mask, &got), E_INVALIDARG);
+        EXPECT_EQ(LastMessage(),
+                  u"Invalid mask. Symbol must be after number to be inside minus when minus is after number");
+    }
+}
+
+TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
+    struct Row {
+        double value;
+        LONG mask, group, places;
+        const char16_t* expected;
+    };
+    const Row rows[] = {
+        {1.05, 0, 3, 1, u"$1.1"},  // half away from zero, not the hundredths' digits
+        {0.05, 0, 3, 3, u"$0.050"},
+        {2.5, 0, 3, 0, u"$3"},
+        {-2.5, 0, 3, 0, u"($3)"},
+        {1234567.5, 0x4, 3, 2, u"$ 1,234,567.50"},
+        {1234567.5, 0x2, 0, 2, u"1234567.50$"},
+        {-1.1, 0x8 | 0x10 | 0x20 | 0x100 | 0x200, 3, 2, u"1.10 $-"},
+        {-1.1, 0x8 | 0x20 | 0x200, 3, 2, u"-$ 1.10"},
+    };
+    for (const Row& row : rows) {
+        auto c = New();
+        ASSERT_HR(c->SetValue(row.value), S_OK);
+        WCHAR buffer[64];
+        EXPECT_HR(c->Format(row.mask, u"$", u",", u".", row.group, row.places, buffer, 64), S_OK);
+        EXPECT_EQ(std::u16string(buffer), row.expected) << row.value;
+    }
+    auto c = New();
+    ASSERT_HR(c->SetValue(1234.5), S_OK);
+    WCHAR buffer[64];
+    EXPECT_HR(c->Format(0, u"$", u",", u".", 10, 2, buffer, 64), E_INVALIDARG);
+    EXPECT_EQ(LastMessage(), u"Group digits (10) must be a value between 0 and 9");
+    EXPECT_HR(c->Format(0x38, u"$", u",", u".", 3, 2, buffer, 64), E_INVALIDARG);
+    EXPECT_EQ(LastMessage(), u"Failed to validate mask");
+    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 9), static_cast<HRESULT>(0x8007007A));
+    EXPECT_EQ(LastMessage(), u"Buffer too small");
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 10), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"$1,234.50");
+    EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"1234.50");
+    ASSERT_HR(c->SetValue(-1234.5), S_OK);
+    EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
+    EXPECT_EQ(std::u16string(buffer), u"(1234.50)");
+}
+
+TEST(PLCurrencyTest, Compare) {
+    struct Row {
+        double a, b;
+        bool less, equal;
+    };
+    const Row rows[] = {{-0.5, 0.25, true, false}, {-1.5, -1.25, true, false}, {3.1, 3.1, false, true},
+                        {-0.01, 0.0, true, false}, {2.0, 1.99, false, false},  {-7.0, -7.0, false, true}};
+    for (const Row& row : rows) {
+        auto a = New();
+        auto b = New();
+        ASSERT_HR(a->SetValue(row.a), S_OK);
+        ASSERT_HR(b->SetValue(row.b), S_OK);
+        const bool greater = !row.less && !row.equal;
+        const bool expected[6] = {row.equal, row.less, greater, row.less || row.equal, !row.less, !row.equal};
+        for (LONG op = 0; op < 6; ++op) {
+            BOOL result = -1;
+            EXPECT_HR(a->Compare(b.Get(), op, &result), S_OK);
+            EXPECT_EQ(result != FALSE, expected[op]) << row.a << " op " << op << " " << row.b;
+        }
+    }
+    auto a = New();
+    BOOL result = FALSE;
+    EXPECT_HR(a->Compare(a.Get(), 6, &result), E_INVALIDARG);
+    EXPECT_EQ(LastMessage(), u"Invalid operator #(6) specified");
+}
+
+// What our own formatter writes in each locale reads back, through the free-text parser and
+// through the digit scan: the blanks of ICU's data (U+00A0, U+202F) included.
+TEST(PLCurrencyTest, LocaleRoundTrips) {
+    const LCID locales[] = {0x0409, 0x0407, 0x040C, 0x0416, 0x0411, 0x041E, 0x0807, 0x0419};
+    const double values[] = {0.0, 0.07, -0.5, 1234.5, -1234567.89, 999999999999.99};
+    for (const LCID locale : locales) {
+        const auto digits = kd::platform::LocaleNumber(locale, kd::platform::LocaleItem::CurrencyDigits);
+        const auto separator = kd::platform::LocaleText(locale, kd::platform::LocaleItem::MonetaryDecimalSeparator);
+        ASSERT_TRUE(digits && separator) << std::hex << locale;
+        for (const double value : values) {
+            auto c = New(locale);
+            ASSERT_HR(c->SetValue(value), S_OK);
+            Amount expected = Read(c.Get());
+            if (*digits == 0) {  // written in whole units, rounded half away from zero
+                expected.units += expected.fraction >= 50 ? 1 : 0;
+                expected.fraction = 0;
+            }
+            if (expected.units == 0 && expected.fraction == 0) expected.negative = false;
+            const std::u16string text = Text(c.Get());
+            SCOPED_TRACE(testing::Message() << std::hex << "locale 0x" << locale << std::dec << " value " << value);
+            auto back = New(locale);
+            EXPECT_HR(back->SetValueFromString(text.c_str()), S_OK);
+            EXPECT_EQ(Read(back.Get()), expected);
+            auto scanned = New(locale);
+            EXPECT_HR(scanned->SetValueFromFormattedString(text.c_str(), 0, 0, nullptr, separator->c_str()), S_OK);
+            EXPECT_EQ(Read(scanned.Get()), expected);
+        }
+    }
+}
+
+TEST(PLCurrencyTest, FactoryObjectUsesTheUserDefaultLocale) {
+    PLComPtr<IPLCurrency> c;
+    ASSERT_HR(PLCreateInstance(CLSID_PLCurrency, IID_IPLCurrency, c.PutVoid()), S_OK);
+    LCID locale = 0;
+    EXPECT_HR(c->GetLocale(&locale), S_OK);
+    EXPECT_EQ(locale, 0x0400u);
+    EXPECT_EQ(Read(c.Get()), Amount{});
+    ASSERT_HR(c->SetLocale(0x0409), S_OK);
+    ASSERT_HR(c->SetValue(-1234.5), S_OK);
+    EXPECT_EQ(Text(c.Get()), u"($1,234.50)");
+    WCHAR buffer[4];
+    EXPECT_HR(c->GetString(buffer, 4), static_cast<HRESULT>(0x8007007A));
+    EXPECT_EQ(LastMessage(), u"Buffer too small");
+}
+
+}  // namespace
