@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "module_base/PLFunctionLabel.h"
+#include "platform/Text.h"
 
 std::string PLTemplateArgumentText(const char* pretty) {
     const std::string_view argument = PLTemplateArgument(pretty);
@@ -18,9 +19,8 @@ std::string PLTemplateArgumentText(const char* pretty) {
 }
 
 bool PLEqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) {
-    auto fold = [](WCHAR c) -> WCHAR { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c; };
     for (;; ++a, ++b) {
-        if (fold(*a) != fold(*b)) return false;
+        if (kd::platform::FoldAsciiLetter(*a) != kd::platform::FoldAsciiLetter(*b)) return false;
         if (*a == 0) return true;
     }
 }

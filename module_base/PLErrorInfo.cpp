@@ -4,6 +4,7 @@
 #include "module_base/PLError.h"
 #include "module_base/PLErrorItem.h"
 #include "module_base/PLXMLFunctions.h"
+#include "platform/Text.h"
 #include "platform/Thread.h"
 #include "platform/XmlDocument.h"
 
@@ -84,14 +85,7 @@ constexpr SavedField kSavedFields[] = {{u"Class", true},  {u"ID", false},     {u
                                        {u"Module", true}, {u"Result", false}, {u"Type", false}};
 
 bool SameName(std::u16string_view a, std::u16string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
+    return kd::platform::CompareFoldingAsciiLetters(a, b) == 0;
 }
 
 // The item's text fields, whole, and its numbers.

@@ -1,6 +1,7 @@
 #include "module_base/PLFileFilter.h"
 
 #include "module_base/PLError.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -21,15 +22,11 @@ constexpr Row kRows[] = {
 };
 constexpr PLFileFilterEntry kAllFiles = {u"All Files (*.*)", u""};
 
-char16_t FoldCase(char16_t c) noexcept {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
-}
-
 // Read character by character, stopping at the first difference, so that only as much of the
 // caller's text is touched as the comparison needs.
-bool SameType(const WCHAR* text, const char16_t* mimeType) noexcept {
+bool SameType(const WCHAR* text, const char16_t* mimeType) {
     for (; *mimeType != 0; ++text, ++mimeType)
-        if (FoldCase(*text) != *mimeType) return false;
+        if (kd::platform::FoldAsciiLetter(*text) != *mimeType) return false;
     return *text == 0;
 }
 

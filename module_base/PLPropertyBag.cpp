@@ -1,25 +1,10 @@
 #include "module_base/PLPropertyBag.h"
 
-#include <algorithm>
-
-namespace {
-
-char16_t FoldAscii(char16_t c) noexcept {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-}
-
-}  // namespace
+#include "platform/Text.h"
 
 int PLComparePropertyNames(std::u16string_view a, std::u16string_view b) noexcept {
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const char16_t x = FoldAscii(a[i]);
-        const char16_t y = FoldAscii(b[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
     // The terminators take part: a name sorts before every longer name it begins.
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
+    return kd::platform::CompareFoldingAsciiLetters(a, b);
 }
 
 std::u16string_view PLPropertyNameView(const WCHAR* name) {

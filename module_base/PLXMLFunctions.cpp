@@ -31,14 +31,7 @@ constexpr char16_t kDateTimeMask[] = u"%m-%d-%y %h:%M:%S %p";
 
 // Names compare as the bag's keys do: the letters A to Z without regard to case, nothing else.
 bool SameName(std::u16string_view a, std::u16string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
+    return kd::platform::CompareFoldingAsciiLetters(a, b) == 0;
 }
 
 // The first of the attribute's three spellings that the element carries.

@@ -157,9 +157,20 @@ char16_t ToUpper(char16_t c) {
 }
 
 char16_t ToLower(char16_t c) {
-    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c;
+    if (c < 0x80) return FoldAsciiLetter(c);
     const UChar32 m = u_tolower(c);
     return m < 0x10000 ? static_cast<char16_t>(m) : c;
+}
+
+int CompareFoldingAsciiLetters(std::u16string_view a, std::u16string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = FoldAsciiLetter(a[i]);
+        const char16_t y = FoldAsciiLetter(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
 }
 
 int CompareNoCase(std::u16string_view a, std::u16string_view b) {

@@ -30,6 +30,15 @@ char16_t ToLower(char16_t c);
 // Compares after mapping both sides to lower case, code point by code point: <0, 0 or >0.
 int CompareNoCase(std::u16string_view a, std::u16string_view b);
 
+// The letters A to Z folded to lower case, every other unit unchanged: the folding of names that
+// compare "without regard to the case of the letters A to Z".
+constexpr char16_t FoldAsciiLetter(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+}
+// Compares with only the letters A to Z folded, unit by unit; a text sorts before every longer
+// text it begins: <0, 0 or >0.
+int CompareFoldingAsciiLetters(std::u16string_view a, std::u16string_view b);
+
 // True when `c` is white space (as iswspace does for the characters a string trims).
 bool IsSpace(char16_t c);
 
