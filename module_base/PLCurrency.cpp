@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLCompareOperator.h"
 #include "module_base/PLCurrencyText.h"
 #include "module_base/PLError.h"
 #include "module_base/PLPropertyBagFunctions.h"
@@ -55,23 +56,6 @@ std::u16string FormatOrThrow(const std::u16string& number, const kd::platform::C
     if (kd::platform::FormatCurrency(number, format, out) != kd::platform::CurrencyFormatStatus::kOk)
         PL_THROW_ERROR(E_INVALIDARG, "Invalid parameter", 1);
     return out;
-}
-
-bool Evaluate(LONG op, int order) noexcept {
-    switch (op) {
-        case PLCompareEqual:
-            return order == 0;
-        case PLCompareLess:
-            return order < 0;
-        case PLCompareGreater:
-            return order > 0;
-        case PLCompareLessOrEqual:
-            return order <= 0;
-        case PLCompareGreaterOrEqual:
-            return order >= 0;
-        default:
-            return order != 0;
-    }
 }
 
 }  // namespace
@@ -279,8 +263,7 @@ HRESULT CPLCurrency::SetLocale(LCID locale) {
 HRESULT CPLCurrency::Compare(IPLCurrency* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
-        if (op < PLCompareEqual || op > PLCompareNotEqual)
-            PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Invalid operator #(%ld) specified", op);
+        if (!PLIsCompareOperator(op)) PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Invalid operator #(%ld) specified", op);
         LONGLONG otherUnits = 0;
         LONG otherFraction = 0;
         LONG otherNegative = 0;
@@ -296,7 +279,7 @@ HRESULT CPLCurrency::Compare(IPLCurrency* other, LONG op, BOOL* result) {
         const LONGLONG theirs = otherNegative != 0 ? -static_cast<LONGLONG>(otherFraction) : otherFraction;
         int order = units < otherUnits ? -1 : (units > otherUnits ? 1 : 0);
         if (order == 0) order = fraction < theirs ? -1 : (fraction > theirs ? 1 : 0);
-        *result = Evaluate(op, order) ? TRUE : FALSE;
+        *result = PLEvaluateCompareOperator(op, order) ? TRUE : FALSE;
     });
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLCompareOperator.h"
 #include "module_base/PLError.h"
 #include "module_base/PLProcessSwitches.h"
 #include "module_base/PLResourceString.h"
@@ -78,25 +79,8 @@ int32_t WeekdayIndex(double julian) noexcept {
     return static_cast<int32_t>(((day % 7) + 7) % 7);
 }
 
-bool EvaluateOperator(LONG op, int32_t order) noexcept {
-    switch (op) {
-        case PLCompareEqual:
-            return order == 0;
-        case PLCompareLess:
-            return order < 0;
-        case PLCompareGreater:
-            return order > 0;
-        case PLCompareLessOrEqual:
-            return order <= 0;
-        case PLCompareGreaterOrEqual:
-            return order >= 0;
-        default:
-            return order != 0;
-    }
-}
-
 void CheckOperator(LONG op) {
-    if (op < PLCompareEqual || op > PLCompareNotEqual) PL_THROW_ERROR(E_INVALIDARG, "Invalid operator", 1);
+    if (!PLIsCompareOperator(op)) PL_THROW_ERROR(E_INVALIDARG, "Invalid operator", 1);
 }
 
 template <class T>
@@ -1054,7 +1038,7 @@ HRESULT CPLDateTime::CompareDate(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT&) {
         CheckOperator(op);
-        *result = EvaluateOperator(op, CompareDates(other)) ? TRUE : FALSE;
+        *result = PLEvaluateCompareOperator(op, CompareDates(other)) ? TRUE : FALSE;
     });
 }
 
@@ -1062,7 +1046,7 @@ HRESULT CPLDateTime::CompareTime(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT&) {
         CheckOperator(op);
-        *result = EvaluateOperator(op, CompareTimes(other)) ? TRUE : FALSE;
+        *result = PLEvaluateCompareOperator(op, CompareTimes(other)) ? TRUE : FALSE;
     });
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "module_base/PLClassFactoryMap.h"
+#include "module_base/PLCompareOperator.h"
 #include "module_base/PLError.h"
 
 PL_REGISTER_CLASS(CPLTimeSpan, CLSID_PLTimeSpan);
@@ -180,30 +181,9 @@ HRESULT CPLTimeSpan::Compare(IPLTimeSpan* other, LONG op, BOOL* result) {
         LONGLONG theirs = 0;
         PL_THROW_ERROR(other->GetSpanInSecondsInt64(&theirs),
                        "Failed to obtain time span in seconds from time span object", 0);
-        bool outcome = false;
-        switch (op) {
-            case PLCompareEqual:
-                outcome = mine == theirs;
-                break;
-            case PLCompareLess:
-                outcome = mine < theirs;
-                break;
-            case PLCompareGreater:
-                outcome = mine > theirs;
-                break;
-            case PLCompareLessOrEqual:
-                outcome = mine <= theirs;
-                break;
-            case PLCompareGreaterOrEqual:
-                outcome = mine >= theirs;
-                break;
-            case PLCompareNotEqual:
-                outcome = mine != theirs;
-                break;
-            default:
-                PL_THROW_ERROR(E_INVALIDARG, "Invalid operator", 1);
-        }
-        *result = outcome ? TRUE : FALSE;
+        if (!PLIsCompareOperator(op)) PL_THROW_ERROR(E_INVALIDARG, "Invalid operator", 1);
+        const int order = mine < theirs ? -1 : (mine > theirs ? 1 : 0);
+        *result = PLEvaluateCompareOperator(op, order) ? TRUE : FALSE;
     });
 }
 
