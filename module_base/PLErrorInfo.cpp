@@ -8,7 +8,6 @@
 #include "platform/Thread.h"
 #include "platform/XmlDocument.h"
 
-#include <charconv>
 #include <string>
 
 PL_REGISTER_CLASS(CPLErrorInfo, CLSID_PLErrorInfo);
@@ -74,87 +73,18 @@ HRESULT CPLErrorInfo::RegisterErrorEvent(uintptr_t context, PLErrorEventCallback
 }
 
 // The XML form: an "ErrorInfo" element holding, oldest first, one "ErrorItem" element per item,
-// whose children are the property elements of the item's saved fields, in the bag's key order.
+// whose children are the property elements of what the item saves into a bag.
 namespace {
-
-struct SavedField {
-    const char16_t* name;
-    bool isText;
-};
-constexpr SavedField kSavedFields[] = {{u"Class", true},  {u"ID", false},     {u"Message", true}, {u"Method", true},
-                                       {u"Module", true}, {u"Result", false}, {u"Type", false}};
 
 bool SameName(std::u16string_view a, std::u16string_view b) noexcept {
     return kd::platform::CompareFoldingAsciiLetters(a, b) == 0;
 }
 
-// The item's text fields, whole, and its numbers.
-struct ItemFields {
-    PLString module, className, method, message;
-    LONG result = E_FAIL, type = 0, id = 0;
-};
-
-PLString ItemText(IPLErrorItem* item, HRESULT (IPLErrorItem::*get)(WCHAR*, LONG)) {
-    // Grown until the text fits: a message may be any length.
-    for (LONG size = 256;; size *= 4) {
-        std::u16string buffer(static_cast<std::size_t>(size), u'\0');
-        const HRESULT hr = (item->*get)(buffer.data(), size);
-        PL_THROW_ERROR(hr, "Failed to persist error item to property bag", 0);
-        if (hr == S_OK || size > (1 << 26)) return PLString(buffer.c_str());
-    }
-}
-
-void ReadItem(IPLErrorItem* item, ItemFields& fields) {
-    fields.module = ItemText(item, &IPLErrorItem::GetModuleName);
-    fields.className = ItemText(item, &IPLErrorItem::GetClassName);
-    fields.method = ItemText(item, &IPLErrorItem::GetMethodName);
-    fields.message = ItemText(item, &IPLErrorItem::GetMessage);
-    HRESULT hr = item->GetHRESULT(&fields.result);
-    if (hr >= 0) hr = item->GetMessageType(&fields.type);
-    PL_THROW_ERROR(hr, "Failed to persist error item to property bag", 0);
-    if (auto* own = dynamic_cast<CPLErrorItem*>(item)) fields.id = own->GetID();
-}
-
-PLString* TextField(ItemFields& fields, std::u16string_view name) {
-    if (SameName(name, u"Module")) return &fields.module;
-    if (SameName(name, u"Class")) return &fields.className;
-    if (SameName(name, u"Method")) return &fields.method;
-    if (SameName(name, u"Message")) return &fields.message;
-    return nullptr;
-}
-
-LONG* NumberField(ItemFields& fields, std::u16string_view name) {
-    if (SameName(name, u"Result")) return &fields.result;
-    if (SameName(name, u"Type")) return &fields.type;
-    if (SameName(name, u"ID")) return &fields.id;
-    return nullptr;
-}
-
-bool ParseLong(const std::u16string& text, LONG& value) {
-    std::string narrow;
-    for (const char16_t c : text) {
-        if (c > 0x7F) return false;
-        narrow += static_cast<char>(c);
-    }
-    const char* end = narrow.c_str() + narrow.size();
-    const auto [ptr, ec] = std::from_chars(narrow.c_str(), end, value);
-    return ec == std::errc() && ptr == end && !narrow.empty();
-}
-
-// The fields of one "ErrorItem" element (names as the property readers take them).
-void ReadElement(kd::platform::XmlNode element, ItemFields& fields) {
-    for (kd::platform::XmlNode child = element.FirstChild(); child; child = child.NextSibling()) {
-        if (child.Kind() != kd::platform::XmlNodeKind::Element) continue;
-        std::u16string name;
-        if (!child.GetAttribute(u"NAME", name) && !child.GetAttribute(u"N", name) && !child.GetAttribute(u"name", name))
-            PL_THROW_ERROR(E_FAIL, "Failed to fill property bag from DOM", 1);
-        const std::u16string text = child.Value();
-        if (PLString* field = TextField(fields, name)) {
-            *field = PLString(std::u16string_view(text));
-        } else if (LONG* number = NumberField(fields, name)) {
-            if (!ParseLong(text, *number)) PL_THROW_ERROR(E_FAIL, "Failed to load error item from property bag", 1);
-        }
-    }
+PLComPtr<IPLPropertyBag> NewBag() {
+    PLComPtr<IPLPropertyBag> bag;
+    const HRESULT hr = PLCreateInstance(CLSID_PLPropertyBag, bag);
+    PL_THROW_ERROR(hr, "Failed to create property bag", 1);
+    return bag;
 }
 
 }  // namespace
@@ -169,21 +99,18 @@ HRESULT CPLErrorInfo::SaveToXML(IPLVariant** xml) {
         if (!document.SetRoot(root)) PL_THROW_ERROR(E_FAIL, "Failed to append child node to root node", 1);
         for (const PLComPtr<IPLErrorItem>& item : m_items) {
             kd::platform::XmlNode element = document.CreateElement(u"ErrorItem");
-            if (!element || !root.AppendChild(element)) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to create node", 1);
-            ItemFields fields;
-            ReadItem(item.Get(), fields);
-            for (const SavedField& field : kSavedFields) {
-                PLString text;
-                if (field.isText)
-                    text = *TextField(fields, field.name);
-                else
-                    text += static_cast<int32_t>(*NumberField(fields, field.name));
-                kd::platform::XmlNode property = document.CreateElement(u"PROPERTY");
-                if (!property || !property.SetAttribute(u"DATATYPE", field.isText ? u"String" : u"Long") ||
-                    !property.SetAttribute(u"NAME", field.name) || !property.SetText(text.view()) ||
-                    !element.AppendChild(property))
-                    PL_THROW_ERROR(E_OUTOFMEMORY, "AppendPropertyCollectionToXMLDOM() failed", 1);
-            }
+            if (!element) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to create node", 1);
+            if (!root.AppendChild(element)) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to append child node", 1);
+            PLComPtr<IPLPropertyBag> bag = NewBag();
+            PLComPtr<IPLPersistPropertyBag> persist;
+            hr = item.As(persist);
+            if (hr >= 0) hr = persist->Save(bag.Get());
+            PL_THROW_ERROR(hr, "Failed to persist error item to property bag", 1);
+            PLComPtr<IPLPropertyCollection> properties;
+            hr = bag->GetProperties(properties.Put());
+            PL_THROW_ERROR(hr, "Failed to obtain property collection from propertybag", 1);
+            hr = AppendPropertyCollectionToXMLDOM(document, element, properties.Get(), nullptr);
+            PL_THROW_ERROR(hr, "AppendPropertyCollectionToXMLDOM() failed", 1);
         }
         const std::u16string text = document.Serialize();
         PLComPtr<IPLVariant> value;
@@ -208,15 +135,16 @@ HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
             for (kd::platform::XmlNode child = top.FirstChild(); child; child = child.NextSibling()) {
                 if (child.Kind() != kd::platform::XmlNodeKind::Element || !SameName(child.Name(), u"ErrorItem"))
                     continue;
-                ItemFields fields;
-                ReadElement(child, fields);
+                PLComPtr<IPLPropertyBag> bag = NewBag();
+                hr = GetPropertyBagValuesFromXMLDOM(child, bag.Get(), nullptr);
+                PL_THROW_ERROR(hr, "Failed to fill property bag from DOM", 1);
                 PLComPtr<IPLErrorItem> item;
                 hr = PLCreateInstance(CLSID_PLErrorItem, item);
                 PL_THROW_ERROR(hr, "Failed to create error item", 1);
-                hr = item->Initialize(fields.module, fields.className, fields.method, fields.result, fields.type,
-                                      fields.message, 0, u"", 0);
+                PLComPtr<IPLPersistPropertyBag> persist;
+                hr = item.As(persist);
+                if (hr >= 0) hr = persist->Load(bag.Get());
                 PL_THROW_ERROR(hr, "Failed to load error item from property bag", 0);
-                if (auto* own = dynamic_cast<CPLErrorItem*>(item.Get())) own->SetID(fields.id);
                 items.push_back(std::move(item));
             }
         }

@@ -1,4 +1,7 @@
-// CPLErrorItem: one recorded error.
+// CPLErrorItem: one recorded error. It is also a constrained property bag of the names "Module",
+// "Class", "Method", "Message", "Result", "Type", "ID" and "ThreadID"; Save writes the item's
+// fields into another bag (beside its own entries) and Load reads them back. Thread, source file
+// and source line are not part of the saved form.
 #ifndef KD_PLERRORITEM_H
 #define KD_PLERRORITEM_H
 
@@ -6,11 +9,15 @@
 #include <kdtrace/object.h>
 
 #include "module_base/PLComObject.h"
+#include "module_base/PLPropertyBag.h"
 #include "module_base/PLString.h"
 
-class CPLErrorItem : public CPLComObject<CPLReleaseModel>, public IPLErrorItem {
+class CPLErrorItem : public CPLComObject<CPLReleaseModel>, public CPLConstrainedPropertyBagBase, public IPLErrorItem {
     PL_BEGIN_INTERFACE_MAP(CPLErrorItem, IPLErrorItem)
     PL_INTERFACE_ENTRY(IPLErrorItem)
+    PL_INTERFACE_ENTRY(IPLPropertyBag)
+    PL_INTERFACE_ENTRY(IPLPersistPropertyBag)
+    PL_INTERFACE_ENTRY(IPLSerializeXML)
     PL_END_INTERFACE_MAP()
 
 public:
@@ -28,12 +35,14 @@ public:
     HRESULT GetSourceLine(ULONG* sourceLine) override;
     HRESULT GetKDXErrorItemCore(IKDXErrorItemCore** view) override;
 
-    // Values that the saved forms of an item carry beside the getters.
-    LONG GetID() const noexcept { return m_id; }
-    void SetID(LONG id) noexcept { m_id = id; }
+    // IPLPersistPropertyBag: the bag's own entries, then the saved fields.
+    HRESULT Save(IPLPropertyBag* bag) override;
+    // All saved fields are read before any is replaced: a failure leaves the item as it was.
+    HRESULT Load(IPLPropertyBag* bag) override;
 
 protected:
     ~CPLErrorItem() override = default;
+    HRESULT InitPropertyBag() override;
 
 private:
     HRESULT m_result = E_FAIL;

@@ -5,6 +5,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLErrorInfo.h"
 #include "module_base/PLErrorItem.h"
+#include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
 #include "platform/Thread.h"
 #include "support/ErrorList.h"
@@ -16,6 +17,38 @@ PLComPtr<IPLErrorInfo> NewList() {
     PLComPtr<IPLErrorInfo> list;
     EXPECT_HR(PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
     return list;
+}
+
+PLComPtr<IPLPropertyBag> NewBag() {
+    PLComPtr<IPLPropertyBag> bag;
+    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
+    return bag;
+}
+
+PLComPtr<IPLPersistPropertyBag> Persist(const PLComPtr<IPLErrorItem>& item) {
+    PLComPtr<IPLPersistPropertyBag> persist;
+    EXPECT_HR(item.As(persist), S_OK);
+    return persist;
+}
+
+// An item's saved fields as one line.
+std::u16string Fields(IPLErrorItem* item) {
+    std::u16string line;
+    WCHAR text[64];
+    for (auto get : {&IPLErrorItem::GetModuleName, &IPLErrorItem::GetClassName, &IPLErrorItem::GetMethodName,
+                     &IPLErrorItem::GetMessage}) {
+        (item->*get)(text, 64);
+        line += text + std::u16string(u"|");
+    }
+    HRESULT result = 0;
+    LONG type = 0;
+    item->GetHRESULT(&result);
+    item->GetMessageType(&type);
+    PLString numbers;
+    numbers += static_cast<int32_t>(result);
+    numbers += u'|';
+    numbers += static_cast<int32_t>(type);
+    return line + numbers.c_str();
 }
 
 HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
@@ -91,6 +124,53 @@ TEST(ErrorInfoTest, InitializeRejectsMissingNamesAndTheListAddsNothing) {
     EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
 }
 
+TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveAndLoadTheirFields) {
+    auto list = NewList();
+    list->AddError(u"Mod", u"Cls", u"Meth", E_POINTER, 2, u"text", 0, u"/a.cpp", 4);
+    PLComPtr<IPLErrorItem> item;
+    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
+    PLComPtr<IPLPropertyBag> bagOf;
+    ASSERT_HR(item.As(bagOf), S_OK);
+    // Its own entries: only the item's names are allowed.
+    PLComPtr<IPLVariant> value;
+    ASSERT_HR(PLCreateVariant(value.Put()), S_OK);
+    value->SetValueLong(12);
+    EXPECT_HR(bagOf->SetProperty(u"threadid", value.Get()), S_OK);
+    kdtest::TakeThreadErrors();
+    EXPECT_HR(bagOf->SetProperty(u"Other", value.Get()), E_FAIL);
+    EXPECT_TRUE(kdtest::Recorded(u"Property 'Other' is not allowed in this constrained property bag"));
+
+    // Save writes the own entries and the fields (thread, file and line are not among them).
+    auto saved = NewBag();
+    ASSERT_HR(Persist(item)->Save(saved.Get()), S_OK);
+    PLString text;
+    LONG number = 0;
+    const std::pair<const WCHAR*, const char16_t*> texts[] = {
+        {u"Module", u"Mod"}, {u"Class", u"Cls"}, {u"Method", u"Meth"}, {u"Message", u"text"}};
+    for (const auto& [name, expected] : texts) {
+        EXPECT_HR(GetPLStringFromPropertyBag(saved.Get(), name, &text), S_OK);
+        EXPECT_EQ(text.view(), std::u16string_view(expected)) << PLString(name).ToUtf8();
+    }
+    const std::pair<const WCHAR*, LONG> numbers[] = {
+        {u"Result", E_POINTER}, {u"Type", 2}, {u"ID", 0}, {u"threadID", 12}};
+    for (const auto& [name, expected] : numbers) {
+        EXPECT_HR(GetLongFromPropertyBag(saved.Get(), name, &number), S_OK);
+        EXPECT_EQ(number, expected) << PLString(name).ToUtf8();
+    }
+
+    // Load reads them into another item; a value that is not a number leaves it unchanged.
+    PLComPtr<IPLErrorItem> copy;
+    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, copy), S_OK);
+    ASSERT_HR(Persist(copy)->Load(saved.Get()), S_OK);
+    EXPECT_EQ(Fields(copy.Get()), Fields(item.Get()));
+    value->SetValueString(u"changed");
+    saved->SetProperty(u"Class", value.Get());
+    value->SetValueDouble(1.5);
+    saved->SetProperty(u"Result", value.Get());
+    EXPECT_HR(Persist(copy)->Load(saved.Get()), E_FAIL);
+    EXPECT_EQ(Fields(copy.Get()), Fields(item.Get()));
+}
+
 TEST(ErrorInfoTest, CallbackClonesAndInterfaces) {
     auto list = NewList();
     static std::vector<uintptr_t> seen;
@@ -157,7 +237,11 @@ TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     LONG type = 0;
     item->GetMessageType(&type);
     EXPECT_EQ(type, 3);
-    EXPECT_EQ(dynamic_cast<CPLErrorItem*>(item.Get())->GetID(), 7);
+    PLComPtr<IPLPropertyBag> saved = NewBag();
+    ASSERT_HR(Persist(item)->Save(saved.Get()), S_OK);
+    LONG id = 0;
+    EXPECT_HR(GetLongFromPropertyBag(saved.Get(), u"ID", &id), S_OK);
+    EXPECT_EQ(id, 7);
 
     // A text that fails, at the parser or at a later item, leaves the items as they were.
     for (const std::u16string& bad :
