@@ -19,6 +19,7 @@
 #define KD_PLPROPERTYBAG_H
 
 #include <atomic>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -228,14 +229,19 @@ protected:
         PL_THROW_ERROR_FORMAT(hr, 0, "Failed to validate property '%s' on property bag", key);
         PLComPtr<IPLVariant> copy = CopyValue(value, key, "Failed to set property '%s' on property bag");
         auto& entries = m_accessor.Entries();
-        const auto found = entries.find(key);
-        if (found != entries.end()) {
-            // The old value goes after the new one is in place (its end may reach this bag).
-            PLComPtr<IPLVariant> old = std::exchange(found->second, std::move(copy));
-            return S_OK;
+        // Names often arrive in order (a bag read back from its XML form, say): a name after the
+        // last one is appended without a search.
+        auto at = entries.end();
+        if (entries.empty() || PLComparePropertyNames(std::prev(at)->first, key) >= 0) {
+            at = entries.lower_bound(key);
+            if (at != entries.end() && PLComparePropertyNames(at->first, key) == 0) {
+                // The old value goes after the new one is in place (its end may reach this bag).
+                PLComPtr<IPLVariant> old = std::exchange(at->second, std::move(copy));
+                return S_OK;
+            }
         }
         try {
-            entries.emplace(std::u16string(key), std::move(copy));
+            entries.emplace_hint(at, std::u16string(key), std::move(copy));
         } catch (const std::bad_alloc&) {
             hr = E_OUTOFMEMORY;
             PL_THROW_ERROR_FORMAT(hr, 1, "Failed to set property '%s' on property bag", key);

@@ -26,7 +26,7 @@ constexpr const WCHAR* kDateTimeMaskIso = u"%y-%2m-%2d %H:%M:%S";
 constexpr LONG kDateBufferSize = 256;
 // Room for any text form but a String's: a double beyond the 64-bit range takes up to 310
 // characters, a date up to 255.
-constexpr LONG kTextFormCapacity = 512;
+constexpr LONG kTextFormCapacity = kPLVariantTextFormCapacity;
 
 // The length of a caller's text, counted with the library's own loads.
 int32_t TextLength(const WCHAR* text) {
@@ -361,6 +361,33 @@ HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
         LONG type = 0;
         hr = source->GetType(&type);
         PL_THROW_ERROR(hr, "Failed to obtain type from variant", 0);
+        // One of ours holding a plain value: copied directly (the copy is complete before this
+        // variant changes, so a variant may be set from itself).
+        if (const auto* own = dynamic_cast<const CPLVariant*>(source)) {
+            Value value = own->m_value;
+            switch (own->m_type) {
+                case PLVariantString:
+                    value.text = NewText(own->m_value.text, TextLength(own->m_value.text));
+                    [[fallthrough]];
+                case PLVariantLong:
+                case PLVariantLongLong:
+                case PLVariantDouble:
+                case PLVariantBoolean:
+                    Assign(own->m_type, value);
+                    return;
+                case PLVariantDateTime:
+                case PLVariantDateTimeOfDay: {
+                    if (own->m_value.date == nullptr) break;
+                    PLString mask = own->m_mask;  // the mask travels with the date
+                    value.date = CopyDate(own->m_value.date).Detach();
+                    m_mask = std::move(mask);
+                    Assign(own->m_type, value);
+                    return;
+                }
+                default:
+                    break;
+            }
+        }
         // The new value is read whole into a scratch variant before this one changes, so that
         // a failed read leaves this variant as it was and a variant may be set from itself.
         PLComPtr<IPLVariant> made = PLNewVariant();

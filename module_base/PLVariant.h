@@ -97,6 +97,9 @@ private:
     PLString m_mask;  // empty: none, the default mask of the kind applies
 };
 
+// Room for the text form of any kind but String, with its terminator.
+inline constexpr LONG kPLVariantTextFormCapacity = 512;
+
 // Makes a new, undefined variant (for library code that needs one without a class lookup).
 HRESULT PLCreateVariant(IPLVariant** variant);
 // The same inside a guarded region: throws "Failed to create variant" on failure.

@@ -13,6 +13,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLInterfaceId.h"
+#include "module_base/PLVariant.h"
 #include "platform/Text.h"
 
 using kd::platform::XmlDocument;
@@ -72,16 +73,21 @@ bool IsDateKind(LONG kind) noexcept {
 }
 
 PLComPtr<IPLVariant> NewVariant() {
-    PLComPtr<IPLVariant> variant;
-    const HRESULT hr = PLCreateInstance(CLSID_PLVariant, variant);
-    PL_THROW_ERROR(hr, "Failed to create variant", 1);
-    return variant;
+    return PLNewVariant();
 }
 
-// The value's whole text form.
-PLString TextOf(IPLVariant* value, const char* message) {
+// The value's whole text form; `kind` is its kind.
+PLString TextOf(IPLVariant* value, LONG kind, const char* message) {
+    HRESULT hr = S_OK;
+    if (kind != PLVariantString) {
+        // Every other kind's text fits a fixed buffer: formed once.
+        WCHAR buffer[kPLVariantTextFormCapacity];
+        hr = value->GetValueString(buffer, kPLVariantTextFormCapacity);
+        PL_THROW_ERROR(hr, message, 0);
+        return PLString(buffer);
+    }
     LONG length = 0;
-    HRESULT hr = value->GetValueStringLength(&length);
+    hr = value->GetValueStringLength(&length);
     PL_THROW_ERROR(hr, message, 0);
     if (length < 1) length = 1;
     std::u16string buffer(static_cast<std::size_t>(length), u'\0');
@@ -292,9 +298,9 @@ PLString PLRemoveForbiddenCharacterReferences(const PLString& text) {
 HRESULT LoadDOMFromXMLBSTR(BSTR text, XmlDocument& document) {
     if (text == nullptr) return E_POINTER;
     return PL_XML_GUARD([&](HRESULT& hr) {
-        PLString source(text, static_cast<int32_t>(SysStringLen(text)));
         kd::platform::XmlParseError error;
-        if (document.Parse(source.view(), error)) return;
+        if (document.Parse(std::u16string_view(text, SysStringLen(text)), error)) return;
+        PLString source(text, static_cast<int32_t>(SysStringLen(text)));
         const PLString cleaned = PLRemoveForbiddenCharacterReferences(source);
         if (cleaned.GetLength() != source.GetLength()) {
             source = cleaned;
@@ -315,6 +321,10 @@ HRESULT LoadDOMFromXMLBSTR(BSTR text, XmlDocument& document) {
 HRESULT LoadDOMFromXMLString(const WCHAR* text, XmlDocument& document) {
     if (text == nullptr) return E_POINTER;
     return PL_XML_GUARD([&](HRESULT& hr) {
+        // Read where it stands; only a text that does not load goes the long way, for the retry
+        // and the report.
+        kd::platform::XmlParseError error;
+        if (document.Parse(std::u16string_view(text, kd::platform::Utf16Length(text)), error)) return;
         PLBStr copy(text);
         if (copy.Get() == nullptr) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to load DOM from BSTR", 1);
         hr = LoadDOMFromXMLBSTR(copy.Get(), document);
@@ -365,7 +375,7 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
             return;
         }
         const PLString mask = IsDateKind(kind) ? MaskOf(value) : PLString();
-        const PLString text = TextOf(value, "Failed to obtain value from variant");
+        const PLString text = TextOf(value, kind, "Failed to obtain value from variant");
         Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr,
                                     std::u16string_view(name, kd::platform::Utf16Length(name)), text));
     });
@@ -412,7 +422,7 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
             if (kind == PLVariantCollection || kind == PLVariantIUnknown || kind == PLVariantEmpty) continue;
             // The member is read, never converted: writing leaves the collection as it was.
             const PLString mask = IsDateKind(kind) ? MaskOf(member.Get()) : PLString();
-            const PLString text = TextOf(member.Get(), "Failed to convert variant to string.");
+            const PLString text = TextOf(member.Get(), kind, "Failed to convert variant to string.");
             const char16_t* type = TypeName(kind);
             Append(property, TypedElement(document, u"ITEM", type != nullptr ? type : u"",
                                           IsDateKind(kind) ? &mask : nullptr, u"VariantCollectionItem", text));

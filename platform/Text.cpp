@@ -53,8 +53,13 @@ void AppendUtf8AsUtf16(std::u16string& out, std::string_view text) {
     while (i < n) {
         const unsigned char b = s[i];
         if (b < 0x80) {
-            out.push_back(b);
-            ++i;
+            // A run of ASCII goes over in one step.
+            std::size_t end = i + 1;
+            while (end < n && s[end] < 0x80) ++end;
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            char16_t* to = out.data() + at;
+            for (; i < end; ++i) *to++ = s[i];
             continue;
         }
         int extra;
@@ -98,7 +103,14 @@ void AppendUtf16AsUtf8(std::string& out, std::u16string_view text) {
     for (std::size_t i = 0; i < n; ++i) {
         char32_t cp = text[i];
         if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
+            // A run of ASCII goes over in one step.
+            std::size_t end = i + 1;
+            while (end < n && text[end] < 0x80) ++end;
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            char* to = out.data() + at;
+            for (; i < end; ++i) *to++ = static_cast<char>(text[i]);
+            --i;
             continue;
         }
         if (IsHighSurrogate(static_cast<char16_t>(cp))) {

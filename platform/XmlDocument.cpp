@@ -54,6 +54,19 @@ void KeepFirstError(void*, xmlErrorPtr error) {
 
 void IgnoreError(void*, xmlErrorPtr) {}
 
+// `text` in UTF-8, in a buffer of the calling thread that the next call reuses: libxml2 copies
+// what it is given, so building a document needs no allocation per text.
+const std::string& Utf8Scratch(std::u16string_view text) {
+    thread_local std::string scratch;
+    scratch.clear();
+    AppendUtf16AsUtf8(scratch, text);
+    if (scratch.capacity() > (std::size_t{1} << 20) && scratch.size() < (std::size_t{1} << 16)) {
+        std::string().swap(scratch);  // no large buffer kept for good
+        AppendUtf16AsUtf8(scratch, text);
+    }
+    return scratch;
+}
+
 // The 0-based character position of `column` (1-based) on `line` (1-based) of `text`, and that
 // line.
 void Locate(std::u16string_view text, int32_t line, int32_t column, XmlParseError& error) {
@@ -108,6 +121,11 @@ std::u16string XmlNode::Value() const {
     const xmlNodePtr node = AsNode(m_node);
     if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE || node->type == XML_COMMENT_NODE)
         return FromXml(node->content);
+    // An element holding one text node (the usual property element) is read in place.
+    const xmlNodePtr only = node->type == XML_ELEMENT_NODE ? node->children : nullptr;
+    if (only != nullptr && only->next == nullptr &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
+        return FromXml(only->content);
     XmlString content(xmlNodeGetContent(node));
     return FromXml(content.get());
 }
@@ -115,22 +133,30 @@ std::u16string XmlNode::Value() const {
 bool XmlNode::GetAttribute(std::u16string_view name, std::u16string& value) const {
     if (Kind() != XmlNodeKind::Element) return false;
     const std::string key = Utf16ToUtf8(name);
-    XmlString found(xmlGetNoNsProp(AsNode(m_node), AsXml(key)));
-    if (found == nullptr) return false;
-    value = FromXml(found.get());
+    const xmlAttrPtr attribute = xmlHasNsProp(AsNode(m_node), AsXml(key), nullptr);
+    if (attribute == nullptr) return false;
+    const xmlNodePtr only = attribute->children;
+    if (only == nullptr) {
+        value.clear();
+    } else if (only->next == nullptr && only->type == XML_TEXT_NODE) {
+        value = FromXml(only->content);  // the usual case, read in place
+    } else {
+        XmlString text(xmlNodeListGetString(AsNode(m_node)->doc, only, 1));
+        value = FromXml(text.get());
+    }
     return true;
 }
 
 bool XmlNode::SetAttribute(std::u16string_view name, std::u16string_view value) {
     if (Kind() != XmlNodeKind::Element) return false;
     const std::string key = Utf16ToUtf8(name);
-    const std::string text = Utf16ToUtf8(value);
+    const std::string& text = Utf8Scratch(value);
     return xmlSetProp(AsNode(m_node), AsXml(key), AsXml(text)) != nullptr;
 }
 
 bool XmlNode::SetText(std::u16string_view text) {
     if (Kind() != XmlNodeKind::Element) return false;
-    const std::string utf8 = Utf16ToUtf8(text);
+    const std::string& utf8 = Utf8Scratch(text);
     if (utf8.empty()) return true;
     xmlNodePtr node = xmlNewDocTextLen(AsNode(m_node)->doc, AsXml(utf8), static_cast<int>(utf8.size()));
     if (node == nullptr) return false;
@@ -241,20 +267,29 @@ bool XmlDocument::SetRoot(XmlNode element) {
     return true;
 }
 
-std::string XmlDocument::SerializeUtf8() const {
+// The document element as UTF-8 in `buffer`; false when there is none or dumping failed.
+bool XmlDocument::Dump(void* buffer) const {
     const XmlNode root = Root();
-    if (!root) return {};
-    std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
-    if (buffer == nullptr) return {};
+    if (!root) return false;
     // Grown by doubling: the exact-size default makes large documents quadratic.
-    xmlBufferSetAllocationScheme(buffer.get(), XML_BUFFER_ALLOC_DOUBLEIT);
-    if (xmlNodeDump(buffer.get(), static_cast<xmlDocPtr>(m_doc), AsNode(root.Raw()), 0, 0) < 0) return {};
+    xmlBufferSetAllocationScheme(static_cast<xmlBufferPtr>(buffer), XML_BUFFER_ALLOC_DOUBLEIT);
+    return xmlNodeDump(static_cast<xmlBufferPtr>(buffer), static_cast<xmlDocPtr>(m_doc), AsNode(root.Raw()), 0, 0) >= 0;
+}
+
+std::string XmlDocument::SerializeUtf8() const {
+    std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
+    if (buffer == nullptr || !Dump(buffer.get())) return {};
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
                        static_cast<std::size_t>(xmlBufferLength(buffer.get())));
 }
 
 std::u16string XmlDocument::Serialize() const {
-    return Utf8ToUtf16(SerializeUtf8());
+    std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
+    if (buffer == nullptr || !Dump(buffer.get())) return {};
+    std::u16string text;
+    AppendUtf8AsUtf16(text, std::string_view(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
+                                             static_cast<std::size_t>(xmlBufferLength(buffer.get()))));
+    return text;
 }
 
 bool IsXmlName(std::u16string_view name) {

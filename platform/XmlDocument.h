@@ -83,6 +83,8 @@ public:
     std::string SerializeUtf8() const;
 
 private:
+    bool Dump(void* buffer) const;
+
     void* m_doc = nullptr;
 };
 
