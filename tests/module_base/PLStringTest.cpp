@@ -15,6 +15,8 @@ namespace {
 
 using namespace std::string_view_literals;
 
+const PLString kEmpty;
+
 // Runs `f` and returns the function name of the check failure it throws.
 template <class F>
 std::string FailingCheck(F f) {
@@ -86,13 +88,8 @@ TEST(PLStringTest, LockedBuffersAreNeverShared) {
     // Empty text, however it arrives, keeps the locked block too.
     using Assign = void (*)(PLString&);
     const Assign empties[] = {
-        [](PLString& s) { s = u""; },
-        [](PLString& s) { s = PLString(); },
-        [](PLString& s) {
-            const PLString empty;
-            s = empty;
-        },
-        [](PLString& s) { s.Format(u"%s", u""); },
+        [](PLString& s) { s = u""; },    [](PLString& s) { s = PLString(); },
+        [](PLString& s) { s = kEmpty; }, [](PLString& s) { s.Format(u"%s", u""); },
         [](PLString& s) { s.Empty(); },
     };
     for (Assign assign : empties) {

@@ -46,7 +46,9 @@ TEST(WaitObjectTest, FailuresLeaveNothingToRelease) {
     Lockable failing, plain;
     failing.lockResult = E_FAIL;
     plain.answers = false;
-    for (IUnknown* object : {static_cast<IUnknown*>(&failing), static_cast<IUnknown*>(&plain), nullptr}) {
+    const std::pair<const char*, IUnknown*> objects[] = {{"failing", &failing}, {"plain", &plain}, {"null", nullptr}};
+    for (const auto& [name, object] : objects) {
+        SCOPED_TRACE(name);
         CWaitObject wait(object);
         EXPECT_EQ(wait.GetLockCount(), 0);
         EXPECT_HR(wait.Lock(), E_FAIL);

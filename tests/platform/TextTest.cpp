@@ -21,7 +21,7 @@ TEST(TextTest, MalformedInputIsReplacedNeverRejected) {
         {"a\200b", u"a\uFFFDb"}, {"a\xE2\x82", u"a\uFFFD"}, {"\xE2\x82z", u"\uFFFDz"},
         {"\xC0\xAF", u"\uFFFD"}, {"\xFF", u"\uFFFD"},       {"\xED\xA0\x80!", u"\uFFFD!"},
     };
-    for (const auto& [narrow, wide] : cases) EXPECT_EQ(Utf8ToUtf16(narrow), wide) << narrow;
+    for (const auto& [narrow, wide] : cases) EXPECT_EQ(Utf8ToUtf16(narrow), wide) << ::testing::PrintToString(narrow);
 }
 
 TEST(TextTest, CaseMappingKeepsTheLength) {
