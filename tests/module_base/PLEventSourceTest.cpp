@@ -45,7 +45,7 @@ PL_UNREGISTERED_CLASS(Source)
 
 // A listener that logs tag * 100 + value for each event it hears and counts its references.
 struct Listener final : ITestListener {
-    explicit Listener(std::vector<int>* log = nullptr, int tag = 0) : log(log), tag(tag) {}
+    explicit Listener(std::vector<int>* heard = nullptr, int id = 0) : log(heard), tag(id) {}
     std::atomic<int> refs{1};
     std::vector<int>* log;
     int tag;
