@@ -2,7 +2,6 @@
 // module fails. (The records' bytes are checked where they are written.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -51,30 +51,33 @@ std::string Utf8(std::u16string_view text) {
 std::optional<std::string> XmlValue(std::u16string_view record, const char* name) {
     if (record.starts_with(u"\u00FF\u00FE")) record.remove_prefix(2);
     if (record.ends_with(u'\0')) record.remove_suffix(1);
-    const std::vector<uint8_t> bytes = LittleEndianBytes(std::u16string(record));
-    xmlDocPtr doc = xmlReadMemory(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr,
-                                  "UTF-16LE", XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (doc == nullptr) return std::nullopt;
-    std::optional<std::string> value;
-    const xmlNode* root = xmlDocGetRootElement(doc);
-    for (const xmlNode* columns = root ? root->children : nullptr; columns != nullptr; columns = columns->next) {
-        for (const xmlNode* c = columns->children; c != nullptr && !value; c = c->next) {
-            if (c->type != XML_ELEMENT_NODE) continue;
-            xmlChar* attribute = xmlGetProp(c, BAD_CAST "name");
-            if (attribute != nullptr && std::string(reinterpret_cast<const char*>(attribute)) == name) {
-                xmlChar* content = xmlNodeGetContent(c);
-                value = std::string(reinterpret_cast<const char*>(content));
-                xmlFree(content);
-            }
-            xmlFree(attribute);
+    const std::vector<uint8_t> bytes = LittleEndianBytes(record);
+    const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(
+        xmlReadMemory(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr, "UTF-16LE",
+                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
+        &xmlFreeDoc);
+    const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    for (const xmlNode* part = root ? root->children : nullptr; part != nullptr; part = part->next) {
+        for (xmlNode* c = part->children; c != nullptr; c = c->next) {
+            const std::unique_ptr<xmlChar, void (*)(void*)> attribute(
+                c->type == XML_ELEMENT_NODE ? xmlGetProp(c, BAD_CAST "name") : nullptr, xmlFree);
+            if (!attribute || !xmlStrEqual(attribute.get(), BAD_CAST name)) continue;
+            const std::unique_ptr<xmlChar, void (*)(void*)> content(xmlNodeGetContent(c), xmlFree);
+            return std::string(reinterpret_cast<const char*>(content.get()));
         }
     }
-    xmlFreeDoc(doc);
-    return value;
+    return std::nullopt;
 }
 
 std::u16string Text(const std::optional<std::vector<uint8_t>>& datagram) {
     return datagram ? DatagramText(*datagram) : u"(no datagram)";
+}
+
+// A whole error record at the fixed time, from this thread unless `thread` says otherwise.
+std::u16string ErrorRecord(std::u16string_view message, std::u16string_view module, std::u16string_view className,
+                           std::u16string_view method, std::u16string_view file, std::u16string_view line,
+                           std::u16string_view result = u"0x80004005", std::u16string thread = ThisThread()) {
+    return Record(u"error", kNow, ErrorColumns(thread, result, message, module, className, method, file, line));
 }
 
 HRESULT WriteError(const char16_t* message = u"x", const char16_t* file = u"", ULONG line = 0) {
@@ -114,11 +117,7 @@ protected:
 
 TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
     EXPECT_HR(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"x", u"/src/a.cpp", 7), S_OK);
-    const auto datagram = receiver->Receive();
-    ASSERT_TRUE(datagram);
-    EXPECT_EQ(*datagram, LittleEndianBytes(Record(u"error", kNow,
-                                                  ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B",
-                                                               u"/src/a.cpp", u"7"))));
+    EXPECT_EQ(receiver->Receive(), LittleEndianBytes(ErrorRecord(u"x", u"Core", u"A", u"B", u"/src/a.cpp", u"7")));
 }
 
 TEST_F(DiagnosticsTest, HostileMessageTextStaysWellFormedAndReadsBackExactly) {
@@ -140,9 +139,7 @@ TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPositionUnlessTheThreadIsS
         PL_THROW_ERROR(hr = E_FAIL, "x", 1);
     });
     EXPECT_EQ(Text(receiver->Receive()),
-              Record(u"error", kNow,
-                     ErrorColumns(ThisThread(), u"0x80004005", u"x", u"Core", u"A", u"B", PLWiden(__FILE__).view(),
-                                  Wide(std::to_string(throwLine)))));
+              ErrorRecord(u"x", u"Core", u"A", u"B", PLWiden(__FILE__).view(), Wide(std::to_string(throwLine))));
     // A suspended thread records nothing, in its list or on the channel.
     {
         CPLThreadErrorSuspender suspend;
@@ -263,11 +260,10 @@ TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
         const std::u16string text = DatagramText(records[0]);
         const std::u16string source = ColumnValue(text, u"SourceFile").value_or(u"");
         EXPECT_TRUE(source.ends_with(u"PLDiagnostics.cpp"));
-        EXPECT_EQ(text, Record(u"error", kNow,
-                               ErrorColumns(ColumnValue(text, u"ThreadID").value_or(u""), u"0x80004005",
-                                            u"Unable to read Brackwell diagnostics registry key value",
-                                            u"Core Services", u"CDiagnosticsWriter", u"_init", source,
-                                            ColumnValue(text, u"SourceLine").value_or(u""))));
+        EXPECT_EQ(text,
+                  ErrorRecord(u"Unable to read Brackwell diagnostics registry key value", u"Core Services",
+                              u"CDiagnosticsWriter", u"_init", source, ColumnValue(text, u"SourceLine").value_or(u""),
+                              u"0x80004005", ColumnValue(text, u"ThreadID").value_or(u"")));
         // The writer that sent it kept none of its columns.
         writer.AddColumn(u"own", u"1");
         EXPECT_EQ(writer.Send(true), PL_DIAG_SENT);
@@ -390,9 +386,7 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
                     Wide(std::to_string(t) + '-' + std::to_string(i) + std::string(50u * t, '.'));
                 const HRESULT hr = PLRecordErrorMessage("Core", "Worker", "Run", E_FAIL, 0, message.c_str(), 1);
                 if (hr == S_OK)
-                    sent[t].push_back(Record(
-                        u"error", kNow,
-                        ErrorColumns(ThisThread(), u"0x80004005", message, u"Core", u"Worker", u"Run", u"", u"0")));
+                    sent[t].push_back(ErrorRecord(message, u"Core", u"Worker", u"Run", u"", u"0"));
                 else if (hr != E_FAIL)
                     ADD_FAILURE() << "unexpected result " << hr;
             }
@@ -551,8 +545,7 @@ TEST_F(DiagnosticsTest, SignalSafeRecordDecodesRewritesAndCutsItsText) {
                                                nullptr, 0),
               S_OK);
     EXPECT_EQ(Text(receiver->Receive()),
-              Record(u"error", kNow,
-                     ErrorColumns(ThisThread(), u"0x80040004", u"\u00E9\U0001F600 \uFFFD", u"", u"", u"", u"", u"0")));
+              ErrorRecord(u"\u00E9\U0001F600 \uFFFD", u"", u"", u"", u"", u"0", u"0x80040004"));
     // Hostile text is rewritten there too.
     EXPECT_HR(PLWriteDiagnosticErrorSignalSafe("Core", "A", "B", E_FAIL, "a]]>b\x01\r", "f", 1), S_OK);
     EXPECT_EQ(XmlValue(Text(receiver->Receive()), "Message"), "a]]>b\xEF\xBF\xBD\r");

@@ -9,6 +9,18 @@
 
 namespace {
 
+// The record `f` throws (one of S_OK, and a failure, when it throws none).
+template <class F>
+PL_ERROR Thrown(F f) {
+    try {
+        f();
+    } catch (const PL_ERROR& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no record thrown";
+    return PL_ERROR(S_OK, 0, PLString(), PLString());
+}
+
 class ErrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -34,16 +46,14 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecords) {
     const PL_ERROR shortForm(E_FAIL, 12, PLString(u"A::B"), PLString(u"/src/a.cpp"));
     EXPECT_EQ(shortForm.message.view(), u"A general error occurred.");
     EXPECT_EQ(shortForm.errorFlag, 0u);
-    try {
+    const PL_ERROR e = Thrown([] {
         PLThrowErrorFormat(E_INVALIDARG, 1, 77, "Cls::Fn", "/x.cpp", "name %s count %d narrow %hs", u"w\u00E9", 3, "n");
-        FAIL();
-    } catch (const PL_ERROR& e) {
-        EXPECT_HR(e.result, E_INVALIDARG);
-        EXPECT_EQ(e.message.view(), u"name w\u00E9 count 3 narrow n");
-        EXPECT_EQ(e.errorFlag, 1u);
-        EXPECT_EQ(e.sourceLine, 77u);
-        EXPECT_EQ(e.function.view(), u"Cls::Fn");
-    }
+    });
+    EXPECT_HR(e.result, E_INVALIDARG);
+    EXPECT_EQ(e.message.view(), u"name w\u00E9 count 3 narrow n");
+    EXPECT_EQ(e.errorFlag, 1u);
+    EXPECT_EQ(e.sourceLine, 77u);
+    EXPECT_EQ(e.function.view(), u"Cls::Fn");
     // Formatted text takes the narrow round trip of all error text: an unpaired surrogate comes
     // out as "?", in the thrown record and so in the recorded item.
     const WCHAR lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
@@ -55,22 +65,14 @@ TEST_F(ErrorTest, ThrowFunctionsBuildTheirRecords) {
 }
 
 TEST_F(ErrorTest, VerifyAndTheThrowMacroNameTheirFunction) {
-    try {
-        PLVerify(false);
-        FAIL();
-    } catch (const PL_ERROR& e) {
-        EXPECT_HR(e.result, PL_E_VERIFY);
-        EXPECT_EQ(e.function.view(), u"__verify");
-    }
+    const PL_ERROR verify = Thrown([] { PLVerify(false); });
+    EXPECT_HR(verify.result, PL_E_VERIFY);
+    EXPECT_EQ(verify.function.view(), u"__verify");
     EXPECT_THROW(PLThrowHResult(E_FAIL), HRESULT);
-    try {
-        PL_THROW_ERROR(E_FAIL, "from the macro", 0);
-        FAIL();
-    } catch (const PL_ERROR& e) {
-        EXPECT_TRUE(e.function.view().ends_with(u"::ErrorTest_VerifyAndTheThrowMacroNameTheirFunction_Test::TestBody"))
-            << e.function.ToUtf8();
-        EXPECT_NE(e.sourceFile.Find(u"tests/module_base/PLErrorTest.cpp"), -1);
-    }
+    const PL_ERROR e = Thrown([] { PL_THROW_ERROR(E_FAIL, "from the macro", 0); });
+    EXPECT_TRUE(e.function.view().ends_with(u"::ErrorTest_VerifyAndTheThrowMacroNameTheirFunction_Test::TestBody"))
+        << e.function.ToUtf8();
+    EXPECT_NE(e.sourceFile.Find(u"tests/module_base/PLErrorTest.cpp"), -1);
 }
 
 TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
@@ -126,6 +128,7 @@ TEST_F(ErrorTest, GuardTurnsAFaultIntoUnexpectedUnlessTheResultFailed) {
 }
 
 TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
+    BOOL state = FALSE;
     {
         CPLThreadErrorSuspender suspend;
         EXPECT_HR(Fail("hidden", 0), E_FAIL);
@@ -135,11 +138,9 @@ TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
         PLSetSuspensionOverride(0);
         ASSERT_EQ(Errors().size(), 1u);
         { CPLThreadErrorSuspender nested; }
-        BOOL state = FALSE;
         EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
         EXPECT_TRUE(state);  // the nested guard restored the outer suspension
     }
-    BOOL state = TRUE;
     GetThreadErrorSuspensionState(&state);
     EXPECT_FALSE(state);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "module_base/PLComObject.h"
@@ -42,11 +43,12 @@ protected:
 };
 PL_UNREGISTERED_CLASS(Source)
 
-// A listener that logs what it hears and counts its references.
+// A listener that logs tag * 100 + value for each event it hears and counts its references.
 struct Listener final : ITestListener {
+    explicit Listener(std::vector<int>* heard = nullptr, int id = 0) : log(heard), tag(id) {}
     std::atomic<int> refs{1};
-    std::vector<int>* log = nullptr;
-    int tag = 0;
+    std::vector<int>* log;
+    int tag;
     bool answers = true;
     std::function<void()> during;
     HRESULT QueryInterface(REFIID iid, void** out) override {
@@ -69,26 +71,27 @@ PLComPtr<Source> NewSource() {
     return PLComPtr<Source>::Adopt(static_cast<Source*>(raw));
 }
 
+// What the listeners heard of one event (the log is emptied first).
+std::vector<int> Heard(Source* source, std::vector<int>& log, int value, HRESULT expected = S_OK) {
+    log.clear();
+    EXPECT_HR(source->Fire(value), expected);
+    return log;
+}
+
 TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
     auto source = NewSource();
     EXPECT_HR(source->Fire(0), S_OK);  // no listeners
     std::vector<int> log;
-    Listener a, b;
-    a.log = b.log = &log;
-    a.tag = 1;
-    b.tag = 2;
+    Listener a(&log, 1), b(&log, 2);
     void *cookieA = nullptr, *cookieB = nullptr, *cookieA2 = nullptr;
     ASSERT_HR(source->AddListener(IID_ITestListener, &a, &cookieA), S_OK);
     ASSERT_HR(source->AddListener(IID_ITestListener, &b, &cookieB), S_OK);
     ASSERT_HR(source->AddListener(IID_ITestListener, &a, &cookieA2), S_OK);  // a second record
-    EXPECT_HR(source->Fire(7), S_OK);
-    EXPECT_EQ(log, (std::vector<int>{107, 207, 107}));
+    EXPECT_EQ(Heard(source.Get(), log, 7), (std::vector<int>{107, 207, 107}));
     EXPECT_EQ(a.refs, 1);  // the list keeps no reference, the delivery took and gave back its own
 
     EXPECT_HR(source->RemoveListener(cookieA), S_OK);  // the first record of a only
-    log.clear();
-    source->Fire(1);
-    EXPECT_EQ(log, (std::vector<int>{201, 101}));
+    EXPECT_EQ(Heard(source.Get(), log, 1), (std::vector<int>{201, 101}));
     EXPECT_HR(source->RemoveListener(cookieA2), S_OK);
     EXPECT_HR(source->RemoveListener(cookieA2), E_FAIL);
     void* unused = nullptr;
@@ -97,22 +100,14 @@ TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
 
     // The status is the last query's; an object that stopped answering is skipped.
     b.answers = false;
-    log.clear();
-    EXPECT_HR(source->Fire(3), E_NOINTERFACE);
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(Heard(source.Get(), log, 3, E_NOINTERFACE).empty());
 }
 
 TEST(EventSourceTest, ListenersMayChangeTheListWhileBeingCalled) {
     auto source = NewSource();
     std::vector<int> log;
-    Listener self, other, added;
-    self.log = other.log = added.log = &log;
-    self.tag = 1;
-    other.tag = 2;
-    added.tag = 3;
-    void* selfCookie = nullptr;
-    void* otherCookie = nullptr;
-    void* addedCookie = nullptr;
+    Listener self(&log, 1), other(&log, 2), added(&log, 3);
+    void *selfCookie = nullptr, *otherCookie = nullptr, *addedCookie = nullptr;
     source->AddListener(IID_ITestListener, &self, &selfCookie);
     source->AddListener(IID_ITestListener, &other, &otherCookie);
     self.during = [&] {
@@ -120,26 +115,22 @@ TEST(EventSourceTest, ListenersMayChangeTheListWhileBeingCalled) {
         source->AddListener(IID_ITestListener, &added, &addedCookie);
         self.during = nullptr;
     };
-    source->Fire(1);  // works on the snapshot taken before the first call
-    EXPECT_EQ(log, (std::vector<int>{101, 201}));
-    log.clear();
-    source->Fire(2);
-    EXPECT_EQ(log, (std::vector<int>{202, 302}));
+    // The first event goes to the snapshot taken before the first call.
+    EXPECT_EQ(Heard(source.Get(), log, 1), (std::vector<int>{101, 201}));
+    EXPECT_EQ(Heard(source.Get(), log, 2), (std::vector<int>{202, 302}));
 }
 
 TEST(EventSourceTest, ManyListenersMoveTheSnapshotToTheHeap) {
     auto source = NewSource();
-    std::vector<int> log;
-    std::vector<Listener> listeners(20);
+    std::vector<int> log, expected;
+    std::vector<std::unique_ptr<Listener>> listeners;
     void* cookie = nullptr;
     for (int i = 0; i < 20; ++i) {
-        listeners[i].log = &log;
-        listeners[i].tag = i;
-        source->AddListener(IID_ITestListener, &listeners[i], &cookie);
+        listeners.push_back(std::make_unique<Listener>(&log, i));
+        source->AddListener(IID_ITestListener, listeners.back().get(), &cookie);
+        expected.push_back(i * 100);
     }
-    source->Fire(0);
-    ASSERT_EQ(log.size(), 20u);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(log[i], i * 100);
+    EXPECT_EQ(Heard(source.Get(), log, 0), expected);
 }
 
 }  // namespace

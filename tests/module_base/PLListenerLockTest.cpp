@@ -54,9 +54,7 @@ TEST(PLListenerLockTest, IsRecursiveOnBothPathsAndKeepsOthersOut) {
     for (int path = 0; path < 2; ++path) {
         // Path 0: this thread holds the bias. Path 1: the bias is gone (the other thread revoked
         // it on path 0), so this thread takes the lock by exchange.
-        Acquire(lock);
-        Acquire(lock);
-        Acquire(lock);
+        for (int depth = 0; depth < 3; ++depth) Acquire(lock);
         std::atomic<bool> entered{false};
         std::thread other([&] {
             Acquire(lock);
@@ -65,8 +63,7 @@ TEST(PLListenerLockTest, IsRecursiveOnBothPathsAndKeepsOthersOut) {
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         EXPECT_FALSE(entered) << "path " << path;
-        Release(lock);
-        Release(lock);
+        for (int depth = 0; depth < 2; ++depth) Release(lock);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_FALSE(entered) << "path " << path;
         Release(lock);

@@ -15,6 +15,8 @@ namespace {
 
 using namespace std::string_view_literals;
 
+const PLString kEmpty;
+
 // Runs `f` and returns the function name of the check failure it throws.
 template <class F>
 std::string FailingCheck(F f) {
@@ -29,10 +31,8 @@ std::string FailingCheck(F f) {
 }
 
 TEST(PLStringTest, BlocksComeInSizeClassesAndGrowByDoubling) {
-    EXPECT_EQ(PLString(u"a").GetAllocLength(), 64);
-    EXPECT_EQ(PLString(u'x', 64).GetAllocLength(), 128);
-    EXPECT_EQ(PLString(u'x', 300).GetAllocLength(), 512);
-    EXPECT_EQ(PLString(u'x', 600).GetAllocLength(), 600);
+    for (const auto& [length, block] : {std::pair{1, 64}, {64, 128}, {300, 512}, {600, 600}})
+        EXPECT_EQ(PLString(u'x', length).GetAllocLength(), block) << length;
     // Empty strings all share the static empty block.
     PLString a, b(u""), c(u"x", 0), d(u'z', 0);
     EXPECT_TRUE(a.c_str() == b.c_str() && a.c_str() == c.c_str() && a.c_str() == d.c_str());
@@ -88,13 +88,8 @@ TEST(PLStringTest, LockedBuffersAreNeverShared) {
     // Empty text, however it arrives, keeps the locked block too.
     using Assign = void (*)(PLString&);
     const Assign empties[] = {
-        [](PLString& s) { s = u""; },
-        [](PLString& s) { s = PLString(); },
-        [](PLString& s) {
-            const PLString empty;
-            s = empty;
-        },
-        [](PLString& s) { s.Format(u"%s", u""); },
+        [](PLString& s) { s = u""; },    [](PLString& s) { s = PLString(); },
+        [](PLString& s) { s = kEmpty; }, [](PLString& s) { s.Format(u"%s", u""); },
         [](PLString& s) { s.Empty(); },
     };
     for (Assign assign : empties) {
@@ -237,16 +232,17 @@ TEST(PLStringTest, DirectBufferAccess) {
 
 TEST(PLStringTest, ChecksThrowTheirFunctionNames) {
     PLString s(u"ab");
+    const WCHAR* null = nullptr;
     EXPECT_EQ(FailingCheck([&] { s.GetAt(2); }), "PLString::GetAt");
     EXPECT_EQ(FailingCheck([&] { (void)s[-1]; }), "PLString::operator []");
     EXPECT_EQ(FailingCheck([&] { s.SetAt(2, u'x'); }), "PLString::SetAt");
-    EXPECT_EQ(FailingCheck([&] { s = static_cast<const WCHAR*>(nullptr); }), "PLString::operator =");
-    EXPECT_EQ(FailingCheck([&] { s += static_cast<const WCHAR*>(nullptr); }), "PLString::operator +=");
-    EXPECT_EQ(FailingCheck([&] { PLString t(static_cast<const WCHAR*>(nullptr), 3); }), "PLString::PLString");
-    EXPECT_EQ(FailingCheck([&] { (void)(s + static_cast<const WCHAR*>(nullptr)); }), "operator +");
+    EXPECT_EQ(FailingCheck([&] { s = null; }), "PLString::operator =");
+    EXPECT_EQ(FailingCheck([&] { s += null; }), "PLString::operator +=");
+    EXPECT_EQ(FailingCheck([&] { PLString t(null, 3); }), "PLString::PLString");
+    EXPECT_EQ(FailingCheck([&] { (void)(s + null); }), "operator +");
     EXPECT_EQ(FailingCheck([&] { s.GetBuffer(-1); }), "PLString::GetBuffer");
     EXPECT_EQ(s.view(), u"ab");
-    EXPECT_TRUE(PLString(static_cast<const WCHAR*>(nullptr)).IsEmpty());
+    EXPECT_TRUE(PLString(null).IsEmpty());
 }
 
 TEST(PLStringTest, SysStringsStopAtTheFirstZero) {

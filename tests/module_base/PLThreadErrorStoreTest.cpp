@@ -24,18 +24,15 @@ LONG Count(IPLErrorInfo* list) {
 // Without an external error module the fallback store serves every thread.
 TEST(ThreadErrorsTest, TheThreadKeepsOneListUntilItIsHandedOver) {
     PLClearThreadErrors();
-    IPLErrorInfo* first = nullptr;
-    IPLErrorInfo* second = nullptr;
+    IPLErrorInfo *first = nullptr, *second = nullptr, *handed = nullptr, *fresh = nullptr;
     ASSERT_HR(GetThreadError(&first), S_OK);
     ASSERT_HR(GetThreadError(&second), S_OK);
     EXPECT_EQ(first, second);
     FailOnce("one");
     EXPECT_EQ(Count(first), 1);
 
-    IPLErrorInfo* handed = nullptr;
     ASSERT_HR(PLGetLastError(&handed), S_OK);
     EXPECT_EQ(handed, first);
-    IPLErrorInfo* fresh = nullptr;
     ASSERT_HR(GetThreadError(&fresh), S_OK);
     EXPECT_NE(fresh, first);
     EXPECT_EQ(Count(fresh), 0);

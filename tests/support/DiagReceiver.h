@@ -167,18 +167,13 @@ inline std::u16string ErrorColumns(std::u16string_view thread, std::u16string_vi
            Column(u"SourceFile", file) + Column(u"SourceLine", line) + Column(u"Severity", u"Error");
 }
 
-// The text between the first `open` and the `close` after it, or nothing.
-inline std::optional<std::u16string> Between(std::u16string_view text, std::u16string_view open,
-                                             std::u16string_view close) {
-    const std::size_t start = text.find(open);
-    const std::size_t end = start == text.npos ? text.npos : text.find(close, start + open.size());
-    if (end == text.npos) return std::nullopt;
-    return std::u16string(text.substr(start + open.size(), end - start - open.size()));
-}
-
-// The value of the first column called `name`, or nothing.
+// The value of the first column called `name` (up to the first column end after it), or nothing.
 inline std::optional<std::u16string> ColumnValue(std::u16string_view record, std::u16string_view name) {
-    return Between(record, u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[", u"]]></column>");
+    const std::u16string open = u"<column name=\"" + std::u16string(name) + u"\"><![CDATA[";
+    const std::size_t start = record.find(open);
+    const std::size_t end = start == record.npos ? record.npos : record.find(u"]]></column>", start + open.size());
+    if (end == record.npos) return std::nullopt;
+    return std::u16string(record.substr(start + open.size(), end - start - open.size()));
 }
 
 }  // namespace kdtest

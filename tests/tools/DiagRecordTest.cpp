@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 
 #include "support/DiagReceiver.h"
@@ -100,19 +99,16 @@ TEST(KddiagRecordTest, ReadableAndJsonForms) {
 }
 
 TEST(KddiagRecordTest, ReceivedTimeIsRfc3339WithTheLocalOffset) {
-    const char* const saved = std::getenv("TZ");
-    const std::string previous = saved != nullptr ? saved : "";
     const std::pair<const char*, const char*> zones[] = {
         {"UTC0", "2026-12-06T11:29:14.123+00:00"},
         {"<+0530>-5:30", "2026-12-06T16:59:14.123+05:30"},
         {"<-03>3", "2026-12-06T08:29:14.123-03:00"},
     };
     for (const auto& [zone, expected] : zones) {
-        ::setenv("TZ", zone, 1);
+        kdtest::ScopedEnv tz("TZ", zone);
         ::tzset();
         EXPECT_EQ(kddiag::ReceivedTime(1796556554, 123999999), expected) << zone;
     }
-    saved != nullptr ? ::setenv("TZ", previous.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
 }
 
