@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <link.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -27,6 +25,7 @@
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/HostModule.h"
+#include "support/Process.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -71,26 +70,11 @@ std::string FaultWithBadText(const kdhost::ModuleApi& api) {
     return "";
 }
 
-// Runs `body` in a child process; "" when it exited with 0, else what it printed or how it ended.
-std::string InChild(const std::function<std::string()>& body) {
-    int out[2];
-    if (::pipe(out) != 0) return "no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(out[0]);
-        const std::string why = body();
-        if (!why.empty()) (void)!::write(out[1], why.data(), why.size());
-        ::_exit(why.empty() ? 0 : 1);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status)) return "ended by signal " + std::to_string(WTERMSIG(status)) + " " + text;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : text.empty() ? "failed" : text;
+// The exit status of a child process that checked something: 0 when `why` is empty, else 1
+// after printing it.
+int ExitStatus(const std::string& why) {
+    if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
+    return why.empty() ? 0 : 1;
 }
 
 // A new folder holding copies of the module under `names` (the original may be loaded already,
@@ -275,6 +259,19 @@ const BadPointerCase kBadPointerCases[] = {
 };
 // clang-format on
 
+// "" when the call ended with the fault's report, recorded under the row's names, and the same
+// objects answer again afterwards.
+std::string CallWithBadPointer(Objects& o, const BadPointerCase& c) {
+    if (std::string why = CheckFaultReport(o.api, c.run(o, g_bad)); !why.empty()) return why;
+    const auto report = ThreadErrors(o.api).at(0);
+    const auto recorded = report.module + u"|" + report.className + u"|" + report.method;
+    if (c.recorded != nullptr && recorded != c.recorded) return "recorded under " + Narrow(recorded.c_str());
+    ULONG id = 1;
+    if (o.context->GetID(&id) != S_OK || o.collection->GetCount() != 1 || o.context->FireMessage(1, 2) != S_OK)
+        return "the objects no longer work";
+    return "";
+}
+
 TEST_F(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheHostLivesOn) {
     Objects o{api};
     ASSERT_HR(api.GetPLModule(GUID_NULL, &o.module), S_OK);
@@ -291,24 +288,8 @@ TEST_F(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheH
     o.factory = new kdhost::ModuleInfoFactory();
     ASSERT_NE(g_bad, MAP_FAILED);
 
-    for (const BadPointerCase& c : kBadPointerCases) {
-        // Each call in a child of its own, so that one that ends the process names itself.
-        EXPECT_EQ(InChild([&]() -> std::string {
-                      if (std::string why = CheckFaultReport(api, c.run(o, g_bad)); !why.empty()) return why;
-                      const auto report = ThreadErrors(api).at(0);
-                      const auto recorded = report.module + u"|" + report.className + u"|" + report.method;
-                      if (c.recorded != nullptr && recorded != c.recorded)
-                          return "recorded under " + Narrow(recorded.c_str());
-                      // Alive and working: the same objects answer again.
-                      ULONG id = 1;
-                      if (o.context->GetID(&id) != S_OK || o.collection->GetCount() != 1 ||
-                          o.context->FireMessage(1, 2) != S_OK)
-                          return "the objects no longer work";
-                      return "";
-                  }),
-                  "")
-            << c.call;
-    }
+    for (const BadPointerCase& c : kBadPointerCases)  // each in a child: one that ends the process names itself
+        EXPECT_EQ(kdtest::InChild([&] { return ExitStatus(CallWithBadPointer(o, c)); }), 0) << c.call;
     for (IUnknown* object : std::initializer_list<IUnknown*>{o.factory, o.view, o.item, o.list, o.collection, o.context,
                                                              o.trace, o.module})
         object->Release();
@@ -396,28 +377,28 @@ TEST_F(FaultHostTest, AFaultInASortFunctionOrAnErrorCallbackEndsTheCall) {
 // Two copies of a library built on the module base in one process (each with its own fault
 // handler, the later one chained to the earlier): each translates the faults of its own
 // threads, whichever handler the kernel calls first.
+std::string FaultInTwoCopies() {
+    const fs::path dir = CopyModule({"libkdtrace-second.so"});
+    kdhost::ModuleApi first, second;
+    std::string why;
+    if (!first.Load(KDTRACE_MODULE_PATH, why) || !second.Load(dir / "libkdtrace-second.so", why)) return why;
+    fs::remove_all(dir);
+    first.PLClearThreadErrors();  // the first module's handler, then the second's
+    std::thread([&] {
+        second.PLClearThreadErrors();
+        why = FaultWithBadText(second);
+    }).join();
+    // This thread has only the first module's translator: the second's handler hands the fault on
+    // to the first's, which throws through it.
+    if (why.empty()) why = FaultWithBadText(first);
+    second.PLClearThreadErrors();  // now both
+    for (const kdhost::ModuleApi* api : {&first, &second})
+        if (why.empty()) why = FaultWithBadText(*api);
+    return why;
+}
+
 TEST(TwoModulesHostTest, EachModuleTranslatesTheFaultsOfItsThreads) {
-    EXPECT_EQ(InChild([]() -> std::string {
-                  const fs::path dir = CopyModule({"libkdtrace-second.so"});
-                  kdhost::ModuleApi first, second;
-                  std::string why;
-                  if (!first.Load(KDTRACE_MODULE_PATH, why) || !second.Load(dir / "libkdtrace-second.so", why))
-                      return why;
-                  fs::remove_all(dir);
-                  first.PLClearThreadErrors();  // the first module's handler, then the second's
-                  std::thread([&] {
-                      second.PLClearThreadErrors();
-                      why = FaultWithBadText(second);
-                  }).join();
-                  // This thread has only the first module's translator: the second's handler hands
-                  // the fault on to the first's, which throws through it.
-                  if (why.empty()) why = FaultWithBadText(first);
-                  second.PLClearThreadErrors();  // now both
-                  for (const kdhost::ModuleApi* api : {&first, &second})
-                      if (why.empty()) why = FaultWithBadText(*api);
-                  return why;
-              }),
-              "");
+    EXPECT_EQ(kdtest::InChild([] { return ExitStatus(FaultInTwoCopies()); }), 0);
 }
 
 // Two copies unloaded in either order (the later copy's handler chained to the earlier's): the one
@@ -426,35 +407,36 @@ TEST(TwoModulesHostTest, EachModuleTranslatesTheFaultsOfItsThreads) {
 // unloaded copy would end it by a fault in unmapped code instead (SIGSEGV, not SIGFPE).
 // The modules run on threads that end before the unloading, which their thread-local objects
 // would otherwise hold back.
-TEST(TwoModulesHostTest, UnloadedInEitherOrderLeaveNoHandlerInUnloadedCode) {
-    for (const bool earlierFirst : {true, false}) {
-        EXPECT_EQ(InChild([earlierFirst]() -> std::string {
-                      ::signal(SIGFPE, SIG_DFL);
-                      const fs::path dir = CopyModule({"libkdtrace-first.so", "libkdtrace-second.so"});
-                      const std::string paths[2] = {dir / "libkdtrace-first.so", dir / "libkdtrace-second.so"};
-                      kdhost::ModuleApi apis[2];
-                      std::string why;
-                      for (int i = 0; i < 2; ++i) {
-                          if (!apis[i].Load(paths[i], why)) return why;
-                          std::thread([&] { apis[i].PLClearThreadErrors(); }).join();  // installs its handler
-                      }
-                      fs::remove_all(dir);
-                      const int gone = earlierFirst ? 0 : 1, kept = 1 - gone;
-                      if (::dlclose(apis[gone].handle) != 0 || ::dlopen(paths[gone].c_str(), RTLD_NOW | RTLD_NOLOAD))
-                          return "a module stayed loaded";
-                      std::thread([&] {
-                          apis[kept].PLClearThreadErrors();
-                          why = FaultWithBadText(apis[kept]);
-                      }).join();
-                      if (!why.empty()) return why;
-                      if (::dlclose(apis[kept].handle) != 0 || ::dlopen(paths[kept].c_str(), RTLD_NOW | RTLD_NOLOAD))
-                          return "a module stayed loaded";
-                      volatile int dividend = 1000, zero = 0;
-                      return std::to_string(dividend / zero);
-                  }),
-                  "ended by signal " + std::to_string(SIGFPE) + " ")
-            << (earlierFirst ? "the earlier copy unloaded first" : "the later copy unloaded first");
+std::string UnloadBothThenFault(bool earlierFirst) {
+    ::signal(SIGFPE, SIG_DFL);
+    const fs::path dir = CopyModule({"libkdtrace-first.so", "libkdtrace-second.so"});
+    const std::string paths[2] = {dir / "libkdtrace-first.so", dir / "libkdtrace-second.so"};
+    kdhost::ModuleApi apis[2];
+    std::string why;
+    for (int i = 0; i < 2; ++i) {
+        if (!apis[i].Load(paths[i], why)) return why;
+        std::thread([&] { apis[i].PLClearThreadErrors(); }).join();  // installs its handler
     }
+    fs::remove_all(dir);
+    const int gone = earlierFirst ? 0 : 1, kept = 1 - gone;
+    if (::dlclose(apis[gone].handle) != 0 || ::dlopen(paths[gone].c_str(), RTLD_NOW | RTLD_NOLOAD))
+        return "a module stayed loaded";
+    std::thread([&] {
+        apis[kept].PLClearThreadErrors();
+        why = FaultWithBadText(apis[kept]);
+    }).join();
+    if (!why.empty()) return why;
+    if (::dlclose(apis[kept].handle) != 0 || ::dlopen(paths[kept].c_str(), RTLD_NOW | RTLD_NOLOAD))
+        return "a module stayed loaded";
+    volatile int dividend = 1000, zero = 0;
+    return std::to_string(dividend / zero);
+}
+
+TEST(TwoModulesDeathTest, UnloadedInEitherOrderLeaveNoHandlerInUnloadedCode) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const bool earlierFirst : {true, false})
+        EXPECT_EXIT(::_exit(ExitStatus(UnloadBothThenFault(earlierFirst))), ::testing::KilledBySignal(SIGFPE), "")
+            << (earlierFirst ? "the earlier copy unloaded first" : "the later copy unloaded first");
 }
 
 // ---- the module copied to a folder of its own, beside a chosen debugging companion ----
@@ -489,16 +471,8 @@ TEST(CompanionDeathTest, AMissingIncompleteOrFaultyCompanionOnlyShortensTheRepor
         {"", {}},
         {KDTRACE_TEST_LIB_DIR "/noexports/libkddbghlp.so", {}},
         {KDTRACE_TEST_LIB_DIR "/faulty/libkddbghlp.so", {"@@MODULE:/fake/first-module.so[0x0000000000010000]"}}};
-    for (const auto& [companion, lines] : kCompanions) {
-        EXPECT_EXIT(
-            {
-                const std::string why = FaultInCopy(companion, lines);
-                std::fprintf(stderr, "%s\n", why.c_str());
-                ::_exit(why.empty() ? 0 : 1);
-            },
-            ::testing::ExitedWithCode(0), "")
-            << companion;
-    }
+    for (const auto& [companion, lines] : kCompanions)
+        EXPECT_EXIT(::_exit(ExitStatus(FaultInCopy(companion, lines))), ::testing::ExitedWithCode(0), "") << companion;
 }
 
 }  // namespace

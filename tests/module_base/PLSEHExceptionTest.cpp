@@ -38,13 +38,8 @@ kdtest::DumpDirectory g_dumps;
 
 constexpr auto npos = std::string::npos;
 
-std::string Narrow(const std::u16string& text) {
-    return kd::platform::Utf16ToUtf8(text);
-}
-
-std::vector<kdtest::RecordedError> Errors() {
-    return kdtest::ReadThreadErrors(&GetThreadError);
-}
+const auto Narrow = [](const std::u16string& text) { return kd::platform::Utf16ToUtf8(text); };
+const auto Errors = [] { return kdtest::ReadThreadErrors(&GetThreadError); };
 
 std::string ModuleLine(const kd::platform::LoadedModule& module) {
     char base[24];
@@ -62,9 +57,7 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
         EXPECT_HR(errors[i].result, result);
         EXPECT_EQ(Narrow(errors[i].module + u"/" + errors[i].className + u"/" + errors[i].method),
                   std::string("Core/CTestThing/") + method);
-        if (i > 0 && i <= modules.size()) {
-            EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
-        }
+        if (i > 0 && i <= modules.size()) EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
     }
     return errors.empty() ? "" : Narrow(errors[0].message);
 }
@@ -276,9 +269,8 @@ protected:
 };
 
 TEST_F(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
-    using Body = void (*)();
-    for (Body body : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
-                      +[] { PLGuardNamed("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
+    for (void (*body)() : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
+                           +[] { PLGuardNamed("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
         EXPECT_EXIT(
             {
                 struct sigaction action {};
