@@ -457,7 +457,7 @@ std::string FaultInCopy(const std::string& companion, const std::vector<std::str
         std::vector<std::string> lines;
         for (const auto& item : ThreadErrors(api)) lines.push_back(Narrow(item.message.c_str()));
         if (why.empty() && std::vector<std::string>(lines.begin() + 1, lines.end()) != expectedLines)
-            why = "recorded " + std::to_string(lines.size()) + " items, the second " + lines.at(1);
+            why = "recorded " + std::to_string(lines.size()) + " items, the last " + lines.back();
     }
     if (why.empty() && g_dumps.Reports().size() != reportsBefore) why = "a crash report was written";
     fs::remove_all(dir);

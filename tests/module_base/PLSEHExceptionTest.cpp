@@ -57,8 +57,9 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
         EXPECT_HR(errors[i].result, result);
         EXPECT_EQ(Narrow(errors[i].module + u"/" + errors[i].className + u"/" + errors[i].method),
                   std::string("Core/CTestThing/") + method);
-        if (i > 0 && i <= modules.size()) EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
     }
+    for (std::size_t i = 1; i < errors.size() && i <= modules.size(); ++i)
+        EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
     return errors.empty() ? "" : Narrow(errors[0].message);
 }
 
