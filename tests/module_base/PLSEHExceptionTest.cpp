@@ -63,8 +63,12 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
     return errors.empty() ? "" : Narrow(errors[0].message);
 }
 
-HRESULT Fault(bool divide) {
-    return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
+// A guarded method that faults, its result set to `result` before.
+HRESULT Fault(bool divide, HRESULT result = S_OK) {
+    return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT& hr) {
+        hr = result;
+        divide ? DivideBy(0) : ReadThroughNull();
+    });
 }
 
 class SehTest : public ::testing::Test {
@@ -104,12 +108,7 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
         EXPECT_NE(report.find(std::string("exception code ") + c.code + "\n"), npos) << report;
     }
     // A failure the method already had is kept, in the report and in every module line.
-    EXPECT_HR(PLGuardNamed("Core", "CTestThing", "Fault",
-                           [](HRESULT& result) {
-                               result = E_INVALIDARG;
-                               DivideBy(0);
-                           }),
-              E_INVALIDARG);
+    EXPECT_HR(Fault(true, E_INVALIDARG), E_INVALIDARG);
     EXPECT_EQ(ExpectFaultReport("Fault", E_INVALIDARG).rfind("INT_DIVIDE_BY_ZERO encountered. @CALL_STACK: 0x", 0), 0u);
 }
 
