@@ -333,11 +333,8 @@ TEST_F(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     first->fault = 0;
     EXPECT_HR(context->FireMessage(3, 4), S_OK);
     EXPECT_EQ(second->calls, 1);
-    EXPECT_HR(context->RemoveListener(firstCookie), S_OK);
-    EXPECT_HR(context->RemoveListener(secondCookie), S_OK);
-    first->Release();
-    second->Release();
-    context->Release();
+    for (void* cookie : {firstCookie, secondCookie}) EXPECT_HR(context->RemoveListener(cookie), S_OK);
+    for (IUnknown* object : std::initializer_list<IUnknown*>{first, second, context}) object->Release();
 }
 
 // The other calls into host code: a collection's sort function and an error list's callback
