@@ -12,9 +12,7 @@
 
 namespace {
 
-std::string Narrow(const std::u16string& s) {
-    return kd::platform::Utf16ToUtf8(s);
-}
+const auto Narrow = [](const std::u16string& s) { return kd::platform::Utf16ToUtf8(s); };
 constexpr auto Wide = [](const char16_t* t) { return PLMessageArgument{PLMSGARG_WIDE, 0, {.wide = t}}; };
 constexpr auto Signed = [](int64_t v) { return PLMessageArgument{PLMSGARG_SIGNED, 0, {.i = v}}; };
 constexpr auto Real = [](double v) { return PLMessageArgument{PLMSGARG_DOUBLE, 0, {.d = v}}; };

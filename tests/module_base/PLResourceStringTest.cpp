@@ -6,7 +6,6 @@
 
 #include "module_base/PLError.h"
 #include "module_base/PLResourceString.h"
-#include "module_base/PLScopeTimer.h"
 #include "module_base/PLVersion.h"
 #include "platform/Text.h"
 #include "support/ErrorList.h"

@@ -38,13 +38,8 @@ kdtest::DumpDirectory g_dumps;
 
 constexpr auto npos = std::string::npos;
 
-std::string Narrow(const std::u16string& text) {
-    return kd::platform::Utf16ToUtf8(text);
-}
-
-std::vector<kdtest::RecordedError> Errors() {
-    return kdtest::ReadThreadErrors(&GetThreadError);
-}
+const auto Narrow = [](const std::u16string& text) { return kd::platform::Utf16ToUtf8(text); };
+const auto Errors = [] { return kdtest::ReadThreadErrors(&GetThreadError); };
 
 std::string ModuleLine(const kd::platform::LoadedModule& module) {
     char base[24];
@@ -62,15 +57,18 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
         EXPECT_HR(errors[i].result, result);
         EXPECT_EQ(Narrow(errors[i].module + u"/" + errors[i].className + u"/" + errors[i].method),
                   std::string("Core/CTestThing/") + method);
-        if (i > 0 && i <= modules.size()) {
-            EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
-        }
     }
+    for (std::size_t i = 1; i < errors.size() && i <= modules.size(); ++i)
+        EXPECT_EQ(Narrow(errors[i].message), ModuleLine(modules[i - 1]));
     return errors.empty() ? "" : Narrow(errors[0].message);
 }
 
-HRESULT Fault(bool divide) {
-    return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT&) { divide ? DivideBy(0) : ReadThroughNull(); });
+// A guarded method that faults, its result set to `result` before.
+HRESULT Fault(bool divide, HRESULT result = S_OK) {
+    return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT& hr) {
+        hr = result;
+        divide ? DivideBy(0) : ReadThroughNull();
+    });
 }
 
 class SehTest : public ::testing::Test {
@@ -110,12 +108,7 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
         EXPECT_NE(report.find(std::string("exception code ") + c.code + "\n"), npos) << report;
     }
     // A failure the method already had is kept, in the report and in every module line.
-    EXPECT_HR(PLGuardNamed("Core", "CTestThing", "Fault",
-                           [](HRESULT& result) {
-                               result = E_INVALIDARG;
-                               DivideBy(0);
-                           }),
-              E_INVALIDARG);
+    EXPECT_HR(Fault(true, E_INVALIDARG), E_INVALIDARG);
     EXPECT_EQ(ExpectFaultReport("Fault", E_INVALIDARG).rfind("INT_DIVIDE_BY_ZERO encountered. @CALL_STACK: 0x", 0), 0u);
 }
 
@@ -276,9 +269,8 @@ protected:
 };
 
 TEST_F(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
-    using Body = void (*)();
-    for (Body body : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
-                      +[] { PLGuardNamed("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
+    for (void (*body)() : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
+                           +[] { PLGuardNamed("Core", "CTestThing", "Raise", [](HRESULT&) { ::raise(SIGSEGV); }); }}) {
         EXPECT_EXIT(
             {
                 struct sigaction action {};

@@ -19,15 +19,9 @@
 
 namespace {
 
-std::string LibPath(const char* name) {
-    return std::string(KDTRACE_TEST_LIB_DIR) + "/lib" + name + ".so";
-}
-std::u16string Wide(const std::string& s) {
-    return kd::platform::Utf8ToUtf16(s);
-}
-std::string Narrow(std::u16string_view s) {
-    return kd::platform::Utf16ToUtf8(s);
-}
+const auto LibPath = [](const char* name) { return std::string(KDTRACE_TEST_LIB_DIR) + "/lib" + name + ".so"; };
+const auto Wide = [](const std::string& s) { return kd::platform::Utf8ToUtf16(s); };
+const auto Narrow = [](std::u16string_view s) { return kd::platform::Utf16ToUtf8(s); };
 
 // The calling thread's errors, oldest first, as "method: message".
 std::vector<std::string> Errors() {
@@ -38,8 +32,7 @@ std::vector<std::string> Errors() {
 
 bool IsLoaded(const std::string& path) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) ::dlclose(handle);
-    return handle != nullptr;
+    return handle != nullptr && ::dlclose(handle) == 0;
 }
 
 class VersionTest : public ::testing::Test {
@@ -197,11 +190,20 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
     EXPECT_EQ(failures.load(), 0);
 }
 
-TEST_F(VersionTest, TraditionalChineseLanguagesShareOneIdentifier) {
-    for (LONG language : {0x0C04, 0x1404, 0x0404, 0x7C04}) {
-        PLSetDefaultLanguage(language);
-        EXPECT_EQ(PLGetDefaultLanguage(), 0x0404) << language;
+// Traditional Chinese languages share one identifier; -1 takes the system's language unless it
+// cannot be told.
+TEST_F(VersionTest, LanguagesSetAreTheOnesRead) {
+    struct Case {
+        const char* lcAll;
+        LONG language, read;
+    };
+    for (const Case& c : {Case{nullptr, 0x0C04, 0x0404}, Case{nullptr, 0x1404, 0x0404}, Case{nullptr, 0x0404, 0x0404},
+                          Case{nullptr, 0x7C04, 0x0404}, Case{"fr_FR.UTF-8", -1, 0x040C}, Case{"xx_QQ", -1, 0x040C}}) {
+        if (c.lcAll != nullptr) ::setenv("LC_ALL", c.lcAll, 1);
+        PLSetDefaultLanguage(c.language);
+        EXPECT_EQ(PLGetDefaultLanguage(), c.read) << c.language << " " << (c.lcAll ? c.lcAll : "");
     }
+    ::unsetenv("LC_ALL");
 }
 
 TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasItAndLeavesTheHostsLocale) {
@@ -214,16 +216,6 @@ TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasItAndLeavesTheHostsLo
     if (probe != static_cast<locale_t>(nullptr)) ::freelocale(probe);
     // The host's own locale is never changed.
     EXPECT_EQ(std::string(::setlocale(LC_ALL, nullptr)), hostLocale);
-}
-
-TEST_F(VersionTest, MinusOneTakesTheSystemsLanguageUnlessItCannotBeTold) {
-    ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
-    PLSetDefaultLanguage(-1);
-    EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
-    ::setenv("LC_ALL", "xx_QQ", 1);
-    PLSetDefaultLanguage(-1);
-    EXPECT_EQ(PLGetDefaultLanguage(), 0x040C);
-    ::unsetenv("LC_ALL");
 }
 
 TEST_F(VersionTest, WithoutTheLanguageCompanionAResourceStringFailsWithTheLoadersReason) {

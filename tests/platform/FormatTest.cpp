@@ -19,9 +19,11 @@ TEST(FormatTest, WideAndNarrowStrings) {
     EXPECT_EQ(Format(u"%s", static_cast<const char16_t*>(nullptr)), u"(null)");
     EXPECT_EQ(Format(u"%hs", "\xC3\xA9t\xC3\xA9"), u"\u00E9t\u00E9");
     EXPECT_EQ(Format(u"[%-6s][%6s][%.2s]", u"ab", u"ab", u"abcdef"), u"[ab    ][    ab][ab]");
+    // A narrow format is widened.
+    EXPECT_EQ(Format("%s=%d \xE2\x82\xAC", u"k", 3), u"k=3 \u20AC");
 }
 
-TEST(FormatTest, IntegersFollowTheSizeTheConversionNames) {
+TEST(FormatTest, IntegersFollowTheSizeTheConversionNamesAndStarsGiveWidthAndPrecision) {
     EXPECT_EQ(Format(u"%d %i %u", -5, 7, 8u), u"-5 7 8");
     EXPECT_EQ(Format(u"%08x", static_cast<int32_t>(0x80004005)), u"80004005");
     EXPECT_EQ(Format(u"0x%08X", 0x1Au), u"0x0000001A");
@@ -35,9 +37,6 @@ TEST(FormatTest, IntegersFollowTheSizeTheConversionNames) {
     EXPECT_EQ(Format(u"[%5d][%-5d][%05d][%+d][% d]", 42, 42, -42, 42, 42), u"[   42][42   ][-0042][+42][ 42]");
     EXPECT_EQ(Format(u"[%.3d][%.0d]", 7, 0), u"[007][]");
     EXPECT_EQ(Format(u"%lu", 7ull), u"7");
-}
-
-TEST(FormatTest, StarWidthAndPrecision) {
     EXPECT_EQ(Format(u"[%*d]", 4, 1), u"[   1]");
     EXPECT_EQ(Format(u"[%*d]", -4, 1), u"[1   ]");
     EXPECT_EQ(Format(u"[%.*s]", 3, u"abcdef"), u"[abc]");
@@ -53,7 +52,7 @@ TEST(FormatTest, FloatingPointCharactersAndPointers) {
     EXPECT_EQ(Format(u"100%%"), u"100%");
 }
 
-TEST(FormatTest, MismatchesPrintVisiblePlaceholders) {
+TEST(FormatTest, MismatchesPrintVisiblePlaceholdersAndHugeWidthsAreCapped) {
     EXPECT_EQ(Format(u"%d", u"text"), u"%!d(bad argument)");
     EXPECT_EQ(Format(u"%s", 12), u"%!s(bad argument)");
     EXPECT_EQ(Format(u"%f", "x"), u"%!f(bad argument)");
@@ -64,16 +63,9 @@ TEST(FormatTest, MismatchesPrintVisiblePlaceholders) {
     EXPECT_EQ(Format(u"%-"), u"%!(incomplete)");
     // Extra arguments are ignored.
     EXPECT_EQ(Format(u"plain", 1, 2), u"plain");
-}
-
-TEST(FormatTest, HugeWidthsAreCapped) {
     const std::u16string s = Format(u"%999999999d", 1);
     EXPECT_EQ(s.size(), 65536u);
     EXPECT_EQ(s.back(), u'1');
-}
-
-TEST(FormatTest, NarrowFormatIsWidened) {
-    EXPECT_EQ(Format("%s=%d \xE2\x82\xAC", u"k", 3), u"k=3 \u20AC");
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,9 +49,7 @@ struct DumpDirectory {
 
 inline std::string ReadText(const std::string& path) {
     std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace kdtest

@@ -9,19 +9,16 @@
 
 namespace {
 
-// Two modules; asking for the second one's path reads through a bad pointer.
+// Two modules; asking for the second one's path reads through a bad pointer. One set for every
+// request, living as long as the library: its count is not kept.
 class FaultyModuleSet final : public IPLModuleSet {
 public:
     HRESULT QueryInterface(REFIID, void** object) override {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
     HRESULT GetCount(ULONG* count) override {
         *count = 2;
         return S_OK;
@@ -40,14 +37,13 @@ public:
     }
 
 private:
-    ULONG m_refs = 1;
     volatile uintptr_t m_badAddress = 0x18;
-};
+} g_set;
 
 }  // namespace
 
 KD_TEST_EXPORT HRESULT PLDBGHLP_GetModuleSet(IPLModuleSet** set) {
-    *set = new FaultyModuleSet();
+    *set = &g_set;
     return S_OK;
 }
 
