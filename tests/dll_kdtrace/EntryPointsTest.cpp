@@ -13,22 +13,19 @@
 
 namespace {
 
-PLComPtr<IPLModule> GetModule(const GUID& id = GUID_NULL) {
+// The first module object of the table, initialised when asked.
+PLComPtr<IPLModule> GetModule(bool initialise = false) {
     PLComPtr<IPLModule> module;
-    EXPECT_HR(GetPLModule(id, module.Put()), S_OK);
+    EXPECT_HR(GetPLModule(GUID_NULL, module.Put()), S_OK);
+    if (initialise) {
+        EXPECT_HR(module->Initialize(nullptr), S_OK);
+    }
     return module;
 }
 
 std::u16string Text(IPLModule* module, HRESULT (IPLModule::*getter)(WCHAR*, LONG), LONG size = 255) {
     WCHAR buffer[256] = {u'?'};
     return (module->*getter)(buffer, size) < 0 ? u"<failed>" : std::u16string(buffer);
-}
-
-// An initialised module object.
-PLComPtr<IPLModule> InitialisedModule() {
-    auto module = GetModule();
-    EXPECT_HR(module->Initialize(nullptr), S_OK);
-    return module;
 }
 
 TEST(ModuleObjectTest, ReservedMethodsBeforeInitialisation) {
@@ -43,7 +40,7 @@ TEST(ModuleObjectTest, ReservedMethodsBeforeInitialisation) {
 }
 
 TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
-    auto module = InitialisedModule();
+    auto module = GetModule(true);
     void* out = nullptr;
     ASSERT_HR(module->InitModule(), S_OK);  // runs again, same values
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetObjectName), u"kdtrace");
@@ -53,7 +50,7 @@ TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetAPIVersion, 5), u"4.0.");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetFriendlyName), u"Pellum Trace Services Module");
     EXPECT_EQ(Text(module.Get(), &IPLModule::GetFriendlyName, 1), u"");
-    GUID id{};
+    GUID id{}, clsid{};
     EXPECT_HR(module->GetModuleID(&id), S_OK);
     EXPECT_EQ(id, MODULEID_PLTraceServices);
     IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
@@ -63,14 +60,13 @@ TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
     EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), E_NOTIMPL);
     PLComPtr<IPLComObject> base;
     ASSERT_HR(module->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
-    GUID clsid{};
     EXPECT_HR(base->GetClassID(&clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_PLTraceModule);
     EXPECT_HR(module->QueryInterface(IID_IPLFactoryLoader, &out), E_NOINTERFACE);
 }
 
 TEST(ModuleObjectTest, GettersCheckTheirBuffers) {
-    auto module = InitialisedModule();
+    auto module = GetModule(true);
     // The object name is given whole or not at all.
     WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
     EXPECT_HR(module->GetObjectName(buffer, 7), E_INVALIDARG);
@@ -114,24 +110,19 @@ TEST(ModuleObjectTest, AModuleWithoutPropertiesSaysSo) {
     EXPECT_HR(bare->InitModule(), PL_E_NO_MODULE_PROPERTY_MAP);
     WCHAR buffer[8];
     EXPECT_HR(bare->GetModuleName(buffer, 8), PL_E_MODULE_NOT_INITIALIZED);
-    const auto errors = kdtest::TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message, u"No module property map defined.");
-    EXPECT_EQ(errors[0].className + u"::" + errors[0].method, u"CPLModule::__Init");
+    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
+              kdtest::ErrorLines{u"Core|CPLModule|__Init|No module property map defined."});
 }
 
 // clang-format off
 constexpr GUID MODULEID_Shared = {0xF2AFB304, 0xE6B9, 0x453C, {0x96, 0x3F, 0x24, 0xC6, 0x65, 0x7C, 0xF2, 0xB4}};
 // clang-format on
 IPLModule* g_sharedSlot = nullptr;
-IPLModule** SharedSlot() {
-    return &g_sharedSlot;
-}
 
 TEST(ModuleObjectTest, InstanceAccessorSharesOneModuleObject) {
     const PLModuleTableRow table[] = {
         {&MODULEID_PLTraceServices, &CLSID_PLTraceModule, nullptr},
-        {&MODULEID_Shared, &CLSID_PLTraceModule, &SharedSlot},
+        {&MODULEID_Shared, &CLSID_PLTraceModule, [] { return &g_sharedSlot; }},
     };
     PLComPtr<IPLModule> first, second, plain;
     ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, MODULEID_Shared, first.Put()), S_OK);

@@ -13,7 +13,10 @@
 
 namespace {
 
+using kdtest::DefaultContext;
+using kdtest::GlobalContext;
 using kdtest::IdOf;
+using kdtest::NamedContext;
 
 // Wraps the trace-context creator to count creations and to fail them on demand.
 PLCreatorFunction g_realCreator = nullptr;
@@ -41,9 +44,6 @@ TEST(TraceModule, SeverityLevelIsProcessWide) {
     EXPECT_EQ(level, -5);  // process-wide
     second->SetSeverityLevel(0);
     second->Release();
-
-    void* p = nullptr;
-    EXPECT_HR(trace->QueryInterface(IID_IPLFactoryLoader, &p), E_NOINTERFACE);
     trace->Release();
 }
 
@@ -78,8 +78,6 @@ TEST_F(TraceModuleCreation, AFailedCreationIsReportedAndStoresNothing) {
 }
 
 TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
-    IPLTraceContext *mine = nullptr, *again = nullptr;
-
     // Threads asking at once get one context by name, and each its own default context, which
     // carries its thread's identifier.
     constexpr int kThreads = 4;
@@ -90,8 +88,8 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (++ready; ready < kThreads;) std::this_thread::yield();
-            trace->GetNamedContext(u"Printing", &named[t]);
-            trace->GetDefaultContext(&own[t]);
+            named[t] = NamedContext(trace, u"Printing");
+            own[t] = DefaultContext(trace);
             tids[t] = kdtest::Gettid();
         });
     for (auto& t : threads) t.join();
@@ -100,15 +98,12 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
         EXPECT_EQ(IdOf(own[t]), tids[t]);
         for (int u = 0; u < t; ++u) EXPECT_NE(own[u], own[t]);
     }
-    trace->GetDefaultContext(&mine);
-    trace->GetDefaultContext(&again);
+    IPLTraceContext *mine = DefaultContext(trace), *again = DefaultContext(trace);
     EXPECT_EQ(mine, again);
     EXPECT_EQ(IdOf(mine), kdtest::Gettid());
 
     // Names are case-sensitive and whole.
-    IPLTraceContext *upper = nullptr, *prefix = nullptr;
-    trace->GetNamedContext(u"PRINTING", &upper);
-    trace->GetNamedContext(u"Print", &prefix);
+    IPLTraceContext *upper = NamedContext(trace, u"PRINTING"), *prefix = NamedContext(trace, u"Print");
     EXPECT_NE(named[0], upper);
     EXPECT_NE(named[0], prefix);
     WCHAR name[16];
@@ -122,13 +117,11 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
 
     // A later module object (which may even reuse the first one's memory) shares only the
     // global context; the first one's contexts live on with their callers' references.
-    IPLTraceContext *global1 = nullptr, *global2 = nullptr, *mine2 = nullptr, *named2 = nullptr;
-    trace->GetGlobalContext(&global1);
+    IPLTraceContext* global1 = GlobalContext(trace);
     trace->Release();
     trace = kdtest::NewTraceModule(&GetPLModule);
-    trace->GetGlobalContext(&global2);
-    trace->GetDefaultContext(&mine2);
-    trace->GetNamedContext(u"Printing", &named2);
+    IPLTraceContext *global2 = GlobalContext(trace), *mine2 = DefaultContext(trace);
+    IPLTraceContext* named2 = NamedContext(trace, u"Printing");
     EXPECT_EQ(global1, global2);
     EXPECT_EQ(IdOf(global1), 0u);
     EXPECT_NE(mine2, mine);
@@ -142,8 +135,7 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
 
 TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
-    IPLTraceContext* parent = nullptr;
-    ASSERT_HR(trace->GetDefaultContext(&parent), S_OK);
+    IPLTraceContext* parent = DefaultContext(trace);
     kdtest::TempDir dir;
     kdtest::ScopedEnv socket("KDTRACE_DIAG_SOCKET", dir / "diagInfo");
     kdtest::DiagReceiver receiver(dir / "diagInfo");
@@ -172,12 +164,7 @@ TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
 TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
     const auto churn = [trace](int threads) {
-        for (int i = 0; i < threads; ++i)
-            std::thread([trace] {
-                IPLTraceContext* context = nullptr;
-                trace->GetDefaultContext(&context);
-                context->Release();
-            }).join();
+        for (int i = 0; i < threads; ++i) std::thread([trace] { DefaultContext(trace)->Release(); }).join();
     };
     churn(100);
     const std::size_t before = kdtest::HeapInUse();
@@ -192,7 +179,7 @@ TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {
     DWORD tid = 0;
     std::thread([&] {
         tid = kdtest::Gettid();
-        trace->GetDefaultContext(&kept);
+        kept = DefaultContext(trace);
         kept->AddListener(listener, &cookie);
     }).join();
     EXPECT_EQ(IdOf(kept), tid);
@@ -214,16 +201,14 @@ TEST(TraceModuleLife, AThreadGivenAnEndedThreadsIdentifierGetsAFreshContext) {
         DWORD first = 0;
         std::thread([&] {
             first = kdtest::Gettid();
-            IPLTraceContext* context = nullptr;
+            IPLTraceContext* context = DefaultContext(trace);
             void* cookie = nullptr;
-            trace->GetDefaultContext(&context);
             context->AddListener(listener, &cookie);
             context->Release();
         }).join();
         const int wrong = kdtest::OnThreadWithId(first, [&] {
-            IPLTraceContext* context = nullptr;
+            IPLTraceContext* context = DefaultContext(trace);
             ULONG id = 0;
-            trace->GetDefaultContext(&context);
             context->FireMessage(1, 2);
             const bool fresh = calls == 0 && context->GetID(&id) == S_OK && id == first;
             context->Release();

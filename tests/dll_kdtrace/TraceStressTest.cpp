@@ -9,7 +9,7 @@
 
 #include <kdtrace/kdtrace.h>
 
-#include "support/HResult.h"
+#include "module_base/PLComObject.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -26,9 +26,7 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            IPLTraceContext *global = nullptr, *own = nullptr;
-            trace->GetGlobalContext(&global);
-            trace->GetDefaultContext(&own);
+            IPLTraceContext *global = kdtest::GlobalContext(trace), *own = kdtest::DefaultContext(trace);
             void* ownCookie = nullptr;
             own->AddListener(&reentrants[t], &ownCookie);
             reentrants[t].onMessage = [&] {
@@ -38,8 +36,7 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
                 global->RemoveListener(cookie);
             };
             for (int round = 0; round < 300; ++round) {
-                IPLTraceContext *named = nullptr, *again = nullptr;
-                trace->GetNamedContext(kNames[round % 3], &named);
+                IPLTraceContext* named = kdtest::NamedContext(trace, kNames[round % 3]);
                 void* cookie = nullptr;
                 named->AddListener(&listeners[t], &cookie);
                 const int before = listeners[t].calls;
@@ -49,16 +46,14 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
                 named->Release();
                 own->FireMessage(t, round);
                 // Each thread's bag replaces (and so may end) another's while others read it.
-                IPLPropertyBag* bag = nullptr;
-                PLCreateInstance(CLSID_PLPropertyBag, IID_IPLPropertyBag, reinterpret_cast<void**>(&bag));
-                global->SetProperties(bag);
-                bag->Release();
-                IPLPropertyBag* current = nullptr;
-                global->GetProperties(&current);
+                PLComPtr<IPLPropertyBag> bag, current;
+                PLCreateInstance(CLSID_PLPropertyBag, bag);
+                global->SetProperties(bag.Get());
+                bag = nullptr;
+                global->GetProperties(current.Put());
                 BOOL contains = TRUE;
-                failures += current == nullptr || current->ContainsKey(u"x", &contains) != S_FALSE;
-                if (current != nullptr) current->Release();
-                trace->GetDefaultContext(&again);
+                failures += !current || current->ContainsKey(u"x", &contains) != S_FALSE;
+                IPLTraceContext* again = kdtest::DefaultContext(trace);
                 failures += again != own;
                 again->Release();
             }
@@ -67,12 +62,10 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
             global->Release();
         });
     threads.emplace_back([&] {  // module objects that come and go see only their own contexts
-        IPLTraceContext* shared = nullptr;
-        trace->GetNamedContext(u"alpha", &shared);
+        IPLTraceContext* shared = kdtest::NamedContext(trace, u"alpha");
         while (!stop) {
             IPLTraceModule* other = kdtest::NewTraceModule(&GetPLModule);
-            IPLTraceContext* named = nullptr;
-            other->GetNamedContext(u"alpha", &named);
+            IPLTraceContext* named = kdtest::NamedContext(other, u"alpha");
             failures += named == shared;
             named->Release();
             other->Release();
@@ -93,10 +86,8 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
 TEST(TraceStress, HeapListenersComeAndGoWhileOthersFire) {
     constexpr int kThreads = 4, kRounds = 400;
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
-    IPLTraceContext* shared = nullptr;
-    ASSERT_HR(trace->GetNamedContext(u"churn", &shared), S_OK);
-    std::atomic<int> calls{0};
-    std::atomic<int> failures{0};
+    IPLTraceContext* shared = kdtest::NamedContext(trace, u"churn");
+    std::atomic<int> calls{0}, failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {

@@ -1,11 +1,11 @@
-// The module exports exactly the host surface.
+// The module exports exactly the host surface, and a host reaches the functions through it. (What
+// the functions do is checked by their own tests; here only that the export is the working one.)
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <set>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include <kdtrace/kdtrace.h>
 
@@ -14,51 +14,43 @@
 
 namespace {
 
-TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
-    const std::string command = std::string("nm -D --defined-only ") + KDTRACE_MODULE_PATH;
+// What a shell command writes to its standard output.
+std::string Output(const std::string& command) {
     FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::set<std::string> symbols;
-    char line[1024];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-        const std::size_t space = text.rfind(' ');
-        if (space == std::string::npos) continue;
-        const char type = text.size() > 2 ? text[space - 1] : '?';
-        if (type == 'A') continue;  // version-node markers
-        symbols.insert(text.substr(space + 1));
-    }
-    ASSERT_EQ(::pclose(pipe), 0) << "nm failed";
-    const std::set<std::string> expected = {"GetImplementedModules",
-                                            "GetPLModule",
-                                            "GetThreadError",
-                                            "GetThreadErrorSuspensionState",
-                                            "PLClearThreadErrors",
-                                            "PLCreateInstance",
-                                            "PLGetLastError",
-                                            "SetThreadErrorSuspensionState",
-                                            "PLCreateStreamOnBytes",
-                                            "PLCreateStreamOnOwnedBytes",
-                                            "PLCreatePropertyBag",
-                                            "CreateXMLFromPropertyBag",
-                                            "RestorePropertyBagFromXML",
-                                            "PLSignPropertyString",
-                                            "PLVerifySignedPropertyString",
-                                            "PLConvertDataToHex",
-                                            "PLConvertHexToData"};
-    EXPECT_EQ(symbols, expected);
+    std::string text;
+    char buffer[1024];
+    for (std::size_t n = 0; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
+    if (pipe != nullptr) ::pclose(pipe);
+    return text;
 }
 
-class HostExportsTest : public kdtest::HostModuleTest {};
+TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
+    // The defined dynamic symbols in byte order, without the version-node markers (type A).
+    const std::string symbols = Output(std::string("nm -D --defined-only ") + KDTRACE_MODULE_PATH +
+                                       " | awk '$2 != \"A\" {print $NF}' | LC_ALL=C sort");
+    EXPECT_EQ(symbols,
+              "CreateXMLFromPropertyBag\nGetImplementedModules\nGetPLModule\nGetThreadError\n"
+              "GetThreadErrorSuspensionState\nPLClearThreadErrors\nPLConvertDataToHex\nPLConvertHexToData\n"
+              "PLCreateInstance\nPLCreatePropertyBag\nPLCreateStreamOnBytes\nPLCreateStreamOnOwnedBytes\n"
+              "PLGetLastError\nPLSignPropertyString\nPLVerifySignedPropertyString\nRestorePropertyBagFromXML\n"
+              "SetThreadErrorSuspensionState\n");
+}
+
+class HostExportsTest : public kdtest::HostModuleTest {
+protected:
+    template <class Function>
+    Function Export(const char* name) {
+        return reinterpret_cast<Function>(::dlsym(api.handle, name));
+    }
+};
 
 // A host signs a property string, checks it, and converts hex through the exported functions.
 TEST_F(HostExportsTest, SignsVerifiesAndConvertsHexThroughTheExports) {
-    const auto sign = reinterpret_cast<PFN_PLSignPropertyString>(::dlsym(api.handle, "PLSignPropertyString"));
-    const auto verify =
-        reinterpret_cast<PFN_PLVerifySignedPropertyString>(::dlsym(api.handle, "PLVerifySignedPropertyString"));
-    const auto toHex = reinterpret_cast<PFN_PLConvertDataToHex>(::dlsym(api.handle, "PLConvertDataToHex"));
-    const auto fromHex = reinterpret_cast<PFN_PLConvertHexToData>(::dlsym(api.handle, "PLConvertHexToData"));
+    const auto sign = Export<PFN_PLSignPropertyString>("PLSignPropertyString");
+    const auto verify = Export<PFN_PLVerifySignedPropertyString>("PLVerifySignedPropertyString");
+    const auto toHex = Export<PFN_PLConvertDataToHex>("PLConvertDataToHex");
+    const auto fromHex = Export<PFN_PLConvertHexToData>("PLConvertHexToData");
     ASSERT_TRUE(sign && verify && toHex && fromHex);
 
     IPLDateTime* now = Create<IPLDateTime>(CLSID_PLDateTime, IID_IPLDateTime);
@@ -71,7 +63,6 @@ TEST_F(HostExportsTest, SignsVerifiesAndConvertsHexThroughTheExports) {
     text[SysStringLen(text) - 1] = u'3';
     EXPECT_HR(verify(text, now), E_FAIL);
     SysFreeString(text);
-    EXPECT_HR(sign(u"a:1", nullptr, &text), E_POINTER);
     now->Release();
 
     const BYTE bytes[] = {0x00, 0xAB};
@@ -81,67 +72,27 @@ TEST_F(HostExportsTest, SignsVerifiesAndConvertsHexThroughTheExports) {
     BYTE back[2] = {};
     LONG count = 2;
     ASSERT_HR(fromHex(u"ab01", back, &count), S_OK);
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(back[0], 0xAB);
-    EXPECT_HR(fromHex(u"abc", back, &count), E_INVALIDARG);
-    api.PLClearThreadErrors();
+    EXPECT_EQ(std::vector<BYTE>(back, back + count), (std::vector<BYTE>{0xAB, 0x01}));
 }
 
-// A host makes a bag through the export and uses it through its interfaces only (on a thread of
-// its own, whose end lets the module unload again).
-TEST(ExportsTest, PLCreatePropertyBagHandsOutAnEmptyBag) {
-    void* library = ::dlopen(KDTRACE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    std::thread([library] {
-        auto create = reinterpret_cast<PFN_PLCreatePropertyBag>(::dlsym(library, "PLCreatePropertyBag"));
-        auto createInstance = reinterpret_cast<PFN_PLCreateInstance>(::dlsym(library, "PLCreateInstance"));
-        ASSERT_NE(create, nullptr);
-        EXPECT_HR(create(nullptr), E_POINTER);
-        IPLPropertyBag* bag = nullptr;
-        ASSERT_HR(create(&bag), S_OK);
-        BOOL contains = TRUE;
-        EXPECT_HR(bag->ContainsKey(u"Width", &contains), S_FALSE);
-        // Values go in and come back as copies, by any case of the name's letters.
-        IPLVariant* value = nullptr;
-        ASSERT_HR(createInstance(CLSID_PLVariant, IID_IPLVariant, reinterpret_cast<void**>(&value)), S_OK);
-        value->SetValueLong(5);
-        EXPECT_HR(bag->SetProperty(u"Width", value), S_OK);
-        value->Release();
-        IPLVariant* out = nullptr;
-        ASSERT_HR(bag->GetProperty(u"WIDTH", &out), S_OK);
-        LONG width = 0;
-        EXPECT_HR(out->GetValueLong(&width), S_OK);
-        EXPECT_EQ(width, 5);
-        out->Release();
-        IPLPersistPropertyBag* persist = nullptr;
-        EXPECT_HR(bag->QueryInterface(IID_IPLPersistPropertyBag, reinterpret_cast<void**>(&persist)), S_OK);
-        EXPECT_HR(persist->Load(bag), E_NOTIMPL);
-        persist->Release();
-        EXPECT_EQ(bag->Release(), 0u);
-    }).join();
-    ::dlclose(library);
-}
-
-// A host turns a bag into XML and back through the two exports.
-TEST(ExportsTest, BagsGoToXMLAndBack) {
-    void* library = ::dlopen(KDTRACE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    auto createBag = reinterpret_cast<PFN_PLCreatePropertyBag>(::dlsym(library, "PLCreatePropertyBag"));
-    auto toXML = reinterpret_cast<PFN_CreateXMLFromPropertyBag>(::dlsym(library, "CreateXMLFromPropertyBag"));
-    auto fromXML = reinterpret_cast<PFN_RestorePropertyBagFromXML>(::dlsym(library, "RestorePropertyBagFromXML"));
-    ASSERT_TRUE(createBag != nullptr && toXML != nullptr && fromXML != nullptr);
-    IPLPropertyBag* bag = nullptr;
+// A host makes an empty bag, turns it into XML and back through the exports, and reads the bag
+// it got back.
+TEST_F(HostExportsTest, BagsGoToXMLAndBack) {
+    const auto createBag = Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag");
+    const auto toXML = Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag");
+    const auto fromXML = Export<PFN_RestorePropertyBagFromXML>("RestorePropertyBagFromXML");
+    ASSERT_TRUE(createBag && toXML && fromXML);
+    IPLPropertyBag *bag = nullptr, *back = nullptr;
+    EXPECT_HR(createBag(nullptr), E_POINTER);
     ASSERT_HR(createBag(&bag), S_OK);
-    IPLVariant* xml = nullptr;
+    IPLVariant *xml = nullptr, *width = nullptr;
     ASSERT_HR(toXML(bag, &xml, u"Settings"), S_OK);
     WCHAR text[64] = {};
     EXPECT_HR(xml->GetValueString(text, 64), S_OK);
     EXPECT_EQ(std::u16string(text), u"<Settings/>");
     xml->Release();
     EXPECT_HR(toXML(bag, nullptr, u"Settings"), E_POINTER);
-    IPLPropertyBag* back = nullptr;
     ASSERT_HR(fromXML(u"<S><PROPERTY DATATYPE='Long' NAME='Width'>5</PROPERTY></S>", &back), S_OK);
-    IPLVariant* width = nullptr;
     ASSERT_HR(back->GetProperty(u"width", &width), S_OK);
     LONGLONG value = 0;
     EXPECT_HR(width->GetValueLongLong(&value), S_OK);
@@ -149,7 +100,6 @@ TEST(ExportsTest, BagsGoToXMLAndBack) {
     width->Release();
     EXPECT_EQ(back->Release(), 0u);
     EXPECT_EQ(bag->Release(), 0u);
-    ::dlclose(library);
 }
 
 }  // namespace

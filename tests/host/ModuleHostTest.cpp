@@ -7,51 +7,37 @@
 
 #include "HostObjects.h"
 #include "support/HResult.h"
+#include "support/HostModule.h"
 #include "support/Process.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
-class ModuleHostTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
-    }
-    static kdhost::ModuleApi api;
-};
-kdhost::ModuleApi ModuleHostTest::api;
+using ModuleHostTest = kdtest::HostModuleTest;
 
 TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
     auto* factory = new kdhost::ModuleInfoFactory();
     IPLModuleInfoCollection* collection = nullptr;
     ASSERT_HR(api.GetImplementedModules(factory, &collection), S_OK);
-    EXPECT_EQ(factory->collectionCalls, 1);
-    EXPECT_EQ(factory->infoCalls, 1);
     auto* list = static_cast<kdhost::ModuleInfoCollection*>(collection);
-    EXPECT_EQ(list->addCalls, 1);
     ASSERT_EQ(list->items.size(), 1u);
     auto* info = static_cast<kdhost::ModuleInfo*>(list->items[0]);
-    EXPECT_EQ(info->setCalls, 1);
-    const std::array<std::u16string, 7> expected = {u"Pellum.TraceServices",
-                                                    u"kdtrace",
-                                                    u"Pellum Trace Services Module",
-                                                    u"14499BE2-1A69-4DCE-9F74-1F53B069D50E",
-                                                    u"4.0.0-001",
-                                                    u"",
-                                                    u"0.0.0-100"};
-    EXPECT_EQ(info->fields, expected);
+    // One call of each: collection made, item made, its fields set, item added.
+    EXPECT_EQ((std::array{factory->collectionCalls, factory->infoCalls, info->setCalls, list->addCalls}),
+              (std::array{1, 1, 1, 1}));
+    EXPECT_EQ(info->fields, (std::array<std::u16string, 7>{
+                                u"Pellum.TraceServices", u"kdtrace", u"Pellum Trace Services Module",
+                                u"14499BE2-1A69-4DCE-9F74-1F53B069D50E", u"4.0.0-001", u"", u"0.0.0-100"}));
     // The module kept no reference: releasing ours frees everything (ASan would see a leak).
     collection->Release();
     factory->Release();
 }
 
 TEST_F(ModuleHostTest, ModuleObjectsPerRequest) {
-    IPLModule* a = nullptr;
-    IPLModule* b = nullptr;
+    IPLModule *a = nullptr, *b = nullptr, *none = nullptr;
     ASSERT_HR(api.GetPLModule(GUID_NULL, &a), S_OK);
     ASSERT_HR(api.GetPLModule(MODULEID_PLTraceServices, &b), S_OK);
     EXPECT_NE(a, b);
-    IPLModule* none = nullptr;
     EXPECT_HR(api.GetPLModule(IID_IPLModule, &none), E_FAIL);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(a->Release(), 0u);
@@ -70,18 +56,11 @@ TEST(ModuleUnloadTest, LoadingAndUnloadingLeavesNothingBehind) {
         std::string error;
         ASSERT_TRUE(api.Load(KDTRACE_MODULE_PATH, error)) << error;
         std::thread([&] {
-            IPLModule* module = nullptr;
-            ASSERT_HR(api.GetPLModule(MODULEID_PLTraceServices, &module), S_OK);
-            IPLTraceModule* trace = nullptr;
-            module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace));
-            IPLTraceContext *global = nullptr, *own = nullptr, *named = nullptr;
-            trace->GetGlobalContext(&global);
-            trace->GetDefaultContext(&own);
-            trace->GetNamedContext(u"unload", &named);
-            for (IUnknown* object :
-                 {static_cast<IUnknown*>(global), static_cast<IUnknown*>(own), static_cast<IUnknown*>(named),
-                  static_cast<IUnknown*>(trace), static_cast<IUnknown*>(module)})
-                object->Release();
+            IPLTraceModule* trace = kdtest::NewTraceModule(api.GetPLModule);
+            for (IPLTraceContext* context :
+                 {kdtest::GlobalContext(trace), kdtest::DefaultContext(trace), kdtest::NamedContext(trace, u"unload")})
+                context->Release();
+            trace->Release();
             void* out = nullptr;
             EXPECT_HR(api.PLCreateInstance(kNothing, IID_IUnknown, &out), E_FAIL);  // records an error
             api.PLClearThreadErrors();                                              // looks for the error module

@@ -6,26 +6,20 @@
 
 #include "HostObjects.h"
 #include "support/HResult.h"
+#include "support/HostModule.h"
 #include "support/TraceFakes.h"
 
 namespace {
 
-kdhost::ModuleApi& Api() {
-    static kdhost::ModuleApi api;
-    static std::string error;
-    static const bool loaded = api.Load(KDTRACE_MODULE_PATH, error);
-    EXPECT_TRUE(loaded) << error;
-    return api;
-}
+using TraceHost = kdtest::HostModuleTest;
 
 // First in this process: the threads race for a global context that does not exist yet.
-TEST(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
+TEST_F(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
     constexpr int kThreads = 4, kMessages = 250;
-    IPLTraceModule* trace = kdtest::NewTraceModule(Api().GetPLModule);
+    IPLTraceModule* trace = kdtest::NewTraceModule(api.GetPLModule);
     kdtest::Log log;
     kdtest::Listener listener(&log, "L");
-    IPLTraceContext* shared = nullptr;
-    ASSERT_HR(trace->GetNamedContext(u"host", &shared), S_OK);
+    IPLTraceContext* shared = kdtest::NamedContext(trace, u"host");
     void* cookie = nullptr;
     ASSERT_HR(shared->AddListener(&listener, &cookie), S_OK);
 
@@ -35,17 +29,14 @@ TEST(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (++ready; ready < kThreads;) std::this_thread::yield();
-            trace->GetGlobalContext(&globals[t]);
-            IPLTraceContext* named = nullptr;
-            trace->GetNamedContext(u"host", &named);
+            globals[t] = kdtest::GlobalContext(trace);
+            IPLTraceContext* named = kdtest::NamedContext(trace, u"host");
             for (int m = 0; m < kMessages; ++m) named->FireMessage(t, m);
             named->Release();
         });
     for (auto& t : threads) t.join();
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(globals[t], globals[0]);
-        globals[t]->Release();
-    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(globals[t], globals[0]);
+    for (IPLTraceContext* global : globals) global->Release();
     // Each thread's messages arrive whole, unchanged and in the order it fired them.
     ASSERT_EQ(log.lines.size(), static_cast<std::size_t>(kThreads * kMessages));
     int next[kThreads] = {};
@@ -60,21 +51,18 @@ TEST(TraceHost, ThreadsShareContextsAndReceiveEveryMessage) {
     trace->Release();
 }
 
-IPLTraceContext* ContextWithId(ULONG id) {
-    IPLTraceContextPriv* context = nullptr;
-    Api().PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context));
-    context->SetID(id);
-    return context;
-}
-
-TEST(TraceHost, ContextCollectionFindsByIdOnly) {
-    IPLTraceContextCollection* list = nullptr;
-    ASSERT_HR(Api().PLCreateInstance(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection,
-                                     reinterpret_cast<void**>(&list)),
-              S_OK);
+// The registered collection of contexts finds by identifier, not by name, and is no event source.
+TEST_F(TraceHost, ContextCollectionFindsByIdOnly) {
+    const auto withId = [&](ULONG id) {
+        auto* context = Create<IPLTraceContextPriv>(CLSID_PLTraceContext, IID_IPLTraceContextPriv);
+        context->SetID(id);
+        return context;
+    };
+    auto* list = Create<IPLTraceContextCollection>(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection);
+    ASSERT_NE(list, nullptr);
     void* p = nullptr;
     EXPECT_HR(list->QueryInterface(IID_IPLEventSource, &p), E_NOINTERFACE);
-    IPLTraceContext *five = ContextWithId(5), *seven = ContextWithId(7), *found = nullptr;
+    IPLTraceContext *five = withId(5), *seven = withId(7), *found = nullptr;
     list->Insert(five);
     list->Insert(seven);
     ASSERT_HR(list->FindByID(7, &found), S_OK);

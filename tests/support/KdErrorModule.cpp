@@ -12,10 +12,18 @@
 
 namespace {
 
-template <class Interface>
+// Answers IUnknown and `kIid`; deleted when its count reaches zero.
+template <class Interface, const IID& kIid>
 struct RefCounted : Interface {
     std::atomic<ULONG> refs{1};
     virtual ~RefCounted() = default;
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid != IID_IUnknown && iid != kIid) return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override {
         const ULONG n = --refs;
@@ -24,41 +32,25 @@ struct RefCounted : Interface {
     }
 };
 
-struct Counters {
-    std::atomic<int> getThreadError{0};
-    std::atomic<int> clear{0};
-    std::atomic<int> addError{0};
-    std::atomic<int> getSuspension{0};
-    std::atomic<int> setSuspension{0};
-} g_counters;
+// What the module asked for, in the order KdErrorTestCounters hands the counts out.
+enum Counter { kGetThreadError, kClear, kAddError, kGetSuspension, kSetSuspension, kCounters };
+std::atomic<int> g_counters[kCounters];
 
 // A list that only remembers messages.
-struct TestErrorInfo : RefCounted<IPLErrorInfo> {
+struct TestErrorInfo : RefCounted<IPLErrorInfo, IID_IPLErrorInfo> {
     std::vector<std::u16string> messages;
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid != IID_IUnknown && iid != IID_IPLErrorInfo) return E_NOINTERFACE;
-        *object = static_cast<IPLErrorInfo*>(this);
-        AddRef();
-        return S_OK;
-    }
     HRESULT AddError(const WCHAR*, const WCHAR*, const WCHAR*, HRESULT, LONG, const WCHAR* message, ULONG flag,
                      const WCHAR*, ULONG) override {
-        ++g_counters.addError;
+        ++g_counters[kAddError];
         if (flag != 0) messages.clear();
         messages.emplace_back(message != nullptr ? message : u"");
         return S_OK;
     }
     HRESULT GetCount(LONG* count) override {
-        if (count == nullptr) return E_POINTER;
-        *count = static_cast<LONG>(messages.size());
-        return S_OK;
+        return count == nullptr ? E_POINTER : (*count = static_cast<LONG>(messages.size()), S_OK);
     }
     HRESULT GetItem(LONG, IPLErrorItem**) override { return E_NOTIMPL; }
-    HRESULT Clear() override {
-        messages.clear();
-        return S_OK;
-    }
+    HRESULT Clear() override { return messages.clear(), S_OK; }
     HRESULT RegisterErrorEvent(uintptr_t, PLErrorEventCallback) override { return S_OK; }
     HRESULT SaveToXML(IPLVariant**) override { return E_NOTIMPL; }
     HRESULT LoadFromXML(const WCHAR*) override { return E_NOTIMPL; }
@@ -76,16 +68,9 @@ struct ListsRelease {
     }
 } g_listsRelease;
 
-struct TestErrorModule : RefCounted<IPLErrorModule> {
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid != IID_IUnknown && iid != IID_IPLErrorModule) return E_NOINTERFACE;
-        *object = static_cast<IPLErrorModule*>(this);
-        AddRef();
-        return S_OK;
-    }
+struct TestErrorModule : RefCounted<IPLErrorModule, IID_IPLErrorModule> {
     HRESULT GetThreadError(DWORD thread, IPLErrorInfo** out) override {
-        ++g_counters.getThreadError;
+        ++g_counters[kGetThreadError];
         if (out == nullptr) return E_POINTER;
         std::lock_guard<std::mutex> guard(g_lock);
         TestErrorInfo*& list = g_lists[thread];
@@ -95,21 +80,21 @@ struct TestErrorModule : RefCounted<IPLErrorModule> {
         return S_OK;
     }
     HRESULT ClearThreadErrors(DWORD thread) override {
-        ++g_counters.clear;
+        ++g_counters[kClear];
         std::lock_guard<std::mutex> guard(g_lock);
         auto it = g_lists.find(thread);
         if (it != g_lists.end()) it->second->Clear();  // the thread keeps its (now empty) list
         return S_OK;
     }
     HRESULT GetThreadErrorSuspensionState(DWORD thread, BOOL* state) override {
-        ++g_counters.getSuspension;
+        ++g_counters[kGetSuspension];
         if (state == nullptr) return E_POINTER;
         std::lock_guard<std::mutex> guard(g_lock);
         *state = g_suspension[thread];
         return S_OK;
     }
     HRESULT SetThreadErrorSuspensionState(DWORD thread, BOOL state) override {
-        ++g_counters.setSuspension;
+        ++g_counters[kSetSuspension];
         std::lock_guard<std::mutex> guard(g_lock);
         g_suspension[thread] = state;
         return S_OK;
@@ -133,9 +118,5 @@ KDERROR_EXPORT HRESULT GetPLModule(REFGUID moduleId, IPLModule** module) {
 // Test access: the counters, in the order getThreadError, clear, addError, getSuspension,
 // setSuspension.
 KDERROR_EXPORT void KdErrorTestCounters(int* out) {
-    out[0] = g_counters.getThreadError;
-    out[1] = g_counters.clear;
-    out[2] = g_counters.addError;
-    out[3] = g_counters.getSuspension;
-    out[4] = g_counters.setSuspension;
+    for (int i = 0; i < kCounters; ++i) out[i] = g_counters[i];
 }

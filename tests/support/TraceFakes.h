@@ -19,6 +19,15 @@
 
 namespace kdtest {
 
+// QueryInterface of an object that answers IUnknown and, while `answers` is set, `own`.
+template <class Interface>
+HRESULT Answer(Interface* self, REFIID iid, const IID& own, bool answers, void** object) {
+    if (iid != IID_IUnknown && (iid != own || !answers)) return E_NOINTERFACE;
+    *object = self;
+    self->AddRef();
+    return S_OK;
+}
+
 // Answers IUnknown and, while `answers` is set, its interface. Lives on the test's stack: the
 // count is only watched, never acted on.
 template <class Interface>
@@ -26,12 +35,7 @@ class Fake : public Interface {
 public:
     explicit Fake(const IID& iid) : m_iid(iid) {}
     virtual ~Fake() = default;
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && (iid != m_iid || !answers)) return E_NOINTERFACE;
-        *object = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
+    HRESULT QueryInterface(REFIID iid, void** object) override { return Answer(this, iid, m_iid, answers, object); }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return --refs; }
     std::atomic<ULONG> refs{1};
@@ -78,12 +82,7 @@ private:
 template <class Interface, const IID& kIid>
 class HeapObject : public Interface {
 public:
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != kIid) return E_NOINTERFACE;
-        *object = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
+    HRESULT QueryInterface(REFIID iid, void** object) override { return Answer(this, iid, kIid, true, object); }
     ULONG AddRef() override { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG Release() override {
         const ULONG n = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
@@ -119,6 +118,24 @@ inline IPLTraceModule* NewTraceModule(PFN_GetPLModule getModule) {
     EXPECT_HR(module->QueryInterface(IID_IPLTraceModule, reinterpret_cast<void**>(&trace)), S_OK);
     module->Release();
     return trace;
+}
+
+// The module's contexts, each with a reference for the caller (null and a failed expectation
+// when refused).
+inline IPLTraceContext* DefaultContext(IPLTraceModule* trace) {
+    IPLTraceContext* context = nullptr;
+    EXPECT_HR(trace->GetDefaultContext(&context), S_OK);
+    return context;
+}
+inline IPLTraceContext* GlobalContext(IPLTraceModule* trace) {
+    IPLTraceContext* context = nullptr;
+    EXPECT_HR(trace->GetGlobalContext(&context), S_OK);
+    return context;
+}
+inline IPLTraceContext* NamedContext(IPLTraceModule* trace, const WCHAR* name) {
+    IPLTraceContext* context = nullptr;
+    EXPECT_HR(trace->GetNamedContext(name, &context), S_OK);
+    return context;
 }
 
 inline ULONG IdOf(IPLTraceContext* context) {
