@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -12,6 +11,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLDateTime.h"
 #include "module_base/PLProcessSwitches.h"
+#include "support/DiagReceiver.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 
@@ -134,9 +134,8 @@ TEST(DateTimeTest, InvalidDatesAndTimesAreRefusedAndAnInvalidDateEmptiesTheObjec
         EXPECT_EQ(IsEmpty(dt.Get()), !valid);
     }
     auto dt = New();
-    for (const F& t : {F{0, 0, 0, 24, 0, 0}, F{0, 0, 0, 0, 60, 0}, F{0, 0, 0, 0, 0, 60}, F{0, 0, 0, -1, 0, 0}}) {
-        EXPECT_TRUE(Failed(dt->InitializeTime(t.hour, t.minute, t.second), E_FAIL, u"Invalid time"));
-    }
+    for (const auto& [hour, minute, second] : {std::tuple{24, 0, 0}, {0, 60, 0}, {0, 0, 60}, {-1, 0, 0}})
+        EXPECT_TRUE(Failed(dt->InitializeTime(hour, minute, second), E_FAIL, u"Invalid time"));
 }
 
 TEST(DateTimeTest, AFailedStepIsRecordedUnderItsMethodThenUnderEachCaller) {
@@ -435,15 +434,11 @@ TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
 }
 
 TEST(DateTimeTest, ThaiCalendarShiftsYearsInText) {
-    const char* previous = std::getenv("LC_ALL");
-    const std::string saved = previous != nullptr ? previous : "";
-    setenv("LC_ALL", "th_TH.UTF-8", 1);
     auto dt = At({3, 5, 2024}, 0x041E);
-    const HRESULT hr = dt->SetCalendarToCurrentDefault();
-    if (previous != nullptr)
-        setenv("LC_ALL", saved.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
+    const HRESULT hr = [&] {  // the process locale is Thai only while the calendar is taken from it
+        kdtest::ScopedEnv thai("LC_ALL", "th_TH.UTF-8");
+        return dt->SetCalendarToCurrentDefault();
+    }();
     ASSERT_EQ(hr, S_OK);
     EXPECT_EQ(Fmt(dt.Get(), u"%y %2y %d/%m"), u"2567 67 5/3");
     EXPECT_EQ(After(dt->InitializeFromString(u"5/3/2567", u"SYSTEMDATE"), dt), (F{3, 5, 2024}));
