@@ -43,7 +43,7 @@ std::vector<std::u16string> Messages() {
 testing::AssertionResult Failed(HRESULT hr, HRESULT expected, const char16_t* message) {
     const auto messages = Messages();
     if (message != nullptr && std::find(messages.begin(), messages.end(), message) == messages.end())
-        return testing::AssertionFailure() << "not recorded: " << std::string(message, message + 20);
+        return testing::AssertionFailure() << "not recorded: " << testing::PrintToString(std::u16string(message));
     return kdtest::HResultEq("result", "expected", hr, expected);
 }
 
@@ -152,7 +152,7 @@ TEST(PLMaskedStringTest, SettingValues) {
         {u"555-1", kMasked, E_FAIL, nullptr, u"555"}};
     for (const auto& [value, form, hr, message, normal] : steps) {
         EXPECT_TRUE(Failed(value ? s->SetValue(value, form) : s->SetFullFieldEntry(TRUE), hr, message))
-            << (value ? std::string(value, value + 3) : "full field");
+            << (value ? testing::PrintToString(std::u16string(value)) : "full field");
         EXPECT_EQ(Get(s.Get(), kNormal), normal);
     }
     ASSERT_HR(s->SetMask(kPhoneMask, u"--", 1), S_OK);  // turns full-field entry off
