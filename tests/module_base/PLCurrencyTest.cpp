@@ -96,8 +96,7 @@ TEST(PLCurrencyTest, ParsesFreeTextAndChangesNothingOnFailure) {
         {u"5)", {}, u"Invalid negative symbol"},
         {longest + u" ", {}, u"Failed to parse currency value"},
         // Long enough to exhaust the stack of a backtracking matcher: refused unread.
-        {std::u16string(40000, u'1'), {}, u"Failed to parse currency value"},
-    };
+        {std::u16string(40000, u'1'), {}, u"Failed to parse currency value"}};
     for (const auto& [text, expected, error] : rows) {
         SCOPED_TRACE(Utf16ToUtf8(text.substr(0, 30)));
         auto c = Of(77.77);
@@ -192,11 +191,10 @@ TEST(PLCurrencyTest, OrdersFromMasks) {
         EXPECT_EQ(got, order) << mask;
     }
     // Mask bits 0x8, 0x10, 0x20, 0x100, 0x200 and the order they stand for.
-    const std::pair<LONG, LONG> negative[] = {
-        {0x000, 0},  {0x200, 14}, {0x100, 4},  {0x300, 15}, {0x008, 2}, {0x208, 12}, {0x108, 5},
-        {0x308, 8},  {0x028, 1},  {0x128, 1},  {0x228, 9},  {0x018, 3}, {0x218, 11}, {0x118, 6},
-        {0x318, 13}, {0x138, 7},  {0x338, 10}, {0x030, 0},  {0x130, 4},
-    };
+    const std::pair<LONG, LONG> negative[] = {{0x000, 0},  {0x200, 14}, {0x100, 4},  {0x300, 15}, {0x008, 2},
+                                              {0x208, 12}, {0x108, 5},  {0x308, 8},  {0x028, 1},  {0x128, 1},
+                                              {0x228, 9},  {0x018, 3},  {0x218, 11}, {0x118, 6},  {0x318, 13},
+                                              {0x138, 7},  {0x338, 10}, {0x030, 0},  {0x130, 4}};
     for (const auto& [mask, order] : negative) {
         LONG got = -1;
         EXPECT_HR(c->GetNegativeOrderFromFormat(mask, &got), S_OK);

@@ -31,8 +31,7 @@ TEST(PLDateMasks, FollowTheLocaleOrderSeparatorsAndClockWithDefaultsForAnUnreada
         {0x0407, FALSE, {u"%2d.%2m.%y", u"", u"00S00S0000", u"  .  .    "}},
         {0x0411,
          TRUE,
-         {u"%y/%2m/%2d %H:%M:%S", u"%y/%2m/%2d %H:%M:%S", u"0000S00S00S00S00S00", u"    /  /     :  :  "}},
-    };
+         {u"%y/%2m/%2d %H:%M:%S", u"%y/%2m/%2d %H:%M:%S", u"0000S00S00S00S00S00", u"    /  /     :  :  "}}};
     for (const auto& [locale, includeTime, expected] : cases)
         EXPECT_EQ(Make(includeTime, locale), expected) << std::hex << locale;
 

@@ -51,8 +51,7 @@ TEST(PLHexTest, HexToDataDecodesEitherCaseAndRefusesBadTextWithoutWriting) {
         {u"zz", 4, E_INVALIDARG, {}, u"The hex string contains a character that is not a hex digit."},
         {u"0g", 4, E_INVALIDARG, {}, u"The hex string contains a character that is not a hex digit."},
         {u"12 4", 4, E_INVALIDARG, {}, u"The hex string contains a character that is not a hex digit."},
-        {u"010203", 2, E_INVALIDARG, {}, u"The buffer isn't large enough to receive the result."},
-    };
+        {u"010203", 2, E_INVALIDARG, {}, u"The buffer isn't large enough to receive the result."}};
     kdtest::TakeThreadErrors();
     for (const auto& [hex, room, hr, bytes, message] : cases) {
         SCOPED_TRACE(std::string(hex, hex + std::char_traits<char16_t>::length(hex)));

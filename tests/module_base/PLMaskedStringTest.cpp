@@ -111,8 +111,7 @@ TEST(PLMaskedStringTest, Validation) {
         // index, character, form, valid
         {0, u'7', 1, TRUE},  {0, u'-', 1, FALSE},     {0, u' ', 1, TRUE},  {1, u'+', 1, TRUE},  {1, u'a', 1, FALSE},
         {2, u'q', 1, TRUE},  {2, u'\u00E9', 1, TRUE}, {2, u'5', 1, FALSE}, {3, u'#', 1, TRUE},  {4, u'/', 1, TRUE},
-        {4, u'-', 1, FALSE}, {6, u'1', 1, FALSE},     {4, u'1', 0, TRUE},  {5, u'1', 0, FALSE}, {-1, u'1', 0, FALSE},
-    };
+        {4, u'-', 1, FALSE}, {6, u'1', 1, FALSE},     {4, u'1', 0, TRUE},  {5, u'1', 0, FALSE}, {-1, u'1', 0, FALSE}};
     for (const auto& [index, c, form, expected] : chars) {
         BOOL valid = -1;
         EXPECT_HR(s->ValidateChar(index, c, &valid, form), S_OK);
@@ -121,8 +120,7 @@ TEST(PLMaskedStringTest, Validation) {
     const std::tuple<const char16_t*, LONG, BOOL> strings[] = {
         // text, form, valid
         {u"", 0, TRUE},     {u"1+x#", 0, TRUE},   {u"1+x#2", 0, TRUE},   {u"1+x#22", 0, FALSE},
-        {u"1+5", 0, FALSE}, {u"1+x#/2", 1, TRUE}, {u"1+x#-2", 1, FALSE}, {u"1+x#/2 ", 1, FALSE},
-    };
+        {u"1+5", 0, FALSE}, {u"1+x#/2", 1, TRUE}, {u"1+x#-2", 1, FALSE}, {u"1+x#/2 ", 1, FALSE}};
     for (const auto& [text, form, expected] : strings) {
         BOOL valid = -1;
         EXPECT_HR(s->ValidateString(text, &valid, form), S_OK);
@@ -210,19 +208,17 @@ TEST(PLMaskedStringTest, DeleteMovesFollowingCharactersWithoutLosingAny) {
         LONG start, end, form, mode;
         const char16_t* expected;  // the masked string after
         const char16_t* statics = nullptr;
-    } rows[] = {
-        {kPhoneMask, u"5551234567", 4, 5, 1, 0, u"555-3  -4567"},
-        {kPhoneMask, u"5551234567", 4, 5, 1, 1, u"555-  3-4567"},
-        {kPhoneMask, u"5551234567", 4, 5, 1, 2, u"555-345-67  "},
-        {kPhoneMask, u"5551234567", 3, 4, 0, 0, u"555-3  -4567"},
-        {kPhoneMask, u"5551234567", 10, 11, 1, 0, u"555-123-45  "},
-        // Each character would be copied onto itself and then cleared: the value stays.
-        {u"A00A", u"x12y", 0, 0, 1, 0, u" 12y"},
-        {u"A00A", u"x12y", 0, 0, 1, 2, u" 12y"},
-        // A static position that takes the moved character is passed over, not written.
-        {u"AS0", u"x5", 0, 0, 1, 2, u" 55", u"5"},
-        {nullptr, u"hello", 1, 2, 0, 0, u"hlo"},
-    };
+    } rows[] = {{kPhoneMask, u"5551234567", 4, 5, 1, 0, u"555-3  -4567"},
+                {kPhoneMask, u"5551234567", 4, 5, 1, 1, u"555-  3-4567"},
+                {kPhoneMask, u"5551234567", 4, 5, 1, 2, u"555-345-67  "},
+                {kPhoneMask, u"5551234567", 3, 4, 0, 0, u"555-3  -4567"},
+                {kPhoneMask, u"5551234567", 10, 11, 1, 0, u"555-123-45  "},
+                // Each character would be copied onto itself and then cleared: the value stays.
+                {u"A00A", u"x12y", 0, 0, 1, 0, u" 12y"},
+                {u"A00A", u"x12y", 0, 0, 1, 2, u" 12y"},
+                // A static position that takes the moved character is passed over, not written.
+                {u"AS0", u"x5", 0, 0, 1, 2, u" 55", u"5"},
+                {nullptr, u"hello", 1, 2, 0, 0, u"hlo"}};
     for (const auto& row : rows) {
         auto s = New(row.mask, row.value, row.statics);
         EXPECT_HR(s->DeleteSubstring(row.start, row.end, row.form, row.mode), S_OK);

@@ -49,8 +49,7 @@ TEST(PLPageRange, ReadsRangesOrRefusesWithTheRecordedReason) {
         {{u"1-3,4-6,9-7"}, 0, true, S_OK, {{1, 3}, {4, 6}, {9, 7}}, ""},
         // Beyond 32 bits: refused, never wrapped to a small page.
         {{u"4294967297", u"2147483648"}, 0, false, E_FAIL, {}, kAboveMax},
-        {{u"2147483647"}, 0, false, S_OK, {{2147483647, 2147483647}}, ""},
-    };
+        {{u"2147483647"}, 0, false, S_OK, {{2147483647, 2147483647}}, ""}};
     kdtest::TakeThreadErrors();
     for (const auto& [texts, maxPage, inverse, hr, expected, message] : cases)
         for (const char16_t* text : texts) {

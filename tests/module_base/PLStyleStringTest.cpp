@@ -30,8 +30,7 @@ TEST(PLStyleStringTest, ParsesPairsAsWritten) {
         {u" : x; :; c ;d:", u"[c=][d=]"},
         {u"\tname\t:\t two words \r\n;x:y", u"[name=two words][x=y]"},
         {u"url:http://host/p;k:v", u"[url=http][k=v]"},
-        {u"a:1;a:2", u"[a=1][a=2]"},
-    };
+        {u"a:1;a:2", u"[a=1][a=2]"}};
     for (const auto& [text, pairs] : cases) EXPECT_EQ(Pairs(text), pairs);
 }
 

@@ -63,7 +63,7 @@ TEST(CurrencyFormatTest, Grouping) {
         {1, u"12345", "1'2'3'4'5"},
         {302, u"1234567890", "1234567'890"},  // a 0 ends grouping
         {3, u"0001234", "1'234"},
-        {3, u"-999999.999", "-1'000'000"},  // after rounding
+        {3, u"-999999.999", "-1'000'000"}  // after rounding
     };
     CurrencyFormat format = Dollars(1, 5);
     format.digits = 0;
@@ -98,8 +98,7 @@ TEST(CurrencyFormatTest, DigitsRoundingAndLeadingZero) {
         {2, 1, u"-0.004", "$0.00"},  // rounds to zero: no sign
         {2, 1, u"-0", "$0.00"},
         {2, 1, u"000.10", "$0.10"},
-        {2, 1, u"12345678901234567890123.456", "$12,345,678,901,234,567,890,123.46"},
-    };
+        {2, 1, u"12345678901234567890123.456", "$12,345,678,901,234,567,890,123.46"}};
     CurrencyFormat format;
     for (const auto& [digits, leadingZero, number, expected] : cases) {
         std::tie(format.digits, format.leadingZero) = std::tie(digits, leadingZero);
@@ -148,8 +147,7 @@ TEST(CurrencyFormatTest, LocaleFormats) {
         {0x041E, "\u0E3F1,234.56", "-\u0E3F1,234.56"},
         {0x4009, "\u20B91,234.56", "-\u20B91,234.56"},
         {0x0807, "CHF 1\u2019234.56", "CHF-1\u2019234.56"},  // Windows: U+0027 as group separator
-        {0x0413, "\u20AC 1.234,56", "\u20AC -1.234,56"},
-    };
+        {0x0413, "\u20AC 1.234,56", "\u20AC -1.234,56"}};
     for (const auto& [id, positive, negative] : cases) {
         const std::optional<CurrencyFormat> format = LocaleCurrencyFormat(id);
         ASSERT_TRUE(format.has_value()) << id;

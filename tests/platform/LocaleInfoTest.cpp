@@ -57,8 +57,7 @@ const std::pair<LocaleItem, std::array<const char16_t*, 6>> kTable[] = {
     {LocaleItem::NegativeSign, {u"-", u"-", u"-", u"-", u"-", u"-"}},
     {LocaleItem::EnglishLanguageName, {u"English", u"German", u"French", u"Portuguese", u"Japanese", u"Thai"}},
     // Thai: the Buddhist calendar (7), as Windows' default for th-TH.
-    {LocaleItem::CalendarType, {u"1", u"1", u"1", u"1", u"1", u"7"}},
-};
+    {LocaleItem::CalendarType, {u"1", u"1", u"1", u"1", u"1", u"7"}}};
 
 bool IsNumeric(std::u16string_view text) {
     return !text.empty() && text.find_first_not_of(u"0123456789") == text.npos;
@@ -93,7 +92,7 @@ TEST(LocaleInfoTest, OtherLocalesShapesAndOverrides) {
         {0x0413, LocaleItem::ShortDatePattern, u"d-M-yyyy"},    // override; CLDR "dd-MM-y"
         {0x0007, LocaleItem::CurrencySymbol, u"\u20AC"},        // a language alone: its likely region
         {0x10407, LocaleItem::DateSeparator, u"."},             // sort bits are ignored
-        {0x0401, LocaleItem::CalendarType, u"23"},              // ar-SA: Umm al-Qura
+        {0x0401, LocaleItem::CalendarType, u"23"}               // ar-SA: Umm al-Qura
     };
     for (const auto& [id, item, value] : cases)
         EXPECT_EQ(Utf16ToUtf8(LocaleText(id, item).value_or(u"<none>")), Utf16ToUtf8(value))
