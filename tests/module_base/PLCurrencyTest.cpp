@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include <kdtrace/currency.h>
 
@@ -16,6 +17,8 @@
 
 namespace {
 
+using kd::platform::Utf16ToUtf8;
+
 struct Amount {
     bool negative = false;
     uint64_t units = 0;
@@ -26,10 +29,12 @@ void PrintTo(const Amount& a, std::ostream* os) {
     *os << (a.negative ? "-" : "+") << a.units << "." << a.fraction;
 }
 
-PLComPtr<IPLCurrency> New(LCID locale = 0x0409) {
-    PLComPtr<IPLCurrency> currency;
-    EXPECT_HR(PLCreateCurrency(locale, currency.Put()), S_OK);
-    return currency;
+// A new amount holding `value`.
+PLComPtr<IPLCurrency> Of(double value, LCID locale = 0x0409) {
+    PLComPtr<IPLCurrency> c;
+    EXPECT_HR(PLCreateCurrency(locale, c.Put()), S_OK);
+    EXPECT_HR(c->SetValue(value), S_OK);
+    return c;
 }
 
 Amount Read(IPLCurrency* c) {
@@ -39,6 +44,12 @@ Amount Read(IPLCurrency* c) {
     EXPECT_HR(c->GetFractionAsLong(&fraction), S_OK);
     EXPECT_HR(c->IsNegative(&negative), S_OK);
     return {negative != 0, static_cast<uint64_t>(units < 0 ? -units : units), fraction};
+}
+
+// The amount after a step that must succeed.
+Amount After(HRESULT hr, IPLCurrency* c) {
+    EXPECT_HR(hr, S_OK);
+    return Read(c);
 }
 
 std::u16string Text(IPLCurrency* c) {
@@ -52,16 +63,20 @@ std::u16string LastMessage() {
     return errors.empty() ? u"" : errors.back().message;
 }
 
+// The call failed with `expected` and the last message recorded is `message`.
+testing::AssertionResult Failed(HRESULT hr, HRESULT expected, std::u16string_view message) {
+    const std::u16string last = LastMessage();
+    if (last != message) return testing::AssertionFailure() << "last message: " << Utf16ToUtf8(last);
+    return kdtest::HResultEq("result", "expected", hr, expected);
+}
+
 const Amount kBefore{false, 77, 77};
+constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x8007007A);
 
 TEST(PLCurrencyTest, ParsesFreeTextAndChangesNothingOnFailure) {
-    struct Row {
-        std::u16string text;
-        Amount expected;
-        const char16_t* error;  // null: success
-    };
     const std::u16string longest = std::u16string(254, u' ') + u"5";
-    const Row rows[] = {
+    const std::tuple<std::u16string, Amount, const char16_t*> rows[] = {
+        // text, amount, message (null: success)
         {u"$1,234.56", {false, 1234, 56}, nullptr},
         {u"(1,234.5)", {true, 1234, 50}, nullptr},
         {u"-.5", {true, 0, 50}, nullptr},
@@ -81,26 +96,18 @@ TEST(PLCurrencyTest, ParsesFreeTextAndChangesNothingOnFailure) {
         {u"5)", {}, u"Invalid negative symbol"},
         {longest + u" ", {}, u"Failed to parse currency value"},
         // Long enough to exhaust the stack of a backtracking matcher: refused unread.
-        {std::u16string(40000, u'1'), {}, u"Failed to parse currency value"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(kd::platform::Utf16ToUtf8(row.text.substr(0, 30)));
-        auto c = New();
-        ASSERT_HR(c->SetValueFromString(u"77.77"), S_OK);
-        const HRESULT hr = c->SetValueFromString(row.text.c_str());
-        if (row.error == nullptr) {
-            EXPECT_HR(hr, S_OK);
-            EXPECT_EQ(Read(c.Get()), row.expected);
-        } else {
-            EXPECT_HR(hr, E_FAIL);
-            EXPECT_EQ(LastMessage(), row.error);
-            EXPECT_EQ(Read(c.Get()), kBefore);  // the sign included
-        }
+        {std::u16string(40000, u'1'), {}, u"Failed to parse currency value"}};
+    for (const auto& [text, expected, error] : rows) {
+        SCOPED_TRACE(Utf16ToUtf8(text.substr(0, 30)));
+        auto c = Of(77.77);
+        const HRESULT hr = c->SetValueFromString(text.c_str());
+        EXPECT_TRUE(error != nullptr ? Failed(hr, E_FAIL, error) : kdtest::HResultEq("hr", "S_OK", hr, S_OK));
+        EXPECT_EQ(Read(c.Get()), error != nullptr ? kBefore : expected);  // a failure keeps the sign too
     }
 }
 
 TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
-    auto c = New();
+    auto c = Of(0);
     auto bag = kdtest::BagOf({{u"GroupDigits", 3},
                               {u"DecimalPlaces", 2},
                               {u"CurrencyMask", 0},
@@ -114,16 +121,13 @@ TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
     // alternatives that would keep the leading blanks.
     const std::pair<const char16_t*, Amount> parsed[] = {
         {u"12345", {false, 123, 45}}, {u"5", {false, 0, 5}}, {u"  EUR 12 ", {false, 0, 12}}, {u"-700", {true, 7, 0}}};
-    for (const auto& [text, expected] : parsed) {
-        EXPECT_HR(c->SetValueFromString(text), S_OK) << std::string(text, text + 3);
-        EXPECT_EQ(Read(c.Get()), expected);
-    }
+    for (const auto& [text, expected] : parsed)
+        EXPECT_EQ(After(c->SetValueFromString(text), c.Get()), expected) << Utf16ToUtf8(text);
     // Orders given with mask 0 are the ones written; the empty decimal symbol is the locale's.
-    ASSERT_HR(c->SetValue(-1234.5), S_OK);
-    EXPECT_EQ(Text(c.Get()), u"-1234.50 EUR");
-    ASSERT_HR(c->SetValue(1234.5), S_OK);
-    EXPECT_EQ(Text(c.Get()), u"1234.50 EUR");
-
+    for (const auto& [value, text] : {std::pair{-1234.5, u"-1234.50 EUR"}, {1234.5, u"1234.50 EUR"}}) {
+        ASSERT_HR(c->SetValue(value), S_OK);
+        EXPECT_EQ(Text(c.Get()), text);
+    }
     // A symbol too long fails and keeps the whole configuration.
     auto tooLong = kdtest::BagOf({{u"DecimalPlaces", 0}, {u"CurrencySymbol", u"ABCDEF"}});
     EXPECT_HR(c->SetCurrencyFormatProperties(tooLong.Get()), E_FAIL);
@@ -133,101 +137,78 @@ TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
     auto masked = kdtest::BagOf(
         {{u"CurrencyMask", 0x2 | 0x8 | 0x10 | 0x20 | 0x100 | 0x200}, {u"DecimalSymbol", u","}, {u"GroupSymbol", u"."}});
     ASSERT_HR(c->SetCurrencyFormatProperties(masked.Get()), S_OK);
-    ASSERT_HR(c->SetValueFromString(u"1.234,5 EUR-"), S_OK);
-    EXPECT_EQ(Read(c.Get()), (Amount{true, 1234, 50}));
+    EXPECT_EQ(After(c->SetValueFromString(u"1.234,5 EUR-"), c.Get()), (Amount{true, 1234, 50}));
     EXPECT_EQ(Text(c.Get()), u"1.234,50 EUR-");
 }
 
 TEST(PLCurrencyTest, SetValueRoundsToTheNearestHundredthIn64Bits) {
-    struct Row {
-        double value;
-        Amount expected;
-    };
-    const Row rows[] = {{0.29, {false, 0, 29}},
-                        {-5.25, {true, 5, 25}},
-                        {1.005, {false, 1, 0}},  // 1.00499999... below the half
-                        {2.999, {false, 3, 0}},
-                        {5e9, {false, 5000000000ULL, 0}},
-                        {-999999999999999872.0, {true, 999999999999999872ULL, 0}}};
-    for (const Row& row : rows) {
-        auto c = New();
-        EXPECT_HR(c->SetValue(row.value), S_OK) << row.value;
-        EXPECT_EQ(Read(c.Get()), row.expected) << row.value;
-    }
-    const double refused[] = {std::nan(""), std::numeric_limits<double>::infinity(), -1e18, 1e19};
-    for (const double value : refused) {
-        auto c = New();
-        ASSERT_HR(c->SetValue(77.77), S_OK);
+    const std::pair<double, Amount> rows[] = {{0.29, {false, 0, 29}},
+                                              {-5.25, {true, 5, 25}},
+                                              {1.005, {false, 1, 0}},  // 1.00499999... below the half
+                                              {2.999, {false, 3, 0}},
+                                              {5e9, {false, 5000000000ULL, 0}},
+                                              {-999999999999999872.0, {true, 999999999999999872ULL, 0}}};
+    for (const auto& [value, expected] : rows) EXPECT_EQ(Read(Of(value).Get()), expected) << value;
+    for (const double value : {std::nan(""), std::numeric_limits<double>::infinity(), -1e18, 1e19}) {
+        auto c = Of(77.77);
         EXPECT_HR(c->SetValue(value), E_INVALIDARG) << value;
         EXPECT_EQ(Read(c.Get()), kBefore);
     }
-    auto c = New();
-    ASSERT_HR(c->SetValue(-5.25), S_OK);
+    auto c = Of(-5.25);
     LONG units = 0, fraction = 0;
     double value = 0;
     EXPECT_HR(c->GetValue(&units, &fraction), S_OK);
-    EXPECT_EQ(units, -5);
-    EXPECT_EQ(fraction, 25);
+    EXPECT_EQ(std::pair(units, fraction), std::pair(-5, 25));
     EXPECT_HR(c->GetValue(&value), S_OK);
     EXPECT_DOUBLE_EQ(value, -5.25001);
     ASSERT_HR(c->SetValue(5e9), S_OK);
-    EXPECT_HR(c->GetUnits(&units), E_FAIL);
-    EXPECT_EQ(LastMessage(), u"Units too large to fit into 4-byte integer");
-    ASSERT_HR(c->SetFraction(0.29f), S_OK);
-    EXPECT_EQ(Read(c.Get()), (Amount{false, 5000000000ULL, 29}));
-    ASSERT_HR(c->SetFraction(0.999f), S_OK);
-    EXPECT_EQ(Read(c.Get()), (Amount{false, 5000000001ULL, 0}));
+    EXPECT_TRUE(Failed(c->GetUnits(&units), E_FAIL, u"Units too large to fit into 4-byte integer"));
+    EXPECT_EQ(After(c->SetFraction(0.29f), c.Get()), (Amount{false, 5000000000ULL, 29}));
+    EXPECT_EQ(After(c->SetFraction(0.999f), c.Get()), (Amount{false, 5000000001ULL, 0}));
 }
 
 TEST(PLCurrencyTest, FormattedStringScanHasADigitLimit) {
-    auto c = New();
-    ASSERT_HR(c->SetValueFromFormattedString(u"USD 1,234.567", 0, 0, nullptr, u"."), S_OK);
-    EXPECT_EQ(Read(c.Get()), (Amount{false, 1234, 56}));
-    ASSERT_HR(c->SetValueFromFormattedString(u"(12<>3)", 0, 0, nullptr, u"<>"), S_OK);
-    EXPECT_EQ(Read(c.Get()), (Amount{true, 12, 30}));
-    ASSERT_HR(c->SetValueFromFormattedString(u"999999999999999999", 0, 0, nullptr, u"."), S_OK);
-    EXPECT_EQ(Read(c.Get()), (Amount{false, 999999999999999999ULL, 0}));
+    const std::tuple<const char16_t*, const char16_t*, Amount> rows[] = {
+        // text, decimal separator, amount
+        {u"USD 1,234.567", u".", {false, 1234, 56}},
+        {u"(12<>3)", u"<>", {true, 12, 30}},
+        {u"999999999999999999", u".", {false, 999999999999999999ULL, 0}}};
+    auto c = Of(0);
+    for (const auto& [text, separator, expected] : rows)
+        EXPECT_EQ(After(c->SetValueFromFormattedString(text, 0, 0, nullptr, separator), c.Get()), expected);
     ASSERT_HR(c->SetValue(77.77), S_OK);
-    EXPECT_HR(c->SetValueFromFormattedString(u"-1234567890123456789012345.00", 0, 0, nullptr, u"."), E_FAIL);
-    EXPECT_EQ(LastMessage(), u"Failed to parse currency value");
+    EXPECT_TRUE(Failed(c->SetValueFromFormattedString(u"-1234567890123456789012345.00", 0, 0, nullptr, u"."), E_FAIL,
+                       u"Failed to parse currency value"));
     EXPECT_EQ(Read(c.Get()), kBefore);
 }
 
 TEST(PLCurrencyTest, OrdersFromMasks) {
     auto* c = new CPLCurrency();
     PLComPtr<CPLCurrency> hold(c);
-    const std::pair<LONG, LONG> positive[] = {{0, 0}, {0x2, 1}, {0x4, 2}, {0x6, 3}};
-    for (const auto& [mask, order] : positive) {
+    for (const auto& [mask, order] : {std::pair{0, 0}, {0x2, 1}, {0x4, 2}, {0x6, 3}}) {
         LONG got = -1;
         EXPECT_HR(c->GetOrderFromFormat(mask, &got), S_OK);
         EXPECT_EQ(got, order) << mask;
     }
     // Mask bits 0x8, 0x10, 0x20, 0x100, 0x200 and the order they stand for.
-    const std::pair<LONG, LONG> negative[] = {
-        {0x000, 0},  {0x200, 14}, {0x100, 4},  {0x300, 15}, {0x008, 2}, {0x208, 12}, {0x108, 5},
-        {0x308, 8},  {0x028, 1},  {0x128, 1},  {0x228, 9},  {0x018, 3}, {0x218, 11}, {0x118, 6},
-        {0x318, 13}, {0x138, 7},  {0x338, 10}, {0x030, 0},  {0x130, 4},
-    };
+    const std::pair<LONG, LONG> negative[] = {{0x000, 0},  {0x200, 14}, {0x100, 4},  {0x300, 15}, {0x008, 2},
+                                              {0x208, 12}, {0x108, 5},  {0x308, 8},  {0x028, 1},  {0x128, 1},
+                                              {0x228, 9},  {0x018, 3},  {0x218, 11}, {0x118, 6},  {0x318, 13},
+                                              {0x138, 7},  {0x338, 10}, {0x030, 0},  {0x130, 4}};
     for (const auto& [mask, order] : negative) {
         LONG got = -1;
         EXPECT_HR(c->GetNegativeOrderFromFormat(mask, &got), S_OK);
         EXPECT_EQ(got, order) << std::hex << mask;
     }
     LONG got = -1;
-    for (const LONG mask : {0x38, 0x238}) {
-        EXPECT_HR(c->GetNegativeOrderFromFormat(mask, &got), E_INVALIDARG);
-        EXPECT_EQ(LastMessage(),
-                  u"Invalid mask. Symbol must be after number to be inside minus when minus is after number");
-    }
+    for (const LONG mask : {0x38, 0x238})
+        EXPECT_TRUE(Failed(c->GetNegativeOrderFromFormat(mask, &got), E_INVALIDARG,
+                           u"Invalid mask. Symbol must be after number to be inside minus when minus is after number"));
 }
 
 TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
-    struct Row {
-        double value;
-        LONG mask, group, places;
-        const char16_t* expected;
-    };
-    const Row rows[] = {
+    const std::tuple<double, LONG, LONG, LONG, const char16_t*> rows[] = {
+        // value, mask, group, places, text
         {1.05, 0, 3, 1, u"$1.1"},  // half away from zero, not the hundredths' digits
         {0.05, 0, 3, 3, u"$0.050"},
         {2.5, 0, 3, 0, u"$3"},
@@ -236,57 +217,42 @@ TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
         {1234567.5, 0x2, 0, 2, u"1234567.50$"},
         {-1.1, 0x8 | 0x10 | 0x20 | 0x100 | 0x200, 3, 2, u"1.10 $-"},
         {-1.1, 0x8 | 0x20 | 0x200, 3, 2, u"-$ 1.10"},
-    };
-    for (const Row& row : rows) {
-        auto c = New();
-        ASSERT_HR(c->SetValue(row.value), S_OK);
-        WCHAR buffer[64];
-        EXPECT_HR(c->Format(row.mask, u"$", u",", u".", row.group, row.places, buffer, 64), S_OK);
-        EXPECT_EQ(std::u16string(buffer), row.expected) << row.value;
-    }
-    auto c = New();
-    ASSERT_HR(c->SetValue(1234.5), S_OK);
+        {1234.5, 0, 3, 2, u"$1,234.50"}};
     WCHAR buffer[64];
-    EXPECT_HR(c->Format(0, u"$", u",", u".", 10, 2, buffer, 64), E_INVALIDARG);
-    EXPECT_EQ(LastMessage(), u"Group digits (10) must be a value between 0 and 9");
-    EXPECT_HR(c->Format(0x38, u"$", u",", u".", 3, 2, buffer, 64), E_INVALIDARG);
-    EXPECT_EQ(LastMessage(), u"Failed to validate mask");
-    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 9), static_cast<HRESULT>(0x8007007A));
-    EXPECT_EQ(LastMessage(), u"Buffer too small");
+    for (const auto& [value, mask, group, places, expected] : rows) {
+        EXPECT_HR(Of(value)->Format(mask, u"$", u",", u".", group, places, buffer, 64), S_OK);
+        EXPECT_EQ(std::u16string(buffer), expected) << value;
+    }
+    auto c = Of(1234.5);
+    EXPECT_TRUE(Failed(c->Format(0, u"$", u",", u".", 10, 2, buffer, 64), E_INVALIDARG,
+                       u"Group digits (10) must be a value between 0 and 9"));
+    EXPECT_TRUE(Failed(c->Format(0x38, u"$", u",", u".", 3, 2, buffer, 64), E_INVALIDARG, u"Failed to validate mask"));
+    EXPECT_TRUE(Failed(c->Format(0, u"$", u",", u".", 3, 2, buffer, 9), kBufferTooSmall, u"Buffer too small"));
     EXPECT_EQ(buffer[0], 0);
-    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 10), S_OK);
+    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 10), S_OK);  // exactly the room needed
     EXPECT_EQ(std::u16string(buffer), u"$1,234.50");
-    EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
-    EXPECT_EQ(std::u16string(buffer), u"1234.50");
-    ASSERT_HR(c->SetValue(-1234.5), S_OK);
-    EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
-    EXPECT_EQ(std::u16string(buffer), u"(1234.50)");
+    for (const auto& [value, text] : {std::pair{1234.5, u"1234.50"}, {-1234.5, u"(1234.50)"}}) {
+        EXPECT_HR(Of(value)->GetUnformattedString(buffer, 64), S_OK);
+        EXPECT_EQ(std::u16string(buffer), text);
+    }
 }
 
 TEST(PLCurrencyTest, Compare) {
-    struct Row {
-        double a, b;
-        bool less, equal;
-    };
-    const Row rows[] = {{-0.5, 0.25, true, false}, {-1.5, -1.25, true, false}, {3.1, 3.1, false, true},
-                        {-0.01, 0.0, true, false}, {2.0, 1.99, false, false},  {-7.0, -7.0, false, true}};
-    for (const Row& row : rows) {
-        auto a = New();
-        auto b = New();
-        ASSERT_HR(a->SetValue(row.a), S_OK);
-        ASSERT_HR(b->SetValue(row.b), S_OK);
-        const bool greater = !row.less && !row.equal;
-        const bool expected[6] = {row.equal, row.less, greater, row.less || row.equal, !row.less, !row.equal};
+    // a, b, order of a against b
+    const std::tuple<double, double, int> rows[] = {{-0.5, 0.25, -1}, {-1.5, -1.25, -1}, {3.1, 3.1, 0},
+                                                    {-0.01, 0.0, -1}, {2.0, 1.99, 1},    {-7.0, -7.0, 0}};
+    // Operators 0-5: equal, less, greater, less or equal, greater or equal, not equal; by order -1, 0, 1.
+    const bool table[6][3] = {{false, true, false}, {true, false, false}, {false, false, true},
+                              {true, true, false},  {false, true, true},  {true, false, true}};
+    for (const auto& [a, b, order] : rows) {
         for (LONG op = 0; op < 6; ++op) {
             BOOL result = -1;
-            EXPECT_HR(a->Compare(b.Get(), op, &result), S_OK);
-            EXPECT_EQ(result != FALSE, expected[op]) << row.a << " op " << op << " " << row.b;
+            EXPECT_HR(Of(a)->Compare(Of(b).Get(), op, &result), S_OK);
+            EXPECT_EQ(result != FALSE, table[op][order + 1]) << a << " op " << op << " " << b;
         }
     }
-    auto a = New();
     BOOL result = FALSE;
-    EXPECT_HR(a->Compare(a.Get(), 6, &result), E_INVALIDARG);
-    EXPECT_EQ(LastMessage(), u"Invalid operator #(6) specified");
+    EXPECT_TRUE(Failed(Of(0)->Compare(Of(0).Get(), 6, &result), E_INVALIDARG, u"Invalid operator #(6) specified"));
 }
 
 // What our own formatter writes in each locale reads back, through the free-text parser and
@@ -299,8 +265,7 @@ TEST(PLCurrencyTest, LocaleRoundTrips) {
         const auto separator = kd::platform::LocaleText(locale, kd::platform::LocaleItem::MonetaryDecimalSeparator);
         ASSERT_TRUE(digits && separator) << std::hex << locale;
         for (const double value : values) {
-            auto c = New(locale);
-            ASSERT_HR(c->SetValue(value), S_OK);
+            auto c = Of(value, locale), back = Of(0, locale), scanned = Of(0, locale);
             Amount expected = Read(c.Get());
             if (*digits == 0) {  // written in whole units, rounded half away from zero
                 expected.units += expected.fraction >= 50 ? 1 : 0;
@@ -309,12 +274,10 @@ TEST(PLCurrencyTest, LocaleRoundTrips) {
             if (expected.units == 0 && expected.fraction == 0) expected.negative = false;
             const std::u16string text = Text(c.Get());
             SCOPED_TRACE(testing::Message() << std::hex << "locale 0x" << locale << std::dec << " value " << value);
-            auto back = New(locale);
-            EXPECT_HR(back->SetValueFromString(text.c_str()), S_OK);
-            EXPECT_EQ(Read(back.Get()), expected);
-            auto scanned = New(locale);
-            EXPECT_HR(scanned->SetValueFromFormattedString(text.c_str(), 0, 0, nullptr, separator->c_str()), S_OK);
-            EXPECT_EQ(Read(scanned.Get()), expected);
+            EXPECT_EQ(After(back->SetValueFromString(text.c_str()), back.Get()), expected);
+            EXPECT_EQ(After(scanned->SetValueFromFormattedString(text.c_str(), 0, 0, nullptr, separator->c_str()),
+                            scanned.Get()),
+                      expected);
         }
     }
 }
@@ -330,8 +293,7 @@ TEST(PLCurrencyTest, FactoryObjectUsesTheUserDefaultLocale) {
     ASSERT_HR(c->SetValue(-1234.5), S_OK);
     EXPECT_EQ(Text(c.Get()), u"($1,234.50)");
     WCHAR buffer[4];
-    EXPECT_HR(c->GetString(buffer, 4), static_cast<HRESULT>(0x8007007A));
-    EXPECT_EQ(LastMessage(), u"Buffer too small");
+    EXPECT_TRUE(Failed(c->GetString(buffer, 4), kBufferTooSmall, u"Buffer too small"));
 }
 
 }  // namespace

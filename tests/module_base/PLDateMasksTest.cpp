@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <tuple>
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLDateMasks.h"
@@ -21,28 +22,22 @@ Masks Make(BOOL includeTime, LCID locale) {
             std::u16string(editMask.view())};
 }
 
-TEST(PLDateMasks, FollowTheLocaleOrderSeparatorsAndClock) {
-    const struct {
-        LCID locale;
-        BOOL includeTime;
-        Masks expected;
-    } cases[] = {
+TEST(PLDateMasks, FollowTheLocaleOrderSeparatorsAndClockWithDefaultsForAnUnreadableLocale) {
+    const Masks kUsWithTime = {u"%2m/%2d/%y %h:%M:%S %p", u"%2m/%2d/%y %H:%M:%S", u"00S00S0000S00S00S00SAA",
+                               u"  /  /       :  :     "};
+    const std::tuple<LCID, BOOL, Masks> cases[] = {
         {0x0409, FALSE, {u"%2m/%2d/%y", u"", u"00S00S0000", u"  /  /    "}},
-        {0x0409,
-         TRUE,
-         {u"%2m/%2d/%y %h:%M:%S %p", u"%2m/%2d/%y %H:%M:%S", u"00S00S0000S00S00S00SAA", u"  /  /       :  :     "}},
+        {0x0409, TRUE, kUsWithTime},
         {0x0407, FALSE, {u"%2d.%2m.%y", u"", u"00S00S0000", u"  .  .    "}},
         {0x0411,
          TRUE,
-         {u"%y/%2m/%2d %H:%M:%S", u"%y/%2m/%2d %H:%M:%S", u"0000S00S00S00S00S00", u"    /  /     :  :  "}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Make(c.includeTime, c.locale), c.expected) << std::hex << c.locale;
-}
+         {u"%y/%2m/%2d %H:%M:%S", u"%y/%2m/%2d %H:%M:%S", u"0000S00S00S00S00S00", u"    /  /     :  :  "}}};
+    for (const auto& [locale, includeTime, expected] : cases)
+        EXPECT_EQ(Make(includeTime, locale), expected) << std::hex << locale;
 
-TEST(PLDateMasks, AnUnreadableLocaleGivesTheDefaultsAndRecordsWhy) {
+    // An unreadable locale gives the defaults and records why.
     kdtest::TakeThreadErrors();
-    EXPECT_EQ(Make(TRUE, 0x9999), (Masks{u"%2m/%2d/%y %h:%M:%S %p", u"%2m/%2d/%y %H:%M:%S", u"00S00S0000S00S00S00SAA",
-                                         u"  /  /       :  :     "}));
+    EXPECT_EQ(Make(TRUE, 0x9999), kUsWithTime);
     auto errors = kdtest::TakeThreadErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, u"Failed to retrieve century format");
@@ -55,7 +50,7 @@ TEST(PLDateMasks, TextWrittenThroughTheFormatFitsTheMasksAndReadsBack) {
     for (const LCID locale : {0x0409u, 0x0407u, 0x040Cu, 0x0416u, 0x0411u, 0x041Eu}) {
         SCOPED_TRACE(locale);
         const Masks m = Make(TRUE, locale);
-        PLComPtr<IPLDateTime> dt;
+        PLComPtr<IPLDateTime> dt, back;
         ASSERT_HR(PLCreateDateTime(0x0409, dt.Put()), S_OK);
         ASSERT_HR(dt->Initialize(12, 25, 2021, 23, 45, 30), S_OK);
         WCHAR text[64];
@@ -73,7 +68,6 @@ TEST(PLDateMasks, TextWrittenThroughTheFormatFitsTheMasksAndReadsBack) {
                 EXPECT_EQ(written[i], m[3][i]) << i;
             }
         }
-        PLComPtr<IPLDateTime> back;
         ASSERT_HR(PLCreateDateTime(0x0409, back.Put()), S_OK);
         ASSERT_HR(back->InitializeFromString(text, m[0].c_str()), S_OK);
         BOOL same = FALSE;

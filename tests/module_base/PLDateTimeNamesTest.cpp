@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include <kdtrace/datetime.h>
 
@@ -23,42 +24,36 @@ protected:
         WCHAR buffer[128];
         return dt->Format(mask, buffer, 128) < 0 ? u"<failed>" : std::u16string(buffer);
     }
+    LONG Month() {
+        LONG month = 0;
+        EXPECT_EQ(dt->GetMonth(&month), S_OK);
+        return month;
+    }
     PLComPtr<IPLDateTime> dt;
 };
 
+// Without the companion (an absent library name) the names are English in every language.
 TEST_F(DateTimeNamesTest, NamesInTheDefaultLanguageReadBackIgnoringCase) {
-    struct Row {
-        LONG language;
-        const char16_t* written;  // "%B %A|%b %a" of Tuesday, 5 March 2024
-        const char16_t* typed;    // read back with "%B %d %y" and "%b %d %y"
-    } const rows[] = {
-        {0x0409, u"March Tuesday|MAR TUE", u"mArCh"},
-        {0x0407, u"M\u00E4rz Dienstag|M\u00C4R DIE", u"M\u00C4RZ"},
-    };
-    for (const Row& r : rows) {
-        PLSetDefaultLanguage(r.language);
+    // Language, companion library (null: the default), "%B %A|%b %a" of Tuesday, 5 March 2024,
+    // and a month name typed in other case to read back with "%B %d %y".
+    const std::tuple<LONG, const char16_t*, const char16_t*, const char16_t*> rows[] = {
+        {0x0409, nullptr, u"March Tuesday|MAR TUE", u"mArCh"},
+        {0x0407, nullptr, u"M\u00E4rz Dienstag|M\u00C4R DIE", u"M\u00C4RZ"},
+        {0x0407, u"kdlocale_absent", u"March Tuesday|MAR TUE", u"MARCH"}};
+    for (const auto& [language, library, written, typed] : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << language << (library ? " without the companion" : ""));
+        PLSetDefaultLanguage(language);
+        PLSetLanguageResourceLibraryName(library);
         ASSERT_EQ(dt->Initialize(3, 5, 2024, 0, 0, 0), S_OK);
-        EXPECT_EQ(Fmt(u"%B %A|%b %a"), r.written);
+        EXPECT_EQ(Fmt(u"%B %A|%b %a"), written);
         for (const char16_t* mask : {u"%B %d %y", u"%b %d %y"}) {
             ASSERT_EQ(dt->InitializeDate(1, 1, 2000), S_OK);
-            const std::u16string text = Fmt(mask);
-            ASSERT_EQ(dt->InitializeFromString(text.c_str(), mask), S_OK);
-            LONG month = 0;
-            dt->GetMonth(&month);
-            EXPECT_EQ(month, 1);
+            ASSERT_EQ(dt->InitializeFromString(Fmt(mask).c_str(), mask), S_OK);
+            EXPECT_EQ(Month(), 1);
         }
-        ASSERT_EQ(dt->InitializeFromString((std::u16string(r.typed) + u" 5 2024").c_str(), u"%B %d %y"), S_OK);
-        LONG month = 0;
-        dt->GetMonth(&month);
-        EXPECT_EQ(month, 3);
+        ASSERT_EQ(dt->InitializeFromString((std::u16string(typed) + u" 5 2024").c_str(), u"%B %d %y"), S_OK);
+        EXPECT_EQ(Month(), 3);
     }
-}
-
-TEST_F(DateTimeNamesTest, EnglishNamesWithoutTheCompanion) {
-    PLSetDefaultLanguage(0x0407);
-    PLSetLanguageResourceLibraryName(u"kdlocale_absent");
-    ASSERT_EQ(dt->Initialize(12, 31, 2023, 0, 0, 0), S_OK);
-    EXPECT_EQ(Fmt(u"%B %A %b %a"), u"December Sunday DEC SUN");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "module_base/PLHex.h"
@@ -32,24 +33,17 @@ TEST(PLHexTest, DataToHexWritesTwoUpperCaseDigitsPerByteAndNeedsRoomForTheTermin
     EXPECT_HR(PLConvertDataToHex(two, 2, small, 5), S_OK);
     EXPECT_EQ(std::u16string(small), u"00AB");
 
-    EXPECT_HR(PLConvertDataToHex(nullptr, 2, small, 5), E_POINTER);
-    EXPECT_HR(PLConvertDataToHex(two, 2, nullptr, 5), E_POINTER);
-    EXPECT_HR(PLConvertDataToHex(two, 0, small, 5), E_INVALIDARG);
-    EXPECT_HR(PLConvertDataToHex(two, -1, small, 5), E_INVALIDARG);
-    EXPECT_HR(PLConvertDataToHex(two, 2, small, 0), E_INVALIDARG);
-    // A count whose doubled size does not fit 32 bits is not taken for a small one.
-    EXPECT_HR(PLConvertDataToHex(two, 0x40000000, small, 5), E_FAIL);
+    // Bad arguments; a count whose doubled size does not fit 32 bits is not taken for a small one.
+    const std::tuple<const BYTE*, LONG, WCHAR*, LONG, HRESULT> bad[] = {
+        {nullptr, 2, small, 5, E_POINTER}, {two, 2, nullptr, 5, E_POINTER},  {two, 0, small, 5, E_INVALIDARG},
+        {two, -1, small, 5, E_INVALIDARG}, {two, 2, small, 0, E_INVALIDARG}, {two, 0x40000000, small, 5, E_FAIL}};
+    for (const auto& [data, count, buffer, size, hr] : bad)
+        EXPECT_HR(PLConvertDataToHex(data, count, buffer, size), hr) << count;
 }
 
 TEST(PLHexTest, HexToDataDecodesEitherCaseAndRefusesBadTextWithoutWriting) {
-    struct Case {
-        const char16_t* hex;
-        LONG room;
-        HRESULT hr;
-        std::vector<BYTE> bytes;  // written on success
-        const char16_t* message;  // recorded on failure
-    };
-    const Case cases[] = {
+    // Text, room, result, bytes written on success, message recorded on failure.
+    const std::tuple<const char16_t*, LONG, HRESULT, std::vector<BYTE>, const char16_t*> cases[] = {
         {u"", 4, S_OK, {}, nullptr},
         {u"00aBFf7e", 4, S_OK, {0x00, 0xAB, 0xFF, 0x7E}, nullptr},
         {u"0102", 8, S_OK, {0x01, 0x02}, nullptr},
@@ -57,22 +51,17 @@ TEST(PLHexTest, HexToDataDecodesEitherCaseAndRefusesBadTextWithoutWriting) {
         {u"zz", 4, E_INVALIDARG, {}, u"The hex string contains a character that is not a hex digit."},
         {u"0g", 4, E_INVALIDARG, {}, u"The hex string contains a character that is not a hex digit."},
         {u"12 4", 4, E_INVALIDARG, {}, u"The hex string contains a character that is not a hex digit."},
-        {u"010203", 2, E_INVALIDARG, {}, u"The buffer isn't large enough to receive the result."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.hex, c.hex + std::char_traits<char16_t>::length(c.hex)));
-        std::vector<BYTE> out(8, 0xEE);
-        LONG count = c.room;
-        ASSERT_HR(PLConvertHexToData(c.hex, out.data(), &count), c.hr);
-        if (c.hr == S_OK) {
-            EXPECT_EQ(count, static_cast<LONG>(c.bytes.size()));
-            EXPECT_EQ(std::vector<BYTE>(out.begin(), out.begin() + count), c.bytes);
-            EXPECT_EQ(out[c.bytes.size()], 0xEE);
-        } else {
-            EXPECT_EQ(LastMessage(), c.message);
-            EXPECT_EQ(count, c.room);
-            EXPECT_EQ(out, std::vector<BYTE>(8, 0xEE));
-        }
+        {u"010203", 2, E_INVALIDARG, {}, u"The buffer isn't large enough to receive the result."}};
+    kdtest::TakeThreadErrors();
+    for (const auto& [hex, room, hr, bytes, message] : cases) {
+        SCOPED_TRACE(std::string(hex, hex + std::char_traits<char16_t>::length(hex)));
+        std::vector<BYTE> out(8, 0xEE), expected = bytes;
+        expected.resize(8, 0xEE);  // nothing written beyond the bytes, nothing at all on failure
+        LONG count = room;
+        ASSERT_HR(PLConvertHexToData(hex, out.data(), &count), hr);
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(count, hr == S_OK ? static_cast<LONG>(bytes.size()) : room);
+        EXPECT_EQ(LastMessage(), message ? message : u"");
     }
     BYTE b = 0;
     LONG n = 1;

@@ -24,18 +24,14 @@ std::u16string Pairs(std::u16string_view text) {
 }
 
 TEST(PLStyleStringTest, ParsesPairsAsWritten) {
-    const struct {
-        const char16_t* text;
-        const char16_t* pairs;
-    } cases[] = {
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
         {u"a : 1;;b:2:3", u"[a=1][b=2]"},
         {u";;;", u""},
         {u" : x; :; c ;d:", u"[c=][d=]"},
         {u"\tname\t:\t two words \r\n;x:y", u"[name=two words][x=y]"},
         {u"url:http://host/p;k:v", u"[url=http][k=v]"},
-        {u"a:1;a:2", u"[a=1][a=2]"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Pairs(c.text), c.pairs);
+        {u"a:1;a:2", u"[a=1][a=2]"}};
+    for (const auto& [text, pairs] : cases) EXPECT_EQ(Pairs(text), pairs);
 }
 
 // A bag that keeps each value's text, and refuses the name "refused".

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "platform/Text.h"
 
@@ -30,14 +31,11 @@ CurrencyFormat Dollars(std::uint32_t positive, std::uint32_t negative) {
 
 TEST(CurrencyFormatTest, EveryOrder) {
     const char* positive[] = {"$1.1", "1.1$", "$ 1.1", "1.1 $"};
-    for (std::uint32_t order = 0; order < 4; ++order) {
-        EXPECT_EQ(Formatted(u"1.1", Dollars(order, 0)), positive[order]) << order;
-    }
+    for (std::uint32_t order = 0; order < 4; ++order) EXPECT_EQ(Formatted(u"1.1", Dollars(order, 0)), positive[order]);
     const char* negative[] = {"($1.1)", "-$1.1",  "$-1.1",  "$1.1-",  "(1.1$)", "-1.1$",  "1.1-$",   "1.1$-",
                               "-1.1 $", "-$ 1.1", "1.1 $-", "$ 1.1-", "$ -1.1", "1.1- $", "($ 1.1)", "(1.1 $)"};
-    for (std::uint32_t order = 0; order < 16; ++order) {
-        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), negative[order]) << order;
-    }
+    for (std::uint32_t order = 0; order < 16; ++order)
+        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), negative[order]);
     // The symbol, separators and minus sign are text of any length; an empty symbol leaves the
     // order's blanks, as Windows does.
     CurrencyFormat wide = Dollars(3, 12);
@@ -52,12 +50,8 @@ TEST(CurrencyFormatTest, EveryOrder) {
 }
 
 TEST(CurrencyFormatTest, Grouping) {
-    struct Case {
-        std::uint32_t grouping;
-        const char16_t* number;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const std::tuple<std::uint32_t, const char16_t*, const char*> cases[] = {
+        // grouping, number, text
         {0, u"1234567", "1234567"},
         {3, u"123", "123"},
         {3, u"1234", "1'234"},
@@ -69,29 +63,24 @@ TEST(CurrencyFormatTest, Grouping) {
         {1, u"12345", "1'2'3'4'5"},
         {302, u"1234567890", "1234567'890"},  // a 0 ends grouping
         {3, u"0001234", "1'234"},
-        {3, u"-999999.999", "-1'000'000"},  // after rounding
+        {3, u"-999999.999", "-1'000'000"}  // after rounding
     };
-    for (const Case& c : cases) {
-        CurrencyFormat format = Dollars(1, 5);
-        format.digits = 0;
-        format.currencySymbol.clear();
-        format.grouping = c.grouping;
-        format.thousandSeparator = u"'";
-        EXPECT_EQ(Formatted(c.number, format), c.expected) << c.grouping << " " << Utf16ToUtf8(c.number);
+    CurrencyFormat format = Dollars(1, 5);
+    format.digits = 0;
+    format.currencySymbol.clear();
+    format.thousandSeparator = u"'";
+    for (const auto& [grouping, number, expected] : cases) {
+        format.grouping = grouping;
+        EXPECT_EQ(Formatted(number, format), expected) << grouping << " " << Utf16ToUtf8(number);
     }
-    CurrencyFormat format;
-    format.thousandSeparator = u"\u202F";
-    EXPECT_EQ(Formatted(u"1234567", format), "$1\u202F234\u202F567.00");
+    CurrencyFormat narrowSpace;
+    narrowSpace.thousandSeparator = u"\u202F";
+    EXPECT_EQ(Formatted(u"1234567", narrowSpace), "$1\u202F234\u202F567.00");
 }
 
 TEST(CurrencyFormatTest, DigitsRoundingAndLeadingZero) {
-    struct Case {
-        std::uint32_t digits;
-        std::uint32_t leadingZero;
-        const char16_t* number;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const std::tuple<std::uint32_t, std::uint32_t, const char16_t*, const char*> cases[] = {
+        // digits, leading zero
         {2, 1, u"1.005", "$1.01"},  // half away from zero, on the digits (no binary rounding)
         {2, 1, u"-1.005", "($1.01)"},
         {2, 1, u"1.0049999", "$1.00"},
@@ -109,13 +98,11 @@ TEST(CurrencyFormatTest, DigitsRoundingAndLeadingZero) {
         {2, 1, u"-0.004", "$0.00"},  // rounds to zero: no sign
         {2, 1, u"-0", "$0.00"},
         {2, 1, u"000.10", "$0.10"},
-        {2, 1, u"12345678901234567890123.456", "$12,345,678,901,234,567,890,123.46"},
-    };
-    for (const Case& c : cases) {
-        CurrencyFormat format;
-        format.digits = c.digits;
-        format.leadingZero = c.leadingZero;
-        EXPECT_EQ(Formatted(c.number, format), c.expected) << Utf16ToUtf8(c.number);
+        {2, 1, u"12345678901234567890123.456", "$12,345,678,901,234,567,890,123.46"}};
+    CurrencyFormat format;
+    for (const auto& [digits, leadingZero, number, expected] : cases) {
+        std::tie(format.digits, format.leadingZero) = std::tie(digits, leadingZero);
+        EXPECT_EQ(Formatted(number, format), expected) << Utf16ToUtf8(number);
     }
     // The plain form of an amount: no symbol, no grouping, orders 0.
     CurrencyFormat plain;
@@ -127,46 +114,31 @@ TEST(CurrencyFormatTest, DigitsRoundingAndLeadingZero) {
 }
 
 TEST(CurrencyFormatTest, MalformedInputIsRefused) {
-    for (const char16_t* number : {u"", u"-", u".", u"-.", u"1.2.3", u"+1", u" 1", u"1 ", u"1-", u"--1", u"1e5",
-                                   u"1,000", u"\u0661", u"\uFF11", u"0x10"}) {
+    for (const std::u16string number : {u"", u"-", u".", u"-.", u"1.2.3", u"+1", u" 1", u"1 ", u"1-", u"--1", u"1e5",
+                                        u"1,000", u"\u0661", u"\uFF11", u"0x10"})
         EXPECT_EQ(Formatted(number, CurrencyFormat()), "<number>") << Utf16ToUtf8(number);
+    EXPECT_EQ(Formatted(std::u16string{u'1', u'\0', u'2'}, CurrencyFormat()), "<number>");
+    const std::pair<std::uint32_t CurrencyFormat::*, std::uint32_t> outOfRange[] = {
+        {&CurrencyFormat::digits, 10},
+        {&CurrencyFormat::leadingZero, 2},
+        {&CurrencyFormat::positiveOrder, 4},
+        {&CurrencyFormat::negativeOrder, 16}};
+    for (const auto& [field, value] : outOfRange) {
+        CurrencyFormat format;
+        format.*field = value;
+        EXPECT_EQ(Formatted(u"1", format), "<format>") << value;
     }
-    EXPECT_EQ(Formatted(std::u16string_view(u"1\0"
-                                            "2",
-                                            3),
-                        CurrencyFormat()),
-              "<number>");
-    CurrencyFormat format;
-    format.digits = 10;
-    EXPECT_EQ(Formatted(u"1", format), "<format>");
-    format = CurrencyFormat();
-    format.leadingZero = 2;
-    EXPECT_EQ(Formatted(u"1", format), "<format>");
-    format = CurrencyFormat();
-    format.positiveOrder = 4;
-    EXPECT_EQ(Formatted(u"1", format), "<format>");
-    format = CurrencyFormat();
-    format.negativeOrder = 16;
-    EXPECT_EQ(Formatted(u"1", format), "<format>");
 }
 
 TEST(CurrencyFormatTest, GroupingText) {
-    EXPECT_EQ(GroupingFromText(u"3;0"), 3u);
-    EXPECT_EQ(GroupingFromText(u"3;2;0"), 32u);
-    EXPECT_EQ(GroupingFromText(u"3"), 30u);
-    EXPECT_EQ(GroupingFromText(u"3;2"), 320u);
-    EXPECT_EQ(GroupingFromText(u"0"), 0u);
-    EXPECT_EQ(GroupingFromText(u"0;0"), 0u);
-    EXPECT_EQ(GroupingFromText(u""), 0u);
+    const std::pair<const char16_t*, std::uint32_t> cases[] = {{u"3;0", 3}, {u"3;2;0", 32}, {u"3", 30}, {u"3;2", 320},
+                                                               {u"0", 0},   {u"0;0", 0},    {u"", 0}};
+    for (const auto& [text, grouping] : cases) EXPECT_EQ(GroupingFromText(text), grouping) << Utf16ToUtf8(text);
 }
 
 TEST(CurrencyFormatTest, LocaleFormats) {
-    struct Case {
-        std::uint32_t id;
-        const char* positive;
-        const char* negative;
-    };
-    const Case cases[] = {
+    const std::tuple<std::uint32_t, const char*, const char*> cases[] = {
+        // locale, 1234.555, -1234.555
         {0x0409, "$1,234.56", "($1,234.56)"},
         {0x0407, "1.234,56 \u20AC", "-1.234,56 \u20AC"},
         {0x040C, "1\u202F234,56 \u20AC", "-1\u202F234,56 \u20AC"},
@@ -175,13 +147,12 @@ TEST(CurrencyFormatTest, LocaleFormats) {
         {0x041E, "\u0E3F1,234.56", "-\u0E3F1,234.56"},
         {0x4009, "\u20B91,234.56", "-\u20B91,234.56"},
         {0x0807, "CHF 1\u2019234.56", "CHF-1\u2019234.56"},  // Windows: U+0027 as group separator
-        {0x0413, "\u20AC 1.234,56", "\u20AC -1.234,56"},
-    };
-    for (const Case& c : cases) {
-        const std::optional<CurrencyFormat> format = LocaleCurrencyFormat(c.id);
-        ASSERT_TRUE(format.has_value()) << c.id;
-        EXPECT_EQ(Formatted(u"1234.555", *format), c.positive) << std::hex << c.id;
-        EXPECT_EQ(Formatted(u"-1234.555", *format), c.negative) << std::hex << c.id;
+        {0x0413, "\u20AC 1.234,56", "\u20AC -1.234,56"}};
+    for (const auto& [id, positive, negative] : cases) {
+        const std::optional<CurrencyFormat> format = LocaleCurrencyFormat(id);
+        ASSERT_TRUE(format.has_value()) << id;
+        EXPECT_EQ(Formatted(u"1234.555", *format), positive) << std::hex << id;
+        EXPECT_EQ(Formatted(u"-1234.555", *format), negative) << std::hex << id;
     }
     const std::optional<CurrencyFormat> indian = LocaleCurrencyFormat(0x4009);
     ASSERT_TRUE(indian.has_value());
