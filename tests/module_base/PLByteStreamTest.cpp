@@ -38,17 +38,13 @@ PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
 }
 
 std::vector<BYTE> ReadAll(IPLStream* stream) {
-    std::vector<BYTE> out(64);
-    LONG read = 0;
-    EXPECT_HR(stream->Read(out.data(), static_cast<LONG>(out.size()), &read), S_OK);
-    out.resize(static_cast<std::size_t>(read));
-    return out;
+    return kdtest::ReadBytes(stream, 64);
 }
-
 LONG Position(IPLStream* stream) {
-    LONG position = -1;
-    EXPECT_HR(stream->GetPosition(&position), S_OK);
-    return position;
+    return kdtest::LongOf(stream, &IPLStream::GetPosition);
+}
+LONG Size(IPLStream* stream) {
+    return kdtest::LongOf(stream, &IPLStream::GetSize);
 }
 
 // One step on a stream: the operation, its result, the position afterwards and the message
@@ -66,31 +62,18 @@ void RunSteps(IPLStream* stream, const std::vector<Step>& steps) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& s = steps[i];
         SCOPED_TRACE("step " + std::to_string(i));
-        HRESULT hr = S_OK;
         BYTE buffer[100];
         LONG read = -1;
-        switch (s.op) {
-            case Step::Read:
-                hr = stream->Read(buffer, s.a, &read);
-                EXPECT_EQ(read, s.b);
-                if (read > 0) {
-                    EXPECT_EQ(buffer[0], Position(stream) - read);
-                }
-                break;
-            case Step::Skip:
-                hr = stream->Skip(s.a);
-                break;
-            case Step::Seek:
-                hr = stream->Seek(s.a, s.b);
-                break;
-            case Step::Open:
-                hr = stream->Open();
-                break;
-            case Step::Close:
-                hr = stream->Close();
-                break;
-        }
+        const HRESULT hr = s.op == Step::Read   ? stream->Read(buffer, s.a, &read)
+                           : s.op == Step::Skip ? stream->Skip(s.a)
+                           : s.op == Step::Seek ? stream->Seek(s.a, s.b)
+                           : s.op == Step::Open ? stream->Open()
+                                                : stream->Close();
         EXPECT_HR(hr, s.hr);
+        if (s.op == Step::Read) {
+            EXPECT_EQ(read, s.b);
+            EXPECT_EQ(read > 0 ? buffer[0] : 0, read > 0 ? Position(stream) - read : 0);
+        }
         EXPECT_EQ(Position(stream), s.position);
         EXPECT_TRUE(Recorded(s.message));
     }
@@ -152,9 +135,7 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
 
     // Size 0: open and empty. Negative sizes and missing bytes are refused.
     ASSERT_HR(byteStream->Initialize(kTen, 0), S_OK);
-    LONG size = -1;
-    EXPECT_HR(shared->GetSize(&size), S_OK);
-    EXPECT_EQ(size, 0);
+    EXPECT_EQ(Size(shared.Get()), 0);
     EXPECT_HR(shared->Seek(0, 0), S_OK) << "open after Initialize";
     EXPECT_HR(byteStream->Initialize(kTen, -1), E_INVALIDARG);
     EXPECT_HR(byteStream->Initialize(nullptr, 1), E_POINTER);
@@ -221,13 +202,9 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
 }
 
 TEST(PLByteStreamTest, CreatableByClassButNotOpenUntilInitialized) {
-    PLComPtr<IPLByteStream> stream;
-    ASSERT_HR(PLCreateInstance(CLSID_PLByteStream, stream), S_OK);
-    EXPECT_HR(stream->Open(), E_FAIL);
-    const auto errors = kdtest::TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].module + u"/" + errors[0].className + u"/" + errors[0].method + u"/" + errors[0].message,
-              u"Core/CPLByteStream/Open/Invalid state.  Stream cannot be opened.");
+    EXPECT_HR(kdtest::New<IPLByteStream>(CLSID_PLByteStream)->Open(), E_FAIL);
+    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
+              kdtest::ErrorLines{u"Core|CPLByteStream|Open|Invalid state.  Stream cannot be opened."});
 }
 
 TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
@@ -249,9 +226,7 @@ TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
     kdtest::TakeThreadErrors();
     EXPECT_HR(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
     EXPECT_TRUE(Recorded(u"Memory allocation failed"));
-    LONG size = -1;
-    EXPECT_HR(stream->GetSize(&size), S_OK);
-    EXPECT_EQ(size, 0);
+    EXPECT_EQ(Size(stream.Get()), 0);
     ::munmap(source, kSize);
 #endif
 }

@@ -16,9 +16,7 @@ namespace {
 using kdtest::Recorded;
 
 PLComPtr<IPLVariantCollection> NewCollection() {
-    PLComPtr<IPLVariantCollection> c;
-    EXPECT_HR(PLCreateInstance(CLSID_PLVariantCollection, c), S_OK);
-    return c;
+    return kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
 }
 
 LONG TypeAt(IPLVariantCollection* c, LONG i) {
@@ -113,8 +111,7 @@ TEST(PLVariantCollectionTest, EnumeratorWalk) {
 }
 
 TEST(PLVariantCollectionTest, EnumeratorWithoutCollection) {
-    PLComPtr<IPLEnumVariant> e;
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollectionEnumerator, e), S_OK);
+    auto e = kdtest::New<IPLEnumVariant>(CLSID_PLVariantCollectionEnumerator);
     PLComPtr<IPLVariantCollection> batch;
     LONG fetched = 0;
     EXPECT_HR(e->Next(1, batch.Put(), &fetched), E_UNEXPECTED);

@@ -1,12 +1,16 @@
-// Shared by the stream tests: an owner that counts its references.
+// Shared by the stream, variant and collection tests: an owner that counts its references, a
+// creator, and readers of getters and streams.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include <kdtrace/kdtrace.h>
+#include <kdtrace/stream.h>
 
+#include "module_base/PLComObject.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 
@@ -36,6 +40,31 @@ private:
     std::atomic<ULONG> m_count{1};
     bool* m_gone;
 };
+
+// A new object of class `clsid`, seen through I.
+template <class I>
+PLComPtr<I> New(REFCLSID clsid) {
+    PLComPtr<I> object;
+    EXPECT_HR(PLCreateInstance(clsid, object), S_OK);
+    return object;
+}
+
+// What a getter of one LONG answers (a size, a position, a type), checked to succeed.
+template <class I>
+LONG LongOf(I* object, HRESULT (I::*get)(LONG*)) {
+    LONG value = -1;
+    EXPECT_HR((object->*get)(&value), S_OK);
+    return value;
+}
+
+// The bytes one Read of `count` reports.
+inline std::vector<BYTE> ReadBytes(IPLStream* stream, LONG count) {
+    std::vector<BYTE> out(static_cast<std::size_t>(count));
+    LONG read = -1;
+    EXPECT_HR(stream->Read(out.data(), count, &read), S_OK);
+    out.resize(static_cast<std::size_t>(read < 0 ? 0 : read));
+    return out;
+}
 
 }  // namespace kdtest
 
