@@ -27,7 +27,7 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
 
 namespace {
 
-using kdtest::Recorded;
+using kdtest::Reports;
 
 const BYTE kTen[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
@@ -69,13 +69,12 @@ void RunSteps(IPLStream* stream, const std::vector<Step>& steps) {
                            : s.op == Step::Seek ? stream->Seek(s.a, s.b)
                            : s.op == Step::Open ? stream->Open()
                                                 : stream->Close();
-        EXPECT_HR(hr, s.hr);
+        EXPECT_TRUE(Reports(hr, s.hr, s.message));
         if (s.op == Step::Read) {
             EXPECT_EQ(read, s.b);
             EXPECT_EQ(read > 0 ? buffer[0] : 0, read > 0 ? Position(stream) - read : 0);
         }
         EXPECT_EQ(Position(stream), s.position);
-        EXPECT_TRUE(Recorded(s.message));
     }
 }
 
@@ -224,8 +223,8 @@ TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
     PLComPtr<IPLByteStream> byteStream;
     ASSERT_HR(stream.As(byteStream), S_OK);
     kdtest::TakeThreadErrors();
-    EXPECT_HR(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Memory allocation failed"));
+    EXPECT_TRUE(
+        Reports(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL, u"Memory allocation failed"));
     EXPECT_EQ(Size(stream.Get()), 0);
     ::munmap(source, kSize);
 #endif

@@ -23,6 +23,7 @@
 namespace {
 
 using kdtest::Recorded;
+using kdtest::Reports;
 using Bytes = std::vector<BYTE>;
 
 class PageDataTest : public ::testing::Test {
@@ -71,8 +72,8 @@ TEST_F(PageDataTest, GrowthByStepsAndFailedGrowthKeepsTheContent) {
     ASSERT_HR(m_page->Append(ten.data(), 10), S_OK);
     ASSERT_HR(m_page->Append(more.data(), 40000), S_OK);
     // 32768 for the first 10 bytes, then 65536 more; the failed request asks for 45777 more steps.
-    EXPECT_HR(m_page->ReserveBufferSpace(1500000000), E_OUTOFMEMORY);
-    EXPECT_TRUE(Recorded(u"Failed to allocate (1500119040) bytes of memory. Current allocated bytes: 98304"));
+    EXPECT_TRUE(Reports(m_page->ReserveBufferSpace(1500000000), E_OUTOFMEMORY,
+                        u"Failed to allocate (1500119040) bytes of memory. Current allocated bytes: 98304"));
     Bytes expected = ten;
     expected.insert(expected.end(), more.begin(), more.end());
     EXPECT_EQ(Content(), expected);
@@ -242,20 +243,18 @@ TEST_F(PageDataTest, FilesRoundTrip) {
 
 TEST_F(PageDataTest, FileFailuresAreReported) {
     const std::u16string missing = File("missing"), dir = Wide(m_dir.path());
-    EXPECT_HR(m_page->LoadFromFile(missing.c_str()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open image file (erc=2)."));
+    EXPECT_TRUE(Reports(m_page->LoadFromFile(missing.c_str()), E_FAIL, u"Failed to open image file (erc=2)."));
     EXPECT_HR(m_page->LoadFromFile(dir.c_str()), E_FAIL);
     // A file of 2 GiB (sparse) is refused, not read with a negative size.
     ASSERT_EQ(::truncate((Write(Path("huge"), {}), Path("huge")).c_str(), int64_t{1} << 31), 0);
     EXPECT_HR(m_page->LoadFromFile(File("huge").c_str()), E_FAIL);
-    EXPECT_HR(As<IPLPersistFile>()->Load(File("huge").c_str(), 0), E_FAIL);
-    EXPECT_TRUE(Recorded(u"File too large for page data: 2 GiB or more"));
-    EXPECT_HR(m_page->SaveToFile(dir.c_str()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open file for writing."));
-    EXPECT_HR(As<IPLPersistFile>()->Load(missing.c_str(), 0), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open file: '" + missing + u"'"));
-    EXPECT_HR(As<IPLPersistFile>()->Save(File("no/such").c_str()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"fopen_s() failed to open file: '" + File("no/such") + u"'"));
+    EXPECT_TRUE(Reports(As<IPLPersistFile>()->Load(File("huge").c_str(), 0), E_FAIL,
+                        u"File too large for page data: 2 GiB or more"));
+    EXPECT_TRUE(Reports(m_page->SaveToFile(dir.c_str()), E_FAIL, u"Failed to open file for writing."));
+    EXPECT_TRUE(
+        Reports(As<IPLPersistFile>()->Load(missing.c_str(), 0), E_FAIL, u"Failed to open file: '" + missing + u"'"));
+    EXPECT_TRUE(Reports(As<IPLPersistFile>()->Save(File("no/such").c_str()), E_FAIL,
+                        u"fopen_s() failed to open file: '" + File("no/such") + u"'"));
     // Skipping the read still records the path; it is handed out whole or not at all.
     ASSERT_HR(As<IPLPersistFile>()->Load(missing.c_str(), PL_PERSIST_FILE_NO_READ), S_OK);
     std::vector<WCHAR> buffer(missing.size() + 1, u'x');
@@ -337,8 +336,8 @@ TEST_F(PageDataTest, UnsupportedEncodingsLeaveTheTargetAlone) {
     const BYTE abc[3] = {'a', 'b', 'c'};
     ASSERT_HR(m_page->LoadFromBytes(abc, 3), S_OK);
     for (const LONGLONG encoding : {1201, 12000, 12001, 65000, 99999}) {
-        EXPECT_HR(m_page->SaveToFileAsUTF8(File("keep").c_str(), encoding), E_FAIL);
-        EXPECT_TRUE(Recorded(u"Unsupported encoding detected: " + Wide(std::to_string(encoding))));
+        EXPECT_TRUE(Reports(m_page->SaveToFileAsUTF8(File("keep").c_str(), encoding), E_FAIL,
+                            u"Unsupported encoding detected: " + Wide(std::to_string(encoding))));
         EXPECT_EQ(Read(Path("keep")), Bytes{'k'});
     }
     EXPECT_HR(m_page->SaveToFileAsUTF8(Wide(m_dir.path()).c_str(), 1252), E_FAIL);
@@ -354,8 +353,7 @@ TEST_F(PageDataTest, CollectionHoldsPages) {
     PLComPtr<IPLPageData> got;
     ASSERT_HR(pages->GetAt(0, got.Put()), S_OK);
     EXPECT_EQ(got.Get(), page.Get());
-    EXPECT_HR(pages->FindByID(1, got.Put()), E_FAIL);
-    EXPECT_TRUE(Recorded(u""));
+    EXPECT_TRUE(Reports(pages->FindByID(1, got.Put()), E_FAIL, u""));
 }
 
 }  // namespace

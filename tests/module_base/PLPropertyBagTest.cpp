@@ -13,9 +13,8 @@
 #include "module_base/PLPropertyNames.h"
 #include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "platform/Text.h"
-#include "support/ErrorList.h"
-#include "support/HResult.h"
 #include "support/PropertyBagOf.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -50,25 +49,6 @@ std::vector<std::u16string> Taken() {
     for (const auto& e : kdtest::TakeThreadErrors()) lines.push_back(e.className + u"|" + e.method + u"|" + e.message);
     return lines;
 }
-
-// Collects what is written to it.
-class Writer final : public IPLXMLWriter {
-public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-    HRESULT Write(const WCHAR* text) override {
-        text_ += text;
-        ++writes;
-        return S_OK;
-    }
-    HRESULT GetStream(IPLStream**) override { return E_NOTIMPL; }
-    HRESULT GetSize(LONG*) override { return E_NOTIMPL; }
-    HRESULT GetBuffer(const WCHAR**) override { return E_NOTIMPL; }
-    HRESULT GetXML(BSTR*) override { return E_NOTIMPL; }
-    std::u16string text_;
-    int writes = 0;
-};
 
 // A constrained bag allowing Module and Class; its first-use step can be made to fail or wait.
 class Constrained : public CPLComObject<CPLReleaseModel>, public CPLConstrainedPropertyBagBase {
@@ -298,9 +278,11 @@ namespace {
 std::u16string WriteOf(IUnknown* object, LONG flags, HRESULT expected = S_OK) {
     PLComPtr<IPLSerializeXML> serialize;
     EXPECT_HR(object->QueryInterface(IID_IPLSerializeXML, serialize.PutVoid()), S_OK);
-    Writer writer;
-    EXPECT_HR(serialize->WriteXML(&writer, flags), expected);
-    return writer.text_;
+    auto writer = kdtest::New<IPLXMLWriter>(CLSID_PLXMLWriter);
+    EXPECT_HR(serialize->WriteXML(writer.Get(), flags), expected);
+    const WCHAR* text = nullptr;
+    EXPECT_HR(writer->GetBuffer(&text), S_OK);
+    return text != nullptr ? text : u"";
 }
 // The text of the root's child elements, read back by libxml2.
 std::vector<std::string> ParsedValues(const std::u16string& xml) {
@@ -352,8 +334,7 @@ TEST(PropertyBag, RefusesToWriteABagThatHoldsItself) {
 }
 
 TEST(Property, CutsLongNamesAndSharesItsValue) {
-    PLComPtr<IPLProperty> property;
-    ASSERT_HR(PLCreateInstance(CLSID_PLProperty, property), S_OK);
+    auto property = kdtest::New<IPLProperty>(CLSID_PLProperty);
     const std::u16string longName(300, u'n');
     auto value = VariantOf(1);
     ASSERT_HR(property->Initialize(longName.c_str(), value.Get()), S_OK);

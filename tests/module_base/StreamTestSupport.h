@@ -1,5 +1,5 @@
 // Shared by the stream, variant and collection tests: an owner that counts its references, a
-// creator, and readers of getters and streams.
+// creator, readers of getters and streams, and a check of a result with its recorded message.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
@@ -55,6 +55,19 @@ LONG LongOf(I* object, HRESULT (I::*get)(LONG*)) {
     LONG value = -1;
     EXPECT_HR((object->*get)(&value), S_OK);
     return value;
+}
+
+// `hr` is `expected` and the calling thread's error list, taken, holds `message` (or, for an empty
+// `message`, is empty).
+inline ::testing::AssertionResult Reports(HRESULT hr, HRESULT expected, const std::u16string& message) {
+    const auto errors = TakeThreadErrors();
+    bool found = message.empty() && errors.empty();
+    for (const auto& e : errors) found |= !message.empty() && e.message == message;
+    if (hr == expected && found) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure()
+                   << HResultName(hr) << " (expected " << HResultName(expected) << "), recorded:";
+    for (const auto& e : errors) failure << " \"" << std::string(e.message.begin(), e.message.end()) << "\"";
+    return failure;
 }
 
 // The bytes one Read of `count` reports.
