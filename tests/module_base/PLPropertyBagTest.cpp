@@ -189,11 +189,9 @@ TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
         ASSERT_HR(bag.As(source), S_OK);
         auto* first = new BagListener(&log, &alive);
         auto* second = new BagListener(&log, &alive);
-        void* cookie1 = nullptr;
-        void* cookie2 = nullptr;
+        void *cookie1 = nullptr, *cookie2 = nullptr, *cookie = nullptr;
         ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, first, &cookie1), S_OK);
         ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, second, &cookie2), S_OK);
-        void* cookie = nullptr;
         EXPECT_HR(source->AddListener(IID_IPLCollectionListener, first, &cookie), E_NOINTERFACE);
         EXPECT_HR(source->AddListener(IID_IPLPropertyBagListener, bag.Get(), &cookie), E_INVALIDARG);
 
@@ -213,7 +211,7 @@ TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
     EXPECT_EQ(alive.load(), 0);
 }
 
-TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
+TEST(PropertyBag, SavesEveryEntry) {
     auto bag = kdtest::BagOf({{u"a", 1}, {u"b", u"x"}}), target = NewBag();
     PLComPtr<IPLPersistPropertyBag> persist;
     ASSERT_HR(bag.As(persist), S_OK);
@@ -221,7 +219,6 @@ TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
     EXPECT_EQ(NamesOf(target.Get()), (std::vector<std::u16string>{u"a", u"b"}));
     EXPECT_HR(persist->Save(bag.Get()), S_OK);  // into itself
     EXPECT_EQ(LongIn(bag.Get(), u"a"), 1);
-    EXPECT_HR(persist->Load(target.Get()), E_NOTIMPL);
 }
 
 TEST(PropertyBag, ConstrainedBagAcceptsOnlyItsNames) {
