@@ -110,7 +110,7 @@ TEST_F(PageDataTest, SaveToBytesCopiesWhatFits) {
 TEST_F(PageDataTest, StreamsOutliveTheContentTheyRead) {
     const Bytes first = Pattern(100), second = Pattern(200000);
     ASSERT_HR(m_page->LoadFromBytes(first.data(), 100), S_OK);
-    PLComPtr<IPLStream> before, grown, cleared;
+    PLComPtr<IPLStream> before, grown;
     ASSERT_HR(m_page->GetStream(before.Put()), S_OK);
     ASSERT_HR(m_page->Append(second.data(), 200000), S_OK);  // moves to a bigger buffer
     ASSERT_HR(m_page->GetStream(grown.Put()), S_OK);
@@ -118,11 +118,9 @@ TEST_F(PageDataTest, StreamsOutliveTheContentTheyRead) {
     ASSERT_HR(As<IPLPersistMemory>()->Load(HGLOBAL{}), S_FALSE);  // clears
     m_page = nullptr;
     for (auto* stream : {before.Get(), grown.Get()}) {
-        LONG size = 0, read = 0;
-        ASSERT_HR(stream->GetSize(&size), S_OK);
-        Bytes got(static_cast<std::size_t>(size));
-        ASSERT_HR(stream->Read(got.data(), size, &read), S_OK);
-        EXPECT_EQ(read, size);
+        const LONG size = kdtest::LongOf(stream, &IPLStream::GetSize);
+        const Bytes got = kdtest::ReadBytes(stream, size);
+        ASSERT_EQ(got.size(), static_cast<std::size_t>(size));
         EXPECT_TRUE(std::equal(first.begin(), first.end(), got.begin()));
     }
 }

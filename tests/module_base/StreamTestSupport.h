@@ -64,9 +64,11 @@ inline ::testing::AssertionResult Reports(HRESULT hr, HRESULT expected, const st
     bool found = message.empty() && errors.empty();
     for (const auto& e : errors) found |= !message.empty() && e.message == message;
     if (hr == expected && found) return ::testing::AssertionSuccess();
+    auto text = [](const std::u16string& t) { return "\"" + std::string(t.begin(), t.end()) + "\""; };
     auto failure = ::testing::AssertionFailure()
-                   << HResultName(hr) << " (expected " << HResultName(expected) << "), recorded:";
-    for (const auto& e : errors) failure << " \"" << std::string(e.message.begin(), e.message.end()) << "\"";
+                   << "returned " << HResultName(hr) << ", expected " << HResultName(expected) << "; wanted "
+                   << text(message) << ", recorded:";
+    for (const auto& e : errors) failure << " " << text(e.message);
     return failure;
 }
 
