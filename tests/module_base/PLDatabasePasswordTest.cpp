@@ -4,12 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "module_base/PLDatabasePassword.h"
+#include "support/DiagReceiver.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 
@@ -17,18 +16,6 @@ namespace {
 
 class PLDatabasePasswordTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kd-passwords-XXXXXX";
-        const int fd = ::mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
-        m_path = pattern;
-        ::setenv("KDTRACE_DATABASE_PASSWORDS", m_path.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("KDTRACE_DATABASE_PASSWORDS");
-        ::unlink(m_path.c_str());
-    }
     void Write(const std::string& text, mode_t mode = 0600) {
         std::ofstream(m_path, std::ios::trunc) << text;
         ASSERT_EQ(::chmod(m_path.c_str(), mode), 0);
@@ -44,7 +31,9 @@ protected:
         for (const auto& e : kdtest::TakeThreadErrors()) messages += (messages.empty() ? u"" : u"|") + e.message;
         return messages;
     }
-    std::string m_path;
+    const kdtest::TempDir m_dir;
+    const std::string m_path = m_dir / "passwords";
+    const kdtest::ScopedEnv m_env{"KDTRACE_DATABASE_PASSWORDS", m_path};
 };
 
 TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
@@ -59,7 +48,7 @@ TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
     EXPECT_HR(GetDatabasePassword(1, nullptr, 4), E_POINTER);
     EXPECT_HR(GetDatabasePassword(1, buffer, 0), E_INVALIDARG);
     kdtest::TakeThreadErrors();
-    ::setenv("KDTRACE_DATABASE_PASSWORDS", "", 1);
+    const kdtest::ScopedEnv unset("KDTRACE_DATABASE_PASSWORDS", "");
     EXPECT_EQ(PLDatabasePasswordFilePath(), "/etc/kdtrace/database-passwords");
 }
 

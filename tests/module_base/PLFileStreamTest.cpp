@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "module_base/PLComObject.h"
 #include "module_base/PLFileStream.h"
 #include "module_base/PLRefFile.h"
 #include "platform/Text.h"
@@ -18,7 +18,10 @@
 
 namespace {
 
+using kd::platform::Utf16ToUtf8;
+using kd::platform::Utf8ToUtf16;
 using kdtest::Recorded;
+using kdtest::Reports;
 
 // The byte at each file offset: distinct across the 2,048,000-byte chunk and the
 // 32,767,999-byte switch, so a read of the wrong place shows.
@@ -47,12 +50,11 @@ protected:
         marks.push_back(0);
         for (int64_t mark : marks) {
             const int64_t from = mark == 0 ? 0 : mark - 4096;
-            const int64_t count = mark == 0 ? (written < 0 ? size : written) : 8192;
-            const auto bytes = Patterned(from, count);
+            const auto bytes = Patterned(from, mark == 0 ? (written < 0 ? size : written) : 8192);
             EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), from), static_cast<ssize_t>(bytes.size()));
         }
         ::close(fd);
-        return kd::platform::Utf8ToUtf16(path);
+        return Utf8ToUtf16(path);
     }
 
     static PLComPtr<IPLRefFilePriv> RefFile(const std::u16string& path, BOOL deleteOnRelease = FALSE) {
@@ -66,54 +68,50 @@ protected:
         EXPECT_HR(PLCreateStreamOnRefFile(ref, start, size, stream.Put()), expected);
         return stream;
     }
-
-    // Reads `count` bytes in one call; the bytes reported.
-    static std::vector<BYTE> Read(IPLStream* stream, LONG count) {
-        std::vector<BYTE> out(static_cast<std::size_t>(count));
-        LONG read = -1;
-        EXPECT_HR(stream->Read(out.data(), count, &read), S_OK);
-        out.resize(static_cast<std::size_t>(read < 0 ? 0 : read));
-        return out;
+    static PLComPtr<IPLStream> Sub(IPLStream* stream, LONG offset, LONG length) {
+        PLComPtr<IPLStream> sub;
+        EXPECT_HR(stream->GetSubstream(offset, length, sub.Put()), S_OK);
+        return sub;
     }
-
-    static LONG Position(IPLStream* stream) {
-        LONG position = -1;
-        EXPECT_HR(stream->GetPosition(&position), S_OK);
-        return position;
+    static PLComPtr<IPLStream> Clone(IPLStream* stream) {
+        PLComPtr<IPLCloneable> cloneable;
+        PLComPtr<IPLStream> clone;
+        EXPECT_HR(stream->QueryInterface(IID_IPLCloneable, cloneable.PutVoid()), S_OK);
+        EXPECT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
+        return clone;
     }
+    static std::vector<BYTE> Read(IPLStream* s, LONG count) { return kdtest::ReadBytes(s, count); }
+    static LONG Position(IPLStream* s) { return kdtest::LongOf(s, &IPLStream::GetPosition); }
+    static LONG Size(IPLStream* s) { return kdtest::LongOf(s, &IPLStream::GetSize); }
 
     kdtest::TempDir m_dir;
 };
 
 TEST_F(FileStreamTest, SegmentsReadTheirBytesOnly) {
-    const auto path = MakeFile("hundred", 100);
-    auto ref = RefFile(path);
+    auto ref = RefFile(MakeFile("hundred", 100));
     struct Case {
         LONG start, size;
         HRESULT open;
         LONG reportedSize, firstRead;  // a Read of 50
-        const char16_t* message;
     } cases[] = {
-        {10, 20, S_OK, 20, 20, u""},
-        {0, -1, S_OK, 100, 50, u""},
-        {10, -1, S_OK, 90, 50, u""},  // the rest of the file from the start, not the whole file
-        {95, -1, S_OK, 5, 5, u""},
-        {90, 50, S_OK, 50, 10, u""},  // past the end of the file: only what is there
-        {100, -1, S_OK, 0, 0, u""},
-        {101, 5, PL_E_INVALID_START_OFFSET, 0, 0, u"Invalid start offset"},
-        {-1, 5, PL_E_INVALID_START_OFFSET, 0, 0, u"Invalid start offset"},
+        {10, 20, S_OK, 20, 20},
+        {0, -1, S_OK, 100, 50},
+        {10, -1, S_OK, 90, 50},  // the rest of the file from the start, not the whole file
+        {95, -1, S_OK, 5, 5},
+        {90, 50, S_OK, 50, 10},  // past the end of the file: only what is there
+        {100, -1, S_OK, 0, 0},
+        {101, 5, PL_E_INVALID_START_OFFSET, 0, 0},
+        {-1, 5, PL_E_INVALID_START_OFFSET, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start);
         auto stream = Open(ref.Get(), c.start, c.size, c.open);
-        EXPECT_TRUE(Recorded(c.message));
+        EXPECT_TRUE(Recorded(c.open < 0 ? u"Invalid start offset" : u""));
         if (c.open < 0) {
             EXPECT_FALSE(stream);
             continue;
         }
-        LONG size = -2;
-        EXPECT_HR(stream->GetSize(&size), S_OK);
-        EXPECT_EQ(size, c.reportedSize);
+        EXPECT_EQ(Size(stream.Get()), c.reportedSize);
         EXPECT_EQ(Read(stream.Get(), 50), Patterned(c.start, c.firstRead));
         const LONG end = Position(stream.Get());
         if (c.firstRead < 50) {
@@ -126,6 +124,7 @@ TEST_F(FileStreamTest, SegmentsReadTheirBytesOnly) {
 TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
     auto ref = RefFile(MakeFile("hundred", 100));
     auto stream = Open(ref.Get(), 10, 20);
+    const char16_t *seekFails = u"Failed to seek to file postion", *skipFails = u"Could not skip to position.";
     struct Step {
         bool seek;
         LONG offset, flag;
@@ -138,17 +137,16 @@ TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
         {true, 3, 0, S_OK, 13, u""},
         {true, 2, 2, S_OK, 15, u""},
         {true, 0, 7, E_FAIL, 15, u""},
-        {true, -11, 0, E_FAIL, 15, u"Failed to seek to file postion"},
-        {true, INT32_MAX, 2, E_FAIL, 15, u"Failed to seek to file postion"},
-        {false, -16, 0, E_FAIL, 15, u"Could not skip to position."},
-        {false, INT32_MAX, 0, E_FAIL, 15, u"Could not skip to position."},
+        {true, -11, 0, E_FAIL, 15, seekFails},
+        {true, INT32_MAX, 2, E_FAIL, 15, seekFails},
+        {false, -16, 0, E_FAIL, 15, skipFails},
+        {false, INT32_MAX, 0, E_FAIL, 15, skipFails},
         {false, 30, 0, S_OK, 45, u""},  // no bounds check: reads there give nothing
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.offset);
-        EXPECT_HR(s.seek ? stream->Seek(s.offset, s.flag) : stream->Skip(s.offset), s.hr);
+        EXPECT_TRUE(Reports(s.seek ? stream->Seek(s.offset, s.flag) : stream->Skip(s.offset), s.hr, s.message));
         EXPECT_EQ(Position(stream.Get()), s.position);
-        EXPECT_TRUE(Recorded(s.message));
     }
     EXPECT_TRUE(Read(stream.Get(), 5).empty());
     ASSERT_HR(stream->Seek(18, 0), S_OK);
@@ -161,28 +159,20 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
     auto stream = Open(ref.Get(), 1010, 20);  // file offsets 10 to 29
     ASSERT_TRUE(stream);
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
-    EXPECT_HR(stream->Open(), PL_E_STREAM_ALREADY_OPEN);
-    EXPECT_TRUE(Recorded(u"Stream alread open"));
+    EXPECT_TRUE(Reports(stream->Open(), PL_E_STREAM_ALREADY_OPEN, u"Stream alread open"));
 
     ASSERT_HR(stream->Close(), S_OK);
     EXPECT_HR(stream->Close(), S_OK);
     LONG value = 0;
     char line[8];
-    EXPECT_HR(stream->Seek(1, 0), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Stream not open."));
-    EXPECT_HR(stream->ReadString(line, 8, &value), PL_E_FILE_NOT_OPEN);
-    EXPECT_TRUE(Recorded(u"File not open"));
+    EXPECT_TRUE(Reports(stream->Seek(1, 0), E_FAIL, u"Stream not open."));
+    EXPECT_TRUE(Reports(stream->ReadString(line, 8, &value), PL_E_FILE_NOT_OPEN, u"File not open"));
 
     // A Read reopens the stream at its (already translated) start; so do Open, sub-streams and
     // clones.
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
-    PLComPtr<IPLStream> sub;
-    ASSERT_HR(stream->GetSubstream(2, 3, sub.Put()), S_OK);
-    EXPECT_EQ(Read(sub.Get(), 10), Patterned(12, 3));
-    PLComPtr<IPLCloneable> cloneable;
-    ASSERT_HR(stream.As(cloneable), S_OK);
-    PLComPtr<IPLStream> clone;
-    ASSERT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
+    EXPECT_EQ(Read(Sub(stream.Get(), 2, 3).Get(), 10), Patterned(12, 3));
+    auto clone = Clone(stream.Get());
     EXPECT_EQ(Position(clone.Get()), 14);
     EXPECT_EQ(Read(clone.Get(), 2), Patterned(14, 2));
     EXPECT_EQ(Read(stream.Get(), 2), Patterned(14, 2)) << "the clone reads with its own descriptor";
@@ -193,21 +183,15 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
 
     // A clone of a closed stream is closed too, and opens on the same segment.
     ASSERT_HR(stream->Close(), S_OK);
-    ASSERT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
+    clone = Clone(stream.Get());
     EXPECT_HR(clone->GetPosition(&value), E_FAIL);
     EXPECT_EQ(Read(clone.Get(), 50), Patterned(10, 20));
     kdtest::TakeThreadErrors();
 }
 
 TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
-    const std::string text = "ab\ncd\n\nlast";
-    const std::string path = m_dir / "lines";
-    {
-        FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::fclose(f);
-    }
-    auto ref = RefFile(kd::platform::Utf8ToUtf16(path));
+    std::ofstream(m_dir / "lines") << "ab\ncd\n\nlast";
+    auto ref = RefFile(Utf8ToUtf16(m_dir / "lines"));
     struct Case {
         LONG start, size, buffer;
         std::vector<std::string> lines;  // until a read of 0
@@ -223,13 +207,11 @@ TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
         auto stream = Open(ref.Get(), c.start, c.size);
         std::vector<std::string> lines;
         std::vector<char> buffer(static_cast<std::size_t>(c.buffer) + 4, 'x');
-        for (int i = 0; i < 10; ++i) {
-            LONG read = -1;
+        for (LONG read = -1; read != 0 && lines.size() < 10;) {
             ASSERT_HR(stream->ReadString(buffer.data(), c.buffer, &read), S_OK);
             ASSERT_EQ(buffer[static_cast<std::size_t>(read)], 0);
             EXPECT_EQ(buffer[static_cast<std::size_t>(c.buffer)], 'x') << "written past the buffer";
-            if (read == 0) break;
-            lines.emplace_back(buffer.data(), static_cast<std::size_t>(read));
+            if (read != 0) lines.emplace_back(buffer.data(), static_cast<std::size_t>(read));
         }
         EXPECT_EQ(lines, c.lines);
         EXPECT_TRUE(Recorded(u""));
@@ -257,15 +239,11 @@ TEST_F(FileStreamTest, SubstreamsAtSegmentEdges) {
         PLComPtr<IPLStream> sub;
         EXPECT_HR(parent->GetSubstream(c.offset, c.length, sub.Put()), c.hr);
         if (c.hr < 0) continue;
-        LONG size = -1;
-        EXPECT_HR(sub->GetSize(&size), S_OK);
-        EXPECT_EQ(size, c.size);
+        EXPECT_EQ(Size(sub.Get()), c.size);
         EXPECT_EQ(Position(sub.Get()), c.start);
         EXPECT_EQ(Read(sub.Get(), 100), Patterned(c.start, c.size));
         // A sub-stream of a sub-stream stays inside it.
-        PLComPtr<IPLStream> inner;
-        ASSERT_HR(sub->GetSubstream(0, 100, inner.Put()), S_OK);
-        EXPECT_EQ(Read(inner.Get(), 100), Patterned(c.start, c.size));
+        EXPECT_EQ(Read(Sub(sub.Get(), 0, 100).Get(), 100), Patterned(c.start, c.size));
     }
     kdtest::TakeThreadErrors();
 }
@@ -276,9 +254,7 @@ TEST_F(FileStreamTest, LargeFilesAcrossTheChunkAndSwitchSizes) {
     constexpr int64_t kSize = kSwitch + kChunk + 17;
     auto ref = RefFile(MakeFile("large", kSize, 64, {kChunk, 2 * kChunk, kSwitch, kSwitch + 1}));
     auto stream = Open(ref.Get(), 0, -1);
-    LONG size = 0;
-    ASSERT_HR(stream->GetSize(&size), S_OK);
-    EXPECT_EQ(size, kSize);
+    EXPECT_EQ(Size(stream.Get()), kSize);
     // Whole-file reads in chunks account for every byte.
     std::vector<BYTE> chunk(kChunk);
     int64_t total = 0;
@@ -289,26 +265,20 @@ TEST_F(FileStreamTest, LargeFilesAcrossTheChunkAndSwitchSizes) {
         SCOPED_TRACE(mark);
         ASSERT_HR(stream->Seek(static_cast<LONG>(mark - 100), 0), S_OK);
         EXPECT_EQ(Read(stream.Get(), 200), Patterned(mark - 100, 200));
-        PLComPtr<IPLStream> sub;
-        ASSERT_HR(stream->GetSubstream(static_cast<LONG>(mark - 1), 2, sub.Put()), S_OK);
-        EXPECT_EQ(Read(sub.Get(), 10), Patterned(mark - 1, 2));
+        EXPECT_EQ(Read(Sub(stream.Get(), static_cast<LONG>(mark - 1), 2).Get(), 10), Patterned(mark - 1, 2));
     }
-    auto tail = Open(ref.Get(), kSwitch, -1);
-    ASSERT_HR(tail->GetSize(&size), S_OK);
-    EXPECT_EQ(size, kSize - kSwitch);
+    EXPECT_EQ(Size(Open(ref.Get(), kSwitch, -1).Get()), kSize - kSwitch);
 }
 
 TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
     constexpr int64_t kSize = (int64_t{1} << 31) + 10;
     auto ref = RefFile(MakeFile("huge", kSize, 0, {INT32_MAX - 8}));
-    auto whole = Open(ref.Get(), 0, -1, E_FAIL);
+    Open(ref.Get(), 0, -1, E_FAIL);
     // Recorded by the stream's method, then by the creator that called it.
-    const auto errors = kdtest::TakeThreadErrors();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].className + u"/" + errors[0].method + u"/" + errors[0].message,
-              u"CPLFileStream/InitializeFromRefFile/Segment ends beyond 2 GiB: file too large for a stream");
-    EXPECT_EQ(errors[1].module + u"/" + errors[1].className + u"/" + errors[1].method,
-              u"Core Services/Utility Functions/PLCreateStreamOnRefFile");
+    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
+              (kdtest::ErrorLines{
+                  u"Core|CPLFileStream|InitializeFromRefFile|Segment ends beyond 2 GiB: file too large for a stream",
+                  u"Core Services|Utility Functions|PLCreateStreamOnRefFile|Failed to initialize stream"}));
     auto endOfRange = Open(ref.Get(), INT32_MAX - 8, 8);
     ASSERT_TRUE(endOfRange);
     EXPECT_EQ(Read(endOfRange.Get(), 100), Patterned(INT32_MAX - 8, 8));
@@ -319,52 +289,39 @@ TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
 
 TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
     const auto path = MakeFile("hundred", 100);
-    const auto missing = kd::platform::Utf8ToUtf16(m_dir / "missing");
-    const auto directory = kd::platform::Utf8ToUtf16(m_dir.path());
-    for (const std::u16string& bad : {missing, directory}) {
-        PLComPtr<IPLFileStreamPriv> stream;
-        ASSERT_HR(PLCreateInstance(CLSID_PLFileStream, stream), S_OK);
-        EXPECT_HR(stream->Initialize(bad.c_str(), FALSE, 0, -1), E_FAIL);
-        EXPECT_TRUE(Recorded(u"Failed to open file for stream."));
-        LONG read = 0;
-        BYTE byte = 0;
-        EXPECT_HR(stream->Read(&byte, 1, &read), E_FAIL) << "stays closed; reopening fails again";
-        kdtest::TakeThreadErrors();
-    }
-    PLComPtr<IPLFileStreamPriv> bare;
-    ASSERT_HR(PLCreateInstance(CLSID_PLFileStream, bare), S_OK);
-    EXPECT_HR(bare->Open(), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Could not open stream.  Ref file not set."));
-
-    // A file whose reads fail.
-    auto procMem = RefFile(u"/proc/self/mem");
-    auto failing = Open(procMem.Get(), 0, 10);
-    ASSERT_TRUE(failing);
     LONG read = 0;
     BYTE bytes[10];
-    EXPECT_HR(failing->Read(bytes, 10, &read), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Readfile failed"));
+    for (const std::string& bad : {m_dir / "missing", m_dir.path()}) {
+        auto stream = kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream);
+        EXPECT_TRUE(Reports(stream->Initialize(Utf8ToUtf16(bad).c_str(), FALSE, 0, -1), E_FAIL,
+                            u"Failed to open file for stream."));
+        EXPECT_HR(stream->Read(bytes, 1, &read), E_FAIL) << "stays closed; reopening fails again";
+        kdtest::TakeThreadErrors();
+    }
+    EXPECT_TRUE(Reports(kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream)->Open(), E_FAIL,
+                        u"Could not open stream.  Ref file not set."));
+
+    // A file whose reads fail.
+    auto failing = Open(RefFile(u"/proc/self/mem").Get(), 0, 10);
+    ASSERT_TRUE(failing);
+    EXPECT_TRUE(Reports(failing->Read(bytes, 10, &read), E_FAIL, u"Readfile failed"));
 
     if (::geteuid() != 0) {
-        const std::string locked = m_dir / "locked";
-        MakeFile("locked", 10);
-        ::chmod(locked.c_str(), 0);
-        Open(RefFile(kd::platform::Utf8ToUtf16(locked)).Get(), 0, -1, E_FAIL);
+        ::chmod(Utf16ToUtf8(MakeFile("locked", 10)).c_str(), 0);
+        Open(RefFile(Utf8ToUtf16(m_dir / "locked")).Get(), 0, -1, E_FAIL);
         EXPECT_TRUE(Recorded(u"Failed to open file for stream."));
     }
 
     // Truncated under an open stream: reads report what is left. Deleted: the open stream keeps
     // reading, reopening fails.
-    auto ref = RefFile(path);
-    auto stream = Open(ref.Get(), 10, 50);
-    ASSERT_EQ(::truncate(kd::platform::Utf16ToUtf8(path).c_str(), 30), 0);
+    auto stream = Open(RefFile(path).Get(), 10, 50);
+    ASSERT_EQ(::truncate(Utf16ToUtf8(path).c_str(), 30), 0);
     EXPECT_EQ(Read(stream.Get(), 100), Patterned(10, 20));
     ASSERT_HR(stream->Seek(0, 0), S_OK);
-    std::filesystem::remove(kd::platform::Utf16ToUtf8(path));
+    std::filesystem::remove(Utf16ToUtf8(path));
     EXPECT_EQ(Read(stream.Get(), 5), Patterned(10, 5));
     ASSERT_HR(stream->Close(), S_OK);
-    EXPECT_HR(stream->Read(bytes, 1, &read), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open file for stream."));
+    EXPECT_TRUE(Reports(stream->Read(bytes, 1, &read), E_FAIL, u"Failed to open file for stream."));
 }
 
 // A page that reports a fixed offset, or fails.
@@ -374,10 +331,7 @@ public:
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT GetPageNumber(LONG* number) override {
-        *number = 1;
-        return S_OK;
-    }
+    HRESULT GetPageNumber(LONG*) override { return E_NOTIMPL; }
     HRESULT GetFileOffset(LONG* offset) override {
         *offset = m_offset;
         return m_hr;
@@ -391,8 +345,7 @@ private:
 TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     const auto path = MakeFile("hundred", 100);
     auto ref = RefFile(path);
-    EXPECT_HR(ref->Initialize(path.c_str(), FALSE), E_FAIL);
-    EXPECT_TRUE(Recorded(u"PLRefFile already initialzed."));
+    EXPECT_TRUE(Reports(ref->Initialize(path.c_str(), FALSE), E_FAIL, u"PLRefFile already initialzed."));
 
     // The path whole or not at all.
     const LONG length = static_cast<LONG>(path.size());
@@ -410,12 +363,10 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     EXPECT_EQ(offset, 10);
     EXPECT_HR(ref->TranslateOffset(50, nullptr), S_OK);
     EXPECT_HR(ref->TranslateOffset(INT32_MIN, &offset), E_INVALIDARG) << "no wrap-around";
-    FakePage page(70, S_OK);
+    FakePage page(70, S_OK), failing(0, E_UNEXPECTED);
     EXPECT_HR(ref->GetPageOffset(&page, &offset), S_OK);
     EXPECT_EQ(offset, 30);
-    FakePage failing(0, E_UNEXPECTED);
-    EXPECT_HR(ref->GetPageOffset(&failing, &offset), E_UNEXPECTED);
-    EXPECT_TRUE(Recorded(u"Failed to obtain offset from page"));
+    EXPECT_TRUE(Reports(ref->GetPageOffset(&failing, &offset), E_UNEXPECTED, u"Failed to obtain offset from page"));
 
     PLFileHandle handle = PL_INVALID_FILE_HANDLE;
     ASSERT_HR(ref->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), S_OK);
@@ -428,36 +379,30 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     EXPECT_EQ(std::fgetc(file), Pattern(0));
     EXPECT_HR(ref->CloseStdHandle(file), S_OK);
 
-    auto missing = RefFile(kd::platform::Utf8ToUtf16(m_dir / "missing"));
+    auto missing = RefFile(Utf8ToUtf16(m_dir / "missing"));
     EXPECT_HR(missing->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), E_FAIL);
     EXPECT_EQ(handle, PL_INVALID_FILE_HANDLE);
     EXPECT_TRUE(Recorded(u"Failed to open file (last error: 2)"));
-    EXPECT_HR(missing->OpenStdHandle(u"rb", &file), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open file."));
+    EXPECT_TRUE(Reports(missing->OpenStdHandle(u"rb", &file), E_FAIL, u"Failed to open file."));
     // Creation dispositions reach the file system.
     ASSERT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), S_OK);
     EXPECT_HR(missing->CloseHandle(handle), S_OK);
     EXPECT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), E_FAIL);
     kdtest::TakeThreadErrors();
-
-    PLComPtr<IPLRefFile> created;
-    ASSERT_HR(PLCreateInstance(CLSID_PLRefFile, created), S_OK);
+    EXPECT_TRUE(kdtest::New<IPLRefFile>(CLSID_PLRefFile));
 }
 
 TEST_F(FileStreamTest, DeleteOnReleaseWhenTheLastReferenceGoes) {
     for (BOOL deleteOnRelease : {TRUE, FALSE}) {
         const auto path = MakeFile("temp", 10);
-        const std::string native = kd::platform::Utf16ToUtf8(path);
-        PLComPtr<IPLFileStreamPriv> stream;
-        ASSERT_HR(PLCreateInstance(CLSID_PLFileStream, stream), S_OK);
+        auto stream = kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream);
         ASSERT_HR(stream->Initialize(path.c_str(), deleteOnRelease, 2, 3), S_OK);
-        PLComPtr<IPLStream> sub;
-        ASSERT_HR(stream->GetSubstream(1, 1, sub.Put()), S_OK);
+        auto sub = Sub(stream.Get(), 1, 1);
         stream = nullptr;
-        EXPECT_TRUE(std::filesystem::exists(native)) << "the sub-stream still holds the reference file";
+        EXPECT_TRUE(std::filesystem::exists(Utf16ToUtf8(path))) << "the sub-stream still holds the reference file";
         EXPECT_EQ(Read(sub.Get(), 5), Patterned(3, 1));
         sub = nullptr;
-        EXPECT_EQ(std::filesystem::exists(native), deleteOnRelease == FALSE);
+        EXPECT_EQ(std::filesystem::exists(Utf16ToUtf8(path)), deleteOnRelease == FALSE);
     }
 }
 
@@ -473,9 +418,7 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
         threads.emplace_back([&failures, shared = ref, t] {
             for (int i = 0; i < 50; ++i) {
                 const LONG start = (t * 50 + i) % 4000;
-                PLComPtr<IPLStream> stream;
-                PLComPtr<IPLStream> sub;
-                PLComPtr<IPLStream> clone;
+                PLComPtr<IPLStream> stream, sub, clone;
                 PLComPtr<IPLCloneable> cloneable;
                 PLFileHandle handle = PL_INVALID_FILE_HANDLE;
                 BYTE bytes[8];
@@ -493,7 +436,7 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
     ref = nullptr;
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_FALSE(std::filesystem::exists(kd::platform::Utf16ToUtf8(path)));
+    EXPECT_FALSE(std::filesystem::exists(Utf16ToUtf8(path)));
 }
 
 }  // namespace

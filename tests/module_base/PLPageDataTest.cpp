@@ -3,13 +3,11 @@
 // encoding (checked against iconv), the persist-file operations and the collection.
 #include <gtest/gtest.h>
 #include <iconv.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "module_base/PLByteStream.h"
@@ -18,26 +16,23 @@
 #include "module_base/PLPropertyBagFunctions.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Text.h"
+#include "support/DiagReceiver.h"
+#include "support/PropertyBagOf.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
 using kdtest::Recorded;
+using kdtest::Reports;
 using Bytes = std::vector<BYTE>;
 
 class PageDataTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kd-pagedata-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        ASSERT_HR(PLCreateInstance(CLSID_PLPageData, m_page), S_OK);
-        kdtest::TakeThreadErrors();
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
+    void SetUp() override { kdtest::TakeThreadErrors(); }
 
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string Path(const std::string& name) const { return m_dir / name; }
     static std::u16string Wide(const std::string& text) { return kd::platform::Utf8ToUtf16(text); }
+    std::u16string File(const std::string& name) const { return Wide(Path(name)); }
     static void Write(const std::string& path, const Bytes& bytes) {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -68,17 +63,18 @@ protected:
         return bytes;
     }
 
-    std::string m_dir;
-    PLComPtr<IPLPageDataPriv> m_page;
+    kdtest::TempDir m_dir;
+    PLComPtr<IPLPageDataPriv> m_page = kdtest::New<IPLPageDataPriv>(CLSID_PLPageData);
 };
 
 TEST_F(PageDataTest, GrowthByStepsAndFailedGrowthKeepsTheContent) {
+    if (!kdtest::LargeAllocationsFail()) GTEST_SKIP() << "needs the allocator limit of the sanitizer build";
     const Bytes ten = Pattern(10), more = Pattern(40000);
     ASSERT_HR(m_page->Append(ten.data(), 10), S_OK);
     ASSERT_HR(m_page->Append(more.data(), 40000), S_OK);
     // 32768 for the first 10 bytes, then 65536 more; the failed request asks for 45777 more steps.
-    EXPECT_HR(m_page->ReserveBufferSpace(1500000000), E_OUTOFMEMORY);
-    EXPECT_TRUE(Recorded(u"Failed to allocate (1500119040) bytes of memory. Current allocated bytes: 98304"));
+    EXPECT_TRUE(Reports(m_page->ReserveBufferSpace(1500000000), E_OUTOFMEMORY,
+                        u"Failed to allocate (1500119040) bytes of memory. Current allocated bytes: 98304"));
     Bytes expected = ten;
     expected.insert(expected.end(), more.begin(), more.end());
     EXPECT_EQ(Content(), expected);
@@ -115,7 +111,7 @@ TEST_F(PageDataTest, SaveToBytesCopiesWhatFits) {
 TEST_F(PageDataTest, StreamsOutliveTheContentTheyRead) {
     const Bytes first = Pattern(100), second = Pattern(200000);
     ASSERT_HR(m_page->LoadFromBytes(first.data(), 100), S_OK);
-    PLComPtr<IPLStream> before, grown, cleared;
+    PLComPtr<IPLStream> before, grown;
     ASSERT_HR(m_page->GetStream(before.Put()), S_OK);
     ASSERT_HR(m_page->Append(second.data(), 200000), S_OK);  // moves to a bigger buffer
     ASSERT_HR(m_page->GetStream(grown.Put()), S_OK);
@@ -123,11 +119,9 @@ TEST_F(PageDataTest, StreamsOutliveTheContentTheyRead) {
     ASSERT_HR(As<IPLPersistMemory>()->Load(HGLOBAL{}), S_FALSE);  // clears
     m_page = nullptr;
     for (auto* stream : {before.Get(), grown.Get()}) {
-        LONG size = 0, read = 0;
-        ASSERT_HR(stream->GetSize(&size), S_OK);
-        Bytes got(static_cast<std::size_t>(size));
-        ASSERT_HR(stream->Read(got.data(), size, &read), S_OK);
-        EXPECT_EQ(read, size);
+        const LONG size = kdtest::LongOf(stream, &IPLStream::GetSize);
+        const Bytes got = kdtest::ReadBytes(stream, size);
+        ASSERT_EQ(got.size(), static_cast<std::size_t>(size));
         EXPECT_TRUE(std::equal(first.begin(), first.end(), got.begin()));
     }
 }
@@ -168,15 +162,6 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     EXPECT_EQ(held, nullptr);
 }
 
-PLComPtr<IPLPropertyBag> Bag(int flag) {
-    PLComPtr<IPLPropertyBag> bag;
-    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
-    if (flag >= 0) {
-        EXPECT_HR(AddBoolToPropertyBag(bag.Get(), u"qualityReduced", flag == 1), S_OK);
-    }
-    return bag;
-}
-
 // The stored flag: -1 when absent.
 int Flag(IPLPropertyBag* bag) {
     BOOL present = FALSE;
@@ -188,7 +173,8 @@ int Flag(IPLPropertyBag* bag) {
 
 TEST_F(PageDataTest, PropertiesCarryTheQualityFlagAndTheFilePath) {
     // The quality flag moves to a new bag only when the old one has it.
-    const PLComPtr<IPLPropertyBag> without = Bag(-1), setTrue = Bag(1), empty = Bag(-1), last = Bag(1);
+    const auto without = kdtest::BagOf({}), setTrue = kdtest::BagOf({{u"qualityReduced", true}}),
+               empty = kdtest::BagOf({}), last = kdtest::BagOf({{u"qualityReduced", true}});
     PLComPtr<IPLPropertyBag> held;
     ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);  // a bag of its own, the same each time
     ASSERT_HR(m_page->GetProperties(held.Put()), S_OK);
@@ -205,10 +191,10 @@ TEST_F(PageDataTest, PropertiesCarryTheQualityFlagAndTheFilePath) {
     EXPECT_EQ(held.Get(), last.Get());
     // Loading a file records its path in the bag.
     Write(Path("f"), {1, 2});
-    ASSERT_HR(m_page->LoadFromFile(Wide(Path("f")).c_str()), S_OK);
+    ASSERT_HR(m_page->LoadFromFile(File("f").c_str()), S_OK);
     PLString path;
     ASSERT_HR(GetPLStringFromPropertyBag(last.Get(), u"originalFilePath", &path), S_OK);
-    EXPECT_EQ(std::u16string(path.c_str()), Wide(Path("f")));
+    EXPECT_EQ(std::u16string(path.c_str()), File("f"));
 }
 
 // Content held as a stream (open from its creation) saves to files, bytes and blocks, more than
@@ -220,7 +206,7 @@ TEST_F(PageDataTest, ContentHeldAsAStreamSavesRepeatedly) {
     ASSERT_HR(m_page->SetStream(stream.Get()), S_OK);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(Content(), bytes);
-        ASSERT_HR(m_page->SaveToFile(Wide(Path("s")).c_str()), S_OK);
+        ASSERT_HR(m_page->SaveToFile(File("s").c_str()), S_OK);
         EXPECT_EQ(Read(Path("s")), bytes);
         HGLOBAL block = nullptr;
         ASSERT_HR(As<IPLPersistMemory>()->Save(0, &block), S_OK);
@@ -228,15 +214,12 @@ TEST_F(PageDataTest, ContentHeldAsAStreamSavesRepeatedly) {
         kd::platform::FreeGlobalBlock(block);
     }
     EXPECT_TRUE(Recorded(u""));
-    PLComPtr<IPLPageDataPriv> other;
-    ASSERT_HR(PLCreateInstance(CLSID_PLPageData, other), S_OK);
-    PLComPtr<IPLPersistStream> persist;
-    ASSERT_HR(other.As(persist), S_OK);
+    auto other = kdtest::New<IPLPersistStream>(CLSID_PLPageData);
     ASSERT_HR(m_page->GetStream(stream.Put()), S_OK);
-    ASSERT_HR(persist->Load(stream.Get()), S_OK);
-    LONG length = 0;
-    EXPECT_HR(other->GetDataLength(&length), S_OK);
-    EXPECT_EQ(length, 300000);
+    ASSERT_HR(other->Load(stream.Get()), S_OK);
+    PLComPtr<IPLPageData> loaded;
+    ASSERT_HR(other.As(loaded), S_OK);
+    EXPECT_EQ(kdtest::LongOf(loaded.Get(), &IPLPageData::GetDataLength), 300000);
 }
 
 // Files of every read path: empty, small, beyond the one-call read, beyond the persist loads'
@@ -247,32 +230,30 @@ TEST_F(PageDataTest, FilesRoundTrip) {
         SCOPED_TRACE(size);
         const Bytes bytes = Pattern(size);
         Write(Path("in"), bytes);
-        ASSERT_HR(m_page->LoadFromFile(Wide(Path("in")).c_str()), S_OK);
+        ASSERT_HR(m_page->LoadFromFile(File("in").c_str()), S_OK);
         const HRESULT saved = size == 0 ? S_FALSE : S_OK;  // nothing to write
-        ASSERT_HR(m_page->SaveToFile(Wide(Path("out")).c_str()), saved);
+        ASSERT_HR(m_page->SaveToFile(File("out").c_str()), saved);
         EXPECT_EQ(Read(Path("out")), bytes);
-        ASSERT_HR(As<IPLPersistFile>()->Load(Wide(Path("out")).c_str(), 0), S_OK);
-        ASSERT_HR(As<IPLPersistFile>()->Save(Wide(Path("again")).c_str()), saved);
+        ASSERT_HR(As<IPLPersistFile>()->Load(File("out").c_str(), 0), S_OK);
+        ASSERT_HR(As<IPLPersistFile>()->Save(File("again").c_str()), saved);
         EXPECT_EQ(Read(Path("again")), bytes);
     }
 }
 
 TEST_F(PageDataTest, FileFailuresAreReported) {
-    const std::u16string missing = Wide(Path("missing")), dir = Wide(m_dir);
-    EXPECT_HR(m_page->LoadFromFile(missing.c_str()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open image file (erc=2)."));
+    const std::u16string missing = File("missing"), dir = Wide(m_dir.path());
+    EXPECT_TRUE(Reports(m_page->LoadFromFile(missing.c_str()), E_FAIL, u"Failed to open image file (erc=2)."));
     EXPECT_HR(m_page->LoadFromFile(dir.c_str()), E_FAIL);
     // A file of 2 GiB (sparse) is refused, not read with a negative size.
     ASSERT_EQ(::truncate((Write(Path("huge"), {}), Path("huge")).c_str(), int64_t{1} << 31), 0);
-    EXPECT_HR(m_page->LoadFromFile(Wide(Path("huge")).c_str()), E_FAIL);
-    EXPECT_HR(As<IPLPersistFile>()->Load(Wide(Path("huge")).c_str(), 0), E_FAIL);
-    EXPECT_TRUE(Recorded(u"File too large for page data: 2 GiB or more"));
-    EXPECT_HR(m_page->SaveToFile(dir.c_str()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open file for writing."));
-    EXPECT_HR(As<IPLPersistFile>()->Load(missing.c_str(), 0), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to open file: '" + missing + u"'"));
-    EXPECT_HR(As<IPLPersistFile>()->Save(Wide(Path("no/such")).c_str()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"fopen_s() failed to open file: '" + Wide(Path("no/such")) + u"'"));
+    EXPECT_HR(m_page->LoadFromFile(File("huge").c_str()), E_FAIL);
+    EXPECT_TRUE(Reports(As<IPLPersistFile>()->Load(File("huge").c_str(), 0), E_FAIL,
+                        u"File too large for page data: 2 GiB or more"));
+    EXPECT_TRUE(Reports(m_page->SaveToFile(dir.c_str()), E_FAIL, u"Failed to open file for writing."));
+    EXPECT_TRUE(
+        Reports(As<IPLPersistFile>()->Load(missing.c_str(), 0), E_FAIL, u"Failed to open file: '" + missing + u"'"));
+    EXPECT_TRUE(Reports(As<IPLPersistFile>()->Save(File("no/such").c_str()), E_FAIL,
+                        u"fopen_s() failed to open file: '" + File("no/such") + u"'"));
     // Skipping the read still records the path; it is handed out whole or not at all.
     ASSERT_HR(As<IPLPersistFile>()->Load(missing.c_str(), PL_PERSIST_FILE_NO_READ), S_OK);
     std::vector<WCHAR> buffer(missing.size() + 1, u'x');
@@ -299,12 +280,13 @@ std::string IconvToUtf8(const std::string& bytes, const char* charset) {
 }
 
 TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
+    const std::string bom = "\xEF\xBB\xBF";
     struct Case {
         LONGLONG encoding;
-        const char* charset;
-        std::string text;  // in the encoding
+        const char* charset;  // null: the file holds `expected`
+        std::string text;     // in the encoding
+        std::string expected = {};
     };
-    const std::string bom = "\xEF\xBB\xBF";
     const Case cases[] = {
         {1252, "CP1252", "abc caf\xE9 \x80"},
         {1252 + (LONGLONG{1} << 32), "CP1252", "caf\xE9"},  // the low 32 bits name the code page
@@ -333,25 +315,18 @@ TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
         {1200, "UTF-16LE", std::string("a\0b\0\0\0c\0", 8)},  // past a zero character
         {0, "UTF-8", "gr\xC3\xBC\xC3\x9F"},
         {65001, "UTF-8", "gr\xC3\xBC\xC3\x9F"},
+        // Marked content: UTF-8 goes out unchanged; a UTF-16 mark becomes the UTF-8 mark.
+        {65001, nullptr, bom + "x", bom + "x"},
+        {65001, nullptr, "\xFF\xFEz", "\xFF\xFEz"},
+        {1200, nullptr, std::string("\xFF\xFEh\0", 4), bom + "h"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.encoding);
         ASSERT_HR(m_page->LoadFromBytes(reinterpret_cast<const BYTE*>(c.text.data()), static_cast<LONG>(c.text.size())),
                   S_OK);
-        ASSERT_HR(m_page->SaveToFileAsUTF8(Wide(Path("u8")).c_str(), c.encoding), S_OK);
+        ASSERT_HR(m_page->SaveToFileAsUTF8(File("u8").c_str(), c.encoding), S_OK);
         const Bytes out = Read(Path("u8"));
-        EXPECT_EQ(std::string(out.begin(), out.end()), bom + IconvToUtf8(c.text, c.charset));
-    }
-    // Marked content: UTF-8 goes out unchanged; a UTF-16 mark becomes the UTF-8 mark.
-    for (const auto& [encoding, text, expected] :
-         {std::tuple<LONGLONG, std::string, std::string>{65001, bom + "x", bom + "x"},
-          {65001, "\xFF\xFEz", "\xFF\xFEz"},
-          {1200, std::string("\xFF\xFEh\0", 4), bom + "h"}}) {
-        ASSERT_HR(m_page->LoadFromBytes(reinterpret_cast<const BYTE*>(text.data()), static_cast<LONG>(text.size())),
-                  S_OK);
-        ASSERT_HR(m_page->SaveToFileAsUTF8(Wide(Path("u8")).c_str(), encoding), S_OK);
-        const Bytes out = Read(Path("u8"));
-        EXPECT_EQ(std::string(out.begin(), out.end()), expected);
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.charset ? bom + IconvToUtf8(c.text, c.charset) : c.expected);
     }
 }
 
@@ -360,17 +335,16 @@ TEST_F(PageDataTest, UnsupportedEncodingsLeaveTheTargetAlone) {
     const BYTE abc[3] = {'a', 'b', 'c'};
     ASSERT_HR(m_page->LoadFromBytes(abc, 3), S_OK);
     for (const LONGLONG encoding : {1201, 12000, 12001, 65000, 99999}) {
-        EXPECT_HR(m_page->SaveToFileAsUTF8(Wide(Path("keep")).c_str(), encoding), E_FAIL);
-        EXPECT_TRUE(Recorded(u"Unsupported encoding detected: " + Wide(std::to_string(encoding))));
+        EXPECT_TRUE(Reports(m_page->SaveToFileAsUTF8(File("keep").c_str(), encoding), E_FAIL,
+                            u"Unsupported encoding detected: " + Wide(std::to_string(encoding))));
         EXPECT_EQ(Read(Path("keep")), Bytes{'k'});
     }
-    EXPECT_HR(m_page->SaveToFileAsUTF8(Wide(m_dir).c_str(), 1252), E_FAIL);
-    EXPECT_EQ(::access(m_dir.c_str(), F_OK), 0);
+    EXPECT_HR(m_page->SaveToFileAsUTF8(Wide(m_dir.path()).c_str(), 1252), E_FAIL);
+    EXPECT_EQ(::access(m_dir.path().c_str(), F_OK), 0);
 }
 
 TEST_F(PageDataTest, CollectionHoldsPages) {
-    PLComPtr<IPLPageDataCollection> pages;
-    ASSERT_HR(PLCreateInstance(CLSID_PLPageDataCollection, pages), S_OK);
+    auto pages = kdtest::New<IPLPageDataCollection>(CLSID_PLPageDataCollection);
     PLComPtr<IPLPageData> page;
     ASSERT_HR(m_page.As(page), S_OK);
     ASSERT_HR(pages->Insert(page.Get()), S_OK);
@@ -378,8 +352,7 @@ TEST_F(PageDataTest, CollectionHoldsPages) {
     PLComPtr<IPLPageData> got;
     ASSERT_HR(pages->GetAt(0, got.Put()), S_OK);
     EXPECT_EQ(got.Get(), page.Get());
-    EXPECT_HR(pages->FindByID(1, got.Put()), E_FAIL);
-    EXPECT_TRUE(Recorded(u""));
+    EXPECT_TRUE(Reports(pages->FindByID(1, got.Put()), E_FAIL, u""));
 }
 
 }  // namespace

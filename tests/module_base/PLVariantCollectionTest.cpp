@@ -14,11 +14,10 @@
 namespace {
 
 using kdtest::Recorded;
+using kdtest::Reports;
 
 PLComPtr<IPLVariantCollection> NewCollection() {
-    PLComPtr<IPLVariantCollection> c;
-    EXPECT_HR(PLCreateInstance(CLSID_PLVariantCollection, c), S_OK);
-    return c;
+    return kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
 }
 
 LONG TypeAt(IPLVariantCollection* c, LONG i) {
@@ -62,13 +61,11 @@ TEST(PLVariantCollectionTest, AppendValueByKind) {
     EXPECT_TRUE(b);
 
     for (LONG bad : {LONG{PLVariantUndefined}, LONG{5}, LONG{PLVariantLongLong}}) {
-        EXPECT_HR(c->AppendValue(bad, &number), E_FAIL);
-        EXPECT_TRUE(Recorded(u"Invalid type"));
+        EXPECT_TRUE(Reports(c->AppendValue(bad, &number), E_FAIL, u"Invalid type"));
     }
     EXPECT_HR(c->AppendValue(PLVariantEmpty, nullptr), E_POINTER);
     ASSERT_HR(c->SetReadOnly(TRUE), S_OK);
-    EXPECT_HR(c->AppendValue(PLVariantLong, &number), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Failed to insert variant into collection"));
+    EXPECT_TRUE(Reports(c->AppendValue(PLVariantLong, &number), E_FAIL, u"Failed to insert variant into collection"));
     EXPECT_EQ(c->GetCount(), 9);
 }
 
@@ -113,8 +110,7 @@ TEST(PLVariantCollectionTest, EnumeratorWalk) {
 }
 
 TEST(PLVariantCollectionTest, EnumeratorWithoutCollection) {
-    PLComPtr<IPLEnumVariant> e;
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollectionEnumerator, e), S_OK);
+    auto e = kdtest::New<IPLEnumVariant>(CLSID_PLVariantCollectionEnumerator);
     PLComPtr<IPLVariantCollection> batch;
     LONG fetched = 0;
     EXPECT_HR(e->Next(1, batch.Put(), &fetched), E_UNEXPECTED);

@@ -15,11 +15,11 @@
 namespace {
 
 using kdtest::Recorded;
+using kdtest::Reports;
 using Set = std::function<HRESULT(IPLVariant*)>;
 
 PLComPtr<IPLVariant> Make(const Set& set = nullptr) {
-    PLComPtr<IPLVariant> v;
-    EXPECT_HR(PLCreateInstance(CLSID_PLVariant, v), S_OK);
+    auto v = kdtest::New<IPLVariant>(CLSID_PLVariant);
     if (set) {
         EXPECT_HR(set(v.Get()), S_OK);
     }
@@ -38,9 +38,7 @@ KD_SETTER(Str, std::u16string, SetValueString(x.c_str()))
 const Set Empty = [](IPLVariant* v) { return v->SetEmpty(); };
 
 LONG TypeOf(IPLVariant* v) {
-    LONG type = 99;
-    EXPECT_HR(v->GetType(&type), S_OK);
-    return type;
+    return kdtest::LongOf(v, &IPLVariant::GetType);
 }
 
 // The text form through GetValueStringLength and a buffer of exactly that size.
@@ -53,16 +51,13 @@ std::u16string Text(IPLVariant* v) {
     return buffer;
 }
 
-std::string Narrow(const std::u16string& text) {
-    return std::string(text.begin(), text.end());
-}
-
 PLComPtr<IPLDateTime> Date(LONG month, LONG day, LONG year, LONG hour = 0, LONG minute = 0, LONG second = 0) {
     PLComPtr<IPLDateTime> dt;
     EXPECT_HR(PLCreateDateTime(0x0409, dt.Put()), S_OK);
     EXPECT_HR(dt->Initialize(month, day, year, hour, minute, second), S_OK);
     return dt;
 }
+const Set kDayTime = [](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); };
 
 TEST(PLVariantTest, NewVariantIsUndefinedAndHasNoText) {
     auto v = Make();
@@ -73,8 +68,7 @@ TEST(PLVariantTest, NewVariantIsUndefinedAndHasNoText) {
         kdtest::LinesOf(kdtest::TakeThreadErrors()),
         kdtest::ErrorLines{u"Core|CPLVariant|CPLVariant::GetValueString|Variant value cannot be converted to string"});
     PLComPtr<IPLVariant> copy;
-    EXPECT_HR(v->GetValueVariant(copy.Put()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Variant is undefined"));
+    EXPECT_TRUE(Reports(v->GetValueVariant(copy.Put()), E_FAIL, u"Variant is undefined"));
     EXPECT_HR(v->GetValueString(nullptr, 8), E_POINTER);
     EXPECT_HR(v->GetValueString(buffer, 0), E_INVALIDARG);
 }
@@ -106,16 +100,12 @@ TEST(PLVariantTest, TextForms) {
         {Real(1e19), u"10000000000000000000"},
         {Real(-3e20), u"-300000000000000000000"},
     };
-    for (const auto& c : cases) {
-        auto v = Make(c.set);
-        EXPECT_EQ(Text(v.Get()), c.text);
-    }
+    for (const auto& c : cases) EXPECT_EQ(Text(Make(c.set).Get()), c.text);
     EXPECT_EQ(Text(Make(Real(1e300)).Get()).size(), 301u);
     // NaN and infinities have no text form, so no conversion either.
     for (double x : {NAN, INFINITY, -INFINITY}) {
         auto v = Make(Real(x));
-        EXPECT_HR(v->Convert(PLVariantString), E_FAIL);
-        EXPECT_TRUE(Recorded(u"Variant value cannot be converted to string"));
+        EXPECT_TRUE(Reports(v->Convert(PLVariantString), E_FAIL, u"Variant value cannot be converted to string"));
         EXPECT_EQ(TypeOf(v.Get()), PLVariantDouble);
     }
 }
@@ -124,14 +114,11 @@ TEST(PLVariantTest, LongStringsTravelWhole) {
     std::u16string text(1000, u'x');
     text[999] = u'z';
     auto v = Make(Str(text));
-    LONG length = 0;
-    EXPECT_HR(v->GetValueStringLength(&length), S_OK);
-    EXPECT_EQ(length, 1001);
+    EXPECT_EQ(kdtest::LongOf(v.Get(), &IPLVariant::GetValueStringLength), 1001);
     EXPECT_EQ(Text(v.Get()), text);
     // One character short of the terminator fails and writes nothing past the buffer.
     std::u16string small(1001, u'#');
-    EXPECT_HR(v->GetValueString(small.data(), 1000), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Buffer size (1000) is too small"));
+    EXPECT_TRUE(Reports(v->GetValueString(small.data(), 1000), E_FAIL, u"Buffer size (1000) is too small"));
     EXPECT_EQ(small[1000], u'#');
     PLComPtr<IPLVariant> copy;
     ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
@@ -145,9 +132,7 @@ TEST(PLVariantTest, LongStringsTravelWhole) {
     ASSERT_HR(v->AllocSysString(&b), S_OK);
     EXPECT_EQ(std::u16string(b), text);
     SysFreeString(b);
-    auto d = Make([](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); });
-    EXPECT_HR(d->GetValueString(small.data(), 8), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Buffer (8) is too small"));
+    EXPECT_TRUE(Reports(Make(kDayTime)->GetValueString(small.data(), 8), E_FAIL, u"Buffer (8) is too small"));
 }
 
 TEST(PLVariantTest, Getters) {
@@ -186,14 +171,13 @@ TEST(PLVariantTest, Getters) {
     }
     EXPECT_TRUE(Recorded(u"Variant does not contain string value in boolean format"));
     double real = 0;
-    EXPECT_HR(Make(Long(1))->GetValueDouble(&real), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Variant does not contain value in double format"));
+    EXPECT_TRUE(
+        Reports(Make(Long(1))->GetValueDouble(&real), E_FAIL, u"Variant does not contain value in double format"));
     // Getters without a message fail quietly.
     PLComPtr<IUnknown> object;
     PLComPtr<IPLVariantCollection> items;
     EXPECT_HR(Make(Long(1))->GetValueIUnknown(object.Put()), E_FAIL);
-    EXPECT_HR(Make(Long(1))->GetValueCollection(items.Put()), E_FAIL);
-    EXPECT_TRUE(Recorded(u""));
+    EXPECT_TRUE(Reports(Make(Long(1))->GetValueCollection(items.Put()), E_FAIL, u""));
 }
 
 TEST(PLVariantTest, Conversions) {
@@ -235,19 +219,15 @@ TEST(PLVariantTest, Conversions) {
         {Str(u"someday"), PLVariantDateTime, E_FAIL, u"", u"Failed to initialize date"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         auto v = Make(c.set);
         const LONG before = TypeOf(v.Get());
-        const std::u16string textBefore = before == PLVariantUndefined ? u"" : Text(v.Get());
+        const std::u16string textBefore = Text(v.Get());
         kdtest::TakeThreadErrors();
-        EXPECT_HR(v->Convert(c.target), c.hr) << "to " << c.target;
-        if (c.hr == S_OK) {
-            EXPECT_EQ(TypeOf(v.Get()), c.target == PLVariantUndefined ? before : c.target);
-            EXPECT_EQ(Text(v.Get()), c.textAfter);
-        } else {
-            EXPECT_TRUE(Recorded(c.message)) << "to " << c.target;
-            EXPECT_EQ(TypeOf(v.Get()), before);
-            EXPECT_EQ(Text(v.Get()), textBefore);
-        }
+        EXPECT_TRUE(Reports(v->Convert(c.target), c.hr, c.message));
+        const bool done = c.hr == S_OK;
+        EXPECT_EQ(TypeOf(v.Get()), done && c.target != PLVariantUndefined ? c.target : before);
+        EXPECT_EQ(Text(v.Get()), done ? c.textAfter : textBefore);
     }
 }
 
@@ -273,17 +253,16 @@ TEST(PLVariantTest, Comparisons) {
          [](IPLVariant* x) { return x->SetValueDateTime(Date(1, 1, 2024, 23).Get()); }, false, 1},
     };
     for (const auto& c : cases) {
-        auto a = Make(c.a);
-        auto b = Make(c.b);
+        auto a = Make(c.a), b = Make(c.b);
         LONG result = 99;
         ASSERT_HR(a->CompareEx(b.Get(), c.ignoreCase, &result), S_OK);
-        EXPECT_EQ((result > 0) - (result < 0), c.sign) << Narrow(Text(a.Get())) << " vs " << Narrow(Text(b.Get()));
+        EXPECT_EQ((result > 0) - (result < 0), c.sign) << "row " << &c - cases;
     }
     LONG result = 0;
-    EXPECT_HR(Make(Big(1))->CompareEx(Make(Big(2)).Get(), false, &result), E_NOTIMPL);
-    EXPECT_TRUE(Recorded(u"Variants are of a non-comparable type type (10)."));
-    EXPECT_HR(Make(Long(1))->CompareEx(Make(Real(1)).Get(), false, &result), E_NOTIMPL);
-    EXPECT_TRUE(Recorded(u"Variants to compare are not of the same type."));
+    EXPECT_TRUE(Reports(Make(Big(1))->CompareEx(Make(Big(2)).Get(), false, &result), E_NOTIMPL,
+                        u"Variants are of a non-comparable type type (10)."));
+    EXPECT_TRUE(Reports(Make(Long(1))->CompareEx(Make(Real(1)).Get(), false, &result), E_NOTIMPL,
+                        u"Variants to compare are not of the same type."));
 }
 
 TEST(PLVariantTest, FailedOrSelfAssignmentKeepsTheValue) {
@@ -291,12 +270,11 @@ TEST(PLVariantTest, FailedOrSelfAssignmentKeepsTheValue) {
     ASSERT_HR(v->SetValueVariant(v.Get()), S_OK);
     EXPECT_EQ(Text(v.Get()), u"kept text");
     // A source that cannot be read leaves the old value whole.
-    EXPECT_HR(v->SetValueVariant(Make().Get()), E_FAIL);
-    EXPECT_TRUE(Recorded(u"Source variant is of undefined type"));
+    EXPECT_TRUE(Reports(v->SetValueVariant(Make().Get()), E_FAIL, u"Source variant is of undefined type"));
     EXPECT_EQ(TypeOf(v.Get()), PLVariantString);
     EXPECT_EQ(Text(v.Get()), u"kept text");
 
-    auto d = Make([](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); });
+    auto d = Make(kDayTime);
     ASSERT_HR(d->SetDateTimeFormatString(u"%y/%2m/%2d"), S_OK);
     ASSERT_HR(d->SetValueVariant(d.Get()), S_OK);
     EXPECT_EQ(Text(d.Get()), u"2024/03/05");
@@ -315,9 +293,8 @@ TEST(PLVariantTest, CopiesAreIndependent) {
     EXPECT_EQ(Text(v.Get()), u"3-5-2024");
 
     // Collections are copied deeply, nested ones too, on the way in and out.
-    PLComPtr<IPLVariantCollection> inner, outer;
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, inner), S_OK);
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, outer), S_OK);
+    auto inner = kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
+    auto outer = kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
     const LONG one = 1;
     ASSERT_HR(inner->AppendValue(PLVariantLong, &one), S_OK);
     ASSERT_HR(outer->AppendValue(PLVariantCollection, inner.Get()), S_OK);
@@ -357,7 +334,7 @@ TEST(PLVariantTest, CopiesAreIndependent) {
 }
 
 TEST(PLVariantTest, DateMask) {
-    auto v = Make([](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); });
+    auto v = Make(kDayTime);
     WCHAR buffer[64] = {};
     ASSERT_HR(v->SetDateTimeFormatString(u"%m-%d-%y"), S_OK);
     ASSERT_HR(v->GetDateTimeFormatString(buffer, 64), S_OK);

@@ -6,27 +6,14 @@
 #include <kdtrace/stream.h>
 
 #include "module_base/PLError.h"
-#include "tests/support/ErrorList.h"
-#include "tests/support/HResult.h"
-
-namespace {
-
-PLComPtr<IPLXMLWriter> NewWriter() {
-    PLComPtr<IPLXMLWriter> writer;
-    EXPECT_HR(PLCreateInstance(CLSID_PLXMLWriter, writer), S_OK);
-    return writer;
-}
-
-}  // namespace
+#include "tests/module_base/StreamTestSupport.h"
 
 TEST(PLXMLWriter, AccumulatesAndHandsOutCopies) {
-    PLComPtr<IPLXMLWriter> writer = NewWriter();
+    auto writer = kdtest::New<IPLXMLWriter>(CLSID_PLXMLWriter);
     ASSERT_HR(writer->Write(u"ab"), S_OK);
     ASSERT_HR(writer->Write(u"\u00E9"), S_OK);
-    LONG size = 0;
+    EXPECT_EQ(kdtest::LongOf(writer.Get(), &IPLXMLWriter::GetSize), 3);
     const WCHAR* buffer = nullptr;
-    EXPECT_HR(writer->GetSize(&size), S_OK);
-    EXPECT_EQ(size, 3);
     EXPECT_HR(writer->GetBuffer(&buffer), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"ab\u00E9");
     BSTR xml = nullptr;
@@ -35,26 +22,19 @@ TEST(PLXMLWriter, AccumulatesAndHandsOutCopies) {
     SysFreeString(xml);
 
     // The stream is an independent copy of the UTF-16 bytes.
-    PLComPtr<IPLStream> stream;
+    PLComPtr<IPLStream> stream, empty;
     ASSERT_HR(writer->GetStream(stream.Put()), S_OK);
     ASSERT_HR(writer->Write(u"more"), S_OK);
-    LONG bytes = 0, read = 0;
-    EXPECT_HR(stream->GetSize(&bytes), S_OK);
-    EXPECT_EQ(bytes, 6);
-    WCHAR back[4] = {};
-    EXPECT_HR(stream->Read(reinterpret_cast<BYTE*>(back), 8, &read), S_OK);
-    EXPECT_EQ(read, 6);
-    EXPECT_EQ(std::u16string(back, 3), u"ab\u00E9");
+    EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), 6);
+    const auto bytes = kdtest::ReadBytes(stream.Get(), 8);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2), u"ab\u00E9");
 
     // An empty writer gives an empty stream; a missing text is refused and recorded.
-    PLComPtr<IPLStream> empty;
-    ASSERT_HR(NewWriter()->GetStream(empty.Put()), S_OK);
-    EXPECT_HR(empty->GetSize(&bytes), S_OK);
-    EXPECT_EQ(bytes, 0);
+    ASSERT_HR(kdtest::New<IPLXMLWriter>(CLSID_PLXMLWriter)->GetStream(empty.Put()), S_OK);
+    EXPECT_EQ(kdtest::LongOf(empty.Get(), &IPLStream::GetSize), 0);
     PLClearThreadErrors();
     EXPECT_HR(writer->Write(nullptr), E_POINTER);
-    const auto lines = kdtest::LinesOf(kdtest::TakeThreadErrors());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], u"Core Services|Utility Functions|CPLXMLWriter::Write|Invalid string pointer");
+    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
+              kdtest::ErrorLines{u"Core Services|Utility Functions|CPLXMLWriter::Write|Invalid string pointer"});
     EXPECT_HR(writer->GetSize(nullptr), E_POINTER);
 }

@@ -1,12 +1,17 @@
-// Shared by the stream tests: an owner that counts its references.
+// Shared by the stream, variant and collection tests: an owner that counts its references, a
+// creator, readers of getters and streams, and a check of a result with its recorded message.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <kdtrace/kdtrace.h>
+#include <kdtrace/stream.h>
 
+#include "module_base/PLComObject.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 
@@ -36,6 +41,54 @@ private:
     std::atomic<ULONG> m_count{1};
     bool* m_gone;
 };
+
+// A new object of class `clsid`, seen through I.
+template <class I>
+PLComPtr<I> New(REFCLSID clsid) {
+    PLComPtr<I> object;
+    EXPECT_HR(PLCreateInstance(clsid, object), S_OK);
+    return object;
+}
+
+// What a getter of one LONG answers (a size, a position, a type), checked to succeed.
+template <class I>
+LONG LongOf(I* object, HRESULT (I::*get)(LONG*)) {
+    LONG value = -1;
+    EXPECT_HR((object->*get)(&value), S_OK);
+    return value;
+}
+
+// `hr` is `expected` and the calling thread's error list, taken, holds `message` (or, for an empty
+// `message`, is empty).
+inline ::testing::AssertionResult Reports(HRESULT hr, HRESULT expected, const std::u16string& message) {
+    const auto errors = TakeThreadErrors();
+    bool found = message.empty() && errors.empty();
+    for (const auto& e : errors) found |= !message.empty() && e.message == message;
+    if (hr == expected && found) return ::testing::AssertionSuccess();
+    auto text = [](const std::u16string& t) { return "\"" + std::string(t.begin(), t.end()) + "\""; };
+    auto failure = ::testing::AssertionFailure()
+                   << "returned " << HResultName(hr) << ", expected " << HResultName(expected) << "; wanted "
+                   << text(message) << ", recorded:";
+    for (const auto& e : errors) failure << " " << text(e.message);
+    return failure;
+}
+
+// Whether a request for 1.5 GiB fails here, as the sanitizer build of the stream tests limits
+// allocations to 1 GiB, so that a failed allocation can be seen.
+inline bool LargeAllocationsFail() {
+    void* volatile probe = std::malloc(std::size_t{1536} << 20);
+    std::free(probe);
+    return probe == nullptr;
+}
+
+// The bytes one Read of `count` reports.
+inline std::vector<BYTE> ReadBytes(IPLStream* stream, LONG count) {
+    std::vector<BYTE> out(static_cast<std::size_t>(count));
+    LONG read = -1;
+    EXPECT_HR(stream->Read(out.data(), count, &read), S_OK);
+    out.resize(static_cast<std::size_t>(read < 0 ? 0 : read));
+    return out;
+}
 
 }  // namespace kdtest
 

@@ -1,5 +1,5 @@
-// A new property bag holding the given names and values, for tests of objects configured from a
-// bag.
+// New variants and property bags holding given values, for tests of bags and of objects
+// configured from a bag.
 #ifndef KDTRACE_TESTS_SUPPORT_PROPERTY_BAG_OF_H
 #define KDTRACE_TESTS_SUPPORT_PROPERTY_BAG_OF_H
 
@@ -14,16 +14,22 @@
 
 namespace kdtest {
 
-using BagValue = std::variant<LONG, bool, const WCHAR*>;
+// A long, a boolean, a string, or (monostate) nothing: an undefined variant.
+using BagValue = std::variant<std::monostate, LONG, bool, const WCHAR*>;
+
+inline PLComPtr<IPLVariant> VariantOf(const BagValue& value = {}) {
+    PLComPtr<IPLVariant> v;
+    PLCreateInstance(CLSID_PLVariant, IID_IPLVariant, v.PutVoid());
+    if (const auto* x = std::get_if<LONG>(&value)) v->SetValueLong(*x);
+    if (const auto* x = std::get_if<bool>(&value)) v->SetValueBoolean(*x);
+    if (const auto* x = std::get_if<const WCHAR*>(&value)) v->SetValueString(*x);
+    return v;
+}
 
 inline PLComPtr<IPLPropertyBag> BagOf(std::initializer_list<std::pair<const WCHAR*, BagValue>> entries) {
     PLComPtr<IPLPropertyBag> bag;
     PLCreateInstance(CLSID_PLPropertyBag, IID_IPLPropertyBag, bag.PutVoid());
-    for (const auto& [name, value] : entries) {
-        if (const auto* v = std::get_if<LONG>(&value)) AddLongToPropertyBag(bag.Get(), name, *v);
-        if (const auto* v = std::get_if<bool>(&value)) AddBoolToPropertyBag(bag.Get(), name, *v);
-        if (const auto* v = std::get_if<const WCHAR*>(&value)) AddStringToPropertyBag(bag.Get(), name, *v);
-    }
+    for (const auto& [name, value] : entries) bag->SetProperty(name, VariantOf(value).Get());
     return bag;
 }
 
