@@ -162,6 +162,11 @@ void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
     hr = value->SetDateTimeFormatString(mask.c_str());
     PL_THROW_ERROR(hr, "Failed to set date time format string on variant", 0);
+    // A mask that reads the text but cannot write the date back (one that ends inside a code
+    // after the text has ended) would make the bag unwritable: refused here.
+    WCHAR written[kPLVariantTextFormCapacity];
+    hr = value->GetValueString(written, kPLVariantTextFormCapacity);
+    PL_THROW_ERROR(hr, "Failed to set variant value", 0);
 }
 
 void SetDouble(IPLVariant* value, const std::u16string& text) {

@@ -41,10 +41,11 @@ void InitOnce() {
 // The first error of the parse running on this thread.
 thread_local xmlError* t_firstError = nullptr;
 
-// Keeps the first error the parser raises; libxml2 prints nothing while this is installed.
+// Keeps the first error the parser raises (warnings are passed over); libxml2 prints nothing
+// while this is installed.
 void KeepFirstError(void*, xmlErrorPtr error) {
     xmlError* first = t_firstError;
-    if (first != nullptr && first->code == 0 && error != nullptr) {
+    if (first != nullptr && first->code == 0 && error != nullptr && error->level >= XML_ERR_ERROR) {
         first->code = error->code != 0 ? error->code : XML_ERR_INTERNAL_ERROR;
         first->line = error->line;
         first->int2 = error->int2;
@@ -220,6 +221,7 @@ bool XmlDocument::Parse(std::u16string_view text, XmlParseError& error) {
         xmlCtxtReadMemory(context.get(), utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", options);
     t_firstError = nullptr;
     if (doc != nullptr && context->wellFormed) {
+        if (first.message != nullptr) xmlFree(first.message);  // a warning on the way
         m_doc = doc;
         return true;
     }

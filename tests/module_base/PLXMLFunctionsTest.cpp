@@ -311,8 +311,12 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     }
     EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr), E_POINTER);
     IPLPropertyBag* none = reinterpret_cast<IPLPropertyBag*>(0x1);
-    EXPECT_HR(RestorePropertyBagFromXML(u"<R><P N='x'>1</P></R>", &none), E_FAIL);
-    EXPECT_EQ(none, nullptr);
+    // No type; a date whose mask reads the text but could not write the date back.
+    for (const char16_t* text :
+         {u"<R><P N='x'>1</P></R>", u"<R><P D='DT' F='%y-%2m-%2d!%' N='Day'>2024-02-29</P></R>"}) {
+        EXPECT_HR(RestorePropertyBagFromXML(text, &none), E_FAIL);
+        EXPECT_EQ(none, nullptr);
+    }
 
     // A bag that holds itself ends in an error record, not in unbounded recursion.
     PLComPtr<IPLVariant> self = Variant();
