@@ -1,7 +1,10 @@
 #include "platform/Unload.h"
 #include "platform/Mutex.h"
 
-#include <cstdlib>
+#include <cxxabi.h>
+
+// The handle of this library, which ties an exit handler to it.
+extern "C" void* __dso_handle __attribute__((visibility("hidden")));
 
 namespace kd::platform {
 namespace {
@@ -21,7 +24,7 @@ __attribute__((destructor)) void MarkUnloading() {
     g_unloading = true;
 }
 
-void RunReleases() {
+void RunReleases(void*) {
     if (!g_unloading) return;
     kd::platform::LockGuard guard(g_lock);
     for (int i = g_count - 1; i >= 0; --i) g_releases[i]();
@@ -29,9 +32,11 @@ void RunReleases() {
 }
 
 // Registered before any static object of the library is constructed, so that its handler runs
-// after all of their destructors.
+// after all of their destructors. Registered with this library's handle explicitly: an atexit
+// that a sanitizer's runtime takes over would tie it to the process, and exit would call it
+// after dlclose has unmapped it.
 __attribute__((constructor(101))) void RegisterRunReleases() {
-    std::atexit(&RunReleases);
+    abi::__cxa_atexit(&RunReleases, nullptr, &__dso_handle);
 }
 
 }  // namespace
