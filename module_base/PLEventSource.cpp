@@ -10,12 +10,14 @@ HRESULT CPLEventSource::RemoveListener(void* cookie) {
                            [cookie](const ListenerRecord& r) { return r.listener == cookie; });
     if (it == m_listeners.end()) return E_FAIL;
     m_listeners.erase(it);
+    m_registered.store(m_listeners.size(), std::memory_order_release);
     return S_OK;
 }
 
 void CPLEventSource::AppendListenerRecord(IUnknown* listener, IUnknown* object, REFIID iid) {
     kd::platform::LockGuard<Lock> guard(m_lock);
     m_listeners.push_back(ListenerRecord{listener, object, iid});
+    m_registered.store(m_listeners.size(), std::memory_order_release);
 }
 
 void CPLEventSource::GetListeners(REFIID iid, Snapshot& snapshot) const {

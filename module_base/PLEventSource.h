@@ -20,6 +20,7 @@
 #ifndef KD_PLEVENTSOURCE_H
 #define KD_PLEVENTSOURCE_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -106,6 +107,8 @@ public:
     // ends the delivery as a translated fault, whether or not the host can unwind it.
     template <class Listener, class Call>
     HRESULT FireEvent(REFIID iid, Call&& call) const {
+        // Nothing registered (a registration racing with this call may or may not be told).
+        if (m_registered.load(std::memory_order_acquire) == 0) return S_OK;
         QueriedSnapshot snapshot;
         HRESULT status = S_OK;
         PLCallOut([&] { status = DeliverEvent<Listener>(iid, snapshot, call); });
@@ -177,6 +180,7 @@ private:
 
     mutable Lock m_lock;
     std::vector<ListenerRecord> m_listeners GUARDED_BY(m_lock);
+    std::atomic<std::size_t> m_registered{0};  // m_listeners.size(), for a look without the lock
 };
 
 #endif  // KD_PLEVENTSOURCE_H

@@ -227,7 +227,24 @@ protected:
         const std::u16string_view key = PLPropertyNameView(name);
         HRESULT hr = m_constraint.ValidateProperty(key);
         PL_THROW_ERROR_FORMAT(hr, 0, "Failed to validate property '%s' on property bag", key);
-        PLComPtr<IPLVariant> copy = CopyValue(value, key, "Failed to set property '%s' on property bag");
+        return PutEntry(key, CopyValue(value, key, "Failed to set property '%s' on property bag"));
+    }
+
+    // StoreProperty for a value that nobody else holds (one the caller has just made): stored
+    // as it is instead of copied. A value without a kind is refused as a copy of it would be.
+    HRESULT AdoptProperty(const WCHAR* name, PLComPtr<IPLVariant> value) {
+        LONG kind = PLVariantUndefined;
+        if (value->GetType(&kind) < 0 || kind == PLVariantUndefined) return StoreProperty(name, value.Get());
+        EnsureInitialized();
+        const std::u16string_view key = PLPropertyNameView(name);
+        const HRESULT hr = m_constraint.ValidateProperty(key);
+        PL_THROW_ERROR_FORMAT(hr, 0, "Failed to validate property '%s' on property bag", key);
+        return PutEntry(key, std::move(value));
+    }
+
+    // Stores `copy` under `key`, in place of an entry of that name. S_OK.
+    HRESULT PutEntry(std::u16string_view key, PLComPtr<IPLVariant> copy) {
+        HRESULT hr = S_OK;
         auto& entries = m_accessor.Entries();
         // Names often arrive in order (a bag read back from its XML form, say): a name after the
         // last one is appended without a search.

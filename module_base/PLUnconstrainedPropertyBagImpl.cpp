@@ -20,6 +20,16 @@ HRESULT CPLUnconstrainedPropertyBagImpl::SetProperty(const WCHAR* name, IPLVaria
     });
 }
 
+HRESULT CPLUnconstrainedPropertyBagImpl::SetPropertyAdopting(const WCHAR* name, PLComPtr<IPLVariant> value) {
+    if (name == nullptr || !value) return E_POINTER;
+    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+        IPLVariant* const told = value.Get();  // the bag's reference keeps it alive
+        hr = AdoptProperty(name, std::move(value));
+        FireEvent<IPLPropertyBagListener>(IID_IPLPropertyBagListener,
+                                          [&](IPLPropertyBagListener* listener) { listener->PropertySet(name, told); });
+    });
+}
+
 HRESULT CPLUnconstrainedPropertyBagImpl::DeleteProperty(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
     return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {

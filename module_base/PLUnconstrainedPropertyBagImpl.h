@@ -27,6 +27,9 @@ public:
 
     // Stores as the template does, then tells the listeners.
     HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override;
+    // SetProperty for library code that hands over a value it has just made and will not touch
+    // again: the value itself is stored, not a copy. The listeners are told as by SetProperty.
+    HRESULT SetPropertyAdopting(const WCHAR* name, PLComPtr<IPLVariant> value);
     // S_OK when removed, S_FALSE when absent.
     HRESULT DeleteProperty(const WCHAR* name) override;
 

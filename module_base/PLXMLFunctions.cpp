@@ -13,6 +13,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLInterfaceId.h"
+#include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "module_base/PLVariant.h"
 #include "platform/Text.h"
 
@@ -246,8 +247,12 @@ void ReadItem(XmlNode item, IPLVariant* value) {
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
 }
 
-void SetInBag(IPLPropertyBag* bag, const WCHAR* name, IPLVariant* value) {
-    const HRESULT hr = bag->SetProperty(name, value);
+// Sets `name` to `value`, a variant made for this and not used again: a general-purpose bag of
+// our own keeps it instead of a copy.
+void SetInBag(IPLPropertyBag* bag, const WCHAR* name, PLComPtr<IPLVariant> value) {
+    auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag);
+    const HRESULT hr =
+        own != nullptr ? own->SetPropertyAdopting(name, std::move(value)) : bag->SetProperty(name, value.Get());
     PL_THROW_ERROR_FORMAT(hr, 0, "Failed to set property '%s'", name);
 }
 
@@ -473,7 +478,7 @@ HRESULT addValueFromDOMToPropertyBag(XmlNode element, const WCHAR* name, IPLProp
         } else {
             ReadTypedValue(element, element.Value(), value.Get());
         }
-        SetInBag(bag, name, value.Get());
+        SetInBag(bag, name, std::move(value));
     });
 }
 

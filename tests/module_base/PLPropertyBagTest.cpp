@@ -201,7 +201,22 @@ TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
         EXPECT_HR(bag->SetProperty(u"b", VariantOf().Get()), E_FAIL);  // not told
         ASSERT_HR(source->RemoveListener(cookie1), S_OK);
         ASSERT_HR(bag->SetProperty(u"c", value.Get()), S_OK);
-        EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c"}));
+        // Library code handing over a value it made keeps that very object in the bag; a value
+        // without a kind is refused there too.
+        auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag.Get());
+        auto made = VariantOf(2);
+        IPLVariant* const handed = made.Get();
+        ASSERT_HR(own->SetPropertyAdopting(u"d", std::move(made)), S_OK);
+        EXPECT_EQ(second->lastValue, handed);
+        PLComPtr<IPLPropertyCollection> all;
+        PLComPtr<IPLProperty> last;
+        PLComPtr<IPLVariant> stored;
+        ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
+        ASSERT_HR(all->GetAt(all->GetCount() - 1, last.Put()), S_OK);
+        ASSERT_HR(last->GetValue(stored.Put()), S_OK);
+        EXPECT_EQ(stored.Get(), handed);
+        EXPECT_HR(own->SetPropertyAdopting(u"e", VariantOf()), E_FAIL);
+        EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c", u"d"}));
 
         first->Release();
         EXPECT_EQ(alive.load(), 1);
