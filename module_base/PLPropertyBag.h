@@ -197,6 +197,15 @@ public:
         });
     }
 
+    // Every entry in name order with the stored value object itself, as GetProperties hands
+    // them out, but without a property object per entry: for the library's own writers.
+    // `visit(name, value)` may throw; the name is whole, not cut as a property's is.
+    template <class Visit>
+    void ForEachEntry(Visit&& visit) {
+        EnsureInitialized();
+        for (const auto& [name, value] : m_accessor.Entries()) visit(std::u16string_view(name), value.Get());
+    }
+
 protected:
     CPLPropertyBag() = default;
     ~CPLPropertyBag() = default;

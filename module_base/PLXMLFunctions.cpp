@@ -13,6 +13,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLInterfaceId.h"
+#include "module_base/PLProperty.h"
 #include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "module_base/PLVariant.h"
 #include "platform/Text.h"
@@ -414,6 +415,28 @@ HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, 
     });
 }
 
+namespace {
+
+// AppendPropertyCollectionToXMLDOM for the general-purpose bag of our own, read in place: the
+// same elements and records as through the bag's property collection, without making (and
+// freeing) a property object per entry. Many of those freed at once make the allocator return
+// their pages to the system, to be faulted in afresh on the next call.
+HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, CPLUnconstrainedPropertyBagImpl* bag) {
+    return PL_XML_GUARD([&](HRESULT& hr) {
+        const NestingScope nesting;
+        bag->ForEachEntry([&](std::u16string_view key, IPLVariant* value) {
+            // The name as the collection's property gives it: cut to its buffer.
+            WCHAR name[CPLProperty::kNameSize] = {};
+            key = key.substr(0, CPLProperty::kNameSize - 2);
+            key.copy(name, key.size());
+            hr = AppendPropertyToXMLDOM(document, parent, name, value, nullptr);
+            PL_THROW_ERROR(hr, "Failed to append property to DOM", 0);
+        });
+    });
+}
+
+}  // namespace
+
 HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocument& document, XmlNode parent,
                                      const WCHAR* name) {
     if (collection == nullptr || name == nullptr) return E_POINTER;
@@ -526,11 +549,15 @@ HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const
         if (!document.IsValid()) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to load MSXMLDOM.", 1);
         XmlNode element = NewElement(document, root.data());
         if (!document.SetRoot(element)) PL_THROW_ERROR(E_FAIL, "Failed to append child node to root node", 1);
-        PLComPtr<IPLPropertyCollection> properties;
-        hr = bag->GetProperties(properties.Put());
-        if (hr >= 0 && !properties) hr = E_POINTER;
-        PL_THROW_ERROR(hr, "Failed to get property collection from property bag.", 0);
-        hr = AppendPropertyCollectionToXMLDOM(document, element, properties.Get(), nullptr);
+        if (auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag)) {
+            hr = AppendPropertyCollectionToXMLDOM(document, element, own);
+        } else {
+            PLComPtr<IPLPropertyCollection> properties;
+            hr = bag->GetProperties(properties.Put());
+            if (hr >= 0 && !properties) hr = E_POINTER;
+            PL_THROW_ERROR(hr, "Failed to get property collection from property bag.", 0);
+            hr = AppendPropertyCollectionToXMLDOM(document, element, properties.Get(), nullptr);
+        }
         PL_THROW_ERROR(hr, "Failed to append property collection to DOM.", 0);
         const std::u16string text = document.Serialize();
         PLComPtr<IPLVariant> value = NewVariant();
