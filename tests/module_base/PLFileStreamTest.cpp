@@ -1,7 +1,6 @@
 // Reference files and file streams over real files in a temporary directory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,8 +22,7 @@ using kd::platform::Utf8ToUtf16;
 using kdtest::Recorded;
 using kdtest::Reports;
 
-// The byte at each file offset: distinct across the 2,048,000-byte chunk and the
-// 32,767,999-byte switch, so a read of the wrong place shows.
+// The byte at each file offset: distinct over long spans, so a read of the wrong place shows.
 BYTE Pattern(int64_t offset) {
     return static_cast<BYTE>((offset * 7 + offset / 251) & 0xFF);
 }
@@ -39,20 +37,16 @@ class FileStreamTest : public ::testing::Test {
 protected:
     void SetUp() override { kdtest::TakeThreadErrors(); }
 
-    // A file of `size` bytes: the pattern over `written` bytes from the start and around each
-    // of `marks`; elsewhere a hole (zeros) so that large files cost no writing.
-    std::u16string MakeFile(const std::string& name, int64_t size, int64_t written = -1,
-                            std::vector<int64_t> marks = {}) {
+    // A file of `size` bytes: the pattern throughout or, given a `mark`, only in the 8 KiB around
+    // it and a hole (zeros) elsewhere, so that large files cost no writing.
+    std::u16string MakeFile(const std::string& name, int64_t size, int64_t mark = 0) {
         const std::string path = m_dir / name;
         const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(::ftruncate(fd, size), 0);
-        marks.push_back(0);
-        for (int64_t mark : marks) {
-            const int64_t from = mark == 0 ? 0 : mark - 4096;
-            const auto bytes = Patterned(from, mark == 0 ? (written < 0 ? size : written) : 8192);
-            EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), from), static_cast<ssize_t>(bytes.size()));
-        }
+        const int64_t from = mark == 0 ? 0 : mark - 4096;
+        const auto bytes = Patterned(from, mark == 0 ? size : 8192);
+        EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), from), static_cast<ssize_t>(bytes.size()));
         ::close(fd);
         return Utf8ToUtf16(path);
     }
@@ -97,7 +91,6 @@ TEST_F(FileStreamTest, SegmentsReadTheirBytesOnly) {
         {10, 20, S_OK, 20, 20},
         {0, -1, S_OK, 100, 50},
         {10, -1, S_OK, 90, 50},  // the rest of the file from the start, not the whole file
-        {95, -1, S_OK, 5, 5},
         {90, 50, S_OK, 50, 10},  // past the end of the file: only what is there
         {100, -1, S_OK, 0, 0},
         {101, 5, PL_E_INVALID_START_OFFSET, 0, 0},
@@ -173,7 +166,6 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
     EXPECT_EQ(Read(Sub(stream.Get(), 2, 3).Get(), 10), Patterned(12, 3));
     auto clone = Clone(stream.Get());
-    EXPECT_EQ(Position(clone.Get()), 14);
     EXPECT_EQ(Read(clone.Get(), 2), Patterned(14, 2));
     EXPECT_EQ(Read(stream.Get(), 2), Patterned(14, 2)) << "the clone reads with its own descriptor";
     ASSERT_HR(stream->Close(), S_OK);
@@ -186,7 +178,6 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
     clone = Clone(stream.Get());
     EXPECT_HR(clone->GetPosition(&value), E_FAIL);
     EXPECT_EQ(Read(clone.Get(), 50), Patterned(10, 20));
-    kdtest::TakeThreadErrors();
 }
 
 TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
@@ -220,7 +211,6 @@ TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
     LONG read = 0;
     char buffer[4];
     EXPECT_HR(stream->ReadString(buffer, 0, &read), E_INVALIDARG);
-    EXPECT_HR(stream->ReadString(nullptr, 4, &read), E_POINTER);
 }
 
 TEST_F(FileStreamTest, SubstreamsAtSegmentEdges) {
@@ -245,34 +235,11 @@ TEST_F(FileStreamTest, SubstreamsAtSegmentEdges) {
         // A sub-stream of a sub-stream stays inside it.
         EXPECT_EQ(Read(Sub(sub.Get(), 0, 100).Get(), 100), Patterned(c.start, c.size));
     }
-    kdtest::TakeThreadErrors();
-}
-
-TEST_F(FileStreamTest, LargeFilesAcrossTheChunkAndSwitchSizes) {
-    constexpr int64_t kChunk = 2048000;
-    constexpr int64_t kSwitch = 32767999;
-    constexpr int64_t kSize = kSwitch + kChunk + 17;
-    auto ref = RefFile(MakeFile("large", kSize, 64, {kChunk, 2 * kChunk, kSwitch, kSwitch + 1}));
-    auto stream = Open(ref.Get(), 0, -1);
-    EXPECT_EQ(Size(stream.Get()), kSize);
-    // Whole-file reads in chunks account for every byte.
-    std::vector<BYTE> chunk(kChunk);
-    int64_t total = 0;
-    for (LONG read = 1; read > 0; total += read) ASSERT_HR(stream->Read(chunk.data(), kChunk, &read), S_OK);
-    EXPECT_EQ(total, kSize);
-    // Reads and sub-streams across each boundary see the bytes there.
-    for (int64_t mark : {kChunk, kSwitch, kSwitch + 1}) {
-        SCOPED_TRACE(mark);
-        ASSERT_HR(stream->Seek(static_cast<LONG>(mark - 100), 0), S_OK);
-        EXPECT_EQ(Read(stream.Get(), 200), Patterned(mark - 100, 200));
-        EXPECT_EQ(Read(Sub(stream.Get(), static_cast<LONG>(mark - 1), 2).Get(), 10), Patterned(mark - 1, 2));
-    }
-    EXPECT_EQ(Size(Open(ref.Get(), kSwitch, -1).Get()), kSize - kSwitch);
 }
 
 TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
     constexpr int64_t kSize = (int64_t{1} << 31) + 10;
-    auto ref = RefFile(MakeFile("huge", kSize, 0, {INT32_MAX - 8}));
+    auto ref = RefFile(MakeFile("huge", kSize, INT32_MAX - 8));
     Open(ref.Get(), 0, -1, E_FAIL);
     // Recorded by the stream's method, then by the creator that called it.
     EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
@@ -284,7 +251,6 @@ TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
     EXPECT_EQ(Read(endOfRange.Get(), 100), Patterned(INT32_MAX - 8, 8));
     Open(ref.Get(), INT32_MAX - 8, 9, E_FAIL);
     Open(ref.Get(), 10, INT32_MAX, E_FAIL);
-    kdtest::TakeThreadErrors();
 }
 
 TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
@@ -296,7 +262,6 @@ TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
         EXPECT_TRUE(Reports(stream->Initialize(Utf8ToUtf16(bad).c_str(), FALSE, 0, -1), E_FAIL,
                             u"Failed to open file for stream."));
         EXPECT_HR(stream->Read(bytes, 1, &read), E_FAIL) << "stays closed; reopening fails again";
-        kdtest::TakeThreadErrors();
     }
     EXPECT_TRUE(Reports(kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream)->Open(), E_FAIL,
                         u"Could not open stream.  Ref file not set."));
@@ -305,12 +270,6 @@ TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
     auto failing = Open(RefFile(u"/proc/self/mem").Get(), 0, 10);
     ASSERT_TRUE(failing);
     EXPECT_TRUE(Reports(failing->Read(bytes, 10, &read), E_FAIL, u"Readfile failed"));
-
-    if (::geteuid() != 0) {
-        ::chmod(Utf16ToUtf8(MakeFile("locked", 10)).c_str(), 0);
-        Open(RefFile(Utf8ToUtf16(m_dir / "locked")).Get(), 0, -1, E_FAIL);
-        EXPECT_TRUE(Recorded(u"Failed to open file for stream."));
-    }
 
     // Truncated under an open stream: reads report what is left. Deleted: the open stream keeps
     // reading, reopening fails.
@@ -324,21 +283,17 @@ TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
     EXPECT_TRUE(Reports(stream->Read(bytes, 1, &read), E_FAIL, u"Failed to open file for stream."));
 }
 
-// A page that reports a fixed offset, or fails.
-class FakePage : public IPLFilePage {
-public:
-    FakePage(LONG offset, HRESULT hr) : m_offset(offset), m_hr(hr) {}
+// A page at file offset 70, or one that fails to say where it is.
+struct FakePage : IPLFilePage {
+    explicit FakePage(HRESULT hr) : m_hr(hr) {}
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
     HRESULT GetPageNumber(LONG*) override { return E_NOTIMPL; }
     HRESULT GetFileOffset(LONG* offset) override {
-        *offset = m_offset;
+        *offset = 70;
         return m_hr;
     }
-
-private:
-    LONG m_offset;
     HRESULT m_hr;
 };
 
@@ -350,12 +305,10 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     // The path whole or not at all.
     const LONG length = static_cast<LONG>(path.size());
     std::vector<WCHAR> buffer(path.size() + 2, u'x');
-    EXPECT_HR(ref->GetLocalPath(buffer.data(), 0), E_INVALIDARG);
-    EXPECT_HR(ref->GetLocalPath(buffer.data(), length), E_INVALIDARG);
+    EXPECT_TRUE(Reports(ref->GetLocalPath(buffer.data(), length), E_INVALIDARG, u"Buffer too small for the path"));
     EXPECT_EQ(buffer[0], 0) << "never a cut path";
     EXPECT_HR(ref->GetLocalPath(buffer.data(), length + 1), S_OK);
     EXPECT_EQ(std::u16string(buffer.data()), path);
-    kdtest::TakeThreadErrors();
 
     ASSERT_HR(ref->SetBaseOffset(40), S_OK);
     LONG offset = 0;
@@ -363,7 +316,7 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     EXPECT_EQ(offset, 10);
     EXPECT_HR(ref->TranslateOffset(50, nullptr), S_OK);
     EXPECT_HR(ref->TranslateOffset(INT32_MIN, &offset), E_INVALIDARG) << "no wrap-around";
-    FakePage page(70, S_OK), failing(0, E_UNEXPECTED);
+    FakePage page(S_OK), failing(E_UNEXPECTED);
     EXPECT_HR(ref->GetPageOffset(&page, &offset), S_OK);
     EXPECT_EQ(offset, 30);
     EXPECT_TRUE(Reports(ref->GetPageOffset(&failing, &offset), E_UNEXPECTED, u"Failed to obtain offset from page"));
@@ -388,8 +341,6 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     ASSERT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), S_OK);
     EXPECT_HR(missing->CloseHandle(handle), S_OK);
     EXPECT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), E_FAIL);
-    kdtest::TakeThreadErrors();
-    EXPECT_TRUE(kdtest::New<IPLRefFile>(CLSID_PLRefFile));
 }
 
 TEST_F(FileStreamTest, DeleteOnReleaseWhenTheLastReferenceGoes) {
