@@ -40,76 +40,45 @@ PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
 std::vector<BYTE> ReadAll(IPLStream* stream) {
     return kdtest::ReadBytes(stream, 64);
 }
-LONG Position(IPLStream* stream) {
-    return kdtest::LongOf(stream, &IPLStream::GetPosition);
-}
 LONG Size(IPLStream* stream) {
     return kdtest::LongOf(stream, &IPLStream::GetSize);
 }
 
-// One step on a stream: the operation, its result, the position afterwards and the message
-// recorded (empty: none).
-struct Step {
-    enum Op { Read, Skip, Seek, Open, Close } op;
-    LONG a, b;
-    HRESULT hr;
-    LONG position;
-    const char16_t* message;
-};
-
-void RunSteps(IPLStream* stream, const std::vector<Step>& steps) {
-    kdtest::TakeThreadErrors();
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        const Step& s = steps[i];
-        SCOPED_TRACE("step " + std::to_string(i));
-        BYTE buffer[100];
-        LONG read = -1;
-        const HRESULT hr = s.op == Step::Read   ? stream->Read(buffer, s.a, &read)
-                           : s.op == Step::Skip ? stream->Skip(s.a)
-                           : s.op == Step::Seek ? stream->Seek(s.a, s.b)
-                           : s.op == Step::Open ? stream->Open()
-                                                : stream->Close();
-        EXPECT_TRUE(Reports(hr, s.hr, s.message));
-        if (s.op == Step::Read) {
-            EXPECT_EQ(read, s.b);
-            EXPECT_EQ(read > 0 ? buffer[0] : 0, read > 0 ? Position(stream) - read : 0);
-        }
-        EXPECT_EQ(Position(stream), s.position);
-    }
-}
-
 TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
     auto stream = MakeStream(kTen, 10);
-    RunSteps(stream.Get(), {
-                               {Step::Read, 4, 4, S_OK, 4, u""},
-                               {Step::Read, 100, 6, S_OK, 10, u""},
-                               {Step::Read, 5, 0, S_OK, 10, u""},
-                               {Step::Read, -1, -1, E_INVALIDARG, 10, u""},
-                               {Step::Seek, 10, 0, S_OK, 10, u""},
-                               {Step::Seek, 11, 0, E_FAIL, 10, u"Cannot seek past end of stream."},
-                               {Step::Seek, -1, 0, E_FAIL, 10, u"Cannot seek before beginning of stream."},
-                               {Step::Seek, -3, 1, S_OK, 7, u""},
-                               {Step::Seek, 5, 1, S_OK, 10, u""},
-                               {Step::Seek, -11, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
-                               {Step::Seek, 3, 7, E_FAIL, 10, u"Invalid seek flag"},
-                               {Step::Seek, -10, 2, S_OK, 0, u""},
-                               {Step::Seek, -1, 2, E_FAIL, 0, u"Failed to seek relative to position."},
-                               {Step::Skip, -1, 0, E_FAIL, 0, u"Cannot skip before beginning of stream."},
-                               {Step::Skip, 11, 0, E_FAIL, 0, u"Cannot skip past end of stream."},
-                               {Step::Skip, 10, 0, S_OK, 10, u""},
-                               // Extremes must not wrap in the position arithmetic.
-                               {Step::Skip, INT32_MAX, 0, E_FAIL, 10, u"Cannot skip past end of stream."},
-                               {Step::Seek, INT32_MIN, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
-                               {Step::Open, 0, 0, E_FAIL, 10, u"Invalid state.  Stream cannot be opened."},
-                               {Step::Close, 0, 0, S_OK, 0, u""},
-                               {Step::Close, 0, 0, E_FAIL, 0, u"Invalid state.  Stream already closed."},
-                               {Step::Skip, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
-                               {Step::Seek, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
-                               // A closed stream still reads, from the start.
-                               {Step::Read, 3, 3, S_OK, 3, u""},
-                               {Step::Open, 0, 0, S_OK, 0, u""},
-                               {Step::Read, 2, 2, S_OK, 2, u""},
-                           });
+    using Step = kdtest::Step;
+    kdtest::RunSteps(stream.Get(),
+                     {
+                         {Step::Read, 4, 4, S_OK, 4, u""},
+                         {Step::Read, 100, 6, S_OK, 10, u""},
+                         {Step::Read, 5, 0, S_OK, 10, u""},
+                         {Step::Read, -1, -1, E_INVALIDARG, 10, u""},
+                         {Step::Seek, 10, 0, S_OK, 10, u""},
+                         {Step::Seek, 11, 0, E_FAIL, 10, u"Cannot seek past end of stream."},
+                         {Step::Seek, -1, 0, E_FAIL, 10, u"Cannot seek before beginning of stream."},
+                         {Step::Seek, -3, 1, S_OK, 7, u""},
+                         {Step::Seek, 5, 1, S_OK, 10, u""},
+                         {Step::Seek, -11, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
+                         {Step::Seek, 3, 7, E_FAIL, 10, u"Invalid seek flag"},
+                         {Step::Seek, -10, 2, S_OK, 0, u""},
+                         {Step::Seek, -1, 2, E_FAIL, 0, u"Failed to seek relative to position."},
+                         {Step::Skip, -1, 0, E_FAIL, 0, u"Cannot skip before beginning of stream."},
+                         {Step::Skip, 11, 0, E_FAIL, 0, u"Cannot skip past end of stream."},
+                         {Step::Skip, 10, 0, S_OK, 10, u""},
+                         // Extremes must not wrap in the position arithmetic.
+                         {Step::Skip, INT32_MAX, 0, E_FAIL, 10, u"Cannot skip past end of stream."},
+                         {Step::Seek, INT32_MIN, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
+                         {Step::Open, 0, 0, E_FAIL, 10, u"Invalid state.  Stream cannot be opened."},
+                         {Step::Close, 0, 0, S_OK, 0, u""},
+                         {Step::Close, 0, 0, E_FAIL, 0, u"Invalid state.  Stream already closed."},
+                         {Step::Skip, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
+                         {Step::Seek, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
+                         // A closed stream still reads, from the start.
+                         {Step::Read, 3, 3, S_OK, 3, u""},
+                         {Step::Open, 0, 0, S_OK, 0, u""},
+                         {Step::Read, 2, 2, S_OK, 2, u""},
+                     },
+                     [](int64_t offset) { return static_cast<BYTE>(offset); });  // kTen holds its offsets
 }
 
 TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {

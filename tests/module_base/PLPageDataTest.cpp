@@ -56,11 +56,7 @@ protected:
         out.resize(static_cast<std::size_t>(size));
         return out;
     }
-    static Bytes Pattern(std::size_t size) {
-        Bytes bytes(size);
-        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7 + i / 251);
-        return bytes;
-    }
+    static Bytes Pattern(int64_t size) { return kdtest::Patterned(0, size); }
 
     kdtest::TempDir m_dir;
     PLComPtr<IPLPageDataPriv> m_page = kdtest::New<IPLPageDataPriv>(CLSID_PLPageData);
