@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "module_base/PLTempFile.h"
@@ -49,7 +46,7 @@ TEST(PLTempFile, RefusesNamesTooLongOrLeavingTheDirectoryWithoutChangingThem) {
     EXPECT_EQ(MakeName(u"/x", u"abc", E_INVALIDARG), "abc");
 }
 
-TEST(PLTempFile, GetTempFileGivesNewNamesThatMakeFilesInTheDirectory) {
+TEST(PLTempFile, GetTempFileGivesNewNamesInTheDirectory) {
     const kdtest::TempDir dir;
     const ScopedEnv pellum("PELLUMTEMP", dir.path());
     PLString first, second;
@@ -58,9 +55,6 @@ TEST(PLTempFile, GetTempFileGivesNewNamesThatMakeFilesInTheDirectory) {
     EXPECT_NE(first.view(), second.view());
     const std::string path = first.ToUtf8(), prefix = dir / "PL_TEMPFILE_{";
     EXPECT_EQ(path.substr(0, prefix.size()) + path.substr(prefix.size() + 36), prefix + "}.pdf");
-    const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-    EXPECT_GE(fd, 0);
-    close(fd);
 }
 
 }  // namespace
