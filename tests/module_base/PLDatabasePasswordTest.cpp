@@ -83,10 +83,8 @@ TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords)
         Write(c.text);
         EXPECT_EQ(Get(1), u"The database password file '" + path + c.cause + u"|Encryption Error");
     }
-    for (const std::string& record : {corrupt, std::string("1=0011\n"), std::string("1=zz\n")}) {
-        Write(record);
-        EXPECT_EQ(Get(1), u"The stored password of user 1 does not unseal.|Encryption Error");
-    }
+    Write(corrupt);
+    EXPECT_EQ(Get(1), u"The stored password of user 1 does not unseal.|Encryption Error");
     ::unlink(m_path.c_str());
     EXPECT_EQ(Get(1), u"Cannot read the database password file '" + path + u"' (error 2).|Encryption Error");
 }

@@ -93,7 +93,6 @@ TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
         {true, 19, 1, S_OK, 29, 1},
         {true, 20, 5, S_OK, 30, 0},
         {true, 21, 1, E_INVALIDARG, 0, 0},
-        {true, 0, -1, E_INVALIDARG, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.sub << " " << c.start);
@@ -273,8 +272,6 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
 
     ASSERT_HR(ref->SetBaseOffset(40), S_OK);
     LONG offset = 0;
-    EXPECT_HR(ref->TranslateOffset(50, &offset), S_OK);
-    EXPECT_EQ(offset, 10);
     EXPECT_HR(ref->TranslateOffset(50, nullptr), S_OK);
     EXPECT_HR(ref->TranslateOffset(INT32_MIN, &offset), E_INVALIDARG) << "no wrap-around";
     FakePage page(S_OK), failing(E_UNEXPECTED);
