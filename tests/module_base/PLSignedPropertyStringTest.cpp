@@ -15,14 +15,6 @@
 
 namespace {
 
-// The key every peer shares; pinned here so that a change to it, or to how the key is derived,
-// breaks these tests rather than the peers.
-const kd::platform::SymmetricKey& PeerKey() {
-    static const kd::platform::SymmetricKey key("6A1D4C92-3E7B-4F05-9B28-D47C1E30A5F6", 36,
-                                                std::array<uint8_t, 8>{1, 4, 9, 16, 25, 36, 49, 64});
-    return key;
-}
-
 PLComPtr<IPLDateTime> Date(LONG hour, LONG minute, LONG second, LONG day = 14) {
     PLComPtr<IPLDateTime> date;
     EXPECT_HR(PLCreateInstance(CLSID_PLDateTime, date), S_OK);
@@ -37,7 +29,11 @@ std::u16string LastMessage() {
 
 // "securityKey:<key>;" + signedText, with the key made by the test from `plain` bytes.
 std::u16string WithKey(const std::vector<uint8_t>& plain, const std::u16string& signedText) {
-    const auto sealed = PeerKey().Encrypt(plain.data(), plain.size());
+    // The key every peer shares; pinned here so that a change to it, or to how the key is derived,
+    // breaks these tests rather than the peers.
+    static const kd::platform::SymmetricKey key("6A1D4C92-3E7B-4F05-9B28-D47C1E30A5F6", 36,
+                                                std::array<uint8_t, 8>{1, 4, 9, 16, 25, 36, 49, 64});
+    const auto sealed = key.Encrypt(plain.data(), plain.size());
     return u"securityKey:" + std::u16string(PLHexFromBytes(sealed.data(), sealed.size()).view()) + u";" + signedText;
 }
 std::vector<uint8_t> DigestBytes(const std::u16string& text) {
