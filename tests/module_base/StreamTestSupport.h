@@ -65,15 +65,14 @@ LONG LongOf(I* object, HRESULT (I::*get)(LONG*)) {
 inline ::testing::AssertionResult Reports(HRESULT hr, HRESULT expected, const std::u16string& message) {
     const auto errors = TakeThreadErrors();
     bool found = message.empty() && errors.empty();
-    std::string recorded;
-    for (const auto& e : errors) {
-        found |= !message.empty() && e.message == message;
-        recorded += " \"" + std::string(e.message.begin(), e.message.end()) + "\"";
-    }
+    for (const auto& e : errors) found |= !message.empty() && e.message == message;
     if (hr == expected && found) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "returned " << HResultName(hr) << ", expected " << HResultName(expected)
-                                         << "; wanted \"" << std::string(message.begin(), message.end())
-                                         << "\", recorded:" << recorded;
+    auto text = [](const std::u16string& t) { return "\"" + std::string(t.begin(), t.end()) + "\""; };
+    auto failure = ::testing::AssertionFailure()
+                   << "returned " << HResultName(hr) << ", expected " << HResultName(expected) << "; wanted "
+                   << text(message) << ", recorded:";
+    for (const auto& e : errors) failure << " " << text(e.message);
+    return failure;
 }
 
 // Whether a request for 1.5 GiB fails here, as the sanitizer build of the stream tests limits
