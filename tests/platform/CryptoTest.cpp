@@ -20,9 +20,6 @@ std::string Hex(const uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) s += {digits[p[i] >> 4], digits[p[i] & 15]};
     return s;
 }
-std::vector<uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
 
 TEST(CryptoTest, MatchesRc2With128BitEffectiveKeyCbcAndPkcs5Padding) {
     const auto digest = kd::platform::Sha1("abc", 3);
@@ -42,7 +39,7 @@ TEST(CryptoTest, MatchesRc2With128BitEffectiveKeyCbcAndPkcs5Padding) {
         EXPECT_EQ(Hex(sealed.data(), sealed.size()), k.cipher);
         std::vector<uint8_t> plain;
         ASSERT_TRUE(key.Decrypt(sealed.data(), sealed.size(), plain));
-        EXPECT_EQ(plain, Bytes(k.plain));
+        EXPECT_EQ(std::string(plain.begin(), plain.end()), k.plain);
     }
 }
 
