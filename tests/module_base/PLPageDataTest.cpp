@@ -10,7 +10,6 @@
 
 #include "module_base/PLByteStream.h"
 #include "module_base/PLPageData.h"
-#include "module_base/PLPageDataCollection.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Text.h"
@@ -204,7 +203,7 @@ TEST_F(PageDataTest, FileFailuresAreReported) {
 }
 
 TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
-    const std::string bom = "\xEF\xBB\xBF", gruss = "gr\xC3\xBC\xC3\x9F";
+    const std::string bom = "\xEF\xBB\xBF";
     const struct {
         LONGLONG encoding;
         std::string text, expected;  // in the encoding; what the file holds
@@ -212,7 +211,6 @@ TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
         {1252, "abc caf\xE9 \x80", bom + "abc caf\xC3\xA9 \xE2\x82\xAC"},
         {1252 + (LONGLONG{1} << 32), "caf\xE9", bom + "caf\xC3\xA9"},            // the low 32 bits name the code page
         {1200, std::string("a\0b\0\0\0c\0", 8), bom + std::string("ab\0c", 4)},  // past a zero character
-        {65001, gruss, bom + gruss},
         // Marked content: UTF-8 goes out unchanged; a UTF-16 mark becomes the UTF-8 mark.
         {65001, bom + "x", bom + "x"},
         {1200, std::string("\xFF\xFEh\0", 4), bom + "h"},
@@ -237,16 +235,6 @@ TEST_F(PageDataTest, UnsupportedEncodingsLeaveTheTargetAlone) {
     }
     EXPECT_HR(m_page->SaveToFileAsUTF8(Wide(m_dir.path()).c_str(), 1252), E_FAIL);
     EXPECT_EQ(::access(m_dir.path().c_str(), F_OK), 0);
-}
-
-// The collection is the shared collection template (checked with variants); page data have no
-// identifier, so a search finds nothing.
-TEST_F(PageDataTest, CollectionHoldsPagesButFindsNone) {
-    auto pages = kdtest::New<IPLPageDataCollection>(CLSID_PLPageDataCollection);
-    PLComPtr<IPLPageData> page, got;
-    ASSERT_HR(m_page.As(page), S_OK);
-    ASSERT_HR(pages->Insert(page.Get()), S_OK);
-    EXPECT_TRUE(Reports(pages->FindByID(1, got.Put()), E_FAIL, u""));
 }
 
 }  // namespace
