@@ -72,7 +72,6 @@ TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
 }
 
 TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
-    // Made by class, a stream does not open until initialized.
     BYTE bytes[4] = {1, 2, 3, 4};
     auto copy = MakeStream(bytes, 4);
     bool ownerGone = false;
