@@ -10,19 +10,17 @@
 
 #include "module_base/PLProperty.h"
 #include "module_base/PLPropertyBag.h"
-#include "module_base/PLPropertyNames.h"
 #include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "platform/Text.h"
 #include "support/PropertyBagOf.h"
+#include "support/TraceFakes.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
+using kdtest::BagOf;
 using kdtest::VariantOf;
 
-PLComPtr<IPLPropertyBag> NewBag() {
-    return kdtest::BagOf({});
-}
 // The long stored under `name`, or -1 when absent.
 LONG LongIn(IPLPropertyBag* bag, const WCHAR* name) {
     PLComPtr<IPLVariant> v;
@@ -42,12 +40,6 @@ std::vector<std::u16string> NamesOf(IPLPropertyBag* bag) {
         names.emplace_back(name);
     }
     return names;
-}
-// The thread's recorded errors as "class|method|message" lines, taken.
-std::vector<std::u16string> Taken() {
-    std::vector<std::u16string> lines;
-    for (const auto& e : kdtest::TakeThreadErrors()) lines.push_back(e.className + u"|" + e.method + u"|" + e.message);
-    return lines;
 }
 
 // A constrained bag allowing Module and Class; its first-use step can be made to fail or wait.
@@ -108,7 +100,7 @@ TEST(PropertyBag, NamesFoldAsciiLettersOnlyAndPrefixesStayDistinct) {
 
 // Values go in and out as copies; GetProperties shares the stored objects.
 TEST(PropertyBag, CopiesValuesInAndOut) {
-    auto bag = NewBag();
+    auto bag = BagOf({});
     auto value = VariantOf(1);
     ASSERT_HR(bag->SetProperty(u"n", value.Get()), S_OK);
     value->SetValueLong(2);
@@ -131,7 +123,6 @@ TEST(PropertyBag, CopiesValuesInAndOut) {
     EXPECT_HR(bag->GetProperty(u"missing", &untouched), S_FALSE);
     EXPECT_EQ(untouched, reinterpret_cast<IPLVariant*>(0x1234));
     EXPECT_HR(bag->SetProperty(nullptr, value.Get()), E_POINTER);
-    EXPECT_HR(bag->SetProperty(u"n", nullptr), E_POINTER);
 }
 
 // A value that cannot be copied is refused and leaves the entry as it was, new or existing.
@@ -143,91 +134,59 @@ TEST(PropertyBag, RefusesAValueItCannotCopy) {
     EXPECT_EQ(LongIn(bag.Get(), u"kept"), 9);
     BOOL contains = TRUE;
     EXPECT_HR(bag->ContainsKey(u"new", &contains), S_FALSE);
-    EXPECT_EQ(Taken().back(), u"CPLPropertyBag|SetProperty|Failed to set property 'new' on property bag");
+    EXPECT_TRUE(kdtest::Recorded(u"Failed to set property 'new' on property bag"));
 }
 
 namespace {
-// A heap listener that frees itself at count zero and logs what it hears.
-class BagListener final : public IPLPropertyBagListener {
-public:
-    explicit BagListener(std::vector<std::u16string>* log, std::atomic<int>* alive) : m_log(log), m_alive(alive) {
-        ++*m_alive;
-    }
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (iid != IID_IUnknown && iid != IID_IPLPropertyBagListener) return E_NOINTERFACE;
-        *out = static_cast<IPLPropertyBagListener*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
+// Logs the name of each value it is told of.
+struct BagListener : kdtest::Fake<IPLPropertyBagListener> {
+    explicit BagListener(std::vector<std::u16string>* log) : Fake(IID_IPLPropertyBagListener), log(log) {}
     HRESULT PropertySet(const WCHAR* name, IPLVariant* value) override {
         lastValue = value;
-        m_log->push_back(name);
+        log->push_back(name);
         return E_FAIL;  // ignored
     }
+    std::vector<std::u16string>* log;
     IPLVariant* lastValue = nullptr;
-
-private:
-    ~BagListener() { --*m_alive; }
-    std::atomic<ULONG> m_refs{1};
-    std::vector<std::u16string>* m_log;
-    std::atomic<int>* m_alive;
 };
 }  // namespace
 
 TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
     std::vector<std::u16string> log;
-    std::atomic<int> alive{0};
+    BagListener first(&log), second(&log);
     {
-        auto bag = NewBag();
+        auto bag = BagOf({});
         PLComPtr<IPLEventSource> source;
         ASSERT_HR(bag.As(source), S_OK);
-        auto* first = new BagListener(&log, &alive);
-        auto* second = new BagListener(&log, &alive);
         void *cookie1 = nullptr, *cookie2 = nullptr, *cookie = nullptr;
-        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, first, &cookie1), S_OK);
-        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, second, &cookie2), S_OK);
-        EXPECT_HR(source->AddListener(IID_IPLCollectionListener, first, &cookie), E_NOINTERFACE);
+        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &first, &cookie1), S_OK);
+        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &second, &cookie2), S_OK);
+        EXPECT_HR(source->AddListener(IID_IPLCollectionListener, &first, &cookie), E_NOINTERFACE);
         EXPECT_HR(source->AddListener(IID_IPLPropertyBagListener, bag.Get(), &cookie), E_INVALIDARG);
 
         auto value = VariantOf(1);
         ASSERT_HR(bag->SetProperty(u"a", value.Get()), S_OK);
-        EXPECT_EQ(first->lastValue, value.Get());                      // the caller's object, not the stored copy
+        EXPECT_EQ(first.lastValue, value.Get());                       // the caller's object, not the stored copy
         EXPECT_HR(bag->SetProperty(u"b", VariantOf().Get()), E_FAIL);  // not told
         ASSERT_HR(source->RemoveListener(cookie1), S_OK);
         ASSERT_HR(bag->SetProperty(u"c", value.Get()), S_OK);
-        // Library code handing over a value it made keeps that very object in the bag; a value
+        // Library code handing over a value it made: listeners hear of that object; a value
         // without a kind is refused there too.
         auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag.Get());
         auto made = VariantOf(2);
         IPLVariant* const handed = made.Get();
         ASSERT_HR(own->SetPropertyAdopting(u"d", std::move(made)), S_OK);
-        EXPECT_EQ(second->lastValue, handed);
-        PLComPtr<IPLPropertyCollection> all;
-        PLComPtr<IPLProperty> last;
-        PLComPtr<IPLVariant> stored;
-        ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
-        ASSERT_HR(all->GetAt(all->GetCount() - 1, last.Put()), S_OK);
-        ASSERT_HR(last->GetValue(stored.Put()), S_OK);
-        EXPECT_EQ(stored.Get(), handed);
+        EXPECT_EQ(second.lastValue, handed);
+        EXPECT_EQ(LongIn(bag.Get(), u"d"), 2);
         EXPECT_HR(own->SetPropertyAdopting(u"e", VariantOf()), E_FAIL);
         EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c", u"d"}));
-
-        first->Release();
-        EXPECT_EQ(alive.load(), 1);
-        ASSERT_HR(source->RemoveListener(cookie2), S_OK);
-        second->Release();
     }
-    EXPECT_EQ(alive.load(), 0);
+    EXPECT_EQ(first.refs, 1u);  // no reference kept
+    EXPECT_EQ(second.refs, 1u);
 }
 
 TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
-    auto bag = kdtest::BagOf({{u"a", 1}, {u"b", u"x"}}), target = NewBag();
+    auto bag = kdtest::BagOf({{u"a", 1}, {u"b", u"x"}}), target = BagOf({});
     PLComPtr<IPLPersistPropertyBag> persist;
     ASSERT_HR(bag.As(persist), S_OK);
     ASSERT_HR(persist->Save(target.Get()), S_OK);
@@ -239,15 +198,14 @@ TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
 
 TEST(PropertyBag, ConstrainedBagAcceptsOnlyItsNames) {
     auto bag = NewConstrained();
-    ASSERT_TRUE(bag);
     EXPECT_HR(bag->SetProperty(u"module", VariantOf(1).Get()), S_OK);
     PLClearThreadErrors();
     EXPECT_HR(bag->SetProperty(u"Other", VariantOf(2).Get()), E_FAIL);
-    EXPECT_EQ(Taken(),
-              (std::vector<std::u16string>{u"CPLConstrainedPropertyBag|ValidateProperty|Property 'Other' is not "
-                                           u"allowed in this constrained property bag",
-                                           u"CPLPropertyBag|SetProperty|Failed to validate property 'Other' "
-                                           u"on property bag"}));
+    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
+              (kdtest::ErrorLines{u"Core Services|CPLConstrainedPropertyBag|ValidateProperty|Property 'Other' is not "
+                                  u"allowed in this constrained property bag",
+                                  u"Core Services|CPLPropertyBag|SetProperty|Failed to validate property 'Other' "
+                                  u"on property bag"}));
 
     PLComPtr<IPLVariant> out;
     EXPECT_HR(bag->GetProperty(u"Other", out.Put()), E_FAIL);
@@ -315,7 +273,7 @@ std::vector<std::string> ParsedValues(const std::u16string& xml) {
 }  // namespace
 
 TEST(PropertyBag, WritesTheCompactElementForm) {
-    auto bag = NewBag();
+    auto bag = BagOf({});
     EXPECT_EQ(WriteOf(bag.Get(), 1), u"<PropertyBag></PropertyBag>");
     EXPECT_EQ(WriteOf(bag.Get(), 0), u"");
     bag->SetProperty(u"Size", VariantOf(5).Get());
@@ -333,10 +291,8 @@ TEST(PropertyBag, WritesTheCompactElementForm) {
     PLClearThreadErrors();
     EXPECT_EQ(WriteOf(bad.Get(), 0, E_INVALIDARG), u"");
     EXPECT_EQ(kdtest::TakeThreadErrors().front().message, u"Property name 'a b' is not a valid XML name.");
-}
 
-TEST(PropertyBag, RefusesToWriteABagThatHoldsItself) {
-    auto bag = NewBag();
+    // A bag that holds itself is refused at the nesting limit.
     auto self = VariantOf();
     self->SetValueIUnknown(bag.Get());
     ASSERT_HR(bag->SetProperty(u"Self", self.Get()), S_OK);
@@ -359,7 +315,4 @@ TEST(Property, CutsLongNamesAndSharesItsValue) {
     PLComPtr<IPLVariant> held;
     ASSERT_HR(property->GetValue(held.Put()), S_OK);
     EXPECT_EQ(held.Get(), value.Get());
-    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLPropertyXPos]), u"xPos");
-    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLPropertyHeight]), u"height");
-    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLWellKnownPropertyNameCount - 1]), u"qualityReduced");
 }
