@@ -64,14 +64,6 @@ PLComPtr<IPLVariant> Get(IPLPropertyBag* bag, const char16_t* name) {
     return value;
 }
 
-std::string Utf8Of(IPLVariant* text) {
-    BSTR bstr = nullptr;
-    text->AllocSysString(&bstr);
-    std::string out = PLString(std::u16string_view(bstr, SysStringLen(bstr))).ToUtf8();
-    SysFreeString(bstr);
-    return out;
-}
-
 LONG TypeOf(IPLVariant* v) {
     LONG type = -2;
     v->GetType(&type);
@@ -79,8 +71,8 @@ LONG TypeOf(IPLVariant* v) {
 }
 
 std::u16string TextOf(IPLVariant* v) {
-    WCHAR buffer[512] = {};
-    v->GetValueString(buffer, 512);
+    WCHAR buffer[2048] = {};
+    v->GetValueString(buffer, 2048);
     return buffer;
 }
 
@@ -118,7 +110,7 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
     PLComPtr<IPLVariant> xml;
     ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    const std::string utf8 = Utf8Of(xml.Get());
+    const std::string utf8 = PLString(TextOf(xml.Get()).c_str()).ToUtf8();
     xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
     ASSERT_NE(other, nullptr) << utf8;
     EXPECT_EQ(xmlChildElementCount(xmlDocGetRootElement(other)), std::size(values));
@@ -245,13 +237,13 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     auto bag = BagOf({{u"Title", u"a<b"}, {u"Size", 5}});
     PLComPtr<IPLVariant> xml;
     ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    EXPECT_EQ(Utf8Of(xml.Get()),
-              "<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
-              "<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
+    EXPECT_EQ(TextOf(xml.Get()),
+              u"<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
+              u"<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
     // An empty bag, and a document without elements, read back as empty bags.
     PLComPtr<IPLPropertyBag> back;
     ASSERT_HR(CreateXMLFromPropertyBag(BagOf({}).Get(), xml.Put(), u"Empty"), S_OK);
-    EXPECT_EQ(Utf8Of(xml.Get()), "<Empty/>");
+    EXPECT_EQ(TextOf(xml.Get()), u"<Empty/>");
     ASSERT_HR(RestorePropertyBagFromXML(u"<Empty/>", back.Put()), S_OK);
     PLComPtr<IPLPropertyCollection> properties;
     ASSERT_HR(back->GetProperties(properties.Put()), S_OK);
