@@ -30,7 +30,7 @@ HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
     return list->AddError(u"Core Services", u"Cls", u"Meth", E_FAIL, 0, message, flag, u"/f.cpp", 9);
 }
 
-TEST(ErrorInfoTest, NewestItemComesFirstAndFlagOneStartsAgain) {
+TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainAndNamesAreRequired) {
     auto list = NewList();
     for (const WCHAR* m : {u"first", u"second", u"third"}) Add(list.Get(), m, 0);
     const auto items = kdtest::ReadList(list.Get());  // from the last index back to 0
@@ -44,6 +44,12 @@ TEST(ErrorInfoTest, NewestItemComesFirstAndFlagOneStartsAgain) {
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     list->Clear();
     EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
+    // A missing name is refused by the list, which adds nothing, and by an item.
+    EXPECT_HR(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
+    EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
+    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, item), S_OK);
+    EXPECT_HR(item->Initialize(nullptr, u"c", u"m", S_OK, 0, u"x", 1, nullptr, 0), E_POINTER);
+    EXPECT_HR(item->Initialize(u"g", u"c", u"m", S_OK, 2, u"x", 1, nullptr, 0), S_OK);  // no source file
 }
 
 TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
@@ -71,16 +77,6 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     GUID iid{};
     EXPECT_HR(base->GetInterfaceID(&iid), S_OK);
     EXPECT_EQ(iid, IID_IKDXErrorItemCore);
-}
-
-TEST(ErrorInfoTest, InitializeRejectsMissingNamesAndTheListAddsNothing) {
-    PLComPtr<IPLErrorItem> item;
-    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, item.PutVoid()), S_OK);
-    EXPECT_HR(item->Initialize(nullptr, u"c", u"m", S_OK, 0, u"x", 1, nullptr, 0), E_POINTER);
-    EXPECT_HR(item->Initialize(u"g", u"c", u"m", S_OK, 2, u"x", 1, nullptr, 0), S_OK);
-    auto list = NewList();
-    EXPECT_HR(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
-    EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
 }
 
 TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveAndLoadTheirFields) {

@@ -173,6 +173,7 @@ TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
     const Case cases[] = {
         {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},
         {"long long", [](IPLVariant* v) { v->SetValueLongLong(-(1LL << 40)); }, kVarI8},
+        {"double", [](IPLVariant* v) { v->SetValueDouble(2.5); }, kVarR8},
         {"boolean", [](IPLVariant* v) { v->SetValueBoolean(true); }, kVarBool},
         {"string", [](IPLVariant* v) { v->SetValueString(u"a\u00E9b"); }, kVarBstr},
         {"empty", [](IPLVariant* v) { v->SetEmpty(); }, kVarEmpty},
