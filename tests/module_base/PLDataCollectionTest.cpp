@@ -136,6 +136,7 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     EXPECT_HR(named.FindByName(u"\u00E9t\u00E9", &out), E_FAIL);
     EXPECT_HR(named.CheckExistsByName(u"alpha", &exists), S_OK);
     EXPECT_EQ(exists, TRUE);
+    EXPECT_HR(named.FindByName(nullptr, &out), E_POINTER);
 }
 
 StdCollection* g_sorted = nullptr;

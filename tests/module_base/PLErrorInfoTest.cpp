@@ -40,6 +40,7 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainAndNamesAreRequired) {
     PLComPtr<IPLErrorItem> item;
     EXPECT_HR(list->GetItem(3, item.Put()), E_INVALIDARG);
     EXPECT_HR(list->GetItem(-1, item.Put()), E_INVALIDARG);
+    EXPECT_HR(list->GetItem(0, nullptr), E_POINTER);
     Add(list.Get(), u"chain", 1);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     list->Clear();
@@ -71,6 +72,7 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     ASSERT_HR(core->get_Member(&member), S_OK);
     EXPECT_EQ(std::u16string(member), u"Meth");
     SysFreeString(member);
+    EXPECT_HR(core->get_Message(nullptr), E_POINTER);
     // The view answers its own interface and the object base's.
     PLComPtr<IPLComObject> base;
     EXPECT_HR(core->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
