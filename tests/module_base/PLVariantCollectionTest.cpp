@@ -13,9 +13,6 @@
 
 namespace {
 
-using kdtest::Recorded;
-using kdtest::Reports;
-
 PLComPtr<IPLVariantCollection> NewCollection() {
     return kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
 }
@@ -60,12 +57,10 @@ TEST(PLVariantCollectionTest, AppendValueByKind) {
     ASSERT_HR(v->GetValueBoolean(&b), S_OK);
     EXPECT_TRUE(b);
 
-    for (LONG bad : {LONG{PLVariantUndefined}, LONG{5}, LONG{PLVariantLongLong}}) {
-        EXPECT_TRUE(Reports(c->AppendValue(bad, &number), E_FAIL, u"Invalid type"));
-    }
-    EXPECT_HR(c->AppendValue(PLVariantEmpty, nullptr), E_POINTER);
+    for (LONG bad : {LONG{PLVariantUndefined}, LONG{5}, LONG{PLVariantLongLong}})
+        EXPECT_HR(c->AppendValue(bad, &number), E_FAIL) << bad;
     ASSERT_HR(c->SetReadOnly(TRUE), S_OK);
-    EXPECT_TRUE(Reports(c->AppendValue(PLVariantLong, &number), E_FAIL, u"Failed to insert variant into collection"));
+    EXPECT_HR(c->AppendValue(PLVariantLong, &number), E_FAIL);
     EXPECT_EQ(c->GetCount(), 9);
 }
 
@@ -113,7 +108,6 @@ TEST(PLVariantCollectionTest, EnumeratorWithoutCollection) {
     EXPECT_HR(e->Next(1, batch.Put(), &fetched), E_UNEXPECTED);
     EXPECT_HR(e->Skip(1), E_UNEXPECTED);
     EXPECT_HR(e->Reset(), S_OK);
-    EXPECT_HR(PLCreateVariantCollectionEnumerator(nullptr, e.Put()), E_POINTER);
 }
 
 }  // namespace
