@@ -60,7 +60,7 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     SysFreeString(member);
 }
 
-TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveAndLoadTheirFields) {
+TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveTheirFields) {
     auto list = NewList();
     list->AddError(u"Mod", u"Cls", u"Meth", E_POINTER, 2, u"text", 0, u"/a.cpp", 4);
     PLComPtr<IPLErrorItem> item;
