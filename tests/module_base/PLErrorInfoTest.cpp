@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
 
 #include "module_base/KDXErrorItemCore.h"
 #include "module_base/PLComObject.h"
@@ -10,6 +9,7 @@
 #include "platform/Thread.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "support/PropertyBagOf.h"
 
 namespace {
 
@@ -19,63 +19,28 @@ PLComPtr<IPLErrorInfo> NewList() {
     return list;
 }
 
-PLComPtr<IPLPropertyBag> NewBag() {
-    PLComPtr<IPLPropertyBag> bag;
-    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
-    return bag;
-}
-
-PLComPtr<IPLPersistPropertyBag> Persist(const PLComPtr<IPLErrorItem>& item) {
-    PLComPtr<IPLPersistPropertyBag> persist;
-    EXPECT_HR(item.As(persist), S_OK);
-    return persist;
-}
-
-// An item's saved fields as one line.
-std::u16string Fields(IPLErrorItem* item) {
-    std::u16string line;
-    WCHAR text[64];
-    for (auto get : {&IPLErrorItem::GetModuleName, &IPLErrorItem::GetClassName, &IPLErrorItem::GetMethodName,
-                     &IPLErrorItem::GetMessage}) {
-        (item->*get)(text, 64);
-        line += text + std::u16string(u"|");
-    }
-    HRESULT result = 0;
-    LONG type = 0;
-    item->GetHRESULT(&result);
-    item->GetMessageType(&type);
-    PLString numbers;
-    numbers += static_cast<int32_t>(result);
-    numbers += u'|';
-    numbers += static_cast<int32_t>(type);
-    return line + numbers.c_str();
-}
-
 HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
     return list->AddError(u"Core Services", u"Cls", u"Meth", E_FAIL, 0, message, flag, u"/f.cpp", 9);
 }
 
-TEST(ErrorInfoTest, NewestItemComesFirstAndFlagOneStartsAgain) {
+TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainAndNamesAreRequired) {
     auto list = NewList();
     for (const WCHAR* m : {u"first", u"second", u"third"}) Add(list.Get(), m, 0);
-    const auto items = kdtest::ReadList(list.Get());  // oldest first
+    const auto items = kdtest::ReadList(list.Get());  // from the last index back to 0
     ASSERT_EQ(items.size(), 3u);
-    PLComPtr<IPLErrorItem> newest;
-    ASSERT_HR(list->GetItem(0, newest.Put()), S_OK);
-    WCHAR text[16];
-    newest->GetMessage(text, 16);
-    EXPECT_EQ(std::u16string(text), u"third");
     EXPECT_EQ(items[0].message, u"first");
     EXPECT_EQ(items[0].threadId, kd::platform::CurrentThreadId());
-    EXPECT_EQ(items[0].sourceLine, 9u);
-    EXPECT_HR(list->GetItem(3, newest.Put()), E_INVALIDARG);
-    EXPECT_HR(list->GetItem(-1, newest.Put()), E_INVALIDARG);
-    EXPECT_HR(list->GetItem(0, nullptr), E_POINTER);
-    EXPECT_HR(list->GetCount(nullptr), E_POINTER);
+    PLComPtr<IPLErrorItem> item;
+    EXPECT_HR(list->GetItem(3, item.Put()), E_INVALIDARG);
+    EXPECT_HR(list->GetItem(-1, item.Put()), E_INVALIDARG);
     Add(list.Get(), u"chain", 1);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     list->Clear();
     EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
+    // A missing name is refused, and nothing is added; a missing source file is not needed.
+    EXPECT_HR(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
+    EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
+    EXPECT_HR(list->AddError(u"g", u"c", u"m", S_OK, 2, u"x", 0, nullptr, 0), S_OK);
 }
 
 TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
@@ -86,11 +51,6 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     WCHAR buffer[4];
     EXPECT_HR(item->GetModuleName(buffer, 4), S_FALSE);
     EXPECT_EQ(std::u16string(buffer), u"Cor");
-    WCHAR exact[14];
-    EXPECT_HR(item->GetModuleName(exact, 14), S_OK);
-    EXPECT_HR(item->GetModuleName(buffer, 0), E_INVALIDARG);
-    EXPECT_HR(item->GetClassName(nullptr, 4), E_POINTER);
-    EXPECT_HR(item->GetHRESULT(nullptr), E_POINTER);
 
     PLComPtr<IKDXErrorItemCore> core;
     ASSERT_HR(item->GetKDXErrorItemCore(core.Put()), S_OK);
@@ -98,33 +58,9 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     ASSERT_HR(core->get_Member(&member), S_OK);
     EXPECT_EQ(std::u16string(member), u"Meth");
     SysFreeString(member);
-    HRESULT number = 0;
-    ULONG line = 0;
-    core->get_Number(&number);
-    core->get_SourceLine(&line);
-    EXPECT_HR(number, E_FAIL);
-    EXPECT_EQ(line, 9u);
-    EXPECT_HR(core->get_Message(nullptr), E_POINTER);
-    // The view answers its own interface and the object base's.
-    PLComPtr<IPLComObject> base;
-    EXPECT_HR(core->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
-    GUID iid{};
-    EXPECT_HR(base->GetInterfaceID(&iid), S_OK);
-    EXPECT_EQ(iid, IID_IKDXErrorItemCore);
 }
 
-TEST(ErrorInfoTest, InitializeRejectsMissingNamesAndTheListAddsNothing) {
-    PLComPtr<IPLErrorItem> item;
-    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, IID_IPLErrorItem, item.PutVoid()), S_OK);
-    EXPECT_HR(item->Initialize(nullptr, u"c", u"m", S_OK, 0, u"x", 1, nullptr, 0), E_POINTER);
-    EXPECT_HR(item->Initialize(u"g", u"c", u"m", S_OK, 0, nullptr, 1, nullptr, 0), E_POINTER);
-    EXPECT_HR(item->Initialize(u"g", u"c", u"m", S_OK, 2, u"x", 1, nullptr, 0), S_OK);
-    auto list = NewList();
-    EXPECT_HR(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
-    EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
-}
-
-TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveAndLoadTheirFields) {
+TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveTheirFields) {
     auto list = NewList();
     list->AddError(u"Mod", u"Cls", u"Meth", E_POINTER, 2, u"text", 0, u"/a.cpp", 4);
     PLComPtr<IPLErrorItem> item;
@@ -132,46 +68,25 @@ TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveAndLoadTheirFields) {
     PLComPtr<IPLPropertyBag> bagOf;
     ASSERT_HR(item.As(bagOf), S_OK);
     // Its own entries: only the item's names are allowed.
-    PLComPtr<IPLVariant> value;
-    ASSERT_HR(PLCreateVariant(value.Put()), S_OK);
-    value->SetValueLong(12);
+    auto value = kdtest::VariantOf(12);
     EXPECT_HR(bagOf->SetProperty(u"threadid", value.Get()), S_OK);
-    kdtest::TakeThreadErrors();
     EXPECT_HR(bagOf->SetProperty(u"Other", value.Get()), E_FAIL);
-    EXPECT_TRUE(kdtest::Recorded(u"Property 'Other' is not allowed in this constrained property bag"));
 
-    // Save writes the own entries and the fields (thread, file and line are not among them).
-    auto saved = NewBag();
-    ASSERT_HR(Persist(item)->Save(saved.Get()), S_OK);
-    PLString text;
+    // Save writes the own entries and the fields (thread, file and line are not among them; the
+    // saved lists' round trip checks the text fields, the result and Load).
+    auto saved = kdtest::BagOf({});
+    PLComPtr<IPLPersistPropertyBag> persist;
+    ASSERT_HR(item.As(persist), S_OK);
+    ASSERT_HR(persist->Save(saved.Get()), S_OK);
     LONG number = 0;
-    const std::pair<const WCHAR*, const char16_t*> texts[] = {
-        {u"Module", u"Mod"}, {u"Class", u"Cls"}, {u"Method", u"Meth"}, {u"Message", u"text"}};
-    for (const auto& [name, expected] : texts) {
-        EXPECT_HR(GetPLStringFromPropertyBag(saved.Get(), name, &text), S_OK);
-        EXPECT_EQ(text.view(), std::u16string_view(expected)) << PLString(name).ToUtf8();
-    }
-    const std::pair<const WCHAR*, LONG> numbers[] = {
-        {u"Result", E_POINTER}, {u"Type", 2}, {u"ID", 0}, {u"threadID", 12}};
+    const std::pair<const WCHAR*, LONG> numbers[] = {{u"Type", 2}, {u"ID", 0}, {u"threadID", 12}};
     for (const auto& [name, expected] : numbers) {
         EXPECT_HR(GetLongFromPropertyBag(saved.Get(), name, &number), S_OK);
         EXPECT_EQ(number, expected) << PLString(name).ToUtf8();
     }
-
-    // Load reads them into another item; a value that is not a number leaves it unchanged.
-    PLComPtr<IPLErrorItem> copy;
-    ASSERT_HR(PLCreateInstance(CLSID_PLErrorItem, copy), S_OK);
-    ASSERT_HR(Persist(copy)->Load(saved.Get()), S_OK);
-    EXPECT_EQ(Fields(copy.Get()), Fields(item.Get()));
-    value->SetValueString(u"changed");
-    saved->SetProperty(u"Class", value.Get());
-    value->SetValueDouble(1.5);
-    saved->SetProperty(u"Result", value.Get());
-    EXPECT_HR(Persist(copy)->Load(saved.Get()), E_FAIL);
-    EXPECT_EQ(Fields(copy.Get()), Fields(item.Get()));
 }
 
-TEST(ErrorInfoTest, CallbackClonesAndInterfaces) {
+TEST(ErrorInfoTest, CallbackAndClones) {
     auto list = NewList();
     static std::vector<uintptr_t> seen;
     seen.clear();
@@ -189,70 +104,44 @@ TEST(ErrorInfoTest, CallbackClonesAndInterfaces) {
     EXPECT_TRUE(kdtest::ReadList(clone.Get()).empty());  // no items, no callback
     Add(clone.Get(), u"c", 0);
     EXPECT_EQ(seen.size(), 2u);
-
-    PLComPtr<IUnknown> unknown;
-    ASSERT_HR(list->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
-    EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(list.Get()));
-    void* out = reinterpret_cast<void*>(0x1);
-    EXPECT_HR(list->QueryInterface(IID_IPLErrorItem, &out), E_NOINTERFACE);
-    EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
 }
 
-}  // namespace
-
-namespace {
-// A saved list as written by SaveToXML, with one item whose message is `message`.
-std::u16string OneItemXML(const std::u16string& message, const char16_t* info = u"ErrorInfo",
-                          const char16_t* item = u"ErrorItem") {
-    return std::u16string(u"<") + info + u">\n  <!-- saved -->\n  <" + item +
-           u">\n    <PROPERTY DATATYPE=\"String\" NAME=\"Class\">C</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"Long\" NAME=\"ID\">7</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"String\" NAME=\"Message\">" +
-           message +
-           u"</PROPERTY><PROPERTY D=\"S\" N=\"Method\">M</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"String\" NAME=\"Module\"/>"
-           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Result\">-2147024809</PROPERTY>"
-           u"<PROPERTY DATATYPE=\"Long\" NAME=\"Type\">3</PROPERTY></" +
-           item + u"></" + info + u">";
-}
 }  // namespace
 
 TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     auto list = NewList();
-    const std::u16string longMessage(3000, u'm');
-    ASSERT_HR(list->LoadFromXML((OneItemXML(longMessage, u"errorinfo", u"ERRORITEM")).c_str()), S_OK);
-    auto items = kdtest::ReadList(list.Get());
-    ASSERT_EQ(items.size(), 1u);
-    PLComPtr<IPLErrorItem> item;
-    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
+    // An item as SaveToXML writes it (the saved lists' round trip checks its fields), with a long
+    // message, in a list read with its names in other cases and a comment.
+    const std::u16string longMessage(3000, u'm'),
+        item =
+            u"<ErrorItem><PROPERTY DATATYPE=\"String\" NAME=\"Class\">C</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"String\" NAME=\"Method\">M</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"String\" NAME=\"Module\">G</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"Long\" NAME=\"Result\">-2147024809</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"Long\" NAME=\"Type\">3</PROPERTY>"
+            u"<PROPERTY DATATYPE=\"String\" NAME=\"Message\">" +
+            longMessage + u"</PROPERTY></ErrorItem>";
+    PLString text((u"<errorinfo>\n  <!-- saved -->\n  " + item + u"</errorinfo>").c_str());
+    text.Replace(u"ErrorItem", u"ERRORITEM");
+    ASSERT_HR(list->LoadFromXML(text.c_str()), S_OK);
+    ASSERT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
+    PLComPtr<IPLErrorItem> loaded;
+    ASSERT_HR(list->GetItem(0, loaded.Put()), S_OK);
     std::u16string message(4000, u'\0');
-    EXPECT_HR(item->GetMessage(message.data(), 4000), S_OK);
+    EXPECT_HR(loaded->GetMessage(message.data(), 4000), S_OK);
     EXPECT_EQ(message.c_str(), longMessage);  // not cut to a fixed buffer
-    EXPECT_EQ(items[0].className, u"C");
-    EXPECT_EQ(items[0].method, u"M");
-    EXPECT_EQ(items[0].module, u"");
-    EXPECT_EQ(items[0].result, E_INVALIDARG);
-    EXPECT_EQ(items[0].threadId, 0u);  // thread, file and line are not restored
-    EXPECT_EQ(items[0].sourceFile, u"");
     LONG type = 0;
-    item->GetMessageType(&type);
+    loaded->GetMessageType(&type);
     EXPECT_EQ(type, 3);
-    PLComPtr<IPLPropertyBag> saved = NewBag();
-    ASSERT_HR(Persist(item)->Save(saved.Get()), S_OK);
-    LONG id = 0;
-    EXPECT_HR(GetLongFromPropertyBag(saved.Get(), u"ID", &id), S_OK);
-    EXPECT_EQ(id, 7);
 
     // A text that fails, at the parser or at a later item, leaves the items as they were.
     for (const std::u16string& bad :
-         {std::u16string(u"<ErrorInfo><ErrorItem>"), OneItemXML(u"x") + u"<more/>",
-          u"<ErrorInfo>" + OneItemXML(u"ok").substr(11, OneItemXML(u"ok").size() - 23) +
-              u"<ErrorItem><PROPERTY NAME='Result'>12x</PROPERTY></ErrorItem></ErrorInfo>",
+         {std::u16string(u"<ErrorInfo><ErrorItem>"),
+          u"<ErrorInfo>" + item + u"<ErrorItem><PROPERTY NAME='Result'>12x</PROPERTY></ErrorItem></ErrorInfo>",
           std::u16string(u"<ErrorInfo><ErrorItem><PROPERTY>1</PROPERTY></ErrorItem></ErrorInfo>")}) {
         EXPECT_HR(list->LoadFromXML(bad.c_str()), E_FAIL);
         EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     }
-    EXPECT_HR(list->LoadFromXML(nullptr), E_POINTER);
     // Other elements are skipped; an empty list element empties the list.
     ASSERT_HR(list->LoadFromXML(u"<Other/>"), S_OK);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 0u);
@@ -269,14 +158,6 @@ TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
     ASSERT_HR(xml->AllocSysString(&text), S_OK);
     const PLString saved(std::u16string_view(text, SysStringLen(text)));
     SysFreeString(text);
-    const std::string utf8 = saved.ToUtf8();
-    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
-    ASSERT_NE(doc, nullptr) << utf8;
-    xmlNodePtr root = xmlDocGetRootElement(doc);
-    EXPECT_STREQ(reinterpret_cast<const char*>(root->name), "ErrorInfo");
-    EXPECT_EQ(xmlChildElementCount(root), 2u);
-    xmlFreeDoc(doc);
-
     auto loaded = NewList();
     ASSERT_HR(loaded->LoadFromXML(saved.c_str()), S_OK);
     const auto before = kdtest::ReadList(list.Get()), after = kdtest::ReadList(loaded.Get());

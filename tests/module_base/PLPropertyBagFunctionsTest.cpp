@@ -2,20 +2,10 @@
 
 #include <string>
 
-#include "module_base/PLDateTime.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/PropertyBagOf.h"
-
-namespace {
-
-std::u16string LastMessage() {
-    const auto errors = kdtest::TakeThreadErrors();
-    return errors.empty() ? u"<none>" : errors.back().message;
-}
-
-}  // namespace
 
 TEST(PropertyBagFunctions, TypedValuesGoInAndComeBack) {
     auto bag = kdtest::BagOf({});
@@ -24,7 +14,6 @@ TEST(PropertyBagFunctions, TypedValuesGoInAndComeBack) {
     ASSERT_HR(AddBoolToPropertyBag(bag.Get(), u"b", true), S_OK);
     const std::u16string longText(3000, u'q');  // read whole, not cut
     ASSERT_HR(AddStringToPropertyBag(bag.Get(), u"s", longText.c_str()), S_OK);
-    EXPECT_HR(AddLongToPropertyBag(nullptr, u"l", 1), E_POINTER);
 
     LONG l = 0;
     LONGLONG ll = 0;
@@ -43,14 +32,10 @@ TEST(PropertyBagFunctions, TypedValuesGoInAndComeBack) {
     l = 77;
     EXPECT_HR(GetLongFromPropertyBag(bag.Get(), u"missing", &l), S_OK);
     EXPECT_EQ(l, 77);
-    // A value of another kind, and a buffer too small for the text, fail with their messages.
-    PLClearThreadErrors();
+    // A value of another kind, and a buffer too small for the text, fail.
     EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"s", &b), E_FAIL);
-    EXPECT_EQ(LastMessage(), u"Failed to obtain boolean value from variant");
     WCHAR small[4];
     EXPECT_HR(GetStringFromPropertyBag(bag.Get(), u"s", small, 4), E_FAIL);
-    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()).back(),
-              u"Core Services|Utility Functions|GetStringFromPropertyBag|Failed to obtain string value from variant");
 }
 
 TEST(PropertyBagFunctions, CopiesBetweenBagsAndChecksRequiredNames) {
@@ -70,7 +55,7 @@ TEST(PropertyBagFunctions, CopiesBetweenBagsAndChecksRequiredNames) {
         PL_CHECK_REQUIRED_PROPERTY(TRUE, u"documentID");
     });
     EXPECT_HR(hr, E_FAIL);
-    EXPECT_EQ(LastMessage(), u"Failed to find the required property 'documentID'.");
+    EXPECT_TRUE(kdtest::Recorded(u"Failed to find the required property 'documentID'."));
 }
 
 // Exactly an array of bytes is accepted: not wider integers, not one by reference.
@@ -87,52 +72,36 @@ TEST(PropertyBagFunctions, ByteArrayFromSafeArrayTakesOnlyBytes) {
     ASSERT_EQ(count, 3);
     EXPECT_EQ(bytes[2], 42);
     TaskMemFree(bytes);
-    EXPECT_TRUE(DestroyArray(v.parray));  // no access left held
 
-    struct Case {
-        uint16_t vt;
-        uint16_t element;
-    };
-    for (const Case c : {Case{kVarArray | kVarI4, kVarI4}, Case{kVarArray | kVarI8, kVarI8},
-                         Case{kVarArray | kVarUI1 | kVarByRef, kVarUI1}, Case{kVarI4, 0}}) {
-        SafeArray* array = c.element ? CreateVector(c.element, 2) : nullptr;
-        InitVariant(v);
-        v.vt = c.vt;
-        if (c.vt & kVarByRef)
-            v.byref = &array;
-        else if (array)
-            v.parray = array;
-        else
-            v.lVal = 7;
+    Variant wrong[3];  // an array of longs, the byte array by reference, a plain long
+    for (Variant& w : wrong) InitVariant(w);
+    wrong[0].vt = kVarArray | kVarI4;
+    wrong[0].parray = CreateVector(kVarI4, 2);
+    wrong[1].vt = kVarArray | kVarUI1 | kVarByRef;
+    wrong[1].byref = &v.parray;
+    wrong[2].vt = kVarI4;
+    for (Variant& w : wrong) {
         bytes = nullptr;
-        PLClearThreadErrors();
-        EXPECT_HR(ByteArrayFromSafeArray(&v, &bytes, &count), E_FAIL) << c.vt;
-        EXPECT_EQ(LastMessage(), u"Variant does not contain byte array.");
+        EXPECT_HR(ByteArrayFromSafeArray(&w, &bytes, &count), E_FAIL) << w.vt;
         EXPECT_EQ(bytes, nullptr);
-        DestroyArray(array);
     }
+    EXPECT_TRUE(DestroyArray(v.parray));  // no access left held
+    DestroyArray(wrong[0].parray);
 }
 
+// (A bag with all four is read through a style string in the style-string test.)
 TEST(PropertyBagFunctions, PageSectionExtentsNeedAllFourNames) {
     auto bag = kdtest::BagOf({{u"xPos", 1}, {u"yPos", u"2"}, {u"width", 3}});
     PLPageSectionExtents extents{9, 9, 9, 9};
-    PLClearThreadErrors();
     EXPECT_HR(GetPageSectionExtentsFromPropertyBag(bag.Get(), &extents), E_FAIL);
-    EXPECT_EQ(LastMessage(), u"Failed to get 'height' property from property bag.");
+    EXPECT_TRUE(kdtest::Recorded(u"Failed to get 'height' property from property bag."));
     EXPECT_EQ(extents.x + extents.height, 18);  // unchanged
-    AddLongToPropertyBag(bag.Get(), u"height", 4);
-    ASSERT_HR(GetPageSectionExtentsFromPropertyBag(bag.Get(), &extents), S_OK);
-    EXPECT_EQ(extents.x * 1000 + extents.y * 100 + extents.width * 10 + extents.height, 1234);
 }
 
-void SetDate(IPLVariant* v, bool withTime) {
-    PLComPtr<IPLDateTime> date;
-    PLCreateDateTime(0x0409, date.Put());
-    date->Initialize(12, 6, 2026, withTime ? 13 : 0, withTime ? 7 : 0, withTime ? 9 : 0);
-    if (withTime)
-        v->SetValueDateTimeOfDay(date.Get());
-    else
-        v->SetValueDateTime(date.Get());
+template <LONG kind>
+void SetDate(IPLVariant* v) {
+    v->SetValueString(kind == PLVariantDateTime ? u"12-06-2026" : u"12-06-2026 01:07:09 PM");
+    v->Convert(kind);
 }
 
 void SetCollection(IPLVariant* v) {
@@ -174,15 +143,13 @@ TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
         uint16_t vt;
     };
     const Case cases[] = {
-        {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},
-        {"long long", [](IPLVariant* v) { v->SetValueLongLong(-(1LL << 40)); }, kVarI8},
-        {"double", [](IPLVariant* v) { v->SetValueDouble(2.5); }, kVarR8},
+        {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},  // the other numbers map as plainly
         {"boolean", [](IPLVariant* v) { v->SetValueBoolean(true); }, kVarBool},
         {"string", [](IPLVariant* v) { v->SetValueString(u"a\u00E9b"); }, kVarBstr},
         {"empty", [](IPLVariant* v) { v->SetEmpty(); }, kVarEmpty},
         {"undefined", [](IPLVariant*) {}, kVarNull},
-        {"date", [](IPLVariant* v) { SetDate(v, false); }, kVarDate},
-        {"date and time", [](IPLVariant* v) { SetDate(v, true); }, kVarDate},
+        {"date", SetDate<PLVariantDateTime>, kVarDate},
+        {"date and time", SetDate<PLVariantDateTimeOfDay>, kVarDate},
         {"collection", SetCollection, kVarArray | kVarVariant},
     };
     for (const Case& c : cases) {

@@ -10,19 +10,16 @@
 
 #include "module_base/PLProperty.h"
 #include "module_base/PLPropertyBag.h"
-#include "module_base/PLPropertyNames.h"
-#include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "platform/Text.h"
 #include "support/PropertyBagOf.h"
+#include "support/TraceFakes.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
+using kdtest::BagOf;
 using kdtest::VariantOf;
 
-PLComPtr<IPLPropertyBag> NewBag() {
-    return kdtest::BagOf({});
-}
 // The long stored under `name`, or -1 when absent.
 LONG LongIn(IPLPropertyBag* bag, const WCHAR* name) {
     PLComPtr<IPLVariant> v;
@@ -42,12 +39,6 @@ std::vector<std::u16string> NamesOf(IPLPropertyBag* bag) {
         names.emplace_back(name);
     }
     return names;
-}
-// The thread's recorded errors as "class|method|message" lines, taken.
-std::vector<std::u16string> Taken() {
-    std::vector<std::u16string> lines;
-    for (const auto& e : kdtest::TakeThreadErrors()) lines.push_back(e.className + u"|" + e.method + u"|" + e.message);
-    return lines;
 }
 
 // A constrained bag allowing Module and Class; its first-use step can be made to fail or wait.
@@ -85,17 +76,15 @@ PLComPtr<Constrained> NewConstrained() {
 TEST(PropertyBag, NamesFoldAsciiLettersOnlyAndPrefixesStayDistinct) {
     // É (U+00C9) and é (U+00E9) are two names; so are the brackets beside Z and z.
     auto bag = kdtest::BagOf({{u"Width", 5}, {u"Widths", 6}, {u"Wid", 4}, {u"\u00C9t\u00E9", 1}, {u"[", 2}});
-    const struct {
-        const WCHAR* name;
-        LONG value;  // -1: absent
-    } lookups[] = {{u"WIDTH", 5}, {u"width", 5},          {u"WIDTHS", 6}, {u"wid", 4},
-                   {u"Widt", -1}, {u"\u00E9t\u00E9", -1}, {u"{", -1}};
-    for (const auto& l : lookups) {
-        SCOPED_TRACE(kd::platform::Utf16ToUtf8(l.name));
-        EXPECT_EQ(LongIn(bag.Get(), l.name), l.value);
-        BOOL contains = l.value < 0;
-        EXPECT_HR(bag->ContainsKey(l.name, &contains), l.value < 0 ? S_FALSE : S_OK);
-        EXPECT_EQ(contains, l.value >= 0);
+    const std::pair<const WCHAR*, LONG> lookups[] = {
+        // -1: absent
+        {u"WIDTH", 5}, {u"WIDTHS", 6}, {u"wid", 4}, {u"Widt", -1}, {u"\u00E9t\u00E9", -1}, {u"{", -1}};
+    for (const auto& [name, value] : lookups) {
+        SCOPED_TRACE(kd::platform::Utf16ToUtf8(name));
+        EXPECT_EQ(LongIn(bag.Get(), name), value);
+        BOOL contains = value < 0;
+        EXPECT_HR(bag->ContainsKey(name, &contains), value < 0 ? S_FALSE : S_OK);
+        EXPECT_EQ(contains, value >= 0);
     }
     // A replaced value keeps the key as first written; the order is the folded one.
     ASSERT_HR(bag->SetProperty(u"WIDTH", VariantOf(7).Get()), S_OK);
@@ -106,9 +95,10 @@ TEST(PropertyBag, NamesFoldAsciiLettersOnlyAndPrefixesStayDistinct) {
     EXPECT_EQ(LongIn(bag.Get(), u"Widths"), 6);
 }
 
-// Values go in and out as copies; GetProperties shares the stored objects.
+// Values go in and out as copies. A value that cannot be copied is refused and leaves the entry
+// as it was, new or existing.
 TEST(PropertyBag, CopiesValuesInAndOut) {
-    auto bag = NewBag();
+    auto bag = BagOf({});
     auto value = VariantOf(1);
     ASSERT_HR(bag->SetProperty(u"n", value.Get()), S_OK);
     value->SetValueLong(2);
@@ -118,116 +108,53 @@ TEST(PropertyBag, CopiesValuesInAndOut) {
     out->SetValueLong(3);
     EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
 
-    PLComPtr<IPLPropertyCollection> all;
-    ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
-    PLComPtr<IPLProperty> property;
-    ASSERT_HR(all->GetAt(0, property.Put()), S_OK);
-    ASSERT_HR(property->GetValue(out.Put()), S_OK);
-    out->SetValueLong(4);
-    EXPECT_EQ(LongIn(bag.Get(), u"n"), 4);
-
     // A missing name: S_FALSE, the out parameter untouched.
     IPLVariant* untouched = reinterpret_cast<IPLVariant*>(0x1234);
     EXPECT_HR(bag->GetProperty(u"missing", &untouched), S_FALSE);
     EXPECT_EQ(untouched, reinterpret_cast<IPLVariant*>(0x1234));
-    EXPECT_HR(bag->SetProperty(nullptr, value.Get()), E_POINTER);
-    EXPECT_HR(bag->SetProperty(u"n", nullptr), E_POINTER);
-}
 
-// A value that cannot be copied is refused and leaves the entry as it was, new or existing.
-TEST(PropertyBag, RefusesAValueItCannotCopy) {
-    auto bag = kdtest::BagOf({{u"kept", 9}});
-    PLClearThreadErrors();
-    EXPECT_HR(bag->SetProperty(u"kept", VariantOf().Get()), E_FAIL);
+    EXPECT_HR(bag->SetProperty(u"n", VariantOf().Get()), E_FAIL);
     EXPECT_HR(bag->SetProperty(u"new", VariantOf().Get()), E_FAIL);
-    EXPECT_EQ(LongIn(bag.Get(), u"kept"), 9);
-    BOOL contains = TRUE;
-    EXPECT_HR(bag->ContainsKey(u"new", &contains), S_FALSE);
-    EXPECT_EQ(Taken().back(), u"CPLPropertyBag|SetProperty|Failed to set property 'new' on property bag");
+    EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
+    EXPECT_EQ(LongIn(bag.Get(), u"new"), -1);
+    EXPECT_TRUE(kdtest::Recorded(u"Failed to set property 'new' on property bag"));
 }
 
 namespace {
-// A heap listener that frees itself at count zero and logs what it hears.
-class BagListener final : public IPLPropertyBagListener {
-public:
-    explicit BagListener(std::vector<std::u16string>* log, std::atomic<int>* alive) : m_log(log), m_alive(alive) {
-        ++*m_alive;
-    }
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (iid != IID_IUnknown && iid != IID_IPLPropertyBagListener) return E_NOINTERFACE;
-        *out = static_cast<IPLPropertyBagListener*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
+// Logs the name of each value it is told of.
+struct BagListener : kdtest::Fake<IPLPropertyBagListener> {
+    explicit BagListener(std::vector<std::u16string>* log) : Fake(IID_IPLPropertyBagListener), log(log) {}
     HRESULT PropertySet(const WCHAR* name, IPLVariant* value) override {
         lastValue = value;
-        m_log->push_back(name);
+        log->push_back(name);
         return E_FAIL;  // ignored
     }
+    std::vector<std::u16string>* log;
     IPLVariant* lastValue = nullptr;
-
-private:
-    ~BagListener() { --*m_alive; }
-    std::atomic<ULONG> m_refs{1};
-    std::vector<std::u16string>* m_log;
-    std::atomic<int>* m_alive;
 };
 }  // namespace
 
 TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
     std::vector<std::u16string> log;
-    std::atomic<int> alive{0};
-    {
-        auto bag = NewBag();
-        PLComPtr<IPLEventSource> source;
-        ASSERT_HR(bag.As(source), S_OK);
-        auto* first = new BagListener(&log, &alive);
-        auto* second = new BagListener(&log, &alive);
-        void *cookie1 = nullptr, *cookie2 = nullptr, *cookie = nullptr;
-        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, first, &cookie1), S_OK);
-        ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, second, &cookie2), S_OK);
-        EXPECT_HR(source->AddListener(IID_IPLCollectionListener, first, &cookie), E_NOINTERFACE);
-        EXPECT_HR(source->AddListener(IID_IPLPropertyBagListener, bag.Get(), &cookie), E_INVALIDARG);
+    BagListener first(&log), second(&log);
+    auto bag = BagOf({});
+    PLComPtr<IPLEventSource> source;
+    ASSERT_HR(bag.As(source), S_OK);
+    void *cookie1 = nullptr, *cookie2 = nullptr;
+    ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &first, &cookie1), S_OK);
+    ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &second, &cookie2), S_OK);
 
-        auto value = VariantOf(1);
-        ASSERT_HR(bag->SetProperty(u"a", value.Get()), S_OK);
-        EXPECT_EQ(first->lastValue, value.Get());                      // the caller's object, not the stored copy
-        EXPECT_HR(bag->SetProperty(u"b", VariantOf().Get()), E_FAIL);  // not told
-        ASSERT_HR(source->RemoveListener(cookie1), S_OK);
-        ASSERT_HR(bag->SetProperty(u"c", value.Get()), S_OK);
-        // Library code handing over a value it made keeps that very object in the bag; a value
-        // without a kind is refused there too.
-        auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag.Get());
-        auto made = VariantOf(2);
-        IPLVariant* const handed = made.Get();
-        ASSERT_HR(own->SetPropertyAdopting(u"d", std::move(made)), S_OK);
-        EXPECT_EQ(second->lastValue, handed);
-        PLComPtr<IPLPropertyCollection> all;
-        PLComPtr<IPLProperty> last;
-        PLComPtr<IPLVariant> stored;
-        ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
-        ASSERT_HR(all->GetAt(all->GetCount() - 1, last.Put()), S_OK);
-        ASSERT_HR(last->GetValue(stored.Put()), S_OK);
-        EXPECT_EQ(stored.Get(), handed);
-        EXPECT_HR(own->SetPropertyAdopting(u"e", VariantOf()), E_FAIL);
-        EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c", u"d"}));
-
-        first->Release();
-        EXPECT_EQ(alive.load(), 1);
-        ASSERT_HR(source->RemoveListener(cookie2), S_OK);
-        second->Release();
-    }
-    EXPECT_EQ(alive.load(), 0);
+    auto value = VariantOf(1);
+    ASSERT_HR(bag->SetProperty(u"a", value.Get()), S_OK);
+    EXPECT_EQ(first.lastValue, value.Get());                       // the caller's object, not the stored copy
+    EXPECT_HR(bag->SetProperty(u"b", VariantOf().Get()), E_FAIL);  // not told
+    ASSERT_HR(source->RemoveListener(cookie1), S_OK);
+    ASSERT_HR(bag->SetProperty(u"c", value.Get()), S_OK);
+    EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c"}));
 }
 
 TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
-    auto bag = kdtest::BagOf({{u"a", 1}, {u"b", u"x"}}), target = NewBag();
+    auto bag = kdtest::BagOf({{u"a", 1}, {u"b", u"x"}}), target = BagOf({});
     PLComPtr<IPLPersistPropertyBag> persist;
     ASSERT_HR(bag.As(persist), S_OK);
     ASSERT_HR(persist->Save(target.Get()), S_OK);
@@ -239,24 +166,13 @@ TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
 
 TEST(PropertyBag, ConstrainedBagAcceptsOnlyItsNames) {
     auto bag = NewConstrained();
-    ASSERT_TRUE(bag);
     EXPECT_HR(bag->SetProperty(u"module", VariantOf(1).Get()), S_OK);
-    PLClearThreadErrors();
     EXPECT_HR(bag->SetProperty(u"Other", VariantOf(2).Get()), E_FAIL);
-    EXPECT_EQ(Taken(),
-              (std::vector<std::u16string>{u"CPLConstrainedPropertyBag|ValidateProperty|Property 'Other' is not "
-                                           u"allowed in this constrained property bag",
-                                           u"CPLPropertyBag|SetProperty|Failed to validate property 'Other' "
-                                           u"on property bag"}));
+    EXPECT_TRUE(kdtest::Recorded(u"Property 'Other' is not allowed in this constrained property bag"));
 
     PLComPtr<IPLVariant> out;
     EXPECT_HR(bag->GetProperty(u"Other", out.Put()), E_FAIL);
-    BOOL contains = TRUE;
-    EXPECT_HR(bag->ContainsKey(u"Other", &contains), S_FALSE);
-    EXPECT_HR(bag->DeleteProperty(u"Module"), S_FALSE);
     EXPECT_EQ(LongIn(bag.Get(), u"MODULE"), 1);
-    EXPECT_HR(bag->Load(bag.Get()), S_OK);
-    EXPECT_EQ(bag->inits.load(), 1);
 }
 
 // The first-use step runs once, and only its own call reports its failure.
@@ -315,7 +231,7 @@ std::vector<std::string> ParsedValues(const std::u16string& xml) {
 }  // namespace
 
 TEST(PropertyBag, WritesTheCompactElementForm) {
-    auto bag = NewBag();
+    auto bag = BagOf({});
     EXPECT_EQ(WriteOf(bag.Get(), 1), u"<PropertyBag></PropertyBag>");
     EXPECT_EQ(WriteOf(bag.Get(), 0), u"");
     bag->SetProperty(u"Size", VariantOf(5).Get());
@@ -324,42 +240,27 @@ TEST(PropertyBag, WritesTheCompactElementForm) {
     empty->SetEmpty();
     bag->SetProperty(u"None", empty.Get());
     const std::u16string xml = WriteOf(bag.Get(), 1);
-    EXPECT_EQ(xml.substr(0, 13), u"<PropertyBag>");
     EXPECT_EQ(ParsedValues(xml), (std::vector<std::string>{"PropertyBag=a]]>b]]]>c5"}));
     EXPECT_EQ(ParsedValues(WriteOf(bag.Get(), 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
 
     // A name that is no XML name is refused, not written.
     auto bad = kdtest::BagOf({{u"a b", 1}});
-    PLClearThreadErrors();
     EXPECT_EQ(WriteOf(bad.Get(), 0, E_INVALIDARG), u"");
-    EXPECT_EQ(kdtest::TakeThreadErrors().front().message, u"Property name 'a b' is not a valid XML name.");
-}
+    EXPECT_TRUE(kdtest::Recorded(u"Property name 'a b' is not a valid XML name."));
 
-TEST(PropertyBag, RefusesToWriteABagThatHoldsItself) {
-    auto bag = NewBag();
+    // A bag that holds itself is refused at the nesting limit.
     auto self = VariantOf();
     self->SetValueIUnknown(bag.Get());
     ASSERT_HR(bag->SetProperty(u"Self", self.Get()), S_OK);
-    PLClearThreadErrors();
     WriteOf(bag.Get(), 1, E_FAIL);
-    EXPECT_TRUE(kdtest::Recorded(u"Objects are nested more than 64 levels deep."));
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
 
-TEST(Property, CutsLongNamesAndSharesItsValue) {
+TEST(Property, CutsLongNames) {
     auto property = kdtest::New<IPLProperty>(CLSID_PLProperty);
     const std::u16string longName(300, u'n');
-    auto value = VariantOf(1);
-    ASSERT_HR(property->Initialize(longName.c_str(), value.Get()), S_OK);
+    ASSERT_HR(property->Initialize(longName.c_str(), VariantOf(1).Get()), S_OK);
     WCHAR name[256];
     ASSERT_HR(property->GetName(name, 256), S_OK);
     EXPECT_EQ(std::u16string(name), longName.substr(0, 254));
-    ASSERT_HR(property->GetName(name, 10), S_OK);
-    EXPECT_EQ(std::u16string(name), longName.substr(0, 9));
-    PLComPtr<IPLVariant> held;
-    ASSERT_HR(property->GetValue(held.Put()), S_OK);
-    EXPECT_EQ(held.Get(), value.Get());
-    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLPropertyXPos]), u"xPos");
-    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLPropertyHeight]), u"height");
-    EXPECT_EQ(std::u16string(g_plWellKnownPropertyNames[kPLWellKnownPropertyNameCount - 1]), u"qualityReduced");
 }

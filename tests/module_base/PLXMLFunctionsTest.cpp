@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
-#include <map>
+#include <iterator>
 #include <vector>
 
 #include "module_base/PLComObject.h"
@@ -13,34 +13,25 @@
 #include "module_base/PLString.h"
 #include "tests/support/ErrorList.h"
 #include "tests/support/HResult.h"
+#include "tests/support/PropertyBagOf.h"
 
 using kd::platform::XmlDocument;
 using kd::platform::XmlNode;
-
-namespace {
-
-HRESULT Load(const char16_t* text, XmlDocument& document) {
-    return LoadDOMFromXMLString(text, document);
-}
-
-}  // namespace
+using kdtest::BagOf;
+using kdtest::VariantOf;
 
 TEST(PLXMLFunctions, RetryRemovesOnlyReferencesToForbiddenCharacters) {
-    struct Case {
-        const char16_t* in;
-        const char16_t* out;
-    };
-    const Case cases[] = {
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
         {u"a&#1;b", u"ab"},
         {u"&#x0;&#X1F;&#xFFFE;&#xD800;&#1114112;&#99999999999;", u"&#X1F;"},  // "&#X" is no reference
         {u"&#65;&#x10FFFF;&#9;&#xA;&#13;", u"&#65;&#x10FFFF;&#9;&#xA;&#13;"},
         {u"&#;&#x;&#12a;&amp;&#1", u"&#;&#x;&#12a;&amp;&#1"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(PLRemoveForbiddenCharacterReferences(c.in).view(), std::u16string_view(c.out));
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(PLRemoveForbiddenCharacterReferences(in).view(), std::u16string_view(out));
 
     XmlDocument document;
-    ASSERT_HR(Load(u"<r a='&#x1;x'>&#65;&#1;&#x4E2D;</r>", document), S_OK);
+    ASSERT_HR(LoadDOMFromXMLString(u"<r a='&#x1;x'>&#65;&#1;&#x4E2D;</r>", document), S_OK);
     std::u16string value;
     ASSERT_TRUE(document.Root().GetAttribute(u"a", value));
     EXPECT_EQ(value, u"x");
@@ -51,7 +42,7 @@ TEST(PLXMLFunctions, ParseErrorsNameReasonLineAndText) {
     XmlDocument document;
     PLClearThreadErrors();
     const char16_t* text = u"<r>\n<a>&#1;</b></r>";
-    EXPECT_HR(Load(text, document), E_FAIL);
+    EXPECT_HR(LoadDOMFromXMLString(text, document), E_FAIL);
     const auto errors = kdtest::TakeThreadErrors();
     ASSERT_FALSE(errors.empty());
     const std::u16string& message = errors.front().message;
@@ -60,37 +51,14 @@ TEST(PLXMLFunctions, ParseErrorsNameReasonLineAndText) {
     EXPECT_NE(message.find(u"\nSource Text:\n<a></b></r>XML String:\n"), std::u16string::npos);
     // The text as loaded the second time ends the message.
     EXPECT_EQ(message.substr(message.size() - 15), u"<r>\n<a></b></r>");
-    EXPECT_EQ(errors.front().className, u"CoreXMLFunctions");
-    EXPECT_EQ(errors.front().method, u"LoadDOMFromXMLBSTR");
-    EXPECT_HR(LoadDOMFromXMLString(nullptr, document), E_POINTER);
 }
 
 namespace {
-
-PLComPtr<IPLPropertyBag> NewBag() {
-    PLComPtr<IPLPropertyBag> bag;
-    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
-    return bag;
-}
 
 PLComPtr<IPLVariant> Get(IPLPropertyBag* bag, const char16_t* name) {
     PLComPtr<IPLVariant> value;
     EXPECT_HR(bag->GetProperty(name, value.Put()), S_OK) << PLString(name).ToUtf8();
     return value;
-}
-
-std::string Utf8Of(IPLVariant* text) {
-    BSTR bstr = nullptr;
-    text->AllocSysString(&bstr);
-    std::string out = PLString(std::u16string_view(bstr, SysStringLen(bstr))).ToUtf8();
-    SysFreeString(bstr);
-    return out;
-}
-
-PLComPtr<IPLVariant> Variant() {
-    PLComPtr<IPLVariant> v;
-    EXPECT_HR(PLCreateInstance(CLSID_PLVariant, v), S_OK);
-    return v;
 }
 
 LONG TypeOf(IPLVariant* v) {
@@ -100,91 +68,68 @@ LONG TypeOf(IPLVariant* v) {
 }
 
 std::u16string TextOf(IPLVariant* v) {
-    WCHAR buffer[512] = {};
-    v->GetValueString(buffer, 512);
+    WCHAR buffer[2048] = {};
+    v->GetValueString(buffer, 2048);
     return buffer;
-}
-
-std::u16string MaskOf(IPLVariant* v) {
-    WCHAR buffer[256] = {};
-    v->GetDateTimeFormatString(buffer, 256);
-    return buffer;
-}
-
-// Sets `values` in a bag, writes it, checks the text with libxml2 and reads it back.
-std::string WriteAndReadBack(const std::vector<std::pair<std::u16string, PLComPtr<IPLVariant>>>& values,
-                             PLComPtr<IPLPropertyBag>& back) {
-    PLComPtr<IPLPropertyBag> bag = NewBag();
-    for (const auto& [name, value] : values) EXPECT_HR(bag->SetProperty(name.c_str(), value.Get()), S_OK);
-    PLComPtr<IPLVariant> xml;
-    EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    const std::string utf8 = Utf8Of(xml.Get());
-    xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
-    EXPECT_NE(other, nullptr) << utf8;
-    if (other != nullptr) {
-        EXPECT_EQ(xmlChildElementCount(xmlDocGetRootElement(other)), values.size());
-    }
-    xmlFreeDoc(other);
-    EXPECT_HR(RestorePropertyBagFromXML(PLString::FromUtf8(utf8).c_str(), back.Put()), S_OK);
-    return utf8;
 }
 
 }  // namespace
 
+// Every kind written into a bag's XML, checked with libxml2, and read back.
 TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
-    PLComPtr<IPLVariant> text = Variant(), number = Variant(), wide = Variant(), real = Variant(), flag = Variant(),
-                         date = Variant(), stamp = Variant(), empty = Variant();
-    text->SetValueString(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n");
-    number->SetValueLong(-5);
+    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf(), date = VariantOf(), stamp = VariantOf();
     wide->SetValueLongLong(-9007199254740993LL);
     real->SetValueDouble(0.1);
-    flag->SetValueBoolean(true);
     date->SetValueString(u"02-29-2024");
     date->Convert(PLVariantDateTime);
     date->SetDateTimeFormatString(u"%y-%2m-%2d");
     stamp->SetValueString(u"07-04-2021 11:30:15 PM");
     stamp->Convert(PLVariantDateTimeOfDay);
-    empty->SetValueString(u"");
-    PLComPtr<IPLPropertyBag> bag;
-    const std::string xml = WriteAndReadBack({{u"Title <&> \u00E9", text},
-                                              {u"Size", number},
-                                              {u"Wide", wide},
-                                              {u"Ratio", real},
-                                              {u"On", flag},
-                                              {u"Day", date},
-                                              {u"Stamp", stamp},
-                                              {u"Empty", empty}},
-                                             bag);
-    EXPECT_NE(xml.find("<PROPERTY DATATYPE=\"Long\" NAME=\"Size\">-5</PROPERTY>"), std::string::npos) << xml;
-    EXPECT_NE(xml.find("<PROPERTY DATATYPE=\"String\" NAME=\"Empty\"/>"), std::string::npos) << xml;
-    EXPECT_EQ(TextOf(Get(bag.Get(), u"Title <&> \u00E9").Get()), u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n");
-    for (const char16_t* name : {u"Size", u"Wide"}) EXPECT_EQ(TypeOf(Get(bag.Get(), name).Get()), PLVariantLongLong);
-    EXPECT_EQ(TextOf(Get(bag.Get(), u"Wide").Get()), u"-9007199254740993");
+    const struct {
+        const char16_t* name;
+        PLComPtr<IPLVariant> value;
+        LONG typeBack;  // longs read back wide
+    } values[] = {{u"Title <&> \u00E9", VariantOf(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n"), PLVariantString},
+                  {u"Size", VariantOf(-5), PLVariantLongLong},
+                  {u"Wide", wide, PLVariantLongLong},
+                  {u"Ratio", real, PLVariantDouble},
+                  {u"On", VariantOf(true), PLVariantBoolean},
+                  {u"Day", date, PLVariantDateTime},
+                  {u"Stamp", stamp, PLVariantDateTimeOfDay},
+                  {u"Empty", VariantOf(u""), PLVariantString}};
+    auto bag = BagOf({});
+    for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
+    PLComPtr<IPLVariant> xml;
+    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
+    const std::string utf8 = PLString(TextOf(xml.Get()).c_str()).ToUtf8();
+    xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    ASSERT_NE(other, nullptr) << utf8;
+    EXPECT_EQ(xmlChildElementCount(xmlDocGetRootElement(other)), std::size(values));
+    xmlFreeDoc(other);
+    PLComPtr<IPLPropertyBag> back;
+    ASSERT_HR(RestorePropertyBagFromXML(PLString::FromUtf8(utf8).c_str(), back.Put()), S_OK);
+    for (const auto& v : values) {
+        SCOPED_TRACE(PLString(v.name).ToUtf8());
+        EXPECT_EQ(TypeOf(Get(back.Get(), v.name).Get()), v.typeBack);
+        EXPECT_EQ(TextOf(Get(back.Get(), v.name).Get()), TextOf(v.value.Get()));
+    }
+    WCHAR mask[32] = {};
+    Get(back.Get(), u"Day")->GetDateTimeFormatString(mask, 32);
+    EXPECT_EQ(std::u16string(mask), u"%y-%2m-%2d");
     double ratio = 0;
-    Get(bag.Get(), u"Ratio")->GetValueDouble(&ratio);
+    Get(back.Get(), u"Ratio")->GetValueDouble(&ratio);
     EXPECT_EQ(ratio, 0.1);
-    bool on = false;
-    Get(bag.Get(), u"On")->GetValueBoolean(&on);
-    EXPECT_TRUE(on);
-    EXPECT_EQ(TypeOf(Get(bag.Get(), u"Day").Get()), PLVariantDateTime);
-    EXPECT_EQ(MaskOf(Get(bag.Get(), u"Day").Get()), u"%y-%2m-%2d");
-    EXPECT_EQ(TextOf(Get(bag.Get(), u"Day").Get()), TextOf(date.Get()));
-    EXPECT_EQ(TypeOf(Get(bag.Get(), u"Stamp").Get()), PLVariantDateTimeOfDay);
-    EXPECT_EQ(TextOf(Get(bag.Get(), u"Stamp").Get()), TextOf(stamp.Get()));
-    EXPECT_EQ(TextOf(Get(bag.Get(), u"Empty").Get()), u"");
 }
 
 TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     PLComPtr<IPLVariantCollection> items;
     ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
-    PLComPtr<IPLVariant> wide = Variant(), small = Variant(), empty = Variant(), date = Variant(), holder = Variant();
+    PLComPtr<IPLVariant> wide = VariantOf(), small = VariantOf(), empty = VariantOf(u""), date = VariantOf();
     wide->SetValueLongLong(1LL << 40);
     small->SetValueLongLong(7);
-    empty->SetValueString(u"");
     date->SetValueString(u"12-31-1999");
     date->Convert(PLVariantDateTime);  // the default mask
     for (IPLVariant* v : {wide.Get(), small.Get(), empty.Get(), date.Get()}) items->Insert(v);
-    ASSERT_HR(holder->SetValueCollection(items.Get()), S_OK);
 
     XmlDocument document;
     XmlNode root = document.CreateElement(u"Root");
@@ -192,10 +137,6 @@ TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     ASSERT_HR(GenerateVariantCollectionXML(items.Get(), document, root, u"List"), S_OK);
     const std::string xml = document.SerializeUtf8();
     EXPECT_NE(xml.find("<ITEM DATATYPE=\"Long\" NAME=\"VariantCollectionItem\">1099511627776</ITEM>"),
-              std::string::npos)
-        << xml;
-    EXPECT_NE(xml.find("<ITEM DATATYPE=\"String\" NAME=\"VariantCollectionItem\"/>"), std::string::npos);
-    EXPECT_NE(xml.find("DATATYPE=\"DateTime\" FORMAT=\"" + PLString(MaskOf(date.Get()).c_str()).ToUtf8() + "\""),
               std::string::npos)
         << xml;
     // Writing changed nothing it wrote.
@@ -207,7 +148,7 @@ TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     text.Replace(u"<ITEM", u"\n   <!-- item -->\n   <ITEM");
     XmlDocument again;
     ASSERT_HR(LoadDOMFromXMLString(text.c_str(), again), S_OK);
-    PLComPtr<IPLPropertyBag> bag = NewBag();
+    PLComPtr<IPLPropertyBag> bag = BagOf({});
     ASSERT_HR(GetPropertyBagValuesFromXMLDOM(again.Root(), bag.Get(), nullptr), S_OK);
     PLComPtr<IPLVariantCollection> back;
     ASSERT_HR(Get(bag.Get(), u"List")->GetValueCollection(back.Put()), S_OK);
@@ -223,52 +164,38 @@ TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
 }
 
 TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
-    struct Case {
-        const char16_t* xml;
-        HRESULT expected;
-        const char16_t* message;  // recorded first, or null
-    };
-    const Case cases[] = {
-        {u"<R><P N='x' D='B'>T</P><P N='y' D='b'>yes</P><P name='z'/></R>", S_OK, nullptr},
-        {u"<R><P D='S'>no name</P></R>", E_FAIL, u"Failed to get 'NAME' attribute from element."},
-        {u"<R><P N='x'>no type</P></R>", E_FAIL, u"Failed to retrieve named item"},
-        {u"<R><P N='x' D='Nope'>1</P></R>", E_FAIL, u"Failed to set variant value"},
-        {u"<R><P N='x' D='L'>99999999999999999999</P></R>", E_FAIL, u"Failed to set variant value"},
-        {u"<R><P N='x' D='VariantCollection'><ITEM>1</ITEM></P></R>", E_FAIL, u"Failed to retrieve named item"},
-        {u"<R><P N='x' D='DT'>not a date</P></R>", E_FAIL, nullptr},
-    };
-    for (const Case& c : cases) {
+    // Short attribute names and a lower-case "name"; then no name, no type, an unknown type, a
+    // collection item without a type, a text that is no date.
+    const char16_t* cases[] = {u"<R><P N='x' D='B'>T</P><P N='y' D='b'>yes</P><P name='z'/></R>",
+                               u"<R><P D='S'>no name</P></R>",
+                               u"<R><P N='x'>no type</P></R>",
+                               u"<R><P N='x' D='Nope'>1</P></R>",
+                               u"<R><P N='x' D='VariantCollection'><ITEM>1</ITEM></P></R>",
+                               u"<R><P N='x' D='DT'>not a date</P></R>"};
+    PLComPtr<IPLPropertyBag> first;
+    for (const char16_t* text : cases) {
         XmlDocument document;
-        ASSERT_HR(LoadDOMFromXMLString(c.xml, document), S_OK);
-        PLComPtr<IPLPropertyBag> bag = NewBag();
-        PLClearThreadErrors();
-        EXPECT_HR(GetPropertyBagValuesFromXMLDOM(document.Root(), bag.Get(), nullptr), c.expected);
-        const auto errors = kdtest::TakeThreadErrors();
-        if (c.message != nullptr) {
-            ASSERT_FALSE(errors.empty());
-            EXPECT_EQ(errors.front().message, c.message);
-        }
-        if (c.expected == S_OK) {
-            bool value = false;
-            Get(bag.Get(), u"x")->GetValueBoolean(&value);
-            EXPECT_TRUE(value);
-            Get(bag.Get(), u"y")->GetValueBoolean(&value);
-            EXPECT_FALSE(value);
-            EXPECT_EQ(TextOf(Get(bag.Get(), u"z").Get()), u"");
-        }
+        ASSERT_HR(LoadDOMFromXMLString(text, document), S_OK);
+        PLComPtr<IPLPropertyBag> bag = BagOf({});
+        EXPECT_HR(GetPropertyBagValuesFromXMLDOM(document.Root(), bag.Get(), nullptr), first ? E_FAIL : S_OK);
+        if (!first) first = bag;
     }
+    bool on = false;
+    Get(first.Get(), u"x")->GetValueBoolean(&on);
+    EXPECT_TRUE(on);
+    Get(first.Get(), u"y")->GetValueBoolean(&on);
+    EXPECT_FALSE(on);
+    EXPECT_EQ(TextOf(Get(first.Get(), u"z").Get()), u"");
     // A query that selects nothing fails with the message, never with a crash.
     XmlDocument document;
     ASSERT_HR(LoadDOMFromXMLString(u"<R><A n='1'>one</A></R>", document), S_OK);
-    PLComPtr<IPLVariant> value = Variant();
+    PLComPtr<IPLVariant> value = VariantOf();
     ASSERT_HR(GetPropertyFromXMLNode(document.Root(), u"A[@n='1']", value.Get()), S_OK);
     EXPECT_EQ(TextOf(value.Get()), u"one");
     PLClearThreadErrors();
     EXPECT_HR(GetPropertyFromXMLNode(document.Root(), u"B", value.Get()), E_FAIL);
     EXPECT_HR(GetPropertyFromXMLNode(document.Root(), u"A[", value.Get()), E_FAIL);
-    const auto errors = kdtest::LinesOf(kdtest::TakeThreadErrors());
-    ASSERT_EQ(errors.size(), 1u);  // flag 1 starts each chain afresh
-    EXPECT_EQ(errors[0], u"Library Functions|XML Functions|GetPropertyFromXMLNode|Failed to retrieve node");
+    EXPECT_EQ(kdtest::TakeThreadErrors().size(), 1u);  // flag 1 starts each chain afresh
 }
 
 namespace {
@@ -283,21 +210,14 @@ HRESULT WriteNestedBag(IUnknown* value, XmlDocument& document, XmlNode parent, P
 }  // namespace
 
 TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
-    PLComPtr<IPLPropertyBag> bag = NewBag();
-    PLComPtr<IPLVariant> title = Variant(), size = Variant();
-    title->SetValueString(u"a<b");
-    size->SetValueLong(5);
-    bag->SetProperty(u"Title", title.Get());
-    bag->SetProperty(u"Size", size.Get());
+    auto bag = BagOf({{u"Title", u"a<b"}, {u"Size", 5}});
     PLComPtr<IPLVariant> xml;
     ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    EXPECT_EQ(Utf8Of(xml.Get()),
-              "<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
-              "<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
-    // An empty bag, and a document without elements, read back as empty bags.
+    EXPECT_EQ(TextOf(xml.Get()),
+              u"<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
+              u"<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
+    // A document without elements reads back as an empty bag.
     PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(CreateXMLFromPropertyBag(NewBag().Get(), xml.Put(), u"Empty"), S_OK);
-    EXPECT_EQ(Utf8Of(xml.Get()), "<Empty/>");
     ASSERT_HR(RestorePropertyBagFromXML(u"<Empty/>", back.Put()), S_OK);
     PLComPtr<IPLPropertyCollection> properties;
     ASSERT_HR(back->GetProperties(properties.Put()), S_OK);
@@ -309,7 +229,6 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
         EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), &out, root), E_INVALIDARG);
         EXPECT_EQ(out, nullptr);
     }
-    EXPECT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr), E_POINTER);
     IPLPropertyBag* none = reinterpret_cast<IPLPropertyBag*>(0x1);
     // No type; a date whose mask reads the text but could not write the date back.
     for (const char16_t* text :
@@ -319,7 +238,7 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     }
 
     // A bag that holds itself ends in an error record, not in unbounded recursion.
-    PLComPtr<IPLVariant> self = Variant();
+    PLComPtr<IPLVariant> self = VariantOf();
     self->SetValueIUnknown(bag.Get());
     bag->SetProperty(u"Self", self.Get());
     self = nullptr;
@@ -327,10 +246,6 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     XmlDocument document;
     XmlNode root = document.CreateElement(u"Root");
     document.SetRoot(root);
-    PLClearThreadErrors();
     EXPECT_HR(AppendPropertyCollectionToXMLDOM(document, root, properties.Get(), WriteNestedBag), E_FAIL);
-    const auto errors = kdtest::TakeThreadErrors();
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.front().message, u"Property bags nested more than 64 levels deep cannot be written");
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
