@@ -249,3 +249,23 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     EXPECT_HR(AppendPropertyCollectionToXMLDOM(document, root, properties.Get(), WriteNestedBag), E_FAIL);
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
+
+// The general-purpose bag is written from its entries, not through a property collection: what
+// it writes must be what its collection writes, a name longer than a property holds cut alike.
+TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
+    const std::u16string longName(300, u'n');
+    const auto bag = kdtest::BagOf({{u"Text", u"a <b>"}, {u"Number", LONG{7}}, {longName.c_str(), true}});
+    PLComPtr<IPLVariant> written;
+    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), written.Put(), u"Root"), S_OK);
+    PLString text;
+    ASSERT_HR(GetPLStringFromVariant(written.Get(), &text), S_OK);
+
+    XmlDocument document;
+    const XmlNode root = document.CreateElement(u"Root");
+    ASSERT_TRUE(document.SetRoot(root));
+    PLComPtr<IPLPropertyCollection> properties;
+    ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
+    ASSERT_HR(AppendPropertyCollectionToXMLDOM(document, root, properties.Get(), nullptr), S_OK);
+    EXPECT_EQ(text.view(), document.Serialize());
+    EXPECT_NE(text.view().find(u"NAME=\"" + std::u16string(254, u'n') + u"\">"), std::u16string_view::npos);
+}
