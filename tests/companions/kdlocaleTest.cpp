@@ -38,7 +38,6 @@ TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
               "12 1");
     // Malformed inserts are refused.
     EXPECT_EQ(Expand(u"%2", {Wide(u"a")}, E_INVALIDARG), "");
-    EXPECT_EQ(Expand(u"%1", {}, E_INVALIDARG), "");
     EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");      // no closing mark
     EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");    // a width from the arguments
     EXPECT_EQ(Expand(u"%1!d %s!", {Signed(1)}, E_INVALIDARG), "");  // two conversions
@@ -76,7 +75,6 @@ TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(length, 0u);
     EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
-    EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 0, &length), PL_E_BUFFER_TOO_SMALL);
     EXPECT_HR(format(45, 0x0409, nullptr, 0, nullptr, 64, &length), E_POINTER);
     EXPECT_HR(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
     EXPECT_HR(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);

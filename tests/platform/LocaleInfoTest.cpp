@@ -17,28 +17,19 @@ using namespace kd::platform;
 
 constexpr std::array<std::uint32_t, 6> kLocales = {0x0409, 0x0407, 0x040C, 0x0416, 0x0411, 0x041E};
 
-// The settings read here only, for en-US, de-DE, fr-FR, pt-BR, ja-JP and th-TH, as this system's
-// ICU data gives them (where Windows gives something else, the comment says so). The currency
-// settings are checked through the locale currency formats and the date and time ones through the
-// date-time object's locale masks, in these locales too.
+// The settings read from the table locales (en-US, de-DE, fr-FR, pt-BR, ja-JP, th-TH) that only
+// this test reads there, as this system's ICU data gives them (where Windows gives something else,
+// the comment says so). The currency settings are checked through the locale currency formats,
+// the date and time ones through the date-time object's locale masks, in these locales too.
 const std::pair<LocaleItem, std::array<const char16_t*, 6>> kTable[] = {
     // en-US  de-DE  fr-FR  pt-BR  ja-JP  th-TH
     {LocaleItem::DecimalSeparator, {u".", u",", u",", u",", u".", u"."}},
-    // fr-FR: U+202F, as Windows since 2019 (U+00A0 before).
-    {LocaleItem::ThousandSeparator, {u",", u".", u"\u202F", u".", u",", u","}},
-    {LocaleItem::Grouping, {u"3;0", u"3;0", u"3;0", u"3;0", u"3;0", u"3;0"}},
     // CLDR's "M/d/yy", "dd.MM.yy" and "d/M/yy" widened to four-digit years, as Windows has them.
     {LocaleItem::ShortDatePattern,
      {u"M/d/yyyy", u"dd.MM.yyyy", u"dd/MM/yyyy", u"dd/MM/yyyy", u"yyyy/MM/dd", u"d/M/yyyy"}},
     // th-TH: Windows writes "H:mm:ss" (no leading zero) where CLDR has "HH:mm:ss".
     {LocaleItem::TimePattern, {u"h:mm:ss tt", u"HH:mm:ss", u"HH:mm:ss", u"HH:mm:ss", u"H:mm:ss", u"HH:mm:ss"}},
     {LocaleItem::HourLeadingZero, {u"0", u"1", u"1", u"1", u"0", u"1"}},
-    // 24-hour locales: Windows leaves the designators empty for some (de-DE); CLDR always has them.
-    {LocaleItem::AmDesignator,
-     {u"AM", u"AM", u"AM", u"AM", u"\u5348\u524D", u"\u0E01\u0E48\u0E2D\u0E19\u0E40\u0E17\u0E35\u0E48\u0E22\u0E07"}},
-    {LocaleItem::PmDesignator,
-     {u"PM", u"PM", u"PM", u"PM", u"\u5348\u5F8C", u"\u0E2B\u0E25\u0E31\u0E07\u0E40\u0E17\u0E35\u0E48\u0E22\u0E07"}},
-    {LocaleItem::EnglishLanguageName, {u"English", u"German", u"French", u"Portuguese", u"Japanese", u"Thai"}},
     // Thai: the Buddhist calendar (7), as Windows' default for th-TH.
     {LocaleItem::CalendarType, {u"1", u"1", u"1", u"1", u"1", u"7"}}};
 
@@ -46,7 +37,7 @@ bool IsNumeric(std::u16string_view text) {
     return !text.empty() && text.find_first_not_of(u"0123456789") == text.npos;
 }
 
-TEST(LocaleInfoTest, EverySettingOfTheTableLocales) {
+TEST(LocaleInfoTest, SettingsOfTheTableLocales) {
     for (const auto& [item, values] : kTable) {
         for (std::size_t i = 0; i < kLocales.size(); ++i) {
             SCOPED_TRACE(testing::Message()
@@ -54,7 +45,7 @@ TEST(LocaleInfoTest, EverySettingOfTheTableLocales) {
             EXPECT_EQ(Utf16ToUtf8(LocaleText(kLocales[i], item).value_or(u"<none>")), Utf16ToUtf8(values[i]));
             // The numeric items read as numbers too, and only those.
             const std::optional<std::int32_t> number = LocaleNumber(kLocales[i], item);
-            const bool numeric = IsNumeric(values[i]) && item != LocaleItem::Grouping;
+            const bool numeric = IsNumeric(values[i]);
             EXPECT_EQ(number ? std::to_string(*number) : "<none>", numeric ? Utf16ToUtf8(values[i]) : "<none>");
         }
     }
@@ -68,8 +59,6 @@ TEST(LocaleInfoTest, OtherLocalesShapesAndOverrides) {
         {0x0404, LocaleItem::TimePattern, u"tth:mm:ss"},        //
         {0x0412, LocaleItem::ShortDatePattern, u"yyyy-MM-dd"},  // override; CLDR "yy. M. d."
         {0x0412, LocaleItem::DateSeparator, u"-"},              //
-        {0x0C0A, LocaleItem::ShortDatePattern, u"dd/MM/yyyy"},  // override; CLDR "d/M/yy"
-        {0x0413, LocaleItem::ShortDatePattern, u"d-M-yyyy"},    // override; CLDR "dd-MM-y"
         {0x0007, LocaleItem::CurrencySymbol, u"\u20AC"},        // a language alone: its likely region
         {0x10407, LocaleItem::DateSeparator, u"."},             // sort bits are ignored
         {0x0401, LocaleItem::CalendarType, u"23"}               // ar-SA: Umm al-Qura
