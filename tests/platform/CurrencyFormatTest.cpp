@@ -29,13 +29,13 @@ CurrencyFormat Dollars(std::uint32_t positive, std::uint32_t negative) {
     return format;
 }
 
-TEST(CurrencyFormatTest, EveryOrder) {
+TEST(CurrencyFormatTest, Orders) {
     const char* positive[] = {"$1.1", "1.1$", "$ 1.1", "1.1 $"};
     for (std::uint32_t order = 0; order < 4; ++order) EXPECT_EQ(Formatted(u"1.1", Dollars(order, 0)), positive[order]);
-    const char* negative[] = {"($1.1)", "-$1.1",  "$-1.1",  "$1.1-",  "(1.1$)", "-1.1$",  "1.1-$",   "1.1$-",
-                              "-1.1 $", "-$ 1.1", "1.1 $-", "$ 1.1-", "$ -1.1", "1.1- $", "($ 1.1)", "(1.1 $)"};
-    for (std::uint32_t order = 0; order < 16; ++order)
-        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), negative[order]);
+    // The sixteen negative orders are templates of the same kind: one of each shape.
+    for (const auto& [order, text] :
+         {std::pair{0u, "($1.1)"}, {3u, "$1.1-"}, {6u, "1.1-$"}, {9u, "-$ 1.1"}, {15u, "(1.1 $)"}})
+        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), text) << order;
     // The symbol, separators and minus sign are text of any length; an empty symbol leaves the
     // order's blanks, as Windows does.
     CurrencyFormat wide = Dollars(3, 12);
