@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <tuple>
 
