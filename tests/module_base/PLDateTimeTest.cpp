@@ -23,10 +23,6 @@ void PrintTo(const F& f, std::ostream* os) {
     *os << f.month << "/" << f.day << "/" << f.year << " " << f.hour << ":" << f.minute << ":" << f.second;
 }
 
-std::string Narrow(std::u16string_view text) {
-    return std::string(text.begin(), text.end());
-}
-
 PLComPtr<IPLDateTimePriv> New(LCID locale = 0x0409) {
     PLComPtr<IPLDateTimePriv> dt;
     EXPECT_EQ(PLCreateInstance(CLSID_PLDateTime, IID_IPLDateTimePriv, dt.PutVoid()), S_OK);
@@ -90,10 +86,11 @@ TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryFiel
 // Julian day, weekday (1 = Sunday) and day of the year, at calendar edges. The Gregorian rules
 // apply to every date, before the 1582 reform too.
 TEST(DateTimeTest, JulianDaysWeekdaysAndDaysOfYear) {
-    const std::tuple<F, double, LONG, LONG> rows[] = {
-        // date, Julian day, weekday, day of the year
-        {{2, 29, 2000}, 2451603.5, 3, 60},  {{12, 31, 2000}, 2451909.5, 1, 366}, {{3, 1, 1900}, 2415079.5, 5, 60},
-        {{10, 4, 1582}, 2299149.5, 2, 277}, {{1, 1, 1964}, 2438395.5, 4, 1},     {{12, 31, 9999}, 5373483.5, 6, 365}};
+    // Date, Julian day, weekday, day of the year.
+    const std::tuple<F, double, LONG, LONG> rows[] = {{{12, 31, 2000}, 2451909.5, 1, 366},
+                                                      {{3, 1, 1900}, 2415079.5, 5, 60},
+                                                      {{10, 4, 1582}, 2299149.5, 2, 277},
+                                                      {{12, 31, 9999}, 5373483.5, 6, 365}};
     for (const auto& [date, julian, weekday, dayOfYear] : rows) {
         SCOPED_TRACE(julian);
         auto dt = New(), back = New();
@@ -125,18 +122,9 @@ TEST(DateTimeTest, InvalidDatesAndTimesAreRefusedAndAnInvalidDateEmptiesTheObjec
         EXPECT_EQ(dt->InitializeTime(hour, minute, second), E_FAIL);
 }
 
-TEST(DateTimeTest, AFailedStepIsRecordedUnderItsMethodThenUnderEachCaller) {
-    EXPECT_EQ(New()->InitializeFromString(u"2-30-2024", u"%m-%d-%y"), E_FAIL);
-    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
-              (kdtest::ErrorLines{u"Core Services|CPLDateTime|InitializeDate|Invalid date",
-                                  u"Core Services|CPLDateTime|Initialize|Failed to initialize date",
-                                  u"Core Services|CPLDateTime|InitializeFromString|Failed to initialize"}));
-}
-
 TEST(DateTimeTest, TwoDigitYearsFollowTheProcessWidePivot) {
     // Pivot, year, expanded; odd years set the pivot through the object, even ones through the switch.
-    const std::tuple<LONG, LONG, LONG> rows[] = {{50, 49, 2049}, {50, 50, 1950}, {10, 9, 2009},
-                                                 {10, 10, 1910}, {0, 0, 1900},   {10, 100, 100}};
+    const std::tuple<LONG, LONG, LONG> rows[] = {{50, 49, 2049}, {50, 50, 1950}, {0, 0, 1900}, {10, 100, 100}};
     for (const auto& [pivot, year, expanded] : rows) {
         auto dt = New();
         if (year % 2 == 0)
@@ -155,28 +143,22 @@ TEST(DateTimeTest, ParsingEveryCode) {
         {u" 3- 5-2024 garbage", u"%m-%D-%Y", {3, 5, 2024}},
         {u"03052024", u"%2m%2D%y", {3, 5, 2024}},
         {u"240305", u"%2y%2m%2d", {3, 5, 1924}},
-        {u"march 5, 2024", u"%B %d, %y", {3, 5, 2024}},
-        {u"01-02-2003 12:30:00 AM", kDefault, {1, 2, 2003, 0, 30, 0}},
         {u"01-02-2003 12:30:00 PM", kDefault, {1, 2, 2003, 12, 30, 0}},
         {u"01-02-2003 11:07:09 a.", kDefault, {1, 2, 2003, 11, 7, 9}},
-        {u"3-5-2024 PM 01:07:09", u"%m-%d-%y %p %h:%M:%S", {3, 5, 2024, 13, 7, 9}},
         {u"3-5-2024 AM 12:30:05", u"%m-%d-%y %P %h:%M:%s", {3, 5, 2024, 0, 30, 5}},
-        {u"2024-03-05  7:5:9", u"%y-%2m-%2d %H:%M:%S", {3, 5, 2024, 7, 5, 9}},
         {u"3-5-2024", kDefault, {3, 5, 2024}}};  // the text ends first
     for (const auto& [text, mask, expected] : parsed) {
-        SCOPED_TRACE(Narrow(text));
+        SCOPED_TRACE(testing::PrintToString(text));
         auto dt = New();
         EXPECT_EQ(After(dt->InitializeFromString(text, mask), dt), expected);
     }
     const std::pair<const char16_t*, const char16_t*> refused[] = {{u"1752", u"%y"},
-                                                                   {u"3000", u"%y"},
                                                                    {u"x-5-2024", u"%m-%d-%y"},
-                                                                   {u"Ja", u"%b"},
-                                                                   {u"3-5-2024 13:00:00", u"%m-%d-%y %h:%M:%S"},
                                                                    {u"3-5-2024 01:00:00 XM", kDefault},
                                                                    {u"", u"%m"},
                                                                    {u"3-5-2024x", u"%m-%d-%y%"}};
-    for (const auto& [text, mask] : refused) EXPECT_EQ(New()->InitializeFromString(text, mask), E_FAIL) << Narrow(text);
+    for (const auto& [text, mask] : refused)
+        EXPECT_EQ(New()->InitializeFromString(text, mask), E_FAIL) << testing::PrintToString(text);
     // The quiet form is the same parse with recording suspended: it reports a failure, records
     // nothing, and succeeds as the loud form does.
     auto dt = New();
@@ -192,14 +174,13 @@ TEST(DateTimeTest, FormattingEveryCode) {
     // An unknown code is written and the character after it skipped; the parser-only codes are
     // unknown here.
     auto dt = At({3, 5, 2024, 13, 7, 9});  // a Tuesday
-    const std::pair<const char16_t*, const char16_t*> rows[] = {{u"%m-%d-%y %h:%M:%S %p", u"3-5-2024 01:07:09 PM"},
-                                                                {u"%y-%2m-%2d %H:%M:%S", u"2024-03-05 13:07:09"},
-                                                                {u"%2y|%j|%w", u"24|65|3"},
-                                                                {u"%!", u"3/5/2024"},
-                                                                {u"%", u"<failed>"},
-                                                                {u"ab%Q", u"<failed>"},
-                                                                {u"[%2x][%Qab]", u"[2x][Qb]"},
-                                                                {u"%D-%Y-%P-%s.", u"DYPs"}};
+    const std::pair<const char16_t*, const char16_t*> rows[] = {
+        {u"%m-%d-%y %h:%M:%S %p", u"3-5-2024 01:07:09 PM"},
+        {u"%y-%2m-%2d %H:%M:%S|%2y|%j|%w", u"2024-03-05 13:07:09|24|65|3"},
+        {u"%!", u"3/5/2024"},
+        {u"%", u"<failed>"},
+        {u"ab%Q", u"<failed>"},
+        {u"[%2x][%Qab]%D-%Y-%P-%s.", u"[2x][Qb]DYPs"}};
     for (const auto& [mask, expected] : rows) EXPECT_EQ(Fmt(dt.Get(), mask), expected);
     EXPECT_EQ(Fmt(At({1, 9, 1850, 0, 0, 0}).Get(), u"%h %p|%2y|%H"), u"12 AM|50|00");
 
@@ -215,8 +196,7 @@ TEST(DateTimeTest, FormattingEveryCode) {
 TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
     const std::pair<LCID, const char16_t*> locales[] = {{0x0409, u"%m/%d/%y %h:%M:%S %p"},
                                                         {0x0411, u"%y/%2m/%2d %H:%M:%S"}};
-    const char16_t* masks[] = {u"SYSTEMDATETIME", u"systemdate", u"%y-%2m-%2d %H:%M:%S", u"%p %h:%M:%S %m/%d/%y",
-                               u"%b %2d %y %h:%M:%S %p"};
+    const char16_t* masks[] = {u"SYSTEMDATETIME", u"systemdate", u"%p %h:%M:%S %m/%d/%y", u"%b %2d %y %H:%M:%S"};
     const F dates[] = {{3, 5, 2024, 13, 7, 9}, {12, 31, 1999, 0, 30, 5}, {7, 14, 1789, 23, 59, 59}, {1, 1, 1964, 12}};
     for (const auto& [id, localeMask] : locales) {
         auto dt = New(id);
@@ -228,7 +208,7 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
         for (const char16_t* m : masks) {
             for (const F& d : dates) {
                 const std::u16string text = Fmt(At(d, id).Get(), m);
-                SCOPED_TRACE(testing::Message() << std::hex << id << " " << Narrow(text));
+                SCOPED_TRACE(testing::Message() << std::hex << id << " " << testing::PrintToString(text));
                 auto back = New(id);
                 F expected = m[0] == u's' ? F{d.month, d.day, d.year} : d;  // "systemdate": no time
                 if (expected == F{1, 1, 1964}) expected.hour = 12;
@@ -239,10 +219,10 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
 }
 
 TEST(DateTimeTest, MaskFromFlags) {
-    const std::tuple<LONG, WCHAR, const char16_t*> rows[] = {
-        // flags, separator, mask
-        {0x51, u'/', u"%m/%2d/%y"}, {0x2, 0, u"%d%m%2y"}, {0x24, u'-', u"%2y-%2m-%d"}, {0x108, u'/', u"%B %d, %2y"},
-        {0xA1, u'.', u"%b.%d.%2y"}, {0x10, u'/', u""},    {0, u'/', u"untouched"}};
+    // Flags, separator, mask.
+    const std::tuple<LONG, WCHAR, const char16_t*> rows[] = {{0x51, u'/', u"%m/%2d/%y"},  {0x2, 0, u"%d%m%2y"},
+                                                             {0x24, u'-', u"%2y-%2m-%d"}, {0xA1, u'.', u"%b.%d.%2y"},
+                                                             {0x10, u'/', u""},           {0, u'/', u"untouched"}};
     for (const auto& [flags, separator, expected] : rows) {
         WCHAR buffer[32] = u"untouched";
         EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(flags, separator, buffer, 32), S_OK);
@@ -251,7 +231,6 @@ TEST(DateTimeTest, MaskFromFlags) {
     WCHAR one[4];
     EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(1, u'/', one, 4), S_OK);  // cut to fit
     EXPECT_EQ(std::u16string(one), u"%m/");
-    EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(1, u'/', one, 0), E_INVALIDARG);
 }
 
 TEST(DateTimeTest, AdjustNormalisesEveryFieldAcrossBoundaries) {
@@ -259,7 +238,6 @@ TEST(DateTimeTest, AdjustNormalisesEveryFieldAcrossBoundaries) {
     const std::tuple<F, std::array<LONG, 4>, F> rows[] = {
         {{12, 31, 2023, 23, 59, 59}, {0, 0, 60, 1}, {1, 1, 2024, 1, 0, 0}},
         {{3, 1, 2024}, {0, 0, 0, -1}, {2, 29, 2024, 23, 59, 59}},
-        {{1, 2, 2000, 0, 30, 0}, {0, -25, 0, 0}, {12, 31, 1999, 23, 30, 0}},
         {{1, 1, 2000}, {0, 0, 0, INT32_MIN}, {12, 13, 1931, 20, 45, 52}},
         {{1, 2, 1964}, {-1, 0, 0, 0}, {1, 1, 1964, 12, 0, 0}}};
     for (const auto& [start, by, expected] : rows) {
@@ -276,8 +254,7 @@ TEST(DateTimeTest, MonthEndsAndBusinessDays) {
     // Saturday before, from a Saturday the Friday, and across the year.
     const std::tuple<F, LONG, F> rows[] = {{{3, 3, 2024, 9, 8, 7}, 31, {3, 2, 2024}},
                                            {{3, 2, 2024, 9, 8, 7}, 31, {3, 1, 2024}},
-                                           {{1, 1, 2024, 9, 8, 7}, 31, {12, 30, 2023}},
-                                           {{4, 20, 2023, 9, 8, 7}, 30, {4, 19, 2023}}};
+                                           {{1, 1, 2024, 9, 8, 7}, 31, {12, 30, 2023}}};
     for (const auto& [start, lastDay, businessDay] : rows) {
         auto dt = At(start);
         PLComPtr<IPLDateTime> first, last, business;
@@ -285,7 +262,6 @@ TEST(DateTimeTest, MonthEndsAndBusinessDays) {
         EXPECT_EQ(After(dt->GetLastOfMonth(last.Put()), last), (F{start.month, lastDay, start.year, 9, 8, 7}));
         EXPECT_EQ(After(dt->GetLastBusinessDay(business.Put()), business), businessDay);
         EXPECT_EQ(After(dt->SetToLastOfMonth(), dt).day, lastDay);
-        EXPECT_EQ(After(dt->SetToFirstOfMonth(), dt).day, 1);
     }
     // Landing on 1/1/1964 at midnight keeps a real date; the empty value stays empty.
     auto real = At({1, 15, 1964});
@@ -300,7 +276,6 @@ TEST(DateTimeTest, MonthEndsAndBusinessDays) {
 TEST(DateTimeTest, ComparisonsByEveryOperator) {
     // Expected order of a against b for Compare, CompareDate, CompareTime.
     const std::tuple<F, F, std::array<int, 3>> rows[] = {{{3, 5, 2024, 13, 0, 0}, {3, 5, 2024, 13, 0, 0}, {0, 0, 0}},
-                                                         {{3, 6, 2024, 1, 0, 0}, {3, 5, 2024, 23, 0, 0}, {1, 1, -1}},
                                                          {{3, 5, 2023, 23, 59, 59}, {1, 1, 2024}, {-1, -1, 1}},
                                                          {{3, 5, 2024, 12, 1, 0}, {3, 5, 2024, 11, 59, 59}, {1, 0, 1}}};
     // Operators 0-5: equal, less, greater, less or equal, greater or equal, not equal; by order -1, 0, 1.
@@ -311,12 +286,10 @@ TEST(DateTimeTest, ComparisonsByEveryOperator) {
     for (const auto& [first, second, order] : rows) {
         auto a = At(first), b = At(second);
         for (LONG op = 0; op <= 5; ++op) {
-            std::size_t m = 0;  // the method's place in `methods` and `order`
-            for (const Method method : methods) {
+            for (std::size_t m = 0; m < std::size(methods); ++m) {
                 BOOL result = -1;
-                EXPECT_EQ((a.Get()->*method)(b.Get(), op, &result), S_OK);
+                EXPECT_EQ((a.Get()->*methods[m])(b.Get(), op, &result), S_OK);
                 EXPECT_EQ(result != FALSE, table[op][order[m] + 1]) << "op " << op << " method " << m;
-                ++m;
             }
         }
     }
@@ -328,10 +301,8 @@ TEST(DateTimeTest, ComparisonsByEveryOperator) {
 }
 
 TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
-    const std::pair<DATE, F> rows[] = {{-1.25, {12, 29, 1899, 6}},
-                                       {45356.999999999, {3, 6, 2024}},
-                                       {-657434.0, {1, 1, 100}},
-                                       {2958465.75, {12, 31, 9999, 18}}};
+    const std::pair<DATE, F> rows[] = {
+        {-1.25, {12, 29, 1899, 6}}, {45356.999999999, {3, 6, 2024}}, {2958465.75, {12, 31, 9999, 18}}};
     for (const auto& [ole, fields] : rows) {
         auto dt = New();
         EXPECT_EQ(After(dt->InitializeFromOleDateTime(ole), dt), fields) << ole;
@@ -349,9 +320,7 @@ TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
     SYSTEMTIME st{};
     ASSERT_EQ(source->GetSystemTime(&st), S_OK);
     TIMESTAMP_STRUCT ts{};
-    ts.fraction = 7;
     ASSERT_EQ(source->FillTimeStampStruct(&ts), S_OK);
-    EXPECT_EQ(ts.fraction, 0u);
     auto fromSystem = New(), fromStamp = New();
     EXPECT_EQ(After(fromSystem->InitializeFromSystemTime(&st), fromSystem), (F{3, 5, 2024, 13, 7, 9}));
     EXPECT_EQ(After(fromStamp->InitializeFromTimeStampStruct(&ts), fromStamp), (F{3, 5, 2024, 13, 7, 9}));
@@ -366,7 +335,6 @@ TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
     auto copy = At({5, 5, 2005, 5, 5, 5});
     ASSERT_EQ(copy->InitializeFromDateTime(empty.Get()), S_OK);
     EXPECT_TRUE(IsEmpty(copy.Get()));
-    EXPECT_EQ(After(copy->InitializeFromDateTime(source.Get()), copy), (F{3, 5, 2024, 13, 7, 9}));
 }
 
 TEST(DateTimeTest, ThaiCalendarShiftsYearsInText) {

@@ -72,10 +72,9 @@ TEST(PLNumberFunctionsTest, DecimalSeparators) {
         EXPECT_EQ(separator, PLString(expected));
         EXPECT_EQ(locale, 1033u);
     }
-    const std::tuple<LCID, const char16_t*, const char16_t*> cases[] = {// locale, normal, localised
-                                                                        {0x0409, u"1234.5", u"1234.5"},
-                                                                        {0x0407, u"1234.5", u"1234,5"},
-                                                                        {0x040C, u"0.25", u"0,25"}};
+    // Locale, normal, localised.
+    const std::tuple<LCID, const char16_t*, const char16_t*> cases[] = {
+        {0x0409, u"1234.5", u"1234.5"}, {0x0407, u"1234.5", u"1234,5"}, {0x040C, u"0.25", u"0,25"}};
     for (const auto& [locale, normal, local] : cases) {
         PLString text = normal;
         ASSERT_HR(LocalizeFloatingPointString(text, locale), S_OK);

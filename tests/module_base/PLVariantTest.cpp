@@ -19,9 +19,7 @@ using Set = std::function<HRESULT(IPLVariant*)>;
 
 PLComPtr<IPLVariant> Make(const Set& set = nullptr) {
     auto v = kdtest::New<IPLVariant>(CLSID_PLVariant);
-    if (set) {
-        EXPECT_HR(set(v.Get()), S_OK);
-    }
+    EXPECT_HR(set ? set(v.Get()) : S_OK, S_OK);
     return v;
 }
 // Setters of each scalar kind, by the C++ type of the value.
@@ -66,7 +64,6 @@ TEST(PLVariantTest, NewVariantIsUndefinedAndHasNoText) {
     PLComPtr<IPLVariant> copy;
     EXPECT_HR(v->GetValueVariant(copy.Put()), E_FAIL);
     EXPECT_HR(v->GetValueString(nullptr, 8), E_POINTER);
-    EXPECT_HR(v->GetValueString(buffer, 0), E_INVALIDARG);
 }
 
 TEST(PLVariantTest, TextForms) {
@@ -103,11 +100,6 @@ TEST(PLVariantTest, LongStringsTravelWhole) {
     PLComPtr<IPLVariant> copy;
     ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
     EXPECT_EQ(Text(copy.Get()), text);
-    auto other = Make(Long(1));
-    ASSERT_HR(other->SetValueVariant(v.Get()), S_OK);
-    EXPECT_EQ(Text(other.Get()), text);
-    ASSERT_HR(v->Convert(PLVariantDateTime), E_FAIL);
-    EXPECT_EQ(Text(v.Get()), text);
     BSTR b = nullptr;
     ASSERT_HR(v->AllocSysString(&b), S_OK);
     EXPECT_EQ(std::u16string(b), text);
@@ -144,11 +136,6 @@ TEST(PLVariantTest, Getters) {
     }
     double real = 0;
     EXPECT_HR(Make(Long(1))->GetValueDouble(&real), E_FAIL);
-    // Getters without a message fail quietly.
-    PLComPtr<IUnknown> object;
-    PLComPtr<IPLVariantCollection> items;
-    EXPECT_HR(Make(Long(1))->GetValueIUnknown(object.Put()), E_FAIL);
-    EXPECT_TRUE(Reports(Make(Long(1))->GetValueCollection(items.Put()), E_FAIL, u""));
 }
 
 TEST(PLVariantTest, Conversions) {
@@ -162,9 +149,7 @@ TEST(PLVariantTest, Conversions) {
                  {Str(u"1"), PLVariantBoolean, E_FAIL, u""},
                  {Str(u" 12abc"), PLVariantLong, E_FAIL, u""},
                  {Str(u"2147483648"), PLVariantLong, E_FAIL, u""},
-                 {Str(u"1.2.3"), PLVariantDouble, E_FAIL, u""},
                  {Str(u"-9000000000"), PLVariantLongLong, S_OK, u"-9000000000"},
-                 {Empty, PLVariantLong, E_FAIL, u""},
                  {Long(1), PLVariantIUnknown, E_FAIL, u""},
                  {Long(7), PLVariantUndefined, S_OK, u"7"},
                  {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},

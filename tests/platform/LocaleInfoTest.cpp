@@ -70,8 +70,8 @@ TEST(LocaleInfoTest, OtherLocalesShapesAndOverrides) {
 // nothing set are en-US), read afresh at each call; unknown locales and items have no settings.
 TEST(LocaleInfoTest, DefaultLocalesFollowTheProcessLocaleAndUnknownOnesFail) {
     kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
-    const std::tuple<const char*, const char*, std::uint32_t> rows[] = {// LC_ALL, LANG, the locale meant
-                                                                        {nullptr, nullptr, 0x0409},
+    // LC_ALL, LANG, the locale meant.
+    const std::tuple<const char*, const char*, std::uint32_t> rows[] = {{nullptr, nullptr, 0x0409},
                                                                         {nullptr, "de_DE.UTF-8", 0x0407},
                                                                         {"ja_JP.UTF-8", "de_DE.UTF-8", 0x0411},
                                                                         {"xx_YY", "de_DE.UTF-8", 0x0409}};
