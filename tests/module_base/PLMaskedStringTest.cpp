@@ -151,7 +151,7 @@ TEST(PLMaskedStringTest, InsertShiftsWithinARun) {
     // Index, form, masked after: the run's last character is dropped; a static position moves on
     // to the next input position.
     const std::tuple<LONG, LONG, const char16_t*> rows[] = {
-        {1, 1, u"595-123-4567"}, {3, 1, u"555-912-4567"}, {3, 0, u"555-912-4567"}, {11, 1, u"555-123-4569"}};
+        {1, 1, u"595-123-4567"}, {3, 1, u"555-912-4567"}, {11, 1, u"555-123-4569"}};
     for (const auto& [index, form, expected] : rows) {
         auto s = New(kPhoneMask, u"5551234567");
         EXPECT_HR(s->InsertAt(index, u'9', form), S_OK);
@@ -175,9 +175,7 @@ TEST(PLMaskedStringTest, DeleteMovesFollowingCharactersWithoutLosingAny) {
         const char16_t* expected;  // the masked string after
         const char16_t* statics = nullptr;
     } rows[] = {{kPhoneMask, u"5551234567", 4, 5, 1, 0, u"555-3  -4567"},
-                {kPhoneMask, u"5551234567", 4, 5, 1, 1, u"555-  3-4567"},
                 {kPhoneMask, u"5551234567", 4, 5, 1, 2, u"555-345-67  "},
-                {kPhoneMask, u"5551234567", 10, 11, 1, 0, u"555-123-45  "},
                 // Each character would be copied onto itself and then cleared: the value stays.
                 {u"A00A", u"x12y", 0, 0, 1, 0, u" 12y"},
                 {u"A00A", u"x12y", 0, 0, 1, 2, u" 12y"},
