@@ -49,7 +49,7 @@ TEST(CurrencyFormatTest, Orders) {
 }
 
 TEST(CurrencyFormatTest, Grouping) {
-    // Grouping, number, text: a final 0 (30, 320) or a 0 within (302) ends grouping; leading zeros
+    // Grouping, number, text: a final 0 (320) or a 0 within (302) ends grouping; leading zeros
     // are dropped; groups are placed after rounding.
     const std::tuple<std::uint32_t, const char16_t*, const char*> cases[] = {{3, u"1234", "1'234"},
                                                                              {32, u"1234567890", "1'23'45'67'890"},
