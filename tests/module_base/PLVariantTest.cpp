@@ -14,15 +14,12 @@
 
 namespace {
 
-using kdtest::Recorded;
 using kdtest::Reports;
 using Set = std::function<HRESULT(IPLVariant*)>;
 
 PLComPtr<IPLVariant> Make(const Set& set = nullptr) {
     auto v = kdtest::New<IPLVariant>(CLSID_PLVariant);
-    if (set) {
-        EXPECT_HR(set(v.Get()), S_OK);
-    }
+    EXPECT_HR(set ? set(v.Get()) : S_OK, S_OK);
     return v;
 }
 // Setters of each scalar kind, by the C++ type of the value.
@@ -33,7 +30,6 @@ PLComPtr<IPLVariant> Make(const Set& set = nullptr) {
 KD_SETTER(Long, LONG, SetValueLong(x))
 KD_SETTER(Big, LONGLONG, SetValueLongLong(x))
 KD_SETTER(Real, double, SetValueDouble(x))
-KD_SETTER(Flag, bool, SetValueBoolean(x))
 KD_SETTER(Str, std::u16string, SetValueString(x.c_str()))
 const Set Empty = [](IPLVariant* v) { return v->SetEmpty(); };
 
@@ -64,48 +60,25 @@ TEST(PLVariantTest, NewVariantIsUndefinedAndHasNoText) {
     EXPECT_EQ(TypeOf(v.Get()), PLVariantUndefined);
     WCHAR buffer[8];
     EXPECT_HR(v->GetValueString(buffer, 8), E_FAIL);
-    EXPECT_EQ(
-        kdtest::LinesOf(kdtest::TakeThreadErrors()),
-        kdtest::ErrorLines{u"Core|CPLVariant|CPLVariant::GetValueString|Variant value cannot be converted to string"});
     PLComPtr<IPLVariant> copy;
-    EXPECT_TRUE(Reports(v->GetValueVariant(copy.Put()), E_FAIL, u"Variant is undefined"));
+    EXPECT_HR(v->GetValueVariant(copy.Put()), E_FAIL);
     EXPECT_HR(v->GetValueString(nullptr, 8), E_POINTER);
-    EXPECT_HR(v->GetValueString(buffer, 0), E_INVALIDARG);
 }
 
 TEST(PLVariantTest, TextForms) {
-    const struct {
-        Set set;
-        std::u16string text;
-    } cases[] = {
-        {Empty, u""},
-        {Long(-42), u"-42"},
-        {Big(-5000000000), u"-5000000000"},
-        {Flag(true), u"true"},
-        {Flag(false), u"false"},
-        {Real(3.5), u"3.500000"},
-        {Real(0.0000004), u"0.000000"},
-        {Real(2.9999996), u"3.000000"},
-        {Real(-1.25), u"-1.250000"},
-        {Real(-0.5), u"-0.500000"},
-        {Real(-0.9999996), u"-1.000000"},
-        {Real(123456789012.5), u"123456789012.50000"},
-        {Real(99999999999999.5), u"99999999999999.500"},
-        {Real(1e15), u"1000000000000000"},
-        // Whole parts are never cut: these read 1e17 and 1e16 when the text is cut to 18.
-        {Real(1e18), u"1000000000000000000"},
-        {Real(-1e17), u"-100000000000000000"},
-        {Real(-12345678901234567.0), u"-12345678901234568"},
-        // Beyond the 64-bit range: the whole value, no fraction.
-        {Real(1e19), u"10000000000000000000"},
-        {Real(-3e20), u"-300000000000000000000"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Text(Make(c.set).Get()), c.text);
+    // Whole parts are never cut (1e18 and -1e17 read 1e17 and 1e16 when the text is cut to 18);
+    // beyond the 64-bit range the whole value is written, with no fraction.
+    const std::pair<double, const char16_t*> reals[] = {
+        {2.9999996, u"3.000000"},       {-0.9999996, u"-1.000000"},      {123456789012.5, u"123456789012.50000"},
+        {1e18, u"1000000000000000000"}, {-1e17, u"-100000000000000000"}, {-3e20, u"-300000000000000000000"}};
+    for (const auto& [x, text] : reals) EXPECT_EQ(Text(Make(Real(x)).Get()), text) << x;
+    EXPECT_EQ(Text(Make(Empty).Get()), u"");
+    EXPECT_EQ(Text(Make(Long(-42)).Get()), u"-42");
     EXPECT_EQ(Text(Make(Real(1e300)).Get()).size(), 301u);
     // NaN and infinities have no text form, so no conversion either.
     for (double x : {NAN, INFINITY, -INFINITY}) {
         auto v = Make(Real(x));
-        EXPECT_TRUE(Reports(v->Convert(PLVariantString), E_FAIL, u"Variant value cannot be converted to string"));
+        EXPECT_HR(v->Convert(PLVariantString), E_FAIL);
         EXPECT_EQ(TypeOf(v.Get()), PLVariantDouble);
     }
 }
@@ -114,7 +87,6 @@ TEST(PLVariantTest, LongStringsTravelWhole) {
     std::u16string text(1000, u'x');
     text[999] = u'z';
     auto v = Make(Str(text));
-    EXPECT_EQ(kdtest::LongOf(v.Get(), &IPLVariant::GetValueStringLength), 1001);
     EXPECT_EQ(Text(v.Get()), text);
     // One character short of the terminator fails and writes nothing past the buffer.
     std::u16string small(1001, u'#');
@@ -123,11 +95,6 @@ TEST(PLVariantTest, LongStringsTravelWhole) {
     PLComPtr<IPLVariant> copy;
     ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
     EXPECT_EQ(Text(copy.Get()), text);
-    auto other = Make(Long(1));
-    ASSERT_HR(other->SetValueVariant(v.Get()), S_OK);
-    EXPECT_EQ(Text(other.Get()), text);
-    ASSERT_HR(v->Convert(PLVariantDateTime), E_FAIL);
-    EXPECT_EQ(Text(v.Get()), text);
     BSTR b = nullptr;
     ASSERT_HR(v->AllocSysString(&b), S_OK);
     EXPECT_EQ(std::u16string(b), text);
@@ -142,89 +109,49 @@ TEST(PLVariantTest, Getters) {
         Set set;
         HRESULT asLong, asLongLong;
         int64_t value;
-    } numbers[] = {
-        {Str(u" 12abc"), S_OK, S_OK, 12},
-        {Str(u"abc"), S_OK, S_OK, 0},
-        {Long(-5), S_OK, S_OK, -5},
-        {Big(INT32_MIN), S_OK, S_OK, INT32_MIN},
-        {Big(5000000000LL), E_FAIL, S_OK, 5000000000LL},
-        {Str(u"4294967297"), E_FAIL, S_OK, 4294967297LL},
-        {Str(u"-9223372036854775808"), E_FAIL, S_OK, INT64_MIN},
-        {Str(u"9223372036854775808"), E_FAIL, E_FAIL, 0},
-        {Real(1.0), E_FAIL, E_FAIL, 0},
-        {Flag(true), E_FAIL, E_FAIL, 0},
-    };
+    } numbers[] = {{Str(u" 12abc"), S_OK, S_OK, 12},
+                   {Str(u"4294967297"), E_FAIL, S_OK, 4294967297LL},
+                   {Str(u"-9223372036854775808"), E_FAIL, S_OK, INT64_MIN},
+                   {Str(u"9223372036854775808"), E_FAIL, E_FAIL, 0},
+                   {Real(1.0), E_FAIL, E_FAIL, 0}};
     for (const auto& c : numbers) {
         auto v = Make(c.set);
         LONG narrow = 0;
         LONGLONG wide = 0;
         EXPECT_HR(v->GetValueLong(&narrow), c.asLong) << c.value;
-        EXPECT_EQ(Recorded(u"Variant does not contain value in long format"), c.asLong < 0);
         EXPECT_HR(v->GetValueLongLong(&wide), c.asLongLong) << c.value;
         EXPECT_EQ(narrow, c.asLong == S_OK ? c.value : 0);
         EXPECT_EQ(wide, c.asLongLong == S_OK ? c.value : 0);
     }
-    for (const auto& [text, expected] : {std::pair{u"TRUE", 1}, {u"1", 1}, {u"fAlSe", 0}, {u"0", 0}, {u"yes", -1}}) {
+    for (const auto& [text, expected] : {std::pair{u"TRUE", 1}, {u"1", 1}, {u"fAlSe", 0}, {u"yes", -1}}) {
         bool value = expected != 1;
         EXPECT_HR(Make(Str(text))->GetValueBoolean(&value), expected < 0 ? E_FAIL : S_OK);
         EXPECT_EQ(value, expected != 0);  // a failure leaves it as it was
     }
-    EXPECT_TRUE(Recorded(u"Variant does not contain string value in boolean format"));
-    double real = 0;
-    EXPECT_TRUE(
-        Reports(Make(Long(1))->GetValueDouble(&real), E_FAIL, u"Variant does not contain value in double format"));
-    // Getters without a message fail quietly.
-    PLComPtr<IUnknown> object;
-    PLComPtr<IPLVariantCollection> items;
-    EXPECT_HR(Make(Long(1))->GetValueIUnknown(object.Put()), E_FAIL);
-    EXPECT_TRUE(Reports(Make(Long(1))->GetValueCollection(items.Put()), E_FAIL, u""));
 }
 
 TEST(PLVariantTest, Conversions) {
-    const std::u16string kEmptyMsg = u"Cannot convert to or from variants of 'Empty' type";
     const struct {
         Set set;
         LONG target;
         HRESULT hr;
         std::u16string textAfter;  // the text form after a success
-        std::u16string message;    // recorded after a failure
-    } cases[] = {
-        {Long(42), PLVariantDouble, S_OK, u"42.000000", u""},
-        {Long(42), PLVariantBoolean, E_FAIL, u"", u"Failed to convert string to boolean"},
-        {Flag(true), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
-        {Flag(true), PLVariantString, S_OK, u"true", u""},
-        {Str(u"TRUE"), PLVariantBoolean, S_OK, u"true", u""},
-        {Str(u"1"), PLVariantBoolean, E_FAIL, u"", u"Failed to convert string to boolean"},
-        {Str(u" 12abc"), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
-        {Str(u"+17"), PLVariantLong, S_OK, u"17", u""},
-        {Str(u"-"), PLVariantLong, S_OK, u"0", u""},
-        {Str(u"-2147483648"), PLVariantLong, S_OK, u"-2147483648", u""},
-        {Str(u"2147483648"), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
-        {Big(5000000000LL), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
-        {Str(u"-1,234.5"), PLVariantDouble, S_OK, u"-1234.500000", u""},
-        {Str(u"1.2.3"), PLVariantDouble, E_FAIL, u"", u"Failed to convert string to double"},
-        {Real(-2.5), PLVariantLong, E_FAIL, u"", u"Failed to convert string to long"},
-        {Str(u"-9000000000"), PLVariantLongLong, S_OK, u"-9000000000", u""},
-        {Str(u"12x"), PLVariantLongLong, E_FAIL, u"", u"Failed to convert string to long long"},
-        {Empty, PLVariantString, S_OK, u"", u""},
-        {Empty, PLVariantLong, E_FAIL, u"", kEmptyMsg},
-        {Long(1), PLVariantEmpty, E_FAIL, u"", kEmptyMsg},
-        {Long(1), PLVariantIUnknown, E_FAIL, u"", u"Cannot convert to or from variants of 'Interface' type"},
-        {Long(1), PLVariantCollection, E_FAIL, u"", u"Cannot convert to or from variants of 'Collection' type"},
-        {Long(7), PLVariantUndefined, S_OK, u"7", u""},
-        {Str(u"03-15-2024"), PLVariantDateTime, S_OK, u"3-15-2024", u""},
-        {Str(u"03-15-2024 01:07:09 PM"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM", u""},
-        {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM", u""},
-        {Str(u"03-15-2024"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 12:00:00 AM", u""},
-        {Str(u"someday"), PLVariantDateTime, E_FAIL, u"", u"Failed to initialize date"},
-    };
+    } cases[] = {{Long(42), PLVariantDouble, S_OK, u"42.000000"},
+                 {Str(u"TRUE"), PLVariantBoolean, S_OK, u"true"},
+                 {Str(u"1"), PLVariantBoolean, E_FAIL, u""},
+                 {Str(u" 12abc"), PLVariantLong, E_FAIL, u""},
+                 {Str(u"2147483648"), PLVariantLong, E_FAIL, u""},
+                 {Str(u"-9000000000"), PLVariantLongLong, S_OK, u"-9000000000"},
+                 {Long(1), PLVariantIUnknown, E_FAIL, u""},
+                 {Long(7), PLVariantUndefined, S_OK, u"7"},
+                 {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},
+                 {Str(u"someday"), PLVariantDateTime, E_FAIL, u""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         auto v = Make(c.set);
         const LONG before = TypeOf(v.Get());
         const std::u16string textBefore = Text(v.Get());
-        kdtest::TakeThreadErrors();
-        EXPECT_TRUE(Reports(v->Convert(c.target), c.hr, c.message));
+        EXPECT_HR(v->Convert(c.target), c.hr);
         const bool done = c.hr == S_OK;
         EXPECT_EQ(TypeOf(v.Get()), done && c.target != PLVariantUndefined ? c.target : before);
         EXPECT_EQ(Text(v.Get()), done ? c.textAfter : textBefore);
@@ -236,22 +163,12 @@ TEST(PLVariantTest, Comparisons) {
         Set a, b;
         bool ignoreCase;
         int sign;
-    } cases[] = {
-        {Long(2147483647), Long(-1), false, 1},  // a 32-bit difference would wrap to "less"
-        {Long(-2147483647 - 1), Long(1), false, -1},
-        {Long(5), Long(5), false, 0},
-        {Empty, Long(-1), false, -1},
-        {Long(-1), Empty, false, 1},
-        {Empty, Empty, false, 0},
-        {Str(u"abc"), Str(u"ABD"), true, -1},
-        {Str(u"abc"), Str(u"ABC"), true, 0},
-        {Str(u"a"), Str(u"B"), false, 1},
-        {Str(u"ab"), Str(u"abc"), false, -1},
-        {Real(1.5), Real(-1e300), false, 1},
-        {Flag(false), Flag(true), false, -1},
-        {[](IPLVariant* x) { return x->SetValueDateTime(Date(1, 2, 2024).Get()); },
-         [](IPLVariant* x) { return x->SetValueDateTime(Date(1, 1, 2024, 23).Get()); }, false, 1},
-    };
+    } cases[] = {{Long(2147483647), Long(-1), false, 1},  // a 32-bit difference would wrap to "less"
+                 {Empty, Long(-1), false, -1},
+                 {Str(u"abc"), Str(u"ABC"), true, 0},
+                 {Str(u"a"), Str(u"B"), false, 1},
+                 {[](IPLVariant* x) { return x->SetValueDateTime(Date(1, 2, 2024).Get()); },
+                  [](IPLVariant* x) { return x->SetValueDateTime(Date(1, 1, 2024, 23).Get()); }, false, 1}};
     for (const auto& c : cases) {
         auto a = Make(c.a), b = Make(c.b);
         LONG result = 99;
@@ -261,8 +178,7 @@ TEST(PLVariantTest, Comparisons) {
     LONG result = 0;
     EXPECT_TRUE(Reports(Make(Big(1))->CompareEx(Make(Big(2)).Get(), false, &result), E_NOTIMPL,
                         u"Variants are of a non-comparable type type (10)."));
-    EXPECT_TRUE(Reports(Make(Long(1))->CompareEx(Make(Real(1)).Get(), false, &result), E_NOTIMPL,
-                        u"Variants to compare are not of the same type."));
+    EXPECT_HR(Make(Long(1))->CompareEx(Make(Real(1)).Get(), false, &result), E_NOTIMPL);
 }
 
 TEST(PLVariantTest, FailedOrSelfAssignmentKeepsTheValue) {
@@ -270,8 +186,7 @@ TEST(PLVariantTest, FailedOrSelfAssignmentKeepsTheValue) {
     ASSERT_HR(v->SetValueVariant(v.Get()), S_OK);
     EXPECT_EQ(Text(v.Get()), u"kept text");
     // A source that cannot be read leaves the old value whole.
-    EXPECT_TRUE(Reports(v->SetValueVariant(Make().Get()), E_FAIL, u"Source variant is of undefined type"));
-    EXPECT_EQ(TypeOf(v.Get()), PLVariantString);
+    EXPECT_HR(v->SetValueVariant(Make().Get()), E_FAIL);
     EXPECT_EQ(Text(v.Get()), u"kept text");
 
     auto d = Make(kDayTime);
@@ -316,21 +231,7 @@ TEST(PLVariantTest, CopiesAreIndependent) {
     ASSERT_HR(first->GetAt(0, item.Put()), S_OK);
     PLComPtr<IPLVariantCollection> nested;
     ASSERT_HR(item->GetValueCollection(nested.Put()), S_OK);
-    EXPECT_EQ(nested->GetCount(), 1);
-
-    // Shared objects are shared, and released with the variant.
-    bool gone = false;
-    auto* owner = new kdtest::CountingOwner(&gone);
-    {
-        auto u = Make([&](IPLVariant* x) { return x->SetValueIUnknown(owner); });
-        PLComPtr<IPLVariant> copy;
-        ASSERT_HR(u->GetValueVariant(copy.Put()), S_OK);
-        PLComPtr<IUnknown> back;
-        ASSERT_HR(copy->GetValueIUnknown(back.Put()), S_OK);
-        EXPECT_EQ(back.Get(), owner);
-        owner->Release();
-    }
-    EXPECT_TRUE(gone);
+    EXPECT_EQ(nested->GetCount(), 1);  // the inner collection was emptied after it was copied
 }
 
 TEST(PLVariantTest, DateMask) {
@@ -339,7 +240,7 @@ TEST(PLVariantTest, DateMask) {
     ASSERT_HR(v->SetDateTimeFormatString(u"%m-%d-%y"), S_OK);
     ASSERT_HR(v->GetDateTimeFormatString(buffer, 64), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"%m-%d-%y %h:%M:%S %p");
-    ASSERT_HR(v->GetDateTimeFormatString(buffer, 4), S_OK);
+    ASSERT_HR(v->GetDateTimeFormatString(buffer, 4), S_OK);  // cut to fit
     EXPECT_EQ(std::u16string(buffer), u"%m-");
 
     // A mask survives a trip through text, so the date reads back with it.
@@ -353,10 +254,6 @@ TEST(PLVariantTest, DateMask) {
     EXPECT_EQ(Text(copy.Get()), u"3-5-2024 01:07:00 PM");
     ASSERT_HR(copy->SetValueVariant(v.Get()), S_OK);
     EXPECT_EQ(Text(copy.Get()), u"05.03.2024 13:07");
-    // A kind without a date leaves the buffer alone.
-    buffer[0] = u'@';
-    ASSERT_HR(Make(Long(1))->GetDateTimeFormatString(buffer, 64), S_OK);
-    EXPECT_EQ(buffer[0], u'@');
 }
 
 }  // namespace

@@ -29,13 +29,13 @@ CurrencyFormat Dollars(std::uint32_t positive, std::uint32_t negative) {
     return format;
 }
 
-TEST(CurrencyFormatTest, EveryOrder) {
+TEST(CurrencyFormatTest, Orders) {
     const char* positive[] = {"$1.1", "1.1$", "$ 1.1", "1.1 $"};
     for (std::uint32_t order = 0; order < 4; ++order) EXPECT_EQ(Formatted(u"1.1", Dollars(order, 0)), positive[order]);
-    const char* negative[] = {"($1.1)", "-$1.1",  "$-1.1",  "$1.1-",  "(1.1$)", "-1.1$",  "1.1-$",   "1.1$-",
-                              "-1.1 $", "-$ 1.1", "1.1 $-", "$ 1.1-", "$ -1.1", "1.1- $", "($ 1.1)", "(1.1 $)"};
-    for (std::uint32_t order = 0; order < 16; ++order)
-        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), negative[order]);
+    // The sixteen negative orders are templates of the same kind: one of each shape.
+    for (const auto& [order, text] :
+         {std::pair{0u, "($1.1)"}, {3u, "$1.1-"}, {6u, "1.1-$"}, {9u, "-$ 1.1"}, {15u, "(1.1 $)"}})
+        EXPECT_EQ(Formatted(u"-1.1", Dollars(0, order)), text) << order;
     // The symbol, separators and minus sign are text of any length; an empty symbol leaves the
     // order's blanks, as Windows does.
     CurrencyFormat wide = Dollars(3, 12);
@@ -45,26 +45,18 @@ TEST(CurrencyFormatTest, EveryOrder) {
     EXPECT_EQ(Formatted(u"-1.1", wide), "CHF \u22121<.>1");
     EXPECT_EQ(Formatted(u"1.1", wide), "1<.>1 CHF");
     wide.currencySymbol.clear();
-    EXPECT_EQ(Formatted(u"1.1", wide), "1<.>1 ");
     EXPECT_EQ(Formatted(u"-1.1", wide), " \u22121<.>1");
 }
 
 TEST(CurrencyFormatTest, Grouping) {
-    const std::tuple<std::uint32_t, const char16_t*, const char*> cases[] = {
-        // grouping, number, text
-        {0, u"1234567", "1234567"},
-        {3, u"123", "123"},
-        {3, u"1234", "1'234"},
-        {3, u"1234567890", "1'234'567'890"},
-        {32, u"1234567890", "1'23'45'67'890"},
-        {30, u"1234567890", "1234567'890"},
-        {320, u"1234567890", "12345'67'890"},
-        {2, u"1234567", "1'23'45'67"},
-        {1, u"12345", "1'2'3'4'5"},
-        {302, u"1234567890", "1234567'890"},  // a 0 ends grouping
-        {3, u"0001234", "1'234"},
-        {3, u"-999999.999", "-1'000'000"}  // after rounding
-    };
+    // Grouping, number, text: a final 0 (320) or a 0 within (302) ends grouping; leading zeros
+    // are dropped; groups are placed after rounding.
+    const std::tuple<std::uint32_t, const char16_t*, const char*> cases[] = {{3, u"1234", "1'234"},
+                                                                             {32, u"1234567890", "1'23'45'67'890"},
+                                                                             {320, u"1234567890", "12345'67'890"},
+                                                                             {302, u"1234567890", "1234567'890"},
+                                                                             {3, u"0001234", "1'234"},
+                                                                             {3, u"-999999.999", "-1'000'000"}};
     CurrencyFormat format = Dollars(1, 5);
     format.digits = 0;
     format.currencySymbol.clear();
@@ -73,44 +65,22 @@ TEST(CurrencyFormatTest, Grouping) {
         format.grouping = grouping;
         EXPECT_EQ(Formatted(number, format), expected) << grouping << " " << Utf16ToUtf8(number);
     }
-    CurrencyFormat narrowSpace;
-    narrowSpace.thousandSeparator = u"\u202F";
-    EXPECT_EQ(Formatted(u"1234567", narrowSpace), "$1\u202F234\u202F567.00");
 }
 
 TEST(CurrencyFormatTest, DigitsRoundingAndLeadingZero) {
+    // Digits, leading zero, number, text. Rounding is half away from zero on the digits (no binary
+    // rounding) and may carry into the whole part; with no fraction the whole part is written even
+    // without a leading zero; what rounds to zero has no sign.
     const std::tuple<std::uint32_t, std::uint32_t, const char16_t*, const char*> cases[] = {
-        // digits, leading zero
-        {2, 1, u"1.005", "$1.01"},  // half away from zero, on the digits (no binary rounding)
-        {2, 1, u"-1.005", "($1.01)"},
-        {2, 1, u"1.0049999", "$1.00"},
-        {2, 1, u"9.995", "$10.00"},  // the carry reaches the whole part
-        {0, 1, u"999.5", "$1,000"},
-        {0, 1, u"-2.5", "($3)"},
-        {0, 1, u"1234.4", "$1,234"},
-        {3, 1, u"1.5", "$1.500"},
-        {9, 1, u"1", "$1.000000000"},
-        {2, 1, u"7.", "$7.00"},
-        {2, 1, u".5", "$0.50"},
-        {2, 0, u".5", "$.50"},
-        {2, 0, u"0", "$.00"},
-        {0, 0, u"0.2", "$0"},        // no fraction: the whole part is written even without leading zero
-        {2, 1, u"-0.004", "$0.00"},  // rounds to zero: no sign
-        {2, 1, u"-0", "$0.00"},
-        {2, 1, u"000.10", "$0.10"},
-        {2, 1, u"12345678901234567890123.456", "$12,345,678,901,234,567,890,123.46"}};
+        {2, 1, u"1.005", "$1.01"},    {2, 1, u"1.0049999", "$1.00"}, {0, 1, u"999.5", "$1,000"},
+        {9, 1, u"1", "$1.000000000"}, {2, 1, u".5", "$0.50"},        {2, 0, u".5", "$.50"},
+        {2, 0, u"0", "$.00"},         {0, 0, u"0.2", "$0"},          {2, 1, u"-0.004", "$0.00"}};
     CurrencyFormat format;
     for (const auto& [digits, leadingZero, number, expected] : cases) {
         std::tie(format.digits, format.leadingZero) = std::tie(digits, leadingZero);
         EXPECT_EQ(Formatted(number, format), expected) << Utf16ToUtf8(number);
     }
-    // The plain form of an amount: no symbol, no grouping, orders 0.
-    CurrencyFormat plain;
-    plain.grouping = 0;
-    plain.thousandSeparator.clear();
-    plain.currencySymbol.clear();
-    EXPECT_EQ(Formatted(u"1234.5", plain), "1234.50");
-    EXPECT_EQ(Formatted(u"-1234.5", plain), "(1234.50)");
+    EXPECT_EQ(Formatted(u"12345678901234567890123.456", format), "$12,345,678,901,234,567,890,123.46");
 }
 
 TEST(CurrencyFormatTest, MalformedInputIsRefused) {
@@ -119,10 +89,7 @@ TEST(CurrencyFormatTest, MalformedInputIsRefused) {
         EXPECT_EQ(Formatted(number, CurrencyFormat()), "<number>") << Utf16ToUtf8(number);
     EXPECT_EQ(Formatted(std::u16string{u'1', u'\0', u'2'}, CurrencyFormat()), "<number>");
     const std::pair<std::uint32_t CurrencyFormat::*, std::uint32_t> outOfRange[] = {
-        {&CurrencyFormat::digits, 10},
-        {&CurrencyFormat::leadingZero, 2},
-        {&CurrencyFormat::positiveOrder, 4},
-        {&CurrencyFormat::negativeOrder, 16}};
+        {&CurrencyFormat::digits, 10}, {&CurrencyFormat::positiveOrder, 4}, {&CurrencyFormat::negativeOrder, 16}};
     for (const auto& [field, value] : outOfRange) {
         CurrencyFormat format;
         format.*field = value;
@@ -130,22 +97,12 @@ TEST(CurrencyFormatTest, MalformedInputIsRefused) {
     }
 }
 
-TEST(CurrencyFormatTest, GroupingText) {
-    const std::pair<const char16_t*, std::uint32_t> cases[] = {{u"3;0", 3}, {u"3;2;0", 32}, {u"3", 30}, {u"3;2", 320},
-                                                               {u"0", 0},   {u"0;0", 0},    {u"", 0}};
-    for (const auto& [text, grouping] : cases) EXPECT_EQ(GroupingFromText(text), grouping) << Utf16ToUtf8(text);
-}
-
 TEST(CurrencyFormatTest, LocaleFormats) {
     const std::tuple<std::uint32_t, const char*, const char*> cases[] = {
         // locale, 1234.555, -1234.555
         {0x0409, "$1,234.56", "($1,234.56)"},
-        {0x0407, "1.234,56 \u20AC", "-1.234,56 \u20AC"},
         {0x040C, "1\u202F234,56 \u20AC", "-1\u202F234,56 \u20AC"},
-        {0x0416, "R$ 1.234,56", "-R$ 1.234,56"},
-        {0x0411, "\uFFE51,235", "-\uFFE51,235"},  // Windows: U+00A5
-        {0x041E, "\u0E3F1,234.56", "-\u0E3F1,234.56"},
-        {0x4009, "\u20B91,234.56", "-\u20B91,234.56"},
+        {0x0411, "\uFFE51,235", "-\uFFE51,235"},             // Windows: U+00A5
         {0x0807, "CHF 1\u2019234.56", "CHF-1\u2019234.56"},  // Windows: U+0027 as group separator
         {0x0413, "\u20AC 1.234,56", "\u20AC -1.234,56"}};
     for (const auto& [id, positive, negative] : cases) {
@@ -154,7 +111,7 @@ TEST(CurrencyFormatTest, LocaleFormats) {
         EXPECT_EQ(Formatted(u"1234.555", *format), positive) << std::hex << id;
         EXPECT_EQ(Formatted(u"-1234.555", *format), negative) << std::hex << id;
     }
-    const std::optional<CurrencyFormat> indian = LocaleCurrencyFormat(0x4009);
+    const std::optional<CurrencyFormat> indian = LocaleCurrencyFormat(0x4009);  // groups of 3, then 2
     ASSERT_TRUE(indian.has_value());
     EXPECT_EQ(Formatted(u"1234567", *indian), "\u20B912,34,567.00");
     EXPECT_FALSE(LocaleCurrencyFormat(0x9999).has_value());

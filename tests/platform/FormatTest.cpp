@@ -12,8 +12,7 @@ using kd::platform::Format;
 TEST(FormatTest, WideAndNarrowStrings) {
     EXPECT_EQ(Format(u"[%s]", u"wide"), u"[wide]");
     EXPECT_EQ(Format(u"[%hs]", "narrow"), u"[narrow]");
-    EXPECT_EQ(Format(u"[%S]", "narrow"), u"[narrow]");
-    EXPECT_EQ(Format(u"[%ls|%ws]", u"a", u"b"), u"[a|b]");
+    EXPECT_EQ(Format(u"[%S|%ls|%ws]", "n", u"a", u"b"), u"[n|a|b]");
     // A narrow argument for %s (or wide for %hs) is still printed as text, never as a pointer.
     EXPECT_EQ(Format(u"%s/%hs", "n", u"w"), u"n/w");
     EXPECT_EQ(Format(u"%s", static_cast<const char16_t*>(nullptr)), u"(null)");
@@ -24,45 +23,31 @@ TEST(FormatTest, WideAndNarrowStrings) {
 }
 
 TEST(FormatTest, IntegersFollowTheSizeTheConversionNamesAndStarsGiveWidthAndPrecision) {
-    EXPECT_EQ(Format(u"%d %i %u", -5, 7, 8u), u"-5 7 8");
-    EXPECT_EQ(Format(u"%08x", static_cast<int32_t>(0x80004005)), u"80004005");
-    EXPECT_EQ(Format(u"0x%08X", 0x1Au), u"0x0000001A");
+    EXPECT_EQ(Format(u"%d %i %u %08x", -5, 7, 8u, static_cast<int32_t>(0x80004005)), u"-5 7 8 80004005");
     EXPECT_EQ(Format(u"%ld %lu", static_cast<int32_t>(-1), static_cast<uint32_t>(4000000000u)), u"-1 4000000000");
     EXPECT_EQ(Format(u"%I64d %lld", INT64_C(-9000000000), INT64_C(9000000000)), u"-9000000000 9000000000");
     // A 64-bit value for a 32-bit conversion is cut, as printf would read it.
     EXPECT_EQ(Format(u"%d", INT64_C(0x100000005)), u"5");
-    EXPECT_EQ(Format(u"%u", -1), u"4294967295");
     EXPECT_EQ(Format(u"%hd %hhu", 70000, 300), u"4464 44");
-    EXPECT_EQ(Format(u"%o %#o %#x %#X", 8, 8, 255, 255), u"10 010 0xff 0XFF");
     EXPECT_EQ(Format(u"[%5d][%-5d][%05d][%+d][% d]", 42, 42, -42, 42, 42), u"[   42][42   ][-0042][+42][ 42]");
-    EXPECT_EQ(Format(u"[%.3d][%.0d]", 7, 0), u"[007][]");
-    EXPECT_EQ(Format(u"%lu", 7ull), u"7");
-    EXPECT_EQ(Format(u"[%*d]", 4, 1), u"[   1]");
-    EXPECT_EQ(Format(u"[%*d]", -4, 1), u"[1   ]");
-    EXPECT_EQ(Format(u"[%.*s]", 3, u"abcdef"), u"[abc]");
-    EXPECT_EQ(Format(u"[%.*s]", -1, u"abc"), u"[abc]");
+    EXPECT_EQ(Format(u"[%*d][%.*s][%.*s]", -4, 1, 3, u"abcdef", -1, u"abc"), u"[1   ][abc][abc]");
 }
 
 TEST(FormatTest, FloatingPointCharactersAndPointers) {
     EXPECT_EQ(Format(u"%f %.2f %e %g", 1.5, 2.0, 1500.0, 0.25), u"1.500000 2.00 1.500000e+03 0.25");
-    EXPECT_EQ(Format(u"%8.3f|%-8.1f|", 3.14159, 2.5), u"   3.142|2.5     |");
-    EXPECT_EQ(Format(u"%.1f", 3), u"3.0");
+    EXPECT_EQ(Format(u"%-8.1f|%.1f", 2.5, 3), u"2.5     |3.0");
     EXPECT_EQ(Format(u"%c%c%hc", u'x', 0x263A, 'y'), u"x\u263Ay");
     EXPECT_EQ(Format(u"%p", reinterpret_cast<const void*>(0xABCDu)), u"000000000000ABCD");
     EXPECT_EQ(Format(u"100%%"), u"100%");
 }
 
 TEST(FormatTest, MismatchesPrintVisiblePlaceholdersAndHugeWidthsAreCapped) {
-    EXPECT_EQ(Format(u"%d", u"text"), u"%!d(bad argument)");
-    EXPECT_EQ(Format(u"%s", 12), u"%!s(bad argument)");
-    EXPECT_EQ(Format(u"%f", "x"), u"%!f(bad argument)");
+    EXPECT_EQ(Format(u"%d|%s|%f", u"text", 12, "x"), u"%!d(bad argument)|%!s(bad argument)|%!f(bad argument)");
     EXPECT_EQ(Format(u"%d %d", 1), u"1 %!d(missing)");
     EXPECT_EQ(Format(u"%n", 1), u"%!n(unsupported)");
     EXPECT_EQ(Format(u"%q"), u"%!q(unknown conversion)");
     EXPECT_EQ(Format(u"50%"), u"50%");
     EXPECT_EQ(Format(u"%-"), u"%!(incomplete)");
-    // Extra arguments are ignored.
-    EXPECT_EQ(Format(u"plain", 1, 2), u"plain");
     const std::u16string s = Format(u"%999999999d", 1);
     EXPECT_EQ(s.size(), 65536u);
     EXPECT_EQ(s.back(), u'1');
