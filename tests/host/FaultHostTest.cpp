@@ -178,12 +178,10 @@ T* As(void* bad) {
 // clang-format off
 const BadPointerCase kBadPointerCases[] = {
     {"GetPLModule(id)", [](Objects& o, void* bad) { IPLModule* m = nullptr; return o.api.GetPLModule(*As<const GUID>(bad), &m); }},
-    {"GetPLModule(out)", [](Objects& o, void* bad) { return o.api.GetPLModule(GUID_NULL, As<IPLModule*>(bad)); }, u"||GetPLModule"},
     {"GetImplementedModules(factory)", [](Objects& o, void* bad) { IPLModuleInfoCollection* c = nullptr; return o.api.GetImplementedModules(As<IPLModuleInfoFactory>(bad), &c); }},
     {"PLCreateInstance(iid)", [](Objects& o, void* bad) { void* x = nullptr; return o.api.PLCreateInstance(CLSID_PLTraceContext, *As<const GUID>(bad), &x); }},
     {"PLCreateInstance(out)", [](Objects& o, void* bad) { return o.api.PLCreateInstance(CLSID_PLTraceContext, IID_IUnknown, As<void*>(bad)); }, u"||PLCreateInstance"},
     {"GetThreadErrorSuspensionState", [](Objects& o, void* bad) { return o.api.GetThreadErrorSuspensionState(As<BOOL>(bad)); }, u"Core Services||GetThreadErrorSuspensionState"},
-    {"IPLModule::GetModuleID", [](Objects& o, void* bad) { return o.module->GetModuleID(As<GUID>(bad)); }, u"Core|CPLModule|GetModuleID"},
     {"IPLModule::GetFriendlyName", [](Objects& o, void* bad) { return o.module->GetFriendlyName(As<WCHAR>(bad), 8); }, u"Core|CPLModule|GetFriendlyName"},
     {"IPLTraceModule::GetNamedContext(out)", [](Objects& o, void* bad) { return o.trace->GetNamedContext(u"bad", As<IPLTraceContext*>(bad)); }, u"Trace Services|CPLTraceModule|GetNamedContext"},
     {"IPLTraceContext::GetName", [](Objects& o, void* bad) { return o.context->GetName(As<WCHAR>(bad), 8); }, u"Trace Services|CPLTraceContext|GetName"},
