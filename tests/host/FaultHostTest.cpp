@@ -5,6 +5,7 @@
 // or faulty only changes what the report lists.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -87,12 +88,23 @@ fs::path CopyModule(std::initializer_list<const char*> names) {
 
 using FaultHostTest = kdtest::HostModuleTest;
 
-// The module lines themselves are checked where the translator writes them.
+// One module line for each module the loader lists (named ones, and the main program); the
+// lines themselves are checked where the translator writes them.
 TEST_F(FaultHostTest, ABadPointerGivesUnexpectedAReportModuleLinesAndACrashReport) {
     const std::size_t reportsBefore = g_dumps.Reports().size();
     ASSERT_EQ(FaultWithBadText(api), "");
+    int modules = 0;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            int& count = *static_cast<int*>(data);
+            if ((info->dlpi_name != nullptr && info->dlpi_name[0] != 0) || count == 0) ++count;
+            return 0;
+        },
+        &modules);
+    const auto items = ThreadErrors(api);
+    EXPECT_EQ(items.size(), static_cast<std::size_t>(1 + modules));
     bool sawModule = false;
-    for (const auto& item : ThreadErrors(api))
+    for (const auto& item : items)
         sawModule = sawModule || Narrow(item.message.c_str()).find("/libkdtrace.so[0x") != std::string::npos;
     EXPECT_TRUE(sawModule);
     EXPECT_EQ(g_dumps.Reports().size(), reportsBefore + 1);
