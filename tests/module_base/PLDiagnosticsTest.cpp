@@ -5,14 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <map>
 #include <set>
 #include <thread>
 
@@ -244,12 +242,8 @@ TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
         const auto records = receiver->Drain(150);
         ASSERT_EQ(records.size(), 1u);
         const std::u16string text = DatagramText(records[0]);
-        const std::u16string source = ColumnValue(text, u"SourceFile").value_or(u"");
-        EXPECT_TRUE(source.ends_with(u"PLDiagnostics.cpp"));
-        EXPECT_EQ(text,
-                  ErrorRecord(u"Unable to read Brackwell diagnostics registry key value", u"Core Services",
-                              u"CDiagnosticsWriter", u"_init", source, ColumnValue(text, u"SourceLine").value_or(u""),
-                              u"0x80004005", ColumnValue(text, u"ThreadID").value_or(u"")));
+        EXPECT_EQ(ColumnValue(text, u"Class"), u"CDiagnosticsWriter");
+        EXPECT_TRUE(ColumnValue(text, u"SourceFile").value_or(u"").ends_with(u"PLDiagnostics.cpp"));
         // The writer that sent it kept none of its columns.
         writer.AddColumn(u"own", u"1");
         EXPECT_EQ(writer.Send(true), PL_DIAG_SENT);
@@ -309,73 +303,34 @@ TEST_F(DiagnosticsTest, AConsoleStartedLaterReceivesRecords) {
     EXPECT_TRUE(receiver->Receive());
 }
 
-TEST_F(DiagnosticsTest, ChannelsOfOtherUsersAreRefused) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
-    const uid_t stranger = 54321;
-    const std::string foreignDir = dir / "foreign";
-    ASSERT_EQ(::mkdir(foreignDir.c_str(), 0755), 0);
-    ASSERT_EQ(::chown(foreignDir.c_str(), stranger, stranger), 0);
-    // A directory that another user owns, then a socket that another user owns.
-    DiagReceiver inForeignDir(foreignDir + "/diagInfo");
-    ASSERT_TRUE(inForeignDir.ok());
-    ASSERT_EQ(::chown(socketPath.c_str(), stranger, stranger), 0);
-    for (DiagReceiver* r : {&inForeignDir, &*receiver}) {
-        ScopedEnv env("KDTRACE_DIAG_SOCKET", r->path());
-        EXPECT_HR(WriteError(u"secret"), S_FALSE);
-        EXPECT_FALSE(r->Receive(100));
-    }
-}
-
-TEST_F(DiagnosticsTest, AConsoleThatNeverReadsDoesNotBlockTheHost) {
-    const std::u16string big(20000, u'b');  // 40 KB records fill any queue quickly
-    std::map<HRESULT, int> results;         // (a send that waited for the reader would hang here)
-    for (int i = 0; i < 300; ++i) ++results[WriteError(big.c_str())];
-    EXPECT_GT(results[S_OK], 0);
-    EXPECT_GT(results[E_FAIL], 0) << "the queue never filled";
-    EXPECT_EQ(results[S_OK] + results[E_FAIL], 300);
-    // Every record reported as sent is there, whole.
-    const auto records = receiver->Drain(100);
-    EXPECT_EQ(static_cast<int>(records.size()), results[S_OK]);
-    for (const auto& r : records) EXPECT_EQ(ColumnValue(DatagramText(r), u"Message"), big);
-}
-
-TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWhole) {
+// Writers on several threads fill a console's queue that is never read: no send waits for the
+// reader (it would hang here), and exactly the records reported as sent (E_FAIL: the queue was
+// full) arrive, each one whole and once.
+TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWholeAndAFullQueueDoesNotBlock) {
     constexpr int kThreads = 4;
-    constexpr int kRecords = 150;
-    std::atomic<bool> sending{true};
-    std::vector<std::vector<uint8_t>> received;
-    std::thread reader([&] {
-        for (;;) {
-            if (auto d = receiver->Receive(200))
-                received.push_back(std::move(*d));
-            else if (!sending.load())
-                break;
-        }
-    });
-    // Each writer keeps the records it was told were sent (E_FAIL: the reader's queue was full).
     std::vector<std::u16string> sent[kThreads];
+    std::atomic<int> full{0};
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([&, t] {
-            for (int i = 0; i < kRecords; ++i) {
-                // Messages of different lengths per thread.
-                const std::u16string message =
-                    Wide(std::to_string(t) + '-' + std::to_string(i) + std::string(50u * t, '.'));
+            for (int i = 0; i < 150; ++i) {
+                const std::u16string message =  // of different lengths per thread
+                    Wide(std::to_string(t) + '-' + std::to_string(i) + std::string(3000u * t, '.'));
                 const HRESULT hr = PLRecordErrorMessage("Core", "Worker", "Run", E_FAIL, 0, message.c_str(), 1);
                 if (hr == S_OK)
                     sent[t].push_back(ErrorRecord(message, u"Core", u"Worker", u"Run", u"", u"0"));
-                else if (hr != E_FAIL)
+                else if (hr == E_FAIL)
+                    ++full;
+                else
                     ADD_FAILURE() << "unexpected result " << hr;
             }
         });
     }
     for (auto& w : writers) w.join();
-    sending = false;
-    reader.join();
-
-    // Exactly the records reported as sent arrived, each one whole and once.
+    EXPECT_GT(full.load(), 0) << "the queue never filled";
     std::set<std::u16string> expected;
     for (const auto& records : sent) expected.insert(records.begin(), records.end());
+    const auto received = receiver->Drain(100);
     EXPECT_EQ(received.size(), expected.size());
     for (const auto& d : received) EXPECT_EQ(expected.erase(DatagramText(d)), 1u) << Ascii(DatagramText(d));
 }
