@@ -5,7 +5,6 @@
 // or faulty only changes what the report lists.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <link.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -88,31 +87,6 @@ fs::path CopyModule(std::initializer_list<const char*> names) {
 
 using FaultHostTest = kdtest::HostModuleTest;
 
-TEST_F(FaultHostTest, ABadPointerGivesUnexpectedAReportAndOneLinePerModule) {
-    const std::size_t reportsBefore = g_dumps.Reports().size();
-    ASSERT_EQ(FaultWithBadText(api), "");
-    // The same modules the debugging companion lists: named ones, and the main program.
-    int modules = 0;
-    ::dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void* data) {
-            int& count = *static_cast<int*>(data);
-            if ((info->dlpi_name != nullptr && info->dlpi_name[0] != 0) || count == 0) ++count;
-            return 0;
-        },
-        &modules);
-    const auto items = ThreadErrors(api);
-    ASSERT_EQ(items.size(), static_cast<std::size_t>(1 + modules));
-    bool sawModule = false;
-    for (std::size_t i = 1; i < items.size(); ++i) {
-        const std::string line = Narrow(items[i].message.c_str());
-        EXPECT_TRUE(std::regex_match(line, std::regex("@@MODULE:.+\\[0x[0-9A-F]{16}\\]"))) << line;
-        EXPECT_HR(items[i].result, E_UNEXPECTED);
-        sawModule = sawModule || line.find("/libkdtrace.so[") != std::string::npos;
-    }
-    EXPECT_TRUE(sawModule);
-    EXPECT_EQ(g_dumps.Reports().size(), reportsBefore + 1);
-}
-
 // ---- a fault in a host's code that the module calls ----
 
 std::atomic<int> g_destroyed{0};
@@ -158,7 +132,13 @@ struct FaultingListener final : kdtest::HeapTraceListener {
     }
 };
 
-// ---- every method that reads or writes the caller's memory, given an unreadable page ----
+// ---- methods that read or write the caller's memory, given an unreadable page ----
+
+// A row for each way a method reaches the caller's memory (an identifier or a text read, an
+// object called, a text copied out, a value or an interface stored, an item placed, an array
+// grown, a cookie written, a BSTR made), with the names each class records its fault under; a
+// method that reaches it through the same helper as a row is left out. (An error item's
+// Initialize given unreadable text is the fault every test here starts from.)
 
 struct Objects {
     kdhost::ModuleApi& api;
@@ -169,7 +149,6 @@ struct Objects {
     IPLErrorInfo* list = nullptr;
     IPLErrorItem* item = nullptr;
     IKDXErrorItemCore* view = nullptr;
-    IPLModuleInfoFactory* factory = nullptr;
 };
 
 // A call, and for one method of each class and the exported functions the group, class and
@@ -180,82 +159,27 @@ struct BadPointerCase {
     const char16_t* recorded = nullptr;
 };
 
-template <class T>
-T* As(void* bad) {
-    return static_cast<T*>(bad);
-}
-
 // clang-format off
 const BadPointerCase kBadPointerCases[] = {
-    {"GetPLModule(id)", [](Objects& o, void* bad) { IPLModule* m = nullptr; return o.api.GetPLModule(*As<const GUID>(bad), &m); }},
-    {"GetPLModule(out)", [](Objects& o, void* bad) { return o.api.GetPLModule(GUID_NULL, As<IPLModule*>(bad)); }, u"||GetPLModule"},
-    {"GetImplementedModules(factory)", [](Objects& o, void* bad) { IPLModuleInfoCollection* c = nullptr; return o.api.GetImplementedModules(As<IPLModuleInfoFactory>(bad), &c); }},
-    {"GetImplementedModules(out)", [](Objects& o, void* bad) { return o.api.GetImplementedModules(o.factory, As<IPLModuleInfoCollection*>(bad)); }},
-    {"PLCreateInstance(clsid)", [](Objects& o, void* bad) { void* x = nullptr; return o.api.PLCreateInstance(*As<const GUID>(bad), IID_IUnknown, &x); }},
-    {"PLCreateInstance(iid)", [](Objects& o, void* bad) { void* x = nullptr; return o.api.PLCreateInstance(CLSID_PLTraceContext, *As<const GUID>(bad), &x); }},
-    {"PLCreateInstance(out)", [](Objects& o, void* bad) { return o.api.PLCreateInstance(CLSID_PLTraceContext, IID_IUnknown, As<void*>(bad)); }, u"||PLCreateInstance"},
-    {"PLGetLastError", [](Objects& o, void* bad) { return o.api.PLGetLastError(As<IPLErrorInfo*>(bad)); }},
-    {"GetThreadError", [](Objects& o, void* bad) { return o.api.GetThreadError(As<IPLErrorInfo*>(bad)); }},
-    {"GetThreadErrorSuspensionState", [](Objects& o, void* bad) { return o.api.GetThreadErrorSuspensionState(As<BOOL>(bad)); }, u"Core Services||GetThreadErrorSuspensionState"},
-    {"IPLModule::GetModuleID", [](Objects& o, void* bad) { return o.module->GetModuleID(As<GUID>(bad)); }, u"Core|CPLModule|GetModuleID"},
-    {"IPLModule::GetAPIVersion", [](Objects& o, void* bad) { return o.module->GetAPIVersion(As<WCHAR>(bad), 8); }},
-    {"IPLModule::GetDBVersion", [](Objects& o, void* bad) { return o.module->GetDBVersion(As<WCHAR>(bad), 8); }},
-    {"IPLModule::GetVersion", [](Objects& o, void* bad) { return o.module->GetVersion(As<WCHAR>(bad), 8); }},
-    {"IPLModule::GetModuleName", [](Objects& o, void* bad) { return o.module->GetModuleName(As<WCHAR>(bad), 8); }},
-    {"IPLModule::GetObjectName", [](Objects& o, void* bad) { return o.module->GetObjectName(As<WCHAR>(bad), 64); }},
-    {"IPLModule::GetFriendlyName", [](Objects& o, void* bad) { return o.module->GetFriendlyName(As<WCHAR>(bad), 8); }, u"Core|CPLModule|GetFriendlyName"},
-    {"IPLModule::GetCoreAPIVersion", [](Objects& o, void* bad) { return o.module->GetCoreAPIVersion(As<WCHAR>(bad), 8); }},
-    {"IPLModule::GetModuleObject", [](Objects& o, void* bad) { return o.module->GetModuleObject(As<IUnknown*>(bad)); }},
-    {"IPLTraceModule::GetGlobalContext", [](Objects& o, void* bad) { return o.trace->GetGlobalContext(As<IPLTraceContext*>(bad)); }},
-    {"IPLTraceModule::GetDefaultContext", [](Objects& o, void* bad) { return o.trace->GetDefaultContext(As<IPLTraceContext*>(bad)); }},
-    {"IPLTraceModule::GetNamedContext(name)", [](Objects& o, void* bad) { IPLTraceContext* c = nullptr; return o.trace->GetNamedContext(As<WCHAR>(bad), &c); }},
-    {"IPLTraceModule::GetNamedContext(out)", [](Objects& o, void* bad) { return o.trace->GetNamedContext(u"bad", As<IPLTraceContext*>(bad)); }, u"Trace Services|CPLTraceModule|GetNamedContext"},
-    {"IPLTraceModule::GetSeverityLevel", [](Objects& o, void* bad) { return o.trace->GetSeverityLevel(As<LONG>(bad)); }},
-    {"IPLTraceContext::GetID", [](Objects& o, void* bad) { return o.context->GetID(As<ULONG>(bad)); }},
-    {"IPLTraceContext::GetName", [](Objects& o, void* bad) { return o.context->GetName(As<WCHAR>(bad), 8); }, u"Trace Services|CPLTraceContext|GetName"},
-    {"IPLTraceContext::GetProperties", [](Objects& o, void* bad) { return o.context->GetProperties(As<IPLPropertyBag*>(bad)); }},
-    {"IPLTraceContext::SetProperties", [](Objects& o, void* bad) { return o.context->SetProperties(As<IPLPropertyBag>(bad)); }},
-    {"IPLTraceContext::AddListener(object)", [](Objects& o, void* bad) { void* cookie = nullptr; return o.context->AddListener(As<IUnknown>(bad), &cookie); }},
+    {"GetPLModule(id)", [](Objects& o, void* bad) { IPLModule* m = nullptr; return o.api.GetPLModule(*static_cast<const GUID*>(bad), &m); }},
+    {"GetImplementedModules(factory)", [](Objects& o, void* bad) { IPLModuleInfoCollection* c = nullptr; return o.api.GetImplementedModules(static_cast<IPLModuleInfoFactory*>(bad), &c); }},
+    {"PLCreateInstance(out)", [](Objects& o, void* bad) { return o.api.PLCreateInstance(CLSID_PLTraceContext, IID_IUnknown, static_cast<void**>(bad)); }, u"||PLCreateInstance"},
+    {"GetThreadErrorSuspensionState", [](Objects& o, void* bad) { return o.api.GetThreadErrorSuspensionState(static_cast<BOOL*>(bad)); }, u"Core Services||GetThreadErrorSuspensionState"},
+    {"IPLModule::GetFriendlyName", [](Objects& o, void* bad) { return o.module->GetFriendlyName(static_cast<WCHAR*>(bad), 8); }, u"Core|CPLModule|GetFriendlyName"},
+    {"IPLTraceModule::GetNamedContext(out)", [](Objects& o, void* bad) { return o.trace->GetNamedContext(u"bad", static_cast<IPLTraceContext**>(bad)); }, u"Trace Services|CPLTraceModule|GetNamedContext"},
+    {"IPLTraceContext::GetName", [](Objects& o, void* bad) { return o.context->GetName(static_cast<WCHAR*>(bad), 8); }, u"Trace Services|CPLTraceContext|GetName"},
     {"IPLTraceContext::AddListener(cookie)", [](Objects& o, void* bad) {
         auto* listener = new FaultingListener();
-        const HRESULT hr = o.context->AddListener(listener, As<void*>(bad));
+        const HRESULT hr = o.context->AddListener(listener, static_cast<void**>(bad));
         listener->Release();  // (freed here: the context must not keep it)
         return hr; }},
-    {"IPLTraceContextPriv::SetName", [](Objects& o, void* bad) { return o.context->SetName(As<WCHAR>(bad)); }},
-    {"IPLTraceContextCollection::GetAt", [](Objects& o, void* bad) { return o.collection->GetAt(0, As<IPLTraceContext*>(bad)); }},
-    {"IPLTraceContextCollection::Insert", [](Objects& o, void* bad) { return o.collection->Insert(As<IPLTraceContext>(bad)); }},
-    {"IPLTraceContextCollection::InsertAt", [](Objects& o, void* bad) { return o.collection->InsertAt(As<IPLTraceContext>(bad), 0, 0); }},
-    {"IPLTraceContextCollection::FindByID", [](Objects& o, void* bad) { return o.collection->FindByID(5, As<IPLTraceContext*>(bad)); }},
-    {"IPLTraceContextCollection::CheckExistsByID", [](Objects& o, void* bad) { return o.collection->CheckExistsByID(5, As<BOOL>(bad)); }},
-    {"IPLTraceContextCollection::FindByName", [](Objects& o, void* bad) { return o.collection->FindByName(u"x", As<IPLTraceContext*>(bad)); }},
-    {"IPLTraceContextCollection::CheckExistsByName", [](Objects& o, void* bad) { return o.collection->CheckExistsByName(u"x", As<BOOL>(bad)); }, u"Core|CPLDataCollection|CheckExistsByName"},
-    {"IPLTraceContextCollection::GetReadOnly", [](Objects& o, void* bad) { return o.collection->GetReadOnly(As<BOOL>(bad)); }, u"Core Services|CPLDataCollection|GetReadOnly"},
-    {"IPLTraceContextCollection::FindDuplicates", [](Objects& o, void* bad) { return o.collection->FindDuplicates(o.context, As<PLItemArray<IPLTraceContext>>(bad), 0); }},
-    {"IPLTraceContextCollection::FindAllDuplicates", [](Objects& o, void* bad) { return o.collection->FindAllDuplicates(As<PLItemArray<IPLTraceContext>>(bad), 0); }},
-    {"IPLErrorInfo::AddError", [](Objects& o, void* bad) { return o.list->AddError(As<WCHAR>(bad), u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0); }},
-    {"IPLErrorInfo::GetCount", [](Objects& o, void* bad) { return o.list->GetCount(As<LONG>(bad)); }},
-    {"IPLErrorInfo::GetItem", [](Objects& o, void* bad) { return o.list->GetItem(0, As<IPLErrorItem*>(bad)); }, u"Core|CPLErrorInfo|CPLErrorInfo::GetItem"},
-    {"IPLErrorInfo::SaveToXML", [](Objects& o, void* bad) { return o.list->SaveToXML(As<IPLVariant*>(bad)); }},
-    {"IPLErrorItem::Initialize", [](Objects& o, void* bad) { return o.item->Initialize(u"M", u"C", u"M", E_FAIL, 0, As<WCHAR>(bad), 0, u"", 0); }},
-    {"IPLErrorItem::GetModuleName", [](Objects& o, void* bad) { return o.item->GetModuleName(As<WCHAR>(bad), 8); }},
-    {"IPLErrorItem::GetClassName", [](Objects& o, void* bad) { return o.item->GetClassName(As<WCHAR>(bad), 8); }},
-    {"IPLErrorItem::GetMethodName", [](Objects& o, void* bad) { return o.item->GetMethodName(As<WCHAR>(bad), 8); }},
-    {"IPLErrorItem::GetMessage", [](Objects& o, void* bad) { return o.item->GetMessage(As<WCHAR>(bad), 8); }, u"Core|CPLErrorItem|CPLErrorItem::GetMessage"},
-    {"IPLErrorItem::GetSourceFile", [](Objects& o, void* bad) { return o.item->GetSourceFile(As<WCHAR>(bad), 8); }},
-    {"IPLErrorItem::GetHRESULT", [](Objects& o, void* bad) { return o.item->GetHRESULT(As<HRESULT>(bad)); }},
-    {"IPLErrorItem::GetMessageType", [](Objects& o, void* bad) { return o.item->GetMessageType(As<LONG>(bad)); }},
-    {"IPLErrorItem::GetThreadID", [](Objects& o, void* bad) { return o.item->GetThreadID(As<DWORD>(bad)); }},
-    {"IPLErrorItem::GetSourceLine", [](Objects& o, void* bad) { return o.item->GetSourceLine(As<ULONG>(bad)); }},
-    {"IPLErrorItem::GetKDXErrorItemCore", [](Objects& o, void* bad) { return o.item->GetKDXErrorItemCore(As<IKDXErrorItemCore*>(bad)); }},
-    {"IKDXErrorItemCore::Initialize", [](Objects& o, void* bad) { return o.view->Initialize(1, E_FAIL, As<WCHAR>(bad), u"", u"", u"", u"", 0); }},
-    {"IKDXErrorItemCore::get_ThreadID", [](Objects& o, void* bad) { return o.view->get_ThreadID(As<DWORD>(bad)); }},
-    {"IKDXErrorItemCore::get_Number", [](Objects& o, void* bad) { return o.view->get_Number(As<HRESULT>(bad)); }},
-    {"IKDXErrorItemCore::get_SourceLine", [](Objects& o, void* bad) { return o.view->get_SourceLine(As<ULONG>(bad)); }},
-    {"IKDXErrorItemCore::get_Message", [](Objects& o, void* bad) { return o.view->get_Message(As<BSTR>(bad)); }},
-    {"IKDXErrorItemCore::get_SourceFile", [](Objects& o, void* bad) { return o.view->get_SourceFile(As<BSTR>(bad)); }},
-    {"IKDXErrorItemCore::get_Module", [](Objects& o, void* bad) { return o.view->get_Module(As<BSTR>(bad)); }},
-    {"IKDXErrorItemCore::get_Class", [](Objects& o, void* bad) { return o.view->get_Class(As<BSTR>(bad)); }},
-    {"IKDXErrorItemCore::get_Member", [](Objects& o, void* bad) { return o.view->get_Member(As<BSTR>(bad)); }, u"Core|CKDXErrorItemCore|CKDXErrorItemCore::get_Member"},
+    {"IPLTraceContextCollection::Insert", [](Objects& o, void* bad) { return o.collection->Insert(static_cast<IPLTraceContext*>(bad)); }},
+    {"IPLTraceContextCollection::CheckExistsByName", [](Objects& o, void* bad) { return o.collection->CheckExistsByName(u"x", static_cast<BOOL*>(bad)); }, u"Core|CPLDataCollection|CheckExistsByName"},
+    {"IPLTraceContextCollection::GetReadOnly", [](Objects& o, void* bad) { return o.collection->GetReadOnly(static_cast<BOOL*>(bad)); }, u"Core Services|CPLDataCollection|GetReadOnly"},
+    {"IPLTraceContextCollection::FindAllDuplicates", [](Objects& o, void* bad) { return o.collection->FindAllDuplicates(static_cast<PLItemArray<IPLTraceContext>*>(bad), 0); }},
+    {"IPLErrorInfo::GetItem", [](Objects& o, void* bad) { return o.list->GetItem(0, static_cast<IPLErrorItem**>(bad)); }, u"Core|CPLErrorInfo|CPLErrorInfo::GetItem"},
+    {"IPLErrorItem::GetMessage", [](Objects& o, void* bad) { return o.item->GetMessage(static_cast<WCHAR*>(bad), 8); }, u"Core|CPLErrorItem|CPLErrorItem::GetMessage"},
+    {"IKDXErrorItemCore::get_Member", [](Objects& o, void* bad) { return o.view->get_Member(static_cast<BSTR*>(bad)); }, u"Core|CKDXErrorItemCore|CKDXErrorItemCore::get_Member"},
 };
 // clang-format on
 
@@ -285,13 +209,12 @@ TEST_F(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheH
     ASSERT_HR(o.collection->Insert(o.context), S_OK);
     ASSERT_HR(o.list->AddError(u"M", u"C", u"M", E_FAIL, 0, u"m", 0, u"", 0), S_OK);
     ASSERT_HR(o.item->GetKDXErrorItemCore(&o.view), S_OK);
-    o.factory = new kdhost::ModuleInfoFactory();
     ASSERT_NE(g_bad, MAP_FAILED);
 
     for (const BadPointerCase& c : kBadPointerCases)  // each in a child: one that ends the process names itself
         EXPECT_EQ(kdtest::InChild([&] { return ExitStatus(CallWithBadPointer(o, c)); }), 0) << c.call;
-    for (IUnknown* object : std::initializer_list<IUnknown*>{o.factory, o.view, o.item, o.list, o.collection, o.context,
-                                                             o.trace, o.module})
+    for (IUnknown* object :
+         std::initializer_list<IUnknown*>{o.view, o.item, o.list, o.collection, o.context, o.trace, o.module})
         object->Release();
 }
 

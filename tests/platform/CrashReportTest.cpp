@@ -23,14 +23,13 @@ TEST(CrashReportTest, WritesTheFaultRegistersStackAndMemoryMap) {
     std::uint64_t stack[8] = {0x1111, 0x2222, 0x3333};
     std::uint64_t gregs[23] = {};
     gregs[16] = 0xDEADBEEF;  // the instruction pointer's slot on x86-64
-    kd::platform::CrashReportInput input;
-    input.signal = SIGSEGV;
-    input.signalCode = SEGV_MAPERR;
-    input.code = kd::platform::kFaultAccessViolation;
-    input.faultAddress = 0x10;
-    input.ip = 0x401000;
-    input.sp = reinterpret_cast<std::uint64_t>(stack);
-    input.gregs = gregs;
+    kd::platform::CrashReportInput input{.signal = SIGSEGV,
+                                         .signalCode = SEGV_MAPERR,
+                                         .code = kd::platform::kFaultAccessViolation,
+                                         .faultAddress = 0x10,
+                                         .ip = 0x401000,
+                                         .sp = reinterpret_cast<std::uint64_t>(stack),
+                                         .gregs = gregs};
     char path[512], second[512];
     ASSERT_TRUE(kd::platform::WriteCrashReport(input, path, sizeof path));
     EXPECT_EQ(std::filesystem::path(path).parent_path(), dir.path());

@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 
 #include "platform/LocalTime.h"
@@ -14,8 +13,7 @@
 
 namespace {
 
-using kd::platform::DiagChannelListener;
-using kd::platform::DiagChannelTarget;
+using namespace kd::platform;
 using kdtest::ScopedEnv;
 using kdtest::TempDir;
 
@@ -34,100 +32,62 @@ TEST(DiagChannelTest, PathComesFromTheEnvironment) {
     char exact[sizeof "/run/user/1000/kdtrace/diagInfo"];
     EXPECT_EQ(kd::platform::DiagChannelPath(exact, sizeof exact), sizeof exact - 1);
     EXPECT_EQ(kd::platform::DiagChannelPath(exact, sizeof exact - 1), 0u);
-    EXPECT_EQ(kd::platform::SignalSafeThreadId(), static_cast<uint32_t>(::gettid()));
 }
 
-// (Paths that are absent, too long or not a socket are refused in the writer's tests; a
-// datagram's arrival with its sender's credentials is checked end to end in kddiag's.)
-TEST(DiagChannelTest, TargetRefusesEmptyPathsAndTakesRelativeOnes) {
-    DiagChannelTarget target;
-    EXPECT_FALSE(target.Open(""));
-    EXPECT_FALSE(target.Open(nullptr));
-    EXPECT_EQ(target.Send("x", 1), DiagChannelTarget::SendResult::NoListener);
-    // A relative path names a socket in the current directory.
-    TempDir dir;
-    kdtest::DiagReceiver receiver(dir / "sock");
-    const std::string cwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    EXPECT_TRUE(target.Open("sock"));
-    EXPECT_EQ(target.Send("rel", 3), DiagChannelTarget::SendResult::Sent);
-    std::filesystem::current_path(cwd);
-    EXPECT_EQ(receiver.Receive(), std::vector<uint8_t>({'r', 'e', 'l'}));
-}
-
-TEST(DiagChannelTest, ListenerOwnsItsPathAndFiltersSenders) {
+TEST(DiagChannelTest, ListenerOwnsItsPathAndReplacesStaleSocketsButNothingElse) {
     TempDir dir;
     const std::string path = dir / "sub/deeper/diagInfo";
-    DiagChannelListener console;
+    DiagChannelListener console, second;
     std::string error;
     ASSERT_TRUE(console.Open(path, &error)) << error;
     struct stat st {};
     ASSERT_EQ(::stat((dir / "sub/deeper").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-    // One console per path.
-    DiagChannelListener second;
-    EXPECT_FALSE(second.Open(path, &error));
-    EXPECT_NE(error.find("another console is already listening"), std::string::npos) << error;
-
-    // Datagrams of another user are dropped (with the directories opened up, so that the
-    // stranger's datagram gets as far as the console).
-    if (::geteuid() == 0) {
-        for (const std::string& d : {dir.path(), dir / "sub", dir / "sub/deeper"}) ::chmod(d.c_str(), 0755);
-        ::chmod(path.c_str(), 0666);
-        const pid_t stranger = ::fork();
-        if (stranger == 0) {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-            int fd = -1;
-            ::_exit(::setuid(54321) == 0 && (fd = ::socket(AF_UNIX, SOCK_DGRAM, 0)) >= 0 &&
-                            ::sendto(fd, "evil", 4, 0, reinterpret_cast<sockaddr*>(&address), sizeof address) == 4
-                        ? 0
-                        : 3);
-        }
-        int status = 0;
-        ::waitpid(stranger, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        std::vector<char> datagram;
-        EXPECT_EQ(console.Receive(datagram, nullptr, nullptr, 300), DiagChannelListener::ReceiveStatus::Timeout);
-        EXPECT_EQ(console.ForeignDatagramsDropped(), 1u);
-    }
-
-    // Closing removes the socket and frees the path for the next console.
+    EXPECT_FALSE(second.Open(path, &error));  // one console per path
+    // Closing removes the socket; a socket that a console that died left behind is replaced.
     console.Close();
     EXPECT_NE(::lstat(path.c_str(), &st), 0);
+    ASSERT_EQ(kdtest::BindDatagramSocket(path, true), -1);
     ASSERT_TRUE(second.Open(path, &error)) << error;
-}
-
-TEST(DiagChannelTest, ListenerReplacesStaleSocketsButNothingElse) {
-    TempDir dir;
-    const std::string path = dir / "diagInfo";
-    ASSERT_EQ(kdtest::BindDatagramSocket(path, true), -1);  // a console that died left its socket
-    DiagChannelListener console;
-    std::string error;
-    ASSERT_TRUE(console.Open(path, &error)) << error;
-    console.Close();
+    second.Close();
 
     std::ofstream(path) << "precious";
     std::ofstream(dir / "plainfile") << "x";
-    std::vector<std::pair<std::string, const char*>> refused = {
-        {path, "is not a socket"},
-        {dir.path() + "/" + std::string(120, 'l'), "longer than a socket path"},
-        {dir / "plainfile/diagInfo", ""},
-    };
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::mkdir((dir / "foreign").c_str(), 0700), 0);
-        ASSERT_EQ(::chown((dir / "foreign").c_str(), 54321, 54321), 0);
-        refused.emplace_back(dir / "foreign/diagInfo", "belongs to another user");
-    }
-    for (const auto& [bad, message] : refused) {
+    for (const std::string& bad : {path, dir.path() + "/" + std::string(120, 'l'), dir / "plainfile/diagInfo"})
         EXPECT_FALSE(console.Open(bad, &error)) << bad;
-        EXPECT_NE(error.find(message), std::string::npos) << error;
-    }
     std::string content;
     std::getline(std::ifstream(path), content);
     EXPECT_EQ(content, "precious");
+}
+
+// A socket given to another user: this user's writer refuses it, and the console drops that
+// user's datagram.
+TEST(DiagChannelTest, OtherUsersAreShutOut) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string path = dir / "diagInfo";
+    DiagChannelListener console;
+    std::string error;
+    ASSERT_TRUE(console.Open(path, &error)) << error;
+    DiagChannelTarget target;
+    EXPECT_TRUE(target.Open(path.c_str()));
+    ASSERT_EQ(::chown(path.c_str(), 54321, 54321), 0);
+    EXPECT_FALSE(target.Open(path.c_str()));
+    const pid_t stranger = ::fork();
+    if (stranger == 0) {
+        DiagChannelTarget theirs;
+        ::_exit(::setuid(54321) == 0 && theirs.Open(path.c_str()) &&
+                        theirs.Send("evil", 4) == DiagChannelTarget::SendResult::Sent
+                    ? 0
+                    : 3);
+    }
+    int status = 0;
+    ::waitpid(stranger, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::vector<char> datagram;
+    EXPECT_EQ(console.Receive(datagram, nullptr, nullptr, 300), DiagChannelListener::ReceiveStatus::Timeout);
+    EXPECT_EQ(console.ForeignDatagramsDropped(), 1u);
 }
 
 TEST(LocalTimeTest, CivilFieldsAndTheSignalSafeClock) {
@@ -135,13 +95,9 @@ TEST(LocalTimeTest, CivilFieldsAndTheSignalSafeClock) {
         return std::vector<int32_t>{f.year, f.month, f.day, f.hour, f.minute, f.second};
     };
     const std::pair<int64_t, std::vector<int32_t>> cases[] = {
-        {0, {1970, 1, 1, 0, 0, 0}},
         {951782400, {2000, 2, 29, 0, 0, 0}},  // a leap day of a century divisible by 400
-        {1741352822, {2025, 3, 7, 13, 7, 2}},
-        {4107542399, {2100, 2, 28, 23, 59, 59}},  // 2100 is not a leap year
-        {4107542400, {2100, 3, 1, 0, 0, 0}},
+        {4107542400, {2100, 3, 1, 0, 0, 0}},  // 2100 is not a leap year
         {-1, {1969, 12, 31, 23, 59, 59}},
-        {-2208988800, {1900, 1, 1, 0, 0, 0}},
     };
     for (const auto& [seconds, expected] : cases)
         EXPECT_EQ(fields(kd::platform::CivilTimeFromSeconds(seconds)), expected) << seconds;

