@@ -23,11 +23,6 @@ PLComPtr<IPLModule> GetModule(bool initialise = false) {
     return module;
 }
 
-std::u16string Text(IPLModule* module, HRESULT (IPLModule::*getter)(WCHAR*, LONG), LONG size = 255) {
-    WCHAR buffer[256] = {u'?'};
-    return (module->*getter)(buffer, size) < 0 ? u"<failed>" : std::u16string(buffer);
-}
-
 TEST(ModuleObjectTest, ReservedMethodsBeforeInitialisation) {
     auto module = GetModule();
     void* out = nullptr;
@@ -39,29 +34,19 @@ TEST(ModuleObjectTest, ReservedMethodsBeforeInitialisation) {
     EXPECT_HR(module->GetFriendlyName(name, 8), PL_E_MODULE_NOT_INITIALIZED);
 }
 
+// (The texts a host reads through GetImplementedModules are checked in ModuleHostTest.)
 TEST(ModuleObjectTest, PropertiesAfterInitialisation) {
     auto module = GetModule(true);
     void* out = nullptr;
     ASSERT_HR(module->InitModule(), S_OK);  // runs again, same values
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetObjectName), u"kdtrace");
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetVersion), u"4.0.0-001");
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetCoreAPIVersion), u"0.0.0-100");
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetDBVersion), u"");
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetAPIVersion, 5), u"4.0.");
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetFriendlyName), u"Pellum Trace Services Module");
-    EXPECT_EQ(Text(module.Get(), &IPLModule::GetFriendlyName, 1), u"");
-    GUID id{}, clsid{};
-    EXPECT_HR(module->GetModuleID(&id), S_OK);
-    EXPECT_EQ(id, MODULEID_PLTraceServices);
+    WCHAR version[16] = {};
+    EXPECT_HR(module->GetVersion(version, 16), S_OK);
+    EXPECT_EQ(std::u16string(version), u"4.0.0-001");
     IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
     EXPECT_HR(module->GetModuleObject(&object), S_OK);
     EXPECT_EQ(object, nullptr);
     EXPECT_HR(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
     EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), E_NOTIMPL);
-    PLComPtr<IPLComObject> base;
-    ASSERT_HR(module->QueryInterface(IID_IPLComObject, base.PutVoid()), S_OK);
-    EXPECT_HR(base->GetClassID(&clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_PLTraceModule);
     EXPECT_HR(module->QueryInterface(IID_IPLFactoryLoader, &out), E_NOINTERFACE);
 }
 

@@ -78,16 +78,17 @@ TEST_F(TraceModuleCreation, AFailedCreationIsReportedAndStoresNothing) {
 }
 
 TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
-    // Threads asking at once get one context by name, and each its own default context, which
-    // carries its thread's identifier.
+    // Threads asking at once get one context by name, one global context (which does not exist
+    // yet), and each its own default context, which carries its thread's identifier.
     constexpr int kThreads = 4;
-    IPLTraceContext *named[kThreads] = {}, *own[kThreads] = {};
+    IPLTraceContext *named[kThreads] = {}, *own[kThreads] = {}, *globals[kThreads] = {};
     ULONG tids[kThreads] = {};
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (++ready; ready < kThreads;) std::this_thread::yield();
+            globals[t] = GlobalContext(trace);
             named[t] = NamedContext(trace, u"Printing");
             own[t] = DefaultContext(trace);
             tids[t] = kdtest::Gettid();
@@ -95,6 +96,7 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
     for (auto& t : threads) t.join();
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_EQ(named[t], named[0]);
+        EXPECT_EQ(globals[t], globals[0]);
         EXPECT_EQ(IdOf(own[t]), tids[t]);
         for (int u = 0; u < t; ++u) EXPECT_NE(own[u], own[t]);
     }
@@ -109,11 +111,12 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
     WCHAR name[16];
     named[0]->GetName(name, 16);
     EXPECT_EQ(std::u16string(name), u"Printing");
-    EXPECT_EQ(g_created, kThreads + 4);
+    // One each: the global, "Printing", the threads' and this thread's default, "PRINTING", "Print".
+    EXPECT_EQ(g_created, kThreads + 5);
     IPLTraceContext* untouched = nullptr;
     EXPECT_HR(trace->GetNamedContext(nullptr, &untouched), E_POINTER);
     EXPECT_HR(trace->GetGlobalContext(nullptr), E_POINTER);
-    EXPECT_EQ(g_created, kThreads + 4);
+    EXPECT_EQ(g_created, kThreads + 5);
 
     // A later module object (which may even reuse the first one's memory) shares only the
     // global context; the first one's contexts live on with their callers' references.
@@ -123,12 +126,13 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
     IPLTraceContext *global2 = GlobalContext(trace), *mine2 = DefaultContext(trace);
     IPLTraceContext* named2 = NamedContext(trace, u"Printing");
     EXPECT_EQ(global1, global2);
+    EXPECT_EQ(global1, globals[0]);
     EXPECT_EQ(IdOf(global1), 0u);
     EXPECT_NE(mine2, mine);
     EXPECT_NE(named2, named[0]);
     EXPECT_EQ(IdOf(own[0]), tids[0]);
     for (IPLTraceContext* c : {mine, again, upper, prefix, global1, global2, mine2, named2}) c->Release();
-    for (int t = 0; t < kThreads; ++t) named[t]->Release(), own[t]->Release();
+    for (int t = 0; t < kThreads; ++t) named[t]->Release(), own[t]->Release(), globals[t]->Release();
 }
 
 // ---- thread and process life ----
