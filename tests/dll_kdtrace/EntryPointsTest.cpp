@@ -73,9 +73,6 @@ TEST(ModuleObjectTest, SwitchesAreProcessWide) {
     EXPECT_TRUE(PLGetMemoryTracking());
     EXPECT_HR(module->SetMemoryTracking(2), S_OK);  // only 1 turns it on
     EXPECT_FALSE(PLGetMemoryTracking());
-    EXPECT_HR(module->SetTwoDigitYearPivot(25), S_OK);
-    EXPECT_EQ(PLGetTwoDigitYearPivot(), 25);
-    module->SetTwoDigitYearPivot(10);
 }
 
 // A module class without its own properties.

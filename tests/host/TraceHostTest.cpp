@@ -15,7 +15,6 @@ using TraceHost = kdtest::HostModuleTest;
 TEST_F(TraceHost, ContextCollectionFindsByIdOnly) {
     auto* list = Create<IPLTraceContextCollection>(CLSID_PLTraceContextCollection, IID_IPLTraceContextCollection);
     auto* seven = Create<IPLTraceContextPriv>(CLSID_PLTraceContext, IID_IPLTraceContextPriv);
-    ASSERT_TRUE(list != nullptr && seven != nullptr);
     void* p = nullptr;
     EXPECT_HR(list->QueryInterface(IID_IPLEventSource, &p), E_NOINTERFACE);
     seven->SetID(7);

@@ -74,7 +74,6 @@ TEST_F(VersionTest, AModuleWithoutAPathOrWithABadVersionTextHasVersionZero) {
     EXPECT_EQ(Errors(), std::vector<std::string>{"GetModuleVersionInfo: Failed to get path to current module."});
     PLClearThreadErrors();
     void* handle = ::dlopen(LibPath("kdver_badtext").c_str(), RTLD_NOW);
-    ASSERT_NE(handle, nullptr);
     version = 1;
     EXPECT_HR(GetModuleVersionInfo(handle, &version), S_OK);
     EXPECT_EQ(version, 0u);

@@ -56,7 +56,6 @@ TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
          RegistryStatus::ValueMissing},
         {kSection + "\"Log Profile\"=\"8\"\n", RegistryStatus::WrongType},
         {kSection + "\"Log Profile\"=hex(4):08,00,00,00\n", RegistryStatus::WrongType},
-        {kSection + "Log Profile=8\n", RegistryStatus::Malformed},
         {kSection + "\"Log Profile\" dword:8\n", RegistryStatus::Malformed},
         {kSection + "\"Log Profile\"=dword:000000008\n", RegistryStatus::Malformed},
         {kSection + "\"Log Profile\"=dword:0x8\n", RegistryStatus::Malformed},
