@@ -77,7 +77,6 @@ TEST_F(HostExportsTest, BagsGoToXMLAndBack) {
     const auto toXML = Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag");
     const auto fromXML = Export<PFN_RestorePropertyBagFromXML>("RestorePropertyBagFromXML");
     IPLPropertyBag *bag = nullptr, *back = nullptr;
-    EXPECT_HR(createBag(nullptr), E_POINTER);
     ASSERT_HR(createBag(&bag), S_OK);
     IPLVariant *xml = nullptr, *width = nullptr;
     ASSERT_HR(toXML(bag, &xml, u"Settings"), S_OK);
@@ -85,7 +84,6 @@ TEST_F(HostExportsTest, BagsGoToXMLAndBack) {
     EXPECT_HR(xml->GetValueString(text, 64), S_OK);
     EXPECT_EQ(std::u16string(text), u"<Settings/>");
     xml->Release();
-    EXPECT_HR(toXML(bag, nullptr, u"Settings"), E_POINTER);
     ASSERT_HR(fromXML(u"<S><PROPERTY DATATYPE='Long' NAME='Width'>5</PROPERTY></S>", &back), S_OK);
     ASSERT_HR(back->GetProperty(u"width", &width), S_OK);
     LONGLONG value = 0;

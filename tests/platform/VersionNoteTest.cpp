@@ -20,18 +20,17 @@ std::string BytesOf(const T& value) {
     return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-// A minimal ELF image: the header, a program header and a section header (one of them describing
-// the notes), then the notes.
-template <class Ehdr, class Phdr, class Shdr>
-Image Elf(const std::string& notes, unsigned char elfClass, bool inSection) {
-    Ehdr header{};
+// A minimal 64-bit ELF image: the header, a program header and a section header (one of them
+// describing the notes), then the notes.
+Image Elf64(const std::string& notes, bool inSection = false) {
+    Elf64_Ehdr header{};
     std::memcpy(header.e_ident, ELFMAG, SELFMAG);
-    header.e_ident[EI_CLASS] = elfClass;
+    header.e_ident[EI_CLASS] = ELFCLASS64;
     header.e_ident[EI_DATA] = ELFDATA2LSB;
     header.e_ident[EI_VERSION] = EV_CURRENT;
     header.e_type = ET_DYN;
-    Phdr ph{};
-    Shdr sh{};
+    Elf64_Phdr ph{};
+    Elf64_Shdr sh{};
     const std::size_t notesAt = sizeof header + sizeof ph + sizeof sh;
     if (inSection) {
         header.e_shoff = sizeof header + sizeof ph;
@@ -51,9 +50,6 @@ Image Elf(const std::string& notes, unsigned char elfClass, bool inSection) {
     const std::string image = BytesOf(header) + BytesOf(ph) + BytesOf(sh) + notes;
     return Image(image.begin(), image.end());
 }
-Image Elf64(const std::string& notes, bool inSection = false) {
-    return Elf<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(notes, ELFCLASS64, inSection);
-}
 
 std::string Note(const std::string& name, std::uint32_t type, const std::string& desc) {
     const auto padded = [](std::string s) { return s.append((4 - s.size() % 4) % 4, '\0'); };
@@ -63,11 +59,9 @@ std::string Note(const std::string& name, std::uint32_t type, const std::string&
 
 const std::string kBlock("ProductName=kdtrace\0FileVersion=4.0.1.5\0", 40);
 
-TEST(VersionNoteTest, FindsOurNoteAmongOthersInSegmentsAndSectionsOf64And32BitImages) {
+TEST(VersionNoteTest, FindsOurNoteAmongOthersInSegmentsAndSections) {
     const std::string notes = Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock);
-    for (const Image& image :
-         {Elf64(notes), Elf64(notes, true), Elf<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(notes, ELFCLASS32, false),
-          Elf<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(notes, ELFCLASS32, true)}) {
+    for (const Image& image : {Elf64(notes), Elf64(notes, true)}) {
         const auto block = FindVersionBlock(image);
         ASSERT_TRUE(block.has_value());
         EXPECT_EQ(*block, kBlock);
@@ -100,14 +94,12 @@ TEST(VersionNoteTest, BlockValuesMatchWholeKeysAndTheBuiltLibrariesCarryTheirVer
     EXPECT_EQ(VersionBlockValue(kBlock, "FileVersion"), "4.0.1.5");
     EXPECT_FALSE(VersionBlockValue(kBlock, "File").has_value());
     EXPECT_FALSE(VersionBlockValue(std::string("FileVersionX=1\0FileVersion\0", 27), "FileVersion").has_value());
-    EXPECT_EQ(VersionBlockValue("FileVersion=", "FileVersion"), "");  // present, but empty
     EXPECT_EQ(VersionBlockValue(std::string("FileVersion=4.1.0.0", 19), "FileVersion"), "4.1.0.0");
 
     // (The test libraries' versions, and a library without one, are read by PLVersionTest.)
     EXPECT_EQ(VersionBlockValue(ReadVersionBlock(KDTRACE_MODULE_PATH).value_or(""), "FileVersion"), "4.0.0.1");
     const std::string dir = KDTRACE_TEST_LIB_DIR;
     EXPECT_FALSE(ReadVersionBlock(dir + "/no-such-library.so").has_value());
-    EXPECT_FALSE(ReadVersionBlock(dir).has_value());  // a directory
 }
 
 }  // namespace
