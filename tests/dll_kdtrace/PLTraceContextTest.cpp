@@ -9,8 +9,7 @@
 
 namespace {
 
-using kdtest::Listener;
-using kdtest::Log;
+using kdtest::Listener, kdtest::Log;
 using Lines = std::vector<std::string>;
 
 IPLTraceContextPriv* NewContext() {
