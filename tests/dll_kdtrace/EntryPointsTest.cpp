@@ -19,21 +19,15 @@ PLComPtr<IPLModule> GetModule() {
     return module;
 }
 
-TEST(ModuleObjectTest, ReservedMethodsAndGettersWaitForInitialisation) {
+TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) {
     auto module = GetModule();
-    WCHAR name[8];
+    WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
     EXPECT_HR(module->ReservedA(nullptr, nullptr), PL_E_MODULE_NOT_INITIALIZED);
-    EXPECT_HR(module->GetFriendlyName(name, 8), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(module->GetFriendlyName(buffer, 1), PL_E_MODULE_NOT_INITIALIZED);
     ASSERT_HR(module->Initialize(nullptr), S_OK);
     ASSERT_HR(module->InitModule(), S_OK);  // runs again, same values
     EXPECT_HR(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
-}
-
-TEST(ModuleObjectTest, GettersCheckTheirBuffers) {
-    auto module = GetModule();
-    ASSERT_HR(module->Initialize(nullptr), S_OK);
     // The object name is given whole or not at all.
-    WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
     EXPECT_HR(module->GetObjectName(buffer, 7), E_INVALIDARG);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(buffer[1], u'x');
