@@ -17,12 +17,12 @@ namespace {
 
 // What a shell command writes to its standard output.
 std::string Output(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
     std::string text;
-    char buffer[1024];
-    for (std::size_t n = 0; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        text.append(buffer, n);
-    if (pipe != nullptr) ::pclose(pipe);
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[1024];
+        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+        ::pclose(pipe);
+    }
     return text;
 }
 

@@ -80,9 +80,7 @@ TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) 
               std::vector<std::string>{"PLVersionedLoadLibrary: Module version mismatch. Version 0x04000000 "
                                        "(4.0.0.0) for file " +
                                        p40 + ", does not match version 0x04100000 (4.1.0.0) for file " + p41 + "."});
-    // Refused: still loaded, but not cached, so the next attempt checks again.
-    EXPECT_TRUE(IsLoaded(p41));
-    EXPECT_HR(PLVersionedLoadLibrary(Wide(p40).c_str(), Wide(p41).c_str(), &handle), E_FAIL);
+    EXPECT_TRUE(IsLoaded(p41));  // refused, but still loaded
 
     // A library without version data, or with a version text that is not one, has version 0 and
     // is never refused; without a current module the library is compared with itself.
@@ -121,7 +119,6 @@ TEST_F(VersionTest, ASecondLoadReusesTheCacheAndFreeingTheCacheUnloads) {
     // Failures are remembered too, until the cache is emptied.
     EXPECT_EQ(PLLoadLibrary(u"kd-no-such-library"), nullptr);
     EXPECT_TRUE(PLIsLibraryCached(u"kd-no-such-library"));
-    EXPECT_EQ(PLLoadLibrary(u"kd-no-such-library"), nullptr);
     FreeCachedLibraries();
     EXPECT_FALSE(PLIsLibraryCached(u"kd-no-such-library"));
     EXPECT_EQ(PLLoadLibrary(u""), nullptr);
