@@ -2,22 +2,16 @@
 
 #include "module_base/PLWaitObject.h"
 #include "support/HResult.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
 // A lockable object that counts its calls; one that does not answer for IPLLockable is a plain
 // IUnknown.
-struct Lockable : IPLLockable {
+struct Lockable : kdtest::Fake<IPLLockable> {
+    Lockable() : Fake(IID_IPLLockable) {}
     int locks = 0, unlocks = 0;
     HRESULT lockResult = S_OK;
-    bool answers = true;
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (!answers || iid != IID_IPLLockable) return E_NOINTERFACE;
-        *out = static_cast<IPLLockable*>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
     HRESULT Lock() override {
         ++locks;
         return lockResult;
