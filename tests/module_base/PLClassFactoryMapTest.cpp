@@ -84,9 +84,6 @@ TEST_F(FactoryTest, FailingCreatorsAppendToTheirOwnErrors) {
     EXPECT_EQ(TakeMessages(), (ErrorLines{u"creator ran out",
                                           u"Could not create object with GUID "
                                           u"'58D33514-9892-4DB0-9B10-55C27330B081'."}));
-    // A second registration for the identifier keeps the first creator.
-    EXPECT_HR(RegisterClassFactory(CLSID_FailingThing, &OtherCreator), S_OK);
-    EXPECT_EQ(PLFindClassFactory(CLSID_FailingThing), &FailingCreator);
 }
 
 TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
@@ -96,9 +93,7 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
     EXPECT_TRUE(list);
     void* object = nullptr;
     EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorItem, &object), E_NOINTERFACE);
-    const ErrorLines errors = TakeErrors();
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back(), u"Core|IPLFactoryLoader|CreateInstance|Interface not supported");
+    EXPECT_EQ(TakeErrors(), ErrorLines{u"Core|IPLFactoryLoader|CreateInstance|Interface not supported"});
     EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, nullptr), E_POINTER);
 
     EXPECT_HR(loader->CreateInstanceEx(CLSID_Unregistered, IID_IUnknown, nullptr, &object), E_FAIL);
@@ -128,6 +123,7 @@ TEST_F(FactoryTest, HookPullsInAnotherLibrarysClasses) {
     PLComPtr<IUnknown> hooked;
     EXPECT_HR(PLCreateInstance(CLSID_TestHooked, IID_IUnknown, hooked.PutVoid()), S_OK);
     EXPECT_TRUE(hooked);
+    // The library's registration for an identifier already taken leaves the first creator.
     EXPECT_EQ(PLFindClassFactory(CLSID_PLErrorInfo), ownCreator);
 }
 

