@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "module_base/PLError.h"
-#include "module_base/PLSEHException.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/TraceFakes.h"
@@ -99,16 +98,6 @@ TEST_F(ErrorTest, GuardTurnsAnythingElseIntoUnexpected) {
     Fail("before", 1);
     EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); }), E_UNEXPECTED);
     EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|An unhandled exception occurred."});
-}
-
-// A processor fault: E_UNEXPECTED unless the result already failed.
-TEST_F(ErrorTest, GuardTurnsAFaultIntoUnexpectedUnlessTheResultFailed) {
-    PLExceptionRecord record;
-    record.ExceptionCode = PL_EXCEPTION_ACCESS_VIOLATION;
-    const CSEHExceptionWrapper fault(record, PLThreadContext{});
-    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT&) { throw fault; }), E_UNEXPECTED);
-    EXPECT_EQ(Errors()[0].message.rfind(u"ACCESS_VIOLATION encountered. @CALL_STACK: 0x", 0), 0u);
-    EXPECT_HR(PLGuardNamed("Core", "C", "M", [&](HRESULT& r) { r = E_POINTER, throw fault; }), E_POINTER);
 }
 
 TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
