@@ -133,7 +133,6 @@ TEST_F(FactoryTest, CopyKeepsTheTargetsEntries) {
     source.RegisterClassFactory(CLSID_FailingThing, &OtherCreator);
     target.RegisterClassFactory(CLSID_FailingThing, &FailingCreator);
     EXPECT_HR(CopyClassFactories(&source, &target), S_OK);
-    EXPECT_EQ(target.Size(), 2u);
     EXPECT_EQ(target.FindClassFactory(CLSID_FailingThing), &FailingCreator);
     EXPECT_EQ(target.FindClassFactory(CLSID_Temporary), &OtherCreator);
     EXPECT_HR(CopyClassFactories(nullptr, &target), E_POINTER);
