@@ -30,8 +30,7 @@ inline std::string HResultName(HRESULT hr) {
         {PL_E_NO_MODULE_PROPERTY_MAP, "PL_E_NO_MODULE_PROPERTY_MAP"},
         {PL_E_MESSAGE_NOT_FOUND, "PL_E_MESSAGE_NOT_FOUND"},
         {PL_E_LANGUAGE_NOT_FOUND, "PL_E_LANGUAGE_NOT_FOUND"},
-        {PL_E_BUFFER_TOO_SMALL, "PL_E_BUFFER_TOO_SMALL"},
-        {PL_E_PROC_NOT_FOUND, "PL_E_PROC_NOT_FOUND"}};
+        {PL_E_BUFFER_TOO_SMALL, "PL_E_BUFFER_TOO_SMALL"}};
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
     for (const auto& [code, name] : kNames)
