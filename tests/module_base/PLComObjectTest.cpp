@@ -2,6 +2,7 @@
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
+#include "support/ErrorList.h"
 #include "support/HResult.h"
 
 // clang-format off
@@ -50,7 +51,6 @@ TEST(ComObjectTest, ReferencesAreCountedOnceForTheWholeObject) {
         ASSERT_HR(moved.As(second), S_OK);
         EXPECT_EQ(second->Second(), 2);
         EXPECT_EQ(second->AddRef(), 4u);  // first, moved, second and this one
-        EXPECT_EQ(second->Release(), 3u);
         EXPECT_EQ(g_destroyed, 0);
     }
     EXPECT_EQ(g_destroyed, 1);
@@ -63,9 +63,6 @@ TEST(ComObjectTest, QueryInterfaceFollowsTheMap) {
     ASSERT_HR(first->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
     // IUnknown is the main interface, never IPLComObject.
     EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(first.Get()));
-    PLComPtr<IPLComObject> object;
-    ASSERT_HR(first->QueryInterface(IID_IPLComObject, object.PutVoid()), S_OK);
-    EXPECT_NE(static_cast<void*>(object.Get()), static_cast<void*>(first.Get()));
     void* untouched = reinterpret_cast<void*>(0x5);
     EXPECT_HR(first->QueryInterface(IID_IPLEventSource, &untouched), E_NOINTERFACE);
     EXPECT_EQ(untouched, reinterpret_cast<void*>(0x5));
@@ -84,23 +81,11 @@ TEST(ComObjectTest, RichErrorInfoHandsOverTheThreadsErrors) {
     PLComPtr<IPLSupportRichErrorInfo> rich;
     ASSERT_HR(PLCreateObject<TwoFaced>(IID_IPLSupportRichErrorInfo, nullptr, rich.PutVoid()), S_OK);
     // Handed over: the second call finds the new list the thread started.
-    for (const LONG expected : {1, 0}) {
+    for (const std::size_t expected : {1u, 0u}) {
         PLComPtr<IPLErrorInfo> errors;
         ASSERT_HR(rich->GetErrorInfo(errors.Put()), S_OK);
-        LONG count = -1;
-        errors->GetCount(&count);
-        EXPECT_EQ(count, expected);
+        EXPECT_EQ(kdtest::ReadList(errors.Get()).size(), expected);
     }
 }
 
 }  // namespace
-
-TEST(ComObjectDeathTest, ReleasingAnUnreferencedObjectAssertsInDebugBuilds) {
-    // A release without a reference would destroy an object someone still uses.
-    EXPECT_DEBUG_DEATH(
-        {
-            auto* object = new TwoFaced();
-            static_cast<ITestFirst*>(object)->Release();
-        },
-        "released more often than referenced");
-}

@@ -22,8 +22,7 @@ TEST(MemoryMarkerTest, BlockIsZeroWithoutTrackingAndFilledWithIt) {
     PLSetMemoryTracking(true);
     auto* tracked = new TrackedThing();
     PLSetMemoryTracking(false);
-    const PLMemoryMarkerBlock& block = tracked->GetMarkerBlock();
-    EXPECT_STREQ(block.typeName, "TrackedThing");
+    EXPECT_STREQ(tracked->GetMarkerBlock().typeName, "TrackedThing");
     delete tracked;
 }
 

@@ -34,7 +34,6 @@ TEST(ThreadErrorsTest, TheThreadKeepsOneListUntilItIsHandedOver) {
     EXPECT_EQ(Count(fresh), 0);
     EXPECT_EQ(Count(handed), 1);  // the handed-over list keeps its items
     for (IPLErrorInfo* l : {first, handed, fresh}) l->Release();
-    EXPECT_HR(GetThreadError(nullptr), E_POINTER);
 }
 
 // A host's thread_local object made before the thread first recorded is destroyed after the
@@ -68,14 +67,11 @@ TEST(ThreadErrorsTest, ErrorsRecordedAsAThreadEndsDoNotReachALaterThread) {
 }
 
 TEST(ThreadErrorsTest, StoreCallbackReachesListsCreatedLater) {
-    static int calls = 0;
-    CPLThreadErrorStore& store = CPLThreadErrorStore::Instance();
-    store.SetErrorEventCallback(42, [](uintptr_t, IPLErrorItem* item) {
-        EXPECT_NE(item, nullptr);
-        ++calls;
-    });
+    static int calls = 0;  // items handed to the callback
+    CPLThreadErrorStore::Instance().SetErrorEventCallback(
+        42, [](uintptr_t, IPLErrorItem* item) { calls += item != nullptr; });
     std::thread([] { FailOnce("with callback"); }).join();
-    store.SetErrorEventCallback(0, nullptr);
+    CPLThreadErrorStore::Instance().SetErrorEventCallback(0, nullptr);
     EXPECT_EQ(calls, 1);
 }
 

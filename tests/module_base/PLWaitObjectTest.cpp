@@ -21,24 +21,18 @@ struct Lockable : kdtest::Fake<IPLLockable> {
     }
 };
 
-TEST(WaitObjectTest, LocksOnceAndReleasesOnce) {
-    Lockable object;
-    {
-        CWaitObject wait(&object);
-        EXPECT_HR(wait.Lock(), S_OK);
-        EXPECT_EQ(object.locks, 1);
-    }
-    // Destroyed with two locks counted: the lock is released once (and a warning is written).
-    EXPECT_EQ(object.unlocks, 1);
-}
-
-TEST(WaitObjectTest, AFailedLockLeavesNothingToRelease) {
-    Lockable failing;
+// A lock taken once is released once, even when Lock was called again (a warning is written);
+// one that failed is not released.
+TEST(WaitObjectTest, ReleasesOnlyALockItTook) {
+    Lockable object, failing;
     failing.lockResult = E_FAIL;
     {
-        CWaitObject wait(&failing);
-        EXPECT_HR(wait.Lock(), E_FAIL);
+        CWaitObject wait(&object), refused(&failing);
+        EXPECT_HR(wait.Lock(), S_OK);
+        EXPECT_HR(refused.Lock(), E_FAIL);
+        EXPECT_EQ(object.locks, 1);
     }
+    EXPECT_EQ(object.unlocks, 1);
     EXPECT_EQ(failing.unlocks, 0);
 }
 
