@@ -51,6 +51,7 @@ TEST(ComObjectTest, ReferencesAreCountedOnceForTheWholeObject) {
         ASSERT_HR(moved.As(second), S_OK);
         EXPECT_EQ(second->Second(), 2);
         EXPECT_EQ(second->AddRef(), 4u);  // first, moved, second and this one
+        EXPECT_EQ(second->Release(), 3u);
         EXPECT_EQ(g_destroyed, 0);
     }
     EXPECT_EQ(g_destroyed, 1);
