@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace {
 
 using namespace kd::platform;
 
 constexpr GUID kSample = {0x0A1B2C3D, 0x4E5F, 0x6071, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
 
-TEST(GuidTest, TextFormIsUpperCaseWithoutBraces) {
+TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndRead) {
     EXPECT_EQ(GuidToString(kSample), u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
-    EXPECT_EQ(GuidToString(GUID_NULL), u"00000000-0000-0000-0000-000000000000");
     EXPECT_EQ(GuidToNarrowString(kSample), "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
     char16_t buffer[37];
     EXPECT_TRUE(GuidToText(kSample, buffer, 37));
@@ -20,9 +17,7 @@ TEST(GuidTest, TextFormIsUpperCaseWithoutBraces) {
     char16_t small[36] = {u'x'};
     EXPECT_FALSE(GuidToText(kSample, small, 36));
     EXPECT_EQ(small[0], 0);
-}
-
-TEST(GuidTest, ParsesBothCasesWithOrWithoutBraces) {
+    // Read in both cases, with or without braces.
     GUID g{};
     ASSERT_TRUE(GuidFromText(u"{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}", &g));
     EXPECT_EQ(g, kSample);
@@ -34,15 +29,10 @@ TEST(GuidTest, ParsesBothCasesWithOrWithoutBraces) {
     EXPECT_FALSE(GuidFromText(u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g));
 }
 
-TEST(GuidTest, CreatedGuidsAreRandomVersion4) {
-    std::set<std::u16string> seen;
-    for (int i = 0; i < 100; ++i) {
-        const GUID g = CreateGuid();
-        EXPECT_EQ(g.Data3 >> 12, 4);         // version nibble, in host order
-        EXPECT_EQ(g.Data4[0] & 0xC0, 0x80);  // RFC 4122 variant
-        seen.insert(GuidToString(g));
-    }
-    EXPECT_EQ(seen.size(), 100u);
+TEST(GuidTest, CreatedGuidsAreVersion4AndDiffer) {
+    const GUID g = CreateGuid();
+    EXPECT_EQ(g.Data3 >> 12, 4);  // version nibble, in host order
+    EXPECT_NE(GuidToString(g), GuidToString(CreateGuid()));
 }
 
 }  // namespace

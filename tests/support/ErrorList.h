@@ -2,6 +2,7 @@
 #ifndef KDTRACE_TESTS_SUPPORT_ERROR_LIST_H
 #define KDTRACE_TESTS_SUPPORT_ERROR_LIST_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,23 +25,18 @@ inline std::vector<RecordedError> ReadList(IPLErrorInfo* list) {
     for (LONG i = count - 1; i >= 0; --i) {
         IPLErrorItem* item = nullptr;
         if (list->GetItem(i, &item) < 0 || item == nullptr) continue;
-        RecordedError e;
-        WCHAR buffer[1024];
-        auto text = [&](HRESULT (IPLErrorItem::*get)(WCHAR*, LONG)) {
-            buffer[0] = 0;
+        const auto text = [&](HRESULT (IPLErrorItem::*get)(WCHAR*, LONG)) {
+            WCHAR buffer[1024] = {};
             (item->*get)(buffer, 1024);
             return std::u16string(buffer);
         };
-        e.module = text(&IPLErrorItem::GetModuleName);
-        e.className = text(&IPLErrorItem::GetClassName);
-        e.method = text(&IPLErrorItem::GetMethodName);
-        e.message = text(&IPLErrorItem::GetMessage);
-        e.sourceFile = text(&IPLErrorItem::GetSourceFile);
+        RecordedError& e = out.emplace_back(RecordedError{
+            text(&IPLErrorItem::GetModuleName), text(&IPLErrorItem::GetClassName), text(&IPLErrorItem::GetMethodName),
+            text(&IPLErrorItem::GetMessage), text(&IPLErrorItem::GetSourceFile)});
         item->GetHRESULT(&e.result);
         item->GetThreadID(&e.threadId);
         item->GetSourceLine(&e.sourceLine);
         item->Release();
-        out.push_back(e);
     }
     return out;
 }
@@ -62,10 +58,8 @@ inline std::vector<RecordedError> TakeThreadErrors() {
 // asks for an empty list.
 inline bool Recorded(const std::u16string& message) {
     const auto errors = TakeThreadErrors();
-    if (message.empty()) return errors.empty();
-    for (const auto& error : errors)
-        if (error.message == message) return true;
-    return false;
+    return message.empty() ? errors.empty()
+                           : std::any_of(errors.begin(), errors.end(), [&](auto& e) { return e.message == message; });
 }
 
 // Errors as "module|class|method|message" lines, to compare a whole list at once.

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include <kdtrace/kdtrace.h>
 #include <kdtrace/msgtable.h>
@@ -14,11 +15,7 @@
 namespace kdtest {
 
 inline std::string HResultName(HRESULT hr) {
-    struct Name {
-        HRESULT code;
-        const char* text;
-    };
-    static constexpr Name kNames[] = {
+    static constexpr std::pair<HRESULT, const char*> kNames[] = {
         {S_OK, "S_OK"},
         {S_FALSE, "S_FALSE"},
         {E_NOTIMPL, "E_NOTIMPL"},
@@ -33,13 +30,11 @@ inline std::string HResultName(HRESULT hr) {
         {PL_E_NO_MODULE_PROPERTY_MAP, "PL_E_NO_MODULE_PROPERTY_MAP"},
         {PL_E_MESSAGE_NOT_FOUND, "PL_E_MESSAGE_NOT_FOUND"},
         {PL_E_LANGUAGE_NOT_FOUND, "PL_E_LANGUAGE_NOT_FOUND"},
-        {PL_E_BUFFER_TOO_SMALL, "PL_E_BUFFER_TOO_SMALL"},
-        {PL_E_PROC_NOT_FOUND, "PL_E_PROC_NOT_FOUND"},
-    };
+        {PL_E_BUFFER_TOO_SMALL, "PL_E_BUFFER_TOO_SMALL"}};
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
-    for (const Name& name : kNames)
-        if (name.code == hr) return std::string(name.text) + " (" + hex + ")";
+    for (const auto& [code, name] : kNames)
+        if (code == hr) return std::string(name) + " (" + hex + ")";
     return hex;
 }
 
