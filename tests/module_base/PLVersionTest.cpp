@@ -11,7 +11,6 @@
 
 #include "module_base/PLError.h"
 #include "module_base/PLResourceString.h"
-#include "module_base/PLScopeTimer.h"
 #include "module_base/PLVersion.h"
 #include "platform/Text.h"
 #include "support/ErrorList.h"
@@ -53,13 +52,6 @@ TEST_F(VersionTest, VersionTextsPackMajorAndMinorOrGiveZeroAndRecordWhy) {
         EXPECT_EQ(ConvertVersionToDWORD(text), packed) << shown;
         EXPECT_EQ(Errors().size(), packed == 0 ? 1u : 0u) << shown;
     }
-}
-
-// (The loader's tests below read the test libraries' versions.)
-TEST_F(VersionTest, AModuleWithoutAPathHasVersionZero) {
-    DWORD version = 1;
-    EXPECT_HR(GetModuleVersionInfo(nullptr, &version), E_FAIL);
-    EXPECT_EQ(version, 0u);
 }
 
 TEST_F(VersionTest, TheSameMajorAndMinorAreAcceptedAndADifferentMinorIsRefused) {
@@ -180,18 +172,6 @@ TEST_F(VersionTest, WithoutTheLanguageCompanionAResourceStringFailsWithTheLoader
     ASSERT_EQ(errors.size(), 2u);  // the loader's, then the resource string's
     EXPECT_EQ(errors[0].substr(errors[0].find(": ")),
               ": Failed to load current module handle [kdlocale] GetLastError [2]");
-}
-
-TEST(ScopeTimerDeathTest, WritesTheLabelAndTheElapsedTimeToTheDebugOutput) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            ::setenv("KDTRACE_DEBUG_OUTPUT", "1", 1);
-            { CPLScopeTimer timer(u"loading the table"); }
-            { CPLScopeTimer timer(std::u16string(1000, u'x').c_str()); }  // a long label is cut
-            ::_exit(0);
-        },
-        ::testing::ExitedWithCode(0), "loading the table\t[0-9]+ms\\.\n(x)+\t[0-9]+ms\\.\n");
 }
 
 }  // namespace
