@@ -6,7 +6,6 @@
 
 #include "HostObjects.h"
 #include "module_base/PLModule.h"
-#include "module_base/PLProcessSwitches.h"
 #include "support/HResult.h"
 
 namespace {
@@ -38,14 +37,6 @@ TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) 
     EXPECT_HR(module->GetAPIVersion(nullptr, 5), E_POINTER);
     EXPECT_HR(module->GetDBVersion(buffer, 0), E_INVALIDARG);
     EXPECT_HR(module->GetVersion(buffer, -3), E_INVALIDARG);
-}
-
-TEST(ModuleObjectTest, SwitchesAreProcessWide) {
-    auto module = GetModule();
-    EXPECT_HR(module->SetMemoryTracking(1), S_OK);
-    EXPECT_TRUE(PLGetMemoryTracking());
-    EXPECT_HR(module->SetMemoryTracking(2), S_OK);  // only 1 turns it on
-    EXPECT_FALSE(PLGetMemoryTracking());
 }
 
 // A module class without its own properties.
