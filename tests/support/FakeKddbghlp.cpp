@@ -13,16 +13,10 @@ namespace {
 // request, living as long as the library: its count is not kept.
 class FaultyModuleSet final : public IPLModuleSet {
 public:
-    HRESULT QueryInterface(REFIID, void** object) override {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
+    HRESULT QueryInterface(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT GetCount(ULONG* count) override {
-        *count = 2;
-        return S_OK;
-    }
+    HRESULT GetCount(ULONG* count) override { return *count = 2, S_OK; }
     HRESULT GetModulePath(ULONG index, WCHAR* buffer, ULONG size) override {
         const WCHAR* source =
             index == 0 ? u"/fake/first-module.so" : *reinterpret_cast<const WCHAR* volatile*>(m_badAddress);
@@ -31,10 +25,7 @@ public:
         buffer[n] = 0;
         return S_OK;
     }
-    HRESULT GetBaseAddress(ULONG, ULONGLONG* base) override {
-        *base = 0x10000;
-        return S_OK;
-    }
+    HRESULT GetBaseAddress(ULONG, ULONGLONG* base) override { return *base = 0x10000, S_OK; }
 
 private:
     volatile uintptr_t m_badAddress = 0x18;

@@ -10,7 +10,6 @@ namespace {
 // One object for every creation, living as long as the library: its count is not kept.
 struct HookedObject final : IUnknown {
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
         *object = iid == IID_IUnknown ? this : nullptr;
         return iid == IID_IUnknown ? S_OK : E_NOINTERFACE;
     }

@@ -54,42 +54,40 @@ std::mutex g_lock;
 std::map<DWORD, TestErrorInfo*> g_lists;
 std::map<DWORD, BOOL> g_suspension;
 
+// Counts a call of the module's and gives the lock over the lists.
+std::mutex& Counted(Counter counter) {
+    ++g_counters[counter];
+    return g_lock;
+}
+
 // The lists are the module's until it goes.
 struct ListsRelease {
     ~ListsRelease() {
         for (auto& entry : g_lists) entry.second->Release();
-        g_lists.clear();
     }
 } g_listsRelease;
 
 struct TestErrorModule : RefCounted<IPLErrorModule, IID_IPLErrorModule> {
     HRESULT GetThreadError(DWORD thread, IPLErrorInfo** out) override {
-        ++g_counters[kGetThreadError];
-        std::lock_guard<std::mutex> guard(g_lock);
+        std::lock_guard<std::mutex> guard(Counted(kGetThreadError));
         TestErrorInfo*& list = g_lists[thread];
         if (list == nullptr) list = new TestErrorInfo();
         list->AddRef();
-        *out = list;
-        return S_OK;
+        return *out = list, S_OK;
     }
     HRESULT ClearThreadErrors(DWORD thread) override {
-        ++g_counters[kClear];
-        std::lock_guard<std::mutex> guard(g_lock);
-        auto it = g_lists.find(thread);
-        if (it != g_lists.end()) it->second->Clear();  // the thread keeps its (now empty) list
+        std::lock_guard<std::mutex> guard(Counted(kClear));
+        // The thread keeps its (now empty) list.
+        if (auto it = g_lists.find(thread); it != g_lists.end()) it->second->Clear();
         return S_OK;
     }
     HRESULT GetThreadErrorSuspensionState(DWORD thread, BOOL* state) override {
-        ++g_counters[kGetSuspension];
-        std::lock_guard<std::mutex> guard(g_lock);
-        *state = g_suspension[thread];
-        return S_OK;
+        std::lock_guard<std::mutex> guard(Counted(kGetSuspension));
+        return *state = g_suspension[thread], S_OK;
     }
     HRESULT SetThreadErrorSuspensionState(DWORD thread, BOOL state) override {
-        ++g_counters[kSetSuspension];
-        std::lock_guard<std::mutex> guard(g_lock);
-        g_suspension[thread] = state;
-        return S_OK;
+        std::lock_guard<std::mutex> guard(Counted(kSetSuspension));
+        return g_suspension[thread] = state, S_OK;
     }
 };
 

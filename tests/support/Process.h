@@ -65,7 +65,7 @@ inline int InChild(const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
-// Runs `body` as the first process of a new process-identifier namespace, where SetNextThreadId
+// Runs `body` as the first process of a new process-identifier namespace, where OnThreadWithId
 // works; kUnsupported when the system does not let this user make one.
 inline int InOwnPidNamespace(const std::function<int()>& body) {
     return InChild([&] {
@@ -74,24 +74,18 @@ inline int InOwnPidNamespace(const std::function<int()>& body) {
     });
 }
 
-// Makes the next thread (or process) of this namespace get `tid`, if it is free.
-inline bool SetNextThreadId(std::uint32_t tid) {
-    const int fd = ::open("/proc/sys/kernel/ns_last_pid", O_WRONLY);
-    if (fd < 0) return false;
-    const std::string text = std::to_string(tid - 1);
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    return ok;
-}
-
 // Runs `body` on a new thread given the identifier `tid` of a thread that has ended (inside
 // InOwnPidNamespace) and returns its result; kUnsupported when the thread got another one.
 inline int OnThreadWithId(std::uint32_t tid, const std::function<int()>& body) {
+    // The namespace's last identifier handed out is set to the one before `tid`.
+    const int fd = ::open("/proc/sys/kernel/ns_last_pid", O_WRONLY);
+    const std::string text = std::to_string(tid - 1);
     int result = kUnsupported;
-    if (SetNextThreadId(tid))
+    if (fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()))
         std::thread([&] {
             if (Gettid() == tid) result = body();
         }).join();
+    if (fd >= 0) ::close(fd);
     return result;
 }
 

@@ -100,10 +100,7 @@ using HeapTraceListener = HeapObject<IPLTraceListener, IID_IPLTraceListener>;
 class HeapListener final : public HeapTraceListener {
 public:
     explicit HeapListener(std::atomic<int>* calls) : m_calls(calls) {}
-    HRESULT OnTraceMessage(LONG, LONG) override {
-        m_calls->fetch_add(1, std::memory_order_relaxed);
-        return S_OK;
-    }
+    HRESULT OnTraceMessage(LONG, LONG) override { return m_calls->fetch_add(1, std::memory_order_relaxed), S_OK; }
 
 private:
     ~HeapListener() override = default;
