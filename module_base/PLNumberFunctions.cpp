@@ -122,17 +122,18 @@ HRESULT EstimateImageMemory(ULONG width, ULONG height, ULONG bitsPerPixel, uint6
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Non-zero WIDTH and HEIGHT required", 1);
         }
-        // 32-bit inputs: the row fits 64 bits; the products after it are checked.
+        // 32-bit inputs: the row fits 64 bits; every step after it is checked.
         const uint64_t row = (uint64_t{width} * bitsPerPixel + 31) / 8;
-        uint64_t image = 0;
-        uint64_t doubled = 0;
-        if (__builtin_mul_overflow(row, uint64_t{height}, &image) || image > UINT64_MAX / 2 - 1024) {
+        uint64_t image = 0, doubled = 0, total = 0;
+        bool wraps = __builtin_mul_overflow(row, uint64_t{height}, &image);
+        if (image < 2048) image += 1024;
+        wraps = wraps || __builtin_mul_overflow(image, uint64_t{2}, &doubled) ||
+                __builtin_add_overflow(doubled, doubled / 40, &total);
+        if (wraps) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Image dimensions too large", 1);
         }
-        if (image < 2048) image += 1024;
-        doubled = image * 2;
-        *bytes = doubled + doubled / 40;
+        *bytes = total;
     });
 }
 

@@ -1,14 +1,15 @@
 // Number conversion and decimal-separator functions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <tuple>
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLNumberFunctions.h"
 #include "support/ErrorList.h"
-#include "support/HResult.h"
 #include "support/PropertyBagOf.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -58,8 +59,17 @@ TEST(PLNumberFunctionsTest, EstimateImageMemory) {
         EXPECT_HR(EstimateImageMemory(width, height, bits, &bytes), S_OK);
         EXPECT_EQ(bytes, expected) << width;
     }
+    // The largest sizes: the last step may not wrap either.
     uint64_t bytes = 0;
-    EXPECT_HR(EstimateImageMemory(0, 10, 1, &bytes), E_FAIL);
+    EXPECT_HR(EstimateImageMemory(4294967295u, 500000000, 32, &bytes), S_OK);
+    EXPECT_EQ(bytes, 17609365912575000000ull);
+    for (const auto& [width, height, message] : {std::tuple{0u, 10u, u"Non-zero WIDTH and HEIGHT required"},
+                                                 {4294967295u, 530000000u, u"Image dimensions too large"},
+                                                 {4294967295u, 4294967295u, u"Image dimensions too large"}}) {
+        bytes = 7;
+        EXPECT_TRUE(kdtest::Reports(EstimateImageMemory(width, height, 32, &bytes), E_FAIL, message)) << height;
+        EXPECT_EQ(bytes, 7u);
+    }
 }
 
 TEST(PLNumberFunctionsTest, DecimalSeparators) {
