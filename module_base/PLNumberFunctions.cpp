@@ -65,9 +65,18 @@ HRESULT StringToDouble(const WCHAR* text, double* value) {
             }
         }
         double result = 0.0;
-        const std::from_chars_result read = std::from_chars(digits.data(), digits.data() + digits.size(), result);
-        // Hundreds of digits exceed the double range, which no caller could hold as a number.
-        if (read.ec != std::errc() || read.ptr != digits.data() + digits.size() || !std::isfinite(result)) {
+        const char* const end = digits.data() + digits.size();
+        std::from_chars_result read = std::from_chars(digits.data(), end, result);
+        // Out of range is either side: a whole part of hundreds of digits exceeds what a double
+        // holds and is refused; a fraction below the smallest double is nearest to zero.
+        if (read.ec == std::errc::result_out_of_range && read.ptr == end) {
+            const std::size_t whole = digits.find_first_not_of("-0");
+            if (whole != std::string::npos && digits[whole] == '.') {
+                result = digits[0] == '-' ? -0.0 : 0.0;
+                read.ec = std::errc();
+            }
+        }
+        if (read.ec != std::errc() || read.ptr != end || !std::isfinite(result)) {
             hr = E_FAIL;
             return;
         }

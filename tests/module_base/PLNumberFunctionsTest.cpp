@@ -24,10 +24,16 @@ TEST(PLNumberFunctionsTest, StringToDouble) {
             << std::string(text, text + std::char_traits<char16_t>::length(text));
         EXPECT_EQ(value, hr == S_OK ? expected : -99);
     }
-    // Failures leave no record; a value beyond the double range is refused.
+    // Failures leave no record; a value beyond the double range is refused, one below its
+    // smallest step reads as the nearest double, zero.
     EXPECT_TRUE(kdtest::Recorded(u""));
     double value = 0;
     EXPECT_HR(StringToDouble(std::u16string(400, u'9').c_str(), &value), E_FAIL);
+    const std::u16string tiny = u"-0." + std::u16string(400, u'0') + u"1";
+    for (std::size_t sign : {0, 1}) {
+        EXPECT_HR(StringToDouble(tiny.c_str() + sign, &value), S_OK);
+        EXPECT_TRUE(value == 0.0 && std::signbit(value) == (sign == 0)) << value;
+    }
 }
 
 TEST(PLNumberFunctionsTest, Int32Range) {
