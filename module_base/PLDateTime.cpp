@@ -129,6 +129,29 @@ bool IsKeyword(const WCHAR* mask, const char16_t* keyword) noexcept {
     return mask[i] == 0;
 }
 
+// The parser's codes of one letter; any other "%" code ("%2m", "%2y", an unknown one) spans three
+// mask characters.
+constexpr std::u16string_view kParseCodes = u"mdDyYBbHhMSsPp";
+
+// True when the mask from `i` on holds a year code, its codes passed over as the parser passes
+// over them.
+bool AsksForYear(const WCHAR* mask, std::size_t i) noexcept {
+    while (mask[i] != 0) {
+        if (mask[i] != u'%') {
+            ++i;
+            continue;
+        }
+        const WCHAR code = mask[i + 1];
+        if (code == 0) return false;
+        const WCHAR next = mask[i + 2];
+        if (code == u'y' || code == u'Y' || (code == u'2' && (next == u'y' || next == u'Y'))) return true;
+        const bool oneLetter = kParseCodes.find(code) != std::u16string_view::npos;
+        if (!oneLetter && next == 0) return false;
+        i += oneLetter ? 2 : 3;
+    }
+    return false;
+}
+
 void CopyOut(WCHAR* buffer, LONG size, const std::u16string& text) {
     const int32_t n = static_cast<int32_t>(std::min<std::size_t>(text.size(), static_cast<std::size_t>(size - 1)));
     PLCopyTextOut(buffer, text.c_str(), n);
@@ -488,7 +511,8 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         if (IsDigit(text[t])) into = into * 10 + (text[t++] - u'0');
     };
 
-    for (std::size_t i = 0; mask[i] != 0;) {
+    std::size_t i = 0;
+    while (mask[i] != 0) {
         if (mask[i] != u'%') {
             // A literal stands for exactly one character of text, whatever it is.
             if (text[t] == 0) break;
@@ -511,6 +535,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     const std::size_t start = t;
                     if (text[t] != 0) ++t;
                     if (text[t] != 0) ++t;
+                    if (!IsDigit(text[start])) PL_THROW_ERROR(E_FAIL, "Invalid year value", 1);
                     int32_t year = 0;
                     for (std::size_t k = start; k < t && IsDigit(text[k]); ++k) year = year * 10 + (text[k] - u'0');
                     f.year = year;
@@ -527,6 +552,8 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         break;
                     case u'y':
                     case u'Y': {
+                        // No digits is no year, not the year 0 (which would read as 2000).
+                        if (!IsDigit(text[t])) PL_THROW_ERROR(E_FAIL, "Invalid year value", 1);
                         int32_t year = 0;
                         for (int k = 0; k < 4 && IsDigit(text[t]); ++k) year = year * 10 + (text[t++] - u'0');
                         if (year >= 100 && year < 1753) PL_THROW_ERROR(E_FAIL, "Year may not be before 1753", 1);
@@ -599,6 +626,8 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         }
         if (text[t] == 0) break;
     }
+    // A year the mask asks for must be in the text: a date cut short is not one of the year 2000.
+    if (AsksForYear(mask, i)) PL_THROW_ERROR(E_FAIL, "Unexpected end of string", 1);
 
     if (marker == kPM && f.hour < 12) f.hour += 12;
     if (marker == kAM && f.hour == 12) f.hour = 0;

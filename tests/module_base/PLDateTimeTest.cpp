@@ -150,9 +150,16 @@ TEST(DateTimeTest, ParsingEveryCode) {
                                                                    {u"x-5-2024", u"%m-%d-%y"},
                                                                    {u"3-5-2024 01:00:00 XM", kDefault},
                                                                    {u"", u"%m"},
-                                                                   {u"3-5-2024x", u"%m-%d-%y%"}};
+                                                                   {u"3-5-2024x", u"%m-%d-%y%"},
+                                                                   // a year asked for but not given
+                                                                   {u"12-31", u"%m-%d-%y"},
+                                                                   {u"12-31-", u"%m-%d-%y"},
+                                                                   {u"12-31-abc", u"%m-%d-%y"},
+                                                                   {u"12-31-x", u"%m-%d-%2y"},
+                                                                   {u"12-31", u"%m-%d-%2Y"}};
     for (const auto& [text, mask] : refused)
         EXPECT_EQ(New()->InitializeFromString(text, mask), E_FAIL) << testing::PrintToString(text);
+    EXPECT_TRUE(kdtest::Reports(New()->InitializeFromString(u"12-31-abc", u"%m-%d-%y"), E_FAIL, u"Invalid year value"));
     // The quiet form is the same parse with recording suspended: it reports a failure, records
     // nothing, and succeeds as the loud form does.
     auto dt = New();

@@ -124,7 +124,9 @@ TEST(PLVariantTest, Conversions) {
                  {Long(1), PLVariantIUnknown, E_FAIL, u""},
                  {Long(7), PLVariantUndefined, S_OK, u"7"},
                  {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},
-                 {Str(u"someday"), PLVariantDateTime, E_FAIL, u""}};
+                 {Str(u"someday"), PLVariantDateTime, E_FAIL, u""},
+                 {Str(u"7-4"), PLVariantDateTime, E_FAIL, u""},  // no year: not the year 2000
+                 {Str(u"7-4- 10:30:00 AM"), PLVariantDateTimeOfDay, E_FAIL, u""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         auto v = Make(c.set);
