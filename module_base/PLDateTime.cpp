@@ -63,6 +63,14 @@ std::u16string WeekdayName(int32_t index) {
     return ResourceName(kFirstWeekdayMessage + static_cast<DWORD>(index), kEnglishWeekdays[index]);
 }
 
+// A Thai Buddhist year read from text, as the year itself. Two digits stand for a Buddhist year
+// within the hundred years the two-digit-year pivot chooses, as they do in other calendars:
+// below the pivot 2600 on, else 2500 on (the pivot 10: 2510 to 2609, so 1967 to 2066).
+int32_t ThaiYearToYear(int32_t year) noexcept {
+    if (year >= 0 && year < 100) year += year < PLGetTwoDigitYearPivot() ? 2600 : 2500;
+    return year - kThaiYearOffset;
+}
+
 bool IsLeapYear(int64_t year) noexcept {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
@@ -556,8 +564,11 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         if (!IsDigit(text[t])) PL_THROW_ERROR(E_FAIL, "Invalid year value", 1);
                         int32_t year = 0;
                         for (int k = 0; k < 4 && IsDigit(text[t]); ++k) year = year * 10 + (text[t++] - u'0');
-                        if (year >= 100 && year < 1753) PL_THROW_ERROR(E_FAIL, "Year may not be before 1753", 1);
-                        if (year > 2999) PL_THROW_ERROR(E_FAIL, "Year may not be after 2999", 1);
+                        // The limits are those of the year meant, whatever calendar wrote it.
+                        const int32_t meant =
+                            year >= 100 && m_calendar == kThaiCalendar ? year - kThaiYearOffset : year;
+                        if (year >= 100 && meant < 1753) PL_THROW_ERROR(E_FAIL, "Year may not be before 1753", 1);
+                        if (meant > 2999) PL_THROW_ERROR(E_FAIL, "Year may not be after 2999", 1);
                         f.year = year;
                         break;
                     }
@@ -631,7 +642,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
 
     if (marker == kPM && f.hour < 12) f.hour += 12;
     if (marker == kAM && f.hour == 12) f.hour = 0;
-    if (m_calendar == kThaiCalendar) f.year -= kThaiYearOffset;
+    if (m_calendar == kThaiCalendar) f.year = ThaiYearToYear(f.year);
     try {
         DoInitialize(f.month, f.day, f.year, f.hour, f.minute, f.second);
     } catch (const PL_ERROR&) {
@@ -670,7 +681,8 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
 void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
     const PLString expanded = ExpandMaskKeyword(maskIn);
     const WCHAR* mask = expanded.GetLength() > 0 ? expanded.c_str() : maskIn;
-    const int32_t displayYear = m_calendar == kThaiCalendar && m_f.year < 2100 ? m_f.year + kThaiYearOffset : m_f.year;
+    // The parser takes the offset off every year, so it is added to every year here.
+    const int32_t displayYear = m_calendar == kThaiCalendar ? m_f.year + kThaiYearOffset : m_f.year;
     for (std::size_t i = 0; mask[i] != 0 && !out.Full();) {
         if (mask[i] != u'%') {
             out += mask[i++];
