@@ -9,6 +9,7 @@
 
 #include "module_base/PLDateTime.h"
 #include "module_base/PLVariant.h"
+#include "support/DiagReceiver.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
@@ -136,6 +137,40 @@ TEST(PLVariantTest, Conversions) {
         const LONG after = c.hr == S_OK && c.target != PLVariantUndefined ? c.target : before;
         EXPECT_EQ(kdtest::LongOf(v.Get(), &IPLVariant::GetType), after);
         EXPECT_EQ(Text(v.Get()), c.hr == S_OK ? c.textAfter : textBefore);
+    }
+}
+
+// Whatever the process locale, and so its separators, every text Convert writes reads back.
+TEST(PLVariantTest, TextFormsReadBackUnderEveryLocale) {
+    const auto withMask = [](const char16_t* mask, const Set& set) {
+        return [=](IPLVariant* v) { return set(v) < 0 ? E_FAIL : v->SetDateTimeFormatString(mask); };
+    };
+    const Set kMidnight = [](IPLVariant* x) { return x->SetValueDateTimeOfDay(Date(12, 31, 2999).Get()); };
+    const Set kDay = [](IPLVariant* x) { return x->SetValueDateTime(Date(2, 29, 2000, 23, 59, 59).Get()); };
+    const Set kFalse = [](IPLVariant* x) { return x->SetValueBoolean(false); };
+    const Set values[] = {Long(INT32_MIN),
+                          Big(INT64_MAX),
+                          Real(-1234.5),
+                          Real(1e-7),
+                          kFalse,
+                          kDayTime,
+                          kMidnight,
+                          kDay,
+                          withMask(u"SYSTEMDATETIME", kDayTime),
+                          withMask(u"SYSTEMDATE", kDay),
+                          withMask(u"%B %d, %y %h %p", kDayTime)};
+    kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+    for (const char* locale : {"fi_FI.UTF-8", "da_DK", "id_ID", "th_TH", "de_DE.UTF-8", "fr_CA", "ko_KR", "en_US"}) {
+        ::setenv("LANG", locale, 1);
+        for (const Set& set : values) {
+            auto v = Make(set);
+            const LONG kind = kdtest::LongOf(v.Get(), &IPLVariant::GetType);
+            const std::u16string text = Text(v.Get());
+            SCOPED_TRACE(testing::Message() << locale << " " << testing::PrintToString(text));
+            ASSERT_HR(v->Convert(PLVariantString), S_OK);
+            ASSERT_HR(v->Convert(kind), S_OK);
+            EXPECT_EQ(Text(v.Get()), text);
+        }
     }
 }
 
