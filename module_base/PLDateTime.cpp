@@ -489,6 +489,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
 
     Fields f{};
     enum { kNoMarker, kAM, kPM } marker = kNoMarker;
+    bool hourRead = false;
     std::size_t t = 0;
     // Reads one or two digits, or a blank and one digit, for %m and %d.
     auto readSmall = [&](int32_t& into, const char* message) {
@@ -606,6 +607,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         if (IsDigit(text[t])) value = value * 10 + (text[t++] - u'0');
                         if (code == u'h' && (value < 1 || value > 12)) PL_THROW_ERROR(E_FAIL, "Invalid hour value", 1);
                         f.hour = std::min(f.hour + value, 1000);
+                        hourRead = true;
                         break;
                     }
                     case u'M':
@@ -650,6 +652,11 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         PL_THROW_ERROR(Initialize(f.month, f.day, f.year, f.hour, f.minute, f.second), "Failed to initialize", 0);
         throw;
     }
+    // The empty value is written as midnight of the null date, where a real date is kept as
+    // noon: text that gives that time reads back as the empty value, as a copy of it does.
+    if (hourRead && m_checkNullDate && f.month == kNullMonth && f.day == kNullDay && f.year == kNullYear &&
+        f.hour == 0 && f.minute == 0 && f.second == 0)
+        ClearFields();
 }
 
 PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) {

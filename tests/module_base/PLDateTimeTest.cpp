@@ -213,6 +213,12 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
                 EXPECT_EQ(After(back->InitializeFromString(text.c_str(), m), back), expected);
             }
     }
+    // The empty value too, where the text has a time; without one it is a real date, at noon.
+    for (const char16_t* m : masks) {
+        auto back = At({3, 5, 2024});
+        EXPECT_EQ(back->InitializeFromString(Fmt(New().Get(), m).c_str(), m), S_OK);
+        EXPECT_EQ(IsEmpty(back.Get()), m[0] != u's') << testing::PrintToString(m);
+    }
 }
 
 TEST(DateTimeTest, MaskFromFlags) {
