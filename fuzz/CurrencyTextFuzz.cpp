@@ -9,6 +9,7 @@
 
 #include <kdtrace/kdtrace.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLCurrency.h"
 #include "platform/LocaleInfo.h"
@@ -35,7 +36,7 @@ Amount Read(IPLCurrency* c) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     const LCID locale = kLocales[data[0] % std::size(kLocales)];
     std::u16string text;
