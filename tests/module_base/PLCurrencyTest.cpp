@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include <kdtrace/currency.h>
@@ -128,6 +129,11 @@ TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
         ASSERT_HR(c->SetValue(value), S_OK);
         EXPECT_EQ(Text(c.Get()), text);
     }
+    // The plain text and an explicit format use orders of their own and leave these alone.
+    WCHAR written[32];
+    EXPECT_HR(c->GetUnformattedString(written, 32), S_OK);
+    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, written, 32), S_OK);
+    EXPECT_EQ(Text(c.Get()), u"1234.50 EUR");
     // A symbol too long fails and keeps the whole configuration.
     auto tooLong = kdtest::BagOf({{u"DecimalPlaces", 0}, {u"CurrencySymbol", u"ABCDEF"}});
     EXPECT_HR(c->SetCurrencyFormatProperties(tooLong.Get()), E_FAIL);
@@ -208,6 +214,32 @@ TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
     auto created = kdtest::New<IPLCurrency>(CLSID_PLCurrency);
     ASSERT_HR(created->SetValue(-1234.5), S_OK);
     EXPECT_HR(created->GetString(buffer, 4), kBufferTooSmall);
+}
+
+// Getters and formatting write nothing, so threads can share a currency that none changes.
+TEST(PLCurrencyTest, TwoThreadsReadOneCurrency) {
+    auto c = Of(-1234.5);
+    auto bag = kdtest::BagOf({{u"GroupDigits", 3},
+                              {u"DecimalPlaces", 2},
+                              {u"CurrencyMask", 0x33A},
+                              {u"CurrencySymbol", u"EUR"},
+                              {u"DecimalSymbol", u","},
+                              {u"GroupSymbol", u"."}});
+    ASSERT_HR(c->SetCurrencyFormatProperties(bag.Get()), S_OK);
+    auto read = [&c] {
+        WCHAR buffer[64];
+        for (int i = 0; i < 100; ++i) {
+            EXPECT_EQ(Text(c.Get()), u"1.234,50 EUR-");
+            EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
+            EXPECT_EQ(std::u16string(buffer), u"(1234.50)");
+            EXPECT_HR(c->Format(0x308, u"$", u",", u".", 3, 2, buffer, 64), S_OK);
+            EXPECT_EQ(std::u16string(buffer), u"-1,234.50 $");
+            EXPECT_EQ(Read(c.Get()), (Amount{true, 1234, 50}));
+        }
+    };
+    std::thread other(read);
+    read();
+    other.join();
 }
 
 TEST(PLCurrencyTest, Compare) {
