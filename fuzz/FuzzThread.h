@@ -26,7 +26,8 @@ inline constexpr std::size_t kFuzzStackBytes = 256 * 1024;
 
 // Runs `body(context)` on a worker thread whose stack is `stackBytes` (at least the system's
 // minimum) and returns when it has finished. One worker per stack size, kept for the process, so
-// its thread-local state lives on from one input to the next as a host thread's would.
+// its thread-local state lives on from one input to the next as a host thread's would. A job may
+// run work on another stack size, not on its own (it would wait for itself).
 void RunOnStack(std::size_t stackBytes, void (*body)(void*), void* context);
 
 template <class F>
