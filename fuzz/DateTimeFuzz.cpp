@@ -10,6 +10,7 @@
 
 #include <kdtrace/datetime.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLDateTime.h"
 #include "module_base/PLError.h"
@@ -61,7 +62,7 @@ bool DaysFit(LONG month, LONG day, LONG year) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     static constexpr LCID kLocales[8] = {0x0409, 0x0407, 0x040C, 0x0416, 0x0411, 0x041E, 0x0400, 0x7FFF};
     const uint8_t settings = data[0];

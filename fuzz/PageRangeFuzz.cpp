@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLError.h"
 #include "module_base/PLPageRange.h"
 
@@ -59,7 +60,7 @@ void Check(const std::u16string& text, Int maxPage, bool allowInverse) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1 || size > 4096) return 0;
     std::u16string text;
     for (size_t i = 1; i < size && data[i] != 0; ++i) text += static_cast<char16_t>(data[i]);

@@ -8,11 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLError.h"
 #include "module_base/PLNumberFunctions.h"
 #include "module_base/PLVariant.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     std::u16string text;
     if (data[0] & 1) {

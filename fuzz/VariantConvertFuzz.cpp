@@ -10,6 +10,7 @@
 
 #include <kdtrace/variant.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLVariant.h"
@@ -44,7 +45,7 @@ LONG TypeOf(IPLVariant* v) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     const uint8_t settings = data[0];
     const bool wide = (settings & 1) != 0;
