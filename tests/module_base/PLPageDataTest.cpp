@@ -2,9 +2,13 @@
 // blocks, byte buffers and streams, growth, the streams it hands out, UTF-8 output, the
 // persist-file operations and the collection.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Text.h"
 #include "support/DiagReceiver.h"
+#include "support/Process.h"
 #include "support/PropertyBagOf.h"
 #include "tests/module_base/StreamTestSupport.h"
 
@@ -54,6 +59,20 @@ protected:
         return out;
     }
     static Bytes Pattern(int64_t size) { return kdtest::Patterned(0, size); }
+    // The three ways to save the content "abc" to a file, with what the file then holds.
+    struct Saver {
+        const char* name;
+        std::function<HRESULT(const std::u16string&)> save;
+        Bytes holds;
+    };
+    std::vector<Saver> Savers() const {
+        const Bytes abc = {'a', 'b', 'c'}, marked = {0xEF, 0xBB, 0xBF, 'a', 'b', 'c'};
+        using Path = const std::u16string&;
+        return {
+            {"SaveToFile", [this](Path path) { return m_page->SaveToFile(path.c_str()); }, abc},
+            {"SaveToFileAsUTF8", [this](Path path) { return m_page->SaveToFileAsUTF8(path.c_str(), 65001); }, marked},
+            {"IPLPersistFile::Save", [this](Path path) { return As<IPLPersistFile>()->Save(path.c_str()); }, abc}};
+    }
 
     kdtest::TempDir m_dir;
     PLComPtr<IPLPageDataPriv> m_page = kdtest::New<IPLPageDataPriv>(CLSID_PLPageData);
@@ -202,8 +221,68 @@ TEST_F(PageDataTest, FileFailuresAreReported) {
     EXPECT_EQ(std::u16string(buffer.data()), missing);
 }
 
+// Saving replaces the file's content only: its mode and (where the saver may give it) its owner
+// stay, a link is followed, and where no new file can be made beside it (a name at the longest
+// allowed, a directory the saver may not write) or it is no regular file, it is written in place.
+TEST_F(PageDataTest, SavesKeepWhatTheTargetWas) {
+    const BYTE abc[3] = {'a', 'b', 'c'};
+    ASSERT_HR(m_page->LoadFromBytes(abc, 3), S_OK);
+    const bool root = ::geteuid() == 0;
+    const std::string file = Path("file"), locked = Path("locked"), inLocked = locked + "/file",
+                      longest = Path(std::string(255, 'n'));
+    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("file", Path("link").c_str()), 0);
+    for (const Saver& s : Savers()) {
+        SCOPED_TRACE(s.name);
+        for (const std::string& path : {file, inLocked, longest}) Write(path, {'x'});
+        for (const std::string& path : {file, inLocked})
+            ASSERT_TRUE(::chmod(path.c_str(), 0600) == 0 && (!root || ::chown(path.c_str(), 65534, 65534) == 0));
+        ASSERT_EQ(::chmod(locked.c_str(), root ? 0755 : 0555), 0);
+        ASSERT_HR(s.save(File("file")), S_OK);
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_TRUE(!root || (info.st_uid == 65534 && info.st_gid == 65534));
+        ASSERT_HR(s.save(File("link")), S_OK);
+        EXPECT_TRUE(::lstat(Path("link").c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+        EXPECT_EQ(Read(file), s.holds);
+        EXPECT_HR(s.save(Wide(longest)), S_OK);
+        EXPECT_EQ(Read(longest), s.holds);
+        EXPECT_HR(s.save(u"/dev/null"), S_OK);
+        EXPECT_EQ(kdtest::InChild([&] {
+                      if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+                      return s.save(Wide(inLocked)) == S_OK ? 0 : 1;
+                  }),
+                  0);
+        EXPECT_EQ(Read(inLocked), s.holds);
+        ASSERT_EQ(::chmod(locked.c_str(), 0755), 0);
+    }
+}
+
+// A save that cannot be finished (here: past the largest file the process may write) leaves the
+// file as it was; so does one to a FIFO nobody reads, which fails at once.
+TEST_F(PageDataTest, FailedSavesLeaveTheTargetAsItWas) {
+    const Bytes old = Pattern(2 << 20), content(2 << 20, 'n');
+    ASSERT_HR(m_page->LoadFromBytes(content.data(), 2 << 20), S_OK);
+    const std::string fifo = Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const Saver& s : Savers()) {
+        SCOPED_TRACE(s.name);
+        Write(Path("target"), old);
+        EXPECT_EQ(kdtest::InChild([&] {
+                      std::signal(SIGXFSZ, SIG_IGN);
+                      const rlimit limit{1 << 20, 1 << 20};
+                      return ::setrlimit(RLIMIT_FSIZE, &limit) == 0 && s.save(File("target")) == E_FAIL ? 0 : 1;
+                  }),
+                  0);
+        EXPECT_TRUE(Read(Path("target")) == old);
+        EXPECT_TRUE(kdtest::FailsAtOnce(fifo, [&] { return s.save(Wide(fifo)); }));
+    }
+}
+
 TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
-    const std::string bom = "\xEF\xBB\xBF";
+    const std::string bom = "\xEF\xBB\xBF", bad = "\xEF\xBF\xBD";
     const struct {
         LONGLONG encoding;
         std::string text, expected;  // in the encoding; what the file holds
