@@ -143,6 +143,12 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     ASSERT_HR(As<IPLPersistMemory>()->Save(0, &copy), S_OK);
     EXPECT_EQ(Bytes(copy->bytes, copy->bytes + copy->size), expected);
     kd::platform::FreeGlobalBlock(copy);
+    // The page's own block given back is kept, not freed and then taken again.
+    HGLOBAL own = nullptr;
+    ASSERT_HR(m_page->GetHGLOBAL(&own), S_OK);
+    ASSERT_EQ(own, block);
+    ASSERT_HR(m_page->SetHGLOBAL(&own, 5), S_OK);
+    EXPECT_EQ(Content(), Bytes(expected.begin(), expected.begin() + 5));
     // Loading a block copies its whole size. The page's own block is copied before the page lets
     // it go.
     ASSERT_HR(As<IPLPersistMemory>()->Load(block), S_OK);
@@ -171,14 +177,56 @@ TEST_F(PageDataTest, ContentHeldAsAStreamSavesRepeatedly) {
     EXPECT_EQ(kdtest::LongOf(loaded.Get(), &IPLPageData::GetDataLength), 300000);
 }
 
+// A new page hands out an empty stream. Whatever loads content releases a stream held before, so
+// that every query answers from the loaded bytes; a stream loads from its position on.
+TEST_F(PageDataTest, EveryLoadReleasesAHeldStream) {
+    PLComPtr<IPLStream> stream;
+    ASSERT_HR(m_page->GetStream(stream.Put()), S_OK);
+    EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), 0);
+    const Bytes fresh = {'n', 'e', 'w'}, later = {'-', '-', 'n', 'e', 'w'};
+    Write(Path("new"), fresh);
+    const std::function<HRESULT()> loads[] = {
+        [&] { return m_page->LoadFromBytes(fresh.data(), 3); },
+        [&] { return m_page->LoadFromFile(File("new").c_str()); },
+        [&] { return As<IPLPersistFile>()->Load(File("new").c_str(), 0); },
+        [&] {
+            PLComPtr<IPLStream> source;
+            EXPECT_HR(PLCreateStreamOnBytes(later.data(), 5, source.Put()), S_OK);
+            EXPECT_HR(source->Seek(2, PLStreamSeekFromStart), S_OK);
+            return As<IPLPersistStream>()->Load(source.Get());
+        },
+        [&] {
+            HGLOBAL block = kd::platform::AllocGlobalBlock(0, 3);
+            std::copy(fresh.begin(), fresh.end(), block->bytes);
+            return m_page->SetHGLOBAL(&block, 3);
+        },
+    };
+    const std::string old = "OLD-STREAM-CONTENT";
+    for (std::size_t i = 0; i < std::size(loads); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_HR(PLCreateStreamOnBytes(reinterpret_cast<const BYTE*>(old.data()), 18, stream.Put()), S_OK);
+        ASSERT_HR(m_page->SetStream(stream.Get()), S_OK);
+        ASSERT_HR(loads[i](), S_OK);
+        EXPECT_EQ(kdtest::LongOf<IPLPageData>(m_page.Get(), &IPLPageData::GetDataLength), 3);
+        EXPECT_EQ(Content(), fresh);
+        ASSERT_HR(m_page->GetStream(stream.Put()), S_OK);
+        EXPECT_EQ(kdtest::ReadBytes(stream.Get(), 100), fresh);
+        ASSERT_HR(m_page->SaveToFile(File("out").c_str()), S_OK);
+        EXPECT_EQ(Read(Path("out")), fresh);
+    }
+}
+
 // Files of every read path: empty, small, beyond the one-call read, beyond the persist loads'
 // one-call limit; through IPLPageData and through IPLPersistFile. Loading a file records its path
 // in the page's bag, which took the quality flag over from the bag before it (only where that
-// bag had the flag).
+// bag had a readable flag).
 TEST_F(PageDataTest, FilesRoundTripAndTheirPathGoesIntoTheProperties) {
     const auto unset = kdtest::BagOf({}), flagged = kdtest::BagOf({{u"qualityReduced", true}}),
-               bag = kdtest::BagOf({{u"qualityReduced", false}});
+               bag = kdtest::BagOf({{u"qualityReduced", false}}), odd = kdtest::BagOf({{u"qualityReduced", u"?"}});
+    ASSERT_HR(m_page->SetProperties(odd.Get()), S_OK);
     ASSERT_HR(m_page->SetProperties(unset.Get()), S_OK);
+    BOOL present = TRUE;
+    EXPECT_HR(unset->ContainsKey(u"qualityReduced", &present), S_FALSE);
     ASSERT_HR(m_page->SetProperties(flagged.Get()), S_OK);
     ASSERT_HR(m_page->SetProperties(bag.Get()), S_OK);
     for (const std::size_t size :
