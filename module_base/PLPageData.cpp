@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "module_base/PLByteOrderMark.h"
 #include "module_base/PLByteStream.h"
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
@@ -382,32 +381,33 @@ HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
         } catch (PL_ERROR& error) {
             PL_THROW_ERROR(error.result, "Failed to save to bytes.", 0);
         }
-        const PLTextEncoding mark = PLDetectByteOrderMark(content.data(), content.size());
         const std::string_view bytes(reinterpret_cast<const char*>(content.data()), content.size());
-        const char* failure = "Failed to write UTF-8 temp file from ANSI source";
-        std::string text;
-        int converted = 0;
-        if (encoding == PLTextEncodingUtf8 && mark != PLTextEncodingNone) {
-            // Marked content goes out as it is.
+        const char* failure = encoding == PLTextEncodingUtf8      ? "Failed to write UTF-8 temp file"
+                              : encoding == PLTextEncodingUtf16LE ? "Failed to write UTF-8 temp file from UTF-16 source"
+                                                                  : "Failed to write UTF-8 temp file from ANSI source";
+        if (encoding == PLTextEncodingUtf8 && bytes.starts_with(std::string_view(kUtf8Mark, sizeof kUtf8Mark)))
             failure = "Failed to write unmodified UTF-8 temp file";
-            text.assign(bytes);
-        } else if (encoding == PLTextEncodingUtf16LE) {
-            // The whole content, zero characters included; a mark in it becomes the UTF-8 mark.
-            failure = "Failed to write UTF-8 temp file from UTF-16 source";
-            if (mark == PLTextEncodingNone) text.assign(kUtf8Mark, kUtf8Mark + sizeof kUtf8Mark);
-            std::u16string units(content.size() / 2, u'\0');
+        // Decoded, then encoded as UTF-8 after the UTF-8 mark; an invalid sequence of any
+        // encoding (a UTF-16 surrogate without its pair and an odd last byte included) becomes
+        // U+FFFD. A mark in the content counts only where it agrees with the encoding: it is
+        // then read as U+FEFF, which only a mark can give at the start, and dropped; any other
+        // mark is text like the rest.
+        std::u16string units;
+        int converted = 0;
+        if (encoding == PLTextEncodingUtf16LE) {
+            // The whole content, zero characters included.
+            units.resize(content.size() / 2);
             std::memcpy(units.data(), content.data(), units.size() * 2);
             if constexpr (std::endian::native == std::endian::big)
                 for (char16_t& unit : units) unit = static_cast<char16_t>((unit >> 8) | (unit << 8));
-            converted = kd::platform::AppendUtf16AsUtf8Bulk(text, units);
+            if (content.size() % 2 != 0) units += u'\uFFFD';
         } else {
-            // Decoded (UTF-8 too, so that invalid sequences are replaced), then encoded as UTF-8.
-            if (encoding == PLTextEncodingUtf8) failure = "Failed to write UTF-8 temp file";
-            std::u16string units;
-            text.assign(kUtf8Mark, kUtf8Mark + sizeof kUtf8Mark);
             converted = kd::platform::AppendCodePageAsUtf16(units, codePage, bytes);
-            if (converted == 0) converted = kd::platform::AppendUtf16AsUtf8Bulk(text, units);
         }
+        const std::size_t start = !units.empty() && units[0] == u'\uFEFF' ? 1 : 0;
+        std::string text(kUtf8Mark, sizeof kUtf8Mark);
+        if (converted == 0)
+            converted = kd::platform::AppendUtf16AsUtf8Bulk(text, std::u16string_view(units).substr(start), U'\uFFFD');
         if (converted != 0 || std::fwrite(text.data(), 1, text.size(), target.File()) != text.size() ||
             target.Commit() != 0) {
             hr = E_FAIL;

@@ -341,6 +341,15 @@ TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
         // Marked content: UTF-8 goes out unchanged; a UTF-16 mark becomes the UTF-8 mark.
         {65001, bom + "x", bom + "x"},
         {1200, std::string("\xFF\xFEh\0", 4), bom + "h"},
+        // Every invalid sequence becomes U+FFFD, and a mark counts only where it agrees with the
+        // encoding: otherwise its bytes are text like any other.
+        {65001, bom + "x\xC0", bom + "x" + bad},
+        {1200, std::string{'\0', '\xD8', 'a', '\0'}, bom + bad + "a"},
+        {1200, std::string("a\0b", 3), bom + "a" + bad},
+        {932, "\x82\xA0\x81\x20", bom + "\xE3\x81\x82" + bad + " "},
+        {65001, std::string("\xFF\xFEh\0", 4), bom + bad + bad + std::string("h\0", 2)},
+        {65001, "+/v8-", bom + "+/v8-"},
+        {1200, std::string("\xEF\xBB\xBF\0", 4), bom + "\xEB\xAF\xAF\xC2\xBF"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.encoding);
