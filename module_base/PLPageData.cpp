@@ -397,7 +397,7 @@ HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
         if (encoding == PLTextEncodingUtf16LE) {
             // The whole content, zero characters included.
             units.resize(content.size() / 2);
-            std::memcpy(units.data(), content.data(), units.size() * 2);
+            if (!units.empty()) std::memcpy(units.data(), content.data(), units.size() * 2);
             if constexpr (std::endian::native == std::endian::big)
                 for (char16_t& unit : units) unit = static_cast<char16_t>((unit >> 8) | (unit << 8));
             if (content.size() % 2 != 0) units += u'\uFFFD';
@@ -572,10 +572,10 @@ HRESULT CPLPageData::Load(IPLStream* stream) {
         hr = source->GetSize(&size);
         PL_THROW_ERROR(hr, "Failed to get stream size", 0);
         // The stream's bytes from its position to its end replace the content, whatever its size
-        // (which only sizes the buffer). They are read straight into the buffer, which grows
-        // whenever a read has filled it.
+        // (which only sizes the buffer, up to the one-read limit). They are read straight into
+        // the buffer, which grows whenever a read has filled it.
         Reset();
-        Reserve(size > 0 ? size : kChunk);
+        Reserve(size > 0 && size <= kWholeReadLimit ? size : kChunk);
         for (;;) {
             if (m_length == m_capacity) Reserve(kChunk);
             const LONG room = m_capacity - m_length;

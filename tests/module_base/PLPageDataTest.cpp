@@ -351,6 +351,9 @@ TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
         {65001, "+/v8-", bom + "+/v8-"},
         {1200, std::string("\xEF\xBB\xBF\0", 4), bom + "\xEB\xAF\xAF\xC2\xBF"},
     };
+    // A new page holds nothing, not even an empty buffer.
+    ASSERT_HR(m_page->SaveToFileAsUTF8(File("u8").c_str(), 1200), S_OK);
+    EXPECT_EQ(Read(Path("u8")), Bytes(bom.begin(), bom.end()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.encoding);
         ASSERT_HR(m_page->LoadFromBytes(reinterpret_cast<const BYTE*>(c.text.data()), static_cast<LONG>(c.text.size())),
