@@ -16,10 +16,12 @@ namespace {
 // As many links as the kernel follows in one path.
 constexpr int kMaxLinks = 40;
 
-// `path` with symbolic links in its last component followed, link after link, to the name they
-// end at (which need not exist). A loop, or a link changed while it is read, is left for the
-// open to report.
-std::string FollowLinks(std::string path) {
+// `target` with symbolic links in its last component followed, link after link, to the name
+// they end at (which need not exist). A loop, or a link changed while it is read, is left for
+// the open to report; so is a link whose text names something else than the kernel finds
+// through it (/proc/self/fd/1 to a pipe): such a target is written through the link.
+std::string FollowLinks(const std::string& target) {
+    std::string path = target;
     for (int hop = 0; hop < kMaxLinks; ++hop) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
@@ -30,7 +32,11 @@ std::string FollowLinks(std::string path) {
         const std::size_t slash = path.rfind('/');
         path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
     }
-    return path;
+    struct stat found {};
+    struct stat named {};
+    if (::stat(target.c_str(), &found) != 0) return path;  // nothing there yet: made where the links end
+    const bool same = ::stat(path.c_str(), &named) == 0 && found.st_dev == named.st_dev && found.st_ino == named.st_ino;
+    return same ? path : target;
 }
 
 }  // namespace

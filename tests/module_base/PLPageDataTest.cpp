@@ -1,6 +1,7 @@
 // Page data over real files in a temporary directory: loading and saving through files, global
 // blocks, byte buffers and streams, growth, the streams it hands out, UTF-8 output, the
 // persist-file operations and the collection.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -298,6 +299,13 @@ TEST_F(PageDataTest, SavesKeepWhatTheTargetWas) {
         EXPECT_HR(s.save(Wide(longest)), S_OK);
         EXPECT_EQ(Read(longest), s.holds);
         EXPECT_HR(s.save(u"/dev/null"), S_OK);
+        int pipe[2];  // reached through a link whose text names no file
+        ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+        EXPECT_HR(s.save(Wide("/proc/self/fd/" + std::to_string(pipe[1]))), S_OK);
+        Bytes piped(16);
+        piped.resize(::close(pipe[1]) == 0 ? std::max<ssize_t>(::read(pipe[0], piped.data(), 16), 0) : 0);
+        EXPECT_EQ(piped, s.holds);
+        ::close(pipe[0]);
         EXPECT_EQ(kdtest::InChild([&] {
                       if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
                       return s.save(Wide(inLocked)) == S_OK ? 0 : 1;
