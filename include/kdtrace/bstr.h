@@ -12,6 +12,8 @@
 
 #include <kdtrace/types.h>
 
+KDTRACE_BEGIN_DECLS
+
 typedef WCHAR* BSTR;
 
 // A new BSTR holding `len` characters copied from `text` (zero-filled when `text` is null).
@@ -54,5 +56,7 @@ inline uint32_t SysStringByteLen(BSTR s) {
 inline uint32_t SysStringLen(BSTR s) {
     return SysStringByteLen(s) / sizeof(WCHAR);
 }
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_BSTR_H

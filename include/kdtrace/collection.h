@@ -9,6 +9,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLCollectionListener = {0x7EDEEE22, 0x56DC, 0x48B8, {0x98, 0x9C, 0x90, 0x88, 0x5C, 0x30, 0x8C, 0x0B}};
 // clang-format on
@@ -48,5 +50,7 @@ inline void PLItemArrayClear(PLItemArray<Item>* array) {
     array->count = 0;
     array->capacity = 0;
 }
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_COLLECTION_H

@@ -17,6 +17,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 struct IPLPropertyBag;
 
 // clang-format off
@@ -68,5 +70,7 @@ struct IPLCurrency : IUnknown {
     // slot 22: "1234.50", negative "(1234.50)": no symbol, no grouping, "." as separator.
     virtual HRESULT GetUnformattedString(WCHAR* buffer, LONG size) = 0;
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_CURRENCY_H

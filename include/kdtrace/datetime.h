@@ -15,6 +15,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 typedef DWORD LCID;
 // An OLE automation date: days since 30 December 1899, the fraction being the time of day.
 typedef double DATE;
@@ -118,5 +120,7 @@ struct IPLDateTimePriv : IPLDateTime {
     virtual HRESULT GetCheckForPellumNullDate(BOOL* check) = 0;  // slot 45
     virtual HRESULT SetCheckForPellumNullDate(BOOL check) = 0;   // slot 46: an empty object stays empty
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_DATETIME_H

@@ -9,6 +9,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLModuleSet = {0xC33F21DC, 0x7C94, 0x4B33, {0x81, 0xA7, 0x6D, 0xEC, 0x54, 0x8A, 0x62, 0x20}};
 // clang-format on
@@ -62,5 +64,7 @@ struct IPLModuleSet : IUnknown {
 typedef HRESULT (*PFN_PLDBGHLP_CreateMiniDump)(const PLExceptionPointers* pointers);
 // A new module set (one reference for the caller). Not for use inside a signal handler.
 typedef HRESULT (*PFN_PLDBGHLP_GetModuleSet)(IPLModuleSet** set);
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_DBGHLP_H

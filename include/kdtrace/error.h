@@ -10,6 +10,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 struct IPLVariant;
 struct IPLErrorItem;
 struct IKDXErrorItemCore;
@@ -89,5 +91,7 @@ struct IPLErrorModule : IUnknown {
     virtual HRESULT GetThreadErrorSuspensionState(DWORD threadId, BOOL* state) = 0;  // slot 5
     virtual HRESULT SetThreadErrorSuspensionState(DWORD threadId, BOOL state) = 0;   // slot 6
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_ERROR_H

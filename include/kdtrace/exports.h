@@ -10,6 +10,8 @@
 #include <kdtrace/stream.h>
 #include <kdtrace/types.h>
 
+KDTRACE_BEGIN_DECLS
+
 #if defined(KDTRACE_BUILDING_MODULE)
 #define KDTRACE_API extern "C" __attribute__((visibility("default")))
 #else
@@ -77,5 +79,7 @@ typedef HRESULT (*PFN_RestorePropertyBagFromXML)(const WCHAR* text, IPLPropertyB
 // Exported by a library whose classes another library pulls in with HookClassFactories: adds
 // the library's creators to the map it is given (null when the caller has none yet).
 typedef HRESULT (*PFN_RegisterClassFactories)(IPLClassFactoryMap* map);
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_EXPORTS_H

@@ -18,6 +18,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 struct IPLPropertyBag;
 
 // clang-format off
@@ -78,5 +80,7 @@ struct IPLMaskedStringPriv : IPLMaskedString {
     virtual HRESULT SetFullFieldEntry(BOOL on) = 0;   // slot 20
     virtual HRESULT GetFullFieldEntry(BOOL* on) = 0;  // slot 21
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_MASKEDSTRING_H

@@ -6,6 +6,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLModule = {0xF188F297, 0x9981, 0x41DE, {0x92, 0xE1, 0x10, 0xAD, 0x68, 0xEC, 0x20, 0x76}};
 inline constexpr GUID IID_IPLFactoryLoader = {0x56B22D53, 0xA608, 0x4FEA, {0xBB, 0xC9, 0x72, 0xEA, 0xDC, 0xAB, 0xB9, 0x70}};
@@ -91,5 +93,7 @@ struct IPLModuleInfoFactory : IUnknown {
     virtual HRESULT CreateModuleInfo(IPLModuleInfo** item) = 0;                            // slot 3
     virtual HRESULT CreateModuleInfoCollection(IPLModuleInfoCollection** collection) = 0;  // 4
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_MODULE_H

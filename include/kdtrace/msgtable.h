@@ -12,6 +12,8 @@
 
 #include <kdtrace/types.h>
 
+KDTRACE_BEGIN_DECLS
+
 // Kinds of PLMessageArgument.
 enum PLMessageArgumentKind : int32_t {
     PLMSGARG_WIDE = 1,      // value.wide: zero-terminated UTF-16 text (null prints "(null)")
@@ -46,5 +48,7 @@ inline constexpr HRESULT PL_E_PROC_NOT_FOUND = static_cast<HRESULT>(0x8007007Fu)
 // German texts at 0x0407); languages 0 and 9 mean English. The buffer is left empty on failure.
 typedef HRESULT (*PFN_PLLOCALE_FormatMessage)(DWORD messageId, DWORD languageId, const PLMessageArgument* arguments,
                                               ULONG argumentCount, WCHAR* buffer, ULONG size, ULONG* length);
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_MSGTABLE_H

@@ -6,6 +6,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 struct IPLErrorInfo;
 
 // clang-format off
@@ -45,5 +47,7 @@ struct IPLEventSource : IUnknown {
 struct IPLCloneable : IUnknown {
     virtual HRESULT Clone(REFIID iid, void** object) = 0;  // slot 3
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_OBJECT_H

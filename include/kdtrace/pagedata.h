@@ -13,6 +13,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 struct IPLPropertyBag;
 
 // A global memory block: a size, its bytes and a lock count. The page data that takes one over
@@ -140,5 +142,7 @@ struct IPLPageDataCollection : IUnknown {
     virtual HRESULT FindAllDuplicates(PLItemArray<IPLPageData>* duplicates, BYTE sorted) = 0;                 // slot 23
     virtual HRESULT CheckExistsByName(const WCHAR* name, BOOL* exists) = 0;                                   // slot 24
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_PAGEDATA_H

@@ -8,6 +8,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 struct IPLVariant;
 struct IPLXMLWriter;
 struct IPLPropertyCollection;
@@ -124,5 +126,7 @@ struct IPLPropertyBagCollection : IUnknown {
     virtual HRESULT FindAllDuplicates(PLItemArray<IPLPropertyBag>* duplicates, BYTE sorted) = 0;  // slot 23
     virtual HRESULT CheckExistsByName(const WCHAR* name, BOOL* exists) = 0;                       // slot 24
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_PROPERTYBAG_H

@@ -14,6 +14,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLStream = {0xEC1E19C1, 0x7E5D, 0x43F9, {0xA5, 0xA1, 0xA1, 0x11, 0x8D, 0xBF, 0x43, 0x9A}};
 inline constexpr GUID IID_IPLByteStream = {0xDC65C2ED, 0x64D5, 0x41E4, {0xBB, 0x99, 0x59, 0x9D, 0xE4, 0x37, 0xD1, 0x4D}};
@@ -115,5 +117,7 @@ struct IPLFileStreamPriv : IPLStream {
     virtual HRESULT Initialize(const WCHAR* path, BOOL deleteOnRelease, LONG start, LONG size) = 0;
     virtual HRESULT InitializeFromRefFile(IUnknown* refFile, LONG start, LONG size) = 0;  // slot 17
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_STREAM_H

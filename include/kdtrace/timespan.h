@@ -12,6 +12,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLTimeSpan = {0x2DE94383, 0x05AA, 0x4F20, {0xA7, 0x98, 0xB0, 0x4D, 0xAB, 0x84, 0xAC, 0xD6}};
 inline constexpr GUID CLSID_PLTimeSpan = {0x4C50CBD8, 0x751C, 0x46B7, {0xAB, 0x16, 0xD8, 0xA7, 0x27, 0x1A, 0x69, 0x71}};
@@ -40,5 +42,7 @@ struct IPLTimeSpan : IUnknown {
     // PLCompareOperator in <kdtrace/datetime.h>).
     virtual HRESULT Compare(IPLTimeSpan* other, LONG op, BOOL* result) = 0;
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_TIMESPAN_H

@@ -14,6 +14,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLTraceModule = {0x7D147A3E, 0x9515, 0x46B5, {0x9B, 0xBE, 0x0D, 0xDE, 0xD4, 0x64, 0xEC, 0xA8}};
 inline constexpr GUID IID_IPLTraceContext = {0x9D091963, 0x360C, 0x450F, {0xB4, 0x45, 0xC8, 0x66, 0x65, 0x05, 0x9E, 0xF6}};
@@ -108,5 +110,7 @@ struct IPLTraceContextCollection : IUnknown {
     virtual HRESULT FindAllDuplicates(PLItemArray<IPLTraceContext>* duplicates, BYTE sorted) = 0;
     virtual HRESULT CheckExistsByName(const WCHAR* name, BOOL* exists) = 0;  // slot 24
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_TRACE_H

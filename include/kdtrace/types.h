@@ -7,6 +7,22 @@
 
 #include <stdint.h>
 
+// Where the declarations of the kdtrace headers live: the global namespace, or namespace kdtrace
+// when the host defines KDTRACE_USE_NAMESPACE before including any of them (for code that has
+// its own BOOL, DWORD or GUID, such as X11's Xmd.h). KDTRACE_NS names that namespace in a
+// qualified name (`KDTRACE_NS::GetPLModule`).
+#ifdef KDTRACE_USE_NAMESPACE
+#define KDTRACE_BEGIN_DECLS namespace kdtrace {
+#define KDTRACE_END_DECLS }
+#define KDTRACE_NS ::kdtrace
+#else
+#define KDTRACE_BEGIN_DECLS
+#define KDTRACE_END_DECLS
+#define KDTRACE_NS
+#endif
+
+KDTRACE_BEGIN_DECLS
+
 typedef int32_t HRESULT;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
@@ -74,11 +90,13 @@ inline constexpr HRESULT PL_E_MODULE_NOT_INITIALIZED = static_cast<HRESULT>(0x80
 // A module class without its own property initialisation.
 inline constexpr HRESULT PL_E_NO_MODULE_PROPERTY_MAP = static_cast<HRESULT>(0x80040343u);
 
+KDTRACE_END_DECLS
+
 #ifndef SUCCEEDED
-#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define SUCCEEDED(hr) (static_cast<int32_t>(hr) >= 0)
 #endif
 #ifndef FAILED
-#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+#define FAILED(hr) (static_cast<int32_t>(hr) < 0)
 #endif
 
 #endif  // KDTRACE_TYPES_H

@@ -4,6 +4,8 @@
 
 #include <kdtrace/types.h>
 
+KDTRACE_BEGIN_DECLS
+
 // {00000000-0000-0000-C000-000000000046}, the identifier every COM-style system gives IUnknown.
 inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
@@ -14,5 +16,7 @@ struct IUnknown {
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_UNKNWN_H

@@ -11,6 +11,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // The kind of a variant's value.
 enum PLVariantType : LONG {
     PLVariantEmpty = -1,         // nothing; converts to the empty text
@@ -123,5 +125,7 @@ struct IPLEnumVariant : IUnknown {
     virtual HRESULT Clone(IPLEnumVariant** copy) = 0;  // slot 5: E_NOTIMPL
     virtual HRESULT Reset() = 0;                       // slot 6: back to the first item
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_VARIANT_H

@@ -8,6 +8,8 @@
 #include <kdtrace/types.h>
 #include <kdtrace/unknwn.h>
 
+KDTRACE_BEGIN_DECLS
+
 // clang-format off
 inline constexpr GUID IID_IPLXMLWriter = {0xBA055175, 0x7549, 0x4668, {0xB9, 0x97, 0x4A, 0x25, 0x3C, 0xC3, 0x82, 0xAF}};
 inline constexpr GUID CLSID_PLXMLWriter = {0xC5158D31, 0xA937, 0x423C, {0xAE, 0x06, 0x64, 0xF9, 0x9A, 0xDA, 0x3D, 0xF4}};
@@ -22,5 +24,7 @@ struct IPLXMLWriter : IUnknown {
     virtual HRESULT GetBuffer(const WCHAR** buffer) = 0;
     virtual HRESULT GetXML(BSTR* text) = 0;  // slot 7: a new BSTR of the whole text
 };
+
+KDTRACE_END_DECLS
 
 #endif  // KDTRACE_XMLWRITER_H
