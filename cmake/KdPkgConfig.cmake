@@ -15,6 +15,7 @@ function(kd_write_pkgconfig output libdir includedir prefix)
   else()
     # The way up from <prefix>/<libdir>/pkgconfig to <prefix>.
     file(RELATIVE_PATH up "/kd-prefix/${libdir}/pkgconfig" "/kd-prefix")
+    string(REGEX REPLACE "/$" "" up "${up}")
     set(KD_PC_PREFIX "\${pcfiledir}/${up}")
     set(KD_PC_LIBDIR "\${prefix}/${libdir}")
   endif()
