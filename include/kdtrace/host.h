@@ -447,26 +447,27 @@ inline constexpr const char* kModuleFileName = "libkdtrace.so.4";
 /// The loaded module and its exported functions.
 ///
 /// Load() opens the module with `dlopen` and looks up every export; each is then a member of the
-/// same name (`module.PLCreateInstance(...)`). The module is closed when the Module object is
-/// destroyed: release every interface obtained from it first. A host that links the module
-/// instead (`kdtrace::kdtrace` in CMake) uses Linked(), which takes the linked functions.
+/// same name (`module.PLCreateInstance(...)`). The module stays loaded when the Module object
+/// goes, so that interfaces released later (a static ComPtr, say) still find their code; Close()
+/// unloads it on purpose, once every interface obtained from it has been released. A host that
+/// links the module instead (`kdtrace::kdtrace` in CMake) uses Linked(), which takes the linked
+/// functions.
 class Module {
 public:
     /// Not loaded.
     Module() = default;
-    /// Closes the module when this object loaded it.
-    ~Module() { Close(); }
+    /// Leaves the module loaded (see Close()).
+    ~Module() = default;
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
     /// Takes over a loaded module.
     /// \param other  emptied
     Module(Module&& other) noexcept { *this = std::move(other); }
-    /// Closes the module held and takes over `other`'s.
+    /// Takes over `other`'s module (the one held before stays loaded).
     /// \param other  emptied
     /// \return this object.
     Module& operator=(Module&& other) noexcept {
         if (this != &other) {
-            Close();
             m_handle = std::exchange(other.m_handle, nullptr);
             m_path = std::move(other.m_path);
             m_error = std::move(other.m_error);
@@ -495,7 +496,8 @@ public:
         return kModuleFileName;
     }
 
-    /// Loads the module from `path` (DefaultPath() when empty) and resolves every export.
+    /// Loads the module from `path` (DefaultPath() when empty) and resolves every export. A module
+    /// this object loaded before is closed first.
     /// \param path  the module file; a name without "/" is looked for on the loader's path.
     /// \return true when loaded; false with Error() telling why (the loader's message, or the
     ///         export that is missing), the module then not loaded.
@@ -540,7 +542,8 @@ public:
         return module;
     }
 
-    /// Closes a module that Load() opened (the functions are then gone).
+    /// Unloads a module that Load() opened, when nothing else holds it: release every interface
+    /// obtained from it first. The functions are then gone.
     void Close() {
         if (m_handle != nullptr) ::dlclose(m_handle);
         m_handle = nullptr;
