@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target kdtrace_tool
-exec build/release/bin/kdtrace demo "$@"
+exec build/release/bin/kdtrace "$@" demo

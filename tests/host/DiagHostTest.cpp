@@ -65,7 +65,7 @@ TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnceAndEndsWithItsExitCodes) {
     Child host = Child::Start({KD_DIAG_FAIL_HOST_PATH}, "KDTRACE_DIAG_SOCKET=" + socket);
     std::string output;
     EXPECT_EQ(host.Wait(&output), 0);
-    EXPECT_EQ(output, "PLCreateInstance: 0x80004005\n");
+    EXPECT_EQ(output, "PLCreateInstance: E_FAIL (0x80004005)\n");
     output.clear();
     EXPECT_EQ(console.Wait(&output), 0);
     // One JSON object on one line (its form is checked in the console's own tests), with the

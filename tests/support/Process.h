@@ -1,5 +1,6 @@
 // Test helpers for process and thread life: running code in a forked child, in a child that
-// can choose the identifier of its next thread, and the heap in use.
+// can choose the identifier of its next thread, or a test in a process of its own; the heap in
+// use.
 #ifndef KDTRACE_TESTS_SUPPORT_PROCESS_H
 #define KDTRACE_TESTS_SUPPORT_PROCESS_H
 
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -101,6 +103,26 @@ inline int OnThreadWithId(std::uint32_t tid, const std::function<int()>& body) {
         }).join();
     if (fd >= 0) ::close(fd);
     return result;
+}
+
+// Whether this process is one that RunTestInFreshProcess started.
+inline bool InFreshProcess() {
+    return std::getenv("KDTEST_FRESH_PROCESS") != nullptr;
+}
+
+// Runs the test `name` ("Suite.Test") of this program again in a process of its own, where no
+// other test has run, and returns its exit status (-1 when it did not exit normally).
+inline int RunTestInFreshProcess(const std::string& name) {
+    const std::string filter = "--gtest_filter=" + name;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setenv("KDTEST_FRESH_PROCESS", "1", 1);
+        ::execl("/proc/self/exe", "test", filter.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace kdtest

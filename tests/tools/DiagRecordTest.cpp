@@ -61,11 +61,18 @@ TEST(KddiagRecordTest, ReadableAndJsonForms) {
     EXPECT_EQ(FormatReadable(r, origin),
               "3/7/2025 1:07:02 PM  error  0x80004005  Core | A::B  [thread 0x00001A2B, pid 4242]\n"
               "    x ]]> y\n    second line\n    at /src/a.cpp:7\n    Extra: \xC3\xA9\\x1B[31m\n");
+    kdtest::ScopedEnv tz("TZ", "UTC0");
+    ::tzset();
     EXPECT_EQ(FormatJson(r, origin),
-              "{\"time\":\"3/7/2025 1:07:02 PM\",\"profile\":\"error\",\"pid\":4242,\"columns\":{"
+              "{\"time\":\"3/7/2025 1:07:02 PM\",\"recorded\":\"2025-03-07T13:07:02+00:00\",\"profile\":\"error\","
+              "\"pid\":4242,\"columns\":{"
               "\"ThreadID\":\"0x00001A2B\",\"Result\":\"0x80004005\",\"Message\":\"x ]]> y\\nsecond line\","
               "\"Module\":\"Core\",\"Class\":\"A\",\"Method\":\"B\",\"SourceFile\":\"/src/a.cpp\",\"SourceLine\":\"7\","
               "\"Severity\":\"Error\",\"Extra\":\"\xC3\xA9\\u001B[31m\"}}");
+
+    // A method that carries its class already names it once.
+    kddiag::Record qualified{"error", "t", {{"Class", "CPLVariant"}, {"Method", "CPLVariant::Convert"}}};
+    EXPECT_EQ(FormatReadable(qualified, {}), "t  error  CPLVariant::Convert\n");
 
     // A method without module or class; repeated names stay apart in JSON.
     kddiag::Record bare{"ldap", "t", {{"Method", "PLCreateInstance"}, {"n", "1"}, {"n", "2"}, {"n#2", "3"}}};
@@ -89,7 +96,7 @@ TEST(KddiagRecordTest, ReadableAndJsonForms) {
               "\"a\\\"b\\\\c/d\\n\\r\\t\\b\\f\\u0001\\u001F\\u0000 \xE2\x82\xAC\"");
 }
 
-TEST(KddiagRecordTest, ReceivedTimeIsRfc3339WithTheLocalOffset) {
+TEST(KddiagRecordTest, TimesAreRfc3339WithTheLocalOffset) {
     const std::pair<const char*, const char*> zones[] = {
         {"UTC0", "2026-12-06T11:29:14.123+00:00"},
         {"<+0530>-5:30", "2026-12-06T16:59:14.123+05:30"},
@@ -98,6 +105,23 @@ TEST(KddiagRecordTest, ReceivedTimeIsRfc3339WithTheLocalOffset) {
         kdtest::ScopedEnv tz("TZ", zone);
         ::tzset();
         EXPECT_EQ(kddiag::ReceivedTime(1796556554, 123999999), expected) << zone;
+    }
+    // The record's own time, with the offset the zone had on that day (summer time in July).
+    {
+        kdtest::ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+        ::tzset();
+        const std::pair<const char*, const char*> records[] = {{"3/7/2025 1:07:02 PM", "2025-03-07T13:07:02+01:00"},
+                                                               {"7/7/2025 12:05:09 AM", "2025-07-07T00:05:09+02:00"},
+                                                               {"12/6/2026 12:00:00 PM", "2026-12-06T12:00:00+01:00"},
+                                                               {"2/30/2026 1:00:00 PM", ""},
+                                                               {"13/1/2026 1:00:00 PM", ""},
+                                                               {"3/7/2025 13:07:02 PM", ""},
+                                                               {"3/7/2025 1:07:02 PM x", ""},
+                                                               {"t", ""}};
+        for (const auto& [text, expected] : records) EXPECT_EQ(kddiag::RecordedTime(text), expected) << text;
+        kddiag::Record r{"error", "3/7/2025 1:07:02 PM", {}};
+        EXPECT_TRUE(FormatJson(r, {}).starts_with(
+            "{\"time\":\"3/7/2025 1:07:02 PM\",\"recorded\":\"2025-03-07T13:07:02+01:00\",\"profile\":"));
     }
     ::tzset();
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include <kdtrace/host.h>
+
 #include "platform/DiagWire.h"
 #include "platform/Text.h"
 
@@ -138,10 +140,9 @@ std::string FormatReadable(const Record& record, const Origin& origin) {
     out += record.profile.empty() ? "(no profile)" : Printable(record.profile);
     if (const std::string* result = record.Find("Result")) out += "  " + Printable(*result);
 
-    // Where: "Module | Class::Method", leaving out what is empty.
-    std::string where = value("Class");
-    const std::string method = value("Method");
-    if (!method.empty()) where = where.empty() ? method : where + "::" + method;
+    // Where: "Module | Class::Method", leaving out what is empty and naming the class once (the
+    // module's methods often carry it already: "CPLVariant::Convert").
+    std::string where = kdtrace::host::QualifiedName(value("Class"), value("Method"));
     const std::string module = value("Module");
     if (!module.empty()) where = where.empty() ? module : module + " | " + where;
     if (!where.empty()) out += "  " + Printable(where);
@@ -170,6 +171,8 @@ std::string FormatReadable(const Record& record, const Origin& origin) {
 
 std::string FormatJson(const Record& record, const Origin& origin) {
     std::string out = "{\"time\":" + JsonString(record.time);
+    if (const std::string recorded = RecordedTime(record.time); !recorded.empty())
+        out += ",\"recorded\":" + JsonString(recorded);
     if (!origin.received.empty()) out += ",\"received\":" + JsonString(origin.received);
     out += ",\"profile\":" + JsonString(record.profile) + ",\"pid\":" + std::to_string(origin.pid);
     if (origin.truncated) out += ",\"truncated\":true";
@@ -199,6 +202,34 @@ std::string ReceivedTime(int64_t seconds, int32_t nanoseconds) {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(nanoseconds / 1000000), offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
     return text;
+}
+
+std::string RecordedTime(std::string_view time) {
+    // "M/D/YYYY h:mm:ss AM": the writer's fixed form.
+    struct tm local {};
+    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0, used = 0;
+    char marker[3] = {};
+    const std::string text(time);
+    if (std::sscanf(text.c_str(), "%2d/%2d/%4d %2d:%2d:%2d %2[AP]M%n", &month, &day, &year, &hour, &minute, &second,
+                    marker, &used) != 7 ||
+        static_cast<std::size_t>(used) != text.size() || month < 1 || month > 12 || day < 1 || day > 31 || year < 1 ||
+        hour < 1 || hour > 12 || minute > 59 || second > 60)
+        return {};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour % 12 + (marker[0] == 'P' ? 12 : 0);
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;  // as the clock showed it then
+    struct tm normal = local;
+    if (::mktime(&normal) == static_cast<time_t>(-1) || normal.tm_mday != day) return {};
+    const int32_t offset = static_cast<int32_t>(normal.tm_gmtoff / 60);  // minutes east of UTC
+    const int32_t magnitude = offset < 0 ? -offset : offset;
+    char out[64];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", year, month, day, local.tm_hour, minute,
+                  second, offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+    return out;
 }
 
 std::string FormatMalformedReadable(const Origin& origin) {

@@ -41,6 +41,11 @@ struct Origin {
 // "2026-12-06T11:29:14.123+00:00".
 std::string ReceivedTime(int64_t seconds, int32_t nanoseconds);
 
+// A record's own time ("3/7/2025 1:07:02 PM", the writer's local time) in RFC 3339 form with
+// this machine's UTC offset at that time: "2025-03-07T13:07:02+01:00". Empty when the text is
+// not such a time.
+std::string RecordedTime(std::string_view time);
+
 // The datagram's bytes as UTF-16 little-endian text (an odd last byte is dropped).
 std::u16string DatagramText(const char* data, std::size_t size);
 
@@ -54,8 +59,8 @@ bool ParseRecord(std::u16string_view text, Record* record);
 // message, the source position and any other columns, indented. Ends with a newline.
 std::string FormatReadable(const Record& record, const Origin& origin);
 // One JSON object on one line (no newline):
-//   {"time":"...","received":"...","profile":"error","pid":1234,"columns":{"ThreadID":"0x...",...}}
-// ("received" only when the origin has it).
+//   {"time":"...","recorded":"...","received":"...","profile":"error","pid":1234,"columns":{...}}
+// ("recorded" only when the time can be read, "received" only when the origin has it).
 std::string FormatJson(const Record& record, const Origin& origin);
 // What is shown for a datagram that is not a record.
 std::string FormatMalformedReadable(const Origin& origin);

@@ -1,6 +1,7 @@
 // kddiag: the diagnostics console. It binds the diagnostics channel and shows every record that
 // processes of the same user send to it: each error the trace services module records, and any
 // other diagInfo record.
+#include <getopt.h>
 #include <signal.h>
 
 #include <time.h>
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <kdtrace/version.h>
 
 #include "DiagRecord.h"
 #include "platform/DiagChannel.h"
@@ -30,13 +33,16 @@ constexpr const char* kUsage =
     "  --raw              print each record's XML text, one record per line\n"
     "  --json             print each record as one JSON object per line:\n"
     "                       "
-    "{\"time\":...,\"received\":...,\"profile\":...,\"pid\":...,\"columns\":{...}}\n"
-    "                     (\"received\": when the console received it, RFC 3339 with UTC offset)\n"
+    "{\"time\":...,\"recorded\":...,\"received\":...,\"profile\":...,\"pid\":...,\"columns\":{...}}\n"
+    "                     (\"time\": the record's time as written; \"recorded\": the same time in\n"
+    "                     RFC 3339 with this machine's UTC offset; \"received\": when the console\n"
+    "                     received it, RFC 3339 with milliseconds)\n"
     "  --count N          stop after N records\n"
     "  --timeout SECONDS  stop after SECONDS seconds (fractions allowed)\n"
     "  --socket PATH      the channel to bind (default: $KDTRACE_DIAG_SOCKET, else\n"
     "                     $XDG_RUNTIME_DIR/kdtrace/diagInfo, else /tmp/kdtrace-<uid>/diagInfo)\n"
     "  -h, --help         show this text\n"
+    "  --version          show the version\n"
     "\n"
     "The channel's directory is created with mode 0700 when missing. Only one console can listen\n"
     "on a path; the socket is removed when kddiag ends (also on Ctrl-C or SIGTERM). Records sent\n"
@@ -91,44 +97,45 @@ int main(int argc, char** argv) {
     double timeout = -1;  // negative: no limit
     std::string path;
 
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const std::size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg.resize(eq);
-                hasValue = true;
+    enum { kRaw = 1000, kJson, kCount, kTimeout, kSocket, kVersion };
+    static const struct option kOptions[] = {{"raw", no_argument, nullptr, kRaw},
+                                             {"json", no_argument, nullptr, kJson},
+                                             {"count", required_argument, nullptr, kCount},
+                                             {"timeout", required_argument, nullptr, kTimeout},
+                                             {"socket", required_argument, nullptr, kSocket},
+                                             {"help", no_argument, nullptr, 'h'},
+                                             {"version", no_argument, nullptr, kVersion},
+                                             {nullptr, 0, nullptr, 0}};
+    for (int option; (option = ::getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+        switch (option) {
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case kVersion:
+                std::printf("kddiag %s\n", KDTRACE_VERSION);
+                return 0;
+            case kRaw:
+            case kJson: {
+                const Mode wanted = option == kRaw ? Mode::Raw : Mode::Json;
+                if (mode != Mode::Readable && mode != wanted) return UsageError("--raw and --json exclude each other");
+                mode = wanted;
+                break;
             }
-        }
-        const auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= argc) return false;
-            value = argv[++i];
-            return true;
-        };
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--raw" || arg == "--json") {
-            const Mode wanted = arg == "--raw" ? Mode::Raw : Mode::Json;
-            if (mode != Mode::Readable && mode != wanted) return UsageError("--raw and --json exclude each other");
-            mode = wanted;
-        } else if (arg == "--count") {
-            if (!takeValue() || !ParseCount(value.c_str(), &count))
-                return UsageError("--count needs a positive whole number");
-        } else if (arg == "--timeout") {
-            if (!takeValue() || !ParseSeconds(value.c_str(), &timeout))
-                return UsageError("--timeout needs a number of seconds");
-        } else if (arg == "--socket") {
-            if (!takeValue() || value.empty()) return UsageError("--socket needs a path");
-            path = value;
-        } else {
-            return UsageError("unknown argument: " + std::string(argv[i]));
+            case kCount:
+                if (!ParseCount(optarg, &count)) return UsageError("--count needs a positive whole number");
+                break;
+            case kTimeout:
+                if (!ParseSeconds(optarg, &timeout)) return UsageError("--timeout needs a number of seconds");
+                break;
+            case kSocket:
+                if (*optarg == 0) return UsageError("--socket needs a path");
+                path = optarg;
+                break;
+            default:  // getopt_long has said what is wrong
+                return UsageError("unknown or incomplete option");
         }
     }
+    if (optind < argc) return UsageError("unknown argument: " + std::string(argv[optind]));
     if (path.empty()) path = kd::platform::DiagChannelPath();
 
     // The stop signals are blocked except while waiting for a record, so that one arriving

@@ -1,5 +1,6 @@
 // Host-side objects a host hands to the module: module descriptions, their list and the factory
-// that makes them; plus small helpers for UTF-16 text and loading the module.
+// that makes them; plus the tests' way of loading the module (which keeps its handle open to the
+// caller).
 #ifndef KDTRACE_TOOLS_HOST_OBJECTS_H
 #define KDTRACE_TOOLS_HOST_OBJECTS_H
 
@@ -11,78 +12,20 @@
 #include <string>
 #include <vector>
 
+#include <kdtrace/host.h>
 #include <kdtrace/kdtrace.h>
 
 namespace kdhost {
 
-// UTF-16 to UTF-8 for printing.
+// Text helpers of the installed host header.
+using kdtrace::host::GuidText;
+using kdtrace::host::HResultText;
+
 inline std::string Narrow(const char16_t* text) {
-    std::string out;
-    if (text == nullptr) return out;
-    for (std::size_t i = 0; text[i] != 0; ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = '?';
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return kdtrace::host::ToUtf8(text);
 }
-
-// ASCII/UTF-8 (BMP) to UTF-16.
 inline std::u16string Widen(const std::string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        char32_t c = b;
-        int extra = 0;
-        if (b >= 0xF0)
-            c = b & 0x07, extra = 3;
-        else if (b >= 0xE0)
-            c = b & 0x0F, extra = 2;
-        else if (b >= 0xC0)
-            c = b & 0x1F, extra = 1;
-        ++i;
-        for (int k = 0; k < extra && i < text.size(); ++k, ++i) c = (c << 6) | (text[i] & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-inline std::string HResultText(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return hr == S_OK ? "S_OK" : hr == S_FALSE ? "S_FALSE" : buf;
-}
-
-inline std::string GuidText(const GUID& g) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
-                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
+    return kdtrace::host::ToUtf16(text);
 }
 
 // Reference counting shared by the host objects below.

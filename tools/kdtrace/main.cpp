@@ -1,11 +1,10 @@
 // kdtrace: a host for the trace services module. It loads libkdtrace.so with dlopen, exactly as
 // any host does, and drives it through the exported functions and interfaces.
+#include <getopt.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <kdtrace/version.h>
 
 #include "HostObjects.h"
 
@@ -35,26 +36,16 @@ constexpr const char* kUsage =
     "              fired from every thread, and the severity level set and read back\n"
     "  fire NAME A B\n"
     "              fire one message with the 32-bit values A and B on the context named NAME,\n"
-    "              with a printing listener attached\n"
+    "              with a printing listener attached; A and B are decimal (\"010\" is ten) or\n"
+    "              hexadecimal with 0x, which takes any 32-bit pattern (0x80004005)\n"
     "\n"
-    "options:\n"
-    "  --module PATH   the module to load (default: $KDTRACE_MODULE, else ../lib/libkdtrace.so\n"
-    "                  beside this program, else libkdtrace.so on the loader's path)\n"
+    "options (before COMMAND):\n"
+    "  --module PATH   the module to load (default: $KDTRACE_MODULE, else\n"
+    "                  ../lib/libkdtrace.so.4 beside this program, else libkdtrace.so.4 on the\n"
+    "                  loader's path)\n"
     "  -h, --help      show this text\n"
-    "  --              end of options (for a NAME that begins with -)\n";
-
-std::string DefaultModulePath() {
-    if (const char* env = std::getenv("KDTRACE_MODULE"); env != nullptr && *env != 0) return env;
-    char exe[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string dir(exe, static_cast<std::size_t>(n));
-        dir.erase(dir.rfind('/'));
-        const std::string beside = dir + "/../lib/libkdtrace.so";
-        if (::access(beside.c_str(), R_OK) == 0) return beside;
-    }
-    return "libkdtrace.so";
-}
+    "  --version       show the version\n"
+    "  --              end of options (also after fire, for a NAME that begins with -)\n";
 
 void PrintString(const char* label, IPLModule* module, HRESULT (IPLModule::*getter)(WCHAR*, LONG)) {
     WCHAR buffer[256] = {};
@@ -65,7 +56,7 @@ void PrintString(const char* label, IPLModule* module, HRESULT (IPLModule::*gett
         std::printf("  %-18s %s\n", label, Narrow(buffer).c_str());
 }
 
-int CommandInfo(kdhost::ModuleApi& api) {
+int CommandInfo(kdtrace::host::Module& api) {
     // The module's description, as a host's module manager asks for it.
     auto* factory = new kdhost::ModuleInfoFactory();
     IPLModuleInfoCollection* collection = nullptr;
@@ -160,7 +151,7 @@ ULONG ContextId(IPLTraceContext* context) {
 }
 
 // The module object's trace interface, initialised; null (with a message) on failure.
-IPLTraceModule* OpenTraceModule(kdhost::ModuleApi& api) {
+IPLTraceModule* OpenTraceModule(kdtrace::host::Module& api) {
     IPLModule* module = nullptr;
     HRESULT hr = api.GetPLModule(MODULEID_PLTraceServices, &module);
     if (hr < 0 || module == nullptr) {
@@ -184,7 +175,7 @@ bool Check(HRESULT hr, const char* what) {
     return false;
 }
 
-int CommandDemo(kdhost::ModuleApi& api) {
+int CommandDemo(kdtrace::host::Module& api) {
     IPLTraceModule* trace = OpenTraceModule(api);
     if (trace == nullptr) return 1;
     std::printf("Trace module ready (IPLTraceModule).\n\n");
@@ -265,18 +256,42 @@ int CommandDemo(kdhost::ModuleApi& api) {
     return ok ? 0 : 1;
 }
 
-// A 32-bit value from text; false unless the whole text is a number in range.
+// A 32-bit value from text; false unless the whole text is a number in range. Decimal numbers
+// are signed 32-bit values (leading zeros do not make them octal); hexadecimal ones (0x...) may
+// also be any 32-bit pattern, so 0x80004005 is the value an HRESULT of that name has.
 bool ParseValue(const std::string& text, LONG& value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const int64_t parsed = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || end == nullptr || *end != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-    value = static_cast<LONG>(parsed);
+    std::size_t start = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+    const bool negative = start == 1 && text[0] == '-';
+    const bool hex =
+        text.size() > start + 2 && text[start] == '0' && (text[start + 1] == 'x' || text[start + 1] == 'X');
+    if (hex) start += 2;
+    if (start >= text.size()) return false;
+    uint64_t magnitude = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+        if (magnitude > 0xFFFFFFFFu) return false;
+    }
+    if (negative) {
+        if (magnitude > 0x80000000u) return false;
+        value = static_cast<LONG>(-static_cast<int64_t>(magnitude));
+    } else {
+        if (magnitude > (hex ? 0xFFFFFFFFu : 0x7FFFFFFFu)) return false;
+        value = static_cast<LONG>(static_cast<uint32_t>(magnitude));
+    }
     return true;
 }
 
-int CommandFire(kdhost::ModuleApi& api, const std::string& name, LONG first, LONG second) {
+int CommandFire(kdtrace::host::Module& api, const std::string& name, LONG first, LONG second) {
     IPLTraceModule* trace = OpenTraceModule(api);
     if (trace == nullptr) return 1;
     IPLTraceContext* context = nullptr;
@@ -304,39 +319,30 @@ int CommandFire(kdhost::ModuleApi& api, const std::string& name, LONG first, LON
 
 int main(int argc, char** argv) {
     std::string modulePath;
-    std::vector<std::string> args;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        LONG number = 0;
-        // After "--", and for negative numbers after the command, everything is an argument.
-        if (optionsEnded || (!args.empty() && ParseValue(arg, number))) {
-            args.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--module") {
-            if (i + 1 >= argc) {
-                std::fputs("kdtrace: --module needs a path\n", stderr);
+    enum { kVersion = 1000 };
+    static const struct option kOptions[] = {{"module", required_argument, nullptr, 'm'},
+                                             {"help", no_argument, nullptr, 'h'},
+                                             {"version", no_argument, nullptr, kVersion},
+                                             {nullptr, 0, nullptr, 0}};
+    // "+": options come before the command, so that negative values after it are arguments.
+    for (int option; (option = ::getopt_long(argc, argv, "+h", kOptions, nullptr)) != -1;) {
+        switch (option) {
+            case 'm':
+                modulePath = optarg;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case kVersion:
+                std::printf("kdtrace %s\n", KDTRACE_VERSION);
+                return 0;
+            default:  // getopt_long has said what is wrong
+                std::fprintf(stderr, "\n%s", kUsage);
                 return 2;
-            }
-            modulePath = argv[++i];
-        } else if (arg.rfind("--module=", 0) == 0) {
-            modulePath = arg.substr(9);
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "kdtrace: unknown option %s\n\n%s", arg.c_str(), kUsage);
-            return 2;
-        } else {
-            args.push_back(arg);
         }
     }
+    std::vector<std::string> args(argv + optind, argv + argc);
+    if (args.size() > 1 && args[1] == "--") args.erase(args.begin() + 1);
     if (args.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -353,15 +359,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kdtrace: A and B must be 32-bit integers (decimal, or hexadecimal with 0x)\n");
         return 2;
     }
-    if (modulePath.empty()) modulePath = DefaultModulePath();
 
-    kdhost::ModuleApi api;
-    std::string error;
-    if (!api.Load(modulePath, error)) {
-        std::fprintf(stderr, "kdtrace: cannot load the module: %s\n", error.c_str());
+    kdtrace::host::Module api;
+    if (!api.Load(modulePath)) {
+        std::fprintf(stderr, "kdtrace: %s\n", api.Error().c_str());
         return 1;
     }
-    std::printf("module file: %s\n\n", modulePath.c_str());
+    std::printf("module file: %s\n\n", api.Path().c_str());
     if (command == "info") return CommandInfo(api);
     if (command == "demo") return CommandDemo(api);
     return CommandFire(api, args[1], first, second);
