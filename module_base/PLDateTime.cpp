@@ -6,9 +6,9 @@
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLCompareOperator.h"
+#include "module_base/PLDateNames.h"
 #include "module_base/PLError.h"
 #include "module_base/PLProcessSwitches.h"
-#include "module_base/PLResourceString.h"
 #include "platform/AppendOnlyMap.h"
 #include "platform/LocalTime.h"
 #include "platform/LocaleInfo.h"
@@ -36,32 +36,6 @@ constexpr double kJulianLimit = 4.0e8;
 constexpr double kOleEpochJulian = 2415018.5;
 constexpr double kOleMin = -657434.0;
 constexpr double kOleMax = 2958466.0;
-
-const char16_t* const kEnglishMonths[12] = {u"January",   u"February", u"March",    u"April",
-                                            u"May",       u"June",     u"July",     u"August",
-                                            u"September", u"October",  u"November", u"December"};
-const char16_t* const kEnglishWeekdays[7] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
-                                             u"Thursday", u"Friday", u"Saturday"};
-// Resource string identifiers of January and of Sunday.
-constexpr DWORD kFirstMonthMessage = 45;
-constexpr DWORD kFirstWeekdayMessage = 168;
-
-std::u16string ResourceName(DWORD messageId, const char16_t* english) {
-    PLString text;
-    if (PLFormatResourceString(text, messageId) >= 0 && text.GetLength() > 0)
-        return std::u16string(text.c_str(), static_cast<std::size_t>(text.GetLength()));
-    return english;
-}
-
-// The month's full name, empty for a month outside 1 to 12.
-std::u16string MonthName(int32_t month) {
-    if (month < 1 || month > 12) return {};
-    return ResourceName(kFirstMonthMessage + static_cast<DWORD>(month - 1), kEnglishMonths[month - 1]);
-}
-
-std::u16string WeekdayName(int32_t index) {
-    return ResourceName(kFirstWeekdayMessage + static_cast<DWORD>(index), kEnglishWeekdays[index]);
-}
 
 // A Thai Buddhist year read from text, as the year itself. Two digits stand for a Buddhist year
 // within the hundred years the two-digit-year pivot chooses, as they do in other calendars:
@@ -115,13 +89,13 @@ void AppendNumber(Out& out, int64_t value, int width) {
     while (n > 0) out += digits[--n];
 }
 
-std::u16string Abbreviation(const std::u16string& name) {
-    std::u16string text = name.substr(0, 3);
+std::u16string Abbreviation(std::u16string_view name) {
+    std::u16string text(name.substr(0, 3));
     kd::platform::ToUpperInPlace(text.data(), text.size());
     return text;
 }
 
-bool EqualNoCase(const char16_t* text, const std::u16string& name, std::size_t count) noexcept {
+bool EqualNoCase(const char16_t* text, std::u16string_view name, std::size_t count) noexcept {
     for (std::size_t i = 0; i < count; ++i) {
         if (text[i] == 0 || i >= name.size()) return false;
         if (kd::platform::ToLower(text[i]) != kd::platform::ToLower(name[i])) return false;
@@ -196,6 +170,10 @@ struct CPLDateTime::TextOut {
         return *this;
     }
     TextOut& operator+=(const std::u16string& text) { return *this += text.c_str(); }
+    TextOut& operator+=(std::u16string_view text) {
+        for (std::size_t i = 0; i < text.size() && text[i] != 0 && length < room; ++i) data[length++] = text[i];
+        return *this;
+    }
     void Terminate() { data[length] = 0; }
 };
 
@@ -588,8 +566,9 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     case u'B': {
                         int32_t found = 0;
                         std::size_t length = 0;
+                        std::u16string scratch;
                         for (int32_t m = 1; m <= 12 && found == 0; ++m) {
-                            const std::u16string name = MonthName(m);
+                            const std::u16string_view name = PLMonthName(m, scratch);
                             if (!name.empty() && EqualNoCase(text + t, name, name.size()))
                                 found = m, length = name.size();
                         }
@@ -600,9 +579,10 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     }
                     case u'b': {
                         int32_t found = 0;
+                        std::u16string scratch;
                         if (text[t + 1] != 0 && text[t + 2] != 0)
                             for (int32_t m = 1; m <= 12 && found == 0; ++m)
-                                if (EqualNoCase(text + t, MonthName(m).substr(0, 3), 3)) found = m;
+                                if (EqualNoCase(text + t, PLMonthName(m, scratch).substr(0, 3), 3)) found = m;
                         if (found == 0) PL_THROW_ERROR(E_FAIL, "Invalid month name", 1);
                         f.month = found;
                         t += 3;
@@ -700,6 +680,7 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
 void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
     WCHAR expanded[kKeywordMaskSize];
     const WCHAR* mask = ExpandMaskKeyword(maskIn, expanded);
+    std::u16string scratch;  // a name that is not kept
     // The parser takes the offset off every year, so it is added to every year here.
     const int32_t displayYear = m_calendar == kThaiCalendar ? m_f.year + kThaiYearOffset : m_f.year;
     for (std::size_t i = 0; mask[i] != 0 && !out.Full();) {
@@ -736,16 +717,17 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
                 out += m_f.hour < 12 ? u"AM" : u"PM";
                 break;
             case u'A':
-                out += WeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)));
+                out += PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), scratch);
                 break;
             case u'a':
-                out += Abbreviation(WeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year))));
+                out +=
+                    Abbreviation(PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), scratch));
                 break;
             case u'B':
-                out += MonthName(m_f.month);
+                out += PLMonthName(m_f.month, scratch);
                 break;
             case u'b':
-                out += Abbreviation(MonthName(m_f.month));
+                out += Abbreviation(PLMonthName(m_f.month, scratch));
                 break;
             case u'j': {
                 const double day =
