@@ -68,40 +68,33 @@ TEST_F(DateTimeNamesTest, NamesInTheDefaultLanguageReadBackIgnoringCase) {
 TEST_F(DateTimeNamesTest, NamesAreReadAgainOnceTheLibraryCacheIsEmptied) {
     void* found = PLLoadLibrary(u"kdlocale");
     ASSERT_NE(found, nullptr);
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kd_names_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::filesystem::path copy = dir / "libkdlocale.so";
-    std::filesystem::copy_file(kd::platform::LibraryPath(found), copy,
-                               std::filesystem::copy_options::overwrite_existing);
+    const auto copy = std::filesystem::temp_directory_path() / ("libkdlocale_" + std::to_string(::getpid()) + ".so");
+    std::filesystem::copy_file(kd::platform::LibraryPath(found), copy);
     PLSetLanguageResourceLibraryName(kd::platform::Utf8ToUtf16(copy.string()).c_str());
     SetCurrentModuleName(u"kdlocale");  // else the copy keeps a reference of its own
     PLSetDefaultLanguage(0x0407);
     ASSERT_EQ(dt->Initialize(3, 5, 2024, 0, 0, 0), S_OK);
     EXPECT_EQ(Fmt(u"%B"), u"M\u00E4rz");
     FreeCachedLibraries();
-    std::filesystem::remove_all(dir);
+    std::filesystem::remove(copy);
     EXPECT_EQ(Fmt(u"%B"), u"March");
     SetCurrentModuleName(nullptr);
 }
 
-// Threads write names and their locales' masks while the default language changes under them:
-// every text is wholly of one language, and a change made on one thread is seen on the next
-// call of another.
+// Threads write names while the default language changes under them: every text is wholly of
+// one language, and a change made on one thread is seen by the next call of another.
 TEST_F(DateTimeNamesTest, ThreadsReadNamesWhileTheLanguageChanges) {
-    const std::pair<LCID, const char16_t*> locales[] = {
-        {0x0409, u"3/5/2024"}, {0x0407, u"05.03.2024"}, {0x0411, u"2024/03/05"}, {0x040C, u"05/03/2024"}};
     std::atomic<bool> stop{false};
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
-    for (const auto& [locale, date] : locales) {
-        readers.emplace_back([&, locale = locale, date = std::u16string(date)] {
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
             PLComPtr<IPLDateTime> mine;
-            if (PLCreateDateTime(locale, mine.Put()) < 0 || mine->Initialize(3, 5, 2024, 0, 0, 0) < 0) ++wrong;
+            if (PLCreateDateTime(0x0409, mine.Put()) < 0 || mine->Initialize(3, 5, 2024, 0, 0, 0) < 0) ++wrong;
+            WCHAR buffer[64];
             while (!stop.load() && mine) {
-                WCHAR buffer[64];
-                const std::u16string text = mine->Format(u"%B %A|%!", buffer, 64) < 0 ? u"" : buffer;
-                if (text != u"March Tuesday|" + date && text != u"M\u00E4rz Dienstag|" + date) ++wrong;
+                const std::u16string text = mine->Format(u"%B %A", buffer, 64) < 0 ? u"" : buffer;
+                if (text != u"March Tuesday" && text != u"M\u00E4rz Dienstag") ++wrong;
             }
         });
     }
@@ -109,7 +102,6 @@ TEST_F(DateTimeNamesTest, ThreadsReadNamesWhileTheLanguageChanges) {
     stop = true;
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(wrong.load(), 0);
-
     ASSERT_EQ(dt->Initialize(3, 5, 2024, 0, 0, 0), S_OK);
     EXPECT_EQ(Fmt(u"%B"), u"March");
     std::thread([] { PLSetDefaultLanguage(0x0407); }).join();

@@ -9,23 +9,11 @@
 
 namespace {
 
-using kd::platform::AppendOnlyMap;
-
-TEST(AppendOnlyMapTest, KeepsTheFirstValueOfAKeyAndNothingPastItsCapacity) {
-    AppendOnlyMap<int, std::string, 2> map;
-    EXPECT_EQ(*map.Add(1, "one"), "one");
-    EXPECT_EQ(*map.Add(1, "uno"), "one");  // the value kept before
-    EXPECT_EQ(*map.Add(2, "two"), "two");
-    EXPECT_EQ(map.Add(3, "three"), nullptr);
-    EXPECT_EQ(map.Find(3), nullptr);
-    EXPECT_EQ(*map.Find(1), "one");
-    EXPECT_EQ(*map.Find(2), "two");
-}
-
 // Threads look keys up, without a lock, while others add them: a key found has its whole value.
-TEST(AppendOnlyMapTest, LookupsBesideInsertionsSeeWholeEntries) {
+// Then the map is full: a key added again keeps its first value, and a new one is not kept.
+TEST(AppendOnlyMapTest, LookupsBesideInsertionsSeeWholeEntriesUpToTheCapacity) {
     constexpr int kWriters = 2, kReaders = 2, kKeys = 64;
-    AppendOnlyMap<int, std::string, kKeys> map;
+    kd::platform::AppendOnlyMap<int, std::string, kKeys> map;
     std::atomic<int> wrong{0}, writing{kWriters};
     std::vector<std::thread> threads;
     for (int w = 0; w < kWriters; ++w) {
@@ -35,21 +23,20 @@ TEST(AppendOnlyMapTest, LookupsBesideInsertionsSeeWholeEntries) {
             --writing;
         });
     }
-    const auto lookUpAll = [&] {
-        for (int key = 0; key < kKeys; ++key) {
-            const std::string* value = map.Find(key);
-            if (value != nullptr && *value != std::to_string(key)) ++wrong;
-        }
-    };
     for (int r = 0; r < kReaders; ++r) {
         threads.emplace_back([&] {
-            do lookUpAll();
-            while (writing.load() > 0);
+            do {
+                for (int key = 0; key < kKeys; ++key)
+                    if (const std::string* value = map.Find(key); value != nullptr && *value != std::to_string(key))
+                        ++wrong;
+            } while (writing.load() > 0);
         });
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
-    for (int key = 0; key < kKeys; ++key) EXPECT_NE(map.Find(key), nullptr) << key;
+    EXPECT_EQ(*map.Add(7, "seven"), "7");
+    EXPECT_EQ(map.Add(kKeys, "one too many"), nullptr);
+    EXPECT_EQ(map.Find(kKeys), nullptr);
 }
 
 }  // namespace
