@@ -42,7 +42,8 @@ void ForgetEndedThread(std::uint32_t) noexcept {
 }
 kd::platform::ThreadExitWatch g_exitWatch(&ForgetEndedThread);
 
-// The unloading thread's names go with the library; other threads' as they end.
+// The unloading thread's names go with the library; other threads' are freed as the threads end
+// (those of threads still running at unload stay behind, about a kilobyte each).
 void ReleaseCallingThreadNames() noexcept {
     delete std::exchange(t_kept, nullptr);
 }
