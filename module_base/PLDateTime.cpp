@@ -6,9 +6,10 @@
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLCompareOperator.h"
+#include "module_base/PLDateNames.h"
 #include "module_base/PLError.h"
 #include "module_base/PLProcessSwitches.h"
-#include "module_base/PLResourceString.h"
+#include "platform/AppendOnlyMap.h"
 #include "platform/LocalTime.h"
 #include "platform/LocaleInfo.h"
 #include "platform/Text.h"
@@ -24,9 +25,8 @@ constexpr int32_t kNullMonth = 1, kNullDay = 1, kNullYear = 1964;
 // The Thai Buddhist calendar and its year offset.
 constexpr int32_t kThaiCalendar = 7;
 constexpr int32_t kThaiYearOffset = 543;
-// Longest locale mask read for "SYSTEMDATE"/"SYSTEMDATETIME", for "%!", and the longest piece
-// "%!" renders.
-constexpr LONG kKeywordMaskSize = 256;
+// Longest locale mask read for "%!", and the longest piece "%!" renders (the one read for
+// "SYSTEMDATE"/"SYSTEMDATETIME" is CPLDateTime::kKeywordMaskSize).
 constexpr LONG kLocaleDatePieceMaskSize = 51;
 constexpr std::size_t kLocaleDatePieceLimit = 255;
 // Beyond this a Julian day number gives a year outside 32 bits.
@@ -36,32 +36,6 @@ constexpr double kJulianLimit = 4.0e8;
 constexpr double kOleEpochJulian = 2415018.5;
 constexpr double kOleMin = -657434.0;
 constexpr double kOleMax = 2958466.0;
-
-const char16_t* const kEnglishMonths[12] = {u"January",   u"February", u"March",    u"April",
-                                            u"May",       u"June",     u"July",     u"August",
-                                            u"September", u"October",  u"November", u"December"};
-const char16_t* const kEnglishWeekdays[7] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
-                                             u"Thursday", u"Friday", u"Saturday"};
-// Resource string identifiers of January and of Sunday.
-constexpr DWORD kFirstMonthMessage = 45;
-constexpr DWORD kFirstWeekdayMessage = 168;
-
-std::u16string ResourceName(DWORD messageId, const char16_t* english) {
-    PLString text;
-    if (PLFormatResourceString(text, messageId) >= 0 && text.GetLength() > 0)
-        return std::u16string(text.c_str(), static_cast<std::size_t>(text.GetLength()));
-    return english;
-}
-
-// The month's full name, empty for a month outside 1 to 12.
-std::u16string MonthName(int32_t month) {
-    if (month < 1 || month > 12) return {};
-    return ResourceName(kFirstMonthMessage + static_cast<DWORD>(month - 1), kEnglishMonths[month - 1]);
-}
-
-std::u16string WeekdayName(int32_t index) {
-    return ResourceName(kFirstWeekdayMessage + static_cast<DWORD>(index), kEnglishWeekdays[index]);
-}
 
 // A Thai Buddhist year read from text, as the year itself. Two digits stand for a Buddhist year
 // within the hundred years the two-digit-year pivot chooses, as they do in other calendars:
@@ -115,13 +89,13 @@ void AppendNumber(Out& out, int64_t value, int width) {
     while (n > 0) out += digits[--n];
 }
 
-std::u16string Abbreviation(const std::u16string& name) {
-    std::u16string text = name.substr(0, 3);
+std::u16string Abbreviation(std::u16string_view name) {
+    std::u16string text(name.substr(0, 3));
     kd::platform::ToUpperInPlace(text.data(), text.size());
     return text;
 }
 
-bool EqualNoCase(const char16_t* text, const std::u16string& name, std::size_t count) noexcept {
+bool EqualNoCase(const char16_t* text, std::u16string_view name, std::size_t count) noexcept {
     for (std::size_t i = 0; i < count; ++i) {
         if (text[i] == 0 || i >= name.size()) return false;
         if (kd::platform::ToLower(text[i]) != kd::platform::ToLower(name[i])) return false;
@@ -129,12 +103,24 @@ bool EqualNoCase(const char16_t* text, const std::u16string& name, std::size_t c
     return true;
 }
 
-bool IsKeyword(const WCHAR* mask, const char16_t* keyword) noexcept {
-    if (mask[0] != keyword[0] && mask[0] != keyword[0] + (u'a' - u'A')) return false;
-    std::size_t i = 0;
-    for (; keyword[i] != 0; ++i)
-        if (mask[i] == 0 || kd::platform::ToUpper(mask[i]) != keyword[i]) return false;
-    return mask[i] == 0;
+// The mask keywords, which stand for the locale's masks; compared ignoring case.
+enum class MaskKeyword { None, SystemDate, SystemDateTime };
+
+MaskKeyword KeywordOf(const WCHAR* mask) noexcept {
+    static constexpr char16_t kKeyword[] = u"SYSTEMDATETIME";
+    constexpr std::size_t kDateLength = 10;  // "SYSTEMDATE"
+    // The first letter is an S of either case; the others anything whose capital is the keyword's.
+    if (mask[0] != u'S' && mask[0] != u's') return MaskKeyword::None;
+    std::size_t i = 1;
+    for (; i < std::size(kKeyword) - 1 && mask[i] != 0; ++i) {
+        const char16_t c = mask[i];
+        const char16_t upper = c < 0x80 ? (c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - (u'a' - u'A')) : c)
+                                        : kd::platform::ToUpper(c);
+        if (upper != kKeyword[i]) return MaskKeyword::None;
+    }
+    if (mask[i] != 0) return MaskKeyword::None;
+    if (i == kDateLength) return MaskKeyword::SystemDate;
+    return i == std::size(kKeyword) - 1 ? MaskKeyword::SystemDateTime : MaskKeyword::None;
 }
 
 // The parser's codes of one letter; any other "%" code ("%2m", "%2y", an unknown one) spans three
@@ -184,6 +170,10 @@ struct CPLDateTime::TextOut {
         return *this;
     }
     TextOut& operator+=(const std::u16string& text) { return *this += text.c_str(); }
+    TextOut& operator+=(std::u16string_view text) {
+        for (std::size_t i = 0; i < text.size() && text[i] != 0 && length < room; ++i) data[length++] = text[i];
+        return *this;
+    }
     void Terminate() { data[length] = 0; }
 };
 
@@ -484,8 +474,8 @@ HRESULT CPLDateTime::InitializeFromTimeStampStruct(const TIMESTAMP_STRUCT* stamp
 
 void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn) {
     m_f.month = m_f.day = m_f.year = m_f.hour = m_f.minute = m_f.second = 0;
-    const PLString expanded = ExpandMaskKeyword(maskIn);
-    const WCHAR* mask = expanded.GetLength() > 0 ? expanded.c_str() : maskIn;
+    WCHAR expanded[kKeywordMaskSize];
+    const WCHAR* mask = ExpandMaskKeyword(maskIn, expanded);
 
     Fields f{};
     enum { kNoMarker, kAM, kPM } marker = kNoMarker;
@@ -576,8 +566,9 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     case u'B': {
                         int32_t found = 0;
                         std::size_t length = 0;
+                        std::u16string scratch;
                         for (int32_t m = 1; m <= 12 && found == 0; ++m) {
-                            const std::u16string name = MonthName(m);
+                            const std::u16string_view name = PLMonthName(m, scratch);
                             if (!name.empty() && EqualNoCase(text + t, name, name.size()))
                                 found = m, length = name.size();
                         }
@@ -588,9 +579,10 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     }
                     case u'b': {
                         int32_t found = 0;
+                        std::u16string scratch;
                         if (text[t + 1] != 0 && text[t + 2] != 0)
                             for (int32_t m = 1; m <= 12 && found == 0; ++m)
-                                if (EqualNoCase(text + t, MonthName(m).substr(0, 3), 3)) found = m;
+                                if (EqualNoCase(text + t, PLMonthName(m, scratch).substr(0, 3), 3)) found = m;
                         if (found == 0) PL_THROW_ERROR(E_FAIL, "Invalid month name", 1);
                         f.month = found;
                         t += 3;
@@ -659,13 +651,13 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         ClearFields();
 }
 
-PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) {
-    const bool date = IsKeyword(mask, u"SYSTEMDATE");
-    if (!date && !IsKeyword(mask, u"SYSTEMDATETIME")) return PLString();
-    WCHAR buffer[kKeywordMaskSize];
-    PL_THROW_ERROR(GetLocaleDateTimeFormatString(date ? TRUE : FALSE, buffer, kKeywordMaskSize),
-                   "Failed to get locale format string.", 0);
-    return PLString(buffer);
+const WCHAR* CPLDateTime::ExpandMaskKeyword(const WCHAR* mask, WCHAR (&buffer)[kKeywordMaskSize]) {
+    const MaskKeyword keyword = KeywordOf(mask);
+    if (keyword == MaskKeyword::None) return mask;
+    PL_THROW_ERROR(
+        GetLocaleDateTimeFormatString(keyword == MaskKeyword::SystemDate ? TRUE : FALSE, buffer, kKeywordMaskSize),
+        "Failed to get locale format string.", 0);
+    return buffer[0] != 0 ? buffer : mask;
 }
 
 HRESULT CPLDateTime::InitializeFromString(const WCHAR* text, const WCHAR* mask) {
@@ -686,8 +678,9 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
 // ---- formatting ----
 
 void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
-    const PLString expanded = ExpandMaskKeyword(maskIn);
-    const WCHAR* mask = expanded.GetLength() > 0 ? expanded.c_str() : maskIn;
+    WCHAR expanded[kKeywordMaskSize];
+    const WCHAR* mask = ExpandMaskKeyword(maskIn, expanded);
+    std::u16string scratch;  // a name that is not kept
     // The parser takes the offset off every year, so it is added to every year here.
     const int32_t displayYear = m_calendar == kThaiCalendar ? m_f.year + kThaiYearOffset : m_f.year;
     for (std::size_t i = 0; mask[i] != 0 && !out.Full();) {
@@ -724,16 +717,17 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
                 out += m_f.hour < 12 ? u"AM" : u"PM";
                 break;
             case u'A':
-                out += WeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)));
+                out += PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), scratch);
                 break;
             case u'a':
-                out += Abbreviation(WeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year))));
+                out +=
+                    Abbreviation(PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), scratch));
                 break;
             case u'B':
-                out += MonthName(m_f.month);
+                out += PLMonthName(m_f.month, scratch);
                 break;
             case u'b':
-                out += Abbreviation(MonthName(m_f.month));
+                out += Abbreviation(PLMonthName(m_f.month, scratch));
                 break;
             case u'j': {
                 const double day =
@@ -798,15 +792,36 @@ HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     });
 }
 
-PLString CPLDateTime::LocaleMask(bool dateOnly) const {
+namespace {
+
+// Locale masks once built, by the identifier of the locale they were built for and whether
+// they hold the time. A mask follows from the locale's settings alone, which never change for
+// an identifier, so an entry never goes stale. The user and system default locales are resolved
+// to an identifier from the environment on every call (ResolveLocaleId), before the lookup: a
+// host that changes LANG or LC_ALL gets the new locale's mask on its next call. Masks that
+// cannot be built are not kept, so their failures are recorded every time.
+using LocaleMasks = kd::platform::AppendOnlyMap<uint64_t, std::u16string, 64>;
+
+LocaleMasks& KeptLocaleMasks() {
+    static LocaleMasks* masks = new LocaleMasks();  // kept for the process, as the settings are
+    return *masks;
+}
+
+uint64_t LocaleMaskKey(uint32_t locale, bool dateOnly) noexcept {
+    return static_cast<uint64_t>(locale) << 1 | (dateOnly ? 1u : 0u);
+}
+
+}  // namespace
+
+std::u16string CPLDateTime::BuildLocaleMask(uint32_t locale, bool dateOnly) {
     using kd::platform::LocaleItem;
     auto number = [&](LocaleItem item, const char* message) {
-        const auto value = kd::platform::LocaleNumber(m_locale, item);
+        const auto value = kd::platform::LocaleNumber(locale, item);
         if (!value) PL_THROW_ERROR(E_FAIL, message, 1);
         return *value;
     };
     auto text = [&](LocaleItem item, const char* message) {
-        auto value = kd::platform::LocaleText(m_locale, item);
+        auto value = kd::platform::LocaleText(locale, item);
         if (!value) PL_THROW_ERROR(E_FAIL, message, 1);
         return std::move(*value);
     };
@@ -844,15 +859,24 @@ PLString CPLDateTime::LocaleMask(bool dateOnly) const {
         else
             mask += u"%h" + t + u"%M" + t + u"%S %p";
     }
-    return PLString(mask.c_str(), static_cast<int32_t>(mask.size()));
+    return mask;
 }
 
 HRESULT CPLDateTime::GetLocaleDateTimeFormatString(BOOL dateOnly, WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
     return PL_GUARD(kGroup, [&](HRESULT&) {
-        const PLString mask = LocaleMask(dateOnly != FALSE);
-        PLCopyTextOut(buffer, mask.c_str(), std::min<int32_t>(mask.GetLength(), size - 1));
+        // The locale is resolved once: every setting of the mask comes from the same locale.
+        const uint32_t locale = kd::platform::ResolveLocaleId(m_locale);
+        const uint64_t key = LocaleMaskKey(locale, dateOnly != FALSE);
+        const std::u16string* mask = KeptLocaleMasks().Find(key);
+        std::u16string built;
+        if (mask == nullptr) {
+            built = BuildLocaleMask(locale, dateOnly != FALSE);
+            mask = KeptLocaleMasks().Add(key, built);
+            if (mask == nullptr) mask = &built;
+        }
+        PLCopyTextOut(buffer, mask->c_str(), static_cast<int32_t>(std::min<std::size_t>(mask->size(), size - 1)));
     });
 }
 

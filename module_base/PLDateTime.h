@@ -6,6 +6,7 @@
 #define KD_PLDATETIME_H
 
 #include <cstdint>
+#include <string>
 
 #include <kdtrace/datetime.h>
 #include <kdtrace/object.h>
@@ -95,8 +96,12 @@ private:
     void DoInitializeFromString(const WCHAR* text, const WCHAR* mask);
     struct TextOut;
     void DoFormat(const WCHAR* mask, TextOut& out);
-    PLString LocaleMask(bool dateOnly) const;
-    PLString ExpandMaskKeyword(const WCHAR* mask);
+    // The mask of the locale `locale` (an identifier already resolved); failures throw.
+    static std::u16string BuildLocaleMask(uint32_t locale, bool dateOnly);
+    // Longest locale mask read for "SYSTEMDATE" and "SYSTEMDATETIME", with its terminator.
+    static constexpr LONG kKeywordMaskSize = 256;
+    // The locale's mask (in `buffer`) when `mask` is one of those keywords, else `mask`.
+    const WCHAR* ExpandMaskKeyword(const WCHAR* mask, WCHAR (&buffer)[kKeywordMaskSize]);
     int32_t CompareDates(IPLDateTime* other) const;
     int32_t CompareTimes(IPLDateTime* other) const;
     void ClearFields() noexcept;

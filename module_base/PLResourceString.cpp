@@ -30,6 +30,8 @@ struct ResourceLibrary {
 };
 
 ResourceLibrary* g_resourceLibrary = nullptr;
+// Counts the changes of the default language and of the language companion's name.
+std::atomic<uint64_t> g_changes{0};
 
 void ReleaseResourceLibrary() noexcept {
     delete g_resourceLibrary;
@@ -119,6 +121,8 @@ LONG PLSetDefaultLanguage(LONG language) noexcept {
         const LONG current = g_defaultLanguage.load(std::memory_order_relaxed);
         if (current == 0x0C04 || current == 0x1404 || current == 0x0404 || current == 0x7C04)
             g_defaultLanguage.store(0x0404, std::memory_order_relaxed);
+        // After the change: whoever sees the new number reads the new language.
+        g_changes.fetch_add(1, std::memory_order_release);
         const std::string name =
             kd::platform::PosixLocaleName(static_cast<uint32_t>(g_defaultLanguage.load(std::memory_order_relaxed)));
         if (!name.empty() && kd::platform::SetModuleLocale(name)) result = 1;
@@ -186,6 +190,13 @@ void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept {
         ResourceLibrary& current = TheResourceLibrary();
         kd::platform::LockGuard guard(current.lock);
         current.name = name != nullptr && name[0] != 0 ? PLString(name) : PLString(u"kdlocale");
+        // After the change: whoever sees the new number reads the new name.
+        g_changes.fetch_add(1, std::memory_order_release);
     } catch (...) {
     }
+}
+
+uint64_t PLResourceStringGeneration() noexcept {
+    // Both counts only grow, so their sum changes whenever either does.
+    return g_changes.load(std::memory_order_acquire) + PLLibraryCacheGeneration();
 }

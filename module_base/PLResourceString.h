@@ -21,6 +21,12 @@ LONG PLGetDefaultLanguage() noexcept;
 PLString PLGetLanguageResourceLibraryName();
 void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept;
 
+// A number that changes whenever a message may read differently in the default language: the
+// default language is set, the language companion renamed, or the library cache emptied (after
+// which another file may load under the name). A message read in the default language while
+// the number had a value reads the same for as long as the number keeps that value.
+uint64_t PLResourceStringGeneration() noexcept;
+
 // ---- resource strings ----
 
 // One message of the language companion's message table, formatted with its inserts (%1,

@@ -1,6 +1,7 @@
 // Module versions and the process-wide library cache.
 #include "module_base/PLVersion.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <map>
@@ -40,6 +41,9 @@ struct LibraryCache {
     kd::platform::Mutex lock;
     std::map<PLString, CacheEntry, NameLess> entries GUARDED_BY(lock);
 };
+
+// Counts the emptyings of the cache (FreeCachedLibraries).
+std::atomic<uint64_t> g_cacheGeneration{0};
 
 LibraryCache* g_cache = nullptr;
 
@@ -299,10 +303,16 @@ void FreeCachedLibraries() noexcept {
         for (const auto& [name, entry] : cache.entries)
             if (entry.handle != nullptr) handles.push_back(entry.handle);
         cache.entries.clear();
+        // After the entries are gone: whoever sees the new number finds the cache empty.
+        g_cacheGeneration.fetch_add(1, std::memory_order_release);
     } catch (...) {
         return;
     }
     for (void* handle : handles) kd::platform::CloseLibrary(handle);
+}
+
+uint64_t PLLibraryCacheGeneration() noexcept {
+    return g_cacheGeneration.load(std::memory_order_acquire);
 }
 
 bool PLIsLibraryCached(const WCHAR* name) noexcept {

@@ -39,6 +39,9 @@ void* PLGetProcAddress(void* library, const char* symbol) noexcept;
 HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library, void** handle) noexcept;
 // Unloads every cached library, in cache order, and empties the cache.
 void FreeCachedLibraries() noexcept;
+// A number that changes each time FreeCachedLibraries empties the cache. While it stays the
+// same, a name found in the cache keeps standing for the same library.
+uint64_t PLLibraryCacheGeneration() noexcept;
 // Whether the cache holds `name` (a loaded library or a remembered failure).
 bool PLIsLibraryCached(const WCHAR* name) noexcept;
 

@@ -12,6 +12,8 @@ namespace kd::platform {
 
 // The process's language: LC_ALL, else LC_MESSAGES, else LANG (codeset and modifier ignored);
 // "C", "POSIX" or nothing set mean U.S. English (0x0409). 0 when the name has no identifier.
+// The environment is read on every call (setenv before a call is seen by it); the identifiers of
+// the names met are kept, so a call costs one pass over the environment.
 std::uint32_t SystemDefaultLanguageId() noexcept;
 
 // The POSIX locale name of a language identifier, with the region a language most likely has
