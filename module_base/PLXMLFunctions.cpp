@@ -13,6 +13,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLInterfaceId.h"
+#include "module_base/PLOwnObject.h"
 #include "module_base/PLProperty.h"
 #include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "module_base/PLVariant.h"
@@ -251,9 +252,8 @@ void ReadItem(XmlNode item, IPLVariant* value) {
 // Sets `name` to `value`, a variant made for this and not used again: a general-purpose bag of
 // our own keeps it instead of a copy.
 void SetInBag(IPLPropertyBag* bag, const WCHAR* name, PLComPtr<IPLVariant> value) {
-    auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag);
-    const HRESULT hr =
-        own != nullptr ? own->SetPropertyAdopting(name, std::move(value)) : bag->SetProperty(name, value.Get());
+    const PLComPtr<CPLUnconstrainedPropertyBagImpl> own = PLAsOwnObject<CPLUnconstrainedPropertyBagImpl>(bag);
+    const HRESULT hr = own ? own->SetPropertyAdopting(name, std::move(value)) : bag->SetProperty(name, value.Get());
     PL_THROW_ERROR_FORMAT(hr, 0, "Failed to set property '%s'", name);
 }
 
@@ -549,8 +549,8 @@ HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const
         if (!document.IsValid()) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to load MSXMLDOM.", 1);
         XmlNode element = NewElement(document, root.data());
         if (!document.SetRoot(element)) PL_THROW_ERROR(E_FAIL, "Failed to append child node to root node", 1);
-        if (auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag)) {
-            hr = AppendPropertyCollectionToXMLDOM(document, element, own);
+        if (const PLComPtr<CPLUnconstrainedPropertyBagImpl> own = PLAsOwnObject<CPLUnconstrainedPropertyBagImpl>(bag)) {
+            hr = AppendPropertyCollectionToXMLDOM(document, element, own.Get());
         } else {
             PLComPtr<IPLPropertyCollection> properties;
             hr = bag->GetProperties(properties.Put());
