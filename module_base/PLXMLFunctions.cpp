@@ -82,6 +82,12 @@ PLComPtr<IPLVariant> NewVariant() {
 // The value's whole text form; `kind` is its kind.
 PLString TextOf(IPLVariant* value, LONG kind, const char* message) {
     HRESULT hr = S_OK;
+    if (kind == PLVariantDouble) {
+        double number = 0;
+        hr = value->GetValueDouble(&number);
+        PL_THROW_ERROR(hr, message, 0);
+        if (const char16_t* text = PLNonFiniteDoubleText(number)) return PLString(text);
+    }
     if (kind != PLVariantString) {
         // Every other kind's text fits a fixed buffer: formed once.
         WCHAR buffer[kPLVariantTextFormCapacity];
@@ -104,6 +110,14 @@ PLString MaskOf(IPLVariant* value) {
     const HRESULT hr = value->GetDateTimeFormatString(mask, 256);
     PL_THROW_ERROR(hr, "Failed to obtain date time format from variant", 0);
     return PLString(mask);
+}
+
+// Refuses text that XML cannot carry unchanged: an unpaired surrogate has no form in it.
+// (Characters XML forbids are written as references, which reading drops; see XmlNode.)
+void CheckCarriable(std::u16string_view text, std::u16string_view name) {
+    if (kd::platform::FindUnpairedSurrogate(text) != std::u16string_view::npos)
+        PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Property '%s' holds an unpaired surrogate, which XML cannot carry",
+                              name);
 }
 
 XmlNode NewElement(XmlDocument& document, const char16_t* name) {
@@ -173,20 +187,34 @@ void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask
 }
 
 void SetDouble(IPLVariant* value, const std::u16string& text) {
-    // Through the variant's own conversion, the inverse of the text form it wrote.
+    // Through the variant's own conversion, the inverse of the text form it wrote; the values
+    // without one have the forms PLNonFiniteDoubleText gives them.
+    double number = 0;
+    if (PLParseNonFiniteDouble(text, number)) {
+        PL_THROW_ERROR(value->SetValueDouble(number), "Failed to set variant value", 0);
+        return;
+    }
     HRESULT hr = value->SetValueString(text.c_str());
     if (hr >= 0) hr = value->Convert(PLVariantDouble);
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
 }
 
-// Whether the element has element children, and whether it has any text (or CDATA) child.
-void ContentOf(XmlNode element, bool& hasElement, bool& hasText) {
-    hasElement = hasText = false;
+// What an element holds: elements, text (or CDATA), references to entities the document
+// declares (which are never expanded).
+struct Content {
+    bool elements = false;
+    bool text = false;
+    bool references = false;
+};
+Content ContentOf(XmlNode element) {
+    Content content;
     for (XmlNode child = element.FirstChild(); child; child = child.NextSibling()) {
         const XmlNodeKind kind = child.Kind();
-        if (kind == XmlNodeKind::Element) hasElement = true;
-        if (kind == XmlNodeKind::Text || kind == XmlNodeKind::CData) hasText = true;
+        content.elements |= kind == XmlNodeKind::Element;
+        content.text |= kind == XmlNodeKind::Text || kind == XmlNodeKind::CData;
+        content.references |= kind == XmlNodeKind::EntityReference;
     }
+    return content;
 }
 
 // The typed value of a property element's text.
@@ -385,10 +413,11 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
             PL_THROW_ERROR(hr, "Failed to handle IUnknown node from property bag", 0);
             return;
         }
+        const std::u16string_view nameText(name, kd::platform::Utf16Length(name));
         const PLString mask = IsDateKind(kind) ? MaskOf(value) : PLString();
         const PLString text = TextOf(value, kind, "Failed to obtain value from variant");
-        Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr,
-                                    std::u16string_view(name, kd::platform::Utf16Length(name)), text));
+        for (const std::u16string_view part : {nameText, mask.view(), text.view()}) CheckCarriable(part, nameText);
+        Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr, nameText, text));
     });
 }
 
@@ -441,9 +470,11 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
                                      const WCHAR* name) {
     if (collection == nullptr || name == nullptr) return E_POINTER;
     return PL_XML_GUARD([&](HRESULT& hr) {
+        const std::u16string_view nameText(name, kd::platform::Utf16Length(name));
+        CheckCarriable(nameText, nameText);
         XmlNode property = NewElement(document, u"PROPERTY");
         SetAttribute(property, u"DATATYPE", u"VariantCollection");
-        SetAttribute(property, u"NAME", std::u16string_view(name, kd::platform::Utf16Length(name)));
+        SetAttribute(property, u"NAME", nameText);
         const LONG count = collection->GetCount();
         for (LONG i = 0; i < count; ++i) {
             PLComPtr<IPLVariant> member;
@@ -456,6 +487,7 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
             // The member is read, never converted: writing leaves the collection as it was.
             const PLString mask = IsDateKind(kind) ? MaskOf(member.Get()) : PLString();
             const PLString text = TextOf(member.Get(), kind, "Failed to convert variant to string.");
+            for (const std::u16string_view part : {mask.view(), text.view()}) CheckCarriable(part, nameText);
             const char16_t* type = TypeName(kind);
             Append(property, TypedElement(document, u"ITEM", type != nullptr ? type : u"",
                                           IsDateKind(kind) ? &mask : nullptr, u"VariantCollectionItem", text));
@@ -488,14 +520,21 @@ HRESULT addValueFromDOMToPropertyBag(XmlNode element, const WCHAR* name, IPLProp
                                      PLXMLUnknownReader handler) {
     if (!element || bag == nullptr || name == nullptr) return E_POINTER;
     return PL_XML_GUARD([&](HRESULT& hr) {
+        const Content content = ContentOf(element);
+        // A value that depends on a declared entity is not read: such references are never
+        // expanded, and a value without its part would be another value.
+        if (content.references) return;
         PLComPtr<IPLVariant> value = NewVariant();
-        bool hasElement = false, hasText = false;
-        ContentOf(element, hasElement, hasText);
-        if (hasElement) {
+        std::u16string type;
+        if (content.elements) {
             hr = handler != nullptr ? handler(element, value.Get()) : E_FAIL;
             if (hr < 0) hr = VariantCollectionNodeResolution(element, value.Get());
             PL_THROW_ERROR(hr, "Failed to resolve variant collection node", 0);
-        } else if (!hasText) {
+        } else if (FindAttribute(element, kTypeAttribute, type) && SameName(type, u"VariantCollection")) {
+            // A collection without items (white space and comments aside) is an empty collection.
+            hr = VariantCollectionNodeResolution(element, value.Get());
+            PL_THROW_ERROR(hr, "Failed to resolve variant collection node", 0);
+        } else if (!content.text) {
             hr = value->SetValueString(u"");
             PL_THROW_ERROR(hr, "Failed to set variant value", 0);
         } else {
@@ -512,7 +551,7 @@ HRESULT VariantCollectionNodeResolution(XmlNode element, IPLVariant* value) {
         hr = PLCreateInstance(CLSID_PLVariantCollection, items);
         PL_THROW_ERROR(hr, "Failed to create variant collection", 1);
         for (XmlNode item = element.FirstChild(); item; item = item.NextSibling()) {
-            if (item.Kind() != XmlNodeKind::Element) continue;
+            if (item.Kind() != XmlNodeKind::Element || ContentOf(item).references) continue;
             PLComPtr<IPLVariant> member = NewVariant();
             ReadItem(item, member.Get());
             hr = items->Insert(member.Get());
