@@ -449,16 +449,15 @@ namespace {
 // AppendPropertyCollectionToXMLDOM for the general-purpose bag of our own, read in place: the
 // same elements and records as through the bag's property collection, without making (and
 // freeing) a property object per entry. Many of those freed at once make the allocator return
-// their pages to the system, to be faulted in afresh on the next call.
+// their pages to the system, to be faulted in afresh on the next call. Names are written whole,
+// not cut as a property holds them: two long names alike in their first 254 characters would
+// otherwise read back as one property.
 HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, CPLUnconstrainedPropertyBagImpl* bag) {
     return PL_XML_GUARD([&](HRESULT& hr) {
         const NestingScope nesting;
         bag->ForEachEntry([&](std::u16string_view key, IPLVariant* value) {
-            // The name as the collection's property gives it: cut to its buffer.
-            WCHAR name[CPLProperty::kNameSize] = {};
-            key = key.substr(0, CPLProperty::kNameSize - 2);
-            key.copy(name, key.size());
-            hr = AppendPropertyToXMLDOM(document, parent, name, value, nullptr);
+            const std::u16string name(key);
+            hr = AppendPropertyToXMLDOM(document, parent, name.c_str(), value, nullptr);
             PL_THROW_ERROR(hr, "Failed to append property to DOM", 0);
         });
     });
