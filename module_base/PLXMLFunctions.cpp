@@ -169,7 +169,9 @@ bool ParseInteger(std::u16string_view text, LONGLONG& value) {
 }
 
 // Sets `value` to a date of `text` with `mask`, of the given kind, keeping the mask.
-void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask, bool ofDay) {
+// Sets `value` to a date of `text` with `mask`, of the given kind, keeping the mask; returns the
+// text the value writes.
+std::u16string DateInto(IPLVariant* value, const std::u16string& text, const PLString& mask, bool ofDay) {
     PLComPtr<IPLDateTime> date;
     HRESULT hr = PLCreateInstance(CLSID_PLDateTime, date);
     PL_THROW_ERROR(hr, "Failed to create date time", 1);
@@ -179,11 +181,20 @@ void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
     hr = value->SetDateTimeFormatString(mask.c_str());
     PL_THROW_ERROR(hr, "Failed to set date time format string on variant", 0);
-    // A mask that reads the text but cannot write the date back (one that ends inside a code
-    // after the text has ended) would make the bag unwritable: refused here.
     WCHAR written[kPLVariantTextFormCapacity];
     hr = value->GetValueString(written, kPLVariantTextFormCapacity);
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
+    return written;
+}
+
+// DateInto, for a mask that reads back what it writes. One that reads the text but cannot write
+// the date back (it ends inside a code after the text has ended), or reads its own text as
+// another date (codes the parser and the formatter take differently), would make the bag
+// unwritable or change the date on every round trip: refused here.
+void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask, bool ofDay) {
+    const std::u16string written = DateInto(value, text, mask, ofDay);
+    if (DateInto(NewVariant().Get(), written, mask, ofDay) != written)
+        PL_THROW_ERROR(E_FAIL, "Failed to initialize date time", 1);
 }
 
 void SetDouble(IPLVariant* value, const std::u16string& text) {

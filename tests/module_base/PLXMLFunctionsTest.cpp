@@ -238,9 +238,10 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
         EXPECT_EQ(out, nullptr);
     }
     IPLPropertyBag* none = reinterpret_cast<IPLPropertyBag*>(0x1);
-    // No type; a date whose mask reads the text but could not write the date back.
-    for (const char16_t* text :
-         {u"<R><P N='x'>1</P></R>", u"<R><P D='DT' F='%y-%2m-%2d!%' N='Day'>2024-02-29</P></R>"}) {
+    // No type; dates whose mask reads the text but could not write the date back, or would read
+    // what it writes as another date.
+    for (const char16_t* text : {u"<R><P N='x'>1</P></R>", u"<R><P D='DT' F='%y-%2m-%2d!%' N='Day'>2024-02-29</P></R>",
+                                 u"<R><P D='DT' F='%\uFFFDOPy-%2m-%2d' N='Day'>2024-02-29</P></R>"}) {
         EXPECT_HR(RestorePropertyBagFromXML(text, &none), E_FAIL);
         EXPECT_EQ(none, nullptr);
     }
