@@ -317,11 +317,7 @@ std::map<std::string, std::string> ReadByLibxml2(const std::u16string& xml) {
 TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
     const struct {
         std::u16string text, back;  // the value and the name's suffix
-    } texts[] = {{u"a\u0001b", u"ab"},
-                 {u"\u001F", u""},
-                 {u"x\uFFFE", u"x"},
-                 {u"\uFFFFy", u"y"},
-                 {u"\r\n\t\u00E9\U0001F600<&>", u"\r\n\t\u00E9\U0001F600<&>"}};
+    } texts[] = {{u"a\u0001b", u"ab"}, {u"\u001F", u""}, {u"x\uFFFE", u"x"}, {u"\uFFFFy\r\n\t", u"y\r\n\t"}};
     for (const auto& t : texts) {
         SCOPED_TRACE(PLString(t.back.substr(0, 20).c_str()).ToUtf8());
         const std::u16string name = u"N" + t.text.substr(0, 8);
@@ -382,17 +378,11 @@ TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
     EXPECT_EQ(none, nullptr);
 }
 
-// An empty collection reads back as one; a value that depends on an entity the document declares
-// is left unset (such references are never expanded), the rest of the bag read.
+// An empty collection (as the writer writes it, or with white space and comments) reads back as
+// one; a value that depends on an entity the document declares is left unset (such references are
+// never expanded), the rest of the bag read.
 TEST(PLXMLFunctions, EmptyCollectionsAndDeclaredEntities) {
     PLComPtr<IPLVariantCollection> items;
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
-    PLComPtr<IPLVariant> list = VariantOf(), xml;
-    list->SetValueCollection(items.Get());
-    auto bag = BagOf({});
-    bag->SetProperty(u"P", list.Get());
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"R"), S_OK);
-    EXPECT_EQ(TextOf(xml.Get()), u"<R><PROPERTY DATATYPE=\"VariantCollection\" NAME=\"P\"/></R>");
     for (const char16_t* text : {u"<R><PROPERTY DATATYPE=\"VariantCollection\" NAME=\"P\"/></R>",
                                  u"<R><PROPERTY D='VariantCollection' N='P'>\n  <!-- none -->\n</PROPERTY></R>"}) {
         PLComPtr<IPLPropertyBag> back;
