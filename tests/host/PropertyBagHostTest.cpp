@@ -11,11 +11,12 @@
 
 namespace {
 
-// Answers IUnknown and `Interface` itself (nothing else: not the wrapped object's identifiers),
-// and is deleted at count zero.
+// The module's object `m`, behind the host's own table: answers IUnknown and `Interface` itself
+// (nothing else: not the identifiers `m` answers), and is deleted at count zero.
 template <class Interface>
 class HostObject : public Interface {
 public:
+    HostObject(const IID& iid, Interface* inner) : m_iid(iid), m(inner) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (iid != IID_IUnknown && iid != m_iid) return E_NOINTERFACE;
         *object = static_cast<Interface*>(this);
@@ -30,64 +31,53 @@ public:
     }
 
 protected:
-    HostObject(const IID& iid, IUnknown* inner) : m_iid(iid), m_inner(inner) {}
-    virtual ~HostObject() { m_inner->Release(); }
+    virtual ~HostObject() { m->Release(); }
     const IID& m_iid;
-    IUnknown* m_inner;  // the module's object that does the work
-
-private:
+    Interface* m;
     std::atomic<ULONG> m_refs{1};
 };
 
-// A host's variant: one of the module's, behind the host's own table.
 class HostVariant : public HostObject<IPLVariant> {
 public:
-    explicit HostVariant(IPLVariant* inner) : HostObject(IID_IPLVariant, inner), v(inner) {}
-    HRESULT SetValueString(const WCHAR* t) override { return v->SetValueString(t); }
-    HRESULT GetValueString(WCHAR* b, LONG n) override { return v->GetValueString(b, n); }
-    HRESULT GetValueStringLength(LONG* n) override { return v->GetValueStringLength(n); }
-    HRESULT AllocSysString(BSTR* t) override { return v->AllocSysString(t); }
-    HRESULT SetValueLong(LONG x) override { return v->SetValueLong(x); }
-    HRESULT GetValueLong(LONG* x) override { return v->GetValueLong(x); }
-    HRESULT SetValueLongLong(LONGLONG x) override { return v->SetValueLongLong(x); }
-    HRESULT GetValueLongLong(LONGLONG* x) override { return v->GetValueLongLong(x); }
-    HRESULT SetValueDouble(double x) override { return v->SetValueDouble(x); }
-    HRESULT GetValueDouble(double* x) override { return v->GetValueDouble(x); }
-    HRESULT SetValueBoolean(bool x) override { return v->SetValueBoolean(x); }
-    HRESULT GetValueBoolean(bool* x) override { return v->GetValueBoolean(x); }
-    HRESULT SetValueVariant(IPLVariant* x) override { return v->SetValueVariant(x); }
-    HRESULT GetValueVariant(IPLVariant** x) override { return v->GetValueVariant(x); }
-    HRESULT SetValueDateTime(IPLDateTime* d) override { return v->SetValueDateTime(d); }
-    HRESULT SetValueDateTimeOfDay(IPLDateTime* d) override { return v->SetValueDateTimeOfDay(d); }
-    HRESULT GetValueDateTime(IPLDateTime** d) override { return v->GetValueDateTime(d); }
-    HRESULT GetValueDateTimeOfDay(IPLDateTime** d) override { return v->GetValueDateTimeOfDay(d); }
-    HRESULT SetDateTimeFormatString(const WCHAR* m) override { return v->SetDateTimeFormatString(m); }
-    HRESULT GetDateTimeFormatString(WCHAR* b, LONG n) override { return v->GetDateTimeFormatString(b, n); }
-    HRESULT SetValueIUnknown(IUnknown* o) override { return v->SetValueIUnknown(o); }
-    HRESULT GetValueIUnknown(IUnknown** o) override { return v->GetValueIUnknown(o); }
-    HRESULT SetValueCollection(IPLVariantCollection* c) override { return v->SetValueCollection(c); }
-    HRESULT GetValueCollection(IPLVariantCollection** c) override { return v->GetValueCollection(c); }
-    HRESULT GetType(LONG* t) override { return v->GetType(t); }
-    HRESULT CompareEx(IPLVariant* o, bool i, LONG* r) override { return v->CompareEx(o, i, r); }
-    HRESULT Convert(LONG t) override { return v->Convert(t); }
-    HRESULT SetEmpty() override { return v->SetEmpty(); }
-
-private:
-    IPLVariant* v;
+    explicit HostVariant(IPLVariant* inner) : HostObject(IID_IPLVariant, inner) {}
+    HRESULT SetValueString(const WCHAR* t) override { return m->SetValueString(t); }
+    HRESULT GetValueString(WCHAR* b, LONG n) override { return m->GetValueString(b, n); }
+    HRESULT GetValueStringLength(LONG* n) override { return m->GetValueStringLength(n); }
+    HRESULT AllocSysString(BSTR* t) override { return m->AllocSysString(t); }
+    HRESULT SetValueLong(LONG x) override { return m->SetValueLong(x); }
+    HRESULT GetValueLong(LONG* x) override { return m->GetValueLong(x); }
+    HRESULT SetValueLongLong(LONGLONG x) override { return m->SetValueLongLong(x); }
+    HRESULT GetValueLongLong(LONGLONG* x) override { return m->GetValueLongLong(x); }
+    HRESULT SetValueDouble(double x) override { return m->SetValueDouble(x); }
+    HRESULT GetValueDouble(double* x) override { return m->GetValueDouble(x); }
+    HRESULT SetValueBoolean(bool x) override { return m->SetValueBoolean(x); }
+    HRESULT GetValueBoolean(bool* x) override { return m->GetValueBoolean(x); }
+    HRESULT SetValueVariant(IPLVariant* x) override { return m->SetValueVariant(x); }
+    HRESULT GetValueVariant(IPLVariant** x) override { return m->GetValueVariant(x); }
+    HRESULT SetValueDateTime(IPLDateTime* d) override { return m->SetValueDateTime(d); }
+    HRESULT SetValueDateTimeOfDay(IPLDateTime* d) override { return m->SetValueDateTimeOfDay(d); }
+    HRESULT GetValueDateTime(IPLDateTime** d) override { return m->GetValueDateTime(d); }
+    HRESULT GetValueDateTimeOfDay(IPLDateTime** d) override { return m->GetValueDateTimeOfDay(d); }
+    HRESULT SetDateTimeFormatString(const WCHAR* k) override { return m->SetDateTimeFormatString(k); }
+    HRESULT GetDateTimeFormatString(WCHAR* b, LONG n) override { return m->GetDateTimeFormatString(b, n); }
+    HRESULT SetValueIUnknown(IUnknown* o) override { return m->SetValueIUnknown(o); }
+    HRESULT GetValueIUnknown(IUnknown** o) override { return m->GetValueIUnknown(o); }
+    HRESULT SetValueCollection(IPLVariantCollection* c) override { return m->SetValueCollection(c); }
+    HRESULT GetValueCollection(IPLVariantCollection** c) override { return m->GetValueCollection(c); }
+    HRESULT GetType(LONG* t) override { return m->GetType(t); }
+    HRESULT CompareEx(IPLVariant* o, bool i, LONG* r) override { return m->CompareEx(o, i, r); }
+    HRESULT Convert(LONG t) override { return m->Convert(t); }
+    HRESULT SetEmpty() override { return m->SetEmpty(); }
 };
 
-// A host's bag: one of the module's, behind the host's own table.
 class HostBag : public HostObject<IPLPropertyBag> {
 public:
-    explicit HostBag(IPLPropertyBag* inner) : HostObject(IID_IPLPropertyBag, inner), b(inner) {}
-    HRESULT SetProperty(const WCHAR* n, IPLVariant* x) override { return b->SetProperty(n, x); }
-    HRESULT GetProperty(const WCHAR* n, IPLVariant** x) override { return b->GetProperty(n, x); }
-    HRESULT GetProperties(IPLPropertyCollection** c) override { return b->GetProperties(c); }
-    HRESULT ContainsKey(const WCHAR* n, BOOL* c) override { return b->ContainsKey(n, c); }
-    HRESULT DeleteProperty(const WCHAR* n) override { return b->DeleteProperty(n); }
-
-private:
-    IPLPropertyBag* b;
+    explicit HostBag(IPLPropertyBag* inner) : HostObject(IID_IPLPropertyBag, inner) {}
+    HRESULT SetProperty(const WCHAR* n, IPLVariant* x) override { return m->SetProperty(n, x); }
+    HRESULT GetProperty(const WCHAR* n, IPLVariant** x) override { return m->GetProperty(n, x); }
+    HRESULT GetProperties(IPLPropertyCollection** c) override { return m->GetProperties(c); }
+    HRESULT ContainsKey(const WCHAR* n, BOOL* c) override { return m->ContainsKey(n, c); }
+    HRESULT DeleteProperty(const WCHAR* n) override { return m->DeleteProperty(n); }
 };
 
 class PropertyBagHostTest : public kdtest::HostModuleTest {
