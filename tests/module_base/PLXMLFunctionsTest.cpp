@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
-#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -73,12 +72,9 @@ LONG TypeOf(IPLVariant* v) {
 }
 
 std::u16string TextOf(IPLVariant* v) {
-    LONG length = 0;
-    v->GetValueStringLength(&length);
-    std::u16string text(static_cast<std::size_t>(std::max<LONG>(length, 1)), u'\0');
-    v->GetValueString(text.data(), std::max<LONG>(length, 1));
-    text.resize(text.size() - 1);
-    return text;
+    PLString text;
+    GetPLStringFromVariant(v, &text);
+    return std::u16string(text.view());
 }
 
 }  // namespace
