@@ -467,8 +467,8 @@ HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, 
     return PL_XML_GUARD([&](HRESULT& hr) {
         const NestingScope nesting;
         bag->ForEachEntry([&](std::u16string_view key, IPLVariant* value) {
-            const std::u16string name(key);
-            hr = AppendPropertyToXMLDOM(document, parent, name.c_str(), value, nullptr);
+            // The view is of the stored key itself, a zero-terminated string.
+            hr = AppendPropertyToXMLDOM(document, parent, key.data(), value, nullptr);
             PL_THROW_ERROR(hr, "Failed to append property to DOM", 0);
         });
     });
