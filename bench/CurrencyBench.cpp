@@ -1,5 +1,8 @@
 // Currency parsing of typical amounts and writing them, beside ICU's own currency parse and format
-// of the same values in the same run.
+// of the same values in the same run, and parsing the longest hostile text beside an ordinary one.
+//
+// Floor of the parse: ICU's C number parser, unum_parseDouble with an en-US currency format, over
+// the same texts (the amount's sign, digits, group separators and symbol, read as a double).
 //
 //   build/release/bin/bench_currency
 #include <benchmark/benchmark.h>
@@ -9,9 +12,11 @@
 #include <unicode/numfmt.h>
 #include <unicode/parsepos.h>
 #include <unicode/unistr.h>
+#include <unicode/unum.h>
 
 #include <array>
 #include <memory>
+#include <string>
 
 #include <kdtrace/kdtrace.h>
 
@@ -60,6 +65,30 @@ void BM_CurrencyParseIcu(benchmark::State& state) {
     }
 }
 
+void BM_CurrencyParseFloor(benchmark::State& state) {
+    UErrorCode status = U_ZERO_ERROR;
+    UNumberFormat* format = unum_open(UNUM_CURRENCY, nullptr, 0, "en_US", nullptr, &status);
+    if (U_FAILURE(status)) {
+        state.SkipWithError("ICU has no en-US currency format");
+        return;
+    }
+    std::size_t i = 0;
+    for (auto _ : state) {
+        status = U_ZERO_ERROR;
+        const double value = unum_parseDouble(format, kTexts[i++ % kTexts.size()], -1, nullptr, &status);
+        if (U_FAILURE(status)) state.SkipWithError("ICU did not parse an amount");
+        benchmark::DoNotOptimize(value);
+    }
+    unum_close(format);
+}
+
+// 255 characters that made a backtracking matcher recurse per character, against "$1,234.56".
+void BM_CurrencyParseHostile(benchmark::State& state) {
+    PLComPtr<IPLCurrency> currency = NewCurrency();
+    const std::u16string text = u"x" + std::u16string(253, u'-') + u"y";
+    for (auto _ : state) benchmark::DoNotOptimize(currency->SetValueFromString(text.c_str()));
+}
+
 void BM_CurrencyGetString(benchmark::State& state) {
     PLComPtr<IPLCurrency> currency = NewCurrency();
     WCHAR text[64];
@@ -84,7 +113,9 @@ void BM_CurrencyGetStringIcu(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CurrencyParse);
+BENCHMARK(BM_CurrencyParseFloor);
 BENCHMARK(BM_CurrencyParseIcu);
+BENCHMARK(BM_CurrencyParseHostile);
 BENCHMARK(BM_CurrencyGetString);
 BENCHMARK(BM_CurrencyGetStringIcu);
 

@@ -6,13 +6,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzThread.h"
 #include "platform/CurrencyFormat.h"
 #include "platform/Text.h"
 
 using kd::platform::CurrencyFormat;
 using kd::platform::CurrencyFormatStatus;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 6) return 0;
     CurrencyFormat format;
     format.digits = data[0] % 11u;  // 10 is out of range

@@ -1,24 +1,25 @@
 // Free text into the currency parser in several locales. The first byte chooses the locale, the
 // rest is the text: ASCII bytes as themselves, the others as characters that locale data writes
-// (no-break spaces, currency signs, the minus sign, surrogates). A failed parse must leave the
-// amount as it was; a parsed amount must be in range, and what the locale's format writes for it
-// must read back as the same amount.
+// (no-break spaces, currency signs, the minus sign, direction marks, Arabic separators,
+// surrogates). A failed parse must leave the amount as it was; a parsed amount must be in range,
+// and what the locale's format writes for it must read back as the same amount.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include <kdtrace/kdtrace.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLCurrency.h"
 #include "platform/LocaleInfo.h"
 
 namespace {
 
-constexpr LCID kLocales[] = {0x0409, 0x0407, 0x040C, 0x0416, 0x0411, 0x041E, 0x0807, 0x0419};
-constexpr char16_t kWide[] = {u'\u00A0',        u'\u202F',        u'\u2212', u'\u20AC', u'\uFFE5',
-                              u'\u0E3F',        u'\u2019',        u'\u20BD', u'\u2007', u'\u3000',
-                              char16_t{0xD83D}, char16_t{0xDCB0}, u'\u0660', u'\uFF11'};
+constexpr LCID kLocales[] = {0x0409, 0x0407, 0x040C, 0x0416, 0x0411, 0x041E, 0x0807, 0x0419, 0x040D, 0x0401};
+constexpr char16_t kWide[] = {u'\u00A0', u'\u202F', u'\u2212', u'\u20AC',        u'\uFFE5',        u'\u0E3F', u'\u2019',
+                              u'\u20BD', u'\u2007', u'\u3000', char16_t{0xD83D}, char16_t{0xDCB0}, u'\u0660', u'\uFF11',
+                              u'\u200E', u'\u200F', u'\u061C', u'\u20AA',        u'\u066B',        u'\u066C'};
 
 struct Amount {
     LONGLONG units = 0;
@@ -35,7 +36,7 @@ Amount Read(IPLCurrency* c) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     const LCID locale = kLocales[data[0] % std::size(kLocales)];
     std::u16string text;

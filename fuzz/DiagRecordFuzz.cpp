@@ -2,8 +2,9 @@
 #include <cstdint>
 
 #include "DiagRecord.h"
+#include "fuzz/FuzzThread.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const std::u16string text = kddiag::DatagramText(reinterpret_cast<const char*>(data), size);
     kddiag::Record record;
     kddiag::Origin origin;

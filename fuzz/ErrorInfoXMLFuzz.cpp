@@ -7,6 +7,7 @@
 #include <kdtrace/error.h>
 #include <kdtrace/variant.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLString.h"
 
@@ -22,7 +23,7 @@ PLString Saved(IPLErrorInfo* list) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const PLString text = PLString::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
     PLComPtr<IPLErrorInfo> list;
     if (PLCreateInstance(CLSID_PLErrorInfo, list) < 0) std::abort();

@@ -4,9 +4,10 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/FuzzThread.h"
 #include "platform/Format.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     using kd::platform::FormatArg;
     std::vector<FormatArg> args;
     std::size_t i = 0;

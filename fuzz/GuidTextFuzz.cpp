@@ -3,10 +3,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzThread.h"
 #include "platform/Guid.h"
 #include "platform/Text.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const std::u16string text = kd::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
     GUID guid{};
     if (kd::platform::GuidFromText(text, &guid)) {

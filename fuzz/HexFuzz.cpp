@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLError.h"
 #include "module_base/PLHex.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     // Failures are expected by the thousand: their recording is not what is fuzzed here.
     const CPLThreadErrorSuspender quiet;

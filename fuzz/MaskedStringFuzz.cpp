@@ -10,6 +10,7 @@
 
 #include <kdtrace/kdtrace.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 
 namespace {
@@ -46,7 +47,7 @@ std::u16string Typed(const std::u16string& masked, const std::u16string& mask, W
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     const std::size_t length = std::min<std::size_t>(data[0] % 17, (size - 1) / 2);
     std::u16string mask, statics;

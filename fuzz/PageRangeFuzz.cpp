@@ -1,13 +1,15 @@
 // Page-range text, arbitrary bytes as Latin-1 characters, read in the 32- and 64-bit forms. The
 // first byte chooses the maximum page and whether inverse ranges are allowed. A text that reads
 // must give ranges inside the bounds, in the allowed directions, sharing no page, and the text
-// CreatePageRangeString writes for them must read back to the same ranges.
+// CreatePageRangeString writes for them must read back to the same ranges. A text of digits,
+// spaces and separators alone loses no number: each starts or ends a range read.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLError.h"
 #include "module_base/PLPageRange.h"
 
@@ -27,6 +29,17 @@ void Check(const std::u16string& text, Int maxPage, bool allowInverse) {
         return;
     }
     if (ranges.empty()) std::abort();
+    if (text.find_first_not_of(u"0123456789 ,-") == std::u16string::npos) {
+        for (std::size_t at = text.find_first_of(u"0123456789"); at != std::u16string::npos;) {
+            const std::size_t end = std::min(text.find_first_not_of(u"0123456789", at), text.size());
+            Int page = 0;
+            for (std::size_t k = at; k < end; ++k) page = page * 10 + static_cast<Int>(text[k] - u'0');  // it fit
+            if (std::none_of(ranges.begin(), ranges.end(),
+                             [&](const Range& r) { return r.start == page || r.end == page; }))
+                std::abort();
+            at = text.find_first_of(u"0123456789", end);
+        }
+    }
     for (std::size_t i = 0; i < ranges.size(); ++i) {
         const Range& a = ranges[i];
         if (a.start < 1 || a.end < 1) std::abort();
@@ -47,7 +60,7 @@ void Check(const std::u16string& text, Int maxPage, bool allowInverse) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1 || size > 4096) return 0;
     std::u16string text;
     for (size_t i = 1; i < size && data[i] != 0; ++i) text += static_cast<char16_t>(data[i]);

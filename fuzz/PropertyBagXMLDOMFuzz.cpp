@@ -8,6 +8,7 @@
 #include <kdtrace/exports.h>
 #include <kdtrace/propertybag.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
@@ -29,7 +30,7 @@ void CheckRoundTrip(IPLPropertyBag* bag) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const PLString text = PLString::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
     kd::platform::XmlDocument document;
     kd::platform::XmlParseError error;

@@ -2,9 +2,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz/FuzzThread.h"
 #include "platform/RegistryFile.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     uint32_t value = 0;
     kd::platform::ParseRegistryDword(text, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics", u"Log Profile",

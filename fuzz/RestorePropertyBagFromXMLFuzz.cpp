@@ -9,6 +9,7 @@
 #include <kdtrace/propertybag.h>
 #include <kdtrace/variant.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
@@ -23,7 +24,7 @@ PLString Written(IPLPropertyBag* bag) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const PLString text = PLString::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
     PLComPtr<IPLPropertyBag> bag;
     if (RestorePropertyBagFromXML(text.c_str(), bag.Put()) < 0) {

@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLSignedPropertyString.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     static IPLDateTime* const now = [] {
         PLComPtr<IPLDateTime> date;
         if (PLCreateInstance(CLSID_PLDateTime, date) < 0 || date->Initialize(6, 1, 2026, 12, 0, 0) < 0) std::abort();

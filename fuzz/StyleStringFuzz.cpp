@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLStyleString.h"
 #include "platform/Text.h"
 
@@ -15,7 +16,7 @@ bool Clean(std::u16string_view s) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     std::u16string text;
     const bool wide = size > 0 && (data[0] & 1);
     if (wide) {

@@ -1,14 +1,16 @@
 // Conversion of arbitrary text to every kind. The first byte chooses the text encoding, whether
-// a date format mask is set (the mask is the text up to a 0 byte, the value the rest) and the
-// target kind.
+// a date format mask is set (the mask is the text up to a 0 byte, the value the rest), the
+// target kind and the process locale.
 // A conversion that fails must leave the variant as it was; one that succeeds must give a
-// variant of the target kind with a text form that converts back to an equal value.
+// variant of the target kind with a text form that converts back to an equal value, dates
+// (without a fuzzed mask) to the same text, whatever the locale's separators.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include <kdtrace/variant.h>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLVariant.h"
@@ -43,7 +45,7 @@ LONG TypeOf(IPLVariant* v) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     if (size < 1) return 0;
     const uint8_t settings = data[0];
     const bool wide = (settings & 1) != 0;
@@ -66,6 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                       PLVariantCollection,
                                       PLVariantDateTimeOfDay,
                                       PLVariantLongLong};
+    static constexpr const char* kLocales[] = {"en_US.UTF-8", "fi_FI.UTF-8", "da_DK.UTF-8",
+                                               "id_ID.UTF-8", "th_TH.UTF-8", "de_DE.UTF-8"};
+    ::setenv("LC_ALL", kLocales[(settings >> 2) / 12 % 6], 1);
     const CPLThreadErrorSuspender quiet;
     {
         const LONG kind = kKinds[(settings >> 2) % 12];
@@ -98,6 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (v->CompareEx(again.Get(), false, &order) == S_OK && order != 0) std::abort();
             if (TextOf(again.Get()) != written) std::abort();
         }
+        if ((kind == PLVariantDateTime || kind == PLVariantDateTimeOfDay) && TextOf(again.Get()) != written)
+            std::abort();
     }
     return 0;
 }

@@ -5,11 +5,12 @@
 #include <span>
 #include <string>
 
+#include "fuzz/FuzzThread.h"
 #include "module_base/PLVersion.h"
 #include "platform/Text.h"
 #include "platform/VersionNote.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KD_FUZZ_TARGET(data, size) {
     const std::span<const std::uint8_t> image(data, size);
     const auto block = kd::platform::FindVersionBlock(image);
     if (!block) return 0;

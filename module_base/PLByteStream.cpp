@@ -29,7 +29,7 @@ HRESULT CPLByteStream::GetSize(LONG* size) {
 }
 
 HRESULT CPLByteStream::GetPosition(LONG* position) {
-    return PLStoreOut(PL_GUARD_SITE(kGroup), position, m_position);
+    return PLStoreOut(PL_GUARD_SITE(kGroup), position, m_position.load(std::memory_order_relaxed));
 }
 
 HRESULT CPLByteStream::Write(const BYTE*, LONG, LONG*) {
@@ -67,17 +67,21 @@ HRESULT CPLByteStream::Read(BYTE* buffer, LONG count, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (count < 0) return E_INVALIDARG;
     return PL_GUARD(kGroup, [&](HRESULT&) {
-        // Not tied to the state: a closed stream reads from where Close left it (the start).
-        const LONG n = count < m_size - m_position ? count : m_size - m_position;
-        CopyBytes(buffer, m_data + m_position, static_cast<std::size_t>(n));
-        m_position += n;
+        // Not tied to the state: a closed stream reads from where Close left it (the start). The
+        // position is read once and kept within the bytes, so that Reads racing on one stream (a
+        // misuse) at worst hand out the same bytes twice.
+        LONG position = m_position.load(std::memory_order_relaxed);
+        if (position < 0 || position > m_size) position = m_size;
+        const LONG n = count < m_size - position ? count : m_size - position;
+        CopyBytes(buffer, m_data + position, static_cast<std::size_t>(n));
+        m_position.store(position + n, std::memory_order_relaxed);
         *read = n;
     });
 }
 
 void CPLByteStream::SkipBy(LONG count) {
     if (m_state != kOpen) PL_THROW_ERROR(E_FAIL, "Invalid state.  Stream is not open.", 1);
-    const int64_t target = int64_t{m_position} + count;
+    const int64_t target = int64_t{m_position.load(std::memory_order_relaxed)} + count;
     if (target > m_size) PL_THROW_ERROR(E_FAIL, "Cannot skip past end of stream.", 1);
     if (target < 0) PL_THROW_ERROR(E_FAIL, "Cannot skip before beginning of stream.", 1);
     m_position = static_cast<LONG>(target);

@@ -8,6 +8,7 @@
 #ifndef KD_PLBYTESTREAM_H
 #define KD_PLBYTESTREAM_H
 
+#include <atomic>
 #include <memory>
 
 #include <kdtrace/stream.h>
@@ -64,7 +65,8 @@ private:
     PLComPtr<IUnknown> m_owner;
     const BYTE* m_data = nullptr;
     LONG m_size = 0;
-    LONG m_position = 0;
+    // Atomic only so that racing Reads (a misuse) stay defined; the stream is not synchronised.
+    std::atomic<LONG> m_position{0};
     LONG m_state = kNew;
 };
 

@@ -365,14 +365,10 @@ std::u16string CPLCurrency::DoFormat(LONG positiveOrder, LONG negativeOrder, std
     return FormatOrThrow(NumberText(), format);
 }
 
-void CPLCurrency::OrdersFromMask(LONG mask) {
-    LONG positive = 0;
-    LONG negative = 0;
+void CPLCurrency::OrdersFromMask(LONG mask, LONG& positive, LONG& negative) {
     HRESULT hr = GetOrderFromFormat(mask, &positive);
     if (hr >= 0) hr = GetNegativeOrderFromFormat(mask, &negative);
     PL_THROW_ERROR(hr, "Failed to validate mask", 0);
-    m_positiveOrder = positive;
-    m_negativeOrder = negative;
 }
 
 HRESULT CPLCurrency::Format(LONG mask, const WCHAR* currencySymbol, const WCHAR* groupSymbol,
@@ -384,8 +380,10 @@ HRESULT CPLCurrency::Format(LONG mask, const WCHAR* currencySymbol, const WCHAR*
         buffer[0] = 0;
         if (groupDigits < 0 || groupDigits > 9)
             PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Group digits (%ld) must be a value between 0 and 9", groupDigits);
-        OrdersFromMask(mask);
-        const std::u16string text = DoFormat(m_positiveOrder, m_negativeOrder, std::u16string(View(currencySymbol)),
+        LONG positiveOrder = 0;
+        LONG negativeOrder = 0;
+        OrdersFromMask(mask, positiveOrder, negativeOrder);
+        const std::u16string text = DoFormat(positiveOrder, negativeOrder, std::u16string(View(currencySymbol)),
                                              std::u16string(View(groupSymbol)), std::u16string(View(decimalSymbol)),
                                              groupDigits, decimalPlaces);
         CopyFormatted(text, buffer, size);
@@ -400,8 +398,10 @@ HRESULT CPLCurrency::GetString(WCHAR* buffer, LONG size) {
         std::u16string text;
         if (m_customFormat != FALSE) {
             // Orders given explicitly (a mask of 0 or less) are kept; a mask gives its own.
-            if (m_currencyMask > 0) OrdersFromMask(m_currencyMask);
-            text = DoFormat(m_positiveOrder, m_negativeOrder, m_currencySymbol, m_groupSymbol, m_decimalSymbol,
+            LONG positiveOrder = m_positiveOrder;
+            LONG negativeOrder = m_negativeOrder;
+            if (m_currencyMask > 0) OrdersFromMask(m_currencyMask, positiveOrder, negativeOrder);
+            text = DoFormat(positiveOrder, negativeOrder, m_currencySymbol, m_groupSymbol, m_decimalSymbol,
                             m_groupDigits, m_decimalPlaces);
         } else {
             const auto format = kd::platform::LocaleCurrencyFormat(m_locale);
@@ -422,9 +422,8 @@ HRESULT CPLCurrency::GetUnformattedString(WCHAR* buffer, LONG size) {
     if (size < 1) return E_INVALIDARG;
     return PL_GUARD(kGroup, [&](HRESULT&) {
         buffer[0] = 0;
-        m_positiveOrder = 0;
-        m_negativeOrder = 0;
-        // Two places, leading zero, "." and both orders 0 are the record's defaults.
+        // Two places, leading zero, "." and both orders 0 are the record's defaults. The object's
+        // own orders are neither used nor changed.
         kd::platform::CurrencyFormat format;
         format.grouping = 0;
         format.thousandSeparator.clear();

@@ -1,7 +1,8 @@
 // CPLCurrency: a money amount held as a sign, whole units (64-bit) and hundredths. Reads free
 // text in the settings of its locale or of a configured format, and writes the Windows currency
-// orders through the platform's currency formatter. Objects have no lock: use one from one
-// thread at a time.
+// orders through the platform's currency formatter. Objects have no lock: while one thread
+// changes a currency no other may use it. Getters and formatting change nothing, so threads may
+// share a currency that none changes.
 #ifndef KD_PLCURRENCY_H
 #define KD_PLCURRENCY_H
 
@@ -59,8 +60,8 @@ private:
     // The symbols and places text is read with: the configured ones, else the locale's.
     PLCurrencyTextSettings ParseSettings() const;
     std::u16string NumberText() const;
-    // Both orders from a mask, stored in the order fields.
-    void OrdersFromMask(LONG mask);
+    // Both orders from a mask; the order fields are not changed.
+    void OrdersFromMask(LONG mask, LONG& positive, LONG& negative);
     std::u16string DoFormat(LONG positiveOrder, LONG negativeOrder, std::u16string currencySymbol,
                             std::u16string groupSymbol, std::u16string decimalSymbol, LONG groupDigits,
                             LONG decimalPlaces);

@@ -1,133 +1,170 @@
 #include "module_base/PLCurrencyText.h"
 
-#include <array>
-#include <locale>
-#include <memory>
-#include <regex>
+#include <algorithm>
 #include <string>
+
+// The text is read in a few passes over a copy on the stack, each linear in its length: no
+// recursion, no allocation beyond the decoded symbols, the same time for hostile text as for an
+// ordinary amount.
 
 namespace {
 
-// The grammar's white space is ECMAScript's: every Unicode space, not only the ASCII ones that
-// the standard library's wide expressions know. Locale data writes U+00A0 and U+202F as group
-// separators and before the currency symbol, so they are mapped to a blank before matching, and
-// the minus sign U+2212 to "-". The text is matched as UTF-32.
+constexpr std::size_t kMaxWholeDigits = 18;
+// More places than this cannot be written.
+constexpr int32_t kMaxDecimalPlaces = 99;
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+// Locale data writes U+00A0 and U+202F as group separators and before the currency symbol, and
+// every Unicode space reads as a blank; U+2212 reads as "-". The direction marks that right-to-
+// left locales write around signs and symbols (U+200E, U+200F, U+061C) read as nothing.
 bool IsUnicodeSpace(char32_t c) noexcept {
     return c == 0x00A0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
            c == 0x205F || c == 0x3000 || c == 0xFEFF;
 }
 
-std::wstring ToMatchText(std::u16string_view text) {
-    std::wstring out;
-    out.reserve(text.size());
+bool IsDirectionMark(char32_t c) noexcept {
+    return c == 0x200E || c == 0x200F || c == 0x061C;
+}
+
+// Calls `put` with each character of `text` as it is read: code points (a lone surrogate stays
+// itself), blanks and minus signs mapped, direction marks dropped.
+template <class Put>
+void Decode(std::u16string_view text, Put&& put) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
+        if (IsDirectionMark(c)) continue;
         if (IsUnicodeSpace(c))
             c = U' ';
         else if (c == 0x2212)
             c = U'-';
-        out.push_back(static_cast<wchar_t>(c));
+        put(c);
     }
+}
+
+std::u32string Decoded(std::u16string_view text) {
+    std::u32string out;
+    Decode(text, [&](char32_t c) { out.push_back(c); });
     return out;
 }
 
-// Every ASCII character other than a letter, digit or blank is written as "\u" and four hex
-// digits, so that a symbol matches itself literally whatever it holds.
-std::wstring Escape(const std::wstring& text) {
-    static constexpr wchar_t kHex[] = L"0123456789abcdef";
-    std::wstring out;
-    for (const wchar_t c : text) {
-        const bool plain =
-            c >= 0x80 || c == L' ' || (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-        if (plain) {
-            out.push_back(c);
+// A blank: the ASCII white space characters (after the mapping above, every Unicode space).
+bool IsBlank(char32_t c) noexcept {
+    return c == U' ' || (c >= U'\t' && c <= U'\r');
+}
+
+bool IsDigit(char32_t c) noexcept {
+    return c >= U'0' && c <= U'9';
+}
+
+bool IsLineBreak(char32_t c) noexcept {
+    return c == U'\n' || c == U'\r';
+}
+
+// Symbols match without regard to the case of the letters A to Z.
+char32_t Fold(char32_t c) noexcept {
+    return c >= U'A' && c <= U'Z' ? c + (U'a' - U'A') : c;
+}
+
+bool MatchesAt(const char32_t* text, std::size_t size, std::size_t at, const std::u32string& symbol) noexcept {
+    if (symbol.size() > size - at) return false;
+    for (std::size_t k = 0; k < symbol.size(); ++k) {
+        if (Fold(text[at + k]) != Fold(symbol[k])) return false;
+    }
+    return true;
+}
+
+// Removes every occurrence of `symbol`, leftmost first, in place; returns the new size.
+std::size_t RemoveAll(char32_t* text, std::size_t size, const std::u32string& symbol) noexcept {
+    if (symbol.empty()) return size;
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < size;) {
+        if (MatchesAt(text, size, in, symbol)) {
+            in += symbol.size();
         } else {
-            out += L"\\u00";
-            out.push_back(kHex[(c >> 4) & 0xF]);
-            out.push_back(kHex[c & 0xF]);
+            text[out++] = text[in++];
         }
     }
     return out;
 }
 
-std::wregex Compile(const std::wstring& pattern, bool icase) {
-    std::wregex expression;
-    expression.imbue(std::locale::classic());
-    auto flags = std::regex_constants::ECMAScript;
-    if (icase) flags |= std::regex_constants::icase;
-    expression.assign(pattern, flags);
-    return expression;
+bool HasLineBreak(const char32_t* text, std::size_t from, std::size_t to) noexcept {
+    return std::any_of(text + from, text + to, IsLineBreak);
 }
 
-// The expressions for one set of settings. Compiling them costs far more than matching, so each
-// thread keeps those of the few settings it used last.
-struct Grammar {
-    PLCurrencyTextSettings settings;
-    bool removeGroup = false;
-    std::wregex group;   // the group symbol
-    std::wregex clean;   // group 1: the text without signs, parentheses, symbols and blanks at its ends
-    std::wregex number;  // group 1: whole digits, group 2: fraction digits
-};
-
-bool SameSettings(const PLCurrencyTextSettings& a, const PLCurrencyTextSettings& b) noexcept {
-    return a.decimalPlaces == b.decimalPlaces && a.decimalSymbol == b.decimalSymbol && a.groupSymbol == b.groupSymbol &&
-           a.currencySymbol == b.currencySymbol;
-}
-
-std::unique_ptr<Grammar> MakeGrammar(const PLCurrencyTextSettings& settings) {
-    auto grammar = std::make_unique<Grammar>();
-    grammar->settings = settings;
-    const std::wstring group = ToMatchText(settings.groupSymbol);
-    const std::wstring groupEscaped = Escape(group);
-    // An empty symbol adds no alternative: an empty one would match everywhere.
-    if (!group.empty()) {
-        grammar->removeGroup = true;
-        grammar->group = Compile(groupEscaped, true);
+// Parentheses around the amount, a minus before the first digit, or a minus after a digit. Text
+// after the first digit, or inside the parentheses, must be one line.
+bool LooksNegative(const char32_t* text, std::size_t size) noexcept {
+    std::size_t first = kNotFound;
+    std::size_t last = kNotFound;
+    bool minus = false;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (IsDigit(text[i])) {
+            if (first == kNotFound) first = i;
+            last = i;
+        } else if (text[i] == U'-') {
+            minus = true;
+        }
     }
-    std::wstring currency = ToMatchText(settings.currencySymbol);
-    if (grammar->removeGroup) currency = std::regex_replace(currency, grammar->group, L"");
-    std::wstring edge = L"(?:-|\\(|\\)|";
-    if (!currency.empty()) edge += Escape(currency) + L"|";
-    edge += L"\\s)";
-    grammar->clean = Compile(L"^" + edge + L"*([\\S\\s]*?)" + edge + L"*$", true);
-    std::wstring number = L"^(\\d{0,18})";
-    const std::wstring decimal = ToMatchText(settings.decimalSymbol);
-    if (decimal.empty())
-        number += L"()";
-    else
-        number += L"(?:" + Escape(decimal) + L"(\\d{0," + std::to_wstring(settings.decimalPlaces) + L"}))?";
-    number += L"$";
-    grammar->number = Compile(number, true);
-    return grammar;
-}
-
-const Grammar& GrammarFor(const PLCurrencyTextSettings& settings) {
-    // A few settings at a time: a thread that reads amounts of several locales in turn does not
-    // compile on every call.
-    thread_local std::array<std::unique_ptr<Grammar>, 4> recent;
-    thread_local std::size_t next = 0;
-    for (const auto& grammar : recent) {
-        if (grammar && SameSettings(grammar->settings, settings)) return *grammar;
+    if (first == kNotFound) {
+        // No digits: a "(" followed by a ")" on the same line.
+        bool open = false;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (IsLineBreak(text[i]))
+                open = false;
+            else if (text[i] == U'(')
+                open = true;
+            else if (text[i] == U')' && open)
+                return true;
+        }
+        return false;
     }
-    std::unique_ptr<Grammar>& slot = recent[next++ % recent.size()];
-    slot.reset();
-    slot = MakeGrammar(settings);
-    return *slot;
+    if (minus && !HasLineBreak(text, first + 1, size)) return true;
+    // The innermost "(" before the first digit and ")" after the last, on one line.
+    std::size_t open = kNotFound;
+    for (std::size_t i = 0; i < first; ++i) {
+        if (text[i] == U'(') open = i;
+    }
+    std::size_t close = kNotFound;
+    for (std::size_t i = last + 1; i < size && close == kNotFound; ++i) {
+        if (text[i] == U')') close = i;
+    }
+    return open != kNotFound && close != kNotFound && !HasLineBreak(text, open + 1, close);
 }
 
-// Parentheses around the amount, a minus before the first digit, or a minus after a digit.
-bool LooksNegative(const std::wstring& text) {
-    static const std::wregex negative =
-        Compile(L"^(?:[^\\d]*\\(.*?\\)[^\\d]*|[^\\d]*-[^\\d]*\\d+.*|[^\\d]*\\d+.*?-.*)$", false);
-    return std::regex_match(text, negative);
+// Finds the amount between the signs, parentheses, currency symbols and blanks at the text's
+// ends: [start, end). At the front each is taken as it comes (a sign or parenthesis before the
+// symbol, the symbol before a blank); at the back the longest run of them that ends the text.
+void TrimEdges(const char32_t* text, std::size_t size, const std::u32string& currency, std::size_t& start,
+               std::size_t& end) noexcept {
+    start = 0;
+    while (start < size) {
+        const char32_t c = text[start];
+        if (c == U'-' || c == U'(' || c == U')') {
+            ++start;
+        } else if (!currency.empty() && MatchesAt(text, size, start, currency)) {
+            start += currency.size();
+        } else if (IsBlank(c)) {
+            ++start;
+        } else {
+            break;
+        }
+    }
+    // edge[i]: text[i, size) is made of edge characters and symbols only.
+    bool edge[kPLCurrencyTextLimit + 1];
+    edge[size] = true;
+    for (std::size_t i = size; i-- > start;) {
+        const char32_t c = text[i];
+        const bool single = c == U'-' || c == U'(' || c == U')' || IsBlank(c);
+        edge[i] = (single && edge[i + 1]) || (!currency.empty() && currency.size() <= size - i &&
+                                              edge[i + currency.size()] && MatchesAt(text, size, i, currency));
+    }
+    end = start;
+    while (!edge[end]) ++end;
 }
-
-// More places than this cannot be written, and would only make the expression large.
-constexpr int32_t kMaxDecimalPlaces = 99;
 
 }  // namespace
 
@@ -137,50 +174,80 @@ PLCurrencyTextStatus PLParseCurrencyText(std::u16string_view text, const PLCurre
         amount = PLCurrencyAmount{};
         return PLCurrencyTextStatus::kOk;
     }
-    // Backtracking expressions take time and stack in proportion to the text's length, and no
-    // amount is this long.
     if (text.size() > kPLCurrencyTextLimit) return PLCurrencyTextStatus::kInvalid;
     if (settings.decimalPlaces < 0 || settings.decimalPlaces > kMaxDecimalPlaces) return PLCurrencyTextStatus::kInvalid;
-    try {
-        const std::wstring original = ToMatchText(text);
-        const bool negative = LooksNegative(original);
-        const std::size_t open = original.find(L'(');
-        const std::size_t close = original.find(L')');
-        if (open != std::wstring::npos ? (close == std::wstring::npos || close < open) : close != std::wstring::npos)
-            return PLCurrencyTextStatus::kInvalidNegativeSymbol;
+    const auto places = static_cast<std::size_t>(settings.decimalPlaces);
 
-        const Grammar& grammar = GrammarFor(settings);
-        std::wstring clean = grammar.removeGroup ? std::regex_replace(original, grammar.group, L"") : original;
-        std::wsmatch match;
-        if (!std::regex_match(clean, match, grammar.clean)) return PLCurrencyTextStatus::kInvalid;
-        clean = match[1].str();
-        if (!std::regex_match(clean, match, grammar.number)) return PLCurrencyTextStatus::kInvalid;
-        std::wstring whole = match[1].str();
-        std::wstring cents = match[2].str();
-        const auto places = static_cast<std::size_t>(settings.decimalPlaces);
-        if (settings.decimalSymbol.empty() && places > 0) {
-            // Without a decimal symbol the last digits are the fraction: "5" is 0.05.
-            const std::size_t take = std::min(places, whole.size());
-            cents = whole.substr(whole.size() - take);
-            whole.erase(whole.size() - take);
-            cents.insert(0, places - cents.size(), L'0');
-        } else if (cents.size() < places) {
-            cents.append(places - cents.size(), L'0');
-        }
-        for (const std::wstring* digits : {&whole, &cents}) {
-            for (const wchar_t digit : *digits) {
-                if (digit < L'0' || digit > L'9') return PLCurrencyTextStatus::kInvalid;
+    char32_t chars[kPLCurrencyTextLimit];
+    std::size_t size = 0;
+    Decode(text, [&](char32_t c) { chars[size++] = c; });
+
+    const bool negative = LooksNegative(chars, size);
+    const char32_t* const begin = chars;
+    const char32_t* const end = chars + size;
+    const char32_t* open = std::find(begin, end, U'(');
+    const char32_t* close = std::find(begin, end, U')');
+    if (open != end ? (close == end || close < open) : close != end)
+        return PLCurrencyTextStatus::kInvalidNegativeSymbol;
+
+    // Group symbols go wherever they stand, in the currency symbol too.
+    const std::u32string group = Decoded(settings.groupSymbol);
+    const std::u32string decimal = Decoded(settings.decimalSymbol);
+    std::u32string currency = Decoded(settings.currencySymbol);
+    currency.resize(RemoveAll(currency.data(), currency.size(), group));
+    size = RemoveAll(chars, size, group);
+
+    std::size_t first = 0;
+    std::size_t last = 0;
+    TrimEdges(chars, size, currency, first, last);
+    const char32_t* number = chars + first;
+    const std::size_t length = last - first;
+
+    // The number: up to 18 whole digits, then the decimal symbol and up to `places` digits.
+    std::size_t run = 0;
+    while (run < length && IsDigit(number[run])) ++run;
+    std::size_t wholeDigits = length;
+    std::size_t fractionAt = length;
+    if (run == length && length <= kMaxWholeDigits) {
+        // Digits alone.
+    } else if (decimal.empty()) {
+        return PLCurrencyTextStatus::kInvalid;
+    } else {
+        // The digits that end the text start at `tail`. The most whole digits are tried first,
+        // and fewer only where the decimal symbol itself begins with a digit.
+        std::size_t tail = length;
+        while (tail > 0 && IsDigit(number[tail - 1])) --tail;
+        bool found = false;
+        for (std::size_t j = std::min(run, kMaxWholeDigits) + 1; j-- > 0 && !found;) {
+            if (!MatchesAt(number, length, j, decimal)) continue;
+            const std::size_t after = j + decimal.size();
+            if (after >= tail && length - after <= places) {
+                wholeDigits = j;
+                fractionAt = after;
+                found = true;
             }
         }
-        uint64_t units = 0;
-        for (const wchar_t digit : whole) units = units * 10 + static_cast<uint64_t>(digit - L'0');
-        const int32_t tens = cents.size() > 0 ? cents[0] - L'0' : 0;
-        const int32_t ones = cents.size() > 1 ? cents[1] - L'0' : 0;
-        amount = PLCurrencyAmount{negative, units, tens * 10 + ones};
-        return PLCurrencyTextStatus::kOk;
-    } catch (const std::regex_error&) {
-        // An expression the library cannot run (a symbol it cannot compile, or matching that
-        // exceeds its limits) reads as text that is not an amount.
-        return PLCurrencyTextStatus::kInvalid;
+        if (!found) return PLCurrencyTextStatus::kInvalid;
     }
+
+    // Without a decimal symbol the last `places` digits are the fraction: "5" is 0.05. Otherwise
+    // the fraction's digits are completed with zeros on the right: "5" is 0.50.
+    const char32_t* fraction = number + fractionAt;
+    std::size_t fractionDigits = length - fractionAt;
+    std::size_t leadingZeros = 0;
+    if (decimal.empty() && places > 0) {
+        fractionDigits = std::min(places, wholeDigits);
+        wholeDigits -= fractionDigits;
+        fraction = number + wholeDigits;
+        leadingZeros = places - fractionDigits;
+    }
+    auto fractionDigit = [&](std::size_t i) -> int32_t {
+        if (i < leadingZeros) return 0;
+        i -= leadingZeros;
+        return i < fractionDigits ? static_cast<int32_t>(fraction[i] - U'0') : 0;
+    };
+    uint64_t units = 0;
+    for (std::size_t i = 0; i < wholeDigits; ++i) units = units * 10 + static_cast<uint64_t>(number[i] - U'0');
+    amount = PLCurrencyAmount{negative, units, fractionDigit(0) * 10 + fractionDigit(1)};
+    return PLCurrencyTextStatus::kOk;
 }

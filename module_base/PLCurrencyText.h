@@ -1,6 +1,6 @@
 // Reading money amounts from free-form text: with or without the currency symbol, with group
-// separators, a minus sign before or after the amount, or parentheses around it. The grammar is
-// written as regular expressions (ECMAScript) over the amount's settings.
+// separators, a minus sign before or after the amount, or parentheses around it. A hand-written
+// scanner, linear in the text, with a bounded stack: hosts call it on threads with small stacks.
 #ifndef KD_PLCURRENCYTEXT_H
 #define KD_PLCURRENCYTEXT_H
 
@@ -27,10 +27,12 @@ enum class PLCurrencyTextStatus {
     kInvalid,                // not an amount, more than 18 whole digits, or too long
 };
 
-// The longest text read; longer text is refused before any expression runs.
+// The longest text read (in UTF-16 units); longer text is refused unread.
 inline constexpr std::size_t kPLCurrencyTextLimit = 255;
 
-// Reads `text` into `amount`, which is written only on success. The empty text is zero.
+// Reads `text` into `amount`, which is written only on success. The empty text is zero. In the
+// text and the symbols every Unicode space reads as a blank, U+2212 as "-", and the direction
+// marks U+200E, U+200F and U+061C as nothing; symbols match without regard to the case of A-Z.
 PLCurrencyTextStatus PLParseCurrencyText(std::u16string_view text, const PLCurrencyTextSettings& settings,
                                          PLCurrencyAmount& amount);
 

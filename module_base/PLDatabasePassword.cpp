@@ -70,12 +70,18 @@ HRESULT ReadDatabasePassword(LONG user, std::u16string& password) {
         const std::string path = PLDatabasePasswordFilePath();
         std::string text;
         int error = 0;
-        const auto status = kd::platform::ReadProtectedFile(path, kMaxFileSize, text, &error);
-        if (status == kd::platform::ProtectedFileStatus::Unprotected)
+        uint32_t owner = 0, mode = 0;
+        const auto status = kd::platform::ReadProtectedFile(path, kMaxFileSize, text, &error, &owner, &mode);
+        if (status == kd::platform::ProtectedFileStatus::WrongOwner)
             PL_THROW_ERROR_FORMAT(E_FAIL, 1,
-                                  "The database password file '%hs' must belong to its user or to root and be "
-                                  "closed to others.",
-                                  path.c_str());
+                                  "The database password file '%hs' belongs to user %u: it must belong to its user "
+                                  "or to root.",
+                                  path.c_str(), owner);
+        if (status == kd::platform::ProtectedFileStatus::OpenToOthers)
+            PL_THROW_ERROR_FORMAT(E_FAIL, 1,
+                                  "The database password file '%hs' has mode %04o: it must give no access to its "
+                                  "group or others.",
+                                  path.c_str(), mode);
         if (status != kd::platform::ProtectedFileStatus::Read)
             PL_THROW_ERROR_FORMAT(E_FAIL, 1, "Cannot read the database password file '%hs' (error %d).", path.c_str(),
                                   error);

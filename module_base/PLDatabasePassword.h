@@ -1,10 +1,10 @@
 // Database passwords by user number, read from a protected configuration file.
 //
 // The file is $KDTRACE_DATABASE_PASSWORDS, or /etc/kdtrace/database-passwords when that is unset
-// or empty. It is read only when it belongs to the calling user or to root and others can
-// neither read nor write it. Each line is "N=HEX" for a user number N from 1 to 9, where HEX is
-// the password in its sealed form (PLSealDatabasePassword); blank lines and lines that start
-// with "#" are skipped. The library holds no password itself.
+// or empty. It is read only when it belongs to the calling user or to root and gives its group
+// and others no permission at all (mode 0600 or narrower). Each line is "N=HEX" for a user
+// number N from 1 to 9, where HEX is the password in its sealed form (PLSealDatabasePassword);
+// blank lines and lines that start with "#" are skipped. The library holds no password itself.
 #ifndef KD_PLDATABASEPASSWORD_H
 #define KD_PLDATABASEPASSWORD_H
 

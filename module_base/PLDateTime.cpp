@@ -63,6 +63,14 @@ std::u16string WeekdayName(int32_t index) {
     return ResourceName(kFirstWeekdayMessage + static_cast<DWORD>(index), kEnglishWeekdays[index]);
 }
 
+// A Thai Buddhist year read from text, as the year itself. Two digits stand for a Buddhist year
+// within the hundred years the two-digit-year pivot chooses, as they do in other calendars:
+// below the pivot 2600 on, else 2500 on (the pivot 10: 2510 to 2609, so 1967 to 2066).
+int32_t ThaiYearToYear(int32_t year) noexcept {
+    if (year >= 0 && year < 100) year += year < PLGetTwoDigitYearPivot() ? 2600 : 2500;
+    return year - kThaiYearOffset;
+}
+
 bool IsLeapYear(int64_t year) noexcept {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
@@ -127,6 +135,29 @@ bool IsKeyword(const WCHAR* mask, const char16_t* keyword) noexcept {
     for (; keyword[i] != 0; ++i)
         if (mask[i] == 0 || kd::platform::ToUpper(mask[i]) != keyword[i]) return false;
     return mask[i] == 0;
+}
+
+// The parser's codes of one letter; any other "%" code ("%2m", "%2y", an unknown one) spans three
+// mask characters.
+constexpr std::u16string_view kParseCodes = u"mdDyYBbHhMSsPp";
+
+// True when the mask from `i` on holds a year code, its codes passed over as the parser passes
+// over them.
+bool AsksForYear(const WCHAR* mask, std::size_t i) noexcept {
+    while (mask[i] != 0) {
+        if (mask[i] != u'%') {
+            ++i;
+            continue;
+        }
+        const WCHAR code = mask[i + 1];
+        if (code == 0) return false;
+        const WCHAR next = mask[i + 2];
+        if (code == u'y' || code == u'Y' || (code == u'2' && (next == u'y' || next == u'Y'))) return true;
+        const bool oneLetter = kParseCodes.find(code) != std::u16string_view::npos;
+        if (!oneLetter && next == 0) return false;
+        i += oneLetter ? 2 : 3;
+    }
+    return false;
 }
 
 void CopyOut(WCHAR* buffer, LONG size, const std::u16string& text) {
@@ -458,6 +489,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
 
     Fields f{};
     enum { kNoMarker, kAM, kPM } marker = kNoMarker;
+    bool hourRead = false;
     std::size_t t = 0;
     // Reads one or two digits, or a blank and one digit, for %m and %d.
     auto readSmall = [&](int32_t& into, const char* message) {
@@ -488,7 +520,8 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         if (IsDigit(text[t])) into = into * 10 + (text[t++] - u'0');
     };
 
-    for (std::size_t i = 0; mask[i] != 0;) {
+    std::size_t i = 0;
+    while (mask[i] != 0) {
         if (mask[i] != u'%') {
             // A literal stands for exactly one character of text, whatever it is.
             if (text[t] == 0) break;
@@ -511,6 +544,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     const std::size_t start = t;
                     if (text[t] != 0) ++t;
                     if (text[t] != 0) ++t;
+                    if (!IsDigit(text[start])) PL_THROW_ERROR(E_FAIL, "Invalid year value", 1);
                     int32_t year = 0;
                     for (std::size_t k = start; k < t && IsDigit(text[k]); ++k) year = year * 10 + (text[k] - u'0');
                     f.year = year;
@@ -527,10 +561,15 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         break;
                     case u'y':
                     case u'Y': {
+                        // No digits is no year, not the year 0 (which would read as 2000).
+                        if (!IsDigit(text[t])) PL_THROW_ERROR(E_FAIL, "Invalid year value", 1);
                         int32_t year = 0;
                         for (int k = 0; k < 4 && IsDigit(text[t]); ++k) year = year * 10 + (text[t++] - u'0');
-                        if (year >= 100 && year < 1753) PL_THROW_ERROR(E_FAIL, "Year may not be before 1753", 1);
-                        if (year > 2999) PL_THROW_ERROR(E_FAIL, "Year may not be after 2999", 1);
+                        // The limits are those of the year meant, whatever calendar wrote it.
+                        const int32_t meant =
+                            year >= 100 && m_calendar == kThaiCalendar ? year - kThaiYearOffset : year;
+                        if (year >= 100 && meant < 1753) PL_THROW_ERROR(E_FAIL, "Year may not be before 1753", 1);
+                        if (meant > 2999) PL_THROW_ERROR(E_FAIL, "Year may not be after 2999", 1);
                         f.year = year;
                         break;
                     }
@@ -568,6 +607,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         if (IsDigit(text[t])) value = value * 10 + (text[t++] - u'0');
                         if (code == u'h' && (value < 1 || value > 12)) PL_THROW_ERROR(E_FAIL, "Invalid hour value", 1);
                         f.hour = std::min(f.hour + value, 1000);
+                        hourRead = true;
                         break;
                     }
                     case u'M':
@@ -599,10 +639,12 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         }
         if (text[t] == 0) break;
     }
+    // A year the mask asks for must be in the text: a date cut short is not one of the year 2000.
+    if (AsksForYear(mask, i)) PL_THROW_ERROR(E_FAIL, "Unexpected end of string", 1);
 
     if (marker == kPM && f.hour < 12) f.hour += 12;
     if (marker == kAM && f.hour == 12) f.hour = 0;
-    if (m_calendar == kThaiCalendar) f.year -= kThaiYearOffset;
+    if (m_calendar == kThaiCalendar) f.year = ThaiYearToYear(f.year);
     try {
         DoInitialize(f.month, f.day, f.year, f.hour, f.minute, f.second);
     } catch (const PL_ERROR&) {
@@ -610,6 +652,11 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
         PL_THROW_ERROR(Initialize(f.month, f.day, f.year, f.hour, f.minute, f.second), "Failed to initialize", 0);
         throw;
     }
+    // The empty value is written as midnight of the null date, where a real date is kept as
+    // noon: text that gives that time reads back as the empty value, as a copy of it does.
+    if (hourRead && m_checkNullDate && f.month == kNullMonth && f.day == kNullDay && f.year == kNullYear &&
+        f.hour == 0 && f.minute == 0 && f.second == 0)
+        ClearFields();
 }
 
 PLString CPLDateTime::ExpandMaskKeyword(const WCHAR* mask) {
@@ -641,7 +688,8 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
 void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
     const PLString expanded = ExpandMaskKeyword(maskIn);
     const WCHAR* mask = expanded.GetLength() > 0 ? expanded.c_str() : maskIn;
-    const int32_t displayYear = m_calendar == kThaiCalendar && m_f.year < 2100 ? m_f.year + kThaiYearOffset : m_f.year;
+    // The parser takes the offset off every year, so it is added to every year here.
+    const int32_t displayYear = m_calendar == kThaiCalendar ? m_f.year + kThaiYearOffset : m_f.year;
     for (std::size_t i = 0; mask[i] != 0 && !out.Full();) {
         if (mask[i] != u'%') {
             out += mask[i++];

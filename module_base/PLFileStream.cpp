@@ -37,17 +37,15 @@ void CPLFileStream::RequireOpen() const {
     if (m_fd < 0) PL_THROW_ERROR(E_FAIL, "Stream not open.", 1);
 }
 
-void CPLFileStream::OpenSegment(LONG start, LONG size) {
+void CPLFileStream::OpenSegment(int64_t start, LONG size) {
     // The reference file may be a caller's object: called under a recovery point.
     WCHAR path[kPathCapacity];
     HRESULT hr = S_OK;
     PLCallOut([&] { hr = m_refFile->GetLocalPath(path, kPathCapacity); });
     PL_THROW_ERROR(hr, "Failed to get local path from file ref", 0);
 
-    kd::platform::FileOpenOptions options;
-    options.inheritable = true;
     int fd = -1;
-    if (kd::platform::OpenFile(kd::platform::NativePath(path), options, &fd) != 0)
+    if (kd::platform::OpenFile(kd::platform::NativePath(path), {}, &fd) != 0)
         PL_THROW_ERROR(E_FAIL, "Failed to open file for stream.", 1);
     int64_t fileSize = 0;
     if (kd::platform::GetFileSize(fd, &fileSize) != 0) {
@@ -66,9 +64,9 @@ void CPLFileStream::OpenSegment(LONG start, LONG size) {
     }
     CloseDescriptor();
     m_fd = fd;
-    m_start = start;
+    m_start = static_cast<LONG>(start);
     m_size = static_cast<LONG>(length);
-    m_position = start;
+    m_position = static_cast<LONG>(start);
 }
 
 HRESULT CPLFileStream::GetSize(LONG* size) {
@@ -224,7 +222,7 @@ HRESULT CPLFileStream::GetSubstream(LONG offset, LONG length, IPLStream** stream
         auto* sub = static_cast<CPLFileStream*>(created.Get());
         sub->m_refFile = m_refFile;
         try {
-            sub->OpenSegment(m_start + offset, length < m_size - offset ? length : m_size - offset);
+            sub->OpenSegment(int64_t{m_start} + offset, length < m_size - offset ? length : m_size - offset);
         } catch (PL_ERROR& error) {
             PL_THROW_ERROR(error.result, "Failed to open stream", 1);
         }

@@ -52,9 +52,10 @@ protected:
     ~CPLFileStream() override;
 
 private:
-    // Opens the file for the segment from the (translated) `start`; a negative size is the rest of
-    // the file. Throws on failure and leaves the stream closed.
-    void OpenSegment(LONG start, LONG size);
+    // Opens the file for the segment from the (translated) `start`, which a sub-stream computes in
+    // 64 bits; a negative size is the rest of the file. Throws on failure and leaves the stream
+    // closed.
+    void OpenSegment(int64_t start, LONG size);
     void CloseDescriptor() noexcept;
     void RequireOpen() const;
     int64_t End() const noexcept { return int64_t{m_start} + m_size; }

@@ -2,6 +2,8 @@
 
 #include <kdtrace/propertybag.h>
 
+#include <new>
+
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
 #include "module_base/PLPropertyBagFunctions.h"
@@ -360,21 +362,37 @@ HRESULT CPLMaskedString::SetValue(const WCHAR* text, LONG form) {
     });
 }
 
-// Stores `c` at input position `inputIndex`, first filling the untyped positions before it.
+// Stores `c` at input position `inputIndex`, first filling the untyped positions before it. The
+// caller has checked the index against the mask's input positions.
 void CPLMaskedString::PutAt(std::size_t inputIndex, WCHAR c) {
-    if (!HasMask()) {
-        if (inputIndex >= m_value.size()) m_value.resize(inputIndex + 1, m_fill);
+    if (inputIndex < m_value.size()) {
         m_value[inputIndex] = c;
         return;
     }
-    // Built aside, so that a mask character that fails to fill leaves the value as it was.
-    std::u16string value = m_value;
-    while (value.size() < inputIndex) value += FillAt(InputPosition(value.size()));
-    if (inputIndex < value.size())
-        value[inputIndex] = c;
-    else
+    try {
+        if (!HasMask()) {
+            if (inputIndex > m_value.size() && inputIndex >= static_cast<std::size_t>(PLMaskedStringMaxFilledLength))
+                PL_THROW_ERROR(E_INVALIDARG, "Invalid index", 1);
+            m_value.resize(inputIndex + 1, m_fill);
+            m_value[inputIndex] = c;
+            return;
+        }
+        // Built aside, so that a mask character that fails to fill leaves the value as it was. One
+        // walk over the mask passes the typed positions and fills the others up to the index.
+        std::u16string value;
+        value.reserve(inputIndex + 1);
+        value = m_value;
+        const std::size_t typed = value.size();
+        std::size_t input = 0;
+        for (std::size_t i = 0; i < m_mask.size() && input < inputIndex; ++i) {
+            if (IsStatic(i)) continue;
+            if (input++ >= typed) value += FillAt(i);
+        }
         value += c;
-    m_value = std::move(value);
+        m_value = std::move(value);
+    } catch (const std::bad_alloc&) {
+        PL_THROW_ERROR(E_OUTOFMEMORY, "Out of memory", 1);
+    }
 }
 
 HRESULT CPLMaskedString::SetAtNormal(LONG index, WCHAR character) {

@@ -65,9 +65,18 @@ HRESULT StringToDouble(const WCHAR* text, double* value) {
             }
         }
         double result = 0.0;
-        const std::from_chars_result read = std::from_chars(digits.data(), digits.data() + digits.size(), result);
-        // Hundreds of digits exceed the double range, which no caller could hold as a number.
-        if (read.ec != std::errc() || read.ptr != digits.data() + digits.size() || !std::isfinite(result)) {
+        const char* const end = digits.data() + digits.size();
+        std::from_chars_result read = std::from_chars(digits.data(), end, result);
+        // Out of range is either side: a whole part of hundreds of digits exceeds what a double
+        // holds and is refused; a fraction below the smallest double is nearest to zero.
+        if (read.ec == std::errc::result_out_of_range && read.ptr == end) {
+            const std::size_t whole = digits.find_first_not_of("-0");
+            if (whole != std::string::npos && digits[whole] == '.') {
+                result = digits[0] == '-' ? -0.0 : 0.0;
+                read.ec = std::errc();
+            }
+        }
+        if (read.ec != std::errc() || read.ptr != end || !std::isfinite(result)) {
             hr = E_FAIL;
             return;
         }
@@ -122,17 +131,18 @@ HRESULT EstimateImageMemory(ULONG width, ULONG height, ULONG bitsPerPixel, uint6
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Non-zero WIDTH and HEIGHT required", 1);
         }
-        // 32-bit inputs: the row fits 64 bits; the products after it are checked.
+        // 32-bit inputs: the row fits 64 bits; every step after it is checked.
         const uint64_t row = (uint64_t{width} * bitsPerPixel + 31) / 8;
-        uint64_t image = 0;
-        uint64_t doubled = 0;
-        if (__builtin_mul_overflow(row, uint64_t{height}, &image) || image > UINT64_MAX / 2 - 1024) {
+        uint64_t image = 0, doubled = 0, total = 0;
+        bool wraps = __builtin_mul_overflow(row, uint64_t{height}, &image);
+        if (image < 2048) image += 1024;
+        wraps = wraps || __builtin_mul_overflow(image, uint64_t{2}, &doubled) ||
+                __builtin_add_overflow(doubled, doubled / 40, &total);
+        if (wraps) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Image dimensions too large", 1);
         }
-        if (image < 2048) image += 1024;
-        doubled = image * 2;
-        *bytes = doubled + doubled / 40;
+        *bytes = total;
     });
 }
 

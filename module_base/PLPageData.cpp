@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "module_base/PLByteOrderMark.h"
 #include "module_base/PLByteStream.h"
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
@@ -106,25 +105,38 @@ void CPLPageData::Clear() noexcept {
     m_capacity = 0;
 }
 
-void CPLPageData::Reallocate(int64_t capacity, LONG keep) {
+void CPLPageData::Reset() noexcept {
+    m_stream = nullptr;
+    Clear();
+}
+
+bool CPLPageData::TryReallocate(int64_t capacity, LONG keep) noexcept {
     std::shared_ptr<BYTE> grown = AllocateBuffer(capacity);
-    if (!grown)
-        PL_THROW_ERROR_FORMAT(E_OUTOFMEMORY, 1,
-                              "Failed to allocate (%ld) bytes of memory. Current allocated bytes: %ld",
-                              static_cast<LONG>(capacity), m_capacity);
+    if (!grown) return false;
     if (keep > 0) std::memcpy(grown.get(), m_buffer.get(), static_cast<std::size_t>(keep));
     m_buffer = std::move(grown);
     m_capacity = static_cast<LONG>(capacity);
+    return true;
+}
+
+void CPLPageData::Reallocate(int64_t capacity, LONG keep) {
+    if (!TryReallocate(capacity, keep))
+        PL_THROW_ERROR_FORMAT(E_OUTOFMEMORY, 1,
+                              "Failed to allocate (%ld) bytes of memory. Current allocated bytes: %ld",
+                              static_cast<LONG>(capacity), m_capacity);
 }
 
 void CPLPageData::Reserve(int64_t count) {
     const int64_t needed = int64_t{m_length} + count;
     if (needed <= m_capacity && m_buffer) return;
     if (needed > kMaxContent) PL_THROW_ERROR(E_OUTOFMEMORY, "Page data cannot hold 2 GiB or more", 1);
-    // Whole growth steps, at least one more than the request needs; never past the 32-bit limit.
-    int64_t capacity = int64_t{m_capacity} + (count / kGrowthStep + 1) * kGrowthStep;
-    if (capacity > kMaxContent) capacity = kMaxContent;
-    Reallocate(capacity, m_length);
+    // Whole growth steps, at least one more than the request needs, and at least twice the
+    // capacity, so that content appended in small pieces is copied a bounded number of times;
+    // never past the 32-bit limit. Should twice not be had, the steps alone are tried.
+    const int64_t stepped = std::min(int64_t{m_capacity} + (count / kGrowthStep + 1) * kGrowthStep, kMaxContent);
+    const int64_t doubled = std::min(int64_t{m_capacity} * 2, kMaxContent);
+    if (doubled > stepped && TryReallocate(doubled, m_length)) return;
+    Reallocate(stepped, m_length);
 }
 
 void CPLPageData::AppendBytes(const BYTE* bytes, LONG count) {
@@ -161,7 +173,6 @@ void CPLPageData::ReadStreamInto(BYTE* out, LONG size) {
 }
 
 std::span<const BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scratch) {
-    if (m_buffer) return {m_buffer.get(), static_cast<std::size_t>(m_length)};
     if (m_stream) {
         LONG size = 0;
         HRESULT hr = m_stream->GetSize(&size);
@@ -172,6 +183,7 @@ std::span<const BYTE> CPLPageData::Content(std::unique_ptr<BYTE[]>& scratch) {
         ReadStreamInto(scratch.get(), size);
         return {scratch.get(), static_cast<std::size_t>(size)};
     }
+    if (m_buffer) return {m_buffer.get(), static_cast<std::size_t>(m_length)};
     if (m_global != nullptr) {
         const std::size_t size = kd::platform::GlobalBlockSize(m_global);
         const std::size_t n = size < static_cast<std::size_t>(m_length) ? size : static_cast<std::size_t>(m_length);
@@ -215,6 +227,12 @@ HRESULT CPLPageData::GetStream(IPLStream** stream) {
             m_stream.CopyTo(stream);
             return;
         }
+        if (!m_buffer) {
+            static const BYTE kNothing = 0;
+            hr = PLCreateStreamOnBytes(&kNothing, 0, stream);
+            PL_THROW_ERROR(hr, "Failed to create stream", 0);
+            return;
+        }
         // The stream holds the buffer itself, not this object: it reads the same bytes after
         // the page is cleared, reloaded or grown.
         PLComPtr<IPLComObject> owner;
@@ -242,7 +260,7 @@ HRESULT CPLPageData::LoadFromBytes(const BYTE* bytes, LONG count) {
     if (count < 0) return E_INVALIDARG;
     if (bytes == nullptr && count > 0) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT&) {
-        Clear();
+        Reset();
         Reallocate(count, 0);
         CopyBytes(m_buffer.get(), bytes, static_cast<std::size_t>(count));
         m_length = count;
@@ -253,7 +271,7 @@ HRESULT CPLPageData::LoadFromFile(const WCHAR* path) {
     if (path == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
         const PLString name(path);
-        if (m_buffer) Clear();
+        Reset();
         int fd = -1;
         if (const int error = kd::platform::OpenFile(kd::platform::NativePath(name.c_str()), {}, &fd); error != 0) {
             hr = E_FAIL;
@@ -363,32 +381,33 @@ HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
         } catch (PL_ERROR& error) {
             PL_THROW_ERROR(error.result, "Failed to save to bytes.", 0);
         }
-        const PLTextEncoding mark = PLDetectByteOrderMark(content.data(), content.size());
         const std::string_view bytes(reinterpret_cast<const char*>(content.data()), content.size());
-        const char* failure = "Failed to write UTF-8 temp file from ANSI source";
-        std::string text;
-        int converted = 0;
-        if (encoding == PLTextEncodingUtf8 && mark != PLTextEncodingNone) {
-            // Marked content goes out as it is.
+        const char* failure = encoding == PLTextEncodingUtf8      ? "Failed to write UTF-8 temp file"
+                              : encoding == PLTextEncodingUtf16LE ? "Failed to write UTF-8 temp file from UTF-16 source"
+                                                                  : "Failed to write UTF-8 temp file from ANSI source";
+        if (encoding == PLTextEncodingUtf8 && bytes.starts_with(std::string_view(kUtf8Mark, sizeof kUtf8Mark)))
             failure = "Failed to write unmodified UTF-8 temp file";
-            text.assign(bytes);
-        } else if (encoding == PLTextEncodingUtf16LE) {
-            // The whole content, zero characters included; a mark in it becomes the UTF-8 mark.
-            failure = "Failed to write UTF-8 temp file from UTF-16 source";
-            if (mark == PLTextEncodingNone) text.assign(kUtf8Mark, kUtf8Mark + sizeof kUtf8Mark);
-            std::u16string units(content.size() / 2, u'\0');
-            std::memcpy(units.data(), content.data(), units.size() * 2);
+        // Decoded, then encoded as UTF-8 after the UTF-8 mark; an invalid sequence of any
+        // encoding (a UTF-16 surrogate without its pair and an odd last byte included) becomes
+        // U+FFFD. A mark in the content counts only where it agrees with the encoding: it is
+        // then read as U+FEFF, which only a mark can give at the start, and dropped; any other
+        // mark is text like the rest.
+        std::u16string units;
+        int converted = 0;
+        if (encoding == PLTextEncodingUtf16LE) {
+            // The whole content, zero characters included.
+            units.resize(content.size() / 2);
+            if (!units.empty()) std::memcpy(units.data(), content.data(), units.size() * 2);
             if constexpr (std::endian::native == std::endian::big)
                 for (char16_t& unit : units) unit = static_cast<char16_t>((unit >> 8) | (unit << 8));
-            converted = kd::platform::AppendUtf16AsUtf8Bulk(text, units);
+            if (content.size() % 2 != 0) units += u'\uFFFD';
         } else {
-            // Decoded (UTF-8 too, so that invalid sequences are replaced), then encoded as UTF-8.
-            if (encoding == PLTextEncodingUtf8) failure = "Failed to write UTF-8 temp file";
-            std::u16string units;
-            text.assign(kUtf8Mark, kUtf8Mark + sizeof kUtf8Mark);
             converted = kd::platform::AppendCodePageAsUtf16(units, codePage, bytes);
-            if (converted == 0) converted = kd::platform::AppendUtf16AsUtf8Bulk(text, units);
         }
+        const std::size_t start = !units.empty() && units[0] == u'\uFEFF' ? 1 : 0;
+        std::string text(kUtf8Mark, sizeof kUtf8Mark);
+        if (converted == 0)
+            converted = kd::platform::AppendUtf16AsUtf8Bulk(text, std::u16string_view(units).substr(start), U'\uFFFD');
         if (converted != 0 || std::fwrite(text.data(), 1, text.size(), target.File()) != text.size() ||
             target.Commit() != 0) {
             hr = E_FAIL;
@@ -409,14 +428,16 @@ HRESULT CPLPageData::SetProperties(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (m_properties) {
-            // The quality-reduced flag survives a new bag, when the old bag has one.
-            BOOL present = FALSE;
-            hr = m_properties->ContainsKey(kQualityReduced, &present);
-            PL_THROW_ERROR(hr, "Failed to read qualityReduced", 0);
-            if (present) {
-                bool flag = false;
-                hr = GetBoolFromPropertyBag(m_properties.Get(), kQualityReduced, &flag);
-                PL_THROW_ERROR(hr, "Failed to read qualityReduced", 0);
+            // The quality-reduced flag survives a new bag, when the old bag has a readable one: a
+            // flag that is no Boolean is left behind, so that it never keeps a new bag out.
+            bool flag = false, readable = false;
+            {
+                const CPLThreadErrorSuspender quiet;
+                BOOL present = FALSE;
+                readable = m_properties->ContainsKey(kQualityReduced, &present) >= 0 && present &&
+                           GetBoolFromPropertyBag(m_properties.Get(), kQualityReduced, &flag) >= 0;
+            }
+            if (readable) {
                 hr = AddBoolToPropertyBag(bag, kQualityReduced, flag);
                 PL_THROW_ERROR(hr, "Failed to copy qualityReduced", 0);
             }
@@ -452,7 +473,9 @@ HRESULT CPLPageData::SetHGLOBAL(HGLOBAL* block, LONG length) {
                                   "Failed to allocate (%ld) bytes of memory. Current allocated bytes: %ld", length,
                                   m_capacity);
         if (length > 0) std::memcpy(buffer.get(), taken->bytes, static_cast<std::size_t>(length));
-        Clear();
+        // The page's own block given back stays held: it is not freed with the rest.
+        if (taken == m_global) m_global = nullptr;
+        Reset();
         m_global = taken;
         m_buffer = std::move(buffer);
         m_length = length;
@@ -465,26 +488,26 @@ HRESULT CPLPageData::SetHGLOBAL(HGLOBAL* block, LONG length) {
 HRESULT CPLPageData::Load(HGLOBAL block) {
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
         if (block == nullptr) {
-            Clear();
+            Reset();
             hr = S_FALSE;
             return;
         }
         const std::size_t size = kd::platform::GlobalBlockSize(block);
         if (size > static_cast<std::size_t>(kMaxContent)) {
-            Clear();
+            Reset();
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Global block too large for page data: 2 GiB or more", 1);
         }
         // Copied before clearing: the block may be the page's own, which clearing frees.
         std::shared_ptr<BYTE> buffer = AllocateBuffer(static_cast<int64_t>(size));
         if (!buffer) {
-            Clear();
+            Reset();
             PL_THROW_ERROR_FORMAT(E_OUTOFMEMORY, 1,
                                   "Failed to allocate (%ld) bytes of memory. Current allocated bytes: %ld",
                                   static_cast<LONG>(size), LONG{0});
         }
         if (size > 0) std::memcpy(buffer.get(), block->bytes, size);
-        Clear();
+        Reset();
         m_buffer = std::move(buffer);
         m_length = m_capacity = static_cast<LONG>(size);
     });
@@ -543,32 +566,27 @@ HRESULT CPLPageData::SaveToBytes(BYTE* buffer, LONG* size) {
 HRESULT CPLPageData::Load(IPLStream* stream) {
     if (stream == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
+        // Held for the call: it may be the stream this page holds, which the load releases.
+        const PLComPtr<IPLStream> source(stream);
         LONG size = 0;
-        hr = stream->GetSize(&size);
+        hr = source->GetSize(&size);
         PL_THROW_ERROR(hr, "Failed to get stream size", 0);
-        // The stream's bytes replace the content, whatever its size.
-        Clear();
-        if (size < 1 || size > kWholeReadLimit) {
-            if (size > 0) Reserve(size);
-            std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[kChunk]);
-            if (!chunk) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to allocate memory for the stream", 1);
-            for (;;) {
-                LONG read = 0;
-                hr = stream->Read(chunk.get(), kChunk, &read);
-                PL_THROW_ERROR(hr, "Failed to read entire stream into page data", 0);
-                if (read <= 0) break;
-                AppendBytes(chunk.get(), read);
-            }
-        } else {
-            Reserve(size);
+        // The stream's bytes from its position to its end replace the content, whatever its size
+        // (which only sizes the buffer, up to the one-read limit). They are read straight into
+        // the buffer, which grows whenever a read has filled it.
+        Reset();
+        Reserve(size > 0 && size <= kWholeReadLimit ? size : kChunk);
+        for (;;) {
+            if (m_length == m_capacity) Reserve(kChunk);
+            const LONG room = m_capacity - m_length;
             LONG read = 0;
-            hr = stream->Read(m_buffer.get(), size, &read);
-            if (hr < 0 || read != size) {
-                hr = hr < 0 ? hr : E_FAIL;
-                PL_THROW_ERROR(hr, "Failed to read entire stream into page data", hr == E_FAIL ? 1 : 0);
-            }
-            m_length = size;
+            hr = source->Read(m_buffer.get() + m_length, room, &read);
+            PL_THROW_ERROR(hr, "Failed to read entire stream into page data", 0);
+            if (read <= 0) break;
+            if (read > room) PL_THROW_ERROR(E_FAIL, "The stream read more bytes than it was asked for", 1);
+            m_length += read;
         }
+        hr = S_OK;
     });
 }
 
@@ -592,9 +610,7 @@ HRESULT CPLPageData::SaveToFile(FILE* file) {
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
         constexpr const char* kWriteFailed =
             "Failed to write pagedata to file. Read: %ld, Written: %ld, strerror returned: '%hs', errno(%ld)";
-        if (m_buffer) {
-            WriteAll(file, m_buffer.get(), static_cast<std::size_t>(m_length), kWriteFailed);
-        } else if (m_stream) {
+        if (m_stream) {
             RestartStream();
             std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[kStreamCopyChunk]);
             if (!chunk) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to allocate memory for the stream", 1);
@@ -609,6 +625,8 @@ HRESULT CPLPageData::SaveToFile(FILE* file) {
             }
             const CPLThreadErrorSuspender quiet;
             m_stream->Close();
+        } else if (m_buffer) {
+            WriteAll(file, m_buffer.get(), static_cast<std::size_t>(m_length), kWriteFailed);
         } else if (m_global != nullptr) {
             std::unique_ptr<BYTE[]> scratch;
             const std::span<const BYTE> content = Content(scratch);
@@ -627,7 +645,7 @@ HRESULT CPLPageData::SaveToFile(FILE* file) {
 HRESULT CPLPageData::LoadFromFile(FILE* file) {
     if (file == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
-        if (m_buffer) Clear();
+        Reset();
         int64_t size = 0;
         if (kd::platform::GetFileSize(::fileno(file), &size) != 0) size = 0;
         if (size > kMaxContent) {

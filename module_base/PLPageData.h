@@ -1,7 +1,8 @@
 // CPLPageData: the content of one document page with its property bag.
 //
 // The content is in one place at a time in normal use: a growable memory buffer, or a stream
-// (SetStream; the memory content is then left as it was). A global memory block given to
+// (SetStream; the memory content is then left as it was). A held stream answers every query and
+// every save until a load (of bytes, a file, a global block or a stream) releases it. A global memory block given to
 // SetHGLOBAL is taken over and held for GetHGLOBAL, its content copied into the buffer. The
 // buffer is shared with the byte streams GetStream hands out, so such a stream reads what the
 // page held when it was made, whatever the page does afterwards: content in the buffer is never
@@ -82,15 +83,18 @@ private:
     class Bytes;
 
     void Clear() noexcept;
+    // Clears the content and releases the held stream, as every load does first.
+    void Reset() noexcept;
     // Makes room for `count` more bytes; the content is kept when that fails.
     void Reserve(int64_t count);
     // A new buffer of `capacity` bytes, holding the content's first `keep` bytes.
     void Reallocate(int64_t capacity, LONG keep);
+    bool TryReallocate(int64_t capacity, LONG keep) noexcept;
     void AppendBytes(const BYTE* bytes, LONG count);
     // Reopens the held stream at its start (a stream that is already closed is fine).
     void RestartStream();
-    // The content as one block of bytes: the buffer itself, or the held stream read into
-    // `scratch`.
+    // The content as one block of bytes: the held stream read into `scratch`, else the buffer
+    // itself.
     std::span<const BYTE> Content(std::unique_ptr<BYTE[]>& scratch);
     void ReadStreamInto(BYTE* out, LONG size);
     void WriteAll(FILE* file, const BYTE* bytes, std::size_t count, const char* format);

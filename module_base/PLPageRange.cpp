@@ -52,25 +52,28 @@ std::u16string Normalize(const WCHAR* text) {
     return out;
 }
 
-// False when a character other than digits, spaces and separators is present (the caller
-// decides whether that matters); throws for a separator where none may stand.
+// False when a character other than digits and separators is present (the caller decides
+// whether that matters); throws for a separator where none may stand, for a second dash within
+// one range, and for two numbers with only a space between them, which no reading could take
+// as one page.
 bool CheckSeparators(const std::u16string& text) {
-    bool afterDash = false, afterComma = false, numberAfterDash = false;
+    bool afterDash = false, afterComma = false, dashInRange = false;
     bool plain = true;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        if (IsDigit(c) || c == u' ') {
-            numberAfterDash = afterDash;
+        if (IsDigit(c)) {
             afterDash = afterComma = false;
+        } else if (c == u' ' && i > 0 && IsDigit(text[i - 1]) && i + 1 < text.size() && IsDigit(text[i + 1])) {
+            PL_THROW_ERROR(E_FAIL, "Invalid character in page range", 1);
         } else if (c == u',') {
             if (afterDash || afterComma) PL_THROW_ERROR(E_FAIL, "Invalid character in page range", 1);
             afterComma = true;
-            afterDash = false;
+            afterDash = dashInRange = false;
         } else if (c == u'-') {
             if (afterDash || afterComma || i == 0 || i + 1 == text.size())
                 PL_THROW_ERROR(E_FAIL, "Invalid character in page range", 1);
-            if (numberAfterDash) PL_THROW_ERROR(E_FAIL, "Invalid dashes in page range", 1);
-            afterDash = true;
+            if (dashInRange) PL_THROW_ERROR(E_FAIL, "Invalid dashes in page range", 1);
+            afterDash = dashInRange = true;
             afterComma = false;
         } else {
             plain = false;

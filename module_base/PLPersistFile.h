@@ -4,8 +4,10 @@
 // The class derives from CPLPersistFile<Class> and supplies
 //   HRESULT SaveToFile(FILE* file);    // writes the object to the open file
 //   HRESULT LoadFromFile(FILE* file);  // reads the object from the open file
-// Save opens the path with the save mode (SetFileFlags, "wb" by default); Load opens it with
-// "rb" and, once read, records the path as the current file.
+// Save opens the path with the save mode (SetFileFlags, "wb" by default); with a mode that
+// empties the file ("w..." without "x") the file is replaced whole once everything is written
+// (FileReplacement), so a failed save leaves it as it was. Load opens the path with "rb" and,
+// once read, records it as the current file. Only regular files are read.
 #ifndef KD_PLPERSISTFILE_H
 #define KD_PLPERSISTFILE_H
 
@@ -18,6 +20,7 @@
 #include "module_base/PLSEHException.h"
 #include "module_base/PLString.h"
 #include "platform/File.h"
+#include "platform/FileReplacement.h"
 #include "platform/Text.h"
 
 template <class Derived>
@@ -38,14 +41,21 @@ public:
         if (path == nullptr) return E_POINTER;
         return PL_GUARD_AS(kPersistGroup, "CPLPersistFile", [&](HRESULT& hr) {
             const PLString name(path);
+            const std::string native = kd::platform::NativePath(name.c_str());
+            const std::string mode = kd::platform::Utf16ToUtf8(m_saveMode.c_str());
+            // A mode that empties the file gets the whole new content or nothing (FileReplacement);
+            // others (appending, updating, creating a new file only) write the file itself.
+            kd::platform::FileReplacement replacement;
             FILE* file = nullptr;
-            if (kd::platform::OpenStdFile(kd::platform::NativePath(name.c_str()),
-                                          kd::platform::Utf16ToUtf8(m_saveMode.c_str()), &file) != 0) {
+            const bool replaces =
+                !mode.empty() && mode[0] == 'w' && mode.substr(0, mode.find(',')).find('x') == mode.npos;
+            if (replaces ? replacement.Open(native) != 0 : kd::platform::OpenStdFile(native, mode, &file) != 0) {
                 hr = E_FAIL;
                 PL_THROW_ERROR_FORMAT(hr, 1, "fopen_s() failed to open file: '%s'", name.c_str());
             }
+            if (replaces) file = replacement.File();
             hr = static_cast<Derived*>(this)->SaveToFile(file);
-            const bool closed = kd::platform::CloseStdFile(file) == 0;
+            const bool closed = replaces ? hr >= 0 && replacement.Commit() == 0 : kd::platform::CloseStdFile(file) == 0;
             PL_THROW_ERROR(hr, "Failed to save to file", 0);
             if (!closed) {
                 hr = E_FAIL;

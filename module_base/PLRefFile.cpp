@@ -64,7 +64,7 @@ HRESULT CPLRefFile::OpenStdHandle(const WCHAR* mode, FILE** file) {
     });
 }
 
-HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL inheritable, DWORD creationDisposition,
+HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL /*inheritable*/, DWORD creationDisposition,
                                DWORD /*flagsAndAttributes*/, PLFileHandle* handle) {
     if (handle == nullptr) return E_POINTER;
     return PL_GUARD(kGroup, [&](HRESULT& hr) {
@@ -72,7 +72,6 @@ HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL inheritab
         kd::platform::FileOpenOptions options;
         options.read = (access & PL_GENERIC_READ) != 0;
         options.write = (access & PL_GENERIC_WRITE) != 0;
-        options.inheritable = inheritable != FALSE;
         int error = 0;
         switch (creationDisposition) {
             case PL_CREATE_NEW:

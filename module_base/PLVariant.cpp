@@ -947,12 +947,14 @@ HRESULT CPLVariant::Convert(LONG type) {
                 if (type == PLVariantDateTime || !m_mask.IsEmpty()) {
                     hr = date->InitializeFromString(text.c_str(), EffectiveMask(kDateMask));
                 } else {
-                    // Text with a time is tried with the two time masks first, quietly.
+                    // Text with a time is tried with the two time masks first, quietly. A time
+                    // is told by the user's time separator or by the ":" that the text form of
+                    // this kind writes whatever the locale, so that what it writes reads back.
                     const std::optional<std::u16string> separator = kd::platform::LocaleText(
                         kd::platform::kUserDefaultLocale, kd::platform::LocaleItem::TimeSeparator);
                     const WCHAR mark = separator && !separator->empty() ? (*separator)[0] : u':';
                     BOOL parsed = FALSE;
-                    if (text.Find(mark) >= 0) {
+                    if (text.Find(mark) >= 0 || text.Find(u':') >= 0) {
                         hr = date->InitializeFromStringEx(text.c_str(), kDateTimeMask, &parsed);
                         if (hr >= 0 && !parsed)
                             hr = date->InitializeFromStringEx(text.c_str(), kDateTimeMaskIso, &parsed);

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
@@ -95,6 +96,16 @@ Converter OpenConverter(uint32_t codePage) {
     return converter;
 }
 
+// Decoding substitutes U+FFFD for every byte sequence that is invalid or has no mapping, in
+// every code page (ICU's own substitute is U+001A in most code pages that are not Unicode).
+void SubstituteReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                                    UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason > UCNV_IRREGULAR) return;  // resetting, closing or cloning: nothing to write
+    *status = U_ZERO_ERROR;
+    static const UChar kReplacement = 0xFFFD;
+    ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, status);
+}
+
 }  // namespace
 
 const char* CodePageConverterName(uint32_t codePage) noexcept {
@@ -110,6 +121,9 @@ bool IsDecodableCodePage(uint32_t codePage) noexcept {
 int AppendCodePageAsUtf16(std::u16string& out, uint32_t codePage, std::string_view bytes) {
     Converter converter = OpenConverter(codePage);
     if (!converter) return EINVAL;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter.get(), SubstituteReplacementCharacter, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status)) return EINVAL;
     // Every byte yields at most two UTF-16 units (four-byte sequences give a surrogate pair).
     const std::size_t start = out.size();
     try {
@@ -120,15 +134,15 @@ int AppendCodePageAsUtf16(std::u16string& out, uint32_t codePage, std::string_vi
     UChar* target = reinterpret_cast<UChar*>(out.data() + start);
     UChar* const targetEnd = reinterpret_cast<UChar*>(out.data() + out.size());
     const char* source = bytes.data();
-    UErrorCode status = U_ZERO_ERROR;
     ucnv_toUnicode(converter.get(), &target, targetEnd, &source, bytes.data() + bytes.size(), nullptr, true, &status);
     out.resize(static_cast<std::size_t>(target - reinterpret_cast<UChar*>(out.data())));
     if (U_FAILURE(status)) return status == U_MEMORY_ALLOCATION_ERROR ? ENOMEM : EINVAL;
     return 0;
 }
 
-int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text) {
-    // At most three bytes a unit (a surrogate pair: four bytes for two units). ICU takes 32-bit
+int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text, char32_t substitute) {
+    // At most three bytes a unit (a surrogate pair: four bytes for two units; the substitute of
+    // a unit without its pair: at most three). ICU takes 32-bit
     // lengths: convert in slices.
     constexpr std::size_t kSlice = std::size_t{1} << 28;
     for (std::size_t done = 0; done < text.size();) {
@@ -144,8 +158,8 @@ int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text) {
         int32_t length = 0;
         UErrorCode status = U_ZERO_ERROR;
         u_strToUTF8WithSub(out.data() + start, static_cast<int32_t>(n * 3), &length,
-                           reinterpret_cast<const UChar*>(text.data() + done), static_cast<int32_t>(n), u'?', nullptr,
-                           &status);
+                           reinterpret_cast<const UChar*>(text.data() + done), static_cast<int32_t>(n),
+                           static_cast<UChar32>(substitute), nullptr, &status);
         if (U_FAILURE(status)) return ENOMEM;
         out.resize(start + static_cast<std::size_t>(length));
         done += n;

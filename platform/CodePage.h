@@ -2,7 +2,8 @@
 //
 // Code page numbers map to ICU converters through an explicit table (names built from the
 // number are unreliable). Code pages 0 to 3 (the system's narrow text) are UTF-8. Decoding never
-// rejects input: bytes that are not valid in the code page become replacement characters.
+// rejects input: bytes that are not valid in the code page, or have no mapping in it, become
+// U+FFFD.
 #ifndef KD_PLATFORM_CODEPAGE_H
 #define KD_PLATFORM_CODEPAGE_H
 
@@ -22,9 +23,9 @@ bool IsDecodableCodePage(uint32_t codePage) noexcept;
 // code page, or ENOMEM.
 int AppendCodePageAsUtf16(std::u16string& out, uint32_t codePage, std::string_view bytes);
 
-// Appends `text` as UTF-8 to `out`, as the system narrows text: an unpaired surrogate becomes
-// "?". Returns 0 or ENOMEM.
-int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text);
+// Appends `text` as UTF-8 to `out`, an unpaired surrogate as `substitute`: by default "?", as the
+// system narrows text. Returns 0 or ENOMEM.
+int AppendUtf16AsUtf8Bulk(std::string& out, std::u16string_view text, char32_t substitute = U'?');
 
 }  // namespace kd::platform
 

@@ -24,10 +24,32 @@ int CheckRegular(int fd) noexcept {
     return 0;
 }
 
+// Opens `path` with `flags` when it is a regular file. The open itself never waits: a FIFO with
+// nobody at its other end, or a device, would hold a blocking open() for good. Blocking mode is
+// restored once the file is known to be regular (where it changes nothing).
+int OpenRegular(const std::string& path, int flags, int* fd) noexcept {
+    *fd = -1;
+    int opened = -1;
+    do {
+        opened = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) return errno;
+    int error = CheckRegular(opened);
+    if (error == 0) {
+        const int status = ::fcntl(opened, F_GETFL);
+        if (status < 0 || ::fcntl(opened, F_SETFL, status & ~O_NONBLOCK) != 0) error = errno;
+    }
+    if (error != 0) {
+        ::close(opened);
+        return error;
+    }
+    *fd = opened;
+    return 0;
+}
+
 }  // namespace
 
 int OpenFile(const std::string& path, const FileOpenOptions& options, int* fd) noexcept {
-    *fd = -1;
     int flags = options.write ? (options.read ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (options.disposition) {
         case FileDisposition::CreateNew:
@@ -45,19 +67,8 @@ int OpenFile(const std::string& path, const FileOpenOptions& options, int* fd) n
             flags |= O_TRUNC;
             break;
     }
-    if (!options.inheritable) flags |= O_CLOEXEC;
     // A directory opens read-only on Linux; O_TRUNC on one fails with EISDIR anyway.
-    int opened = -1;
-    do {
-        opened = ::open(path.c_str(), flags, 0666);
-    } while (opened < 0 && errno == EINTR);
-    if (opened < 0) return errno;
-    if (const int error = CheckRegular(opened); error != 0) {
-        ::close(opened);
-        return error;
-    }
-    *fd = opened;
-    return 0;
+    return OpenRegular(path, flags, fd);
 }
 
 int ReadFileAt(int fd, void* buffer, std::size_t count, int64_t offset, std::size_t* got) noexcept {
@@ -93,11 +104,35 @@ int DeleteFile(const std::string& path) noexcept {
 }
 
 int OpenStdFile(const std::string& path, const std::string& mode, FILE** file) noexcept {
-    *file = ::fopen(path.c_str(), mode.c_str());
-    if (*file == nullptr) return errno;
-    if (const int error = CheckRegular(::fileno(*file)); error != 0) {
-        ::fclose(*file);
-        *file = nullptr;
+    *file = nullptr;
+    int flags = 0;
+    switch (mode.empty() ? '\0' : mode[0]) {
+        case 'r':
+            flags = O_RDONLY;
+            break;
+        case 'w':
+            flags = O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case 'a':
+            flags = O_WRONLY | O_CREAT | O_APPEND;
+            break;
+        default:
+            return EINVAL;
+    }
+    // As fopen reads a mode: the modifiers follow the first letter, up to a ",ccs=" suffix.
+    bool update = false;
+    for (std::size_t i = 1; i < mode.size() && mode[i] != ','; ++i) {
+        if (mode[i] == '+') update = true;
+        if (mode[i] == 'x') flags |= O_EXCL;
+    }
+    if (update) flags = (flags & ~O_ACCMODE) | O_RDWR;
+    int fd = -1;
+    if (const int error = OpenRegular(path, flags, &fd); error != 0) return error;
+    const char plain[3] = {mode[0], update ? '+' : '\0', '\0'};
+    *file = ::fdopen(fd, plain);
+    if (*file == nullptr) {
+        const int error = errno;
+        ::close(fd);
         return error;
     }
     return 0;

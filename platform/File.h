@@ -2,7 +2,10 @@
 //
 // Every function returns 0 or the errno value of the failure; nothing throws. Only regular files
 // open: a directory or a device given as a file fails with EISDIR or ENODEV, as the system
-// expects of a file open.
+// expects of a file open, and a FIFO or a device is refused without waiting for its other end.
+// Every descriptor is opened close-on-exec: a file the library opens is never inherited by a
+// program the process starts (on Linux no descriptor can safely be left inheritable, as another
+// thread may start a program at any moment).
 #ifndef KD_PLATFORM_FILE_H
 #define KD_PLATFORM_FILE_H
 
@@ -23,7 +26,6 @@ struct FileOpenOptions {
     bool read = true;
     bool write = false;
     FileDisposition disposition = FileDisposition::OpenExisting;
-    bool inheritable = false;  // kept open across exec
 };
 
 // Opens `path`; `*fd` is the descriptor, or -1 on failure.
@@ -34,7 +36,8 @@ int ReadFileAt(int fd, void* buffer, std::size_t count, int64_t offset, std::siz
 int GetFileSize(int fd, int64_t* size) noexcept;
 int CloseFile(int fd) noexcept;
 int DeleteFile(const std::string& path) noexcept;
-// The C library's fopen; `*file` is null on failure.
+// A C library FILE for `path` opened with an fopen mode ("r", "w", "a", each with "+" and "x",
+// "b" and "t" accepted and ignored); `*file` is null on failure, EINVAL for a mode that is none.
 int OpenStdFile(const std::string& path, const std::string& mode, FILE** file) noexcept;
 int CloseStdFile(FILE* file) noexcept;
 

@@ -8,9 +8,11 @@
 
 namespace kd::platform {
 
-ProtectedFileStatus ReadProtectedFile(const std::string& path, std::size_t maxSize, std::string& contents, int* error) {
+ProtectedFileStatus ReadProtectedFile(const std::string& path, std::size_t maxSize, std::string& contents, int* error,
+                                      uint32_t* owner, uint32_t* mode) {
     contents.clear();
     *error = 0;
+    *owner = *mode = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         *error = errno;
@@ -30,8 +32,10 @@ ProtectedFileStatus ReadProtectedFile(const std::string& path, std::size_t maxSi
         *error = EINVAL;
         return ProtectedFileStatus::Unreadable;
     }
-    if ((info.st_uid != ::geteuid() && info.st_uid != 0) || (info.st_mode & (S_IROTH | S_IWOTH)) != 0)
-        return ProtectedFileStatus::Unprotected;
+    *owner = info.st_uid;
+    *mode = info.st_mode & 07777;
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) return ProtectedFileStatus::WrongOwner;
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) return ProtectedFileStatus::OpenToOthers;
     if (static_cast<std::size_t>(info.st_size) > maxSize) {
         *error = EFBIG;
         return ProtectedFileStatus::Unreadable;

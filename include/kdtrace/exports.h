@@ -6,6 +6,7 @@
 #include <kdtrace/datetime.h>
 #include <kdtrace/error.h>
 #include <kdtrace/module.h>
+#include <kdtrace/pagedata.h>
 #include <kdtrace/propertybag.h>
 #include <kdtrace/stream.h>
 #include <kdtrace/types.h>
@@ -37,6 +38,18 @@ KDTRACE_API HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStrea
 // A byte stream over `bytes` in place, open; `owner` keeps them alive and is held for the
 // stream's life (without an owner the stream takes over bytes that came from malloc).
 KDTRACE_API HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
+// Global memory blocks, as IPLPersistMemory::Save hands them out (the caller frees them with
+// PLGlobalFree) and IPLPageData::GetHGLOBAL shows the one a page holds (the page frees that one).
+// A block is not synchronised: one owner uses it at a time. A null block gives E_INVALIDARG.
+// *bytes = the block's bytes (null for an empty block), counting one lock; E_POINTER without
+// `bytes`.
+KDTRACE_API HRESULT PLGlobalLock(HGLOBAL block, BYTE** bytes);
+// Drops one lock: S_OK, or S_FALSE when the block was not locked.
+KDTRACE_API HRESULT PLGlobalUnlock(HGLOBAL block);
+// *size = the block's size in bytes; E_POINTER without `size`.
+KDTRACE_API HRESULT PLGlobalSize(HGLOBAL block, ULONGLONG* size);
+// Frees the block and its bytes, locked or not; S_FALSE for a null block.
+KDTRACE_API HRESULT PLGlobalFree(HGLOBAL block);
 // Signs a style string ("name:value;name:value"): *signedText (a new BSTR the caller frees) is
 // "securityKey:<signature>;timeStamp:<signingTime>;" followed by the properties.
 KDTRACE_API HRESULT PLSignPropertyString(const WCHAR* properties, IPLDateTime* signingTime, BSTR* signedText);
@@ -66,6 +79,10 @@ typedef HRESULT (*PFN_GetThreadErrorSuspensionState)(BOOL* suspended);
 typedef HRESULT (*PFN_SetThreadErrorSuspensionState)(BOOL suspended);
 typedef HRESULT (*PFN_PLCreateStreamOnBytes)(const BYTE* bytes, LONG size, IPLStream** stream);
 typedef HRESULT (*PFN_PLCreateStreamOnOwnedBytes)(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream);
+typedef HRESULT (*PFN_PLGlobalLock)(HGLOBAL block, BYTE** bytes);
+typedef HRESULT (*PFN_PLGlobalUnlock)(HGLOBAL block);
+typedef HRESULT (*PFN_PLGlobalSize)(HGLOBAL block, ULONGLONG* size);
+typedef HRESULT (*PFN_PLGlobalFree)(HGLOBAL block);
 typedef HRESULT (*PFN_PLSignPropertyString)(const WCHAR* properties, IPLDateTime* signingTime, BSTR* signedText);
 typedef HRESULT (*PFN_PLVerifySignedPropertyString)(const WCHAR* signedText, IPLDateTime* now);
 typedef HRESULT (*PFN_PLConvertDataToHex)(const BYTE* bytes, LONG count, WCHAR* buffer, LONG size);

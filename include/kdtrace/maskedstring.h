@@ -45,6 +45,9 @@ enum PLMaskShiftMode : LONG {
     PLMaskShiftAcrossStatic = 2,  // following characters move left over static positions
 };
 
+// The longest value that SetAt without a mask makes by filling past the value's end.
+inline constexpr LONG PLMaskedStringMaxFilledLength = 65536;
+
 struct IPLMaskedString : IUnknown {
     // slot 3: mask and static string are kept upper-cased; the value is not changed and
     // full-field entry is turned off.
@@ -60,7 +63,9 @@ struct IPLMaskedString : IUnknown {
     // slot 12: form 0 enforces full-field entry, form 2 does not.
     virtual HRESULT SetValue(const WCHAR* text, LONG form) = 0;
     // slot 13: positions before `index` not yet typed are filled; a static position is left
-    // alone (S_FALSE).
+    // alone (S_FALSE). Without a mask the value is filled up to an index past its end only below
+    // PLMaskedStringMaxFilledLength (one past the end is always taken), else E_INVALIDARG;
+    // E_OUTOFMEMORY when the value cannot grow.
     virtual HRESULT SetAt(LONG index, WCHAR character, LONG form) = 0;
     // slot 14: later characters move right while the next input position accepts them.
     virtual HRESULT InsertAt(LONG index, WCHAR character, LONG form) = 0;

@@ -50,7 +50,9 @@ struct IPLPersistFile : IUnknown {
     // slot 3: the file last loaded, copied whole (terminated) into `size` characters; a buffer
     // too small gives E_INVALIDARG and the empty string.
     virtual HRESULT GetCurrentFile(WCHAR* buffer, LONG size) = 0;
-    // slot 4: writes the object to `path`, opened with the save mode ("wb" unless set).
+    // slot 4: writes the object to `path`, opened with the save mode ("wb" unless set). With a
+    // mode that empties the file the new content replaces the file whole once it is written (as
+    // IPLPageData::SaveToFile does), so a failed save leaves the file as it was.
     virtual HRESULT Save(const WCHAR* path) = 0;
     // slot 5: reads the object from `path` (unless PL_PERSIST_FILE_NO_READ is set in `flags`)
     // and records the path as the current file.
@@ -82,18 +84,24 @@ struct IPLPersistStream : IUnknown {
 struct IPLPageData : IUnknown {
     virtual HRESULT GetDataLength(LONG* length) = 0;  // slot 3: the stream's size when one is held
     // slot 4: a stream over the content from its start: the held stream, reopened, or a new
-    // byte stream that keeps the bytes it reads alive.
+    // byte stream that keeps the bytes it reads alive (an empty one for a page without content).
     virtual HRESULT GetStream(IPLStream** stream) = 0;
     virtual HRESULT GetHGLOBAL(HGLOBAL* block) = 0;  // slot 5: the held block (not a copy), or null
     // slot 6: the page's own bag (not a copy), made empty on first use when none is held.
     virtual HRESULT GetProperties(IPLPropertyBag** bag) = 0;
     virtual HRESULT LoadFromBytes(const BYTE* bytes, LONG count) = 0;  // slot 7: a copy
-    // slot 8: the whole file; the bag's "originalFilePath" becomes `path`.
+    // slot 8: the whole file (a regular file only: a FIFO or device is refused at once); the bag's
+    // "originalFilePath" becomes `path`.
     virtual HRESULT LoadFromFile(const WCHAR* path) = 0;
-    virtual HRESULT SaveToFile(const WCHAR* path) = 0;  // slot 9: replaces the file
+    // slot 9: replaces the file's content once it is all written, keeping the file's mode, owner
+    // and links; where no new file can be made beside it, or it is a device, it is written in
+    // place.
+    virtual HRESULT SaveToFile(const WCHAR* path) = 0;
     // slot 10: writes the content, encoded as `encoding` (a code page number) says, as UTF-8
-    // text with a byte-order mark. An encoding that cannot be converted fails and leaves an
-    // existing file as it was.
+    // text with a byte-order mark, as SaveToFile writes. Every invalid sequence becomes U+FFFD; a
+    // byte-order mark in the content is dropped when it is the encoding's own, and is text
+    // otherwise. An encoding that cannot be converted fails and leaves an existing file as it
+    // was.
     virtual HRESULT SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) = 0;
 };
 
@@ -103,7 +111,9 @@ struct IPLPageDataPriv : IPLPageData {
     // slot 12: holds `bag`, carrying over "qualityReduced" when the previous bag has it.
     virtual HRESULT SetProperties(IPLPropertyBag* bag) = 0;
     virtual HRESULT ReserveBufferSpace(LONG count) = 0;  // slot 13: room for `count` more bytes
-    virtual HRESULT SetStream(IPLStream* stream) = 0;    // slot 14: memory content untouched
+    // slot 14: holds `stream` (null: none), which then answers every query and save until a load
+    // releases it; the memory content is left untouched.
+    virtual HRESULT SetStream(IPLStream* stream) = 0;
     // slot 15: takes over *block (freed by the page data) and holds its first `length` bytes as
     // the content; a length beyond the block's size is refused.
     virtual HRESULT SetHGLOBAL(HGLOBAL* block, LONG length) = 0;

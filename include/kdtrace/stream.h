@@ -96,6 +96,9 @@ struct IPLRefFilePriv : IPLRefFile {
     virtual HRESULT OpenStdHandle(const WCHAR* mode, FILE** file) = 0;  // slot 5: fopen modes
     // slot 6: access is PL_GENERIC_READ and/or PL_GENERIC_WRITE, the disposition one of the
     // PL_CREATE_* / PL_OPEN_* values; the share mode and attributes are accepted and ignored.
+    // `inheritable` is ignored too: it has no safe meaning on Linux, where a descriptor left open
+    // across exec reaches every program any thread of the process starts, so every descriptor
+    // is opened close-on-exec. Only a regular file opens (a FIFO or device is refused at once).
     virtual HRESULT OpenHandle(DWORD access, DWORD shareMode, BOOL inheritable, DWORD creationDisposition,
                                DWORD flagsAndAttributes, PLFileHandle* handle) = 0;
     virtual HRESULT CloseStdHandle(FILE* file) = 0;                      // slot 7

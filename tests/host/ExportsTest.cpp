@@ -34,8 +34,8 @@ TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
               "CreateXMLFromPropertyBag\nGetImplementedModules\nGetPLModule\nGetThreadError\n"
               "GetThreadErrorSuspensionState\nPLClearThreadErrors\nPLConvertDataToHex\nPLConvertHexToData\n"
               "PLCreateInstance\nPLCreatePropertyBag\nPLCreateStreamOnBytes\nPLCreateStreamOnOwnedBytes\n"
-              "PLGetLastError\nPLSignPropertyString\nPLVerifySignedPropertyString\nRestorePropertyBagFromXML\n"
-              "SetThreadErrorSuspensionState\n");
+              "PLGetLastError\nPLGlobalFree\nPLGlobalLock\nPLGlobalSize\nPLGlobalUnlock\nPLSignPropertyString\n"
+              "PLVerifySignedPropertyString\nRestorePropertyBagFromXML\nSetThreadErrorSuspensionState\n");
 }
 
 class HostExportsTest : public kdtest::HostModuleTest {
@@ -92,6 +92,30 @@ TEST_F(HostExportsTest, BagsGoToXMLAndBack) {
     width->Release();
     EXPECT_EQ(back->Release(), 0u);
     EXPECT_EQ(bag->Release(), 0u);
+}
+
+// A host reads, sizes and frees the global block a page hands out.
+TEST_F(HostExportsTest, GlobalBlocksAreReadAndFreedThroughTheExports) {
+    const auto lock = Export<PFN_PLGlobalLock>("PLGlobalLock");
+    const auto unlock = Export<PFN_PLGlobalUnlock>("PLGlobalUnlock");
+    const auto size = Export<PFN_PLGlobalSize>("PLGlobalSize");
+    const auto free = Export<PFN_PLGlobalFree>("PLGlobalFree");
+    ASSERT_TRUE(lock && unlock && size && free);
+    IPLPersistMemory* page = Create<IPLPersistMemory>(CLSID_PLPageData, IID_IPLPersistMemory);
+    const BYTE content[] = {7, 0, 9};
+    ASSERT_HR(page->LoadFromBytes(content, 3), S_OK);
+    HGLOBAL block = nullptr;
+    ASSERT_HR(page->Save(0, &block), S_OK);
+    EXPECT_EQ(page->Release(), 0u);
+    ULONGLONG bytes = 0;
+    EXPECT_HR(size(block, &bytes), S_OK);
+    EXPECT_EQ(bytes, 3u);
+    BYTE* held = nullptr;
+    ASSERT_HR(lock(block, &held), S_OK);
+    EXPECT_EQ(std::vector<BYTE>(held, held + 3), std::vector<BYTE>(content, content + 3));
+    EXPECT_HR(unlock(block), S_OK);
+    EXPECT_HR(unlock(block), S_FALSE);
+    EXPECT_HR(free(block), S_OK);  // (AddressSanitizer sees a leak or a second free)
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "module_base/PLByteStream.h"
@@ -144,6 +146,29 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
     ASSERT_HR(sub->GetSubstream(1, 2, subSub.Put()), S_OK);
     sub = nullptr;
     EXPECT_EQ(ReadAll(subSub.Get()), (std::vector<BYTE>{5, 6}));
+}
+
+// A stream is not synchronised, yet Reads racing on one (with rewinds among them) stay inside its
+// bytes: the worst is the same bytes read twice.
+TEST(PLByteStreamTest, RacingReadsStayInsideTheBytes) {
+    std::vector<BYTE> bytes(1000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(i % 250);
+    auto stream = MakeStream(bytes.data(), 1000);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 100000; ++i) {
+                if (t == 0 && i % 50 == 0) stream->Seek(0, 0);
+                BYTE got[3];
+                LONG read = -1;
+                bool right = stream->Read(got, 3, &read) == S_OK && read >= 0 && read <= 3;
+                for (LONG k = 1; right && k < read; ++k) right = got[k] == (got[k - 1] + 1) % 250;
+                if (!right) ++wrong;
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {

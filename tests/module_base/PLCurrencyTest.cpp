@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <cmath>
+#include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include <kdtrace/currency.h>
@@ -48,32 +52,59 @@ std::u16string Text(IPLCurrency* c) {
     return c->GetString(buffer, 128) < 0 ? u"<failed>" : std::u16string(buffer);
 }
 
+// Runs `body` on a thread with a 64 KB stack, as some hosts' threads have.
+void OnSmallStack(std::function<void()> body) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    pthread_t thread;
+    auto run = [](void* f) -> void* {
+        (*static_cast<std::function<void()>*>(f))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, &body), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
 const Amount kBefore{false, 77, 77};
 constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x8007007A);
 
-TEST(PLCurrencyTest, ParsesFreeTextAndChangesNothingOnFailure) {
-    // Locale data writes U+00A0 and U+202F where a blank stands; 255 characters are read.
-    const std::u16string longest = std::u16string(254, u' ') + u"5";
-    const std::pair<std::u16string, Amount> parsed[] = {
-        {u"$1,234.56", {false, 1234, 56}},
-        {u"(1,234.5)", {true, 1234, 50}},
-        {u"  -$ 0007.1 ", {true, 7, 10}},
-        {u"", {}},
-        {u"\u00A0$5\u202F", {false, 5, 0}},
-        {u"999,999,999,999,999,999.99", {false, 999999999999999999ULL, 99}},
-        {longest, {false, 5, 0}}};
-    for (const auto& [text, expected] : parsed) {
-        auto c = Of(77.77);
-        EXPECT_EQ(After(c->SetValueFromString(text.c_str()), c.Get()), expected) << Utf16ToUtf8(text.substr(0, 30));
-    }
-    // The last is long enough to exhaust the stack of a backtracking matcher: refused unread.
-    for (const std::u16string& text :
-         {std::u16string(u"1.234"), std::u16string(u"1,000,000,000,000,000,000"), std::u16string(u"1$2"),
-          std::u16string(u"(5"), longest + u" ", std::u16string(40000, u'1')}) {
-        auto c = Of(77.77);
-        EXPECT_HR(c->SetValueFromString(text.c_str()), E_FAIL) << Utf16ToUtf8(text.substr(0, 30));
-        EXPECT_EQ(Read(c.Get()), kBefore);  // the sign too
-    }
+// On a small stack, in constant stack and linear time: the longest texts are those that made a
+// backtracking matcher recurse once per character.
+TEST(PLCurrencyTest, ParsesFreeTextOnASmallStackAndChangesNothingOnFailure) {
+    OnSmallStack([] {
+        // Locale data writes U+00A0 and U+202F where a blank stands; 255 characters are read.
+        const std::u16string longest = std::u16string(254, u' ') + u"5";
+        const std::u16string dashes(127, u'-');
+        // Right-to-left locales write direction marks around signs and symbols: read as nothing.
+        const std::tuple<LCID, std::u16string, Amount> parsed[] = {
+            {0x0409, u"$1,234.56", {false, 1234, 56}},
+            {0x0409, u"(1,234.5)", {true, 1234, 50}},
+            {0x0409, u"  -$ 0007.1 ", {true, 7, 10}},
+            {0x0409, u"", {}},
+            {0x0409, u"\u00A0$5\u202F", {false, 5, 0}},
+            {0x0409, u"999,999,999,999,999,999.99", {false, 999999999999999999ULL, 99}},
+            {0x0409, longest, {false, 5, 0}},
+            {0x0409, dashes + u"5" + dashes, {true, 5, 0}},
+            {0x0409, u"(" + std::u16string(253, u'$') + u")", {true, 0, 0}},
+            {0x040D, u"\u200F\u200E-1,234.50\u00A0\u200F\u20AA", {true, 1234, 50}},
+            {0x0420, u"\u200E-Rs\u00A01,234.50", {true, 1234, 50}},
+            {0x0401, u"\u061C-1\u066C234\u066B50\u00A0\u0631.\u0633.\u200F", {true, 1234, 50}}};
+        for (const auto& [locale, text, expected] : parsed) {
+            auto c = Of(77.77, locale);
+            EXPECT_EQ(After(c->SetValueFromString(text.c_str()), c.Get()), expected)
+                << Utf16ToUtf8(text.substr(0, 30));
+        }
+        for (const std::u16string& text :
+             {std::u16string(u"1.234"), std::u16string(u"1,000,000,000,000,000,000"), std::u16string(u"1$2"),
+              std::u16string(u"(5"), u"x" + std::u16string(253, u'-') + u"y", u"1" + std::u16string(253, u'-') + u"y",
+              longest + u" ", std::u16string(40000, u'1')}) {
+            auto c = Of(77.77);
+            EXPECT_HR(c->SetValueFromString(text.c_str()), E_FAIL) << Utf16ToUtf8(text.substr(0, 30));
+            EXPECT_EQ(Read(c.Get()), kBefore);  // the sign too
+        }
+    });
 }
 
 TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
@@ -98,6 +129,11 @@ TEST(PLCurrencyTest, ConfiguredFormatParsesAndWrites) {
         ASSERT_HR(c->SetValue(value), S_OK);
         EXPECT_EQ(Text(c.Get()), text);
     }
+    // The plain text and an explicit format use orders of their own and leave these alone.
+    WCHAR written[32];
+    EXPECT_HR(c->GetUnformattedString(written, 32), S_OK);
+    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, written, 32), S_OK);
+    EXPECT_EQ(Text(c.Get()), u"1234.50 EUR");
     // A symbol too long fails and keeps the whole configuration.
     auto tooLong = kdtest::BagOf({{u"DecimalPlaces", 0}, {u"CurrencySymbol", u"ABCDEF"}});
     EXPECT_HR(c->SetCurrencyFormatProperties(tooLong.Get()), E_FAIL);
@@ -178,6 +214,32 @@ TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
     auto created = kdtest::New<IPLCurrency>(CLSID_PLCurrency);
     ASSERT_HR(created->SetValue(-1234.5), S_OK);
     EXPECT_HR(created->GetString(buffer, 4), kBufferTooSmall);
+}
+
+// Getters and formatting write nothing, so threads can share a currency that none changes.
+TEST(PLCurrencyTest, TwoThreadsReadOneCurrency) {
+    auto c = Of(-1234.5);
+    auto bag = kdtest::BagOf({{u"GroupDigits", 3},
+                              {u"DecimalPlaces", 2},
+                              {u"CurrencyMask", 0x33A},
+                              {u"CurrencySymbol", u"EUR"},
+                              {u"DecimalSymbol", u","},
+                              {u"GroupSymbol", u"."}});
+    ASSERT_HR(c->SetCurrencyFormatProperties(bag.Get()), S_OK);
+    auto read = [&c] {
+        WCHAR buffer[64];
+        for (int i = 0; i < 100; ++i) {
+            EXPECT_EQ(Text(c.Get()), u"1.234,50 EUR-");
+            EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
+            EXPECT_EQ(std::u16string(buffer), u"(1234.50)");
+            EXPECT_HR(c->Format(0x308, u"$", u",", u".", 3, 2, buffer, 64), S_OK);
+            EXPECT_EQ(std::u16string(buffer), u"-1,234.50 $");
+            EXPECT_EQ(Read(c.Get()), (Amount{true, 1234, 50}));
+        }
+    };
+    std::thread other(read);
+    read();
+    other.join();
 }
 
 TEST(PLCurrencyTest, Compare) {

@@ -46,19 +46,20 @@ TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
     for (LONG user : {0, -1, 10, 0x7FFFFFFF}) EXPECT_EQ(Get(user), u"Invalid User");
 }
 
-TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReadOrChangeAndBadRecords) {
+TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReachAndBadRecords) {
     const std::string good = Record(1, u"alpha");
     const std::u16string path(PLString::FromUtf8(m_path).view());
-    const std::u16string file = u"The database password file '" + path,
-                         refused =
-                             file + u"' must belong to its user or to root and be closed to others.|Encryption Error";
-    Write(good, 0640);  // the group may read it
+    const std::u16string file = u"The database password file '" + path;
+    for (const auto& [mode, text] : {std::pair{0640, u"0640"}, {0620, u"0620"}, {0610, u"0610"}, {0604, u"0604"}}) {
+        Write(good, mode);
+        EXPECT_EQ(Get(1),
+                  file + u"' has mode " + text + u": it must give no access to its group or others.|Encryption Error");
+    }
+    Write(good, 0400);
     EXPECT_EQ(Get(1), u"alpha");
-    Write(good, 0604);
-    EXPECT_EQ(Get(1), refused);
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(Get(1), refused);
+        EXPECT_EQ(Get(1), file + u"' belongs to user 65534: it must belong to its user or to root.|Encryption Error");
         ASSERT_EQ(::chown(m_path.c_str(), 0, 0), 0);
     }
     Write(good + Record(1, u"again"));

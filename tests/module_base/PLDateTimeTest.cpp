@@ -150,9 +150,16 @@ TEST(DateTimeTest, ParsingEveryCode) {
                                                                    {u"x-5-2024", u"%m-%d-%y"},
                                                                    {u"3-5-2024 01:00:00 XM", kDefault},
                                                                    {u"", u"%m"},
-                                                                   {u"3-5-2024x", u"%m-%d-%y%"}};
+                                                                   {u"3-5-2024x", u"%m-%d-%y%"},
+                                                                   // a year asked for but not given
+                                                                   {u"12-31", u"%m-%d-%y"},
+                                                                   {u"12-31-", u"%m-%d-%y"},
+                                                                   {u"12-31-abc", u"%m-%d-%y"},
+                                                                   {u"12-31-x", u"%m-%d-%2y"},
+                                                                   {u"12-31", u"%m-%d-%2Y"}};
     for (const auto& [text, mask] : refused)
         EXPECT_EQ(New()->InitializeFromString(text, mask), E_FAIL) << testing::PrintToString(text);
+    EXPECT_TRUE(kdtest::Reports(New()->InitializeFromString(u"12-31-abc", u"%m-%d-%y"), E_FAIL, u"Invalid year value"));
     // The quiet form is the same parse with recording suspended: it reports a failure, records
     // nothing, and succeeds as the loud form does.
     auto dt = New();
@@ -205,6 +212,12 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
                 if (expected == F{1, 1, 1964}) expected.hour = 12;
                 EXPECT_EQ(After(back->InitializeFromString(text.c_str(), m), back), expected);
             }
+    }
+    // The empty value too, where the text has a time; without one it is a real date, at noon.
+    for (const char16_t* m : masks) {
+        auto back = At({3, 5, 2024});
+        EXPECT_EQ(back->InitializeFromString(Fmt(New().Get(), m).c_str(), m), S_OK);
+        EXPECT_EQ(IsEmpty(back.Get()), m[0] != u's') << testing::PrintToString(m);
     }
 }
 
@@ -329,8 +342,18 @@ TEST(DateTimeTest, ThaiCalendarShiftsYearsInText) {
     }
     EXPECT_EQ(Fmt(dt.Get(), u"%y %2y %d/%m"), u"2567 67 5/3");
     EXPECT_EQ(After(dt->InitializeFromString(u"5/3/2567", u"SYSTEMDATE"), dt), (F{3, 5, 2024}));
-    ASSERT_EQ(dt->InitializeDate(1, 1, 2100), S_OK);  // from 2100 on, years are written unshifted
-    EXPECT_EQ(Fmt(dt.Get(), u"%y"), u"2100");
+    // One shift both ways, whatever the year: every date written reads back, two-digit years
+    // within the pivot's hundred years; the parser's limits are those of the year itself.
+    for (const F& d : {F{1, 1, 1753}, F{12, 31, 2066}, F{1, 1, 2100}, F{12, 31, 2999}})
+        for (const char16_t* mask : {u"SYSTEMDATE", u"%m-%d-%2y"}) {
+            if (mask[1] == u'm' && (d.year < 1967 || d.year > 2066)) continue;
+            ASSERT_EQ(dt->InitializeDate(d.month, d.day, d.year), S_OK);
+            const std::u16string text = Fmt(dt.Get(), mask);
+            EXPECT_EQ(After(dt->InitializeFromString(text.c_str(), mask), dt), d) << testing::PrintToString(text);
+        }
+    EXPECT_EQ(Fmt(dt.Get(), u"%y"), u"3542");
+    EXPECT_TRUE(
+        kdtest::Reports(dt->InitializeFromString(u"1-1-2295", u"%m-%d-%y"), E_FAIL, u"Year may not be before 1753"));
 }
 
 }  // namespace

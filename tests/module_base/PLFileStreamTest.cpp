@@ -1,11 +1,13 @@
 // Reference files and file streams over real files in a temporary directory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +104,12 @@ TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
         // A sub-stream of it stays inside it.
         EXPECT_EQ(Read(Sub(stream.Get(), 0, 100).Get(), 100), there);
     }
+    // Start and offset add up in 64 bits: from a start at the last offset no sub-stream is left.
+    PLComPtr<IPLFileStreamPriv> moved;
+    ASSERT_HR(parent.As(moved), S_OK);
+    ASSERT_HR(moved->ResetStart(INT32_MAX), S_OK);
+    PLComPtr<IPLStream> beyond;
+    EXPECT_HR(parent->GetSubstream(10, 5, beyond.Put()), PL_E_INVALID_START_OFFSET);
 }
 
 TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
@@ -204,6 +212,39 @@ TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
     EXPECT_EQ(Read(stream.Get(), 100), Patterned(10, 20));
 }
 
+// Only regular files open, without waiting on a FIFO (streams, reference files, page data); and no
+// descriptor is inherited by the programs the process starts, whatever the caller asks.
+TEST_F(FileStreamTest, OnlyRegularFilesOpenAndNoDescriptorIsInherited) {
+    auto ref = RefFile(MakeFile("hundred", 100));
+    auto stream = Open(ref.Get(), 0, -1);
+    PLFileHandle handle = PL_INVALID_FILE_HANDLE;
+    ASSERT_HR(ref->OpenHandle(PL_GENERIC_READ, 0, TRUE, PL_OPEN_EXISTING, 0, &handle), S_OK);
+    FILE* file = nullptr;
+    ASSERT_HR(ref->OpenStdHandle(u"rb", &file), S_OK);
+    EXPECT_EQ(std::fgetc(file), kdtest::PatternAt(0));
+    std::string seen(4096, '\0');
+    FILE* ls = ::popen("ls -l /proc/self/fd/", "r");
+    seen.resize(std::fread(seen.data(), 1, seen.size(), ls));
+    ::pclose(ls);
+    EXPECT_NE(seen.find("->"), std::string::npos);
+    EXPECT_EQ(seen.find("hundred"), std::string::npos) << seen;
+    EXPECT_HR(ref->CloseHandle(handle), S_OK);
+    EXPECT_HR(ref->CloseStdHandle(file), S_OK);
+
+    const std::string fifo = m_dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::u16string name = Utf8ToUtf16(fifo);
+    auto fifoRef = RefFile(name);
+    const std::function<HRESULT()> opens[] = {
+        [&] { return kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream)->Initialize(name.c_str(), FALSE, 0, -1); },
+        [&] { return fifoRef->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle); },
+        [&] { return fifoRef->OpenStdHandle(u"rb", &file); },
+        [&] { return kdtest::New<IPLPageData>(CLSID_PLPageData)->LoadFromFile(name.c_str()); },
+        [&] { return kdtest::New<IPLPersistFile>(CLSID_PLPageData)->Load(name.c_str(), 0); },
+    };
+    for (const auto& open : opens) EXPECT_TRUE(kdtest::FailsAtOnce(fifo, open));
+}
+
 // A page at file offset 70.
 struct FakePage : IPLFilePage {
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
@@ -237,13 +278,6 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     EXPECT_EQ(offset, 30);
 
     PLFileHandle handle = PL_INVALID_FILE_HANDLE;
-    ASSERT_HR(ref->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), S_OK);
-    EXPECT_HR(ref->CloseHandle(handle), S_OK);
-    FILE* file = nullptr;
-    ASSERT_HR(ref->OpenStdHandle(u"rb", &file), S_OK);
-    EXPECT_EQ(std::fgetc(file), kdtest::PatternAt(0));
-    EXPECT_HR(ref->CloseStdHandle(file), S_OK);
-
     auto missing = RefFile(Utf8ToUtf16(m_dir / "missing"));
     EXPECT_HR(missing->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), E_FAIL);
     EXPECT_EQ(handle, PL_INVALID_FILE_HANDLE);

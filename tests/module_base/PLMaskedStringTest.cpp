@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <string>
 #include <tuple>
 
 #include <kdtrace/maskedstring.h>
 
+#include "support/Process.h"
 #include "support/PropertyBagOf.h"
 #include "tests/module_base/StreamTestSupport.h"
 
@@ -32,6 +37,14 @@ std::u16string MaskOf(IPLMaskedString* s, HRESULT (IPLMaskedString::*get)(WCHAR*
     WCHAR buffer[16];
     EXPECT_HR((s->*get)(buffer, size), size == 16 ? S_OK : S_FALSE);
     return buffer;
+}
+
+// The bytes of address space the process has mapped.
+rlim_t AddressSpaceInUse() {
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
 }
 
 TEST(PLMaskedStringTest, MaskStylesAndRendering) {
@@ -136,10 +149,52 @@ TEST(PLMaskedStringTest, SettingValues) {
     auto unknown = New(u"0B0");
     EXPECT_HR(unknown->SetAt(2, u'2', kMasked), E_FAIL);
     EXPECT_EQ(Get(unknown.Get(), kNormal), u"");
+    // Each filled position gets what it accepts.
+    auto mixed = New(u"X0X");
+    ASSERT_HR(mixed->SetFillCharacter(u'_'), S_OK);
+    EXPECT_HR(mixed->SetAt(2, u'z', kNormal), S_OK);
+    EXPECT_EQ(Get(mixed.Get(), kNormal), u"_ z");
     auto plain = New(nullptr, u"ab");
     ASSERT_HR(plain->SetFillCharacter(u'.'), S_OK);
     EXPECT_HR(plain->SetAt(4, u'z', kNormal), S_OK);
     EXPECT_EQ(Get(plain.Get(), kMasked), u"ab..z");
+}
+
+// Without a mask the value is filled only up to a bounded length; one past its end is always
+// taken. Index, result, length after.
+TEST(PLMaskedStringTest, SetAtWithoutAMaskFillsABoundedLength) {
+    const LONG limit = PLMaskedStringMaxFilledLength;
+    auto plain = New(nullptr, u"ab");
+    const std::tuple<LONG, HRESULT, LONG> steps[] = {{0x7FFFFFFE, E_INVALIDARG, 2},
+                                                     {limit, E_INVALIDARG, 2},
+                                                     {limit - 1, S_OK, limit},
+                                                     {limit, S_OK, limit + 1},
+                                                     {limit + 2, E_INVALIDARG, limit + 1},
+                                                     {3, S_OK, limit + 1}};
+    for (const auto& [index, hr, length] : steps) {
+        EXPECT_HR(plain->SetAt(index, u'z', kNormal), hr) << index;
+        LONG got = 0;
+        EXPECT_HR(plain->GetStringLength(&got, kNormal), S_OK);
+        EXPECT_EQ(got, length) << index;
+    }
+}
+
+// A value that cannot grow reports E_OUTOFMEMORY, in a new process (whose heap has no free block
+// large enough) with its address space nearly used up. The sanitizers end the process instead
+// when operator new finds no memory.
+TEST(PLMaskedStringTest, SetAtReportsOutOfMemory) {
+    if (kdtest::kSanitized) GTEST_SKIP() << "a sanitizer's operator new ends the process on failure";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto big = New(nullptr, std::u16string(1 << 22, u'a').c_str());
+            rlimit space{};
+            getrlimit(RLIMIT_AS, &space);
+            space.rlim_cur = AddressSpaceInUse() + (1 << 20);
+            setrlimit(RLIMIT_AS, &space);
+            std::_Exit(big->SetAt(1 << 22, u'b', kNormal) == E_OUTOFMEMORY ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(PLMaskedStringTest, InsertShiftsWithinARun) {

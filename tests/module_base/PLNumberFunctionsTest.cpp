@@ -1,14 +1,15 @@
 // Number conversion and decimal-separator functions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <tuple>
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLNumberFunctions.h"
 #include "support/ErrorList.h"
-#include "support/HResult.h"
 #include "support/PropertyBagOf.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -23,10 +24,16 @@ TEST(PLNumberFunctionsTest, StringToDouble) {
             << std::string(text, text + std::char_traits<char16_t>::length(text));
         EXPECT_EQ(value, hr == S_OK ? expected : -99);
     }
-    // Failures leave no record; a value beyond the double range is refused.
+    // Failures leave no record; a value beyond the double range is refused, one below its
+    // smallest step reads as the nearest double, zero.
     EXPECT_TRUE(kdtest::Recorded(u""));
     double value = 0;
     EXPECT_HR(StringToDouble(std::u16string(400, u'9').c_str(), &value), E_FAIL);
+    const std::u16string tiny = u"-0." + std::u16string(400, u'0') + u"1";
+    for (std::size_t sign : {0, 1}) {
+        EXPECT_HR(StringToDouble(tiny.c_str() + sign, &value), S_OK);
+        EXPECT_TRUE(value == 0.0 && std::signbit(value) == (sign == 0)) << value;
+    }
 }
 
 TEST(PLNumberFunctionsTest, Int32Range) {
@@ -58,8 +65,17 @@ TEST(PLNumberFunctionsTest, EstimateImageMemory) {
         EXPECT_HR(EstimateImageMemory(width, height, bits, &bytes), S_OK);
         EXPECT_EQ(bytes, expected) << width;
     }
+    // The largest sizes: the last step may not wrap either.
     uint64_t bytes = 0;
-    EXPECT_HR(EstimateImageMemory(0, 10, 1, &bytes), E_FAIL);
+    EXPECT_HR(EstimateImageMemory(4294967295u, 500000000, 32, &bytes), S_OK);
+    EXPECT_EQ(bytes, 17609365912575000000ull);
+    for (const auto& [width, height, message] : {std::tuple{0u, 10u, u"Non-zero WIDTH and HEIGHT required"},
+                                                 {4294967295u, 530000000u, u"Image dimensions too large"},
+                                                 {4294967295u, 4294967295u, u"Image dimensions too large"}}) {
+        bytes = 7;
+        EXPECT_TRUE(kdtest::Reports(EstimateImageMemory(width, height, 32, &bytes), E_FAIL, message)) << height;
+        EXPECT_EQ(bytes, 7u);
+    }
 }
 
 TEST(PLNumberFunctionsTest, DecimalSeparators) {

@@ -1,10 +1,15 @@
 // Page data over real files in a temporary directory: loading and saving through files, global
 // blocks, byte buffers and streams, growth, the streams it hands out, UTF-8 output, the
 // persist-file operations and the collection.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +19,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Text.h"
 #include "support/DiagReceiver.h"
+#include "support/Process.h"
 #include "support/PropertyBagOf.h"
 #include "tests/module_base/StreamTestSupport.h"
 
@@ -54,6 +60,20 @@ protected:
         return out;
     }
     static Bytes Pattern(int64_t size) { return kdtest::Patterned(0, size); }
+    // The three ways to save the content "abc" to a file, with what the file then holds.
+    struct Saver {
+        const char* name;
+        std::function<HRESULT(const std::u16string&)> save;
+        Bytes holds;
+    };
+    std::vector<Saver> Savers() const {
+        const Bytes abc = {'a', 'b', 'c'}, marked = {0xEF, 0xBB, 0xBF, 'a', 'b', 'c'};
+        using Path = const std::u16string&;
+        return {
+            {"SaveToFile", [this](Path path) { return m_page->SaveToFile(path.c_str()); }, abc},
+            {"SaveToFileAsUTF8", [this](Path path) { return m_page->SaveToFileAsUTF8(path.c_str(), 65001); }, marked},
+            {"IPLPersistFile::Save", [this](Path path) { return As<IPLPersistFile>()->Save(path.c_str()); }, abc}};
+    }
 
     kdtest::TempDir m_dir;
     PLComPtr<IPLPageDataPriv> m_page = kdtest::New<IPLPageDataPriv>(CLSID_PLPageData);
@@ -124,6 +144,12 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     ASSERT_HR(As<IPLPersistMemory>()->Save(0, &copy), S_OK);
     EXPECT_EQ(Bytes(copy->bytes, copy->bytes + copy->size), expected);
     kd::platform::FreeGlobalBlock(copy);
+    // The page's own block given back is kept, not freed and then taken again.
+    HGLOBAL own = nullptr;
+    ASSERT_HR(m_page->GetHGLOBAL(&own), S_OK);
+    ASSERT_EQ(own, block);
+    ASSERT_HR(m_page->SetHGLOBAL(&own, 5), S_OK);
+    EXPECT_EQ(Content(), Bytes(expected.begin(), expected.begin() + 5));
     // Loading a block copies its whole size. The page's own block is copied before the page lets
     // it go.
     ASSERT_HR(As<IPLPersistMemory>()->Load(block), S_OK);
@@ -135,31 +161,60 @@ TEST_F(PageDataTest, GlobalBlocksAreTakenOverCheckedAndCopiedOut) {
     EXPECT_EQ(held, nullptr);
 }
 
-// Content held as a stream (open from its creation) is read whole each time it is saved (every
-// save reads it the same way), and loads into another page.
-TEST_F(PageDataTest, ContentHeldAsAStreamSavesRepeatedly) {
-    const Bytes bytes = Pattern(300000);
+// A new page hands out an empty stream. A held stream (open from its creation) is read whole each
+// time the content is asked for; whatever loads content releases it, so that every query answers
+// from the loaded bytes. A stream loads from its position on.
+TEST_F(PageDataTest, EveryLoadReleasesAHeldStream) {
     PLComPtr<IPLStream> stream;
-    ASSERT_HR(PLCreateStreamOnBytes(bytes.data(), 300000, stream.Put()), S_OK);
-    ASSERT_HR(m_page->SetStream(stream.Get()), S_OK);
-    EXPECT_EQ(Content(), bytes);
-    EXPECT_EQ(Content(), bytes);
-    auto other = kdtest::New<IPLPersistStream>(CLSID_PLPageData);
     ASSERT_HR(m_page->GetStream(stream.Put()), S_OK);
-    ASSERT_HR(other->Load(stream.Get()), S_OK);
-    PLComPtr<IPLPageData> loaded;
-    ASSERT_HR(other.As(loaded), S_OK);
-    EXPECT_EQ(kdtest::LongOf(loaded.Get(), &IPLPageData::GetDataLength), 300000);
+    EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), 0);
+    const Bytes fresh = {'n', 'e', 'w'}, later = {'-', '-', 'n', 'e', 'w'};
+    Write(Path("new"), fresh);
+    const std::function<HRESULT()> loads[] = {
+        [&] { return m_page->LoadFromBytes(fresh.data(), 3); },
+        [&] { return m_page->LoadFromFile(File("new").c_str()); },
+        [&] { return As<IPLPersistFile>()->Load(File("new").c_str(), 0); },
+        [&] {
+            PLComPtr<IPLStream> source;
+            EXPECT_HR(PLCreateStreamOnBytes(later.data(), 5, source.Put()), S_OK);
+            EXPECT_HR(source->Seek(2, PLStreamSeekFromStart), S_OK);
+            return As<IPLPersistStream>()->Load(source.Get());
+        },
+        [&] {
+            HGLOBAL block = kd::platform::AllocGlobalBlock(0, 3);
+            std::copy(fresh.begin(), fresh.end(), block->bytes);
+            return m_page->SetHGLOBAL(&block, 3);
+        },
+    };
+    const std::string text = "OLD-STREAM-CONTENT";
+    const Bytes old(text.begin(), text.end());
+    for (std::size_t i = 0; i < std::size(loads); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_HR(PLCreateStreamOnBytes(old.data(), 18, stream.Put()), S_OK);
+        ASSERT_HR(m_page->SetStream(stream.Get()), S_OK);
+        EXPECT_EQ(Content(), old);
+        EXPECT_EQ(Content(), old);
+        ASSERT_HR(loads[i](), S_OK);
+        EXPECT_EQ(kdtest::LongOf<IPLPageData>(m_page.Get(), &IPLPageData::GetDataLength), 3);
+        EXPECT_EQ(Content(), fresh);
+        ASSERT_HR(m_page->GetStream(stream.Put()), S_OK);
+        EXPECT_EQ(kdtest::ReadBytes(stream.Get(), 100), fresh);
+        ASSERT_HR(m_page->SaveToFile(File("out").c_str()), S_OK);
+        EXPECT_EQ(Read(Path("out")), fresh);
+    }
 }
 
 // Files of every read path: empty, small, beyond the one-call read, beyond the persist loads'
 // one-call limit; through IPLPageData and through IPLPersistFile. Loading a file records its path
 // in the page's bag, which took the quality flag over from the bag before it (only where that
-// bag had the flag).
+// bag had a readable flag).
 TEST_F(PageDataTest, FilesRoundTripAndTheirPathGoesIntoTheProperties) {
     const auto unset = kdtest::BagOf({}), flagged = kdtest::BagOf({{u"qualityReduced", true}}),
-               bag = kdtest::BagOf({{u"qualityReduced", false}});
+               bag = kdtest::BagOf({{u"qualityReduced", false}}), odd = kdtest::BagOf({{u"qualityReduced", u"?"}});
+    ASSERT_HR(m_page->SetProperties(odd.Get()), S_OK);
     ASSERT_HR(m_page->SetProperties(unset.Get()), S_OK);
+    BOOL present = TRUE;
+    EXPECT_HR(unset->ContainsKey(u"qualityReduced", &present), S_FALSE);
     ASSERT_HR(m_page->SetProperties(flagged.Get()), S_OK);
     ASSERT_HR(m_page->SetProperties(bag.Get()), S_OK);
     for (const std::size_t size :
@@ -202,8 +257,75 @@ TEST_F(PageDataTest, FileFailuresAreReported) {
     EXPECT_EQ(std::u16string(buffer.data()), missing);
 }
 
+// Saving replaces the file's content only: its mode and (where the saver may give it) its owner
+// stay, a link is followed, and where no new file can be made beside it (a name at the longest
+// allowed, a directory the saver may not write) or it is no regular file, it is written in place.
+TEST_F(PageDataTest, SavesKeepWhatTheTargetWas) {
+    const BYTE abc[3] = {'a', 'b', 'c'};
+    ASSERT_HR(m_page->LoadFromBytes(abc, 3), S_OK);
+    const bool root = ::geteuid() == 0;
+    const std::string file = Path("file"), locked = Path("locked"), inLocked = locked + "/file",
+                      longest = Path(std::string(255, 'n'));
+    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("file", Path("link").c_str()), 0);
+    for (const Saver& s : Savers()) {
+        SCOPED_TRACE(s.name);
+        for (const std::string& path : {file, inLocked, longest}) Write(path, {'x'});
+        for (const std::string& path : {file, inLocked})
+            ASSERT_TRUE(::chmod(path.c_str(), 0600) == 0 && (!root || ::chown(path.c_str(), 65534, 65534) == 0));
+        ASSERT_EQ(::chmod(locked.c_str(), root ? 0755 : 0555), 0);
+        ASSERT_HR(s.save(File("file")), S_OK);
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_TRUE(!root || (info.st_uid == 65534 && info.st_gid == 65534));
+        ASSERT_HR(s.save(File("link")), S_OK);
+        EXPECT_TRUE(::lstat(Path("link").c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+        EXPECT_EQ(Read(file), s.holds);
+        EXPECT_HR(s.save(Wide(longest)), S_OK);
+        EXPECT_EQ(Read(longest), s.holds);
+        EXPECT_HR(s.save(u"/dev/null"), S_OK);
+        int pipe[2];  // reached through a link whose text names no file
+        ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+        EXPECT_HR(s.save(Wide("/proc/self/fd/" + std::to_string(pipe[1]))), S_OK);
+        Bytes piped(16);
+        piped.resize(::close(pipe[1]) == 0 ? std::max<ssize_t>(::read(pipe[0], piped.data(), 16), 0) : 0);
+        EXPECT_EQ(piped, s.holds);
+        ::close(pipe[0]);
+        EXPECT_EQ(kdtest::InChild([&] {
+                      if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+                      return s.save(Wide(inLocked)) == S_OK ? 0 : 1;
+                  }),
+                  0);
+        EXPECT_EQ(Read(inLocked), s.holds);
+        ASSERT_EQ(::chmod(locked.c_str(), 0755), 0);
+    }
+}
+
+// A save that cannot be finished (here: past the largest file the process may write) leaves the
+// file as it was; so does one to a FIFO nobody reads, which fails at once.
+TEST_F(PageDataTest, FailedSavesLeaveTheTargetAsItWas) {
+    const Bytes old = Pattern(2 << 20), content(2 << 20, 'n');
+    ASSERT_HR(m_page->LoadFromBytes(content.data(), 2 << 20), S_OK);
+    const std::string fifo = Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const Saver& s : Savers()) {
+        SCOPED_TRACE(s.name);
+        Write(Path("target"), old);
+        EXPECT_EQ(kdtest::InChild([&] {
+                      std::signal(SIGXFSZ, SIG_IGN);
+                      const rlimit limit{1 << 20, 1 << 20};
+                      return ::setrlimit(RLIMIT_FSIZE, &limit) == 0 && s.save(File("target")) == E_FAIL ? 0 : 1;
+                  }),
+                  0);
+        EXPECT_TRUE(Read(Path("target")) == old);
+        EXPECT_TRUE(kdtest::FailsAtOnce(fifo, [&] { return s.save(Wide(fifo)); }));
+    }
+}
+
 TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
-    const std::string bom = "\xEF\xBB\xBF";
+    const std::string bom = "\xEF\xBB\xBF", bad = "\xEF\xBF\xBD";
     const struct {
         LONGLONG encoding;
         std::string text, expected;  // in the encoding; what the file holds
@@ -214,7 +336,19 @@ TEST_F(PageDataTest, EveryEncodingIsWrittenAsUtf8) {
         // Marked content: UTF-8 goes out unchanged; a UTF-16 mark becomes the UTF-8 mark.
         {65001, bom + "x", bom + "x"},
         {1200, std::string("\xFF\xFEh\0", 4), bom + "h"},
+        // Every invalid sequence becomes U+FFFD, and a mark counts only where it agrees with the
+        // encoding: otherwise its bytes are text like any other.
+        {65001, bom + "x\xC0", bom + "x" + bad},
+        {1200, std::string{'\0', '\xD8', 'a', '\0'}, bom + bad + "a"},
+        {1200, std::string("a\0b", 3), bom + "a" + bad},
+        {932, "\x82\xA0\x81\x20", bom + "\xE3\x81\x82" + bad + " "},
+        {65001, std::string("\xFF\xFEh\0", 4), bom + bad + bad + std::string("h\0", 2)},
+        {65001, "+/v8-", bom + "+/v8-"},
+        {1200, std::string("\xEF\xBB\xBF\0", 4), bom + "\xEB\xAF\xAF\xC2\xBF"},
     };
+    // A new page holds nothing, not even an empty buffer.
+    ASSERT_HR(m_page->SaveToFileAsUTF8(File("u8").c_str(), 1200), S_OK);
+    EXPECT_EQ(Read(Path("u8")), Bytes(bom.begin(), bom.end()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.encoding);
         ASSERT_HR(m_page->LoadFromBytes(reinterpret_cast<const BYTE*>(c.text.data()), static_cast<LONG>(c.text.size())),

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "module_base/PLPageRange.h"
-#include "support/HResult.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -28,6 +28,8 @@ TEST(PLPageRange, ReadsRangesOrRefuses) {
         // A stray dash, a second dash, page 0 (a trailing comma reads as one), above the maximum,
         // an inverse range where none is allowed.
         {{u"1--3", u"1-2-3", u"0", u"1,", u"12", u"5-3"}, 10, false, E_FAIL, {}},
+        // Two dashes in one range, however many digits stand between them; numbers side by side.
+        {{u"1-10-20", u"10-20-30", u"1-3,10-12-14", u"5 7"}, 0, true, E_FAIL, {}},
         // Overlaps, equal ends and mixed directions too.
         {{u"1-5,3-5", u"5-1,3", u"9-6,2-7"}, 0, true, E_FAIL, {}},
         {{u"1-3,4-6,9-7"}, 0, true, S_OK, {{1, 3}, {4, 6}, {9, 7}}},
@@ -43,6 +45,13 @@ TEST(PLPageRange, ReadsRangesOrRefuses) {
         }
     Ranges ranges;
     EXPECT_HR(ParsePageRangeString(nullptr, ranges, 0, false), E_POINTER);
+    // What each refusal says, in both forms.
+    for (const auto& [text, message] :
+         {std::pair{u"10-20-30", u"Invalid dashes in page range"}, {u"5  7,9", u"Invalid character in page range"}}) {
+        Ranges64 wide;
+        EXPECT_TRUE(kdtest::Reports(ParsePageRangeString(text, ranges, 100, false), E_FAIL, message));
+        EXPECT_TRUE(kdtest::Reports(ParsePageRangeString(text, wide, 100, false), E_FAIL, message));
+    }
 }
 
 TEST(PLPageRange, WideFormReadsBeyond32BitsAndWritesWhatReadsBack) {

@@ -9,6 +9,7 @@
 
 #include "module_base/PLDateTime.h"
 #include "module_base/PLVariant.h"
+#include "support/DiagReceiver.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
@@ -124,7 +125,9 @@ TEST(PLVariantTest, Conversions) {
                  {Long(1), PLVariantIUnknown, E_FAIL, u""},
                  {Long(7), PLVariantUndefined, S_OK, u"7"},
                  {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},
-                 {Str(u"someday"), PLVariantDateTime, E_FAIL, u""}};
+                 {Str(u"someday"), PLVariantDateTime, E_FAIL, u""},
+                 {Str(u"7-4"), PLVariantDateTime, E_FAIL, u""},  // no year: not the year 2000
+                 {Str(u"7-4- 10:30:00 AM"), PLVariantDateTimeOfDay, E_FAIL, u""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         auto v = Make(c.set);
@@ -134,6 +137,32 @@ TEST(PLVariantTest, Conversions) {
         const LONG after = c.hr == S_OK && c.target != PLVariantUndefined ? c.target : before;
         EXPECT_EQ(kdtest::LongOf(v.Get(), &IPLVariant::GetType), after);
         EXPECT_EQ(Text(v.Get()), c.hr == S_OK ? c.textAfter : textBefore);
+    }
+}
+
+// Whatever the process locale, and so its separators, every text Convert writes reads back,
+// through the default masks, the locale's and a stored one (which the other kinds ignore).
+TEST(PLVariantTest, TextFormsReadBackUnderEveryLocale) {
+    const Set kNoDate = [](IPLVariant* x) {
+        PLComPtr<IPLDateTime> empty;
+        return PLCreateDateTime(0x0409, empty.Put()) < 0 ? E_FAIL : x->SetValueDateTimeOfDay(empty.Get());
+    };
+    const Set kDay = [](IPLVariant* x) { return x->SetValueDateTime(Date(2, 29, 2000, 23, 59, 59).Get()); };
+    const Set values[] = {Big(INT64_MAX), Real(-1234.5), kDayTime, kNoDate, kDay};
+    kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+    for (const char* locale : {"fi_FI.UTF-8", "da_DK", "id_ID", "th_TH", "de_DE.UTF-8", "fr_CA", "ko_KR", "en_US"}) {
+        ::setenv("LANG", locale, 1);
+        for (const Set& set : values)
+            for (const char16_t* mask : {u"", u"SYSTEMDATETIME", u"%B %d, %y %h %p"}) {
+                auto v = Make(set);
+                ASSERT_HR(v->SetDateTimeFormatString(mask), S_OK);
+                const LONG kind = kdtest::LongOf(v.Get(), &IPLVariant::GetType);
+                const std::u16string text = Text(v.Get());
+                SCOPED_TRACE(testing::Message() << locale << " " << testing::PrintToString(text));
+                ASSERT_HR(v->Convert(PLVariantString), S_OK);
+                ASSERT_HR(v->Convert(kind), S_OK);
+                EXPECT_EQ(Text(v.Get()), text);
+            }
     }
 }
 

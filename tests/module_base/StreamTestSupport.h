@@ -1,13 +1,19 @@
 // Shared by the stream, variant and collection tests: an owner that counts its references, a
 // creator, readers of getters and streams, a check of a result with its recorded message, the
-// test bytes and a runner of steps on a stream.
+// test bytes, a runner of steps on a stream and a watchdog for calls that may wait on a FIFO.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <kdtrace/kdtrace.h>
@@ -131,6 +137,26 @@ inline void RunSteps(IPLStream* stream, const std::vector<Step>& steps, BYTE (*b
         }
         EXPECT_EQ(position, s.position);
     }
+}
+
+// Whether `call` fails with E_FAIL at once, with a watchdog on the FIFO at `fifo`: a call still
+// running after a second waits in opening the FIFO, and the watchdog then opens it at both ends
+// so that the call goes on.
+inline ::testing::AssertionResult FailsAtOnce(const std::string& fifo, const std::function<HRESULT()>& call) {
+    std::atomic<bool> done{false}, waited{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done) return;
+        waited = true;
+        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::close(fd);
+    });
+    const HRESULT hr = call();
+    done = true;
+    watchdog.join();
+    if (hr == E_FAIL && !waited) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << HResultName(hr) << (waited ? ", after waiting on the FIFO" : "");
 }
 
 }  // namespace kdtest

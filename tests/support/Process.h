@@ -23,6 +23,13 @@
 #define KDTEST_ASAN 1
 #endif
 #endif
+#if defined(KDTEST_ASAN) || defined(__SANITIZE_THREAD__)
+#define KDTEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KDTEST_SANITIZED 1
+#endif
+#endif
 #ifdef KDTEST_ASAN
 // The sanitizer's count of the bytes in use (its header is not installed with every compiler).
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
@@ -32,6 +39,13 @@ extern "C" int __lsan_do_recoverable_leak_check();
 namespace kdtest {
 
 constexpr int kUnsupported = 77;
+
+// Whether AddressSanitizer or ThreadSanitizer watches the program.
+#ifdef KDTEST_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 inline std::uint32_t Gettid() {
     return static_cast<std::uint32_t>(::syscall(SYS_gettid));
