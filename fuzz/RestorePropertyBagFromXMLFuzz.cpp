@@ -1,5 +1,6 @@
-// Arbitrary text (UTF-8) restored into a bag. A bag that was restored must write again, and its
-// written text must restore again.
+// Arbitrary text (UTF-8) restored into a bag. A bag that was restored must write again, and what
+// it writes must restore to a bag that writes the same text: what the writer writes, the reader
+// reads back.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -10,7 +11,18 @@
 
 #include "fuzz/FuzzThread.h"
 #include "module_base/PLComObject.h"
+#include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
+
+namespace {
+PLString Written(IPLPropertyBag* bag) {
+    PLComPtr<IPLVariant> xml;
+    PLString text;
+    if (CreateXMLFromPropertyBag(bag, xml.Put(), u"Root") < 0 || GetPLStringFromVariant(xml.Get(), &text) < 0)
+        std::abort();
+    return text;
+}
+}  // namespace
 
 KD_FUZZ_TARGET(data, size) {
     const PLString text = PLString::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
@@ -19,14 +31,9 @@ KD_FUZZ_TARGET(data, size) {
         if (bag) std::abort();  // no bag on failure
         return 0;
     }
-    PLComPtr<IPLVariant> xml;
-    if (CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root") < 0) std::abort();
-    LONG length = 0;
-    xml->GetValueStringLength(&length);
-    std::u16string buffer(static_cast<size_t>(length > 0 ? length : 1), u'\0');
-    xml->GetValueString(buffer.data(), length);
+    const PLString first = Written(bag.Get());
     PLComPtr<IPLPropertyBag> back;
-    (void)RestorePropertyBagFromXML(buffer.c_str(), back.Put());
+    if (RestorePropertyBagFromXML(first.c_str(), back.Put()) < 0 || Written(back.Get()) != first) std::abort();
     PLClearThreadErrors();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "module_base/PLGuid.h"
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "module_base/PLError.h"
@@ -16,6 +17,49 @@ bool PLGuidLess::operator()(const GUID& a, const GUID& b) const noexcept {
 }
 
 // ---- the map ----
+
+namespace {
+
+// The live maps of this library, by address. Made by the first map; freed at unload, after the
+// library's own map (which is made after it).
+struct LiveMaps {
+    kd::platform::Mutex lock;
+    std::set<const IPLClassFactoryMap*> maps GUARDED_BY(lock);
+};
+LiveMaps* g_liveMaps = nullptr;
+
+void ReleaseLiveMaps() noexcept {
+    delete std::exchange(g_liveMaps, nullptr);
+}
+
+LiveMaps& Live() {
+    static LiveMaps* const live = [] {
+        g_liveMaps = new LiveMaps();
+        kd::platform::ReleaseAtUnload(&ReleaseLiveMaps);
+        return g_liveMaps;
+    }();
+    return *live;
+}
+
+}  // namespace
+
+CPLClassFactoryMap::CPLClassFactoryMap() {
+    LiveMaps& live = Live();
+    kd::platform::LockGuard guard(live.lock);
+    live.maps.insert(this);
+}
+
+CPLClassFactoryMap::~CPLClassFactoryMap() {
+    LiveMaps& live = Live();
+    kd::platform::LockGuard guard(live.lock);
+    live.maps.erase(this);
+}
+
+CPLClassFactoryMap* CPLClassFactoryMap::FromInterface(IPLClassFactoryMap* map) noexcept {
+    LiveMaps& live = Live();
+    kd::platform::LockGuard guard(live.lock);
+    return live.maps.contains(map) ? static_cast<CPLClassFactoryMap*>(map) : nullptr;
+}
 
 HRESULT CPLClassFactoryMap::RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) {
     try {
@@ -149,7 +193,8 @@ HRESULT HookClassFactories(const WCHAR* libraryFileName) noexcept {
 
 HRESULT CopyClassFactories(IPLClassFactoryMap* source, IPLClassFactoryMap* target) noexcept {
     if (source == nullptr || target == nullptr) return E_POINTER;
-    auto* ours = dynamic_cast<CPLClassFactoryMap*>(source);
+    // Only the library's own maps can be walked: the interface has no slot that lists entries.
+    CPLClassFactoryMap* ours = CPLClassFactoryMap::FromInterface(source);
     if (ours == nullptr) return E_INVALIDARG;
     try {
         for (const auto& entry : ours->Entries()) target->RegisterClassFactory(entry.first, entry.second);

@@ -23,6 +23,15 @@ struct PLGuidLess {
 // cannot corrupt a concurrent lookup.
 class CPLClassFactoryMap final : public IPLClassFactoryMap {
 public:
+    CPLClassFactoryMap();
+    ~CPLClassFactoryMap();
+    CPLClassFactoryMap(const CPLClassFactoryMap&) = delete;
+    CPLClassFactoryMap& operator=(const CPLClassFactoryMap&) = delete;
+
+    // The map behind `map` when it is one of this library's, else null. The interface has no
+    // query slot, so the library's maps are known by their addresses.
+    static CPLClassFactoryMap* FromInterface(IPLClassFactoryMap* map) noexcept;
+
     HRESULT RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) override;
     PLCreatorFunction FindClassFactory(REFCLSID clsid) override;
     // True when an entry was removed.

@@ -1,9 +1,13 @@
 #include "module_base/PLProperty.h"
 
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <string>
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
+#include "platform/Text.h"
 
 PL_REGISTER_CLASS(CPLProperty, CLSID_PLProperty);
 
@@ -50,23 +54,53 @@ std::u16string_view NameView(const WCHAR* name) {
 
 bool PLIsXMLName(const WCHAR* name) {
     if (name == nullptr || !IsNameStart(name[0])) return false;
+    if (kd::platform::FindUnpairedSurrogate(NameView(name)) != std::u16string_view::npos) return false;
     for (const WCHAR* p = name + 1; *p != 0; ++p)
         if (!IsNameChar(*p)) return false;
     return true;
 }
 
-void PLAppendCData(std::u16string& out, std::u16string_view text) {
+bool PLAppendCData(std::u16string& out, std::u16string_view text) {
+    if (kd::platform::FindUnpairedSurrogate(text) != std::u16string_view::npos) return false;
     out += u"<![CDATA[";
-    // "]]>" cannot stand inside a section: end the section after "]]" and start a new one for
-    // the ">".
     std::size_t from = 0;
-    for (std::size_t at = text.find(u"]]>"); at != std::u16string_view::npos; at = text.find(u"]]>", from)) {
-        out.append(text.substr(from, at + 2 - from));
-        out += u"]]><![CDATA[";
-        from = at + 2;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char16_t c = text[at];
+        if (c == u'>' && at >= 2 && text[at - 1] == u']' && text[at - 2] == u']') {
+            // "]]>" cannot stand inside a section: end it after "]]" and start a new one for ">".
+            out.append(text.substr(from, at - from));
+            out += u"]]><![CDATA[";
+            from = at;
+        } else if (c < 0x20 ? c != 0x9 && c != 0xA : c == 0xFFFE || c == 0xFFFF) {
+            // Between sections as a reference: a carriage return, which a section would not keep
+            // (readers turn it into a line feed), and the characters XML cannot hold.
+            out.append(text.substr(from, at - from));
+            char reference[32];
+            std::snprintf(reference, sizeof reference, "]]>&#x%X;<![CDATA[", static_cast<unsigned>(c));
+            for (const char* r = reference; *r != 0; ++r) out += static_cast<char16_t>(*r);
+            from = at + 1;
+        }
     }
     out.append(text.substr(from));
     out += u"]]>";
+    return true;
+}
+
+const char16_t* PLNonFiniteDoubleText(double value) noexcept {
+    if (std::isnan(value)) return u"NaN";
+    if (std::isinf(value)) return value > 0 ? u"INF" : u"-INF";
+    return nullptr;
+}
+
+bool PLParseNonFiniteDouble(std::u16string_view text, double& value) noexcept {
+    if (text == u"NaN") {
+        value = std::numeric_limits<double>::quiet_NaN();
+    } else if (text == u"INF" || text == u"-INF") {
+        value = text[0] == u'-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    } else {
+        return false;
+    }
+    return true;
 }
 
 HRESULT CPLProperty::Initialize(const WCHAR* name, IPLVariant* value) {
@@ -120,10 +154,18 @@ HRESULT CPLProperty::WriteXML(IPLXMLWriter* writer, LONG /*flags*/) {
             case PLVariantDateTime:
             case PLVariantDateTimeOfDay: {
                 WCHAR value[kValueTextSize] = {};
-                hr = m_value->GetValueString(value, kValueTextSize);
+                double number = 0;
+                const char16_t* nonFinite = nullptr;
+                if (type == PLVariantDouble && m_value->GetValueDouble(&number) >= 0)
+                    nonFinite = PLNonFiniteDoubleText(number);
+                hr = nonFinite != nullptr ? S_OK : m_value->GetValueString(value, kValueTextSize);
                 PL_THROW_ERROR(hr, "Failed to get string value.", 0);
                 value[kValueTextSize - 1] = 0;
-                PLAppendCData(text, NameView(value));
+                if (!PLAppendCData(text, nonFinite != nullptr ? std::u16string_view(nonFinite) : NameView(value))) {
+                    hr = E_INVALIDARG;
+                    PL_THROW_ERROR_FORMAT(hr, 1, "Property '%s' holds an unpaired surrogate, which XML cannot carry",
+                                          m_name);
+                }
                 break;
             }
             case PLVariantIUnknown: {

@@ -50,7 +50,17 @@ private:
 bool PLIsXMLName(const WCHAR* name);
 
 // Appends `text` as CDATA content: "<![CDATA[" text "]]>", with every "]]>" inside the text split
-// so that the section reads back as exactly `text`.
-void PLAppendCData(std::u16string& out, std::u16string_view text);
+// so that the section reads back as exactly `text`. A carriage return (which readers would turn
+// into a line feed inside a section) and each character XML cannot hold (a control other than
+// tab, line feed and carriage return; U+FFFE, U+FFFF) end the section and are written as
+// character references ("&#xD;", "&#x1;") before the next one; LoadDOMFromXMLBSTR's retry
+// removes the latter. False (and nothing appended) for text with an unpaired surrogate, which XML
+// has no form for.
+bool PLAppendCData(std::u16string& out, std::u16string_view text);
+
+// The text of a Double without a text form of its own, in both XML forms: "NaN", "INF" or "-INF",
+// as XML Schema writes them; null for a finite value. PLParseNonFiniteDouble reads them back.
+const char16_t* PLNonFiniteDoubleText(double value) noexcept;
+bool PLParseNonFiniteDouble(std::u16string_view text, double& value) noexcept;
 
 #endif  // KD_PLPROPERTY_H

@@ -199,7 +199,8 @@ public:
 
     // Every entry in name order with the stored value object itself, as GetProperties hands
     // them out, but without a property object per entry: for the library's own writers.
-    // `visit(name, value)` may throw; the name is whole, not cut as a property's is.
+    // `visit(name, value)` may throw; the name is whole, not cut as a property's is, and is a view
+    // of the stored key, so zero-terminated.
     template <class Visit>
     void ForEachEntry(Visit&& visit) {
         EnsureInitialized();

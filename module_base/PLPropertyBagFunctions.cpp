@@ -304,8 +304,11 @@ HRESULT GetStringFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, WCHAR* 
 }
 HRESULT GetPLStringFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, PLString* value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) {
-        if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) ReadText(v.Get(), *value);
+    return GUARD([&](HRESULT& hr) {
+        if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
+            hr = GetPLStringFromVariant(v.Get(), value);
+            PL_THROW_ERROR(hr, "Failed to obtain string value from variant", 0);
+        }
     });
 }
 HRESULT GetIUnknownFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, IUnknown** value) {

@@ -10,6 +10,7 @@
 
 #include "module_base/PLComObject.h"
 #include "module_base/PLEventSource.h"
+#include "module_base/PLOwnObject.h"
 #include "module_base/PLPropertyBag.h"
 
 class CPLUnconstrainedPropertyBagImpl : public CPLComObject<CPLReleaseModel>,
@@ -20,9 +21,13 @@ class CPLUnconstrainedPropertyBagImpl : public CPLComObject<CPLReleaseModel>,
     PL_INTERFACE_ENTRY(IPLPersistPropertyBag)
     PL_INTERFACE_ENTRY(IPLSerializeXML)
     PL_INTERFACE_ENTRY(IPLEventSource)
+    PL_OWN_OBJECT_ENTRY(IPLPropertyBag)
     PL_END_INTERFACE_MAP()
 
 public:
+    PL_DECLARE_OWN_OBJECT(IPLPropertyBag,
+                          {0xA6E15B25, 0x9FAF, 0x458D, {0x8C, 0x38, 0xDC, 0x17, 0xAC, 0x36, 0x7D, 0xCB}});
+
     CPLUnconstrainedPropertyBagImpl() = default;
 
     // Stores as the template does, then tells the listeners.

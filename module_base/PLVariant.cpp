@@ -363,7 +363,7 @@ HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
         PL_THROW_ERROR(hr, "Failed to obtain type from variant", 0);
         // One of ours holding a plain value: copied directly (the copy is complete before this
         // variant changes, so a variant may be set from itself).
-        if (const auto* own = dynamic_cast<const CPLVariant*>(source)) {
+        if (const PLComPtr<CPLVariant> own = PLAsOwnObject<CPLVariant>(source)) {
             Value value = own->m_value;
             switch (own->m_type) {
                 case PLVariantString:

@@ -18,15 +18,19 @@
 #include <kdtrace/variant.h>
 
 #include "module_base/PLComObject.h"
+#include "module_base/PLOwnObject.h"
 #include "module_base/PLString.h"
 
 class CPLVariant : public CPLComObject<CPLReleaseModel>, public IPLVariant, public IPLVariantPriv {
     PL_BEGIN_INTERFACE_MAP(CPLVariant, IPLVariant)
     PL_INTERFACE_ENTRY(IPLVariant)
     PL_INTERFACE_ENTRY(IPLVariantPriv)
+    PL_OWN_OBJECT_ENTRY(IPLVariant)
     PL_END_INTERFACE_MAP()
 
 public:
+    PL_DECLARE_OWN_OBJECT(IPLVariant, {0xB50CA9F8, 0xA2A5, 0x4E37, {0xB6, 0xE3, 0x7B, 0x8D, 0xE1, 0xCE, 0x58, 0x3A}});
+
     CPLVariant() noexcept = default;
 
     // IPLVariant

@@ -13,6 +13,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLInterfaceId.h"
+#include "module_base/PLOwnObject.h"
 #include "module_base/PLProperty.h"
 #include "module_base/PLUnconstrainedPropertyBagImpl.h"
 #include "module_base/PLVariant.h"
@@ -81,6 +82,12 @@ PLComPtr<IPLVariant> NewVariant() {
 // The value's whole text form; `kind` is its kind.
 PLString TextOf(IPLVariant* value, LONG kind, const char* message) {
     HRESULT hr = S_OK;
+    if (kind == PLVariantDouble) {
+        double number = 0;
+        hr = value->GetValueDouble(&number);
+        PL_THROW_ERROR(hr, message, 0);
+        if (const char16_t* text = PLNonFiniteDoubleText(number)) return PLString(text);
+    }
     if (kind != PLVariantString) {
         // Every other kind's text fits a fixed buffer: formed once.
         WCHAR buffer[kPLVariantTextFormCapacity];
@@ -103,6 +110,14 @@ PLString MaskOf(IPLVariant* value) {
     const HRESULT hr = value->GetDateTimeFormatString(mask, 256);
     PL_THROW_ERROR(hr, "Failed to obtain date time format from variant", 0);
     return PLString(mask);
+}
+
+// Refuses text that XML cannot carry unchanged: an unpaired surrogate has no form in it.
+// (Characters XML forbids are written as references, which reading drops; see XmlNode.)
+void CheckCarriable(std::u16string_view text, std::u16string_view name) {
+    if (kd::platform::FindUnpairedSurrogate(text) != std::u16string_view::npos)
+        PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Property '%s' holds an unpaired surrogate, which XML cannot carry",
+                              name);
 }
 
 XmlNode NewElement(XmlDocument& document, const char16_t* name) {
@@ -154,7 +169,9 @@ bool ParseInteger(std::u16string_view text, LONGLONG& value) {
 }
 
 // Sets `value` to a date of `text` with `mask`, of the given kind, keeping the mask.
-void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask, bool ofDay) {
+// Sets `value` to a date of `text` with `mask`, of the given kind, keeping the mask; returns the
+// text the value writes.
+std::u16string DateInto(IPLVariant* value, const std::u16string& text, const PLString& mask, bool ofDay) {
     PLComPtr<IPLDateTime> date;
     HRESULT hr = PLCreateInstance(CLSID_PLDateTime, date);
     PL_THROW_ERROR(hr, "Failed to create date time", 1);
@@ -164,28 +181,51 @@ void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
     hr = value->SetDateTimeFormatString(mask.c_str());
     PL_THROW_ERROR(hr, "Failed to set date time format string on variant", 0);
-    // A mask that reads the text but cannot write the date back (one that ends inside a code
-    // after the text has ended) would make the bag unwritable: refused here.
     WCHAR written[kPLVariantTextFormCapacity];
     hr = value->GetValueString(written, kPLVariantTextFormCapacity);
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
+    return written;
+}
+
+// DateInto, for a mask that reads back what it writes. One that reads the text but cannot write
+// the date back (it ends inside a code after the text has ended), or reads its own text as
+// another date (codes the parser and the formatter take differently), would make the bag
+// unwritable or change the date on every round trip: refused here.
+void SetDate(IPLVariant* value, const std::u16string& text, const PLString& mask, bool ofDay) {
+    const std::u16string written = DateInto(value, text, mask, ofDay);
+    if (DateInto(NewVariant().Get(), written, mask, ofDay) != written)
+        PL_THROW_ERROR(E_FAIL, "Failed to initialize date time", 1);
 }
 
 void SetDouble(IPLVariant* value, const std::u16string& text) {
-    // Through the variant's own conversion, the inverse of the text form it wrote.
+    // Through the variant's own conversion, the inverse of the text form it wrote; the values
+    // without one have the forms PLNonFiniteDoubleText gives them.
+    double number = 0;
+    if (PLParseNonFiniteDouble(text, number)) {
+        PL_THROW_ERROR(value->SetValueDouble(number), "Failed to set variant value", 0);
+        return;
+    }
     HRESULT hr = value->SetValueString(text.c_str());
     if (hr >= 0) hr = value->Convert(PLVariantDouble);
     PL_THROW_ERROR(hr, "Failed to set variant value", 0);
 }
 
-// Whether the element has element children, and whether it has any text (or CDATA) child.
-void ContentOf(XmlNode element, bool& hasElement, bool& hasText) {
-    hasElement = hasText = false;
+// What an element holds: elements, text (or CDATA), references to entities the document
+// declares (which are never expanded).
+struct Content {
+    bool elements = false;
+    bool text = false;
+    bool references = false;
+};
+Content ContentOf(XmlNode element) {
+    Content content;
     for (XmlNode child = element.FirstChild(); child; child = child.NextSibling()) {
         const XmlNodeKind kind = child.Kind();
-        if (kind == XmlNodeKind::Element) hasElement = true;
-        if (kind == XmlNodeKind::Text || kind == XmlNodeKind::CData) hasText = true;
+        content.elements |= kind == XmlNodeKind::Element;
+        content.text |= kind == XmlNodeKind::Text || kind == XmlNodeKind::CData;
+        content.references |= kind == XmlNodeKind::EntityReference;
     }
+    return content;
 }
 
 // The typed value of a property element's text.
@@ -251,9 +291,8 @@ void ReadItem(XmlNode item, IPLVariant* value) {
 // Sets `name` to `value`, a variant made for this and not used again: a general-purpose bag of
 // our own keeps it instead of a copy.
 void SetInBag(IPLPropertyBag* bag, const WCHAR* name, PLComPtr<IPLVariant> value) {
-    auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag);
-    const HRESULT hr =
-        own != nullptr ? own->SetPropertyAdopting(name, std::move(value)) : bag->SetProperty(name, value.Get());
+    const PLComPtr<CPLUnconstrainedPropertyBagImpl> own = PLAsOwnObject<CPLUnconstrainedPropertyBagImpl>(bag);
+    const HRESULT hr = own ? own->SetPropertyAdopting(name, std::move(value)) : bag->SetProperty(name, value.Get());
     PL_THROW_ERROR_FORMAT(hr, 0, "Failed to set property '%s'", name);
 }
 
@@ -385,10 +424,11 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
             PL_THROW_ERROR(hr, "Failed to handle IUnknown node from property bag", 0);
             return;
         }
+        const std::u16string_view nameText(name, kd::platform::Utf16Length(name));
         const PLString mask = IsDateKind(kind) ? MaskOf(value) : PLString();
         const PLString text = TextOf(value, kind, "Failed to obtain value from variant");
-        Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr,
-                                    std::u16string_view(name, kd::platform::Utf16Length(name)), text));
+        for (const std::u16string_view part : {nameText, mask.view(), text.view()}) CheckCarriable(part, nameText);
+        Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr, nameText, text));
     });
 }
 
@@ -420,16 +460,15 @@ namespace {
 // AppendPropertyCollectionToXMLDOM for the general-purpose bag of our own, read in place: the
 // same elements and records as through the bag's property collection, without making (and
 // freeing) a property object per entry. Many of those freed at once make the allocator return
-// their pages to the system, to be faulted in afresh on the next call.
+// their pages to the system, to be faulted in afresh on the next call. Names are written whole,
+// not cut as a property holds them: two long names alike in their first 254 characters would
+// otherwise read back as one property.
 HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, CPLUnconstrainedPropertyBagImpl* bag) {
     return PL_XML_GUARD([&](HRESULT& hr) {
         const NestingScope nesting;
         bag->ForEachEntry([&](std::u16string_view key, IPLVariant* value) {
-            // The name as the collection's property gives it: cut to its buffer.
-            WCHAR name[CPLProperty::kNameSize] = {};
-            key = key.substr(0, CPLProperty::kNameSize - 2);
-            key.copy(name, key.size());
-            hr = AppendPropertyToXMLDOM(document, parent, name, value, nullptr);
+            // The view is of the stored key itself, a zero-terminated string.
+            hr = AppendPropertyToXMLDOM(document, parent, key.data(), value, nullptr);
             PL_THROW_ERROR(hr, "Failed to append property to DOM", 0);
         });
     });
@@ -441,9 +480,11 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
                                      const WCHAR* name) {
     if (collection == nullptr || name == nullptr) return E_POINTER;
     return PL_XML_GUARD([&](HRESULT& hr) {
+        const std::u16string_view nameText(name, kd::platform::Utf16Length(name));
+        CheckCarriable(nameText, nameText);
         XmlNode property = NewElement(document, u"PROPERTY");
         SetAttribute(property, u"DATATYPE", u"VariantCollection");
-        SetAttribute(property, u"NAME", std::u16string_view(name, kd::platform::Utf16Length(name)));
+        SetAttribute(property, u"NAME", nameText);
         const LONG count = collection->GetCount();
         for (LONG i = 0; i < count; ++i) {
             PLComPtr<IPLVariant> member;
@@ -456,6 +497,7 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
             // The member is read, never converted: writing leaves the collection as it was.
             const PLString mask = IsDateKind(kind) ? MaskOf(member.Get()) : PLString();
             const PLString text = TextOf(member.Get(), kind, "Failed to convert variant to string.");
+            for (const std::u16string_view part : {mask.view(), text.view()}) CheckCarriable(part, nameText);
             const char16_t* type = TypeName(kind);
             Append(property, TypedElement(document, u"ITEM", type != nullptr ? type : u"",
                                           IsDateKind(kind) ? &mask : nullptr, u"VariantCollectionItem", text));
@@ -488,14 +530,21 @@ HRESULT addValueFromDOMToPropertyBag(XmlNode element, const WCHAR* name, IPLProp
                                      PLXMLUnknownReader handler) {
     if (!element || bag == nullptr || name == nullptr) return E_POINTER;
     return PL_XML_GUARD([&](HRESULT& hr) {
+        const Content content = ContentOf(element);
+        // A value that depends on a declared entity is not read: such references are never
+        // expanded, and a value without its part would be another value.
+        if (content.references) return;
         PLComPtr<IPLVariant> value = NewVariant();
-        bool hasElement = false, hasText = false;
-        ContentOf(element, hasElement, hasText);
-        if (hasElement) {
+        std::u16string type;
+        if (content.elements) {
             hr = handler != nullptr ? handler(element, value.Get()) : E_FAIL;
             if (hr < 0) hr = VariantCollectionNodeResolution(element, value.Get());
             PL_THROW_ERROR(hr, "Failed to resolve variant collection node", 0);
-        } else if (!hasText) {
+        } else if (FindAttribute(element, kTypeAttribute, type) && SameName(type, u"VariantCollection")) {
+            // A collection without items (white space and comments aside) is an empty collection.
+            hr = VariantCollectionNodeResolution(element, value.Get());
+            PL_THROW_ERROR(hr, "Failed to resolve variant collection node", 0);
+        } else if (!content.text) {
             hr = value->SetValueString(u"");
             PL_THROW_ERROR(hr, "Failed to set variant value", 0);
         } else {
@@ -512,7 +561,7 @@ HRESULT VariantCollectionNodeResolution(XmlNode element, IPLVariant* value) {
         hr = PLCreateInstance(CLSID_PLVariantCollection, items);
         PL_THROW_ERROR(hr, "Failed to create variant collection", 1);
         for (XmlNode item = element.FirstChild(); item; item = item.NextSibling()) {
-            if (item.Kind() != XmlNodeKind::Element) continue;
+            if (item.Kind() != XmlNodeKind::Element || ContentOf(item).references) continue;
             PLComPtr<IPLVariant> member = NewVariant();
             ReadItem(item, member.Get());
             hr = items->Insert(member.Get());
@@ -549,8 +598,8 @@ HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const
         if (!document.IsValid()) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to load MSXMLDOM.", 1);
         XmlNode element = NewElement(document, root.data());
         if (!document.SetRoot(element)) PL_THROW_ERROR(E_FAIL, "Failed to append child node to root node", 1);
-        if (auto* own = dynamic_cast<CPLUnconstrainedPropertyBagImpl*>(bag)) {
-            hr = AppendPropertyCollectionToXMLDOM(document, element, own);
+        if (const PLComPtr<CPLUnconstrainedPropertyBagImpl> own = PLAsOwnObject<CPLUnconstrainedPropertyBagImpl>(bag)) {
+            hr = AppendPropertyCollectionToXMLDOM(document, element, own.Get());
         } else {
             PLComPtr<IPLPropertyCollection> properties;
             hr = bag->GetProperties(properties.Put());

@@ -147,6 +147,20 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::size_t FindUnpairedSurrogate(std::u16string_view text) noexcept {
+    const char16_t* const begin = text.data();
+    const char16_t* const end = begin + text.size();
+    for (const char16_t* p = begin; p < end; ++p) {
+        if (*p < 0xD800 || *p > 0xDFFF) continue;
+        if (IsHighSurrogate(*p) && p + 1 < end && IsLowSurrogate(p[1])) {
+            ++p;
+            continue;
+        }
+        return static_cast<std::size_t>(p - begin);
+    }
+    return std::u16string_view::npos;
+}
+
 std::size_t Utf16Length(const char16_t* text, std::size_t limit) {
     if (text == nullptr) return 0;
     std::size_t n = 0;

@@ -1,7 +1,8 @@
 // UTF-8 / UTF-16 conversion and case mapping of UTF-16 text.
 //
 // Narrow text of the system is UTF-8. Decoding never fails: malformed UTF-8 becomes U+FFFD.
-// Encoding never fails either: an unpaired surrogate becomes "?".
+// Encoding never fails either: an unpaired surrogate becomes "?". Where that would change data
+// that must come back as it went (XML, say), FindUnpairedSurrogate finds it first.
 #ifndef KD_PLATFORM_TEXT_H
 #define KD_PLATFORM_TEXT_H
 
@@ -16,6 +17,9 @@ std::u16string Utf8ToUtf16(std::string_view text);
 void AppendUtf8AsUtf16(std::u16string& out, std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 void AppendUtf16AsUtf8(std::string& out, std::u16string_view text);
+
+// The index of the first surrogate in `text` that is not half of a pair, or npos.
+std::size_t FindUnpairedSurrogate(std::u16string_view text) noexcept;
 
 // Length of a zero-terminated UTF-16 string, counting at most `limit` units; null counts as 0.
 std::size_t Utf16Length(const char16_t* text, std::size_t limit = SIZE_MAX);

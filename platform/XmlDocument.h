@@ -1,9 +1,15 @@
 // A DOM document over libxml2: parse UTF-16 text, walk and build nodes, select with XPath,
 // serialise back to UTF-16.
 //
-// Parsing never touches the network, never loads an external DTD, never substitutes entities
-// and never recovers from an error. Element nesting deeper than kMaxDepth is refused, so a
-// document that parses can be walked recursively without exhausting the stack.
+// Parsing never touches the network, never loads an external DTD and never recovers from an
+// error. Element nesting deeper than kMaxDepth is refused, so a document that parses can be
+// walked recursively without exhausting the stack. Text nodes and attribute values may be of any
+// size. Text holding an unpaired surrogate is refused (it has no UTF-8 form).
+//
+// Entities a document declares are never expanded: a reference to one stays a node of its own
+// (XmlNodeKind::EntityReference), Value leaves it out, and an attribute holding one is not read.
+// The expansion the parser does to check such entities is bounded (nesting depth, and the amount
+// against the size of the text), so a small text cannot make it do unbounded work.
 #ifndef KD_PLATFORM_XMLDOCUMENT_H
 #define KD_PLATFORM_XMLDOCUMENT_H
 
@@ -23,7 +29,7 @@ struct XmlParseError {
     std::u16string sourceLine;
 };
 
-enum class XmlNodeKind { None, Element, Text, CData, Comment, Other };
+enum class XmlNodeKind { None, Element, Text, CData, Comment, EntityReference, Other };
 
 // A node of a document, valid while the document lives. A default node is "no node".
 class XmlNode {
@@ -36,14 +42,19 @@ public:
     std::u16string Name() const;
     XmlNode FirstChild() const noexcept;
     XmlNode NextSibling() const noexcept;
-    // The text of a text or CDATA node; for an element, the text of all its descendants.
+    // The text of a text or CDATA node; for an element, the text of all its descendants (entity
+    // references left out).
     std::u16string Value() const;
-    // False when the element has no attribute of that name.
+    // False when the element has no attribute of that name, or its value holds an entity
+    // reference.
     bool GetAttribute(std::u16string_view name, std::u16string& value) const;
 
-    // Building. These fail (false) only when memory is exhausted or the node is no element.
+    // Building. These fail (false) when memory is exhausted, the node is no element, or the text
+    // holds an unpaired surrogate. Markup characters are escaped on output; characters XML
+    // cannot hold (controls other than tab, line feed and carriage return; U+FFFE, U+FFFF) are
+    // written as character references ("&#x1;"), which LoadDOMFromXMLBSTR's retry removes.
     bool SetAttribute(std::u16string_view name, std::u16string_view value);
-    bool SetText(std::u16string_view text);  // escaped on output
+    bool SetText(std::u16string_view text);
     bool AppendChild(XmlNode child);
 
     // The first node `query` (an XPath expression) selects relative to this one. `failed` is

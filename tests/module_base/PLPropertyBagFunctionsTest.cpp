@@ -32,10 +32,19 @@ TEST(PropertyBagFunctions, TypedValuesGoInAndComeBack) {
     l = 77;
     EXPECT_HR(GetLongFromPropertyBag(bag.Get(), u"missing", &l), S_OK);
     EXPECT_EQ(l, 77);
-    // A value of another kind, and a buffer too small for the text, fail.
+    // A value of another kind, and a buffer too small for the text, fail; a value without a text
+    // form fails with the variant's reason, then the getter's.
     EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"s", &b), E_FAIL);
     WCHAR small[4];
     EXPECT_HR(GetStringFromPropertyBag(bag.Get(), u"s", small, 4), E_FAIL);
+    ASSERT_HR(AddIUnknownToPropertyBag(bag.Get(), u"u", bag.Get()), S_OK);
+    PLClearThreadErrors();
+    EXPECT_HR(GetPLStringFromPropertyBag(bag.Get(), u"u", &s), E_FAIL);
+    const auto errors = kdtest::TakeThreadErrors();
+    ASSERT_GE(errors.size(), 2u);
+    EXPECT_EQ(errors[errors.size() - 2].message, u"Failed to obtain string length from variant");
+    EXPECT_EQ(errors.back().message, u"Failed to obtain string value from variant");
+    bag->DeleteProperty(u"u");  // the bag held itself
 }
 
 TEST(PropertyBagFunctions, CopiesBetweenBagsAndChecksRequiredNames) {

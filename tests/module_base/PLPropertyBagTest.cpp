@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,11 +214,13 @@ std::u16string WriteOf(IUnknown* object, LONG flags, HRESULT expected = S_OK) {
     EXPECT_HR(writer->GetBuffer(&text), S_OK);
     return text != nullptr ? text : u"";
 }
-// The text of the root's child elements, read back by libxml2.
-std::vector<std::string> ParsedValues(const std::u16string& xml) {
+// The text of the root's child elements, read back by libxml2 (recovering from references to
+// characters XML cannot hold, which it then drops, when `recover` is set).
+std::vector<std::string> ParsedValues(const std::u16string& xml, bool recover = false) {
     const std::string utf8 = kd::platform::Utf16ToUtf8(u"<r>" + xml + u"</r>");
     std::vector<std::string> values;
-    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
+                                  XML_PARSE_NONET | (recover ? XML_PARSE_RECOVER | XML_PARSE_NOERROR : 0));
     if (doc == nullptr) return {"<not well-formed>"};
     for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
         xmlChar* text = xmlNodeGetContent(n);
@@ -243,10 +246,21 @@ TEST(PropertyBag, WritesTheCompactElementForm) {
     EXPECT_EQ(ParsedValues(xml), (std::vector<std::string>{"PropertyBag=a]]>b]]]>c5"}));
     EXPECT_EQ(ParsedValues(WriteOf(bag.Get(), 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
 
-    // A name that is no XML name is refused, not written.
+    // A carriage return comes back as it went, a character XML cannot hold is dropped (as the
+    // library's own reader drops it), a NaN has a text form.
+    auto awkward = VariantOf(u"a\u0001b\r\n\uFFFF]]>");
+    bag->SetProperty(u"Name", awkward.Get());
+    awkward->SetValueDouble(std::numeric_limits<double>::quiet_NaN());
+    bag->SetProperty(u"Size", awkward.Get());
+    const std::u16string text = WriteOf(bag.Get(), 0);
+    EXPECT_EQ(text.find_first_of(u"\u0001\r\uFFFF"), std::u16string::npos);
+    EXPECT_EQ(ParsedValues(text, true), (std::vector<std::string>{"Name=ab\r\n]]>", "None=", "Size=NaN"}));
+
+    // A name that is no XML name is refused, not written; so is a value XML has no form for.
     auto bad = kdtest::BagOf({{u"a b", 1}});
     EXPECT_EQ(WriteOf(bad.Get(), 0, E_INVALIDARG), u"");
     EXPECT_TRUE(kdtest::Recorded(u"Property name 'a b' is not a valid XML name."));
+    EXPECT_EQ(WriteOf(kdtest::BagOf({{u"a", u"\xD800"}}).Get(), 0, E_INVALIDARG), u"");
 
     // A bag that holds itself is refused at the nesting limit.
     auto self = VariantOf();
