@@ -263,6 +263,12 @@ HRESULT PLHandleUnknownException(const char* group, const char* className, const
     }
 }
 
+HRESULT PLHandleOutOfMemory(const char* group, const char* className, const char* method) noexcept {
+    // Recording needs memory too; when there is none the method still says what happened.
+    PLRecordErrorMessage(group, className, method, E_OUTOFMEMORY, 0, u"Out of memory.", 1);
+    return E_OUTOFMEMORY;
+}
+
 void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className, const char* method) noexcept {
     try {
         RecordHResult(code, PLString(group), PLString(className), PLWiden(method));
@@ -376,6 +382,11 @@ HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, con
 HRESULT PLHandleUnknownException(const PLGuardSite& site) noexcept {
     const SiteNames names(site);
     return PLHandleUnknownException(names.Group(), names.Class(), names.Method());
+}
+
+HRESULT PLHandleOutOfMemory(const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    return PLHandleOutOfMemory(names.Group(), names.Class(), names.Method());
 }
 
 HRESULT PLHandleRecoveredFault(const PLGuardSite& site) noexcept {
