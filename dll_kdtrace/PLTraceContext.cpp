@@ -76,8 +76,10 @@ HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
 }
 
 HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
+    // Without listeners there is nothing that could fail or fault.
+    if (!HasListeners()) return S_OK;
     // The snapshot outlives the recovery point: after a fault in a listener it gives back the
-    // references not yet released.
+    // references not yet released, and ends the delivery.
     QueriedSnapshot snapshot;
     return PL_GUARD_CALLOUT(kGroup, [&](HRESULT& hr) {
         hr = DeliverEvent<IPLTraceListener>(

@@ -1,5 +1,7 @@
 // Error records, the throw functions, the catch clauses, recording, and the thread error
 // functions with their fallback store.
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -260,6 +262,18 @@ HRESULT PLHandleUnknownException(const char* group, const char* className, const
         return RecordUnknown(PLWiden(group), PLWiden(className), PLWiden(method));
     } catch (...) {
         return E_UNEXPECTED;
+    }
+}
+
+// The unwinding carries no C++ object: its clause binds a reference to none, which the
+// undefined-behaviour sanitizer's null check would stop (the reason this is a function of its
+// own rather than a clause in every guard).
+__attribute__((no_sanitize("null"))) void PLRethrowIfThreadEnding() {
+    try {
+        throw;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
     }
 }
 

@@ -19,8 +19,6 @@
 #ifndef KD_PLERROR_H
 #define KD_PLERROR_H
 
-#include <cxxabi.h>
-
 #include <cstdint>
 #include <new>
 
@@ -135,6 +133,10 @@ HRESULT PLHandleUnknownException(const char* group, const char* className, const
 // catch (std::bad_alloc&): records "Out of memory." with E_OUTOFMEMORY (a new chain); returns it.
 HRESULT PLHandleOutOfMemory(const char* group, const char* className, const char* method) noexcept;
 
+// Called inside catch (...): rethrows the unwinding of a thread that is ending (pthread_exit, an
+// acted-on cancellation), which must go on; returns for anything else.
+void PLRethrowIfThreadEnding();
+
 // What a method returns after a bare code was thrown: its result variable, unless the code is a
 // failure and the variable is not.
 constexpr HRESULT PLResultAfterThrownCode(HRESULT current, HRESULT thrown) noexcept {
@@ -224,8 +226,6 @@ HRESULT PLGuard(const PLGuardSite& site, Body&& body) {
     const kd::platform::FaultGuardScope faultScope;
     try {
         body(hr);
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (HRESULT code) {
         PLHandleHResultException(code, site);
         hr = PLResultAfterThrownCode(hr, code);
@@ -236,6 +236,7 @@ HRESULT PLGuard(const PLGuardSite& site, Body&& body) {
     } catch (const std::bad_alloc&) {
         hr = PLHandleOutOfMemory(site);
     } catch (...) {
+        PLRethrowIfThreadEnding();
         hr = PLHandleUnknownException(site);
     }
     return hr;
@@ -270,9 +271,6 @@ __attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&&
     try {
         PLRunGuardedBody(body, hr);
         kd::platform::DisarmFaultRecovery(point);
-    } catch (abi::__forced_unwind&) {
-        kd::platform::DisarmFaultRecovery(point);
-        throw;
     } catch (HRESULT code) {
         kd::platform::DisarmFaultRecovery(point);
         PLHandleHResultException(code, site);
@@ -288,6 +286,7 @@ __attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&&
         hr = PLHandleOutOfMemory(site);
     } catch (...) {
         kd::platform::DisarmFaultRecovery(point);
+        PLRethrowIfThreadEnding();
         hr = PLHandleUnknownException(site);
     }
     return hr;

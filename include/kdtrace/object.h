@@ -35,7 +35,10 @@ struct IPLSupportRichErrorInfo : IUnknown {
 
 // A listener list. The cookie written by AddListener is the pointer the object returned for the
 // listener interface; it identifies the registration for RemoveListener. The list keeps no
-// reference on the listener: remove it before its object goes away.
+// reference on the listener: remove it before its object goes away. RemoveListener called from
+// outside a listener returns once no delivery that another thread began before it still holds the
+// listener, so the object may go as soon as it returns; called from inside a listener (of any
+// list) it does not wait.
 struct IPLEventSource : IUnknown {
     virtual HRESULT AddListener(REFIID iid, IUnknown* object, void** cookie) = 0;  // slot 3
     virtual HRESULT RemoveListener(void* cookie) = 0;                              // slot 4

@@ -43,9 +43,16 @@ struct IPLTraceContext : IUnknown {
     virtual HRESULT FireMessage(LONG first, LONG second) = 0;
     // slot 8: registers an object that answers IPLTraceListener (E_INVALIDARG if it does not).
     // The cookie identifies the registration; the context keeps no reference on the object, so
-    // remove the listener before the object goes away.
+    // remove the listener before the object goes away (a listener may live on the stack).
     virtual HRESULT AddListener(IUnknown* listener, void** cookie) = 0;
-    // slot 9: S_OK, or E_FAIL when the cookie is not registered.
+    // slot 9: S_OK, or E_FAIL when the cookie is not registered. Called from outside a listener,
+    // it returns only when no FireMessage that another thread began before it still holds the
+    // listener (its call and its Release are over): from then on nothing calls it, and its object
+    // may be destroyed. Called from inside a listener (of any context), it removes at once and
+    // does not wait, so that listeners may remove themselves and each other without deadlock; a
+    // delivery already under way on another thread may then still call the removed listener.
+    // While it waits, the listener being called on the other thread must not wait for the
+    // thread that removes.
     virtual HRESULT RemoveListener(void* cookie) = 0;
 };
 
