@@ -202,7 +202,7 @@ HRESULT ImplementedModules(const PLModuleTableRow* table, int count, IPLModuleIn
 }  // namespace
 
 HRESULT PLGetImplementedModulesFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count,
-                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) noexcept {
+                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) {
     if (factory == nullptr || collection == nullptr) return E_POINTER;
     HRESULT result = S_OK;
     const HRESULT guarded =

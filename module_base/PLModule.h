@@ -87,8 +87,9 @@ protected:
 // GetPLModule over a module table, its failures recorded under the entry point's `site`.
 HRESULT PLGetModuleFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count, REFGUID moduleId,
                              IPLModule** module) noexcept;
-// GetImplementedModules over a module table, likewise.
+// GetImplementedModules over a module table, likewise. Not noexcept: the host's factory may end
+// its thread (pthread_exit), which must unwind through here.
 HRESULT PLGetImplementedModulesFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count,
-                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) noexcept;
+                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
 
 #endif  // KD_PLMODULE_H

@@ -132,12 +132,13 @@ TEST(PLListenerLockTest, ASandboxThatRefusesHeavyFencesLaterIsNotFatal) {
             kdtest::Listener listener;
             void* cookie = nullptr;
             context->AddListener(&listener, &cookie);
-            int bits = context->FireMessage(1, 2) != S_OK ? 1 : 0;
+            std::atomic<int> bits = context->FireMessage(1, 2) != S_OK ? 1 : 0;
             if (!RefuseSyscalls(error, affinityToo)) return kdtest::kUnsupported;
-            std::thread other([&] {
-                for (int i = 0; i < 100; ++i) bits |= context->FireMessage(i, 0) != S_OK ? 1 : 0;
-            });
-            for (int i = 0; i < 100; ++i) bits |= context->FireMessage(i, 1) != S_OK ? 1 : 0;
+            auto fire = [&](LONG second) {
+                for (int i = 0; i < 100; ++i) bits |= context->FireMessage(i, second) != S_OK ? 1 : 0;
+            };
+            std::thread other(fire, 0);
+            fire(1);
             other.join();
             if (listener.calls != 201) bits |= 2;
             CPLListenerLock fresh;
@@ -146,7 +147,7 @@ TEST(PLListenerLockTest, ASandboxThatRefusesHeavyFencesLaterIsNotFatal) {
             if (kd::platform::HeavyFenceAvailable()) bits |= 8;
             context->RemoveListener(cookie);
             context->Release();
-            return bits;
+            return bits.load();
         });
         if (wrong == kdtest::kUnsupported) GTEST_SKIP() << "seccomp filters cannot be installed here";
         EXPECT_EQ(wrong, 0) << "errno " << error << (affinityToo ? ", affinity refused too" : "")
