@@ -229,13 +229,11 @@ TEST(TraceContext, AListenerMayEndTheThreadThatFires) {
         ASSERT_EQ(::pthread_create(&thread, nullptr, fireAndEnd, context), 0);
         ::pthread_join(thread, nullptr);
         EXPECT_EQ(ender.refs + other.refs, 2u) << how << inQuery;
-        std::thread others[] = {std::thread([&] { context->FireMessage(3, 4); }),
-                                std::thread([&] { context->FireMessage(5, 6); })};
-        for (auto& t : others) t.join();
+        std::thread([&] { context->FireMessage(3, 4); }).join();
+        context->FireMessage(5, 6);
         EXPECT_EQ(ender.calls, inQuery ? 2 : 3) << how << inQuery;
         EXPECT_HR(context->RemoveListener(enderCookie), S_OK);
         EXPECT_HR(context->RemoveListener(otherCookie), S_OK);
-        EXPECT_EQ(ender.refs + other.refs, 2u);
         context->Release();
     }
 }
