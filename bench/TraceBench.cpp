@@ -1,7 +1,10 @@
 // Trace services against their floors:
 //   FireMessage with 1 and 8 listeners, beside a loop that does the same essential work
-//   directly (for each listener: QueryInterface for the listener interface, the call, Release).
-//   A counting operator new shows the heap allocations per FireMessage.
+//   directly (for each listener: QueryInterface for the listener interface, the call, Release);
+//   with 1 listener also from 2 threads at once on one context (the list's lock then taken by
+//   exchange), beside the same loop on each thread. A counting operator new shows the heap
+//   allocations per FireMessage.
+//   FireMessage without listeners, beside a call through an object's table to an empty method.
 //   GetDefaultContext and GetNamedContext on a hit, from 1 and from 2 threads at once, beside a
 //   floor that only hands out and drops a reference on a context. With 2 threads the
 //   items_per_second figure is the sum over both threads.
@@ -22,6 +25,26 @@
 #include <kdtrace/kdtrace.h>
 
 #include "CountingAllocator.h"
+
+// The floor of FireMessage without listeners: a call through the table to a method that does
+// nothing but return (the pointer hidden from the compiler on every round and the method kept
+// out of interprocedural analysis, so that the call is neither devirtualised, inlined nor
+// hoisted out of the loop, as the library's own method cannot be). The classes have external
+// linkage and are not final, so that the compiler cannot know every implementation.
+struct TraceBenchEmpty {
+    virtual HRESULT Call(LONG, LONG) = 0;
+};
+struct TraceBenchEmptyImpl : TraceBenchEmpty {
+    __attribute__((noipa)) HRESULT Call(LONG, LONG) override { return S_OK; }
+};
+static void BM_EmptyCallFloor(benchmark::State& state) {
+    TraceBenchEmptyImpl impl;
+    TraceBenchEmpty* object = &impl;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(object);
+        benchmark::DoNotOptimize(object->Call(1, 2));
+    }
+}
 
 namespace {
 
@@ -91,8 +114,37 @@ void BM_FireMessageFloor(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_FireMessage)->Arg(1)->Arg(8);
+BENCHMARK(BM_FireMessage)->Arg(0)->Arg(1)->Arg(8);
 BENCHMARK(BM_FireMessageFloor)->Arg(1)->Arg(8);
+
+// One context shared by the threads, each with its own listener registered.
+void BM_FireMessageShared(benchmark::State& state) {
+    static IPLTraceContext* shared = NewContext();
+    Listener listener;
+    void* cookie = nullptr;
+    shared->AddListener(&listener, &cookie);
+    for (auto _ : state) benchmark::DoNotOptimize(shared->FireMessage(1, 2));
+    shared->RemoveListener(cookie);
+    state.SetItemsProcessed(state.iterations());
+}
+void BM_FireMessageSharedFloor(benchmark::State& state) {
+    Listener listener;
+    IUnknown* object = &listener;
+    benchmark::DoNotOptimize(object);
+    for (auto _ : state) {
+        IPLTraceListener* l = nullptr;
+        if (object->QueryInterface(IID_IPLTraceListener, reinterpret_cast<void**>(&l)) >= 0) {
+            l->OnTraceMessage(1, 2);
+            l->Release();
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FireMessageShared)->Threads(2)->UseRealTime();
+BENCHMARK(BM_FireMessageSharedFloor)->Threads(2)->UseRealTime();
+
+BENCHMARK(BM_EmptyCallFloor);
 
 // ---- context lookups on a hit ----
 

@@ -1,5 +1,7 @@
 // Error records, the throw functions, the catch clauses, recording, and the thread error
 // functions with their fallback store.
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -263,6 +265,24 @@ HRESULT PLHandleUnknownException(const char* group, const char* className, const
     }
 }
 
+// The unwinding carries no C++ object: its clause binds a reference to none, which the
+// undefined-behaviour sanitizer's null check would stop (the reason this is a function of its
+// own rather than a clause in every guard).
+__attribute__((no_sanitize("null"))) void PLRethrowIfThreadEnding() {
+    try {
+        throw;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+    }
+}
+
+HRESULT PLHandleOutOfMemory(const char* group, const char* className, const char* method) noexcept {
+    // Recording needs memory too; when there is none the method still says what happened.
+    PLRecordErrorMessage(group, className, method, E_OUTOFMEMORY, 0, u"Out of memory.", 1);
+    return E_OUTOFMEMORY;
+}
+
 void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className, const char* method) noexcept {
     try {
         RecordHResult(code, PLString(group), PLString(className), PLWiden(method));
@@ -376,6 +396,11 @@ HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, con
 HRESULT PLHandleUnknownException(const PLGuardSite& site) noexcept {
     const SiteNames names(site);
     return PLHandleUnknownException(names.Group(), names.Class(), names.Method());
+}
+
+HRESULT PLHandleOutOfMemory(const PLGuardSite& site) noexcept {
+    const SiteNames names(site);
+    return PLHandleOutOfMemory(names.Group(), names.Class(), names.Method());
 }
 
 HRESULT PLHandleRecoveredFault(const PLGuardSite& site) noexcept {

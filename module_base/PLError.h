@@ -20,6 +20,7 @@
 #define KD_PLERROR_H
 
 #include <cstdint>
+#include <new>
 
 #include <kdtrace/error.h>
 #include <kdtrace/exports.h>
@@ -113,7 +114,8 @@ void PLVerify(bool condition);
 
 // ---- the four catch-clause functions (never throw; recording results are ignored) ----
 // catch (HRESULT): records "Error 0x%08x occurred." when the code is negative. The method then
-// returns its result variable unchanged.
+// returns its result variable, or the thrown code when that is a failure and the variable is not
+// (PLResultAfterThrownCode): a code thrown from anywhere else never turns into a success.
 void PLHandleHResultException(HRESULT code, const char* group, const char* className, const char* method) noexcept;
 // catch (PL_ERROR&): records the record; returns its code.
 HRESULT PLHandleErrorException(const PL_ERROR& error, const char* group, const char* className,
@@ -128,6 +130,18 @@ HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, con
                              const char* method) noexcept;
 // catch (...): records "An unhandled exception occurred." with E_UNEXPECTED; returns it.
 HRESULT PLHandleUnknownException(const char* group, const char* className, const char* method) noexcept;
+// catch (std::bad_alloc&): records "Out of memory." with E_OUTOFMEMORY (a new chain); returns it.
+HRESULT PLHandleOutOfMemory(const char* group, const char* className, const char* method) noexcept;
+
+// Called inside catch (...): rethrows the unwinding of a thread that is ending (pthread_exit, an
+// acted-on cancellation), which must go on; returns for anything else.
+void PLRethrowIfThreadEnding();
+
+// What a method returns after a bare code was thrown: its result variable, unless the code is a
+// failure and the variable is not.
+constexpr HRESULT PLResultAfterThrownCode(HRESULT current, HRESULT thrown) noexcept {
+    return thrown < 0 && current >= 0 ? thrown : current;
+}
 
 // Variants with wide group and class names.
 void PLHandleHResultExceptionW(HRESULT code, const WCHAR* group, const WCHAR* className, const char* method) noexcept;
@@ -195,24 +209,34 @@ HRESULT PLHandleRecoveredFault(const PLGuardSite& site) noexcept;
 HRESULT PLHandleErrorException(const PL_ERROR& error, const PLGuardSite& site) noexcept;
 HRESULT PLHandleSEHException(CSEHExceptionWrapper& wrapper, HRESULT current, const PLGuardSite& site) noexcept;
 HRESULT PLHandleUnknownException(const PLGuardSite& site) noexcept;
+HRESULT PLHandleOutOfMemory(const PLGuardSite& site) noexcept;
 
 // Runs `body(hr)` as the guarded region of an interface method and ends it with the four catch
-// clauses. `hr` is the method's result variable; the method returns what this returns. A
-// processor fault inside the region (on a thread with the fault translator) arrives as
-// CSEHExceptionWrapper.
+// clauses (and one for exhausted memory, which ends the method with E_OUTOFMEMORY). `hr` is the
+// method's result variable; the method returns what this returns. A processor fault inside the
+// region (on a thread with the fault translator) arrives as CSEHExceptionWrapper.
+//
+// The one thing that passes through is the unwinding of a thread that ends inside the region
+// (pthread_exit, or a cancellation acted on in code the region calls): the thread goes on
+// ending, with the destructors of the frames between run, and the process lives on. So a
+// guarded region and every frame around it that may see a thread end are not noexcept.
 template <class Body>
-HRESULT PLGuard(const PLGuardSite& site, Body&& body) noexcept {
+HRESULT PLGuard(const PLGuardSite& site, Body&& body) {
     HRESULT hr = S_OK;
     const kd::platform::FaultGuardScope faultScope;
     try {
         body(hr);
     } catch (HRESULT code) {
         PLHandleHResultException(code, site);
+        hr = PLResultAfterThrownCode(hr, code);
     } catch (PL_ERROR& error) {
         hr = PLHandleErrorException(error, site);
     } catch (CSEHExceptionWrapper& wrapper) {
         hr = PLHandleSEHException(wrapper, hr, site);
+    } catch (const std::bad_alloc&) {
+        hr = PLHandleOutOfMemory(site);
     } catch (...) {
+        PLRethrowIfThreadEnding();
         hr = PLHandleUnknownException(site);
     }
     return hr;
@@ -221,7 +245,7 @@ HRESULT PLGuard(const PLGuardSite& site, Body&& body) noexcept {
 // A region recorded under names chosen by the caller rather than where it is written: for
 // tests and benchmarks that stand in for a method of their own naming.
 template <class Body>
-HRESULT PLGuardNamed(const char* group, const char* className, const char* method, Body&& body) noexcept {
+HRESULT PLGuardNamed(const char* group, const char* className, const char* method, Body&& body) {
     return PLGuard(PLGuardSite{group, method, className, PLGuardNaming::AsWritten}, static_cast<Body&&>(body));
 }
 
@@ -238,7 +262,7 @@ __attribute__((noinline)) void PLRunGuardedBody(Body& body, HRESULT& hr) {
     body(hr);
 }
 template <class Body>
-__attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&& body) noexcept {
+__attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&& body) {
     const kd::platform::FaultGuardScope faultScope;
     kd::platform::FaultRecoveryPoint point;
     if (__builtin_setjmp(point.env) != 0) return PLHandleRecoveredFault(site);
@@ -250,14 +274,19 @@ __attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&&
     } catch (HRESULT code) {
         kd::platform::DisarmFaultRecovery(point);
         PLHandleHResultException(code, site);
+        hr = PLResultAfterThrownCode(hr, code);
     } catch (PL_ERROR& error) {
         kd::platform::DisarmFaultRecovery(point);
         hr = PLHandleErrorException(error, site);
     } catch (CSEHExceptionWrapper& wrapper) {
         kd::platform::DisarmFaultRecovery(point);
         hr = PLHandleSEHException(wrapper, hr, site);
+    } catch (const std::bad_alloc&) {
+        kd::platform::DisarmFaultRecovery(point);
+        hr = PLHandleOutOfMemory(site);
     } catch (...) {
         kd::platform::DisarmFaultRecovery(point);
+        PLRethrowIfThreadEnding();
         hr = PLHandleUnknownException(site);
     }
     return hr;

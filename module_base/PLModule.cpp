@@ -31,15 +31,17 @@ HRESULT CPLModule::__Init() {
 }
 
 HRESULT CPLModule::ApplyProperties(const PLModuleProperties& properties) noexcept {
-    m_initStatus = S_OK;
-    m_moduleId = properties.moduleId != nullptr ? *properties.moduleId : GUID_NULL;
-    CopyField(m_apiVersion, properties.apiVersion);
-    CopyField(m_version, properties.version);
-    CopyField(m_moduleName, properties.moduleName);
-    CopyField(m_objectName, properties.objectName);
-    CopyField(m_friendlyName, properties.friendlyName);
-    CopyField(m_coreApiVersion, properties.coreApiVersion);
-    CopyField(m_dbVersion, properties.dbVersion);
+    std::call_once(m_applied, [&]() noexcept {
+        m_moduleId = properties.moduleId != nullptr ? *properties.moduleId : GUID_NULL;
+        CopyField(m_apiVersion, properties.apiVersion);
+        CopyField(m_version, properties.version);
+        CopyField(m_moduleName, properties.moduleName);
+        CopyField(m_objectName, properties.objectName);
+        CopyField(m_friendlyName, properties.friendlyName);
+        CopyField(m_coreApiVersion, properties.coreApiVersion);
+        CopyField(m_dbVersion, properties.dbVersion);
+        m_initStatus.store(S_OK, std::memory_order_release);
+    });
     return S_OK;
 }
 
@@ -53,7 +55,7 @@ HRESULT CPLModule::Initialize(void*) {
 
 HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     if (moduleId == nullptr) return E_POINTER;
-    if (m_initStatus < 0) return m_initStatus;
+    if (const HRESULT status = InitStatus(); status < 0) return status;
     return PL_GUARD("Core", [&](HRESULT&) { *moduleId = m_moduleId; });
 }
 
@@ -63,7 +65,7 @@ HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                         \
         if (buffer == nullptr) return E_POINTER;                                  \
         if (size < 1) return E_INVALIDARG;                                        \
-        if (m_initStatus < 0) return m_initStatus;                                \
+        if (const HRESULT status = InitStatus(); status < 0) return status;       \
         return PL_GUARD("Core", [&](HRESULT&) { CopyOut(field, buffer, size); }); \
     }
 
@@ -77,7 +79,7 @@ PL_MODULE_STRING_GETTER(GetCoreAPIVersion, m_coreApiVersion)
 HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    if (m_initStatus < 0) return m_initStatus;
+    if (const HRESULT status = InitStatus(); status < 0) return status;
     // The object name names a file: a cut name would be a different name, so a buffer that
     // cannot hold it whole gets an empty string and E_INVALIDARG.
     return PL_GUARD("Core", [&](HRESULT& hr) { hr = CopyOut(m_objectName, buffer, size, PLTruncation::WholeOrEmpty); });
@@ -85,7 +87,7 @@ HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
 
 HRESULT CPLModule::GetModuleObject(IUnknown** object) {
     if (object == nullptr) return E_POINTER;
-    if (m_initStatus < 0) return m_initStatus;
+    if (const HRESULT status = InitStatus(); status < 0) return status;
     return PL_GUARD("Core", [&](HRESULT&) {
         *object = m_moduleObject.Get();
         if (m_moduleObject) m_moduleObject->AddRef();
@@ -93,12 +95,14 @@ HRESULT CPLModule::GetModuleObject(IUnknown** object) {
 }
 
 HRESULT CPLModule::ReservedA(void*, void*) {
-    return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
+    const HRESULT status = InitStatus();
+    return status < 0 ? status : E_NOTIMPL;
 }
 
 HRESULT CPLModule::ReservedB(void*, void*, void*, void*, void** out) {
     if (out == nullptr) return E_POINTER;  // (nothing is written through it)
-    return m_initStatus < 0 ? m_initStatus : E_NOTIMPL;
+    const HRESULT status = InitStatus();
+    return status < 0 ? status : E_NOTIMPL;
 }
 
 HRESULT CPLModule::ReservedC(void*, void*) {
@@ -198,7 +202,7 @@ HRESULT ImplementedModules(const PLModuleTableRow* table, int count, IPLModuleIn
 }  // namespace
 
 HRESULT PLGetImplementedModulesFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count,
-                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) noexcept {
+                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) {
     if (factory == nullptr || collection == nullptr) return E_POINTER;
     HRESULT result = S_OK;
     const HRESULT guarded =

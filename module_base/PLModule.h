@@ -3,6 +3,9 @@
 #ifndef KD_PLMODULE_H
 #define KD_PLMODULE_H
 
+#include <atomic>
+#include <mutex>
+
 #include <kdtrace/module.h>
 #include <kdtrace/types.h>
 
@@ -59,8 +62,14 @@ public:
     HRESULT SetTwoDigitYearPivot(LONG pivot) override;
 
 protected:
-    // Copies the property values into the fields (cut to fit) and sets the status to S_OK.
+    // Copies the property values into the fields (cut to fit) and sets the status to S_OK. The
+    // fields are written once, by the first call, and published with the status: getters on
+    // other threads read them while later InitModule calls run, and a call that comes while the
+    // first is writing returns when the fields are complete. (Later calls change nothing: a
+    // module's properties are the same every time.)
     HRESULT ApplyProperties(const PLModuleProperties& properties) noexcept;
+    // The initialisation status, once S_OK with the fields complete.
+    HRESULT InitStatus() const noexcept { return m_initStatus.load(std::memory_order_acquire); }
 
     GUID m_moduleId{};
     WCHAR m_apiVersion[10] = {};
@@ -71,14 +80,16 @@ protected:
     WCHAR m_coreApiVersion[10] = {};
     PLComPtr<IUnknown> m_moduleObject;
     WCHAR m_version[255] = {};
-    HRESULT m_initStatus = PL_E_MODULE_NOT_INITIALIZED;
+    std::atomic<HRESULT> m_initStatus{PL_E_MODULE_NOT_INITIALIZED};
+    std::once_flag m_applied;
 };
 
 // GetPLModule over a module table, its failures recorded under the entry point's `site`.
 HRESULT PLGetModuleFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count, REFGUID moduleId,
                              IPLModule** module) noexcept;
-// GetImplementedModules over a module table, likewise.
+// GetImplementedModules over a module table, likewise. Not noexcept: the host's factory may end
+// its thread (pthread_exit), which must unwind through here.
 HRESULT PLGetImplementedModulesFromTable(const PLGuardSite& site, const PLModuleTableRow* table, int count,
-                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection) noexcept;
+                                         IPLModuleInfoFactory* factory, IPLModuleInfoCollection** collection);
 
 #endif  // KD_PLMODULE_H

@@ -10,11 +10,18 @@
 
 namespace kd::platform {
 
-// Whether the heavy side works here (the kernel offers private expedited membarrier and the
-// process is registered for it). Without it, callers keep to symmetric synchronisation.
+// Whether the heavy side works here: the kernel offers private expedited membarrier, the process
+// is registered for it, and it has never been refused since (a sandbox may forbid the call after
+// the process started). Without it, callers keep to symmetric synchronisation; what they built on
+// the light side while it was true, HeavyFence still serves.
 bool HeavyFenceAvailable() noexcept;
 
-// The heavy side. Only to be called when HeavyFenceAvailable() is true.
+// The heavy side, for callers that relied on HeavyFenceAvailable() being true. Always completes:
+// when membarrier is refused, HeavyFenceAvailable() turns false for good and the barrier is made
+// another way (this thread runs once on every processor the process may use, which makes each
+// switch threads, a full barrier there; where that is refused too, a change of page protection
+// that the kernel announces to every processor running the process's threads). Slow then, but
+// only the callers that relied on it before the refusal come here.
 void HeavyFence() noexcept;
 
 // The light side.

@@ -70,6 +70,9 @@ struct IPLSupportRichErrorInfo : IUnknown {
 /// interface. Listeners are called on the thread that causes the event, in registration order.
 ///
 /// The list keeps no reference on a listener: remove it before its object goes away.
+/// RemoveListener called from outside a listener returns once no delivery that another thread
+/// began before it still holds the listener, so the object may go as soon as it returns; called
+/// from inside a listener (of any list) it does not wait.
 struct IPLEventSource : IUnknown {
     /// Slot 3: registers a listener.
     /// \param iid     the listener interface; only the one the object accepts

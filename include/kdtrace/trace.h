@@ -79,13 +79,21 @@ struct IPLTraceContext : IUnknown {
     /// Slot 8: registers a listener.
     ///
     /// The context keeps no reference on the object: remove the listener (RemoveListener) before
-    /// the object goes away.
+    /// the object goes away. A listener may live on the stack.
     /// \param listener  an object that answers IPLTraceListener
     /// \param cookie    receives the registration's cookie, for RemoveListener
     /// \return S_OK; E_INVALIDARG when `listener` does not answer IPLTraceListener; E_POINTER
     ///         for a null argument.
     virtual HRESULT AddListener(IUnknown* listener, void** cookie) = 0;
     /// Slot 9: removes the registration of a cookie (the first, when an object was added twice).
+    ///
+    /// Called from outside a listener, it returns only when no FireMessage that another thread
+    /// began before it still holds the listener (its call and its Release are over): from then on
+    /// nothing calls it, and its object may be destroyed. Called from inside a listener (of any
+    /// context), it removes at once and does not wait, so that listeners may remove themselves
+    /// and each other without deadlock; a delivery already under way on another thread may then
+    /// still call the removed listener. While it waits, the listener being called on the other
+    /// thread must not wait for the thread that removes.
     /// \param cookie  as AddListener wrote it
     /// \return S_OK; E_FAIL when the cookie is not registered (removed already, or never added).
     virtual HRESULT RemoveListener(void* cookie) = 0;

@@ -2,6 +2,10 @@
 // dlopen is in tests/host/ModuleHostTest.cpp.)
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include <kdtrace/kdtrace.h>
 
 #include "HostObjects.h"
@@ -37,6 +41,27 @@ TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) 
     EXPECT_HR(module->GetAPIVersion(nullptr, 5), E_POINTER);
     EXPECT_HR(module->GetDBVersion(buffer, 0), E_INVALIDARG);
     EXPECT_HR(module->GetVersion(buffer, -3), E_INVALIDARG);
+}
+
+// Threads initialise one module object again and again while others read it (ThreadSanitizer
+// reports a write of the fields that races with the reads).
+TEST(ModuleObjectTest, InitialisationRacesWithGettersSafely) {
+    auto module = GetModule();
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                if (t % 2 == 0 || i == 0) wrong += module->InitModule() != S_OK;
+                WCHAR name[32] = {}, version[10] = {};
+                GUID id{};
+                wrong += module->GetModuleName(name, 32) != S_OK || std::u16string(name) != u"Pellum.TraceServices";
+                wrong += module->GetAPIVersion(version, 10) != S_OK || std::u16string(version) != u"4.0.0-001";
+                wrong += module->GetModuleID(&id) != S_OK || id != MODULEID_PLTraceServices;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 // A module class without its own properties.

@@ -80,15 +80,21 @@ TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
 
 // What the guard records: a thrown record appended (flag 0) or as a new chain (flag 1); a bare
 // failure code as "Error 0x%08x occurred." after what was there, returning the method's result
-// variable (a non-negative one records nothing); anything else as E_UNEXPECTED, a new chain.
+// variable, or the code when only the code failed (a non-negative one records nothing);
+// exhausted memory as E_OUTOFMEMORY and anything else as E_UNEXPECTED, each a new chain.
 TEST_F(ErrorTest, GuardRecordsWhatWasThrown) {
     for (int i = 0; i < 3; ++i) EXPECT_HR(Fail("step failed", 0), E_FAIL);
     EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines(3, u"Core|C|M|step failed"));
     Fail("before", 1);
     EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { PLThrowHResult(r = E_INVALIDARG); }), E_INVALIDARG);
     EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { throw r = S_FALSE; }), S_FALSE);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw E_POINTER; }), E_POINTER);
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT& r) { r = E_FAIL, throw E_POINTER; }), E_FAIL);
     EXPECT_EQ(kdtest::LinesOf(Errors()),
-              (kdtest::ErrorLines{u"Core|C|M|before", u"Core|C|M|Error 0x80070057 occurred."}));
+              (kdtest::ErrorLines{u"Core|C|M|before", u"Core|C|M|Error 0x80070057 occurred.",
+                                  u"Core|C|M|Error 0x80004003 occurred.", u"Core|C|M|Error 0x80004003 occurred."}));
+    EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw std::bad_alloc(); }), E_OUTOFMEMORY);
+    EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|Out of memory."});
     EXPECT_HR(PLGuardNamed("Core", "C", "M", [](HRESULT&) { throw std::runtime_error("boom"); }), E_UNEXPECTED);
     EXPECT_EQ(Errors().size(), 1u);
 }

@@ -56,6 +56,14 @@ TEST(PLMaskedStringTest, MaskStylesAndRendering) {
         ASSERT_HR(s->SetValue(u"5551234567", kNormal), S_OK);
         EXPECT_EQ(Get(s, kMasked), u"555-123-4567");
         EXPECT_EQ(Get(s, kNormal), u"5551234567");
+        // A missing buffer or no room is refused by every getter, never reported as success.
+        WCHAR one[1];
+        using Row = std::tuple<WCHAR*, LONG, HRESULT>;
+        for (const auto& [buffer, size, expected] : {Row{nullptr, 5, E_POINTER}, Row{one, 0, E_INVALIDARG}}) {
+            EXPECT_HR(s->GetMask(buffer, size), expected);
+            EXPECT_HR(s->GetStatic(buffer, size), expected);
+            EXPECT_HR(s->GetString(buffer, size, kMasked), expected);
+        }
     }
     // Mask, statics, style.
     for (const auto& [mask, statics, style] : {std::tuple{u"000", u"  ", 0}, {u"0S0S", u"-", 1}, {u"000", u"   ", 2}})
