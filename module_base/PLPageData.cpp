@@ -654,6 +654,9 @@ HRESULT CPLPageData::LoadFromFile(FILE* file) {
         }
         if (size < 1 || size > kWholeReadLimit) {
             // Room for the whole file at once, so the chunks are not copied again as it grows.
+            // Reading straight into the page's new buffer instead would save the copy of each
+            // chunk but not the time: the kernel's copy into pages not touched before costs about
+            // as much more (bench/PageDataBench.cpp, against the read floor).
             if (size > 0) Reserve(size);
             std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[kChunk]);
             if (!chunk) PL_THROW_ERROR(E_OUTOFMEMORY, "Failed to allocate memory for the file", 1);
