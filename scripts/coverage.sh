@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Measures the branch coverage of the library's own sources (module_base/, platform/,
+# dll_kdtrace/) under the whole test suite, with Clang's source-based coverage.
+set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+Usage: scripts/coverage.sh [--no-build] [--keep-profiles] [--show FILE...] [-- CTEST-ARGS...]
+
+Configures and builds the "coverage" preset (Clang, -O0, every target built with
+-fprofile-instr-generate -fcoverage-mapping, no sanitizers), runs the whole CTest suite with
+each process writing its own profile (build/coverage/profiles/<pid>-<module>.profraw, so tests
+that start child processes or dlopen the module are counted too), merges the profiles and
+prints llvm-cov's report for module_base/, platform/ and dll_kdtrace/, then the TOTAL line.
+
+  --no-build        use the build and profiles already there: only merge and report
+  --keep-profiles   keep the profiles of an earlier run (default: start from none)
+  --show FILE...    after the report, print FILE's lines with branch counts (llvm-cov show
+                    -show-branches=count); FILE is a path or a part of one, e.g. PLVariant.cpp
+  -h, --help        this text
+Arguments after -- go to ctest (for example -R PLVariant to run a part of the suite).
+
+Needs the Debian packages clang and llvm-14 (llvm-profdata-14, llvm-cov-14).
+EOF
+}
+
+build=1
+keep=0
+show=()
+ctest_args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -h|--help) usage; exit 0 ;;
+    --no-build) build=0 ;;
+    --keep-profiles) keep=1 ;;
+    --show)
+      shift
+      while [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; do show+=("$1"); shift; done
+      continue ;;
+    --) shift; ctest_args=("$@"); break ;;
+    *) echo "coverage.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+cd "$(dirname "$0")/.."
+top=$PWD
+out=$top/build/coverage
+profiles=$out/profiles
+merged=$out/coverage.profdata
+
+for tool in clang++ llvm-profdata-14 llvm-cov-14; do
+  command -v "$tool" >/dev/null || { echo "coverage.sh: $tool not found (apt-get install clang llvm-14)" >&2; exit 1; }
+done
+
+if [ "$build" = 1 ]; then
+  cmake --preset coverage
+  cmake --build --preset coverage
+  [ "$keep" = 1 ] || rm -rf "$profiles"
+  mkdir -p "$profiles"
+  # A failing test still counts what it covered: report the failures, then go on to the figures.
+  status=0
+  LLVM_PROFILE_FILE="$profiles/%p-%m.profraw" ctest --preset coverage "${ctest_args[@]}" || status=$?
+  [ "$status" = 0 ] || echo "coverage.sh: ctest exited with $status; the figures below count what ran" >&2
+fi
+
+shopt -s nullglob
+raw=("$profiles"/*.profraw)
+[ ${#raw[@]} -gt 0 ] || { echo "coverage.sh: no profiles in $profiles" >&2; exit 1; }
+printf '%s\n' "${raw[@]}" > "$out/profiles.list"
+llvm-profdata-14 merge -sparse -f "$out/profiles.list" -o "$merged"
+
+# The instrumented objects: the module and every program and library of the build tree (test
+# programs, test hosts' libraries, tools, fuzz replays, examples, companions); llvm-cov reads the
+# coverage mapping of each.
+objects=()
+while IFS= read -r f; do
+  if readelf -S "$f" 2>/dev/null | grep -q __llvm_covmap; then objects+=("$f"); fi
+done < <(find "$out" -path "$profiles" -prune -o -type f \( -perm -u+x -o -name '*.so*' \) -print | sort)
+[ ${#objects[@]} -gt 0 ] || { echo "coverage.sh: no instrumented objects under $out" >&2; exit 1; }
+object_args=("${objects[0]}")
+for f in "${objects[@]:1}"; do object_args+=(-object "$f"); done
+
+# Only the library's own sources: tests, benchmarks, fuzz targets, examples, the companions and
+# tools (measured by their own tests), generated files and system headers are left out.
+top_re=$(printf '%s' "$top" | sed 's/[][\.*^$+?(){}|]/\\&/g')
+ignore="^($top_re/)?(tests|bench|fuzz|build|examples|companions|tools|include)/|^/usr/"
+common=(-instr-profile="$merged" -ignore-filename-regex="$ignore" "${object_args[@]}")
+report=$(llvm-cov-14 report "${common[@]}")
+echo "$report"
+
+# Per directory, from the per-file rows (columns: branches, missed branches).
+echo
+echo "$report" | awk '
+  $1 ~ /^(module_base|platform|dll_kdtrace)\// {
+    split($1, p, "/"); d = p[1]
+    n = NF; b[d] += $(n-2); m[d] += $(n-1)
+  }
+  END {
+    for (d in b) printf "%-12s branches %6d  missed %6d  cover %6.2f%%\n", d, b[d], m[d], 100 * (b[d] - m[d]) / (b[d] ? b[d] : 1)
+  }' | sort
+echo "$report" | grep '^TOTAL' | awk '{ printf "TOTAL branch coverage: %s (%d of %d branches taken)\n", $NF, $(NF-2) - $(NF-1), $(NF-2) }'
+
+for f in "${show[@]}"; do
+  path=$(git ls-files -- 'module_base/*' 'platform/*' 'dll_kdtrace/*' | grep -F -- "$f" | head -n 1 || true)
+  [ -n "$path" ] || { echo "coverage.sh: no source matches '$f'" >&2; continue; }
+  llvm-cov-14 show "${common[@]}" -show-branches=count "$path"
+done
