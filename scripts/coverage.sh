@@ -76,15 +76,16 @@ llvm-profdata-14 merge -sparse -f "$out/profiles.list" -o "$merged"
 objects=()
 while IFS= read -r f; do
   if readelf -S "$f" 2>/dev/null | grep -q __llvm_covmap; then objects+=("$f"); fi
-done < <(find "$out" -path "$profiles" -prune -o -type f \( -perm -u+x -o -name '*.so*' \) -print | sort)
+done < <(find "$out/bin" "$out/lib" "$out/test-libs" -type f \( -perm -u+x -o -name '*.so*' \) 2>/dev/null | sort)
 [ ${#objects[@]} -gt 0 ] || { echo "coverage.sh: no instrumented objects under $out" >&2; exit 1; }
 object_args=("${objects[0]}")
 for f in "${objects[@]:1}"; do object_args+=(-object "$f"); done
 
 # Only the library's own sources: tests, benchmarks, fuzz targets, examples, the companions and
 # tools (measured by their own tests), generated files and system headers are left out.
-top_re=$(printf '%s' "$top" | sed 's/[][\.*^$+?(){}|]/\\&/g')
-ignore="^($top_re/)?(tests|bench|fuzz|build|examples|companions|tools|include)/|^/usr/"
+# llvm-cov matches the names as compiled: the build folder, then the source's path relative to
+# it ("build/coverage/../../module_base/PLVariant.cpp"); system headers are absolute.
+ignore='^/|\.\./(tests|bench|fuzz|examples|companions|tools|include)/|^build/[^/]+/[^.]'
 common=(-instr-profile="$merged" -ignore-filename-regex="$ignore" "${object_args[@]}")
 report=$(llvm-cov-14 report "${common[@]}")
 echo "$report"

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <barrier>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +118,90 @@ TEST(PLStringTest, SearchAndModification) {
     PLString z(withZero, 5);
     EXPECT_EQ(z.Replace(u"ab", u"c"), 2);
     EXPECT_EQ(z.view(), u"c\0c"sv);
+}
+
+// Text of a string and of numbers, for the rows below.
+std::u16string T(const PLString& s) {
+    return std::u16string(s.view());
+}
+template <class... N>
+std::u16string I(N... numbers) {
+    std::string text;
+    ((text += std::to_string(numbers) + ","), ...);
+    return std::u16string(text.begin(), text.end());
+}
+
+// The extractors, searches and set-based modifiers at their edges: negative and oversized
+// counts and starts, null and empty sets, no match. Each row acts on "a.b,ab.A".
+TEST(PLStringTest, ExtractorsSearchesAndSetsAtTheirEdges) {
+    const WCHAR* const null = nullptr;
+    const std::pair<std::function<std::u16string(PLString&)>, std::u16string> rows[] = {
+        {[](PLString& s) { return T(s.Mid(-3, 2)) + u"|" + T(s.Mid(2, -1)) + u"|" + T(s.Mid(9, 1)); }, u"a.||"},
+        {[](PLString& s) { return T(s.Mid(0, 99)) + u"|" + T(s.Mid(-1)) + u"|" + T(s.Mid(6)); },
+         u"a.b,ab.A|a.b,ab.A|.A"},
+        {[](PLString& s) {
+             return T(s.Left(-2)) + u"|" + T(s.Right(-2)) + u"|" + T(s.Right(2)) + u"|" + T(s.Right(20));
+         },
+         u"||.A|a.b,ab.A"},
+        {[&](PLString& s) { return T(s.SpanIncluding(u".ab")) + u"|" + T(s.SpanIncluding(null)); }, u"a.b|"},
+        {[&](PLString& s) { return T(s.SpanExcluding(u",")) + u"|" + T(s.SpanExcluding(null)); }, u"a.b|a.b,ab.A"},
+        {[&](PLString& s) {
+             return I(s.ReverseFind(u'b'), s.ReverseFind(u'z'), s.FindOneOf(u",."), s.FindOneOf(null));
+         },
+         u"5,-1,1,-1,"},
+        {[&](PLString& s) { return I(s.FindOneOf(u"z"), s.Find(u'a', -5), s.Find(u'a', 8), s.Find(u"ab", -1)); },
+         u"-1,0,-1,4,"},
+        {[&](PLString& s) {
+             return I(s.Find(null, 0), s.FindNoCase(u"B.a", -2), s.FindNoCase(u"", 0), s.FindNoCase(u"aa"),
+                      s.FindNoCase(u"a", 9));
+         },
+         u"-1,5,-1,-1,-1,"},
+        {[&](PLString& s) {
+             return I(s.Compare(u"a.b"), s.Compare(u"b"), PLString().Compare(null), s.CompareNoCase(u"A.B,AB.a"),
+                      s.CompareNoCase(PLString(u"A.C")));
+         },
+         u"1,-1,0,0,-1,"},
+        {[](PLString& s) {
+             s.TrimLeft(u'a');
+             s.TrimRight(u'A');
+             return T(s);
+         },
+         u".b,ab."},
+        {[&](PLString& s) {
+             s.TrimLeft(null);
+             s.TrimRight(null);
+             s.TrimLeft(u"z");
+             s.TrimRight(u"z");
+             return T(s);
+         },
+         u"a.b,ab.A"},
+        {[](PLString& s) {
+             s.TrimLeft(u"a.b,A");
+             return T(s);
+         },
+         u""},
+        {[](PLString& s) { return I(s.Remove(u".,")) + T(s); }, u"3,ababA"},
+        {[&](PLString& s) { return I(s.Remove(u"z"), s.Remove(null), s.Remove(u'z'), s.Replace(u'a', u'a')); },
+         u"0,0,0,0,"},
+        {[](PLString& s) { return I(s.Delete(-2, 2), s.Delete(3, 0), s.Delete(20, 1)) + T(s); }, u"8,6,6,b,ab.A"},
+        {[](PLString& s) {
+             s.MakeLower();
+             s.FreeExtra();
+             return T(s);
+         },
+         u"a.b,ab.a"},
+        {[](PLString& s) {
+             s.Empty();
+             s.FreeExtra();
+             s.MakeReverse();
+             return T(s);
+         },
+         u""},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        PLString s(u"a.b,ab.A");
+        EXPECT_EQ(rows[i].first(s), rows[i].second) << "row " << i;
+    }
 }
 
 TEST(PLStringTest, ConcatenationFormattingBuffersAndSysStrings) {

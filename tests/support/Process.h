@@ -71,11 +71,19 @@ inline bool LeakCheckerFindsLeaks() {
 #endif
 }
 
+// An instrumented build's counts stay in memory until exit; a child that ends with _exit writes
+// them first (a weak reference: null in other builds).
+extern "C" int __llvm_profile_write_file() __attribute__((weak));
+
 // Runs `body` in a forked child and returns its result (the child's exit status), -1 when the
 // child did not exit normally.
 inline int InChild(const std::function<int()>& body) {
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(body());
+    if (child == 0) {
+        const int status = body();
+        if (__llvm_profile_write_file != nullptr) __llvm_profile_write_file();
+        ::_exit(status);
+    }
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
