@@ -93,8 +93,7 @@ TEST(PLCurrencyTest, ParsesFreeTextOnASmallStackAndChangesNothingOnFailure) {
             {0x0401, u"\u061C-1\u066C234\u066B50\u00A0\u0631.\u0633.\u200F", {true, 1234, 50}}};
         for (const auto& [locale, text, expected] : parsed) {
             auto c = Of(77.77, locale);
-            EXPECT_EQ(After(c->SetValueFromString(text.c_str()), c.Get()), expected)
-                << Utf16ToUtf8(text.substr(0, 30));
+            EXPECT_EQ(After(c->SetValueFromString(text.c_str()), c.Get()), expected) << Utf16ToUtf8(text.substr(0, 30));
         }
         for (const std::u16string& text :
              {std::u16string(u"1.234"), std::u16string(u"1,000,000,000,000,000,000"), std::u16string(u"1$2"),
@@ -273,6 +272,53 @@ TEST(PLCurrencyTest, LocaleRoundTrips) {
                             scanned.Get()),
                       expected);
         }
+    }
+}
+
+// Every method refuses a missing argument or place for its result (E_POINTER) and a buffer
+// with no room (E_INVALIDARG), and the amount stays as it was.
+TEST(PLCurrencyTest, MissingArgumentsAreRefusedAndChangeNothing) {
+    using Call = HRESULT (*)(IPLCurrency*);
+    const std::pair<Call, HRESULT> rows[] = {
+        {[](IPLCurrency* c) { return c->SetValueFromString(nullptr); }, E_POINTER},
+        {[](IPLCurrency* c) { return c->SetValueFromFormattedString(nullptr, 0, 0, u"$", u"."); }, E_POINTER},
+        {[](IPLCurrency* c) {
+             LONG units = 0;
+             return c->GetValue(&units, nullptr);
+         },
+         E_POINTER},
+        {[](IPLCurrency* c) { return c->GetValue(nullptr, nullptr); }, E_POINTER},
+        {[](IPLCurrency* c) { return c->GetUnits(nullptr); }, E_POINTER},
+        {[](IPLCurrency* c) { return c->Compare(nullptr, 0, nullptr); }, E_POINTER},
+        {[](IPLCurrency* c) { return c->Compare(c, 0, nullptr); }, E_POINTER},
+        {[](IPLCurrency* c) { return c->Format(0, u"$", u",", u".", 3, 2, nullptr, 8); }, E_POINTER},
+        {[](IPLCurrency* c) {
+             WCHAR b[1];
+             return c->Format(0, u"$", u",", u".", 3, 2, b, 0);
+         },
+         E_INVALIDARG},
+        {[](IPLCurrency* c) { return c->GetString(nullptr, 8); }, E_POINTER},
+        {[](IPLCurrency* c) {
+             WCHAR b[1];
+             return c->GetString(b, 0);
+         },
+         E_INVALIDARG},
+        {[](IPLCurrency* c) { return c->GetUnformattedString(nullptr, 8); }, E_POINTER},
+        {[](IPLCurrency* c) {
+             WCHAR b[1];
+             return c->GetUnformattedString(b, 0);
+         },
+         E_INVALIDARG},
+        {[](IPLCurrency* c) { return c->SetCurrencyFormatProperties(nullptr); }, E_POINTER},
+        {[](IPLCurrency* c) { return static_cast<CPLCurrency*>(c)->GetNegativeOrderFromFormat(0, nullptr); },
+         E_POINTER},
+        {[](IPLCurrency*) { return PLCreateCurrency(0x0409, nullptr); }, E_POINTER},
+    };
+    auto c = Of(-12.5);
+    const Amount before = Read(c.Get());
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_HR(rows[i].first(c.Get()), rows[i].second) << "row " << i;
+        EXPECT_EQ(Read(c.Get()), before) << "row " << i;
     }
 }
 

@@ -263,3 +263,53 @@ TEST(PLVariantTest, DateMask) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every method refuses a missing argument or place for its result (E_POINTER) and a buffer
+// with no room (E_INVALIDARG), and the value stays as it was.
+TEST(PLVariantTest, MissingArgumentsAreRefusedAndChangeNothing) {
+    using Call = HRESULT (*)(IPLVariant*);
+    const std::pair<Call, HRESULT> rows[] = {
+        {[](IPLVariant* v) { return v->SetValueString(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueString(nullptr, 4); }, E_POINTER},
+        {[](IPLVariant* v) {
+             WCHAR b[1];
+             return v->GetValueString(b, 0);
+         },
+         E_INVALIDARG},
+        {[](IPLVariant* v) { return v->GetValueStringLength(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->AllocSysString(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueLong(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueLongLong(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueDouble(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueBoolean(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->SetValueVariant(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueVariant(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->SetValueDateTime(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->SetValueDateTimeOfDay(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueDateTime(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueDateTimeOfDay(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->SetDateTimeFormatString(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetDateTimeFormatString(nullptr, 4); }, E_POINTER},
+        {[](IPLVariant* v) {
+             WCHAR b[1];
+             return v->GetDateTimeFormatString(b, 0);
+         },
+         E_INVALIDARG},
+        {[](IPLVariant* v) { return v->SetValueIUnknown(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueIUnknown(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->SetValueCollection(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->GetValueCollection(nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->CompareEx(nullptr, false, nullptr); }, E_POINTER},
+        {[](IPLVariant* v) { return v->CompareEx(v, false, nullptr); }, E_POINTER},
+        {[](IPLVariant*) { return PLCreateVariant(nullptr); }, E_POINTER},
+    };
+    auto v = Make(Str(u"kept"));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_HR(rows[i].first(v.Get()), rows[i].second) << "row " << i;
+        EXPECT_EQ(Text(v.Get()), u"kept") << "row " << i;
+    }
+}
+
+}  // namespace
