@@ -24,9 +24,30 @@ PLComPtr<IPLModule> GetModule() {
 TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) {
     auto module = GetModule();
     WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
+    // Every getter checks its buffer or out-pointer first (the original contract let three of
+    // them write through a null pointer), then answers the initialisation status.
+    using Getter = HRESULT (IPLModule::*)(WCHAR*, LONG);
+    for (const Getter get :
+         {&IPLModule::GetAPIVersion, &IPLModule::GetDBVersion, &IPLModule::GetVersion, &IPLModule::GetModuleName,
+          &IPLModule::GetObjectName, &IPLModule::GetFriendlyName, &IPLModule::GetCoreAPIVersion}) {
+        EXPECT_HR((module.Get()->*get)(nullptr, 5), E_POINTER);
+        EXPECT_HR((module.Get()->*get)(buffer, 0), E_INVALIDARG);
+        EXPECT_HR((module.Get()->*get)(buffer, -3), E_INVALIDARG);
+        EXPECT_HR((module.Get()->*get)(buffer, 1), PL_E_MODULE_NOT_INITIALIZED);
+    }
+    GUID id{};
+    IUnknown* object = nullptr;
+    void* out = nullptr;
+    EXPECT_HR(module->GetModuleID(nullptr), E_POINTER);
+    EXPECT_HR(module->GetModuleObject(nullptr), E_POINTER);
+    EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, nullptr), E_POINTER);
+    EXPECT_HR(module->GetModuleID(&id), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(module->GetModuleObject(&object), PL_E_MODULE_NOT_INITIALIZED);
     EXPECT_HR(module->ReservedA(nullptr, nullptr), PL_E_MODULE_NOT_INITIALIZED);
-    EXPECT_HR(module->GetFriendlyName(buffer, 1), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), PL_E_MODULE_NOT_INITIALIZED);
+    EXPECT_HR(GetPLModule(GUID_NULL, nullptr), E_POINTER);
     ASSERT_HR(module->Initialize(nullptr), S_OK);
+    EXPECT_HR(module->ReservedB(nullptr, nullptr, nullptr, nullptr, &out), E_NOTIMPL);
     ASSERT_HR(module->InitModule(), S_OK);  // runs again, same values
     EXPECT_HR(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
     // The object name is given whole or not at all.
@@ -37,10 +58,6 @@ TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) 
     EXPECT_HR(module->GetFriendlyName(buffer, 7), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"Pellum");
     EXPECT_EQ(buffer[7], u'x');
-    // The three getters the original contract left unchecked check their buffer too.
-    EXPECT_HR(module->GetAPIVersion(nullptr, 5), E_POINTER);
-    EXPECT_HR(module->GetDBVersion(buffer, 0), E_INVALIDARG);
-    EXPECT_HR(module->GetVersion(buffer, -3), E_INVALIDARG);
 }
 
 // Threads initialise one module object again and again while others read it (ThreadSanitizer
@@ -84,6 +101,9 @@ TEST(ModuleObjectTest, AModuleWithoutPropertiesSaysSo) {
 
 TEST(ModuleObjectTest, ImplementedModulesReportTheHostsFailures) {
     auto* factory = new kdhost::ModuleInfoFactory();
+    IPLModuleInfoCollection* none = nullptr;
+    EXPECT_HR(GetImplementedModules(nullptr, &none), E_POINTER);
+    EXPECT_HR(GetImplementedModules(factory, nullptr), E_POINTER);
     // A host that cannot make a collection gets its status back and nothing written.
     factory->failCollection = true;
     IPLModuleInfoCollection* collection = reinterpret_cast<IPLModuleInfoCollection*>(0x1);

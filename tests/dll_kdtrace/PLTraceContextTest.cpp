@@ -48,6 +48,15 @@ TEST(TraceContext, KeepsOneReferenceOnItsBag) {
     context->SetProperties(second);
     EXPECT_EQ(first->Release(), 0u);
 
+    // Missing arguments and places for results are refused.
+    WCHAR name[1];
+    void* cookie = nullptr;
+    for (const HRESULT hr : {context->GetID(nullptr), context->GetName(nullptr, 4), context->SetName(nullptr),
+                             context->GetProperties(nullptr), context->SetProperties(nullptr),
+                             context->AddListener(nullptr, &cookie), context->AddListener(second, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_HR(context->GetName(name, 0), E_INVALIDARG);
+
     EXPECT_EQ(context->Release(), 0u);
     EXPECT_EQ(second->Release(), 0u);
 }

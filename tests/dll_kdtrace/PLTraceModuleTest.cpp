@@ -37,6 +37,11 @@ TEST(TraceModule, SeverityLevelIsProcessWide) {
     EXPECT_HR(trace->SetSeverityLevel(-5), S_OK);
     EXPECT_HR(second->GetSeverityLevel(&level), S_OK);
     EXPECT_EQ(level, -5);  // process-wide
+    IPLTraceContext* context = nullptr;
+    for (const HRESULT hr :
+         {trace->GetSeverityLevel(nullptr), trace->GetGlobalContext(nullptr), trace->GetDefaultContext(nullptr),
+          trace->GetNamedContext(u"x", nullptr), trace->GetNamedContext(nullptr, &context)})
+        EXPECT_HR(hr, E_POINTER);
     second->SetSeverityLevel(0);
     second->Release();
     trace->Release();
