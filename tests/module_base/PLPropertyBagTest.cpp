@@ -119,6 +119,24 @@ TEST(PropertyBag, CopiesValuesInAndOut) {
     EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
     EXPECT_EQ(LongIn(bag.Get(), u"new"), -1);
     EXPECT_TRUE(kdtest::Recorded(u"Failed to set property 'new' on property bag"));
+
+    // Missing names, values and places for results are refused, on each interface of the bag.
+    PLComPtr<IPLPersistPropertyBag> persist;
+    PLComPtr<IPLSerializeXML> serialize;
+    PLComPtr<IPLEventSource> events;
+    ASSERT_HR(bag.As(persist), S_OK);
+    ASSERT_HR(bag.As(serialize), S_OK);
+    ASSERT_HR(bag.As(events), S_OK);
+    BOOL contains = FALSE;
+    void* cookie = nullptr;
+    for (const HRESULT hr :
+         {bag->SetProperty(nullptr, value.Get()), bag->SetProperty(u"n", nullptr), bag->GetProperty(nullptr, out.Put()),
+          bag->GetProperty(u"n", nullptr), bag->GetProperties(nullptr), bag->ContainsKey(nullptr, &contains),
+          bag->ContainsKey(u"n", nullptr), bag->DeleteProperty(nullptr), persist->Save(nullptr), persist->Load(nullptr),
+          serialize->WriteXML(nullptr, 0), events->AddListener(IID_IPLPropertyBagListener, nullptr, &cookie),
+          events->AddListener(IID_IPLPropertyBagListener, bag.Get(), nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
 }
 
 namespace {
@@ -270,8 +288,59 @@ TEST(PropertyBag, WritesTheCompactElementForm) {
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
 
+// Which names the XML writers take: XML's name characters, first and later, range by range,
+// with the characters just outside each range refused.
+TEST(Property, XmlNamesFollowTheNameCharacterRanges) {
+    static constexpr WCHAR kLone[] = {u'a', 0xD800, 0};
+    const std::pair<const WCHAR*, bool> names[] = {
+        {u"_a:b", true},
+        {u"Z9-.", true},
+        {u"\u00C0", true},
+        {u"\u00D7", false},
+        {u"\u00D8\u00F6", true},
+        {u"\u00F7", false},
+        {u"\u00F8\u02FF", true},
+        {u"\u0300", false},
+        {u"\u0370\u037D", true},
+        {u"\u037E", false},
+        {u"\u037F\u1FFF", true},
+        {u"\u200C\u200D", true},
+        {u"\u200E", false},
+        {u"\u2070\u218F", true},
+        {u"\u2190", false},
+        {u"\u2C00\u2FEF", true},
+        {u"\u3000", false},
+        {u"\u3001\uD7FF", true},
+        {u"\uF900\uFDCF", true},
+        {u"\uFDD0", false},
+        {u"\uFDF0\uFFFD", true},
+        {u"\uFFFE", false},
+        {u"a\u00B7\u0300\u036F\u203F\u2040", true},
+        {u"a\u2041", false},
+        {u"a\u0370", true},
+        {u"a/", false},
+        {u"0a", false},
+        {u"", false},
+        {nullptr, false},
+        {kLone, false},
+    };
+    for (const auto& [name, valid] : names)
+        EXPECT_EQ(PLIsXMLName(name), valid) << (name ? kd::platform::Utf16ToUtf8(name) : "(null)");
+}
+
+PLComPtr<IPLSerializeXML> Serializer(IUnknown* object) {
+    PLComPtr<IPLSerializeXML> serialize;
+    EXPECT_HR(object->QueryInterface(IID_IPLSerializeXML, serialize.PutVoid()), S_OK);
+    return serialize;
+}
+
 TEST(Property, CutsLongNames) {
     auto property = kdtest::New<IPLProperty>(CLSID_PLProperty);
+    WCHAR none[1];
+    for (const HRESULT hr : {property->Initialize(nullptr, nullptr), property->GetName(nullptr, 4),
+                             property->GetValue(nullptr), Serializer(property.Get())->WriteXML(nullptr, 0)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_HR(property->GetName(none, 0), E_INVALIDARG);
     const std::u16string longName(300, u'n');
     ASSERT_HR(property->Initialize(longName.c_str(), VariantOf(1).Get()), S_OK);
     WCHAR name[256];
