@@ -43,6 +43,15 @@ std::vector<BYTE> ReadAll(IPLStream* stream) {
 
 TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
     auto stream = MakeStream(kTen, 10);
+    // Missing arguments and places for results are refused.
+    BYTE byte = 0;
+    LONG read = 0;
+    auto bytes = kdtest::New<IPLByteStream>(CLSID_PLByteStream);
+    for (const HRESULT hr :
+         {stream->Read(nullptr, 1, &read), stream->Read(&byte, 1, nullptr), stream->GetSubstream(0, 1, nullptr),
+          bytes->Initialize(nullptr, 1), PLCreateStreamOnBytes(kTen, 10, nullptr),
+          PLCreateStreamOnOwnedBytes(kTen, 10, nullptr, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
     using Step = kdtest::Step;
     kdtest::RunSteps(stream.Get(),
                      {

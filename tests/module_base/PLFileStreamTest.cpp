@@ -285,6 +285,27 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
     // Creation dispositions reach the file system.
     ASSERT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), S_OK);
     EXPECT_HR(missing->CloseHandle(handle), S_OK);
+
+    // Missing arguments and places for results are refused, by the reference file and its streams.
+    auto stream = Open(ref.Get(), 40, -1);  // past the base offset
+    ASSERT_TRUE(stream);
+    auto fresh = kdtest::New<IPLFileStreamPriv>(CLSID_PLFileStream);
+    FILE* file = nullptr;
+    BYTE byte = 0;
+    char text[4];
+    LONG read = 0;
+    for (const HRESULT hr :
+         {ref->GetLocalPath(nullptr, 4), ref->Initialize(nullptr, FALSE), ref->OpenStdHandle(nullptr, &file),
+          ref->OpenStdHandle(u"rb", nullptr), ref->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, nullptr),
+          ref->CloseStdHandle(nullptr), ref->GetPageOffset(nullptr, &offset), ref->GetPageOffset(&page, nullptr),
+          PLCreateRefFile(path.c_str(), FALSE, nullptr), stream->Read(nullptr, 1, &read),
+          stream->Read(&byte, 1, nullptr), stream->ReadString(nullptr, 4, &read), stream->ReadString(text, 4, nullptr),
+          stream->GetPosition(nullptr), stream->GetSubstream(0, 1, nullptr), fresh->Initialize(nullptr, FALSE, 0, -1),
+          fresh->InitializeFromRefFile(nullptr, 0, -1), PLCreateStreamOnRefFile(ref.Get(), 0, -1, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_HR(ref->GetLocalPath(buffer.data(), 0), E_INVALIDARG);
+    EXPECT_HR(stream->ReadString(text, 0, &read), E_INVALIDARG);
+    EXPECT_HR(ref->TranslateOffset(5, nullptr), S_OK);  // nothing asked for
 }
 
 TEST_F(FileStreamTest, DeleteOnReleaseWhenTheLastReferenceGoes) {

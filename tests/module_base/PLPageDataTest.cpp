@@ -377,4 +377,25 @@ TEST_F(PageDataTest, UnsupportedEncodingsLeaveTheTargetAlone) {
     EXPECT_EQ(::access(m_dir.path().c_str(), F_OK), 0);
 }
 
+// Every interface refuses a missing argument, path or place for its result (a null block is
+// refused only where it holds bytes), and the content stays as it was.
+TEST_F(PageDataTest, MissingArgumentsAreRefusedAndChangeNothing) {
+    ASSERT_HR(m_page->LoadFromBytes(reinterpret_cast<const BYTE*>("abc"), 3), S_OK);
+    WCHAR buffer[1];
+    HGLOBAL* noBlock = nullptr;
+    for (const HRESULT hr :
+         {m_page->GetDataLength(nullptr), m_page->GetStream(nullptr), m_page->GetProperties(nullptr),
+          m_page->LoadFromBytes(nullptr, 1), m_page->LoadFromFile(nullptr), m_page->SaveToFile(nullptr),
+          m_page->SaveToFileAsUTF8(nullptr, 65001), m_page->Append(nullptr, 1), m_page->SetProperties(nullptr),
+          m_page->SetHGLOBAL(noBlock, 0), As<IPLPersistMemory>()->Save(0, nullptr),
+          As<IPLPersistMemory>()->SaveToBytes(nullptr, nullptr), As<IPLPersistMemory>()->LoadFromBytes(nullptr, 1),
+          As<IPLPersistStream>()->Load(nullptr), As<IPLPersistFile>()->GetCurrentFile(nullptr, 4),
+          As<IPLPersistFile>()->Save(nullptr), As<IPLPersistFile>()->Load(nullptr, 0),
+          As<IPLPersistFile>()->SetFileFlags(nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_HR(As<IPLPersistFile>()->GetCurrentFile(buffer, 0), E_INVALIDARG);
+    EXPECT_HR(m_page->Append(nullptr, 0), S_OK);  // nothing to append
+    EXPECT_EQ(Content(), (Bytes{'a', 'b', 'c'}));
+}
+
 }  // namespace
