@@ -20,6 +20,9 @@ prints llvm-cov's report for module_base/, platform/ and dll_kdtrace/, then the 
   -h, --help        this text
 Arguments after -- go to ctest (for example -R PLVariant to run a part of the suite).
 
+The coverage test preset leaves out FaultUnwindHostTest: a host built with -fnon-call-exceptions
+unwinds its faulting frames only when GCC builds it (Clang has no non-call exceptions on Linux).
+
 Needs the Debian packages clang and llvm-14 (llvm-profdata-14, llvm-cov-14).
 EOF
 }

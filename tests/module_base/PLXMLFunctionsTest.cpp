@@ -407,3 +407,41 @@ TEST(PLXMLFunctions, EmptyCollectionsAndDeclaredEntities) {
     ASSERT_HR(Get(back.Get(), u"d")->GetValueCollection(items.Put()), S_OK);
     EXPECT_EQ(items->GetCount(), 1);
 }
+
+// Every reader and writer refuses a missing node, name, value, bag or place for its result.
+TEST(PLXMLFunctions, MissingArgumentsAreRefused) {
+    XmlDocument document;
+    ASSERT_HR(LoadDOMFromXMLString(u"<R><A>one</A></R>", document), S_OK);
+    const XmlNode root = document.Root(), none;
+    auto bag = BagOf({});
+    PLComPtr<IPLVariant> value = VariantOf(1), xml;
+    PLComPtr<IPLVariantCollection> items;
+    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
+    PLComPtr<IPLPropertyBag> restored;
+    for (const HRESULT hr : {LoadDOMFromXMLBSTR(nullptr, document),
+                             LoadDOMFromXMLString(nullptr, document),
+                             AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
+                             AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
+                             AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
+                             GenerateVariantCollectionXML(nullptr, document, root, u"n"),
+                             GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
+                             GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
+                             GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
+                             GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
+                             GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
+                             addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
+                             addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
+                             addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
+                             VariantCollectionNodeResolution(none, value.Get()),
+                             VariantCollectionNodeResolution(root, nullptr),
+                             GetPropertyFromXMLNode(none, u"A", value.Get()),
+                             GetPropertyFromXMLNode(root, nullptr, value.Get()),
+                             GetPropertyFromXMLNode(root, u"A", nullptr),
+                             CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"),
+                             CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
+                             CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr),
+                             RestorePropertyBagFromXML(nullptr, restored.Put()),
+                             RestorePropertyBagFromXML(u"<R/>", nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_EQ(document.Root().Value(), u"one");
+}
