@@ -74,6 +74,24 @@ TEST(ComObjectTest, QueryInterfaceFollowsTheMap) {
     EXPECT_HR(PLCreateObject<TwoFaced>(IID_IPLEventSource, nullptr, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(g_destroyed, 1);
+
+    // The object part: its interface and class identifiers (S_FALSE for a class registered
+    // without one) and an empty text, each refusing a missing place for it.
+    PLComPtr<IPLComObject> object;
+    ASSERT_HR(PLCreateObject<TwoFaced>(IID_IPLComObject, nullptr, object.PutVoid()), S_OK);
+    GUID id{};
+    EXPECT_HR(object->GetInterfaceID(&id), S_OK);
+    EXPECT_EQ(id, IID_ITestFirst);
+    EXPECT_HR(object->GetClassID(&id), S_FALSE);
+    EXPECT_EQ(id, GUID_NULL);
+    WCHAR text[2] = {u'x', u'x'};
+    EXPECT_HR(object->GetObjectText(text, 2), S_OK);
+    EXPECT_EQ(text[0], 0);
+    EXPECT_HR(object->GetObjectText(text, 0), E_INVALIDARG);
+    for (const HRESULT hr :
+         {object->GetInterfaceID(nullptr), object->GetClassID(nullptr), object->GetObjectText(nullptr, 2),
+          PLCreateObject<TwoFaced>(IID_ITestFirst, nullptr, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
 }
 
 TEST(ComObjectTest, RichErrorInfoHandsOverTheThreadsErrors) {

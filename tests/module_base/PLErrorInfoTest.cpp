@@ -62,6 +62,21 @@ TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
     ASSERT_HR(core->get_Member(&member), S_OK);
     EXPECT_EQ(std::u16string(member), u"Meth");
     SysFreeString(member);
+
+    // Missing texts and places for results are refused by the item, its view and the list.
+    PLComPtr<IPLPersistPropertyBag> persist;
+    ASSERT_HR(item.As(persist), S_OK);
+    PLComPtr<IPLCloneable> cloneable;
+    ASSERT_HR(list.As(cloneable), S_OK);
+    for (const HRESULT hr :
+         {item->Initialize(u"m", u"c", u"m", E_FAIL, 0, nullptr, 0, u"", 0),
+          item->Initialize(nullptr, u"c", u"m", E_FAIL, 0, u"x", 0, u"", 0), item->GetMessage(nullptr, 4),
+          item->GetKDXErrorItemCore(nullptr), persist->Save(nullptr), persist->Load(nullptr), core->get_Member(nullptr),
+          list->GetItem(0, nullptr), list->SaveToXML(nullptr), list->LoadFromXML(nullptr),
+          cloneable->Clone(IID_IPLErrorInfo, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_HR(item->GetMessage(buffer, 0), E_INVALIDARG);
+    EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
 }
 
 TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveTheirFields) {
