@@ -278,48 +278,22 @@ TEST(PLCurrencyTest, LocaleRoundTrips) {
 // Every method refuses a missing argument or place for its result (E_POINTER) and a buffer
 // with no room (E_INVALIDARG), and the amount stays as it was.
 TEST(PLCurrencyTest, MissingArgumentsAreRefusedAndChangeNothing) {
-    using Call = HRESULT (*)(IPLCurrency*);
-    const std::pair<Call, HRESULT> rows[] = {
-        {[](IPLCurrency* c) { return c->SetValueFromString(nullptr); }, E_POINTER},
-        {[](IPLCurrency* c) { return c->SetValueFromFormattedString(nullptr, 0, 0, u"$", u"."); }, E_POINTER},
-        {[](IPLCurrency* c) {
-             LONG units = 0;
-             return c->GetValue(&units, nullptr);
-         },
-         E_POINTER},
-        {[](IPLCurrency* c) { return c->GetValue(nullptr, nullptr); }, E_POINTER},
-        {[](IPLCurrency* c) { return c->GetUnits(nullptr); }, E_POINTER},
-        {[](IPLCurrency* c) { return c->Compare(nullptr, 0, nullptr); }, E_POINTER},
-        {[](IPLCurrency* c) { return c->Compare(c, 0, nullptr); }, E_POINTER},
-        {[](IPLCurrency* c) { return c->Format(0, u"$", u",", u".", 3, 2, nullptr, 8); }, E_POINTER},
-        {[](IPLCurrency* c) {
-             WCHAR b[1];
-             return c->Format(0, u"$", u",", u".", 3, 2, b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLCurrency* c) { return c->GetString(nullptr, 8); }, E_POINTER},
-        {[](IPLCurrency* c) {
-             WCHAR b[1];
-             return c->GetString(b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLCurrency* c) { return c->GetUnformattedString(nullptr, 8); }, E_POINTER},
-        {[](IPLCurrency* c) {
-             WCHAR b[1];
-             return c->GetUnformattedString(b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLCurrency* c) { return c->SetCurrencyFormatProperties(nullptr); }, E_POINTER},
-        {[](IPLCurrency* c) { return static_cast<CPLCurrency*>(c)->GetNegativeOrderFromFormat(0, nullptr); },
-         E_POINTER},
-        {[](IPLCurrency*) { return PLCreateCurrency(0x0409, nullptr); }, E_POINTER},
-    };
     auto c = Of(-12.5);
     const Amount before = Read(c.Get());
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        EXPECT_HR(rows[i].first(c.Get()), rows[i].second) << "row " << i;
-        EXPECT_EQ(Read(c.Get()), before) << "row " << i;
-    }
+    LONG units = 0;
+    WCHAR none[1];
+    for (const HRESULT hr : {c->SetValueFromString(nullptr), c->SetValueFromFormattedString(nullptr, 0, 0, u"$", u"."),
+                             c->GetValue(&units, nullptr), c->GetValue(nullptr, nullptr), c->GetUnits(nullptr),
+                             c->Compare(nullptr, 0, nullptr), c->Compare(c.Get(), 0, nullptr),
+                             c->Format(0, u"$", u",", u".", 3, 2, nullptr, 8), c->GetString(nullptr, 8),
+                             c->GetUnformattedString(nullptr, 8), c->SetCurrencyFormatProperties(nullptr),
+                             static_cast<CPLCurrency*>(c.Get())->GetNegativeOrderFromFormat(0, nullptr),
+                             PLCreateCurrency(0x0409, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    for (const HRESULT hr :
+         {c->Format(0, u"$", u",", u".", 3, 2, none, 0), c->GetString(none, 0), c->GetUnformattedString(none, 0)})
+        EXPECT_HR(hr, E_INVALIDARG);
+    EXPECT_EQ(Read(c.Get()), before);
 }
 
 }  // namespace

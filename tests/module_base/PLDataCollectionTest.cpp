@@ -220,65 +220,24 @@ TEST(DataCollection, ListenersHearOfEachAddedItem) {
 // Every method refuses a missing argument or place for its result, or a start past the end,
 // before it changes anything.
 TEST(DataCollection, MissingArgumentsAreRefusedAndChangeNothing) {
-    using C = ValueCollection;
-    using Call = HRESULT (*)(C&, Item&);
-    const std::pair<Call, HRESULT> rows[] = {
-        {[](C& c, Item&) { return c.GetAt(0, nullptr); }, E_POINTER},
-        {[](C& c, Item&) { return c.Insert(nullptr); }, E_POINTER},
-        {[](C& c, Item&) { return c.InsertAt(nullptr, PL_INSERT_AT_END, 0); }, E_POINTER},
-        {[](C& c, Item&) { return c.FindByID(1, nullptr); }, E_POINTER},
-        {[](C& c, Item&) { return c.CheckExistsByID(1, nullptr); }, E_POINTER},
-        {[](C& c, Item& a) {
-             IPLTraceContext* out = &a;
-             return c.FindByName(nullptr, &out);
-         },
-         E_POINTER},
-        {[](C& c, Item&) { return c.FindByName(u"a", nullptr); }, E_POINTER},
-        {[](C& c, Item&) {
-             BOOL exists = FALSE;
-             return c.CheckExistsByName(nullptr, &exists);
-         },
-         E_POINTER},
-        {[](C& c, Item&) { return c.CheckExistsByName(u"a", nullptr); }, E_POINTER},
-        {[](C& c, Item&) { return c.Remove(nullptr); }, E_POINTER},
-        {[](C& c, Item&) { return c.Sort(nullptr); }, E_POINTER},
-        {[](C& c, Item&) { return c.GetReadOnly(nullptr); }, E_POINTER},
-        {[](C& c, Item&) {
-             PLItemArray<IPLTraceContext> found = {};
-             return c.FindDuplicates(nullptr, &found, 0);
-         },
-         E_POINTER},
-        {[](C& c, Item& a) { return c.FindDuplicates(&a, nullptr, 0); }, E_POINTER},
-        {[](C& c, Item& a) {
-             PLItemArray<IPLTraceContext> found = {};
-             return c.FindDuplicates(&a, &found, -1);
-         },
-         E_INVALIDARG},
-        {[](C& c, Item& a) {
-             PLItemArray<IPLTraceContext> found = {};
-             return c.FindDuplicates(&a, &found, 2);
-         },
-         E_INVALIDARG},
-        {[](C& c, Item&) { return c.FindAllDuplicates(nullptr, 0); }, E_POINTER},
-        {[](C& c, Item& a) {
-             void* cookie = nullptr;
-             return c.AddListener(IID_IUnknown, &a, &cookie);
-         },
-         E_NOINTERFACE},
-        {[](C& c, Item&) {
-             void* cookie = nullptr;
-             return c.AddListener(IID_IPLCollectionListener, nullptr, &cookie);
-         },
-         E_POINTER},
-        {[](C& c, Item& a) { return c.AddListener(IID_IPLCollectionListener, &a, nullptr); }, E_POINTER},
-    };
     Item a(1, u"a");
-    C c;
+    ValueCollection c;
     ASSERT_HR(c.Insert(&a), S_OK);
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        EXPECT_HR(rows[i].first(c, a), rows[i].second) << "row " << i;
-        EXPECT_EQ(c.Contents(), Items{&a}) << "row " << i;
-    }
+    IPLTraceContext* out = &a;
+    BOOL exists = FALSE;
+    PLItemArray<IPLTraceContext> found = {};
+    void* cookie = nullptr;
+    for (const HRESULT hr :
+         {c.GetAt(0, nullptr), c.Insert(nullptr), c.InsertAt(nullptr, PL_INSERT_AT_END, 0), c.FindByID(1, nullptr),
+          c.CheckExistsByID(1, nullptr), c.FindByName(nullptr, &out), c.FindByName(u"a", nullptr),
+          c.CheckExistsByName(nullptr, &exists), c.CheckExistsByName(u"a", nullptr), c.Remove(nullptr), c.Sort(nullptr),
+          c.GetReadOnly(nullptr), c.FindDuplicates(nullptr, &found, 0), c.FindDuplicates(&a, nullptr, 0),
+          c.FindAllDuplicates(nullptr, 0), c.AddListener(IID_IPLCollectionListener, nullptr, &cookie),
+          c.AddListener(IID_IPLCollectionListener, &a, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    for (const LONG start : {-1, 2}) EXPECT_HR(c.FindDuplicates(&a, &found, start), E_INVALIDARG);
+    EXPECT_HR(c.AddListener(IID_IUnknown, &a, &cookie), E_NOINTERFACE);
+    EXPECT_EQ(c.Contents(), Items{&a});
     c.RemoveAll();
     EXPECT_EQ(a.refs, 1u);
 }

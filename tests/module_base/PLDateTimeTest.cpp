@@ -380,70 +380,49 @@ TEST(DateTimeTest, ThaiCalendarShiftsYearsInText) {
         kdtest::Reports(dt->InitializeFromString(u"1-1-2295", u"%m-%d-%y"), E_FAIL, u"Year may not be before 1753"));
 }
 
-}  // namespace
-
-namespace {
-
 // Every method refuses a missing argument or place for its result (E_POINTER) and a buffer
 // with no room (E_INVALIDARG), and the date stays as it was.
 TEST(DateTimeTest, MissingArgumentsAreRefusedAndChangeNothing) {
-    using Call = HRESULT (*)(IPLDateTimePriv*);
-    const std::pair<Call, HRESULT> rows[] = {
-        {[](IPLDateTimePriv* d) { return d->InitializeFromString(nullptr, u"%y"); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromString(u"2024", nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromStringEx(nullptr, u"%y", nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromStringEx(u"2024", nullptr, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromStringEx(u"2024", u"%y", nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromDateTime(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromSystemTime(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->InitializeFromTimeStampStruct(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->Format(nullptr, nullptr, 4); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->Format(u"%y", nullptr, 4); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->GetLocaleDateTimeFormatString(FALSE, nullptr, 4); }, E_POINTER},
-        {[](IPLDateTimePriv* d) {
-             WCHAR b[1];
-             return d->GetLocaleDateTimeFormatString(FALSE, b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLDateTimePriv*) { return CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', nullptr, 4); }, E_POINTER},
-        {[](IPLDateTimePriv*) {
-             WCHAR b[1];
-             return CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLDateTimePriv* d) { return d->GetSystemTime(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->GetOleDateTime(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->FillTimeStampStruct(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->GetLastBusinessDay(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->GetFirstOfMonth(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->GetLastOfMonth(nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->Compare(nullptr, 0, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->Compare(d, 0, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->CompareDate(nullptr, 0, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->CompareDate(d, 0, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->CompareTime(nullptr, 0, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) { return d->CompareTime(d, 0, nullptr); }, E_POINTER},
-        {[](IPLDateTimePriv* d) {
-             PLComPtr<IPLCloneable> cloneable;
-             return d->QueryInterface(IID_IPLCloneable, cloneable.PutVoid()) < 0
-                        ? E_FAIL
-                        : cloneable->Clone(IID_IPLDateTime, nullptr);
-         },
-         E_POINTER},
-        {[](IPLDateTimePriv*) { return PLCreateDateTime(0x0409, nullptr); }, E_POINTER},
-    };
     auto dt = At({3, 5, 2024, 13, 7, 9});
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        EXPECT_EQ(rows[i].first(dt.Get()), rows[i].second) << "row " << i;
-        EXPECT_EQ(Get(dt.Get()), (F{3, 5, 2024, 13, 7, 9})) << "row " << i;
-    }
-    // Each of the six fields.
-    for (int missing = 0; missing < 6; ++missing) {
+    PLComPtr<IPLCloneable> cloneable;
+    ASSERT_EQ(dt.As(cloneable), S_OK);
+    WCHAR none[1];
+    for (const HRESULT hr : {dt->InitializeFromString(nullptr, u"%y"),
+                             dt->InitializeFromString(u"2024", nullptr),
+                             dt->InitializeFromStringEx(nullptr, u"%y", nullptr),
+                             dt->InitializeFromStringEx(u"2024", nullptr, nullptr),
+                             dt->InitializeFromStringEx(u"2024", u"%y", nullptr),
+                             dt->InitializeFromDateTime(nullptr),
+                             dt->InitializeFromSystemTime(nullptr),
+                             dt->InitializeFromTimeStampStruct(nullptr),
+                             dt->Format(nullptr, nullptr, 4),
+                             dt->Format(u"%y", nullptr, 4),
+                             dt->GetLocaleDateTimeFormatString(FALSE, nullptr, 4),
+                             CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', nullptr, 4),
+                             dt->GetSystemTime(nullptr),
+                             dt->GetOleDateTime(nullptr),
+                             dt->FillTimeStampStruct(nullptr),
+                             dt->GetLastBusinessDay(nullptr),
+                             dt->GetFirstOfMonth(nullptr),
+                             dt->GetLastOfMonth(nullptr),
+                             dt->Compare(nullptr, 0, nullptr),
+                             dt->Compare(dt.Get(), 0, nullptr),
+                             dt->CompareDate(nullptr, 0, nullptr),
+                             dt->CompareDate(dt.Get(), 0, nullptr),
+                             dt->CompareTime(nullptr, 0, nullptr),
+                             dt->CompareTime(dt.Get(), 0, nullptr),
+                             cloneable->Clone(IID_IPLDateTime, nullptr),
+                             PLCreateDateTime(0x0409, nullptr)})
+        EXPECT_EQ(hr, E_POINTER);
+    EXPECT_EQ(dt->GetLocaleDateTimeFormatString(FALSE, none, 0), E_INVALIDARG);
+    EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', none, 0), E_INVALIDARG);
+    for (int missing = 0; missing < 6; ++missing) {  // each of the six fields
         LONG f[6] = {};
         LONG* p[6] = {&f[0], &f[1], &f[2], &f[3], &f[4], &f[5]};
         p[missing] = nullptr;
         EXPECT_EQ(dt->GetDateTime(p[0], p[1], p[2], p[3], p[4], p[5]), E_POINTER) << missing;
     }
+    EXPECT_EQ(Get(dt.Get()), (F{3, 5, 2024, 13, 7, 9}));
 }
 
 }  // namespace

@@ -174,58 +174,61 @@ TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
     }
 }
 
-// Every function refuses a missing bag, name or place for the value with E_POINTER, whichever of them is
-// missing, before it touches the others.
+// Every function refuses a missing bag, name or place for the value with E_POINTER, whichever
+// of them is missing, before it touches the others.
 TEST(PropertyBagFunctions, EachMissingArgumentIsRefused) {
-    using Call = HRESULT (*)(IPLPropertyBag*, const WCHAR*, void*);
-    const Call calls[] = {
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) { return GetLongFromPropertyBag(b, n, static_cast<LONG*>(v)); },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) {
-            return GetPLLongFromPropertyBag(b, n, static_cast<LONGLONG*>(v));
-        },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) { return GetBoolFromPropertyBag(b, n, static_cast<bool*>(v)); },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) {
-            return GetStringFromPropertyBag(b, n, static_cast<WCHAR*>(v), 4);
-        },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) {
-            return GetPLStringFromPropertyBag(b, n, static_cast<PLString*>(v));
-        },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) {
-            return GetIUnknownFromPropertyBag(b, n, static_cast<IUnknown**>(v));
-        },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) {
-            return GetDateTimeFromPropertyBag(b, n, static_cast<IPLDateTime**>(v));
-        },
-        [](IPLPropertyBag* b, const WCHAR* n, void* v) {
-            return CopyVariantBetweenPropertyBags(b, n, static_cast<IPLPropertyBag*>(v), n);
-        },
-    };
     auto bag = kdtest::BagOf({});
-    for (std::size_t i = 0; i < std::size(calls); ++i)
-        for (int missing = 0; missing < 3; ++missing) {
-            alignas(16) unsigned char value[64] = {};
-            EXPECT_HR(calls[i](missing == 0 ? nullptr : bag.Get(), missing == 1 ? nullptr : u"n",
-                               missing == 2 ? nullptr : static_cast<void*>(value)),
-                      E_POINTER)
-                << "call " << i << " missing " << missing;
-        }
-    for (const auto add : {+[](IPLPropertyBag*b, const WCHAR*n) { return AddLongToPropertyBag(b, n, 1); },
-                           +[](IPLPropertyBag*b, const WCHAR*n) { return AddPLLongToPropertyBag(b, n, 1); },
-                           +[](IPLPropertyBag*b, const WCHAR*n) { return AddBoolToPropertyBag(b, n, true); },
-                           +[](IPLPropertyBag*b, const WCHAR*n) { return AddStringToPropertyBag(b, n, u"x"); },
-                           +[](IPLPropertyBag*b, const WCHAR*n) { return AddIUnknownToPropertyBag(b, n, b); },
-                           +[](IPLPropertyBag*b, const WCHAR*n) { return AddDateTimeToPropertyBag(b, n, nullptr); }}) {
-        EXPECT_HR(add(nullptr, u"n"), E_POINTER);
-        EXPECT_HR(add(bag.Get(), nullptr), E_POINTER);
-    }
-    PLString text;
+    IPLPropertyBag* b = bag.Get();
+    LONG l = 0;
+    LONGLONG ll = 0;
+    bool flag = false;
+    WCHAR text[4];
+    PLString s;
+    IUnknown* u = nullptr;
+    IPLDateTime* d = nullptr;
     BYTE* bytes = nullptr;
-    LONG count = 0;
     kd::platform::Variant ole{};
-    EXPECT_HR(GetPLStringFromVariant(nullptr, nullptr), E_POINTER);
-    EXPECT_HR(GetPageSectionExtentsFromPropertyBag(nullptr, nullptr), E_POINTER);
-    EXPECT_HR(ByteArrayFromSafeArray(&ole, nullptr, &count), E_POINTER);
-    EXPECT_HR(ByteArrayFromSafeArray(&ole, &bytes, nullptr), E_POINTER);
-    EXPECT_HR(KDVariantToOleVariant(nullptr, &ole), E_POINTER);
-    EXPECT_HR(OleVariantToKDVariant(&ole, nullptr), E_POINTER);
+    for (const HRESULT hr : {AddLongToPropertyBag(nullptr, u"n", 1),
+                             AddLongToPropertyBag(b, nullptr, 1),
+                             AddPLLongToPropertyBag(nullptr, u"n", 1),
+                             AddPLLongToPropertyBag(b, nullptr, 1),
+                             AddBoolToPropertyBag(nullptr, u"n", true),
+                             AddBoolToPropertyBag(b, nullptr, true),
+                             AddStringToPropertyBag(nullptr, u"n", u"x"),
+                             AddStringToPropertyBag(b, nullptr, u"x"),
+                             AddIUnknownToPropertyBag(nullptr, u"n", b),
+                             AddIUnknownToPropertyBag(b, nullptr, b),
+                             AddDateTimeToPropertyBag(nullptr, u"n", nullptr),
+                             AddDateTimeToPropertyBag(b, nullptr, nullptr),
+                             GetLongFromPropertyBag(nullptr, u"n", &l),
+                             GetLongFromPropertyBag(b, nullptr, &l),
+                             GetLongFromPropertyBag(b, u"n", nullptr),
+                             GetPLLongFromPropertyBag(nullptr, u"n", &ll),
+                             GetPLLongFromPropertyBag(b, nullptr, &ll),
+                             GetPLLongFromPropertyBag(b, u"n", nullptr),
+                             GetBoolFromPropertyBag(nullptr, u"n", &flag),
+                             GetBoolFromPropertyBag(b, nullptr, &flag),
+                             GetBoolFromPropertyBag(b, u"n", nullptr),
+                             GetStringFromPropertyBag(nullptr, u"n", text, 4),
+                             GetStringFromPropertyBag(b, nullptr, text, 4),
+                             GetStringFromPropertyBag(b, u"n", nullptr, 4),
+                             GetPLStringFromPropertyBag(nullptr, u"n", &s),
+                             GetPLStringFromPropertyBag(b, nullptr, &s),
+                             GetPLStringFromPropertyBag(b, u"n", nullptr),
+                             GetIUnknownFromPropertyBag(nullptr, u"n", &u),
+                             GetIUnknownFromPropertyBag(b, nullptr, &u),
+                             GetIUnknownFromPropertyBag(b, u"n", nullptr),
+                             GetDateTimeFromPropertyBag(nullptr, u"n", &d),
+                             GetDateTimeFromPropertyBag(b, nullptr, &d),
+                             GetDateTimeFromPropertyBag(b, u"n", nullptr),
+                             CopyVariantBetweenPropertyBags(nullptr, u"n", b, u"n"),
+                             CopyVariantBetweenPropertyBags(b, nullptr, b, u"n"),
+                             CopyVariantBetweenPropertyBags(b, u"n", nullptr, u"n"),
+                             GetPLStringFromVariant(nullptr, nullptr),
+                             GetPageSectionExtentsFromPropertyBag(nullptr, nullptr),
+                             ByteArrayFromSafeArray(&ole, nullptr, &l),
+                             ByteArrayFromSafeArray(&ole, &bytes, nullptr),
+                             KDVariantToOleVariant(nullptr, &ole),
+                             OleVariantToKDVariant(&ole, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
 }

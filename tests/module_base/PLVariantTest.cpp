@@ -262,54 +262,38 @@ TEST(PLVariantTest, DateMask) {
     EXPECT_EQ(Text(copy.Get()), u"05.03.2024 13:07");
 }
 
-}  // namespace
-
-namespace {
-
 // Every method refuses a missing argument or place for its result (E_POINTER) and a buffer
 // with no room (E_INVALIDARG), and the value stays as it was.
 TEST(PLVariantTest, MissingArgumentsAreRefusedAndChangeNothing) {
-    using Call = HRESULT (*)(IPLVariant*);
-    const std::pair<Call, HRESULT> rows[] = {
-        {[](IPLVariant* v) { return v->SetValueString(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueString(nullptr, 4); }, E_POINTER},
-        {[](IPLVariant* v) {
-             WCHAR b[1];
-             return v->GetValueString(b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLVariant* v) { return v->GetValueStringLength(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->AllocSysString(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueLong(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueLongLong(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueDouble(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueBoolean(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->SetValueVariant(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueVariant(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->SetValueDateTime(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->SetValueDateTimeOfDay(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueDateTime(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueDateTimeOfDay(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->SetDateTimeFormatString(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetDateTimeFormatString(nullptr, 4); }, E_POINTER},
-        {[](IPLVariant* v) {
-             WCHAR b[1];
-             return v->GetDateTimeFormatString(b, 0);
-         },
-         E_INVALIDARG},
-        {[](IPLVariant* v) { return v->SetValueIUnknown(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueIUnknown(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->SetValueCollection(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->GetValueCollection(nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->CompareEx(nullptr, false, nullptr); }, E_POINTER},
-        {[](IPLVariant* v) { return v->CompareEx(v, false, nullptr); }, E_POINTER},
-        {[](IPLVariant*) { return PLCreateVariant(nullptr); }, E_POINTER},
-    };
     auto v = Make(Str(u"kept"));
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        EXPECT_HR(rows[i].first(v.Get()), rows[i].second) << "row " << i;
-        EXPECT_EQ(Text(v.Get()), u"kept") << "row " << i;
-    }
+    WCHAR none[1];
+    for (const HRESULT hr : {v->SetValueString(nullptr),
+                             v->GetValueString(nullptr, 4),
+                             v->GetValueStringLength(nullptr),
+                             v->AllocSysString(nullptr),
+                             v->GetValueLong(nullptr),
+                             v->GetValueLongLong(nullptr),
+                             v->GetValueDouble(nullptr),
+                             v->GetValueBoolean(nullptr),
+                             v->SetValueVariant(nullptr),
+                             v->GetValueVariant(nullptr),
+                             v->SetValueDateTime(nullptr),
+                             v->SetValueDateTimeOfDay(nullptr),
+                             v->GetValueDateTime(nullptr),
+                             v->GetValueDateTimeOfDay(nullptr),
+                             v->SetDateTimeFormatString(nullptr),
+                             v->GetDateTimeFormatString(nullptr, 4),
+                             v->SetValueIUnknown(nullptr),
+                             v->GetValueIUnknown(nullptr),
+                             v->SetValueCollection(nullptr),
+                             v->GetValueCollection(nullptr),
+                             v->CompareEx(nullptr, false, nullptr),
+                             v->CompareEx(v.Get(), false, nullptr),
+                             PLCreateVariant(nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    EXPECT_HR(v->GetValueString(none, 0), E_INVALIDARG);
+    EXPECT_HR(v->GetDateTimeFormatString(none, 0), E_INVALIDARG);
+    EXPECT_EQ(Text(v.Get()), u"kept");
 }
 
 }  // namespace
