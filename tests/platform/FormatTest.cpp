@@ -31,11 +31,20 @@ TEST(FormatTest, IntegersFollowTheSizeTheConversionNamesAndStarsGiveWidthAndPrec
     EXPECT_EQ(Format(u"%hd %hhu", 70000, 300), u"4464 44");
     EXPECT_EQ(Format(u"[%5d][%-5d][%05d][%+d][% d]", 42, 42, -42, 42, 42), u"[   42][42   ][-0042][+42][ 42]");
     EXPECT_EQ(Format(u"[%*d][%.*s][%.*s]", -4, 1, 3, u"abcdef", -1, u"abc"), u"[1   ][abc][abc]");
+    // Zero with no precision digits, the alternate forms, the other size prefixes, and a star
+    // without a number to take.
+    EXPECT_EQ(Format(u"[%.0d][%#x][%#o][%#X][%I32d][%jd][%zu][%td]", 0, 255, 8, 255, -3, INT64_C(-4), 5u, 6),
+              u"[][0xff][010][0XFF][-3][-4][5][6]");
+    EXPECT_EQ(Format(u"[%*d]", u"w", 1), u"[%!d(missing)]");
+    EXPECT_EQ(Format(u"[%.*d]", u"p", 2), u"[%!d(missing)]");
 }
 
 TEST(FormatTest, FloatingPointCharactersAndPointers) {
     EXPECT_EQ(Format(u"%f %.2f %e %g", 1.5, 2.0, 1500.0, 0.25), u"1.500000 2.00 1.500000e+03 0.25");
     EXPECT_EQ(Format(u"%-8.1f|%.1f", 2.5, 3), u"2.5     |3.0");
+    EXPECT_EQ(Format(u"%F %E %G %.1a %.1A|%+.1f|% .1f|%#.0f|%08.2f|%Lf", 1.5, 1500.0, 1e-5, 1.0, 1.0, 2.5, 2.5, 3.0,
+                     -2.5, 0.5),
+              u"1.500000 1.500000E+03 1E-05 0x1.0p+0 0X1.0P+0|+2.5| 2.5|3.|-0002.50|0.500000");
     EXPECT_EQ(Format(u"%c%c%hc", u'x', 0x263A, 'y'), u"x\u263Ay");
     EXPECT_EQ(Format(u"%p", reinterpret_cast<const void*>(0xABCDu)), u"000000000000ABCD");
     EXPECT_EQ(Format(u"100%%"), u"100%");
