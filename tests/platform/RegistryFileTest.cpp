@@ -33,6 +33,9 @@ TEST(RegistryFileTest, FindsTheDwordInTheForms) {
         {"\xEF\xBB\xBF" + kSection + "\"Log Profile\"=dword:8", 8},
         // The last assignment wins, across repeated sections.
         {kSection + "\"Log Profile\"=dword:00000001\n" + kSection + "\"Log Profile\"=dword:00000002\n", 2},
+        // A key written with a closing backslash, tabs, escaped quotes and backslashes in names.
+        {"[HKLM\\SOFTWARE\\Brackwell\\Diagnostics\\]\n\t\"Log \\\"Profile\\\\\"=dword:1\n\"Log Profile\"\t=dword:aB\n",
+         0xAB},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(Parse(text), std::make_pair(RegistryStatus::Ok, value)) << text;
     // As the registry editor exports it: UTF-16 with a byte-order mark.
@@ -40,6 +43,9 @@ TEST(RegistryFileTest, FindsTheDwordInTheForms) {
     for (const char c : "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n")
         bytes += std::string{c, '\0'};
     EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u));
+    std::string big = "\xFE\xFF";  // and big-endian
+    for (const char c : kSection + "\"Log Profile\"=dword:11\r\n") big += std::string{'\0', c};
+    EXPECT_EQ(Parse(big), std::make_pair(RegistryStatus::Ok, 0x11u));
 }
 
 TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
@@ -50,6 +56,13 @@ TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
         {kSection + "\"Log Profile\"=\"8\"\n", RegistryStatus::WrongType},
         {kSection + "\"Log Profile\"=dword:000000008\n", RegistryStatus::Malformed},
         {std::string("\xFF\xFE[\0H", 5), RegistryStatus::Malformed},  // an odd number of UTF-16 bytes
+        {kSection + "\"Log Profile\"=dword:\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=dword:12g4\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=\"8\" x\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=\"8\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=hex(4):08,00,00,00\n", RegistryStatus::WrongType},
+        {kSection + "\"Log Profile\"=hex():08\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=hex(4x):08\n", RegistryStatus::Malformed},
     };
     for (const auto& [text, status] : cases) EXPECT_EQ(Parse(text), std::make_pair(status, 0xDEADBEEFu)) << text;
 }
