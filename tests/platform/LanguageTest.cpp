@@ -29,6 +29,11 @@ TEST(LanguageTest, TheSystemLanguageComesFromTheLocaleVariablesInOrder) {
     EXPECT_EQ(SystemDefaultLanguageId(), 0x0411u);
     ::setenv("LC_ALL", "", 1);  // empty counts as unset
     EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
+    // The C and POSIX locales and a value with no name before its codeset are English.
+    for (const char* value : {"C", "POSIX.UTF-8", ".UTF-8", "C@euro"}) {
+        ::setenv("LC_ALL", value, 1);
+        EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u) << value;
+    }
 }
 
 TEST(ModuleLocaleTest, AnUnknownLocaleKeepsThePreviousOneAndTheHostLocaleIsUntouched) {
