@@ -1,5 +1,6 @@
 #include "platform/Library.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,6 +16,16 @@ TEST(LibraryTest, NameRule) {
     EXPECT_EQ(LibraryFileName("libkdlocale"), "libkdlocale.so");
     EXPECT_EQ(LibraryFileName("libm.so.6"), "libm.so.6");
     EXPECT_EQ(LibraryFileName("/opt/x/hook"), "/opt/x/libhook.so");
+}
+
+TEST(LibraryTest, NoLibraryNoSymbolAndUnknownAddressesGiveNothing) {
+    static int local = 0;
+    EXPECT_EQ(FindExport(nullptr, "malloc"), nullptr);
+    EXPECT_EQ(FindExport(RTLD_DEFAULT, nullptr), nullptr);
+    EXPECT_EQ(LibraryPath(nullptr), "");
+    EXPECT_EQ(ModulePathOf(nullptr), "");
+    EXPECT_EQ(ModulePathOf(&local).rfind('/', 0), 0u);  // the program's own path, whole
+    CloseLibrary(nullptr);
 }
 
 }  // namespace
