@@ -105,8 +105,11 @@ echo "$report" | awk '
   }' | sort
 echo "$report" | grep '^TOTAL' | awk '{ printf "TOTAL branch coverage: %s (%d of %d branches taken)\n", $NF, $(NF-2) - $(NF-1), $(NF-2) }'
 
+# A file's lines with their counts and branches, cut out of the listing of every source (llvm-cov
+# names each file as the report does, followed by a colon, at the start of a line).
 for f in "${show[@]}"; do
   path=$(git ls-files -- 'module_base/*' 'platform/*' 'dll_kdtrace/*' | grep -F -- "$f" | head -n 1 || true)
   [ -n "$path" ] || { echo "coverage.sh: no source matches '$f'" >&2; continue; }
-  llvm-cov-14 show "${common[@]}" -show-branches=count "$path"
+  llvm-cov-14 show "${common[@]}" -show-branches=count |
+    awk -v want="$path:" '/^[^ |].*:$/ { on = ($0 == want) } on'
 done
