@@ -174,18 +174,28 @@ TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
     }
 }
 
+// Calls `get` with the bag, the name and the place for the value missing in turn.
+template <class Value>
+void ExpectEachMissingRefused(HRESULT (*get)(IPLPropertyBag*, const WCHAR*, Value*), IPLPropertyBag* bag) {
+    Value value{};
+    EXPECT_HR(get(nullptr, u"n", &value), E_POINTER);
+    EXPECT_HR(get(bag, nullptr, &value), E_POINTER);
+    EXPECT_HR(get(bag, u"n", nullptr), E_POINTER);
+}
+
 // Every function refuses a missing bag, name or place for the value with E_POINTER, whichever
 // of them is missing, before it touches the others.
 TEST(PropertyBagFunctions, EachMissingArgumentIsRefused) {
     auto bag = kdtest::BagOf({});
     IPLPropertyBag* b = bag.Get();
-    LONG l = 0;
-    LONGLONG ll = 0;
-    bool flag = false;
+    ExpectEachMissingRefused(&GetLongFromPropertyBag, b);
+    ExpectEachMissingRefused(&GetPLLongFromPropertyBag, b);
+    ExpectEachMissingRefused(&GetBoolFromPropertyBag, b);
+    ExpectEachMissingRefused(&GetPLStringFromPropertyBag, b);
+    ExpectEachMissingRefused(&GetIUnknownFromPropertyBag, b);
+    ExpectEachMissingRefused(&GetDateTimeFromPropertyBag, b);
     WCHAR text[4];
-    PLString s;
-    IUnknown* u = nullptr;
-    IPLDateTime* d = nullptr;
+    LONG count = 0;
     BYTE* bytes = nullptr;
     kd::platform::Variant ole{};
     for (const HRESULT hr : {AddLongToPropertyBag(nullptr, u"n", 1),
@@ -200,33 +210,15 @@ TEST(PropertyBagFunctions, EachMissingArgumentIsRefused) {
                              AddIUnknownToPropertyBag(b, nullptr, b),
                              AddDateTimeToPropertyBag(nullptr, u"n", nullptr),
                              AddDateTimeToPropertyBag(b, nullptr, nullptr),
-                             GetLongFromPropertyBag(nullptr, u"n", &l),
-                             GetLongFromPropertyBag(b, nullptr, &l),
-                             GetLongFromPropertyBag(b, u"n", nullptr),
-                             GetPLLongFromPropertyBag(nullptr, u"n", &ll),
-                             GetPLLongFromPropertyBag(b, nullptr, &ll),
-                             GetPLLongFromPropertyBag(b, u"n", nullptr),
-                             GetBoolFromPropertyBag(nullptr, u"n", &flag),
-                             GetBoolFromPropertyBag(b, nullptr, &flag),
-                             GetBoolFromPropertyBag(b, u"n", nullptr),
                              GetStringFromPropertyBag(nullptr, u"n", text, 4),
                              GetStringFromPropertyBag(b, nullptr, text, 4),
                              GetStringFromPropertyBag(b, u"n", nullptr, 4),
-                             GetPLStringFromPropertyBag(nullptr, u"n", &s),
-                             GetPLStringFromPropertyBag(b, nullptr, &s),
-                             GetPLStringFromPropertyBag(b, u"n", nullptr),
-                             GetIUnknownFromPropertyBag(nullptr, u"n", &u),
-                             GetIUnknownFromPropertyBag(b, nullptr, &u),
-                             GetIUnknownFromPropertyBag(b, u"n", nullptr),
-                             GetDateTimeFromPropertyBag(nullptr, u"n", &d),
-                             GetDateTimeFromPropertyBag(b, nullptr, &d),
-                             GetDateTimeFromPropertyBag(b, u"n", nullptr),
                              CopyVariantBetweenPropertyBags(nullptr, u"n", b, u"n"),
                              CopyVariantBetweenPropertyBags(b, nullptr, b, u"n"),
                              CopyVariantBetweenPropertyBags(b, u"n", nullptr, u"n"),
                              GetPLStringFromVariant(nullptr, nullptr),
                              GetPageSectionExtentsFromPropertyBag(nullptr, nullptr),
-                             ByteArrayFromSafeArray(&ole, nullptr, &l),
+                             ByteArrayFromSafeArray(&ole, nullptr, &count),
                              ByteArrayFromSafeArray(&ole, &bytes, nullptr),
                              KDVariantToOleVariant(nullptr, &ole),
                              OleVariantToKDVariant(&ole, nullptr)})
