@@ -1,6 +1,7 @@
 // The tagged value.
 #include "module_base/PLVariant.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,19 +31,19 @@ constexpr LONG kTextFormCapacity = kPLVariantTextFormCapacity;
 
 // The length of a caller's text, counted with the library's own loads.
 int32_t TextLength(const WCHAR* text) {
-    int32_t n = 0;
-    while (text[n] != 0) {
-        if (n == INT32_MAX - 1) PL_THROW_ERROR(E_INVALIDARG, "Text too long", 1);
-        ++n;
-    }
-    return n;
+    std::size_t n = 0;
+    while (text[n] != 0) ++n;
+    if (n > INT32_MAX - 1) PL_THROW_ERROR(E_INVALIDARG, "Text too long", 1);
+    return static_cast<int32_t>(n);
 }
 
 // A String's text too long for the variant's own room lives in a block whose first two code units
 // hold the block's room (characters, terminator included); the text follows them.
 constexpr std::size_t kTextBlockHeader = 2;
 
-WCHAR* NewTextBlock(int32_t capacity) {
+// Blocks hold whole groups of four characters, so that a text's length is found four at a time.
+WCHAR* NewTextBlock(int32_t needed) {
+    const int32_t capacity = needed <= INT32_MAX - 3 ? (needed + 3) & ~3 : needed;
     auto* block = new (std::nothrow) WCHAR[static_cast<std::size_t>(capacity) + kTextBlockHeader];
     if (block == nullptr) PL_THROW_ERROR(E_OUTOFMEMORY, "Out of memory", 1);
     std::memcpy(block, &capacity, sizeof capacity);
@@ -250,6 +251,22 @@ void CPLVariant::Assign(LONG type, Value value) noexcept {
 
 int32_t CPLVariant::TextCapacity(const WCHAR* text) const noexcept {
     return text == m_inlineText ? kInlineTextCapacity : TextBlockCapacity(text);
+}
+
+int32_t CPLVariant::HeldTextLength() const noexcept {
+    // Four characters at a time within the text's room (a whole number of groups of four), the
+    // first zero found with the borrow test; the lowest flagged character is always the first zero.
+    const WCHAR* text = m_value.text;
+    const int32_t capacity = TextCapacity(text);
+    int32_t n = 0;
+    for (; n + 4 <= capacity; n += 4) {
+        std::uint64_t group = 0;
+        std::memcpy(&group, text + n, sizeof group);
+        const std::uint64_t zeros = (group - 0x0001000100010001ull) & ~group & 0x8000800080008000ull;
+        if (zeros != 0) return n + std::countr_zero(zeros) / 16;
+    }
+    while (n < capacity && text[n] != 0) ++n;
+    return n;
 }
 
 void CPLVariant::StoreText(const WCHAR* text, int32_t length) {
@@ -605,7 +622,7 @@ HRESULT CPLVariant::GetValueString(WCHAR* buffer, LONG size) {
         int32_t length = 0;
         if (m_type == PLVariantString) {
             text = m_value.text;
-            while (text[length] != 0) ++length;
+            length = HeldTextLength();
         } else if ((length = ScalarText(scalar)) >= 0) {
             text = scalar;
         } else {
@@ -628,9 +645,7 @@ HRESULT CPLVariant::GetValueStringLength(LONG* length) {
     if (length == nullptr) return E_POINTER;
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         if (m_type == PLVariantString) {
-            int32_t n = 0;
-            while (m_value.text[n] != 0) ++n;
-            *length = n + 1;
+            *length = HeldTextLength() + 1;
             return;
         }
         WCHAR scalar[32];
@@ -975,7 +990,7 @@ HRESULT CPLVariant::Convert(LONG type) {
         int32_t length = 0;
         if (m_type == PLVariantString) {
             text = m_value.text;
-            while (text[length] != 0) ++length;
+            length = HeldTextLength();
         } else if ((length = ScalarText(scalar)) >= 0) {
             text = scalar;
         } else {

@@ -100,6 +100,8 @@ private:
     void StoreText(const WCHAR* text, int32_t length);
     // Room in characters, terminator included, of a String's text held by this variant.
     int32_t TextCapacity(const WCHAR* text) const noexcept;
+    // The length of the String held.
+    int32_t HeldTextLength() const noexcept;
 
     // The text form of a number, a Boolean or Empty into `out` (room for 32 characters); its
     // length, or -1 for every other kind, whose form the getters build.
