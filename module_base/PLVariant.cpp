@@ -198,6 +198,19 @@ bool PLCopyIntoSoleVariant(IPLVariant* held, IPLVariant* source, HRESULT& hr) {
     return true;
 }
 
+PLString PLDateTimeFormatOf(IPLVariant* variant) {
+    // The buffer grows until the mask leaves it room to spare.
+    std::u16string buffer(static_cast<std::size_t>(kDateBufferSize), u'\0');
+    for (;;) {
+        const HRESULT hr = variant->GetDateTimeFormatString(buffer.data(), static_cast<LONG>(buffer.size()));
+        PL_THROW_ERROR(hr, "Failed to obtain date time format string from variant", 0);
+        const std::size_t length = std::char_traits<char16_t>::length(buffer.data());
+        if (length + 1 < buffer.size()) return PLString(buffer.data(), static_cast<int32_t>(length));
+        if (buffer.size() > static_cast<std::size_t>(INT32_MAX / 2)) PL_THROW_ERROR(E_OUTOFMEMORY, "Out of memory", 1);
+        buffer.assign(buffer.size() * 2, u'\0');
+    }
+}
+
 PLComPtr<IPLVariantCollection> PLCopyVariantCollection(IPLVariantCollection* source) {
     PLComPtr<IPLVariantCollection> copy;
     HRESULT hr = PLCreateInstance(CLSID_PLVariantCollection, copy);
@@ -547,11 +560,7 @@ HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
                 hr = type == PLVariantDateTime ? scratch->SetValueDateTime(date.Get())
                                                : scratch->SetValueDateTimeOfDay(date.Get());
                 PL_THROW_ERROR(hr, "Failed to set value on variant", 0);
-                WCHAR buffer[kDateBufferSize] = {};
-                hr = source->GetDateTimeFormatString(buffer, kDateBufferSize);
-                PL_THROW_ERROR(hr, "Failed to obtain date time format string from variant", 0);
-                buffer[kDateBufferSize - 1] = 0;
-                mask = buffer;
+                mask = PLDateTimeFormatOf(source);
                 takeMask = true;
                 break;
             }

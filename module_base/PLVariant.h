@@ -141,6 +141,10 @@ bool PLCopyIntoSoleVariant(IPLVariant* held, IPLVariant* source, HRESULT& hr);
 // variant's collection copy.
 PLComPtr<IPLVariantCollection> PLCopyVariantCollection(IPLVariantCollection* source);
 
+// A variant's whole date mask (GetDateTimeFormatString cuts a mask to the caller's buffer without
+// saying so); empty for a variant without one. Throws the getter's failure.
+PLString PLDateTimeFormatOf(IPLVariant* variant);
+
 // The double text form: six fraction digits rounded half up on the seventh, "." as separator,
 // at most 18 characters with only fraction digits cut, whole numbers from 10^14 and values
 // outside the 64-bit range written without fraction. False for NaN and infinities.

@@ -105,13 +105,6 @@ PLString TextOf(IPLVariant* value, LONG kind, const char* message) {
     return PLString(buffer.c_str());
 }
 
-PLString MaskOf(IPLVariant* value) {
-    WCHAR mask[256] = {};
-    const HRESULT hr = value->GetDateTimeFormatString(mask, 256);
-    PL_THROW_ERROR(hr, "Failed to obtain date time format from variant", 0);
-    return PLString(mask);
-}
-
 // Refuses text that XML cannot carry unchanged: an unpaired surrogate has no form in it.
 // (Characters XML forbids are written as references, which reading drops; see XmlNode.)
 void CheckCarriable(std::u16string_view text, std::u16string_view name) {
@@ -425,7 +418,7 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
             return;
         }
         const std::u16string_view nameText(name, kd::platform::Utf16Length(name));
-        const PLString mask = IsDateKind(kind) ? MaskOf(value) : PLString();
+        const PLString mask = IsDateKind(kind) ? PLDateTimeFormatOf(value) : PLString();
         const PLString text = TextOf(value, kind, "Failed to obtain value from variant");
         for (const std::u16string_view part : {nameText, mask.view(), text.view()}) CheckCarriable(part, nameText);
         Append(parent, TypedElement(document, u"PROPERTY", type, IsDateKind(kind) ? &mask : nullptr, nameText, text));
@@ -495,7 +488,7 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
             PL_THROW_ERROR(hr, "Failed to get variant type.", 0);
             if (kind == PLVariantCollection || kind == PLVariantIUnknown || kind == PLVariantEmpty) continue;
             // The member is read, never converted: writing leaves the collection as it was.
-            const PLString mask = IsDateKind(kind) ? MaskOf(member.Get()) : PLString();
+            const PLString mask = IsDateKind(kind) ? PLDateTimeFormatOf(member.Get()) : PLString();
             const PLString text = TextOf(member.Get(), kind, "Failed to convert variant to string.");
             for (const std::u16string_view part : {mask.view(), text.view()}) CheckCarriable(part, nameText);
             const char16_t* type = TypeName(kind);

@@ -56,7 +56,9 @@ int FileReplacement::Open(const std::string& target) noexcept {
     const bool exists = ::stat(m_target.c_str(), &info) == 0;
     if (!exists && errno != ENOENT) return errno;
     if (exists && S_ISDIR(info.st_mode)) return EISDIR;
-    if (!exists || S_ISREG(info.st_mode)) {
+    // A file with other names is written in place: a new file would leave them with the old
+    // content.
+    if (!exists || (S_ISREG(info.st_mode) && info.st_nlink <= 1)) {
         const int error = OpenTemporary(exists ? &info : nullptr);
         // Where the new file cannot be had as the target needs it, the target is written itself.
         if (error != EACCES && error != EPERM && error != ENAMETOOLONG) return error;

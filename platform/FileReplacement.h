@@ -5,8 +5,9 @@
 // The target keeps what it was apart from its content: a symbolic link is followed to the file
 // it names (the link stays a link), and the new file takes the target's mode and owner before it
 // replaces it. Where no such file can be made (a directory the caller may not write, a name that
-// leaves no room for the new file's, an owner the caller may not give) or the target is no
-// regular file (a device, a FIFO somebody reads), the target itself is written instead: it then
+// leaves no room for the new file's, an owner the caller may not give), the target is no
+// regular file (a device, a FIFO somebody reads) or it has other names (hard links, which a new
+// file would leave with the old content), the target itself is written instead: it then
 // changes as the writing goes, and a failed write leaves it cut short.
 #ifndef KD_PLATFORM_FILEREPLACEMENT_H
 #define KD_PLATFORM_FILEREPLACEMENT_H

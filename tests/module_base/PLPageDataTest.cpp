@@ -259,7 +259,8 @@ TEST_F(PageDataTest, FileFailuresAreReported) {
 
 // Saving replaces the file's content only: its mode and (where the saver may give it) its owner
 // stay, a link is followed, and where no new file can be made beside it (a name at the longest
-// allowed, a directory the saver may not write) or it is no regular file, it is written in place.
+// allowed, a directory the saver may not write), it is no regular file or it has other names
+// (hard links), it is written in place.
 TEST_F(PageDataTest, SavesKeepWhatTheTargetWas) {
     const BYTE abc[3] = {'a', 'b', 'c'};
     ASSERT_HR(m_page->LoadFromBytes(abc, 3), S_OK);
@@ -283,6 +284,11 @@ TEST_F(PageDataTest, SavesKeepWhatTheTargetWas) {
         ASSERT_HR(s.save(File("link")), S_OK);
         EXPECT_TRUE(::lstat(Path("link").c_str(), &info) == 0 && S_ISLNK(info.st_mode));
         EXPECT_EQ(Read(file), s.holds);
+        Write(file, {'x'});  // a second name sees what the first was given
+        ASSERT_EQ(::link(file.c_str(), Path("hard").c_str()), 0);
+        ASSERT_HR(s.save(File("file")), S_OK);
+        EXPECT_EQ(Read(Path("hard")), s.holds);
+        ASSERT_EQ(::unlink(Path("hard").c_str()), 0);
         EXPECT_HR(s.save(Wide(longest)), S_OK);
         EXPECT_EQ(Read(longest), s.holds);
         EXPECT_HR(s.save(u"/dev/null"), S_OK);

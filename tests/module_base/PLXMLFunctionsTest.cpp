@@ -15,6 +15,7 @@
 #include "module_base/PLComObject.h"
 #include "module_base/PLError.h"
 #include "module_base/PLString.h"
+#include "module_base/PLVariant.h"
 #include "tests/support/ErrorList.h"
 #include "tests/support/HResult.h"
 #include "tests/support/PropertyBagOf.h"
@@ -81,8 +82,14 @@ std::u16string TextOf(IPLVariant* v) {
 
 // Every kind written into a bag's XML, checked with libxml2, and read back.
 TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
-    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf(), date = VariantOf(), stamp = VariantOf();
+    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf(), date = VariantOf(), stamp = VariantOf(),
+                         longMask = VariantOf();
     wide->SetValueLongLong(-9007199254740993LL);
+    // A mask longer than a date's text may be (255 characters) is written whole.
+    const std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(290, u'.');
+    longMask->SetValueString(u"02-29-2024");
+    longMask->Convert(PLVariantDateTime);
+    longMask->SetDateTimeFormatString(mask300.c_str());
     real->SetValueDouble(0.1);
     date->SetValueString(u"02-29-2024");
     date->Convert(PLVariantDateTime);
@@ -100,6 +107,7 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
                   {u"On", VariantOf(true), PLVariantBoolean},
                   {u"Day", date, PLVariantDateTime},
                   {u"Stamp", stamp, PLVariantDateTimeOfDay},
+                  {u"LongMask", longMask, PLVariantDateTime},
                   {u"Empty", VariantOf(u""), PLVariantString}};
     auto bag = BagOf({});
     for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
@@ -120,6 +128,7 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     WCHAR mask[32] = {};
     Get(back.Get(), u"Day")->GetDateTimeFormatString(mask, 32);
     EXPECT_EQ(std::u16string(mask), u"%y-%2m-%2d");
+    EXPECT_EQ(std::u16string(PLDateTimeFormatOf(Get(back.Get(), u"LongMask").Get()).c_str()), mask300);
     double ratio = 0;
     Get(back.Get(), u"Ratio")->GetValueDouble(&ratio);
     EXPECT_EQ(ratio, 0.1);
