@@ -187,6 +187,8 @@ PLComPtr<IPLVariant> PLNewVariant() {
     return variant;
 }
 
+// The in-place copy is made only from a source of ours holding text, a number, a Boolean or
+// Empty; any other source gives false, and the holder makes a new copy.
 bool PLCopyIntoSoleVariant(IPLVariant* held, IPLVariant* source, HRESULT& hr) {
     if (held == nullptr) return false;
     void* found = nullptr;
@@ -194,6 +196,21 @@ bool PLCopyIntoSoleVariant(IPLVariant* held, IPLVariant* source, HRESULT& hr) {
     auto* own = static_cast<CPLVariant*>(static_cast<IPLVariant*>(found));
     // Back to the caller's reference, which keeps the variant: 1 left when it is the only one.
     if (own->Release() != 1 || !own->m_mask.IsEmpty()) return false;
+    // Only a source of ours holding text, a number or nothing: its copy calls no code outside the
+    // library, which could reach the holder and replace or remove the variant meanwhile.
+    const PLComPtr<CPLVariant> from = PLAsOwnObject<CPLVariant>(source);
+    if (!from) return false;
+    switch (from->m_type) {
+        case PLVariantEmpty:
+        case PLVariantString:
+        case PLVariantLong:
+        case PLVariantLongLong:
+        case PLVariantDouble:
+        case PLVariantBoolean:
+            break;
+        default:
+            return false;
+    }
     hr = own->SetValueVariant(source);
     return true;
 }
