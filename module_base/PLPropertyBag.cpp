@@ -20,7 +20,15 @@ std::size_t PLPropertyNameHash::operator()(std::u16string_view name) const noexc
 }
 
 bool PLPropertyNameEqual::operator()(std::u16string_view a, std::u16string_view b) const noexcept {
-    return a.size() == b.size() && PLComparePropertyNames(a, b) == 0;
+    if (a.size() != b.size()) return false;
+    // Equal code units first: a hash hit is mostly the same name, written the same way.
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i]) continue;
+        const char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? static_cast<char16_t>(a[i] + 32) : a[i];
+        const char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? static_cast<char16_t>(b[i] + 32) : b[i];
+        if (x != y) return false;
+    }
+    return true;
 }
 
 std::u16string_view PLPropertyNameView(const WCHAR* name) {
