@@ -752,23 +752,24 @@ HRESULT CPLVariant::GetValueDouble(double* value) {
     });
 }
 
+// Kept out of GetValueBoolean's body, so that reading a number or a Boolean stays short.
+bool CPLVariant::TextAsBoolean(HRESULT& hr) const {
+    const std::u16string_view text(m_value.text);
+    if (EqualsIgnoringAsciiCase(text, u"true") || text == u"1") return true;
+    if (EqualsIgnoringAsciiCase(text, u"false") || text == u"0") return false;
+    hr = E_FAIL;
+    PL_THROW_ERROR(hr, "Variant does not contain string value in boolean format", 1);
+    return false;
+}
+
 HRESULT CPLVariant::GetValueBoolean(bool* value) {
     if (value == nullptr) return E_POINTER;
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         bool flag = false;
         switch (m_type) {
-            case PLVariantString: {
-                const std::u16string_view text(m_value.text);
-                if (EqualsIgnoringAsciiCase(text, u"true") || text == u"1") {
-                    flag = true;
-                } else if (EqualsIgnoringAsciiCase(text, u"false") || text == u"0") {
-                    flag = false;
-                } else {
-                    hr = E_FAIL;
-                    PL_THROW_ERROR(hr, "Variant does not contain string value in boolean format", 1);
-                }
+            case PLVariantString:
+                flag = TextAsBoolean(hr);
                 break;
-            }
             case PLVariantLong:
                 flag = m_value.number != 0;
                 break;
@@ -990,6 +991,18 @@ HRESULT CPLVariant::CompareEx(IPLVariant* other, bool ignoreCase, LONG* result) 
     });
 }
 
+// The text form of a kind that has no short one, through the getters (which record why a kind
+// has none); out of Convert's body, which the scalar kinds pass through.
+PLString CPLVariant::TextThroughGetters(HRESULT& hr) {
+    LONG size = 0;
+    hr = GetValueStringLength(&size);
+    PL_THROW_ERROR(hr, "Failed to obtain string length", 0);
+    WCHAR buffer[kTextFormCapacity] = {};
+    hr = size <= kTextFormCapacity ? GetValueString(buffer, size) : E_FAIL;
+    PL_THROW_ERROR(hr, "Failed to obtain string value", 0);
+    return PLString(buffer);
+}
+
 HRESULT CPLVariant::Convert(LONG type) {
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         if (type == m_type) return;
@@ -1020,13 +1033,7 @@ HRESULT CPLVariant::Convert(LONG type) {
         } else if ((length = ScalarText(scalar)) >= 0) {
             text = scalar;
         } else {
-            LONG size = 0;
-            hr = GetValueStringLength(&size);
-            PL_THROW_ERROR(hr, "Failed to obtain string length", 0);
-            WCHAR buffer[kTextFormCapacity] = {};
-            hr = size <= kTextFormCapacity ? GetValueString(buffer, size) : E_FAIL;
-            PL_THROW_ERROR(hr, "Failed to obtain string value", 0);
-            formed = PLString(buffer);
+            formed = TextThroughGetters(hr);
             text = formed.c_str();
             length = formed.GetLength();
         }

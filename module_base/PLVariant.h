@@ -111,6 +111,10 @@ private:
     PLString TextForm() const;
     PLString DateText(const WCHAR* defaultMask) const;
     const WCHAR* EffectiveMask(const WCHAR* defaultMask) const noexcept;
+    // A String's text read as a Boolean; sets `hr` and throws when it is no Boolean text.
+    [[gnu::noinline]] bool TextAsBoolean(HRESULT& hr) const;
+    // The text form of a date or a Double, read through the getters for Convert.
+    [[gnu::noinline]] PLString TextThroughGetters(HRESULT& hr);
 
     // Texts of up to this many characters with the terminator stay in the object: any Long,
     // "true" and "false", most names and short values.
