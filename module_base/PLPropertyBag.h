@@ -24,6 +24,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -51,17 +52,73 @@ struct PLPropertyNameLess {
     }
 };
 
+// Hash and equality under the bag's name comparison (A to Z folded), for the lookup index.
+struct PLPropertyNameHash {
+    std::size_t operator()(std::u16string_view name) const noexcept;
+};
+struct PLPropertyNameEqual {
+    bool operator()(std::u16string_view a, std::u16string_view b) const noexcept;
+};
+
 // ---- accessors: the entry storage ----
 
+// Entries in name order (the order every enumeration and writer shows), and, once a bag holds
+// enough of them for a search of the ordered map to cost more than a hash, an index from name to
+// entry for the lookups by name. The index views the keys the map owns (a map's nodes never
+// move) and changes only with the map.
 class CPLPropertyAccessor {
 public:
     using Map = std::map<std::u16string, PLComPtr<IPLVariant>, PLPropertyNameLess>;
 
-    Map& Entries() noexcept { return m_entries; }
     const Map& Entries() const noexcept { return m_entries; }
+    bool Empty() const noexcept { return m_entries.empty(); }
+
+    // The entry of `name`, or End().
+    Map::iterator Find(std::u16string_view name) {
+        if (m_index.empty()) return m_entries.find(name);
+        const auto found = m_index.find(name);
+        return found == m_index.end() ? m_entries.end() : found->second;
+    }
+    Map::iterator End() noexcept { return m_entries.end(); }
+
+    // Adds an entry for a name not yet present. Throws std::bad_alloc with the bag unchanged.
+    void Insert(std::u16string_view name, PLComPtr<IPLVariant>&& value) {
+        // Names often arrive in order (a bag read back from its XML form, say): a name after the
+        // last one is appended without a search.
+        auto at = m_entries.end();
+        if (!m_entries.empty() && PLComparePropertyNames(std::prev(at)->first, name) >= 0)
+            at = m_entries.lower_bound(name);
+        const auto made = m_entries.emplace_hint(at, std::u16string(name), PLComPtr<IPLVariant>());
+        try {
+            if (!m_index.empty()) {
+                m_index.emplace(std::u16string_view(made->first), made);
+            } else if (m_entries.size() >= kIndexedSize) {
+                for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry)
+                    m_index.emplace(std::u16string_view(entry->first), entry);
+            }
+        } catch (const std::bad_alloc&) {
+            m_index.clear();
+            m_entries.erase(made);
+            throw;
+        }
+        made->second = std::move(value);
+    }
+
+    // Takes the entry out of the map and the index; its value is handed back to go last (its end
+    // may reach this bag).
+    PLComPtr<IPLVariant> Erase(Map::iterator entry) {
+        if (!m_index.empty()) m_index.erase(std::u16string_view(entry->first));
+        PLComPtr<IPLVariant> value = std::move(entry->second);
+        m_entries.erase(entry);
+        return value;
+    }
 
 private:
+    // From this many entries on, lookups go through the index.
+    static constexpr std::size_t kIndexedSize = 16;
+
     Map m_entries;
+    std::unordered_map<std::u16string_view, Map::iterator, PLPropertyNameHash, PLPropertyNameEqual> m_index;
 };
 
 // The storage of constrained bags. Names bound to fields of the owning object would live in a
@@ -112,8 +169,8 @@ public:
             const std::u16string_view key = PLPropertyNameView(name);
             hr = m_constraint.ValidateProperty(key);
             PL_THROW_IF_FAILED(hr);
-            const auto found = m_accessor.Entries().find(key);
-            if (found == m_accessor.Entries().end()) {
+            const auto found = m_accessor.Find(key);
+            if (found == m_accessor.End()) {
                 hr = S_FALSE;
                 return;
             }
@@ -138,7 +195,7 @@ public:
         if (name == nullptr || contains == nullptr) return E_POINTER;
         return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT& hr) {
             EnsureInitialized();
-            const bool found = m_accessor.Entries().contains(PLPropertyNameView(name));
+            const bool found = m_accessor.Find(PLPropertyNameView(name)) != m_accessor.End();
             *contains = found ? TRUE : FALSE;
             hr = found ? S_OK : S_FALSE;
         });
@@ -237,7 +294,7 @@ protected:
         const std::u16string_view key = PLPropertyNameView(name);
         HRESULT hr = m_constraint.ValidateProperty(key);
         PL_THROW_ERROR_FORMAT(hr, 0, "Failed to validate property '%s' on property bag", key);
-        return PutEntry(key, CopyValue(value, key, "Failed to set property '%s' on property bag"));
+        return PutCopy(key, value);
     }
 
     // StoreProperty for a value that nobody else holds (one the caller has just made): stored
@@ -254,26 +311,34 @@ protected:
 
     // Stores `copy` under `key`, in place of an entry of that name. S_OK.
     HRESULT PutEntry(std::u16string_view key, PLComPtr<IPLVariant> copy) {
-        HRESULT hr = S_OK;
-        auto& entries = m_accessor.Entries();
-        // Names often arrive in order (a bag read back from its XML form, say): a name after the
-        // last one is appended without a search.
-        auto at = entries.end();
-        if (entries.empty() || PLComparePropertyNames(std::prev(at)->first, key) >= 0) {
-            at = entries.lower_bound(key);
-            if (at != entries.end() && PLComparePropertyNames(at->first, key) == 0) {
-                // The old value goes after the new one is in place (its end may reach this bag).
-                PLComPtr<IPLVariant> old = std::exchange(at->second, std::move(copy));
-                return S_OK;
-            }
+        const auto found = m_accessor.Find(key);
+        if (found != m_accessor.End()) {
+            // The old value goes after the new one is in place (its end may reach this bag).
+            PLComPtr<IPLVariant> old = std::exchange(found->second, std::move(copy));
+            return S_OK;
         }
         try {
-            entries.emplace_hint(at, std::u16string(key), std::move(copy));
+            m_accessor.Insert(key, std::move(copy));
         } catch (const std::bad_alloc&) {
-            hr = E_OUTOFMEMORY;
+            const HRESULT hr = E_OUTOFMEMORY;
             PL_THROW_ERROR_FORMAT(hr, 1, "Failed to set property '%s' on property bag", key);
         }
         return S_OK;
+    }
+
+    // Stores a copy of `value` under `key`. A stored value that nobody else holds (no property
+    // handed out by GetProperties shares it) takes the copy in place, as a new variant would
+    // hold it; otherwise a new variant replaces it. S_OK.
+    HRESULT PutCopy(std::u16string_view key, IPLVariant* value) {
+        const auto found = m_accessor.Find(key);
+        if (found != m_accessor.End()) {
+            HRESULT hr = S_OK;
+            if (PLCopyIntoSoleVariant(found->second.Get(), value, hr)) {
+                PL_THROW_ERROR_FORMAT(hr, 0, "Failed to set property '%s' on property bag", key);
+                return S_OK;
+            }
+        }
+        return PutEntry(key, CopyValue(value, key, "Failed to set property '%s' on property bag"));
     }
 
     // A new variant holding a copy of `value`. A copy that fails (an Undefined source, say) is

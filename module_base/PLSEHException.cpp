@@ -3,6 +3,7 @@
 #include "module_base/PLSEHException.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <map>
 
@@ -329,9 +330,18 @@ std::size_t PLFormatFatalFaultMessage(uint32_t code, const uint64_t* frames, std
 // ---- install and remove ----
 
 void PLCopyTextOut(WCHAR* buffer, const WCHAR* text, int32_t length) {
-    // Volatile stores: the compiler may not turn the loop into a call of memcpy.
+    // Volatile stores: the compiler may not turn the loops into a call of memcpy. Four
+    // characters a store while four remain.
+    using Group = std::uint64_t __attribute__((aligned(1), may_alias));
+    volatile Group* groups = reinterpret_cast<volatile Group*>(buffer);
+    int32_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::uint64_t group = 0;
+        std::memcpy(&group, text + i, sizeof group);
+        groups[i / 4] = group;
+    }
     volatile WCHAR* out = buffer;
-    for (int32_t i = 0; i < length; ++i) out[i] = text[i];
+    for (; i < length; ++i) out[i] = text[i];
     out[length > 0 ? length : 0] = 0;
 }
 

@@ -37,15 +37,14 @@ HRESULT CPLUnconstrainedPropertyBagImpl::DeleteProperty(const WCHAR* name) {
         const std::u16string_view key = PLPropertyNameView(name);
         hr = GetConstraint().ValidateProperty(key);
         PL_THROW_ERROR_FORMAT(hr, 0, "Failed to validate property '%s' on property bag", key);
-        auto& entries = GetAccessor().Entries();
-        const auto found = entries.find(key);
-        if (found == entries.end()) {
+        auto& entries = GetAccessor();
+        const auto found = entries.Find(key);
+        if (found == entries.End()) {
             hr = S_FALSE;
             return;
         }
         // The value goes after the entry: its end may reach this bag.
-        PLComPtr<IPLVariant> value = std::move(found->second);
-        entries.erase(found);
+        PLComPtr<IPLVariant> value = entries.Erase(found);
         hr = S_OK;
     });
 }

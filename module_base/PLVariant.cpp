@@ -1,6 +1,7 @@
 // The tagged value.
 #include "module_base/PLVariant.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,21 +31,40 @@ constexpr LONG kTextFormCapacity = kPLVariantTextFormCapacity;
 
 // The length of a caller's text, counted with the library's own loads.
 int32_t TextLength(const WCHAR* text) {
-    int32_t n = 0;
-    while (text[n] != 0) {
-        if (n == INT32_MAX - 1) PL_THROW_ERROR(E_INVALIDARG, "Text too long", 1);
-        ++n;
-    }
-    return n;
+    std::size_t n = 0;
+    while (text[n] != 0) ++n;
+    if (n > INT32_MAX - 1) PL_THROW_ERROR(E_INVALIDARG, "Text too long", 1);
+    return static_cast<int32_t>(n);
 }
 
-// A new owned copy of `length` characters and a terminator (freed with delete[]).
-WCHAR* NewText(const WCHAR* text, int32_t length) {
-    auto* copy = new (std::nothrow) WCHAR[static_cast<std::size_t>(length) + 1];
-    if (copy == nullptr) PL_THROW_ERROR(E_OUTOFMEMORY, "Out of memory", 1);
-    for (int32_t i = 0; i < length; ++i) copy[i] = text[i];
-    copy[length] = 0;
-    return copy;
+// A String's text too long for the variant's own room lives in a block whose first two code units
+// hold the block's room (characters, terminator included); the text follows them.
+constexpr std::size_t kTextBlockHeader = 2;
+
+// Blocks hold whole groups of four characters, so that a text's length is found four at a time.
+WCHAR* NewTextBlock(int32_t needed) {
+    const int32_t capacity = needed <= INT32_MAX - 3 ? (needed + 3) & ~3 : needed;
+    auto* block = new (std::nothrow) WCHAR[static_cast<std::size_t>(capacity) + kTextBlockHeader];
+    if (block == nullptr) PL_THROW_ERROR(E_OUTOFMEMORY, "Out of memory", 1);
+    std::memcpy(block, &capacity, sizeof capacity);
+    return block + kTextBlockHeader;
+}
+
+int32_t TextBlockCapacity(const WCHAR* text) noexcept {
+    int32_t capacity = 0;
+    std::memcpy(&capacity, text - kTextBlockHeader, sizeof capacity);
+    return capacity;
+}
+
+void FreeTextBlock(WCHAR* text) noexcept {
+    delete[](text - kTextBlockHeader);
+}
+
+// Widens `length` ASCII characters into `out` and terminates it.
+int32_t Widen(const char* text, std::size_t length, WCHAR* out) noexcept {
+    for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<WCHAR>(text[i]);
+    out[length] = 0;
+    return static_cast<int32_t>(length);
 }
 
 bool IsBlank(WCHAR c) noexcept {
@@ -167,6 +187,34 @@ PLComPtr<IPLVariant> PLNewVariant() {
     return variant;
 }
 
+// The in-place copy is made only from a source of ours holding text, a number, a Boolean or
+// Empty; any other source gives false, and the holder makes a new copy.
+bool PLCopyIntoSoleVariant(IPLVariant* held, IPLVariant* source, HRESULT& hr) {
+    if (held == nullptr) return false;
+    void* found = nullptr;
+    if (held->QueryInterface(CPLVariant::kPLOwnObjectIid, &found) < 0 || found == nullptr) return false;
+    auto* own = static_cast<CPLVariant*>(static_cast<IPLVariant*>(found));
+    // Back to the caller's reference, which keeps the variant: 1 left when it is the only one.
+    if (own->Release() != 1 || !own->m_mask.IsEmpty()) return false;
+    // Only a source of ours holding text, a number or nothing: its copy calls no code outside the
+    // library, which could reach the holder and replace or remove the variant meanwhile.
+    const PLComPtr<CPLVariant> from = PLAsOwnObject<CPLVariant>(source);
+    if (!from) return false;
+    switch (from->m_type) {
+        case PLVariantEmpty:
+        case PLVariantString:
+        case PLVariantLong:
+        case PLVariantLongLong:
+        case PLVariantDouble:
+        case PLVariantBoolean:
+            break;
+        default:
+            return false;
+    }
+    hr = own->SetValueVariant(source);
+    return true;
+}
+
 PLString PLDateTimeFormatOf(IPLVariant* variant) {
     // The buffer grows until the mask leaves it room to spare.
     std::u16string buffer(static_cast<std::size_t>(kDateBufferSize), u'\0');
@@ -202,10 +250,10 @@ CPLVariant::~CPLVariant() {
     ReleaseValue(m_type, m_value);
 }
 
-void CPLVariant::ReleaseValue(LONG type, Value& value) noexcept {
+void CPLVariant::ReleaseValue(LONG type, Value& value) const noexcept {
     switch (type) {
         case PLVariantString:
-            delete[] value.text;
+            if (value.text != nullptr && value.text != m_inlineText) FreeTextBlock(value.text);
             break;
         case PLVariantDateTime:
         case PLVariantDateTimeOfDay:
@@ -229,6 +277,68 @@ void CPLVariant::Assign(LONG type, Value value) noexcept {
     m_value = value;
     m_type = type;
     ReleaseValue(oldType, old);
+}
+
+int32_t CPLVariant::TextCapacity(const WCHAR* text) const noexcept {
+    return text == m_inlineText ? kInlineTextCapacity : TextBlockCapacity(text);
+}
+
+int32_t CPLVariant::HeldTextLength() const noexcept {
+    // Four characters at a time within the text's room (a whole number of groups of four), the
+    // first zero found with the borrow test; the lowest flagged character is always the first zero.
+    const WCHAR* text = m_value.text;
+    const int32_t capacity = TextCapacity(text);
+    int32_t n = 0;
+    for (; n + 4 <= capacity; n += 4) {
+        std::uint64_t group = 0;
+        std::memcpy(&group, text + n, sizeof group);
+        const std::uint64_t zeros = (group - 0x0001000100010001ull) & ~group & 0x8000800080008000ull;
+        if (zeros != 0) return n + std::countr_zero(zeros) / 16;
+    }
+    while (n < capacity && text[n] != 0) ++n;
+    return n;
+}
+
+void CPLVariant::StoreText(const WCHAR* text, int32_t length) {
+    const int32_t needed = length + 1;
+    WCHAR* room = nullptr;
+    if (m_type == PLVariantString && m_value.text != nullptr && TextCapacity(m_value.text) >= needed) {
+        // The held text's room: copied forwards, which is safe when the new text lies in it.
+        room = m_value.text;
+        for (int32_t i = 0; i < length; ++i) room[i] = text[i];
+        room[length] = 0;
+        return;
+    }
+    // The inline room is free here: a String held there would have had room enough.
+    room = needed <= kInlineTextCapacity ? m_inlineText : NewTextBlock(needed);
+    for (int32_t i = 0; i < length; ++i) room[i] = text[i];
+    room[length] = 0;
+    Value value{};
+    value.text = room;
+    Assign(PLVariantString, value);
+}
+
+int32_t CPLVariant::ScalarText(WCHAR* out) const noexcept {
+    char digits[24];
+    switch (m_type) {
+        case PLVariantEmpty:
+            out[0] = 0;
+            return 0;
+        case PLVariantLong:
+            return Widen(
+                digits,
+                static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, m_value.number).ptr - digits),
+                out);
+        case PLVariantLongLong:
+            return Widen(
+                digits,
+                static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, m_value.bigNumber).ptr - digits),
+                out);
+        case PLVariantBoolean:
+            return m_value.flag ? Widen("true", 4, out) : Widen("false", 5, out);
+        default:
+            return -1;
+    }
 }
 
 const WCHAR* CPLVariant::EffectiveMask(const WCHAR* defaultMask) const noexcept {
@@ -276,11 +386,7 @@ PLString CPLVariant::TextForm() const {
 
 HRESULT CPLVariant::SetValueString(const WCHAR* text) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
-        Value value{};
-        value.text = NewText(text, TextLength(text));
-        Assign(PLVariantString, value);
-    });
+    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) { StoreText(text, TextLength(text)); });
 }
 
 HRESULT CPLVariant::SetValueLong(LONG number) {
@@ -380,8 +486,8 @@ HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
             Value value = own->m_value;
             switch (own->m_type) {
                 case PLVariantString:
-                    value.text = NewText(own->m_value.text, TextLength(own->m_value.text));
-                    [[fallthrough]];
+                    StoreText(own->m_value.text, TextLength(own->m_value.text));
+                    return;
                 case PLVariantLong:
                 case PLVariantLongLong:
                 case PLVariantDouble:
@@ -504,6 +610,11 @@ HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
             m_mask = scratch->m_mask;
         }
         hr = S_OK;
+        if (scratch->m_type == PLVariantString && scratch->m_value.text == scratch->m_inlineText) {
+            // Text in the scratch variant's own room is copied; the scratch variant frees nothing.
+            StoreText(scratch->m_value.text, TextLength(scratch->m_value.text));
+            return;
+        }
         Value taken = scratch->m_value;
         const LONG takenType = scratch->m_type;
         scratch->m_value.word = nullptr;
@@ -532,11 +643,14 @@ HRESULT CPLVariant::GetValueString(WCHAR* buffer, LONG size) {
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         // A String's text is handed out whole, however long.
         PLString formed;
+        WCHAR scalar[32];
         const WCHAR* text = nullptr;
         int32_t length = 0;
         if (m_type == PLVariantString) {
             text = m_value.text;
-            while (text[length] != 0) ++length;
+            length = HeldTextLength();
+        } else if ((length = ScalarText(scalar)) >= 0) {
+            text = scalar;
         } else {
             formed = TextForm();
             text = formed.c_str();
@@ -557,8 +671,11 @@ HRESULT CPLVariant::GetValueStringLength(LONG* length) {
     if (length == nullptr) return E_POINTER;
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         if (m_type == PLVariantString) {
-            int32_t n = 0;
-            while (m_value.text[n] != 0) ++n;
+            *length = HeldTextLength() + 1;
+            return;
+        }
+        WCHAR scalar[32];
+        if (const int32_t n = ScalarText(scalar); n >= 0) {
             *length = n + 1;
             return;
         }
@@ -635,23 +752,24 @@ HRESULT CPLVariant::GetValueDouble(double* value) {
     });
 }
 
+// Kept out of GetValueBoolean's body, so that reading a number or a Boolean stays short.
+bool CPLVariant::TextAsBoolean(HRESULT& hr) const {
+    const std::u16string_view text(m_value.text);
+    if (EqualsIgnoringAsciiCase(text, u"true") || text == u"1") return true;
+    if (EqualsIgnoringAsciiCase(text, u"false") || text == u"0") return false;
+    hr = E_FAIL;
+    PL_THROW_ERROR(hr, "Variant does not contain string value in boolean format", 1);
+    return false;
+}
+
 HRESULT CPLVariant::GetValueBoolean(bool* value) {
     if (value == nullptr) return E_POINTER;
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         bool flag = false;
         switch (m_type) {
-            case PLVariantString: {
-                const std::u16string_view text(m_value.text);
-                if (EqualsIgnoringAsciiCase(text, u"true") || text == u"1") {
-                    flag = true;
-                } else if (EqualsIgnoringAsciiCase(text, u"false") || text == u"0") {
-                    flag = false;
-                } else {
-                    hr = E_FAIL;
-                    PL_THROW_ERROR(hr, "Variant does not contain string value in boolean format", 1);
-                }
+            case PLVariantString:
+                flag = TextAsBoolean(hr);
                 break;
-            }
             case PLVariantLong:
                 flag = m_value.number != 0;
                 break;
@@ -873,6 +991,18 @@ HRESULT CPLVariant::CompareEx(IPLVariant* other, bool ignoreCase, LONG* result) 
     });
 }
 
+// The text form of a kind that has no short one, through the getters (which record why a kind
+// has none); out of Convert's body, which the scalar kinds pass through.
+PLString CPLVariant::TextThroughGetters(HRESULT& hr) {
+    LONG size = 0;
+    hr = GetValueStringLength(&size);
+    PL_THROW_ERROR(hr, "Failed to obtain string length", 0);
+    WCHAR buffer[kTextFormCapacity] = {};
+    hr = size <= kTextFormCapacity ? GetValueString(buffer, size) : E_FAIL;
+    PL_THROW_ERROR(hr, "Failed to obtain string value", 0);
+    return PLString(buffer);
+}
+
 HRESULT CPLVariant::Convert(LONG type) {
     return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
         if (type == m_type) return;
@@ -890,25 +1020,30 @@ HRESULT CPLVariant::Convert(LONG type) {
         }
         // Conversion to nothing in particular leaves the value as it is.
         if (type == PLVariantUndefined || type == 5) return;
-        // A String's own text, whole; any other kind's text form through the getters.
-        PLString text;
+        // The text form, built once: a String's own text, whole, read in place (the old value
+        // goes only after the new one is made); a scalar's into a local buffer; any other kind's
+        // through the getters, which record why a kind has none.
+        WCHAR scalar[32];
+        PLString formed;
+        const WCHAR* text = nullptr;
+        int32_t length = 0;
         if (m_type == PLVariantString) {
-            text = PLString(m_value.text);
+            text = m_value.text;
+            length = HeldTextLength();
+        } else if ((length = ScalarText(scalar)) >= 0) {
+            text = scalar;
         } else {
-            LONG length = 0;
-            hr = GetValueStringLength(&length);
-            PL_THROW_ERROR(hr, "Failed to obtain string length", 0);
-            WCHAR buffer[kTextFormCapacity] = {};
-            hr = length <= kTextFormCapacity ? GetValueString(buffer, length) : E_FAIL;
-            PL_THROW_ERROR(hr, "Failed to obtain string value", 0);
-            text = PLString(buffer);
+            formed = TextThroughGetters(hr);
+            text = formed.c_str();
+            length = formed.GetLength();
         }
-        const std::u16string_view view = text.view();
+        const std::u16string_view view(text, static_cast<std::size_t>(length));
         Value value{};
         switch (type) {
             case PLVariantString:
-                value.text = NewText(text.c_str(), text.GetLength());
-                break;
+                StoreText(text, length);
+                hr = S_OK;
+                return;
             case PLVariantLong: {
                 const std::optional<int64_t> number = ReadWholeInteger(view, INT32_MIN, INT32_MAX);
                 if (!number) {
@@ -931,7 +1066,7 @@ HRESULT CPLVariant::Convert(LONG type) {
                 double number = 0;
                 {
                     // StringToDouble reports no error of its own: the conversion's message says it.
-                    hr = StringToDouble(text.c_str(), &number);
+                    hr = StringToDouble(text, &number);
                 }
                 if (hr < 0) PL_THROW_ERROR(E_FAIL, "Failed to convert string to double", 1);
                 value.real = number;
@@ -954,7 +1089,7 @@ HRESULT CPLVariant::Convert(LONG type) {
                 hr = PLCreateDateTime(kd::platform::kUserDefaultLocale, date.Put());
                 PL_THROW_ERROR(hr, "Failed to create date time object", 1);
                 if (type == PLVariantDateTime || !m_mask.IsEmpty()) {
-                    hr = date->InitializeFromString(text.c_str(), EffectiveMask(kDateMask));
+                    hr = date->InitializeFromString(text, EffectiveMask(kDateMask));
                 } else {
                     // Text with a time is tried with the two time masks first, quietly. A time
                     // is told by the user's time separator or by the ":" that the text form of
@@ -963,12 +1098,11 @@ HRESULT CPLVariant::Convert(LONG type) {
                         kd::platform::kUserDefaultLocale, kd::platform::LocaleItem::TimeSeparator);
                     const WCHAR mark = separator && !separator->empty() ? (*separator)[0] : u':';
                     BOOL parsed = FALSE;
-                    if (text.Find(mark) >= 0 || text.Find(u':') >= 0) {
-                        hr = date->InitializeFromStringEx(text.c_str(), kDateTimeMask, &parsed);
-                        if (hr >= 0 && !parsed)
-                            hr = date->InitializeFromStringEx(text.c_str(), kDateTimeMaskIso, &parsed);
+                    if (view.find(mark) != view.npos || view.find(u':') != view.npos) {
+                        hr = date->InitializeFromStringEx(text, kDateTimeMask, &parsed);
+                        if (hr >= 0 && !parsed) hr = date->InitializeFromStringEx(text, kDateTimeMaskIso, &parsed);
                     }
-                    if (!parsed) hr = date->InitializeFromString(text.c_str(), kDateMask);
+                    if (!parsed) hr = date->InitializeFromString(text, kDateMask);
                 }
                 PL_THROW_ERROR(hr, "Failed to initialize date", 0);
                 value.date = date.Detach();

@@ -2,6 +2,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "module_base/PLDateTime.h"
 #include "module_base/PLProperty.h"
 #include "module_base/PLPropertyBag.h"
 #include "platform/Text.h"
@@ -94,6 +96,77 @@ TEST(PropertyBag, NamesFoldAsciiLettersOnlyAndPrefixesStayDistinct) {
     EXPECT_HR(bag->DeleteProperty(u"WIDTH"), S_OK);
     EXPECT_HR(bag->DeleteProperty(u"Width"), S_FALSE);
     EXPECT_EQ(LongIn(bag.Get(), u"Widths"), 6);
+}
+
+// From sixteen entries on, names are found through an index beside the ordered entries:
+// lookups, replacement, removal and order stay those of a small bag. A name set again keeps a
+// value handed out by GetProperties as it was; a stored value nobody else holds takes the new
+// one as a new copy would hold it, without the date mask it carried.
+TEST(PropertyBag, LargeBagsBehaveAsSmallOnes) {
+    auto bag = BagOf({});
+    std::vector<std::u16string> names;
+    for (LONG i = 0; i < 40; ++i) {
+        std::u16string name = u"Name";
+        name += static_cast<char16_t>(u'A' + i % 26);
+        if (i >= 26) name += u"x";
+        names.push_back(name);
+        ASSERT_HR(bag->SetProperty(name.c_str(), VariantOf(i).Get()), S_OK);
+    }
+    for (LONG i = 0; i < 40; ++i) {
+        std::u16string folded = names[static_cast<std::size_t>(i)];
+        for (char16_t& c : folded) c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+        EXPECT_EQ(LongIn(bag.Get(), folded.c_str()), i);
+    }
+    for (const WCHAR* absent : {u"Name", u"NameAxx", u"Name\u00C1"}) EXPECT_EQ(LongIn(bag.Get(), absent), -1);
+    ASSERT_HR(bag->SetProperty(u"NAMEA", VariantOf(100).Get()), S_OK);
+    ASSERT_HR(bag->DeleteProperty(u"namec"), S_OK);
+    BOOL contains = TRUE;
+    EXPECT_HR(bag->ContainsKey(u"NameC", &contains), S_FALSE);
+    ASSERT_HR(bag->SetProperty(u"NAMEC", VariantOf(102).Get()), S_OK);
+    names[0] = u"NameA";
+    names[2] = u"NAMEC";
+    std::sort(names.begin(), names.end(),
+              [](const std::u16string& a, const std::u16string& b) { return PLComparePropertyNames(a, b) < 0; });
+    EXPECT_EQ(NamesOf(bag.Get()), names);
+    EXPECT_EQ(LongIn(bag.Get(), u"namea"), 100);
+    EXPECT_EQ(LongIn(bag.Get(), u"namec"), 102);
+
+    // Shared with a property handed out: the property keeps the old value.
+    PLComPtr<IPLVariant> shared;
+    {
+        PLComPtr<IPLPropertyCollection> all;
+        ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
+        PLComPtr<IPLProperty> first;
+        ASSERT_HR(all->GetAt(0, first.Put()), S_OK);
+        ASSERT_HR(first->GetValue(shared.Put()), S_OK);
+    }
+    ASSERT_HR(bag->SetProperty(u"NameA", VariantOf(u"a longer text than fits in a variant").Get()), S_OK);
+    EXPECT_EQ(kdtest::LongOf(shared.Get(), &IPLVariant::GetValueLong), 100);
+    ASSERT_HR(bag->SetProperty(u"NameA", VariantOf(u"short").Get()), S_OK);
+    PLComPtr<IPLVariant> out;
+    ASSERT_HR(bag->GetProperty(u"NameA", out.Put()), S_OK);
+    WCHAR text[64] = {};
+    ASSERT_HR(out->GetValueString(text, 64), S_OK);
+    EXPECT_EQ(std::u16string(text), u"short");
+
+    // A date with its own mask, then a Long under the same name: no mask is left behind.
+    PLComPtr<IPLDateTime> date;
+    ASSERT_HR(PLCreateDateTime(0x0409, date.Put()), S_OK);
+    ASSERT_HR(date->Initialize(3, 5, 2024, 0, 0, 0), S_OK);
+    auto dated = VariantOf();
+    ASSERT_HR(dated->SetValueDateTime(date.Get()), S_OK);
+    ASSERT_HR(dated->SetDateTimeFormatString(u"%y/%2m/%2d"), S_OK);
+    ASSERT_HR(bag->SetProperty(u"When", dated.Get()), S_OK);
+    ASSERT_HR(bag->SetProperty(u"When", VariantOf(5).Get()), S_OK);
+    PLComPtr<IPLPropertyCollection> all;
+    ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
+    PLComPtr<IPLProperty> when;
+    ASSERT_HR(all->GetAt(all->GetCount() - 1, when.Put()), S_OK);
+    PLComPtr<IPLVariant> held;
+    ASSERT_HR(when->GetValue(held.Put()), S_OK);
+    WCHAR mask[32] = u"untouched";
+    ASSERT_HR(held->GetDateTimeFormatString(mask, 32), S_OK);
+    EXPECT_EQ(std::u16string(mask), u"untouched");
 }
 
 // Values go in and out as copies. A value that cannot be copied is refused and leaves the entry

@@ -10,6 +10,7 @@
 #include "module_base/PLDateTime.h"
 #include "module_base/PLVariant.h"
 #include "support/DiagReceiver.h"
+#include "support/TraceFakes.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
@@ -297,3 +298,98 @@ TEST(PLVariantTest, MissingArgumentsAreRefusedAndChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+// A variant that is not one of the library's: every call goes to a variant of ours inside.
+class Foreign : public kdtest::Fake<IPLVariant> {
+public:
+    explicit Foreign(IPLVariant* inner) : Fake(IID_IPLVariant), m_inner(inner) {}
+#define KD_FORWARD(Name, Params, Args) \
+    HRESULT Name Params override {     \
+        return m_inner->Name Args;     \
+    }
+    KD_FORWARD(SetValueString, (const WCHAR* a), (a))
+    KD_FORWARD(GetValueString, (WCHAR * a, LONG b), (a, b))
+    KD_FORWARD(GetValueStringLength, (LONG * a), (a))
+    KD_FORWARD(AllocSysString, (BSTR * a), (a))
+    KD_FORWARD(SetValueLong, (LONG a), (a))
+    KD_FORWARD(GetValueLong, (LONG * a), (a))
+    KD_FORWARD(SetValueLongLong, (LONGLONG a), (a))
+    KD_FORWARD(GetValueLongLong, (LONGLONG * a), (a))
+    KD_FORWARD(SetValueDouble, (double a), (a))
+    KD_FORWARD(GetValueDouble, (double* a), (a))
+    KD_FORWARD(SetValueBoolean, (bool a), (a))
+    KD_FORWARD(GetValueBoolean, (bool* a), (a))
+    KD_FORWARD(SetValueVariant, (IPLVariant * a), (a))
+    KD_FORWARD(GetValueVariant, (IPLVariant * *a), (a))
+    KD_FORWARD(SetValueDateTime, (IPLDateTime * a), (a))
+    KD_FORWARD(SetValueDateTimeOfDay, (IPLDateTime * a), (a))
+    KD_FORWARD(GetValueDateTime, (IPLDateTime * *a), (a))
+    KD_FORWARD(GetValueDateTimeOfDay, (IPLDateTime * *a), (a))
+    KD_FORWARD(SetDateTimeFormatString, (const WCHAR* a), (a))
+    KD_FORWARD(GetDateTimeFormatString, (WCHAR * a, LONG b), (a, b))
+    KD_FORWARD(SetValueIUnknown, (IUnknown * a), (a))
+    KD_FORWARD(GetValueIUnknown, (IUnknown * *a), (a))
+    KD_FORWARD(SetValueCollection, (IPLVariantCollection * a), (a))
+    KD_FORWARD(GetValueCollection, (IPLVariantCollection * *a), (a))
+    KD_FORWARD(GetType, (LONG * a), (a))
+    KD_FORWARD(CompareEx, (IPLVariant * a, bool b, LONG* c), (a, b, c))
+    KD_FORWARD(Convert, (LONG a), (a))
+    KD_FORWARD(SetEmpty, (), ())
+#undef KD_FORWARD
+private:
+    PLComPtr<IPLVariant> m_inner;
+};
+}  // namespace
+
+// A String's text is kept in the variant when short and in a block of its own otherwise; a new
+// text reuses the room it fits in. Each step reads back whole, whatever room the text had before
+// and wherever its source lies: its own text, another variant's that then goes away, one that is
+// not ours.
+TEST(PLVariantTest, TextsOfEveryLengthReplaceEachOther) {
+    auto v = Make();
+    std::u16string previous;
+    for (const std::size_t length : {3u, 15u, 16u, 40u, 10u, 41u, 300u, 0u, 5u, 15u}) {
+        std::u16string text(length, u'a');
+        for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u'a' + (i + length) % 26);
+        SCOPED_TRACE(length);
+        ASSERT_HR(v->SetValueString(text.c_str()), S_OK);
+        EXPECT_EQ(Text(v.Get()), text);
+        // Its own text from the third character on.
+        PLComPtr<IPLVariantPriv> priv;
+        ASSERT_HR(v->QueryInterface(IID_IPLVariantPriv, priv.PutVoid()), S_OK);
+        void* word = nullptr;
+        ASSERT_HR(priv->GetDataPointer(&word), S_OK);
+        if (length >= 2) {
+            ASSERT_HR(v->SetValueString(static_cast<const WCHAR*>(word) + 2), S_OK);
+            EXPECT_EQ(Text(v.Get()), text.substr(2));
+        }
+        // Copies out and in through ours, and in through a foreign variant, outlive their sources.
+        PLComPtr<IPLVariant> copy;
+        {
+            auto source = Make(Str(previous));
+            ASSERT_HR(source->GetValueVariant(copy.Put()), S_OK);
+            ASSERT_HR(v->SetValueVariant(source.Get()), S_OK);
+        }
+        EXPECT_EQ(Text(copy.Get()), previous);
+        EXPECT_EQ(Text(v.Get()), previous);
+        {
+            Foreign foreign(Make(Str(text)).Get());
+            ASSERT_HR(v->SetValueVariant(&foreign), S_OK);
+        }
+        EXPECT_EQ(Text(v.Get()), text);
+        previous = text;
+    }
+    // Round trips through the text form, at the ends of the ranges.
+    for (const LONG x : {INT32_MIN, INT32_MAX, 0}) {
+        auto n = Make(Long(x));
+        ASSERT_HR(n->Convert(PLVariantString), S_OK);
+        ASSERT_HR(n->Convert(PLVariantLong), S_OK);
+        EXPECT_EQ(kdtest::LongOf(n.Get(), &IPLVariant::GetValueLong), x);
+    }
+    auto b = Make([](IPLVariant* x) { return x->SetValueBoolean(false); });
+    ASSERT_HR(b->Convert(PLVariantString), S_OK);
+    EXPECT_EQ(Text(b.Get()), u"false");
+    ASSERT_HR(b->Convert(PLVariantBoolean), S_OK);
+    EXPECT_EQ(kdtest::LongOf(b.Get(), &IPLVariant::GetType), PLVariantBoolean);
+}
