@@ -79,17 +79,14 @@ HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
     // Without listeners there is nothing that could fail or fault. The delivery is a frame of its
     // own, so that this test is all a context nobody listens to costs.
     if (!HasListeners()) return S_OK;
-    const auto deliver = [ this, first, second ]() __attribute__((noinline)) {
-        // The snapshot outlives the recovery point: after a fault in a listener it gives back the
-        // references not yet released, and ends the delivery.
-        QueriedSnapshot snapshot;
-        return PL_GUARD_CALLOUT(kGroup, [&](HRESULT& hr) {
-            hr = DeliverEvent<IPLTraceListener>(
-                IID_IPLTraceListener, snapshot,
-                [first, second](IPLTraceListener* listener) { listener->OnTraceMessage(first, second); });
-        });
-    };
-    return deliver();
+    static constexpr PLGuardSite kSite = PL_GUARD_SITE(kGroup);
+    // The snapshot lives in the guard's frame, outside its recovery point: after a fault in a
+    // listener it gives back the references not yet released, and ends the delivery.
+    return PLGuardCallOutWith<QueriedSnapshot>(kSite, [this, first, second](QueriedSnapshot& snapshot, HRESULT& hr) {
+        hr = DeliverEvent<IPLTraceListener>(
+            IID_IPLTraceListener, snapshot,
+            [first, second](IPLTraceListener* listener) { listener->OnTraceMessage(first, second); });
+    });
 }
 
 HRESULT CPLTraceContext::AddListener(IUnknown* listener, void** cookie) {
