@@ -126,10 +126,14 @@ PLComPtr<IPLTraceContextPriv> CreateContext() {
     return context;
 }
 
-// Announces a context made for one of the module's scopes, named and numbered as it is handed out.
-void ProbeContextCreated(std::u16string_view name, DWORD id) {
-    const std::string utf8 = kd::platform::Utf16ToUtf8(name);
-    KD_PROBE_CONTEXT_CREATED(utf8.c_str(), id);
+// Announces a context made for one of the module's scopes, named and numbered as it is handed out
+// (skipped without the memory for its name: the context is made all the same).
+void ProbeContextCreated(std::u16string_view name, DWORD id) noexcept {
+    try {
+        const std::string utf8 = kd::platform::Utf16ToUtf8(name);
+        KD_PROBE_CONTEXT_CREATED(utf8.c_str(), id);
+    } catch (...) {
+    }
 }
 
 }  // namespace

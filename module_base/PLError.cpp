@@ -111,16 +111,20 @@ private:
     bool m_entered;
 };
 
-// The error probe, with every text as UTF-8 (made only while a tool watches it).
+// The error probe, with every text as UTF-8 (made only while a tool watches it). Without the
+// memory for them the probe is skipped: it never changes what recording does.
 void ProbeError(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result, const WCHAR* message,
-                const WCHAR* sourceFile, ULONG sourceLine) {
-    const auto utf8 = [](const WCHAR* text) {
-        return kd::platform::Utf16ToUtf8(text == nullptr ? std::u16string_view() : std::u16string_view(text));
-    };
-    const std::string groupText = utf8(group), classText = utf8(className), methodText = utf8(method),
-                      messageText = utf8(message), fileText = utf8(sourceFile);
-    KD_PROBE_ERROR(result, groupText.c_str(), classText.c_str(), methodText.c_str(), messageText.c_str(),
-                   fileText.c_str(), sourceLine);
+                const WCHAR* sourceFile, ULONG sourceLine) noexcept {
+    try {
+        const auto utf8 = [](const WCHAR* text) {
+            return kd::platform::Utf16ToUtf8(text == nullptr ? std::u16string_view() : std::u16string_view(text));
+        };
+        const std::string groupText = utf8(group), classText = utf8(className), methodText = utf8(method),
+                          messageText = utf8(message), fileText = utf8(sourceFile);
+        KD_PROBE_ERROR(result, groupText.c_str(), classText.c_str(), methodText.c_str(), messageText.c_str(),
+                       fileText.c_str(), sourceLine);
+    } catch (...) {
+    }
 }
 
 HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result, LONG messageType,
