@@ -10,6 +10,7 @@
 #define KD_PLTRACECONTEXT_H
 
 #include <atomic>
+#include <string>
 
 #include <kdtrace/trace.h>
 
@@ -46,12 +47,21 @@ public:
     HRESULT AddListener(REFIID iid, IUnknown* object, void** cookie) override;
 
 protected:
-    ~CPLTraceContext() override = default;
+    ~CPLTraceContext() override;
 
 private:
+    class Delivery;
+
+    // The probes that name this context (fired only while a tool watches them).
+    void ProbeFire(LONG first, LONG second, std::size_t called);
+    void ProbeDestroyed();
+
     std::atomic<ULONG> m_id{0};
     kd::platform::Mutex m_fieldLock;
     PLString m_name GUARDED_BY(m_fieldLock);
+    // The name as UTF-8, made when the name is set, for the probes: a message is never converted
+    // on its way to the listeners.
+    std::string m_nameUtf8 GUARDED_BY(m_fieldLock);
     PLComPtr<IPLPropertyBag> m_properties GUARDED_BY(m_fieldLock);
 };
 

@@ -9,6 +9,7 @@
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLError.h"
 #include "platform/Mutex.h"
+#include "platform/Probes.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 #include "platform/Unload.h"
@@ -125,6 +126,16 @@ PLComPtr<IPLTraceContextPriv> CreateContext() {
     return context;
 }
 
+// Announces a context made for one of the module's scopes, named and numbered as it is handed out
+// (skipped without the memory for its name: the context is made all the same).
+void ProbeContextCreated(std::u16string_view name, DWORD id) noexcept {
+    try {
+        const std::string utf8 = kd::platform::Utf16ToUtf8(name);
+        KD_PROBE_CONTEXT_CREATED(utf8.c_str(), id);
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 CPLTraceModule::CPLTraceModule() noexcept : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {
@@ -182,6 +193,7 @@ HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
                 global = CreateContext().Detach();
                 g_globalContext.store(global, std::memory_order_release);
                 kd::platform::ReleaseAtUnload(&ReleaseGlobalContext);
+                if (KD_PROBE_ENABLED(context_created)) ProbeContextCreated({}, 0);
             }
         }
         global->AddRef();
@@ -219,6 +231,7 @@ IPLTraceContext* CPLTraceModule::DefaultContextFromMap(DWORD thread) {
     IPLTraceContext* context = made.Get();
     m_defaultContexts.emplace(thread, std::move(made));
     g_defaultContextWatch.Watch();
+    if (KD_PROBE_ENABLED(context_created)) ProbeContextCreated({}, thread);
     return context;
 }
 
@@ -259,6 +272,7 @@ IPLTraceContext* CPLTraceModule::NamedContextFromMap(std::u16string_view name, s
         PLComPtr<IPLTraceContextPriv> made = CreateContext();
         PL_THROW_ERROR(made->SetName(name.data()), "Failed to set name on trace context", 0);
         it = m_namedContexts.emplace(PLString(name), std::move(made)).first;
+        if (KD_PROBE_ENABLED(context_created)) ProbeContextCreated(name, 0);
     }
     *key = it->first.c_str();
     return it->second.Get();

@@ -9,6 +9,7 @@
 #include "module_base/PLDateNames.h"
 #include "module_base/PLError.h"
 #include "module_base/PLProcessSwitches.h"
+#include "module_base/PLResourceString.h"
 #include "platform/AppendOnlyMap.h"
 #include "platform/LocalTime.h"
 #include "platform/LocaleInfo.h"
@@ -19,6 +20,8 @@ PL_REGISTER_CLASS(CPLDateTime, CLSID_PLDateTime);
 namespace {
 
 constexpr const char* kGroup = "Core Services";
+// How many times Format writes a text whose names changed language while it was written.
+constexpr int kFormatAttempts = 16;
 
 // The null date: 1 January 1964.
 constexpr int32_t kNullMonth = 1, kNullDay = 1, kNullYear = 1964;
@@ -780,15 +783,23 @@ HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     if (mask == nullptr || buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
     return PL_GUARD(kGroup, [&](HRESULT&) {
-        buffer[0] = 0;
-        TextOut out{buffer, static_cast<std::size_t>(size) - 1};
-        try {
-            DoFormat(mask, out);
-        } catch (...) {
-            buffer[0] = 0;  // a failure leaves no partial text
-            throw;
+        // A text takes all its month and weekday names from one language: it is written again
+        // when the language changed meanwhile (a bounded number of times, should changes never
+        // stop).
+        for (int attempt = 0;; ++attempt) {
+            const uint64_t generation = PLResourceStringGeneration();
+            buffer[0] = 0;
+            TextOut out{buffer, static_cast<std::size_t>(size) - 1};
+            try {
+                DoFormat(mask, out);
+            } catch (...) {
+                buffer[0] = 0;  // a failure leaves no partial text
+                throw;
+            }
+            if (attempt < kFormatAttempts - 1 && PLResourceStringGeneration() != generation) continue;
+            out.Terminate();
+            return;
         }
-        out.Terminate();
     });
 }
 

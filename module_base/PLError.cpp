@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLDiagnostics.h"
@@ -13,6 +14,7 @@
 #include "module_base/PLSEHException.h"
 #include "module_base/PLThreadErrorStore.h"
 #include "module_base/PLVersion.h"
+#include "platform/Probes.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 
@@ -109,6 +111,22 @@ private:
     bool m_entered;
 };
 
+// The error probe, with every text as UTF-8 (made only while a tool watches it). Without the
+// memory for them the probe is skipped: it never changes what recording does.
+void ProbeError(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result, const WCHAR* message,
+                const WCHAR* sourceFile, ULONG sourceLine) noexcept {
+    try {
+        const auto utf8 = [](const WCHAR* text) {
+            return kd::platform::Utf16ToUtf8(text == nullptr ? std::u16string_view() : std::u16string_view(text));
+        };
+        const std::string groupText = utf8(group), classText = utf8(className), methodText = utf8(method),
+                          messageText = utf8(message), fileText = utf8(sourceFile);
+        KD_PROBE_ERROR(result, groupText.c_str(), classText.c_str(), methodText.c_str(), messageText.c_str(),
+                       fileText.c_str(), sourceLine);
+    } catch (...) {
+    }
+}
+
 HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* method, HRESULT result, LONG messageType,
                    const WCHAR* message, ULONG errorFlag, const WCHAR* sourceFile, ULONG sourceLine) noexcept {
     RecordingScope scope;
@@ -123,6 +141,7 @@ HRESULT RecordImpl(const WCHAR* group, const WCHAR* className, const WCHAR* meth
             list->AddError(group, className, method, result, messageType, message, errorFlag, sourceFile, sourceLine);
             list->Release();
         }
+        if (KD_PROBE_ENABLED(error)) ProbeError(group, className, method, result, message, sourceFile, sourceLine);
         return PLWriteDiagnosticError(group, className, method, result, messageType, message, sourceFile, sourceLine);
     } catch (...) {
         return E_UNEXPECTED;

@@ -257,19 +257,25 @@ HRESULT PLGuardNamed(const char* group, const char* className, const char* metho
 //
 // The body runs in a frame of its own: a function that calls __builtin_setjmp keeps every value
 // that lives across a call in memory, which would slow the body's loops.
-template <class Body>
-__attribute__((noinline)) void PLRunGuardedBody(Body& body, HRESULT& hr) {
-    body(hr);
+template <class State, class Body>
+__attribute__((noinline)) void PLRunGuardedBody(Body& body, State& state, HRESULT& hr) {
+    body(state, hr);
 }
-template <class Body>
-__attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&& body) {
+
+// PLGuardCallOut whose frame also holds `State` for the body (`body(state, hr)`), made from
+// `stateArgs` before the recovery point is set and destroyed after the catch clauses have run,
+// so that what the body holds across its calls out is there to be given back after a fault,
+// without a frame of the caller's own around this one.
+template <class State, class Body, class... StateArgs>
+__attribute__((noinline)) HRESULT PLGuardCallOutWith(const PLGuardSite& site, Body&& body, StateArgs... stateArgs) {
+    State state(stateArgs...);
     const kd::platform::FaultGuardScope faultScope;
     kd::platform::FaultRecoveryPoint point;
     if (__builtin_setjmp(point.env) != 0) return PLHandleRecoveredFault(site);
     kd::platform::ArmFaultRecovery(point);
     HRESULT hr = S_OK;
     try {
-        PLRunGuardedBody(body, hr);
+        PLRunGuardedBody(body, state, hr);
         kd::platform::DisarmFaultRecovery(point);
     } catch (HRESULT code) {
         kd::platform::DisarmFaultRecovery(point);
@@ -290,6 +296,13 @@ __attribute__((noinline)) HRESULT PLGuardCallOut(const PLGuardSite& site, Body&&
         hr = PLHandleUnknownException(site);
     }
     return hr;
+}
+
+struct PLNoGuardState {};
+
+template <class Body>
+HRESULT PLGuardCallOut(const PLGuardSite& site, Body&& body) {
+    return PLGuardCallOutWith<PLNoGuardState>(site, [&body](PLNoGuardState&, HRESULT& hr) { body(hr); });
 }
 
 #define PL_GUARD_CALLOUT(group, ...) ::PLGuardCallOut(PL_GUARD_SITE(group), __VA_ARGS__)

@@ -93,11 +93,13 @@ public:
         }
         std::size_t size() const noexcept { return m_listeners.size(); }
         bool on_heap() const noexcept { return m_listeners.on_heap(); }
+        // Listeners whose call has returned.
+        std::size_t delivered() const noexcept { return m_delivered; }
 
     private:
         friend class CPLEventSource;
         PLSmallVector<void*, 8> m_listeners;
-        std::size_t m_delivered = 0;  // entries whose reference is already given back
+        std::size_t m_delivered = 0;               // entries whose reference is already given back
         const CPLEventSource* m_source = nullptr;  // set while it counts as a delivery
         std::uint32_t m_generation = 0;            // the generation it counts in
     };

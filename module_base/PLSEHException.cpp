@@ -17,6 +17,7 @@
 #include "platform/Library.h"
 #include "platform/Mutex.h"
 #include "platform/NumberText.h"
+#include "platform/Probes.h"
 #include "platform/Thread.h"
 #include "platform/Unload.h"
 
@@ -147,6 +148,7 @@ thread_local RecoveredFault* t_recoveredFault = nullptr;
 
 // The translator: runs inside the fault handler on the faulting thread.
 void PLSEHTranslator(const kd::platform::FaultInfo& fault) {
+    if (KD_PROBE_ENABLED(fault)) KD_PROBE_FAULT(fault.code, fault.ip);
     if (fault.deferred) {
         if (t_recoveredFault == nullptr) return;  // (not reached: made at installation)
         RecoveredFault& saved = *t_recoveredFault;

@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config binutils
   libicu-dev libxml2-dev nettle-dev uuid-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev doxygen
+  systemtap-sdt-dev bpftrace
 )
 
 missing=()

@@ -1,0 +1,183 @@
+// The module's static probes as the system's tracing tools see them: each probe is in the
+// module's note with the argument signature the README documents, and, where the machine lets a
+// tool attach, bpftrace receives the values a running host fires.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+// What a shell command writes to its standard output.
+std::string Output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[1024];
+        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+struct ProbeNote {
+    std::set<std::string> signatures;  // argument sizes as readelf shows them ("8 4 -4"), per location
+    bool semaphore = true;             // every location names a semaphore
+};
+
+// The kdtrace probes in the module's .note.stapsdt, by name.
+std::map<std::string, ProbeNote> ReadProbeNotes(const std::string& path) {
+    std::map<std::string, ProbeNote> probes;
+    std::istringstream lines(Output("readelf -n --wide " + path));
+    std::string line, provider, name;
+    while (std::getline(lines, line)) {
+        const auto field = [&line](const char* label) {
+            const std::size_t at = line.find(label);
+            return at == std::string::npos ? std::string() : line.substr(at + std::strlen(label));
+        };
+        if (line.find("Provider: ") != std::string::npos) provider = field("Provider: ");
+        if (line.find("Name: ") != std::string::npos) name = field("Name: ");
+        if (provider != "kdtrace") continue;
+        if (line.find("Semaphore: ") != std::string::npos &&
+            std::strtoull(field("Semaphore: ").c_str(), nullptr, 16) == 0)
+            probes[name].semaphore = false;
+        if (line.find("Arguments: ") != std::string::npos) {
+            std::istringstream arguments(field("Arguments: "));
+            std::string argument, signature;
+            while (arguments >> argument)
+                signature += (signature.empty() ? "" : " ") + argument.substr(0, argument.find('@'));
+            probes[name].signatures.insert(signature);
+        }
+    }
+    return probes;
+}
+
+TEST(ProbesHostTest, EveryProbeIsInTheNoteWithItsDocumentedArguments) {
+    const std::map<std::string, std::string> documented = {
+        {"fire", "8 4 -4 -4 4"},    {"error", "-4 8 8 8 8 8 4"},
+        {"context_created", "8 4"}, {"context_destroyed", "8 4"},
+        {"listener_added", "4 8"},  {"listener_removed", "4 8"},
+        {"fault", "4 8"},
+    };
+    const auto probes = ReadProbeNotes(KDTRACE_MODULE_PATH);
+    std::set<std::string> names;
+    for (const auto& [name, note] : probes) names.insert(name);
+    std::set<std::string> expectedNames;
+    for (const auto& [name, signature] : documented) expectedNames.insert(name);
+    EXPECT_EQ(names, expectedNames);
+    for (const auto& [name, signature] : documented) {
+        const auto found = probes.find(name);
+        if (found == probes.end()) continue;
+        EXPECT_EQ(found->second.signatures, std::set<std::string>{signature}) << name;
+        EXPECT_TRUE(found->second.semaphore) << name << " has no semaphore";
+    }
+}
+
+// Why bpftrace cannot attach here, or empty when it may.
+std::string WhyNoAttach() {
+    if (::geteuid() != 0) return "attaching a probe needs root";
+    if (Output("command -v bpftrace").empty()) return "bpftrace is not installed";
+    struct stat info;
+    // Probes on user code reach the kernel as the uprobe event source or through tracefs.
+    if (::stat("/sys/bus/event_source/devices/uprobe/type", &info) != 0 &&
+        ::stat("/sys/kernel/tracing/uprobe_events", &info) != 0 &&
+        ::stat("/sys/kernel/debug/tracing/uprobe_events", &info) != 0)
+        return "the kernel offers no uprobes (no uprobe event source, tracefs or debugfs not mounted)";
+    return {};
+}
+
+// The probe host, running until it is stopped: it fires (7, -9) on "probe.host" every
+// millisecond once it has said "ready".
+class ProbeHost {
+public:
+    ProbeHost() {
+        int input[2], output[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(input[0], STDIN_FILENO);
+            ::dup2(output[1], STDOUT_FILENO);
+            ::execl(KD_PROBE_HOST_PATH, KD_PROBE_HOST_PATH, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(input[0]);
+        ::close(output[1]);
+        m_input = input[1];
+        m_output = output[0];
+    }
+    ~ProbeHost() { Stop(); }
+    ProbeHost(const ProbeHost&) = delete;
+    ProbeHost& operator=(const ProbeHost&) = delete;
+
+    pid_t pid() const { return m_pid; }
+
+    // Whether the host said "ready" within the time allowed.
+    bool WaitReady() {
+        std::string said;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (said.find("ready\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd fd{m_output, POLLIN, 0};
+            if (::poll(&fd, 1, 100) <= 0) continue;
+            char buffer[64];
+            const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            said.append(buffer, static_cast<std::size_t>(n));
+        }
+        return said.find("ready\n") != std::string::npos;
+    }
+
+    // Closes the host's input, which ends its loop; kills it if it has not ended in 10 s.
+    void Stop() {
+        if (m_pid <= 0) return;
+        ::close(m_input);
+        ::close(m_output);
+        int status = 0;
+        for (int i = 0; i < 100 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+        }
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_input = -1;
+    int m_output = -1;
+};
+
+TEST(ProbesHostTest, BpftraceReceivesTheValuesARunningHostFires) {
+    const std::string reason = WhyNoAttach();
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    // A probe missing from the module is a failure, never a reason to skip.
+    ASSERT_EQ(ReadProbeNotes(KDTRACE_MODULE_PATH).count("fire"), 1u);
+    ProbeHost host;
+    ASSERT_GT(host.pid(), 0);
+    ASSERT_TRUE(host.WaitReady());
+    // One event is enough; the timeout ends bpftrace should none arrive.
+    const std::string script = std::string("usdt:") + KDTRACE_MODULE_PATH +
+                               ":kdtrace:fire { printf(\"fire %s %u %d %d %u\\n\", str(arg0), arg1, arg2, arg3, "
+                               "arg4); exit(); }";
+    const std::string said =
+        Output("timeout -s KILL 60 bpftrace -p " + std::to_string(host.pid()) + " -e '" + script + "' 2>&1");
+    host.Stop();
+    if (said.find("Attaching") == std::string::npos) GTEST_SKIP() << "bpftrace could not attach here: " << said;
+    // Context name, identifier (named contexts have 0), the two values, one listener called.
+    EXPECT_THAT(said, ::testing::HasSubstr("fire probe.host 0 7 -9 1\n"));
+}
+
+}  // namespace
