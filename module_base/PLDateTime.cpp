@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <thread>
 
 #include "module_base/PLClassFactoryMap.h"
 #include "module_base/PLCompareOperator.h"
@@ -21,7 +22,7 @@ namespace {
 
 constexpr const char* kGroup = "Core Services";
 // How many times Format writes a text whose names changed language while it was written.
-constexpr int kFormatAttempts = 16;
+constexpr int kFormatAttempts = 64;
 
 // The null date: 1 January 1964.
 constexpr int32_t kNullMonth = 1, kNullDay = 1, kNullYear = 1964;
@@ -784,8 +785,8 @@ HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     if (size < 1) return E_INVALIDARG;
     return PL_GUARD(kGroup, [&](HRESULT&) {
         // A text takes all its month and weekday names from one language: it is written again
-        // when the language changed meanwhile (a bounded number of times, should changes never
-        // stop).
+        // when the language changed, or was being changed, meanwhile (a bounded number of times,
+        // should changes never stop).
         for (int attempt = 0;; ++attempt) {
             const uint64_t generation = PLResourceStringGeneration();
             buffer[0] = 0;
@@ -796,7 +797,14 @@ HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
                 buffer[0] = 0;  // a failure leaves no partial text
                 throw;
             }
-            if (attempt < kFormatAttempts - 1 && PLResourceStringGeneration() != generation) continue;
+            if (attempt < kFormatAttempts - 1) {
+                // A change under way is given the processor to finish.
+                if (PLResourceStringChanging()) {
+                    std::this_thread::yield();
+                    continue;
+                }
+                if (PLResourceStringGeneration() != generation) continue;
+            }
             out.Terminate();
             return;
         }

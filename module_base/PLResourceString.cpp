@@ -3,6 +3,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <kdtrace/msgtable.h>
@@ -30,8 +31,20 @@ struct ResourceLibrary {
 };
 
 ResourceLibrary* g_resourceLibrary = nullptr;
-// Counts the changes of the default language and of the language companion's name.
+// Counts the changes of the default language and of the language companion's name: twice per
+// change, once as it begins and once when it is done, so that the count is odd while a change
+// is under way.
 std::atomic<uint64_t> g_changes{0};
+
+// Marks a change of what messages read for its whole length.
+class ChangeUnderWay {
+public:
+    ChangeUnderWay() noexcept { g_changes.fetch_add(1, std::memory_order_acq_rel); }
+    // After the change: whoever sees the new number reads what was changed.
+    ~ChangeUnderWay() { g_changes.fetch_add(1, std::memory_order_release); }
+    ChangeUnderWay(const ChangeUnderWay&) = delete;
+    ChangeUnderWay& operator=(const ChangeUnderWay&) = delete;
+};
 
 void ReleaseResourceLibrary() noexcept {
     delete g_resourceLibrary;
@@ -111,18 +124,19 @@ bool StartsWithPlaceholder(const WCHAR* text) {
 LONG PLSetDefaultLanguage(LONG language) noexcept {
     LONG result = 0;
     PL_GUARD("lib_module_base", [&](HRESULT&) {
-        if (language == -1) {
-            const uint32_t system = kd::platform::SystemDefaultLanguageId();
-            if (system != 0) g_defaultLanguage.store(static_cast<LONG>(system), std::memory_order_relaxed);
-        } else {
-            g_defaultLanguage.store(language, std::memory_order_relaxed);
+        const uint32_t system = language == -1 ? kd::platform::SystemDefaultLanguageId() : 0;
+        {
+            const ChangeUnderWay change;
+            if (language == -1) {
+                if (system != 0) g_defaultLanguage.store(static_cast<LONG>(system), std::memory_order_relaxed);
+            } else {
+                g_defaultLanguage.store(language, std::memory_order_relaxed);
+            }
+            // The traditional-Chinese identifiers share one message language.
+            const LONG current = g_defaultLanguage.load(std::memory_order_relaxed);
+            if (current == 0x0C04 || current == 0x1404 || current == 0x0404 || current == 0x7C04)
+                g_defaultLanguage.store(0x0404, std::memory_order_relaxed);
         }
-        // The traditional-Chinese identifiers share one message language.
-        const LONG current = g_defaultLanguage.load(std::memory_order_relaxed);
-        if (current == 0x0C04 || current == 0x1404 || current == 0x0404 || current == 0x7C04)
-            g_defaultLanguage.store(0x0404, std::memory_order_relaxed);
-        // After the change: whoever sees the new number reads the new language.
-        g_changes.fetch_add(1, std::memory_order_release);
         const std::string name =
             kd::platform::PosixLocaleName(static_cast<uint32_t>(g_defaultLanguage.load(std::memory_order_relaxed)));
         if (!name.empty() && kd::platform::SetModuleLocale(name)) result = 1;
@@ -188,12 +202,16 @@ PLString PLGetLanguageResourceLibraryName() {
 void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept {
     try {
         ResourceLibrary& current = TheResourceLibrary();
+        PLString changed = name != nullptr && name[0] != 0 ? PLString(name) : PLString(u"kdlocale");
+        const ChangeUnderWay change;
         kd::platform::LockGuard guard(current.lock);
-        current.name = name != nullptr && name[0] != 0 ? PLString(name) : PLString(u"kdlocale");
-        // After the change: whoever sees the new number reads the new name.
-        g_changes.fetch_add(1, std::memory_order_release);
+        current.name = std::move(changed);
     } catch (...) {
     }
+}
+
+bool PLResourceStringChanging() noexcept {
+    return (g_changes.load(std::memory_order_acquire) & 1) != 0;
 }
 
 uint64_t PLResourceStringGeneration() noexcept {

@@ -26,6 +26,9 @@ void PLSetLanguageResourceLibraryName(const WCHAR* name) noexcept;
 // which another file may load under the name). A message read in the default language while
 // the number had a value reads the same for as long as the number keeps that value.
 uint64_t PLResourceStringGeneration() noexcept;
+// True while the default language or the companion's name is being changed: a text put together
+// from several messages meanwhile may mix the old and the new.
+bool PLResourceStringChanging() noexcept;
 
 // ---- resource strings ----
 
