@@ -21,6 +21,13 @@ PL_REGISTER_CLASS(CPLDateTime, CLSID_PLDateTime);
 namespace {
 
 constexpr const char* kGroup = "Core Services";
+bool IsHighSurrogate(char16_t c) noexcept {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) noexcept {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
 // How many times Format writes a text whose names changed language while it was written.
 constexpr int kFormatAttempts = 64;
 
@@ -163,22 +170,36 @@ struct CPLDateTime::TextOut {
     WCHAR* data;
     std::size_t room;
     std::size_t length = 0;
+    bool cut = false;  // something did not fit
 
     bool Full() const noexcept { return length >= room; }
     TextOut& operator+=(char16_t c) {
-        if (length < room) data[length++] = c;
+        Put(c);
         return *this;
     }
     TextOut& operator+=(const char16_t* text) {
-        while (*text != 0 && length < room) data[length++] = *text++;
+        while (*text != 0) Put(*text++);
         return *this;
     }
     TextOut& operator+=(const std::u16string& text) { return *this += text.c_str(); }
     TextOut& operator+=(std::u16string_view text) {
-        for (std::size_t i = 0; i < text.size() && text[i] != 0 && length < room; ++i) data[length++] = text[i];
+        for (std::size_t i = 0; i < text.size() && text[i] != 0; ++i) Put(text[i]);
         return *this;
     }
-    void Terminate() { data[length] = 0; }
+    // A text cut short (or filling its room: the writer stops there) never ends in half a
+    // surrogate pair.
+    void Terminate() {
+        if ((cut || length == room) && length > 0 && IsHighSurrogate(data[length - 1])) --length;
+        data[length] = 0;
+    }
+
+private:
+    void Put(char16_t c) noexcept {
+        if (length < room)
+            data[length++] = c;
+        else
+            cut = true;
+    }
 };
 
 // ---- Julian day numbers and OLE dates ----
@@ -626,7 +647,9 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         break;
                     }
                     default:
-                        // An unknown code passes over itself and the mask character after it.
+                        // An unknown code passes over itself and the mask character after it (a
+                        // code beyond U+FFFF is one character of two units).
+                        if (IsHighSurrogate(code) && IsLowSurrogate(mask[i])) ++i;
                         if (mask[i] == 0) PL_THROW_ERROR(E_FAIL, "Unexpected end of string", 1);
                         ++i;
                         break;
@@ -771,9 +794,12 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
                 break;
             }
             default:
-                // An unknown code is written and the mask character after it passed over.
-                if (mask[i] == 0) PL_THROW_ERROR(E_FAIL, "Unexpected end of format string", 1);
+                // An unknown code is written and the mask character after it passed over; a code
+                // beyond U+FFFF (two units) is one character, written whole.
+                const bool pair = IsHighSurrogate(code) && IsLowSurrogate(mask[i]);
+                if (mask[i + (pair ? 1 : 0)] == 0) PL_THROW_ERROR(E_FAIL, "Unexpected end of format string", 1);
                 out += code;
+                if (pair) out += mask[i++];
                 ++i;
                 break;
         }

@@ -85,8 +85,15 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf(), date = VariantOf(), stamp = VariantOf(),
                          longMask = VariantOf();
     wide->SetValueLongLong(-9007199254740993LL);
-    // A mask longer than a date's text may be (255 characters) is written whole.
-    const std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(290, u'.');
+    // A mask longer than a date's text may be (255 characters) is written whole, and the text it
+    // gives, cut at 255, does not end in half of a surrogate pair.
+    std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(244, u'.');
+    while (mask300.size() < 300) mask300 += u"\U0001F600";
+    // An unknown code beyond U+FFFF is written whole.
+    PLComPtr<IPLVariant> astral = VariantOf();
+    astral->SetValueString(u"02-29-2024");
+    astral->Convert(PLVariantDateTime);
+    astral->SetDateTimeFormatString(u"%m-%d-%y %\U0001F600.");
     longMask->SetValueString(u"02-29-2024");
     longMask->Convert(PLVariantDateTime);
     longMask->SetDateTimeFormatString(mask300.c_str());
@@ -108,6 +115,7 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
                   {u"Day", date, PLVariantDateTime},
                   {u"Stamp", stamp, PLVariantDateTimeOfDay},
                   {u"LongMask", longMask, PLVariantDateTime},
+                  {u"AstralCode", astral, PLVariantDateTime},
                   {u"Empty", VariantOf(u""), PLVariantString}};
     auto bag = BagOf({});
     for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
