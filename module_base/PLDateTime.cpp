@@ -28,6 +28,11 @@ bool IsLowSurrogate(char16_t c) noexcept {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
+// The units of the character `text` starts with: 2 for a surrogate pair, else 1.
+std::size_t CharacterUnits(const char16_t* text) noexcept {
+    return IsHighSurrogate(text[0]) && IsLowSurrogate(text[1]) ? 2 : 1;
+}
+
 // How many times Format writes a text whose names changed language while it was written.
 constexpr int kFormatAttempts = 64;
 
@@ -648,10 +653,10 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                     }
                     default:
                         // An unknown code passes over itself and the mask character after it (a
-                        // code beyond U+FFFF is one character of two units).
-                        if (IsHighSurrogate(code) && IsLowSurrogate(mask[i])) ++i;
+                        // character beyond U+FFFF is one of two units).
+                        i += IsHighSurrogate(code) ? CharacterUnits(mask + i - 1) - 1 : 0;
                         if (mask[i] == 0) PL_THROW_ERROR(E_FAIL, "Unexpected end of string", 1);
-                        ++i;
+                        i += CharacterUnits(mask + i);
                         break;
                 }
             }
@@ -795,12 +800,12 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
             }
             default:
                 // An unknown code is written and the mask character after it passed over; a code
-                // beyond U+FFFF (two units) is one character, written whole.
+                // or character beyond U+FFFF (two units) is one character.
                 const bool pair = IsHighSurrogate(code) && IsLowSurrogate(mask[i]);
                 if (mask[i + (pair ? 1 : 0)] == 0) PL_THROW_ERROR(E_FAIL, "Unexpected end of format string", 1);
                 out += code;
                 if (pair) out += mask[i++];
-                ++i;
+                i += CharacterUnits(mask + i);
                 break;
         }
     }

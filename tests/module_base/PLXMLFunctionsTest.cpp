@@ -89,11 +89,12 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     // gives, cut at 255, does not end in half of a surrogate pair.
     std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(244, u'.');
     while (mask300.size() < 300) mask300 += u"\U0001F600";
-    // An unknown code beyond U+FFFF is written whole.
+    // An unknown code beyond U+FFFF is written whole, and the character passed over after an
+    // unknown code is passed over whole.
     PLComPtr<IPLVariant> astral = VariantOf();
     astral->SetValueString(u"02-29-2024");
     astral->Convert(PLVariantDateTime);
-    astral->SetDateTimeFormatString(u"%m-%d-%y %\U0001F600.");
+    astral->SetDateTimeFormatString(u"%m-%d-%y %\U0001F600. %s\U0001F600.");
     longMask->SetValueString(u"02-29-2024");
     longMask->Convert(PLVariantDateTime);
     longMask->SetDateTimeFormatString(mask300.c_str());
