@@ -12,24 +12,14 @@
 
 #include "support/HResult.h"
 #include "support/HostModule.h"
+#include "support/Process.h"
 
 namespace {
 
-// What a shell command writes to its standard output.
-std::string Output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[1024];
-        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return text;
-}
-
 TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
     // The defined dynamic symbols in byte order, without the version-node markers (type A).
-    const std::string symbols = Output(std::string("nm -D --defined-only ") + KDTRACE_MODULE_PATH +
-                                       " | awk '$2 != \"A\" {print $NF}' | LC_ALL=C sort");
+    const std::string symbols = kdtest::Output(std::string("nm -D --defined-only ") + KDTRACE_MODULE_PATH +
+                                               " | awk '$2 != \"A\" {print $NF}' | LC_ALL=C sort");
     EXPECT_EQ(symbols,
               "CreateXMLFromPropertyBag\nGetImplementedModules\nGetPLModule\nGetThreadError\n"
               "GetThreadErrorSuspensionState\nPLClearThreadErrors\nPLConvertDataToHex\nPLConvertHexToData\n"

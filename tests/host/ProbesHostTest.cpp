@@ -20,18 +20,9 @@
 #include <string>
 #include <thread>
 
-namespace {
+#include "support/Process.h"
 
-// What a shell command writes to its standard output.
-std::string Output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[1024];
-        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return text;
-}
+namespace {
 
 struct ProbeNote {
     std::set<std::string> signatures;  // argument sizes as readelf shows them ("8 4 -4"), per location
@@ -41,7 +32,7 @@ struct ProbeNote {
 // The kdtrace probes in the module's .note.stapsdt, by name.
 std::map<std::string, ProbeNote> ReadProbeNotes(const std::string& path) {
     std::map<std::string, ProbeNote> probes;
-    std::istringstream lines(Output("readelf -n --wide " + path));
+    std::istringstream lines(kdtest::Output("readelf -n --wide " + path));
     std::string line, provider, name;
     while (std::getline(lines, line)) {
         const auto field = [&line](const char* label) {
@@ -89,7 +80,7 @@ TEST(ProbesHostTest, EveryProbeIsInTheNoteWithItsDocumentedArguments) {
 // Why bpftrace cannot attach here, or empty when it may.
 std::string WhyNoAttach() {
     if (::geteuid() != 0) return "attaching a probe needs root";
-    if (Output("command -v bpftrace").empty()) return "bpftrace is not installed";
+    if (kdtest::Output("command -v bpftrace").empty()) return "bpftrace is not installed";
     struct stat info;
     // Probes on user code reach the kernel as the uprobe event source or through tracefs.
     if (::stat("/sys/bus/event_source/devices/uprobe/type", &info) != 0 &&
@@ -173,7 +164,7 @@ TEST(ProbesHostTest, BpftraceReceivesTheValuesARunningHostFires) {
                                ":kdtrace:fire { printf(\"fire %s %u %d %d %u\\n\", str(arg0), arg1, arg2, arg3, "
                                "arg4); exit(); }";
     const std::string said =
-        Output("timeout -s KILL 60 bpftrace -p " + std::to_string(host.pid()) + " -e '" + script + "' 2>&1");
+        kdtest::Output("timeout -s KILL 60 bpftrace -p " + std::to_string(host.pid()) + " -e '" + script + "' 2>&1");
     host.Stop();
     if (said.find("Attaching") == std::string::npos) GTEST_SKIP() << "bpftrace could not attach here: " << said;
     // Context name, identifier (named contexts have 0), the two values, one listener called.
