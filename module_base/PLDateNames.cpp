@@ -23,15 +23,17 @@ const char16_t* const kEnglishNames[kNames] = {u"January",   u"February", u"Marc
                                                u"November",  u"December", u"Sunday", u"Monday",    u"Tuesday",
                                                u"Wednesday", u"Thursday", u"Friday", u"Saturday"};
 
-// The names this thread has read, for one value of PLResourceStringGeneration: a name is read
-// from the companion (some microseconds) once per thread until the default language, the
-// companion's name or the library cache changes, and is then read again. Names the companion
+// The names this thread has read in one language, for one value of PLResourceStringGeneration:
+// a name is read from the companion (some microseconds) once per thread until the language
+// asked for, the default language, the companion's name or the library cache changes, and is
+// then read again. Names the companion
 // could not give are not kept, so their failures are recorded on every call.
 // Per thread, so that readers take no lock; on the heap, because the library's thread-local
 // block must stay small (it lies in the static TLS area, of which a library loaded at run time
 // gets only a few hundred bytes).
 struct KeptNames {
     uint64_t generation = 0;
+    LONG language = -1;
     std::array<bool, kNames> known{};
     std::array<std::u16string, kNames> names;
 };
@@ -49,17 +51,18 @@ void ReleaseCallingThreadNames() noexcept {
 }
 const bool g_releaseRegistered = kd::platform::ReleaseAtUnload(&ReleaseCallingThreadNames);
 
-// Keeps `name` as read while the generation was `generation`.
-void Keep(std::size_t slot, uint64_t generation, const std::u16string& name) noexcept {
+// Keeps `name` as read in `language` while the generation was `generation`.
+void Keep(std::size_t slot, LONG language, uint64_t generation, const std::u16string& name) noexcept {
     if (t_kept == nullptr) {
         t_kept = new (std::nothrow) KeptNames();
         if (t_kept == nullptr) return;
         g_exitWatch.Watch();
     }
     KeptNames& kept = *t_kept;
-    if (kept.generation != generation) {
+    if (kept.generation != generation || kept.language != language) {
         kept.known.fill(false);
         kept.generation = generation;
+        kept.language = language;
     }
     try {
         kept.names[slot] = name;
@@ -69,7 +72,7 @@ void Keep(std::size_t slot, uint64_t generation, const std::u16string& name) noe
     }
 }
 
-std::u16string_view Name(std::size_t slot, DWORD messageId, std::u16string& scratch) {
+std::u16string_view Name(std::size_t slot, DWORD messageId, LONG language, std::u16string& scratch) {
     static_cast<void>(g_releaseRegistered);
     // Reading a message loads the companion, which installs the fault translator for the
     // thread; a kept name does the same.
@@ -77,12 +80,13 @@ std::u16string_view Name(std::size_t slot, DWORD messageId, std::u16string& scra
     // Taken before the read: a change during the read leaves what it kept under a number that
     // is already out of date.
     const uint64_t generation = PLResourceStringGeneration();
-    if (const KeptNames* kept = t_kept; kept != nullptr && kept->generation == generation && kept->known[slot])
+    if (const KeptNames* kept = t_kept;
+        kept != nullptr && kept->generation == generation && kept->language == language && kept->known[slot])
         return kept->names[slot];
     PLString text;
-    if (PLFormatResourceString(text, messageId) >= 0 && text.GetLength() > 0) {
+    if (PLFormatResourceStringLang(text, messageId, language) >= 0 && text.GetLength() > 0) {
         scratch.assign(text.c_str(), static_cast<std::size_t>(text.GetLength()));
-        Keep(slot, generation, scratch);
+        Keep(slot, language, generation, scratch);
     } else {
         scratch = kEnglishNames[slot];
     }
@@ -91,12 +95,14 @@ std::u16string_view Name(std::size_t slot, DWORD messageId, std::u16string& scra
 
 }  // namespace
 
-std::u16string_view PLMonthName(int32_t month, std::u16string& scratch) {
+std::u16string_view PLMonthName(int32_t month, LONG language, std::u16string& scratch) {
     if (month < 1 || month > 12) return {};
-    return Name(static_cast<std::size_t>(month - 1), kFirstMonthMessage + static_cast<DWORD>(month - 1), scratch);
+    return Name(static_cast<std::size_t>(month - 1), kFirstMonthMessage + static_cast<DWORD>(month - 1), language,
+                scratch);
 }
 
-std::u16string_view PLWeekdayName(int32_t index, std::u16string& scratch) {
+std::u16string_view PLWeekdayName(int32_t index, LONG language, std::u16string& scratch) {
     if (index < 0 || index > 6) return {};
-    return Name(kMonths + static_cast<std::size_t>(index), kFirstWeekdayMessage + static_cast<DWORD>(index), scratch);
+    return Name(kMonths + static_cast<std::size_t>(index), kFirstWeekdayMessage + static_cast<DWORD>(index), language,
+                scratch);
 }

@@ -506,6 +506,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
     m_f.month = m_f.day = m_f.year = m_f.hour = m_f.minute = m_f.second = 0;
     WCHAR expanded[kKeywordMaskSize];
     const WCHAR* mask = ExpandMaskKeyword(maskIn, expanded);
+    const LONG language = PLGetDefaultLanguage();  // every month name in one language
 
     Fields f{};
     enum { kNoMarker, kAM, kPM } marker = kNoMarker;
@@ -598,7 +599,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         std::size_t length = 0;
                         std::u16string scratch;
                         for (int32_t m = 1; m <= 12 && found == 0; ++m) {
-                            const std::u16string_view name = PLMonthName(m, scratch);
+                            const std::u16string_view name = PLMonthName(m, language, scratch);
                             if (!name.empty() && EqualNoCase(text + t, name, name.size()))
                                 found = m, length = name.size();
                         }
@@ -612,7 +613,7 @@ void CPLDateTime::DoInitializeFromString(const WCHAR* text, const WCHAR* maskIn)
                         std::u16string scratch;
                         if (text[t + 1] != 0 && text[t + 2] != 0)
                             for (int32_t m = 1; m <= 12 && found == 0; ++m)
-                                if (EqualNoCase(text + t, PLMonthName(m, scratch).substr(0, 3), 3)) found = m;
+                                if (EqualNoCase(text + t, PLMonthName(m, language, scratch).substr(0, 3), 3)) found = m;
                         if (found == 0) PL_THROW_ERROR(E_FAIL, "Invalid month name", 1);
                         f.month = found;
                         t += 3;
@@ -709,7 +710,7 @@ HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask
 
 // ---- formatting ----
 
-void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
+void CPLDateTime::DoFormat(const WCHAR* maskIn, LONG language, TextOut& out) {
     WCHAR expanded[kKeywordMaskSize];
     const WCHAR* mask = ExpandMaskKeyword(maskIn, expanded);
     std::u16string scratch;  // a name that is not kept
@@ -749,17 +750,17 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
                 out += m_f.hour < 12 ? u"AM" : u"PM";
                 break;
             case u'A':
-                out += PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), scratch);
+                out += PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), language, scratch);
                 break;
             case u'a':
-                out +=
-                    Abbreviation(PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), scratch));
+                out += Abbreviation(
+                    PLWeekdayName(WeekdayIndex(PLJulianFromDate(m_f.month, m_f.day, m_f.year)), language, scratch));
                 break;
             case u'B':
-                out += PLMonthName(m_f.month, scratch);
+                out += PLMonthName(m_f.month, language, scratch);
                 break;
             case u'b':
-                out += Abbreviation(PLMonthName(m_f.month, scratch));
+                out += Abbreviation(PLMonthName(m_f.month, language, scratch));
                 break;
             case u'j': {
                 const double day =
@@ -776,7 +777,7 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, TextOut& out) {
                                "Failed to obtain locale formatting string", 0);
                 WCHAR pieceText[kLocaleDatePieceLimit + 1];
                 TextOut piece{pieceText, kLocaleDatePieceLimit};
-                DoFormat(localeMask, piece);
+                DoFormat(localeMask, language, piece);
                 piece.Terminate();
                 out += pieceText;
                 break;
@@ -815,15 +816,17 @@ HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     if (mask == nullptr || buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
     return PL_GUARD(kGroup, [&](HRESULT&) {
-        // A text takes all its month and weekday names from one language: it is written again
-        // when the language changed, or was being changed, meanwhile (a bounded number of times,
-        // should changes never stop).
+        // A text takes all its month and weekday names from the language that was the default as
+        // it began. It is written again when the language or the companion changed, or was being
+        // changed, meanwhile (a bounded number of times, should changes never stop), so that a
+        // text begun before a change and finished after it is given in the new language.
         for (int attempt = 0;; ++attempt) {
             const uint64_t generation = PLResourceStringGeneration();
+            const LONG language = PLGetDefaultLanguage();
             buffer[0] = 0;
             TextOut out{buffer, static_cast<std::size_t>(size) - 1};
             try {
-                DoFormat(mask, out);
+                DoFormat(mask, language, out);
             } catch (...) {
                 buffer[0] = 0;  // a failure leaves no partial text
                 throw;

@@ -95,7 +95,7 @@ private:
     void DoInitializeFromJulian(double julian);
     void DoInitializeFromString(const WCHAR* text, const WCHAR* mask);
     struct TextOut;
-    void DoFormat(const WCHAR* mask, TextOut& out);
+    void DoFormat(const WCHAR* mask, LONG language, TextOut& out);
     // The mask of the locale `locale` (an identifier already resolved); failures throw.
     static std::u16string BuildLocaleMask(uint32_t locale, bool dateOnly);
     // Longest locale mask read for "SYSTEMDATE" and "SYSTEMDATETIME", with its terminator.
