@@ -156,7 +156,7 @@ void FormatFloat(std::u16string& out, const Directive& directive, const FormatAr
     *p++ = static_cast<char>(directive.conv);
     *p = 0;
     const int width = directive.width;
-    const int precision = directive.precision < 0 ? 6 : directive.precision;
+    const int precision = directive.precision;  // negative: as if none were given (%a then prints exactly)
     char stackBuf[512];
     const int n = std::snprintf(stackBuf, sizeof stackBuf, fmt, width, precision, value);
     if (n < 0) {
