@@ -78,32 +78,47 @@ std::u16string TextOf(IPLVariant* v) {
     return std::u16string(text.view());
 }
 
+// A variant holding the date (or date and time) read from `text`, written with `mask` if given.
+PLComPtr<IPLVariant> DateOf(const char16_t* text, LONG kind = PLVariantDateTime, const char16_t* mask = nullptr) {
+    PLComPtr<IPLVariant> v = VariantOf(text);
+    EXPECT_HR(v->Convert(kind), S_OK);
+    EXPECT_HR(mask != nullptr ? v->SetDateTimeFormatString(mask) : S_OK, S_OK);
+    return v;
+}
+
+// The text of each PROPERTY element of `xml`, by NAME, as libxml2 reads it. When `recover` is set,
+// it drops references to characters XML cannot hold, as the library's own retry does.
+std::map<std::string, std::string> ReadByLibxml2(const std::u16string& xml, bool recover = true) {
+    const std::string utf8 = PLString(xml.c_str()).ToUtf8();
+    std::map<std::string, std::string> values;
+    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
+                                  XML_PARSE_NONET | (recover ? XML_PARSE_RECOVER | XML_PARSE_NOERROR : 0));
+    if (doc == nullptr) return values;
+    for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
+        xmlChar* name = xmlGetProp(n, BAD_CAST "NAME");
+        xmlChar* text = xmlNodeGetContent(n);
+        values[reinterpret_cast<const char*>(name)] = reinterpret_cast<const char*>(text);
+        xmlFree(name);
+        xmlFree(text);
+    }
+    xmlFreeDoc(doc);
+    return values;
+}
+
 }  // namespace
 
 // Every kind written into a bag's XML, checked with libxml2, and read back.
 TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
-    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf(), date = VariantOf(), stamp = VariantOf(),
-                         longMask = VariantOf();
+    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf();
     wide->SetValueLongLong(-9007199254740993LL);
+    real->SetValueDouble(0.1);
     // A mask longer than a date's text may be (255 characters) is written whole, and the text it
     // gives, cut at 255, does not end in half of a surrogate pair.
     std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(244, u'.');
     while (mask300.size() < 300) mask300 += u"\U0001F600";
     // An unknown code beyond U+FFFF is written whole, and the character passed over after an
     // unknown code is passed over whole.
-    PLComPtr<IPLVariant> astral = VariantOf();
-    astral->SetValueString(u"02-29-2024");
-    astral->Convert(PLVariantDateTime);
-    astral->SetDateTimeFormatString(u"%m-%d-%y %\U0001F600. %s\U0001F600.");
-    longMask->SetValueString(u"02-29-2024");
-    longMask->Convert(PLVariantDateTime);
-    longMask->SetDateTimeFormatString(mask300.c_str());
-    real->SetValueDouble(0.1);
-    date->SetValueString(u"02-29-2024");
-    date->Convert(PLVariantDateTime);
-    date->SetDateTimeFormatString(u"%y-%2m-%2d");
-    stamp->SetValueString(u"07-04-2021 11:30:15 PM");
-    stamp->Convert(PLVariantDateTimeOfDay);
+    const char16_t* astral = u"%m-%d-%y %\U0001F600. %s\U0001F600.";
     const struct {
         const char16_t* name;
         PLComPtr<IPLVariant> value;
@@ -113,22 +128,18 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
                   {u"Wide", wide, PLVariantLongLong},
                   {u"Ratio", real, PLVariantDouble},
                   {u"On", VariantOf(true), PLVariantBoolean},
-                  {u"Day", date, PLVariantDateTime},
-                  {u"Stamp", stamp, PLVariantDateTimeOfDay},
-                  {u"LongMask", longMask, PLVariantDateTime},
-                  {u"AstralCode", astral, PLVariantDateTime},
+                  {u"Day", DateOf(u"02-29-2024", PLVariantDateTime, u"%y-%2m-%2d"), PLVariantDateTime},
+                  {u"Stamp", DateOf(u"07-04-2021 11:30:15 PM", PLVariantDateTimeOfDay), PLVariantDateTimeOfDay},
+                  {u"LongMask", DateOf(u"02-29-2024", PLVariantDateTime, mask300.c_str()), PLVariantDateTime},
+                  {u"AstralCode", DateOf(u"02-29-2024", PLVariantDateTime, astral), PLVariantDateTime},
                   {u"Empty", VariantOf(u""), PLVariantString}};
     auto bag = BagOf({});
     for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
     PLComPtr<IPLVariant> xml;
     ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    const std::string utf8 = PLString(TextOf(xml.Get()).c_str()).ToUtf8();
-    xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
-    ASSERT_NE(other, nullptr) << utf8;
-    EXPECT_EQ(xmlChildElementCount(xmlDocGetRootElement(other)), std::size(values));
-    xmlFreeDoc(other);
+    EXPECT_EQ(ReadByLibxml2(TextOf(xml.Get()), false).size(), std::size(values));
     PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(PLString::FromUtf8(utf8).c_str(), back.Put()), S_OK);
+    ASSERT_HR(RestorePropertyBagFromXML(TextOf(xml.Get()).c_str(), back.Put()), S_OK);
     for (const auto& v : values) {
         SCOPED_TRACE(PLString(v.name).ToUtf8());
         EXPECT_EQ(TypeOf(Get(back.Get(), v.name).Get()), v.typeBack);
@@ -146,11 +157,9 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
 TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     PLComPtr<IPLVariantCollection> items;
     ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
-    PLComPtr<IPLVariant> wide = VariantOf(), small = VariantOf(), empty = VariantOf(u""), date = VariantOf();
+    PLComPtr<IPLVariant> wide = VariantOf(), small = VariantOf(), empty = VariantOf(u""), date = DateOf(u"12-31-1999");
     wide->SetValueLongLong(1LL << 40);
     small->SetValueLongLong(7);
-    date->SetValueString(u"12-31-1999");
-    date->Convert(PLVariantDateTime);  // the default mask
     for (IPLVariant* v : {wide.Get(), small.Get(), empty.Get(), date.Get()}) items->Insert(v);
 
     XmlDocument document;
@@ -303,27 +312,6 @@ TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     EXPECT_EQ(TextOf(Get(back.Get(), otherName.c_str()).Get()), u"false");
 }
 
-namespace {
-// The text of each PROPERTY element of `xml`, by NAME, as libxml2 reads it. Recovering from
-// references to characters XML cannot hold, it drops them, as the library's own retry does.
-std::map<std::string, std::string> ReadByLibxml2(const std::u16string& xml) {
-    const std::string utf8 = PLString(xml.c_str()).ToUtf8();
-    std::map<std::string, std::string> values;
-    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
-                                  XML_PARSE_NONET | XML_PARSE_RECOVER | XML_PARSE_NOERROR);
-    if (doc == nullptr) return values;
-    for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
-        xmlChar* name = xmlGetProp(n, BAD_CAST "NAME");
-        xmlChar* text = xmlNodeGetContent(n);
-        values[reinterpret_cast<const char*>(name)] = reinterpret_cast<const char*>(text);
-        xmlFree(name);
-        xmlFree(text);
-    }
-    xmlFreeDoc(doc);
-    return values;
-}
-}  // namespace
-
 // What the bag's writer writes, its reader reads back, whatever the text: characters XML cannot
 // hold are written as references, which reading drops (libxml2 drops them alike), keeping the
 // rest of the bag; non-finite doubles have text forms; a value over the parser's default limit
@@ -409,9 +397,7 @@ TEST(PLXMLFunctions, EmptyCollectionsAndDeclaredEntities) {
                                         back.Put()),
               S_OK);
     BOOL contains = TRUE;
-    for (const char16_t* unset : {u"a", u"b"}) {
-        EXPECT_HR(back->ContainsKey(unset, &contains), S_FALSE);
-    }
+    for (const char16_t* unset : {u"a", u"b"}) EXPECT_HR(back->ContainsKey(unset, &contains), S_FALSE);
     EXPECT_EQ(TextOf(Get(back.Get(), u"c").Get()), u"kept");
     ASSERT_HR(Get(back.Get(), u"d")->GetValueCollection(items.Put()), S_OK);
     EXPECT_EQ(items->GetCount(), 1);
@@ -427,30 +413,29 @@ TEST(PLXMLFunctions, MissingArgumentsAreRefused) {
     PLComPtr<IPLVariantCollection> items;
     ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
     PLComPtr<IPLPropertyBag> restored;
-    for (const HRESULT hr : {LoadDOMFromXMLBSTR(nullptr, document),
-                             LoadDOMFromXMLString(nullptr, document),
-                             AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
-                             AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
-                             AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
-                             GenerateVariantCollectionXML(nullptr, document, root, u"n"),
-                             GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
-                             GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
-                             GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
-                             GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
-                             GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
-                             addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
-                             addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
-                             addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
-                             VariantCollectionNodeResolution(none, value.Get()),
-                             VariantCollectionNodeResolution(root, nullptr),
-                             GetPropertyFromXMLNode(none, u"A", value.Get()),
-                             GetPropertyFromXMLNode(root, nullptr, value.Get()),
-                             GetPropertyFromXMLNode(root, u"A", nullptr),
-                             CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"),
-                             CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
-                             CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr),
-                             RestorePropertyBagFromXML(nullptr, restored.Put()),
-                             RestorePropertyBagFromXML(u"<R/>", nullptr)})
+    // The readers, then the writers.
+    for (const HRESULT hr :
+         {LoadDOMFromXMLBSTR(nullptr, document), LoadDOMFromXMLString(nullptr, document),
+          GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
+          GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
+          GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
+          GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
+          addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
+          addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
+          addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
+          VariantCollectionNodeResolution(none, value.Get()), VariantCollectionNodeResolution(root, nullptr),
+          GetPropertyFromXMLNode(none, u"A", value.Get()), GetPropertyFromXMLNode(root, nullptr, value.Get()),
+          GetPropertyFromXMLNode(root, u"A", nullptr), RestorePropertyBagFromXML(nullptr, restored.Put()),
+          RestorePropertyBagFromXML(u"<R/>", nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    for (const HRESULT hr :
+         {AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
+          AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
+          AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
+          GenerateVariantCollectionXML(nullptr, document, root, u"n"),
+          GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
+          CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"), CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
+          CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(document.Root().Value(), u"one");
 }
