@@ -53,9 +53,7 @@ std::u16string Fmt(IPLDateTime* dt, const char16_t* mask, LONG size = 256) {
 }
 
 bool IsEmpty(IPLDateTime* dt) {
-    BOOL empty = FALSE;
-    EXPECT_EQ(dt->IsEmpty(&empty), S_OK);
-    return empty != FALSE;
+    return kdtest::LongOf(dt, &IPLDateTime::IsEmpty) != FALSE;
 }
 
 TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryField) {
@@ -75,9 +73,7 @@ TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryFiel
     PLComPtr<IPLDateTimePriv> copy;
     ASSERT_EQ(cloneable->Clone(IID_IPLDateTimePriv, copy.PutVoid()), S_OK);
     EXPECT_EQ(Get(copy.Get()), (F{1, 1, 1964, 12}));
-    BOOL check = TRUE;
-    copy->GetCheckForPellumNullDate(&check);
-    EXPECT_EQ(check, FALSE);
+    EXPECT_EQ(kdtest::LongOf(copy.Get(), &IPLDateTimePriv::GetCheckForPellumNullDate), FALSE);
     EXPECT_EQ(Fmt(copy.Get(), u"SYSTEMDATE"), u"1964/01/01");  // the locale's mask
 }
 
