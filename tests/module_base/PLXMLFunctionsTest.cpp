@@ -78,6 +78,20 @@ std::u16string TextOf(IPLVariant* v) {
     return std::u16string(text.view());
 }
 
+// The bag's XML under a root named Root.
+std::u16string XmlOf(IPLPropertyBag* bag) {
+    PLComPtr<IPLVariant> xml;
+    EXPECT_HR(CreateXMLFromPropertyBag(bag, xml.Put(), u"Root"), S_OK);
+    return xml ? TextOf(xml.Get()) : u"";
+}
+
+// The bag read back from `xml`.
+PLComPtr<IPLPropertyBag> Restored(const std::u16string& xml) {
+    PLComPtr<IPLPropertyBag> back;
+    EXPECT_HR(RestorePropertyBagFromXML(xml.c_str(), back.Put()), S_OK);
+    return back;
+}
+
 // A variant holding the date (or date and time) read from `text`, written with `mask` if given.
 PLComPtr<IPLVariant> DateOf(const char16_t* text, LONG kind = PLVariantDateTime, const char16_t* mask = nullptr) {
     PLComPtr<IPLVariant> v = VariantOf(text);
@@ -135,11 +149,9 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
                   {u"Empty", VariantOf(u""), PLVariantString}};
     auto bag = BagOf({});
     for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
-    PLComPtr<IPLVariant> xml;
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    EXPECT_EQ(ReadByLibxml2(TextOf(xml.Get()), false).size(), std::size(values));
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(TextOf(xml.Get()).c_str(), back.Put()), S_OK);
+    const std::u16string xml = XmlOf(bag.Get());
+    EXPECT_EQ(ReadByLibxml2(xml, false).size(), std::size(values));
+    const auto back = Restored(xml);
     for (const auto& v : values) {
         SCOPED_TRACE(PLString(v.name).ToUtf8());
         EXPECT_EQ(TypeOf(Get(back.Get(), v.name).Get()), v.typeBack);
@@ -242,16 +254,12 @@ HRESULT WriteNestedBag(IUnknown* value, XmlDocument& document, XmlNode parent, P
 
 TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     auto bag = BagOf({{u"Title", u"a<b"}, {u"Size", 5}});
-    PLComPtr<IPLVariant> xml;
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    EXPECT_EQ(TextOf(xml.Get()),
+    EXPECT_EQ(XmlOf(bag.Get()),
               u"<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
               u"<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
     // A document without elements reads back as an empty bag.
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(u"<Empty/>", back.Put()), S_OK);
     PLComPtr<IPLPropertyCollection> properties;
-    ASSERT_HR(back->GetProperties(properties.Put()), S_OK);
+    ASSERT_HR(Restored(u"<Empty/>")->GetProperties(properties.Put()), S_OK);
     EXPECT_EQ(properties->GetCount(), 0);
 
     // Root names are checked before anything is written; failures hand out nothing.
@@ -288,10 +296,7 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
 TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     const std::u16string longName(300, u'n'), otherName = longName + u'2';
     const auto bag = kdtest::BagOf({{u"Text", u"a <b>"}, {u"Number", LONG{7}}, {longName.c_str(), true}});
-    PLComPtr<IPLVariant> written;
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), written.Put(), u"Root"), S_OK);
-    PLString text;
-    ASSERT_HR(GetPLStringFromVariant(written.Get(), &text), S_OK);
+    PLString text(XmlOf(bag.Get()));
 
     XmlDocument document;
     const XmlNode root = document.CreateElement(u"Root");
@@ -304,10 +309,7 @@ TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     EXPECT_EQ(cut.view(), document.Serialize());
 
     bag->SetProperty(otherName.c_str(), kdtest::VariantOf(false).Get());
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), written.Put(), u"Root"), S_OK);
-    ASSERT_HR(GetPLStringFromVariant(written.Get(), &text), S_OK);
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(text.c_str(), back.Put()), S_OK);
+    const auto back = Restored(XmlOf(bag.Get()));
     EXPECT_EQ(TextOf(Get(back.Get(), longName.c_str()).Get()), u"true");
     EXPECT_EQ(TextOf(Get(back.Get(), otherName.c_str()).Get()), u"false");
 }
@@ -324,25 +326,18 @@ TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
         SCOPED_TRACE(PLString(t.back.substr(0, 20).c_str()).ToUtf8());
         const std::u16string name = u"N" + t.text.substr(0, 8);
         auto bag = BagOf({{u"Kept", 5}, {u"V", t.text.c_str()}, {name.c_str(), true}});
-        PLComPtr<IPLVariant> xml;
-        ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-        const std::u16string text = TextOf(xml.Get()), backName = u"N" + t.back.substr(0, 8);
+        const std::u16string text = XmlOf(bag.Get()), backName = u"N" + t.back.substr(0, 8);
         const auto read = ReadByLibxml2(text);
         EXPECT_EQ(read.at("V"), PLString(t.back.c_str()).ToUtf8());
         EXPECT_EQ(read.at(PLString(backName.c_str()).ToUtf8()), "true");
-        PLComPtr<IPLPropertyBag> back;
-        ASSERT_HR(RestorePropertyBagFromXML(text.c_str(), back.Put()), S_OK);
+        const auto back = Restored(text);
         EXPECT_EQ(TextOf(Get(back.Get(), u"V").Get()), t.back);
         EXPECT_EQ(TextOf(Get(back.Get(), backName.c_str()).Get()), u"true");
         EXPECT_EQ(TextOf(Get(back.Get(), u"Kept").Get()), u"5");
     }
 
     const std::u16string big = std::u16string(10 * 1000 * 1000, u'z') + u'\u00E9';
-    PLComPtr<IPLVariant> xml;
-    ASSERT_HR(CreateXMLFromPropertyBag(BagOf({{u"Big", big.c_str()}}).Get(), xml.Put(), u"Root"), S_OK);
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(TextOf(xml.Get()).c_str(), back.Put()), S_OK);
-    EXPECT_TRUE(TextOf(Get(back.Get(), u"Big").Get()) == big);
+    EXPECT_TRUE(TextOf(Get(Restored(XmlOf(BagOf({{u"Big", big.c_str()}}).Get())).Get(), u"Big").Get()) == big);
 
     // Infinities and NaN, as values (a collection's items are written and read alike).
     const double doubles[] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
@@ -354,11 +349,11 @@ TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
         value->SetValueDouble(doubles[i]);
         ASSERT_HR(bag->SetProperty(names[i], value.Get()), S_OK);
     }
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    ASSERT_HR(RestorePropertyBagFromXML(TextOf(xml.Get()).c_str(), back.Put()), S_OK);
+    const std::u16string xml = XmlOf(bag.Get());
+    const auto back = Restored(xml);
     for (int i = 0; i < 3; ++i) {
         const std::string name = PLString(names[i]).ToUtf8();
-        EXPECT_EQ(ReadByLibxml2(TextOf(xml.Get())).at(name), name);
+        EXPECT_EQ(ReadByLibxml2(xml).at(name), name);
         double value = 0;
         Get(back.Get(), names[i])->GetValueDouble(&value);
         EXPECT_TRUE(value == doubles[i] || (std::isnan(value) && i == 2)) << name;
