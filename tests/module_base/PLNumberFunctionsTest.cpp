@@ -20,8 +20,7 @@ TEST(PLNumberFunctionsTest, StringToDouble) {
     kdtest::TakeThreadErrors();
     for (const auto& [text, hr, expected] : cases) {
         double value = -99;
-        EXPECT_HR(StringToDouble(text, &value), hr)
-            << std::string(text, text + std::char_traits<char16_t>::length(text));
+        EXPECT_HR(StringToDouble(text, &value), hr) << testing::PrintToString(text);
         EXPECT_EQ(value, hr == S_OK ? expected : -99);
     }
     // Failures leave no record; a value beyond the double range is refused, one below its
