@@ -36,17 +36,15 @@ TEST(PLVariantCollectionTest, AppendValueByKind) {
     PLComPtr<IPLDateTime> date;
     ASSERT_HR(PLCreateDateTime(0x0409, date.Put()), S_OK);
     auto inner = NewCollection();
-    const struct {
-        LONG type;
-        const void* value;
-    } cases[] = {
+    // Kind, value.
+    const std::pair<LONG, const void*> cases[] = {
         {PLVariantEmpty, &number},        {PLVariantString, u"text"},         {PLVariantLong, &number},
         {PLVariantDouble, &real},         {PLVariantBoolean, &flag},          {PLVariantDateTime, date.Get()},
         {PLVariantIUnknown, inner.Get()}, {PLVariantCollection, inner.Get()}, {PLVariantDateTimeOfDay, date.Get()},
     };
-    for (const auto& k : cases) ASSERT_HR(c->AppendValue(k.type, k.value), S_OK) << k.type;
+    for (const auto& [type, value] : cases) ASSERT_HR(c->AppendValue(type, value), S_OK) << type;
     ASSERT_EQ(c->GetCount(), 9);
-    for (LONG i = 0; i < 9; ++i) EXPECT_EQ(kdtest::LongOf(At(c.Get(), i).Get(), &IPLVariant::GetType), cases[i].type);
+    for (LONG i = 0; i < 9; ++i) EXPECT_EQ(kdtest::LongOf(At(c.Get(), i).Get(), &IPLVariant::GetType), cases[i].first);
     EXPECT_EQ(LongAt(c.Get(), 2), 7);
     bool b = false;
     ASSERT_HR(At(c.Get(), 4)->GetValueBoolean(&b), S_OK);

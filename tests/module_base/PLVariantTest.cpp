@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include <kdtrace/variant.h>
 
@@ -84,23 +85,21 @@ TEST(PLVariantTest, LongStringsTravelWhole) {
 TEST(PLVariantTest, Getters) {
     // Text reads as the C runtime reads it; a value beyond the target's range is refused rather
     // than cut to its low half.
-    const struct {
-        Set set;
-        HRESULT asLong, asLongLong;
-        int64_t value;
-    } numbers[] = {{Str(u" 12abc"), S_OK, S_OK, 12},
-                   {Str(u"4294967297"), E_FAIL, S_OK, 4294967297LL},
-                   {Str(u"-9223372036854775808"), E_FAIL, S_OK, INT64_MIN},
-                   {Str(u"9223372036854775808"), E_FAIL, E_FAIL, 0},
-                   {Real(1.0), E_FAIL, E_FAIL, 0}};
-    for (const auto& c : numbers) {
-        auto v = Make(c.set);
+    // The value, as a LONG, as a LONGLONG, the number read.
+    const std::tuple<Set, HRESULT, HRESULT, int64_t> numbers[] = {
+        {Str(u" 12abc"), S_OK, S_OK, 12},
+        {Str(u"4294967297"), E_FAIL, S_OK, 4294967297LL},
+        {Str(u"-9223372036854775808"), E_FAIL, S_OK, INT64_MIN},
+        {Str(u"9223372036854775808"), E_FAIL, E_FAIL, 0},
+        {Real(1.0), E_FAIL, E_FAIL, 0}};
+    for (const auto& [set, asLong, asLongLong, value] : numbers) {
+        auto v = Make(set);
         LONG narrow = 0;
         LONGLONG wide = 0;
-        EXPECT_HR(v->GetValueLong(&narrow), c.asLong) << c.value;
-        EXPECT_HR(v->GetValueLongLong(&wide), c.asLongLong) << c.value;
-        EXPECT_EQ(narrow, c.asLong == S_OK ? c.value : 0);
-        EXPECT_EQ(wide, c.asLongLong == S_OK ? c.value : 0);
+        EXPECT_HR(v->GetValueLong(&narrow), asLong) << value;
+        EXPECT_HR(v->GetValueLongLong(&wide), asLongLong) << value;
+        EXPECT_EQ(narrow, asLong == S_OK ? value : 0);
+        EXPECT_EQ(wide, asLongLong == S_OK ? value : 0);
     }
     for (const auto& [text, expected] : {std::pair{u"TRUE", 1}, {u"1", 1}, {u"fAlSe", 0}, {u"yes", -1}}) {
         bool value = expected != 1;
@@ -110,32 +109,29 @@ TEST(PLVariantTest, Getters) {
 }
 
 TEST(PLVariantTest, Conversions) {
-    const struct {
-        Set set;
-        LONG target;
-        HRESULT hr;
-        std::u16string textAfter;  // the text form after a success
-    } cases[] = {{Long(42), PLVariantDouble, S_OK, u"42.000000"},
-                 {Str(u"TRUE"), PLVariantBoolean, S_OK, u"true"},
-                 {Str(u"1"), PLVariantBoolean, E_FAIL, u""},
-                 {Str(u" 12abc"), PLVariantLong, E_FAIL, u""},
-                 {Str(u"2147483648"), PLVariantLong, E_FAIL, u""},
-                 {Str(u"-9000000000"), PLVariantLongLong, S_OK, u"-9000000000"},
-                 {Long(1), PLVariantIUnknown, E_FAIL, u""},
-                 {Long(7), PLVariantUndefined, S_OK, u"7"},
-                 {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},
-                 {Str(u"someday"), PLVariantDateTime, E_FAIL, u""},
-                 {Str(u"7-4"), PLVariantDateTime, E_FAIL, u""},  // no year: not the year 2000
-                 {Str(u"7-4- 10:30:00 AM"), PLVariantDateTimeOfDay, E_FAIL, u""}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
-        auto v = Make(c.set);
+    // The value, the kind to convert to, the result, the text form after a success.
+    const std::tuple<Set, LONG, HRESULT, std::u16string> cases[] = {
+        {Long(42), PLVariantDouble, S_OK, u"42.000000"},
+        {Str(u"TRUE"), PLVariantBoolean, S_OK, u"true"},
+        {Str(u"1"), PLVariantBoolean, E_FAIL, u""},
+        {Str(u" 12abc"), PLVariantLong, E_FAIL, u""},
+        {Str(u"2147483648"), PLVariantLong, E_FAIL, u""},
+        {Str(u"-9000000000"), PLVariantLongLong, S_OK, u"-9000000000"},
+        {Long(1), PLVariantIUnknown, E_FAIL, u""},
+        {Long(7), PLVariantUndefined, S_OK, u"7"},
+        {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},
+        {Str(u"someday"), PLVariantDateTime, E_FAIL, u""},
+        {Str(u"7-4"), PLVariantDateTime, E_FAIL, u""},  // no year: not the year 2000
+        {Str(u"7-4- 10:30:00 AM"), PLVariantDateTimeOfDay, E_FAIL, u""}};
+    for (const auto& [set, target, hr, textAfter] : cases) {
+        SCOPED_TRACE(testing::Message() << "target " << target << ", after " << testing::PrintToString(textAfter));
+        auto v = Make(set);
         const LONG before = kdtest::LongOf(v.Get(), &IPLVariant::GetType);
         const std::u16string textBefore = Text(v.Get());
-        EXPECT_HR(v->Convert(c.target), c.hr);
-        const LONG after = c.hr == S_OK && c.target != PLVariantUndefined ? c.target : before;
+        EXPECT_HR(v->Convert(target), hr);
+        const LONG after = hr == S_OK && target != PLVariantUndefined ? target : before;
         EXPECT_EQ(kdtest::LongOf(v.Get(), &IPLVariant::GetType), after);
-        EXPECT_EQ(Text(v.Get()), c.hr == S_OK ? c.textAfter : textBefore);
+        EXPECT_EQ(Text(v.Get()), hr == S_OK ? textAfter : textBefore);
     }
 }
 
@@ -168,21 +164,19 @@ TEST(PLVariantTest, TextFormsReadBackUnderEveryLocale) {
 }
 
 TEST(PLVariantTest, Comparisons) {
-    const struct {
-        Set a, b;
-        bool ignoreCase;
-        int sign;
-    } cases[] = {{Long(2147483647), Long(-1), false, 1},  // a 32-bit difference would wrap to "less"
-                 {Empty, Long(-1), false, -1},
-                 {Str(u"abc"), Str(u"ABC"), true, 0},
-                 {Str(u"a"), Str(u"B"), false, 1},
-                 {[](IPLVariant* x) { return x->SetValueDateTime(Date(1, 2, 2024).Get()); },
-                  [](IPLVariant* x) { return x->SetValueDateTime(Date(1, 1, 2024, 23).Get()); }, false, 1}};
-    for (const auto& c : cases) {
-        auto a = Make(c.a), b = Make(c.b);
+    // a, b, whether case is ignored, the sign of a against b.
+    const std::tuple<Set, Set, bool, int> cases[] = {
+        {Long(2147483647), Long(-1), false, 1},  // a 32-bit difference would wrap to "less"
+        {Empty, Long(-1), false, -1},
+        {Str(u"abc"), Str(u"ABC"), true, 0},
+        {Str(u"a"), Str(u"B"), false, 1},
+        {[](IPLVariant* x) { return x->SetValueDateTime(Date(1, 2, 2024).Get()); },
+         [](IPLVariant* x) { return x->SetValueDateTime(Date(1, 1, 2024, 23).Get()); }, false, 1}};
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        const auto& [a, b, ignoreCase, sign] = cases[row];
         LONG result = 99;
-        ASSERT_HR(a->CompareEx(b.Get(), c.ignoreCase, &result), S_OK);
-        EXPECT_EQ((result > 0) - (result < 0), c.sign) << "row " << &c - cases;
+        ASSERT_HR(Make(a)->CompareEx(Make(b).Get(), ignoreCase, &result), S_OK);
+        EXPECT_EQ((result > 0) - (result < 0), sign) << "row " << row;
     }
     LONG result = 0;
     EXPECT_TRUE(Reports(Make(Big(1))->CompareEx(Make(Big(2)).Get(), false, &result), E_NOTIMPL,

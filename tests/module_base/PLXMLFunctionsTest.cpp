@@ -133,29 +133,27 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     // An unknown code beyond U+FFFF is written whole, and the character passed over after an
     // unknown code is passed over whole.
     const char16_t* astral = u"%m-%d-%y %\U0001F600. %s\U0001F600.";
-    const struct {
-        const char16_t* name;
-        PLComPtr<IPLVariant> value;
-        LONG typeBack;  // longs read back wide
-    } values[] = {{u"Title <&> \u00E9", VariantOf(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n"), PLVariantString},
-                  {u"Size", VariantOf(-5), PLVariantLongLong},
-                  {u"Wide", wide, PLVariantLongLong},
-                  {u"Ratio", real, PLVariantDouble},
-                  {u"On", VariantOf(true), PLVariantBoolean},
-                  {u"Day", DateOf(u"02-29-2024", PLVariantDateTime, u"%y-%2m-%2d"), PLVariantDateTime},
-                  {u"Stamp", DateOf(u"07-04-2021 11:30:15 PM", PLVariantDateTimeOfDay), PLVariantDateTimeOfDay},
-                  {u"LongMask", DateOf(u"02-29-2024", PLVariantDateTime, mask300.c_str()), PLVariantDateTime},
-                  {u"AstralCode", DateOf(u"02-29-2024", PLVariantDateTime, astral), PLVariantDateTime},
-                  {u"Empty", VariantOf(u""), PLVariantString}};
+    // Name, value, kind read back (longs read back wide).
+    const std::tuple<const char16_t*, PLComPtr<IPLVariant>, LONG> values[] = {
+        {u"Title <&> \u00E9", VariantOf(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n"), PLVariantString},
+        {u"Size", VariantOf(-5), PLVariantLongLong},
+        {u"Wide", wide, PLVariantLongLong},
+        {u"Ratio", real, PLVariantDouble},
+        {u"On", VariantOf(true), PLVariantBoolean},
+        {u"Day", DateOf(u"02-29-2024", PLVariantDateTime, u"%y-%2m-%2d"), PLVariantDateTime},
+        {u"Stamp", DateOf(u"07-04-2021 11:30:15 PM", PLVariantDateTimeOfDay), PLVariantDateTimeOfDay},
+        {u"LongMask", DateOf(u"02-29-2024", PLVariantDateTime, mask300.c_str()), PLVariantDateTime},
+        {u"AstralCode", DateOf(u"02-29-2024", PLVariantDateTime, astral), PLVariantDateTime},
+        {u"Empty", VariantOf(u""), PLVariantString}};
     auto bag = BagOf({});
-    for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
+    for (const auto& [name, value, kind] : values) ASSERT_HR(bag->SetProperty(name, value.Get()), S_OK);
     const std::u16string xml = XmlOf(bag.Get());
     EXPECT_EQ(ReadByLibxml2(xml, false).size(), std::size(values));
     const auto back = Restored(xml);
-    for (const auto& v : values) {
-        SCOPED_TRACE(PLString(v.name).ToUtf8());
-        EXPECT_EQ(TypeOf(Get(back.Get(), v.name).Get()), v.typeBack);
-        EXPECT_EQ(TextOf(Get(back.Get(), v.name).Get()), TextOf(v.value.Get()));
+    for (const auto& [name, value, kind] : values) {
+        SCOPED_TRACE(PLString(name).ToUtf8());
+        EXPECT_EQ(TypeOf(Get(back.Get(), name).Get()), kind);
+        EXPECT_EQ(TextOf(Get(back.Get(), name).Get()), TextOf(value.Get()));
     }
     WCHAR mask[32] = {};
     Get(back.Get(), u"Day")->GetDateTimeFormatString(mask, 32);
@@ -319,19 +317,19 @@ TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
 // rest of the bag; non-finite doubles have text forms; a value over the parser's default limit
 // of 10 MB is read whole. Unpaired surrogates, which XML has no form for, are refused.
 TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
-    const struct {
-        std::u16string text, back;  // the value and the name's suffix
-    } texts[] = {{u"a\u0001b", u"ab"}, {u"\u001F", u""}, {u"x\uFFFE", u"x"}, {u"\uFFFFy\r\n\t", u"y\r\n\t"}};
-    for (const auto& t : texts) {
-        SCOPED_TRACE(PLString(t.back.substr(0, 20).c_str()).ToUtf8());
-        const std::u16string name = u"N" + t.text.substr(0, 8);
-        auto bag = BagOf({{u"Kept", 5}, {u"V", t.text.c_str()}, {name.c_str(), true}});
-        const std::u16string text = XmlOf(bag.Get()), backName = u"N" + t.back.substr(0, 8);
+    // A value (and from it a name's suffix), and what is read back.
+    const std::pair<std::u16string, std::u16string> texts[] = {
+        {u"a\u0001b", u"ab"}, {u"\u001F", u""}, {u"x\uFFFE", u"x"}, {u"\uFFFFy\r\n\t", u"y\r\n\t"}};
+    for (const auto& [original, kept] : texts) {
+        SCOPED_TRACE(PLString(kept.substr(0, 20).c_str()).ToUtf8());
+        const std::u16string name = u"N" + original.substr(0, 8);
+        auto bag = BagOf({{u"Kept", 5}, {u"V", original.c_str()}, {name.c_str(), true}});
+        const std::u16string text = XmlOf(bag.Get()), backName = u"N" + kept.substr(0, 8);
         const auto read = ReadByLibxml2(text);
-        EXPECT_EQ(read.at("V"), PLString(t.back.c_str()).ToUtf8());
+        EXPECT_EQ(read.at("V"), PLString(kept.c_str()).ToUtf8());
         EXPECT_EQ(read.at(PLString(backName.c_str()).ToUtf8()), "true");
         const auto back = Restored(text);
-        EXPECT_EQ(TextOf(Get(back.Get(), u"V").Get()), t.back);
+        EXPECT_EQ(TextOf(Get(back.Get(), u"V").Get()), kept);
         EXPECT_EQ(TextOf(Get(back.Get(), backName.c_str()).Get()), u"true");
         EXPECT_EQ(TextOf(Get(back.Get(), u"Kept").Get()), u"5");
     }
