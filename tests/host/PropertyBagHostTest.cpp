@@ -2,7 +2,6 @@
 // variants and bags to the module, which knows them only by their slots.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 
 #include <kdtrace/kdtrace.h>
@@ -15,27 +14,15 @@ namespace {
 // The module's object `m`, behind the host's own table: answers IUnknown and `Interface` itself
 // (nothing else: not the identifiers `m` answers), and is deleted at count zero.
 template <class Interface>
-class HostObject : public Interface {
+class HostObject : public kdhost::HostObject<Interface> {
 public:
     HostObject(const IID& iid, Interface* inner) : m_iid(iid), m(inner) {}
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != m_iid) return E_NOINTERFACE;
-        *object = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
 
 protected:
-    virtual ~HostObject() { m->Release(); }
+    ~HostObject() override { m->Release(); }
+    const IID& InterfaceId() const override { return m_iid; }
     const IID& m_iid;
     Interface* m;
-    std::atomic<ULONG> m_refs{1};
 };
 
 using HostVariant = kdtest::ForwardingVariant<HostObject<IPLVariant>>;
