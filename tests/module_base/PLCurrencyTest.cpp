@@ -34,11 +34,9 @@ PLComPtr<IPLCurrency> Of(double value, LCID locale = 0x0409) {
 
 Amount Read(IPLCurrency* c) {
     LONGLONG units = 0;
-    LONG fraction = 0, negative = 0;
     EXPECT_HR(c->GetUnits64(&units), S_OK);
-    EXPECT_HR(c->GetFractionAsLong(&fraction), S_OK);
-    EXPECT_HR(c->IsNegative(&negative), S_OK);
-    return {negative != 0, static_cast<uint64_t>(units < 0 ? -units : units), fraction};
+    return {kdtest::LongOf(c, &IPLCurrency::IsNegative) != 0, static_cast<uint64_t>(units < 0 ? -units : units),
+            kdtest::LongOf(c, &IPLCurrency::GetFractionAsLong)};
 }
 
 // The amount after a step that must succeed.

@@ -53,9 +53,7 @@ std::u16string Fmt(IPLDateTime* dt, const char16_t* mask, LONG size = 256) {
 }
 
 bool IsEmpty(IPLDateTime* dt) {
-    BOOL empty = FALSE;
-    EXPECT_EQ(dt->IsEmpty(&empty), S_OK);
-    return empty != FALSE;
+    return kdtest::LongOf(dt, &IPLDateTime::IsEmpty) != FALSE;
 }
 
 TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryField) {
@@ -75,9 +73,7 @@ TEST(DateTimeTest, NewObjectIsEmptyInBothRepresentationsAndCloneCarriesEveryFiel
     PLComPtr<IPLDateTimePriv> copy;
     ASSERT_EQ(cloneable->Clone(IID_IPLDateTimePriv, copy.PutVoid()), S_OK);
     EXPECT_EQ(Get(copy.Get()), (F{1, 1, 1964, 12}));
-    BOOL check = TRUE;
-    copy->GetCheckForPellumNullDate(&check);
-    EXPECT_EQ(check, FALSE);
+    EXPECT_EQ(kdtest::LongOf(copy.Get(), &IPLDateTimePriv::GetCheckForPellumNullDate), FALSE);
     EXPECT_EQ(Fmt(copy.Get(), u"SYSTEMDATE"), u"1964/01/01");  // the locale's mask
 }
 
@@ -146,12 +142,12 @@ TEST(DateTimeTest, ParsingEveryCode) {
         auto dt = New();  // the text is named when the fields differ
         EXPECT_EQ(After(dt->InitializeFromString(text, mask), dt), expected) << testing::PrintToString(text);
     }
+    // The last five ask for a year that is not given.
     const std::pair<const char16_t*, const char16_t*> refused[] = {{u"1752", u"%y"},
                                                                    {u"x-5-2024", u"%m-%d-%y"},
                                                                    {u"3-5-2024 01:00:00 XM", kDefault},
                                                                    {u"", u"%m"},
                                                                    {u"3-5-2024x", u"%m-%d-%y%"},
-                                                                   // a year asked for but not given
                                                                    {u"12-31", u"%m-%d-%y"},
                                                                    {u"12-31-", u"%m-%d-%y"},
                                                                    {u"12-31-abc", u"%m-%d-%y"},
@@ -387,32 +383,22 @@ TEST(DateTimeTest, MissingArgumentsAreRefusedAndChangeNothing) {
     PLComPtr<IPLCloneable> cloneable;
     ASSERT_EQ(dt.As(cloneable), S_OK);
     WCHAR none[1];
-    for (const HRESULT hr : {dt->InitializeFromString(nullptr, u"%y"),
-                             dt->InitializeFromString(u"2024", nullptr),
-                             dt->InitializeFromStringEx(nullptr, u"%y", nullptr),
-                             dt->InitializeFromStringEx(u"2024", nullptr, nullptr),
-                             dt->InitializeFromStringEx(u"2024", u"%y", nullptr),
-                             dt->InitializeFromDateTime(nullptr),
-                             dt->InitializeFromSystemTime(nullptr),
-                             dt->InitializeFromTimeStampStruct(nullptr),
-                             dt->Format(nullptr, nullptr, 4),
-                             dt->Format(u"%y", nullptr, 4),
-                             dt->GetLocaleDateTimeFormatString(FALSE, nullptr, 4),
-                             CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', nullptr, 4),
-                             dt->GetSystemTime(nullptr),
-                             dt->GetOleDateTime(nullptr),
-                             dt->FillTimeStampStruct(nullptr),
-                             dt->GetLastBusinessDay(nullptr),
-                             dt->GetFirstOfMonth(nullptr),
-                             dt->GetLastOfMonth(nullptr),
-                             dt->Compare(nullptr, 0, nullptr),
-                             dt->Compare(dt.Get(), 0, nullptr),
-                             dt->CompareDate(nullptr, 0, nullptr),
-                             dt->CompareDate(dt.Get(), 0, nullptr),
-                             dt->CompareTime(nullptr, 0, nullptr),
-                             dt->CompareTime(dt.Get(), 0, nullptr),
-                             cloneable->Clone(IID_IPLDateTime, nullptr),
-                             PLCreateDateTime(0x0409, nullptr)})
+    // The initialisers and formatters, then the getters and comparisons.
+    for (const HRESULT hr :
+         {dt->InitializeFromString(nullptr, u"%y"), dt->InitializeFromString(u"2024", nullptr),
+          dt->InitializeFromStringEx(nullptr, u"%y", nullptr), dt->InitializeFromStringEx(u"2024", nullptr, nullptr),
+          dt->InitializeFromStringEx(u"2024", u"%y", nullptr), dt->InitializeFromDateTime(nullptr),
+          dt->InitializeFromSystemTime(nullptr), dt->InitializeFromTimeStampStruct(nullptr),
+          dt->Format(nullptr, nullptr, 4), dt->Format(u"%y", nullptr, 4),
+          dt->GetLocaleDateTimeFormatString(FALSE, nullptr, 4),
+          CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', nullptr, 4)})
+        EXPECT_EQ(hr, E_POINTER);
+    for (const HRESULT hr : {dt->GetSystemTime(nullptr), dt->GetOleDateTime(nullptr), dt->FillTimeStampStruct(nullptr),
+                             dt->GetLastBusinessDay(nullptr), dt->GetFirstOfMonth(nullptr), dt->GetLastOfMonth(nullptr),
+                             dt->Compare(nullptr, 0, nullptr), dt->Compare(dt.Get(), 0, nullptr),
+                             dt->CompareDate(nullptr, 0, nullptr), dt->CompareDate(dt.Get(), 0, nullptr),
+                             dt->CompareTime(nullptr, 0, nullptr), dt->CompareTime(dt.Get(), 0, nullptr),
+                             cloneable->Clone(IID_IPLDateTime, nullptr), PLCreateDateTime(0x0409, nullptr)})
         EXPECT_EQ(hr, E_POINTER);
     EXPECT_EQ(dt->GetLocaleDateTimeFormatString(FALSE, none, 0), E_INVALIDARG);
     EXPECT_EQ(CPLDateTime::GetDateFormatFromFormatMask(0x51, u'/', none, 0), E_INVALIDARG);

@@ -39,7 +39,7 @@ TEST(PLHexTest, HexToDataDecodesEitherCaseAndRefusesBadTextWithoutWriting) {
         {u"0g", 4, E_INVALIDARG, {}},
         {u"010203", 2, E_INVALIDARG, {}}};
     for (const auto& [hex, room, hr, bytes] : cases) {
-        SCOPED_TRACE(std::string(hex, hex + std::char_traits<char16_t>::length(hex)));
+        SCOPED_TRACE(testing::PrintToString(hex));
         std::vector<BYTE> out(8, 0xEE), expected = bytes;
         expected.resize(8, 0xEE);  // nothing written beyond the bytes, nothing at all on failure
         LONG count = room;

@@ -116,7 +116,7 @@ TEST(PLMaskedStringTest, Validation) {
     for (const auto& [text, form, expected] : strings) {
         BOOL valid = -1;
         EXPECT_HR(s->ValidateString(text, &valid, form), S_OK);
-        EXPECT_EQ(valid, expected) << std::string(text, text + std::char_traits<char16_t>::length(text));
+        EXPECT_EQ(valid, expected) << testing::PrintToString(text);
     }
     ASSERT_HR(s->SetFullFieldEntry(TRUE), S_OK);
     BOOL valid = TRUE;

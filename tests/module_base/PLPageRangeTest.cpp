@@ -12,10 +12,6 @@ namespace {
 using Ranges = std::vector<PLPageRange>;
 using Ranges64 = std::vector<PLPageRange64>;
 
-std::string Narrow(const std::u16string& text) {
-    return std::string(text.begin(), text.end());
-}
-
 TEST(PLPageRange, ReadsRangesOrRefuses) {
     // Texts, maximum page, inverse ranges allowed, result, ranges read (a failure keeps what was there).
     const std::tuple<std::vector<const char16_t*>, int32_t, bool, HRESULT, Ranges> cases[] = {
@@ -38,7 +34,7 @@ TEST(PLPageRange, ReadsRangesOrRefuses) {
         {{u"2147483647"}, 0, false, S_OK, {{2147483647, 2147483647}}}};
     for (const auto& [texts, maxPage, inverse, hr, expected] : cases)
         for (const char16_t* text : texts) {
-            SCOPED_TRACE(Narrow(text));
+            SCOPED_TRACE(testing::PrintToString(text));
             Ranges ranges{{9, 9}};
             EXPECT_HR(ParsePageRangeString(text, ranges, maxPage, inverse), hr);
             EXPECT_EQ(ranges, (hr < 0 ? Ranges{{9, 9}} : expected));

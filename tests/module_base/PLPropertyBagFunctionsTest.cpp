@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "module_base/PLPropertyBagFunctions.h"
 #include "support/ErrorList.h"
@@ -146,12 +147,7 @@ std::u16string Describe(IPLVariant* v) {
 
 TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
     using namespace kd::platform;
-    struct Case {
-        const char* what;
-        void (*set)(IPLVariant*);
-        uint16_t vt;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, void (*)(IPLVariant*), uint16_t> cases[] = {
         {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},  // the other numbers map as plainly
         {"boolean", [](IPLVariant* v) { v->SetValueBoolean(true); }, kVarBool},
         {"string", [](IPLVariant* v) { v->SetValueString(u"a\u00E9b"); }, kVarBstr},
@@ -159,18 +155,18 @@ TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
         {"undefined", [](IPLVariant*) {}, kVarNull},
         {"date", SetDate<PLVariantDateTime>, kVarDate},
         {"date and time", SetDate<PLVariantDateTimeOfDay>, kVarDate},
-        {"collection", SetCollection, kVarArray | kVarVariant},
-    };
-    for (const Case& c : cases) {
+        {"collection", SetCollection, kVarArray | kVarVariant}};
+    for (const auto& [what, set, vt] : cases) {
+        SCOPED_TRACE(what);
         auto in = kdtest::VariantOf(), out = kdtest::VariantOf();
-        c.set(in.Get());
+        set(in.Get());
         Variant ole;
         InitVariant(ole);
-        ASSERT_HR(KDVariantToOleVariant(in.Get(), &ole), S_OK) << c.what;
-        EXPECT_EQ(ole.vt, c.vt) << c.what;
-        ASSERT_HR(OleVariantToKDVariant(&ole, out.Get()), S_OK) << c.what;
+        ASSERT_HR(KDVariantToOleVariant(in.Get(), &ole), S_OK);
+        EXPECT_EQ(ole.vt, vt);
+        ASSERT_HR(OleVariantToKDVariant(&ole, out.Get()), S_OK);
         ClearVariant(ole);
-        EXPECT_EQ(Describe(out.Get()), Describe(in.Get())) << c.what;
+        EXPECT_EQ(Describe(out.Get()), Describe(in.Get()));
     }
 }
 
@@ -198,29 +194,21 @@ TEST(PropertyBagFunctions, EachMissingArgumentIsRefused) {
     LONG count = 0;
     BYTE* bytes = nullptr;
     kd::platform::Variant ole{};
-    for (const HRESULT hr : {AddLongToPropertyBag(nullptr, u"n", 1),
-                             AddLongToPropertyBag(b, nullptr, 1),
-                             AddPLLongToPropertyBag(nullptr, u"n", 1),
-                             AddPLLongToPropertyBag(b, nullptr, 1),
-                             AddBoolToPropertyBag(nullptr, u"n", true),
-                             AddBoolToPropertyBag(b, nullptr, true),
-                             AddStringToPropertyBag(nullptr, u"n", u"x"),
-                             AddStringToPropertyBag(b, nullptr, u"x"),
-                             AddIUnknownToPropertyBag(nullptr, u"n", b),
-                             AddIUnknownToPropertyBag(b, nullptr, b),
-                             AddDateTimeToPropertyBag(nullptr, u"n", nullptr),
-                             AddDateTimeToPropertyBag(b, nullptr, nullptr),
-                             GetStringFromPropertyBag(nullptr, u"n", text, 4),
-                             GetStringFromPropertyBag(b, nullptr, text, 4),
-                             GetStringFromPropertyBag(b, u"n", nullptr, 4),
-                             CopyVariantBetweenPropertyBags(nullptr, u"n", b, u"n"),
-                             CopyVariantBetweenPropertyBags(b, nullptr, b, u"n"),
-                             CopyVariantBetweenPropertyBags(b, u"n", nullptr, u"n"),
-                             GetPLStringFromVariant(nullptr, nullptr),
-                             GetPageSectionExtentsFromPropertyBag(nullptr, nullptr),
-                             ByteArrayFromSafeArray(&ole, nullptr, &count),
-                             ByteArrayFromSafeArray(&ole, &bytes, nullptr),
-                             KDVariantToOleVariant(nullptr, &ole),
-                             OleVariantToKDVariant(&ole, nullptr)})
+    // The setters, then the rest.
+    for (const HRESULT hr :
+         {AddLongToPropertyBag(nullptr, u"n", 1), AddLongToPropertyBag(b, nullptr, 1),
+          AddPLLongToPropertyBag(nullptr, u"n", 1), AddPLLongToPropertyBag(b, nullptr, 1),
+          AddBoolToPropertyBag(nullptr, u"n", true), AddBoolToPropertyBag(b, nullptr, true),
+          AddStringToPropertyBag(nullptr, u"n", u"x"), AddStringToPropertyBag(b, nullptr, u"x"),
+          AddIUnknownToPropertyBag(nullptr, u"n", b), AddIUnknownToPropertyBag(b, nullptr, b),
+          AddDateTimeToPropertyBag(nullptr, u"n", nullptr), AddDateTimeToPropertyBag(b, nullptr, nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    for (const HRESULT hr :
+         {GetStringFromPropertyBag(nullptr, u"n", text, 4), GetStringFromPropertyBag(b, nullptr, text, 4),
+          GetStringFromPropertyBag(b, u"n", nullptr, 4), CopyVariantBetweenPropertyBags(nullptr, u"n", b, u"n"),
+          CopyVariantBetweenPropertyBags(b, nullptr, b, u"n"), CopyVariantBetweenPropertyBags(b, u"n", nullptr, u"n"),
+          GetPLStringFromVariant(nullptr, nullptr), GetPageSectionExtentsFromPropertyBag(nullptr, nullptr),
+          ByteArrayFromSafeArray(&ole, nullptr, &count), ByteArrayFromSafeArray(&ole, &bytes, nullptr),
+          KDVariantToOleVariant(nullptr, &ole), OleVariantToKDVariant(&ole, nullptr)})
         EXPECT_HR(hr, E_POINTER);
 }

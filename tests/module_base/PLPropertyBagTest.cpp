@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "module_base/PLDateTime.h"
 #include "module_base/PLProperty.h"
 #include "module_base/PLPropertyBag.h"
 #include "platform/Text.h"
@@ -29,6 +28,14 @@ LONG LongIn(IPLPropertyBag* bag, const WCHAR* name) {
     LONG value = -1;
     if (bag->GetProperty(name, v.Put()) == S_OK) v->GetValueLong(&value);
     return value;
+}
+// The entry at `index` (-1: the last) as the bag's property collection hands it out.
+PLComPtr<IPLProperty> PropertyAt(IPLPropertyBag* bag, LONG index) {
+    PLComPtr<IPLPropertyCollection> all;
+    PLComPtr<IPLProperty> property;
+    EXPECT_HR(bag->GetProperties(all.Put()), S_OK);
+    EXPECT_HR(all->GetAt(index < 0 ? all->GetCount() - 1 : index, property.Put()), S_OK);
+    return property;
 }
 std::vector<std::u16string> NamesOf(IPLPropertyBag* bag) {
     PLComPtr<IPLPropertyCollection> all;
@@ -133,13 +140,7 @@ TEST(PropertyBag, LargeBagsBehaveAsSmallOnes) {
 
     // Shared with a property handed out: the property keeps the old value.
     PLComPtr<IPLVariant> shared;
-    {
-        PLComPtr<IPLPropertyCollection> all;
-        ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
-        PLComPtr<IPLProperty> first;
-        ASSERT_HR(all->GetAt(0, first.Put()), S_OK);
-        ASSERT_HR(first->GetValue(shared.Put()), S_OK);
-    }
+    ASSERT_HR(PropertyAt(bag.Get(), 0)->GetValue(shared.Put()), S_OK);
     ASSERT_HR(bag->SetProperty(u"NameA", VariantOf(u"a longer text than fits in a variant").Get()), S_OK);
     EXPECT_EQ(kdtest::LongOf(shared.Get(), &IPLVariant::GetValueLong), 100);
     ASSERT_HR(bag->SetProperty(u"NameA", VariantOf(u"short").Get()), S_OK);
@@ -150,20 +151,13 @@ TEST(PropertyBag, LargeBagsBehaveAsSmallOnes) {
     EXPECT_EQ(std::u16string(text), u"short");
 
     // A date with its own mask, then a Long under the same name: no mask is left behind.
-    PLComPtr<IPLDateTime> date;
-    ASSERT_HR(PLCreateDateTime(0x0409, date.Put()), S_OK);
-    ASSERT_HR(date->Initialize(3, 5, 2024, 0, 0, 0), S_OK);
-    auto dated = VariantOf();
-    ASSERT_HR(dated->SetValueDateTime(date.Get()), S_OK);
+    auto dated = VariantOf(u"3-5-2024");
+    ASSERT_HR(dated->Convert(PLVariantDateTime), S_OK);
     ASSERT_HR(dated->SetDateTimeFormatString(u"%y/%2m/%2d"), S_OK);
     ASSERT_HR(bag->SetProperty(u"When", dated.Get()), S_OK);
     ASSERT_HR(bag->SetProperty(u"When", VariantOf(5).Get()), S_OK);
-    PLComPtr<IPLPropertyCollection> all;
-    ASSERT_HR(bag->GetProperties(all.Put()), S_OK);
-    PLComPtr<IPLProperty> when;
-    ASSERT_HR(all->GetAt(all->GetCount() - 1, when.Put()), S_OK);
     PLComPtr<IPLVariant> held;
-    ASSERT_HR(when->GetValue(held.Put()), S_OK);
+    ASSERT_HR(PropertyAt(bag.Get(), -1)->GetValue(held.Put()), S_OK);
     WCHAR mask[32] = u"untouched";
     ASSERT_HR(held->GetDateTimeFormatString(mask, 32), S_OK);
     EXPECT_EQ(std::u16string(mask), u"untouched");
@@ -272,8 +266,7 @@ TEST(PropertyBag, FirstUseInitialisationRunsOnceAcrossThreads) {
     for (int round = 0; round < 20; ++round) {
         auto bag = NewConstrained();
         bag->initDelay = std::chrono::milliseconds(2);
-        std::atomic<int> ready{0};
-        std::atomic<int> allowed{0};
+        std::atomic<int> ready{0}, allowed{0};
         auto ask = [&] {
             ++ready;
             while (ready.load() < 2) {
@@ -364,54 +357,25 @@ TEST(PropertyBag, WritesTheCompactElementForm) {
 // Which names the XML writers take: XML's name characters, first and later, range by range,
 // with the characters just outside each range refused.
 TEST(Property, XmlNamesFollowTheNameCharacterRanges) {
+    // The ends of each range of first characters, then of later ones.
+    for (const WCHAR* name : {u"_a:b", u"Z9-.", u"\u00C0", u"\u00D8\u00F6", u"\u00F8\u02FF", u"\u0370\u037D",
+                              u"\u037F\u1FFF", u"\u200C\u200D", u"\u2070\u218F", u"\u2C00\u2FEF", u"\u3001\uD7FF",
+                              u"\uF900\uFDCF", u"\uFDF0\uFFFD", u"a\u00B7\u0300\u036F\u203F\u2040", u"a\u0370"})
+        EXPECT_TRUE(PLIsXMLName(name)) << kd::platform::Utf16ToUtf8(name);
+    // The characters just outside them, and names that are none.
     static constexpr WCHAR kLone[] = {u'a', 0xD800, 0};
-    const std::pair<const WCHAR*, bool> names[] = {
-        {u"_a:b", true},
-        {u"Z9-.", true},
-        {u"\u00C0", true},
-        {u"\u00D7", false},
-        {u"\u00D8\u00F6", true},
-        {u"\u00F7", false},
-        {u"\u00F8\u02FF", true},
-        {u"\u0300", false},
-        {u"\u0370\u037D", true},
-        {u"\u037E", false},
-        {u"\u037F\u1FFF", true},
-        {u"\u200C\u200D", true},
-        {u"\u200E", false},
-        {u"\u2070\u218F", true},
-        {u"\u2190", false},
-        {u"\u2C00\u2FEF", true},
-        {u"\u3000", false},
-        {u"\u3001\uD7FF", true},
-        {u"\uF900\uFDCF", true},
-        {u"\uFDD0", false},
-        {u"\uFDF0\uFFFD", true},
-        {u"\uFFFE", false},
-        {u"a\u00B7\u0300\u036F\u203F\u2040", true},
-        {u"a\u2041", false},
-        {u"a\u0370", true},
-        {u"a/", false},
-        {u"0a", false},
-        {u"", false},
-        {nullptr, false},
-        {kLone, false},
-    };
-    for (const auto& [name, valid] : names)
-        EXPECT_EQ(PLIsXMLName(name), valid) << (name ? kd::platform::Utf16ToUtf8(name) : "(null)");
-}
-
-PLComPtr<IPLSerializeXML> Serializer(IUnknown* object) {
-    PLComPtr<IPLSerializeXML> serialize;
-    EXPECT_HR(object->QueryInterface(IID_IPLSerializeXML, serialize.PutVoid()), S_OK);
-    return serialize;
+    for (const WCHAR* name : {u"\u00D7", u"\u00F7", u"\u0300", u"\u037E", u"\u200E", u"\u2190", u"\u3000", u"\uFDD0",
+                              u"\uFFFE", u"a\u2041", u"a/", u"0a", u"", kLone, static_cast<const WCHAR*>(nullptr)})
+        EXPECT_FALSE(PLIsXMLName(name)) << (name ? kd::platform::Utf16ToUtf8(name) : "(null)");
 }
 
 TEST(Property, CutsLongNames) {
     auto property = kdtest::New<IPLProperty>(CLSID_PLProperty);
+    PLComPtr<IPLSerializeXML> serialize;
+    ASSERT_HR(property.As(serialize), S_OK);
     WCHAR none[1];
     for (const HRESULT hr : {property->Initialize(nullptr, nullptr), property->GetName(nullptr, 4),
-                             property->GetValue(nullptr), Serializer(property.Get())->WriteXML(nullptr, 0)})
+                             property->GetValue(nullptr), serialize->WriteXML(nullptr, 0)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(property->GetName(none, 0), E_INVALIDARG);
     const std::u16string longName(300, u'n');

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "module_base/PLComObject.h"
@@ -89,18 +90,15 @@ TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
 TEST(PLSignedPropertyStringTest, TimeStampMustLieWithinTwoWholeMinutesEitherWay) {
     const auto signedAt = Date(23, 59, 0, 14);
     const std::u16string text = Signed(u"a:1", signedAt.Get());
-    struct Case {
-        LONG day, hour, minute, second;
-        HRESULT hr;
-    };
-    const Case cases[] = {
-        {15, 0, 1, 59, S_OK},    {14, 23, 56, 1, S_OK},   {14, 23, 56, 0, E_FAIL},
-        {13, 23, 59, 0, E_FAIL}, {15, 23, 59, 0, E_FAIL},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.day << " " << c.hour << ":" << c.minute << ":" << c.second);
-        const auto now = Date(c.hour, c.minute, c.second, c.day);
-        EXPECT_HR(VerifySignedPropertyString(text.c_str(), now.Get()), c.hr);
+    // Day, hour, minute, second, result.
+    const std::tuple<LONG, LONG, LONG, LONG, HRESULT> cases[] = {{15, 0, 1, 59, S_OK},
+                                                                 {14, 23, 56, 1, S_OK},
+                                                                 {14, 23, 56, 0, E_FAIL},
+                                                                 {13, 23, 59, 0, E_FAIL},
+                                                                 {15, 23, 59, 0, E_FAIL}};
+    for (const auto& [day, hour, minute, second, hr] : cases) {
+        SCOPED_TRACE(testing::Message() << day << " " << hour << ":" << minute << ":" << second);
+        EXPECT_HR(VerifySignedPropertyString(text.c_str(), Date(hour, minute, second, day).Get()), hr);
     }
     const auto later = Date(0, 2, 0, 15);  // three minutes on
     EXPECT_HR(VerifySignedPropertyString(text.c_str(), later.Get()), E_FAIL);

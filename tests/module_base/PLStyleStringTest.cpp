@@ -84,10 +84,8 @@ TEST(PLStyleStringTest, PageSectionExtentsAndPropertyCollections) {
     EXPECT_LT(GetPageSectionExtentsFromStyleString(u"xPos:1;yPos:2;width:3", &extents), 0);
     EXPECT_FALSE(kdtest::TakeThreadErrors().empty());
 
-    PLComPtr<IPLPropertyBag> bag;
-    ASSERT_HR(PLCreateInstance(CLSID_PLPropertyBag, bag), S_OK);
     PLComPtr<IPLPropertyCollection> properties;
-    ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
+    ASSERT_HR(PLCreateInstance(CLSID_PLPropertyCollection, properties), S_OK);
     ASSERT_HR(PLStyleStringToPropertyCollection(u"a : 1;;b:2:3", properties.Get()), S_OK);
     ASSERT_EQ(properties->GetCount(), 2);
     PLComPtr<IPLProperty> second;

@@ -47,14 +47,13 @@ TEST(PLTimeSpan, NormalisesCarryingBeyondOneUnitAndBorrowingFromLargerUnits) {
 }
 
 TEST(PLTimeSpan, TotalsCountEveryComponentAndThe32BitOnesFailBeyondTheirRange) {
-    LONG hours = 0, minutes = 0, seconds = 0;
-    EXPECT_HR(Of({0, 0, 0, 3600})->GetSpanInHours(&hours), S_OK);  // kept as 60 minutes: still 1 hour
-    EXPECT_EQ(hours, 1);
+    using kdtest::LongOf;
+    EXPECT_EQ(LongOf(Of({0, 0, 0, 3600}).Get(), &IPLTimeSpan::GetSpanInHours), 1);  // kept as 60 minutes: 1 hour
     auto span = Of({1, 1, 1, 61});
-    EXPECT_HR(span->GetSpanInHours(&hours), S_OK);
-    EXPECT_HR(span->GetSpanInMinutes(&minutes), S_OK);
-    EXPECT_HR(span->GetSpanInSecondsLong(&seconds), S_OK);
-    EXPECT_EQ((Span{hours, minutes, seconds, 0}), (Span{25, 1502, 90121, 0}));
+    EXPECT_EQ(LongOf(span.Get(), &IPLTimeSpan::GetSpanInHours), 25);
+    EXPECT_EQ(LongOf(span.Get(), &IPLTimeSpan::GetSpanInMinutes), 1502);
+    EXPECT_EQ(LongOf(span.Get(), &IPLTimeSpan::GetSpanInSecondsLong), 90121);
+    LONG seconds = 0;
 
     span = Of({-100000, 0, 0, 0});  // about 274 years
     LONGLONG seconds64 = 0;

@@ -17,18 +17,15 @@ PLComPtr<IPLVariantCollection> NewCollection() {
     return kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
 }
 
-LONG TypeAt(IPLVariantCollection* c, LONG i) {
+// The item at `i` (a new variant when there is none, after the failure is reported).
+PLComPtr<IPLVariant> At(IPLVariantCollection* c, LONG i) {
     PLComPtr<IPLVariant> v;
-    LONG type = 99;
-    if (c->GetAt(i, v.Put()) == S_OK) v->GetType(&type);
-    return type;
+    EXPECT_HR(c->GetAt(i, v.Put()), S_OK) << i;
+    return v ? v : kdtest::New<IPLVariant>(CLSID_PLVariant);
 }
 
 LONG LongAt(IPLVariantCollection* c, LONG i) {
-    PLComPtr<IPLVariant> v;
-    LONG value = -1;
-    if (c->GetAt(i, v.Put()) == S_OK) v->GetValueLong(&value);
-    return value;
+    return kdtest::LongOf(At(c, i).Get(), &IPLVariant::GetValueLong);
 }
 
 TEST(PLVariantCollectionTest, AppendValueByKind) {
@@ -39,22 +36,18 @@ TEST(PLVariantCollectionTest, AppendValueByKind) {
     PLComPtr<IPLDateTime> date;
     ASSERT_HR(PLCreateDateTime(0x0409, date.Put()), S_OK);
     auto inner = NewCollection();
-    const struct {
-        LONG type;
-        const void* value;
-    } cases[] = {
+    // Kind, value.
+    const std::pair<LONG, const void*> cases[] = {
         {PLVariantEmpty, &number},        {PLVariantString, u"text"},         {PLVariantLong, &number},
         {PLVariantDouble, &real},         {PLVariantBoolean, &flag},          {PLVariantDateTime, date.Get()},
         {PLVariantIUnknown, inner.Get()}, {PLVariantCollection, inner.Get()}, {PLVariantDateTimeOfDay, date.Get()},
     };
-    for (const auto& k : cases) ASSERT_HR(c->AppendValue(k.type, k.value), S_OK) << k.type;
+    for (const auto& [type, value] : cases) ASSERT_HR(c->AppendValue(type, value), S_OK) << type;
     ASSERT_EQ(c->GetCount(), 9);
-    for (LONG i = 0; i < 9; ++i) EXPECT_EQ(TypeAt(c.Get(), i), cases[i].type);
+    for (LONG i = 0; i < 9; ++i) EXPECT_EQ(kdtest::LongOf(At(c.Get(), i).Get(), &IPLVariant::GetType), cases[i].first);
     EXPECT_EQ(LongAt(c.Get(), 2), 7);
-    PLComPtr<IPLVariant> v;
     bool b = false;
-    ASSERT_HR(c->GetAt(4, v.Put()), S_OK);
-    ASSERT_HR(v->GetValueBoolean(&b), S_OK);
+    ASSERT_HR(At(c.Get(), 4)->GetValueBoolean(&b), S_OK);
     EXPECT_TRUE(b);
 
     for (LONG bad : {LONG{PLVariantUndefined}, LONG{5}, LONG{PLVariantLongLong}})

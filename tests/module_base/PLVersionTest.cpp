@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "module_base/PLError.h"
@@ -143,15 +144,13 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
 // Traditional Chinese languages share one identifier; -1 takes the system's language unless it
 // cannot be told.
 TEST_F(VersionTest, LanguagesSetAreTheOnesRead) {
-    struct Case {
-        const char* lcAll;
-        LONG language, read;
-    };
-    for (const Case& c : {Case{nullptr, 0x0C04, 0x0404}, Case{nullptr, 0x7C04, 0x0404}, Case{"fr_FR.UTF-8", -1, 0x040C},
-                          Case{"xx_QQ", -1, 0x040C}}) {
-        if (c.lcAll != nullptr) ::setenv("LC_ALL", c.lcAll, 1);
-        PLSetDefaultLanguage(c.language);
-        EXPECT_EQ(PLGetDefaultLanguage(), c.read) << c.language << " " << (c.lcAll ? c.lcAll : "");
+    // LC_ALL (null: as it was), the language set, the language read.
+    using Row = std::tuple<const char*, LONG, LONG>;
+    for (const auto& [lcAll, language, read] : {Row{nullptr, 0x0C04, 0x0404}, Row{nullptr, 0x7C04, 0x0404},
+                                                Row{"fr_FR.UTF-8", -1, 0x040C}, Row{"xx_QQ", -1, 0x040C}}) {
+        if (lcAll != nullptr) ::setenv("LC_ALL", lcAll, 1);
+        PLSetDefaultLanguage(language);
+        EXPECT_EQ(PLGetDefaultLanguage(), read) << language << " " << (lcAll ? lcAll : "");
     }
     ::unsetenv("LC_ALL");
 }

@@ -78,61 +78,82 @@ std::u16string TextOf(IPLVariant* v) {
     return std::u16string(text.view());
 }
 
+// The bag's XML under a root named Root.
+std::u16string XmlOf(IPLPropertyBag* bag) {
+    PLComPtr<IPLVariant> xml;
+    EXPECT_HR(CreateXMLFromPropertyBag(bag, xml.Put(), u"Root"), S_OK);
+    return xml ? TextOf(xml.Get()) : u"";
+}
+
+// The bag read back from `xml`.
+PLComPtr<IPLPropertyBag> Restored(const std::u16string& xml) {
+    PLComPtr<IPLPropertyBag> back;
+    EXPECT_HR(RestorePropertyBagFromXML(xml.c_str(), back.Put()), S_OK);
+    return back;
+}
+
+// A variant holding the date (or date and time) read from `text`, written with `mask` if given.
+PLComPtr<IPLVariant> DateOf(const char16_t* text, LONG kind = PLVariantDateTime, const char16_t* mask = nullptr) {
+    PLComPtr<IPLVariant> v = VariantOf(text);
+    EXPECT_HR(v->Convert(kind), S_OK);
+    EXPECT_HR(mask != nullptr ? v->SetDateTimeFormatString(mask) : S_OK, S_OK);
+    return v;
+}
+
+// The text of each PROPERTY element of `xml`, by NAME, as libxml2 reads it. When `recover` is set,
+// it drops references to characters XML cannot hold, as the library's own retry does.
+std::map<std::string, std::string> ReadByLibxml2(const std::u16string& xml, bool recover = true) {
+    const std::string utf8 = PLString(xml.c_str()).ToUtf8();
+    std::map<std::string, std::string> values;
+    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
+                                  XML_PARSE_NONET | (recover ? XML_PARSE_RECOVER | XML_PARSE_NOERROR : 0));
+    if (doc == nullptr) return values;
+    for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
+        xmlChar* name = xmlGetProp(n, BAD_CAST "NAME");
+        xmlChar* text = xmlNodeGetContent(n);
+        values[reinterpret_cast<const char*>(name)] = reinterpret_cast<const char*>(text);
+        xmlFree(name);
+        xmlFree(text);
+    }
+    xmlFreeDoc(doc);
+    return values;
+}
+
 }  // namespace
 
 // Every kind written into a bag's XML, checked with libxml2, and read back.
 TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
-    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf(), date = VariantOf(), stamp = VariantOf(),
-                         longMask = VariantOf();
+    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf();
     wide->SetValueLongLong(-9007199254740993LL);
+    real->SetValueDouble(0.1);
     // A mask longer than a date's text may be (255 characters) is written whole, and the text it
     // gives, cut at 255, does not end in half of a surrogate pair.
     std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(244, u'.');
     while (mask300.size() < 300) mask300 += u"\U0001F600";
     // An unknown code beyond U+FFFF is written whole, and the character passed over after an
     // unknown code is passed over whole.
-    PLComPtr<IPLVariant> astral = VariantOf();
-    astral->SetValueString(u"02-29-2024");
-    astral->Convert(PLVariantDateTime);
-    astral->SetDateTimeFormatString(u"%m-%d-%y %\U0001F600. %s\U0001F600.");
-    longMask->SetValueString(u"02-29-2024");
-    longMask->Convert(PLVariantDateTime);
-    longMask->SetDateTimeFormatString(mask300.c_str());
-    real->SetValueDouble(0.1);
-    date->SetValueString(u"02-29-2024");
-    date->Convert(PLVariantDateTime);
-    date->SetDateTimeFormatString(u"%y-%2m-%2d");
-    stamp->SetValueString(u"07-04-2021 11:30:15 PM");
-    stamp->Convert(PLVariantDateTimeOfDay);
-    const struct {
-        const char16_t* name;
-        PLComPtr<IPLVariant> value;
-        LONG typeBack;  // longs read back wide
-    } values[] = {{u"Title <&> \u00E9", VariantOf(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n"), PLVariantString},
-                  {u"Size", VariantOf(-5), PLVariantLongLong},
-                  {u"Wide", wide, PLVariantLongLong},
-                  {u"Ratio", real, PLVariantDouble},
-                  {u"On", VariantOf(true), PLVariantBoolean},
-                  {u"Day", date, PLVariantDateTime},
-                  {u"Stamp", stamp, PLVariantDateTimeOfDay},
-                  {u"LongMask", longMask, PLVariantDateTime},
-                  {u"AstralCode", astral, PLVariantDateTime},
-                  {u"Empty", VariantOf(u""), PLVariantString}};
+    const char16_t* astral = u"%m-%d-%y %\U0001F600. %s\U0001F600.";
+    // Name, value, kind read back (longs read back wide).
+    const std::tuple<const char16_t*, PLComPtr<IPLVariant>, LONG> values[] = {
+        {u"Title <&> \u00E9", VariantOf(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n"), PLVariantString},
+        {u"Size", VariantOf(-5), PLVariantLongLong},
+        {u"Wide", wide, PLVariantLongLong},
+        {u"Ratio", real, PLVariantDouble},
+        {u"On", VariantOf(true), PLVariantBoolean},
+        {u"Day", DateOf(u"02-29-2024", PLVariantDateTime, u"%y-%2m-%2d"), PLVariantDateTime},
+        {u"Stamp", DateOf(u"07-04-2021 11:30:15 PM", PLVariantDateTimeOfDay), PLVariantDateTimeOfDay},
+        {u"LongMask", DateOf(u"02-29-2024", PLVariantDateTime, mask300.c_str()), PLVariantDateTime},
+        {u"AstralCode", DateOf(u"02-29-2024", PLVariantDateTime, astral), PLVariantDateTime},
+        {u"Empty", VariantOf(u""), PLVariantString}};
     auto bag = BagOf({});
-    for (const auto& v : values) ASSERT_HR(bag->SetProperty(v.name, v.value.Get()), S_OK);
-    PLComPtr<IPLVariant> xml;
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    const std::string utf8 = PLString(TextOf(xml.Get()).c_str()).ToUtf8();
-    xmlDocPtr other = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_NONET);
-    ASSERT_NE(other, nullptr) << utf8;
-    EXPECT_EQ(xmlChildElementCount(xmlDocGetRootElement(other)), std::size(values));
-    xmlFreeDoc(other);
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(PLString::FromUtf8(utf8).c_str(), back.Put()), S_OK);
-    for (const auto& v : values) {
-        SCOPED_TRACE(PLString(v.name).ToUtf8());
-        EXPECT_EQ(TypeOf(Get(back.Get(), v.name).Get()), v.typeBack);
-        EXPECT_EQ(TextOf(Get(back.Get(), v.name).Get()), TextOf(v.value.Get()));
+    for (const auto& [name, value, kind] : values) ASSERT_HR(bag->SetProperty(name, value.Get()), S_OK);
+    const std::u16string xml = XmlOf(bag.Get());
+    EXPECT_EQ(ReadByLibxml2(xml, false).size(), std::size(values));
+    const auto back = Restored(xml);
+    for (const auto& [name, value, kind] : values) {
+        SCOPED_TRACE(PLString(name).ToUtf8());
+        EXPECT_EQ(TypeOf(Get(back.Get(), name).Get()), kind);
+        EXPECT_EQ(TextOf(Get(back.Get(), name).Get()), TextOf(value.Get()));
     }
     WCHAR mask[32] = {};
     Get(back.Get(), u"Day")->GetDateTimeFormatString(mask, 32);
@@ -146,11 +167,9 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
 TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
     PLComPtr<IPLVariantCollection> items;
     ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
-    PLComPtr<IPLVariant> wide = VariantOf(), small = VariantOf(), empty = VariantOf(u""), date = VariantOf();
+    PLComPtr<IPLVariant> wide = VariantOf(), small = VariantOf(), empty = VariantOf(u""), date = DateOf(u"12-31-1999");
     wide->SetValueLongLong(1LL << 40);
     small->SetValueLongLong(7);
-    date->SetValueString(u"12-31-1999");
-    date->Convert(PLVariantDateTime);  // the default mask
     for (IPLVariant* v : {wide.Get(), small.Get(), empty.Get(), date.Get()}) items->Insert(v);
 
     XmlDocument document;
@@ -233,16 +252,12 @@ HRESULT WriteNestedBag(IUnknown* value, XmlDocument& document, XmlNode parent, P
 
 TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     auto bag = BagOf({{u"Title", u"a<b"}, {u"Size", 5}});
-    PLComPtr<IPLVariant> xml;
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    EXPECT_EQ(TextOf(xml.Get()),
+    EXPECT_EQ(XmlOf(bag.Get()),
               u"<Root><PROPERTY DATATYPE=\"Long\" NAME=\"Size\">5</PROPERTY>"
               u"<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
     // A document without elements reads back as an empty bag.
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(u"<Empty/>", back.Put()), S_OK);
     PLComPtr<IPLPropertyCollection> properties;
-    ASSERT_HR(back->GetProperties(properties.Put()), S_OK);
+    ASSERT_HR(Restored(u"<Empty/>")->GetProperties(properties.Put()), S_OK);
     EXPECT_EQ(properties->GetCount(), 0);
 
     // Root names are checked before anything is written; failures hand out nothing.
@@ -279,10 +294,7 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
 TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     const std::u16string longName(300, u'n'), otherName = longName + u'2';
     const auto bag = kdtest::BagOf({{u"Text", u"a <b>"}, {u"Number", LONG{7}}, {longName.c_str(), true}});
-    PLComPtr<IPLVariant> written;
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), written.Put(), u"Root"), S_OK);
-    PLString text;
-    ASSERT_HR(GetPLStringFromVariant(written.Get(), &text), S_OK);
+    PLString text(XmlOf(bag.Get()));
 
     XmlDocument document;
     const XmlNode root = document.CreateElement(u"Root");
@@ -295,66 +307,35 @@ TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     EXPECT_EQ(cut.view(), document.Serialize());
 
     bag->SetProperty(otherName.c_str(), kdtest::VariantOf(false).Get());
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), written.Put(), u"Root"), S_OK);
-    ASSERT_HR(GetPLStringFromVariant(written.Get(), &text), S_OK);
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(text.c_str(), back.Put()), S_OK);
+    const auto back = Restored(XmlOf(bag.Get()));
     EXPECT_EQ(TextOf(Get(back.Get(), longName.c_str()).Get()), u"true");
     EXPECT_EQ(TextOf(Get(back.Get(), otherName.c_str()).Get()), u"false");
 }
-
-namespace {
-// The text of each PROPERTY element of `xml`, by NAME, as libxml2 reads it. Recovering from
-// references to characters XML cannot hold, it drops them, as the library's own retry does.
-std::map<std::string, std::string> ReadByLibxml2(const std::u16string& xml) {
-    const std::string utf8 = PLString(xml.c_str()).ToUtf8();
-    std::map<std::string, std::string> values;
-    xmlDocPtr doc = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
-                                  XML_PARSE_NONET | XML_PARSE_RECOVER | XML_PARSE_NOERROR);
-    if (doc == nullptr) return values;
-    for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
-        xmlChar* name = xmlGetProp(n, BAD_CAST "NAME");
-        xmlChar* text = xmlNodeGetContent(n);
-        values[reinterpret_cast<const char*>(name)] = reinterpret_cast<const char*>(text);
-        xmlFree(name);
-        xmlFree(text);
-    }
-    xmlFreeDoc(doc);
-    return values;
-}
-}  // namespace
 
 // What the bag's writer writes, its reader reads back, whatever the text: characters XML cannot
 // hold are written as references, which reading drops (libxml2 drops them alike), keeping the
 // rest of the bag; non-finite doubles have text forms; a value over the parser's default limit
 // of 10 MB is read whole. Unpaired surrogates, which XML has no form for, are refused.
 TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
-    const struct {
-        std::u16string text, back;  // the value and the name's suffix
-    } texts[] = {{u"a\u0001b", u"ab"}, {u"\u001F", u""}, {u"x\uFFFE", u"x"}, {u"\uFFFFy\r\n\t", u"y\r\n\t"}};
-    for (const auto& t : texts) {
-        SCOPED_TRACE(PLString(t.back.substr(0, 20).c_str()).ToUtf8());
-        const std::u16string name = u"N" + t.text.substr(0, 8);
-        auto bag = BagOf({{u"Kept", 5}, {u"V", t.text.c_str()}, {name.c_str(), true}});
-        PLComPtr<IPLVariant> xml;
-        ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-        const std::u16string text = TextOf(xml.Get()), backName = u"N" + t.back.substr(0, 8);
+    // A value (and from it a name's suffix), and what is read back.
+    const std::pair<std::u16string, std::u16string> texts[] = {
+        {u"a\u0001b", u"ab"}, {u"\u001F", u""}, {u"x\uFFFE", u"x"}, {u"\uFFFFy\r\n\t", u"y\r\n\t"}};
+    for (const auto& [original, kept] : texts) {
+        SCOPED_TRACE(PLString(kept.substr(0, 20).c_str()).ToUtf8());
+        const std::u16string name = u"N" + original.substr(0, 8);
+        auto bag = BagOf({{u"Kept", 5}, {u"V", original.c_str()}, {name.c_str(), true}});
+        const std::u16string text = XmlOf(bag.Get()), backName = u"N" + kept.substr(0, 8);
         const auto read = ReadByLibxml2(text);
-        EXPECT_EQ(read.at("V"), PLString(t.back.c_str()).ToUtf8());
+        EXPECT_EQ(read.at("V"), PLString(kept.c_str()).ToUtf8());
         EXPECT_EQ(read.at(PLString(backName.c_str()).ToUtf8()), "true");
-        PLComPtr<IPLPropertyBag> back;
-        ASSERT_HR(RestorePropertyBagFromXML(text.c_str(), back.Put()), S_OK);
-        EXPECT_EQ(TextOf(Get(back.Get(), u"V").Get()), t.back);
+        const auto back = Restored(text);
+        EXPECT_EQ(TextOf(Get(back.Get(), u"V").Get()), kept);
         EXPECT_EQ(TextOf(Get(back.Get(), backName.c_str()).Get()), u"true");
         EXPECT_EQ(TextOf(Get(back.Get(), u"Kept").Get()), u"5");
     }
 
     const std::u16string big = std::u16string(10 * 1000 * 1000, u'z') + u'\u00E9';
-    PLComPtr<IPLVariant> xml;
-    ASSERT_HR(CreateXMLFromPropertyBag(BagOf({{u"Big", big.c_str()}}).Get(), xml.Put(), u"Root"), S_OK);
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(TextOf(xml.Get()).c_str(), back.Put()), S_OK);
-    EXPECT_TRUE(TextOf(Get(back.Get(), u"Big").Get()) == big);
+    EXPECT_TRUE(TextOf(Get(Restored(XmlOf(BagOf({{u"Big", big.c_str()}}).Get())).Get(), u"Big").Get()) == big);
 
     // Infinities and NaN, as values (a collection's items are written and read alike).
     const double doubles[] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
@@ -366,11 +347,11 @@ TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
         value->SetValueDouble(doubles[i]);
         ASSERT_HR(bag->SetProperty(names[i], value.Get()), S_OK);
     }
-    ASSERT_HR(CreateXMLFromPropertyBag(bag.Get(), xml.Put(), u"Root"), S_OK);
-    ASSERT_HR(RestorePropertyBagFromXML(TextOf(xml.Get()).c_str(), back.Put()), S_OK);
+    const std::u16string xml = XmlOf(bag.Get());
+    const auto back = Restored(xml);
     for (int i = 0; i < 3; ++i) {
         const std::string name = PLString(names[i]).ToUtf8();
-        EXPECT_EQ(ReadByLibxml2(TextOf(xml.Get())).at(name), name);
+        EXPECT_EQ(ReadByLibxml2(xml).at(name), name);
         double value = 0;
         Get(back.Get(), names[i])->GetValueDouble(&value);
         EXPECT_TRUE(value == doubles[i] || (std::isnan(value) && i == 2)) << name;
@@ -409,9 +390,7 @@ TEST(PLXMLFunctions, EmptyCollectionsAndDeclaredEntities) {
                                         back.Put()),
               S_OK);
     BOOL contains = TRUE;
-    for (const char16_t* unset : {u"a", u"b"}) {
-        EXPECT_HR(back->ContainsKey(unset, &contains), S_FALSE);
-    }
+    for (const char16_t* unset : {u"a", u"b"}) EXPECT_HR(back->ContainsKey(unset, &contains), S_FALSE);
     EXPECT_EQ(TextOf(Get(back.Get(), u"c").Get()), u"kept");
     ASSERT_HR(Get(back.Get(), u"d")->GetValueCollection(items.Put()), S_OK);
     EXPECT_EQ(items->GetCount(), 1);
@@ -427,30 +406,29 @@ TEST(PLXMLFunctions, MissingArgumentsAreRefused) {
     PLComPtr<IPLVariantCollection> items;
     ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
     PLComPtr<IPLPropertyBag> restored;
-    for (const HRESULT hr : {LoadDOMFromXMLBSTR(nullptr, document),
-                             LoadDOMFromXMLString(nullptr, document),
-                             AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
-                             AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
-                             AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
-                             GenerateVariantCollectionXML(nullptr, document, root, u"n"),
-                             GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
-                             GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
-                             GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
-                             GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
-                             GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
-                             addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
-                             addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
-                             addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
-                             VariantCollectionNodeResolution(none, value.Get()),
-                             VariantCollectionNodeResolution(root, nullptr),
-                             GetPropertyFromXMLNode(none, u"A", value.Get()),
-                             GetPropertyFromXMLNode(root, nullptr, value.Get()),
-                             GetPropertyFromXMLNode(root, u"A", nullptr),
-                             CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"),
-                             CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
-                             CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr),
-                             RestorePropertyBagFromXML(nullptr, restored.Put()),
-                             RestorePropertyBagFromXML(u"<R/>", nullptr)})
+    // The readers, then the writers.
+    for (const HRESULT hr :
+         {LoadDOMFromXMLBSTR(nullptr, document), LoadDOMFromXMLString(nullptr, document),
+          GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
+          GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
+          GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
+          GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
+          addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
+          addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
+          addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
+          VariantCollectionNodeResolution(none, value.Get()), VariantCollectionNodeResolution(root, nullptr),
+          GetPropertyFromXMLNode(none, u"A", value.Get()), GetPropertyFromXMLNode(root, nullptr, value.Get()),
+          GetPropertyFromXMLNode(root, u"A", nullptr), RestorePropertyBagFromXML(nullptr, restored.Put()),
+          RestorePropertyBagFromXML(u"<R/>", nullptr)})
+        EXPECT_HR(hr, E_POINTER);
+    for (const HRESULT hr :
+         {AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
+          AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
+          AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
+          GenerateVariantCollectionXML(nullptr, document, root, u"n"),
+          GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
+          CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"), CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
+          CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(document.Root().Value(), u"one");
 }
