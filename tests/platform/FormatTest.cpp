@@ -40,7 +40,9 @@ TEST(FormatTest, IntegersFollowTheSizeTheConversionNamesAndStarsGiveWidthAndPrec
 }
 
 TEST(FormatTest, FloatingPointCharactersAndPointers) {
-    EXPECT_EQ(Format(u"%f %.2f %e %g", 1.5, 2.0, 1500.0, 0.25), u"1.500000 2.00 1.500000e+03 0.25");
+    // Without a precision, %a is exact and shortest, as printf gives it.
+    EXPECT_EQ(Format(u"%f %.2f %e %g %a %A", 1.5, 2.0, 1500.0, 0.25, 1.0, 0.1),
+              u"1.500000 2.00 1.500000e+03 0.25 0x1p+0 0X1.999999999999AP-4");
     EXPECT_EQ(Format(u"%-8.1f|%.1f", 2.5, 3), u"2.5     |3.0");
     EXPECT_EQ(Format(u"%F %E %G %.1a %.1A|%+.1f|% .1f|%#.0f|%08.2f|%Lf", 1.5, 1500.0, 1e-5, 1.0, 1.0, 2.5, 2.5, 3.0,
                      -2.5, 0.5),
