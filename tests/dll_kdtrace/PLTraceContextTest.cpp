@@ -37,7 +37,7 @@ IPLPropertyBag* NewBag() {
 // One reference on the bag, also when given the same bag twice; dropped for a new bag and at
 // destruction (a reference too many or too few shows as a count that does not reach zero, or as
 // a use after free).
-TEST(TraceContext, KeepsOneReferenceOnItsBag) {
+TEST(TraceContext, KeepsOneReferenceOnItsBagAndTakesOnlyTraceListeners) {
     IPLTraceContextPriv* context = NewContext();
     IPLPropertyBag *first = NewBag(), *second = NewBag(), *bag = nullptr;
     context->SetProperties(first);
@@ -57,19 +57,13 @@ TEST(TraceContext, KeepsOneReferenceOnItsBag) {
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(context->GetName(name, 0), E_INVALIDARG);
 
-    EXPECT_EQ(context->Release(), 0u);
-    EXPECT_EQ(second->Release(), 0u);
-}
-
-// Only trace listeners are taken, on either path, and each hears the message unchanged. (Order,
-// removal by cookie, the last query's status and the snapshot are the event source's, checked in
-// PLEventSourceTest.)
-TEST(TraceContext, TakesOnlyTraceListenersAndPassesTheMessageOn) {
-    IPLTraceContextPriv* context = NewContext();
+    // Only trace listeners are taken, on either path, and each hears the message unchanged.
+    // (Order, removal by cookie, the last query's status and the snapshot are the event source's,
+    // checked in PLEventSourceTest.)
     EXPECT_HR(context->FireMessage(1, 2), S_OK);  // nobody listens
     Log log;
     Listener a(&log, "A"), mute;
-    void *cookieA = nullptr, *cookieB = nullptr, *cookie = nullptr;
+    void *cookieA = nullptr, *cookieB = nullptr;
     mute.answers = false;
     EXPECT_HR(context->AddListener(&mute, &cookie), E_INVALIDARG);
     ASSERT_HR(context->AddListener(&a, &cookieA), S_OK);
@@ -84,7 +78,8 @@ TEST(TraceContext, TakesOnlyTraceListenersAndPassesTheMessageOn) {
     context->RemoveListener(cookieA);
     context->RemoveListener(cookieB);
     EXPECT_EQ(a.refs + mute.refs, 2u);
-    context->Release();
+    EXPECT_EQ(context->Release(), 0u);
+    EXPECT_EQ(second->Release(), 0u);
 }
 
 // Listener queries run under the list's lock, calls outside it: neither may deadlock when it
@@ -114,9 +109,9 @@ TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
 }
 
 // A host may destroy a listener as soon as RemoveListener returns, whatever its reference count
-// says (a listener on the stack): threads fire while others add, remove and at once delete heap
-// listeners, so a late query, call or release is a use after free (AddressSanitizer,
-// ThreadSanitizer).
+// says (a listener on the stack): threads fire while others add, fire at, remove and at once
+// delete heap listeners, so a late query, call or release is a use after free (AddressSanitizer,
+// ThreadSanitizer). Each listener hears the message its own thread fired while it was added.
 TEST(TraceContext, AListenerDestroyedRightAfterRemovalIsNeverCalledAgain) {
     IPLTraceContextPriv* context = NewContext();
     Listener resident;  // keeps every delivery busy with a call of its own
@@ -133,6 +128,7 @@ TEST(TraceContext, AListenerDestroyedRightAfterRemovalIsNeverCalledAgain) {
             void* cookie = nullptr;
             failures += context->AddListener(listener, &cookie) != S_OK;
             std::this_thread::yield();
+            failures += context->FireMessage(3, round) != S_OK || listener->calls < 1;
             failures += context->RemoveListener(cookie) != S_OK;
             delete listener;
         }
