@@ -26,6 +26,7 @@
 namespace {
 
 using namespace kdtest;
+constexpr auto* Utf8 = &kd::platform::Utf16ToUtf8;
 
 constexpr std::u16string_view kNow = u"3/7/2025 1:07:02 PM";
 PLDiagnosticsTime g_fixedTime;
@@ -35,10 +36,6 @@ void FixedClock(PLDiagnosticsTime* now) {
 
 std::u16string ThisThread() {
     return Wide(Hex8(kd::platform::CurrentThreadId()));
-}
-
-std::string Utf8(std::u16string_view text) {
-    return kd::platform::Utf16ToUtf8(text);
 }
 
 // The value of the first column called `name`, as libxml2 reads the record (its UTF-16 bytes
@@ -112,15 +109,13 @@ protected:
 // ---- the record ----
 
 // "]]>" splits the CDATA section and a carriage return goes between sections as a reference
-// (values of every kind are read back through a parser below).
+// (values of every kind are read back through a parser below). A guarded throw is recorded with
+// its position.
 TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
     EXPECT_HR(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"a]]>b <c> & \u00E9\r\n", u"/src/a.cpp", 7),
               S_OK);
     EXPECT_EQ(receiver->Receive(), LittleEndianBytes(ErrorRecord(u"a]]]]><![CDATA[>b <c> & \u00E9]]>&#13;<![CDATA[\n",
                                                                  u"Core", u"A", u"B", u"/src/a.cpp", u"7")));
-}
-
-TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPosition) {
     int throwLine = 0;
     PLGuardNamed("Core", "A", "B", [&](HRESULT& hr) {
         throwLine = __LINE__ + 1;

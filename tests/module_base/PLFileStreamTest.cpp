@@ -16,15 +16,15 @@
 #include "module_base/PLRefFile.h"
 #include "platform/Text.h"
 #include "support/DiagReceiver.h"
+#include "support/Process.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
 using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
-using kdtest::Recorded;
-
 using kdtest::Patterned;
+using kdtest::Recorded;
 
 class FileStreamTest : public ::testing::Test {
 protected:
@@ -222,10 +222,7 @@ TEST_F(FileStreamTest, OnlyRegularFilesOpenAndNoDescriptorIsInherited) {
     FILE* file = nullptr;
     ASSERT_HR(ref->OpenStdHandle(u"rb", &file), S_OK);
     EXPECT_EQ(std::fgetc(file), kdtest::PatternAt(0));
-    std::string seen(4096, '\0');
-    FILE* ls = ::popen("ls -l /proc/self/fd/", "r");
-    seen.resize(std::fread(seen.data(), 1, seen.size(), ls));
-    ::pclose(ls);
+    const std::string seen = kdtest::Output("ls -l /proc/self/fd/");
     EXPECT_NE(seen.find("->"), std::string::npos);
     EXPECT_EQ(seen.find("hundred"), std::string::npos) << seen;
     EXPECT_HR(ref->CloseHandle(handle), S_OK);
