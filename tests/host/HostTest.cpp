@@ -9,6 +9,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "support/HResult.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
@@ -60,21 +61,8 @@ TEST(HostTextTest, NamesCodesGuidsAndMethods) {
     for (const auto& [in, out] : names) EXPECT_EQ(QualifiedName(in.first, in.second), out);
 }
 
-// Counts its references; answers IUnknown only.
-struct Counted : IUnknown {
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *object = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    ULONG refs = 1;
-};
-
 TEST(HostComPtrTest, OwnsExactlyOneReferencePerPointer) {
-    Counted object;
+    kdtest::Fake<IUnknown> object(IID_IUnknown);  // counts its references; answers IUnknown only
     {
         ComPtr<IUnknown> a(&object);
         EXPECT_EQ(object.refs, 2u);

@@ -10,17 +10,10 @@
 
 #include "module_base/PLByteStream.h"
 #include "module_base/PLComObject.h"
+#include "support/Process.h"
 #include "tests/module_base/StreamTestSupport.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KD_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KD_TEST_ASAN 1
-#endif
-#endif
-
-#ifdef KD_TEST_ASAN
+#ifdef KDTEST_ASAN
 // Requests above 1 GiB fail instead of ending the program, so a failed allocation can be seen.
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=1024";

@@ -39,12 +39,6 @@ protected:
 };
 PL_UNREGISTERED_CLASS(LoaderObject)
 
-PLComPtr<IPLFactoryLoader> NewLoader() {
-    PLComPtr<IPLFactoryLoader> loader;
-    EXPECT_HR(PLCreateObject<LoaderObject>(IID_IPLFactoryLoader, nullptr, loader.PutVoid()), S_OK);
-    return loader;
-}
-
 using kdtest::ErrorLines;
 // The messages of the thread's errors, handed over.
 ErrorLines TakeMessages() {
@@ -78,7 +72,8 @@ TEST_F(FactoryTest, UnknownClassesAndFailingCreatorsFailAndSaySo) {
 }
 
 TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
-    auto loader = NewLoader();
+    PLComPtr<IPLFactoryLoader> loader;
+    ASSERT_HR(PLCreateObject<LoaderObject>(IID_IPLFactoryLoader, nullptr, loader.PutVoid()), S_OK);
     PLComPtr<IPLErrorInfo> list;
     EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
     void* object = nullptr;
