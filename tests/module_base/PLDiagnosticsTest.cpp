@@ -50,7 +50,7 @@ std::optional<std::string> XmlValue(std::u16string_view record, const char* name
                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
         &xmlFreeDoc);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-    for (const xmlNode* part = root ? root->children : nullptr; part != nullptr; part = part->next) {
+    for (const xmlNode* part = root ? root->children : nullptr; part != nullptr; part = part->next)
         for (xmlNode* c = part->children; c != nullptr; c = c->next) {
             const std::unique_ptr<xmlChar, void (*)(void*)> attribute(
                 c->type == XML_ELEMENT_NODE ? xmlGetProp(c, BAD_CAST "name") : nullptr, xmlFree);
@@ -58,7 +58,6 @@ std::optional<std::string> XmlValue(std::u16string_view record, const char* name
             const std::unique_ptr<xmlChar, void (*)(void*)> content(xmlNodeGetContent(c), xmlFree);
             return std::string(reinterpret_cast<const char*>(content.get()));
         }
-    }
     return std::nullopt;
 }
 
@@ -239,7 +238,7 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWholeAndAFullQueueDoesNotBlock) {
     std::vector<std::u16string> sent[kThreads];
     std::atomic<int> full{0};
     std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         writers.emplace_back([&, t] {
             for (int i = 0; i < 150; ++i) {
                 const std::u16string message =  // of different lengths per thread
@@ -253,7 +252,6 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWholeAndAFullQueueDoesNotBlock) {
                     ADD_FAILURE() << "unexpected result " << hr;
             }
         });
-    }
     for (auto& w : writers) w.join();
     EXPECT_GT(full.load(), 0) << "the queue never filled";
     std::set<std::u16string> expected;

@@ -17,6 +17,7 @@
 #include "platform/Text.h"
 #include "support/DiagReceiver.h"
 #include "support/Process.h"
+#include "support/TraceFakes.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
@@ -243,15 +244,10 @@ TEST_F(FileStreamTest, OnlyRegularFilesOpenAndNoDescriptorIsInherited) {
 }
 
 // A page at file offset 70.
-struct FakePage : IPLFilePage {
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
+struct FakePage : kdtest::Fake<IPLFilePage> {
+    FakePage() : Fake(IID_IPLFilePage) {}
     HRESULT GetPageNumber(LONG*) override { return E_NOTIMPL; }
-    HRESULT GetFileOffset(LONG* offset) override {
-        *offset = 70;
-        return S_OK;
-    }
+    HRESULT GetFileOffset(LONG* offset) override { return *offset = 70, S_OK; }
 };
 
 TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
@@ -327,7 +323,7 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
     auto ref = RefFile(path, TRUE);
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&failures, shared = ref, t] {
             for (int i = 0; i < 50; ++i) {
                 const LONG start = (t * 50 + i) % 4000;
@@ -345,7 +341,6 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
                     ++failures;
             }
         });
-    }
     ref = nullptr;
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);

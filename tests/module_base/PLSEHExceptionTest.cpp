@@ -100,7 +100,7 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
 TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&failures] {
             PLInstallSEHTranslator();
             for (int i = 0; i < 100; ++i) {
@@ -113,7 +113,6 @@ TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
             // Ordinary calls still return as before.
             if (PLGuardNamed("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
         });
-    }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
 }
