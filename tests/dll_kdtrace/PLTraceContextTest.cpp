@@ -28,18 +28,13 @@ IPLTraceContextPriv* NewContext() {
     return context;
 }
 
-IPLPropertyBag* NewBag() {
-    IPLPropertyBag* bag = nullptr;
-    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, IID_IPLPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
-    return bag;
-}
-
 // One reference on the bag, also when given the same bag twice; dropped for a new bag and at
 // destruction (a reference too many or too few shows as a count that does not reach zero, or as
 // a use after free).
 TEST(TraceContext, KeepsOneReferenceOnItsBagAndTakesOnlyTraceListeners) {
     IPLTraceContextPriv* context = NewContext();
-    IPLPropertyBag *first = NewBag(), *second = NewBag(), *bag = nullptr;
+    IPLPropertyBag *first = nullptr, *second = nullptr, *bag = nullptr;
+    ASSERT_TRUE(PLCreatePropertyBag(&first) == S_OK && PLCreatePropertyBag(&second) == S_OK);
     context->SetProperties(first);
     context->SetProperties(first);
     EXPECT_HR(context->GetProperties(&bag), S_OK);
