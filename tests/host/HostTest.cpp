@@ -16,7 +16,7 @@ namespace {
 using namespace kdtrace::host;
 using namespace std::string_literals;
 
-TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16) {
+TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16AndNamesCodesGuidsAndMethods) {
     const std::pair<std::string, std::u16string> wellFormed[] = {{"", u""},
                                                                  {"a\0b"s, u"a\0b"s},
                                                                  {"\xC3\xA9", u"\u00E9"},
@@ -45,9 +45,8 @@ TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16) {
               "a\xEF\xBF\xBD"
               "b\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(ToUtf8(static_cast<const char16_t*>(nullptr)), "");
-}
 
-TEST(HostTextTest, NamesCodesGuidsAndMethods) {
+    // Names of codes, identifiers and methods.
     EXPECT_EQ(HResultText(E_POINTER), "E_POINTER (0x80004003)");
     EXPECT_EQ(HResultText(S_FALSE), "S_FALSE");
     EXPECT_EQ(HResultText(PL_E_FILE_NOT_OPEN), "0x80040044");

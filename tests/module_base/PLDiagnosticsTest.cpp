@@ -124,22 +124,9 @@ TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
               ErrorRecord(u"x", u"Core", u"A", u"B", PLWiden(__FILE__).view(), Wide(std::to_string(throwLine))));
 }
 
-TEST_F(DiagnosticsTest, TimeUsesTheTwelveHourClock) {
-    const std::pair<PLDiagnosticsTime, std::u16string_view> cases[] = {
-        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},
-        {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
-    };
-    for (const auto& [time, text] : cases) {
-        g_fixedTime = time;
-        CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
-        ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
-        EXPECT_EQ(writer.GetRecordText() + u'\0', Record(u"error", text, u""));
-    }
-}
-
 // ---- profiles and the profile mask ----
 
-TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
+TEST_F(DiagnosticsTest, ProfileHeadersRefusalsForcedSendsAndTheTwelveHourClock) {
     const std::tuple<ULONG, int32_t, std::u16string_view> cases[] = {
         // profile, unforced send, header
         {1, PL_DIAG_REFUSED, u"db"}, {4, PL_DIAG_REFUSED, u"file"}, {32, PL_DIAG_REFUSED, u"vbscript"},
@@ -160,6 +147,16 @@ TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
         EXPECT_EQ(Text(receiver->Receive()), expected);
     }
     EXPECT_FALSE(receiver->Receive(100));
+    const std::pair<PLDiagnosticsTime, std::u16string_view> times[] = {
+        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},
+        {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
+    };
+    for (const auto& [time, text] : times) {
+        g_fixedTime = time;
+        CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
+        ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
+        EXPECT_EQ(writer.GetRecordText() + u'\0', Record(u"error", text, u""));
+    }
 }
 
 TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfilesIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
