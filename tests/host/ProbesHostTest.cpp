@@ -121,8 +121,7 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_input = -1;
-    int m_output = -1;
+    int m_input = -1, m_output = -1;
 };
 
 TEST(ProbesHostTest, BpftraceReceivesTheValuesARunningHostFires) {

@@ -98,8 +98,7 @@ protected:
 
     static constexpr const char* kKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\r\n";
     TempDir dir;
-    std::string socketPath = dir / "diagInfo";
-    std::string registryPath = dir / "registry.reg";
+    std::string socketPath = dir / "diagInfo", registryPath = dir / "registry.reg";
     ScopedEnv socketEnv{"KDTRACE_DIAG_SOCKET", socketPath};
     ScopedEnv registryEnv{"KDTRACE_REGISTRY", registryPath};
     std::optional<DiagReceiver> receiver{std::in_place, socketPath};
