@@ -51,12 +51,6 @@ struct Listener final : kdtest::Fake<ITestListener> {
     }
 };
 
-PLComPtr<Source> NewSource() {
-    IPLEventSource* raw = nullptr;
-    EXPECT_HR(PLCreateObject<Source>(IID_IPLEventSource, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
-    return PLComPtr<Source>::Adopt(static_cast<Source*>(raw));
-}
-
 // What the listeners heard of one event (the log is emptied first).
 std::vector<int> Heard(Source* source, std::vector<int>& log, int value, HRESULT expected = S_OK) {
     log.clear();
@@ -65,7 +59,9 @@ std::vector<int> Heard(Source* source, std::vector<int>& log, int value, HRESULT
 }
 
 TEST(EventSourceTest, DeliversInRegistrationOrderRemovesByCookieAndListenersMayChangeTheList) {
-    auto source = NewSource();
+    IPLEventSource* raw = nullptr;
+    ASSERT_HR(PLCreateObject<Source>(IID_IPLEventSource, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
+    const auto source = PLComPtr<Source>::Adopt(static_cast<Source*>(raw));
     EXPECT_HR(source->Fire(0), S_OK);  // no listeners
     std::vector<int> log;
     Listener a(&log, 1), b(&log, 2);
