@@ -70,8 +70,7 @@ TEST(TraceContext, KeepsOneReferenceOnItsBagAndTakesOnlyTraceListeners) {
     EXPECT_HR(context->FireMessage(-7, 0x7FFFFFFF), S_OK);
     EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "A:-7,2147483647"}));
     EXPECT_EQ(mute.calls, 0);
-    context->RemoveListener(cookieA);
-    context->RemoveListener(cookieB);
+    for (void* cookie : {cookieA, cookieB}) context->RemoveListener(cookie);
     EXPECT_EQ(a.refs + mute.refs, 2u);
     EXPECT_EQ(context->Release(), 0u);
     EXPECT_EQ(second->Release(), 0u);
@@ -99,8 +98,7 @@ TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
     context->RemoveListener(firstCookie);
     other->RemoveListener(innerCookie);
     EXPECT_EQ(first.refs + inner.refs, 2u);
-    other->Release();
-    context->Release();
+    for (IPLTraceContextPriv* c : {other, context}) c->Release();
 }
 
 // A host may destroy a listener as soon as RemoveListener returns, whatever its reference count
@@ -190,8 +188,7 @@ TEST(TraceContext, RemovalWaitsForEarlierDeliveriesOnlyFromOutsideAListener) {
     fireA.join();
     fireB.join();
     EXPECT_EQ(a.calls + b.calls, 2);
-    other->Release();
-    context->Release();
+    for (IPLTraceContextPriv* c : {other, context}) c->Release();
 }
 
 // A listener ends its thread from inside a delivery: pthread_exit, or a cancellation it acts on,
@@ -232,8 +229,7 @@ TEST(TraceContext, AListenerMayEndTheThreadThatFires) {
         std::thread([&] { context->FireMessage(3, 4); }).join();
         context->FireMessage(5, 6);
         EXPECT_EQ(ender.calls, inQuery ? 2 : 3) << how << inQuery;
-        EXPECT_HR(context->RemoveListener(enderCookie), S_OK);
-        EXPECT_HR(context->RemoveListener(otherCookie), S_OK);
+        for (void* cookie : {enderCookie, otherCookie}) EXPECT_HR(context->RemoveListener(cookie), S_OK);
         context->Release();
     }
 }

@@ -145,8 +145,7 @@ TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
         return bits;
     });
     EXPECT_EQ(wrong, 0);
-    parent->Release();
-    trace->Release();
+    for (IUnknown* object : std::initializer_list<IUnknown*>{parent, trace}) object->Release();
 }
 
 TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {

@@ -55,8 +55,7 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
                 failures += !current || current->ContainsKey(u"x", &contains) != S_FALSE;
             }
             own->RemoveListener(ownCookie);
-            own->Release();
-            global->Release();
+            for (IPLTraceContext* c : {own, global}) c->Release();
         });
     threads.emplace_back([&] {  // module objects that come and go see only their own contexts
         IPLTraceContext* shared = kdtest::NamedContext(trace, u"alpha");
