@@ -14,15 +14,9 @@
 
 namespace {
 
-// A new object of the table's first module.
-PLComPtr<IPLModule> GetModule() {
-    PLComPtr<IPLModule> module;
-    EXPECT_HR(GetPLModule(GUID_NULL, module.Put()), S_OK);
-    return module;
-}
-
 TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) {
-    auto module = GetModule();
+    PLComPtr<IPLModule> module;  // a new object of the table's first module
+    ASSERT_HR(GetPLModule(GUID_NULL, module.Put()), S_OK);
     WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
     // Every getter checks its buffer or out-pointer first (the original contract let three of
     // them write through a null pointer), then answers the initialisation status.
@@ -63,7 +57,8 @@ TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) 
 // Threads initialise one module object again and again while others read it (ThreadSanitizer
 // reports a write of the fields that races with the reads).
 TEST(ModuleObjectTest, InitialisationRacesWithGettersSafely) {
-    auto module = GetModule();
+    PLComPtr<IPLModule> module;
+    ASSERT_HR(GetPLModule(GUID_NULL, module.Put()), S_OK);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)

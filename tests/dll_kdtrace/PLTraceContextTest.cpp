@@ -28,18 +28,13 @@ IPLTraceContextPriv* NewContext() {
     return context;
 }
 
-IPLPropertyBag* NewBag() {
-    IPLPropertyBag* bag = nullptr;
-    EXPECT_HR(PLCreateInstance(CLSID_PLPropertyBag, IID_IPLPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
-    return bag;
-}
-
 // One reference on the bag, also when given the same bag twice; dropped for a new bag and at
 // destruction (a reference too many or too few shows as a count that does not reach zero, or as
 // a use after free).
-TEST(TraceContext, KeepsOneReferenceOnItsBag) {
+TEST(TraceContext, KeepsOneReferenceOnItsBagAndTakesOnlyTraceListeners) {
     IPLTraceContextPriv* context = NewContext();
-    IPLPropertyBag *first = NewBag(), *second = NewBag(), *bag = nullptr;
+    IPLPropertyBag *first = nullptr, *second = nullptr, *bag = nullptr;
+    ASSERT_TRUE(PLCreatePropertyBag(&first) == S_OK && PLCreatePropertyBag(&second) == S_OK);
     context->SetProperties(first);
     context->SetProperties(first);
     EXPECT_HR(context->GetProperties(&bag), S_OK);
@@ -57,19 +52,13 @@ TEST(TraceContext, KeepsOneReferenceOnItsBag) {
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(context->GetName(name, 0), E_INVALIDARG);
 
-    EXPECT_EQ(context->Release(), 0u);
-    EXPECT_EQ(second->Release(), 0u);
-}
-
-// Only trace listeners are taken, on either path, and each hears the message unchanged. (Order,
-// removal by cookie, the last query's status and the snapshot are the event source's, checked in
-// PLEventSourceTest.)
-TEST(TraceContext, TakesOnlyTraceListenersAndPassesTheMessageOn) {
-    IPLTraceContextPriv* context = NewContext();
+    // Only trace listeners are taken, on either path, and each hears the message unchanged.
+    // (Order, removal by cookie, the last query's status and the snapshot are the event source's,
+    // checked in PLEventSourceTest.)
     EXPECT_HR(context->FireMessage(1, 2), S_OK);  // nobody listens
     Log log;
     Listener a(&log, "A"), mute;
-    void *cookieA = nullptr, *cookieB = nullptr, *cookie = nullptr;
+    void *cookieA = nullptr, *cookieB = nullptr;
     mute.answers = false;
     EXPECT_HR(context->AddListener(&mute, &cookie), E_INVALIDARG);
     ASSERT_HR(context->AddListener(&a, &cookieA), S_OK);
@@ -81,10 +70,10 @@ TEST(TraceContext, TakesOnlyTraceListenersAndPassesTheMessageOn) {
     EXPECT_HR(context->FireMessage(-7, 0x7FFFFFFF), S_OK);
     EXPECT_EQ(log.lines, (Lines{"A:-7,2147483647", "A:-7,2147483647"}));
     EXPECT_EQ(mute.calls, 0);
-    context->RemoveListener(cookieA);
-    context->RemoveListener(cookieB);
+    for (void* cookie : {cookieA, cookieB}) context->RemoveListener(cookie);
     EXPECT_EQ(a.refs + mute.refs, 2u);
-    context->Release();
+    EXPECT_EQ(context->Release(), 0u);
+    EXPECT_EQ(second->Release(), 0u);
 }
 
 // Listener queries run under the list's lock, calls outside it: neither may deadlock when it
@@ -109,14 +98,13 @@ TEST(TraceContext, ListenersMayCallBackIntoTheLibrary) {
     context->RemoveListener(firstCookie);
     other->RemoveListener(innerCookie);
     EXPECT_EQ(first.refs + inner.refs, 2u);
-    other->Release();
-    context->Release();
+    for (IPLTraceContextPriv* c : {other, context}) c->Release();
 }
 
 // A host may destroy a listener as soon as RemoveListener returns, whatever its reference count
-// says (a listener on the stack): threads fire while others add, remove and at once delete heap
-// listeners, so a late query, call or release is a use after free (AddressSanitizer,
-// ThreadSanitizer).
+// says (a listener on the stack): threads fire while others add, fire at, remove and at once
+// delete heap listeners, so a late query, call or release is a use after free (AddressSanitizer,
+// ThreadSanitizer). Each listener hears the message its own thread fired while it was added.
 TEST(TraceContext, AListenerDestroyedRightAfterRemovalIsNeverCalledAgain) {
     IPLTraceContextPriv* context = NewContext();
     Listener resident;  // keeps every delivery busy with a call of its own
@@ -133,6 +121,7 @@ TEST(TraceContext, AListenerDestroyedRightAfterRemovalIsNeverCalledAgain) {
             void* cookie = nullptr;
             failures += context->AddListener(listener, &cookie) != S_OK;
             std::this_thread::yield();
+            failures += context->FireMessage(3, round) != S_OK || listener->calls < 1;
             failures += context->RemoveListener(cookie) != S_OK;
             delete listener;
         }
@@ -199,8 +188,7 @@ TEST(TraceContext, RemovalWaitsForEarlierDeliveriesOnlyFromOutsideAListener) {
     fireA.join();
     fireB.join();
     EXPECT_EQ(a.calls + b.calls, 2);
-    other->Release();
-    context->Release();
+    for (IPLTraceContextPriv* c : {other, context}) c->Release();
 }
 
 // A listener ends its thread from inside a delivery: pthread_exit, or a cancellation it acts on,
@@ -241,8 +229,7 @@ TEST(TraceContext, AListenerMayEndTheThreadThatFires) {
         std::thread([&] { context->FireMessage(3, 4); }).join();
         context->FireMessage(5, 6);
         EXPECT_EQ(ender.calls, inQuery ? 2 : 3) << how << inQuery;
-        EXPECT_HR(context->RemoveListener(enderCookie), S_OK);
-        EXPECT_HR(context->RemoveListener(otherCookie), S_OK);
+        for (void* cookie : {enderCookie, otherCookie}) EXPECT_HR(context->RemoveListener(cookie), S_OK);
         context->Release();
     }
 }

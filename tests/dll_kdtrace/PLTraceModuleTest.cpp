@@ -31,22 +31,6 @@ void UseCreator(PLCreatorFunction creator) {
     PLGetClassFactoryMap()->RegisterClassFactory(CLSID_PLTraceContext, creator);
 }
 
-TEST(TraceModule, SeverityLevelIsProcessWide) {
-    IPLTraceModule *trace = kdtest::NewTraceModule(&GetPLModule), *second = kdtest::NewTraceModule(&GetPLModule);
-    LONG level = 99;
-    EXPECT_HR(trace->SetSeverityLevel(-5), S_OK);
-    EXPECT_HR(second->GetSeverityLevel(&level), S_OK);
-    EXPECT_EQ(level, -5);  // process-wide
-    IPLTraceContext* context = nullptr;
-    for (const HRESULT hr :
-         {trace->GetSeverityLevel(nullptr), trace->GetGlobalContext(nullptr), trace->GetDefaultContext(nullptr),
-          trace->GetNamedContext(u"x", nullptr), trace->GetNamedContext(nullptr, &context)})
-        EXPECT_HR(hr, E_POINTER);
-    second->SetSeverityLevel(0);
-    second->Release();
-    trace->Release();
-}
-
 // The trace context's creator replaced by the counting one for the test's length.
 class TraceModuleCreation : public ::testing::Test {
 protected:
@@ -63,10 +47,23 @@ protected:
     IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
 };
 
-// A failed creation is reported and stores nothing: the next request creates the context.
-TEST_F(TraceModuleCreation, AFailedCreationIsReportedAndStoresNothing) {
-    g_failWith = E_OUTOFMEMORY;
+// The severity level is process-wide. A failed creation is reported and stores nothing: the next
+// request creates the context.
+TEST_F(TraceModuleCreation, SeverityLevelIsProcessWideAndAFailedCreationStoresNothing) {
+    IPLTraceModule* second = kdtest::NewTraceModule(&GetPLModule);
+    LONG level = 99;
+    EXPECT_HR(trace->SetSeverityLevel(-5), S_OK);
+    EXPECT_HR(second->GetSeverityLevel(&level), S_OK);
+    EXPECT_EQ(level, -5);
+    second->SetSeverityLevel(0);
+    second->Release();
     IPLTraceContext* mine = nullptr;
+    for (const HRESULT hr :
+         {trace->GetSeverityLevel(nullptr), trace->GetGlobalContext(nullptr), trace->GetDefaultContext(nullptr),
+          trace->GetNamedContext(u"x", nullptr), trace->GetNamedContext(nullptr, &mine)})
+        EXPECT_HR(hr, E_POINTER);
+
+    g_failWith = E_OUTOFMEMORY;
     EXPECT_HR(trace->GetNamedContext(u"Printing", &mine), E_OUTOFMEMORY);
     EXPECT_HR(trace->GetDefaultContext(&mine), E_OUTOFMEMORY);
     g_failWith = S_OK;
@@ -148,8 +145,7 @@ TEST(TraceModuleLife, AForkedChildActsAsItsOwnThread) {
         return bits;
     });
     EXPECT_EQ(wrong, 0);
-    parent->Release();
-    trace->Release();
+    for (IUnknown* object : std::initializer_list<IUnknown*>{parent, trace}) object->Release();
 }
 
 TEST(TraceModuleLife, EndedThreadsLeaveNoDefaultContextBehind) {

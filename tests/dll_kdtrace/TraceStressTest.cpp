@@ -55,8 +55,7 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
                 failures += !current || current->ContainsKey(u"x", &contains) != S_FALSE;
             }
             own->RemoveListener(ownCookie);
-            own->Release();
-            global->Release();
+            for (IPLTraceContext* c : {own, global}) c->Release();
         });
     threads.emplace_back([&] {  // module objects that come and go see only their own contexts
         IPLTraceContext* shared = kdtest::NamedContext(trace, u"alpha");
@@ -74,34 +73,6 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
     threads.back().join();
     EXPECT_EQ(failures, 0);
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(listeners[t].refs, 1u);
-    trace->Release();
-}
-
-// Heap listeners, each freed when its last reference goes, are added to one shared context,
-// fired at, removed and released by their owners while other threads fire the same context: a
-// delivery that outlives its listener's last reference is a use after free (AddressSanitizer).
-TEST(TraceStress, HeapListenersComeAndGoWhileOthersFire) {
-    constexpr int kThreads = 4, kRounds = 400;
-    IPLTraceModule* trace = kdtest::NewTraceModule(&GetPLModule);
-    IPLTraceContext* shared = kdtest::NamedContext(trace, u"churn");
-    std::atomic<int> calls{0}, failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < kRounds; ++round) {
-                auto* listener = new kdtest::HeapListener(&calls);
-                void* cookie = nullptr;
-                failures += shared->AddListener(listener, &cookie) != S_OK;
-                shared->FireMessage(t, round);
-                // Another thread's delivery may still hold it: its reference keeps it alive.
-                failures += shared->RemoveListener(cookie) != S_OK;
-                listener->Release();
-            }
-        });
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(failures, 0);
-    EXPECT_GE(calls, kThreads * kRounds);
-    shared->Release();
     trace->Release();
 }
 

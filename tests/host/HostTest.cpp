@@ -9,13 +9,14 @@
 #include <kdtrace/kdtrace.h>
 
 #include "support/HResult.h"
+#include "support/TraceFakes.h"
 
 namespace {
 
 using namespace kdtrace::host;
 using namespace std::string_literals;
 
-TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16) {
+TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16AndNamesCodesGuidsAndMethods) {
     const std::pair<std::string, std::u16string> wellFormed[] = {{"", u""},
                                                                  {"a\0b"s, u"a\0b"s},
                                                                  {"\xC3\xA9", u"\u00E9"},
@@ -44,9 +45,8 @@ TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16) {
               "a\xEF\xBF\xBD"
               "b\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(ToUtf8(static_cast<const char16_t*>(nullptr)), "");
-}
 
-TEST(HostTextTest, NamesCodesGuidsAndMethods) {
+    // Names of codes, identifiers and methods.
     EXPECT_EQ(HResultText(E_POINTER), "E_POINTER (0x80004003)");
     EXPECT_EQ(HResultText(S_FALSE), "S_FALSE");
     EXPECT_EQ(HResultText(PL_E_FILE_NOT_OPEN), "0x80040044");
@@ -60,21 +60,8 @@ TEST(HostTextTest, NamesCodesGuidsAndMethods) {
     for (const auto& [in, out] : names) EXPECT_EQ(QualifiedName(in.first, in.second), out);
 }
 
-// Counts its references; answers IUnknown only.
-struct Counted : IUnknown {
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *object = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    ULONG refs = 1;
-};
-
 TEST(HostComPtrTest, OwnsExactlyOneReferencePerPointer) {
-    Counted object;
+    kdtest::Fake<IUnknown> object(IID_IUnknown);  // counts its references; answers IUnknown only
     {
         ComPtr<IUnknown> a(&object);
         EXPECT_EQ(object.refs, 2u);

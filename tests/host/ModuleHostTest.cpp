@@ -15,7 +15,7 @@ namespace {
 
 using ModuleHostTest = kdtest::HostModuleTest;
 
-TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
+TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjectsAndUnknownModulesAreRefused) {
     auto* factory = new kdhost::ModuleInfoFactory();
     IPLModuleInfoCollection* collection = nullptr;
     ASSERT_HR(api.GetImplementedModules(factory, &collection), S_OK);
@@ -25,9 +25,7 @@ TEST_F(ModuleHostTest, ImplementedModulesUseOnlyTheHostsObjects) {
     // The module kept no reference: releasing ours frees everything (ASan would see a leak).
     collection->Release();
     factory->Release();
-}
-
-TEST_F(ModuleHostTest, AnUnknownModuleIsRefused) {
+    // An unknown module is refused.
     IPLModule* none = nullptr;
     EXPECT_HR(api.GetPLModule(IID_IPLModule, &none), E_FAIL);
     EXPECT_EQ(none, nullptr);

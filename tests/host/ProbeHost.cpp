@@ -45,9 +45,6 @@ int main() {
     pollfd input{STDIN_FILENO, POLLIN, 0};
     while (::poll(&input, 1, 1) == 0) context->FireMessage(7, -9);
     context->RemoveListener(cookie);
-    listener->Release();
-    context->Release();
-    trace->Release();
-    module->Release();
+    for (IUnknown* object : std::initializer_list<IUnknown*>{listener, context, trace, module}) object->Release();
     return 0;
 }

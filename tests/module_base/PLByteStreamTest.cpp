@@ -10,17 +10,11 @@
 
 #include "module_base/PLByteStream.h"
 #include "module_base/PLComObject.h"
+#include "support/Process.h"
+#include "support/TraceFakes.h"
 #include "tests/module_base/StreamTestSupport.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KD_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KD_TEST_ASAN 1
-#endif
-#endif
-
-#ifdef KD_TEST_ASAN
+#ifdef KDTEST_ASAN
 // Requests above 1 GiB fail instead of ending the program, so a failed allocation can be seen.
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=1024";
@@ -30,6 +24,13 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
 namespace {
 
 const BYTE kTen[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+
+// An owner of bytes that says when it is gone.
+struct Owner final : kdtest::HeapObject<IUnknown, IID_IUnknown> {
+    explicit Owner(bool* gone) : m_gone(gone) {}
+    ~Owner() override { *m_gone = true; }
+    bool* m_gone;
+};
 
 PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
     PLComPtr<IPLStream> stream;
@@ -86,7 +87,7 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     BYTE bytes[4] = {1, 2, 3, 4};
     auto copy = MakeStream(bytes, 4);
     bool ownerGone = false;
-    auto* owner = new kdtest::CountingOwner(&ownerGone);
+    auto* owner = new Owner(&ownerGone);
     PLComPtr<IPLStream> shared;
     ASSERT_HR(PLCreateStreamOnOwnedBytes(bytes, 4, owner, shared.Put()), S_OK);
     owner->Release();

@@ -39,12 +39,6 @@ protected:
 };
 PL_UNREGISTERED_CLASS(LoaderObject)
 
-PLComPtr<IPLFactoryLoader> NewLoader() {
-    PLComPtr<IPLFactoryLoader> loader;
-    EXPECT_HR(PLCreateObject<LoaderObject>(IID_IPLFactoryLoader, nullptr, loader.PutVoid()), S_OK);
-    return loader;
-}
-
 using kdtest::ErrorLines;
 // The messages of the thread's errors, handed over.
 ErrorLines TakeMessages() {
@@ -77,8 +71,9 @@ TEST_F(FactoryTest, UnknownClassesAndFailingCreatorsFailAndSaySo) {
                                           u"'58D33514-9892-4DB0-9B10-55C27330B081'."}));
 }
 
-TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
-    auto loader = NewLoader();
+TEST_F(FactoryTest, LoaderCreatesAndUnregistersAndCopiesKeepTheTargetsEntries) {
+    PLComPtr<IPLFactoryLoader> loader;
+    ASSERT_HR(PLCreateObject<LoaderObject>(IID_IPLFactoryLoader, nullptr, loader.PutVoid()), S_OK);
     PLComPtr<IPLErrorInfo> list;
     EXPECT_HR(loader->CreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
     void* object = nullptr;
@@ -96,6 +91,15 @@ TEST_F(FactoryTest, LoaderCreatesAndUnregisters) {
     EXPECT_HR(loader->RegisterClassFactory(CLSID_Temporary, &OtherCreator), S_OK);
     EXPECT_HR(loader->UnregisterClassFactory(CLSID_Temporary), S_OK);
     EXPECT_HR(loader->UnregisterClassFactory(CLSID_Temporary), E_FAIL);  // gone
+
+    // A copy keeps the target's own entries.
+    CPLClassFactoryMap source, target;
+    source.RegisterClassFactory(CLSID_Temporary, &OtherCreator);
+    source.RegisterClassFactory(CLSID_FailingThing, &OtherCreator);
+    target.RegisterClassFactory(CLSID_FailingThing, &FailingCreator);
+    EXPECT_HR(CopyClassFactories(&source, &target), S_OK);
+    EXPECT_EQ(target.FindClassFactory(CLSID_FailingThing), &FailingCreator);
+    EXPECT_EQ(target.FindClassFactory(CLSID_Temporary), &OtherCreator);
 }
 
 TEST_F(FactoryTest, HookPullsInAnotherLibrarysClasses) {
@@ -111,16 +115,6 @@ TEST_F(FactoryTest, HookPullsInAnotherLibrarysClasses) {
     EXPECT_HR(PLCreateInstance(CLSID_TestHooked, IID_IUnknown, hooked.PutVoid()), S_OK);
     // The library's registration for an identifier already taken leaves the first creator.
     EXPECT_EQ(PLFindClassFactory(CLSID_PLErrorInfo), ownCreator);
-}
-
-TEST_F(FactoryTest, CopyKeepsTheTargetsEntries) {
-    CPLClassFactoryMap source, target;
-    source.RegisterClassFactory(CLSID_Temporary, &OtherCreator);
-    source.RegisterClassFactory(CLSID_FailingThing, &OtherCreator);
-    target.RegisterClassFactory(CLSID_FailingThing, &FailingCreator);
-    EXPECT_HR(CopyClassFactories(&source, &target), S_OK);
-    EXPECT_EQ(target.FindClassFactory(CLSID_FailingThing), &FailingCreator);
-    EXPECT_EQ(target.FindClassFactory(CLSID_Temporary), &OtherCreator);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 namespace {
 
 using namespace kdtest;
+constexpr auto* Utf8 = &kd::platform::Utf16ToUtf8;
 
 constexpr std::u16string_view kNow = u"3/7/2025 1:07:02 PM";
 PLDiagnosticsTime g_fixedTime;
@@ -35,10 +36,6 @@ void FixedClock(PLDiagnosticsTime* now) {
 
 std::u16string ThisThread() {
     return Wide(Hex8(kd::platform::CurrentThreadId()));
-}
-
-std::string Utf8(std::u16string_view text) {
-    return kd::platform::Utf16ToUtf8(text);
 }
 
 // The value of the first column called `name`, as libxml2 reads the record (its UTF-16 bytes
@@ -53,7 +50,7 @@ std::optional<std::string> XmlValue(std::u16string_view record, const char* name
                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
         &xmlFreeDoc);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-    for (const xmlNode* part = root ? root->children : nullptr; part != nullptr; part = part->next) {
+    for (const xmlNode* part = root ? root->children : nullptr; part != nullptr; part = part->next)
         for (xmlNode* c = part->children; c != nullptr; c = c->next) {
             const std::unique_ptr<xmlChar, void (*)(void*)> attribute(
                 c->type == XML_ELEMENT_NODE ? xmlGetProp(c, BAD_CAST "name") : nullptr, xmlFree);
@@ -61,7 +58,6 @@ std::optional<std::string> XmlValue(std::u16string_view record, const char* name
             const std::unique_ptr<xmlChar, void (*)(void*)> content(xmlNodeGetContent(c), xmlFree);
             return std::string(reinterpret_cast<const char*>(content.get()));
         }
-    }
     return std::nullopt;
 }
 
@@ -102,8 +98,7 @@ protected:
 
     static constexpr const char* kKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnostics]\r\n";
     TempDir dir;
-    std::string socketPath = dir / "diagInfo";
-    std::string registryPath = dir / "registry.reg";
+    std::string socketPath = dir / "diagInfo", registryPath = dir / "registry.reg";
     ScopedEnv socketEnv{"KDTRACE_DIAG_SOCKET", socketPath};
     ScopedEnv registryEnv{"KDTRACE_REGISTRY", registryPath};
     std::optional<DiagReceiver> receiver{std::in_place, socketPath};
@@ -112,15 +107,13 @@ protected:
 // ---- the record ----
 
 // "]]>" splits the CDATA section and a carriage return goes between sections as a reference
-// (values of every kind are read back through a parser below).
+// (values of every kind are read back through a parser below). A guarded throw is recorded with
+// its position.
 TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
     EXPECT_HR(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"a]]>b <c> & \u00E9\r\n", u"/src/a.cpp", 7),
               S_OK);
     EXPECT_EQ(receiver->Receive(), LittleEndianBytes(ErrorRecord(u"a]]]]><![CDATA[>b <c> & \u00E9]]>&#13;<![CDATA[\n",
                                                                  u"Core", u"A", u"B", u"/src/a.cpp", u"7")));
-}
-
-TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPosition) {
     int throwLine = 0;
     PLGuardNamed("Core", "A", "B", [&](HRESULT& hr) {
         throwLine = __LINE__ + 1;
@@ -130,22 +123,9 @@ TEST_F(DiagnosticsTest, AGuardedThrowIsRecordedWithItsPosition) {
               ErrorRecord(u"x", u"Core", u"A", u"B", PLWiden(__FILE__).view(), Wide(std::to_string(throwLine))));
 }
 
-TEST_F(DiagnosticsTest, TimeUsesTheTwelveHourClock) {
-    const std::pair<PLDiagnosticsTime, std::u16string_view> cases[] = {
-        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},
-        {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
-    };
-    for (const auto& [time, text] : cases) {
-        g_fixedTime = time;
-        CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
-        ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
-        EXPECT_EQ(writer.GetRecordText() + u'\0', Record(u"error", text, u""));
-    }
-}
-
 // ---- profiles and the profile mask ----
 
-TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
+TEST_F(DiagnosticsTest, ProfileHeadersRefusalsForcedSendsAndTheTwelveHourClock) {
     const std::tuple<ULONG, int32_t, std::u16string_view> cases[] = {
         // profile, unforced send, header
         {1, PL_DIAG_REFUSED, u"db"}, {4, PL_DIAG_REFUSED, u"file"}, {32, PL_DIAG_REFUSED, u"vbscript"},
@@ -166,6 +146,16 @@ TEST_F(DiagnosticsTest, ProfileHeadersRefusalsAndForcedSends) {
         EXPECT_EQ(Text(receiver->Receive()), expected);
     }
     EXPECT_FALSE(receiver->Receive(100));
+    const std::pair<PLDiagnosticsTime, std::u16string_view> times[] = {
+        {{2025, 1, 5, 0, 5, 9}, u"1/5/2025 12:05:09 AM"},
+        {{2025, 1, 5, 12, 0, 0}, u"1/5/2025 12:00:00 PM"},
+    };
+    for (const auto& [time, text] : times) {
+        g_fixedTime = time;
+        CDiagnosticsWriter writer(PL_DIAG_PROFILE_ERROR);
+        ASSERT_EQ(writer.Send(false), PL_DIAG_SENT);
+        EXPECT_EQ(writer.GetRecordText() + u'\0', Record(u"error", text, u""));
+    }
 }
 
 TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfilesIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
@@ -244,7 +234,7 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWholeAndAFullQueueDoesNotBlock) {
     std::vector<std::u16string> sent[kThreads];
     std::atomic<int> full{0};
     std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         writers.emplace_back([&, t] {
             for (int i = 0; i < 150; ++i) {
                 const std::u16string message =  // of different lengths per thread
@@ -258,7 +248,6 @@ TEST_F(DiagnosticsTest, ConcurrentRecordsArriveWholeAndAFullQueueDoesNotBlock) {
                     ADD_FAILURE() << "unexpected result " << hr;
             }
         });
-    }
     for (auto& w : writers) w.join();
     EXPECT_GT(full.load(), 0) << "the queue never filled";
     std::set<std::u16string> expected;

@@ -27,7 +27,7 @@ HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
     return list->AddError(u"Core Services", u"Cls", u"Meth", E_FAIL, 0, message, flag, u"/f.cpp", 9);
 }
 
-TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainAndNamesAreRequired) {
+TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainNamesAreRequiredAndGettersCut) {
     auto list = NewList();
     for (const WCHAR* m : {u"first", u"second", u"third"}) Add(list.Get(), m, 0);
     const auto items = kdtest::ReadList(list.Get());  // from the last index back to 0
@@ -45,12 +45,9 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainAndNamesAreRequired) {
     EXPECT_HR(list->AddError(u"g", nullptr, u"m", E_FAIL, 0, u"x", 0, nullptr, 0), E_POINTER);
     EXPECT_TRUE(kdtest::ReadList(list.Get()).empty());
     EXPECT_HR(list->AddError(u"g", u"c", u"m", S_OK, 2, u"x", 0, nullptr, 0), S_OK);
-}
 
-TEST(ErrorInfoTest, ItemGettersCutTheirTextAndTheViewCopiesIt) {
-    auto list = NewList();
-    Add(list.Get(), u"message", 0);
-    PLComPtr<IPLErrorItem> item;
+    // Item getters cut their text, and the item's view copies it.
+    Add(list.Get(), u"message", 1);
     ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
     WCHAR buffer[4];
     EXPECT_HR(item->GetModuleName(buffer, 4), S_FALSE);
@@ -125,8 +122,6 @@ TEST(ErrorInfoTest, CallbackAndClones) {
     EXPECT_EQ(seen.size(), 2u);
 }
 
-}  // namespace
-
 TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     auto list = NewList();
     // An item as SaveToXML writes it (the saved lists' round trip checks its fields), with a long
@@ -199,3 +194,5 @@ TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
     xml->GetValueString(empty, 32);
     EXPECT_EQ(std::u16string(empty), u"<ErrorInfo/>");
 }
+
+}  // namespace

@@ -51,12 +51,6 @@ struct Listener final : kdtest::Fake<ITestListener> {
     }
 };
 
-PLComPtr<Source> NewSource() {
-    IPLEventSource* raw = nullptr;
-    EXPECT_HR(PLCreateObject<Source>(IID_IPLEventSource, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
-    return PLComPtr<Source>::Adopt(static_cast<Source*>(raw));
-}
-
 // What the listeners heard of one event (the log is emptied first).
 std::vector<int> Heard(Source* source, std::vector<int>& log, int value, HRESULT expected = S_OK) {
     log.clear();
@@ -64,8 +58,10 @@ std::vector<int> Heard(Source* source, std::vector<int>& log, int value, HRESULT
     return log;
 }
 
-TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
-    auto source = NewSource();
+TEST(EventSourceTest, DeliversInRegistrationOrderRemovesByCookieAndListenersMayChangeTheList) {
+    IPLEventSource* raw = nullptr;
+    ASSERT_HR(PLCreateObject<Source>(IID_IPLEventSource, nullptr, reinterpret_cast<void**>(&raw)), S_OK);
+    const auto source = PLComPtr<Source>::Adopt(static_cast<Source*>(raw));
     EXPECT_HR(source->Fire(0), S_OK);  // no listeners
     std::vector<int> log;
     Listener a(&log, 1), b(&log, 2);
@@ -82,11 +78,9 @@ TEST(EventSourceTest, DeliversInRegistrationOrderAndRemovesByCookie) {
     // Only b is left. The status is the last query's; an object that stopped answering is skipped.
     b.answers = false;
     EXPECT_TRUE(Heard(source.Get(), log, 3, E_NOINTERFACE).empty());
-}
+    EXPECT_HR(source->RemoveListener(cookieB), S_OK);
 
-TEST(EventSourceTest, ListenersMayChangeTheListWhileBeingCalled) {
-    auto source = NewSource();
-    std::vector<int> log;
+    // Listeners may change the list while being called.
     Listener self(&log, 1), other(&log, 2), added(&log, 3);
     void *selfCookie = nullptr, *otherCookie = nullptr, *addedCookie = nullptr;
     source->AddListener(IID_ITestListener, &self, &selfCookie);

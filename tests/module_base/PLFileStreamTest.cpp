@@ -16,15 +16,16 @@
 #include "module_base/PLRefFile.h"
 #include "platform/Text.h"
 #include "support/DiagReceiver.h"
+#include "support/Process.h"
+#include "support/TraceFakes.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
 using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
-using kdtest::Recorded;
-
 using kdtest::Patterned;
+using kdtest::Recorded;
 
 class FileStreamTest : public ::testing::Test {
 protected:
@@ -104,19 +105,9 @@ TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
         // A sub-stream of it stays inside it.
         EXPECT_EQ(Read(Sub(stream.Get(), 0, 100).Get(), 100), there);
     }
-    // Start and offset add up in 64 bits: from a start at the last offset no sub-stream is left.
-    PLComPtr<IPLFileStreamPriv> moved;
-    ASSERT_HR(parent.As(moved), S_OK);
-    ASSERT_HR(moved->ResetStart(INT32_MAX), S_OK);
-    PLComPtr<IPLStream> beyond;
-    EXPECT_HR(parent->GetSubstream(10, 5, beyond.Put()), PL_E_INVALID_START_OFFSET);
-}
-
-TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
-    auto ref = RefFile(MakeFile("hundred", 100));
-    auto stream = Open(ref.Get(), 10, 20);
+    // Seeking and skipping within and around the segment.
     using Step = kdtest::Step;
-    kdtest::RunSteps(stream.Get(),
+    kdtest::RunSteps(parent.Get(),
                      {
                          {Step::Seek, 5, 1, S_OK, 25},
                          {Step::Seek, 3, 0, S_OK, 13},
@@ -128,6 +119,12 @@ TEST_F(FileStreamTest, SeekAndSkipWithinAndAroundTheSegment) {
                          {Step::Read, 5, 0, S_OK, 45},
                      },
                      kdtest::PatternAt);
+    // Start and offset add up in 64 bits: from a start at the last offset no sub-stream is left.
+    PLComPtr<IPLFileStreamPriv> moved;
+    ASSERT_HR(parent.As(moved), S_OK);
+    ASSERT_HR(moved->ResetStart(INT32_MAX), S_OK);
+    PLComPtr<IPLStream> beyond;
+    EXPECT_HR(parent->GetSubstream(10, 5, beyond.Put()), PL_E_INVALID_START_OFFSET);
 }
 
 TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
@@ -222,10 +219,7 @@ TEST_F(FileStreamTest, OnlyRegularFilesOpenAndNoDescriptorIsInherited) {
     FILE* file = nullptr;
     ASSERT_HR(ref->OpenStdHandle(u"rb", &file), S_OK);
     EXPECT_EQ(std::fgetc(file), kdtest::PatternAt(0));
-    std::string seen(4096, '\0');
-    FILE* ls = ::popen("ls -l /proc/self/fd/", "r");
-    seen.resize(std::fread(seen.data(), 1, seen.size(), ls));
-    ::pclose(ls);
+    const std::string seen = kdtest::Output("ls -l /proc/self/fd/");
     EXPECT_NE(seen.find("->"), std::string::npos);
     EXPECT_EQ(seen.find("hundred"), std::string::npos) << seen;
     EXPECT_HR(ref->CloseHandle(handle), S_OK);
@@ -246,15 +240,10 @@ TEST_F(FileStreamTest, OnlyRegularFilesOpenAndNoDescriptorIsInherited) {
 }
 
 // A page at file offset 70.
-struct FakePage : IPLFilePage {
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
+struct FakePage : kdtest::Fake<IPLFilePage> {
+    FakePage() : Fake(IID_IPLFilePage) {}
     HRESULT GetPageNumber(LONG*) override { return E_NOTIMPL; }
-    HRESULT GetFileOffset(LONG* offset) override {
-        *offset = 70;
-        return S_OK;
-    }
+    HRESULT GetFileOffset(LONG* offset) override { return *offset = 70, S_OK; }
 };
 
 TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
@@ -330,7 +319,7 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
     auto ref = RefFile(path, TRUE);
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&failures, shared = ref, t] {
             for (int i = 0; i < 50; ++i) {
                 const LONG start = (t * 50 + i) % 4000;
@@ -348,7 +337,6 @@ TEST_F(FileStreamTest, ThreadsShareOneReferenceFile) {
                     ++failures;
             }
         });
-    }
     ref = nullptr;
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);

@@ -75,12 +75,6 @@ TEST(PLListenerLockTest, ExcludesAcrossRevocationWaitingAndRecursion) {
     }
 }
 
-IPLTraceContext* NewContext() {
-    IPLTraceContext* context = nullptr;
-    PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context));
-    return context;
-}
-
 // Makes the calling thread (and the threads it starts) get `error` from membarrier and, when
 // asked, from sched_setaffinity. False where seccomp filters cannot be installed.
 bool RefuseSyscalls(int error, bool affinityToo) {
@@ -105,7 +99,8 @@ TEST(PLListenerLockTest, ASandboxThatRefusesHeavyFencesLaterIsNotFatal) {
     if (!kd::platform::HeavyFenceAvailable()) GTEST_SKIP() << "the kernel offers no membarrier here";
     for (const auto& [error, affinityToo] : {std::tuple{ENOSYS, false}, {EPERM, false}, {EPERM, true}}) {
         const int wrong = kdtest::InChild([error = error, affinityToo = affinityToo] {
-            IPLTraceContext* context = NewContext();
+            IPLTraceContext* context = nullptr;
+            PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&context));
             kdtest::Listener listener;
             void* cookie = nullptr;
             context->AddListener(&listener, &cookie);
@@ -156,13 +151,14 @@ bool StartRealTime(pthread_t& thread, int priority, int cpu, void* (*body)(void*
 // The child's watchdog turns such a stall into a failure.
 TEST(PLListenerLockTest, RealTimeWaitersLetALowerPriorityHolderRun) {
     struct Shared {
-        IPLTraceContext* context = NewContext();
+        IPLTraceContext* context = nullptr;  // never released: the child ends with it
         kdtest::Listener fired, edited;
         std::atomic<bool> stop{false};
     };
     const int result = kdtest::InChild([] {
         ::alarm(30);
         Shared shared;
+        PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContext, reinterpret_cast<void**>(&shared.context));
         void* cookie = nullptr;
         shared.context->AddListener(&shared.fired, &cookie);
         auto edit = [](void* p) -> void* {

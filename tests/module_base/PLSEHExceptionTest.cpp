@@ -60,15 +60,8 @@ HRESULT Fault(bool divide, HRESULT result = S_OK) {
     });
 }
 
-class SehTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        PLInstallSEHTranslator();
-        PLClearThreadErrors();
-    }
-};
-
-TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashReport) {
+TEST(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashReport) {
+    PLInstallSEHTranslator();
     const std::tuple<bool, const char*, const char*, std::uint64_t> cases[] = {
         // ..., the faulting function
         {false, "ACCESS_VIOLATION", "0xC0000005", reinterpret_cast<std::uint64_t>(&ReadThroughNull)},
@@ -97,10 +90,10 @@ TEST_F(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRep
     EXPECT_EQ(ExpectFaultReport("Fault", E_INVALIDARG).rfind("INT_DIVIDE_BY_ZERO encountered. @CALL_STACK: 0x", 0), 0u);
 }
 
-TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
+TEST(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&failures] {
             PLInstallSEHTranslator();
             for (int i = 0; i < 100; ++i) {
@@ -113,7 +106,6 @@ TEST_F(SehTest, ThreadsKeepWorkingAfterFaultingAgainAndAgain) {
             // Ordinary calls still return as before.
             if (PLGuardNamed("Core", "CTestThing", "Fine", [](HRESULT&) {}) != S_OK) ++failures;
         });
-    }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
 }

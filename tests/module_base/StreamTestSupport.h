@@ -1,6 +1,6 @@
-// Shared by the stream, variant and collection tests: an owner that counts its references, a
-// creator, readers of getters and streams, a check of a result with its recorded message, the
-// test bytes, a runner of steps on a stream and a watchdog for calls that may wait on a FIFO.
+// Shared by the stream, variant and collection tests: a creator, readers of getters and streams, a check of a result
+// with its recorded message, the test bytes, a runner of steps on a stream and a watchdog for calls that may wait on a
+// FIFO.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
@@ -24,31 +24,6 @@
 #include "support/HResult.h"
 
 namespace kdtest {
-
-// An IUnknown that counts its references and says when it is gone.
-class CountingOwner final : public IUnknown {
-public:
-    explicit CountingOwner(bool* gone) : m_gone(gone) {}
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *object = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_count; }
-    ULONG Release() override {
-        const ULONG left = --m_count;
-        if (left == 0) {
-            *m_gone = true;
-            delete this;
-        }
-        return left;
-    }
-
-private:
-    std::atomic<ULONG> m_count{1};
-    bool* m_gone;
-};
 
 // A new object of class `clsid`, seen through I.
 template <class I>

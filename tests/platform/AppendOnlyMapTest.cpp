@@ -16,14 +16,13 @@ TEST(AppendOnlyMapTest, LookupsBesideInsertionsSeeWholeEntriesUpToTheCapacity) {
     kd::platform::AppendOnlyMap<int, std::string, kKeys> map;
     std::atomic<int> wrong{0}, writing{kWriters};
     std::vector<std::thread> threads;
-    for (int w = 0; w < kWriters; ++w) {
+    for (int w = 0; w < kWriters; ++w)
         threads.emplace_back([&, w] {
             for (int key = w; key < kKeys; key += kWriters)
                 if (map.Add(key, std::to_string(key)) == nullptr) ++wrong;
             --writing;
         });
-    }
-    for (int r = 0; r < kReaders; ++r) {
+    for (int r = 0; r < kReaders; ++r)
         threads.emplace_back([&] {
             do {
                 for (int key = 0; key < kKeys; ++key)
@@ -31,7 +30,6 @@ TEST(AppendOnlyMapTest, LookupsBesideInsertionsSeeWholeEntriesUpToTheCapacity) {
                         ++wrong;
             } while (writing.load() > 0);
         });
-    }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(*map.Add(7, "seven"), "7");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 
 #include "platform/LocalTime.h"
 #include "support/DiagReceiver.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -74,17 +74,13 @@ TEST(DiagChannelTest, OtherUsersAreShutOut) {
     EXPECT_TRUE(target.Open(path.c_str()));
     ASSERT_EQ(::chown(path.c_str(), 54321, 54321), 0);
     EXPECT_FALSE(target.Open(path.c_str()));
-    const pid_t stranger = ::fork();
-    if (stranger == 0) {
-        DiagChannelTarget theirs;
-        ::_exit(::setuid(54321) == 0 && theirs.Open(path.c_str()) &&
-                        theirs.Send("evil", 4) == DiagChannelTarget::SendResult::Sent
-                    ? 0
-                    : 3);
-    }
-    int status = 0;
-    ::waitpid(stranger, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(kdtest::InChild([&] {
+                  DiagChannelTarget theirs;
+                  const bool sent = ::setuid(54321) == 0 && theirs.Open(path.c_str()) &&
+                                    theirs.Send("evil", 4) == DiagChannelTarget::SendResult::Sent;
+                  return sent ? 0 : 3;
+              }),
+              0);
     std::vector<char> datagram;
     EXPECT_EQ(console.Receive(datagram, nullptr, nullptr, 300), DiagChannelListener::ReceiveStatus::Timeout);
     EXPECT_EQ(console.ForeignDatagramsDropped(), 1u);

@@ -8,7 +8,7 @@ using namespace kd::platform;
 
 constexpr GUID kSample = {0x0A1B2C3D, 0x4E5F, 0x6071, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
 
-TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndRead) {
+TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndReadAndCreatedGuidsAreVersion4) {
     EXPECT_EQ(GuidToString(kSample), u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
     EXPECT_EQ(GuidToNarrowString(kSample), "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
     char16_t buffer[37];
@@ -27,10 +27,8 @@ TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndRead) {
     EXPECT_FALSE(GuidFromText(u"0A1B2C3D_4E5F-6071-8293-A4B5C6D7E8F9", &g));
     EXPECT_FALSE(GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FG", &g));
     EXPECT_FALSE(GuidFromText(u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g));
-}
-
-TEST(GuidTest, CreatedGuidsAreVersion4AndDiffer) {
-    const GUID g = CreateGuid();
+    // Created identifiers are of version 4 and differ.
+    g = CreateGuid();
     EXPECT_EQ(g.Data3 >> 12, 4);  // version nibble, in host order
     EXPECT_NE(GuidToString(g), GuidToString(CreateGuid()));
 }

@@ -9,16 +9,14 @@ using namespace kd::platform;
 
 // (Opening libraries from a path or the loader's path and finding their exports are exercised
 // through the library cache in PLVersionTest and PLResourceStringTest, and by every host test.)
-TEST(LibraryTest, NameRule) {
+TEST(LibraryTest, NameRuleAndNothingForNoLibraryNoSymbolOrUnknownAddresses) {
     EXPECT_EQ(LibraryFileName("kderror"), "libkderror.so");
     EXPECT_EQ(LibraryFileName("kddbghlp.dll"), "libkddbghlp.so");
     EXPECT_EQ(LibraryFileName("KDLOCALE.DLL"), "libKDLOCALE.so");
     EXPECT_EQ(LibraryFileName("libkdlocale"), "libkdlocale.so");
     EXPECT_EQ(LibraryFileName("libm.so.6"), "libm.so.6");
     EXPECT_EQ(LibraryFileName("/opt/x/hook"), "/opt/x/libhook.so");
-}
-
-TEST(LibraryTest, NoLibraryNoSymbolAndUnknownAddressesGiveNothing) {
+    // No library, no symbol and unknown addresses give nothing.
     static int local = 0;
     EXPECT_EQ(FindExport(nullptr, "malloc"), nullptr);
     EXPECT_EQ(FindExport(RTLD_DEFAULT, nullptr), nullptr);

@@ -12,7 +12,7 @@ namespace {
 
 using namespace kd::platform;
 
-TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedMemoryWithoutFaulting) {
+TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedNullAndWrappingRangesWithoutFaulting) {
     const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     for (auto read : {&SafeRead, &SafeReadThroughPipe}) {
         // Two pages: the first readable, the second unmapped, then mapped again but unreadable.
@@ -32,9 +32,7 @@ TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedMemoryWithoutFaulting) {
         EXPECT_FALSE(read(at(page), out.data(), 8));
         ::munmap(base, 2 * page);
     }
-}
-
-TEST(SafeReadTest, RejectsNullAndWrappingRanges) {
+    // Null and wrapping ranges are refused.
     std::uint64_t out = 0;
     EXPECT_FALSE(SafeRead(0, &out, sizeof out));
     EXPECT_FALSE(SafeRead(UINTPTR_MAX - 3, &out, sizeof out));

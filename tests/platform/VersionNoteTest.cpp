@@ -48,16 +48,14 @@ std::string Note(const std::string& name, std::uint32_t type, const std::string&
 
 const std::string kBlock("ProductName=kdtrace\0FileVersion=4.0.1.5\0", 40);
 
-TEST(VersionNoteTest, FindsOurNoteAmongOthers) {
+TEST(VersionNoteTest, FindsOurNoteAmongOthersAndNothingPastTheAddressSpace) {
     const auto block = FindVersionBlock(Elf64(Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock)));
     ASSERT_TRUE(block.has_value());
     EXPECT_EQ(*block, kBlock);
     // Same name, other type; other name, same type: not ours.
     EXPECT_FALSE(FindVersionBlock(Elf64(Note("KDTRACE", 2, kBlock) + Note("KDTRACX", 1, kBlock))).has_value());
-}
-
-// (Damaged images of every kind are the fuzz target's; here the one whose offsets overflow.)
-TEST(VersionNoteTest, ASegmentPastTheEndOfTheAddressSpaceGivesNothing) {
+    // A segment past the end of the address space gives nothing. (Damaged images of every kind are
+    // the fuzz target's; here the one whose offsets overflow.)
     Image bad = Elf64(Note("KDTRACE", 1, kBlock));
     const std::string offset = BytesOf(UINT64_MAX - 4);
     std::memcpy(bad.data() + sizeof(Elf64_Ehdr) + offsetof(Elf64_Phdr, p_offset), offset.data(), offset.size());

@@ -123,15 +123,11 @@ inline bool InFreshProcess() {
 // other test has run, and returns its exit status (-1 when it did not exit normally).
 inline int RunTestInFreshProcess(const std::string& name) {
     const std::string filter = "--gtest_filter=" + name;
-    const pid_t child = ::fork();
-    if (child == 0) {
+    return InChild([&] {
         ::setenv("KDTEST_FRESH_PROCESS", "1", 1);
         ::execl("/proc/self/exe", "test", filter.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+        return 127;
+    });
 }
 
 // What a shell command writes to its standard output.

@@ -19,7 +19,7 @@ const std::u16string kExample = kdtest::Record(
         Column(u"Method", u"B") + Column(u"SourceFile", u"/src/a.cpp") + Column(u"SourceLine", u"7") +
         Column(u"Severity", u"Error") + Column(u"Extra", u"\u00E9\x1B[31m"));
 
-TEST(KddiagRecordTest, ReadsTheRecordFrame) {
+TEST(KddiagRecordTest, ReadsTheRecordFrameAndRefusesWhatIsNotARecord) {
     // Through the datagram's bytes, little-endian; an odd last byte is dropped.
     const std::vector<uint8_t> bytes = kdtest::LittleEndianBytes(kExample + u'x');
     const std::u16string text = kddiag::DatagramText(reinterpret_cast<const char*>(bytes.data()), bytes.size() - 1);
@@ -37,9 +37,8 @@ TEST(KddiagRecordTest, ReadsTheRecordFrame) {
     ASSERT_TRUE(ParseRecord(kdtest::Record(u"", u"t", u""), &r));
     EXPECT_EQ(r.profile, "");
     EXPECT_TRUE(r.columns.empty());
-}
 
-TEST(KddiagRecordTest, RefusesWhatIsNotARecord) {
+    // What is not a record is refused.
     const std::u16string cases[] = {
         u"",
         kExample.substr(2),                        // no leading characters
@@ -47,10 +46,7 @@ TEST(KddiagRecordTest, RefusesWhatIsNotARecord) {
         kdtest::Record(u"", u"t", u"junk"),
         kdtest::Record(u"", u"t", u"<column name=\"a\"><![CDATA[v"),  // a column never closed
     };
-    for (const auto& text : cases) {
-        kddiag::Record r;
-        EXPECT_FALSE(ParseRecord(text, &r)) << kdtest::Ascii(text);
-    }
+    for (const auto& text : cases) EXPECT_FALSE(ParseRecord(text, &r)) << kdtest::Ascii(text);
 }
 
 TEST(KddiagRecordTest, ReadableAndJsonForms) {
