@@ -27,13 +27,7 @@ TEST(ExportsTest, OnlyTheHostSurfaceIsExported) {
               "PLVerifySignedPropertyString\nRestorePropertyBagFromXML\nSetThreadErrorSuspensionState\n");
 }
 
-class HostExportsTest : public kdtest::HostModuleTest {
-protected:
-    template <class Function>
-    Function Export(const char* name) {
-        return reinterpret_cast<Function>(::dlsym(api.handle, name));
-    }
-};
+using HostExportsTest = kdtest::HostModuleTest;
 
 // A host signs a property string, checks it, and converts hex through the exported functions.
 TEST_F(HostExportsTest, SignsVerifiesAndConvertsHexThroughTheExports) {
@@ -57,21 +51,6 @@ TEST_F(HostExportsTest, SignsVerifiesAndConvertsHexThroughTheExports) {
     LONG count = 2;
     ASSERT_HR(fromHex(u"ab01", back, &count), S_OK);
     EXPECT_EQ(std::vector<BYTE>(back, back + count), (std::vector<BYTE>{0xAB, 0x01}));
-}
-
-// A host reads a bag back from XML through the export. (Making a bag and writing it as XML
-// through the exports: PropertyBagHostTest.)
-TEST_F(HostExportsTest, BagsComeBackFromXML) {
-    const auto fromXML = Export<PFN_RestorePropertyBagFromXML>("RestorePropertyBagFromXML");
-    IPLPropertyBag* back = nullptr;
-    IPLVariant* width = nullptr;
-    ASSERT_HR(fromXML(u"<S><PROPERTY DATATYPE='Long' NAME='Width'>5</PROPERTY></S>", &back), S_OK);
-    ASSERT_HR(back->GetProperty(u"width", &width), S_OK);
-    LONGLONG value = 0;
-    EXPECT_HR(width->GetValueLongLong(&value), S_OK);
-    EXPECT_EQ(value, 5);
-    width->Release();
-    EXPECT_EQ(back->Release(), 0u);
 }
 
 // A host reads, sizes and frees the global block a page hands out.

@@ -37,16 +37,11 @@ public:
     HRESULT DeleteProperty(const WCHAR* n) override { return m->DeleteProperty(n); }
 };
 
-class PropertyBagHostTest : public kdtest::HostModuleTest {
-protected:
-    template <class Function>
-    Function Export(const char* name) {
-        return reinterpret_cast<Function>(::dlsym(api.handle, name));
-    }
-};
+using PropertyBagHostTest = kdtest::HostModuleTest;
 
 // The module copies a host's variant into its bag and writes a host's bag as XML through their
-// slots (it once asked the compiler's type information, which such objects do not have).
+// slots (it once asked the compiler's type information, which such objects do not have); the
+// exported writer's text reads back through the exported reader.
 TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheirSlots) {
     const auto createBag = Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag");
     const auto toXML = Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag");
@@ -67,6 +62,15 @@ TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheir
               u"<Root><PROPERTY DATATYPE=\"String\" NAME=\"Size\">5</PROPERTY>"
               u"<PROPERTY DATATYPE=\"String\" NAME=\"Title\">a&lt;b</PROPERTY></Root>");
     xml->Release();
+    // The exported reader reads it back (names in any case).
+    IPLPropertyBag* back = nullptr;
+    IPLVariant* size = nullptr;
+    ASSERT_HR(Export<PFN_RestorePropertyBagFromXML>("RestorePropertyBagFromXML")(text, &back), S_OK);
+    ASSERT_HR(back->GetProperty(u"size", &size), S_OK);
+    EXPECT_HR(size->GetValueString(text, 256), S_OK);
+    EXPECT_EQ(std::u16string(text), u"5");
+    size->Release();
+    EXPECT_EQ(back->Release(), 0u);
     EXPECT_EQ(bag->Release(), 0u);
 }
 

@@ -4,6 +4,7 @@
 #ifndef KDTRACE_TESTS_SUPPORT_HOST_MODULE_H
 #define KDTRACE_TESTS_SUPPORT_HOST_MODULE_H
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,6 +27,11 @@ protected:
         T* object = nullptr;
         EXPECT_HR(api.PLCreateInstance(clsid, iid, reinterpret_cast<void**>(&object)), S_OK);
         return object;
+    }
+    // The module's exported function `name`.
+    template <class Function>
+    Function Export(const char* name) {
+        return reinterpret_cast<Function>(::dlsym(api.handle, name));
     }
     kdhost::ModuleApi api;
 };
