@@ -106,14 +106,9 @@ protected:
 
 // ---- the record ----
 
-// "]]>" splits the CDATA section and a carriage return goes between sections as a reference
-// (values of every kind are read back through a parser below). A guarded throw is recorded with
-// its position.
-TEST_F(DiagnosticsTest, EveryRecordedErrorReachesTheConsoleExactly) {
-    EXPECT_HR(PLWriteDiagnosticError(u"Core", u"A", u"B", E_FAIL, 3, u"a]]>b <c> & \u00E9\r\n", u"/src/a.cpp", 7),
-              S_OK);
-    EXPECT_EQ(receiver->Receive(), LittleEndianBytes(ErrorRecord(u"a]]]]><![CDATA[>b <c> & \u00E9]]>&#13;<![CDATA[\n",
-                                                                 u"Core", u"A", u"B", u"/src/a.cpp", u"7")));
+// A guarded throw is recorded with its position (how values are rewritten is read back through a
+// parser below).
+TEST_F(DiagnosticsTest, AGuardedThrowReachesTheConsoleWithItsPosition) {
     int throwLine = 0;
     PLGuardNamed("Core", "A", "B", [&](HRESULT& hr) {
         throwLine = __LINE__ + 1;
