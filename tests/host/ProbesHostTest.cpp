@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,10 +105,12 @@ public:
 
     pid_t pid() const { return m_pid; }
 
-    // Whether the host said "ready" (all it writes; one that cannot start closes its output).
+    // Whether the host said "ready" within 30 seconds (all it writes; one that cannot start
+    // closes its output).
     bool WaitReady() const {
+        pollfd output{m_output, POLLIN, 0};
         char said[7] = {};
-        return ::read(m_output, said, 6) == 6 && std::string(said) == "ready\n";
+        return ::poll(&output, 1, 30000) == 1 && ::read(m_output, said, 6) == 6 && std::string(said) == "ready\n";
     }
 
     // Closes the host's input, which ends its loop, and waits for it to end.
