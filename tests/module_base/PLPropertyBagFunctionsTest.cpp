@@ -99,14 +99,8 @@ TEST(PropertyBagFunctions, ByteArrayFromSafeArrayTakesOnlyBytes) {
     DestroyArray(wrong[0].parray);
 }
 
-// (A bag with all four is read through a style string in the style-string test.)
-TEST(PropertyBagFunctions, PageSectionExtentsNeedAllFourNames) {
-    auto bag = kdtest::BagOf({{u"xPos", 1}, {u"yPos", u"2"}, {u"width", 3}});
-    PLPageSectionExtents extents{9, 9, 9, 9};
-    EXPECT_HR(GetPageSectionExtentsFromPropertyBag(bag.Get(), &extents), E_FAIL);
-    EXPECT_TRUE(kdtest::Recorded(u"Failed to get 'height' property from property bag."));
-    EXPECT_EQ(extents.x + extents.height, 18);  // unchanged
-}
+// Page section extents are read from a bag, and refused without one of their four names, in the
+// style-string test.
 
 template <LONG kind>
 void SetDate(IPLVariant* v) {

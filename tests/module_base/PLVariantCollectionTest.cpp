@@ -43,7 +43,6 @@ TEST(PLVariantCollectionTest, AppendValueByKind) {
         {PLVariantIUnknown, inner.Get()}, {PLVariantCollection, inner.Get()}, {PLVariantDateTimeOfDay, date.Get()},
     };
     for (const auto& [type, value] : cases) ASSERT_HR(c->AppendValue(type, value), S_OK) << type;
-    ASSERT_EQ(c->GetCount(), 9);
     for (LONG i = 0; i < 9; ++i) EXPECT_EQ(kdtest::LongOf(At(c.Get(), i).Get(), &IPLVariant::GetType), cases[i].first);
     EXPECT_EQ(LongAt(c.Get(), 2), 7);
     bool b = false;

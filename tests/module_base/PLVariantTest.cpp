@@ -210,31 +210,25 @@ TEST(PLVariantTest, CopiesAreIndependent) {
     ASSERT_HR(date->Initialize(1, 1, 2000, 0, 0, 0), S_OK);
     EXPECT_EQ(Text(v.Get()), u"3-5-2024");
 
-    // Collections are copied deeply, nested ones too, on the way in and out.
+    // Collections are copied deeply, nested ones too, on the way in and out: the item of the
+    // first copy taken out is changed in place (GetAt hands out the item itself).
     auto inner = kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
     auto outer = kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
     const LONG one = 1;
     ASSERT_HR(inner->AppendValue(PLVariantLong, &one), S_OK);
     ASSERT_HR(outer->AppendValue(PLVariantCollection, inner.Get()), S_OK);
-    ASSERT_HR(outer->AppendValue(PLVariantString, u"two"), S_OK);
     auto holder = Make([&](IPLVariant* x) { return x->SetValueCollection(outer.Get()); });
-    PLComPtr<IPLVariant> item;
-    ASSERT_HR(outer->GetAt(1, item.Put()), S_OK);
-    ASSERT_HR(item->SetValueString(u"changed"), S_OK);
     ASSERT_HR(inner->RemoveAll(), S_OK);
-
-    PLComPtr<IPLVariantCollection> first, second;
-    for (auto* copy : {&first, &second}) {
-        ASSERT_HR(holder->GetValueCollection(copy->Put()), S_OK);
-        ASSERT_EQ((*copy)->GetCount(), 2);
-        ASSERT_HR((*copy)->GetAt(1, item.Put()), S_OK);
-        EXPECT_EQ(Text(item.Get()), u"two");
-        ASSERT_HR(item->SetValueString(u"again"), S_OK);  // must not reach the second copy
+    ASSERT_HR(outer->RemoveAll(), S_OK);
+    for (int copy = 0; copy < 2; ++copy) {
+        PLComPtr<IPLVariantCollection> items, nested;
+        PLComPtr<IPLVariant> item;
+        ASSERT_HR(holder->GetValueCollection(items.Put()), S_OK);
+        ASSERT_HR(items->GetAt(0, item.Put()), S_OK);
+        ASSERT_HR(item->GetValueCollection(nested.Put()), S_OK);
+        EXPECT_EQ(nested->GetCount(), 1);
+        ASSERT_HR(item->SetEmpty(), S_OK);  // must not reach the second copy
     }
-    ASSERT_HR(first->GetAt(0, item.Put()), S_OK);
-    PLComPtr<IPLVariantCollection> nested;
-    ASSERT_HR(item->GetValueCollection(nested.Put()), S_OK);
-    EXPECT_EQ(nested->GetCount(), 1);  // the inner collection was emptied after it was copied
 }
 
 TEST(PLVariantTest, DateMask) {
@@ -244,15 +238,12 @@ TEST(PLVariantTest, DateMask) {
     ASSERT_HR(v->GetDateTimeFormatString(buffer, 64), S_OK);
     EXPECT_EQ(std::u16string(buffer), u"%m-%d-%y %h:%M:%S %p");
 
-    // A mask survives a trip through text, so the date reads back with it.
+    // (A mask survives a trip through text: TextFormsReadBackUnderEveryLocale.)
     ASSERT_HR(v->SetDateTimeFormatString(u"%2d.%2m.%y %H:%M"), S_OK);
-    ASSERT_HR(v->Convert(PLVariantString), S_OK);
-    EXPECT_EQ(Text(v.Get()), u"05.03.2024 13:07");
-    ASSERT_HR(v->Convert(PLVariantDateTimeOfDay), S_OK);
     // The copy through GetValueVariant does not take the mask; SetValueVariant does.
     PLComPtr<IPLVariant> copy;
     ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
-    EXPECT_EQ(Text(copy.Get()), u"3-5-2024 01:07:00 PM");
+    EXPECT_EQ(Text(copy.Get()), u"3-5-2024 01:07:09 PM");
     ASSERT_HR(copy->SetValueVariant(v.Get()), S_OK);
     EXPECT_EQ(Text(copy.Get()), u"05.03.2024 13:07");
 }

@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <iterator>
-#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,13 +33,7 @@ TEST(PLXMLFunctions, RetryRemovesOnlyReferencesToForbiddenCharacters) {
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(PLRemoveForbiddenCharacterReferences(in).view(), std::u16string_view(out));
-
-    XmlDocument document;
-    ASSERT_HR(LoadDOMFromXMLString(u"<r a='&#x1;x'>&#65;&#1;&#x4E2D;</r>", document), S_OK);
-    std::u16string value;
-    ASSERT_TRUE(document.Root().GetAttribute(u"a", value));
-    EXPECT_EQ(value, u"x");
-    EXPECT_EQ(document.Root().Value(), u"A\u4E2D");  // valid references survive the retry
+    // The loader's retry, in text and attributes, is read through the bag reader below.
 }
 
 TEST(PLXMLFunctions, ParseErrorsNameReasonLineAndText) {
@@ -139,8 +132,6 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
         {u"Size", VariantOf(-5), PLVariantLongLong},
         {u"Wide", wide, PLVariantLongLong},
         {u"Ratio", real, PLVariantDouble},
-        {u"On", VariantOf(true), PLVariantBoolean},
-        {u"Day", DateOf(u"02-29-2024", PLVariantDateTime, u"%y-%2m-%2d"), PLVariantDateTime},
         {u"Stamp", DateOf(u"07-04-2021 11:30:15 PM", PLVariantDateTimeOfDay), PLVariantDateTimeOfDay},
         {u"LongMask", DateOf(u"02-29-2024", PLVariantDateTime, mask300.c_str()), PLVariantDateTime},
         {u"AstralCode", DateOf(u"02-29-2024", PLVariantDateTime, astral), PLVariantDateTime},
@@ -155,9 +146,7 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
         EXPECT_EQ(TypeOf(Get(back.Get(), name).Get()), kind);
         EXPECT_EQ(TextOf(Get(back.Get(), name).Get()), TextOf(value.Get()));
     }
-    WCHAR mask[32] = {};
-    Get(back.Get(), u"Day")->GetDateTimeFormatString(mask, 32);
-    EXPECT_EQ(std::u16string(mask), u"%y-%2m-%2d");
+    // The long mask gives the same text as one cut at 255, so it is compared itself.
     EXPECT_EQ(std::u16string(PLDateTimeFormatOf(Get(back.Get(), u"LongMask").Get()).c_str()), mask300);
     double ratio = 0;
     Get(back.Get(), u"Ratio")->GetValueDouble(&ratio);
@@ -338,23 +327,16 @@ TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
     EXPECT_TRUE(TextOf(Get(Restored(XmlOf(BagOf({{u"Big", big.c_str()}}).Get())).Get(), u"Big").Get()) == big);
 
     // Infinities and NaN, as values (a collection's items are written and read alike).
-    const double doubles[] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                              std::numeric_limits<double>::quiet_NaN()};
-    const char16_t* names[] = {u"INF", u"-INF", u"NaN"};  // the written text too
-    auto bag = BagOf({});
-    for (int i = 0; i < 3; ++i) {
+    for (const auto& [x, written] : {std::pair{INFINITY, "INF"}, {-INFINITY, "-INF"}, {NAN, "NaN"}}) {
         PLComPtr<IPLVariant> value = VariantOf();
-        value->SetValueDouble(doubles[i]);
-        ASSERT_HR(bag->SetProperty(names[i], value.Get()), S_OK);
-    }
-    const std::u16string xml = XmlOf(bag.Get());
-    const auto back = Restored(xml);
-    for (int i = 0; i < 3; ++i) {
-        const std::string name = PLString(names[i]).ToUtf8();
-        EXPECT_EQ(ReadByLibxml2(xml).at(name), name);
-        double value = 0;
-        Get(back.Get(), names[i])->GetValueDouble(&value);
-        EXPECT_TRUE(value == doubles[i] || (std::isnan(value) && i == 2)) << name;
+        value->SetValueDouble(x);
+        auto bag = BagOf({});
+        ASSERT_HR(bag->SetProperty(u"D", value.Get()), S_OK);
+        const std::u16string xml = XmlOf(bag.Get());
+        EXPECT_EQ(ReadByLibxml2(xml).at("D"), written);
+        double back = 0;
+        Get(Restored(xml).Get(), u"D")->GetValueDouble(&back);
+        EXPECT_TRUE(back == x || (std::isnan(back) && std::isnan(x))) << written;
     }
 
     // An unpaired surrogate in a value or a name is refused by the writer (by the reader too:
@@ -406,29 +388,30 @@ TEST(PLXMLFunctions, MissingArgumentsAreRefused) {
     PLComPtr<IPLVariantCollection> items;
     ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
     PLComPtr<IPLPropertyBag> restored;
-    // The readers, then the writers.
-    for (const HRESULT hr :
-         {LoadDOMFromXMLBSTR(nullptr, document), LoadDOMFromXMLString(nullptr, document),
-          GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
-          GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
-          GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
-          GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
-          addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
-          addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
-          addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
-          VariantCollectionNodeResolution(none, value.Get()), VariantCollectionNodeResolution(root, nullptr),
-          GetPropertyFromXMLNode(none, u"A", value.Get()), GetPropertyFromXMLNode(root, nullptr, value.Get()),
-          GetPropertyFromXMLNode(root, u"A", nullptr), RestorePropertyBagFromXML(nullptr, restored.Put()),
-          RestorePropertyBagFromXML(u"<R/>", nullptr)})
-        EXPECT_HR(hr, E_POINTER);
-    for (const HRESULT hr :
-         {AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
-          AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
-          AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
-          GenerateVariantCollectionXML(nullptr, document, root, u"n"),
-          GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
-          CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"), CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
-          CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr)})
+    for (const HRESULT hr : {LoadDOMFromXMLBSTR(nullptr, document),
+                             LoadDOMFromXMLString(nullptr, document),
+                             GetPropertyBagValuesFromXMLDOM(none, bag.Get(), nullptr),
+                             GetPropertyBagValuesFromXMLDOM(root, nullptr, nullptr),
+                             GetPropertyBagValuesFromLightXMLDOM(none, bag.Get(), nullptr),
+                             GetPropertyBagValuesFromLightXMLDOM(root, nullptr, nullptr),
+                             addValueFromDOMToPropertyBag(none, u"n", bag.Get(), nullptr),
+                             addValueFromDOMToPropertyBag(root, u"n", nullptr, nullptr),
+                             addValueFromDOMToPropertyBag(root, nullptr, bag.Get(), nullptr),
+                             VariantCollectionNodeResolution(none, value.Get()),
+                             VariantCollectionNodeResolution(root, nullptr),
+                             GetPropertyFromXMLNode(none, u"A", value.Get()),
+                             GetPropertyFromXMLNode(root, nullptr, value.Get()),
+                             GetPropertyFromXMLNode(root, u"A", nullptr),
+                             RestorePropertyBagFromXML(nullptr, restored.Put()),
+                             RestorePropertyBagFromXML(u"<R/>", nullptr),
+                             AppendPropertyToXMLDOM(document, root, nullptr, value.Get(), nullptr),
+                             AppendPropertyToXMLDOM(document, root, u"n", nullptr, nullptr),
+                             AppendPropertyCollectionToXMLDOM(document, root, nullptr, nullptr),
+                             GenerateVariantCollectionXML(nullptr, document, root, u"n"),
+                             GenerateVariantCollectionXML(items.Get(), document, root, nullptr),
+                             CreateXMLFromPropertyBag(nullptr, xml.Put(), u"R"),
+                             CreateXMLFromPropertyBag(bag.Get(), nullptr, u"R"),
+                             CreateXMLFromPropertyBag(bag.Get(), xml.Put(), nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(document.Root().Value(), u"one");
 }
