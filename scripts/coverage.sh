@@ -5,7 +5,7 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-Usage: scripts/coverage.sh [--no-build] [--keep-profiles] [--show FILE...] [-- CTEST-ARGS...]
+Usage: scripts/coverage.sh [--no-build] [--keep-profiles] [--per-test] [--show FILE...] [-- CTEST-ARGS...]
 
 Configures and builds the "coverage" preset (Clang, -O0, every target built with
 -fprofile-instr-generate -fcoverage-mapping, no sanitizers), runs the whole CTest suite with
@@ -15,6 +15,10 @@ prints llvm-cov's report for module_base/, platform/ and dll_kdtrace/, then the 
 
   --no-build        use the build and profiles already there: only merge and report
   --keep-profiles   keep the profiles of an earlier run (default: start from none)
+  --per-test        after the report, run each test alone with profiles of its own and list,
+                    fewest first, "<branches only this test reaches> <branches it reaches> <test>"
+                    (a test that reaches no branch of its own is worth a second look: it may still
+                    check values no other test checks)
   --show FILE...    after the report, print FILE's lines with branch counts (llvm-cov show
                     -show-branches=count); FILE is a path or a part of one, e.g. PLVariant.cpp
   -h, --help        this text
@@ -29,6 +33,7 @@ EOF
 
 build=1
 keep=0
+per_test=0
 show=()
 ctest_args=()
 while [ $# -gt 0 ]; do
@@ -36,6 +41,7 @@ while [ $# -gt 0 ]; do
     -h|--help) usage; exit 0 ;;
     --no-build) build=0 ;;
     --keep-profiles) keep=1 ;;
+    --per-test) per_test=1 ;;
     --show)
       shift
       while [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; do show+=("$1"); shift; done
@@ -104,6 +110,37 @@ echo "$report" | awk '
     for (d in b) printf "%-12s branches %6d  missed %6d  cover %6.2f%%\n", d, b[d], m[d], 100 * (b[d] - m[d]) / (b[d] ? b[d] : 1)
   }' | sort
 echo "$report" | grep '^TOTAL' | awk '{ printf "TOTAL branch coverage: %s (%d of %d branches taken)\n", $NF, $(NF-2) - $(NF-1), $(NF-2) }'
+
+# Each test alone: the library branches it reaches (lcov's BRDA lines with a count), then how
+# many of those no other test reaches.
+if [ "$per_test" = 1 ]; then
+  dir=$out/per-test
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  ctest --preset coverage -N "${ctest_args[@]}" | sed -n 's/^ *Test *#[0-9]*: //p' > "$dir/names"
+  i=0
+  while IFS= read -r name; do
+    i=$((i + 1))
+    mkdir -p "$dir/$i"
+    printf '%s\n' "$name" > "$dir/$i/name"
+    # shellcheck disable=SC2016  # the sed program is meant literally
+    LLVM_PROFILE_FILE="$dir/$i/%p-%m.profraw" \
+      ctest --preset coverage -R "^$(printf '%s' "$name" | sed 's/[].[*^$()+?{|\\]/\\&/g')\$" > /dev/null 2>&1 || true
+    raw=("$dir/$i"/*.profraw)
+    : > "$dir/$i/covered"
+    [ ${#raw[@]} -gt 0 ] || continue
+    llvm-profdata-14 merge -sparse "${raw[@]}" -o "$dir/$i/profdata" 2>/dev/null
+    llvm-cov-14 export -format=lcov -instr-profile="$dir/$i/profdata" -ignore-filename-regex="$ignore" \
+      "${object_args[@]}" 2>/dev/null |
+      awk -F'[:,]' '/^SF:/ { sf = $2 } /^BRDA:/ && $5 != "-" && $5 + 0 > 0 { print sf ":" $2 "," $3 "," $4 }' |
+      sort -u > "$dir/$i/covered"
+  done < "$dir/names"
+  cat "$dir"/*/covered | sort | uniq -c | awk '$1 == 1 { print $2 }' > "$dir/unique"
+  echo
+  for d in "$dir"/*/; do
+    printf '%d %d %s\n' "$(grep -cxFf "$dir/unique" "$d/covered" || true)" "$(wc -l < "$d/covered")" "$(cat "$d/name")"
+  done | sort -n -k1,1 -k2,2
+fi
 
 # A file's lines with their counts and branches, cut out of the listing of every source (llvm-cov
 # names each file as the report does, followed by a colon, at the start of a line).
