@@ -33,6 +33,7 @@
 #include <vector>
 
 #include <kdtrace/kdtrace.h>
+#include <kdtrace/msgtable.h>
 
 namespace kdtrace {
 /// Helpers for hosts of the module (`<kdtrace/host.h>`).
@@ -142,8 +143,8 @@ inline std::u16string ToUtf16(std::string_view text) {
 
 /// An HRESULT as text.
 /// \param hr  the code
-/// \return its name for the common codes ("S_OK", "E_POINTER (0x80004003)"), else the eight
-///         hexadecimal digits ("0x80040042").
+/// \return its name for the common codes and the module's own ("S_OK", "E_POINTER (0x80004003)"),
+///         else the eight hexadecimal digits ("0x80070005").
 inline std::string HResultText(HRESULT hr) {
     struct Name {
         HRESULT code;
@@ -157,7 +158,17 @@ inline std::string HResultText(HRESULT hr) {
                                       {E_FAIL, "E_FAIL"},
                                       {E_UNEXPECTED, "E_UNEXPECTED"},
                                       {E_INVALIDARG, "E_INVALIDARG"},
-                                      {E_OUTOFMEMORY, "E_OUTOFMEMORY"}};
+                                      {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
+                                      {PL_E_VERIFY, "PL_E_VERIFY"},
+                                      {PL_E_MODULE_NOT_INITIALIZED, "PL_E_MODULE_NOT_INITIALIZED"},
+                                      {PL_E_NO_MODULE_PROPERTY_MAP, "PL_E_NO_MODULE_PROPERTY_MAP"},
+                                      {PL_E_MESSAGE_NOT_FOUND, "PL_E_MESSAGE_NOT_FOUND"},
+                                      {PL_E_LANGUAGE_NOT_FOUND, "PL_E_LANGUAGE_NOT_FOUND"},
+                                      {PL_E_BUFFER_TOO_SMALL, "PL_E_BUFFER_TOO_SMALL"},
+                                      {PL_E_PROC_NOT_FOUND, "PL_E_PROC_NOT_FOUND"},
+                                      {PL_E_INVALID_START_OFFSET, "PL_E_INVALID_START_OFFSET"},
+                                      {PL_E_STREAM_ALREADY_OPEN, "PL_E_STREAM_ALREADY_OPEN"},
+                                      {PL_E_FILE_NOT_OPEN, "PL_E_FILE_NOT_OPEN"}};
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
     for (const Name& n : kNames)

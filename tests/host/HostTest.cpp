@@ -49,7 +49,8 @@ TEST(HostTextTest, ConvertsBetweenUtf8AndUtf16AndNamesCodesGuidsAndMethods) {
     // Names of codes, identifiers and methods.
     EXPECT_EQ(HResultText(E_POINTER), "E_POINTER (0x80004003)");
     EXPECT_EQ(HResultText(S_FALSE), "S_FALSE");
-    EXPECT_EQ(HResultText(PL_E_FILE_NOT_OPEN), "0x80040044");
+    EXPECT_EQ(HResultText(PL_E_FILE_NOT_OPEN), "PL_E_FILE_NOT_OPEN (0x80040044)");
+    EXPECT_EQ(HResultText(static_cast<HRESULT>(0x80070005)), "0x80070005");
     EXPECT_EQ(GuidText(IID_IUnknown), "00000000-0000-0000-C000-000000000046");
     const std::pair<std::pair<const char*, const char*>, const char*> names[] = {
         {{"CPLVariant", "CPLVariant::Convert"}, "CPLVariant::Convert"},

@@ -50,7 +50,7 @@ inline ::testing::AssertionResult Reports(HRESULT hr, HRESULT expected, const st
     if (hr == expected && found) return ::testing::AssertionSuccess();
     auto text = [](const std::u16string& t) { return "\"" + std::string(t.begin(), t.end()) + "\""; };
     auto failure = ::testing::AssertionFailure()
-                   << "returned " << HResultName(hr) << ", expected " << HResultName(expected) << "; wanted "
+                   << "returned " << HResultText(hr) << ", expected " << HResultText(expected) << "; wanted "
                    << text(message) << ", recorded:";
     for (const auto& e : errors) failure << " " << text(e.message);
     return failure;
@@ -131,7 +131,7 @@ inline ::testing::AssertionResult FailsAtOnce(const std::string& fifo, const std
     done = true;
     watchdog.join();
     if (hr == E_FAIL && !waited) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << HResultName(hr) << (waited ? ", after waiting on the FIFO" : "");
+    return ::testing::AssertionFailure() << HResultText(hr) << (waited ? ", after waiting on the FIFO" : "");
 }
 
 }  // namespace kdtest
