@@ -76,24 +76,6 @@ TEST(ModuleObjectTest, InitialisationRacesWithGettersSafely) {
     EXPECT_EQ(wrong, 0);
 }
 
-// A module class without its own properties.
-class BareModule : public CPLComObject<CPLReleaseModel>, public CPLModule {
-    PL_BEGIN_INTERFACE_MAP(BareModule, IPLModule)
-    PL_INTERFACE_ENTRY(IPLModule)
-    PL_END_INTERFACE_MAP()
-protected:
-    ~BareModule() override = default;
-};
-PL_UNREGISTERED_CLASS(BareModule)
-
-TEST(ModuleObjectTest, AModuleWithoutPropertiesSaysSo) {
-    PLComPtr<IPLModule> bare;
-    ASSERT_HR(PLCreateObject<BareModule>(IID_IPLModule, nullptr, bare.PutVoid()), S_OK);
-    EXPECT_HR(bare->InitModule(), PL_E_NO_MODULE_PROPERTY_MAP);
-    WCHAR buffer[8];
-    EXPECT_HR(bare->GetModuleName(buffer, 8), PL_E_MODULE_NOT_INITIALIZED);
-}
-
 TEST(ModuleObjectTest, ImplementedModulesReportTheHostsFailures) {
     auto* factory = new kdhost::ModuleInfoFactory();
     IPLModuleInfoCollection* none = nullptr;

@@ -38,19 +38,6 @@ protected:
     PLComPtr<IPLDateTime> dt;
 };
 
-// Names in the default language, read back whatever their case (without the companion the names
-// are English, as below).
-TEST_F(DateTimeNamesTest, NamesInTheDefaultLanguageReadBackIgnoringCase) {
-    PLSetDefaultLanguage(0x0407);
-    ASSERT_EQ(dt->Initialize(3, 5, 2024, 0, 0, 0), S_OK);
-    EXPECT_EQ(Fmt(u"%B %A|%b %a"), u"M\u00E4rz Dienstag|M\u00C4R DIE");
-    for (const char16_t* text : {u"M\u00C4RZ 5 2024", u"m\u00E4Rz 5 2024"}) {
-        ASSERT_EQ(dt->InitializeDate(1, 1, 2000), S_OK);
-        ASSERT_EQ(dt->InitializeFromString(text, u"%B %d %y"), S_OK);
-        EXPECT_EQ(Month(), 3);
-    }
-}
-
 // Names once read are read again after the library cache is emptied: a companion that is gone
 // by then gives way to the English names.
 TEST_F(DateTimeNamesTest, NamesAreReadAgainOnceTheLibraryCacheIsEmptied) {

@@ -202,30 +202,6 @@ TEST(DateTimeTest, LocaleMasksAndEveryWrittenMaskReadsBack) {
     }
 }
 
-// The user default locale is the process's at each call: a host that changes LANG or LC_ALL
-// gets the new locale's masks on its next call, and the old ones again when it changes back.
-TEST(DateTimeTest, TheUserDefaultLocaleFollowsTheEnvironmentFromCallToCall) {
-    kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
-    auto dt = At({3, 5, 2024, 13, 7, 9}, 0x0400);
-    // Variable, value, "SYSTEMDATE" text, the locale's mask with time.
-    const std::tuple<const char*, const char*, const char16_t*, const char16_t*> rows[] = {
-        {"LANG", "de_DE.UTF-8", u"05.03.2024", u"%2d.%2m.%y %H:%M:%S"},
-        {"LANG", "en_US.UTF-8", u"3/5/2024", u"%m/%d/%y %h:%M:%S %p"},
-        {"LC_ALL", "ja_JP.UTF-8", u"2024/03/05", u"%y/%2m/%2d %H:%M:%S"},
-        {"LC_ALL", "", u"3/5/2024", u"%m/%d/%y %h:%M:%S %p"},  // empty: LANG again
-        {"LANG", "de_DE.UTF-8", u"05.03.2024", u"%2d.%2m.%y %H:%M:%S"}};
-    for (const auto& [variable, value, text, mask] : rows) {
-        ::setenv(variable, value, 1);
-        SCOPED_TRACE(testing::Message() << variable << "=" << value);
-        EXPECT_EQ(Fmt(dt.Get(), u"SYSTEMDATE"), text);
-        WCHAR read[64];
-        ASSERT_EQ(dt->GetLocaleDateTimeFormatString(FALSE, read, 64), S_OK);
-        EXPECT_EQ(std::u16string(read), mask);
-        auto back = New(0x0400);
-        EXPECT_EQ(After(back->InitializeFromString(text, u"SYSTEMDATE"), back), (F{3, 5, 2024}));
-    }
-}
-
 TEST(DateTimeTest, MaskFromFlags) {
     // Flags, separator, mask.
     const std::tuple<LONG, WCHAR, const char16_t*> rows[] = {{0x51, u'/', u"%m/%2d/%y"},

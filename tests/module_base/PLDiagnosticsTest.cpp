@@ -153,26 +153,6 @@ TEST_F(DiagnosticsTest, ProfileHeadersRefusalsForcedSendsAndTheTwelveHourClock) 
     }
 }
 
-TEST_F(DiagnosticsTest, LogProfileDecidesTheOtherProfilesIsReadOnceAndZeroLeavesOnlyErrorAndWorkflow) {
-    WriteRegistry(std::string(kKey) + "\"Log Profile\"=dword:8\r\n");
-    EXPECT_FALSE(CDiagnosticsWriter(PL_DIAG_PROFILE_TCVERBOSE).IsEnabled());
-    EXPECT_HR(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_OK);
-    EXPECT_EQ(Text(receiver->Receive()),
-              Record(u"ldap", kNow,
-                     Column(u"Module", u"Mod") + Column(u"Class", u"Cls") + Column(u"Method", u"Meth") +
-                         Column(u"ThreadID", ThisThread()) + Column(u"SourceFile", u"f.cpp") +
-                         Column(u"SourceLine", u"12") + Column(u"Message", u"hello")));
-    // The mask is read once per process: a changed file is seen only when it is loaded again.
-    std::ofstream(registryPath, std::ios::trunc) << kKey << "\"Log Profile\"=dword:0\r\n";
-    EXPECT_TRUE(CDiagnosticsWriter(PL_DIAG_PROFILE_LDAP).IsEnabled());
-    PLResetDiagnosticsProfileMask();
-    // With 0 only error and workflow records go out.
-    EXPECT_HR(PLWriteDiagnosticTrace(nullptr, u"Mod", u"Cls", u"Meth", u"hello", u"f.cpp", 12), S_FALSE);
-    for (ULONG profile : {1u, 4u, 8u, 32u, 64u}) EXPECT_FALSE(CDiagnosticsWriter(profile).IsEnabled());
-    for (ULONG profile : {PL_DIAG_PROFILE_WORKFLOW, PL_DIAG_PROFILE_ERROR})
-        EXPECT_TRUE(CDiagnosticsWriter(profile).IsEnabled());
-}
-
 TEST_F(DiagnosticsTest, UnreadableRegistryGivesMaskZeroAndOneFailureRecord) {
     // A file without a usable value (what the reader refuses is checked with the reader; every
     // refusal, a missing file too, is handled alike).

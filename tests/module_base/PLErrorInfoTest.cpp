@@ -80,32 +80,6 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainNamesAreRequiredAndGet
     EXPECT_TRUE(kdtest::ReadList(clone.Get()).empty());
 }
 
-TEST(ErrorInfoTest, ItemsAreConstrainedBagsThatSaveTheirFields) {
-    auto list = NewList();
-    list->AddError(u"Mod", u"Cls", u"Meth", E_POINTER, 2, u"text", 0, u"/a.cpp", 4);
-    PLComPtr<IPLErrorItem> item;
-    ASSERT_HR(list->GetItem(0, item.Put()), S_OK);
-    PLComPtr<IPLPropertyBag> bagOf;
-    ASSERT_HR(item.As(bagOf), S_OK);
-    // Its own entries: only the item's names are allowed.
-    auto value = kdtest::VariantOf(12);
-    EXPECT_HR(bagOf->SetProperty(u"threadid", value.Get()), S_OK);
-    EXPECT_HR(bagOf->SetProperty(u"Other", value.Get()), E_FAIL);
-
-    // Save writes the own entries and the fields (thread, file and line are not among them; the
-    // saved lists' round trip checks the text fields, the result and Load).
-    auto saved = kdtest::BagOf({});
-    PLComPtr<IPLPersistPropertyBag> persist;
-    ASSERT_HR(item.As(persist), S_OK);
-    ASSERT_HR(persist->Save(saved.Get()), S_OK);
-    LONG number = 0;
-    const std::pair<const WCHAR*, LONG> numbers[] = {{u"Type", 2}, {u"ID", 0}, {u"threadID", 12}};
-    for (const auto& [name, expected] : numbers) {
-        EXPECT_HR(GetLongFromPropertyBag(saved.Get(), name, &number), S_OK);
-        EXPECT_EQ(number, expected) << PLString(name).ToUtf8();
-    }
-}
-
 TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     auto list = NewList();
     // An item as SaveToXML writes it (the saved lists' round trip checks its fields), with a long

@@ -63,20 +63,6 @@ TEST_F(ErrorTest, ThrowFunctionsIgnoreSuccessAndBuildTheirRecords) {
     EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
 }
 
-TEST_F(ErrorTest, FunctionLabelsComeFromTheCompilersName) {
-    const PL_ERROR e = Thrown([] { PL_THROW_ERROR(E_FAIL, "from the macro", 0); });
-    EXPECT_TRUE(e.function.view().ends_with(u"::ErrorTest_FunctionLabelsComeFromTheCompilersName_Test::TestBody"))
-        << e.function.ToUtf8();
-    const std::pair<const char*, const char*> cases[] = {
-        {"virtual HRESULT CPLThing::DoIt(int, char*)", "CPLThing::DoIt"},
-        {"CPLThing::DoIt(const WCHAR*)::<lambda(HRESULT&)>", "CPLThing::DoIt"},
-        {"auto CPLThing::DoIt(int)::(anonymous class)::operator()(HRESULT &) const", "CPLThing::DoIt"},
-        {"HRESULT Coll<A, B>::Insert(A*) [with A = X]", "Coll<A, B>::Insert"},
-        {"PLString& PLString::operator+=(WCHAR)", "PLString::operator+="},
-    };
-    for (const auto& [pretty, label] : cases) EXPECT_STREQ(PLFunctionLabel(pretty).c_str(), label) << pretty;
-}
-
 // What the guard records: a thrown record appended (flag 0) or as a new chain (flag 1); a bare
 // failure code as "Error 0x%08x occurred." after what was there, returning the method's result
 // variable, or the code when only the code failed (a non-negative one records nothing);
@@ -113,14 +99,6 @@ TEST_F(ErrorTest, SuspendedThreadsRecordNothingUnlessOverridden) {
     }
     GetThreadErrorSuspensionState(&state);
     EXPECT_FALSE(state);
-}
-
-TEST_F(ErrorTest, WideAndFormattedCatchClauseVariants) {
-    const PL_ERROR e(E_FAIL, PLString(u"wide"), 1, 5, PLString(u"f"), PLString(u"file"));
-    EXPECT_HR(PLHandleErrorExceptionW(e, u"Gr\u00FCppe", u"Kl", "m"), E_FAIL);
-    EXPECT_EQ(Errors()[0].module, u"Gr\u00FCppe");
-    EXPECT_HR(PLHandleErrorExceptionFormat(e, "G", "C", "Method%d<%s>", 7, u"T"), E_FAIL);
-    EXPECT_EQ(Errors()[0].method, u"Method7<T>");
 }
 
 }  // namespace

@@ -229,17 +229,6 @@ TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
     EXPECT_EQ(log, (std::vector<std::u16string>{u"a", u"a", u"c"}));
 }
 
-TEST(PropertyBag, SavesEveryEntryAndLoadsNothing) {
-    auto bag = kdtest::BagOf({{u"a", 1}, {u"b", u"x"}}), target = BagOf({});
-    PLComPtr<IPLPersistPropertyBag> persist;
-    ASSERT_HR(bag.As(persist), S_OK);
-    ASSERT_HR(persist->Save(target.Get()), S_OK);
-    EXPECT_EQ(NamesOf(target.Get()), (std::vector<std::u16string>{u"a", u"b"}));
-    EXPECT_HR(persist->Save(bag.Get()), S_OK);  // into itself
-    EXPECT_EQ(LongIn(bag.Get(), u"a"), 1);
-    EXPECT_HR(persist->Load(target.Get()), E_NOTIMPL);  // the general-purpose bag reads nothing back
-}
-
 TEST(PropertyBag, ConstrainedBagAcceptsOnlyItsNames) {
     auto bag = NewConstrained();
     EXPECT_HR(bag->SetProperty(u"module", VariantOf(1).Get()), S_OK);

@@ -73,18 +73,4 @@ TEST_F(ResourceStringTest, AMessageThatCannotBeFormattedFailsWithTheSystemError)
     fails(45, "Failed to format message string for ID=45, error = 127.");
 }
 
-TEST_F(ResourceStringTest, TheCompanionMustMatchTheCurrentModulesVersion) {
-    // Named by path, so that this load is not answered from the cache.
-    PLSetLanguageResourceLibraryName(Utf8ToUtf16(KDTRACE_LIB_DIR "/libkdlocale.so").c_str());
-    SetCurrentModuleName(Utf8ToUtf16(KDTRACE_TEST_LIB_DIR "/libkdver_4_1.so").c_str());
-    PLString text;
-    EXPECT_HR(PLFormatResourceString(text, 45), E_FAIL);
-    const auto errors = ErrorMessages();
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].rfind("Module version mismatch. Version 0x04100000 (4.1.0.0) for file ", 0), 0u) << errors[0];
-    // 4.0.0.0 and the companion's 4.0.0.1 agree in major and minor.
-    SetCurrentModuleName(Utf8ToUtf16(KDTRACE_TEST_LIB_DIR "/libkdver_4_0.so").c_str());
-    EXPECT_EQ(FormatIn(0, 45), "January");
-}
-
 }  // namespace

@@ -87,13 +87,4 @@ TEST(PLVariantCollectionTest, EnumeratorWalk) {
     EXPECT_EQ(fetched, 6);
 }
 
-TEST(PLVariantCollectionTest, EnumeratorWithoutCollection) {
-    auto e = kdtest::New<IPLEnumVariant>(CLSID_PLVariantCollectionEnumerator);
-    PLComPtr<IPLVariantCollection> batch;
-    LONG fetched = 0;
-    EXPECT_HR(e->Next(1, batch.Put(), &fetched), E_UNEXPECTED);
-    EXPECT_HR(e->Skip(1), E_UNEXPECTED);
-    EXPECT_HR(e->Reset(), S_OK);
-}
-
 }  // namespace

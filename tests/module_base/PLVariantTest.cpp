@@ -231,23 +231,6 @@ TEST(PLVariantTest, CopiesAreIndependent) {
     }
 }
 
-TEST(PLVariantTest, DateMask) {
-    auto v = Make(kDayTime);
-    WCHAR buffer[64] = {};
-    ASSERT_HR(v->SetDateTimeFormatString(u"%m-%d-%y"), S_OK);
-    ASSERT_HR(v->GetDateTimeFormatString(buffer, 64), S_OK);
-    EXPECT_EQ(std::u16string(buffer), u"%m-%d-%y %h:%M:%S %p");
-
-    // (A mask survives a trip through text: TextFormsReadBackUnderEveryLocale.)
-    ASSERT_HR(v->SetDateTimeFormatString(u"%2d.%2m.%y %H:%M"), S_OK);
-    // The copy through GetValueVariant does not take the mask; SetValueVariant does.
-    PLComPtr<IPLVariant> copy;
-    ASSERT_HR(v->GetValueVariant(copy.Put()), S_OK);
-    EXPECT_EQ(Text(copy.Get()), u"3-5-2024 01:07:09 PM");
-    ASSERT_HR(copy->SetValueVariant(v.Get()), S_OK);
-    EXPECT_EQ(Text(copy.Get()), u"05.03.2024 13:07");
-}
-
 // Every method refuses a missing argument or place for its result (E_POINTER) and a buffer
 // with no room (E_INVALIDARG), and the value stays as it was.
 TEST(PLVariantTest, MissingArgumentsAreRefusedAndChangeNothing) {

@@ -155,13 +155,6 @@ TEST_F(VersionTest, LanguagesSetAreTheOnesRead) {
     ::unsetenv("LC_ALL");
 }
 
-TEST_F(VersionTest, SettingALanguageSaysWhetherTheSystemHasIt) {
-    const LONG result = PLSetDefaultLanguage(0x0407);
-    locale_t probe = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
-    EXPECT_EQ(result != 0, probe != static_cast<locale_t>(nullptr));
-    if (probe != static_cast<locale_t>(nullptr)) ::freelocale(probe);
-}
-
 // A resource string without its language companion: the date-time names test (the loader's
 // reason is recorded as for any library, above).
 

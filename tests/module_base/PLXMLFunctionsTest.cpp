@@ -1,5 +1,5 @@
-// The property form: loading with the character-reference retry and the parse-error message;
-// writing and reading bags, collections and dates, read back with libxml2.
+// The property form: loading with the character-reference retry; writing and reading bags,
+// collections and dates, read back with libxml2.
 #include "module_base/PLXMLFunctions.h"
 
 #include <gtest/gtest.h>
@@ -34,21 +34,6 @@ TEST(PLXMLFunctions, RetryRemovesOnlyReferencesToForbiddenCharacters) {
     for (const auto& [in, out] : cases)
         EXPECT_EQ(PLRemoveForbiddenCharacterReferences(in).view(), std::u16string_view(out));
     // The loader's retry, in text and attributes, is read through the bag reader below.
-}
-
-TEST(PLXMLFunctions, ParseErrorsNameReasonLineAndText) {
-    XmlDocument document;
-    PLClearThreadErrors();
-    const char16_t* text = u"<r>\n<a>&#1;</b></r>";
-    EXPECT_HR(LoadDOMFromXMLString(text, document), E_FAIL);
-    const auto errors = kdtest::TakeThreadErrors();
-    ASSERT_FALSE(errors.empty());
-    const std::u16string& message = errors.front().message;
-    EXPECT_EQ(message.rfind(u"Parsing error (0x", 0), 0u) << PLString(message.c_str()).ToUtf8();
-    EXPECT_NE(message.find(u") on line 2 at "), std::u16string::npos);
-    EXPECT_NE(message.find(u"\nSource Text:\n<a></b></r>XML String:\n"), std::u16string::npos);
-    // The text as loaded the second time ends the message.
-    EXPECT_EQ(message.substr(message.size() - 15), u"<r>\n<a></b></r>");
 }
 
 namespace {

@@ -9,19 +9,6 @@ namespace {
 
 using kd::platform::Format;
 
-TEST(FormatTest, WideAndNarrowStrings) {
-    EXPECT_EQ(Format(u"[%s]", u"wide"), u"[wide]");
-    EXPECT_EQ(Format(u"[%hs]", "narrow"), u"[narrow]");
-    EXPECT_EQ(Format(u"[%S|%ls|%ws]", "n", u"a", u"b"), u"[n|a|b]");
-    // A narrow argument for %s (or wide for %hs) is still printed as text, never as a pointer.
-    EXPECT_EQ(Format(u"%s/%hs", "n", u"w"), u"n/w");
-    EXPECT_EQ(Format(u"%s", static_cast<const char16_t*>(nullptr)), u"(null)");
-    EXPECT_EQ(Format(u"%hs", "\xC3\xA9t\xC3\xA9"), u"\u00E9t\u00E9");
-    EXPECT_EQ(Format(u"[%-6s][%6s][%.2s]", u"ab", u"ab", u"abcdef"), u"[ab    ][    ab][ab]");
-    // A narrow format is widened.
-    EXPECT_EQ(Format("%s=%d \xE2\x82\xAC", u"k", 3), u"k=3 \u20AC");
-}
-
 TEST(FormatTest, IntegersFollowTheSizeTheConversionNamesAndStarsGiveWidthAndPrecision) {
     EXPECT_EQ(Format(u"%d %i %u %08x", -5, 7, 8u, static_cast<int32_t>(0x80004005)), u"-5 7 8 80004005");
     EXPECT_EQ(Format(u"%ld %lu", static_cast<int32_t>(-1), static_cast<uint32_t>(4000000000u)), u"-1 4000000000");

@@ -10,14 +10,6 @@ namespace {
 
 using namespace kd::platform;
 
-TEST(LanguageTest, IdentifiersMapToPosixLocaleNames) {
-    EXPECT_EQ(PosixLocaleName(0x0809), "en_GB.UTF-8");
-    // A primary language alone gets its most likely region.
-    EXPECT_EQ(PosixLocaleName(9), "en_US.UTF-8");
-    EXPECT_EQ(PosixLocaleName(0x0404), "zh_TW.UTF-8");
-    EXPECT_EQ(PosixLocaleName(0), "");
-}
-
 TEST(LanguageTest, TheSystemLanguageComesFromTheLocaleVariablesInOrder) {
     kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
     EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u);  // nothing set

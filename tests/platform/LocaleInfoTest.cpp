@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/Text.h"
-#include "support/DiagReceiver.h"
 
 namespace {
 
@@ -45,46 +44,6 @@ TEST(LocaleInfoTest, SettingsOfTheTableLocales) {
                 std::u16string_view(values[i]).find_first_not_of(u"0123456789") == std::u16string_view::npos;
             EXPECT_EQ(number ? std::to_string(*number) : "<none>", numeric ? Utf16ToUtf8(values[i]) : "<none>");
         }
-    }
-}
-
-TEST(LocaleInfoTest, OtherLocalesShapesAndOverrides) {
-    const std::tuple<std::uint32_t, LocaleItem, const char16_t*> cases[] = {
-        {0x040D, LocaleItem::NegativeCurrencyOrder, u"8"},      // he-IL, direction marks dropped
-        {0x040D, LocaleItem::NegativeSign, u"-"},               // CLDR: U+200E before the minus
-        {0x0412, LocaleItem::ShortDatePattern, u"yyyy-MM-dd"},  // override; CLDR "yy. M. d."
-        {0x0007, LocaleItem::CurrencySymbol, u"\u20AC"},        // a language alone: its likely region
-        {0x0401, LocaleItem::CalendarType, u"23"}               // ar-SA: Umm al-Qura
-    };
-    for (const auto& [id, item, value] : cases)
-        EXPECT_EQ(Utf16ToUtf8(LocaleText(id, item).value_or(u"<none>")), Utf16ToUtf8(value))
-            << std::hex << "locale 0x" << id << " item 0x" << static_cast<std::uint32_t>(item);
-}
-
-// The default locales stand for the process locale (LC_ALL before LANG, an unknown name and
-// nothing set are en-US), read afresh at each call; unknown locales and items have no settings.
-TEST(LocaleInfoTest, DefaultLocalesFollowTheProcessLocaleAndUnknownOnesFail) {
-    kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
-    // LC_ALL, LANG, the locale meant.
-    const std::tuple<const char*, const char*, std::uint32_t> rows[] = {{nullptr, nullptr, 0x0409},
-                                                                        {nullptr, "de_DE.UTF-8", 0x0407},
-                                                                        {"ja_JP.UTF-8", "de_DE.UTF-8", 0x0411},
-                                                                        {"xx_YY", "de_DE.UTF-8", 0x0409}};
-    for (const auto& [lcAll, lcLang, meant] : rows) {
-        for (const auto& [name, value] : {std::pair{"LC_ALL", lcAll}, {"LANG", lcLang}})
-            value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
-        for (const std::uint32_t id : {0x0000u, 0x0400u, 0x0800u}) {
-            EXPECT_EQ(ResolveLocaleId(id), meant) << id;
-            EXPECT_EQ(LocaleText(id, LocaleItem::CurrencySymbol), LocaleText(meant, LocaleItem::CurrencySymbol));
-        }
-    }
-    for (const auto& [id, item] : {std::pair{0x9999u, LocaleItem::CurrencyDigits},
-                                   {0x0C00u, LocaleItem::CurrencyDigits},
-                                   {0x0409u, LocaleItem(0x1234)}}) {
-        EXPECT_EQ(IsKnownLocale(id), id == 0x0409u) << id;
-        EXPECT_FALSE(LocaleText(id, item).has_value()) << id;
-        EXPECT_FALSE(LocaleNumber(id, item).has_value()) << id;
-        EXPECT_EQ(LocaleIcuName(id).empty(), id != 0x0409u) << id;
     }
 }
 

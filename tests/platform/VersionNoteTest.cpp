@@ -62,14 +62,4 @@ TEST(VersionNoteTest, FindsOurNoteAmongOthersAndNothingPastTheAddressSpace) {
     EXPECT_FALSE(FindVersionBlock(bad).has_value());
 }
 
-TEST(VersionNoteTest, BlockValuesMatchWholeKeysAndTheBuiltLibrariesCarryTheirVersions) {
-    EXPECT_EQ(VersionBlockValue(kBlock, "FileVersion"), "4.0.1.5");
-    EXPECT_FALSE(VersionBlockValue(std::string("FileVersionX=1\0FileVersion\0", 27), "FileVersion").has_value());
-    EXPECT_EQ(VersionBlockValue(std::string("FileVersion=4.1.0.0", 19), "FileVersion"), "4.1.0.0");
-
-    // (The test libraries' versions, and a library without one, are read by PLVersionTest.)
-    EXPECT_EQ(VersionBlockValue(ReadVersionBlock(KDTRACE_MODULE_PATH).value_or(""), "FileVersion"), "4.0.0.1");
-    EXPECT_FALSE(ReadVersionBlock(KDTRACE_TEST_LIB_DIR "/no-such-library.so").has_value());
-}
-
 }  // namespace
