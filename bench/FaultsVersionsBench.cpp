@@ -35,7 +35,7 @@ __attribute__((noinline, no_sanitize("address", "undefined"))) void ReadThroughN
 
 void BM_GuardedCall(benchmark::State& state) {
     for (auto _ : state) {
-        const HRESULT hr = PL_GUARD("Core", [](HRESULT&) { Work(); });
+        const HRESULT hr = ::PLGuard(PL_GUARD_SITE("Core"), [](HRESULT&) { Work(); });
         benchmark::DoNotOptimize(hr);
     }
 }

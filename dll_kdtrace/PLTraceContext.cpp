@@ -32,7 +32,7 @@ void CPLTraceContext::ProbeFire(LONG first, LONG second, std::size_t called) {
 
 HRESULT CPLTraceContext::GetID(ULONG* id) {
     if (id == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { *id = m_id.load(std::memory_order_relaxed); });
 }
 
 HRESULT CPLTraceContext::SetID(ULONG id) {
@@ -43,7 +43,7 @@ HRESULT CPLTraceContext::SetID(ULONG id) {
 HRESULT CPLTraceContext::GetName(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // A copy taken under the lock: the caller's buffer is written outside it.
         PLString name;
         {
@@ -56,7 +56,7 @@ HRESULT CPLTraceContext::GetName(WCHAR* buffer, LONG size) {
 
 HRESULT CPLTraceContext::SetName(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // Both forms made outside the lock.
         PLString copy(name);
         std::string utf8 = kd::platform::Utf16ToUtf8(std::u16string_view(copy.c_str(), copy.GetLength()));
@@ -68,7 +68,7 @@ HRESULT CPLTraceContext::SetName(const WCHAR* name) {
 
 HRESULT CPLTraceContext::GetProperties(IPLPropertyBag** bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         PLComPtr<IPLPropertyBag> held;
         {
             kd::platform::LockGuard guard(m_fieldLock);
@@ -81,7 +81,7 @@ HRESULT CPLTraceContext::GetProperties(IPLPropertyBag** bag) {
 
 HRESULT CPLTraceContext::SetProperties(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // The caller's object is touched outside PLComPtr's noexcept members, so that an
         // unreadable one arrives at the edge as a translated fault.
         bag->AddRef();
@@ -134,7 +134,8 @@ HRESULT CPLTraceContext::FireMessage(LONG first, LONG second) {
 }
 
 HRESULT CPLTraceContext::AddListener(IUnknown* listener, void** cookie) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) { hr = AddListener(IID_IPLTraceListener, listener, cookie); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup),
+                     [&](HRESULT& hr) { hr = AddListener(IID_IPLTraceListener, listener, cookie); });
 }
 
 HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie) {
@@ -163,7 +164,7 @@ HRESULT CPLTraceContext::AddListener(REFIID iid, IUnknown* object, void** cookie
 }
 
 HRESULT CPLTraceContext::RemoveListener(void* cookie) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         hr = CPLEventSource::RemoveListener(cookie);
         if (hr >= 0 && KD_PROBE_ENABLED(listener_removed))
             KD_PROBE_LISTENER_REMOVED(m_id.load(std::memory_order_relaxed), cookie);

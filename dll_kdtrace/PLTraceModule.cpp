@@ -184,7 +184,7 @@ HRESULT CPLTraceModule::__Init() {
 
 HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
     if (context == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         IPLTraceContext* global = g_globalContext.load(std::memory_order_acquire);
         if (global == nullptr) {
             kd::platform::LockGuard guard(g_globalLock);
@@ -203,7 +203,7 @@ HRESULT CPLTraceModule::GetGlobalContext(IPLTraceContext** context) {
 
 HRESULT CPLTraceModule::GetDefaultContext(IPLTraceContext** context) {
     if (context == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const DWORD thread = kd::platform::CurrentThreadId();
         ThreadCache& cache = TheThreadCache();
         IPLTraceContext* found = nullptr;
@@ -237,7 +237,7 @@ IPLTraceContext* CPLTraceModule::DefaultContextFromMap(DWORD thread) {
 
 HRESULT CPLTraceModule::GetNamedContext(const WCHAR* name, IPLTraceContext** context) {
     if (name == nullptr || context == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const auto length = static_cast<int32_t>(kd::platform::Utf16Length(name));
         const std::u16string_view text(name, static_cast<std::size_t>(length));
         const std::size_t hash = std::hash<std::u16string_view>{}(text);
@@ -279,10 +279,11 @@ IPLTraceContext* CPLTraceModule::NamedContextFromMap(std::u16string_view name, s
 }
 
 HRESULT CPLTraceModule::SetSeverityLevel(LONG level) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { g_severityLevel.store(level, std::memory_order_relaxed); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { g_severityLevel.store(level, std::memory_order_relaxed); });
 }
 
 HRESULT CPLTraceModule::GetSeverityLevel(LONG* level) {
     if (level == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { *level = g_severityLevel.load(std::memory_order_relaxed); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup),
+                     [&](HRESULT&) { *level = g_severityLevel.load(std::memory_order_relaxed); });
 }

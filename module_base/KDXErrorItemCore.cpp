@@ -26,7 +26,7 @@ HRESULT NewBStr(const PLGuardSite& site, const PLString& text, BSTR* out) {
 HRESULT CKDXErrorItemCore::Initialize(DWORD threadId, HRESULT number, const WCHAR* message, const WCHAR* module,
                                       const WCHAR* className, const WCHAR* member, const WCHAR* sourceFile,
                                       ULONG sourceLine) {
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT&) {
         m_threadId = threadId;
         m_number = number;
         m_message = PLString(message);

@@ -52,11 +52,11 @@ void CPLByteStream::OpenStream() {
 }
 
 HRESULT CPLByteStream::Open() {
-    return PL_GUARD(kGroup, [&](HRESULT&) { OpenStream(); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { OpenStream(); });
 }
 
 HRESULT CPLByteStream::Close() {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (m_state != kOpen) PL_THROW_ERROR(E_FAIL, "Invalid state.  Stream already closed.", 1);
         m_state = kClosed;
         m_position = 0;
@@ -66,7 +66,7 @@ HRESULT CPLByteStream::Close() {
 HRESULT CPLByteStream::Read(BYTE* buffer, LONG count, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (count < 0) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // Not tied to the state: a closed stream reads from where Close left it (the start). The
         // position is read once and kept within the bytes, so that Reads racing on one stream (a
         // misuse) at worst hand out the same bytes twice.
@@ -88,11 +88,11 @@ void CPLByteStream::SkipBy(LONG count) {
 }
 
 HRESULT CPLByteStream::Skip(LONG count) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { SkipBy(count); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { SkipBy(count); });
 }
 
 HRESULT CPLByteStream::Seek(LONG offset, LONG flag) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (m_state != kOpen) PL_THROW_ERROR(E_FAIL, "Invalid state.  Stream is not open.", 1);
         switch (flag) {
             case PLStreamSeekFromStart:
@@ -119,7 +119,7 @@ HRESULT CPLByteStream::Seek(LONG offset, LONG flag) {
 
 HRESULT CPLByteStream::GetSubstream(LONG offset, LONG length, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *stream = nullptr;
         if (offset < 0 || length < 0 || offset > m_size) {
             hr = E_INVALIDARG;
@@ -143,7 +143,7 @@ HRESULT CPLByteStream::GetSubstream(LONG offset, LONG length, IPLStream** stream
 HRESULT CPLByteStream::Initialize(const BYTE* bytes, LONG size) {
     if (bytes == nullptr) return E_POINTER;
     if (size < 0) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         m_owner = nullptr;
         m_position = 0;
         if (size == 0) {
@@ -176,7 +176,7 @@ HRESULT CPLByteStream::Initialize(const BYTE* bytes, LONG size) {
 HRESULT CPLByteStream::InitializeWithOwner(const BYTE* bytes, LONG size, IUnknown* owner) {
     if (bytes == nullptr) return E_POINTER;
     if (size < 0) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         // The new holder is made first: a failure leaves the stream as it was.
         std::shared_ptr<const BYTE> block = owner == nullptr ? TakeOver(bytes) : nullptr;
         m_owner = PLComPtr<IUnknown>(owner);
@@ -206,14 +206,14 @@ void CreateByteStream(HRESULT& hr, IPLStream** stream, Init&& init) {
 
 HRESULT PLCreateStreamOnBytes(const BYTE* bytes, LONG size, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS("Core Services", "Utility Functions"), [&](HRESULT& hr) {
         CreateByteStream(hr, stream, [&](CPLByteStream* created) { return created->Initialize(bytes, size); });
     });
 }
 
 HRESULT PLCreateStreamOnOwnedBytes(const BYTE* bytes, LONG size, IUnknown* owner, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS("Core Services", "Utility Functions"), [&](HRESULT& hr) {
         CreateByteStream(hr, stream,
                          [&](CPLByteStream* created) { return created->InitializeWithOwner(bytes, size, owner); });
     });

@@ -142,7 +142,7 @@ HRESULT RegisterClassFactory(REFCLSID clsid, PLCreatorFunction creator) noexcept
 
 HRESULT PLCreateInstance(REFCLSID clsid, REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD("", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(""), [&](HRESULT& hr) {
         *object = nullptr;
         const GUID wanted = clsid;  // the caller's, read once inside the guarded region
         PLCreatorFunction creator = PLFindClassFactory(wanted);
@@ -158,7 +158,7 @@ HRESULT PLCreateInstance(REFCLSID clsid, REFIID iid, void** object) {
 HRESULT PLCreateInstanceEx(REFCLSID clsid, REFIID iid, void* argument, void** object) noexcept {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    return PL_GUARD("", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(""), [&](HRESULT& hr) {
         PLCreatorFunction creator = PLFindClassFactory(clsid);
         if (creator == nullptr) {
             hr = E_FAIL;
@@ -171,7 +171,7 @@ HRESULT PLCreateInstanceEx(REFCLSID clsid, REFIID iid, void* argument, void** ob
 }
 
 HRESULT HookClassFactories(const WCHAR* libraryFileName) noexcept {
-    return PL_GUARD("", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(""), [&](HRESULT& hr) {
         const std::string name = kd::platform::Utf16ToUtf8(
             std::u16string_view(libraryFileName == nullptr ? u"" : libraryFileName,
                                 static_cast<std::size_t>(PLString::SafeLength(libraryFileName))));

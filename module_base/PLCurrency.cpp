@@ -100,7 +100,7 @@ PLCurrencyTextSettings CPLCurrency::ParseSettings() const {
 
 HRESULT CPLCurrency::SetValueFromString(const WCHAR* text) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // Counted no further than the longest text read: longer text is refused unread.
         std::size_t length = 0;
         while (length <= kPLCurrencyTextLimit && text[length] != 0) ++length;
@@ -122,7 +122,7 @@ HRESULT CPLCurrency::SetValueFromString(const WCHAR* text) {
 HRESULT CPLCurrency::SetValueFromFormattedString(const WCHAR* text, LONG, LONG, const WCHAR*,
                                                  const WCHAR* decimalSeparator) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const std::u16string_view separator = View(decimalSeparator);
         bool negative = false;
         bool inFraction = false;
@@ -164,7 +164,7 @@ HRESULT CPLCurrency::SetValueFromFormattedString(const WCHAR* text, LONG, LONG, 
 }
 
 HRESULT CPLCurrency::SetValue(double value) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const double magnitude = std::fabs(value);
         if (!(magnitude < static_cast<double>(kUnitsLimit)))
             PL_THROW_ERROR(E_INVALIDARG, "Currency value out of range", 1);
@@ -185,7 +185,7 @@ HRESULT CPLCurrency::SetValue(double value) {
 
 HRESULT CPLCurrency::GetValue(LONG* units, LONG* fraction) {
     if (units == nullptr || fraction == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         hr = GetUnits(units);
         PL_THROW_IF_FAILED(hr);
         hr = GetFractionAsLong(fraction);
@@ -200,7 +200,7 @@ HRESULT CPLCurrency::GetValue(double* value) {
 
 HRESULT CPLCurrency::GetUnits(LONG* units) {
     if (units == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (m_units > 2147483647u) PL_THROW_ERROR(E_FAIL, "Units too large to fit into 4-byte integer", 1);
         const auto magnitude = static_cast<LONG>(m_units);
         *units = m_negative != FALSE ? -magnitude : magnitude;
@@ -208,7 +208,7 @@ HRESULT CPLCurrency::GetUnits(LONG* units) {
 }
 
 HRESULT CPLCurrency::SetUnits(LONG units) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         m_negative = units < 0 ? TRUE : FALSE;
         m_units = units < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(units)) : static_cast<uint64_t>(units);
     });
@@ -224,7 +224,7 @@ HRESULT CPLCurrency::GetFraction(float* fraction) {
 }
 
 HRESULT CPLCurrency::SetFraction(float fraction) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const double cents = std::round(static_cast<double>(fraction) * 100.0);
         if (!(std::fabs(cents) <= 2147483647.0)) PL_THROW_ERROR(E_INVALIDARG, "Currency value out of range", 1);
         auto stored = static_cast<int32_t>(cents);
@@ -249,7 +249,7 @@ HRESULT CPLCurrency::GetFractionAsLong(LONG* fraction) {
 }
 
 HRESULT CPLCurrency::SetFractionAsLong(LONG fraction) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { m_fraction = fraction; });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { m_fraction = fraction; });
 }
 
 HRESULT CPLCurrency::GetLocale(LCID* locale) {
@@ -257,12 +257,12 @@ HRESULT CPLCurrency::GetLocale(LCID* locale) {
 }
 
 HRESULT CPLCurrency::SetLocale(LCID locale) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { m_locale = locale; });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { m_locale = locale; });
 }
 
 HRESULT CPLCurrency::Compare(IPLCurrency* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (!PLIsCompareOperator(op)) PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Invalid operator #(%ld) specified", op);
         LONGLONG otherUnits = 0;
         LONG otherFraction = 0;
@@ -315,7 +315,7 @@ HRESULT CPLCurrency::GetOrderFromFormat(LONG mask, LONG* order) {
 
 HRESULT CPLCurrency::GetNegativeOrderFromFormat(LONG mask, LONG* order) {
     if (order == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const bool after = (mask & kNegativeSymbolAfter) != 0;
         const bool space = (mask & kNegativeSpaceBetween) != 0;
         // Indexed by [symbol after][space between].
@@ -376,7 +376,7 @@ HRESULT CPLCurrency::Format(LONG mask, const WCHAR* currencySymbol, const WCHAR*
                             LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         buffer[0] = 0;
         if (groupDigits < 0 || groupDigits > 9)
             PL_THROW_ERROR_FORMAT(E_INVALIDARG, 1, "Group digits (%ld) must be a value between 0 and 9", groupDigits);
@@ -393,7 +393,7 @@ HRESULT CPLCurrency::Format(LONG mask, const WCHAR* currencySymbol, const WCHAR*
 HRESULT CPLCurrency::GetString(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         buffer[0] = 0;
         std::u16string text;
         if (m_customFormat != FALSE) {
@@ -420,7 +420,7 @@ HRESULT CPLCurrency::GetString(WCHAR* buffer, LONG size) {
 HRESULT CPLCurrency::GetUnformattedString(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         buffer[0] = 0;
         // Two places, leading zero, "." and both orders 0 are the record's defaults. The object's
         // own orders are neither used nor changed.
@@ -434,7 +434,7 @@ HRESULT CPLCurrency::GetUnformattedString(WCHAR* buffer, LONG size) {
 
 HRESULT CPLCurrency::SetCurrencyFormatProperties(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // A name the bag lacks keeps the current setting; nothing changes unless every read succeeds.
         LONG groupDigits = m_groupDigits;
         LONG decimalPlaces = m_decimalPlaces;

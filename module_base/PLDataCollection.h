@@ -113,7 +113,7 @@ public:
 
     HRESULT GetAt(LONG index, ItemI** item) override {
         if (item == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             if (index < 0 || static_cast<std::size_t>(index) >= m_items.size()) {
                 hr = E_INVALIDARG;
                 ThrowFormat(hr, 1, __LINE__, "GetAt", "Invalid index specified (%li)", index);
@@ -142,7 +142,7 @@ public:
 
     HRESULT Insert(ItemI* item) override {
         if (item == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             if (m_readOnly) {
                 hr = E_FAIL;
                 Throw(hr, "Cannot insert into collection.  This collection is read only.", 1, __LINE__, "Insert");
@@ -155,7 +155,7 @@ public:
 
     HRESULT InsertAt(ItemI* item, LONG position, LONG index) override {
         if (item == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             const std::size_t count = m_items.size();
             const bool indexValid = index >= 0 && static_cast<std::size_t>(index) < count;
             std::size_t at = count;
@@ -186,7 +186,7 @@ public:
 
     HRESULT FindByID(ULONG id, ItemI** item) override {
         if (item == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             PLComPtr<ItemI> found = WalkByID(id);
             hr = Found(found, item);
         });
@@ -194,12 +194,12 @@ public:
 
     HRESULT CheckExistsByID(ULONG id, BOOL* exists) override {
         if (exists == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT&) { *exists = WalkByID(id) ? TRUE : FALSE; });
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) { *exists = WalkByID(id) ? TRUE : FALSE; });
     }
 
     HRESULT FindByName(const WCHAR* name, ItemI** item) override {
         if (name == nullptr || item == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             PLComPtr<ItemI> found = WalkByName(name);
             hr = Found(found, item);
         });
@@ -207,12 +207,12 @@ public:
 
     HRESULT CheckExistsByName(const WCHAR* name, BOOL* exists) override {
         if (name == nullptr || exists == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT&) { *exists = WalkByName(name) ? TRUE : FALSE; });
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) { *exists = WalkByName(name) ? TRUE : FALSE; });
     }
 
     HRESULT Remove(ItemI* item) override {
         if (item == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             if (m_readOnly) {
                 hr = E_FAIL;
                 Throw(hr, "Cannot remove from collection.  Collection is read only.", 1, __LINE__, "Remove");
@@ -231,7 +231,7 @@ public:
 
     HRESULT Sort(CompareFunction compare) override {
         if (compare == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             const unsigned generation = m_generation;
             // The items keep a reference of the sort's own while the caller's function runs.
             std::vector<PLComPtr<ItemI>> held = Snapshot();
@@ -267,18 +267,18 @@ public:
     }
 
     HRESULT SetReadOnly(BOOL readOnly) override {
-        return PL_GUARD("Core Services", [&](HRESULT&) { m_readOnly = readOnly; });
+        return ::PLGuard(PL_GUARD_SITE("Core Services"), [&](HRESULT&) { m_readOnly = readOnly; });
     }
 
     HRESULT GetReadOnly(BOOL* readOnly) override {
         if (readOnly == nullptr) return E_POINTER;
-        return PL_GUARD("Core Services", [&](HRESULT&) { *readOnly = m_readOnly; });
+        return ::PLGuard(PL_GUARD_SITE("Core Services"), [&](HRESULT&) { *readOnly = m_readOnly; });
     }
 
     HRESULT FindDuplicates(ItemI* item, ItemArray* duplicates, LONG start) override {
         if (item == nullptr || duplicates == nullptr) return E_POINTER;
         if (start < 0 || static_cast<std::size_t>(start) > m_items.size()) return E_INVALIDARG;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             if (!IsValidArray(duplicates)) {
                 hr = E_INVALIDARG;
                 return;
@@ -308,7 +308,7 @@ public:
     }
 
     HRESULT PurgeDuplicates() override {
-        return PL_GUARD("Core", [&](HRESULT&) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) {
             for (std::size_t i = 0; i < m_items.size(); ++i) {
                 PLComPtr<ItemI> kept(m_items[i]);
                 if (!kept) continue;
@@ -337,7 +337,7 @@ public:
 
     HRESULT FindAllDuplicates(ItemArray* duplicates, BYTE sorted) override {
         if (duplicates == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             if (!IsValidArray(duplicates)) {
                 hr = E_INVALIDARG;
                 return;
@@ -377,7 +377,7 @@ public:
     HRESULT AddListener(REFIID iid, IUnknown* object, void** cookie) override {
         if (iid != IID_IPLCollectionListener) return E_NOINTERFACE;
         if (object == nullptr || cookie == nullptr) return E_POINTER;
-        return PL_GUARD("Core", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT& hr) {
             IUnknown* listener = nullptr;
             hr = object->QueryInterface(IID_IPLCollectionListener, reinterpret_cast<void**>(&listener));
             if (hr >= 0 && listener == nullptr) hr = E_NOINTERFACE;

@@ -66,7 +66,7 @@ std::u16string FindRecord(std::string_view text, LONG user, const std::string& p
 
 // The password of `user` from the file, or a recorded failure.
 HRESULT ReadDatabasePassword(LONG user, std::u16string& password) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         const std::string path = PLDatabasePasswordFilePath();
         std::string text;
         int error = 0;
@@ -134,7 +134,7 @@ PLString PLSealDatabasePassword(std::u16string_view password) {
 }
 
 HRESULT GetDatabasePassword(LONG user, WCHAR* buffer, LONG size) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PL_THROW_IF_FAILED(buffer == nullptr ? E_POINTER : S_OK);
         PL_THROW_IF_FAILED(size < 1 ? E_INVALIDARG : S_OK);
         PL_THROW_ERROR(user < 1 || user > kUsers ? E_FAIL : S_OK, "Invalid User", 1);

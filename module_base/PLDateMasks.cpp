@@ -105,9 +105,10 @@ PLString ToPLString(const std::u16string& text) {
 HRESULT PLCreateDateMasks(PLString& format, PLString& format24, PLString& staticMask, PLString& editMask,
                           BOOL includeTime, LCID locale) {
     Masks masks;
-    const bool built = PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) { masks = Build(includeTime, locale); }) >= 0;
+    const bool built =
+        ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) { masks = Build(includeTime, locale); }) >= 0;
     // Only running out of memory can fail here.
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         if (!built) {
             if (includeTime)
                 masks = {u"%2m/%2d/%y %h:%M:%S %p", u"%2m/%2d/%y %H:%M:%S", u"00S00S0000S00S00S00SAA",

@@ -321,7 +321,7 @@ PLComPtr<CPLDateTime> CPLDateTime::MakeSibling() const {
 }
 
 HRESULT CPLDateTime::Clear() {
-    return PL_GUARD(kGroup, [&](HRESULT&) { ClearFields(); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { ClearFields(); });
 }
 
 HRESULT CPLDateTime::IsEmpty(BOOL* empty) {
@@ -333,7 +333,7 @@ HRESULT CPLDateTime::GetCheckForPellumNullDate(BOOL* check) {
 }
 
 HRESULT CPLDateTime::SetCheckForPellumNullDate(BOOL check) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const BOOL value = check ? TRUE : FALSE;
         if (value == m_checkNullDate) return;
         const bool wasEmpty = IsEmptyValue();
@@ -357,7 +357,7 @@ HRESULT CPLDateTime::SetTwoDigitYearPivot(LONG pivot) {
 }
 
 HRESULT CPLDateTime::SetCalendarToCurrentDefault() {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const auto calendar =
             kd::platform::LocaleNumber(kd::platform::kUserDefaultLocale, kd::platform::LocaleItem::CalendarType);
         if (!calendar) PL_THROW_ERROR(E_FAIL, "Failed to get user calendar type.", 1);
@@ -367,7 +367,7 @@ HRESULT CPLDateTime::SetCalendarToCurrentDefault() {
 
 HRESULT CPLDateTime::Clone(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *object = nullptr;
         PLComPtr<CPLDateTime> copy = MakeSibling();
         copy->m_f = m_f;
@@ -435,31 +435,31 @@ void CPLDateTime::DoInitializeFromJulian(double julian) {
 }
 
 HRESULT CPLDateTime::InitializeCurrentTime() {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const kd::platform::LocalTimeFields now = kd::platform::LocalTimeNow();
         m_f = {now.month, now.day, now.year, now.hour, now.minute, std::min(now.second, 59)};
     });
 }
 
 HRESULT CPLDateTime::Initialize(LONG month, LONG day, LONG year, LONG hour, LONG minute, LONG second) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitialize(month, day, year, hour, minute, second); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { DoInitialize(month, day, year, hour, minute, second); });
 }
 
 HRESULT CPLDateTime::InitializeDate(LONG month, LONG day, LONG year) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeDate(month, day, year); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { DoInitializeDate(month, day, year); });
 }
 
 HRESULT CPLDateTime::InitializeTime(LONG hour, LONG minute, LONG second) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeTime(hour, minute, second); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { DoInitializeTime(hour, minute, second); });
 }
 
 HRESULT CPLDateTime::InitializeFromJulian(double julian) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeFromJulian(julian); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { DoInitializeFromJulian(julian); });
 }
 
 HRESULT CPLDateTime::InitializeFromDateTime(IPLDateTime* other) {
     if (other == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         LONG month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
         PL_THROW_ERROR(other->GetMonth(&month), "Failed to obtain month from date time object", 0);
         PL_THROW_ERROR(other->GetDay(&day), "Failed to obtain day from date time object", 0);
@@ -475,7 +475,7 @@ HRESULT CPLDateTime::InitializeFromDateTime(IPLDateTime* other) {
 
 HRESULT CPLDateTime::InitializeFromSystemTime(const SYSTEMTIME* time) {
     if (time == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const SYSTEMTIME t = *time;
         PL_THROW_ERROR(Initialize(t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute, t.wSecond),
                        "Failed to initialize date from system time.", 0);
@@ -483,7 +483,7 @@ HRESULT CPLDateTime::InitializeFromSystemTime(const SYSTEMTIME* time) {
 }
 
 HRESULT CPLDateTime::InitializeFromOleDateTime(DATE date) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         SYSTEMTIME time{};
         if (!PLVariantTimeToSystemTime(date, time))
             PL_THROW_ERROR(E_INVALIDARG, "Failed to convert variant time to system time.", 1);
@@ -493,7 +493,7 @@ HRESULT CPLDateTime::InitializeFromOleDateTime(DATE date) {
 
 HRESULT CPLDateTime::InitializeFromTimeStampStruct(const TIMESTAMP_STRUCT* stamp) {
     if (stamp == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const TIMESTAMP_STRUCT s = *stamp;
         PL_THROW_ERROR(Initialize(s.month, s.day, s.year, s.hour, s.minute, s.second), "Failed to initialize date", 0);
         if (m_checkNullDate) m_f.hour = s.hour, m_f.minute = s.minute, m_f.second = s.second;
@@ -695,7 +695,7 @@ const WCHAR* CPLDateTime::ExpandMaskKeyword(const WCHAR* mask, WCHAR (&buffer)[k
 
 HRESULT CPLDateTime::InitializeFromString(const WCHAR* text, const WCHAR* mask) {
     if (text == nullptr || mask == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { DoInitializeFromString(text, mask); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { DoInitializeFromString(text, mask); });
 }
 
 HRESULT CPLDateTime::InitializeFromStringEx(const WCHAR* text, const WCHAR* mask, BOOL* success) {
@@ -815,7 +815,7 @@ void CPLDateTime::DoFormat(const WCHAR* maskIn, LONG language, TextOut& out) {
 HRESULT CPLDateTime::Format(const WCHAR* mask, WCHAR* buffer, LONG size) {
     if (mask == nullptr || buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // A text takes all its month and weekday names from the language that was the default as
         // it began. It is written again when the language or the companion changed, or was being
         // changed, meanwhile (a bounded number of times, should changes never stop), so that a
@@ -918,7 +918,7 @@ std::u16string CPLDateTime::BuildLocaleMask(uint32_t locale, bool dateOnly) {
 HRESULT CPLDateTime::GetLocaleDateTimeFormatString(BOOL dateOnly, WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // The locale is resolved once: every setting of the mask comes from the same locale.
         const uint32_t locale = kd::platform::ResolveLocaleId(m_locale);
         const uint64_t key = LocaleMaskKey(locale, dateOnly != FALSE);
@@ -937,7 +937,7 @@ HRESULT CPLDateTime::GetDateFormatFromFormatMask(LONG flags, WCHAR separator, WC
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
     if (flags == 0) return S_OK;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const std::u16string month = (flags & 0x80) ? u"%b" : (flags & 0x20) ? u"%2m" : (flags & 0x100) ? u"%B" : u"%m";
         const std::u16string day = (flags & 0x10) ? u"%2d" : u"%d";
         const std::u16string year = (flags & 0x40) ? u"%y" : u"%2y";
@@ -967,7 +967,7 @@ HRESULT CPLDateTime::GetDateTime(LONG* month, LONG* day, LONG* year, LONG* hour,
     if (month == nullptr || day == nullptr || year == nullptr || hour == nullptr || minute == nullptr ||
         second == nullptr)
         return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *month = m_f.month;
         *day = m_f.day;
         *year = m_f.year;
@@ -1007,7 +1007,7 @@ HRESULT CPLDateTime::GetDayOfYear(LONG* day) {
 
 HRESULT CPLDateTime::GetSystemTime(SYSTEMTIME* time) {
     if (time == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         SYSTEMTIME t{};
         t.wYear = static_cast<WORD>(m_f.year);
         t.wMonth = static_cast<WORD>(m_f.month);
@@ -1021,7 +1021,7 @@ HRESULT CPLDateTime::GetSystemTime(SYSTEMTIME* time) {
 
 HRESULT CPLDateTime::GetOleDateTime(DATE* date) {
     if (date == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         SYSTEMTIME time{};
         PL_THROW_ERROR(GetSystemTime(&time), "Failed to obtain system time.", 0);
         DATE value = 0;
@@ -1033,7 +1033,7 @@ HRESULT CPLDateTime::GetOleDateTime(DATE* date) {
 
 HRESULT CPLDateTime::FillTimeStampStruct(TIMESTAMP_STRUCT* stamp) {
     if (stamp == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         TIMESTAMP_STRUCT s{};
         s.year = static_cast<int16_t>(m_f.year);
         s.month = static_cast<uint16_t>(m_f.month);
@@ -1049,7 +1049,7 @@ HRESULT CPLDateTime::FillTimeStampStruct(TIMESTAMP_STRUCT* stamp) {
 // ---- arithmetic ----
 
 HRESULT CPLDateTime::Adjust(LONG days, LONG hours, LONG minutes, LONG seconds) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const bool wasEmpty = IsEmptyValue();
         // Everything in seconds, then split with floor division, so that every field stays in
         // its range whatever the signs and sizes of the four amounts.
@@ -1072,7 +1072,7 @@ HRESULT CPLDateTime::Adjust(LONG days, LONG hours, LONG minutes, LONG seconds) {
 }
 
 HRESULT CPLDateTime::SetToFirstOfMonth() {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const bool wasEmpty = IsEmptyValue();
         m_f.day = 1;
         if (!wasEmpty) ApplyNullDateGuard();
@@ -1080,7 +1080,7 @@ HRESULT CPLDateTime::SetToFirstOfMonth() {
 }
 
 HRESULT CPLDateTime::SetToLastOfMonth() {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (m_f.month < 1 || m_f.month > 12) PL_THROW_ERROR(E_FAIL, "Invalid date", 1);
         m_f.day = DaysInMonth(m_f.month, m_f.year);
     });
@@ -1096,7 +1096,7 @@ double LastBusinessDay(double julian) noexcept {
 }  // namespace
 
 HRESULT CPLDateTime::SetToLastBusinessDay() {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const double julian = LastBusinessDay(PLJulianFromDate(m_f.month, m_f.day, m_f.year));
         PL_THROW_ERROR(InitializeFromJulian(julian), "Failed to initialize from Julian", 0);
     });
@@ -1104,7 +1104,7 @@ HRESULT CPLDateTime::SetToLastBusinessDay() {
 
 HRESULT CPLDateTime::GetLastBusinessDay(IPLDateTime** result) {
     if (result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *result = nullptr;
         PLComPtr<CPLDateTime> other = MakeSibling();
         const double julian = LastBusinessDay(PLJulianFromDate(m_f.month, m_f.day, m_f.year));
@@ -1116,7 +1116,7 @@ HRESULT CPLDateTime::GetLastBusinessDay(IPLDateTime** result) {
 
 HRESULT CPLDateTime::GetFirstOfMonth(IPLDateTime** result) {
     if (result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *result = nullptr;
         PLComPtr<CPLDateTime> other = MakeSibling();
         PL_THROW_ERROR(other->Initialize(m_f.month, 1, m_f.year, m_f.hour, m_f.minute, m_f.second),
@@ -1128,7 +1128,7 @@ HRESULT CPLDateTime::GetFirstOfMonth(IPLDateTime** result) {
 
 HRESULT CPLDateTime::GetLastOfMonth(IPLDateTime** result) {
     if (result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *result = nullptr;
         if (m_f.month < 1 || m_f.month > 12) PL_THROW_ERROR(E_FAIL, "Invalid date", 1);
         PLComPtr<CPLDateTime> other = MakeSibling();
@@ -1161,7 +1161,7 @@ int32_t CPLDateTime::CompareTimes(IPLDateTime* other) const {
 
 HRESULT CPLDateTime::CompareDate(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         CheckOperator(op);
         *result = PLEvaluateCompareOperator(op, CompareDates(other)) ? TRUE : FALSE;
     });
@@ -1169,7 +1169,7 @@ HRESULT CPLDateTime::CompareDate(IPLDateTime* other, LONG op, BOOL* result) {
 
 HRESULT CPLDateTime::CompareTime(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         CheckOperator(op);
         *result = PLEvaluateCompareOperator(op, CompareTimes(other)) ? TRUE : FALSE;
     });
@@ -1177,7 +1177,7 @@ HRESULT CPLDateTime::CompareTime(IPLDateTime* other, LONG op, BOOL* result) {
 
 HRESULT CPLDateTime::Compare(IPLDateTime* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         CheckOperator(op);
         // The date decides; the time only between equal dates.
         BOOL sameDate = FALSE;

@@ -540,7 +540,7 @@ HRESULT GetThreadError(IPLErrorInfo** errorInfo) {
     if (errorInfo == nullptr) return E_POINTER;
     PLComPtr<IPLErrorInfo> list;
     HRESULT result = S_OK;
-    const HRESULT guarded = PL_GUARD("Core Services", [&](HRESULT&) {
+    const HRESULT guarded = ::PLGuard(PL_GUARD_SITE("Core Services"), [&](HRESULT&) {
         *errorInfo = nullptr;
         result = ThreadErrorInto(list.Put());
         *errorInfo = list.Get();
@@ -573,7 +573,7 @@ HRESULT PLGetLastError(IPLErrorInfo** errorInfo) {
     if (errorInfo == nullptr) return E_POINTER;
     PLComPtr<IPLErrorInfo> list;
     HRESULT result = S_OK;
-    const HRESULT guarded = PL_GUARD("Core Services", [&](HRESULT&) {
+    const HRESULT guarded = ::PLGuard(PL_GUARD_SITE("Core Services"), [&](HRESULT&) {
         *errorInfo = nullptr;
         result = LastErrorInto(list.Put());
         *errorInfo = list.Get();

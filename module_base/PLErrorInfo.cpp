@@ -52,7 +52,7 @@ HRESULT CPLErrorInfo::GetItem(LONG index, IPLErrorItem** item) {
     if (index < 0 || index >= count) return E_INVALIDARG;
     // Index 0 is the newest item.
     IPLErrorItem* found = m_items[static_cast<std::size_t>(count - 1 - index)].Get();
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT&) {
         *item = found;
         found->AddRef();
     });
@@ -91,7 +91,7 @@ PLComPtr<IPLPropertyBag> NewBag() {
 
 HRESULT CPLErrorInfo::SaveToXML(IPLVariant** xml) {
     if (xml == nullptr) return E_POINTER;
-    return PL_GUARD("Core Services", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE("Core Services"), [&](HRESULT& hr) {
         *xml = nullptr;
         kd::platform::XmlDocument document;
         kd::platform::XmlNode root = document.CreateElement(u"ErrorInfo");
@@ -124,7 +124,7 @@ HRESULT CPLErrorInfo::SaveToXML(IPLVariant** xml) {
 
 HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
     if (xml == nullptr) return E_POINTER;
-    return PL_GUARD("Core Services", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE("Core Services"), [&](HRESULT& hr) {
         kd::platform::XmlDocument document;
         hr = LoadDOMFromXMLString(xml, document);
         PL_THROW_ERROR(hr, "Failed to parse XML", 0);
@@ -157,5 +157,6 @@ HRESULT CPLErrorInfo::LoadFromXML(const WCHAR* xml) {
 HRESULT CPLErrorInfo::Clone(REFIID iid, void** object) {
     // The clone is a new, empty list without callback.
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) { hr = PLCreateObject<CPLErrorInfo>(iid, nullptr, object); });
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"),
+                     [&](HRESULT& hr) { hr = PLCreateObject<CPLErrorInfo>(iid, nullptr, object); });
 }

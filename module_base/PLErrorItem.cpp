@@ -30,7 +30,7 @@ HRESULT CPLErrorItem::Initialize(const WCHAR* module, const WCHAR* className, co
                                  LONG messageType, const WCHAR* message, DWORD threadId, const WCHAR* sourceFile,
                                  ULONG sourceLine) {
     if (module == nullptr || className == nullptr || method == nullptr || message == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT&) {
         m_module = module;
         m_class = className;
         m_method = method;
@@ -77,7 +77,7 @@ HRESULT CPLErrorItem::GetSourceLine(ULONG* sourceLine) {
 
 HRESULT CPLErrorItem::GetKDXErrorItemCore(IKDXErrorItemCore** view) {
     if (view == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT& hr) {
         *view = nullptr;
         PLComPtr<IKDXErrorItemCore> core;
         hr = PLCreateInstance(CLSID_KDXErrorItemCore, core);
@@ -101,7 +101,7 @@ HRESULT CPLErrorItem::InitPropertyBag() {
 
 HRESULT CPLErrorItem::Save(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT& hr) {
         hr = CPLConstrainedPropertyBagBase::Save(bag);
         PL_THROW_ERROR(hr, "Failed to save to property bag", 0);
         const auto put = [&](const WCHAR* name, auto value, const char* setMessage, const char* setFailed) {
@@ -131,7 +131,7 @@ HRESULT CPLErrorItem::Save(IPLPropertyBag* bag) {
 
 HRESULT CPLErrorItem::Load(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT& hr) {
         hr = CPLConstrainedPropertyBagBase::Load(bag);
         PL_THROW_ERROR(hr, "Failed to save to property bag", 0);
         // Strings are read whole (a message may be any length); a name the bag lacks leaves its

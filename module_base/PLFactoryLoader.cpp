@@ -16,7 +16,7 @@ HRESULT CPLFactoryLoader::UnregisterClassFactory(CLSID clsid) {
 
 HRESULT CPLFactoryLoader::GetClassFactory(CLSID clsid, PLCreatorFunction* creator) {
     if (creator == nullptr) return E_POINTER;
-    return PL_GUARD_AS("Core", "IPLFactoryLoader", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS("Core", "IPLFactoryLoader"), [&](HRESULT& hr) {
         PLCreatorFunction found = PLFindClassFactory(clsid);
         if (found == nullptr) {
             hr = E_FAIL;

@@ -35,7 +35,7 @@ bool SameType(const WCHAR* text, const char16_t* mimeType) {
 HRESULT GetFileFilterForMimeType(LONG reserved, const WCHAR* mimeType, PLFileFilterEntry* entry) {
     if (reserved != 0) return E_INVALIDARG;
     if (mimeType == nullptr || entry == nullptr) return E_POINTER;
-    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS("Core Services", "Utility Functions"), [&](HRESULT&) {
         PLFileFilterEntry found = kAllFiles;
         for (const Row& row : kRows) {
             if (SameType(mimeType, row.mimeType)) {

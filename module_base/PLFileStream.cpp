@@ -87,7 +87,7 @@ HRESULT CPLFileStream::GetMode(LONG*) {
 }
 
 HRESULT CPLFileStream::Open() {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (m_fd >= 0) {
             hr = PL_E_STREAM_ALREADY_OPEN;
             PL_THROW_ERROR(hr, "Stream alread open", 1);
@@ -103,7 +103,7 @@ HRESULT CPLFileStream::Open() {
 HRESULT CPLFileStream::Read(BYTE* buffer, LONG count, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (count < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (m_fd < 0) {
             hr = Open();
             PL_THROW_ERROR(hr, "Failed to open stream", 0);
@@ -126,7 +126,7 @@ HRESULT CPLFileStream::Read(BYTE* buffer, LONG count, LONG* read) {
 HRESULT CPLFileStream::ReadString(char* buffer, LONG size, LONG* read) {
     if (buffer == nullptr || read == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (m_fd < 0) {
             hr = PL_E_FILE_NOT_OPEN;
             PL_THROW_ERROR(hr, "File not open", 1);
@@ -159,7 +159,7 @@ HRESULT CPLFileStream::ReadString(char* buffer, LONG size, LONG* read) {
 }
 
 HRESULT CPLFileStream::Skip(LONG count) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         RequireOpen();
         const int64_t target = int64_t{m_position} + count;
         if (!IsStreamOffset(target)) {
@@ -171,7 +171,7 @@ HRESULT CPLFileStream::Skip(LONG count) {
 }
 
 HRESULT CPLFileStream::Seek(LONG offset, LONG flag) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         RequireOpen();
         int64_t target = 0;
         switch (flag) {
@@ -198,7 +198,7 @@ HRESULT CPLFileStream::Seek(LONG offset, LONG flag) {
 
 HRESULT CPLFileStream::GetPosition(LONG* position) {
     if (position == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         RequireOpen();
         *position = m_position;
     });
@@ -206,7 +206,7 @@ HRESULT CPLFileStream::GetPosition(LONG* position) {
 
 HRESULT CPLFileStream::GetSubstream(LONG offset, LONG length, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *stream = nullptr;
         if (offset < 0 || length < 0 || offset > m_size) {
             hr = E_INVALIDARG;
@@ -242,7 +242,7 @@ HRESULT CPLFileStream::ResetSize(LONG size) {
 
 HRESULT CPLFileStream::Initialize(const WCHAR* path, BOOL deleteOnRelease, LONG start, LONG size) {
     if (path == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         PLComPtr<IPLRefFilePriv> refFile;
         hr = PLCreateRefFile(path, deleteOnRelease, refFile.Put());
         PL_THROW_ERROR(hr, "Error creating ref file.", 0);
@@ -253,7 +253,7 @@ HRESULT CPLFileStream::Initialize(const WCHAR* path, BOOL deleteOnRelease, LONG 
 
 HRESULT CPLFileStream::InitializeFromRefFile(IUnknown* refFile, LONG start, LONG size) {
     if (refFile == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         PLComPtr<IPLRefFilePriv> priv;
         PLCallOut([&] { hr = refFile->QueryInterface(IID_IPLRefFilePriv, priv.PutVoid()); });
         PL_THROW_IF_FAILED(hr);
@@ -268,7 +268,7 @@ HRESULT CPLFileStream::InitializeFromRefFile(IUnknown* refFile, LONG start, LONG
 
 HRESULT CPLFileStream::Clone(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *object = nullptr;
         PLComPtr<IPLFileStreamPriv> created;
         hr = PLCreateObject<CPLFileStream>(IID_IPLFileStreamPriv, nullptr, created.PutVoid());
@@ -286,7 +286,7 @@ HRESULT CPLFileStream::Clone(REFIID iid, void** object) {
 
 HRESULT PLCreateStreamOnRefFile(IUnknown* refFile, LONG start, LONG size, IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS("Core Services", "Utility Functions"), [&](HRESULT& hr) {
         *stream = nullptr;
         PLComPtr<IPLFileStreamPriv> created;
         hr = PLCreateObject<CPLFileStream>(IID_IPLFileStreamPriv, nullptr, created.PutVoid());

@@ -37,7 +37,7 @@ bool PLBytesFromHex(std::u16string_view hex, std::vector<uint8_t>& out) {
 // region, so that an unreadable or unwritable buffer ends the call as a translated fault.
 
 HRESULT PLConvertDataToHex(const BYTE* bytes, LONG count, WCHAR* buffer, LONG size) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         PL_THROW_IF_FAILED(bytes == nullptr || buffer == nullptr ? E_POINTER : S_OK);
         PL_THROW_IF_FAILED(count < 1 || size < 1 ? E_INVALIDARG : S_OK);
         PL_THROW_ERROR(size <= int64_t{count} * 2 ? E_FAIL : S_OK, kPLHexBufferTooSmall, 1);
@@ -50,7 +50,7 @@ HRESULT PLConvertDataToHex(const BYTE* bytes, LONG count, WCHAR* buffer, LONG si
 }
 
 HRESULT PLConvertHexToData(const WCHAR* hex, BYTE* bytes, LONG* count) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         PL_THROW_IF_FAILED(hex == nullptr || bytes == nullptr || count == nullptr ? E_POINTER : S_OK);
         int64_t length = 0;
         while (hex[length] != 0) ++length;

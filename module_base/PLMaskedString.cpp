@@ -106,7 +106,7 @@ std::u16string CPLMaskedString::MaskedText() const {
 HRESULT CPLMaskedString::SetMask(const WCHAR* mask, const WCHAR* staticText, LONG style) {
     if (mask == nullptr) return E_POINTER;
     if (staticText == nullptr) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const std::u16string_view maskText(mask);
         const std::u16string_view given(staticText);
         std::u16string positional;
@@ -135,21 +135,21 @@ HRESULT CPLMaskedString::SetMask(const WCHAR* mask, const WCHAR* staticText, LON
 }
 
 HRESULT CPLMaskedString::GetMask(WCHAR* buffer, LONG size) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckBuffer(buffer, size);
         hr = CopyOut(buffer, size, m_mask);
     });
 }
 
 HRESULT CPLMaskedString::GetStatic(WCHAR* buffer, LONG size) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckBuffer(buffer, size);
         hr = CopyOut(buffer, size, m_static);
     });
 }
 
 HRESULT CPLMaskedString::SetFillCharacter(WCHAR fill) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { m_fill = fill; });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { m_fill = fill; });
 }
 
 HRESULT CPLMaskedString::GetFillCharacter(WCHAR* fill) {
@@ -157,7 +157,7 @@ HRESULT CPLMaskedString::GetFillCharacter(WCHAR* fill) {
 }
 
 HRESULT CPLMaskedString::SetFullFieldEntry(BOOL on) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { m_fullField = on != FALSE ? TRUE : FALSE; });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { m_fullField = on != FALSE ? TRUE : FALSE; });
 }
 
 HRESULT CPLMaskedString::GetFullFieldEntry(BOOL* on) {
@@ -165,12 +165,12 @@ HRESULT CPLMaskedString::GetFullFieldEntry(BOOL* on) {
 }
 
 HRESULT CPLMaskedString::Clear() {
-    return PL_GUARD(kGroup, [&](HRESULT&) { m_value.clear(); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { m_value.clear(); });
 }
 
 HRESULT CPLMaskedString::Clone(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *object = nullptr;
         PLComPtr<CPLMaskedString> copy(new CPLMaskedString());
         copy->m_value = m_value;
@@ -186,12 +186,12 @@ HRESULT CPLMaskedString::Clone(REFIID iid, void** object) {
 // ---- reading ----
 
 HRESULT CPLMaskedString::GetMaskedString(std::u16string& text) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { text = MaskedText(); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { text = MaskedText(); });
 }
 
 HRESULT CPLMaskedString::GetStringLength(LONG* length, LONG form) {
     if (length == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         CheckForm(form);
         const std::size_t count = form == PLMaskedFormMasked && HasMask() ? m_mask.size() : m_value.size();
         *length = static_cast<LONG>(count);
@@ -199,7 +199,7 @@ HRESULT CPLMaskedString::GetStringLength(LONG* length, LONG form) {
 }
 
 HRESULT CPLMaskedString::GetString(WCHAR* buffer, LONG size, LONG form) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckBuffer(buffer, size);
         CheckForm(form);
         if (form == PLMaskedFormNormal) {
@@ -216,7 +216,7 @@ HRESULT CPLMaskedString::GetString(WCHAR* buffer, LONG size, LONG form) {
 // ---- validation ----
 
 HRESULT CPLMaskedString::ValidateMaskedChar(LONG index, WCHAR character, bool& valid) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (!HasMask()) {
             valid = true;
             return;
@@ -227,7 +227,7 @@ HRESULT CPLMaskedString::ValidateMaskedChar(LONG index, WCHAR character, bool& v
 }
 
 HRESULT CPLMaskedString::ValidateNormalChar(LONG index, WCHAR character, bool& valid) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (!HasMask()) {
             valid = true;
             return;
@@ -238,7 +238,7 @@ HRESULT CPLMaskedString::ValidateNormalChar(LONG index, WCHAR character, bool& v
 }
 
 HRESULT CPLMaskedString::ValidateNormalString(std::u16string_view text, bool& valid) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         valid = true;
         if (text.empty() || !HasMask()) return;
         const std::size_t inputs = InputCount();
@@ -258,7 +258,7 @@ HRESULT CPLMaskedString::ValidateNormalString(std::u16string_view text, bool& va
 }
 
 HRESULT CPLMaskedString::ValidateMaskedString(std::u16string_view text, bool& valid) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         valid = true;
         if (text.empty() || !HasMask()) return;
         if (text.size() > m_mask.size() || (m_fullField != FALSE && text.size() != m_mask.size())) {
@@ -276,7 +276,7 @@ HRESULT CPLMaskedString::ValidateMaskedString(std::u16string_view text, bool& va
 
 HRESULT CPLMaskedString::ValidateString(const WCHAR* text, BOOL* valid, LONG form) {
     if (text == nullptr || valid == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckForm(form);
         bool ok = false;
         hr = form == PLMaskedFormNormal ? ValidateNormalString(text, ok) : ValidateMaskedString(text, ok);
@@ -287,7 +287,7 @@ HRESULT CPLMaskedString::ValidateString(const WCHAR* text, BOOL* valid, LONG for
 
 HRESULT CPLMaskedString::ValidateChar(LONG index, WCHAR character, BOOL* valid, LONG form) {
     if (valid == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckForm(form);
         bool ok = false;
         if (form == PLMaskedFormNormal) {
@@ -304,7 +304,7 @@ HRESULT CPLMaskedString::ValidateChar(LONG index, WCHAR character, BOOL* valid, 
 // ---- setting ----
 
 HRESULT CPLMaskedString::SetNormalValue(std::u16string_view text, bool partialAllowed) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (text.empty() || !HasMask()) {
             m_value = text;
             return;
@@ -325,7 +325,7 @@ HRESULT CPLMaskedString::SetNormalValue(std::u16string_view text, bool partialAl
 }
 
 HRESULT CPLMaskedString::SetMaskedValue(std::u16string_view text) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (text.empty() || !HasMask()) {
             m_value = text;
             return;
@@ -345,7 +345,7 @@ HRESULT CPLMaskedString::SetMaskedValue(std::u16string_view text) {
 
 HRESULT CPLMaskedString::SetValue(const WCHAR* text, LONG form) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         switch (form) {
             case PLMaskedFormNormal:
             case PLMaskedFormNormalPartial:
@@ -396,7 +396,7 @@ void CPLMaskedString::PutAt(std::size_t inputIndex, WCHAR c) {
 }
 
 HRESULT CPLMaskedString::SetAtNormal(LONG index, WCHAR character) {
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (index < 0 || (HasMask() && static_cast<std::size_t>(index) >= InputCount()))
             PL_THROW_ERROR(E_INVALIDARG, "Invalid index", 1);
         PutAt(static_cast<std::size_t>(index), character);
@@ -404,7 +404,7 @@ HRESULT CPLMaskedString::SetAtNormal(LONG index, WCHAR character) {
 }
 
 HRESULT CPLMaskedString::SetAtMasked(LONG index, WCHAR character) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (index < 0 || (HasMask() && static_cast<std::size_t>(index) >= m_mask.size()))
             PL_THROW_ERROR(E_INVALIDARG, "Invalid index", 1);
         const auto position = static_cast<std::size_t>(index);
@@ -423,7 +423,7 @@ HRESULT CPLMaskedString::SetAtMasked(LONG index, WCHAR character) {
 }
 
 HRESULT CPLMaskedString::SetAt(LONG index, WCHAR character, LONG form) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckForm(form);
         hr = form == PLMaskedFormNormal ? SetAtNormal(index, character) : SetAtMasked(index, character);
         PL_THROW_ERROR(hr, "Failed to set character at index", 0);
@@ -431,7 +431,7 @@ HRESULT CPLMaskedString::SetAt(LONG index, WCHAR character, LONG form) {
 }
 
 HRESULT CPLMaskedString::InsertAtMasked(LONG index, WCHAR character) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         const std::size_t limit = HasMask() ? m_mask.size() : m_value.size() + 1;
         if (index < 0 || static_cast<std::size_t>(index) >= limit) PL_THROW_ERROR(E_INVALIDARG, "Invalid index", 1);
         auto position = static_cast<std::size_t>(index);
@@ -456,7 +456,7 @@ HRESULT CPLMaskedString::InsertAtMasked(LONG index, WCHAR character) {
 }
 
 HRESULT CPLMaskedString::InsertAtNormal(LONG index, WCHAR character) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         LONG masked = 0;
         hr = NormalIndexToMaskedIndex(index, &masked);
         PL_THROW_ERROR(hr, "Failed to convert index to masked index", 0);
@@ -466,7 +466,7 @@ HRESULT CPLMaskedString::InsertAtNormal(LONG index, WCHAR character) {
 }
 
 HRESULT CPLMaskedString::InsertAt(LONG index, WCHAR character, LONG form) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckForm(form);
         hr = form == PLMaskedFormNormal ? InsertAtNormal(index, character) : InsertAtMasked(index, character);
         PL_THROW_ERROR(hr, "Failed to set character at index", 0);
@@ -476,7 +476,7 @@ HRESULT CPLMaskedString::InsertAt(LONG index, WCHAR character, LONG form) {
 // ---- deleting ----
 
 HRESULT CPLMaskedString::DeleteSubstringMasked(LONG start, LONG end, LONG shiftMode) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (start < 0) PL_THROW_ERROR(E_INVALIDARG, "Invalid start index", 1);
         const std::size_t length = HasMask() ? m_mask.size() : m_value.size();
         if (end < 0 || static_cast<std::size_t>(end) >= length) PL_THROW_ERROR(E_INVALIDARG, "Invalid end index", 1);
@@ -533,7 +533,7 @@ HRESULT CPLMaskedString::DeleteSubstringMasked(LONG start, LONG end, LONG shiftM
 }
 
 HRESULT CPLMaskedString::DeleteSubstringNormal(LONG start, LONG end, LONG shiftMode) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (start < 0) PL_THROW_ERROR(E_INVALIDARG, "Invalid start index", 1);
         const std::size_t length = HasMask() ? m_mask.size() : m_value.size();
         if (end < 0 || static_cast<std::size_t>(end) >= length) PL_THROW_ERROR(E_INVALIDARG, "Invalid end index", 1);
@@ -549,7 +549,7 @@ HRESULT CPLMaskedString::DeleteSubstringNormal(LONG start, LONG end, LONG shiftM
 }
 
 HRESULT CPLMaskedString::DeleteSubstring(LONG start, LONG end, LONG form, LONG shiftMode) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         CheckForm(form);
         hr = form == PLMaskedFormNormal ? DeleteSubstringNormal(start, end, shiftMode)
                                         : DeleteSubstringMasked(start, end, shiftMode);
@@ -561,7 +561,7 @@ HRESULT CPLMaskedString::DeleteSubstring(LONG start, LONG end, LONG form, LONG s
 
 HRESULT CPLMaskedString::NormalIndexToMaskedIndex(LONG index, LONG* maskedIndex) {
     if (maskedIndex == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (!HasMask()) {
             *maskedIndex = index;
             return;
@@ -575,7 +575,7 @@ HRESULT CPLMaskedString::NormalIndexToMaskedIndex(LONG index, LONG* maskedIndex)
 HRESULT CPLMaskedString::MaskedIndexToNormalIndex(LONG index, LONG* normalIndex) {
     if (normalIndex == nullptr) return E_POINTER;
     if (HasMask() && index >= 0 && static_cast<std::size_t>(index) >= m_mask.size()) return E_FAIL;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         if (!HasMask()) {
             *normalIndex = index;
             return;
@@ -594,7 +594,7 @@ HRESULT CPLMaskedString::MaskedIndexToNormalIndex(LONG index, LONG* normalIndex)
 
 HRESULT CPLMaskedString::SetMaskEx(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         PLString mask;
         PLString staticText;
         LONG style = 0;

@@ -56,17 +56,17 @@ HRESULT CPLModule::Initialize(void*) {
 HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     if (moduleId == nullptr) return E_POINTER;
     if (const HRESULT status = InitStatus(); status < 0) return status;
-    return PL_GUARD("Core", [&](HRESULT&) { *moduleId = m_moduleId; });
+    return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) { *moduleId = m_moduleId; });
 }
 
 // Every string getter checks its buffer (the original contract let three of them write through
 // a null pointer), then answers the initialisation status until the module is initialised.
-#define PL_MODULE_STRING_GETTER(Method, field)                                    \
-    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                         \
-        if (buffer == nullptr) return E_POINTER;                                  \
-        if (size < 1) return E_INVALIDARG;                                        \
-        if (const HRESULT status = InitStatus(); status < 0) return status;       \
-        return PL_GUARD("Core", [&](HRESULT&) { CopyOut(field, buffer, size); }); \
+#define PL_MODULE_STRING_GETTER(Method, field)                                                    \
+    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                                         \
+        if (buffer == nullptr) return E_POINTER;                                                  \
+        if (size < 1) return E_INVALIDARG;                                                        \
+        if (const HRESULT status = InitStatus(); status < 0) return status;                       \
+        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) { CopyOut(field, buffer, size); }); \
     }
 
 PL_MODULE_STRING_GETTER(GetAPIVersion, m_apiVersion)
@@ -82,13 +82,14 @@ HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
     if (const HRESULT status = InitStatus(); status < 0) return status;
     // The object name names a file: a cut name would be a different name, so a buffer that
     // cannot hold it whole gets an empty string and E_INVALIDARG.
-    return PL_GUARD("Core", [&](HRESULT& hr) { hr = CopyOut(m_objectName, buffer, size, PLTruncation::WholeOrEmpty); });
+    return ::PLGuard(PL_GUARD_SITE("Core"),
+                     [&](HRESULT& hr) { hr = CopyOut(m_objectName, buffer, size, PLTruncation::WholeOrEmpty); });
 }
 
 HRESULT CPLModule::GetModuleObject(IUnknown** object) {
     if (object == nullptr) return E_POINTER;
     if (const HRESULT status = InitStatus(); status < 0) return status;
-    return PL_GUARD("Core", [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) {
         *object = m_moduleObject.Get();
         if (m_moduleObject) m_moduleObject->AddRef();
     });

@@ -36,7 +36,7 @@ PLString DecimalSymbol(LCID locale) {
 
 HRESULT StringToDouble(const WCHAR* text, double* value) {
     if (text == nullptr || value == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         // The digits are gathered without the group separators and read in one go, so the
         // result is the double nearest the decimal value (digit-by-digit sums drift).
         std::string digits;
@@ -85,7 +85,7 @@ HRESULT StringToDouble(const WCHAR* text, double* value) {
 }
 
 HRESULT VerifySafeInt32(LONGLONG value) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         if (value > kInt32Max) {
             hr = E_FAIL;
             PL_THROW_ERROR_FORMAT(hr, 1, "The Value is larger than %Id. This operation is not supported.", kInt32Max);
@@ -105,7 +105,7 @@ HRESULT VerifySafeInt32(LONGLONG value) {
 
 HRESULT ConvertPLLongToLong(LONGLONG value, LONG* result) {
     if (result == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         if (value > kInt32Max) {
             hr = E_FAIL;
             PL_THROW_ERROR_FORMAT(hr, 1,
@@ -126,7 +126,7 @@ HRESULT ConvertPLLongToLong(LONGLONG value, LONG* result) {
 
 HRESULT EstimateImageMemory(ULONG width, ULONG height, ULONG bitsPerPixel, uint64_t* bytes) {
     if (bytes == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         if (width == 0 || height == 0) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Non-zero WIDTH and HEIGHT required", 1);
@@ -148,7 +148,7 @@ HRESULT EstimateImageMemory(ULONG width, ULONG height, ULONG bitsPerPixel, uint6
 
 HRESULT GetDecimalSeparator(IUnknown* source, PLString& separator, LCID& locale) {
     if (source == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PLString found = u".";
         PLComPtr<IPLPropertyBag> bag;
         hr = source->QueryInterface(IID_IPLPropertyBag, bag.PutVoid());
@@ -169,21 +169,21 @@ HRESULT GetDecimalSeparator(IUnknown* source, PLString& separator, LCID& locale)
 }
 
 HRESULT LocalizeFloatingPointString(PLString& text, LCID locale) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         const PLString symbol = DecimalSymbol(locale);
         if (symbol != PLString(u".")) text.Replace(u".", symbol);
     });
 }
 
 HRESULT NormalizeFloatingPointString(PLString& text, LCID locale) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         const PLString symbol = DecimalSymbol(locale);
         if (symbol != PLString(u".")) text.Replace(symbol, u".");
     });
 }
 
 HRESULT CorrectPortugueseDecimalSeparator(LCID locale, PLString& text) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         const std::optional<std::u16string> symbol =
             kd::platform::LocaleText(locale, kd::platform::LocaleItem::MonetaryDecimalSeparator);
         if (!symbol || symbol->size() >= 10) PL_THROW_ERROR(E_FAIL, "Failed to get system decimal symbol.", 1);

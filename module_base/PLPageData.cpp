@@ -208,7 +208,7 @@ IPLPropertyBag* CPLPageData::Properties() {
 
 HRESULT CPLPageData::GetDataLength(LONG* length) {
     if (length == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         LONG value = m_length;
         if (m_stream) {
             hr = m_stream->GetSize(&value);
@@ -220,7 +220,7 @@ HRESULT CPLPageData::GetDataLength(LONG* length) {
 
 HRESULT CPLPageData::GetStream(IPLStream** stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *stream = nullptr;
         if (m_stream) {
             RestartStream();
@@ -250,7 +250,7 @@ HRESULT CPLPageData::GetHGLOBAL(HGLOBAL* block) {
 
 HRESULT CPLPageData::GetProperties(IPLPropertyBag** bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *bag = Properties();
         (*bag)->AddRef();
     });
@@ -259,7 +259,7 @@ HRESULT CPLPageData::GetProperties(IPLPropertyBag** bag) {
 HRESULT CPLPageData::LoadFromBytes(const BYTE* bytes, LONG count) {
     if (count < 0) return E_INVALIDARG;
     if (bytes == nullptr && count > 0) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         Reset();
         Reallocate(count, 0);
         CopyBytes(m_buffer.get(), bytes, static_cast<std::size_t>(count));
@@ -269,7 +269,7 @@ HRESULT CPLPageData::LoadFromBytes(const BYTE* bytes, LONG count) {
 
 HRESULT CPLPageData::LoadFromFile(const WCHAR* path) {
     if (path == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         const PLString name(path);
         Reset();
         int fd = -1;
@@ -338,7 +338,7 @@ HRESULT CPLPageData::LoadFromFile(const WCHAR* path) {
 
 HRESULT CPLPageData::SaveToFile(const WCHAR* path) {
     if (path == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         const PLString name(path);
         // The new content replaces the file only once it is written whole.
         kd::platform::FileReplacement target;
@@ -357,7 +357,7 @@ HRESULT CPLPageData::SaveToFile(const WCHAR* path) {
 
 HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
     if (path == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         const PLString name(path);
         const auto codePage = static_cast<uint32_t>(static_cast<uint64_t>(encoding));
         // Refused before the target is touched.
@@ -421,12 +421,12 @@ HRESULT CPLPageData::SaveToFileAsUTF8(const WCHAR* path, LONGLONG encoding) {
 HRESULT CPLPageData::Append(const BYTE* bytes, LONG count) {
     if (count < 0) return E_INVALIDARG;
     if (bytes == nullptr && count > 0) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { AppendBytes(bytes, count); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { AppendBytes(bytes, count); });
 }
 
 HRESULT CPLPageData::SetProperties(IPLPropertyBag* bag) {
     if (bag == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (m_properties) {
             // The quality-reduced flag survives a new bag, when the old bag has a readable one: a
             // flag that is no Boolean is left behind, so that it never keeps a new bag out.
@@ -449,17 +449,17 @@ HRESULT CPLPageData::SetProperties(IPLPropertyBag* bag) {
 
 HRESULT CPLPageData::ReserveBufferSpace(LONG count) {
     if (count < 0) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) { Reserve(count); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { Reserve(count); });
 }
 
 HRESULT CPLPageData::SetStream(IPLStream* stream) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { m_stream = PLComPtr<IPLStream>(stream); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { m_stream = PLComPtr<IPLStream>(stream); });
 }
 
 HRESULT CPLPageData::SetHGLOBAL(HGLOBAL* block, LONG length) {
     if (block == nullptr) return E_POINTER;
     if (length < 0) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         HGLOBAL taken = *block;
         const std::size_t size = kd::platform::GlobalBlockSize(taken);
         // Refused before anything changes: the block stays the caller's.
@@ -486,7 +486,7 @@ HRESULT CPLPageData::SetHGLOBAL(HGLOBAL* block, LONG length) {
 // ---- IPLPersistMemory ----
 
 HRESULT CPLPageData::Load(HGLOBAL block) {
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (block == nullptr) {
             Reset();
             hr = S_FALSE;
@@ -515,7 +515,7 @@ HRESULT CPLPageData::Load(HGLOBAL block) {
 
 HRESULT CPLPageData::Save(DWORD allocationFlags, HGLOBAL* block) {
     if (block == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *block = nullptr;
         if (!m_buffer && !m_stream && m_global == nullptr) {
             hr = S_FALSE;
@@ -539,7 +539,7 @@ HRESULT CPLPageData::Save(DWORD allocationFlags, HGLOBAL* block) {
 
 HRESULT CPLPageData::SaveToBytes(BYTE* buffer, LONG* size) {
     if (size == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (buffer == nullptr) {
             hr = GetDataLength(size);
             PL_THROW_ERROR(hr, "Failed to get data length.", 0);
@@ -565,7 +565,7 @@ HRESULT CPLPageData::SaveToBytes(BYTE* buffer, LONG* size) {
 
 HRESULT CPLPageData::Load(IPLStream* stream) {
     if (stream == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         // Held for the call: it may be the stream this page holds, which the load releases.
         const PLComPtr<IPLStream> source(stream);
         LONG size = 0;
@@ -607,7 +607,7 @@ void CPLPageData::WriteAll(FILE* file, const BYTE* bytes, std::size_t count, con
 
 HRESULT CPLPageData::SaveToFile(FILE* file) {
     if (file == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         constexpr const char* kWriteFailed =
             "Failed to write pagedata to file. Read: %ld, Written: %ld, strerror returned: '%hs', errno(%ld)";
         if (m_stream) {
@@ -644,7 +644,7 @@ HRESULT CPLPageData::SaveToFile(FILE* file) {
 
 HRESULT CPLPageData::LoadFromFile(FILE* file) {
     if (file == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         Reset();
         int64_t size = 0;
         if (kd::platform::GetFileSize(::fileno(file), &size) != 0) size = 0;

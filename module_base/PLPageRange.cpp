@@ -178,19 +178,21 @@ PLString Create(const std::vector<Range>& ranges) {
 
 HRESULT ParsePageRangeString(const WCHAR* text, std::vector<PLPageRange>& ranges, int32_t maxPage, bool allowInverse) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) { hr = Parse(text, ranges, maxPage, allowInverse); });
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass),
+                     [&](HRESULT& hr) { hr = Parse(text, ranges, maxPage, allowInverse); });
 }
 
 HRESULT ParsePageRangeString(const WCHAR* text, std::vector<PLPageRange64>& ranges, int64_t maxPage,
                              bool allowInverse) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) { hr = Parse(text, ranges, maxPage, allowInverse); });
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass),
+                     [&](HRESULT& hr) { hr = Parse(text, ranges, maxPage, allowInverse); });
 }
 
 HRESULT CreatePageRangeString(const std::vector<PLPageRange>& ranges, PLString& text) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) { text = Create(ranges); });
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) { text = Create(ranges); });
 }
 
 HRESULT CreatePageRangeString(const std::vector<PLPageRange64>& ranges, PLString& text) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) { text = Create(ranges); });
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) { text = Create(ranges); });
 }

@@ -29,7 +29,7 @@ public:
     HRESULT GetCurrentFile(WCHAR* buffer, LONG size) override {
         if (buffer == nullptr) return E_POINTER;
         if (size < 1) return E_INVALIDARG;
-        return PL_GUARD_AS(kPersistGroup, "CPLPersistFile", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE_AS(kPersistGroup, "CPLPersistFile"), [&](HRESULT& hr) {
             // The whole path or nothing: a cut path would name another file.
             hr = PLCopyTextToBuffer(buffer, size, m_currentFile.c_str(), m_currentFile.GetLength(),
                                     PLTruncation::WholeOrEmpty);
@@ -39,7 +39,7 @@ public:
 
     HRESULT Save(const WCHAR* path) override {
         if (path == nullptr) return E_POINTER;
-        return PL_GUARD_AS(kPersistGroup, "CPLPersistFile", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE_AS(kPersistGroup, "CPLPersistFile"), [&](HRESULT& hr) {
             const PLString name(path);
             const std::string native = kd::platform::NativePath(name.c_str());
             const std::string mode = kd::platform::Utf16ToUtf8(m_saveMode.c_str());
@@ -66,7 +66,7 @@ public:
 
     HRESULT Load(const WCHAR* path, DWORD flags) override {
         if (path == nullptr) return E_POINTER;
-        return PL_GUARD_AS(kPersistGroup, "CPLPersistFile", [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE_AS(kPersistGroup, "CPLPersistFile"), [&](HRESULT& hr) {
             PLString name(path);
             if ((flags & PL_PERSIST_FILE_NO_READ) == 0) {
                 FILE* file = nullptr;
@@ -85,7 +85,8 @@ public:
 
     HRESULT SetFileFlags(const WCHAR* mode) override {
         if (mode == nullptr) return E_POINTER;
-        return PL_GUARD_AS(kPersistGroup, "CPLPersistFile", [&](HRESULT&) { m_saveMode = PLString(mode); });
+        return ::PLGuard(PL_GUARD_SITE_AS(kPersistGroup, "CPLPersistFile"),
+                         [&](HRESULT&) { m_saveMode = PLString(mode); });
     }
 
 protected:

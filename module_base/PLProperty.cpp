@@ -105,7 +105,7 @@ bool PLParseNonFiniteDouble(std::u16string_view text, double& value) noexcept {
 
 HRESULT CPLProperty::Initialize(const WCHAR* name, IPLVariant* value) {
     if (name == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         PLCopyTextToBuffer(m_name, kNameSize - 1, name, static_cast<int32_t>(NameView(name).size()),
                            PLTruncation::Silent);
         m_name[kNameSize - 1] = 0;
@@ -116,14 +116,14 @@ HRESULT CPLProperty::Initialize(const WCHAR* name, IPLVariant* value) {
 HRESULT CPLProperty::GetName(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         PLCopyTextToBuffer(buffer, size, m_name, static_cast<int32_t>(NameView(m_name).size()), PLTruncation::Silent);
     });
 }
 
 HRESULT CPLProperty::GetValue(IPLVariant** value) {
     if (value == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *value = m_value.Get();
         if (m_value) m_value->AddRef();
     });
@@ -131,7 +131,7 @@ HRESULT CPLProperty::GetValue(IPLVariant** value) {
 
 HRESULT CPLProperty::WriteXML(IPLXMLWriter* writer, LONG /*flags*/) {
     if (writer == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (!PLIsXMLName(m_name)) {
             hr = E_INVALIDARG;
             PL_THROW_ERROR_FORMAT(hr, 1, "Property name '%s' is not a valid XML name.", m_name);

@@ -159,12 +159,12 @@ public:
     // IPLPropertyBag
     HRESULT SetProperty(const WCHAR* name, IPLVariant* value) override {
         if (name == nullptr || value == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT& hr) { hr = StoreProperty(name, value); });
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT& hr) { hr = StoreProperty(name, value); });
     }
 
     HRESULT GetProperty(const WCHAR* name, IPLVariant** value) override {
         if (name == nullptr || value == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT& hr) {
             EnsureInitialized();
             const std::u16string_view key = PLPropertyNameView(name);
             hr = m_constraint.ValidateProperty(key);
@@ -183,7 +183,7 @@ public:
 
     HRESULT GetProperties(IPLPropertyCollection** collection) override {
         if (collection == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT&) {
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT&) {
             EnsureInitialized();
             PLComPtr<IPLPropertyCollection> made = MakePropertyCollection();
             *collection = made.Get();
@@ -193,7 +193,7 @@ public:
 
     HRESULT ContainsKey(const WCHAR* name, BOOL* contains) override {
         if (name == nullptr || contains == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT& hr) {
             EnsureInitialized();
             const bool found = m_accessor.Find(PLPropertyNameView(name)) != m_accessor.End();
             *contains = found ? TRUE : FALSE;
@@ -207,7 +207,7 @@ public:
     // IPLPersistPropertyBag
     HRESULT Save(IPLPropertyBag* bag) override {
         if (bag == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT&) {
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT&) {
             EnsureInitialized();
             // A copy of the entries: `bag` may be this bag, or change it from a listener.
             const std::vector<std::pair<std::u16string, PLComPtr<IPLVariant>>> entries(m_accessor.Entries().begin(),
@@ -218,7 +218,7 @@ public:
 
     HRESULT Load(IPLPropertyBag* bag) override {
         if (bag == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT& hr) {
             EnsureInitialized();
             hr = Constraint::kLoadResult;
         });
@@ -228,7 +228,7 @@ public:
     // them in <PropertyBag>...</PropertyBag>.
     HRESULT WriteXML(IPLXMLWriter* writer, LONG flags) override {
         if (writer == nullptr) return E_POINTER;
-        return PL_GUARD(kPLPropertyBagGroup, [&](HRESULT& hr) {
+        return ::PLGuard(PL_GUARD_SITE(kPLPropertyBagGroup), [&](HRESULT& hr) {
             EnsureInitialized();
             if (flags & 1) {
                 hr = writer->Write(u"<PropertyBag>");

@@ -20,7 +20,7 @@ constexpr int kMaxConversionDepth = 64;
 
 using kd::platform::Variant;
 
-#define GUARD(...) PL_GUARD_AS(kGroup, kClass, __VA_ARGS__)
+#define PL_BAG_FUNCTION_SITE PL_GUARD_SITE_AS(kGroup, kClass)
 
 PLComPtr<IPLVariant> NewVariant() {
     PLComPtr<IPLVariant> variant;
@@ -241,34 +241,34 @@ void FromOle(const Variant& ole, IPLVariant* variant, int depth) {
 
 HRESULT AddLongToPropertyBag(IPLPropertyBag* bag, const WCHAR* name, LONG value) {
     if (bag == nullptr || name == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { AddToBag(bag, name, value); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { AddToBag(bag, name, value); });
 }
 HRESULT AddPLLongToPropertyBag(IPLPropertyBag* bag, const WCHAR* name, LONGLONG value) {
     if (bag == nullptr || name == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { AddToBag(bag, name, value); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { AddToBag(bag, name, value); });
 }
 HRESULT AddBoolToPropertyBag(IPLPropertyBag* bag, const WCHAR* name, bool value) {
     if (bag == nullptr || name == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { AddToBag(bag, name, value); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { AddToBag(bag, name, value); });
 }
 HRESULT AddStringToPropertyBag(IPLPropertyBag* bag, const WCHAR* name, const WCHAR* value) {
     if (bag == nullptr || name == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { AddToBag(bag, name, value); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { AddToBag(bag, name, value); });
 }
 HRESULT AddIUnknownToPropertyBag(IPLPropertyBag* bag, const WCHAR* name, IUnknown* value) {
     if (bag == nullptr || name == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { AddToBag(bag, name, value); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { AddToBag(bag, name, value); });
 }
 HRESULT AddDateTimeToPropertyBag(IPLPropertyBag* bag, const WCHAR* name, IPLDateTime* value) {
     if (bag == nullptr || name == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { AddToBag(bag, name, value); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { AddToBag(bag, name, value); });
 }
 
 // ---- getters ----
 
 HRESULT GetLongFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, LONG* value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = v->GetValueLong(value);
             PL_THROW_ERROR(hr, "Failed to obtain long value from variant", 0);
@@ -277,7 +277,7 @@ HRESULT GetLongFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, LONG* val
 }
 HRESULT GetPLLongFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, LONGLONG* value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = v->GetValueLongLong(value);
             PL_THROW_ERROR(hr, "Failed to obtain long long value from variant", 0);
@@ -286,7 +286,7 @@ HRESULT GetPLLongFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, LONGLON
 }
 HRESULT GetBoolFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, bool* value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = v->GetValueBoolean(value);
             PL_THROW_ERROR(hr, "Failed to obtain boolean value from variant", 0);
@@ -295,7 +295,7 @@ HRESULT GetBoolFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, bool* val
 }
 HRESULT GetStringFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, WCHAR* buffer, LONG size) {
     if (bag == nullptr || name == nullptr || buffer == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = v->GetValueString(buffer, size);
             PL_THROW_ERROR(hr, "Failed to obtain string value from variant", 0);
@@ -304,7 +304,7 @@ HRESULT GetStringFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, WCHAR* 
 }
 HRESULT GetPLStringFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, PLString* value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = GetPLStringFromVariant(v.Get(), value);
             PL_THROW_ERROR(hr, "Failed to obtain string value from variant", 0);
@@ -313,7 +313,7 @@ HRESULT GetPLStringFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, PLStr
 }
 HRESULT GetIUnknownFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, IUnknown** value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = v->GetValueIUnknown(value);
             PL_THROW_ERROR(hr, "Failed to obtain IUnknown value from variant", 0);
@@ -322,7 +322,7 @@ HRESULT GetIUnknownFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, IUnkn
 }
 HRESULT GetDateTimeFromPropertyBag(IPLPropertyBag* bag, const WCHAR* name, IPLDateTime** value) {
     if (bag == nullptr || name == nullptr || value == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         if (PLComPtr<IPLVariant> v = FetchFromBag(bag, name)) {
             hr = v->GetValueDateTime(value);
             PL_THROW_ERROR(hr, "Failed to obtain DateTime value from variant", 0);
@@ -334,7 +334,7 @@ HRESULT CopyVariantBetweenPropertyBags(IPLPropertyBag* destination, const WCHAR*
                                        IPLPropertyBag* source, const WCHAR* sourceName) {
     if (destination == nullptr || destinationName == nullptr || source == nullptr) return E_POINTER;
     if (sourceName == nullptr) sourceName = destinationName;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         BOOL contains = FALSE;
         hr = source->ContainsKey(sourceName, &contains);
         PL_THROW_IF_FAILED(hr);
@@ -366,7 +366,7 @@ void PLCheckRequiredProperty(BOOL missing, const WCHAR* name, ULONG line, const 
 HRESULT GetPLStringFromVariant(IPLVariant* variant, PLString* text) {
     if (text == nullptr) return E_POINTER;
     if (variant == nullptr) return S_OK;
-    return GUARD([&](HRESULT&) { ReadText(variant, *text); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { ReadText(variant, *text); });
 }
 
 // ---- CSPVariant ----
@@ -403,7 +403,7 @@ CSPVariant::CSPVariant(IUnknown* value) {
 
 HRESULT ByteArrayFromSafeArray(const Variant* variant, BYTE** bytes, LONG* count) {
     if (variant == nullptr || bytes == nullptr || count == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         kd::platform::SafeArray* array = variant->parray;
         // Exactly an array of bytes: not by reference (whose pointer is no array), not of wider
         // integers that happen to share the flag bits.
@@ -436,7 +436,7 @@ HRESULT ByteArrayFromSafeArray(const Variant* variant, BYTE** bytes, LONG* count
 
 HRESULT GetPageSectionExtentsFromPropertyBag(IPLPropertyBag* bag, PLPageSectionExtents* extents) {
     if (bag == nullptr || extents == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT& hr) {
         struct Field {
             std::size_t name;
             LONG PLPageSectionExtents::*field;
@@ -464,10 +464,10 @@ HRESULT GetPageSectionExtentsFromPropertyBag(IPLPropertyBag* bag, PLPageSectionE
 
 HRESULT KDVariantToOleVariant(IPLVariant* variant, Variant* ole) {
     if (variant == nullptr || ole == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { ToOle(variant, *ole, 0); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { ToOle(variant, *ole, 0); });
 }
 
 HRESULT OleVariantToKDVariant(const Variant* ole, IPLVariant* variant) {
     if (ole == nullptr || variant == nullptr) return E_POINTER;
-    return GUARD([&](HRESULT&) { FromOle(*ole, variant, 0); });
+    return ::PLGuard(PL_BAG_FUNCTION_SITE, [&](HRESULT&) { FromOle(*ole, variant, 0); });
 }

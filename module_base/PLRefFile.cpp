@@ -31,7 +31,7 @@ CPLRefFile::~CPLRefFile() {
 HRESULT CPLRefFile::GetLocalPath(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         // The whole path or nothing: a cut path would name another file.
         hr = PLCopyTextToBuffer(buffer, size, m_path.c_str(), m_path.GetLength(), PLTruncation::WholeOrEmpty);
         PL_THROW_ERROR(hr, "Buffer too small for the path", 1);
@@ -40,7 +40,7 @@ HRESULT CPLRefFile::GetLocalPath(WCHAR* buffer, LONG size) {
 
 HRESULT CPLRefFile::Initialize(const WCHAR* path, BOOL deleteOnRelease) {
     if (path == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         if (!m_path.IsEmpty()) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "PLRefFile already initialzed.", 1);
@@ -52,7 +52,7 @@ HRESULT CPLRefFile::Initialize(const WCHAR* path, BOOL deleteOnRelease) {
 
 HRESULT CPLRefFile::OpenStdHandle(const WCHAR* mode, FILE** file) {
     if (mode == nullptr || file == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *file = nullptr;
         FILE* opened = nullptr;
         if (m_path.IsEmpty() || kd::platform::OpenStdFile(NarrowText(m_path.c_str()), NarrowText(mode), &opened) != 0) {
@@ -67,7 +67,7 @@ HRESULT CPLRefFile::OpenStdHandle(const WCHAR* mode, FILE** file) {
 HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL /*inheritable*/, DWORD creationDisposition,
                                DWORD /*flagsAndAttributes*/, PLFileHandle* handle) {
     if (handle == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *handle = PL_INVALID_FILE_HANDLE;
         kd::platform::FileOpenOptions options;
         options.read = (access & PL_GENERIC_READ) != 0;
@@ -107,7 +107,7 @@ HRESULT CPLRefFile::OpenHandle(DWORD access, DWORD /*shareMode*/, BOOL /*inherit
 
 HRESULT CPLRefFile::CloseStdHandle(FILE* file) {
     if (file == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         kd::platform::CloseStdFile(file);
         m_openCount.fetch_sub(1, std::memory_order_relaxed);
     });
@@ -115,7 +115,7 @@ HRESULT CPLRefFile::CloseStdHandle(FILE* file) {
 
 HRESULT CPLRefFile::CloseHandle(PLFileHandle handle) {
     if (handle < 0) return E_INVALIDARG;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         kd::platform::CloseFile(handle);
         m_openCount.fetch_sub(1, std::memory_order_relaxed);
     });
@@ -128,7 +128,7 @@ HRESULT CPLRefFile::SetBaseOffset(LONG offset) {
 
 HRESULT CPLRefFile::GetPageOffset(IPLFilePage* page, LONG* offset) {
     if (page == nullptr || offset == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         LONG fileOffset = 0;
         PLCallOut([&] { hr = page->GetFileOffset(&fileOffset); });
         PL_THROW_ERROR(hr, "Failed to obtain offset from page", 0);
@@ -139,7 +139,7 @@ HRESULT CPLRefFile::GetPageOffset(IPLFilePage* page, LONG* offset) {
 
 HRESULT CPLRefFile::TranslateOffset(LONG offset, LONG* result) {
     if (result == nullptr) return S_OK;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         const int64_t translated = int64_t{offset} - m_baseOffset.load(std::memory_order_relaxed);
         if (translated < INT32_MIN || translated > INT32_MAX) {
             hr = E_INVALIDARG;
@@ -151,7 +151,7 @@ HRESULT CPLRefFile::TranslateOffset(LONG offset, LONG* result) {
 
 HRESULT PLCreateRefFile(const WCHAR* path, BOOL deleteOnRelease, IPLRefFilePriv** refFile) {
     if (refFile == nullptr) return E_POINTER;
-    return PL_GUARD_AS("Core Services", "Utility Functions", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS("Core Services", "Utility Functions"), [&](HRESULT& hr) {
         *refFile = nullptr;
         PLComPtr<IPLRefFilePriv> created;
         hr = PLCreateObject<CPLRefFile>(IID_IPLRefFilePriv, nullptr, created.PutVoid());

@@ -123,7 +123,7 @@ bool StartsWithPlaceholder(const WCHAR* text) {
 
 LONG PLSetDefaultLanguage(LONG language) noexcept {
     LONG result = 0;
-    PL_GUARD("lib_module_base", [&](HRESULT&) {
+    ::PLGuard(PL_GUARD_SITE("lib_module_base"), [&](HRESULT&) {
         const uint32_t system = language == -1 ? kd::platform::SystemDefaultLanguageId() : 0;
         {
             const ChangeUnderWay change;
@@ -156,7 +156,7 @@ HRESULT CResourceString::FormatMessageW(PLString& text, kd::platform::FormatArgs
 
 HRESULT CResourceString::FormatMessageW(PLString& text, LONG language,
                                         kd::platform::FormatArgs arguments) const noexcept {
-    return PL_GUARD_QUALIFIED("", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(""), [&](HRESULT& hr) {
         void* library = nullptr;
         hr = PLVersionedLoadLibrary(GetCurrentModuleName(), PLGetLanguageResourceLibraryName(), &library);
         PL_THROW_ERROR(hr, "Failed to load language resource module.", 0);

@@ -117,7 +117,7 @@ void Verify(const WCHAR* text, IPLDateTime* now) {
 }  // namespace
 
 HRESULT SignPropertyString(PLString& properties, IPLDateTime* signingTime) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         PL_THROW_IF_FAILED(signingTime == nullptr ? E_POINTER : S_OK);
         const PLString signedText = u"timeStamp:" + FormatStamp(signingTime) + u";" + properties;
         const kd::platform::Sha1Digest digest = DigestOf(signedText.view());
@@ -131,7 +131,7 @@ HRESULT SignPropertyString(PLString& properties, IPLDateTime* signingTime) {
 }
 
 HRESULT VerifySignedPropertyString(const WCHAR* signedText, IPLDateTime* now) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         PL_THROW_IF_FAILED(signedText == nullptr || now == nullptr ? E_POINTER : S_OK);
         Verify(signedText, now);
     });
@@ -140,7 +140,7 @@ HRESULT VerifySignedPropertyString(const WCHAR* signedText, IPLDateTime* now) {
 // ---- exported forms ----
 
 HRESULT PLSignPropertyString(const WCHAR* properties, IPLDateTime* signingTime, BSTR* signedText) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PL_THROW_IF_FAILED(properties == nullptr || signedText == nullptr ? E_POINTER : S_OK);
         PLString text(properties);
         hr = SignPropertyString(text, signingTime);  // records its own failure

@@ -43,7 +43,7 @@ std::vector<PLStyleProperty> PLParseStyleString(std::u16string_view text, std::s
 }
 
 HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDateTime* verifyAt) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PL_THROW_IF_FAILED(text == nullptr || bag == nullptr ? E_POINTER : S_OK);
         const PLString copy(text);
         if (verifyAt != nullptr) {
@@ -59,7 +59,7 @@ HRESULT PLStyleStringToPropertyBag(const WCHAR* text, IPLPropertyBag* bag, IPLDa
 }
 
 HRESULT PLStyleStringToPropertyCollection(const WCHAR* text, IPLPropertyCollection* collection) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PL_THROW_IF_FAILED(text == nullptr || collection == nullptr ? E_POINTER : S_OK);
         const PLString copy(text);
         for (const PLStyleProperty& pair : PLParseStyleString(copy.view())) {
@@ -78,7 +78,7 @@ HRESULT PLStyleStringToPropertyCollection(const WCHAR* text, IPLPropertyCollecti
 }
 
 HRESULT GetPageSectionExtentsFromStyleString(const WCHAR* text, PLPageSectionExtents* extents) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PL_THROW_IF_FAILED(text == nullptr || extents == nullptr ? E_POINTER : S_OK);
         PLComPtr<IPLPropertyBag> bag;
         hr = PLCreateInstance(CLSID_PLPropertyBag, bag);

@@ -36,7 +36,7 @@ void CheckPart(std::u16string_view part) {
 }  // namespace
 
 HRESULT PLMakeFileNameCommon(const WCHAR* extension, PLString& name) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT&) {
         std::u16string ext;
         for (const WCHAR* p = extension != nullptr ? extension : u"TMP"; *p != 0; ++p) ext += *p;
         CheckPart(ext);
@@ -51,7 +51,7 @@ HRESULT PLMakeFileNameCommon(const WCHAR* extension, PLString& name) {
 }
 
 HRESULT PLGetTempFile(const WCHAR* extension, PLString& name) {
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         PLString part(u"{");
         part += PLGuidToString(kd::platform::CreateGuid());
         part += u'}';

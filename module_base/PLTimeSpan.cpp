@@ -95,12 +95,12 @@ LONG CPLTimeSpan::Total32(int64_t unit) const {
 }
 
 HRESULT CPLTimeSpan::Initialize(LONG days, LONG hours, LONG minutes, LONG seconds) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { Store({days, hours, minutes, seconds}); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { Store({days, hours, minutes, seconds}); });
 }
 
 HRESULT CPLTimeSpan::InitializeFromDate(IPLDateTime* start, IPLDateTime* end) {
     if (start == nullptr || end == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         const double startDay = Julian(start, "Failed to obtain Julian day from state date");
         const double endDay = Julian(end, "Failed to obtain Julian day from end date");
         const LONG h1 = Field(start, &IPLDateTime::GetHour, "Failed to obtain hour from start time");
@@ -118,12 +118,14 @@ HRESULT CPLTimeSpan::InitializeFromDate(IPLDateTime* start, IPLDateTime* end) {
 }
 
 HRESULT CPLTimeSpan::InitializeFromInt64(LONGLONG seconds) {
-    return PL_GUARD(kGroup, [&](HRESULT&) { Store({seconds / kSecondsPerDay, 0, 0, seconds % kSecondsPerDay}); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
+        Store({seconds / kSecondsPerDay, 0, 0, seconds % kSecondsPerDay});
+    });
 }
 
 HRESULT CPLTimeSpan::GetSpan(LONG* days, LONG* hours, LONG* minutes, LONG* seconds) {
     if (days == nullptr || hours == nullptr || minutes == nullptr || seconds == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         *days = m_days;
         *hours = m_hours;
         *minutes = m_minutes;
@@ -151,22 +153,22 @@ HRESULT CPLTimeSpan::GetSeconds(LONG* seconds) {
 // is 1 hour.
 HRESULT CPLTimeSpan::GetSpanInHours(LONG* hours) {
     if (hours == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { *hours = Total32(3600); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { *hours = Total32(3600); });
 }
 
 HRESULT CPLTimeSpan::GetSpanInMinutes(LONG* minutes) {
     if (minutes == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { *minutes = Total32(60); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { *minutes = Total32(60); });
 }
 
 HRESULT CPLTimeSpan::GetSpanInSeconds(LONG* seconds) {
     if (seconds == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { *seconds = Total32(1); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { *seconds = Total32(1); });
 }
 
 HRESULT CPLTimeSpan::GetSpanInSecondsLong(LONG* seconds) {
     if (seconds == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) { *seconds = Total32(1); });
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) { *seconds = Total32(1); });
 }
 
 HRESULT CPLTimeSpan::GetSpanInSecondsInt64(LONGLONG* seconds) {
@@ -175,7 +177,7 @@ HRESULT CPLTimeSpan::GetSpanInSecondsInt64(LONGLONG* seconds) {
 
 HRESULT CPLTimeSpan::Compare(IPLTimeSpan* other, LONG op, BOOL* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT&) {
         // The 64-bit totals: 32 bits hold spans of 68 years only.
         const int64_t mine = TotalSeconds();
         LONGLONG theirs = 0;
@@ -189,7 +191,7 @@ HRESULT CPLTimeSpan::Compare(IPLTimeSpan* other, LONG op, BOOL* result) {
 
 HRESULT CPLTimeSpan::Clone(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(kGroup), [&](HRESULT& hr) {
         *object = nullptr;
         PLComPtr<CPLTimeSpan> copy(new CPLTimeSpan());
         copy->m_days = m_days;

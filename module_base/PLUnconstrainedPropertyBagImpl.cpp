@@ -13,7 +13,7 @@ constexpr const char* kClass = "CPLPropertyBag";
 
 HRESULT CPLUnconstrainedPropertyBagImpl::SetProperty(const WCHAR* name, IPLVariant* value) {
     if (name == nullptr || value == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         hr = StoreProperty(name, value);
         FireEvent<IPLPropertyBagListener>(
             IID_IPLPropertyBagListener, [&](IPLPropertyBagListener* listener) { listener->PropertySet(name, value); });
@@ -22,7 +22,7 @@ HRESULT CPLUnconstrainedPropertyBagImpl::SetProperty(const WCHAR* name, IPLVaria
 
 HRESULT CPLUnconstrainedPropertyBagImpl::SetPropertyAdopting(const WCHAR* name, PLComPtr<IPLVariant> value) {
     if (name == nullptr || !value) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         IPLVariant* const told = value.Get();  // the bag's reference keeps it alive
         hr = AdoptProperty(name, std::move(value));
         FireEvent<IPLPropertyBagListener>(IID_IPLPropertyBagListener,
@@ -32,7 +32,7 @@ HRESULT CPLUnconstrainedPropertyBagImpl::SetPropertyAdopting(const WCHAR* name, 
 
 HRESULT CPLUnconstrainedPropertyBagImpl::DeleteProperty(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         EnsureInitialized();
         const std::u16string_view key = PLPropertyNameView(name);
         hr = GetConstraint().ValidateProperty(key);
@@ -52,7 +52,7 @@ HRESULT CPLUnconstrainedPropertyBagImpl::DeleteProperty(const WCHAR* name) {
 HRESULT CPLUnconstrainedPropertyBagImpl::AddListener(REFIID iid, IUnknown* object, void** cookie) {
     if (iid != IID_IPLPropertyBagListener) return E_NOINTERFACE;
     if (object == nullptr || cookie == nullptr) return E_POINTER;
-    return PL_GUARD_AS(kGroup, kClass, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_AS(kGroup, kClass), [&](HRESULT& hr) {
         IUnknown* listener = nullptr;
         if (object->QueryInterface(IID_IPLPropertyBagListener, reinterpret_cast<void**>(&listener)) < 0 ||
             listener == nullptr) {

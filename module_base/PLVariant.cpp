@@ -386,11 +386,11 @@ PLString CPLVariant::TextForm() const {
 
 HRESULT CPLVariant::SetValueString(const WCHAR* text) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) { StoreText(text, TextLength(text)); });
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) { StoreText(text, TextLength(text)); });
 }
 
 HRESULT CPLVariant::SetValueLong(LONG number) {
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.number = number;
         Assign(PLVariantLong, value);
@@ -398,7 +398,7 @@ HRESULT CPLVariant::SetValueLong(LONG number) {
 }
 
 HRESULT CPLVariant::SetValueLongLong(LONGLONG number) {
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.bigNumber = number;
         Assign(PLVariantLongLong, value);
@@ -406,7 +406,7 @@ HRESULT CPLVariant::SetValueLongLong(LONGLONG number) {
 }
 
 HRESULT CPLVariant::SetValueDouble(double number) {
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.real = number;
         Assign(PLVariantDouble, value);
@@ -414,7 +414,7 @@ HRESULT CPLVariant::SetValueDouble(double number) {
 }
 
 HRESULT CPLVariant::SetValueBoolean(bool flag) {
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.flag = flag;
         Assign(PLVariantBoolean, value);
@@ -422,12 +422,12 @@ HRESULT CPLVariant::SetValueBoolean(bool flag) {
 }
 
 HRESULT CPLVariant::SetEmpty() {
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) { Assign(PLVariantEmpty, Value{}); });
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) { Assign(PLVariantEmpty, Value{}); });
 }
 
 HRESULT CPLVariant::SetValueIUnknown(IUnknown* object) {
     if (object == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         PLCallOut([&] { object->AddRef(); });
         Value value{};
         value.object = object;
@@ -449,7 +449,7 @@ PLComPtr<IPLDateTime> CopyDate(IPLDateTime* date) {
 
 HRESULT CPLVariant::SetValueDateTime(IPLDateTime* date) {
     if (date == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.date = CopyDate(date).Detach();
         Assign(PLVariantDateTime, value);
@@ -458,7 +458,7 @@ HRESULT CPLVariant::SetValueDateTime(IPLDateTime* date) {
 
 HRESULT CPLVariant::SetValueDateTimeOfDay(IPLDateTime* date) {
     if (date == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.date = CopyDate(date).Detach();
         Assign(PLVariantDateTimeOfDay, value);
@@ -467,7 +467,7 @@ HRESULT CPLVariant::SetValueDateTimeOfDay(IPLDateTime* date) {
 
 HRESULT CPLVariant::SetValueCollection(IPLVariantCollection* items) {
     if (items == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         Value value{};
         value.collection = PLCopyVariantCollection(items).Detach();
         Assign(PLVariantCollection, value);
@@ -476,7 +476,7 @@ HRESULT CPLVariant::SetValueCollection(IPLVariantCollection* items) {
 
 HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
     if (source == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         LONG type = 0;
         hr = source->GetType(&type);
         PL_THROW_ERROR(hr, "Failed to obtain type from variant", 0);
@@ -625,7 +625,7 @@ HRESULT CPLVariant::SetValueVariant(IPLVariant* source) {
 
 HRESULT CPLVariant::SetDateTimeFormatString(const WCHAR* mask) {
     if (mask == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         const int32_t length = TextLength(mask);
         const std::u16string_view text(mask, static_cast<std::size_t>(length));
         if (text == kDateMask || text == kDateTimeMask)
@@ -640,7 +640,7 @@ HRESULT CPLVariant::SetDateTimeFormatString(const WCHAR* mask) {
 HRESULT CPLVariant::GetValueString(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         // A String's text is handed out whole, however long.
         PLString formed;
         WCHAR scalar[32];
@@ -669,7 +669,7 @@ HRESULT CPLVariant::GetValueString(WCHAR* buffer, LONG size) {
 
 HRESULT CPLVariant::GetValueStringLength(LONG* length) {
     if (length == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (m_type == PLVariantString) {
             *length = HeldTextLength() + 1;
             return;
@@ -690,7 +690,7 @@ HRESULT CPLVariant::GetValueStringLength(LONG* length) {
 
 HRESULT CPLVariant::AllocSysString(BSTR* text) {
     if (text == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (m_type != PLVariantString) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Type cannot be converted.", 1);
@@ -706,7 +706,7 @@ HRESULT CPLVariant::AllocSysString(BSTR* text) {
 
 HRESULT CPLVariant::GetValueLong(LONG* value) {
     if (value == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         std::optional<int64_t> number;
         if (m_type == PLVariantString)
             number = ReadLeadingInteger(m_value.text);
@@ -725,7 +725,7 @@ HRESULT CPLVariant::GetValueLong(LONG* value) {
 
 HRESULT CPLVariant::GetValueLongLong(LONGLONG* value) {
     if (value == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         std::optional<int64_t> number;
         if (m_type == PLVariantString)
             number = ReadLeadingInteger(m_value.text);
@@ -743,7 +743,7 @@ HRESULT CPLVariant::GetValueLongLong(LONGLONG* value) {
 
 HRESULT CPLVariant::GetValueDouble(double* value) {
     if (value == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (m_type != PLVariantDouble) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Variant does not contain value in double format", 1);
@@ -764,7 +764,7 @@ bool CPLVariant::TextAsBoolean(HRESULT& hr) const {
 
 HRESULT CPLVariant::GetValueBoolean(bool* value) {
     if (value == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         bool flag = false;
         switch (m_type) {
             case PLVariantString:
@@ -789,7 +789,7 @@ HRESULT CPLVariant::GetValueBoolean(bool* value) {
 
 HRESULT CPLVariant::GetValueVariant(IPLVariant** copy) {
     if (copy == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (m_type == PLVariantUndefined) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Variant is undefined", 1);
@@ -837,7 +837,7 @@ HRESULT CPLVariant::GetValueVariant(IPLVariant** copy) {
 
 HRESULT CPLVariant::GetValueDateTime(IPLDateTime** date) {
     if (date == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (m_type != PLVariantDateTime && m_type != PLVariantDateTimeOfDay) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Variant does not contain value in date format", 1);
@@ -849,7 +849,7 @@ HRESULT CPLVariant::GetValueDateTime(IPLDateTime** date) {
 
 HRESULT CPLVariant::GetValueDateTimeOfDay(IPLDateTime** date) {
     if (date == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (m_type != PLVariantDateTimeOfDay) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "Variant does not contain value in date time format", 1);
@@ -862,7 +862,7 @@ HRESULT CPLVariant::GetValueDateTimeOfDay(IPLDateTime** date) {
 HRESULT CPLVariant::GetDateTimeFormatString(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         const WCHAR* mask = nullptr;
         if (!m_mask.IsEmpty())
             mask = m_mask.c_str();
@@ -880,7 +880,7 @@ HRESULT CPLVariant::GetDateTimeFormatString(WCHAR* buffer, LONG size) {
 HRESULT CPLVariant::GetValueIUnknown(IUnknown** object) {
     if (object == nullptr) return E_POINTER;
     if (m_type != PLVariantIUnknown) return E_FAIL;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT&) {
         m_value.object->AddRef();
         *object = m_value.object;
     });
@@ -889,7 +889,8 @@ HRESULT CPLVariant::GetValueIUnknown(IUnknown** object) {
 HRESULT CPLVariant::GetValueCollection(IPLVariantCollection** items) {
     if (items == nullptr) return E_POINTER;
     if (m_type != PLVariantCollection) return E_FAIL;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT&) { *items = PLCopyVariantCollection(m_value.collection).Detach(); });
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup),
+                     [&](HRESULT&) { *items = PLCopyVariantCollection(m_value.collection).Detach(); });
 }
 
 HRESULT CPLVariant::GetType(LONG* type) {
@@ -908,7 +909,7 @@ HRESULT CPLVariant::GetDataPointerPointer(void** slot) {
 
 HRESULT CPLVariant::CompareEx(IPLVariant* other, bool ignoreCase, LONG* result) {
     if (other == nullptr || result == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         PLComPtr<IPLVariantPriv> priv;
         hr = other->QueryInterface(IID_IPLVariantPriv, priv.PutVoid());
         void* word = nullptr;
@@ -1004,7 +1005,7 @@ PLString CPLVariant::TextThroughGetters(HRESULT& hr) {
 }
 
 HRESULT CPLVariant::Convert(LONG type) {
-    return PL_GUARD_QUALIFIED(kGroup, [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED(kGroup), [&](HRESULT& hr) {
         if (type == m_type) return;
         if (type == PLVariantIUnknown || m_type == PLVariantIUnknown) {
             hr = E_FAIL;

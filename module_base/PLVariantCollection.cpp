@@ -9,7 +9,7 @@ PL_REGISTER_CLASS(CPLVariantCollection, CLSID_PLVariantCollection);
 
 HRESULT CPLVariantCollection::AppendValue(LONG type, const void* value) {
     if (value == nullptr) return E_POINTER;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT& hr) {
         PLComPtr<IPLVariant> variant = PLNewVariant();
         switch (type) {
             case PLVariantEmpty:

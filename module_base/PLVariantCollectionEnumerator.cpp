@@ -16,7 +16,7 @@ void CPLVariantCollectionEnumerator::Attach(IPLVariantCollection* collection) no
 HRESULT CPLVariantCollectionEnumerator::Next(LONG count, IPLVariantCollection** items, LONG* fetched) {
     if (items == nullptr || fetched == nullptr) return E_POINTER;
     if (!m_collection) return E_UNEXPECTED;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT& hr) {
         PLComPtr<IPLVariantCollection> batch;
         hr = PLCreateInstance(CLSID_PLVariantCollection, batch);
         PL_THROW_ERROR(hr, "Failed to create variant collection.", 1);
@@ -38,7 +38,7 @@ HRESULT CPLVariantCollectionEnumerator::Next(LONG count, IPLVariantCollection** 
 
 HRESULT CPLVariantCollectionEnumerator::Skip(LONG count) {
     if (!m_collection) return E_UNEXPECTED;
-    return PL_GUARD_QUALIFIED("Core", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE_QUALIFIED("Core"), [&](HRESULT& hr) {
         const int64_t target = int64_t{m_position} + count;
         if (target > m_collection->GetCount() || target < 0) {
             hr = S_FALSE;

@@ -167,7 +167,7 @@ int ScanVersionNumbers(const PLString& text, int64_t numbers[4]) {
 
 DWORD ConvertVersionToDWORD(const WCHAR* text) noexcept {
     DWORD packed = 0;
-    PL_GUARD("", [&](HRESULT& hr) {
+    ::PLGuard(PL_GUARD_SITE(""), [&](HRESULT& hr) {
         if (text == nullptr || text[0] == 0) {
             hr = E_FAIL;
             PL_THROW_ERROR(hr, "No version string requested", 1);
@@ -195,7 +195,7 @@ DWORD ConvertVersionToDWORD(const WCHAR* text) noexcept {
 HRESULT GetModuleVersionInfo(void* module, DWORD* version) noexcept {
     if (version == nullptr) return E_POINTER;
     *version = 0;
-    return PL_GUARD("", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(""), [&](HRESULT& hr) {
         const std::string path = module != nullptr ? kd::platform::LibraryPath(module) : std::string();
         if (path.empty()) {
             hr = E_FAIL;
@@ -240,7 +240,7 @@ HRESULT PLVersionedLoadLibrary(const WCHAR* currentModule, const WCHAR* library,
     if (handle == nullptr) return E_POINTER;
     *handle = nullptr;
     PLInstallSEHTranslator();
-    return PL_GUARD("", [&](HRESULT& hr) {
+    return ::PLGuard(PL_GUARD_SITE(""), [&](HRESULT& hr) {
         const PLString libraryName(library != nullptr ? library : u"");
         const PLString currentName(currentModule != nullptr && currentModule[0] != 0 ? PLString(currentModule)
                                                                                      : libraryName);

@@ -27,8 +27,8 @@ namespace {
 
 constexpr const char* kGroup = "Core Services";
 constexpr const char* kClass = "CoreXMLFunctions";
-#define PL_XML_GUARD(...) PL_GUARD_AS(kGroup, kClass, __VA_ARGS__)
-#define PL_LIBRARY_GUARD(...) PL_GUARD_AS("Library Functions", "XML Functions", __VA_ARGS__)
+#define PL_XML_SITE PL_GUARD_SITE_AS(kGroup, kClass)
+#define PL_LIBRARY_SITE PL_GUARD_SITE_AS("Library Functions", "XML Functions")
 
 constexpr char16_t kDateMask[] = u"%m-%d-%y";
 constexpr char16_t kDateTimeMask[] = u"%m-%d-%y %h:%M:%S %p";
@@ -340,7 +340,7 @@ PLString PLRemoveForbiddenCharacterReferences(const PLString& text) {
 
 HRESULT LoadDOMFromXMLBSTR(BSTR text, XmlDocument& document) {
     if (text == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         kd::platform::XmlParseError error;
         if (document.Parse(std::u16string_view(text, SysStringLen(text)), error)) return;
         PLString source(text, static_cast<int32_t>(SysStringLen(text)));
@@ -363,7 +363,7 @@ HRESULT LoadDOMFromXMLBSTR(BSTR text, XmlDocument& document) {
 
 HRESULT LoadDOMFromXMLString(const WCHAR* text, XmlDocument& document) {
     if (text == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         // Read where it stands; only a text that does not load goes the long way, for the retry
         // and the report.
         kd::platform::XmlParseError error;
@@ -395,7 +395,7 @@ XmlNode TypedElement(XmlDocument& document, const char16_t* element, const char1
 HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHAR* name, IPLVariant* value,
                                PLXMLUnknownWriter handler) {
     if (name == nullptr || value == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         LONG kind = PLVariantUndefined;
         hr = value->GetType(&kind);
         PL_THROW_ERROR(hr, "Failed to obtain type from variant", 0);
@@ -428,7 +428,7 @@ HRESULT AppendPropertyToXMLDOM(XmlDocument& document, XmlNode parent, const WCHA
 HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, IPLPropertyCollection* properties,
                                          PLXMLUnknownWriter handler) {
     if (properties == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         const NestingScope nesting;
         const LONG count = properties->GetCount();
         for (LONG i = 0; i < count; ++i) {
@@ -457,7 +457,7 @@ namespace {
 // not cut as a property holds them: two long names alike in their first 254 characters would
 // otherwise read back as one property.
 HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, CPLUnconstrainedPropertyBagImpl* bag) {
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         const NestingScope nesting;
         bag->ForEachEntry([&](std::u16string_view key, IPLVariant* value) {
             // The view is of the stored key itself, a zero-terminated string.
@@ -472,7 +472,7 @@ HRESULT AppendPropertyCollectionToXMLDOM(XmlDocument& document, XmlNode parent, 
 HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocument& document, XmlNode parent,
                                      const WCHAR* name) {
     if (collection == nullptr || name == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         const std::u16string_view nameText(name, kd::platform::Utf16Length(name));
         CheckCarriable(nameText, nameText);
         XmlNode property = NewElement(document, u"PROPERTY");
@@ -503,7 +503,7 @@ HRESULT GenerateVariantCollectionXML(IPLVariantCollection* collection, XmlDocume
 
 HRESULT GetPropertyBagValuesFromXMLDOM(XmlNode element, IPLPropertyBag* bag, PLXMLUnknownReader handler) {
     if (!element || bag == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT&) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT&) {
         ReadChildren(element, bag, handler, [](XmlNode child) {
             std::u16string name;
             if (!FindAttribute(child, kNameAttribute, name))
@@ -515,14 +515,15 @@ HRESULT GetPropertyBagValuesFromXMLDOM(XmlNode element, IPLPropertyBag* bag, PLX
 
 HRESULT GetPropertyBagValuesFromLightXMLDOM(XmlNode element, IPLPropertyBag* bag, PLXMLUnknownReader handler) {
     if (!element || bag == nullptr) return E_POINTER;
-    return PL_XML_GUARD(
-        [&](HRESULT&) { ReadChildren(element, bag, handler, [](XmlNode child) { return child.Name(); }); });
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT&) {
+        ReadChildren(element, bag, handler, [](XmlNode child) { return child.Name(); });
+    });
 }
 
 HRESULT addValueFromDOMToPropertyBag(XmlNode element, const WCHAR* name, IPLPropertyBag* bag,
                                      PLXMLUnknownReader handler) {
     if (!element || bag == nullptr || name == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         const Content content = ContentOf(element);
         // A value that depends on a declared entity is not read: such references are never
         // expanded, and a value without its part would be another value.
@@ -549,7 +550,7 @@ HRESULT addValueFromDOMToPropertyBag(XmlNode element, const WCHAR* name, IPLProp
 
 HRESULT VariantCollectionNodeResolution(XmlNode element, IPLVariant* value) {
     if (!element || value == nullptr) return E_POINTER;
-    return PL_LIBRARY_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_LIBRARY_SITE, [&](HRESULT& hr) {
         PLComPtr<IPLVariantCollection> items;
         hr = PLCreateInstance(CLSID_PLVariantCollection, items);
         PL_THROW_ERROR(hr, "Failed to create variant collection", 1);
@@ -567,7 +568,7 @@ HRESULT VariantCollectionNodeResolution(XmlNode element, IPLVariant* value) {
 
 HRESULT GetPropertyFromXMLNode(XmlNode node, const WCHAR* query, IPLVariant* value) {
     if (!node || query == nullptr || value == nullptr) return E_POINTER;
-    return PL_LIBRARY_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_LIBRARY_SITE, [&](HRESULT& hr) {
         bool failed = false;
         const XmlNode found = node.SelectSingle(std::u16string_view(query, kd::platform::Utf16Length(query)), failed);
         if (failed || !found) PL_THROW_ERROR(E_FAIL, "Failed to retrieve node", 1);
@@ -580,7 +581,7 @@ HRESULT GetPropertyFromXMLNode(XmlNode node, const WCHAR* query, IPLVariant* val
 
 HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const WCHAR* rootName) {
     if (bag == nullptr || result == nullptr || rootName == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         *result = nullptr;
         const std::u16string_view root(rootName, kd::platform::Utf16Length(rootName));
         if (!kd::platform::IsXmlName(root)) {
@@ -611,7 +612,7 @@ HRESULT CreateXMLFromPropertyBag(IPLPropertyBag* bag, IPLVariant** result, const
 
 HRESULT RestorePropertyBagFromXML(const WCHAR* text, IPLPropertyBag** result) {
     if (text == nullptr || result == nullptr) return E_POINTER;
-    return PL_XML_GUARD([&](HRESULT& hr) {
+    return ::PLGuard(PL_XML_SITE, [&](HRESULT& hr) {
         *result = nullptr;
         PLComPtr<IPLPropertyBag> bag;
         hr = PLCreateInstance(CLSID_PLPropertyBag, bag);
