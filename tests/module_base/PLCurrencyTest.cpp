@@ -82,6 +82,7 @@ TEST(PLCurrencyTest, ParsesFreeTextOnASmallStackAndChangesNothingOnFailure) {
             {0x0409, u"  -$ 0007.1 ", {true, 7, 10}},
             {0x0409, u"", {}},
             {0x0409, u"\u00A0$5\u202F", {false, 5, 0}},
+            {0x0409, u"\u1680\u2028\u2029\u205F\u3000\u2212$5", {true, 5, 0}},  // other spaces; U+2212 minus
             {0x0409, u"999,999,999,999,999,999.99", {false, 999999999999999999ULL, 99}},
             {0x0409, longest, {false, 5, 0}},
             {0x0409, dashes + u"5" + dashes, {true, 5, 0}},

@@ -127,7 +127,8 @@ TEST(DateTimeTest, ParsingEveryCode) {
         auto dt = New();  // the text is named when the fields differ
         EXPECT_EQ(After(dt->InitializeFromString(text, mask), dt), expected) << testing::PrintToString(text);
     }
-    // The last five ask for a year that is not given.
+    // Rows six to ten ask for a year that is not given; then a year too late, unknown month names,
+    // an hour out of range and a marker that is neither AM nor PM.
     const std::pair<const char16_t*, const char16_t*> refused[] = {{u"1752", u"%y"},
                                                                    {u"x-5-2024", u"%m-%d-%y"},
                                                                    {u"3-5-2024 01:00:00 XM", kDefault},
@@ -137,7 +138,12 @@ TEST(DateTimeTest, ParsingEveryCode) {
                                                                    {u"12-31-", u"%m-%d-%y"},
                                                                    {u"12-31-abc", u"%m-%d-%y"},
                                                                    {u"12-31-x", u"%m-%d-%2y"},
-                                                                   {u"12-31", u"%m-%d-%2Y"}};
+                                                                   {u"12-31", u"%m-%d-%2Y"},
+                                                                   {u"1-1-3000", u"%m-%d-%y"},
+                                                                   {u"Undecember 1 2024", u"%B %d %y"},
+                                                                   {u"x", u"%b"},
+                                                                   {u"00:30", u"%h:%M"},
+                                                                   {u"Ax", u"%p"}};
     for (const auto& [text, mask] : refused)
         EXPECT_EQ(New()->InitializeFromString(text, mask), E_FAIL) << testing::PrintToString(text);
     EXPECT_TRUE(kdtest::Reports(New()->InitializeFromString(u"12-31-abc", u"%m-%d-%y"), E_FAIL, u"Invalid year value"));

@@ -21,9 +21,11 @@ TEST(PLPageRange, ReadsRangesOrRefuses) {
         {{u"1x-3"}, 0, false, S_OK, {{1, 3}}},  // without a maximum other characters are skipped
         {{u"1a"}, 10, false, S_FALSE, {}},
         {{u" \t "}, 10, false, E_INVALIDARG, {}},
+        {{u"\r\n\v\f"}, 10, false, E_INVALIDARG, {}},
         // A stray dash, a second dash, page 0 (a trailing comma reads as one), above the maximum,
         // an inverse range where none is allowed.
         {{u"1--3", u"1-2-3", u"0", u"1,", u"12", u"5-3"}, 10, false, E_FAIL, {}},
+        {{u"1,,3", u"1-,3", u"1,-3", u"-3", u"3-"}, 10, false, E_FAIL, {}},  // separators out of place
         // Two dashes in one range, however many digits stand between them; numbers side by side.
         {{u"1-10-20", u"10-20-30", u"1-3,10-12-14", u"5 7"}, 0, true, E_FAIL, {}},
         // Overlaps, equal ends and mixed directions too.

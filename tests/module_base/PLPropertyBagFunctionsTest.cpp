@@ -142,7 +142,10 @@ std::u16string Describe(IPLVariant* v) {
 TEST(PropertyBagFunctions, ValuesRoundTripThroughAutomationValues) {
     using namespace kd::platform;
     const std::tuple<const char*, void (*)(IPLVariant*), uint16_t> cases[] = {
-        {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},  // the other numbers map as plainly
+        {"long", [](IPLVariant* v) { v->SetValueLong(-7); }, kVarI4},
+        {"long long", [](IPLVariant* v) { v->SetValueLongLong(1LL << 40); }, kVarI8},
+        {"double", [](IPLVariant* v) { v->SetValueDouble(2.5); }, kVarR8},
+        {"object", [](IPLVariant* v) { v->SetValueIUnknown(kdtest::VariantOf().Get()); }, kVarUnknown},
         {"boolean", [](IPLVariant* v) { v->SetValueBoolean(true); }, kVarBool},
         {"string", [](IPLVariant* v) { v->SetValueString(u"a\u00E9b"); }, kVarBstr},
         {"empty", [](IPLVariant* v) { v->SetEmpty(); }, kVarEmpty},

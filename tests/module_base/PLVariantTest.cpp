@@ -122,7 +122,13 @@ TEST(PLVariantTest, Conversions) {
         {Str(u"2024-03-15 13:07:09"), PLVariantDateTimeOfDay, S_OK, u"3-15-2024 01:07:09 PM"},
         {Str(u"someday"), PLVariantDateTime, E_FAIL, u""},
         {Str(u"7-4"), PLVariantDateTime, E_FAIL, u""},  // no year: not the year 2000
-        {Str(u"7-4- 10:30:00 AM"), PLVariantDateTimeOfDay, E_FAIL, u""}};
+        {Str(u"7-4- 10:30:00 AM"), PLVariantDateTimeOfDay, E_FAIL, u""},
+        {Long(3), PLVariantCollection, E_FAIL, u""},
+        {Long(3), PLVariantEmpty, E_FAIL, u""},
+        {Long(3), 99, E_INVALIDARG, u""},
+        {Empty, PLVariantLong, E_FAIL, u""},
+        {Empty, PLVariantString, S_OK, u""},
+        {[](IPLVariant* v) { return v->SetValueIUnknown(Make().Get()); }, PLVariantLong, E_FAIL, u""}};
     for (const auto& [set, target, hr, textAfter] : cases) {
         SCOPED_TRACE(testing::Message() << "target " << target << ", after " << testing::PrintToString(textAfter));
         auto v = Make(set);

@@ -46,7 +46,8 @@ TEST_F(VersionTest, VersionTextsPackMajorAndMinorOrGiveZeroAndRecordWhy) {
     for (const auto& [text, packed] :
          {Row{u"4.0.0.1", 0x04000000u}, Row{u"255.12.15.65535", 0xFFC00000u},
           Row{u" 1.\t2. 3. 4 trailing", 0x01200000u}, Row{nullptr, 0}, Row{u"", 0}, Row{u"4.0.0-001", 0},
-          Row{u"4.0.0", 0}, Row{u"1.13.0.0", 0}, Row{u"256.0.0.0", 0}, Row{u"99999999999999999999.0.0.0", 0}}) {
+          Row{u"4.0.0", 0}, Row{u"1.13.0.0", 0}, Row{u"256.0.0.0", 0}, Row{u"99999999999999999999.0.0.0", 0},
+          Row{u"\n1.\r2.\v+3.\f4", 0x01200000u}, Row{u"1.-2.0.0", 0}, Row{u"1.x", 0}, Row{u"1.!", 0}}) {
         PLClearThreadErrors();
         const std::string shown = text ? Narrow(text) : "(null)";
         EXPECT_EQ(ConvertVersionToDWORD(text), packed) << shown;

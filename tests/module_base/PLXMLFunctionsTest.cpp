@@ -180,13 +180,15 @@ TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
 
 TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
     // Short attribute names and a lower-case "name"; then no name, no type, an unknown type, a
-    // collection item without a type, a text that is no date.
+    // collection item without a type, a text that is no date, numbers that are none.
     const char16_t* cases[] = {u"<R><P N='x' D='B'>T</P><P N='y' D='b'>yes</P><P name='z'/></R>",
                                u"<R><P D='S'>no name</P></R>",
                                u"<R><P N='x'>no type</P></R>",
                                u"<R><P N='x' D='Nope'>1</P></R>",
                                u"<R><P N='x' D='VariantCollection'><ITEM>1</ITEM></P></R>",
-                               u"<R><P N='x' D='DT'>not a date</P></R>"};
+                               u"<R><P N='x' D='DT'>not a date</P></R>",
+                               u"<R><P N='x' D='L'> + </P></R>",
+                               u"<R><P N='x' D='VariantCollection'><ITEM DATATYPE='Long'>12x</ITEM></P></R>"};
     PLComPtr<IPLPropertyBag> first;
     for (const char16_t* text : cases) {
         XmlDocument document;

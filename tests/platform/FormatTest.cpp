@@ -37,6 +37,12 @@ TEST(FormatTest, FloatingPointCharactersAndPointers) {
     EXPECT_EQ(Format(u"%c%c%hc", u'x', 0x263A, 'y'), u"x\u263Ay");
     EXPECT_EQ(Format(u"%p", reinterpret_cast<const void*>(0xABCDu)), u"000000000000ABCD");
     EXPECT_EQ(Format(u"100%%"), u"100%");
+    // Texts and numbers as pointers, null texts, an unsigned number as floating point, a narrow
+    // character beyond ASCII.
+    EXPECT_EQ(
+        Format(u"%p|%p|%p|%p|%hs|%s|%f|%.5d|%C", static_cast<const char16_t*>(nullptr),
+               static_cast<const char*>(nullptr), 5, 1.0, static_cast<const char*>(nullptr), nullptr, 2u, 42, 0xE9),
+        u"0000000000000000|0000000000000000|0000000000000005|%!p(bad argument)|(null)|(null)|2.000000|00042|\uFFFD");
 }
 
 TEST(FormatTest, MismatchesPrintVisiblePlaceholdersAndHugeWidthsAreCapped) {

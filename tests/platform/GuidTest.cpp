@@ -27,6 +27,9 @@ TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndReadAndCreatedGuidsAreV
     EXPECT_FALSE(GuidFromText(u"0A1B2C3D_4E5F-6071-8293-A4B5C6D7E8F9", &g));
     EXPECT_FALSE(GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FG", &g));
     EXPECT_FALSE(GuidFromText(u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g));
+    EXPECT_FALSE(GuidFromText(u"!A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g) ||
+                 GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8g9", &g));
+    EXPECT_FALSE(GuidToText(kSample, nullptr, 37) || GuidToText(kSample, buffer, 0) || GuidFromText(u"", nullptr));
     // Created identifiers are of version 4 and differ.
     g = CreateGuid();
     EXPECT_EQ(g.Data3 >> 12, 4);  // version nibble, in host order

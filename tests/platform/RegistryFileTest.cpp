@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <set>
 
 #include "support/DiagReceiver.h"
 
@@ -63,8 +64,22 @@ TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
         {kSection + "\"Log Profile\"=hex(4):08,00,00,00\n", RegistryStatus::WrongType},
         {kSection + "\"Log Profile\"=hex():08\n", RegistryStatus::Malformed},
         {kSection + "\"Log Profile\"=hex(4x):08\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=hex(aF):08\n", RegistryStatus::WrongType},
+        {kSection + "\"Log Profile\"=hex(!):08\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=hex:aB, 123\n", RegistryStatus::Malformed},  // three digits
+        {kSection + "\"Log Profile\"=hex:g\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=hex:!\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=hex\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=dword:!\n", RegistryStatus::Malformed},
+        {kSection + "\"Log Profile\"=\n", RegistryStatus::Malformed},
+        {kSection + "Log Profile=dword:1\n", RegistryStatus::Malformed},
+        {"[HKLM]\n[\\]\n", RegistryStatus::KeyMissing},
     };
     for (const auto& [text, status] : cases) EXPECT_EQ(Parse(text), std::make_pair(status, 0xDEADBEEFu)) << text;
+    // The diagnostics log names each status in words of its own (and a value out of range).
+    std::set<std::string> texts;
+    for (int s = 0; s <= 7; ++s) texts.insert(kd::platform::RegistryStatusText(static_cast<RegistryStatus>(s)));
+    EXPECT_EQ(texts.size(), 8u);
 }
 
 TEST(RegistryFileTest, ReadsFilesAndRefusesWhatIsNotOne) {

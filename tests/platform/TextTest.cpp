@@ -30,6 +30,8 @@ TEST(TextTest, CaseMappingKeepsTheLengthAndComparisonIgnoresCase) {
     ToLowerInPlace(s.data(), s.size());
     EXPECT_EQ(s, u"stra\u00DFe \u00E9t\u00E9 \U00010428");
     EXPECT_EQ(ToLower(u'\u0130'), u'i');
+    EXPECT_EQ((std::u16string{ToUpper(u'a'), ToUpper(u'{'), ToUpper(u'\u00E9')}), u"A{\u00C9");
+    EXPECT_TRUE(IsAlpha(u'Q') && IsAlpha(u'\u00E9') && !IsAlpha(u'{') && !IsAlpha(u'@'));
     EXPECT_EQ(CompareNoCase(u"Hello", u"hELLO"), 0);
     EXPECT_LT(CompareNoCase(u"abc", u"ABD"), 0);
     EXPECT_GT(CompareNoCase(u"abcd", u"ABC"), 0);
