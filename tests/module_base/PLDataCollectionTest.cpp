@@ -28,9 +28,9 @@ public:
 };
 using Items = std::vector<IPLTraceContext*>;
 
-LONG ById(IPLTraceContext* a, IPLTraceContext* b) {
+HRESULT ById(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
     const ULONG x = static_cast<Item*>(a)->id, y = static_cast<Item*>(b)->id;
-    return x == y ? 0 : x < y ? -1 : 1;
+    return *result = x == y ? 0 : x < y ? -1 : 1, S_OK;
 }
 
 // Names, and comparison by identifier, so that searches and duplicates have something to use.
@@ -40,7 +40,7 @@ public:
         return item->GetName(buffer, size);
     }
     HRESULT AccessorCompare(IPLTraceContext* a, IPLTraceContext* b, LONG* result) override {
-        return *result = ById(a, b), S_OK;
+        return ById(a, b, result);
     }
 };
 
@@ -124,19 +124,16 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
 }
 
 StdCollection* g_sorted = nullptr;
-HRESULT Ordered(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
-    return *result = ById(a, b), S_OK;
-}
 HRESULT Meddling(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
     if (g_sorted->GetCount() == 4) g_sorted->Remove(a);  // the collection's reference goes
-    return Ordered(a, b, result);
+    return ById(a, b, result);
 }
 
 TEST(DataCollection, SortIsStableAndAllOrNothing) {
     Item a(3), b(1), c2(3), d(2);
     StdCollection c;
     for (Item* i : {&a, &b, &c2, &d}) c.Insert(i);
-    EXPECT_HR(c.Sort(Ordered), S_OK);
+    EXPECT_HR(c.Sort(ById), S_OK);
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &a, &c2}));  // equal items keep their order
     EXPECT_HR(c.Sort([](IPLTraceContext*, IPLTraceContext*, LONG*) { return E_UNEXPECTED; }), E_UNEXPECTED);
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &a, &c2}));

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "module_base/PLDatabasePassword.h"
 #include "support/DiagReceiver.h"
@@ -39,10 +40,8 @@ protected:
 TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
     Write("# database passwords\n\n" + Record(1, u"alpha") + "  " + Record(3, u"g\u00e4mma \U0001F511") +
           Record(9, u""));
-    EXPECT_EQ(Get(1), u"alpha");
-    EXPECT_EQ(Get(3), u"g\u00e4mma \U0001F511");
-    EXPECT_EQ(Get(9), u"");
-    EXPECT_EQ(Get(1, 3), u"al");
+    EXPECT_EQ((std::vector{Get(1), Get(3), Get(9), Get(1, 3)}),
+              (std::vector<std::u16string>{u"alpha", u"g\u00e4mma \U0001F511", u"", u"al"}));
     for (LONG user : {0, -1, 10, 0x7FFFFFFF}) EXPECT_EQ(Get(user), u"Invalid User");
 }
 

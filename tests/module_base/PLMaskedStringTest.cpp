@@ -83,19 +83,19 @@ TEST(PLMaskedStringTest, MaskStylesAndRendering) {
 
 TEST(PLMaskedStringTest, IndexConversion) {
     auto s = New(kPhoneMask);
-    for (const auto& [n, m] : {std::pair{0, 0}, {3, 4}, {6, 8}, {10, 12}}) {
+    const auto toMasked = &IPLMaskedString::NormalIndexToMaskedIndex,
+               toNormal = &IPLMaskedString::MaskedIndexToNormalIndex;
+    // Conversion, index, result, the index it gives.
+    const std::tuple<decltype(toMasked), LONG, HRESULT, LONG> rows[] = {
+        {toMasked, 0, S_OK, 0},  {toMasked, 3, S_OK, 4},           {toMasked, 6, S_OK, 8},    {toMasked, 10, S_OK, 12},
+        {toNormal, 0, S_OK, 0},  {toNormal, 3, S_OK, 3},           {toNormal, 4, S_OK, 3},    {toNormal, 7, S_OK, 6},
+        {toNormal, 11, S_OK, 9}, {toMasked, 11, E_INVALIDARG, -1}, {toNormal, 12, E_FAIL, -1}};
+    for (const auto& [convert, from, hr, to] : rows) {
         LONG got = -1;
-        EXPECT_HR(s->NormalIndexToMaskedIndex(n, &got), S_OK);
-        EXPECT_EQ(got, m) << n;
-    }
-    for (const auto& [m, n] : {std::pair{0, 0}, {3, 3}, {4, 3}, {7, 6}, {11, 9}}) {
-        LONG got = -1;
-        EXPECT_HR(s->MaskedIndexToNormalIndex(m, &got), S_OK);
-        EXPECT_EQ(got, n) << m;
+        EXPECT_HR((s.Get()->*convert)(from, &got), hr) << from;
+        EXPECT_EQ(got, to) << from;
     }
     LONG got = 0;
-    EXPECT_HR(s->NormalIndexToMaskedIndex(11, &got), E_INVALIDARG);
-    EXPECT_HR(s->MaskedIndexToNormalIndex(12, &got), E_FAIL);
     EXPECT_HR(New(u"00S", nullptr, u"  -", PLMaskStylePositional)->MaskedIndexToNormalIndex(2, &got), E_INVALIDARG);
 }
 
@@ -276,13 +276,11 @@ TEST(PLMaskedStringTest, SetMaskExRequiresEachName) {
 // Every method refuses a missing argument or place for its result, and the value stays as it was.
 TEST(PLMaskedStringTest, MissingArgumentsAreRefusedAndChangeNothing) {
     auto s = New(kPhoneMask, u"5551234567");
-    PLComPtr<IPLCloneable> cloneable;
-    ASSERT_HR(s.As(cloneable), S_OK);
     for (const HRESULT hr : {s->SetMask(nullptr, u"", 1), s->GetStringLength(nullptr, kNormal),
                              s->ValidateString(nullptr, nullptr, kNormal), s->ValidateString(u"1", nullptr, kNormal),
                              s->ValidateChar(0, u'1', nullptr, kNormal), s->SetValue(nullptr, kNormal),
                              s->NormalIndexToMaskedIndex(0, nullptr), s->MaskedIndexToNormalIndex(0, nullptr),
-                             s->SetMaskEx(nullptr), cloneable->Clone(IID_IPLMaskedString, nullptr)})
+                             s->SetMaskEx(nullptr), kdtest::As<IPLCloneable>(s)->Clone(IID_IPLMaskedString, nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(s->SetMask(u"000", nullptr, 1), E_INVALIDARG);
     EXPECT_EQ(Get(s.Get(), kMasked), u"555-123-4567");

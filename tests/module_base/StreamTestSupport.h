@@ -1,6 +1,6 @@
-// Shared by the stream, variant and collection tests: a creator, readers of getters and streams, a check of a result
-// with its recorded message, the test bytes, a runner of steps on a stream and a watchdog for calls that may wait on a
-// FIFO.
+// Shared by the stream, variant and collection tests: a creator, a query, a cloner, readers of getters and
+// streams, a check of a result with its recorded message, the test bytes, a runner of steps on a stream and a
+// watchdog for calls that may wait on a FIFO.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
@@ -31,6 +31,22 @@ PLComPtr<I> New(REFCLSID clsid) {
     PLComPtr<I> object;
     EXPECT_HR(PLCreateInstance(clsid, object), S_OK);
     return object;
+}
+
+// `object` seen through U, checked to succeed.
+template <class U, class T>
+PLComPtr<U> As(const PLComPtr<T>& object) {
+    PLComPtr<U> out;
+    EXPECT_HR(object.As(out), S_OK);
+    return out;
+}
+
+// A copy of `object` made through its IPLCloneable, seen through the same interface.
+template <class T>
+PLComPtr<T> Clone(const PLComPtr<T>& object) {
+    PLComPtr<T> copy;
+    EXPECT_HR(As<IPLCloneable>(object)->Clone(PLIidOf<T>, copy.PutVoid()), S_OK);
+    return copy;
 }
 
 // What a getter of one LONG answers (a size, a position, a type), checked to succeed.
