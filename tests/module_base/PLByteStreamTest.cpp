@@ -39,10 +39,6 @@ PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
     return stream;
 }
 
-std::vector<BYTE> ReadAll(IPLStream* stream) {
-    return kdtest::ReadBytes(stream, 64);
-}
-
 TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
     auto stream = MakeStream(kTen, 10);
     // Missing arguments and places for results are refused.
@@ -93,8 +89,8 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     owner->Release();
     EXPECT_FALSE(ownerGone) << "the stream holds its owner";
     bytes[0] = 9;
-    EXPECT_EQ(ReadAll(copy.Get()), (std::vector<BYTE>{1, 2, 3, 4}));
-    EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{9, 2, 3, 4}));
+    EXPECT_EQ(kdtest::ReadBytes(copy.Get(), 64), (std::vector<BYTE>{1, 2, 3, 4}));
+    EXPECT_EQ(kdtest::ReadBytes(shared.Get(), 64), (std::vector<BYTE>{9, 2, 3, 4}));
 
     // Re-initializing with a copy drops the owner, once no sub-stream holds it.
     PLComPtr<IPLStream> sub;
@@ -102,10 +98,10 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     auto byteStream = kdtest::As<IPLByteStream>(shared);
     ASSERT_HR(byteStream->Initialize(kTen, 3), S_OK);
     EXPECT_FALSE(ownerGone);
-    EXPECT_EQ(ReadAll(sub.Get()), (std::vector<BYTE>{4}));
+    EXPECT_EQ(kdtest::ReadBytes(sub.Get(), 64), (std::vector<BYTE>{4}));
     sub = nullptr;
     EXPECT_TRUE(ownerGone);
-    EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{0, 1, 2}));
+    EXPECT_EQ(kdtest::ReadBytes(shared.Get(), 64), (std::vector<BYTE>{0, 1, 2}));
 
     // Size 0: open and empty.
     ASSERT_HR(byteStream->Initialize(kTen, 0), S_OK);
@@ -117,7 +113,7 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     std::memcpy(heap, kTen, 3);
     PLComPtr<IPLStream> taken;
     ASSERT_HR(PLCreateStreamOnOwnedBytes(heap, 3, nullptr, taken.Put()), S_OK);
-    EXPECT_EQ(ReadAll(taken.Get()), (std::vector<BYTE>{0, 1, 2}));
+    EXPECT_EQ(kdtest::ReadBytes(taken.Get(), 64), (std::vector<BYTE>{0, 1, 2}));
 }
 
 TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
@@ -135,7 +131,7 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
             EXPECT_FALSE(sub);
             continue;
         }
-        EXPECT_EQ(ReadAll(sub.Get()), bytes);
+        EXPECT_EQ(kdtest::ReadBytes(sub.Get(), 64), bytes);
         EXPECT_HR(sub->Seek(0, 1), S_OK) << "sub-streams are open";
     }
     kdtest::TakeThreadErrors();
@@ -148,7 +144,7 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
     PLComPtr<IPLStream> subSub;
     ASSERT_HR(sub->GetSubstream(1, 2, subSub.Put()), S_OK);
     sub = nullptr;
-    EXPECT_EQ(ReadAll(subSub.Get()), (std::vector<BYTE>{5, 6}));
+    EXPECT_EQ(kdtest::ReadBytes(subSub.Get(), 64), (std::vector<BYTE>{5, 6}));
 }
 
 // A stream is not synchronised, yet Reads racing on one (with rewinds among them) stay inside its

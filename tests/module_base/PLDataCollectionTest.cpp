@@ -72,10 +72,10 @@ TEST(DataCollection, IndexedAccessPlacementAndReadOnly) {
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back(), u"Core|CPLDataCollection|GetAt|Invalid index specified (0)");
 
-    EXPECT_HR(c.InsertAt(&b, PL_INSERT_AT_FRONT, 0), S_OK);  // into an empty collection
-    EXPECT_HR(c.InsertAt(&d, PL_INSERT_AFTER, 0), S_OK);     // after the last: appended
-    EXPECT_HR(c.InsertAt(&a, PL_INSERT_BEFORE, 0), S_OK);
-    EXPECT_HR(c.InsertAt(&e, PL_INSERT_AT_END, 77), S_OK);
+    // Into an empty collection, after the last (appended), before the first, at the end.
+    for (const HRESULT hr : {c.InsertAt(&b, PL_INSERT_AT_FRONT, 0), c.InsertAt(&d, PL_INSERT_AFTER, 0),
+                             c.InsertAt(&a, PL_INSERT_BEFORE, 0), c.InsertAt(&e, PL_INSERT_AT_END, 77)})
+        EXPECT_HR(hr, S_OK);
     EXPECT_EQ(c.Contents(), (Items{&a, &b, &d, &e}));
     for (auto [position, index] : {std::pair<LONG, LONG>{PL_INSERT_BEFORE, 4}, {PL_INSERT_AFTER, -1}, {4, 0}})
         EXPECT_HR(c.InsertAt(&a, position, index), E_INVALIDARG) << position << " " << index;

@@ -46,9 +46,7 @@ protected:
     }
     template <class I>
     PLComPtr<I> As() const {
-        PLComPtr<I> out;
-        EXPECT_HR(m_page.As(out), S_OK);
-        return out;
+        return kdtest::As<I>(m_page);
     }
     Bytes Content() const {
         LONG size = 0;

@@ -162,10 +162,6 @@ TEST(SehInstallTest, ATranslatorInstalledAsAThreadEndsIsNotInheritedByALaterThre
 
 // ---- what is not ours stays with the previous handler (each in a child process) ----
 
-void ExitWith42(int) {
-    ::_exit(42);
-}
-
 TEST(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (void (*body)() : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
@@ -173,7 +169,7 @@ TEST(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalA
         EXPECT_EXIT(
             {
                 struct sigaction action {};
-                action.sa_handler = ExitWith42;
+                action.sa_handler = [](int) { ::_exit(42); };
                 ::sigaction(SIGSEGV, &action, nullptr);
                 ::sigaction(SIGFPE, &action, nullptr);
                 PLInstallSEHTranslator();

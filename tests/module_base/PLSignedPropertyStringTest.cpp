@@ -66,8 +66,8 @@ TEST(PLSignedPropertyStringTest, SignedFormIsKeyStampAndPropertiesAndAnyChangeFa
 
 TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
     const auto at = Date(12, 0, 0);
-    const std::u16string stamped = u"timeStamp:03-14-2026-12-00-00;a:1";
-    const std::u16string unstamped = u"a:1;timeStamp:03-14-2026-12-00-00";
+    const std::u16string stamped = u"timeStamp:03-14-2026-12-00-00;a:1",
+                         unstamped = u"a:1;timeStamp:03-14-2026-12-00-00";
     const auto digest = DigestBytes(stamped);
     const std::u16string text = Signed(u"a:1;b:2", at.Get());
     std::vector<uint8_t> longer = digest;
@@ -91,11 +91,10 @@ TEST(PLSignedPropertyStringTest, TimeStampMustLieWithinTwoWholeMinutesEitherWay)
     const auto signedAt = Date(23, 59, 0, 14);
     const std::u16string text = Signed(u"a:1", signedAt.Get());
     // Day, hour, minute, second, result.
-    const std::tuple<LONG, LONG, LONG, LONG, HRESULT> cases[] = {{15, 0, 1, 59, S_OK},
-                                                                 {14, 23, 56, 1, S_OK},
-                                                                 {14, 23, 56, 0, E_FAIL},
-                                                                 {13, 23, 59, 0, E_FAIL},
-                                                                 {15, 23, 59, 0, E_FAIL}};
+    const std::tuple<LONG, LONG, LONG, LONG, HRESULT> cases[] = {
+        {15, 0, 1, 59, S_OK},    {14, 23, 56, 1, S_OK},   {14, 23, 56, 0, E_FAIL},
+        {13, 23, 59, 0, E_FAIL}, {15, 23, 59, 0, E_FAIL},
+    };
     for (const auto& [day, hour, minute, second, hr] : cases) {
         SCOPED_TRACE(testing::Message() << day << " " << hour << ":" << minute << ":" << second);
         EXPECT_HR(VerifySignedPropertyString(text.c_str(), Date(hour, minute, second, day).Get()), hr);

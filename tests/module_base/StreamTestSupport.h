@@ -80,11 +80,11 @@ inline bool LargeAllocationsFail() {
     return probe == nullptr;
 }
 
-// The bytes one Read of `count` reports.
+// The bytes one Read of `count` reports (none, and a failure, for a stream that could not be made).
 inline std::vector<BYTE> ReadBytes(IPLStream* stream, LONG count) {
     std::vector<BYTE> out(static_cast<std::size_t>(count));
     LONG read = -1;
-    EXPECT_HR(stream->Read(out.data(), count, &read), S_OK);
+    EXPECT_HR(stream ? stream->Read(out.data(), count, &read) : E_POINTER, S_OK);
     out.resize(static_cast<std::size_t>(read < 0 ? 0 : read));
     return out;
 }
