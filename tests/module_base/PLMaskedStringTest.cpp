@@ -239,11 +239,9 @@ TEST(PLMaskedStringTest, DeleteMovesFollowingCharactersWithoutLosingAny) {
 
 TEST(PLMaskedStringTest, SetMaskExRequiresEachName) {
     auto s = New(u"00");
-    for (int missing = 0; missing < 3; ++missing) {
-        auto bag = kdtest::BagOf({});
-        if (missing != 0) AddStringToPropertyBag(bag.Get(), u"mask", kPhoneMask);
-        if (missing != 1) AddStringToPropertyBag(bag.Get(), u"static", u"--");
-        if (missing != 2) AddLongToPropertyBag(bag.Get(), u"style", 1);
+    for (const auto& bag :
+         {kdtest::BagOf({{u"static", u"--"}, {u"style", 1}}), kdtest::BagOf({{u"mask", kPhoneMask}, {u"style", 1}}),
+          kdtest::BagOf({{u"mask", kPhoneMask}, {u"static", u"--"}})}) {
         EXPECT_HR(s->SetMaskEx(bag.Get()), E_FAIL);
         EXPECT_EQ(MaskOf(s.Get(), &IPLMaskedString::GetMask), u"00");
     }

@@ -13,15 +13,9 @@
 #include "platform/Crypto.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
-
-PLComPtr<IPLDateTime> Date(LONG hour, LONG minute, LONG second, LONG day = 14) {
-    PLComPtr<IPLDateTime> date;
-    EXPECT_HR(PLCreateInstance(CLSID_PLDateTime, date), S_OK);
-    EXPECT_HR(date->Initialize(3, day, 2026, hour, minute, second), S_OK);
-    return date;
-}
 
 // "securityKey:<key>;" + signedText, with the key made by the test from `plain` bytes.
 std::u16string WithKey(const std::vector<uint8_t>& plain, const std::u16string& signedText) {
@@ -44,7 +38,7 @@ std::u16string Signed(const std::u16string& properties, IPLDateTime* at) {
 }
 
 TEST(PLSignedPropertyStringTest, SignedFormIsKeyStampAndPropertiesAndAnyChangeFailsVerification) {
-    const auto at = Date(9, 5, 7);
+    const auto at = kdtest::DateAt(3, 14, 2026, 9, 5, 7);
     // A peer holding the key reproduces the signature from the digest of every byte.
     for (const std::u16string properties : {u"", u"a:1;b:2"}) {
         const std::u16string signedText = u"timeStamp:03-14-2026-09-05-07;" + properties;
@@ -65,7 +59,7 @@ TEST(PLSignedPropertyStringTest, SignedFormIsKeyStampAndPropertiesAndAnyChangeFa
 }
 
 TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
-    const auto at = Date(12, 0, 0);
+    const auto at = kdtest::DateAt(3, 14, 2026, 12, 0, 0);
     const std::u16string stamped = u"timeStamp:03-14-2026-12-00-00;a:1",
                          unstamped = u"a:1;timeStamp:03-14-2026-12-00-00";
     const auto digest = DigestBytes(stamped);
@@ -88,7 +82,7 @@ TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
 }
 
 TEST(PLSignedPropertyStringTest, TimeStampMustLieWithinTwoWholeMinutesEitherWay) {
-    const auto signedAt = Date(23, 59, 0, 14);
+    const auto signedAt = kdtest::DateAt(3, 14, 2026, 23, 59, 0);
     const std::u16string text = Signed(u"a:1", signedAt.Get());
     // Day, hour, minute, second, result.
     const std::tuple<LONG, LONG, LONG, LONG, HRESULT> cases[] = {
@@ -97,9 +91,10 @@ TEST(PLSignedPropertyStringTest, TimeStampMustLieWithinTwoWholeMinutesEitherWay)
     };
     for (const auto& [day, hour, minute, second, hr] : cases) {
         SCOPED_TRACE(testing::Message() << day << " " << hour << ":" << minute << ":" << second);
-        EXPECT_HR(VerifySignedPropertyString(text.c_str(), Date(hour, minute, second, day).Get()), hr);
+        EXPECT_HR(VerifySignedPropertyString(text.c_str(), kdtest::DateAt(3, day, 2026, hour, minute, second).Get()),
+                  hr);
     }
-    const auto later = Date(0, 2, 0, 15);  // three minutes on
+    const auto later = kdtest::DateAt(3, 15, 2026, 0, 2, 0);  // three minutes on
     EXPECT_HR(VerifySignedPropertyString(text.c_str(), later.Get()), E_FAIL);
     EXPECT_TRUE(
         kdtest::Recorded(u"Signed Property String has exceeded time window. lMinutes = '3', Token Date was "

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "module_base/PLComObject.h"
-#include "module_base/PLDateTime.h"
 #include "module_base/PLTimeSpan.h"
 #include "tests/module_base/StreamTestSupport.h"
 
@@ -23,13 +22,6 @@ Span Get(IPLTimeSpan* span) {
     Span s{};
     EXPECT_HR(span->GetSpan(&s[0], &s[1], &s[2], &s[3]), S_OK);
     return s;
-}
-
-PLComPtr<IPLDateTime> Date(LONG day, LONG hour, LONG minute) {
-    PLComPtr<IPLDateTime> dt;
-    EXPECT_HR(PLCreateDateTime(0x0409, dt.Put()), S_OK);
-    EXPECT_HR(dt->Initialize(3, day, 2021, hour, minute, 0), S_OK);
-    return dt;
 }
 
 TEST(PLTimeSpan, NormalisesCarryingBeyondOneUnitAndBorrowingFromLargerUnits) {
@@ -75,7 +67,7 @@ TEST(PLTimeSpan, CompareUsesTheWholeTotals) {
 }
 
 TEST(PLTimeSpan, FromDatesSubtractsFieldByFieldAndClonesCarryTheFields) {
-    auto start = Date(1, 10, 0), end = Date(2, 9, 30);
+    auto start = kdtest::DateAt(3, 1, 2021, 10, 0, 0), end = kdtest::DateAt(3, 2, 2021, 9, 30, 0);
     auto span = Of({5, 5, 5, 5});
     EXPECT_HR(span->InitializeFromDate(start.Get(), end.Get()), S_OK);
     EXPECT_EQ(Get(span.Get()), (Span{0, 23, 30, 0}));
@@ -90,12 +82,12 @@ TEST(PLTimeSpan, MissingArgumentsAreRefusedAndChangeNothing) {
     auto span = Of({1, 2, 3, 4});
     LONG f = 0;
     for (const HRESULT hr :
-         {span->InitializeFromDate(nullptr, nullptr), span->InitializeFromDate(Date(1, 0, 0).Get(), nullptr),
-          span->GetSpanInHours(nullptr), span->GetSpanInMinutes(nullptr), span->GetSpanInSeconds(nullptr),
-          span->GetSpanInSecondsLong(nullptr), span->Compare(nullptr, 0, nullptr),
-          span->Compare(span.Get(), 0, nullptr), kdtest::As<IPLCloneable>(span)->Clone(IID_IPLTimeSpan, nullptr),
-          span->GetSpan(nullptr, &f, &f, &f), span->GetSpan(&f, nullptr, &f, &f), span->GetSpan(&f, &f, nullptr, &f),
-          span->GetSpan(&f, &f, &f, nullptr)})
+         {span->InitializeFromDate(nullptr, nullptr),
+          span->InitializeFromDate(kdtest::DateAt(3, 1, 2021, 0, 0, 0).Get(), nullptr), span->GetSpanInHours(nullptr),
+          span->GetSpanInMinutes(nullptr), span->GetSpanInSeconds(nullptr), span->GetSpanInSecondsLong(nullptr),
+          span->Compare(nullptr, 0, nullptr), span->Compare(span.Get(), 0, nullptr),
+          kdtest::As<IPLCloneable>(span)->Clone(IID_IPLTimeSpan, nullptr), span->GetSpan(nullptr, &f, &f, &f),
+          span->GetSpan(&f, nullptr, &f, &f), span->GetSpan(&f, &f, nullptr, &f), span->GetSpan(&f, &f, &f, nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(Get(span.Get()), (Span{1, 2, 3, 4}));
 }

@@ -1,4 +1,4 @@
-// Shared by the stream, variant and collection tests: a creator, a query, a cloner, readers of getters and
+// Shared by the stream, variant and collection tests: a creator, a query, a cloner, a date, readers of getters and
 // streams, a check of a result with its recorded message, the test bytes, a runner of steps on a stream and a
 // watchdog for calls that may wait on a FIFO.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
@@ -47,6 +47,13 @@ PLComPtr<T> Clone(const PLComPtr<T>& object) {
     PLComPtr<T> copy;
     EXPECT_HR(As<IPLCloneable>(object)->Clone(PLIidOf<T>, copy.PutVoid()), S_OK);
     return copy;
+}
+
+// A new date-time at the given fields.
+inline PLComPtr<IPLDateTime> DateAt(LONG month, LONG day, LONG year, LONG hour, LONG minute, LONG second) {
+    auto date = New<IPLDateTime>(CLSID_PLDateTime);
+    EXPECT_HR(date->Initialize(month, day, year, hour, minute, second), S_OK);
+    return date;
 }
 
 // What a getter of one LONG answers (a size, a position, a type), checked to succeed.
