@@ -93,8 +93,7 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     EXPECT_EQ(kdtest::ReadBytes(shared.Get(), 64), (std::vector<BYTE>{9, 2, 3, 4}));
 
     // Re-initializing with a copy drops the owner, once no sub-stream holds it.
-    PLComPtr<IPLStream> sub;
-    ASSERT_HR(shared->GetSubstream(3, 1, sub.Put()), S_OK);
+    auto sub = kdtest::Sub(shared.Get(), 3, 1);
     auto byteStream = kdtest::As<IPLByteStream>(shared);
     ASSERT_HR(byteStream->Initialize(kTen, 3), S_OK);
     EXPECT_FALSE(ownerGone);
@@ -125,8 +124,7 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
     auto parent = MakeStream(kTen, 10);
     for (const auto& [offset, length, hr, bytes] : cases) {
         SCOPED_TRACE(offset);
-        PLComPtr<IPLStream> sub;
-        EXPECT_HR(parent->GetSubstream(offset, length, sub.Put()), hr);
+        auto sub = kdtest::Sub(parent.Get(), offset, length, hr);
         if (hr < 0) {
             EXPECT_FALSE(sub);
             continue;
@@ -137,12 +135,10 @@ TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
     kdtest::TakeThreadErrors();
 
     // A sub-stream keeps reading its bytes after the parent is re-initialized and released.
-    PLComPtr<IPLStream> sub;
-    ASSERT_HR(parent->GetSubstream(4, 4, sub.Put()), S_OK);
+    auto sub = kdtest::Sub(parent.Get(), 4, 4);
     ASSERT_HR(kdtest::As<IPLByteStream>(parent)->Initialize(kTen, 2), S_OK);
     parent = nullptr;
-    PLComPtr<IPLStream> subSub;
-    ASSERT_HR(sub->GetSubstream(1, 2, subSub.Put()), S_OK);
+    auto subSub = kdtest::Sub(sub.Get(), 1, 2);
     sub = nullptr;
     EXPECT_EQ(kdtest::ReadBytes(subSub.Get(), 64), (std::vector<BYTE>{5, 6}));
 }

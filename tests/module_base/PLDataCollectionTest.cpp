@@ -10,8 +10,7 @@
 namespace {
 
 // An item with an identifier and a name (only those two operations are used).
-class Item : public kdtest::Fake<IPLTraceContext> {
-public:
+struct Item : kdtest::Fake<IPLTraceContext> {
     Item(ULONG id, std::u16string name = u"") : Fake(IID_IPLTraceContext), id(id), name(name) {}
     HRESULT GetID(ULONG* out) override { return *out = id, S_OK; }
     HRESULT GetName(WCHAR* buffer, LONG size) override {
@@ -34,8 +33,7 @@ HRESULT ById(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
 }
 
 // Names, and comparison by identifier, so that searches and duplicates have something to use.
-class ValueAccessor : public StdAccessor<IPLTraceContext> {
-public:
+struct ValueAccessor : StdAccessor<IPLTraceContext> {
     HRESULT AccessorGetName(IPLTraceContext* item, WCHAR* buffer, LONG size) override {
         return item->GetName(buffer, size);
     }
@@ -184,8 +182,7 @@ TEST(DataCollection, DuplicatesBySameItemAndByComparison) {
     for (Item* i : {&a, &b, &a2, &c3}) EXPECT_EQ(i->refs, 1u);
 }
 
-class CollectionListener : public kdtest::Fake<IPLCollectionListener> {
-public:
+struct CollectionListener : kdtest::Fake<IPLCollectionListener> {
     CollectionListener() : Fake(IID_IPLCollectionListener) {}
     HRESULT ItemAdded(IUnknown* item) override {
         Item* added = static_cast<Item*>(static_cast<IPLTraceContext*>(item));

@@ -26,7 +26,7 @@ namespace {
 using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
 using kdtest::Patterned;
-using kdtest::Recorded;
+using kdtest::Sub;
 
 class FileStreamTest : public ::testing::Test {
 protected:
@@ -56,11 +56,6 @@ protected:
         PLComPtr<IPLStream> stream;
         EXPECT_HR(PLCreateStreamOnRefFile(ref, start, size, stream.Put()), expected);
         return stream;
-    }
-    static PLComPtr<IPLStream> Sub(IPLStream* stream, LONG offset, LONG length, HRESULT expected = S_OK) {
-        PLComPtr<IPLStream> sub;
-        EXPECT_HR(stream->GetSubstream(offset, length, sub.Put()), expected);
-        return sub;
     }
     static std::vector<BYTE> Read(IPLStream* s, LONG count) { return kdtest::ReadBytes(s, count); }
 
@@ -156,17 +151,15 @@ TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
             if (read != 0) lines.emplace_back(buffer.data(), static_cast<std::size_t>(read));
         }
         EXPECT_EQ(lines, expected);
-        EXPECT_TRUE(Recorded(u""));
+        EXPECT_TRUE(kdtest::Recorded(u""));
     }
 }
 
 TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
-    constexpr int64_t kSize = (int64_t{1} << 31) + 10;
-    auto ref = RefFile(MakeFile("huge", kSize, INT32_MAX - 8));
-    Open(ref.Get(), 0, -1, E_FAIL);
+    auto ref = RefFile(MakeFile("huge", (int64_t{1} << 31) + 10, INT32_MAX - 8));
     EXPECT_EQ(Read(Open(ref.Get(), INT32_MAX - 8, 8).Get(), 100), Patterned(INT32_MAX - 8, 8));
-    Open(ref.Get(), INT32_MAX - 8, 9, E_FAIL);
-    Open(ref.Get(), 10, INT32_MAX, E_FAIL);
+    for (const auto& [start, size] : {std::pair{0, -1}, {INT32_MAX - 8, 9}, {10, INT32_MAX}})
+        Open(ref.Get(), start, size, E_FAIL);
 }
 
 TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {

@@ -48,14 +48,13 @@ TEST(PLSignedPropertyStringTest, SignedFormIsKeyStampAndPropertiesAndAnyChangeFa
     }
     // Changing any character, in its low or its high byte, fails.
     const std::u16string text = Signed(u"user:Jane Doe;role: auditor ;pages:1-12;zone:\u00e9\u4e2d", at.Get());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i)
         for (const char16_t flip : {u'\x0001', u'\x0100'}) {
             std::u16string changed = text;
             changed[i] ^= flip;
             EXPECT_LT(VerifySignedPropertyString(changed.c_str(), at.Get()), 0)
                 << "character " << i << " flipped by " << static_cast<int>(flip);
         }
-    }
 }
 
 TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {

@@ -81,12 +81,10 @@ TEST(PLStringTest, SearchAndModification) {
     EXPECT_TRUE(s.IsEmpty());
 
     PLString i(u"ace");
-    i.Insert(1, u'b');
-    i.Insert(3, u"d");
-    i.Insert(-4, u">");
-    EXPECT_EQ((std::vector{i.Insert(99, u"<"), i.Insert(2, u"")}), (std::vector{7, 7}));
-    EXPECT_EQ(i.view(), u">abcde<");
-    EXPECT_EQ(i.Insert(1, u'\0'), 8);  // a zero is a character like any other
+    // Insert returns the new length; a zero is a character like any other.
+    EXPECT_EQ((std::vector{i.Insert(1, u'b'), i.Insert(3, u"d"), i.Insert(-4, u">"), i.Insert(99, u"<"),
+                           i.Insert(2, u""), i.Insert(1, u'\0')}),
+              (std::vector{4, 5, 6, 7, 7, 8}));
     EXPECT_EQ(i.view(), u">\0abcde<"sv);
     EXPECT_EQ(i.Replace(u'\0', u'-'), 1);
 
@@ -150,8 +148,7 @@ TEST(PLStringTest, ExtractorsSearchesAndSetsAtTheirEdges) {
 TEST(PLStringTest, ConcatenationFormattingBuffersAndSysStrings) {
     PLString s(u"ab");
     s += s;
-    s += static_cast<int32_t>(-42);
-    EXPECT_EQ(s.view(), u"abab-42");
+    s += static_cast<int32_t>(-42);  // the text is checked with what FormatAndAppend adds
     EXPECT_EQ((u'a' + PLString(u"b") + u"c" + u'd').view(), u"abcd");
     // Appending a long string to itself forces a new block while reading from the old one.
     PLString big(u'q', 500);

@@ -57,8 +57,8 @@ TEST(PLTimeSpan, TotalsCountEveryComponentAndThe32BitOnesFailBeyondTheirRange) {
 
 // The operators themselves are checked with date-times; here, the order of two spans.
 TEST(PLTimeSpan, CompareUsesTheWholeTotals) {
-    auto century = Of({36524, 0, 0, 0});  // 1900 to 2000: beyond 32-bit seconds
-    auto day = Of({0, 0, 0, 86400});
+    // A century (1900 to 2000) is beyond 32-bit seconds.
+    auto century = Of({36524, 0, 0, 0}), day = Of({0, 0, 0, 86400});
     BOOL greater = FALSE, equal = FALSE;
     EXPECT_HR(century->Compare(day.Get(), PLCompareGreater, &greater), S_OK);
     EXPECT_HR(day->Compare(Of({1, 0, 0, 0}).Get(), PLCompareEqual, &equal), S_OK);

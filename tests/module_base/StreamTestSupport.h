@@ -1,6 +1,6 @@
 // Shared by the stream, variant and collection tests: a creator, a query, a cloner, a date, readers of getters and
-// streams, a check of a result with its recorded message, the test bytes, a runner of steps on a stream and a
-// watchdog for calls that may wait on a FIFO.
+// streams, a sub-stream, a check of a result with its recorded message, the test bytes, a runner of steps on a stream
+// and a watchdog for calls that may wait on a FIFO.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
@@ -85,6 +85,13 @@ inline bool LargeAllocationsFail() {
     void* volatile probe = std::malloc(std::size_t{1536} << 20);
     std::free(probe);
     return probe == nullptr;
+}
+
+// A sub-stream of `stream` (none, and a failure, for a stream that could not be made).
+inline PLComPtr<IPLStream> Sub(IPLStream* stream, LONG offset, LONG length, HRESULT expected = S_OK) {
+    PLComPtr<IPLStream> sub;
+    EXPECT_HR(stream ? stream->GetSubstream(offset, length, sub.Put()) : E_POINTER, expected);
+    return sub;
 }
 
 // The bytes one Read of `count` reports (none, and a failure, for a stream that could not be made).
