@@ -27,6 +27,12 @@ struct Item : kdtest::Fake<IPLTraceContext> {
 };
 using Items = std::vector<IPLTraceContext*>;
 
+// The item a successful lookup handed out, its reference given back (null after a failure).
+IPLTraceContext* Found(HRESULT hr, IPLTraceContext* const* out) {
+    EXPECT_HR(hr, S_OK);
+    return hr == S_OK ? ((*out)->Release(), *out) : nullptr;
+}
+
 HRESULT ById(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
     const ULONG x = static_cast<Item*>(a)->id, y = static_cast<Item*>(b)->id;
     return *result = x == y ? 0 : x < y ? -1 : 1, S_OK;
@@ -77,9 +83,7 @@ TEST(DataCollection, IndexedAccessPlacementAndReadOnly) {
     EXPECT_EQ(c.Contents(), (Items{&a, &b, &d, &e}));
     for (auto [position, index] : {std::pair<LONG, LONG>{PL_INSERT_BEFORE, 4}, {PL_INSERT_AFTER, -1}, {4, 0}})
         EXPECT_HR(c.InsertAt(&a, position, index), E_INVALIDARG) << position << " " << index;
-    ASSERT_HR(c.GetAt(2, &out), S_OK);
-    EXPECT_EQ(out, &d);
-    out->Release();
+    EXPECT_EQ(Found(c.GetAt(2, &out), &out), &d);
 
     EXPECT_HR(c.SetReadOnly(TRUE), S_OK);
     EXPECT_HR(c.Insert(&a), E_FAIL);
@@ -102,9 +106,7 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     for (Item* i : {&a, &b, &b2, &accented}) plain.Insert(i), named.Insert(i), none.Insert(i);
     IPLTraceContext* out = nullptr;
     BOOL exists = 9;
-    ASSERT_HR(plain.FindByID(7, &out), S_OK);
-    EXPECT_EQ(out, &b);
-    out->Release();
+    EXPECT_EQ(Found(plain.FindByID(7, &out), &out), &b);
     plain.GetAt(9, &out);  // leaves an error behind; a miss clears it
     EXPECT_HR(plain.FindByID(9, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
@@ -112,9 +114,7 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     EXPECT_HR(none.FindByID(5, &out), E_FAIL);            // no identifiers without an accessor
     EXPECT_HR(plain.FindByName(u"Alpha", &out), E_FAIL);  // no names with the standard one
     // Names compare without regard to the case of A to Z only.
-    ASSERT_HR(named.FindByName(u"BETA", &out), S_OK);
-    EXPECT_EQ(out, &b);
-    out->Release();
+    EXPECT_EQ(Found(named.FindByName(u"BETA", &out), &out), &b);
     EXPECT_HR(named.FindByName(u"Bet", &out), E_FAIL);
     EXPECT_HR(named.FindByName(u"\u00E9t\u00E9", &out), E_FAIL);
     EXPECT_HR(named.CheckExistsByName(u"alpha", &exists), S_OK);

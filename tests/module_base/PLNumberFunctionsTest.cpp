@@ -5,7 +5,6 @@
 #include <string>
 #include <tuple>
 
-#include "module_base/PLComObject.h"
 #include "module_base/PLNumberFunctions.h"
 #include "support/ErrorList.h"
 #include "support/PropertyBagOf.h"

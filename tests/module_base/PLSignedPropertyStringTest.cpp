@@ -7,7 +7,6 @@
 #include <tuple>
 #include <vector>
 
-#include "module_base/PLComObject.h"
 #include "module_base/PLHex.h"
 #include "module_base/PLSignedPropertyString.h"
 #include "platform/Crypto.h"
@@ -62,11 +61,10 @@ TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
     const std::u16string stamped = u"timeStamp:03-14-2026-12-00-00;a:1",
                          unstamped = u"a:1;timeStamp:03-14-2026-12-00-00";
     const auto digest = DigestBytes(stamped);
-    const std::u16string text = Signed(u"a:1;b:2", at.Get());
     std::vector<uint8_t> longer = digest;
     longer.insert(longer.end(), 4, 0);
     const std::pair<std::u16string, HRESULT> cases[] = {
-        {text + u";c:3", E_FAIL},
+        {Signed(u"a:1;b:2", at.Get()) + u";c:3", E_FAIL},
         {u"securityKey:00", E_FAIL},  // too short
         {u"key:00;" + stamped, E_FAIL},
         {u"securityKey:0;" + stamped, E_INVALIDARG},  // not hex
