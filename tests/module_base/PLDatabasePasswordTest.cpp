@@ -15,8 +15,7 @@
 
 namespace {
 
-class PLDatabasePasswordTest : public ::testing::Test {
-protected:
+struct PLDatabasePasswordTest : ::testing::Test {
     void Write(const std::string& text, mode_t mode = 0600) {
         std::ofstream(m_path, std::ios::trunc) << text;
         ASSERT_EQ(::chmod(m_path.c_str(), mode), 0);
@@ -47,8 +46,7 @@ TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
 
 TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReachAndBadRecords) {
     const std::string good = Record(1, u"alpha");
-    const std::u16string path(PLString::FromUtf8(m_path).view());
-    const std::u16string file = u"The database password file '" + path;
+    const std::u16string path(PLString::FromUtf8(m_path).view()), file = u"The database password file '" + path;
     for (const auto& [mode, text] : {std::pair{0640, u"0640"}, {0620, u"0620"}, {0610, u"0610"}, {0604, u"0604"}}) {
         Write(good, mode);
         EXPECT_EQ(Get(1),

@@ -90,8 +90,7 @@ TEST(DateTimeTest, JulianDaysWeekdaysAndDaysOfYear) {
         const F f = After(back->InitializeFromJulian(std::get<0>(got) + 0.3), back);
         EXPECT_EQ((F{f.month, f.day, f.year}), date);
     }
-    auto dt = New();
-    for (double bad : {std::nan(""), 1e300, -1e15}) EXPECT_EQ(dt->InitializeFromJulian(bad), E_INVALIDARG);
+    for (double bad : {std::nan(""), 1e300, -1e15}) EXPECT_EQ(New()->InitializeFromJulian(bad), E_INVALIDARG);
 }
 
 TEST(DateTimeTest, InvalidDatesAndTimesAreRefusedAndAnInvalidDateEmptiesTheObject) {
@@ -104,9 +103,8 @@ TEST(DateTimeTest, InvalidDatesAndTimesAreRefusedAndAnInvalidDateEmptiesTheObjec
         EXPECT_EQ(dt->InitializeDate(month, day, year), valid ? S_OK : E_FAIL);
         EXPECT_EQ(IsEmpty(dt.Get()), !valid);
     }
-    auto dt = New();
     for (const auto& [hour, minute, second] : {std::tuple{24, 0, 0}, {0, 60, 0}, {-1, 0, 0}})
-        EXPECT_EQ(dt->InitializeTime(hour, minute, second), E_FAIL);
+        EXPECT_EQ(New()->InitializeTime(hour, minute, second), E_FAIL);
 }
 
 TEST(DateTimeTest, ParsingEveryCode) {
@@ -253,15 +251,15 @@ TEST(DateTimeTest, ComparisonsByEveryOperator) {
                               {true, true, false},  {false, true, true},  {true, false, true}};
     const decltype(&IPLDateTime::Compare) methods[] = {&IPLDateTime::Compare, &IPLDateTime::CompareDate,
                                                        &IPLDateTime::CompareTime};
+    BOOL result = -1;
     for (const auto& [first, second, order] : rows)
         for (LONG op = 0; op <= 5; ++op)
             for (std::size_t m = 0; const auto method : methods) {  // m: the method's place in `order`
-                BOOL result = -1;
+                result = -1;
                 EXPECT_EQ((At(first).Get()->*method)(At(second).Get(), op, &result), S_OK);
                 EXPECT_EQ(result != FALSE, table[op][order[m++] + 1]) << "op " << op << " method " << m;
             }
     auto empty = New();
-    BOOL result = FALSE;
     for (LONG op : {-1, 6}) EXPECT_EQ(empty->Compare(empty.Get(), op, &result), E_INVALIDARG);
 }
 

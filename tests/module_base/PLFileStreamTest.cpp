@@ -28,8 +28,7 @@ using kd::platform::Utf8ToUtf16;
 using kdtest::Patterned;
 using kdtest::Sub;
 
-class FileStreamTest : public ::testing::Test {
-protected:
+struct FileStreamTest : ::testing::Test {
     void SetUp() override { kdtest::TakeThreadErrors(); }
 
     // A file of `size` bytes: the pattern throughout or, given a `mark`, only in the 8 KiB around

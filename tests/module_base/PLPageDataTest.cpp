@@ -28,8 +28,7 @@ namespace {
 using kdtest::Reports;
 using Bytes = std::vector<BYTE>;
 
-class PageDataTest : public ::testing::Test {
-protected:
+struct PageDataTest : ::testing::Test {
     void SetUp() override { kdtest::TakeThreadErrors(); }
 
     std::string Path(const std::string& name) const { return m_dir / name; }

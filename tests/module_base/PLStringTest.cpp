@@ -208,8 +208,7 @@ TEST(PLStringTest, SharersModifiedAndDestroyedOnTwoThreads) {
         op(alone);
         expected.emplace_back(alone.view());
     }
-    constexpr int kRounds = 1500;
-    const int opCount = static_cast<int>(std::size(ops));
+    const int kRounds = 1500, opCount = static_cast<int>(std::size(ops));
     std::barrier sync(2);
     PLString slot;  // the second thread's copy, handed over at the barrier
     std::atomic<int> failures{0};

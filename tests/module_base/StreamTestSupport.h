@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <kdtrace/kdtrace.h>
@@ -56,10 +57,10 @@ inline PLComPtr<IPLDateTime> DateAt(LONG month, LONG day, LONG year, LONG hour, 
     return date;
 }
 
-// What a getter of one LONG answers (a size, a position, a type), checked to succeed.
-template <class I>
-LONG LongOf(I* object, HRESULT (I::*get)(LONG*)) {
-    LONG value = -1;
+// What a getter of one integer answers (a size, a position, a type, a flag), checked to succeed.
+template <class I, class T>
+T LongOf(std::type_identity_t<I>* object, HRESULT (I::*get)(T*)) {
+    T value = static_cast<T>(-1);
     EXPECT_HR((object->*get)(&value), S_OK);
     return value;
 }
