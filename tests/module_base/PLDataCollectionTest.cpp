@@ -55,7 +55,7 @@ class Collection : public CPLComObject<CPLReleaseModel>,
     PL_BEGIN_INTERFACE_MAP(Collection, IPLTraceContextCollection)
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)
     PL_END_INTERFACE_MAP()
-public:
+    // Public, as the map leaves its members.
     Items Contents() const { return Items(this->m_items.begin(), this->m_items.end()); }
 };
 template <class Accessor>
