@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "module_base/PLByteStream.h"
@@ -38,20 +39,15 @@ PLComPtr<IPLStream> MakeStream(const BYTE* bytes, LONG size) {
     return stream;
 }
 
-std::vector<BYTE> ReadAll(IPLStream* stream) {
-    return kdtest::ReadBytes(stream, 64);
-}
-
 TEST(PLByteStreamTest, ReadSeekSkipAndStates) {
     auto stream = MakeStream(kTen, 10);
     // Missing arguments and places for results are refused.
     BYTE byte = 0;
     LONG read = 0;
-    auto bytes = kdtest::New<IPLByteStream>(CLSID_PLByteStream);
     for (const HRESULT hr :
          {stream->Read(nullptr, 1, &read), stream->Read(&byte, 1, nullptr), stream->GetSubstream(0, 1, nullptr),
-          bytes->Initialize(nullptr, 1), PLCreateStreamOnBytes(kTen, 10, nullptr),
-          PLCreateStreamOnOwnedBytes(kTen, 10, nullptr, nullptr)})
+          kdtest::New<IPLByteStream>(CLSID_PLByteStream)->Initialize(nullptr, 1),
+          PLCreateStreamOnBytes(kTen, 10, nullptr), PLCreateStreamOnOwnedBytes(kTen, 10, nullptr, nullptr)})
         EXPECT_HR(hr, E_POINTER);
     using Step = kdtest::Step;
     kdtest::RunSteps(stream.Get(),
@@ -93,20 +89,18 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     owner->Release();
     EXPECT_FALSE(ownerGone) << "the stream holds its owner";
     bytes[0] = 9;
-    EXPECT_EQ(ReadAll(copy.Get()), (std::vector<BYTE>{1, 2, 3, 4}));
-    EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{9, 2, 3, 4}));
+    EXPECT_EQ(kdtest::ReadBytes(copy.Get(), 64), (std::vector<BYTE>{1, 2, 3, 4}));
+    EXPECT_EQ(kdtest::ReadBytes(shared.Get(), 64), (std::vector<BYTE>{9, 2, 3, 4}));
 
     // Re-initializing with a copy drops the owner, once no sub-stream holds it.
-    PLComPtr<IPLStream> sub;
-    ASSERT_HR(shared->GetSubstream(3, 1, sub.Put()), S_OK);
-    PLComPtr<IPLByteStream> byteStream;
-    ASSERT_HR(shared.As(byteStream), S_OK);
+    auto sub = kdtest::Sub(shared.Get(), 3, 1);
+    auto byteStream = kdtest::As<IPLByteStream>(shared);
     ASSERT_HR(byteStream->Initialize(kTen, 3), S_OK);
     EXPECT_FALSE(ownerGone);
-    EXPECT_EQ(ReadAll(sub.Get()), (std::vector<BYTE>{4}));
+    EXPECT_EQ(kdtest::ReadBytes(sub.Get(), 64), (std::vector<BYTE>{4}));
     sub = nullptr;
     EXPECT_TRUE(ownerGone);
-    EXPECT_EQ(ReadAll(shared.Get()), (std::vector<BYTE>{0, 1, 2}));
+    EXPECT_EQ(kdtest::ReadBytes(shared.Get(), 64), (std::vector<BYTE>{0, 1, 2}));
 
     // Size 0: open and empty.
     ASSERT_HR(byteStream->Initialize(kTen, 0), S_OK);
@@ -118,44 +112,32 @@ TEST(PLByteStreamTest, InitializeCopiesOwnerSharesAndHoldsTheOwner) {
     std::memcpy(heap, kTen, 3);
     PLComPtr<IPLStream> taken;
     ASSERT_HR(PLCreateStreamOnOwnedBytes(heap, 3, nullptr, taken.Put()), S_OK);
-    EXPECT_EQ(ReadAll(taken.Get()), (std::vector<BYTE>{0, 1, 2}));
+    EXPECT_EQ(kdtest::ReadBytes(taken.Get(), 64), (std::vector<BYTE>{0, 1, 2}));
 }
 
 TEST(PLByteStreamTest, SubstreamsShareTheBytesAndOutliveTheirParent) {
-    struct Case {
-        LONG offset, length;
-        HRESULT hr;
-        std::vector<BYTE> bytes;
-    } cases[] = {
+    // Offset, length, result, the bytes read.
+    const std::tuple<LONG, LONG, HRESULT, std::vector<BYTE>> cases[] = {
         {2, 3, S_OK, {2, 3, 4}},   {8, 50, S_OK, {8, 9}},     {10, 5, S_OK, {}},
         {11, 1, E_INVALIDARG, {}}, {-1, 2, E_INVALIDARG, {}}, {0, -1, E_INVALIDARG, {}},
     };
     auto parent = MakeStream(kTen, 10);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.offset);
-        PLComPtr<IPLStream> sub;
-        EXPECT_HR(parent->GetSubstream(c.offset, c.length, sub.Put()), c.hr);
-        if (c.hr < 0) {
-            EXPECT_FALSE(sub);
-            continue;
-        }
-        EXPECT_EQ(ReadAll(sub.Get()), c.bytes);
+    for (const auto& [offset, length, hr, bytes] : cases) {
+        SCOPED_TRACE(offset);
+        auto sub = kdtest::Sub(parent.Get(), offset, length, hr);
+        EXPECT_EQ(static_cast<bool>(sub), hr >= 0) << "a stream exactly when one is made";
+        if (hr < 0) continue;
+        EXPECT_EQ(kdtest::ReadBytes(sub.Get(), 64), bytes);
         EXPECT_HR(sub->Seek(0, 1), S_OK) << "sub-streams are open";
     }
-    kdtest::TakeThreadErrors();
 
     // A sub-stream keeps reading its bytes after the parent is re-initialized and released.
-    PLComPtr<IPLStream> sub;
-    ASSERT_HR(parent->GetSubstream(4, 4, sub.Put()), S_OK);
-    PLComPtr<IPLByteStream> byteParent;
-    ASSERT_HR(parent.As(byteParent), S_OK);
-    ASSERT_HR(byteParent->Initialize(kTen, 2), S_OK);
+    auto sub = kdtest::Sub(parent.Get(), 4, 4);
+    ASSERT_HR(kdtest::As<IPLByteStream>(parent)->Initialize(kTen, 2), S_OK);
     parent = nullptr;
-    byteParent = nullptr;
-    PLComPtr<IPLStream> subSub;
-    ASSERT_HR(sub->GetSubstream(1, 2, subSub.Put()), S_OK);
+    auto subSub = kdtest::Sub(sub.Get(), 1, 2);
     sub = nullptr;
-    EXPECT_EQ(ReadAll(subSub.Get()), (std::vector<BYTE>{5, 6}));
+    EXPECT_EQ(kdtest::ReadBytes(subSub.Get(), 64), (std::vector<BYTE>{5, 6}));
 }
 
 // A stream is not synchronised, yet Reads racing on one (with rewinds among them) stay inside its
@@ -188,10 +170,7 @@ TEST(PLByteStreamTest, FailedAllocationLeavesTheStreamEmpty) {
     void* source = ::mmap(nullptr, kSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(source, MAP_FAILED);
     auto stream = MakeStream(kTen, 10);
-    PLComPtr<IPLByteStream> byteStream;
-    ASSERT_HR(stream.As(byteStream), S_OK);
-    kdtest::TakeThreadErrors();
-    EXPECT_HR(byteStream->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
+    EXPECT_HR(kdtest::As<IPLByteStream>(stream)->Initialize(static_cast<const BYTE*>(source), kSize), E_FAIL);
     EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), 0);
     ::munmap(source, kSize);
 }

@@ -10,8 +10,7 @@
 namespace {
 
 // An item with an identifier and a name (only those two operations are used).
-class Item : public kdtest::Fake<IPLTraceContext> {
-public:
+struct Item : kdtest::Fake<IPLTraceContext> {
     Item(ULONG id, std::u16string name = u"") : Fake(IID_IPLTraceContext), id(id), name(name) {}
     HRESULT GetID(ULONG* out) override { return *out = id, S_OK; }
     HRESULT GetName(WCHAR* buffer, LONG size) override {
@@ -28,19 +27,24 @@ public:
 };
 using Items = std::vector<IPLTraceContext*>;
 
-LONG ById(IPLTraceContext* a, IPLTraceContext* b) {
+// The item a successful lookup handed out, its reference given back (null after a failure).
+IPLTraceContext* Found(HRESULT hr, IPLTraceContext* const* out) {
+    EXPECT_HR(hr, S_OK);
+    return hr == S_OK ? ((*out)->Release(), *out) : nullptr;
+}
+
+HRESULT ById(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
     const ULONG x = static_cast<Item*>(a)->id, y = static_cast<Item*>(b)->id;
-    return x == y ? 0 : x < y ? -1 : 1;
+    return *result = x == y ? 0 : x < y ? -1 : 1, S_OK;
 }
 
 // Names, and comparison by identifier, so that searches and duplicates have something to use.
-class ValueAccessor : public StdAccessor<IPLTraceContext> {
-public:
+struct ValueAccessor : StdAccessor<IPLTraceContext> {
     HRESULT AccessorGetName(IPLTraceContext* item, WCHAR* buffer, LONG size) override {
         return item->GetName(buffer, size);
     }
     HRESULT AccessorCompare(IPLTraceContext* a, IPLTraceContext* b, LONG* result) override {
-        return *result = ById(a, b), S_OK;
+        return ById(a, b, result);
     }
 };
 
@@ -51,7 +55,7 @@ class Collection : public CPLComObject<CPLReleaseModel>,
     PL_BEGIN_INTERFACE_MAP(Collection, IPLTraceContextCollection)
     PL_INTERFACE_ENTRY(IPLTraceContextCollection)
     PL_END_INTERFACE_MAP()
-public:
+    // Public, as the map leaves its members.
     Items Contents() const { return Items(this->m_items.begin(), this->m_items.end()); }
 };
 template <class Accessor>
@@ -72,16 +76,14 @@ TEST(DataCollection, IndexedAccessPlacementAndReadOnly) {
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back(), u"Core|CPLDataCollection|GetAt|Invalid index specified (0)");
 
-    EXPECT_HR(c.InsertAt(&b, PL_INSERT_AT_FRONT, 0), S_OK);  // into an empty collection
-    EXPECT_HR(c.InsertAt(&d, PL_INSERT_AFTER, 0), S_OK);     // after the last: appended
-    EXPECT_HR(c.InsertAt(&a, PL_INSERT_BEFORE, 0), S_OK);
-    EXPECT_HR(c.InsertAt(&e, PL_INSERT_AT_END, 77), S_OK);
+    // Into an empty collection, after the last (appended), before the first, at the end.
+    for (const HRESULT hr : {c.InsertAt(&b, PL_INSERT_AT_FRONT, 0), c.InsertAt(&d, PL_INSERT_AFTER, 0),
+                             c.InsertAt(&a, PL_INSERT_BEFORE, 0), c.InsertAt(&e, PL_INSERT_AT_END, 77)})
+        EXPECT_HR(hr, S_OK);
     EXPECT_EQ(c.Contents(), (Items{&a, &b, &d, &e}));
     for (auto [position, index] : {std::pair<LONG, LONG>{PL_INSERT_BEFORE, 4}, {PL_INSERT_AFTER, -1}, {4, 0}})
         EXPECT_HR(c.InsertAt(&a, position, index), E_INVALIDARG) << position << " " << index;
-    ASSERT_HR(c.GetAt(2, &out), S_OK);
-    EXPECT_EQ(out, &d);
-    out->Release();
+    EXPECT_EQ(Found(c.GetAt(2, &out), &out), &d);
 
     EXPECT_HR(c.SetReadOnly(TRUE), S_OK);
     EXPECT_HR(c.Insert(&a), E_FAIL);
@@ -104,9 +106,7 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     for (Item* i : {&a, &b, &b2, &accented}) plain.Insert(i), named.Insert(i), none.Insert(i);
     IPLTraceContext* out = nullptr;
     BOOL exists = 9;
-    ASSERT_HR(plain.FindByID(7, &out), S_OK);
-    EXPECT_EQ(out, &b);
-    out->Release();
+    EXPECT_EQ(Found(plain.FindByID(7, &out), &out), &b);
     plain.GetAt(9, &out);  // leaves an error behind; a miss clears it
     EXPECT_HR(plain.FindByID(9, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
@@ -114,9 +114,7 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
     EXPECT_HR(none.FindByID(5, &out), E_FAIL);            // no identifiers without an accessor
     EXPECT_HR(plain.FindByName(u"Alpha", &out), E_FAIL);  // no names with the standard one
     // Names compare without regard to the case of A to Z only.
-    ASSERT_HR(named.FindByName(u"BETA", &out), S_OK);
-    EXPECT_EQ(out, &b);
-    out->Release();
+    EXPECT_EQ(Found(named.FindByName(u"BETA", &out), &out), &b);
     EXPECT_HR(named.FindByName(u"Bet", &out), E_FAIL);
     EXPECT_HR(named.FindByName(u"\u00E9t\u00E9", &out), E_FAIL);
     EXPECT_HR(named.CheckExistsByName(u"alpha", &exists), S_OK);
@@ -124,19 +122,16 @@ TEST(DataCollection, SearchesFindTheFirstMatchAndClearErrorsOnAMiss) {
 }
 
 StdCollection* g_sorted = nullptr;
-HRESULT Ordered(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
-    return *result = ById(a, b), S_OK;
-}
 HRESULT Meddling(IPLTraceContext* a, IPLTraceContext* b, LONG* result) {
     if (g_sorted->GetCount() == 4) g_sorted->Remove(a);  // the collection's reference goes
-    return Ordered(a, b, result);
+    return ById(a, b, result);
 }
 
 TEST(DataCollection, SortIsStableAndAllOrNothing) {
     Item a(3), b(1), c2(3), d(2);
     StdCollection c;
     for (Item* i : {&a, &b, &c2, &d}) c.Insert(i);
-    EXPECT_HR(c.Sort(Ordered), S_OK);
+    EXPECT_HR(c.Sort(ById), S_OK);
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &a, &c2}));  // equal items keep their order
     EXPECT_HR(c.Sort([](IPLTraceContext*, IPLTraceContext*, LONG*) { return E_UNEXPECTED; }), E_UNEXPECTED);
     EXPECT_EQ(c.Contents(), (Items{&b, &d, &a, &c2}));
@@ -154,11 +149,12 @@ TEST(DataCollection, DuplicatesBySameItemAndByComparison) {
     {
         StdCollection c;
         for (Item* i : {&a, &a, &a}) c.Insert(i);
-        EXPECT_HR(c.FindDuplicates(&a, &found, 0), S_OK);  // the first entry is the item itself
-        EXPECT_EQ(found.count, 2);
+        // The first entry is the item itself; the count of 2 is checked after the failed search,
+        // which appends nothing.
+        EXPECT_HR(c.FindDuplicates(&a, &found, 0), S_OK);
         c.Insert(&b);  // comparing a with b is not possible with this accessor
         EXPECT_HR(c.FindDuplicates(&a, &found, 0), E_FAIL);
-        EXPECT_EQ(found.count, 2);  // nothing appended on failure
+        EXPECT_EQ(found.count, 2);
         PLItemArray<IPLTraceContext> broken = {nullptr, 0, 4};
         EXPECT_HR(c.FindDuplicates(&a, &broken, 0), E_INVALIDARG);
         PLItemArrayClear(&found);
@@ -187,8 +183,7 @@ TEST(DataCollection, DuplicatesBySameItemAndByComparison) {
     for (Item* i : {&a, &b, &a2, &c3}) EXPECT_EQ(i->refs, 1u);
 }
 
-class CollectionListener : public kdtest::Fake<IPLCollectionListener> {
-public:
+struct CollectionListener : kdtest::Fake<IPLCollectionListener> {
     CollectionListener() : Fake(IID_IPLCollectionListener) {}
     HRESULT ItemAdded(IUnknown* item) override {
         Item* added = static_cast<Item*>(static_cast<IPLTraceContext*>(item));

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "module_base/PLDatabasePassword.h"
 #include "support/DiagReceiver.h"
@@ -14,8 +15,7 @@
 
 namespace {
 
-class PLDatabasePasswordTest : public ::testing::Test {
-protected:
+struct PLDatabasePasswordTest : ::testing::Test {
     void Write(const std::string& text, mode_t mode = 0600) {
         std::ofstream(m_path, std::ios::trunc) << text;
         ASSERT_EQ(::chmod(m_path.c_str(), mode), 0);
@@ -39,17 +39,14 @@ protected:
 TEST_F(PLDatabasePasswordTest, ReadsEachUsersRecordAndCutsToTheBuffer) {
     Write("# database passwords\n\n" + Record(1, u"alpha") + "  " + Record(3, u"g\u00e4mma \U0001F511") +
           Record(9, u""));
-    EXPECT_EQ(Get(1), u"alpha");
-    EXPECT_EQ(Get(3), u"g\u00e4mma \U0001F511");
-    EXPECT_EQ(Get(9), u"");
-    EXPECT_EQ(Get(1, 3), u"al");
+    EXPECT_EQ((std::vector{Get(1), Get(3), Get(9), Get(1, 3)}),
+              (std::vector<std::u16string>{u"alpha", u"g\u00e4mma \U0001F511", u"", u"al"}));
     for (LONG user : {0, -1, 10, 0x7FFFFFFF}) EXPECT_EQ(Get(user), u"Invalid User");
 }
 
 TEST_F(PLDatabasePasswordTest, RefusesFilesOthersCouldReachAndBadRecords) {
     const std::string good = Record(1, u"alpha");
-    const std::u16string path(PLString::FromUtf8(m_path).view());
-    const std::u16string file = u"The database password file '" + path;
+    const std::u16string path(PLString::FromUtf8(m_path).view()), file = u"The database password file '" + path;
     for (const auto& [mode, text] : {std::pair{0640, u"0640"}, {0620, u"0620"}, {0610, u"0610"}, {0604, u"0604"}}) {
         Write(good, mode);
         EXPECT_EQ(Get(1),

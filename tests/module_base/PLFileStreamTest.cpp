@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "module_base/PLFileStream.h"
@@ -25,10 +26,9 @@ namespace {
 using kd::platform::Utf16ToUtf8;
 using kd::platform::Utf8ToUtf16;
 using kdtest::Patterned;
-using kdtest::Recorded;
+using kdtest::Sub;
 
-class FileStreamTest : public ::testing::Test {
-protected:
+struct FileStreamTest : ::testing::Test {
     void SetUp() override { kdtest::TakeThreadErrors(); }
 
     // A file of `size` bytes: the pattern throughout or, given a `mark`, only in the 8 KiB around
@@ -56,11 +56,6 @@ protected:
         EXPECT_HR(PLCreateStreamOnRefFile(ref, start, size, stream.Put()), expected);
         return stream;
     }
-    static PLComPtr<IPLStream> Sub(IPLStream* stream, LONG offset, LONG length) {
-        PLComPtr<IPLStream> sub;
-        EXPECT_HR(stream->GetSubstream(offset, length, sub.Put()), S_OK);
-        return sub;
-    }
     static std::vector<BYTE> Read(IPLStream* s, LONG count) { return kdtest::ReadBytes(s, count); }
 
     kdtest::TempDir m_dir;
@@ -71,12 +66,9 @@ protected:
 TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
     auto ref = RefFile(MakeFile("hundred", 100));
     auto parent = Open(ref.Get(), 10, 20);
-    struct Case {
-        bool sub;  // `start` and `size` within the parent
-        LONG start, size;
-        HRESULT hr;
-        LONG from, reportedSize;  // the file offset of the first byte
-    } cases[] = {
+    // Whether a sub-stream (`start` and `size` within the parent), start, size, result, the file
+    // offset of the first byte, the size reported.
+    const std::tuple<bool, LONG, LONG, HRESULT, LONG, LONG> cases[] = {
         {false, 10, 20, S_OK, 10, 20},
         {false, 10, -1, S_OK, 10, 90},  // the rest of the file from the start, not the whole file
         {false, 90, 50, S_OK, 90, 50},  // past the end of the file: only what is there
@@ -86,19 +78,14 @@ TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
         {true, 20, 5, S_OK, 30, 0},
         {true, 21, 1, E_INVALIDARG, 0, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.sub << " " << c.start);
-        PLComPtr<IPLStream> stream;
-        const HRESULT hr = c.sub ? parent->GetSubstream(c.start, c.size, stream.Put())
-                                 : PLCreateStreamOnRefFile(ref.Get(), c.start, c.size, stream.Put());
-        EXPECT_HR(hr, c.hr);
-        if (c.hr < 0) {
-            EXPECT_FALSE(stream);
-            continue;
-        }
-        const auto there = Patterned(c.from, std::min<LONG>(c.reportedSize, 100 - c.from));
-        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), c.reportedSize);
-        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetPosition), c.from);
+    for (const auto& [sub, start, size, hr, from, reportedSize] : cases) {
+        SCOPED_TRACE(testing::Message() << sub << " " << start);
+        auto stream = sub ? Sub(parent.Get(), start, size, hr) : Open(ref.Get(), start, size, hr);
+        EXPECT_EQ(static_cast<bool>(stream), hr >= 0) << "a stream exactly when one is made";
+        if (hr < 0) continue;
+        const auto there = Patterned(from, std::min<LONG>(reportedSize, 100 - from));
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetSize), reportedSize);
+        EXPECT_EQ(kdtest::LongOf(stream.Get(), &IPLStream::GetPosition), from);
         EXPECT_EQ(Read(stream.Get(), 100), there);
         // A sub-stream of it stays inside it.
         EXPECT_EQ(Read(Sub(stream.Get(), 0, 100).Get(), 100), there);
@@ -118,11 +105,8 @@ TEST_F(FileStreamTest, SegmentsAndSubstreamsReadTheirBytesOnly) {
                      },
                      kdtest::PatternAt);
     // Start and offset add up in 64 bits: from a start at the last offset no sub-stream is left.
-    PLComPtr<IPLFileStreamPriv> moved;
-    ASSERT_HR(parent.As(moved), S_OK);
-    ASSERT_HR(moved->ResetStart(INT32_MAX), S_OK);
-    PLComPtr<IPLStream> beyond;
-    EXPECT_HR(parent->GetSubstream(10, 5, beyond.Put()), PL_E_INVALID_START_OFFSET);
+    ASSERT_HR(kdtest::As<IPLFileStreamPriv>(parent)->ResetStart(INT32_MAX), S_OK);
+    Sub(parent.Get(), 10, 5, PL_E_INVALID_START_OFFSET);
 }
 
 TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
@@ -139,50 +123,40 @@ TEST_F(FileStreamTest, ReopeningReadsTheSameBytesWithABaseOffset) {
     // A Read reopens the stream at its (already translated) start; so do sub-streams and clones.
     EXPECT_EQ(Read(stream.Get(), 4), Patterned(10, 4));
     EXPECT_EQ(Read(Sub(stream.Get(), 2, 3).Get(), 10), Patterned(12, 3));
-    PLComPtr<IPLCloneable> cloneable;
-    PLComPtr<IPLStream> clone;
-    ASSERT_HR(stream.As(cloneable), S_OK);
-    ASSERT_HR(cloneable->Clone(IID_IPLStream, clone.PutVoid()), S_OK);
-    EXPECT_EQ(Read(clone.Get(), 2), Patterned(14, 2));
+    EXPECT_EQ(Read(kdtest::Clone(stream).Get(), 2), Patterned(14, 2));
     EXPECT_EQ(Read(stream.Get(), 2), Patterned(14, 2)) << "the clone reads with its own descriptor";
 }
 
 TEST_F(FileStreamTest, ReadStringReadsLinesWithinTheSegment) {
     std::ofstream(m_dir / "lines") << "ab\ncd\n\nlast";
     auto ref = RefFile(Utf8ToUtf16(m_dir / "lines"));
-    struct Case {
-        LONG start, size, buffer;
-        std::vector<std::string> lines;  // until a read of 0
-    } cases[] = {
-        {0, -1, 64, {"ab\n", "cd\n", "\n", "last"}},
-        {0, 4, 64, {"ab\n", "c"}},  // a line never runs past the segment
-        {0, -1, 1, {}},             // room for the terminator only
+    // Segment size, buffer size, the lines read until a read of 0.
+    const std::tuple<LONG, LONG, std::vector<std::string>> cases[] = {
+        {-1, 64, {"ab\n", "cd\n", "\n", "last"}},
+        {4, 64, {"ab\n", "c"}},  // a line never runs past the segment
+        {-1, 1, {}},             // room for the terminator only
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.start * 100 + c.buffer);
-        auto stream = Open(ref.Get(), c.start, c.size);
+    for (const auto& [size, room, expected] : cases) {
+        SCOPED_TRACE(size * 100 + room);
+        auto stream = Open(ref.Get(), 0, size);
         std::vector<std::string> lines;
-        std::vector<char> buffer(static_cast<std::size_t>(c.buffer) + 4, 'x');
+        std::vector<char> buffer(static_cast<std::size_t>(room) + 4, 'x');
         for (LONG read = -1; read != 0 && lines.size() < 10;) {
-            ASSERT_HR(stream->ReadString(buffer.data(), c.buffer, &read), S_OK);
+            ASSERT_HR(stream->ReadString(buffer.data(), room, &read), S_OK);
             ASSERT_EQ(buffer[static_cast<std::size_t>(read)], 0);
-            EXPECT_EQ(buffer[static_cast<std::size_t>(c.buffer)], 'x') << "written past the buffer";
+            EXPECT_EQ(buffer[static_cast<std::size_t>(room)], 'x') << "written past the buffer";
             if (read != 0) lines.emplace_back(buffer.data(), static_cast<std::size_t>(read));
         }
-        EXPECT_EQ(lines, c.lines);
-        EXPECT_TRUE(Recorded(u""));
+        EXPECT_EQ(lines, expected);
+        EXPECT_TRUE(kdtest::Recorded(u""));
     }
 }
 
 TEST_F(FileStreamTest, FilesOfTwoGiBAndMoreAreRefusedNotWrapped) {
-    constexpr int64_t kSize = (int64_t{1} << 31) + 10;
-    auto ref = RefFile(MakeFile("huge", kSize, INT32_MAX - 8));
-    Open(ref.Get(), 0, -1, E_FAIL);
-    auto endOfRange = Open(ref.Get(), INT32_MAX - 8, 8);
-    ASSERT_TRUE(endOfRange);
-    EXPECT_EQ(Read(endOfRange.Get(), 100), Patterned(INT32_MAX - 8, 8));
-    Open(ref.Get(), INT32_MAX - 8, 9, E_FAIL);
-    Open(ref.Get(), 10, INT32_MAX, E_FAIL);
+    auto ref = RefFile(MakeFile("huge", (int64_t{1} << 31) + 10, INT32_MAX - 8));
+    EXPECT_EQ(Read(Open(ref.Get(), INT32_MAX - 8, 8).Get(), 100), Patterned(INT32_MAX - 8, 8));
+    for (const auto& [start, size] : {std::pair{0, -1}, {INT32_MAX - 8, 9}, {10, INT32_MAX}})
+        Open(ref.Get(), start, size, E_FAIL);
 }
 
 TEST_F(FileStreamTest, BadFilesAndFilesChangedUnderneath) {
@@ -266,9 +240,9 @@ TEST_F(FileStreamTest, RefFilePathOffsetsAndHandles) {
 
     PLFileHandle handle = PL_INVALID_FILE_HANDLE;
     auto missing = RefFile(Utf8ToUtf16(m_dir / "missing"));
-    EXPECT_HR(missing->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), E_FAIL);
+    EXPECT_TRUE(kdtest::Reports(missing->OpenHandle(PL_GENERIC_READ, 0, FALSE, PL_OPEN_EXISTING, 0, &handle), E_FAIL,
+                                u"Failed to open file (last error: 2)"));
     EXPECT_EQ(handle, PL_INVALID_FILE_HANDLE);
-    EXPECT_TRUE(Recorded(u"Failed to open file (last error: 2)"));
     // Creation dispositions reach the file system.
     ASSERT_HR(missing->OpenHandle(PL_GENERIC_WRITE, 0, FALSE, PL_CREATE_NEW, 0, &handle), S_OK);
     EXPECT_HR(missing->CloseHandle(handle), S_OK);

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "module_base/PLByteStream.h"
 #include "module_base/PLPageData.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "platform/GlobalMemory.h"
@@ -29,8 +28,7 @@ namespace {
 using kdtest::Reports;
 using Bytes = std::vector<BYTE>;
 
-class PageDataTest : public ::testing::Test {
-protected:
+struct PageDataTest : ::testing::Test {
     void SetUp() override { kdtest::TakeThreadErrors(); }
 
     std::string Path(const std::string& name) const { return m_dir / name; }
@@ -46,9 +44,7 @@ protected:
     }
     template <class I>
     PLComPtr<I> As() const {
-        PLComPtr<I> out;
-        EXPECT_HR(m_page.As(out), S_OK);
-        return out;
+        return kdtest::As<I>(m_page);
     }
     Bytes Content() const {
         LONG size = 0;
@@ -95,10 +91,10 @@ TEST_F(PageDataTest, StreamsOutliveTheContentTheyRead) {
     const Bytes first = Pattern(100), second = Pattern(200000);
     ASSERT_HR(m_page->LoadFromBytes(first.data(), 100), S_OK);
     PLComPtr<IPLStream> before, grown;
-    ASSERT_HR(m_page->GetStream(before.Put()), S_OK);
-    ASSERT_HR(m_page->Append(second.data(), 200000), S_OK);  // moves to a bigger buffer
-    ASSERT_HR(m_page->GetStream(grown.Put()), S_OK);
-    ASSERT_HR(m_page->LoadFromBytes(second.data(), 5), S_OK);
+    // A stream, then one after the content moves to a bigger buffer, then new content.
+    for (const HRESULT hr : {m_page->GetStream(before.Put()), m_page->Append(second.data(), 200000),
+                             m_page->GetStream(grown.Put()), m_page->LoadFromBytes(second.data(), 5)})
+        ASSERT_HR(hr, S_OK);
     ASSERT_HR(As<IPLPersistMemory>()->Load(HGLOBAL{}), S_FALSE);  // clears
     m_page = nullptr;
     for (auto* stream : {before.Get(), grown.Get()}) EXPECT_EQ(kdtest::ReadBytes(stream, 100), first);
@@ -163,8 +159,7 @@ TEST_F(PageDataTest, EveryLoadReleasesAHeldStream) {
             return m_page->SetHGLOBAL(&block, 3);
         },
     };
-    const std::string text = "OLD-STREAM-CONTENT";
-    const Bytes old(text.begin(), text.end());
+    const Bytes old = Pattern(18);
     for (std::size_t i = 0; i < std::size(loads); ++i) {
         SCOPED_TRACE(i);
         ASSERT_HR(PLCreateStreamOnBytes(old.data(), 18, stream.Put()), S_OK);
@@ -194,8 +189,7 @@ TEST_F(PageDataTest, FilesRoundTripAndTheirPathGoesIntoTheProperties) {
     EXPECT_HR(unset->ContainsKey(u"qualityReduced", &present), S_FALSE);
     ASSERT_HR(m_page->SetProperties(flagged.Get()), S_OK);
     ASSERT_HR(m_page->SetProperties(bag.Get()), S_OK);
-    for (const std::size_t size :
-         {std::size_t{0}, std::size_t{10}, std::size_t{2048000 + 5}, std::size_t{32767999 + 1}}) {
+    for (const int64_t size : {0, 10, 2048000 + 5, 32767999 + 1}) {
         SCOPED_TRACE(size);
         const Bytes bytes = Pattern(size);
         Write(Path("in"), bytes);
@@ -208,11 +202,10 @@ TEST_F(PageDataTest, FilesRoundTripAndTheirPathGoesIntoTheProperties) {
         EXPECT_EQ(Read(Path("again")), bytes);
     }
     bool flag = false;
-    EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"qualityReduced", &flag), S_OK);
-    EXPECT_TRUE(flag);
     PLString path;
-    ASSERT_HR(GetPLStringFromPropertyBag(bag.Get(), u"originalFilePath", &path), S_OK);
-    EXPECT_EQ(std::u16string(path.c_str()), File("in"));
+    EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"qualityReduced", &flag), S_OK);
+    EXPECT_HR(GetPLStringFromPropertyBag(bag.Get(), u"originalFilePath", &path), S_OK);
+    EXPECT_EQ(std::pair(flag, std::u16string(path.view())), std::pair(true, File("in")));
 }
 
 TEST_F(PageDataTest, FileFailuresAreReported) {
@@ -361,8 +354,7 @@ TEST_F(PageDataTest, SaveToBytesCopiesWhatFitsAndMissingArgumentsChangeNothing) 
     ASSERT_HR(m_page->LoadFromBytes(ten.data(), 10), S_OK);
     size = 4;
     EXPECT_HR(As<IPLPersistMemory>()->SaveToBytes(out.data(), &size), S_FALSE);
-    EXPECT_EQ(size, 4);
-    EXPECT_EQ(out, Bytes(ten.begin(), ten.begin() + 4));
+    EXPECT_EQ(std::pair(size, out), std::pair(LONG{4}, Bytes(ten.begin(), ten.begin() + 4)));
     WCHAR buffer[1];
     HGLOBAL* noBlock = nullptr;
     for (const HRESULT hr :

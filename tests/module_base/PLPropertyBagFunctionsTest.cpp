@@ -20,14 +20,11 @@ TEST(PropertyBagFunctions, TypedValuesGoInAndComeBack) {
     LONGLONG ll = 0;
     bool b = false;
     PLString s;
-    EXPECT_HR(GetLongFromPropertyBag(bag.Get(), u"L", &l), S_OK);
-    EXPECT_HR(GetPLLongFromPropertyBag(bag.Get(), u"ll", &ll), S_OK);
-    EXPECT_HR(GetBoolFromPropertyBag(bag.Get(), u"b", &b), S_OK);
-    EXPECT_HR(GetPLStringFromPropertyBag(bag.Get(), u"s", &s), S_OK);
-    EXPECT_EQ(l, -5);
-    EXPECT_EQ(ll, 1LL << 40);
-    EXPECT_TRUE(b);
-    EXPECT_EQ(std::u16string(s.view()), longText);
+    for (const HRESULT hr :
+         {GetLongFromPropertyBag(bag.Get(), u"L", &l), GetPLLongFromPropertyBag(bag.Get(), u"ll", &ll),
+          GetBoolFromPropertyBag(bag.Get(), u"b", &b), GetPLStringFromPropertyBag(bag.Get(), u"s", &s)})
+        EXPECT_HR(hr, S_OK);
+    EXPECT_EQ(std::tuple(l, ll, b, std::u16string(s.view())), std::tuple(-5, 1LL << 40, true, longText));
 
     // A missing name leaves the caller's value as it was.
     l = 77;

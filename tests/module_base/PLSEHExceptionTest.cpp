@@ -8,6 +8,7 @@
 #include <atomic>
 #include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +53,13 @@ std::string ExpectFaultReport(const char* method, HRESULT result = E_UNEXPECTED)
     return errors.empty() ? "" : Narrow(errors[0].message);
 }
 
+// The text of the one crash report written since `before` (empty, and a failure, unless there is one).
+std::string NewReport(const std::set<std::string>& before) {
+    const auto added = g_dumps.ReportsSince(before);
+    EXPECT_EQ(added.size(), 1u);
+    return added.size() == 1 ? kdtest::ReadText(added[0]) : "";
+}
+
 // A guarded method that faults, its result set to `result` before.
 HRESULT Fault(bool divide, HRESULT result = S_OK) {
     return PLGuardNamed("Core", "CTestThing", "Fault", [&](HRESULT& hr) {
@@ -78,11 +86,8 @@ TEST(SehTest, ANullReadAndADivisionByZeroGiveUnexpectedTheirReportAndACrashRepor
             std::regex(std::string(name) + " encountered\\. @CALL_STACK: 0x([0-9A-F]{16})~(0x[0-9A-F]{16}~){2,}")))
             << message;
         const std::uint64_t faultAt = std::stoull(match[1].str(), nullptr, 16);
-        EXPECT_GE(faultAt, start);
-        EXPECT_LT(faultAt, start + 256);
-        const auto added = g_dumps.ReportsSince(before);
-        ASSERT_EQ(added.size(), 1u);
-        const std::string report = kdtest::ReadText(added[0]);
+        EXPECT_LT(faultAt - start, 256u) << "at " << faultAt << ", the function at " << start;  // not before it
+        const std::string report = NewReport(before);
         EXPECT_NE(report.find(std::string("exception code ") + code + "\n"), std::string::npos) << report;
     }
     // A failure the method already had is kept, in the report and in every module line.
@@ -163,10 +168,6 @@ TEST(SehInstallTest, ATranslatorInstalledAsAThreadEndsIsNotInheritedByALaterThre
 
 // ---- what is not ours stays with the previous handler (each in a child process) ----
 
-void ExitWith42(int) {
-    ::_exit(42);
-}
-
 TEST(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalAreNotTranslated) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (void (*body)() : {+[] { std::thread([] { Fault(false); }).join(); }, +[] { DivideBy(0); },
@@ -174,7 +175,7 @@ TEST(SehDeathTest, AThreadWithoutTheTranslatorAFaultOutsideAGuardAndASentSignalA
         EXPECT_EXIT(
             {
                 struct sigaction action {};
-                action.sa_handler = ExitWith42;
+                action.sa_handler = [](int) { ::_exit(42); };
                 ::sigaction(SIGSEGV, &action, nullptr);
                 ::sigaction(SIGFPE, &action, nullptr);
                 PLInstallSEHTranslator();
@@ -189,11 +190,10 @@ TEST(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     // The child re-runs this test from its start: only the parent binds the receiver, and the
     // child inherits the channel's path through the environment.
-    const bool inChild = !GTEST_FLAG_GET(internal_run_death_test).empty();
     std::optional<kdtest::TempDir> dir;
     std::optional<kdtest::DiagReceiver> receiver;
     std::optional<kdtest::ScopedEnv> channel;
-    if (!inChild) {
+    if (GTEST_FLAG_GET(internal_run_death_test).empty()) {
         dir.emplace();
         receiver.emplace(*dir / "diagInfo");
         ASSERT_TRUE(receiver->ok());
@@ -209,9 +209,7 @@ TEST(SehDeathTest, AStackOverflowIsReportedAndEndsTheProcess) {
             ::_exit(0);
         },
         [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, "");
-    const auto added = g_dumps.ReportsSince(before);
-    ASSERT_EQ(added.size(), 1u);
-    const std::string report = kdtest::ReadText(added[0]);
+    const std::string report = NewReport(before);
     for (const char* part : {"signal 11 (SIGSEGV)", "exception code 0xC00000FD\n", "\nstack\n", "\nmemory map\n"})
         EXPECT_NE(report.find(part), std::string::npos) << report;
     // The report went to the diagnostics channel from the alternate signal stack.

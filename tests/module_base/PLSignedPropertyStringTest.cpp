@@ -7,21 +7,14 @@
 #include <tuple>
 #include <vector>
 
-#include "module_base/PLComObject.h"
 #include "module_base/PLHex.h"
 #include "module_base/PLSignedPropertyString.h"
 #include "platform/Crypto.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
-
-PLComPtr<IPLDateTime> Date(LONG hour, LONG minute, LONG second, LONG day = 14) {
-    PLComPtr<IPLDateTime> date;
-    EXPECT_HR(PLCreateInstance(CLSID_PLDateTime, date), S_OK);
-    EXPECT_HR(date->Initialize(3, day, 2026, hour, minute, second), S_OK);
-    return date;
-}
 
 // "securityKey:<key>;" + signedText, with the key made by the test from `plain` bytes.
 std::u16string WithKey(const std::vector<uint8_t>& plain, const std::u16string& signedText) {
@@ -44,7 +37,7 @@ std::u16string Signed(const std::u16string& properties, IPLDateTime* at) {
 }
 
 TEST(PLSignedPropertyStringTest, SignedFormIsKeyStampAndPropertiesAndAnyChangeFailsVerification) {
-    const auto at = Date(9, 5, 7);
+    const auto at = kdtest::DateAt(3, 14, 2026, 9, 5, 7);
     // A peer holding the key reproduces the signature from the digest of every byte.
     for (const std::u16string properties : {u"", u"a:1;b:2"}) {
         const std::u16string signedText = u"timeStamp:03-14-2026-09-05-07;" + properties;
@@ -54,26 +47,24 @@ TEST(PLSignedPropertyStringTest, SignedFormIsKeyStampAndPropertiesAndAnyChangeFa
     }
     // Changing any character, in its low or its high byte, fails.
     const std::u16string text = Signed(u"user:Jane Doe;role: auditor ;pages:1-12;zone:\u00e9\u4e2d", at.Get());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i)
         for (const char16_t flip : {u'\x0001', u'\x0100'}) {
             std::u16string changed = text;
             changed[i] ^= flip;
             EXPECT_LT(VerifySignedPropertyString(changed.c_str(), at.Get()), 0)
                 << "character " << i << " flipped by " << static_cast<int>(flip);
         }
-    }
 }
 
 TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
-    const auto at = Date(12, 0, 0);
-    const std::u16string stamped = u"timeStamp:03-14-2026-12-00-00;a:1";
-    const std::u16string unstamped = u"a:1;timeStamp:03-14-2026-12-00-00";
+    const auto at = kdtest::DateAt(3, 14, 2026, 12, 0, 0);
+    const std::u16string stamped = u"timeStamp:03-14-2026-12-00-00;a:1",
+                         unstamped = u"a:1;timeStamp:03-14-2026-12-00-00";
     const auto digest = DigestBytes(stamped);
-    const std::u16string text = Signed(u"a:1;b:2", at.Get());
     std::vector<uint8_t> longer = digest;
     longer.insert(longer.end(), 4, 0);
     const std::pair<std::u16string, HRESULT> cases[] = {
-        {text + u";c:3", E_FAIL},
+        {Signed(u"a:1;b:2", at.Get()) + u";c:3", E_FAIL},
         {u"securityKey:00", E_FAIL},  // too short
         {u"key:00;" + stamped, E_FAIL},
         {u"securityKey:0;" + stamped, E_INVALIDARG},  // not hex
@@ -88,19 +79,19 @@ TEST(PLSignedPropertyStringTest, TruncatedReorderedOrMalformedTextFails) {
 }
 
 TEST(PLSignedPropertyStringTest, TimeStampMustLieWithinTwoWholeMinutesEitherWay) {
-    const auto signedAt = Date(23, 59, 0, 14);
+    const auto signedAt = kdtest::DateAt(3, 14, 2026, 23, 59, 0);
     const std::u16string text = Signed(u"a:1", signedAt.Get());
     // Day, hour, minute, second, result.
-    const std::tuple<LONG, LONG, LONG, LONG, HRESULT> cases[] = {{15, 0, 1, 59, S_OK},
-                                                                 {14, 23, 56, 1, S_OK},
-                                                                 {14, 23, 56, 0, E_FAIL},
-                                                                 {13, 23, 59, 0, E_FAIL},
-                                                                 {15, 23, 59, 0, E_FAIL}};
+    const std::tuple<LONG, LONG, LONG, LONG, HRESULT> cases[] = {
+        {15, 0, 1, 59, S_OK},    {14, 23, 56, 1, S_OK},   {14, 23, 56, 0, E_FAIL},
+        {13, 23, 59, 0, E_FAIL}, {15, 23, 59, 0, E_FAIL},
+    };
     for (const auto& [day, hour, minute, second, hr] : cases) {
         SCOPED_TRACE(testing::Message() << day << " " << hour << ":" << minute << ":" << second);
-        EXPECT_HR(VerifySignedPropertyString(text.c_str(), Date(hour, minute, second, day).Get()), hr);
+        EXPECT_HR(VerifySignedPropertyString(text.c_str(), kdtest::DateAt(3, day, 2026, hour, minute, second).Get()),
+                  hr);
     }
-    const auto later = Date(0, 2, 0, 15);  // three minutes on
+    const auto later = kdtest::DateAt(3, 15, 2026, 0, 2, 0);  // three minutes on
     EXPECT_HR(VerifySignedPropertyString(text.c_str(), later.Get()), E_FAIL);
     EXPECT_TRUE(
         kdtest::Recorded(u"Signed Property String has exceeded time window. lMinutes = '3', Token Date was "

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "module_base/PLComObject.h"
-#include "module_base/PLDateTime.h"
 #include "module_base/PLTimeSpan.h"
 #include "tests/module_base/StreamTestSupport.h"
 
@@ -25,13 +24,6 @@ Span Get(IPLTimeSpan* span) {
     return s;
 }
 
-PLComPtr<IPLDateTime> Date(LONG day, LONG hour, LONG minute) {
-    PLComPtr<IPLDateTime> dt;
-    EXPECT_HR(PLCreateDateTime(0x0409, dt.Put()), S_OK);
-    EXPECT_HR(dt->Initialize(3, day, 2021, hour, minute, 0), S_OK);
-    return dt;
-}
-
 TEST(PLTimeSpan, NormalisesCarryingBeyondOneUnitAndBorrowingFromLargerUnits) {
     const Span cases[][2] = {{{0, 0, 0, 3725}, {0, 1, 2, 5}},   {{0, 0, 0, 60}, {0, 0, 0, 60}},
                              {{1, 0, 0, -30}, {0, 23, 59, 30}}, {{0, 0, 0, -30}, {0, 0, 0, -30}},
@@ -40,8 +32,9 @@ TEST(PLTimeSpan, NormalisesCarryingBeyondOneUnitAndBorrowingFromLargerUnits) {
     // A carry beyond 32 bits fails and leaves the span as it was.
     auto span = Of({INT32_MAX, 24, 60, 120}, E_FAIL);
     EXPECT_EQ(Get(span.Get()), (Span{0, 0, 0, 0}));
+    // The seconds of a day, an hour, a minute and a second before; then a total beyond 64 bits
+    // fails and leaves them.
     EXPECT_HR(span->InitializeFromInt64(-90061), S_OK);
-    EXPECT_EQ(Get(span.Get()), (Span{-1, -1, -1, -1}));
     EXPECT_HR(span->InitializeFromInt64(INT64_MAX), E_FAIL);
     EXPECT_EQ(Get(span.Get()), (Span{-1, -1, -1, -1}));
 }
@@ -56,17 +49,15 @@ TEST(PLTimeSpan, TotalsCountEveryComponentAndThe32BitOnesFailBeyondTheirRange) {
     LONG seconds = 0;
 
     span = Of({-100000, 0, 0, 0});  // about 274 years
-    LONGLONG seconds64 = 0;
-    EXPECT_HR(span->GetSpanInSecondsInt64(&seconds64), S_OK);
-    EXPECT_EQ(seconds64, -8640000000LL);
+    EXPECT_EQ(LongOf(span.Get(), &IPLTimeSpan::GetSpanInSecondsInt64), -8640000000LL);
     EXPECT_HR(span->GetSpanInSeconds(&seconds), E_FAIL);
     EXPECT_HR(span->GetSpanInSecondsLong(&seconds), E_FAIL);
 }
 
 // The operators themselves are checked with date-times; here, the order of two spans.
 TEST(PLTimeSpan, CompareUsesTheWholeTotals) {
-    auto century = Of({36524, 0, 0, 0});  // 1900 to 2000: beyond 32-bit seconds
-    auto day = Of({0, 0, 0, 86400});
+    // A century (1900 to 2000) is beyond 32-bit seconds.
+    auto century = Of({36524, 0, 0, 0}), day = Of({0, 0, 0, 86400});
     BOOL greater = FALSE, equal = FALSE;
     EXPECT_HR(century->Compare(day.Get(), PLCompareGreater, &greater), S_OK);
     EXPECT_HR(day->Compare(Of({1, 0, 0, 0}).Get(), PLCompareEqual, &equal), S_OK);
@@ -75,33 +66,25 @@ TEST(PLTimeSpan, CompareUsesTheWholeTotals) {
 }
 
 TEST(PLTimeSpan, FromDatesSubtractsFieldByFieldAndClonesCarryTheFields) {
-    auto start = Date(1, 10, 0), end = Date(2, 9, 30);
+    auto start = kdtest::DateAt(3, 1, 2021, 10, 0, 0), end = kdtest::DateAt(3, 2, 2021, 9, 30, 0);
     auto span = Of({5, 5, 5, 5});
     EXPECT_HR(span->InitializeFromDate(start.Get(), end.Get()), S_OK);
     EXPECT_EQ(Get(span.Get()), (Span{0, 23, 30, 0}));
     EXPECT_HR(span->InitializeFromDate(end.Get(), start.Get()), S_OK);
-    EXPECT_EQ(Get(span.Get()), (Span{-1, 0, 30, 0}));
-
-    PLComPtr<IPLCloneable> cloneable;
-    ASSERT_HR(span.As(cloneable), S_OK);
-    PLComPtr<IPLTimeSpan> copy;
-    ASSERT_HR(cloneable->Clone(IID_IPLTimeSpan, copy.PutVoid()), S_OK);
-    EXPECT_EQ(Get(copy.Get()), (Span{-1, 0, 30, 0}));
+    EXPECT_EQ(Get(kdtest::Clone(span).Get()), (Span{-1, 0, 30, 0}));  // the span's fields, read from its clone
 }
 
 // Every method refuses a missing argument or place for its result, and the span stays as it was.
 TEST(PLTimeSpan, MissingArgumentsAreRefusedAndChangeNothing) {
     auto span = Of({1, 2, 3, 4});
-    PLComPtr<IPLCloneable> cloneable;
-    ASSERT_HR(span.As(cloneable), S_OK);
     LONG f = 0;
     for (const HRESULT hr :
-         {span->InitializeFromDate(nullptr, nullptr), span->InitializeFromDate(Date(1, 0, 0).Get(), nullptr),
-          span->GetSpanInHours(nullptr), span->GetSpanInMinutes(nullptr), span->GetSpanInSeconds(nullptr),
-          span->GetSpanInSecondsLong(nullptr), span->Compare(nullptr, 0, nullptr),
-          span->Compare(span.Get(), 0, nullptr), cloneable->Clone(IID_IPLTimeSpan, nullptr),
-          span->GetSpan(nullptr, &f, &f, &f), span->GetSpan(&f, nullptr, &f, &f), span->GetSpan(&f, &f, nullptr, &f),
-          span->GetSpan(&f, &f, &f, nullptr)})
+         {span->InitializeFromDate(nullptr, nullptr),
+          span->InitializeFromDate(kdtest::DateAt(3, 1, 2021, 0, 0, 0).Get(), nullptr), span->GetSpanInHours(nullptr),
+          span->GetSpanInMinutes(nullptr), span->GetSpanInSeconds(nullptr), span->GetSpanInSecondsLong(nullptr),
+          span->Compare(nullptr, 0, nullptr), span->Compare(span.Get(), 0, nullptr),
+          kdtest::As<IPLCloneable>(span)->Clone(IID_IPLTimeSpan, nullptr), span->GetSpan(nullptr, &f, &f, &f),
+          span->GetSpan(&f, nullptr, &f, &f), span->GetSpan(&f, &f, nullptr, &f), span->GetSpan(&f, &f, &f, nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(Get(span.Get()), (Span{1, 2, 3, 4}));
 }

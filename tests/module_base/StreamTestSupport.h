@@ -1,6 +1,6 @@
-// Shared by the stream, variant and collection tests: a creator, readers of getters and streams, a check of a result
-// with its recorded message, the test bytes, a runner of steps on a stream and a watchdog for calls that may wait on a
-// FIFO.
+// Shared by the stream, variant and collection tests: a creator, a query, a cloner, a date, readers of getters and
+// streams, a sub-stream, a check of a result with its recorded message, the test bytes, a runner of steps on a stream
+// and a watchdog for calls that may wait on a FIFO.
 #ifndef KD_TESTS_STREAM_TEST_SUPPORT_H
 #define KD_TESTS_STREAM_TEST_SUPPORT_H
 
@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <kdtrace/kdtrace.h>
@@ -33,10 +34,33 @@ PLComPtr<I> New(REFCLSID clsid) {
     return object;
 }
 
-// What a getter of one LONG answers (a size, a position, a type), checked to succeed.
-template <class I>
-LONG LongOf(I* object, HRESULT (I::*get)(LONG*)) {
-    LONG value = -1;
+// `object` seen through U, checked to succeed.
+template <class U, class T>
+PLComPtr<U> As(const PLComPtr<T>& object) {
+    PLComPtr<U> out;
+    EXPECT_HR(object.As(out), S_OK);
+    return out;
+}
+
+// A copy of `object` made through its IPLCloneable, seen through the same interface.
+template <class T>
+PLComPtr<T> Clone(const PLComPtr<T>& object) {
+    PLComPtr<T> copy;
+    EXPECT_HR(As<IPLCloneable>(object)->Clone(PLIidOf<T>, copy.PutVoid()), S_OK);
+    return copy;
+}
+
+// A new date-time at the given fields.
+inline PLComPtr<IPLDateTime> DateAt(LONG month, LONG day, LONG year, LONG hour, LONG minute, LONG second) {
+    auto date = New<IPLDateTime>(CLSID_PLDateTime);
+    EXPECT_HR(date->Initialize(month, day, year, hour, minute, second), S_OK);
+    return date;
+}
+
+// What a getter of one integer answers (a size, a position, a type, a flag), checked to succeed.
+template <class I, class T>
+T LongOf(std::type_identity_t<I>* object, HRESULT (I::*get)(T*)) {
+    T value = static_cast<T>(-1);
     EXPECT_HR((object->*get)(&value), S_OK);
     return value;
 }
@@ -64,11 +88,18 @@ inline bool LargeAllocationsFail() {
     return probe == nullptr;
 }
 
-// The bytes one Read of `count` reports.
+// A sub-stream of `stream` (none, and a failure, for a stream that could not be made).
+inline PLComPtr<IPLStream> Sub(IPLStream* stream, LONG offset, LONG length, HRESULT expected = S_OK) {
+    PLComPtr<IPLStream> sub;
+    EXPECT_HR(stream ? stream->GetSubstream(offset, length, sub.Put()) : E_POINTER, expected);
+    return sub;
+}
+
+// The bytes one Read of `count` reports (none, and a failure, for a stream that could not be made).
 inline std::vector<BYTE> ReadBytes(IPLStream* stream, LONG count) {
     std::vector<BYTE> out(static_cast<std::size_t>(count));
     LONG read = -1;
-    EXPECT_HR(stream->Read(out.data(), count, &read), S_OK);
+    EXPECT_HR(stream ? stream->Read(out.data(), count, &read) : E_POINTER, S_OK);
     out.resize(static_cast<std::size_t>(read < 0 ? 0 : read));
     return out;
 }
