@@ -3,7 +3,7 @@
 // thread error functions.
 //
 // Inside an operation each step's HRESULT goes into the result variable and, when negative, is
-// thrown with a message. At the operation's edge PL_GUARD catches whatever was thrown, records it
+// thrown with a message. At the operation's edge PLGuard catches whatever was thrown, records it
 // under the method's module group and the class and method it is written in, and returns the
 // HRESULT:
 //
@@ -14,8 +14,8 @@
 //       });
 //   }
 //
-// Where the recorded names are not the C++ ones, PL_GUARD_AS records another class name and
-// PL_GUARD_QUALIFIED records the method as "Class::Method".
+// Where the recorded names are not the C++ ones, PL_GUARD_SITE_AS records another class name and
+// PL_GUARD_SITE_QUALIFIED records the method as "Class::Method".
 #ifndef KD_PLERROR_H
 #define KD_PLERROR_H
 
