@@ -178,19 +178,16 @@ TEST(PropertyBag, CopiesValuesInAndOut) {
     EXPECT_TRUE(kdtest::Recorded(u"Failed to set property 'new' on property bag"));
 
     // Missing names, values and places for results are refused, on each interface of the bag.
-    PLComPtr<IPLPersistPropertyBag> persist;
-    PLComPtr<IPLSerializeXML> serialize;
-    PLComPtr<IPLEventSource> events;
-    ASSERT_HR(bag.As(persist), S_OK);
-    ASSERT_HR(bag.As(serialize), S_OK);
-    ASSERT_HR(bag.As(events), S_OK);
+    const auto persist = kdtest::As<IPLPersistPropertyBag>(bag);
+    const auto events = kdtest::As<IPLEventSource>(bag);
     BOOL contains = FALSE;
     void* cookie = nullptr;
     for (const HRESULT hr :
          {bag->SetProperty(nullptr, value.Get()), bag->SetProperty(u"n", nullptr), bag->GetProperty(nullptr, out.Put()),
           bag->GetProperty(u"n", nullptr), bag->GetProperties(nullptr), bag->ContainsKey(nullptr, &contains),
           bag->ContainsKey(u"n", nullptr), bag->DeleteProperty(nullptr), persist->Save(nullptr), persist->Load(nullptr),
-          serialize->WriteXML(nullptr, 0), events->AddListener(IID_IPLPropertyBagListener, nullptr, &cookie),
+          kdtest::As<IPLSerializeXML>(bag)->WriteXML(nullptr, 0),
+          events->AddListener(IID_IPLPropertyBagListener, nullptr, &cookie),
           events->AddListener(IID_IPLPropertyBagListener, bag.Get(), nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
@@ -214,8 +211,7 @@ TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
     std::vector<std::u16string> log;
     BagListener first(&log), second(&log);
     auto bag = BagOf({});
-    PLComPtr<IPLEventSource> source;
-    ASSERT_HR(bag.As(source), S_OK);
+    const auto source = kdtest::As<IPLEventSource>(bag);
     void *cookie1 = nullptr, *cookie2 = nullptr;
     ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &first, &cookie1), S_OK);
     ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &second, &cookie2), S_OK);
@@ -326,9 +322,7 @@ TEST(PropertyBag, WritesTheCompactElementForm) {
     EXPECT_EQ(WriteOf(kdtest::BagOf({{u"a", u"\xD800"}}).Get(), 0, E_INVALIDARG), u"");
 
     // A bag that holds itself is refused at the nesting limit.
-    auto self = VariantOf();
-    self->SetValueIUnknown(bag.Get());
-    ASSERT_HR(bag->SetProperty(u"Self", self.Get()), S_OK);
+    ASSERT_HR(bag->SetProperty(u"Self", VariantOf(bag.Get()).Get()), S_OK);
     WriteOf(bag.Get(), 1, E_FAIL);
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
@@ -350,11 +344,9 @@ TEST(Property, XmlNamesFollowTheNameCharacterRanges) {
 
 TEST(Property, RefusesMissingArguments) {
     auto property = kdtest::New<IPLProperty>(CLSID_PLProperty);
-    PLComPtr<IPLSerializeXML> serialize;
-    ASSERT_HR(property.As(serialize), S_OK);
     WCHAR none[1];
     for (const HRESULT hr : {property->Initialize(nullptr, nullptr), property->GetName(nullptr, 4),
-                             property->GetValue(nullptr), serialize->WriteXML(nullptr, 0)})
+                             property->GetValue(nullptr), kdtest::As<IPLSerializeXML>(property)->WriteXML(nullptr, 0)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(property->GetName(none, 0), E_INVALIDARG);
     // Names cut at 254 characters: PLXMLFunctions.BagWritesWhatItsPropertyCollectionWrites.
