@@ -192,8 +192,7 @@ TEST(TraceContext, RemovalWaitsForEarlierDeliveriesOnlyFromOutsideAListener) {
     a.onMessage = [&] { removeTheOther(other, cookieB); };
     b.onMessage = [&] { removeTheOther(context, cookieA); };
     std::thread fireA([&] { context->FireMessage(5, 6); }), fireB([&] { other->FireMessage(7, 8); });
-    fireA.join();
-    fireB.join();
+    for (std::thread* t : {&fireA, &fireB}) t->join();
     EXPECT_EQ(a.calls + b.calls, 2);
     for (IPLTraceContextPriv* c : {other, context}) c->Release();
 }

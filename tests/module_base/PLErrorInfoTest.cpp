@@ -14,13 +14,12 @@
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/PropertyBagOf.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
 PLComPtr<IPLErrorInfo> NewList() {
-    PLComPtr<IPLErrorInfo> list;
-    EXPECT_HR(PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
-    return list;
+    return kdtest::New<IPLErrorInfo>(CLSID_PLErrorInfo);
 }
 
 HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
@@ -61,23 +60,18 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainNamesAreRequiredAndGet
     SysFreeString(member);
 
     // Missing texts and places for results are refused by the item, its view and the list.
-    PLComPtr<IPLPersistPropertyBag> persist;
-    ASSERT_HR(item.As(persist), S_OK);
-    PLComPtr<IPLCloneable> cloneable;
-    ASSERT_HR(list.As(cloneable), S_OK);
+    const auto persist = kdtest::As<IPLPersistPropertyBag>(item);
     for (const HRESULT hr :
          {item->Initialize(u"m", u"c", u"m", E_FAIL, 0, nullptr, 0, u"", 0),
           item->Initialize(nullptr, u"c", u"m", E_FAIL, 0, u"x", 0, u"", 0), item->GetMessage(nullptr, 4),
           item->GetKDXErrorItemCore(nullptr), persist->Save(nullptr), persist->Load(nullptr), core->get_Member(nullptr),
           list->GetItem(0, nullptr), list->SaveToXML(nullptr), list->LoadFromXML(nullptr),
-          cloneable->Clone(IID_IPLErrorInfo, nullptr)})
+          kdtest::As<IPLCloneable>(list)->Clone(IID_IPLErrorInfo, nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(item->GetMessage(buffer, 0), E_INVALIDARG);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     // A clone is a new, empty list.
-    PLComPtr<IPLErrorInfo> clone;
-    ASSERT_HR(cloneable->Clone(IID_IPLErrorInfo, clone.PutVoid()), S_OK);
-    EXPECT_TRUE(kdtest::ReadList(clone.Get()).empty());
+    EXPECT_TRUE(kdtest::ReadList(kdtest::Clone(list).Get()).empty());
 }
 
 TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
@@ -102,9 +96,7 @@ TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     std::u16string message(4000, u'\0');
     EXPECT_HR(loaded->GetMessage(message.data(), 4000), S_OK);
     EXPECT_EQ(message.c_str(), longMessage);  // not cut to a fixed buffer
-    LONG type = 0;
-    loaded->GetMessageType(&type);
-    EXPECT_EQ(type, 3);
+    EXPECT_EQ(kdtest::LongOf(loaded.Get(), &IPLErrorItem::GetMessageType), 3);
 
     // A text that fails, at the parser or at a later item, leaves the items as they were.
     for (const std::u16string& bad :

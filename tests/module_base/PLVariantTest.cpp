@@ -286,10 +286,8 @@ TEST(PLVariantTest, TextsOfEveryLengthReplaceEachOther) {
         ASSERT_HR(v->SetValueString(text.c_str()), S_OK);
         EXPECT_EQ(Text(v.Get()), text);
         // Its own text from the third character on.
-        PLComPtr<IPLVariantPriv> priv;
-        ASSERT_HR(v->QueryInterface(IID_IPLVariantPriv, priv.PutVoid()), S_OK);
         void* word = nullptr;
-        ASSERT_HR(priv->GetDataPointer(&word), S_OK);
+        ASSERT_HR(kdtest::As<IPLVariantPriv>(v)->GetDataPointer(&word), S_OK);
         if (length >= 2) {
             ASSERT_HR(v->SetValueString(static_cast<const WCHAR*>(word) + 2), S_OK);
             EXPECT_EQ(Text(v.Get()), text.substr(2));
