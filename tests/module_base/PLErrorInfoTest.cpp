@@ -2,18 +2,16 @@
 
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "module_base/KDXErrorItemCore.h"
 #include "module_base/PLComObject.h"
-#include "module_base/PLErrorInfo.h"
-#include "module_base/PLErrorItem.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
 #include "platform/Thread.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
-#include "support/PropertyBagOf.h"
 #include "tests/module_base/StreamTestSupport.h"
 
 namespace {
@@ -34,8 +32,7 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainNamesAreRequiredAndGet
     EXPECT_EQ(items[0].message, u"first");
     EXPECT_EQ(items[0].threadId, kd::platform::CurrentThreadId());
     PLComPtr<IPLErrorItem> item;
-    EXPECT_HR(list->GetItem(3, item.Put()), E_INVALIDARG);
-    EXPECT_HR(list->GetItem(-1, item.Put()), E_INVALIDARG);
+    for (const LONG index : {3, -1}) EXPECT_HR(list->GetItem(index, item.Put()), E_INVALIDARG);
     Add(list.Get(), u"chain", 1);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     list->Clear();
@@ -122,27 +119,22 @@ TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
         list->AddError(u"Core Services", u"C1", u"M1", E_POINTER, 2, message.c_str(), 0, u"/a.cpp", 1);
     PLComPtr<IPLVariant> xml;
     ASSERT_HR(list->SaveToXML(xml.Put()), S_OK);
-    BSTR text = nullptr;
-    ASSERT_HR(xml->AllocSysString(&text), S_OK);
-    const PLString saved(std::u16string_view(text, SysStringLen(text)));
-    SysFreeString(text);
+    PLString saved;
+    ASSERT_HR(GetPLStringFromVariant(xml.Get(), &saved), S_OK);
     auto loaded = NewList();
     ASSERT_HR(loaded->LoadFromXML(saved.c_str()), S_OK);
     const auto before = kdtest::ReadList(list.Get()), after = kdtest::ReadList(loaded.Get());
     ASSERT_EQ(after.size(), std::size(messages));
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        EXPECT_EQ(after[i].message, messages[i].second.substr(0, 1023));
-        EXPECT_EQ(after[i].method, before[i].method);
-        EXPECT_EQ(after[i].result, before[i].result);
-    }
+    for (std::size_t i = 0; i < after.size(); ++i)
+        EXPECT_EQ(std::tuple(after[i].message, after[i].method, after[i].result),
+                  std::tuple(messages[i].second.substr(0, 1023), before[i].method, before[i].result));
     // A message XML has no form for is refused, not changed.
     list->AddError(u"Core Services", u"C1", u"M1", E_POINTER, 2, u"\xDBFF", 0, u"/a.cpp", 1);
     EXPECT_HR(list->SaveToXML(xml.Put()), E_INVALIDARG);
     // An empty list saves as an empty list element.
     ASSERT_HR(NewList()->SaveToXML(xml.Put()), S_OK);
-    WCHAR empty[32] = {};
-    xml->GetValueString(empty, 32);
-    EXPECT_EQ(std::u16string(empty), u"<ErrorInfo/>");
+    ASSERT_HR(GetPLStringFromVariant(xml.Get(), &saved), S_OK);
+    EXPECT_EQ(saved.view(), u"<ErrorInfo/>");
 }
 
 }  // namespace

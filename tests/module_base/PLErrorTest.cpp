@@ -49,8 +49,7 @@ TEST_F(ErrorTest, ThrowFunctionsIgnoreSuccessAndBuildTheirRecords) {
     EXPECT_HR(PLGuardNamed("Core", "C", "M",
                            [&](HRESULT& r) { PL_THROW_ERROR_FORMAT(r = E_FAIL, 1, "[%s] \xF0\x9F\x98\x80", lone); }),
               E_FAIL);
-    ASSERT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(Errors()[0].message, u"[a?b?] \U0001F600");
+    EXPECT_EQ(kdtest::LinesOf(Errors()), kdtest::ErrorLines{u"Core|C|M|[a?b?] \U0001F600"});
 }
 
 // What the guard records: a thrown record appended (flag 0) or as a new chain (flag 1); a bare

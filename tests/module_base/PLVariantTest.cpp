@@ -299,8 +299,7 @@ TEST(PLVariantTest, TextsOfEveryLengthReplaceEachOther) {
             ASSERT_HR(source->GetValueVariant(copy.Put()), S_OK);
             ASSERT_HR(v->SetValueVariant(source.Get()), S_OK);
         }
-        EXPECT_EQ(Text(copy.Get()), previous);
-        EXPECT_EQ(Text(v.Get()), previous);
+        EXPECT_EQ(std::pair(Text(copy.Get()), Text(v.Get())), std::pair(previous, previous));
         {
             Foreign foreign(Make(Str(text)).Get());
             ASSERT_HR(v->SetValueVariant(&foreign), S_OK);

@@ -122,11 +122,10 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     const std::u16string xml = XmlOf(bag.Get());
     EXPECT_EQ(ReadByLibxml2(xml, false).size(), std::size(values));
     const auto back = Restored(xml);
-    for (const auto& [name, value, kind] : values) {
-        SCOPED_TRACE(PLString(name).ToUtf8());
-        EXPECT_EQ(TypeOf(Get(back.Get(), name).Get()), kind);
-        EXPECT_EQ(TextOf(Get(back.Get(), name).Get()), TextOf(value.Get()));
-    }
+    for (const auto& [name, value, kind] : values)
+        EXPECT_EQ(std::pair(TypeOf(Get(back.Get(), name).Get()), TextOf(Get(back.Get(), name).Get())),
+                  std::pair(kind, TextOf(value.Get())))
+            << PLString(name).ToUtf8();
     // The long mask gives the same text as one cut at 255, so it is compared itself.
     EXPECT_EQ(std::u16string(PLDateTimeFormatOf(Get(back.Get(), u"LongMask").Get()).c_str()), mask300);
     EXPECT_EQ(kdtest::LongOf(Get(back.Get(), u"Ratio").Get(), &IPLVariant::GetValueDouble), 0.1);
@@ -327,19 +326,16 @@ TEST(PLXMLFunctions, EmptyCollectionsAndDeclaredEntities) {
     PLComPtr<IPLVariantCollection> items;
     for (const char16_t* text : {u"<R><PROPERTY DATATYPE=\"VariantCollection\" NAME=\"P\"/></R>",
                                  u"<R><PROPERTY D='VariantCollection' N='P'>\n  <!-- none -->\n</PROPERTY></R>"}) {
-        PLComPtr<IPLPropertyBag> back;
-        ASSERT_HR(RestorePropertyBagFromXML(text, back.Put()), S_OK);
+        const auto back = Restored(text);
         EXPECT_EQ(TypeOf(Get(back.Get(), u"P").Get()), PLVariantCollection);
         ASSERT_HR(Get(back.Get(), u"P")->GetValueCollection(items.Put()), S_OK);
         EXPECT_EQ(items->GetCount(), 0);
     }
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(u"<!DOCTYPE R [<!ENTITY e 'x'>]><R><PROPERTY D='S' N='a'>&e;</PROPERTY>"
-                                        u"<PROPERTY D='S' N='b'>1&e;</PROPERTY><PROPERTY D='S' N='c'>kept</PROPERTY>"
-                                        u"<PROPERTY D='VariantCollection' N='d'><ITEM DATATYPE='S'>&e;</ITEM>"
-                                        u"<ITEM DATATYPE='String'>i</ITEM></PROPERTY></R>",
-                                        back.Put()),
-              S_OK);
+    const auto back = Restored(
+        u"<!DOCTYPE R [<!ENTITY e 'x'>]><R><PROPERTY D='S' N='a'>&e;</PROPERTY>"
+        u"<PROPERTY D='S' N='b'>1&e;</PROPERTY><PROPERTY D='S' N='c'>kept</PROPERTY>"
+        u"<PROPERTY D='VariantCollection' N='d'><ITEM DATATYPE='S'>&e;</ITEM>"
+        u"<ITEM DATATYPE='String'>i</ITEM></PROPERTY></R>");
     BOOL contains = TRUE;
     for (const char16_t* unset : {u"a", u"b"}) EXPECT_HR(back->ContainsKey(unset, &contains), S_FALSE);
     EXPECT_EQ(TextOf(Get(back.Get(), u"c").Get()), u"kept");
