@@ -257,11 +257,9 @@ TEST(PropertyBag, FirstUseInitialisationRunsOnceAcrossThreads) {
 }
 
 namespace {
-std::u16string WriteOf(IUnknown* object, LONG flags, HRESULT expected = S_OK) {
-    PLComPtr<IPLSerializeXML> serialize;
-    EXPECT_HR(object->QueryInterface(IID_IPLSerializeXML, serialize.PutVoid()), S_OK);
+std::u16string WriteOf(const PLComPtr<IPLPropertyBag>& bag, LONG flags, HRESULT expected = S_OK) {
     auto writer = kdtest::New<IPLXMLWriter>(CLSID_PLXMLWriter);
-    EXPECT_HR(serialize->WriteXML(writer.Get(), flags), expected);
+    EXPECT_HR(kdtest::As<IPLSerializeXML>(bag)->WriteXML(writer.Get(), flags), expected);
     const WCHAR* text = nullptr;
     EXPECT_HR(writer->GetBuffer(&text), S_OK);
     return text != nullptr ? text : u"";
@@ -287,36 +285,34 @@ std::vector<std::string> ParsedValues(const std::u16string& xml, bool recover = 
 
 TEST(PropertyBag, WritesTheCompactElementForm) {
     auto bag = BagOf({});
-    EXPECT_EQ(WriteOf(bag.Get(), 1), u"<PropertyBag></PropertyBag>");
-    EXPECT_EQ(WriteOf(bag.Get(), 0), u"");
+    EXPECT_EQ(WriteOf(bag, 1), u"<PropertyBag></PropertyBag>");
+    EXPECT_EQ(WriteOf(bag, 0), u"");
     bag->SetProperty(u"Size", VariantOf(5).Get());
     bag->SetProperty(u"Name", VariantOf(u"a]]>b]]]>c").Get());
     auto empty = VariantOf();
     empty->SetEmpty();
     bag->SetProperty(u"None", empty.Get());
-    const std::u16string xml = WriteOf(bag.Get(), 1);
+    const std::u16string xml = WriteOf(bag, 1);
     EXPECT_EQ(ParsedValues(xml), (std::vector<std::string>{"PropertyBag=a]]>b]]]>c5"}));
-    EXPECT_EQ(ParsedValues(WriteOf(bag.Get(), 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
+    EXPECT_EQ(ParsedValues(WriteOf(bag, 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
 
     // A carriage return comes back as it went, a character XML cannot hold is dropped (as the
     // library's own reader drops it), a NaN has a text form.
-    auto awkward = VariantOf(u"a\u0001b\r\n\uFFFF]]>");
-    bag->SetProperty(u"Name", awkward.Get());
-    awkward->SetValueDouble(std::numeric_limits<double>::quiet_NaN());
-    bag->SetProperty(u"Size", awkward.Get());
-    const std::u16string text = WriteOf(bag.Get(), 0);
+    bag->SetProperty(u"Name", VariantOf(u"a\u0001b\r\n\uFFFF]]>").Get());
+    bag->SetProperty(u"Size", VariantOf(std::numeric_limits<double>::quiet_NaN()).Get());
+    const std::u16string text = WriteOf(bag, 0);
     EXPECT_EQ(text.find_first_of(u"\u0001\r\uFFFF"), std::u16string::npos);
     EXPECT_EQ(ParsedValues(text, true), (std::vector<std::string>{"Name=ab\r\n]]>", "None=", "Size=NaN"}));
 
     // A name that is no XML name is refused, not written; so is a value XML has no form for.
     auto bad = kdtest::BagOf({{u"a b", 1}});
-    EXPECT_EQ(WriteOf(bad.Get(), 0, E_INVALIDARG), u"");
+    EXPECT_EQ(WriteOf(bad, 0, E_INVALIDARG), u"");
     EXPECT_TRUE(kdtest::Recorded(u"Property name 'a b' is not a valid XML name."));
-    EXPECT_EQ(WriteOf(kdtest::BagOf({{u"a", u"\xD800"}}).Get(), 0, E_INVALIDARG), u"");
+    EXPECT_EQ(WriteOf(kdtest::BagOf({{u"a", u"\xD800"}}), 0, E_INVALIDARG), u"");
 
     // A bag that holds itself is refused at the nesting limit.
     ASSERT_HR(bag->SetProperty(u"Self", VariantOf(bag.Get()).Get()), S_OK);
-    WriteOf(bag.Get(), 1, E_FAIL);
+    WriteOf(bag, 1, E_FAIL);
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
 

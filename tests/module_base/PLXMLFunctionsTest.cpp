@@ -256,7 +256,7 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
 TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     const std::u16string longName(300, u'n'), otherName = longName + u'2';
     const auto bag = kdtest::BagOf({{u"Text", u"a <b>"}, {u"Number", LONG{7}}, {longName.c_str(), true}});
-    PLString text(XmlOf(bag.Get()));
+    PLString written(XmlOf(bag.Get()));
 
     XmlDocument document;
     const XmlNode root = document.CreateElement(u"Root");
@@ -264,9 +264,8 @@ TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     PLComPtr<IPLPropertyCollection> properties;
     ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
     ASSERT_HR(AppendPropertyCollectionToXMLDOM(document, root, properties.Get(), nullptr), S_OK);
-    PLString cut = text;
-    cut.Replace(longName.c_str(), longName.substr(0, 254).c_str());
-    EXPECT_EQ(cut.view(), document.Serialize());
+    written.Replace(longName.c_str(), longName.substr(0, 254).c_str());  // long names cut as the collection cuts them
+    EXPECT_EQ(written.view(), document.Serialize());
 
     bag->SetProperty(otherName.c_str(), kdtest::VariantOf(false).Get());
     const auto back = Restored(XmlOf(bag.Get()));
