@@ -46,12 +46,10 @@ TEST(ModuleObjectTest, MethodsWaitForInitialisationAndGettersCheckTheirBuffers) 
     EXPECT_HR(module->ReservedA(nullptr, nullptr), E_NOTIMPL);
     // The object name is given whole or not at all.
     EXPECT_HR(module->GetObjectName(buffer, 7), E_INVALIDARG);
-    EXPECT_EQ(buffer[0], 0);
-    EXPECT_EQ(buffer[1], u'x');
+    EXPECT_EQ(std::u16string(buffer, 2), std::u16string(u"\0x", 2));
     // Other texts are cut to fit, and nothing is written past the buffer.
     EXPECT_HR(module->GetFriendlyName(buffer, 7), S_OK);
-    EXPECT_EQ(std::u16string(buffer), u"Pellum");
-    EXPECT_EQ(buffer[7], u'x');
+    EXPECT_EQ(std::u16string(buffer, 8), std::u16string(u"Pellum\0x", 8));
 }
 
 // Threads initialise one module object again and again while others read it (ThreadSanitizer

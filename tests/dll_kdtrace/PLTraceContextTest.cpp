@@ -11,6 +11,7 @@
 #include "support/HResult.h"
 #include "support/Process.h"
 #include "support/TraceFakes.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 #ifdef KDTEST_ASAN
 extern "C" void __asan_handle_no_return();
@@ -22,10 +23,7 @@ using kdtest::Listener, kdtest::Log;
 using Lines = std::vector<std::string>;
 
 IPLTraceContextPriv* NewContext() {
-    IPLTraceContextPriv* context = nullptr;
-    EXPECT_HR(PLCreateInstance(CLSID_PLTraceContext, IID_IPLTraceContextPriv, reinterpret_cast<void**>(&context)),
-              S_OK);
-    return context;
+    return kdtest::New<IPLTraceContextPriv>(CLSID_PLTraceContext).Detach();
 }
 
 // One reference on the bag, also when given the same bag twice; dropped for a new bag and at
@@ -192,8 +190,7 @@ TEST(TraceContext, RemovalWaitsForEarlierDeliveriesOnlyFromOutsideAListener) {
     a.onMessage = [&] { removeTheOther(other, cookieB); };
     b.onMessage = [&] { removeTheOther(context, cookieA); };
     std::thread fireA([&] { context->FireMessage(5, 6); }), fireB([&] { other->FireMessage(7, 8); });
-    fireA.join();
-    fireB.join();
+    for (std::thread* t : {&fireA, &fireB}) t->join();
     EXPECT_EQ(a.calls + b.calls, 2);
     for (IPLTraceContextPriv* c : {other, context}) c->Release();
 }

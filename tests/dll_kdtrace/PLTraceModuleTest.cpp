@@ -10,6 +10,7 @@
 #include "support/HResult.h"
 #include "support/Process.h"
 #include "support/TraceFakes.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -51,10 +52,8 @@ protected:
 // request creates the context.
 TEST_F(TraceModuleCreation, SeverityLevelIsProcessWideAndAFailedCreationStoresNothing) {
     IPLTraceModule* second = kdtest::NewTraceModule(&GetPLModule);
-    LONG level = 99;
     EXPECT_HR(trace->SetSeverityLevel(-5), S_OK);
-    EXPECT_HR(second->GetSeverityLevel(&level), S_OK);
-    EXPECT_EQ(level, -5);
+    EXPECT_EQ(kdtest::LongOf(second, &IPLTraceModule::GetSeverityLevel), -5);
     second->SetSeverityLevel(0);
     second->Release();
     IPLTraceContext* mine = nullptr;
@@ -110,8 +109,7 @@ TEST_F(TraceModuleCreation, ContextsPerThreadPerNameAndPerModuleObject) {
     trace = kdtest::NewTraceModule(&GetPLModule);
     IPLTraceContext *global2 = GlobalContext(trace), *mine2 = DefaultContext(trace);
     IPLTraceContext* named2 = NamedContext(trace, u"Printing");
-    EXPECT_EQ(global2, globals[0]);
-    EXPECT_EQ(IdOf(global2), 0u);
+    EXPECT_EQ(std::pair(global2, IdOf(global2)), std::pair(globals[0], ULONG{0}));
     EXPECT_NE(mine2, mine);
     EXPECT_NE(named2, named[0]);
     EXPECT_EQ(IdOf(own[0]), tids[0]);

@@ -10,6 +10,7 @@
 #include <kdtrace/kdtrace.h>
 
 #include "module_base/PLComObject.h"
+#include "support/PropertyBagOf.h"
 #include "support/TraceFakes.h"
 
 namespace {
@@ -46,10 +47,8 @@ TEST(TraceStress, SharedContextsUnderConcurrentUse) {
                 named->Release();
                 own->FireMessage(t, round);
                 // Each thread's bag replaces (and so may end) another's while others read it.
-                PLComPtr<IPLPropertyBag> bag, current;
-                PLCreateInstance(CLSID_PLPropertyBag, bag);
-                global->SetProperties(bag.Get());
-                bag = nullptr;
+                global->SetProperties(kdtest::BagOf({}).Get());
+                PLComPtr<IPLPropertyBag> current;
                 global->GetProperties(current.Put());
                 BOOL contains = TRUE;
                 failures += !current || current->ContainsKey(u"x", &contains) != S_FALSE;

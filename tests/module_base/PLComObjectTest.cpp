@@ -4,6 +4,7 @@
 #include "module_base/PLError.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 // clang-format off
 constexpr GUID IID_ITestFirst = {0x1D7C3FCB, 0x9582, 0x46A9, {0x88, 0x0D, 0xF5, 0x8D, 0xC1, 0xD1, 0x69, 0x34}};
@@ -47,15 +48,12 @@ TEST(ComObjectTest, ReferencesAreCountedOnceForTheWholeObjectAndQueryInterfaceFo
         PLComPtr<ITestFirst> copy(first);
         PLComPtr<ITestFirst> moved(std::move(copy));
         EXPECT_FALSE(copy);  // NOLINT: moved from
-        PLComPtr<ITestSecond> second;
-        ASSERT_HR(moved.As(second), S_OK);
+        const auto second = kdtest::As<ITestSecond>(moved);
         EXPECT_EQ(second->Second(), 2);
         EXPECT_EQ(second->AddRef(), 4u);  // first, moved, second and this one
         EXPECT_EQ(second->Release(), 3u);
         // QueryInterface follows the map; IUnknown is the main interface, never IPLComObject.
-        PLComPtr<IUnknown> unknown;
-        ASSERT_HR(first->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
-        EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(first.Get()));
+        EXPECT_EQ(static_cast<void*>(kdtest::As<IUnknown>(first).Get()), static_cast<void*>(first.Get()));
         void* untouched = reinterpret_cast<void*>(0x5);
         EXPECT_HR(first->QueryInterface(IID_IPLEventSource, &untouched), E_NOINTERFACE);
         EXPECT_EQ(untouched, reinterpret_cast<void*>(0x5));

@@ -39,10 +39,16 @@ Amount Read(IPLCurrency* c) {
             kdtest::LongOf(c, &IPLCurrency::GetFractionAsLong)};
 }
 
-// The amount after a step that must succeed.
-Amount After(HRESULT hr, IPLCurrency* c) {
-    EXPECT_HR(hr, S_OK);
+// The amount after a step that must give `expected`.
+Amount After(HRESULT hr, IPLCurrency* c, HRESULT expected = S_OK) {
+    EXPECT_HR(hr, expected);
     return Read(c);
+}
+
+// The text a call that must succeed wrote to `buffer`.
+std::u16string Wrote(HRESULT hr, const WCHAR* buffer) {
+    EXPECT_HR(hr, S_OK);
+    return buffer;
 }
 
 std::u16string Text(IPLCurrency* c) {
@@ -146,8 +152,7 @@ TEST(PLCurrencyTest, SetValueRoundsToTheNearestHundredthIn64Bits) {
     for (const auto& [value, expected] : rows) EXPECT_EQ(Read(Of(value).Get()), expected) << value;
     for (const double value : {std::nan(""), -1e18, 1e19}) {
         auto c = Of(77.77);
-        EXPECT_HR(c->SetValue(value), E_INVALIDARG) << value;
-        EXPECT_EQ(Read(c.Get()), kBefore);
+        EXPECT_EQ(After(c->SetValue(value), c.Get(), E_INVALIDARG), kBefore) << value;
     }
     auto c = Of(-5.25);
     LONG units = 0, fraction = 0;
@@ -186,10 +191,8 @@ TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
                                                                           {-1.1, 0x228, 3, 2, u"-$ 1.10"},
                                                                           {-1.1, 0x030, 3, 2, u"($1.10)"}};
     WCHAR buffer[64];
-    for (const auto& [value, mask, group, places, expected] : rows) {
-        EXPECT_HR(Of(value)->Format(mask, u"$", u",", u".", group, places, buffer, 64), S_OK);
-        EXPECT_EQ(std::u16string(buffer), expected) << value;
-    }
+    for (const auto& [value, mask, group, places, expected] : rows)
+        EXPECT_EQ(Wrote(Of(value)->Format(mask, u"$", u",", u".", group, places, buffer, 64), buffer), expected);
     auto c = Of(1234.5);
     EXPECT_TRUE(Reports(c->Format(0, u"$", u",", u".", 10, 2, buffer, 64), E_INVALIDARG,
                         u"Group digits (10) must be a value between 0 and 9"));
@@ -197,12 +200,10 @@ TEST(PLCurrencyTest, FormatScalesToThePlacesAndChecksItsArguments) {
     for (const LONG mask : {0x38, 0x238}) EXPECT_HR(c->Format(mask, u"$", u",", u".", 3, 2, buffer, 64), E_INVALIDARG);
     EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 9), kBufferTooSmall);
     EXPECT_EQ(buffer[0], 0);
-    EXPECT_HR(c->Format(0, u"$", u",", u".", 3, 2, buffer, 10), S_OK);  // exactly the room needed
-    EXPECT_EQ(std::u16string(buffer), u"$1,234.50");
-    for (const auto& [value, text] : {std::pair{1234.5, u"1234.50"}, {-1234.5, u"(1234.50)"}}) {
-        EXPECT_HR(Of(value)->GetUnformattedString(buffer, 64), S_OK);
-        EXPECT_EQ(std::u16string(buffer), text);
-    }
+    // Exactly the room needed.
+    EXPECT_EQ(Wrote(c->Format(0, u"$", u",", u".", 3, 2, buffer, 10), buffer), u"$1,234.50");
+    for (const auto& [value, text] : {std::pair{1234.5, u"1234.50"}, {-1234.5, u"(1234.50)"}})
+        EXPECT_EQ(Wrote(Of(value)->GetUnformattedString(buffer, 64), buffer), text);
     // The registered class is creatable; its text, too, must fit.
     auto created = kdtest::New<IPLCurrency>(CLSID_PLCurrency);
     ASSERT_HR(created->SetValue(-1234.5), S_OK);
@@ -223,10 +224,8 @@ TEST(PLCurrencyTest, TwoThreadsReadOneCurrency) {
         WCHAR buffer[64];
         for (int i = 0; i < 100; ++i) {
             EXPECT_EQ(Text(c.Get()), u"1.234,50 EUR-");
-            EXPECT_HR(c->GetUnformattedString(buffer, 64), S_OK);
-            EXPECT_EQ(std::u16string(buffer), u"(1234.50)");
-            EXPECT_HR(c->Format(0x308, u"$", u",", u".", 3, 2, buffer, 64), S_OK);
-            EXPECT_EQ(std::u16string(buffer), u"-1,234.50 $");
+            EXPECT_EQ(Wrote(c->GetUnformattedString(buffer, 64), buffer), u"(1234.50)");
+            EXPECT_EQ(Wrote(c->Format(0x308, u"$", u",", u".", 3, 2, buffer, 64), buffer), u"-1,234.50 $");
             EXPECT_EQ(Read(c.Get()), (Amount{true, 1234, 50}));
         }
     };

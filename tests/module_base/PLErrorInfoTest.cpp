@@ -2,25 +2,22 @@
 
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "module_base/KDXErrorItemCore.h"
 #include "module_base/PLComObject.h"
-#include "module_base/PLErrorInfo.h"
-#include "module_base/PLErrorItem.h"
 #include "module_base/PLPropertyBagFunctions.h"
 #include "module_base/PLString.h"
 #include "platform/Thread.h"
 #include "support/ErrorList.h"
 #include "support/HResult.h"
-#include "support/PropertyBagOf.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
 PLComPtr<IPLErrorInfo> NewList() {
-    PLComPtr<IPLErrorInfo> list;
-    EXPECT_HR(PLCreateInstance(CLSID_PLErrorInfo, IID_IPLErrorInfo, list.PutVoid()), S_OK);
-    return list;
+    return kdtest::New<IPLErrorInfo>(CLSID_PLErrorInfo);
 }
 
 HRESULT Add(IPLErrorInfo* list, const WCHAR* message, ULONG flag) {
@@ -35,8 +32,7 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainNamesAreRequiredAndGet
     EXPECT_EQ(items[0].message, u"first");
     EXPECT_EQ(items[0].threadId, kd::platform::CurrentThreadId());
     PLComPtr<IPLErrorItem> item;
-    EXPECT_HR(list->GetItem(3, item.Put()), E_INVALIDARG);
-    EXPECT_HR(list->GetItem(-1, item.Put()), E_INVALIDARG);
+    for (const LONG index : {3, -1}) EXPECT_HR(list->GetItem(index, item.Put()), E_INVALIDARG);
     Add(list.Get(), u"chain", 1);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     list->Clear();
@@ -61,23 +57,18 @@ TEST(ErrorInfoTest, NewestItemComesFirstFlagOneStartsAgainNamesAreRequiredAndGet
     SysFreeString(member);
 
     // Missing texts and places for results are refused by the item, its view and the list.
-    PLComPtr<IPLPersistPropertyBag> persist;
-    ASSERT_HR(item.As(persist), S_OK);
-    PLComPtr<IPLCloneable> cloneable;
-    ASSERT_HR(list.As(cloneable), S_OK);
+    const auto persist = kdtest::As<IPLPersistPropertyBag>(item);
     for (const HRESULT hr :
          {item->Initialize(u"m", u"c", u"m", E_FAIL, 0, nullptr, 0, u"", 0),
           item->Initialize(nullptr, u"c", u"m", E_FAIL, 0, u"x", 0, u"", 0), item->GetMessage(nullptr, 4),
           item->GetKDXErrorItemCore(nullptr), persist->Save(nullptr), persist->Load(nullptr), core->get_Member(nullptr),
           list->GetItem(0, nullptr), list->SaveToXML(nullptr), list->LoadFromXML(nullptr),
-          cloneable->Clone(IID_IPLErrorInfo, nullptr)})
+          kdtest::As<IPLCloneable>(list)->Clone(IID_IPLErrorInfo, nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(item->GetMessage(buffer, 0), E_INVALIDARG);
     EXPECT_EQ(kdtest::ReadList(list.Get()).size(), 1u);
     // A clone is a new, empty list.
-    PLComPtr<IPLErrorInfo> clone;
-    ASSERT_HR(cloneable->Clone(IID_IPLErrorInfo, clone.PutVoid()), S_OK);
-    EXPECT_TRUE(kdtest::ReadList(clone.Get()).empty());
+    EXPECT_TRUE(kdtest::ReadList(kdtest::Clone(list).Get()).empty());
 }
 
 TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
@@ -102,9 +93,7 @@ TEST(ErrorInfoTest, LoadFromXMLReadsWholeItemsAndFailsWithoutTouchingTheList) {
     std::u16string message(4000, u'\0');
     EXPECT_HR(loaded->GetMessage(message.data(), 4000), S_OK);
     EXPECT_EQ(message.c_str(), longMessage);  // not cut to a fixed buffer
-    LONG type = 0;
-    loaded->GetMessageType(&type);
-    EXPECT_EQ(type, 3);
+    EXPECT_EQ(kdtest::LongOf(loaded.Get(), &IPLErrorItem::GetMessageType), 3);
 
     // A text that fails, at the parser or at a later item, leaves the items as they were.
     for (const std::u16string& bad :
@@ -130,27 +119,22 @@ TEST(ErrorInfoTest, SavedListsLoadBackAndAreWellFormed) {
         list->AddError(u"Core Services", u"C1", u"M1", E_POINTER, 2, message.c_str(), 0, u"/a.cpp", 1);
     PLComPtr<IPLVariant> xml;
     ASSERT_HR(list->SaveToXML(xml.Put()), S_OK);
-    BSTR text = nullptr;
-    ASSERT_HR(xml->AllocSysString(&text), S_OK);
-    const PLString saved(std::u16string_view(text, SysStringLen(text)));
-    SysFreeString(text);
+    PLString saved;
+    ASSERT_HR(GetPLStringFromVariant(xml.Get(), &saved), S_OK);
     auto loaded = NewList();
     ASSERT_HR(loaded->LoadFromXML(saved.c_str()), S_OK);
     const auto before = kdtest::ReadList(list.Get()), after = kdtest::ReadList(loaded.Get());
     ASSERT_EQ(after.size(), std::size(messages));
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        EXPECT_EQ(after[i].message, messages[i].second.substr(0, 1023));
-        EXPECT_EQ(after[i].method, before[i].method);
-        EXPECT_EQ(after[i].result, before[i].result);
-    }
+    for (std::size_t i = 0; i < after.size(); ++i)
+        EXPECT_EQ(std::tuple(after[i].message, after[i].method, after[i].result),
+                  std::tuple(messages[i].second.substr(0, 1023), before[i].method, before[i].result));
     // A message XML has no form for is refused, not changed.
     list->AddError(u"Core Services", u"C1", u"M1", E_POINTER, 2, u"\xDBFF", 0, u"/a.cpp", 1);
     EXPECT_HR(list->SaveToXML(xml.Put()), E_INVALIDARG);
     // An empty list saves as an empty list element.
     ASSERT_HR(NewList()->SaveToXML(xml.Put()), S_OK);
-    WCHAR empty[32] = {};
-    xml->GetValueString(empty, 32);
-    EXPECT_EQ(std::u16string(empty), u"<ErrorInfo/>");
+    ASSERT_HR(GetPLStringFromVariant(xml.Get(), &saved), S_OK);
+    EXPECT_EQ(saved.view(), u"<ErrorInfo/>");
 }
 
 }  // namespace

@@ -28,23 +28,19 @@ LONG LongIn(IPLPropertyBag* bag, const WCHAR* name) {
     if (bag->GetProperty(name, v.Put()) == S_OK) v->GetValueLong(&value);
     return value;
 }
-// The entry at `index` (-1: the last) as the bag's property collection hands it out.
-PLComPtr<IPLProperty> PropertyAt(IPLPropertyBag* bag, LONG index) {
+// The entries as the bag's property collection hands them out.
+std::vector<PLComPtr<IPLProperty>> PropertiesOf(IPLPropertyBag* bag) {
     PLComPtr<IPLPropertyCollection> all;
-    PLComPtr<IPLProperty> property;
     EXPECT_HR(bag->GetProperties(all.Put()), S_OK);
-    EXPECT_HR(all->GetAt(index < 0 ? all->GetCount() - 1 : index, property.Put()), S_OK);
-    return property;
+    std::vector<PLComPtr<IPLProperty>> properties(static_cast<std::size_t>(all->GetCount()));
+    for (LONG i = 0; i < all->GetCount(); ++i) EXPECT_HR(all->GetAt(i, properties[i].Put()), S_OK);
+    return properties;
 }
 std::vector<std::u16string> NamesOf(IPLPropertyBag* bag) {
-    PLComPtr<IPLPropertyCollection> all;
-    EXPECT_HR(bag->GetProperties(all.Put()), S_OK);
     std::vector<std::u16string> names;
-    for (LONG i = 0; i < all->GetCount(); ++i) {
-        PLComPtr<IPLProperty> p;
-        all->GetAt(i, p.Put());
+    for (const auto& property : PropertiesOf(bag)) {
         WCHAR name[256];
-        p->GetName(name, 256);
+        property->GetName(name, 256);
         names.emplace_back(name);
     }
     return names;
@@ -130,14 +126,12 @@ TEST(PropertyBag, LargeBagsBehaveAsSmallOnes) {
 
     // Shared with a property handed out: the property keeps the old value.
     PLComPtr<IPLVariant> shared;
-    ASSERT_HR(PropertyAt(bag.Get(), 0)->GetValue(shared.Put()), S_OK);
+    ASSERT_HR(PropertiesOf(bag.Get()).front()->GetValue(shared.Put()), S_OK);
     ASSERT_HR(bag->SetProperty(u"NameAA", VariantOf(u"a longer text than fits in a variant").Get()), S_OK);
     EXPECT_EQ(kdtest::LongOf(shared.Get(), &IPLVariant::GetValueLong), 100);
     ASSERT_HR(bag->SetProperty(u"NameAA", VariantOf(u"short").Get()), S_OK);
-    PLComPtr<IPLVariant> out;
-    ASSERT_HR(bag->GetProperty(u"NameAA", out.Put()), S_OK);
     WCHAR text[64] = {};
-    ASSERT_HR(out->GetValueString(text, 64), S_OK);
+    ASSERT_HR(GetStringFromPropertyBag(bag.Get(), u"NameAA", text, 64), S_OK);
     EXPECT_EQ(std::u16string(text), u"short");
 
     // A date with its own mask, then a Long under the same name: no mask is left behind.
@@ -147,7 +141,7 @@ TEST(PropertyBag, LargeBagsBehaveAsSmallOnes) {
     ASSERT_HR(bag->SetProperty(u"When", dated.Get()), S_OK);
     ASSERT_HR(bag->SetProperty(u"When", VariantOf(5).Get()), S_OK);
     PLComPtr<IPLVariant> held;
-    ASSERT_HR(PropertyAt(bag.Get(), -1)->GetValue(held.Put()), S_OK);
+    ASSERT_HR(PropertiesOf(bag.Get()).back()->GetValue(held.Put()), S_OK);
     WCHAR mask[32] = u"untouched";
     ASSERT_HR(held->GetDateTimeFormatString(mask, 32), S_OK);
     EXPECT_EQ(std::u16string(mask), u"untouched");
@@ -173,24 +167,20 @@ TEST(PropertyBag, CopiesValuesInAndOut) {
 
     EXPECT_HR(bag->SetProperty(u"n", VariantOf().Get()), E_FAIL);
     EXPECT_HR(bag->SetProperty(u"new", VariantOf().Get()), E_FAIL);
-    EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
-    EXPECT_EQ(LongIn(bag.Get(), u"new"), -1);
+    EXPECT_EQ(std::pair(LongIn(bag.Get(), u"n"), LongIn(bag.Get(), u"new")), std::pair(1, -1));
     EXPECT_TRUE(kdtest::Recorded(u"Failed to set property 'new' on property bag"));
 
     // Missing names, values and places for results are refused, on each interface of the bag.
-    PLComPtr<IPLPersistPropertyBag> persist;
-    PLComPtr<IPLSerializeXML> serialize;
-    PLComPtr<IPLEventSource> events;
-    ASSERT_HR(bag.As(persist), S_OK);
-    ASSERT_HR(bag.As(serialize), S_OK);
-    ASSERT_HR(bag.As(events), S_OK);
+    const auto persist = kdtest::As<IPLPersistPropertyBag>(bag);
+    const auto events = kdtest::As<IPLEventSource>(bag);
     BOOL contains = FALSE;
     void* cookie = nullptr;
     for (const HRESULT hr :
          {bag->SetProperty(nullptr, value.Get()), bag->SetProperty(u"n", nullptr), bag->GetProperty(nullptr, out.Put()),
           bag->GetProperty(u"n", nullptr), bag->GetProperties(nullptr), bag->ContainsKey(nullptr, &contains),
           bag->ContainsKey(u"n", nullptr), bag->DeleteProperty(nullptr), persist->Save(nullptr), persist->Load(nullptr),
-          serialize->WriteXML(nullptr, 0), events->AddListener(IID_IPLPropertyBagListener, nullptr, &cookie),
+          kdtest::As<IPLSerializeXML>(bag)->WriteXML(nullptr, 0),
+          events->AddListener(IID_IPLPropertyBagListener, nullptr, &cookie),
           events->AddListener(IID_IPLPropertyBagListener, bag.Get(), nullptr)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_EQ(LongIn(bag.Get(), u"n"), 1);
@@ -214,8 +204,7 @@ TEST(PropertyBag, TellsListenersOfEachSuccessfulSet) {
     std::vector<std::u16string> log;
     BagListener first(&log), second(&log);
     auto bag = BagOf({});
-    PLComPtr<IPLEventSource> source;
-    ASSERT_HR(bag.As(source), S_OK);
+    const auto source = kdtest::As<IPLEventSource>(bag);
     void *cookie1 = nullptr, *cookie2 = nullptr;
     ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &first, &cookie1), S_OK);
     ASSERT_HR(source->AddListener(IID_IPLPropertyBagListener, &second, &cookie2), S_OK);
@@ -268,11 +257,9 @@ TEST(PropertyBag, FirstUseInitialisationRunsOnceAcrossThreads) {
 }
 
 namespace {
-std::u16string WriteOf(IUnknown* object, LONG flags, HRESULT expected = S_OK) {
-    PLComPtr<IPLSerializeXML> serialize;
-    EXPECT_HR(object->QueryInterface(IID_IPLSerializeXML, serialize.PutVoid()), S_OK);
+std::u16string WriteOf(const PLComPtr<IPLPropertyBag>& bag, LONG flags, HRESULT expected = S_OK) {
     auto writer = kdtest::New<IPLXMLWriter>(CLSID_PLXMLWriter);
-    EXPECT_HR(serialize->WriteXML(writer.Get(), flags), expected);
+    EXPECT_HR(kdtest::As<IPLSerializeXML>(bag)->WriteXML(writer.Get(), flags), expected);
     const WCHAR* text = nullptr;
     EXPECT_HR(writer->GetBuffer(&text), S_OK);
     return text != nullptr ? text : u"";
@@ -298,38 +285,34 @@ std::vector<std::string> ParsedValues(const std::u16string& xml, bool recover = 
 
 TEST(PropertyBag, WritesTheCompactElementForm) {
     auto bag = BagOf({});
-    EXPECT_EQ(WriteOf(bag.Get(), 1), u"<PropertyBag></PropertyBag>");
-    EXPECT_EQ(WriteOf(bag.Get(), 0), u"");
+    EXPECT_EQ(WriteOf(bag, 1), u"<PropertyBag></PropertyBag>");
+    EXPECT_EQ(WriteOf(bag, 0), u"");
     bag->SetProperty(u"Size", VariantOf(5).Get());
     bag->SetProperty(u"Name", VariantOf(u"a]]>b]]]>c").Get());
     auto empty = VariantOf();
     empty->SetEmpty();
     bag->SetProperty(u"None", empty.Get());
-    const std::u16string xml = WriteOf(bag.Get(), 1);
+    const std::u16string xml = WriteOf(bag, 1);
     EXPECT_EQ(ParsedValues(xml), (std::vector<std::string>{"PropertyBag=a]]>b]]]>c5"}));
-    EXPECT_EQ(ParsedValues(WriteOf(bag.Get(), 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
+    EXPECT_EQ(ParsedValues(WriteOf(bag, 0)), (std::vector<std::string>{"Name=a]]>b]]]>c", "None=", "Size=5"}));
 
     // A carriage return comes back as it went, a character XML cannot hold is dropped (as the
     // library's own reader drops it), a NaN has a text form.
-    auto awkward = VariantOf(u"a\u0001b\r\n\uFFFF]]>");
-    bag->SetProperty(u"Name", awkward.Get());
-    awkward->SetValueDouble(std::numeric_limits<double>::quiet_NaN());
-    bag->SetProperty(u"Size", awkward.Get());
-    const std::u16string text = WriteOf(bag.Get(), 0);
+    bag->SetProperty(u"Name", VariantOf(u"a\u0001b\r\n\uFFFF]]>").Get());
+    bag->SetProperty(u"Size", VariantOf(std::numeric_limits<double>::quiet_NaN()).Get());
+    const std::u16string text = WriteOf(bag, 0);
     EXPECT_EQ(text.find_first_of(u"\u0001\r\uFFFF"), std::u16string::npos);
     EXPECT_EQ(ParsedValues(text, true), (std::vector<std::string>{"Name=ab\r\n]]>", "None=", "Size=NaN"}));
 
     // A name that is no XML name is refused, not written; so is a value XML has no form for.
     auto bad = kdtest::BagOf({{u"a b", 1}});
-    EXPECT_EQ(WriteOf(bad.Get(), 0, E_INVALIDARG), u"");
+    EXPECT_EQ(WriteOf(bad, 0, E_INVALIDARG), u"");
     EXPECT_TRUE(kdtest::Recorded(u"Property name 'a b' is not a valid XML name."));
-    EXPECT_EQ(WriteOf(kdtest::BagOf({{u"a", u"\xD800"}}).Get(), 0, E_INVALIDARG), u"");
+    EXPECT_EQ(WriteOf(kdtest::BagOf({{u"a", u"\xD800"}}), 0, E_INVALIDARG), u"");
 
     // A bag that holds itself is refused at the nesting limit.
-    auto self = VariantOf();
-    self->SetValueIUnknown(bag.Get());
-    ASSERT_HR(bag->SetProperty(u"Self", self.Get()), S_OK);
-    WriteOf(bag.Get(), 1, E_FAIL);
+    ASSERT_HR(bag->SetProperty(u"Self", VariantOf(bag.Get()).Get()), S_OK);
+    WriteOf(bag, 1, E_FAIL);
     bag->DeleteProperty(u"Self");  // breaks the cycle
 }
 
@@ -350,11 +333,9 @@ TEST(Property, XmlNamesFollowTheNameCharacterRanges) {
 
 TEST(Property, RefusesMissingArguments) {
     auto property = kdtest::New<IPLProperty>(CLSID_PLProperty);
-    PLComPtr<IPLSerializeXML> serialize;
-    ASSERT_HR(property.As(serialize), S_OK);
     WCHAR none[1];
     for (const HRESULT hr : {property->Initialize(nullptr, nullptr), property->GetName(nullptr, 4),
-                             property->GetValue(nullptr), serialize->WriteXML(nullptr, 0)})
+                             property->GetValue(nullptr), kdtest::As<IPLSerializeXML>(property)->WriteXML(nullptr, 0)})
         EXPECT_HR(hr, E_POINTER);
     EXPECT_HR(property->GetName(none, 0), E_INVALIDARG);
     // Names cut at 254 characters: PLXMLFunctions.BagWritesWhatItsPropertyCollectionWrites.

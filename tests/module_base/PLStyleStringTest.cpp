@@ -14,6 +14,7 @@
 #include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/TraceFakes.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -53,9 +54,7 @@ public:
 };
 
 TEST(PLStyleStringTest, SetsEachPairInABagAfterVerifyingWhenAsked) {
-    PLComPtr<IPLDateTime> now;
-    ASSERT_HR(PLCreateInstance(CLSID_PLDateTime, now), S_OK);
-    ASSERT_HR(now->Initialize(6, 1, 2026, 12, 0, 0), S_OK);
+    const auto now = kdtest::DateAt(6, 1, 2026, 12, 0, 0);
     PLString text(u"c:3");
     ASSERT_HR(SignPropertyString(text, now.Get()), S_OK);
     TextBag signedBag;
@@ -86,8 +85,7 @@ TEST(PLStyleStringTest, PageSectionExtentsAndPropertyCollections) {
     EXPECT_TRUE(kdtest::Recorded(u"Failed to get 'height' property from property bag."));
     EXPECT_EQ(extents.x + extents.height, 18);
 
-    PLComPtr<IPLPropertyCollection> properties;
-    ASSERT_HR(PLCreateInstance(CLSID_PLPropertyCollection, properties), S_OK);
+    const auto properties = kdtest::New<IPLPropertyCollection>(CLSID_PLPropertyCollection);
     ASSERT_HR(PLStyleStringToPropertyCollection(u"a : 1;;b:2:3", properties.Get()), S_OK);
     ASSERT_EQ(properties->GetCount(), 2);
     PLComPtr<IPLProperty> second;

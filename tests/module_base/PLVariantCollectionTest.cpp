@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <string>
+#include <vector>
 
 #include <kdtrace/variant.h>
 
@@ -56,35 +56,33 @@ TEST(PLVariantCollectionTest, AppendValueByKind) {
     EXPECT_EQ(c->GetCount(), 9);
 }
 
+// The values of the items the next `count` steps of `e` give.
+std::vector<LONG> Next(IPLEnumVariant* e, LONG count) {
+    PLComPtr<IPLVariantCollection> batch;
+    LONG fetched = -1;
+    EXPECT_HR(e->Next(count, batch.Put(), &fetched), S_OK);
+    std::vector<LONG> values;
+    for (LONG i = 0; i < fetched; ++i) values.push_back(LongAt(batch.Get(), i));
+    return values;
+}
+
 TEST(PLVariantCollectionTest, EnumeratorWalk) {
     auto c = NewCollection();
     for (LONG i = 0; i < 5; ++i) ASSERT_HR(c->AppendValue(PLVariantLong, &i), S_OK);
     PLComPtr<IPLEnumVariant> e;
     ASSERT_HR(PLCreateVariantCollectionEnumerator(c.Get(), e.Put()), S_OK);
-
-    PLComPtr<IPLVariantCollection> batch;
-    LONG fetched = -1;
-    ASSERT_HR(e->Next(2, batch.Put(), &fetched), S_OK);
-    EXPECT_EQ(fetched, 2);
-    EXPECT_EQ(LongAt(batch.Get(), 1), 1);
-
+    EXPECT_EQ(Next(e.Get(), 2), (std::vector<LONG>{0, 1}));
     EXPECT_HR(e->Skip(4), S_FALSE);  // 2 + 4 passes the end: stays at 2
-    ASSERT_HR(e->Next(1, batch.Put(), &fetched), S_OK);
-    EXPECT_EQ(LongAt(batch.Get(), 0), 2);
+    EXPECT_EQ(Next(e.Get(), 1), (std::vector<LONG>{2}));
     EXPECT_HR(e->Skip(2), S_OK);  // exactly the end
-    ASSERT_HR(e->Next(3, batch.Put(), &fetched), S_OK);
-    EXPECT_EQ(fetched, 0);
+    EXPECT_TRUE(Next(e.Get(), 3).empty());
     // Items appended during the walk are reached.
     const LONG six = 6;
     ASSERT_HR(c->AppendValue(PLVariantLong, &six), S_OK);
-    ASSERT_HR(e->Next(INT_MAX, batch.Put(), &fetched), S_OK);
-    EXPECT_EQ(fetched, 1);
-    EXPECT_EQ(LongAt(batch.Get(), 0), 6);
-
-    // Reset goes back to the first item.
+    EXPECT_EQ(Next(e.Get(), INT_MAX), (std::vector<LONG>{6}));
+    // Reset goes back to the first item; the end does not wrap.
     ASSERT_HR(e->Reset(), S_OK);
-    ASSERT_HR(e->Next(INT_MAX, batch.Put(), &fetched), S_OK);  // the end does not wrap
-    EXPECT_EQ(fetched, 6);
+    EXPECT_EQ(Next(e.Get(), INT_MAX), (std::vector<LONG>{0, 1, 2, 3, 4, 6}));
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
     std::atomic<void*> first{nullptr};
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 100; ++i) {
                 void* handle = PLLoadLibrary(none.c_str());
@@ -137,7 +137,6 @@ TEST_F(VersionTest, ThreadsLoadingAtOnceShareOneCacheEntryPerName) {
                 if (i % 10 == 0) PLRemoveSEHTranslator();
             }
         });
-    }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
 }

@@ -15,6 +15,7 @@
 #include "module_base/PLError.h"
 #include "module_base/PLString.h"
 #include "module_base/PLVariant.h"
+#include "tests/module_base/StreamTestSupport.h"
 #include "tests/support/ErrorList.h"
 #include "tests/support/HResult.h"
 #include "tests/support/PropertyBagOf.h"
@@ -45,9 +46,7 @@ PLComPtr<IPLVariant> Get(IPLPropertyBag* bag, const char16_t* name) {
 }
 
 LONG TypeOf(IPLVariant* v) {
-    LONG type = -2;
-    v->GetType(&type);
-    return type;
+    return kdtest::LongOf(v, &IPLVariant::GetType);
 }
 
 std::u16string TextOf(IPLVariant* v) {
@@ -101,9 +100,6 @@ std::map<std::string, std::string> ReadByLibxml2(const std::u16string& xml, bool
 
 // Every kind written into a bag's XML, checked with libxml2, and read back.
 TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
-    PLComPtr<IPLVariant> wide = VariantOf(), real = VariantOf();
-    wide->SetValueLongLong(-9007199254740993LL);
-    real->SetValueDouble(0.1);
     // A mask longer than a date's text may be (255 characters) is written whole, and the text it
     // gives, cut at 255, does not end in half of a surrogate pair.
     std::u16string mask300 = u"%y-%2m-%2d" + std::u16string(244, u'.');
@@ -115,8 +111,8 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     const std::tuple<const char16_t*, PLComPtr<IPLVariant>, LONG> values[] = {
         {u"Title <&> \u00E9", VariantOf(u"a<b & \"c\" ]]> \u00E9\u4E2D\U0001F600\r\n"), PLVariantString},
         {u"Size", VariantOf(-5), PLVariantLongLong},
-        {u"Wide", wide, PLVariantLongLong},
-        {u"Ratio", real, PLVariantDouble},
+        {u"Wide", VariantOf(LONGLONG{-9007199254740993LL}), PLVariantLongLong},
+        {u"Ratio", VariantOf(0.1), PLVariantDouble},
         {u"Stamp", DateOf(u"07-04-2021 11:30:15 PM", PLVariantDateTimeOfDay), PLVariantDateTimeOfDay},
         {u"LongMask", DateOf(u"02-29-2024", PLVariantDateTime, mask300.c_str()), PLVariantDateTime},
         {u"AstralCode", DateOf(u"02-29-2024", PLVariantDateTime, astral), PLVariantDateTime},
@@ -126,24 +122,19 @@ TEST(PLXMLFunctions, EveryScalarKindRoundTrips) {
     const std::u16string xml = XmlOf(bag.Get());
     EXPECT_EQ(ReadByLibxml2(xml, false).size(), std::size(values));
     const auto back = Restored(xml);
-    for (const auto& [name, value, kind] : values) {
-        SCOPED_TRACE(PLString(name).ToUtf8());
-        EXPECT_EQ(TypeOf(Get(back.Get(), name).Get()), kind);
-        EXPECT_EQ(TextOf(Get(back.Get(), name).Get()), TextOf(value.Get()));
-    }
+    for (const auto& [name, value, kind] : values)
+        EXPECT_EQ(std::pair(TypeOf(Get(back.Get(), name).Get()), TextOf(Get(back.Get(), name).Get())),
+                  std::pair(kind, TextOf(value.Get())))
+            << PLString(name).ToUtf8();
     // The long mask gives the same text as one cut at 255, so it is compared itself.
     EXPECT_EQ(std::u16string(PLDateTimeFormatOf(Get(back.Get(), u"LongMask").Get()).c_str()), mask300);
-    double ratio = 0;
-    Get(back.Get(), u"Ratio")->GetValueDouble(&ratio);
-    EXPECT_EQ(ratio, 0.1);
+    EXPECT_EQ(kdtest::LongOf(Get(back.Get(), u"Ratio").Get(), &IPLVariant::GetValueDouble), 0.1);
 }
 
 TEST(PLXMLFunctions, CollectionsAreWrittenUnchangedAndReadBackWhole) {
-    PLComPtr<IPLVariantCollection> items;
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
-    PLComPtr<IPLVariant> wide = VariantOf(), small = VariantOf(), empty = VariantOf(u""), date = DateOf(u"12-31-1999");
-    wide->SetValueLongLong(1LL << 40);
-    small->SetValueLongLong(7);
+    auto items = kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
+    PLComPtr<IPLVariant> wide = VariantOf(LONGLONG{1} << 40), small = VariantOf(LONGLONG{7}), empty = VariantOf(u""),
+                         date = DateOf(u"12-31-1999");
     for (IPLVariant* v : {wide.Get(), small.Get(), empty.Get(), date.Get()}) items->Insert(v);
 
     XmlDocument document;
@@ -197,12 +188,10 @@ TEST(PLXMLFunctions, ReadersRefuseWhatTheyCannotReadWithoutCrashing) {
         EXPECT_HR(GetPropertyBagValuesFromXMLDOM(document.Root(), bag.Get(), nullptr), first ? E_FAIL : S_OK);
         if (!first) first = bag;
     }
-    bool on = false;
-    Get(first.Get(), u"x")->GetValueBoolean(&on);
-    EXPECT_TRUE(on);
-    Get(first.Get(), u"y")->GetValueBoolean(&on);
-    EXPECT_FALSE(on);
-    EXPECT_EQ(TextOf(Get(first.Get(), u"z").Get()), u"");
+    // x and y are Booleans (a string would read "T" and "yes"), z an empty text.
+    std::vector<std::u16string> read;
+    for (const char16_t* name : {u"x", u"y", u"z"}) read.push_back(TextOf(Get(first.Get(), name).Get()));
+    EXPECT_EQ(read, (std::vector<std::u16string>{u"true", u"false", u""}));
     // A query that selects nothing fails with the message, never with a crash.
     XmlDocument document;
     ASSERT_HR(LoadDOMFromXMLString(u"<R><A n='1'>one</A></R>", document), S_OK);
@@ -252,10 +241,7 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
     }
 
     // A bag that holds itself ends in an error record, not in unbounded recursion.
-    PLComPtr<IPLVariant> self = VariantOf();
-    self->SetValueIUnknown(bag.Get());
-    bag->SetProperty(u"Self", self.Get());
-    self = nullptr;
+    bag->SetProperty(u"Self", VariantOf(bag.Get()).Get());
     ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
     XmlDocument document;
     XmlNode root = document.CreateElement(u"Root");
@@ -270,7 +256,7 @@ TEST(PLXMLFunctions, BagsWriteInKeyOrderUnderAValidRootAndSelfNestingStops) {
 TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     const std::u16string longName(300, u'n'), otherName = longName + u'2';
     const auto bag = kdtest::BagOf({{u"Text", u"a <b>"}, {u"Number", LONG{7}}, {longName.c_str(), true}});
-    PLString text(XmlOf(bag.Get()));
+    PLString written(XmlOf(bag.Get()));
 
     XmlDocument document;
     const XmlNode root = document.CreateElement(u"Root");
@@ -278,9 +264,8 @@ TEST(PLXMLFunctions, BagWritesWhatItsPropertyCollectionWrites) {
     PLComPtr<IPLPropertyCollection> properties;
     ASSERT_HR(bag->GetProperties(properties.Put()), S_OK);
     ASSERT_HR(AppendPropertyCollectionToXMLDOM(document, root, properties.Get(), nullptr), S_OK);
-    PLString cut = text;
-    cut.Replace(longName.c_str(), longName.substr(0, 254).c_str());
-    EXPECT_EQ(cut.view(), document.Serialize());
+    written.Replace(longName.c_str(), longName.substr(0, 254).c_str());  // long names cut as the collection cuts them
+    EXPECT_EQ(written.view(), document.Serialize());
 
     bag->SetProperty(otherName.c_str(), kdtest::VariantOf(false).Get());
     const auto back = Restored(XmlOf(bag.Get()));
@@ -315,14 +300,9 @@ TEST(PLXMLFunctions, AwkwardValuesReadBackAndTheRestOfTheBagWithThem) {
 
     // Infinities and NaN, as values (a collection's items are written and read alike).
     for (const auto& [x, written] : {std::pair{INFINITY, "INF"}, {-INFINITY, "-INF"}, {NAN, "NaN"}}) {
-        PLComPtr<IPLVariant> value = VariantOf();
-        value->SetValueDouble(x);
-        auto bag = BagOf({});
-        ASSERT_HR(bag->SetProperty(u"D", value.Get()), S_OK);
-        const std::u16string xml = XmlOf(bag.Get());
+        const std::u16string xml = XmlOf(BagOf({{u"D", double{x}}}).Get());
         EXPECT_EQ(ReadByLibxml2(xml).at("D"), written);
-        double back = 0;
-        Get(Restored(xml).Get(), u"D")->GetValueDouble(&back);
+        const double back = kdtest::LongOf(Get(Restored(xml).Get(), u"D").Get(), &IPLVariant::GetValueDouble);
         EXPECT_TRUE(back == x || (std::isnan(back) && std::isnan(x))) << written;
     }
 
@@ -345,19 +325,16 @@ TEST(PLXMLFunctions, EmptyCollectionsAndDeclaredEntities) {
     PLComPtr<IPLVariantCollection> items;
     for (const char16_t* text : {u"<R><PROPERTY DATATYPE=\"VariantCollection\" NAME=\"P\"/></R>",
                                  u"<R><PROPERTY D='VariantCollection' N='P'>\n  <!-- none -->\n</PROPERTY></R>"}) {
-        PLComPtr<IPLPropertyBag> back;
-        ASSERT_HR(RestorePropertyBagFromXML(text, back.Put()), S_OK);
+        const auto back = Restored(text);
         EXPECT_EQ(TypeOf(Get(back.Get(), u"P").Get()), PLVariantCollection);
         ASSERT_HR(Get(back.Get(), u"P")->GetValueCollection(items.Put()), S_OK);
         EXPECT_EQ(items->GetCount(), 0);
     }
-    PLComPtr<IPLPropertyBag> back;
-    ASSERT_HR(RestorePropertyBagFromXML(u"<!DOCTYPE R [<!ENTITY e 'x'>]><R><PROPERTY D='S' N='a'>&e;</PROPERTY>"
-                                        u"<PROPERTY D='S' N='b'>1&e;</PROPERTY><PROPERTY D='S' N='c'>kept</PROPERTY>"
-                                        u"<PROPERTY D='VariantCollection' N='d'><ITEM DATATYPE='S'>&e;</ITEM>"
-                                        u"<ITEM DATATYPE='String'>i</ITEM></PROPERTY></R>",
-                                        back.Put()),
-              S_OK);
+    const auto back = Restored(
+        u"<!DOCTYPE R [<!ENTITY e 'x'>]><R><PROPERTY D='S' N='a'>&e;</PROPERTY>"
+        u"<PROPERTY D='S' N='b'>1&e;</PROPERTY><PROPERTY D='S' N='c'>kept</PROPERTY>"
+        u"<PROPERTY D='VariantCollection' N='d'><ITEM DATATYPE='S'>&e;</ITEM>"
+        u"<ITEM DATATYPE='String'>i</ITEM></PROPERTY></R>");
     BOOL contains = TRUE;
     for (const char16_t* unset : {u"a", u"b"}) EXPECT_HR(back->ContainsKey(unset, &contains), S_FALSE);
     EXPECT_EQ(TextOf(Get(back.Get(), u"c").Get()), u"kept");
@@ -372,8 +349,7 @@ TEST(PLXMLFunctions, MissingArgumentsAreRefused) {
     const XmlNode root = document.Root(), none;
     auto bag = BagOf({});
     PLComPtr<IPLVariant> value = VariantOf(1), xml;
-    PLComPtr<IPLVariantCollection> items;
-    ASSERT_HR(PLCreateInstance(CLSID_PLVariantCollection, items), S_OK);
+    auto items = kdtest::New<IPLVariantCollection>(CLSID_PLVariantCollection);
     PLComPtr<IPLPropertyBag> restored;
     for (const HRESULT hr : {LoadDOMFromXMLBSTR(nullptr, document),
                              LoadDOMFromXMLString(nullptr, document),

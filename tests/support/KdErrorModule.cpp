@@ -8,31 +8,14 @@
 #include <map>
 #include <mutex>
 
-namespace {
+#include "HeapObject.h"
 
-// Answers IUnknown and `kIid`; deleted when its count reaches zero.
-template <class Interface, const IID& kIid>
-struct RefCounted : Interface {
-    std::atomic<ULONG> refs{1};
-    virtual ~RefCounted() = default;
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != kIid) return E_NOINTERFACE;
-        *object = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override {
-        const ULONG n = --refs;
-        if (n == 0) delete this;
-        return n;
-    }
-};
+namespace {
 
 std::atomic<int> g_clears{0};
 
 // A list that only counts its messages.
-struct TestErrorInfo : RefCounted<IPLErrorInfo, IID_IPLErrorInfo> {
+struct TestErrorInfo : kdtest::HeapObject<IPLErrorInfo, IID_IPLErrorInfo> {
     std::atomic<LONG> count{0};
     HRESULT AddError(const WCHAR*, const WCHAR*, const WCHAR*, HRESULT, LONG, const WCHAR*, ULONG flag, const WCHAR*,
                      ULONG) override {
@@ -58,7 +41,7 @@ struct ListsRelease {
     }
 } g_listsRelease;
 
-struct TestErrorModule : RefCounted<IPLErrorModule, IID_IPLErrorModule> {
+struct TestErrorModule : kdtest::HeapObject<IPLErrorModule, IID_IPLErrorModule> {
     HRESULT GetThreadError(DWORD thread, IPLErrorInfo** out) override {
         std::lock_guard<std::mutex> guard(g_lock);
         TestErrorInfo*& list = g_lists[thread];

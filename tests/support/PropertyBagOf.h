@@ -14,8 +14,9 @@
 
 namespace kdtest {
 
-// A long, a boolean, a string, or (monostate) nothing: an undefined variant.
-using BagValue = std::variant<std::monostate, LONG, bool, const WCHAR*>;
+// A long, a boolean, a string, a 64-bit long, a double, an object, or (monostate) nothing: an
+// undefined variant.
+using BagValue = std::variant<std::monostate, LONG, bool, const WCHAR*, LONGLONG, double, IUnknown*>;
 
 inline PLComPtr<IPLVariant> VariantOf(const BagValue& value = {}) {
     PLComPtr<IPLVariant> v;
@@ -23,6 +24,9 @@ inline PLComPtr<IPLVariant> VariantOf(const BagValue& value = {}) {
     if (const auto* x = std::get_if<LONG>(&value)) v->SetValueLong(*x);
     if (const auto* x = std::get_if<bool>(&value)) v->SetValueBoolean(*x);
     if (const auto* x = std::get_if<const WCHAR*>(&value)) v->SetValueString(*x);
+    if (const auto* x = std::get_if<LONGLONG>(&value)) v->SetValueLongLong(*x);
+    if (const auto* x = std::get_if<double>(&value)) v->SetValueDouble(*x);
+    if (const auto* x = std::get_if<IUnknown*>(&value)) v->SetValueIUnknown(*x);
     return v;
 }
 

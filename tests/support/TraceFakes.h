@@ -16,17 +16,9 @@
 
 #include "support/ErrorList.h"
 #include "support/HResult.h"
+#include "support/HeapObject.h"
 
 namespace kdtest {
-
-// QueryInterface of an object that answers IUnknown and, while `answers` is set, `own`.
-template <class Interface>
-HRESULT Answer(Interface* self, REFIID iid, const IID& own, bool answers, void** object) {
-    if (iid != IID_IUnknown && (iid != own || !answers)) return E_NOINTERFACE;
-    *object = self;
-    self->AddRef();
-    return S_OK;
-}
 
 // Answers IUnknown and, while `answers` is set, its interface. Lives on the test's stack: the
 // count is only watched, never acted on.
@@ -76,24 +68,6 @@ private:
     std::string m_tag;
 };
 
-// An object as hosts write them: on the heap, deleted when its count reaches zero, so that a
-// call after its last reference is a use after free that AddressSanitizer reports. Answers
-// IUnknown and `kIid`.
-template <class Interface, const IID& kIid>
-class HeapObject : public Interface {
-public:
-    HRESULT QueryInterface(REFIID iid, void** object) override { return Answer(this, iid, kIid, true, object); }
-    ULONG AddRef() override { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG Release() override {
-        const ULONG n = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (n == 0) delete this;
-        return n;
-    }
-    std::atomic<ULONG> refs{1};
-
-protected:
-    virtual ~HeapObject() = default;
-};
 using HeapTraceListener = HeapObject<IPLTraceListener, IID_IPLTraceListener>;
 
 // A heap listener that counts its calls.
