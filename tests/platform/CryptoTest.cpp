@@ -27,19 +27,14 @@ TEST(CryptoTest, MatchesRc2With128BitEffectiveKeyCbcAndPkcs5PaddingAndRefusesMal
 
     // Ciphertexts of OpenSSL's rc2-cbc with the first 16 bytes of SHA-1 of the material as key.
     const SymmetricKey key(kMaterial, 36, kIv);
-    const struct {
-        const char* plain;
-        const char* cipher;
-    } known[] = {
-        {"abc", "012220f10b611462"},
-        {"abcdefgh", "95afb5e4de5aefc4fc2bf66196ce6819"},
-    };
-    for (const auto& k : known) {
-        const auto sealed = key.Encrypt(k.plain, std::string(k.plain).size());
-        EXPECT_EQ(Hex(sealed.data(), sealed.size()), k.cipher);
-        std::vector<uint8_t> plain;
-        ASSERT_TRUE(key.Decrypt(sealed.data(), sealed.size(), plain));
-        EXPECT_EQ(std::string(plain.begin(), plain.end()), k.plain);
+    const std::pair<std::string, const char*> known[] = {{"abc", "012220f10b611462"},
+                                                         {"abcdefgh", "95afb5e4de5aefc4fc2bf66196ce6819"}};
+    for (const auto& [plain, cipher] : known) {
+        const auto sealed = key.Encrypt(plain.data(), plain.size());
+        EXPECT_EQ(Hex(sealed.data(), sealed.size()), cipher);
+        std::vector<uint8_t> opened;
+        ASSERT_TRUE(key.Decrypt(sealed.data(), sealed.size(), opened));
+        EXPECT_EQ(std::string(opened.begin(), opened.end()), plain);
     }
     // Malformed ciphertext is refused.
     const auto sealed = key.Encrypt("twenty bytes exactly", 20);

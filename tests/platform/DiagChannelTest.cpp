@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "support/DiagReceiver.h"
+#include "support/DumpDir.h"
 #include "support/Process.h"
 
 namespace {
@@ -53,9 +54,7 @@ TEST(DiagChannelTest, ListenerOwnsItsPathAndReplacesStaleSocketsButNothingElse) 
     std::ofstream(dir / "plainfile") << "x";
     for (const std::string& bad : {path, dir.path() + "/" + std::string(120, 'l'), dir / "plainfile/diagInfo"})
         EXPECT_FALSE(console.Open(bad, &error)) << bad;
-    std::string content;
-    std::getline(std::ifstream(path), content);
-    EXPECT_EQ(content, "precious");
+    EXPECT_EQ(kdtest::ReadText(path), "precious");
 }
 
 // A socket given to another user: this user's writer refuses it, and the console drops that

@@ -34,8 +34,7 @@ TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedNullAndWrappingRangesWitho
     }
     // Null and wrapping ranges are refused.
     std::uint64_t out = 0;
-    EXPECT_FALSE(SafeRead(0, &out, sizeof out));
-    EXPECT_FALSE(SafeRead(UINTPTR_MAX - 3, &out, sizeof out));
+    EXPECT_FALSE(SafeRead(0, &out, sizeof out) || SafeRead(UINTPTR_MAX - 3, &out, sizeof out));
     // Larger than a pipe's buffer: the fallback moves it in pieces.
     std::vector<unsigned char> big(256 * 1024), copy(big.size());
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i ^ (i >> 8));
