@@ -14,8 +14,7 @@ namespace {
 // The module's object `m`, behind the host's own table: answers IUnknown and `Interface` itself
 // (nothing else: not the identifiers `m` answers), and is deleted at count zero.
 template <class Interface>
-class HostObject : public kdhost::HostObject<Interface> {
-public:
+struct HostObject : kdhost::HostObject<Interface> {
     HostObject(const IID& iid, Interface* inner) : m_iid(iid), m(inner) {}
 
 protected:
@@ -27,8 +26,7 @@ protected:
 
 using HostVariant = kdtest::ForwardingVariant<HostObject<IPLVariant>>;
 
-class HostBag : public HostObject<IPLPropertyBag> {
-public:
+struct HostBag : HostObject<IPLPropertyBag> {
     explicit HostBag(IPLPropertyBag* inner) : HostObject(IID_IPLPropertyBag, inner) {}
     HRESULT SetProperty(const WCHAR* n, IPLVariant* x) override { return m->SetProperty(n, x); }
     HRESULT GetProperty(const WCHAR* n, IPLVariant** x) override { return m->GetProperty(n, x); }
