@@ -1,7 +1,6 @@
 // The module exports exactly the host surface, and a host reaches the functions through it. (What
 // the functions do is checked by their own tests; here only that the export is the working one.
 // That each is found is the first test's; the others call them without asking again.)
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>

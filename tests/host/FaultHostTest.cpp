@@ -226,8 +226,7 @@ TEST_F(FaultHostTest, EveryMethodGivenAnUnreadablePointerEndsWithTheFaultAndTheH
 TEST_F(FaultHostTest, AFaultInAListenerEndsFireMessageWithTheFault) {
     auto* context = Create<IPLTraceContext>(CLSID_PLTraceContext, IID_IPLTraceContext);
     ASSERT_NE(context, nullptr);
-    auto* first = new FaultingListener();
-    auto* second = new FaultingListener();
+    auto *first = new FaultingListener(), *second = new FaultingListener();
     void *firstCookie = nullptr, *secondCookie = nullptr;
     ASSERT_HR(context->AddListener(first, &firstCookie), S_OK);
     ASSERT_HR(context->AddListener(second, &secondCookie), S_OK);

@@ -107,13 +107,12 @@ TEST(KddiagRecordTest, TimesAreRfc3339WithTheLocalOffset) {
         ::tzset();
         const std::pair<const char*, const char*> records[] = {{"3/7/2025 1:07:02 PM", "2025-03-07T13:07:02+01:00"},
                                                                {"7/7/2025 12:05:09 AM", "2025-07-07T00:05:09+02:00"},
-                                                               {"12/6/2026 12:00:00 PM", "2026-12-06T12:00:00+01:00"},
-                                                               {"2/30/2026 1:00:00 PM", ""},
-                                                               {"13/1/2026 1:00:00 PM", ""},
-                                                               {"3/7/2025 13:07:02 PM", ""},
-                                                               {"3/7/2025 1:07:02 PM x", ""},
-                                                               {"t", ""}};
+                                                               {"12/6/2026 12:00:00 PM", "2026-12-06T12:00:00+01:00"}};
         for (const auto& [text, expected] : records) EXPECT_EQ(kddiag::RecordedTime(text), expected) << text;
+        // Not a time: none.
+        for (const char* text :
+             {"2/30/2026 1:00:00 PM", "13/1/2026 1:00:00 PM", "3/7/2025 13:07:02 PM", "3/7/2025 1:07:02 PM x", "t"})
+            EXPECT_EQ(kddiag::RecordedTime(text), "") << text;
         kddiag::Record r{"error", "3/7/2025 1:07:02 PM", {}};
         EXPECT_TRUE(FormatJson(r, {}).starts_with(
             "{\"time\":\"3/7/2025 1:07:02 PM\",\"recorded\":\"2025-03-07T13:07:02+01:00\",\"profile\":"));
