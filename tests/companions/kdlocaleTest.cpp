@@ -37,9 +37,8 @@ TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
               "12 1");
     // Malformed inserts are refused.
     EXPECT_EQ(Expand(u"%2", {Wide(u"a")}, E_INVALIDARG), "");
-    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");    // no closing mark
-    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");  // a width from the arguments
-    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");   // writes to memory in printf
+    // No closing mark, a width from the arguments, a conversion that writes to memory in printf.
+    for (const char16_t* text : {u"%1!d", u"%1!*d!", u"%1!n!"}) EXPECT_EQ(Expand(text, {Signed(1)}, E_INVALIDARG), "");
     // A conversion that does not fit its argument prints a visible placeholder, never garbage.
     EXPECT_EQ(Expand(u"%1!d!", {Wide(u"text")}), "%!d(bad argument)");
 }

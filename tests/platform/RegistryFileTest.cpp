@@ -39,14 +39,13 @@ TEST(RegistryFileTest, FindsTheDwordInTheForms) {
          0xAB},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(Parse(text), std::make_pair(RegistryStatus::Ok, value)) << text;
-    // As the registry editor exports it: UTF-16 with a byte-order mark.
-    std::string bytes = "\xFF\xFE";
-    for (const char c : "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n")
-        bytes += std::string{c, '\0'};
-    EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u));
-    std::string big = "\xFE\xFF";  // and big-endian
-    for (const char c : kSection + "\"Log Profile\"=dword:11\r\n") big += std::string{'\0', c};
-    EXPECT_EQ(Parse(big), std::make_pair(RegistryStatus::Ok, 0x11u));
+    // As the registry editor exports it: UTF-16 with a byte-order mark (and big-endian too).
+    for (const bool big : {false, true}) {
+        std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n")
+            bytes += big ? std::string{'\0', c} : std::string{c, '\0'};
+        EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u)) << (big ? "big-endian" : "little-endian");
+    }
 }
 
 TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
