@@ -68,8 +68,7 @@ TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheir
     EXPECT_HR(size->GetValueString(text, 256), S_OK);
     EXPECT_EQ(std::u16string(text), u"5");
     size->Release();
-    EXPECT_EQ(back->Release(), 0u);
-    EXPECT_EQ(bag->Release(), 0u);
+    EXPECT_EQ(std::pair(back->Release(), bag->Release()), std::pair(0u, 0u));  // the last references
 }
 
 }  // namespace

@@ -14,7 +14,6 @@ namespace {
 
 using namespace kd::platform;
 using kdtest::ScopedEnv;
-using kdtest::TempDir;
 
 TEST(DiagChannelTest, PathComesFromTheEnvironment) {
     ScopedEnv explicitPath("KDTRACE_DIAG_SOCKET", "/run/custom/socket");
@@ -34,7 +33,7 @@ TEST(DiagChannelTest, PathComesFromTheEnvironment) {
 }
 
 TEST(DiagChannelTest, ListenerOwnsItsPathAndReplacesStaleSocketsButNothingElse) {
-    TempDir dir;
+    kdtest::TempDir dir;
     const std::string path = dir / "sub/deeper/diagInfo";
     DiagChannelListener console, second;
     std::string error;
@@ -61,7 +60,7 @@ TEST(DiagChannelTest, ListenerOwnsItsPathAndReplacesStaleSocketsButNothingElse) 
 // user's datagram.
 TEST(DiagChannelTest, OtherUsersAreShutOut) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-    TempDir dir;
+    kdtest::TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const std::string path = dir / "diagInfo";
     DiagChannelListener console;
