@@ -117,8 +117,7 @@ struct ProbeHost {
 };
 
 TEST(ProbesHostTest, BpftraceReceivesTheValuesARunningHostFires) {
-    const std::string reason = WhyNoAttach();
-    if (!reason.empty()) GTEST_SKIP() << reason;
+    if (const std::string reason = WhyNoAttach(); !reason.empty()) GTEST_SKIP() << reason;
     // A probe missing from the module is a failure, never a reason to skip.
     ASSERT_EQ(ReadProbeNotes(KDTRACE_MODULE_PATH).count("fire"), 1u);
     ProbeHost host;
