@@ -29,9 +29,8 @@ TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndReadAndCreatedGuidsAreV
         EXPECT_FALSE(GuidFromText(bad, &g)) << ::testing::PrintToString(bad);
     EXPECT_FALSE(GuidToText(kSample, nullptr, 37) || GuidToText(kSample, buffer, 0) || GuidFromText(u"", nullptr));
     // Created identifiers are of version 4 and differ.
-    g = CreateGuid();
-    EXPECT_EQ(g.Data3 >> 12, 4);  // version nibble, in host order
-    EXPECT_NE(GuidToString(g), GuidToString(CreateGuid()));
+    EXPECT_EQ(CreateGuid().Data3 >> 12, 4);  // version nibble, in host order
+    EXPECT_NE(GuidToString(CreateGuid()), GuidToString(CreateGuid()));
 }
 
 }  // namespace

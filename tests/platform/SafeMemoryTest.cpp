@@ -26,8 +26,7 @@ TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedNullAndWrappingRangesWitho
         ASSERT_TRUE(read(at(0), out.data(), page));
         EXPECT_EQ(std::memcmp(out.data(), base, page), 0);
         // Wholly unmapped, and straddling the end of the mapping: nothing is claimed as read.
-        EXPECT_FALSE(read(at(page), out.data(), 8));
-        EXPECT_FALSE(read(at(page - 4), out.data(), 8));
+        EXPECT_FALSE(read(at(page), out.data(), 8) || read(at(page - 4), out.data(), 8));
         ASSERT_NE(::mmap(base + page, page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
         EXPECT_FALSE(read(at(page), out.data(), 8));
         ::munmap(base, 2 * page);
