@@ -23,8 +23,7 @@ const std::u16string kExample = kdtest::Record(
 TEST(KddiagRecordTest, ReadsTheRecordFrameAndRefusesWhatIsNotARecord) {
     // Through the datagram's bytes, little-endian; an odd last byte is dropped.
     const std::vector<uint8_t> bytes = kdtest::LittleEndianBytes(kExample + u'x');
-    const std::u16string text = kddiag::DatagramText(reinterpret_cast<const char*>(bytes.data()), bytes.size() - 1);
-    EXPECT_EQ(text, kExample);
+    EXPECT_EQ(kddiag::DatagramText(reinterpret_cast<const char*>(bytes.data()), bytes.size() - 1), kExample);
     kddiag::Record r;
     ASSERT_TRUE(ParseRecord(kExample, &r));
     EXPECT_EQ(std::tie(r.profile, r.time), std::tuple("error", "3/7/2025 1:07:02 PM"));
