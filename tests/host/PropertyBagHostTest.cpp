@@ -41,10 +41,8 @@ using PropertyBagHostTest = kdtest::HostModuleTest;
 // slots (it once asked the compiler's type information, which such objects do not have); the
 // exported writer's text reads back through the exported reader.
 TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheirSlots) {
-    const auto createBag = Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag");
-    const auto toXML = Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag");
     IPLPropertyBag* inner = nullptr;
-    ASSERT_HR(createBag(&inner), S_OK);
+    ASSERT_HR(Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag")(&inner), S_OK);
     IPLPropertyBag* bag = new HostBag(inner);
     for (const auto& [name, text] : {std::pair{u"Title", u"a<b"}, std::pair{u"Size", u"5"}}) {
         IPLVariant* value = new HostVariant(IID_IPLVariant, Create<IPLVariant>(CLSID_PLVariant, IID_IPLVariant));
@@ -53,7 +51,7 @@ TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheir
         value->Release();
     }
     IPLVariant* xml = nullptr;
-    ASSERT_HR(toXML(bag, &xml, u"Root"), S_OK);
+    ASSERT_HR(Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag")(bag, &xml, u"Root"), S_OK);
     WCHAR text[256] = {};
     EXPECT_HR(xml->GetValueString(text, 256), S_OK);
     EXPECT_EQ(std::u16string(text),

@@ -17,8 +17,8 @@ const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnost
 
 std::pair<RegistryStatus, uint32_t> Parse(std::string_view text) {
     uint32_t value = 0xDEADBEEF;
-    const RegistryStatus status = kd::platform::ParseRegistryDword(text, kKey, u"Log Profile", &value);
-    return {status, value};
+    // (A braced list is evaluated in order: the value is read after the call.)
+    return {kd::platform::ParseRegistryDword(text, kKey, u"Log Profile", &value), value};
 }
 
 TEST(RegistryFileTest, FindsTheDwordInTheForms) {

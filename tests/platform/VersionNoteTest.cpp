@@ -45,8 +45,7 @@ std::string Note(const std::string& name, std::uint32_t type, const std::string&
 const std::string kBlock("ProductName=kdtrace\0FileVersion=4.0.1.5\0", 40);
 
 TEST(VersionNoteTest, FindsOurNoteAmongOthersAndNothingPastTheAddressSpace) {
-    const auto block = FindVersionBlock(Elf64(Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock)));
-    EXPECT_EQ(block, kBlock);
+    EXPECT_EQ(FindVersionBlock(Elf64(Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock))), kBlock);
     // Same name, other type; other name, same type: not ours.
     EXPECT_FALSE(FindVersionBlock(Elf64(Note("KDTRACE", 2, kBlock) + Note("KDTRACX", 1, kBlock))).has_value());
     // A segment past the end of the address space gives nothing. (Damaged images of every kind are
