@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,11 +68,10 @@ TEST(ProbesHostTest, EveryProbeIsInTheNoteWithItsDocumentedArguments) {
 std::string WhyNoAttach() {
     if (::geteuid() != 0) return "attaching a probe needs root";
     if (kdtest::Output("command -v bpftrace").empty()) return "bpftrace is not installed";
-    struct stat info;
     // Probes on user code reach the kernel as the uprobe event source or through tracefs.
-    if (::stat("/sys/bus/event_source/devices/uprobe/type", &info) != 0 &&
-        ::stat("/sys/kernel/tracing/uprobe_events", &info) != 0 &&
-        ::stat("/sys/kernel/debug/tracing/uprobe_events", &info) != 0)
+    if (::access("/sys/bus/event_source/devices/uprobe/type", F_OK) != 0 &&
+        ::access("/sys/kernel/tracing/uprobe_events", F_OK) != 0 &&
+        ::access("/sys/kernel/debug/tracing/uprobe_events", F_OK) != 0)
         return "the kernel offers no uprobes (no uprobe event source, tracefs or debugfs not mounted)";
     return {};
 }

@@ -54,9 +54,7 @@ std::optional<std::string> XmlValue(std::u16string_view record, const char* name
     return std::nullopt;
 }
 
-std::u16string Text(const std::optional<std::vector<uint8_t>>& datagram) {
-    return datagram ? DatagramText(*datagram) : u"(no datagram)";
-}
+const auto Text = [](const auto& datagram) { return datagram ? DatagramText(*datagram) : u"(no datagram)"; };
 
 // A whole error record at the fixed time, from this thread.
 std::u16string ErrorRecord(std::u16string_view message, std::u16string_view module, std::u16string_view className,

@@ -13,10 +13,7 @@ namespace {
 using kd::platform::FindVersionBlock;
 using Image = std::vector<std::uint8_t>;
 
-template <class T>
-std::string BytesOf(const T& value) {
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
+const auto BytesOf = [](const auto& value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); };
 
 // A minimal 64-bit ELF image: the header, a program header describing the notes and an empty
 // section header, then the notes.
