@@ -37,9 +37,8 @@ TEST(MessageFormatTest, InsertsEscapesConversionsAndMalformedInserts) {
               "12 1");
     // Malformed inserts are refused.
     EXPECT_EQ(Expand(u"%2", {Wide(u"a")}, E_INVALIDARG), "");
-    EXPECT_EQ(Expand(u"%1!d", {Signed(1)}, E_INVALIDARG), "");    // no closing mark
-    EXPECT_EQ(Expand(u"%1!*d!", {Signed(1)}, E_INVALIDARG), "");  // a width from the arguments
-    EXPECT_EQ(Expand(u"%1!n!", {Signed(1)}, E_INVALIDARG), "");   // writes to memory in printf
+    // No closing mark, a width from the arguments, a conversion that writes to memory in printf.
+    for (const char16_t* text : {u"%1!d", u"%1!*d!", u"%1!n!"}) EXPECT_EQ(Expand(text, {Signed(1)}, E_INVALIDARG), "");
     // A conversion that does not fit its argument prints a visible placeholder, never garbage.
     EXPECT_EQ(Expand(u"%1!d!", {Wide(u"text")}), "%!d(bad argument)");
 }
@@ -52,12 +51,10 @@ TEST(KdlocaleLibraryTest, FormatsIntoTheCallersBufferAndReportsWhyNot) {
     WCHAR buffer[64];
     ULONG length = 99;
     ASSERT_HR(format(45, 0x0409, nullptr, 0, buffer, 64, &length), S_OK);
-    EXPECT_EQ(std::u16string(buffer), u"January\r\n");
-    EXPECT_EQ(length, 9u);
+    EXPECT_EQ(std::pair(std::u16string(buffer), length), std::pair(std::u16string(u"January\r\n"), 9u));
     // The text and its terminator must fit.
     EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 9, &length), PL_E_BUFFER_TOO_SMALL);
-    EXPECT_EQ(buffer[0], 0);
-    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(std::pair(buffer[0], length), std::pair(u'\0', 0u));
     EXPECT_HR(format(45, 0x0409, nullptr, 0, buffer, 10, &length), S_OK);
     EXPECT_HR(format(45, 0x0409, nullptr, 2, buffer, 64, &length), E_POINTER);
     EXPECT_HR(format(4242, 0x0409, nullptr, 0, buffer, 64, nullptr), PL_E_MESSAGE_NOT_FOUND);

@@ -40,14 +40,15 @@ struct Child {
         return {pid, fds[0]};
     }
 
-    // Waits for it to end: its exit status (or 128 + signal), with what it wrote in `output`.
-    int Wait(std::string* output = nullptr) {
+    // Waits for it to end: its exit status (or 128 + signal) and what it wrote.
+    std::pair<int, std::string> Wait() {
         char buffer[4096];
-        for (ssize_t n; output != nullptr && (n = ::read(out, buffer, sizeof buffer)) > 0;) output->append(buffer, n);
+        std::string output;
+        for (ssize_t n; (n = ::read(out, buffer, sizeof buffer)) > 0;) output.append(buffer, n);
         ::close(out);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
     }
 };
 
@@ -60,14 +61,12 @@ TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnceAndEndsWithItsExitCodes) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(S_ISSOCK(st.st_mode)) << "the console never bound its socket";
     // A second console on the same path is refused.
-    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--socket", socket, "--timeout", "5"}).Wait(), 3);
+    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--socket", socket, "--timeout", "5"}).Wait().first, 3);
 
     Child host = Child::Start({KD_DIAG_FAIL_HOST_PATH}, "KDTRACE_DIAG_SOCKET=" + socket);
-    std::string output;
-    EXPECT_EQ(host.Wait(&output), 0);
-    EXPECT_EQ(output, "PLCreateInstance: E_FAIL (0x80004005)\n");
-    output.clear();
-    EXPECT_EQ(console.Wait(&output), 0);
+    EXPECT_EQ(host.Wait(), std::pair(0, std::string("PLCreateInstance: E_FAIL (0x80004005)\n")));
+    const auto [status, output] = console.Wait();
+    EXPECT_EQ(status, 0);
     // One JSON object on one line (its form is checked in the console's own tests), with the
     // sender's process and the time of receipt: RFC 3339 with milliseconds and the UTC offset.
     EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
@@ -82,8 +81,8 @@ TEST(KddiagTest, ShowsTheErrorOfAHostThatFailsOnceAndEndsWithItsExitCodes) {
 
     // Exit codes: a timeout before --count records arrived is a failure; bad arguments. (A path
     // that cannot be a socket ends it as a second console does.)
-    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--socket", socket, "--count", "2", "--timeout", "0.2"}).Wait(), 1);
-    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--count", "0"}).Wait(), 2);
+    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--socket", socket, "--count", "2", "--timeout", "0.2"}).Wait().first, 1);
+    EXPECT_EQ(Child::Start({KDDIAG_PATH, "--count", "0"}).Wait().first, 2);
 }
 
 }  // namespace

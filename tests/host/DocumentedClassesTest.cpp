@@ -46,7 +46,8 @@ TEST(DocumentedClassesTest, EachClassAnswersWhatTheTableSays) {
     kdtrace::host::Module module;
     ASSERT_TRUE(module.Load(KDTRACE_MODULE_PATH)) << module.Error();
     std::ifstream table(KDTRACE_SOURCE_DIR "/docs/mainpage.md");
-    const std::regex row(R"(^\| (CLSID_\w+)[^|]*\| ([^|(]*))");
+    // A class's row: its identifier, then its interfaces, the first of them taken apart.
+    const std::regex row(R"(^\| (CLSID_\w+)[^|]*\| (I\w+)([^|(]*))");
     std::set<std::string> seen;
     for (std::string line; std::getline(table, line);) {
         std::smatch m;
@@ -56,13 +57,10 @@ TEST(DocumentedClassesTest, EachClassAnswersWhatTheTableSays) {
         ASSERT_EQ(kClasses.count(clsid), 1u);
         seen.insert(clsid);
         std::set<std::string> listed = {"IID_IPLComObject", "IID_IPLSupportRichErrorInfo"};
-        std::string first;
-        const std::string names = m[2];
+        const std::string first = "IID_" + m.str(2), names = m.str(2) + m.str(3);
         static const std::regex kInterfaceName(R"(I\w+)");
-        for (std::sregex_iterator i(names.begin(), names.end(), kInterfaceName), end; i != end; ++i) {
+        for (std::sregex_iterator i(names.begin(), names.end(), kInterfaceName), end; i != end; ++i)
             listed.insert("IID_" + i->str());
-            if (first.empty()) first = "IID_" + i->str();
-        }
         kdtrace::host::ComPtr<IUnknown> object;
         ASSERT_HR(module.PLCreateInstance(kClasses.at(clsid), IID_IUnknown, object.PutVoid()), S_OK);
         for (const auto& [name, iid] : kInterfaces) {

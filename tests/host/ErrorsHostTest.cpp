@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <optional>
 
 #include <kdtrace/kdtrace.h>
 
@@ -29,8 +28,7 @@ LONG CountOf(IPLErrorInfo* list) {
 TEST(ErrorModuleHostTest, TheErrorModuleIsUsedWhenPresentAndTheStoreWhenItFails) {
     for (const bool failing : {false, true}) {
         SCOPED_TRACE(failing);
-        std::optional<kdtest::ScopedEnv> fail;
-        if (failing) fail.emplace("KDERROR_TEST_FAIL", "1");
+        const kdtest::ScopedEnv fail("KDERROR_TEST_FAIL", failing ? "1" : nullptr);
         // A copy of the module with the error-module double beside it, in a folder of its own (one
         // per round: a copy once loaded stays loaded).
         kdtest::TempDir dir;

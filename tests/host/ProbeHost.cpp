@@ -11,8 +11,7 @@
 
 namespace {
 
-class Listener : public kdhost::HostObject<IPLTraceListener> {
-public:
+struct Listener : kdhost::HostObject<IPLTraceListener> {
     HRESULT OnTraceMessage(LONG, LONG) override { return S_OK; }
 
 protected:

@@ -14,8 +14,7 @@ namespace {
 // The module's object `m`, behind the host's own table: answers IUnknown and `Interface` itself
 // (nothing else: not the identifiers `m` answers), and is deleted at count zero.
 template <class Interface>
-class HostObject : public kdhost::HostObject<Interface> {
-public:
+struct HostObject : kdhost::HostObject<Interface> {
     HostObject(const IID& iid, Interface* inner) : m_iid(iid), m(inner) {}
 
 protected:
@@ -27,8 +26,7 @@ protected:
 
 using HostVariant = kdtest::ForwardingVariant<HostObject<IPLVariant>>;
 
-class HostBag : public HostObject<IPLPropertyBag> {
-public:
+struct HostBag : HostObject<IPLPropertyBag> {
     explicit HostBag(IPLPropertyBag* inner) : HostObject(IID_IPLPropertyBag, inner) {}
     HRESULT SetProperty(const WCHAR* n, IPLVariant* x) override { return m->SetProperty(n, x); }
     HRESULT GetProperty(const WCHAR* n, IPLVariant** x) override { return m->GetProperty(n, x); }
@@ -43,10 +41,8 @@ using PropertyBagHostTest = kdtest::HostModuleTest;
 // slots (it once asked the compiler's type information, which such objects do not have); the
 // exported writer's text reads back through the exported reader.
 TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheirSlots) {
-    const auto createBag = Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag");
-    const auto toXML = Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag");
     IPLPropertyBag* inner = nullptr;
-    ASSERT_HR(createBag(&inner), S_OK);
+    ASSERT_HR(Export<PFN_PLCreatePropertyBag>("PLCreatePropertyBag")(&inner), S_OK);
     IPLPropertyBag* bag = new HostBag(inner);
     for (const auto& [name, text] : {std::pair{u"Title", u"a<b"}, std::pair{u"Size", u"5"}}) {
         IPLVariant* value = new HostVariant(IID_IPLVariant, Create<IPLVariant>(CLSID_PLVariant, IID_IPLVariant));
@@ -55,7 +51,7 @@ TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheir
         value->Release();
     }
     IPLVariant* xml = nullptr;
-    ASSERT_HR(toXML(bag, &xml, u"Root"), S_OK);
+    ASSERT_HR(Export<PFN_CreateXMLFromPropertyBag>("CreateXMLFromPropertyBag")(bag, &xml, u"Root"), S_OK);
     WCHAR text[256] = {};
     EXPECT_HR(xml->GetValueString(text, 256), S_OK);
     EXPECT_EQ(std::u16string(text),
@@ -70,8 +66,7 @@ TEST_F(PropertyBagHostTest, HostObjectsWithoutTypeInformationAreUsedThroughTheir
     EXPECT_HR(size->GetValueString(text, 256), S_OK);
     EXPECT_EQ(std::u16string(text), u"5");
     size->Release();
-    EXPECT_EQ(back->Release(), 0u);
-    EXPECT_EQ(bag->Release(), 0u);
+    EXPECT_EQ(std::pair(back->Release(), bag->Release()), std::pair(0u, 0u));  // the last references
 }
 
 }  // namespace

@@ -19,8 +19,7 @@
 
 namespace {
 
-class DateTimeNamesTest : public ::testing::Test {
-protected:
+struct DateTimeNamesTest : ::testing::Test {
     void SetUp() override { ASSERT_EQ(PLCreateDateTime(0x0409, dt.Put()), S_OK); }
     void TearDown() override {
         PLSetDefaultLanguage(9);
@@ -29,11 +28,6 @@ protected:
     std::u16string Fmt(const char16_t* mask) {
         WCHAR buffer[128];
         return dt->Format(mask, buffer, 128) < 0 ? u"<failed>" : std::u16string(buffer);
-    }
-    LONG Month() {
-        LONG month = 0;
-        EXPECT_EQ(dt->GetMonth(&month), S_OK);
-        return month;
     }
     PLComPtr<IPLDateTime> dt;
 };
@@ -62,7 +56,7 @@ TEST_F(DateTimeNamesTest, ThreadsReadNamesWhileTheLanguageChanges) {
     std::atomic<bool> stop{false};
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
-    for (int r = 0; r < 3; ++r) {
+    for (int r = 0; r < 3; ++r)
         readers.emplace_back([&] {
             PLComPtr<IPLDateTime> mine;
             if (PLCreateDateTime(0x0409, mine.Put()) < 0 || mine->Initialize(3, 5, 2024, 0, 0, 0) < 0) ++wrong;
@@ -72,7 +66,6 @@ TEST_F(DateTimeNamesTest, ThreadsReadNamesWhileTheLanguageChanges) {
                 if (text != u"March Tuesday" && text != u"M\u00E4rz Dienstag") ++wrong;
             }
         });
-    }
     for (int i = 0; i < 200; ++i) PLSetDefaultLanguage(i % 2 == 0 ? 0x0407 : 0x0409);
     stop = true;
     for (std::thread& reader : readers) reader.join();

@@ -44,8 +44,7 @@ TEST(PLHexTest, HexToDataDecodesEitherCaseAndRefusesBadTextWithoutWriting) {
         expected.resize(8, 0xEE);  // nothing written beyond the bytes, nothing at all on failure
         LONG count = room;
         ASSERT_HR(PLConvertHexToData(hex, out.data(), &count), hr);
-        EXPECT_EQ(out, expected);
-        EXPECT_EQ(count, hr == S_OK ? static_cast<LONG>(bytes.size()) : room);
+        EXPECT_EQ(std::pair(out, count), std::pair(expected, hr == S_OK ? static_cast<LONG>(bytes.size()) : room));
     }
 }
 

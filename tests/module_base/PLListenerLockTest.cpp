@@ -69,10 +69,7 @@ void CountUnderOneLock(CPLListenerLock& lock, int round, int threads, int count)
 }
 
 TEST(PLListenerLockTest, ExcludesAcrossRevocationWaitingAndRecursion) {
-    for (int round = 0; round < 60; ++round) {
-        auto lock = std::make_unique<CPLListenerLock>();
-        CountUnderOneLock(*lock, round, 3, 1000);
-    }
+    for (int round = 0; round < 60; ++round) CountUnderOneLock(*std::make_unique<CPLListenerLock>(), round, 3, 1000);
 }
 
 // Makes the calling thread (and the threads it starts) get `error` from membarrier and, when

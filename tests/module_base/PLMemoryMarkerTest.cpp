@@ -5,8 +5,7 @@
 #include "module_base/PLMemoryMarker.h"
 
 // A tracked value class (at namespace scope, so its name is plain).
-class TrackedThing : public CMemoryMarker<TrackedThing> {
-public:
+struct TrackedThing : CMemoryMarker<TrackedThing> {
     int payload[4] = {};
 };
 

@@ -14,13 +14,6 @@
 namespace {
 
 using kd::platform::Utf16ToUtf8;
-using kd::platform::Utf8ToUtf16;
-
-std::vector<std::string> ErrorMessages() {
-    std::vector<std::string> out;
-    for (const auto& e : kdtest::ReadThreadErrors(&GetThreadError)) out.push_back(Utf16ToUtf8(e.message));
-    return out;
-}
 
 // In the default language (0) or the one given.
 template <class... A>
@@ -32,8 +25,7 @@ std::string FormatIn(LONG language, DWORD id, const A&... args) {
     return Utf16ToUtf8(text.view());
 }
 
-class ResourceStringTest : public ::testing::Test {
-protected:
+struct ResourceStringTest : ::testing::Test {
     void SetUp() override {
         PLClearThreadErrors();
         PLSetDefaultLanguage(9);
@@ -64,12 +56,14 @@ TEST_F(ResourceStringTest, AMessageThatCannotBeFormattedFailsWithTheSystemError)
         PLString text(u"unchanged");
         EXPECT_HR(PLFormatResourceString(text, id), E_FAIL);
         EXPECT_EQ(text, PLString(u"unchanged"));
-        EXPECT_EQ(ErrorMessages(), std::vector<std::string>{why});
+        std::vector<std::string> messages;
+        for (const auto& e : kdtest::ReadThreadErrors(&GetThreadError)) messages.push_back(Utf16ToUtf8(e.message));
+        EXPECT_EQ(messages, std::vector<std::string>{why});
     };
     fails(9999, "Failed to format message string for ID=9999, error = 317.");
     fails(1000, "Failed to format message string for ID=1000, error = 87.");  // an insert without its argument
     // A library without the format function.
-    PLSetLanguageResourceLibraryName(Utf8ToUtf16(KDTRACE_TEST_LIB_DIR "/libkdver_none.so").c_str());
+    PLSetLanguageResourceLibraryName(kd::platform::Utf8ToUtf16(KDTRACE_TEST_LIB_DIR "/libkdver_none.so").c_str());
     fails(45, "Failed to format message string for ID=45, error = 127.");
 }
 

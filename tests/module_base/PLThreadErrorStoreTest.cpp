@@ -5,9 +5,9 @@
 #include "module_base/PLError.h"
 #include "module_base/PLThreadErrorStore.h"
 #include "platform/Thread.h"
-#include "support/ErrorList.h"
 #include "support/HResult.h"
 #include "support/Process.h"
+#include "tests/module_base/StreamTestSupport.h"
 
 namespace {
 
@@ -15,11 +15,7 @@ HRESULT FailOnce(const char* message) {
     return PLGuardNamed("Core", "Test", "FailOnce", [&](HRESULT& hr) { PL_THROW_ERROR(hr = E_FAIL, message, 0); });
 }
 
-LONG Count(IPLErrorInfo* list) {
-    LONG n = -1;
-    list->GetCount(&n);
-    return n;
-}
+const auto Count = [](IPLErrorInfo* list) { return kdtest::LongOf(list, &IPLErrorInfo::GetCount); };
 
 // Without an external error module the fallback store serves every thread.
 TEST(ThreadErrorsTest, TheThreadKeepsOneListUntilItIsHandedOverAndTheCallbackReachesNewLists) {

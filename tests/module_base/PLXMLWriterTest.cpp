@@ -9,8 +9,7 @@
 
 TEST(PLXMLWriter, AccumulatesAndHandsOutCopies) {
     auto writer = kdtest::New<IPLXMLWriter>(CLSID_PLXMLWriter);
-    ASSERT_HR(writer->Write(u"ab"), S_OK);
-    ASSERT_HR(writer->Write(u"\u00E9"), S_OK);
+    for (const WCHAR* text : {u"ab", u"\u00E9"}) ASSERT_HR(writer->Write(text), S_OK);
     EXPECT_EQ(kdtest::LongOf(writer.Get(), &IPLXMLWriter::GetSize), 3);
     const WCHAR* buffer = nullptr;
     EXPECT_HR(writer->GetBuffer(&buffer), S_OK);

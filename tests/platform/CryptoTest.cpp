@@ -9,8 +9,6 @@
 
 namespace {
 
-using kd::platform::SymmetricKey;
-
 const std::array<uint8_t, 8> kIv = {1, 4, 9, 16, 25, 36, 49, 64};
 constexpr char kMaterial[] = "6A1D4C92-3E7B-4F05-9B28-D47C1E30A5F6";
 
@@ -26,20 +24,15 @@ TEST(CryptoTest, MatchesRc2With128BitEffectiveKeyCbcAndPkcs5PaddingAndRefusesMal
     EXPECT_EQ(Hex(digest.data(), digest.size()), "a9993e364706816aba3e25717850c26c9cd0d89d");
 
     // Ciphertexts of OpenSSL's rc2-cbc with the first 16 bytes of SHA-1 of the material as key.
-    const SymmetricKey key(kMaterial, 36, kIv);
-    const struct {
-        const char* plain;
-        const char* cipher;
-    } known[] = {
-        {"abc", "012220f10b611462"},
-        {"abcdefgh", "95afb5e4de5aefc4fc2bf66196ce6819"},
-    };
-    for (const auto& k : known) {
-        const auto sealed = key.Encrypt(k.plain, std::string(k.plain).size());
-        EXPECT_EQ(Hex(sealed.data(), sealed.size()), k.cipher);
-        std::vector<uint8_t> plain;
-        ASSERT_TRUE(key.Decrypt(sealed.data(), sealed.size(), plain));
-        EXPECT_EQ(std::string(plain.begin(), plain.end()), k.plain);
+    const kd::platform::SymmetricKey key(kMaterial, 36, kIv);
+    const std::pair<std::string, const char*> known[] = {{"abc", "012220f10b611462"},
+                                                         {"abcdefgh", "95afb5e4de5aefc4fc2bf66196ce6819"}};
+    for (const auto& [plain, cipher] : known) {
+        const auto sealed = key.Encrypt(plain.data(), plain.size());
+        EXPECT_EQ(Hex(sealed.data(), sealed.size()), cipher);
+        std::vector<uint8_t> opened;
+        ASSERT_TRUE(key.Decrypt(sealed.data(), sealed.size(), opened));
+        EXPECT_EQ(std::string(opened.begin(), opened.end()), plain);
     }
     // Malformed ciphertext is refused.
     const auto sealed = key.Encrypt("twenty bytes exactly", 20);

@@ -22,11 +22,7 @@ std::string Formatted(std::u16string_view number, const CurrencyFormat& format) 
 }
 
 CurrencyFormat Dollars(std::uint32_t positive, std::uint32_t negative) {
-    CurrencyFormat format;
-    format.digits = 1;
-    format.positiveOrder = positive;
-    format.negativeOrder = negative;
-    return format;
+    return {.digits = 1, .negativeOrder = negative, .positiveOrder = positive};
 }
 
 // Each order template's shape, and what a locale's own format writes.

@@ -7,13 +7,13 @@
 #include <fstream>
 
 #include "support/DiagReceiver.h"
+#include "support/DumpDir.h"
 #include "support/Process.h"
 
 namespace {
 
 using namespace kd::platform;
 using kdtest::ScopedEnv;
-using kdtest::TempDir;
 
 TEST(DiagChannelTest, PathComesFromTheEnvironment) {
     ScopedEnv explicitPath("KDTRACE_DIAG_SOCKET", "/run/custom/socket");
@@ -21,10 +21,9 @@ TEST(DiagChannelTest, PathComesFromTheEnvironment) {
     EXPECT_EQ(kd::platform::DiagChannelPath(), "/run/custom/socket");
     ScopedEnv unset("KDTRACE_DIAG_SOCKET", "");
     EXPECT_EQ(kd::platform::DiagChannelPath(), "/run/user/1000/kdtrace/diagInfo");
-    const std::string fallback = "/tmp/kdtrace-" + std::to_string(::geteuid()) + "/diagInfo";
     for (const char* dir : {"relative/dir", static_cast<const char*>(nullptr)}) {
         ScopedEnv runtimeDir("XDG_RUNTIME_DIR", dir);
-        EXPECT_EQ(kd::platform::DiagChannelPath(), fallback);
+        EXPECT_EQ(kd::platform::DiagChannelPath(), "/tmp/kdtrace-" + std::to_string(::geteuid()) + "/diagInfo");
     }
     // The buffer form refuses what does not fit rather than cutting it.
     char exact[sizeof "/run/user/1000/kdtrace/diagInfo"];
@@ -33,7 +32,7 @@ TEST(DiagChannelTest, PathComesFromTheEnvironment) {
 }
 
 TEST(DiagChannelTest, ListenerOwnsItsPathAndReplacesStaleSocketsButNothingElse) {
-    TempDir dir;
+    kdtest::TempDir dir;
     const std::string path = dir / "sub/deeper/diagInfo";
     DiagChannelListener console, second;
     std::string error;
@@ -53,16 +52,14 @@ TEST(DiagChannelTest, ListenerOwnsItsPathAndReplacesStaleSocketsButNothingElse) 
     std::ofstream(dir / "plainfile") << "x";
     for (const std::string& bad : {path, dir.path() + "/" + std::string(120, 'l'), dir / "plainfile/diagInfo"})
         EXPECT_FALSE(console.Open(bad, &error)) << bad;
-    std::string content;
-    std::getline(std::ifstream(path), content);
-    EXPECT_EQ(content, "precious");
+    EXPECT_EQ(kdtest::ReadText(path), "precious");
 }
 
 // A socket given to another user: this user's writer refuses it, and the console drops that
 // user's datagram.
 TEST(DiagChannelTest, OtherUsersAreShutOut) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-    TempDir dir;
+    kdtest::TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const std::string path = dir / "diagInfo";
     DiagChannelListener console;

@@ -23,17 +23,14 @@ TEST(GuidTest, TextFormIsWrittenUpperCaseWithoutBracesAndReadAndCreatedGuidsAreV
     EXPECT_EQ(g, kSample);
     ASSERT_TRUE(GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g));
     EXPECT_EQ(g, kSample);
-    EXPECT_FALSE(GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F", &g));
-    EXPECT_FALSE(GuidFromText(u"0A1B2C3D_4E5F-6071-8293-A4B5C6D7E8F9", &g));
-    EXPECT_FALSE(GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FG", &g));
-    EXPECT_FALSE(GuidFromText(u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g));
-    EXPECT_FALSE(GuidFromText(u"!A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &g) ||
-                 GuidFromText(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8g9", &g));
+    for (const char16_t* bad : {u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F", u"0A1B2C3D_4E5F-6071-8293-A4B5C6D7E8F9",
+                                u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FG", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9",
+                                u"!A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8g9"})
+        EXPECT_FALSE(GuidFromText(bad, &g)) << ::testing::PrintToString(bad);
     EXPECT_FALSE(GuidToText(kSample, nullptr, 37) || GuidToText(kSample, buffer, 0) || GuidFromText(u"", nullptr));
     // Created identifiers are of version 4 and differ.
-    g = CreateGuid();
-    EXPECT_EQ(g.Data3 >> 12, 4);  // version nibble, in host order
-    EXPECT_NE(GuidToString(g), GuidToString(CreateGuid()));
+    EXPECT_EQ(CreateGuid().Data3 >> 12, 4);  // version nibble, in host order
+    EXPECT_NE(GuidToString(CreateGuid()), GuidToString(CreateGuid()));
 }
 
 }  // namespace

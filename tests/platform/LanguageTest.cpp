@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "support/DiagReceiver.h"
 
@@ -13,18 +14,16 @@ using namespace kd::platform;
 TEST(LanguageTest, TheSystemLanguageComesFromTheLocaleVariablesInOrder) {
     kdtest::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
     EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u);  // nothing set
-    ::setenv("LANG", "fr_FR.UTF-8", 1);
-    EXPECT_EQ(SystemDefaultLanguageId(), 0x040Cu);
-    ::setenv("LC_MESSAGES", "de_DE@euro", 1);
-    EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
-    ::setenv("LC_ALL", "ja_JP.eucJP", 1);
-    EXPECT_EQ(SystemDefaultLanguageId(), 0x0411u);
-    ::setenv("LC_ALL", "", 1);  // empty counts as unset
-    EXPECT_EQ(SystemDefaultLanguageId(), 0x0407u);
-    // The C and POSIX locales and a value with no name before its codeset are English.
-    for (const char* value : {"C", "POSIX.UTF-8", ".UTF-8", "C@euro"}) {
-        ::setenv("LC_ALL", value, 1);
-        EXPECT_EQ(SystemDefaultLanguageId(), 0x0409u) << value;
+    // Each variable set in turn (an empty one counts as unset); the C and POSIX locales and a value
+    // with no name before its codeset are English.
+    const std::tuple<const char*, const char*, std::uint32_t> steps[] = {
+        {"LANG", "fr_FR.UTF-8", 0x040C},   {"LC_MESSAGES", "de_DE@euro", 0x0407},
+        {"LC_ALL", "ja_JP.eucJP", 0x0411}, {"LC_ALL", "", 0x0407},
+        {"LC_ALL", "C", 0x0409},           {"LC_ALL", "POSIX.UTF-8", 0x0409},
+        {"LC_ALL", ".UTF-8", 0x0409},      {"LC_ALL", "C@euro", 0x0409}};
+    for (const auto& [name, value, id] : steps) {
+        ::setenv(name, value, 1);
+        EXPECT_EQ(SystemDefaultLanguageId(), id) << name << "=" << value;
     }
 }
 

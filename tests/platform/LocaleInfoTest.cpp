@@ -5,7 +5,6 @@
 #include <array>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "platform/Text.h"
@@ -33,7 +32,7 @@ const std::pair<LocaleItem, std::array<const char16_t*, 6>> kTable[] = {
     {LocaleItem::CalendarType, {u"1", u"1", u"1", u"1", u"1", u"7"}}};
 
 TEST(LocaleInfoTest, SettingsOfTheTableLocales) {
-    for (const auto& [item, values] : kTable) {
+    for (const auto& [item, values] : kTable)
         for (std::size_t i = 0; i < kLocales.size(); ++i) {
             SCOPED_TRACE(testing::Message()
                          << std::hex << "locale 0x" << kLocales[i] << " item 0x" << static_cast<std::uint32_t>(item));
@@ -44,7 +43,6 @@ TEST(LocaleInfoTest, SettingsOfTheTableLocales) {
                 std::u16string_view(values[i]).find_first_not_of(u"0123456789") == std::u16string_view::npos;
             EXPECT_EQ(number ? std::to_string(*number) : "<none>", numeric ? Utf16ToUtf8(values[i]) : "<none>");
         }
-    }
 }
 
 // Threads race to compute locales not yet cached, and read ones that are: every reader must see
@@ -53,7 +51,7 @@ TEST(LocaleInfoTest, ConcurrentFirstLookupsAgree) {
     const std::uint32_t ids[] = {0x0410, 0x0419, 0x0415, 0x0405, 0x0409};
     std::vector<std::thread> threads;
     std::vector<std::u16string> seen(8 * std::size(ids));
-    for (std::size_t t = 0; t < 8; ++t) {
+    for (std::size_t t = 0; t < 8; ++t)
         threads.emplace_back([&, t] {
             for (std::size_t k = 0; k < std::size(ids); ++k) {
                 const std::uint32_t id = ids[(k + t) % std::size(ids)];
@@ -62,12 +60,10 @@ TEST(LocaleInfoTest, ConcurrentFirstLookupsAgree) {
                     LocaleText(id, LocaleItem::CurrencySymbol).value_or(u"");
             }
         });
-    }
     for (std::thread& thread : threads) thread.join();
-    for (std::size_t i = 0; i < seen.size(); ++i) {
-        EXPECT_EQ(seen[i], seen[i % std::size(ids)]) << i;
-        EXPECT_FALSE(seen[i].empty());
-    }
+    // Every reader saw what the first did, and that is not empty.
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i % std::size(ids)]) << i;
+    for (std::size_t i = 0; i < std::size(ids); ++i) EXPECT_FALSE(seen[i].empty()) << i;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <set>
+#include <vector>
 
 #include "support/DiagReceiver.h"
 
@@ -17,8 +18,8 @@ const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackwell\\Diagnost
 
 std::pair<RegistryStatus, uint32_t> Parse(std::string_view text) {
     uint32_t value = 0xDEADBEEF;
-    const RegistryStatus status = kd::platform::ParseRegistryDword(text, kKey, u"Log Profile", &value);
-    return {status, value};
+    // (A braced list is evaluated in order: the value is read after the call.)
+    return {kd::platform::ParseRegistryDword(text, kKey, u"Log Profile", &value), value};
 }
 
 TEST(RegistryFileTest, FindsTheDwordInTheForms) {
@@ -39,43 +40,36 @@ TEST(RegistryFileTest, FindsTheDwordInTheForms) {
          0xAB},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(Parse(text), std::make_pair(RegistryStatus::Ok, value)) << text;
-    // As the registry editor exports it: UTF-16 with a byte-order mark.
-    std::string bytes = "\xFF\xFE";
-    for (const char c : "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n")
-        bytes += std::string{c, '\0'};
-    EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u));
-    std::string big = "\xFE\xFF";  // and big-endian
-    for (const char c : kSection + "\"Log Profile\"=dword:11\r\n") big += std::string{'\0', c};
-    EXPECT_EQ(Parse(big), std::make_pair(RegistryStatus::Ok, 0x11u));
+    // As the registry editor exports it: UTF-16 with a byte-order mark (and big-endian too).
+    for (const bool big : {false, true}) {
+        std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : "Windows Registry Editor Version 5.00\r\n\r\n" + kSection + "\"Log Profile\"=dword:10\r\n")
+            bytes += big ? std::string{'\0', c} : std::string{c, '\0'};
+        EXPECT_EQ(Parse(bytes), std::make_pair(RegistryStatus::Ok, 0x10u)) << (big ? "big-endian" : "little-endian");
+    }
 }
 
 TEST(RegistryFileTest, ReportsWhatIsWrongAndSetsNothing) {
     const std::pair<std::string, RegistryStatus> cases[] = {
         {"", RegistryStatus::KeyMissing},
+        {"[HKLM]\n[\\]\n", RegistryStatus::KeyMissing},
         {kSection + "\"Log\"=dword:1\n", RegistryStatus::ValueMissing},
         {kSection + "\"Log Profile\"=dword:1\n\"Log Profile\"=-\n", RegistryStatus::ValueMissing},
-        {kSection + "\"Log Profile\"=\"8\"\n", RegistryStatus::WrongType},
-        {kSection + "\"Log Profile\"=dword:000000008\n", RegistryStatus::Malformed},
         {std::string("\xFF\xFE[\0H", 5), RegistryStatus::Malformed},  // an odd number of UTF-16 bytes
-        {kSection + "\"Log Profile\"=dword:\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=dword:12g4\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=\"8\" x\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=\"8\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=hex(4):08,00,00,00\n", RegistryStatus::WrongType},
-        {kSection + "\"Log Profile\"=hex():08\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=hex(4x):08\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=hex(aF):08\n", RegistryStatus::WrongType},
-        {kSection + "\"Log Profile\"=hex(!):08\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=hex:aB, 123\n", RegistryStatus::Malformed},  // three digits
-        {kSection + "\"Log Profile\"=hex:g\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=hex:!\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=hex\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=dword:!\n", RegistryStatus::Malformed},
-        {kSection + "\"Log Profile\"=\n", RegistryStatus::Malformed},
         {kSection + "Log Profile=dword:1\n", RegistryStatus::Malformed},
-        {"[HKLM]\n[\\]\n", RegistryStatus::KeyMissing},
     };
     for (const auto& [text, status] : cases) EXPECT_EQ(Parse(text), std::make_pair(status, 0xDEADBEEFu)) << text;
+    // What follows "Log Profile"= in the key's section: a value of another type, or a malformed one
+    // ("hex:aB, 123" has three digits).
+    const std::pair<RegistryStatus, std::vector<std::string>> values[] = {
+        {RegistryStatus::WrongType, {"\"8\"", "hex(4):08,00,00,00", "hex(aF):08"}},
+        {RegistryStatus::Malformed,
+         {"dword:000000008", "dword:", "dword:12g4", "dword:!", "\"8\" x", "\"8", "hex():08", "hex(4x):08", "hex(!):08",
+          "hex:aB, 123", "hex:g", "hex:!", "hex", ""}}};
+    for (const auto& [status, list] : values)
+        for (const std::string& value : list)
+            EXPECT_EQ(Parse(kSection + "\"Log Profile\"=" + value + "\n"), std::make_pair(status, 0xDEADBEEFu))
+                << value;
     // The diagnostics log names each status in words of its own (and a value out of range).
     std::set<std::string> texts;
     for (int s = 0; s <= 7; ++s) texts.insert(kd::platform::RegistryStatusText(static_cast<RegistryStatus>(s)));

@@ -26,16 +26,14 @@ TEST(SafeReadTest, ReadsMappedMemoryAndRefusesUnmappedNullAndWrappingRangesWitho
         ASSERT_TRUE(read(at(0), out.data(), page));
         EXPECT_EQ(std::memcmp(out.data(), base, page), 0);
         // Wholly unmapped, and straddling the end of the mapping: nothing is claimed as read.
-        EXPECT_FALSE(read(at(page), out.data(), 8));
-        EXPECT_FALSE(read(at(page - 4), out.data(), 8));
+        EXPECT_FALSE(read(at(page), out.data(), 8) || read(at(page - 4), out.data(), 8));
         ASSERT_NE(::mmap(base + page, page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
         EXPECT_FALSE(read(at(page), out.data(), 8));
         ::munmap(base, 2 * page);
     }
     // Null and wrapping ranges are refused.
     std::uint64_t out = 0;
-    EXPECT_FALSE(SafeRead(0, &out, sizeof out));
-    EXPECT_FALSE(SafeRead(UINTPTR_MAX - 3, &out, sizeof out));
+    EXPECT_FALSE(SafeRead(0, &out, sizeof out) || SafeRead(UINTPTR_MAX - 3, &out, sizeof out));
     // Larger than a pipe's buffer: the fallback moves it in pieces.
     std::vector<unsigned char> big(256 * 1024), copy(big.size());
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i ^ (i >> 8));

@@ -29,13 +29,11 @@ TEST(TextTest, CaseMappingKeepsTheLengthAndComparisonIgnoresCase) {
     EXPECT_EQ(s, u"STRA\u00DFE \u00C9T\u00C9 \U00010400");
     ToLowerInPlace(s.data(), s.size());
     EXPECT_EQ(s, u"stra\u00DFe \u00E9t\u00E9 \U00010428");
-    EXPECT_EQ(ToLower(u'\u0130'), u'i');
-    EXPECT_EQ((std::u16string{ToUpper(u'a'), ToUpper(u'{'), ToUpper(u'\u00E9')}), u"A{\u00C9");
+    EXPECT_EQ((std::u16string{ToUpper(u'a'), ToUpper(u'{'), ToUpper(u'\u00E9'), ToLower(u'\u0130')}), u"A{\u00C9i");
     EXPECT_TRUE(IsAlpha(u'Q') && IsAlpha(u'\u00E9') && !IsAlpha(u'{') && !IsAlpha(u'@'));
-    EXPECT_EQ(CompareNoCase(u"Hello", u"hELLO"), 0);
+    EXPECT_EQ(std::pair(CompareNoCase(u"Hello", u"hELLO"), CompareNoCase(u"\u00C9", u"\u00E9")), std::pair(0, 0));
     EXPECT_LT(CompareNoCase(u"abc", u"ABD"), 0);
     EXPECT_GT(CompareNoCase(u"abcd", u"ABC"), 0);
-    EXPECT_EQ(CompareNoCase(u"\u00C9", u"\u00E9"), 0);
     for (const char16_t c : {u' ', u'\t', u'\n', u'\u3000'}) EXPECT_TRUE(IsSpace(c)) << int(c);
     for (const char16_t c : {u'x', u'\0'}) EXPECT_FALSE(IsSpace(c)) << int(c);
     EXPECT_EQ(Utf16Length(u"abcdef", 4), 4u);

@@ -11,23 +11,16 @@
 namespace {
 
 using kd::platform::FindVersionBlock;
-using kd::platform::ReadVersionBlock;
-using kd::platform::VersionBlockValue;
 using Image = std::vector<std::uint8_t>;
 
-template <class T>
-std::string BytesOf(const T& value) {
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
+const auto BytesOf = [](const auto& value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); };
 
 // A minimal 64-bit ELF image: the header, a program header describing the notes and an empty
 // section header, then the notes.
 Image Elf64(const std::string& notes) {
     Elf64_Ehdr header{};
-    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
-    header.e_ident[EI_CLASS] = ELFCLASS64;
-    header.e_ident[EI_DATA] = ELFDATA2LSB;
-    header.e_ident[EI_VERSION] = EV_CURRENT;
+    const unsigned char ident[] = {ELFMAG0, ELFMAG1, ELFMAG2, ELFMAG3, ELFCLASS64, ELFDATA2LSB, EV_CURRENT};
+    std::memcpy(header.e_ident, ident, sizeof ident);
     header.e_type = ET_DYN;
     header.e_phoff = sizeof header;
     header.e_phentsize = sizeof(Elf64_Phdr);
@@ -49,9 +42,7 @@ std::string Note(const std::string& name, std::uint32_t type, const std::string&
 const std::string kBlock("ProductName=kdtrace\0FileVersion=4.0.1.5\0", 40);
 
 TEST(VersionNoteTest, FindsOurNoteAmongOthersAndNothingPastTheAddressSpace) {
-    const auto block = FindVersionBlock(Elf64(Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock)));
-    ASSERT_TRUE(block.has_value());
-    EXPECT_EQ(*block, kBlock);
+    EXPECT_EQ(FindVersionBlock(Elf64(Note("GNU", 3, std::string(20, 'x')) + Note("KDTRACE", 1, kBlock))), kBlock);
     // Same name, other type; other name, same type: not ours.
     EXPECT_FALSE(FindVersionBlock(Elf64(Note("KDTRACE", 2, kBlock) + Note("KDTRACX", 1, kBlock))).has_value());
     // A segment past the end of the address space gives nothing. (Damaged images of every kind are
