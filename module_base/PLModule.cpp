@@ -18,6 +18,16 @@ HRESULT CopyOut(const WCHAR* field, WCHAR* buffer, LONG size, PLTruncation polic
     return PLCopyTextToBuffer(buffer, size, field, PLString::SafeLength(field), policy);
 }
 
+// A string getter's answer: the buffer is checked (the original contract let three of them write
+// through a null pointer), then the initialisation status is answered until the module is
+// initialised, then the field is copied, a failure recorded under the getter's own `site`.
+HRESULT GetField(const PLGuardSite& site, HRESULT status, const WCHAR* field, WCHAR* buffer, LONG size) {
+    if (buffer == nullptr) return E_POINTER;
+    if (size < 1) return E_INVALIDARG;
+    if (status < 0) return status;
+    return ::PLGuard(site, [&](HRESULT&) { CopyOut(field, buffer, size); });
+}
+
 }  // namespace
 
 CPLModule::CPLModule() noexcept = default;
@@ -59,22 +69,24 @@ HRESULT CPLModule::GetModuleID(GUID* moduleId) {
     return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) { *moduleId = m_moduleId; });
 }
 
-// Every string getter checks its buffer (the original contract let three of them write through
-// a null pointer), then answers the initialisation status until the module is initialised.
-#define PL_MODULE_STRING_GETTER(Method, field)                                                    \
-    HRESULT CPLModule::Method(WCHAR* buffer, LONG size) {                                         \
-        if (buffer == nullptr) return E_POINTER;                                                  \
-        if (size < 1) return E_INVALIDARG;                                                        \
-        if (const HRESULT status = InitStatus(); status < 0) return status;                       \
-        return ::PLGuard(PL_GUARD_SITE("Core"), [&](HRESULT&) { CopyOut(field, buffer, size); }); \
-    }
-
-PL_MODULE_STRING_GETTER(GetAPIVersion, m_apiVersion)
-PL_MODULE_STRING_GETTER(GetDBVersion, m_dbVersion)
-PL_MODULE_STRING_GETTER(GetVersion, m_version)
-PL_MODULE_STRING_GETTER(GetModuleName, m_moduleName)
-PL_MODULE_STRING_GETTER(GetFriendlyName, m_friendlyName)
-PL_MODULE_STRING_GETTER(GetCoreAPIVersion, m_coreApiVersion)
+HRESULT CPLModule::GetAPIVersion(WCHAR* buffer, LONG size) {
+    return GetField(PL_GUARD_SITE("Core"), InitStatus(), m_apiVersion, buffer, size);
+}
+HRESULT CPLModule::GetDBVersion(WCHAR* buffer, LONG size) {
+    return GetField(PL_GUARD_SITE("Core"), InitStatus(), m_dbVersion, buffer, size);
+}
+HRESULT CPLModule::GetVersion(WCHAR* buffer, LONG size) {
+    return GetField(PL_GUARD_SITE("Core"), InitStatus(), m_version, buffer, size);
+}
+HRESULT CPLModule::GetModuleName(WCHAR* buffer, LONG size) {
+    return GetField(PL_GUARD_SITE("Core"), InitStatus(), m_moduleName, buffer, size);
+}
+HRESULT CPLModule::GetFriendlyName(WCHAR* buffer, LONG size) {
+    return GetField(PL_GUARD_SITE("Core"), InitStatus(), m_friendlyName, buffer, size);
+}
+HRESULT CPLModule::GetCoreAPIVersion(WCHAR* buffer, LONG size) {
+    return GetField(PL_GUARD_SITE("Core"), InitStatus(), m_coreApiVersion, buffer, size);
+}
 
 HRESULT CPLModule::GetObjectName(WCHAR* buffer, LONG size) {
     if (buffer == nullptr) return E_POINTER;
